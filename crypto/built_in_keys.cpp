@@ -1,0 +1,76 @@
+#include "crypto/built_in_keys.h"
+
+#include <openssl/core_names.h>
+
+namespace qve {
+
+Bytes MakeKeyId(std::uint32_t keyNumber) {
+  return Bytes{static_cast<std::uint8_t>(keyNumber), static_cast<std::uint8_t>(keyNumber >> 8),
+               static_cast<std::uint8_t>(keyNumber >> 16),
+               static_cast<std::uint8_t>(keyNumber >> 24)};
+}
+
+BignumPtr ReadMpi(const StoredComponent& component) {
+  return BignumPtr(BN_mpi2bn(component.bytes, static_cast<int>(component.length), nullptr));
+}
+
+namespace {
+
+bool PushAll(OSSL_PARAM_BLD* bld,
+             std::initializer_list<std::pair<const char*, const BIGNUM*>> all) {
+  for (const auto& [name, value] : all) {
+    if (value == nullptr || OSSL_PARAM_BLD_push_BN(bld, name, value) != 1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, BignumPtr p,
+                      BignumPtr q, BignumPtr dP, BignumPtr dQ) {
+  pkey.reset();
+  ParamBldPtr bld(OSSL_PARAM_BLD_new());
+  if (!bld ||
+      !PushAll(bld.get(), {{OSSL_PKEY_PARAM_RSA_N, n.get()}, {OSSL_PKEY_PARAM_RSA_E, e.get()}}))
+    return;
+
+  int selection = EVP_PKEY_PUBLIC_KEY;
+  BignumPtr iqmp;
+  if (d) {
+    if (!PushAll(bld.get(), {{OSSL_PKEY_PARAM_RSA_D, d.get()}})) return;
+    selection = EVP_PKEY_KEYPAIR;
+  }
+  if (d && p && q && dP && dQ) {
+    BnCtxPtr bnCtx(BN_CTX_new());
+    if (!bnCtx) return;
+    iqmp.reset(BN_mod_inverse(nullptr, q.get(), p.get(), bnCtx.get()));
+    if (!PushAll(bld.get(), {{OSSL_PKEY_PARAM_RSA_FACTOR1, p.get()},
+                             {OSSL_PKEY_PARAM_RSA_FACTOR2, q.get()},
+                             {OSSL_PKEY_PARAM_RSA_EXPONENT1, dP.get()},
+                             {OSSL_PKEY_PARAM_RSA_EXPONENT2, dQ.get()},
+                             {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, iqmp.get()}}))
+      return;
+  }
+
+  ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return;
+  EVP_PKEY* built = nullptr;
+  if (EVP_PKEY_fromdata(ctx.get(), &built, selection, params.get()) != 1) return;
+  pkey.reset(built);
+}
+
+DecryptionKey::DecryptionKey() : keyId_(MakeKeyId(kDecryptionKeyNumber)) {
+  using namespace stored_keys;
+  SetRsaComponents(pkey_, ReadMpi(kDecryptionN), ReadMpi(kDecryptionE), ReadMpi(kDecryptionD),
+                   ReadMpi(kDecryptionP), ReadMpi(kDecryptionQ), ReadMpi(kDecryptionDP),
+                   ReadMpi(kDecryptionDQ));
+}
+
+VerificationKey::VerificationKey() : keyId_(MakeKeyId(kVerificationKeyNumber)) {
+  using namespace stored_keys;
+  SetRsaComponents(pkey_, ReadMpi(kVerificationN), ReadMpi(kVerificationE), nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+}
+
+}  // namespace qve

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qve {
+
+using Bytes = std::vector<std::uint8_t>;
+
+}  // namespace qve

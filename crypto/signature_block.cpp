@@ -1,0 +1,107 @@
+#include "crypto/signature_block.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "crypto/byte_cursor.h"
+#include "crypto/digest.h"
+#include "crypto/openssl_ptr.h"
+
+namespace qve {
+
+namespace {
+
+// Reads a u32 length, then that many bytes if the length is within limit.
+bool ReadLengthPrefixed(ByteCursor& cursor, std::uint32_t limit, BlockParseResult truncated,
+                        BlockParseResult invalid, BlockParseResult* failure,
+                        std::span<const std::uint8_t>* field) {
+  std::uint32_t length = 0;
+  if (!cursor.ReadU32LE(&length)) {
+    *failure = truncated;
+    return false;
+  }
+  if (length > limit || !cursor.ReadBytes(length, field)) {
+    *failure = invalid;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
+  if (bytes.empty()) return BlockParseResult::Empty;
+  if (bytes.size() == 1) return BlockParseResult::OneByte;
+  ByteCursor cursor(bytes);
+  std::span<const std::uint8_t> magic;
+  cursor.ReadBytes(2, &magic);
+  if (magic[0] != 'Q' || magic[1] != 'V') return BlockParseResult::BadMagic;
+
+  if (!cursor.ReadU32LE(&block.version)) return BlockParseResult::VersionTruncated;
+  if (block.version != kSignatureBlockVersion) return BlockParseResult::VersionUnsupported;
+  if (!cursor.ReadU32LE(&block.id)) return BlockParseResult::IdTruncated;
+
+  BlockParseResult failure = BlockParseResult::Parsed;
+  std::span<const std::uint8_t> field;
+  if (!ReadLengthPrefixed(cursor, kMaxBlockTextLength, BlockParseResult::TextLengthTruncated,
+                          BlockParseResult::TextInvalid, &failure, &field))
+    return failure;
+  block.text.assign(field.begin(), field.end());
+  if (!ReadLengthPrefixed(cursor, kMaxBlockLinkLength, BlockParseResult::LinkLengthTruncated,
+                          BlockParseResult::LinkInvalid, &failure, &field))
+    return failure;
+  block.link.assign(field.begin(), field.end());
+  if (!ReadLengthPrefixed(cursor, kMaxBlockSignatureLength,
+                          BlockParseResult::SignatureLengthTruncated,
+                          BlockParseResult::SignatureInvalid, &failure, &field))
+    return failure;
+  block.signature.assign(field.begin(), field.end());
+  return BlockParseResult::Parsed;
+}
+
+Bytes SignedMessage(const SignatureBlock& block, const std::vector<std::string>& pendingLines) {
+  std::size_t size = 4 + block.link.size() + block.text.size();
+  for (const auto& line : pendingLines) size += line.size() + 1;
+  Bytes message;
+  message.reserve(size);
+  for (int shift = 0; shift < 32; shift += 8) message.push_back(std::uint8_t(block.id >> shift));
+  message.insert(message.end(), block.link.begin(), block.link.end());
+  message.insert(message.end(), block.text.begin(), block.text.end());
+  for (const auto& line : pendingLines) {
+    message.insert(message.end(), line.begin(), line.end());
+    message.push_back(0x00);
+  }
+  return message;
+}
+
+BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
+                                     const std::vector<std::string>& pendingLines,
+                                     std::span<const std::uint8_t> blockBytes,
+                                     EVP_PKEY* publicKey) {
+  SignatureBlock block;
+  switch (ParseSignatureBlock(blockBytes, block)) {
+    case BlockParseResult::Parsed:
+      break;
+    case BlockParseResult::Empty:
+      return BlockCheckResult::NoSignature;
+    default:
+      return BlockCheckResult::SignatureInvalid;
+  }
+  const Bytes message = SignedMessage(block, pendingLines);
+
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, LibraryDigest(), nullptr, publicKey) != 1)
+    throw std::runtime_error("EVP_DigestVerifyInit() failed.");
+  if (EVP_DigestVerifyUpdate(ctx.get(), message.data(), message.size()) != 1)
+    throw std::runtime_error("EVP_DigestVerifyUpdate() failed.");
+  const int verified =
+      EVP_DigestVerifyFinal(ctx.get(), block.signature.data(), block.signature.size());
+  if (verified != 0 && verified != 1) throw std::runtime_error("EVP_DigestVerifyFinal() failed.");
+  if (verified == 0) return BlockCheckResult::SignatureInvalid;
+
+  const bool linked =
+      std::equal(block.link.begin(), block.link.end(), expectedLink.begin(), expectedLink.end());
+  return linked ? BlockCheckResult::Valid : BlockCheckResult::LinkMismatch;
+}
+
+}  // namespace qve

@@ -1,0 +1,159 @@
+/* QVEHelper: decryption of sealed "QVES" containers and verification of
+ * signed system log files.
+ *
+ * C++ callers use the QVE_Helper namespace; C callers use the functions in
+ * the extern "C" block, which take the report as an opaque handle.
+ */
+#ifndef QVEHELPER_H_
+#define QVEHELPER_H_
+
+#ifdef __cplusplus
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#else
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+#endif
+
+#if defined(_WIN32)
+#if defined(QVEHELPER_BUILDING)
+#define QVE_API __declspec(dllexport)
+#else
+#define QVE_API __declspec(dllimport)
+#endif
+#else
+#define QVE_API __attribute__((visibility("default")))
+#endif
+
+/* Result codes, usable from C. The numbers are fixed. */
+enum {
+  QVE_DECRYPT_SUCCESS = 0,
+  QVE_DECRYPT_NO_SEAL = 1,
+  QVE_DECRYPT_INPUT_OPEN_FAILED = 2,
+  QVE_DECRYPT_OUTPUT_OPEN_FAILED = 4,
+  QVE_DECRYPT_OUTPUT_WRITE_FAILED = 5,
+  QVE_DECRYPT_HEADER_INVALID = 6,
+  QVE_DECRYPT_SESSION_KEY_UNAVAILABLE = 7,
+  QVE_DECRYPT_OUTPUT_SIZE_FAILED = 8,
+  QVE_DECRYPT_OUTPUT_TRUNCATE_FAILED = 9,
+  QVE_DECRYPT_OUTPUT_REOPEN_FAILED = 10,
+  QVE_DECRYPT_VERIFY_INIT_FAILED = 11,
+  QVE_DECRYPT_VERIFY_UPDATE_FAILED = 12,
+  QVE_DECRYPT_BAD_SIGNATURE = 13
+};
+
+enum { QVE_FILE_OK = 0, QVE_FILE_UNSIGNED = 1, QVE_FILE_CHAIN_BREAK = 2, QVE_FILE_INVALID = 3 };
+
+enum {
+  QVE_REPORT_OK = 0,
+  QVE_REPORT_UNSIGNED = 1,
+  QVE_REPORT_SOME_INVALID = 2,
+  QVE_REPORT_ALL_INVALID = 3
+};
+
+#ifdef __cplusplus
+namespace QVE_Helper {
+
+enum DecryptResult : std::int32_t {
+  Success = QVE_DECRYPT_SUCCESS,
+  NoSeal = QVE_DECRYPT_NO_SEAL,
+  InputOpenFailed = QVE_DECRYPT_INPUT_OPEN_FAILED,
+  OutputOpenFailed = QVE_DECRYPT_OUTPUT_OPEN_FAILED,
+  OutputWriteFailed = QVE_DECRYPT_OUTPUT_WRITE_FAILED,
+  HeaderInvalid = QVE_DECRYPT_HEADER_INVALID,
+  SessionKeyUnavailable = QVE_DECRYPT_SESSION_KEY_UNAVAILABLE,
+  OutputSizeFailed = QVE_DECRYPT_OUTPUT_SIZE_FAILED,
+  OutputTruncateFailed = QVE_DECRYPT_OUTPUT_TRUNCATE_FAILED,
+  OutputReopenFailed = QVE_DECRYPT_OUTPUT_REOPEN_FAILED,
+  VerifyInitFailed = QVE_DECRYPT_VERIFY_INIT_FAILED,
+  VerifyUpdateFailed = QVE_DECRYPT_VERIFY_UPDATE_FAILED,
+  BadSignature = QVE_DECRYPT_BAD_SIGNATURE,
+};
+
+enum FileVerdict : std::uint32_t {
+  FileOk = QVE_FILE_OK,
+  FileUnsigned = QVE_FILE_UNSIGNED,
+  FileChainBreak = QVE_FILE_CHAIN_BREAK,
+  FileInvalid = QVE_FILE_INVALID,
+};
+
+enum ReportResult : std::uint32_t {
+  ReportOk = QVE_REPORT_OK,
+  ReportUnsigned = QVE_REPORT_UNSIGNED,
+  ReportSomeInvalid = QVE_REPORT_SOME_INVALID,
+  ReportAllInvalid = QVE_REPORT_ALL_INVALID,
+};
+
+// Decrypts the container at inputPath into outputPath, cuts the seal trailer
+// off and checks its signature. The two paths must name different files. The
+// output file is never removed: only Success means its content is trusted.
+QVE_API DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath);
+
+struct FileReport {
+  std::wstring name;      // last component of the file's path
+  std::uint32_t verdict;  // a FileVerdict
+};
+
+// A set of log files verified as one signature chain. Made only by Create,
+// destroyed only by Delete; one thread at a time.
+class QVE_API IVerificationReport {
+ public:
+  static IVerificationReport* Create();
+  static void Delete(IVerificationReport* report);
+
+  IVerificationReport(const IVerificationReport& other);
+  IVerificationReport& operator=(const IVerificationReport& other);
+
+  virtual void Clear() = 0;
+  virtual void AddFile(const std::wstring& path) = 0;
+  virtual void AddFileInFolder(const std::wstring& folder) = 0;
+  virtual std::uint32_t Verify(bool includeOkFiles) = 0;
+  virtual std::uint32_t TotalFiles() = 0;
+  virtual std::uint32_t NumberOfBadFiles() = 0;
+  virtual std::size_t GetFileReportCount() = 0;
+  virtual FileReport& GetFileReport(std::uint32_t index) = 0;
+
+ protected:
+  IVerificationReport();
+  virtual ~IVerificationReport();
+};
+
+}  // namespace QVE_Helper
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+typedef QVE_Helper::IVerificationReport QVE_VerificationReport;
+#else
+typedef struct QVE_VerificationReport QVE_VerificationReport;
+#endif
+
+/* Returns a DecryptResult value. Both pointers must be non-null. */
+QVE_API int32_t DecryptQveFile(const wchar_t* inputPath, const wchar_t* outputPath);
+
+QVE_API QVE_VerificationReport* CreateVerificationReport(void);
+QVE_API void DeleteVerificationReport(QVE_VerificationReport* report);
+QVE_API void ClearVerificationReport(QVE_VerificationReport* report);
+QVE_API void AddFileToVerificationReport(QVE_VerificationReport* report, const wchar_t* path);
+QVE_API void AddFileInFolderToVerificationReport(QVE_VerificationReport* report,
+                                                 const wchar_t* folder);
+/* Returns a ReportResult value. */
+QVE_API uint32_t VerifyReport(QVE_VerificationReport* report, bool includeOkFiles);
+QVE_API uint32_t TotalFilesInVerificationReport(QVE_VerificationReport* report);
+QVE_API uint32_t NumberOfBadFilesInVerificationReport(QVE_VerificationReport* report);
+QVE_API size_t GetFileReportCountInVerificationReport(QVE_VerificationReport* report);
+/* The pointer stays valid until the next VerifyReport, Clear or Delete. */
+QVE_API const wchar_t* GetFileReportNameInVerificationReport(QVE_VerificationReport* report,
+                                                             uint32_t index);
+/* Returns a FileVerdict value. The name is spelled as callers bind to it. */
+QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport* report,
+                                                         uint32_t index);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QVEHELPER_H_ */

@@ -1,0 +1,74 @@
+#include "tools/writer/keys.h"
+
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace qve::writer {
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+PkeyPtr LoadPem(const std::string& path, bool isPrivate) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  if (!file) throw std::runtime_error("cannot open key file " + path);
+  EVP_PKEY* key = isPrivate ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr)
+                            : PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr);
+  if (key == nullptr || EVP_PKEY_is_a(key, "RSA") != 1) {
+    EVP_PKEY_free(key);
+    throw std::runtime_error(path + " is not an RSA " + (isPrivate ? "private" : "public") +
+                             " key in PEM form");
+  }
+  return PkeyPtr(key);
+}
+
+[[noreturn]] void Fail(const char* what) { throw std::runtime_error(what); }
+
+}  // namespace
+
+PkeyPtr LoadPrivateKeyPem(const std::string& path) { return LoadPem(path, true); }
+PkeyPtr LoadPublicKeyPem(const std::string& path) { return LoadPem(path, false); }
+
+Bytes SignMessage(EVP_PKEY* privateKey, std::span<const std::uint8_t> message) {
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, privateKey) != 1)
+    Fail("EVP_DigestSignInit failed");
+  size_t length = 0;
+  if (EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()) != 1)
+    Fail("EVP_DigestSign (size) failed");
+  Bytes signature(length);
+  if (EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) != 1)
+    Fail("EVP_DigestSign failed");
+  signature.resize(length);
+  return signature;
+}
+
+Bytes EncryptPkcs1(EVP_PKEY* publicKey, std::span<const std::uint8_t> plaintext) {
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new(publicKey, nullptr));
+  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
+    Fail("EVP_PKEY_encrypt_init failed");
+  size_t length = 0;
+  if (EVP_PKEY_encrypt(ctx.get(), nullptr, &length, plaintext.data(), plaintext.size()) != 1)
+    Fail("EVP_PKEY_encrypt (size) failed");
+  Bytes out(length);
+  if (EVP_PKEY_encrypt(ctx.get(), out.data(), &length, plaintext.data(), plaintext.size()) != 1)
+    Fail("EVP_PKEY_encrypt failed: plaintext too long for the key?");
+  out.resize(length);
+  return out;
+}
+
+Bytes RandomBytes(std::size_t count) {
+  Bytes out(count);
+  if (count > 0 && RAND_bytes(out.data(), static_cast<int>(count)) != 1) Fail("RAND_bytes failed");
+  return out;
+}
+
+}  // namespace qve::writer

@@ -1,0 +1,27 @@
+// Writer-side key handling: PEM files and the RSA operations that produce
+// what the library reads (signatures, wrapped session keys). Never part of
+// the library itself.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "crypto/bytes.h"
+#include "crypto/openssl_ptr.h"
+
+namespace qve::writer {
+
+// Both throw std::runtime_error naming the file when it is not a usable key.
+PkeyPtr LoadPrivateKeyPem(const std::string& path);
+PkeyPtr LoadPublicKeyPem(const std::string& path);
+
+// RSASSA-PKCS1-v1_5 over SHA-256, as the library verifies.
+Bytes SignMessage(EVP_PKEY* privateKey, std::span<const std::uint8_t> message);
+
+// RSAES-PKCS1-v1_5 encryption to a public key.
+Bytes EncryptPkcs1(EVP_PKEY* publicKey, std::span<const std::uint8_t> plaintext);
+
+// Cryptographically random bytes.
+Bytes RandomBytes(std::size_t count);
+
+}  // namespace qve::writer
