@@ -1,0 +1,7 @@
+#include "cli/command_line.h"
+
+int main(int argc, char** argv) {
+  return qve::cli::RunCommandLine(
+      "qvehelper-dev",
+      "Writer side for tests, demos and QA: makes sealed containers and signed logs.", argc, argv);
+}
