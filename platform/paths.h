@@ -16,6 +16,9 @@ std::optional<std::string> ToNarrow(std::wstring_view wide);
 // argument") where the text cannot be converted.
 std::string NarrowPath(std::wstring_view wide);
 
+// The inverse of ToNarrow: nothing for bytes that are not valid UTF-8.
+std::optional<std::wstring> ToWide(std::string_view narrow);
+
 // The last component of a path.
 std::wstring FileNameOf(std::wstring_view path);
 
