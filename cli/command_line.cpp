@@ -29,6 +29,7 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv) {
   CLI::App app(description, program);
+  app.set_version_flag("--version", program + " " QVE_VERSION);
   app.require_subcommand(1, 1);
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {

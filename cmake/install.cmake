@@ -1,0 +1,48 @@
+# What `cmake --install` puts under the prefix: the library with its SONAME
+# links, the public header, the command and its manual page, a CMake package
+# (QVEHelper::qvehelper) and a pkg-config file. The writer tool and the
+# public development keys only with QVE_INSTALL_DEV_TOOLS.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS qvehelper_shared
+  EXPORT QVEHelperTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/QVEHelper.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+install(TARGETS qvehelper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+
+set(QVE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QVEHelper)
+install(EXPORT QVEHelperTargets
+  NAMESPACE QVEHelper::
+  DESTINATION ${QVE_CMAKE_DIR}
+  COMPONENT development)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QVEHelperConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QVEHelperConfig.cmake
+  INSTALL_DESTINATION ${QVE_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QVEHelperConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QVEHelperConfig.cmake
+              ${PROJECT_BINARY_DIR}/QVEHelperConfigVersion.cmake
+  DESTINATION ${QVE_CMAKE_DIR} COMPONENT development)
+
+# The prefix is found from the .pc file's own place, so `--prefix` at
+# install time works.
+file(RELATIVE_PATH QVE_PC_TO_PREFIX
+  ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+configure_file(${PROJECT_SOURCE_DIR}/cmake/qvehelper.pc.in ${PROJECT_BINARY_DIR}/qvehelper.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qvehelper.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+foreach(page qvehelper.1)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/${page}
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endforeach()
+
+if(QVE_INSTALL_DEV_TOOLS)
+  install(TARGETS qvehelper-dev RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dev-tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/qvehelper-dev.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dev-tools)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/keys/dev/
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/qvehelper/keys/dev COMPONENT dev-tools)
+endif()
