@@ -21,6 +21,8 @@ struct BlockResult {
   BlockVerdict verdict;
   std::uint32_t firstLine;  // lines count from 1 per file, signature lines included
   std::uint32_t lastLine;   // the signature line itself for a signed block
+
+  bool operator==(const BlockResult&) const = default;
 };
 
 struct FileCheckResult {
