@@ -17,10 +17,12 @@ constexpr char kEndOfText = 0x1A;
 
 TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
     : buffer_(bufferSize == 0 ? 1 : bufferSize) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only so that opening a FIFO cannot hang; anything but a
+  // regular file (a folder opens on Linux) reads as a file that does not open.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat status;
-  // A folder opens on Linux but not where the logs come from; read it as absent.
-  if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode))) {
+  if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) ||
+                   ::fcntl(fd_, F_SETFL, 0) != 0)) {
     ::close(fd_);
     fd_ = -1;
   }

@@ -15,7 +15,8 @@ class TextLineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = 1 << 16;
 
-  // A path that does not open (or names a folder) gives a reader with no lines.
+  // A path that does not open or names no regular file gives a reader with
+  // no lines.
   explicit TextLineReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
   ~TextLineReader();
   TextLineReader(const TextLineReader&) = delete;

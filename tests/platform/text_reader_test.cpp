@@ -1,6 +1,7 @@
 #include "platform/text_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -80,15 +81,15 @@ TEST_P(TextLineReaderTest, LinesLongerThanTheBuffer) {
 INSTANTIATE_TEST_SUITE_P(BufferSizes, TextLineReaderTest,
                          ::testing::Values(1, 2, 3, 5, 16, TextLineReader::kDefaultBufferSize));
 
-TEST(TextLineReader, MissingFileAndFolderGiveNoLines) {
+TEST(TextLineReader, MissingFileFolderAndFifoGiveNoLines) {
   TempDir dir;
-  TextLineReader missing((dir / "absent.log").string());
-  TextLineReader folder(dir.path().string());
-  std::string_view line;
-  EXPECT_FALSE(missing.isOpen());
-  EXPECT_FALSE(missing.NextLine(&line));
-  EXPECT_FALSE(folder.isOpen());
-  EXPECT_FALSE(folder.NextLine(&line));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const auto& path : {dir / "absent.log", dir.path(), dir / "fifo"}) {
+    TextLineReader reader(path.string());
+    std::string_view line;
+    EXPECT_FALSE(reader.isOpen()) << path;
+    EXPECT_FALSE(reader.NextLine(&line)) << path;
+  }
 }
 
 TEST(TextLineReader, UnreadableFileGivesNoLines) {
