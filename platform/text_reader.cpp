@@ -21,8 +21,8 @@ TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
   // regular file (a folder opens on Linux) reads as a file that does not open.
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat status;
-  if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) ||
-                   ::fcntl(fd_, F_SETFL, 0) != 0)) {
+  if (fd_ >= 0 &&
+      (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0)) {
     ::close(fd_);
     fd_ = -1;
   }

@@ -12,8 +12,15 @@ namespace {
 
 std::string Quoted(const std::string& arg) {
   std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+  for (const char c : arg) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
 }
 
 std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -23,9 +30,14 @@ std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args) {
   TempDir capture;
   std::string line = Quoted(program);
-  for (const auto& arg : args) line += " " + Quoted(arg);
-  line += " </dev/null >" + Quoted((capture / "out").string()) + " 2>" +
-          Quoted((capture / "err").string());
+  for (const auto& arg : args) {
+    line += ' ';
+    line += Quoted(arg);
+  }
+  line += " </dev/null >";
+  line += Quoted((capture / "out").string());
+  line += " 2>";
+  line += Quoted((capture / "err").string());
   const int status = std::system(line.c_str());
   CommandResult result;
   if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

@@ -63,7 +63,7 @@ class LogBuilder {
 
  private:
   LogChain& chain_;
-  std::string lineEnd_ = "\n";
+  std::string_view lineEnd_ = "\n";
   std::vector<std::string> pending_;
   Bytes lastBlock_;
   Bytes bytes_;
