@@ -1,0 +1,42 @@
+// Reads a file line by line the way the log writer's platform reads text:
+// CR LF ends a line like LF, a lone CR stays in the line, 0x1A ends the input,
+// and a last line needs no LF. The file is opened without any lock, so a
+// writer may keep appending while it is read.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qve::platform {
+
+class TextLineReader {
+ public:
+  static constexpr std::size_t kDefaultBufferSize = 1 << 16;
+
+  // A path that does not open or names no regular file gives a reader with
+  // no lines.
+  explicit TextLineReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
+  ~TextLineReader();
+  TextLineReader(const TextLineReader&) = delete;
+  TextLineReader& operator=(const TextLineReader&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+
+  // The next line without its line end; the view stays valid until the next
+  // call. False at the end of the input.
+  bool NextLine(std::string_view* line);
+
+ private:
+  // Reads more bytes behind the unconsumed ones; false when none came.
+  bool Fill();
+
+  int fd_ = -1;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // first unconsumed byte
+  std::size_t end_ = 0;    // one past the last byte read
+  bool atEnd_ = false;     // end of file, a read error or 0x1A
+};
+
+}  // namespace qve::platform

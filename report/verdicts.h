@@ -1,0 +1,19 @@
+// How a file's blocks make its verdict, and the files' verdicts the result.
+#pragma once
+
+#include <QVEHelper.h>
+
+#include <cstdint>
+
+#include "verify/file_check_result.h"
+
+namespace qve {
+
+// FileOk for a file with a good block and no bad one, which a report lists
+// only when asked to.
+QVE_Helper::FileVerdict FileVerdictOf(const FileCheckResult& result);
+
+QVE_Helper::ReportResult ReportResultOf(std::uint32_t totalFiles, std::uint32_t badFiles,
+                                        std::uint32_t unsignedFiles);
+
+}  // namespace qve

@@ -1,0 +1,44 @@
+#include "report/verification_report.h"
+
+#include "platform/folder_walk.h"
+#include "report/system_log_name.h"
+#include "report/verdicts.h"
+
+namespace qve {
+
+void VerificationReport::Clear() {
+  files_.clear();
+  fileReports_.clear();
+  VerifyFiles(verifier_, files_);
+  totalFiles_ = 0;
+  badFiles_ = 0;
+}
+
+// '/' is the separator here; every other character stays as given.
+void VerificationReport::AddFile(const std::wstring& path) { files_.push_back(path); }
+
+void VerificationReport::AddFileInFolder(const std::wstring& folder) {
+  platform::WalkRegularFiles(folder, [this](const std::wstring& path, const std::wstring& name) {
+    if (IsSystemLogName(name)) files_.push_back(path);
+  });
+}
+
+std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
+  fileReports_.clear();
+  totalFiles_ = 0;
+  badFiles_ = 0;
+  VerifyFiles(verifier_, files_);
+  std::uint32_t unsignedFiles = 0;
+  for (const FileCheckResult& result : verifier_.results) {
+    ++totalFiles_;
+    const QVE_Helper::FileVerdict verdict = FileVerdictOf(result);
+    if (verdict == QVE_Helper::FileChainBreak || verdict == QVE_Helper::FileInvalid) ++badFiles_;
+    if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
+    if (verdict != QVE_Helper::FileOk || includeOkFiles) {
+      fileReports_.push_back({result.fileName, verdict});
+    }
+  }
+  return ReportResultOf(totalFiles_, badFiles_, unsignedFiles);
+}
+
+}  // namespace qve

@@ -1,0 +1,43 @@
+// The one implementation of QVE_Helper::IVerificationReport.
+#pragma once
+
+#include <QVEHelper.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "verify/file_verifier.h"
+
+namespace qve {
+
+class VerificationReport final : public QVE_Helper::IVerificationReport {
+ public:
+  VerificationReport() = default;
+  ~VerificationReport() override = default;
+
+  void Clear() override;
+  void AddFile(const std::wstring& path) override;
+  void AddFileInFolder(const std::wstring& folder) override;
+  std::uint32_t Verify(bool includeOkFiles) override;
+  std::uint32_t TotalFiles() override { return totalFiles_; }
+  std::uint32_t NumberOfBadFiles() override { return badFiles_; }
+  std::size_t GetFileReportCount() override { return fileReports_.size(); }
+  QVE_Helper::FileReport& GetFileReport(std::uint32_t index) override {
+    return fileReports_[index];
+  }
+
+  // The paths, sorted by the last Verify, and what it found in each: block
+  // details that the exported interface does not show.
+  const std::vector<std::wstring>& files() const { return files_; }
+  const FileVerifier& verifier() const { return verifier_; }
+
+ private:
+  std::vector<std::wstring> files_;
+  std::uint32_t totalFiles_ = 0;
+  std::uint32_t badFiles_ = 0;
+  std::vector<QVE_Helper::FileReport> fileReports_;
+  FileVerifier verifier_;
+};
+
+}  // namespace qve

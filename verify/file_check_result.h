@@ -1,0 +1,41 @@
+// What per-file verification records: a verdict per block, and per file the
+// counts that the report turns into a file verdict.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qve {
+
+enum BlockVerdict : std::int32_t {
+  BlockOk = 0,
+  BlockUnsigned = 1,     // the unsigned tail of a file
+  BlockNoSignature = 2,  // a signature line whose payload yields no bytes
+  BlockInvalid = 3,      // malformed, or the signature does not verify
+  BlockChainBreak = 4,   // validly signed, but linked to another block
+  BlockUnexpected = 5,   // a check result outside the known ones
+};
+
+struct BlockResult {
+  BlockVerdict verdict;
+  std::uint32_t firstLine;  // lines count from 1 per file, signature lines included
+  std::uint32_t lastLine;   // the signature line itself for a signed block
+
+  bool operator==(const BlockResult&) const = default;
+};
+
+struct FileCheckResult {
+  std::uint32_t blockCount = 0;  // one per signature line, plus one for an unsigned tail
+  bool firstBlockPending = true;
+  bool firstBlockChainBreak = false;
+  std::uint32_t badBlockCount = 0;  // BlockInvalid, BlockChainBreak and BlockUnexpected
+  std::wstring fileName;            // last component of the path
+  std::vector<BlockResult> blocks;  // every block that is not BlockOk, in file order
+};
+
+// Counts a block into `result` and lists it unless it is BlockOk.
+void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t firstLine,
+                 std::uint32_t lastLine);
+
+}  // namespace qve
