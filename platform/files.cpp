@@ -20,6 +20,9 @@ std::optional<std::filesystem::path> FileSystemPath(std::wstring_view path) {
 bool OpenForReading(std::ifstream& stream, std::wstring_view path) {
   const auto fsPath = FileSystemPath(path);
   if (!fsPath) return false;
+  // Linux opens a folder for reading where Windows refuses; refuse it here too.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(*fsPath, ignored)) return false;
   stream.open(*fsPath, std::ios::in | std::ios::binary);
   return stream.is_open();
 }
