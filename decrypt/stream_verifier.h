@@ -33,7 +33,6 @@ class StreamVerifier {
   const VerificationKey* boundKey() const { return boundKey_; }
   const ByteRing& window() const { return window_; }
   std::uint32_t lastError() const { return lastError_; }
-  EVP_MD_CTX* verifyContext() const { return verifyContext_.get(); }
 
  private:
   void KeepError();

@@ -154,6 +154,14 @@ TEST_F(DecryptCommandTest, UsageErrorsExitWith64) {
   EXPECT_EQ(Qvehelper("decrypt \"$(printf '\\377')\" out").status, 64);
 }
 
+TEST_F(DecryptCommandTest, TheBundledSampleDecryptsToItsPlaintext) {
+  const fs::path examples = QVE_EXAMPLES_DIR;
+  const Ran ran = Qvehelper("decrypt " + Quoted((examples / "sample.qves").string()) + " " +
+                            Quoted(output_.string()));
+  EXPECT_EQ(ran.out, "Success (0)\n");
+  EXPECT_EQ(ReadFile(output_), ReadFile(examples / "sample.txt"));
+}
+
 class SealCommandTest : public DecryptCommandTest {
  protected:
   Ran Seal(const std::string& flags) {
