@@ -200,6 +200,8 @@ TEST_F(SealCommandTest, SealsWhatTheCommandDecrypts) {
 TEST_F(SealCommandTest, RefusesWhatItCannotUse) {
   EXPECT_EQ(Seal("--signing-key " + Quoted((dir_ / "none.pem").string())).status, 1);
   EXPECT_EQ(Seal("--recipient nocolon").status, 1);
+  EXPECT_EQ(
+      Seal("--recipient " + Quoted(testing::DevKeyPath("decryption-public.pem") + ":x")).status, 1);
   fs::remove(plain_);
   EXPECT_EQ(Seal("").status, 1);
 }

@@ -33,13 +33,16 @@ struct LoadedRecipient {
   qve::Bytes keyId;
 };
 
-LoadedRecipient LoadRecipient(const std::string& spec) {
-  const auto colon = spec.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == spec.size())
-    throw std::runtime_error("--recipient takes PUBLIC_PEM:KEY_NUMBER, not " + spec);
-  const unsigned long number = std::stoul(spec.substr(colon + 1));
-  return {qve::writer::LoadPublicKeyPem(spec.substr(0, colon)),
-          qve::writer::KeyIdOf(static_cast<std::uint32_t>(number))};
+LoadedRecipient LoadRecipient(const std::string& argument) {
+  const auto colon = argument.rfind(':');
+  const std::string number = colon == std::string::npos ? "" : argument.substr(colon + 1);
+  const bool isNumber = !number.empty() && number.size() <= 10 &&
+                        number.find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoull(number) <= 0xFFFFFFFFull;
+  if (colon == 0 || !isNumber)
+    throw std::runtime_error("--recipient takes PUBLIC_PEM:KEY_NUMBER, not " + argument);
+  return {qve::writer::LoadPublicKeyPem(argument.substr(0, colon)),
+          qve::writer::KeyIdOf(static_cast<std::uint32_t>(std::stoull(number)))};
 }
 
 void Seal(const SealOptions& options) {
@@ -47,7 +50,7 @@ void Seal(const SealOptions& options) {
   if (!options.noDefaultRecipient)
     loaded.push_back({qve::writer::LoadPublicKeyPem(options.keyDir + "/decryption-public.pem"),
                       qve::writer::KeyIdOf(10)});
-  for (const auto& spec : options.extraRecipients) loaded.push_back(LoadRecipient(spec));
+  for (const auto& argument : options.extraRecipients) loaded.push_back(LoadRecipient(argument));
   std::vector<qve::writer::Recipient> recipients;
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
 
