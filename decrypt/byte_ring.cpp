@@ -1,0 +1,39 @@
+#include "decrypt/byte_ring.h"
+
+#include <algorithm>
+
+namespace qve {
+
+ByteRing::ByteRing(std::size_t capacity) : storage_(capacity) {}
+
+void ByteRing::Append(std::span<const std::uint8_t> bytes) {
+  const std::size_t capacity = storage_.size();
+  if (capacity == 0) return;
+  if (bytes.size() > capacity) bytes = bytes.last(capacity);
+  const std::size_t total = size_ + bytes.size();
+  while (!bytes.empty()) {
+    const std::size_t run = std::min(bytes.size(), capacity - last_);
+    std::copy_n(bytes.begin(), run, storage_.begin() + static_cast<std::ptrdiff_t>(last_));
+    last_ = (last_ + run) % capacity;
+    bytes = bytes.subspan(run);
+  }
+  if (total >= capacity) {
+    // Full: the oldest byte is the one the next append overwrites.
+    size_ = capacity;
+    first_ = last_;
+  } else {
+    size_ = total;
+  }
+}
+
+std::uint8_t ByteRing::operator[](std::size_t position) const {
+  return storage_[(first_ + position) % storage_.size()];
+}
+
+Bytes ByteRing::Contents() const {
+  Bytes out(size_);
+  for (std::size_t i = 0; i < size_; ++i) out[i] = (*this)[i];
+  return out;
+}
+
+}  // namespace qve

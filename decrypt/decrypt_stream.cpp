@@ -1,0 +1,56 @@
+#include "decrypt/decrypt_stream.h"
+
+#include <array>
+
+#include "crypto/built_in_keys.h"
+#include "decrypt/decryption_context.h"
+#include "decrypt/seal_trailer.h"
+#include "decrypt/session_key.h"
+
+namespace qve {
+
+using QVE_Helper::DecryptResult;
+
+DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal) {
+  seal.Clear();
+  DecryptionContext context(input);
+  context.iv.resize(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(context.cipher)));
+  if (ReadHeader(input, context.iv, context.recipients) != HeaderStatus::Complete)
+    return QVE_Helper::HeaderInvalid;
+
+  // Declared after the context so that it is released first.
+  const DecryptionKey key;
+  if (!UnwrapSessionKey(context, key)) return QVE_Helper::SessionKeyUnavailable;
+
+  std::array<char, kChunkSize> chunk;
+  const auto blockSize = static_cast<std::size_t>(context.blockSize);
+  bool finalStep = false;
+  do {
+    int produced = 0;
+    input.read(chunk.data(), chunk.size());
+    const auto delivered = static_cast<int>(input.gcount());
+    // Cipher errors go unreported: they produce nothing, which ends the loop,
+    // and the missing plaintext shows as a missing seal or a bad signature.
+    if (delivered > 0) {
+      context.outputBuffer.resize(blockSize + static_cast<std::size_t>(delivered));
+      EVP_DecryptUpdate(context.cipherContext.get(), context.outputBuffer.data(), &produced,
+                        reinterpret_cast<const unsigned char*>(chunk.data()), delivered);
+    } else {
+      context.outputBuffer.resize(blockSize);
+      EVP_DecryptFinal_ex(context.cipherContext.get(), context.outputBuffer.data(), &produced);
+      finalStep = true;
+    }
+    if (produced > 0) {
+      context.trailingVerifier.Update(context.outputBuffer.data(),
+                                      static_cast<std::uint32_t>(produced));
+      output.write(reinterpret_cast<const char*>(context.outputBuffer.data()), produced);
+      if (output.fail()) return QVE_Helper::OutputWriteFailed;
+    }
+    if (produced <= 0) break;
+  } while (!finalStep);
+
+  seal.length = ParseSeal(context.trailingVerifier, seal.keyId, seal.signature);
+  return QVE_Helper::Success;
+}
+
+}  // namespace qve

@@ -1,0 +1,48 @@
+// The exported decryption functions.
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "QVEHelper.h"
+#include "crypto/built_in_keys.h"
+#include "decrypt/decrypt_stream.h"
+#include "decrypt/output_signature.h"
+#include "decrypt/seal_info.h"
+#include "platform/files.h"
+
+namespace QVE_Helper {
+
+DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath) {
+  std::ifstream input;
+  if (!qve::platform::OpenForReading(input, inputPath)) return InputOpenFailed;
+
+  qve::SealInfo seal;
+  {
+    std::ofstream output;
+    if (!qve::platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
+    seal.Clear();
+    const DecryptResult decrypted = qve::DecryptStream(input, output, seal);
+    // A failed final flush only loses bytes; the size check below sees that.
+    output.close();
+    if (decrypted != Success) return decrypted;
+  }
+  if (seal.length == 0) return NoSeal;
+
+  std::error_code error;
+  const std::uint64_t size = qve::platform::FileSize(outputPath, error);
+  if (error) return OutputSizeFailed;
+  if (size < seal.length) return OutputTruncateFailed;
+  qve::platform::TruncateFile(outputPath, size - seal.length, error);
+  if (error) return OutputTruncateFailed;
+
+  input.close();
+  if (!qve::platform::OpenForReading(input, outputPath)) return OutputReopenFailed;
+  const qve::VerificationKey key;
+  return qve::VerifyOutputSignature(input, seal, key);
+}
+
+}  // namespace QVE_Helper
+
+extern "C" int32_t DecryptQveFile(const wchar_t* inputPath, const wchar_t* outputPath) {
+  return QVE_Helper::Decrypt(std::wstring(inputPath), std::wstring(outputPath));
+}

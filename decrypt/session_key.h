@@ -1,0 +1,22 @@
+// Finds the recipient record meant for the built-in decryption key, unwraps
+// the key block it carries and sets the payload cipher up with it.
+//
+// Key block: key material | CRC-32 of the material, least significant byte first.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "crypto/built_in_keys.h"
+#include "decrypt/decryption_context.h"
+
+namespace qve {
+
+// At least the 4 CRC bytes, and the CRC matches the material before them.
+bool KeyBlockIntact(std::span<const std::uint8_t> block);
+
+// True when context.cipherContext is ready to decrypt the payload. Only the
+// first record naming the key is tried, whatever follows it.
+bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key);
+
+}  // namespace qve

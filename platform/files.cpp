@@ -1,0 +1,56 @@
+#include "platform/files.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "platform/paths.h"
+
+namespace qve::platform {
+
+namespace {
+
+std::optional<std::filesystem::path> FileSystemPath(std::wstring_view path) {
+  auto narrow = ToNarrow(path);
+  if (!narrow) return std::nullopt;
+  return std::filesystem::path(std::move(*narrow));
+}
+
+}  // namespace
+
+bool OpenForReading(std::ifstream& stream, std::wstring_view path) {
+  const auto fsPath = FileSystemPath(path);
+  if (!fsPath) return false;
+  // Linux opens a folder for reading where Windows refuses; refuse it here too.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(*fsPath, ignored)) return false;
+  stream.open(*fsPath, std::ios::in | std::ios::binary);
+  return stream.is_open();
+}
+
+bool OpenForWriting(std::ofstream& stream, std::wstring_view path) {
+  const auto fsPath = FileSystemPath(path);
+  if (!fsPath) return false;
+  stream.open(*fsPath, std::ios::out | std::ios::binary | std::ios::trunc);
+  return stream.is_open();
+}
+
+std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {
+  const auto fsPath = FileSystemPath(path);
+  if (!fsPath) {
+    error = std::make_error_code(std::errc::invalid_argument);
+    return 0;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(*fsPath, error);
+  return error ? 0 : size;
+}
+
+void TruncateFile(std::wstring_view path, std::uint64_t size, std::error_code& error) {
+  const auto fsPath = FileSystemPath(path);
+  if (!fsPath) {
+    error = std::make_error_code(std::errc::invalid_argument);
+    return;
+  }
+  std::filesystem::resize_file(*fsPath, size, error);
+}
+
+}  // namespace qve::platform

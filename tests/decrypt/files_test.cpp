@@ -1,0 +1,107 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/paths.h"
+#include "tests/support/byte_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BytesOf;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::wstring Wide(const fs::path& path) { return *ToWide(path.string()); }
+
+const std::wstring kNotUnicode = std::wstring(L"/tmp/qve-") + wchar_t(0xDC00);
+
+TEST(Files, OpensByWidePathAsUtf8) {
+  TempDir dir;
+  const fs::path path = dir / "caf\xc3\xa9.bin";
+  std::ofstream out;
+  ASSERT_TRUE(OpenForWriting(out, Wide(dir.path()) + L"/caf\u00e9.bin"));
+  out << "abc";
+  out.close();
+  EXPECT_EQ(ReadFile(path), BytesOf("abc"));
+
+  std::ifstream in;
+  ASSERT_TRUE(OpenForReading(in, Wide(path)));
+  EXPECT_EQ(in.get(), 'a');
+}
+
+TEST(Files, WritingTruncatesAnExistingFile) {
+  TempDir dir;
+  WriteFile(dir / "f", std::string("long old content"));
+  std::ofstream out;
+  ASSERT_TRUE(OpenForWriting(out, Wide(dir / "f")));
+  out.close();
+  EXPECT_TRUE(ReadFile(dir / "f").empty());
+}
+
+TEST(Files, OpeningFailsQuietly) {
+  TempDir dir;
+  std::ifstream in;
+  std::ofstream out;
+  EXPECT_FALSE(OpenForReading(in, Wide(dir / "missing")));
+  EXPECT_FALSE(OpenForReading(in, Wide(dir.path())));
+  EXPECT_FALSE(OpenForReading(in, kNotUnicode));
+  EXPECT_FALSE(OpenForWriting(out, Wide(dir / "missing" / "f")));
+  EXPECT_FALSE(OpenForWriting(out, Wide(dir.path())));
+  EXPECT_FALSE(OpenForWriting(out, kNotUnicode));
+  EXPECT_FALSE(in.is_open());
+  EXPECT_FALSE(out.is_open());
+}
+
+TEST(Files, ReopeningAStreamReadsTheNewFileFromItsStart) {
+  TempDir dir;
+  WriteFile(dir / "a", std::string("first"));
+  WriteFile(dir / "b", std::string("second"));
+  std::ifstream in;
+  ASSERT_TRUE(OpenForReading(in, Wide(dir / "a")));
+  std::string all((std::istreambuf_iterator<char>(in)), {});
+  in.close();
+  ASSERT_TRUE(OpenForReading(in, Wide(dir / "b")));
+  EXPECT_TRUE(in.good());
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "second");
+}
+
+TEST(Files, SizeAndTruncationReportFailureByErrorCode) {
+  TempDir dir;
+  WriteFile(dir / "f", std::string(5000, 'x'));
+  std::error_code error;
+  EXPECT_EQ(FileSize(Wide(dir / "f"), error), 5000u);
+  EXPECT_FALSE(error);
+  TruncateFile(Wide(dir / "f"), 1234, error);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(ReadFile(dir / "f"), Bytes(1234, 'x'));
+
+  const struct {
+    const char* name;
+    std::wstring path;
+  } noSize[] = {{"missing", Wide(dir / "missing")},
+                {"folder", Wide(dir.path())},
+                {"device", L"/dev/null"},
+                {"not Unicode", kNotUnicode}};
+  for (const auto& c : noSize) {
+    std::error_code sizeError;
+    FileSize(c.path, sizeError);
+    EXPECT_TRUE(sizeError) << c.name;
+  }
+  std::error_code truncateError;
+  TruncateFile(Wide(dir / "missing"), 0, truncateError);
+  EXPECT_TRUE(truncateError);
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+  std::error_code convertError;
+  TruncateFile(kNotUnicode, 0, convertError);
+  EXPECT_TRUE(convertError);
+}
+
+}  // namespace
+}  // namespace qve::platform
