@@ -1,0 +1,64 @@
+# Windows: QVEHelper.dll with its import library QVEHelper.lib beside it.
+# The DLL exports what QVE_API marks (__declspec(dllexport) while
+# QVEHELPER_BUILDING is defined), so there is no version script here. With the
+# MinGW toolchain, OpenSSL and the compiler's runtime are linked in statically.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX)
+
+set_target_properties(qvehelper_shared PROPERTIES
+  OUTPUT_NAME QVEHelper
+  PREFIX ""
+  IMPORT_PREFIX ""
+  IMPORT_SUFFIX .lib
+  ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+
+if(MINGW)
+  # Without it GNU ld exports every symbol, OpenSSL's included, while nothing
+  # is marked dllexport.
+  target_link_options(qvehelper_shared PRIVATE -Wl,--exclude-all-symbols)
+endif()
+
+# Code linked to the static library finds the definitions in the same link,
+# not in the DLL, so it must not see the names as dllimport.
+target_compile_definitions(qvehelper_core INTERFACE QVEHELPER_BUILDING)
+
+# Cross-built tests need GoogleTest built by the same compiler: Debian ships
+# its source (package googletest).
+if(QVE_BUILD_TESTS AND CMAKE_CROSSCOMPILING AND NOT TARGET GTest::gtest)
+  set(QVE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source to cross-build")
+  if(NOT EXISTS ${QVE_GOOGLETEST_SOURCE}/CMakeLists.txt)
+    message(FATAL_ERROR "no GoogleTest source at ${QVE_GOOGLETEST_SOURCE}: "
+                        "install the Debian package googletest")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  # It names its targets GTest::gtest, GTest::gtest_main and GTest::gmock.
+  add_subdirectory(${QVE_GOOGLETEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# CLI11 and nlohmann/json are header-only and come from the build machine.
+# Their package files name /usr/include, which a cross compiler must not
+# search (glibc's headers are there), so each is wrapped to name a folder that
+# holds only its own headers.
+function(qve_host_header_package package target headers)
+  find_file(QVE_HOST_${package}_CONFIG ${package}Config.cmake
+    PATHS /usr/share/cmake/${package} /usr/lib/cmake/${package}
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT QVE_HOST_${package}_CONFIG)
+    return()
+  endif()
+  get_filename_component(config_dir ${QVE_HOST_${package}_CONFIG} DIRECTORY)
+  set(include_dir ${PROJECT_BINARY_DIR}/host-headers/${package})
+  set(package_dir ${PROJECT_BINARY_DIR}/host-packages/${package})
+  file(MAKE_DIRECTORY ${include_dir})
+  file(CREATE_LINK /usr/include/${headers} ${include_dir}/${headers} SYMBOLIC)
+  file(WRITE ${package_dir}/${package}Config.cmake
+    "include(\"${QVE_HOST_${package}_CONFIG}\")\n"
+    "set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES \"${include_dir}\")\n")
+  file(WRITE ${package_dir}/${package}ConfigVersion.cmake
+    "include(\"${config_dir}/${package}ConfigVersion.cmake\")\n")
+  set(${package}_DIR ${package_dir} CACHE PATH "" FORCE)
+endfunction()
+
+if(CMAKE_CROSSCOMPILING)
+  qve_host_header_package(CLI11 CLI11::CLI11 CLI)
+  qve_host_header_package(nlohmann_json nlohmann_json::nlohmann_json nlohmann)
+endif()
