@@ -16,7 +16,7 @@ struct SignLogArguments {
   std::string input;
   std::string output;
   std::size_t every = 100;
-  std::string key = "keys/dev/verification-private.pem";
+  std::string key = QVE_DEV_KEY_DIR "/verification-private.pem";
   std::uint32_t id = 0;
   std::string text;
   std::string chainFrom;
