@@ -87,7 +87,11 @@ TEST(Files, SizeAndTruncationReportFailureByErrorCode) {
     std::wstring path;
   } noSize[] = {{"missing", Wide(dir / "missing")},
                 {"folder", Wide(dir.path())},
+#ifdef _WIN32
+                {"device", L"NUL"},
+#else
                 {"device", L"/dev/null"},
+#endif
                 {"not Unicode", kNotUnicode}};
   for (const auto& c : noSize) {
     std::error_code sizeError;
