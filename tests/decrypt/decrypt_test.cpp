@@ -198,7 +198,7 @@ TEST_F(DecryptPathTest, PathsThatAreNotUnicodeFailToOpen) {
 #ifdef _WIN32
 // Wide paths reach the file system as they are, whatever the code page holds.
 TEST_F(DecryptPathTest, NonAsciiPathsOpenByTheirWideText) {
-  const fs::path folder = dir_ / L"\u65e5\u672c \u0436";
+  const fs::path folder = dir_.path() / L"\u65e5\u672c \u0436";
   fs::create_directory(folder);
   const fs::path input = folder / L"\u00e9\u20ac.qves", output = folder / L"\u03a9.bin";
   fs::copy_file(input_, input);

@@ -165,7 +165,6 @@ TEST_F(LogSignerTest, CommandSignsAChainOfFiles) {
   EXPECT_EQ(verifier.results[1].blockCount, 1u);
   for (const auto& result : verifier.results) EXPECT_TRUE(result.blocks.empty());
 }
-#endif
 
 TEST_F(LogSignerTest, CommandErrors) {
   testing::WriteFile(dir / "in.txt", std::string("a\n"));
@@ -182,6 +181,7 @@ TEST_F(LogSignerTest, CommandErrors) {
                          (dir / "out.log").string()});
   EXPECT_EQ(badKey.exitCode, 1);
 }
+#endif
 
 }  // namespace
 }  // namespace qve
