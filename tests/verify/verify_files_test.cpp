@@ -338,6 +338,9 @@ TEST_F(VerifyFilesTest, PathWithoutNarrowFormThrowsAndKeepsEarlierFiles) {
   EXPECT_EQ(verifier.results[0].fileName, L"System_1.log");
 }
 
+// Linux only: under Windows these names have no form in the ANSI code page that
+// file opening goes through; name_order_test covers the order itself there.
+#ifndef _WIN32
 TEST_F(VerifyFilesTest, NamesSortAsUtf16) {
   for (const char* name :
        {"System_\xee\x80\x80.log", "System_\xf0\x9f\x98\x80.log", "System_a.log", "System_B.log"}) {
@@ -351,6 +354,7 @@ TEST_F(VerifyFilesTest, NamesSortAsUtf16) {
   EXPECT_EQ(names, (std::vector<std::wstring>{L"System_B.log", L"System_a.log",
                                               L"System_\U0001F600.log", L"System_\uE000.log"}));
 }
+#endif
 
 }  // namespace
 }  // namespace qve
