@@ -27,4 +27,8 @@ std::optional<std::wstring> ToWide(std::string_view narrow);
 // The last component of a path.
 std::wstring FileNameOf(std::wstring_view path);
 
+// A path as a report keeps it: on Windows every '/' becomes '\', on Linux the
+// text stays as given ('/' is the only separator there).
+std::wstring ReportPath(std::wstring_view path);
+
 }  // namespace qve::platform

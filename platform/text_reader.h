@@ -32,6 +32,12 @@ class TextLineReader {
   // Reads more bytes behind the unconsumed ones; false when none came.
   bool Fill();
 
+  // The platform's side. OpenText gives -1 for a path that does not open or
+  // names no regular file; ReadSome gives 0 at the end and less on an error.
+  static int OpenText(const std::string& path);
+  static long ReadSome(int fd, char* into, std::size_t size);
+  static void CloseText(int fd);
+
   int fd_ = -1;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;  // first unconsumed byte

@@ -1,6 +1,7 @@
 #include "report/verification_report.h"
 
 #include "platform/folder_walk.h"
+#include "platform/paths.h"
 #include "report/system_log_name.h"
 #include "report/verdicts.h"
 
@@ -14,13 +15,15 @@ void VerificationReport::Clear() {
   badFiles_ = 0;
 }
 
-// '/' is the separator here; every other character stays as given.
-void VerificationReport::AddFile(const std::wstring& path) { files_.push_back(path); }
+void VerificationReport::AddFile(const std::wstring& path) {
+  files_.push_back(platform::ReportPath(path));
+}
 
 void VerificationReport::AddFileInFolder(const std::wstring& folder) {
-  platform::WalkRegularFiles(folder, [this](const std::wstring& path, const std::wstring& name) {
-    if (IsSystemLogName(name)) files_.push_back(path);
-  });
+  platform::WalkRegularFiles(platform::ReportPath(folder),
+                             [this](const std::wstring& path, const std::wstring& name) {
+                               if (IsSystemLogName(name)) files_.push_back(path);
+                             });
 }
 
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {

@@ -59,4 +59,6 @@ std::wstring FileNameOf(std::wstring_view path) {
   return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
 }
 
+std::wstring ReportPath(std::wstring_view path) { return std::wstring(path); }
+
 }  // namespace qve::platform

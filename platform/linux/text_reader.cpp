@@ -1,85 +1,34 @@
-#include "platform/text_reader.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/text_reader.h"
 
 namespace qve::platform {
 
-namespace {
-
-constexpr char kEndOfText = 0x1A;
-
-}  // namespace
-
-TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
-    : buffer_(bufferSize == 0 ? 1 : bufferSize) {
+int TextLineReader::OpenText(const std::string& path) {
   // Non-blocking only so that opening a FIFO cannot hang; anything but a
   // regular file (a folder opens on Linux) reads as a file that does not open.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat status;
-  if (fd_ >= 0 &&
-      (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0)) {
-    ::close(fd_);
-    fd_ = -1;
+  if (fd >= 0 &&
+      (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0)) {
+    ::close(fd);
+    fd = -1;
   }
-  atEnd_ = fd_ < 0;
+  return fd;
 }
 
-TextLineReader::~TextLineReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool TextLineReader::Fill() {
-  if (atEnd_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  // Only a line longer than the buffer makes it grow.
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+long TextLineReader::ReadSome(int fd, char* into, std::size_t size) {
   ssize_t got;
   do {
-    got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    got = ::read(fd, into, size);
   } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
-    atEnd_ = true;
-    return false;
-  }
-  const std::size_t first = end_;
-  end_ += static_cast<std::size_t>(got);
-  if (const void* stop = std::memchr(buffer_.data() + first, kEndOfText, end_ - first)) {
-    end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
-    atEnd_ = true;
-  }
-  return true;
+  return static_cast<long>(got);
 }
 
-bool TextLineReader::NextLine(std::string_view* line) {
-  std::size_t scanned = 0;  // bytes after begin_ already known to hold no LF
-  for (;;) {
-    const char* from = buffer_.data() + begin_ + scanned;
-    const std::size_t left = end_ - begin_ - scanned;
-    if (const void* lf = std::memchr(from, '\n', left)) {
-      const std::size_t lfAt =
-          static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data());
-      std::size_t length = lfAt - begin_;
-      if (length > 0 && buffer_[lfAt - 1] == '\r') --length;
-      *line = std::string_view(buffer_.data() + begin_, length);
-      begin_ = lfAt + 1;
-      return true;
-    }
-    scanned = end_ - begin_;
-    if (!Fill()) break;
-  }
-  if (begin_ == end_) return false;
-  *line = std::string_view(buffer_.data() + begin_, end_ - begin_);
-  begin_ = end_;
-  return true;
-}
+void TextLineReader::CloseText(int fd) { ::close(fd); }
 
 }  // namespace qve::platform

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace qve::platform {
@@ -62,6 +63,12 @@ std::optional<std::wstring> ToWide(std::string_view narrow) {
 std::wstring FileNameOf(std::wstring_view path) {
   const auto separator = path.find_last_of(L"\\/:");
   return std::wstring(separator == std::wstring_view::npos ? path : path.substr(separator + 1));
+}
+
+std::wstring ReportPath(std::wstring_view path) {
+  std::wstring out(path);
+  std::replace(out.begin(), out.end(), L'/', L'\\');
+  return out;
 }
 
 }  // namespace qve::platform

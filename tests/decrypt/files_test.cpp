@@ -22,6 +22,8 @@ std::wstring Wide(const fs::path& path) { return *ToWide(path.string()); }
 
 const std::wstring kNotUnicode = std::wstring(L"/tmp/qve-") + wchar_t(0xDC00);
 
+// The UTF-8 file name is Linux's; Windows opens by the wide name itself.
+#ifndef _WIN32
 TEST(Files, OpensByWidePathAsUtf8) {
   TempDir dir;
   const fs::path path = dir / "caf\xc3\xa9.bin";
@@ -35,6 +37,7 @@ TEST(Files, OpensByWidePathAsUtf8) {
   ASSERT_TRUE(OpenForReading(in, Wide(path)));
   EXPECT_EQ(in.get(), 'a');
 }
+#endif
 
 TEST(Files, WritingTruncatesAnExistingFile) {
   TempDir dir;
@@ -87,7 +90,11 @@ TEST(Files, SizeAndTruncationReportFailureByErrorCode) {
     std::wstring path;
   } noSize[] = {{"missing", Wide(dir / "missing")},
                 {"folder", Wide(dir.path())},
+#ifdef _WIN32
+                {"device", L"NUL"},
+#else
                 {"device", L"/dev/null"},
+#endif
                 {"not Unicode", kNotUnicode}};
   for (const auto& c : noSize) {
     std::error_code sizeError;

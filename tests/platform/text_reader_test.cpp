@@ -1,8 +1,13 @@
 #include "platform/text_reader.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -83,8 +88,14 @@ INSTANTIATE_TEST_SUITE_P(BufferSizes, TextLineReaderTest,
 
 TEST(TextLineReader, MissingFileFolderAndFifoGiveNoLines) {
   TempDir dir;
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  for (const auto& path : {dir / "absent.log", dir.path(), dir / "fifo"}) {
+#ifdef _WIN32
+  // The null device stands for the kinds of file that are not on a disk.
+  const std::filesystem::path special = "NUL";
+#else
+  const std::filesystem::path special = dir / "fifo";
+  ASSERT_EQ(::mkfifo(special.c_str(), 0600), 0);
+#endif
+  for (const auto& path : {dir / "absent.log", dir.path(), special}) {
     TextLineReader reader(path.string());
     std::string_view line;
     EXPECT_FALSE(reader.isOpen()) << path;
@@ -92,6 +103,8 @@ TEST(TextLineReader, MissingFileFolderAndFifoGiveNoLines) {
   }
 }
 
+#ifndef _WIN32
+// POSIX permission bits; Wine grants every access.
 TEST(TextLineReader, UnreadableFileGivesNoLines) {
   if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not deny reading";
   TempDir dir;
@@ -101,6 +114,7 @@ TEST(TextLineReader, UnreadableFileGivesNoLines) {
   std::string_view line;
   EXPECT_FALSE(reader.NextLine(&line));
 }
+#endif
 
 TEST(TextLineReader, SeesWhatAWriterAppendsWhileItIsOpen) {
   TempDir dir;
@@ -117,6 +131,42 @@ TEST(TextLineReader, SeesWhatAWriterAppendsWhileItIsOpen) {
   EXPECT_EQ(line, "second");
   EXPECT_FALSE(reader.NextLine(&line));
 }
+
+#ifdef _WIN32
+
+// A logger holds its file open for writing and lets others read and write.
+TEST(TextLineReader, ReadsAFileAWriterHoldsOpen) {
+  TempDir dir;
+  const std::wstring path = (dir / "log").wstring();
+  HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(writer, "a\r\nb\n", 5, &written, nullptr));
+  EXPECT_EQ(ReadLines(dir / "log", 64), (std::vector<std::string>{"a", "b"}));
+  ::CloseHandle(writer);
+}
+
+TEST(TextLineReader, LocksNoWriterOut) {
+  TempDir dir;
+  WriteFile(dir / "log", std::string("a\n"));
+  TextLineReader reader((dir / "log").string());
+  ASSERT_TRUE(reader.isOpen());
+  // A writer that shares only reading needs the reader to share writing too.
+  HANDLE writer = ::CreateFileW((dir / "log").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+  // Rotating the log renames it while it is read.
+  std::error_code error;
+  std::filesystem::rename(dir / "log", dir / "log.1", error);
+  EXPECT_FALSE(error) << error.message();
+  std::string_view line;
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "a");
+}
+
+#endif
 
 }  // namespace
 }  // namespace qve::platform

@@ -1,8 +1,15 @@
 // Hosts bind to the shared library by name: load it as a host would and drive
 // a verification through the exported C functions alone.
 #include <QVEHelper.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <string>
 
@@ -17,6 +24,33 @@ using testing::LogBuilder;
 using testing::LogChain;
 using testing::TempDir;
 
+#ifdef _WIN32
+
+class SharedLibrary {
+ public:
+  SharedLibrary() {
+    // The build names the DLL with '/'; the loader wants '\'.
+    std::string file = QVE_LIBRARY_FILE;
+    std::replace(file.begin(), file.end(), '/', '\\');
+    handle_ = ::LoadLibraryA(file.c_str());
+  }
+  ~SharedLibrary() {
+    if (handle_ != nullptr) ::FreeLibrary(handle_);
+  }
+  bool loaded() const { return handle_ != nullptr; }
+  static unsigned long error() { return ::GetLastError(); }
+
+  template <typename Function>
+  Function* Get(const char* name) const {
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(::GetProcAddress(handle_, name)));
+  }
+
+ private:
+  HMODULE handle_ = nullptr;
+};
+
+#else
+
 class SharedLibrary {
  public:
   SharedLibrary() : handle_(::dlopen(QVE_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL)) {}
@@ -24,6 +58,7 @@ class SharedLibrary {
     if (handle_ != nullptr) ::dlclose(handle_);
   }
   bool loaded() const { return handle_ != nullptr; }
+  static const char* error() { return ::dlerror(); }
 
   template <typename Function>
   Function* Get(const char* name) const {
@@ -34,9 +69,11 @@ class SharedLibrary {
   void* handle_;
 };
 
+#endif
+
 TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   SharedLibrary library;
-  ASSERT_TRUE(library.loaded()) << ::dlerror();
+  ASSERT_TRUE(library.loaded()) << library.error();
   auto create = library.Get<decltype(CreateVerificationReport)>("CreateVerificationReport");
   auto destroy = library.Get<decltype(DeleteVerificationReport)>("DeleteVerificationReport");
   auto clear = library.Get<decltype(ClearVerificationReport)>("ClearVerificationReport");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <stdexcept>
@@ -297,6 +299,8 @@ TEST_F(VerifyFilesTest, MissingAndUnopenableFilesLeaveTheChainAlone) {
   EXPECT_TRUE(results[3].blocks.empty()) << "d.log links to a.log's block";
 }
 
+#ifndef _WIN32
+// POSIX permission bits; Wine grants every access.
 TEST_F(VerifyFilesTest, UnreadableFileGivesNoBlocks) {
   if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not deny reading";
   Log().Data("a").Sign().WriteTo(dir / "a.log");
@@ -305,6 +309,7 @@ TEST_F(VerifyFilesTest, UnreadableFileGivesNoBlocks) {
   EXPECT_EQ(result.blockCount, 0u);
   EXPECT_EQ(result.fileName, L"a.log");
 }
+#endif
 
 TEST_F(VerifyFilesTest, SameNameInTwoFoldersIsVerifiedTwiceInARow) {
   fs::create_directories(dir / "one");
@@ -333,6 +338,9 @@ TEST_F(VerifyFilesTest, PathWithoutNarrowFormThrowsAndKeepsEarlierFiles) {
   EXPECT_EQ(verifier.results[0].fileName, L"System_1.log");
 }
 
+// Linux only: under Windows these names have no form in the ANSI code page that
+// file opening goes through; name_order_test covers the order itself there.
+#ifndef _WIN32
 TEST_F(VerifyFilesTest, NamesSortAsUtf16) {
   for (const char* name :
        {"System_\xee\x80\x80.log", "System_\xf0\x9f\x98\x80.log", "System_a.log", "System_B.log"}) {
@@ -346,6 +354,7 @@ TEST_F(VerifyFilesTest, NamesSortAsUtf16) {
   EXPECT_EQ(names, (std::vector<std::wstring>{L"System_B.log", L"System_a.log",
                                               L"System_\U0001F600.log", L"System_\uE000.log"}));
 }
+#endif
 
 }  // namespace
 }  // namespace qve

@@ -1,0 +1,43 @@
+#include "platform/text_reader.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstdint>
+#include <optional>
+
+#include "platform/paths.h"
+
+namespace qve::platform {
+
+int TextLineReader::OpenText(const std::string& path) {
+  // The narrow text is in the current code page, as the caller made it.
+  const std::optional<std::wstring> wide = ToWide(path);
+  if (!wide || wide->empty()) return -1;
+  // Every sharing flag, so that a log its writer holds open can be read and
+  // the writer is never locked out while it is.
+  HANDLE file = ::CreateFileW(
+      wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  // A device, a pipe or a console reads as a file that does not open.
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    return -1;
+  }
+  // Line ends and 0x1A are handled above this layer, so the bytes come raw.
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDONLY | _O_BINARY);
+  if (fd < 0) ::CloseHandle(file);
+  return fd;
+}
+
+long TextLineReader::ReadSome(int fd, char* into, std::size_t size) {
+  const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
+  return ::_read(fd, into, chunk);
+}
+
+void TextLineReader::CloseText(int fd) { ::_close(fd); }
+
+}  // namespace qve::platform
