@@ -18,12 +18,13 @@ std::string TempPath() { return "/tmp/qve-fuzz-log-line-" + std::to_string(::get
 
 void CheckClassification(std::string_view raw) {
   const qve::LogLine line = qve::ClassifyLine(raw);
+  // A NUL ends the line for every rule, the signature markers' included.
+  const std::string_view text = raw.substr(0, raw.find('\0'));
   if (line.isSignature) {
-    if (raw.size() < 2 || raw.front() != qve::kSignatureMarker ||
-        raw.back() != qve::kSignatureMarker)
+    if (text.size() < 2 || text.front() != qve::kSignatureMarker ||
+        text.back() != qve::kSignatureMarker)
       std::abort();
-    if (line.payload.data() < raw.data() ||
-        line.payload.data() + line.payload.size() > raw.data() + raw.size())
+    if (line.payload.data() != text.data() + 1 || line.payload.size() != text.size() - 2)
       std::abort();
   } else {
     if (line.text.data() != raw.data() || line.text.size() > raw.size() ||
