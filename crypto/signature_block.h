@@ -66,4 +66,11 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      const std::vector<std::string>& pendingLines,
                                      std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
 
+// The same check with the pending lines already joined the way the signature
+// covers them (each line's bytes, then 0x00), so that a verifier can keep
+// them in one buffer instead of one allocation per line.
+BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
+                                     std::span<const std::uint8_t> joinedLines,
+                                     std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
+
 }  // namespace qve

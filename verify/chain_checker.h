@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "crypto/built_in_keys.h"
 #include "crypto/bytes.h"
@@ -31,9 +30,13 @@ class ChainChecker {
   const Bytes& chainValue() const { return chainValue_; }
 
  private:
+  void ReleaseLines();
+
   VerificationKey key_;
   Bytes chainValue_;
-  std::vector<std::string> pendingLines_;
+  // The data lines of the block, each followed by 0x00, as its signature
+  // covers them: one buffer, reused from block to block.
+  Bytes pendingLines_;
   std::uint32_t lineNumber_ = 1;
   std::uint32_t blockFirstLine_ = 1;
   FileCheckResult current_;

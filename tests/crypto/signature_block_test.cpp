@@ -149,6 +149,13 @@ class CheckSignatureBlockTest : public ::testing::Test {
   BlockCheckResult Check(const Bytes& block, const std::vector<std::string>& pending) {
     return CheckSignatureBlock(chain, pending, block, key.pkey());
   }
+
+  // The lines as a verifier keeps them: each one's bytes, then 0x00.
+  static Bytes Joined(const std::vector<std::string>& pending) {
+    ByteWriter joined;
+    for (const auto& line : pending) joined.Text(line).U8(0);
+    return joined.Take();
+  }
 };
 
 TEST_F(CheckSignatureBlockTest, Results) {
@@ -205,7 +212,21 @@ TEST_F(CheckSignatureBlockTest, Results) {
       {"signature of all ones", valid().Signature(Bytes(256, 0xFF)).Build(), lines,
        BlockCheckResult::SignatureInvalid},
   };
-  for (const auto& c : cases) EXPECT_EQ(Check(c.block, c.pending), c.expected) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Check(c.block, c.pending), c.expected) << c.name;
+    EXPECT_EQ(CheckSignatureBlock(chain, Joined(c.pending), c.block, key.pkey()), c.expected)
+        << c.name << ", lines joined";
+  }
+}
+
+TEST_F(CheckSignatureBlockTest, JoinedLinesNeedEveryLinesNul) {
+  const Bytes block =
+      SignatureBlockBuilder().Id(5).Text("note").Link(chain).SignOver(lines).Build();
+  Bytes joined = Joined(lines);
+  EXPECT_EQ(CheckSignatureBlock(chain, joined, block, key.pkey()), BlockCheckResult::Valid);
+  joined.pop_back();
+  EXPECT_EQ(CheckSignatureBlock(chain, joined, block, key.pkey()),
+            BlockCheckResult::SignatureInvalid);
 }
 
 TEST_F(CheckSignatureBlockTest, SignatureOverDifferentFieldOrderIsRejected) {
