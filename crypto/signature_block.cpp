@@ -78,16 +78,13 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      const std::vector<std::string>& pendingLines,
                                      std::span<const std::uint8_t> blockBytes,
                                      EVP_PKEY* publicKey) {
-  Bytes joined;
-  for (const auto& line : pendingLines) {
-    joined.insert(joined.end(), line.begin(), line.end());
-    joined.push_back(0x00);
-  }
-  return CheckSignatureBlock(expectedLink, joined, blockBytes, publicKey);
+  SignedLines lines;
+  for (const auto& line : pendingLines) lines.Append(line);
+  return CheckSignatureBlock(expectedLink, lines, blockBytes, publicKey);
 }
 
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
-                                     std::span<const std::uint8_t> joinedLines,
+                                     SignedLines& pendingLines,
                                      std::span<const std::uint8_t> blockBytes,
                                      EVP_PKEY* publicKey) {
   SignatureBlock block;
@@ -99,17 +96,12 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
     default:
       return BlockCheckResult::SignatureInvalid;
   }
-  // The signed message in its parts, so the lines are digested where they lie.
-  std::uint8_t id[4];
-  for (int i = 0; i < 4; ++i) id[i] = std::uint8_t(block.id >> (8 * i));
+  const std::span<const std::uint8_t> message = pendingLines.MessageFor(block);
 
   MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, LibraryDigest(), nullptr, publicKey) != 1)
     throw std::runtime_error("EVP_DigestVerifyInit() failed.");
-  if (EVP_DigestVerifyUpdate(ctx.get(), id, sizeof id) != 1 ||
-      EVP_DigestVerifyUpdate(ctx.get(), block.link.data(), block.link.size()) != 1 ||
-      EVP_DigestVerifyUpdate(ctx.get(), block.text.data(), block.text.size()) != 1 ||
-      EVP_DigestVerifyUpdate(ctx.get(), joinedLines.data(), joinedLines.size()) != 1)
+  if (EVP_DigestVerifyUpdate(ctx.get(), message.data(), message.size()) != 1)
     throw std::runtime_error("EVP_DigestVerifyUpdate() failed.");
   const int verified =
       EVP_DigestVerifyFinal(ctx.get(), block.signature.data(), block.signature.size());

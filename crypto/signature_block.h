@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crypto/bytes.h"
+#include "crypto/signed_lines.h"
 
 namespace qve {
 
@@ -66,11 +67,10 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      const std::vector<std::string>& pendingLines,
                                      std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
 
-// The same check with the pending lines already joined the way the signature
-// covers them (each line's bytes, then 0x00), so that a verifier can keep
-// them in one buffer instead of one allocation per line.
+// The same check over lines kept in a SignedLines, whose buffer takes the
+// block's fields in front of the lines (hence not const).
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
-                                     std::span<const std::uint8_t> joinedLines,
+                                     SignedLines& pendingLines,
                                      std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
 
 }  // namespace qve

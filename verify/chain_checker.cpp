@@ -1,7 +1,5 @@
 #include "verify/chain_checker.h"
 
-#include <cstring>
-
 #include "crypto/digest.h"
 #include "crypto/signature_block.h"
 #include "verify/block_bytes.h"
@@ -9,9 +7,6 @@
 namespace qve {
 
 namespace {
-
-// Beyond this the buffer of a large block is given back once the block ends.
-constexpr std::size_t kKeptLineBuffer = 1 << 20;
 
 BlockVerdict VerdictOf(BlockCheckResult result, bool isFirstBlockOfRun) {
   switch (result) {
@@ -39,12 +34,7 @@ void ChainChecker::BeginFile(std::wstring fileName) {
 
 void ChainChecker::OnDataLine(std::string_view line) {
   if (pendingLines_.empty()) blockFirstLine_ = lineNumber_;
-  line = line.substr(0, line.find('\0'));
-  // One block copy: char to uint8_t element by element does not vectorise.
-  const std::size_t at = pendingLines_.size();
-  pendingLines_.resize(at + line.size() + 1);
-  std::memcpy(pendingLines_.data() + at, line.data(), line.size());
-  pendingLines_.back() = 0x00;
+  pendingLines_.Append(line.substr(0, line.find('\0')));
   ++lineNumber_;
 }
 
@@ -54,7 +44,7 @@ void ChainChecker::OnSignatureLine(std::string_view payload, bool isFirstBlockOf
       CheckSignatureBlock(chainValue_, pendingLines_, blockBytes, key_.pkey());
   // A block that covers no line is reported at its own signature line.
   const std::uint32_t firstLine = pendingLines_.empty() ? lineNumber_ : blockFirstLine_;
-  ReleaseLines();
+  pendingLines_.Clear();
   chainValue_ = ComputeDigest(blockBytes);
   RecordBlock(current_, VerdictOf(result, isFirstBlockOfRun), firstLine, lineNumber_);
   ++lineNumber_;
@@ -63,14 +53,7 @@ void ChainChecker::OnSignatureLine(std::string_view payload, bool isFirstBlockOf
 void ChainChecker::EndFile() {
   if (pendingLines_.empty()) return;
   RecordBlock(current_, BlockUnsigned, blockFirstLine_, lineNumber_ - 1);
-  ReleaseLines();
-}
-
-void ChainChecker::ReleaseLines() {
-  if (pendingLines_.capacity() > kKeptLineBuffer)
-    Bytes().swap(pendingLines_);
-  else
-    pendingLines_.clear();
+  pendingLines_.Clear();
 }
 
 }  // namespace qve

@@ -9,6 +9,7 @@
 
 #include "crypto/built_in_keys.h"
 #include "crypto/bytes.h"
+#include "crypto/signed_lines.h"
 #include "verify/file_check_result.h"
 
 namespace qve {
@@ -30,13 +31,9 @@ class ChainChecker {
   const Bytes& chainValue() const { return chainValue_; }
 
  private:
-  void ReleaseLines();
-
   VerificationKey key_;
   Bytes chainValue_;
-  // The data lines of the block, each followed by 0x00, as its signature
-  // covers them: one buffer, reused from block to block.
-  Bytes pendingLines_;
+  SignedLines pendingLines_;
   std::uint32_t lineNumber_ = 1;
   std::uint32_t blockFirstLine_ = 1;
   FileCheckResult current_;

@@ -150,11 +150,11 @@ class CheckSignatureBlockTest : public ::testing::Test {
     return CheckSignatureBlock(chain, pending, block, key.pkey());
   }
 
-  // The lines as a verifier keeps them: each one's bytes, then 0x00.
-  static Bytes Joined(const std::vector<std::string>& pending) {
-    ByteWriter joined;
-    for (const auto& line : pending) joined.Text(line).U8(0);
-    return joined.Take();
+  // The lines as a verifier keeps them.
+  static SignedLines Kept(const std::vector<std::string>& pending) {
+    SignedLines kept;
+    for (const auto& line : pending) kept.Append(line);
+    return kept;
   }
 };
 
@@ -214,19 +214,27 @@ TEST_F(CheckSignatureBlockTest, Results) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Check(c.block, c.pending), c.expected) << c.name;
-    EXPECT_EQ(CheckSignatureBlock(chain, Joined(c.pending), c.block, key.pkey()), c.expected)
-        << c.name << ", lines joined";
+    SignedLines kept = Kept(c.pending);
+    EXPECT_EQ(CheckSignatureBlock(chain, kept, c.block, key.pkey()), c.expected)
+        << c.name << ", lines kept";
   }
 }
 
-TEST_F(CheckSignatureBlockTest, JoinedLinesNeedEveryLinesNul) {
-  const Bytes block =
-      SignatureBlockBuilder().Id(5).Text("note").Link(chain).SignOver(lines).Build();
-  Bytes joined = Joined(lines);
-  EXPECT_EQ(CheckSignatureBlock(chain, joined, block, key.pkey()), BlockCheckResult::Valid);
-  joined.pop_back();
-  EXPECT_EQ(CheckSignatureBlock(chain, joined, block, key.pkey()),
-            BlockCheckResult::SignatureInvalid);
+TEST_F(CheckSignatureBlockTest, KeptLinesServeBlockAfterBlock) {
+  // A link far longer than a digest makes the lines move once to give it room.
+  const Bytes longLink(5000, 0x5A);
+  const std::vector<std::string> more = {"fourth", "fifth line"};
+  SignedLines kept = Kept(lines);
+  EXPECT_EQ(
+      CheckSignatureBlock(
+          chain, kept, SignatureBlockBuilder().Link(longLink).SignOver(lines).Build(), key.pkey()),
+      BlockCheckResult::LinkMismatch);
+  kept.Clear();
+  for (const auto& line : more) kept.Append(line);
+  EXPECT_EQ(CheckSignatureBlock(chain, kept,
+                                SignatureBlockBuilder().Id(9).Link(chain).SignOver(more).Build(),
+                                key.pkey()),
+            BlockCheckResult::Valid);
 }
 
 TEST_F(CheckSignatureBlockTest, SignatureOverDifferentFieldOrderIsRejected) {
