@@ -78,6 +78,15 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      const std::vector<std::string>& pendingLines,
                                      std::span<const std::uint8_t> blockBytes,
                                      EVP_PKEY* publicKey) {
+  SignedLines lines;
+  for (const auto& line : pendingLines) lines.Append(line);
+  return CheckSignatureBlock(expectedLink, lines, blockBytes, publicKey);
+}
+
+BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
+                                     SignedLines& pendingLines,
+                                     std::span<const std::uint8_t> blockBytes,
+                                     EVP_PKEY* publicKey) {
   SignatureBlock block;
   switch (ParseSignatureBlock(blockBytes, block)) {
     case BlockParseResult::Parsed:
@@ -87,7 +96,7 @@ BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
     default:
       return BlockCheckResult::SignatureInvalid;
   }
-  const Bytes message = SignedMessage(block, pendingLines);
+  const std::span<const std::uint8_t> message = pendingLines.MessageFor(block);
 
   MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, LibraryDigest(), nullptr, publicKey) != 1)

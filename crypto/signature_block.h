@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crypto/bytes.h"
+#include "crypto/signed_lines.h"
 
 namespace qve {
 
@@ -64,6 +65,12 @@ Bytes SignedMessage(const SignatureBlock& block, const std::vector<std::string>&
 // block or a signature that does not verify is a result, not an error.
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      const std::vector<std::string>& pendingLines,
+                                     std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
+
+// The same check over lines kept in a SignedLines, whose buffer takes the
+// block's fields in front of the lines (hence not const).
+BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
+                                     SignedLines& pendingLines,
                                      std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
 
 }  // namespace qve

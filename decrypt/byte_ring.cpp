@@ -31,8 +31,15 @@ std::uint8_t ByteRing::operator[](std::size_t position) const {
 }
 
 Bytes ByteRing::Contents() const {
-  Bytes out(size_);
-  for (std::size_t i = 0; i < size_; ++i) out[i] = (*this)[i];
+  // At most two runs: from the oldest byte to the end of the storage, then
+  // from its start.
+  const std::size_t firstRun = std::min(size_, storage_.size() - first_);
+  Bytes out;
+  out.reserve(size_);
+  const auto oldest = storage_.begin() + static_cast<std::ptrdiff_t>(first_);
+  out.insert(out.end(), oldest, oldest + static_cast<std::ptrdiff_t>(firstRun));
+  out.insert(out.end(), storage_.begin(),
+             storage_.begin() + static_cast<std::ptrdiff_t>(size_ - firstRun));
   return out;
 }
 

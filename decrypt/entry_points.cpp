@@ -5,6 +5,7 @@
 
 #include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
+#include "decrypt/block_buffers.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
 #include "decrypt/seal_info.h"
@@ -21,8 +22,14 @@ DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputP
     std::ofstream output;
     if (!qve::platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
     seal.Clear();
-    const DecryptResult decrypted = qve::DecryptStream(input, output, seal);
-    // A failed final flush only loses bytes; the size check below sees that.
+    qve::BlockReadBuffer containerBlocks(*input.rdbuf(), qve::kFileBlockSize);
+    std::istream container(&containerBlocks);
+    qve::BlockWriteBuffer outputBlocks(*output.rdbuf(), qve::kFileBlockSize);
+    std::ostream plaintext(&outputBlocks);
+    const DecryptResult decrypted = qve::DecryptStream(container, plaintext, seal);
+    // Closing includes handing over what the block buffer holds. A failed
+    // final flush only loses bytes; the size check below sees that.
+    plaintext.flush();
     output.close();
     if (decrypted != Success) return decrypted;
   }
@@ -37,8 +44,10 @@ DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputP
 
   input.close();
   if (!qve::platform::OpenForReading(input, outputPath)) return OutputReopenFailed;
+  qve::BlockReadBuffer outputBlocks(*input.rdbuf(), qve::kFileBlockSize);
+  std::istream truncated(&outputBlocks);
   const qve::VerificationKey key;
-  return qve::VerifyOutputSignature(input, seal, key);
+  return qve::VerifyOutputSignature(truncated, seal, key);
 }
 
 }  // namespace QVE_Helper

@@ -34,7 +34,7 @@ void ChainChecker::BeginFile(std::wstring fileName) {
 
 void ChainChecker::OnDataLine(std::string_view line) {
   if (pendingLines_.empty()) blockFirstLine_ = lineNumber_;
-  pendingLines_.emplace_back(line.substr(0, line.find('\0')));
+  pendingLines_.Append(line.substr(0, line.find('\0')));
   ++lineNumber_;
 }
 
@@ -44,7 +44,7 @@ void ChainChecker::OnSignatureLine(std::string_view payload, bool isFirstBlockOf
       CheckSignatureBlock(chainValue_, pendingLines_, blockBytes, key_.pkey());
   // A block that covers no line is reported at its own signature line.
   const std::uint32_t firstLine = pendingLines_.empty() ? lineNumber_ : blockFirstLine_;
-  pendingLines_.clear();
+  pendingLines_.Clear();
   chainValue_ = ComputeDigest(blockBytes);
   RecordBlock(current_, VerdictOf(result, isFirstBlockOfRun), firstLine, lineNumber_);
   ++lineNumber_;
@@ -53,7 +53,7 @@ void ChainChecker::OnSignatureLine(std::string_view payload, bool isFirstBlockOf
 void ChainChecker::EndFile() {
   if (pendingLines_.empty()) return;
   RecordBlock(current_, BlockUnsigned, blockFirstLine_, lineNumber_ - 1);
-  pendingLines_.clear();
+  pendingLines_.Clear();
 }
 
 }  // namespace qve

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "crypto/built_in_keys.h"
 #include "crypto/bytes.h"
+#include "crypto/signed_lines.h"
 #include "verify/file_check_result.h"
 
 namespace qve {
@@ -33,7 +33,7 @@ class ChainChecker {
  private:
   VerificationKey key_;
   Bytes chainValue_;
-  std::vector<std::string> pendingLines_;
+  SignedLines pendingLines_;
   std::uint32_t lineNumber_ = 1;
   std::uint32_t blockFirstLine_ = 1;
   FileCheckResult current_;

@@ -149,6 +149,13 @@ class CheckSignatureBlockTest : public ::testing::Test {
   BlockCheckResult Check(const Bytes& block, const std::vector<std::string>& pending) {
     return CheckSignatureBlock(chain, pending, block, key.pkey());
   }
+
+  // The lines as a verifier keeps them.
+  static SignedLines Kept(const std::vector<std::string>& pending) {
+    SignedLines kept;
+    for (const auto& line : pending) kept.Append(line);
+    return kept;
+  }
 };
 
 TEST_F(CheckSignatureBlockTest, Results) {
@@ -205,7 +212,29 @@ TEST_F(CheckSignatureBlockTest, Results) {
       {"signature of all ones", valid().Signature(Bytes(256, 0xFF)).Build(), lines,
        BlockCheckResult::SignatureInvalid},
   };
-  for (const auto& c : cases) EXPECT_EQ(Check(c.block, c.pending), c.expected) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Check(c.block, c.pending), c.expected) << c.name;
+    SignedLines kept = Kept(c.pending);
+    EXPECT_EQ(CheckSignatureBlock(chain, kept, c.block, key.pkey()), c.expected)
+        << c.name << ", lines kept";
+  }
+}
+
+TEST_F(CheckSignatureBlockTest, KeptLinesServeBlockAfterBlock) {
+  // A link far longer than a digest makes the lines move once to give it room.
+  const Bytes longLink(5000, 0x5A);
+  const std::vector<std::string> more = {"fourth", "fifth line"};
+  SignedLines kept = Kept(lines);
+  EXPECT_EQ(
+      CheckSignatureBlock(
+          chain, kept, SignatureBlockBuilder().Link(longLink).SignOver(lines).Build(), key.pkey()),
+      BlockCheckResult::LinkMismatch);
+  kept.Clear();
+  for (const auto& line : more) kept.Append(line);
+  EXPECT_EQ(CheckSignatureBlock(chain, kept,
+                                SignatureBlockBuilder().Id(9).Link(chain).SignOver(more).Build(),
+                                key.pkey()),
+            BlockCheckResult::Valid);
 }
 
 TEST_F(CheckSignatureBlockTest, SignatureOverDifferentFieldOrderIsRejected) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "decrypt/block_buffers.h"
 #include "platform/paths.h"
 #include "tests/support/byte_writer.h"
 #include "tests/support/container_builder.h"
@@ -217,9 +218,18 @@ TEST_F(DecryptPathTest, AnOutputInAMissingFolderIsNotCreated) {
 // Windows has no device that refuses writes.
 TEST_F(DecryptPathTest, ADeviceThatRefusesWritesFailsTheWrite) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  // More plaintext than the output buffer holds, so a write reaches the
+  // device while the payload is being decrypted.
+  WriteFile(input_, ContainerBuilder().Body(Pattern(2 * qve::kFileBlockSize + 20000, 4)).Build());
   EXPECT_EQ(Decrypt(input_, "/dev/full"), QVE_Helper::OutputWriteFailed);
 }
 
+TEST_F(DecryptPathTest, ARefusedWriteAtTheCloseDoesNotChangeTheResult) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  // The whole plaintext is still buffered when the output is closed; the
+  // failure there goes unreported and the size query fails next.
+  EXPECT_EQ(Decrypt(input_, "/dev/full"), QVE_Helper::OutputSizeFailed);
+}
 #endif
 
 TEST_F(DecryptPathTest, AnOutputThatIsNoRegularFileHasNoSize) {

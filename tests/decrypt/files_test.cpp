@@ -48,6 +48,18 @@ TEST(Files, WritingTruncatesAnExistingFile) {
   EXPECT_TRUE(ReadFile(dir / "f").empty());
 }
 
+TEST(Files, WritingIntoAnEmptyFileKeepsItsPermissions) {
+  TempDir dir;
+  WriteFile(dir / "f", std::string());
+  fs::permissions(dir / "f", fs::perms::owner_read | fs::perms::owner_write);
+  std::ofstream out;
+  ASSERT_TRUE(OpenForWriting(out, Wide(dir / "f")));
+  out << "new";
+  out.close();
+  EXPECT_EQ(ReadFile(dir / "f"), BytesOf("new"));
+  EXPECT_EQ(fs::status(dir / "f").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(Files, OpeningFailsQuietly) {
   TempDir dir;
   std::ifstream in;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "decrypt/block_buffers.h"
 #include "platform/paths.h"
 #include "tests/support/byte_writer.h"
 #include "tests/support/container_builder.h"
@@ -145,7 +146,12 @@ TEST(HostileInputTest, DevicesGivenAsOutput) {
   // Takes everything, but is no regular file to measure.
   EXPECT_EQ(Decrypt(dir / "in.qves", "/dev/null"), QVE_Helper::OutputSizeFailed);
   if (fs::exists("/dev/full")) {
-    EXPECT_EQ(Decrypt(dir / "in.qves", "/dev/full"), QVE_Helper::OutputWriteFailed);
+    // Refuses every byte: while decrypting once the output buffer spills,
+    // else only at the close, which leaves the size query to fail.
+    EXPECT_EQ(Decrypt(dir / "in.qves", "/dev/full"), QVE_Helper::OutputSizeFailed);
+    WriteFile(dir / "big.qves",
+              ContainerBuilder().Body(Pattern(2 * qve::kFileBlockSize + 10000)).Build());
+    EXPECT_EQ(Decrypt(dir / "big.qves", "/dev/full"), QVE_Helper::OutputWriteFailed);
   }
 }
 
