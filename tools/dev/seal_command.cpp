@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "tools/dev/default_key_dir.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/keys.h"
 
@@ -21,7 +22,7 @@ namespace {
 struct SealOptions {
   std::string input;
   std::string output;
-  std::string keyDir = QVE_DEV_KEY_DIR;
+  std::string keyDir = qve::dev::DefaultKeyDir();
   std::vector<std::string> extraRecipients;  // PEM:NUMBER
   bool noDefaultRecipient = false;
   std::string signingKey;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "tools/dev/default_key_dir.h"
 #include "tools/writer/keys.h"
 #include "tools/writer/log_signer.h"
 
@@ -16,7 +17,7 @@ struct SignLogArguments {
   std::string input;
   std::string output;
   std::size_t every = 100;
-  std::string key = QVE_DEV_KEY_DIR "/verification-private.pem";
+  std::string key = qve::dev::DefaultKeyDir() + "/verification-private.pem";
   std::uint32_t id = 0;
   std::string text;
   std::string chainFrom;
