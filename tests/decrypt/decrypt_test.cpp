@@ -38,14 +38,10 @@ using testing::WriteFile;
 
 const Bytes kPreviousOutput = testing::BytesOf("an earlier output");
 
-#ifdef _WIN32
-std::wstring Wide(const fs::path& path) { return path.wstring(); }
-#else
-std::wstring Wide(const fs::path& path) { return *platform::ToWide(path.string()); }
-#endif
+using testing::WidePath;
 
 DecryptResult Decrypt(const fs::path& input, const fs::path& output) {
-  return QVE_Helper::Decrypt(Wide(input), Wide(output));
+  return QVE_Helper::Decrypt(WidePath(input), WidePath(output));
 }
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -111,7 +107,7 @@ TEST_P(DecryptFileTest, ReturnsTheResultAndLeavesTheOutputAsItsStepReached) {
 TEST_P(DecryptFileTest, DecryptQveFileReturnsWhatDecryptReturns) {
   const fs::path input = dir_ / "in.qves", output = dir_ / "out.bin";
   WriteFile(output, kPreviousOutput);
-  const std::wstring in = Wide(input), out = Wide(output);
+  const std::wstring in = WidePath(input), out = WidePath(output);
   const std::int32_t value = DecryptQveFile(in.c_str(), out.c_str());
   EXPECT_EQ(value, static_cast<std::int32_t>(GetParam().expected));
   EXPECT_EQ(ReadFile(output), Expected());
@@ -188,11 +184,11 @@ TEST_F(DecryptPathTest, AFolderIsNoInput) {
 #ifndef _WIN32
 // A Windows file name may hold a lone surrogate.
 TEST_F(DecryptPathTest, PathsThatAreNotUnicodeFailToOpen) {
-  const std::wstring bad = Wide(dir_.path()) + L"/x" + wchar_t(0xD800);
+  const std::wstring bad = WidePath(dir_.path()) + L"/x" + wchar_t(0xD800);
   const fs::path output = dir_ / "out.bin";
-  EXPECT_EQ(QVE_Helper::Decrypt(bad, Wide(output)), QVE_Helper::InputOpenFailed);
-  EXPECT_EQ(QVE_Helper::Decrypt(Wide(input_), bad), QVE_Helper::OutputOpenFailed);
-  EXPECT_EQ(DecryptQveFile(bad.c_str(), Wide(output).c_str()), QVE_Helper::InputOpenFailed);
+  EXPECT_EQ(QVE_Helper::Decrypt(bad, WidePath(output)), QVE_Helper::InputOpenFailed);
+  EXPECT_EQ(QVE_Helper::Decrypt(WidePath(input_), bad), QVE_Helper::OutputOpenFailed);
+  EXPECT_EQ(DecryptQveFile(bad.c_str(), WidePath(output).c_str()), QVE_Helper::InputOpenFailed);
 }
 #endif
 

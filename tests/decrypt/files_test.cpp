@@ -18,7 +18,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-std::wstring Wide(const fs::path& path) { return *ToWide(path.string()); }
+using testing::WidePath;
 
 const std::wstring kNotUnicode = std::wstring(L"/tmp/qve-") + wchar_t(0xDC00);
 
@@ -28,13 +28,13 @@ TEST(Files, OpensByWidePathAsUtf8) {
   TempDir dir;
   const fs::path path = dir / "caf\xc3\xa9.bin";
   std::ofstream out;
-  ASSERT_TRUE(OpenForWriting(out, Wide(dir.path()) + L"/caf\u00e9.bin"));
+  ASSERT_TRUE(OpenForWriting(out, WidePath(dir.path()) + L"/caf\u00e9.bin"));
   out << "abc";
   out.close();
   EXPECT_EQ(ReadFile(path), BytesOf("abc"));
 
   std::ifstream in;
-  ASSERT_TRUE(OpenForReading(in, Wide(path)));
+  ASSERT_TRUE(OpenForReading(in, WidePath(path)));
   EXPECT_EQ(in.get(), 'a');
 }
 #endif
@@ -43,7 +43,7 @@ TEST(Files, WritingTruncatesAnExistingFile) {
   TempDir dir;
   WriteFile(dir / "f", std::string("long old content"));
   std::ofstream out;
-  ASSERT_TRUE(OpenForWriting(out, Wide(dir / "f")));
+  ASSERT_TRUE(OpenForWriting(out, WidePath(dir / "f")));
   out.close();
   EXPECT_TRUE(ReadFile(dir / "f").empty());
 }
@@ -55,7 +55,7 @@ TEST(Files, WritingIntoAnEmptyFileKeepsItsPermissions) {
   WriteFile(dir / "f", std::string());
   fs::permissions(dir / "f", fs::perms::owner_read | fs::perms::owner_write);
   std::ofstream out;
-  ASSERT_TRUE(OpenForWriting(out, Wide(dir / "f")));
+  ASSERT_TRUE(OpenForWriting(out, WidePath(dir / "f")));
   out << "new";
   out.close();
   EXPECT_EQ(ReadFile(dir / "f"), BytesOf("new"));
@@ -67,11 +67,11 @@ TEST(Files, OpeningFailsQuietly) {
   TempDir dir;
   std::ifstream in;
   std::ofstream out;
-  EXPECT_FALSE(OpenForReading(in, Wide(dir / "missing")));
-  EXPECT_FALSE(OpenForReading(in, Wide(dir.path())));
+  EXPECT_FALSE(OpenForReading(in, WidePath(dir / "missing")));
+  EXPECT_FALSE(OpenForReading(in, WidePath(dir.path())));
   EXPECT_FALSE(OpenForReading(in, kNotUnicode));
-  EXPECT_FALSE(OpenForWriting(out, Wide(dir / "missing" / "f")));
-  EXPECT_FALSE(OpenForWriting(out, Wide(dir.path())));
+  EXPECT_FALSE(OpenForWriting(out, WidePath(dir / "missing" / "f")));
+  EXPECT_FALSE(OpenForWriting(out, WidePath(dir.path())));
   EXPECT_FALSE(OpenForWriting(out, kNotUnicode));
   EXPECT_FALSE(in.is_open());
   EXPECT_FALSE(out.is_open());
@@ -82,10 +82,10 @@ TEST(Files, ReopeningAStreamReadsTheNewFileFromItsStart) {
   WriteFile(dir / "a", std::string("first"));
   WriteFile(dir / "b", std::string("second"));
   std::ifstream in;
-  ASSERT_TRUE(OpenForReading(in, Wide(dir / "a")));
+  ASSERT_TRUE(OpenForReading(in, WidePath(dir / "a")));
   std::string all((std::istreambuf_iterator<char>(in)), {});
   in.close();
-  ASSERT_TRUE(OpenForReading(in, Wide(dir / "b")));
+  ASSERT_TRUE(OpenForReading(in, WidePath(dir / "b")));
   EXPECT_TRUE(in.good());
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "second");
 }
@@ -94,17 +94,17 @@ TEST(Files, SizeAndTruncationReportFailureByErrorCode) {
   TempDir dir;
   WriteFile(dir / "f", std::string(5000, 'x'));
   std::error_code error;
-  EXPECT_EQ(FileSize(Wide(dir / "f"), error), 5000u);
+  EXPECT_EQ(FileSize(WidePath(dir / "f"), error), 5000u);
   EXPECT_FALSE(error);
-  TruncateFile(Wide(dir / "f"), 1234, error);
+  TruncateFile(WidePath(dir / "f"), 1234, error);
   EXPECT_FALSE(error);
   EXPECT_EQ(ReadFile(dir / "f"), Bytes(1234, 'x'));
 
   const struct {
     const char* name;
     std::wstring path;
-  } noSize[] = {{"missing", Wide(dir / "missing")},
-                {"folder", Wide(dir.path())},
+  } noSize[] = {{"missing", WidePath(dir / "missing")},
+                {"folder", WidePath(dir.path())},
 #ifdef _WIN32
                 {"device", L"NUL"},
 #else
@@ -117,7 +117,7 @@ TEST(Files, SizeAndTruncationReportFailureByErrorCode) {
     EXPECT_TRUE(sizeError) << c.name;
   }
   std::error_code truncateError;
-  TruncateFile(Wide(dir / "missing"), 0, truncateError);
+  TruncateFile(WidePath(dir / "missing"), 0, truncateError);
   EXPECT_TRUE(truncateError);
   EXPECT_FALSE(fs::exists(dir / "missing"));
   std::error_code convertError;

@@ -29,7 +29,7 @@ using testing::WriteFile;
 constexpr int kThreads = 8;
 constexpr int kRounds = 6;
 
-std::wstring Wide(const fs::path& path) { return *platform::ToWide(path.string()); }
+using testing::WidePath;
 
 struct ThreadFiles {
   fs::path container, output, tamperedContainer;
@@ -78,7 +78,7 @@ ThreadFiles MakeFiles(const fs::path& dir, int index) {
 std::uint32_t VerifyThroughCFunctions(const std::vector<fs::path>& logs,
                                       std::vector<std::uint32_t>& verdicts) {
   QVE_VerificationReport* report = CreateVerificationReport();
-  for (const auto& path : logs) AddFileToVerificationReport(report, Wide(path).c_str());
+  for (const auto& path : logs) AddFileToVerificationReport(report, WidePath(path).c_str());
   const std::uint32_t result = VerifyReport(report, true);
   verdicts.clear();
   for (std::uint32_t i = 0; i < GetFileReportCountInVerificationReport(report); ++i)
@@ -90,10 +90,11 @@ std::uint32_t VerifyThroughCFunctions(const std::vector<fs::path>& logs,
 void RunThread(const ThreadFiles& files, ThreadOutcome& outcome) {
   std::vector<std::uint32_t> verdicts;
   for (int round = 0; round < kRounds; ++round) {
-    if (QVE_Helper::Decrypt(Wide(files.container), Wide(files.output)) == QVE_Helper::Success &&
+    if (QVE_Helper::Decrypt(WidePath(files.container), WidePath(files.output)) ==
+            QVE_Helper::Success &&
         ReadFile(files.output) == files.body)
       ++outcome.decryptedRight;
-    if (QVE_Helper::Decrypt(Wide(files.tamperedContainer), Wide(files.output)) !=
+    if (QVE_Helper::Decrypt(WidePath(files.tamperedContainer), WidePath(files.output)) !=
         QVE_Helper::Success)
       ++outcome.tamperRefused;
     if (VerifyThroughCFunctions(files.logs, verdicts) == QVE_Helper::ReportOk &&

@@ -37,10 +37,10 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-std::wstring Wide(const fs::path& path) { return *platform::ToWide(path.string()); }
+using testing::WidePath;
 
 QVE_Helper::DecryptResult Decrypt(const fs::path& input, const fs::path& output) {
-  return QVE_Helper::Decrypt(Wide(input), Wide(output));
+  return QVE_Helper::Decrypt(WidePath(input), WidePath(output));
 }
 
 std::vector<FileCheckResult> Verify(std::vector<std::wstring> paths) {
@@ -80,7 +80,7 @@ TEST(HostileInputTest, HundredMegabyteLineCostsMemoryOfThatLineOnly) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const auto results = Verify({Wide(path)});
+    const auto results = Verify({WidePath(path)});
     const bool right = results.size() == 1 && results[0].blockCount == 1 &&
                        results[0].blocks.size() == 1 &&
                        results[0].blocks[0].verdict == BlockUnsigned;
@@ -159,8 +159,8 @@ TEST(HostileInputTest, DevicesAndFoldersGivenAsLogsReadAsUnopenedFiles) {
   TempDir dir;
   fs::create_directory(dir / "system.log");
   ASSERT_EQ(::mkfifo((dir / "System_1.log").c_str(), 0600), 0);
-  const auto results =
-      Verify({Wide(dir / "system.log"), Wide(dir / "System_1.log"), L"/dev/zero", L"/dev/null"});
+  const auto results = Verify(
+      {WidePath(dir / "system.log"), WidePath(dir / "System_1.log"), L"/dev/zero", L"/dev/null"});
   ASSERT_EQ(results.size(), 4u);
   for (const auto& result : results) {
     EXPECT_EQ(result.blockCount, 0u);
@@ -176,7 +176,7 @@ TEST(HostileInputTest, FolderScanOverSymlinkLoopsEnds) {
   fs::create_directory_symlink(dir / "logs", dir / "logs" / "loop");
   fs::create_directory_symlink("..", dir / "logs" / "up");
   fs::create_symlink("System_9.log", dir / "logs" / "System_9.log");  // points at itself
-  const auto [result, names] = ScanFolder(Wide(dir / "logs"));
+  const auto [result, names] = ScanFolder(WidePath(dir / "logs"));
   EXPECT_EQ(result, QVE_Helper::ReportOk);
   EXPECT_EQ(names, std::vector<std::wstring>{L"system.log"});
 }
@@ -189,7 +189,7 @@ TEST(HostileInputTest, FolderScanSkipsAFolderItCannotRead) {
   LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "logs" / "system.log");
   LogBuilder(chain).Data("hidden").Sign().WriteTo(dir / "logs" / "locked" / "System_1.log");
   fs::permissions(dir / "logs" / "locked", fs::perms::none);
-  const auto [result, names] = ScanFolder(Wide(dir / "logs"));
+  const auto [result, names] = ScanFolder(WidePath(dir / "logs"));
   fs::permissions(dir / "logs" / "locked", fs::perms::owner_all);
   EXPECT_EQ(result, QVE_Helper::ReportOk);
   EXPECT_EQ(names, std::vector<std::wstring>{L"system.log"});
@@ -202,7 +202,7 @@ TEST(HostileInputTest, NonAsciiPathsWork) {
   fs::create_directories(folder);
   LogChain chain;
   LogBuilder(chain).DataLines(3).Sign().WriteTo(folder / "system.log");
-  const auto [result, names] = ScanFolder(Wide(folder));
+  const auto [result, names] = ScanFolder(WidePath(folder));
   EXPECT_EQ(result, QVE_Helper::ReportOk);
   EXPECT_EQ(names, std::vector<std::wstring>{L"system.log"});
 
@@ -218,9 +218,9 @@ TEST(HostileInputTest, NonAsciiPathsWork) {
 TEST(HostileInputTest, PathTextWithNoNarrowForm) {
   TempDir dir;
   WriteFile(dir / "in.qves", ContainerBuilder().Build());
-  const std::wstring bad = Wide(dir.path()) + L"/bad\xD800name";
-  EXPECT_EQ(QVE_Helper::Decrypt(bad, Wide(dir / "out.bin")), QVE_Helper::InputOpenFailed);
-  EXPECT_EQ(QVE_Helper::Decrypt(Wide(dir / "in.qves"), bad), QVE_Helper::OutputOpenFailed);
+  const std::wstring bad = WidePath(dir.path()) + L"/bad\xD800name";
+  EXPECT_EQ(QVE_Helper::Decrypt(bad, WidePath(dir / "out.bin")), QVE_Helper::InputOpenFailed);
+  EXPECT_EQ(QVE_Helper::Decrypt(WidePath(dir / "in.qves"), bad), QVE_Helper::OutputOpenFailed);
   EXPECT_THROW(Verify({bad}), std::invalid_argument);
 }
 
@@ -234,7 +234,7 @@ TEST(HostileInputTest, FolderScanPassesOverNamesThatAreNotText) {
   WriteFile(dir / "logs" / "System_\xff\xfe.log", std::string("not named in text\n"));
   fs::create_directory(dir / "logs" / "sub\xc0\xaf");
   WriteFile(dir / "logs" / "sub\xc0\xaf" / "system.log", std::string("below a bad name\n"));
-  const auto [result, names] = ScanFolder(Wide(dir / "logs"));
+  const auto [result, names] = ScanFolder(WidePath(dir / "logs"));
   EXPECT_EQ(result, QVE_Helper::ReportOk);
   EXPECT_EQ(names, std::vector<std::wstring>{L"system.log"});
 }

@@ -39,11 +39,7 @@ std::vector<std::wstring> SortedPaths(const Visits& visits) {
   return paths;
 }
 
-#ifdef _WIN32
-std::wstring Wide(const fs::path& path) { return path.wstring(); }
-#else
-std::wstring Wide(const fs::path& path) { return *ToWide(path.string()); }
-#endif
+using testing::WidePath;
 
 // The test's paths are written with '/'; the walk joins with the platform's
 // separator.
@@ -60,7 +56,7 @@ class FolderWalkTest : public ::testing::Test {
   void Folder(const std::string& relative) { fs::create_directories(dir / relative); }
 
   TempDir dir;
-  const std::wstring root = Wide(dir.path());
+  const std::wstring root = WidePath(dir.path());
 };
 
 TEST_F(FolderWalkTest, ReportsEveryRegularFileBelowWithItsNameAndFullPath) {
@@ -90,7 +86,7 @@ TEST_F(FolderWalkTest, WalksASubfolderBeforeTheNextEntryOfItsParent) {
   // Depth first: all that lies below a folder comes as one run, whatever
   // order each folder lists its entries in.
   for (const char* folder : {"one", "two", "three"}) {
-    const std::wstring below = root + P(L"/") + Wide(folder) + P(L"/");
+    const std::wstring below = root + P(L"/") + WidePath(folder) + P(L"/");
     std::vector<std::size_t> positions;
     for (std::size_t i = 0; i < visits.size(); ++i) {
       if (visits[i].first.starts_with(below)) positions.push_back(i);

@@ -4,7 +4,9 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+
 #include <string>
+#include "platform/paths.h"
 
 namespace qve::testing {
 
@@ -52,6 +54,16 @@ Bytes ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring WidePath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  const auto wide = platform::ToWide(path.string());
+  if (!wide) throw std::runtime_error("not a UTF-8 path: " + path.string());
+  return *wide;
+#endif
 }
 
 }  // namespace qve::testing

@@ -26,4 +26,7 @@ void WriteFile(const std::filesystem::path& path, const Bytes& content);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 Bytes ReadFile(const std::filesystem::path& path);
 
+// A path as the library takes it: the platform's wide text for the name.
+std::wstring WidePath(const std::filesystem::path& path);
+
 }  // namespace qve::testing
