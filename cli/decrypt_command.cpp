@@ -15,6 +15,7 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace {
@@ -84,12 +85,23 @@ void GiveUsualPermissions(const std::string& path) {
 int DecryptSafely(const std::wstring& input, const std::string& output) {
   const auto temporary = CreateTemporaryNextTo(output);
   if (!temporary) {
-    // Report what the library would have, without touching OUTPUT.
-    std::ifstream probe(fs::path(*qve::platform::ToNarrow(input)), std::ios::binary);
-    return Report(probe ? QVE_Helper::OutputOpenFailed : QVE_Helper::InputOpenFailed);
+    // Report what the library would have, without touching OUTPUT: the input
+    // is opened the library's way (a folder does not open).
+    std::ifstream probe;
+    if (!qve::platform::OpenForReading(probe, input)) return Report(QVE_Helper::InputOpenFailed);
+    std::cerr << "qvehelper decrypt: cannot create a temporary file next to " << output
+              << " (--keep-unverified writes OUTPUT directly)\n";
+    return Report(QVE_Helper::OutputOpenFailed);
   }
-  const DecryptResult result = QVE_Helper::Decrypt(input, *qve::platform::ToWide(*temporary));
   std::error_code error;
+  DecryptResult result;
+  try {
+    result = QVE_Helper::Decrypt(input, *qve::platform::ToWide(*temporary));
+  } catch (...) {
+    // Unverified plaintext must not stay behind, whatever went wrong.
+    fs::remove(*temporary, error);
+    throw;
+  }
   if (result == QVE_Helper::Success) {
     GiveUsualPermissions(*temporary);
     fs::rename(*temporary, output, error);

@@ -2,6 +2,8 @@
 
 #include <openssl/core_names.h>
 
+#include <utility>
+
 namespace qve {
 
 Bytes MakeKeyId(std::uint32_t keyNumber) {
@@ -62,9 +64,13 @@ void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, Bign
 
 DecryptionKey::DecryptionKey() : keyId_(MakeKeyId(kDecryptionKeyNumber)) {
   using namespace stored_keys;
-  SetRsaComponents(pkey_, ReadMpi(kDecryptionN), ReadMpi(kDecryptionE), ReadMpi(kDecryptionD),
-                   ReadMpi(kDecryptionP), ReadMpi(kDecryptionQ), ReadMpi(kDecryptionDP),
-                   ReadMpi(kDecryptionDQ));
+  BignumPtr n = ReadMpi(kDecryptionN), e = ReadMpi(kDecryptionE), d = ReadMpi(kDecryptionD),
+            p = ReadMpi(kDecryptionP), q = ReadMpi(kDecryptionQ), dP = ReadMpi(kDecryptionDP),
+            dQ = ReadMpi(kDecryptionDQ);
+  // A component OpenSSL could not read leaves no key rather than a weaker one.
+  if (!n || !e || !d || !p || !q || !dP || !dQ) return;
+  SetRsaComponents(pkey_, std::move(n), std::move(e), std::move(d), std::move(p), std::move(q),
+                   std::move(dP), std::move(dQ));
 }
 
 VerificationKey::VerificationKey() : keyId_(MakeKeyId(kVerificationKeyNumber)) {

@@ -26,10 +26,11 @@ DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputP
     std::istream container(&containerBlocks);
     qve::BlockWriteBuffer outputBlocks(*output.rdbuf(), qve::kFileBlockSize);
     std::ostream plaintext(&outputBlocks);
-    const DecryptResult decrypted = qve::DecryptStream(container, plaintext, seal);
-    // Closing includes handing over what the block buffer holds. A failed
-    // final flush only loses bytes; the size check below sees that.
-    plaintext.flush();
+    DecryptResult decrypted = qve::DecryptStream(container, plaintext, seal);
+    // Handing over what the block buffer still holds is part of the writing:
+    // a refusal there is a failed write, as it would be without the buffer.
+    // A failure of the close itself only loses bytes; the size check sees it.
+    if (plaintext.flush().fail() && decrypted == Success) decrypted = OutputWriteFailed;
     output.close();
     if (decrypted != Success) return decrypted;
   }

@@ -220,11 +220,11 @@ TEST_F(DecryptPathTest, ADeviceThatRefusesWritesFailsTheWrite) {
   EXPECT_EQ(Decrypt(input_, "/dev/full"), QVE_Helper::OutputWriteFailed);
 }
 
-TEST_F(DecryptPathTest, ARefusedWriteAtTheCloseDoesNotChangeTheResult) {
+TEST_F(DecryptPathTest, ARefusedWriteOfTheBufferedRestFailsTheWrite) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  // The whole plaintext is still buffered when the output is closed; the
-  // failure there goes unreported and the size query fails next.
-  EXPECT_EQ(Decrypt(input_, "/dev/full"), QVE_Helper::OutputSizeFailed);
+  // The whole plaintext is still buffered when the payload ends; handing it
+  // over is where the device refuses it.
+  EXPECT_EQ(Decrypt(input_, "/dev/full"), QVE_Helper::OutputWriteFailed);
 }
 #endif
 
@@ -239,10 +239,10 @@ TEST_F(DecryptPathTest, AnOutputThatIsNoRegularFileHasNoSize) {
 #ifndef _WIN32
 // A file-size limit in a forked child, and permission bits that Wine ignores:
 // both are POSIX only.
-TEST_F(DecryptPathTest, AnOutputThatLostItsLastBytesCannotBeCut) {
-  // A small plaintext stays in the stream's buffer until the close, where a
-  // file-size limit lets only its first 100 bytes reach the file: fewer than
-  // the trailer to be cut off. The limit is set in a child process.
+TEST_F(DecryptPathTest, AFileSizeLimitFailsTheWriteAndKeepsWhatFitted) {
+  // A small plaintext stays buffered until the payload ends; handing it over
+  // meets a file-size limit that lets only its first 100 bytes reach the
+  // file. The limit is set in a child process.
   ContainerBuilder small;
   small.Body(Pattern(24, 6));
   const Bytes plaintext = small.Plaintext();
@@ -261,7 +261,7 @@ TEST_F(DecryptPathTest, AnOutputThatLostItsLastBytesCannotBeCut) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), QVE_Helper::OutputTruncateFailed);
+  EXPECT_EQ(WEXITSTATUS(status), QVE_Helper::OutputWriteFailed);
   EXPECT_EQ(ReadFile(output), Bytes(plaintext.begin(), plaintext.begin() + 100));
 }
 

@@ -1,11 +1,14 @@
-// The two signature-check failures that OpenSSL does not produce for a sound
-// key and digest. This executable defines EVP_DigestVerifyInit and
-// EVP_DigestUpdate itself, so the library's calls land here first; each
-// forwards to libcrypto unless a test has armed it to fail.
+// The failures that a sound key, digest and file system do not produce: the
+// two signature-check failures and a refused truncation. This executable
+// defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the
+// library's calls land here first; each forwards to the real one unless a
+// test has armed it to fail.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -18,6 +21,7 @@ namespace {
 
 bool failVerifyInit = false;
 bool failDigestUpdate = false;
+bool failTruncate = false;
 
 template <typename Fn>
 Fn Next(const char* name) {
@@ -39,6 +43,15 @@ extern "C" int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* data, size_t count)
   return next(ctx, data, count);
 }
 
+extern "C" __attribute__((visibility("default"))) int truncate(const char* path, off_t length) {
+  if (failTruncate) {
+    errno = EPERM;
+    return -1;
+  }
+  static const auto next = Next<int (*)(const char*, off_t)>("truncate");
+  return next(path, length);
+}
+
 namespace qve {
 namespace {
 
@@ -52,7 +65,7 @@ class VerifyFaultTest : public ::testing::Test {
     builder.Body(Pattern(10000, 8));
     testing::WriteFile(input_, builder.Build());
   }
-  void TearDown() override { failVerifyInit = failDigestUpdate = false; }
+  void TearDown() override { failVerifyInit = failDigestUpdate = failTruncate = false; }
 
   QVE_Helper::DecryptResult Decrypt() {
     return QVE_Helper::Decrypt(*platform::ToWide(input_.string()),
@@ -80,6 +93,15 @@ TEST_F(VerifyFaultTest, AFailingDigestUpdateLeavesTheCutOutput) {
   EXPECT_EQ(Decrypt(), QVE_Helper::VerifyUpdateFailed);
   failDigestUpdate = false;
   EXPECT_EQ(testing::ReadFile(output_), Pattern(10000, 8));
+}
+
+TEST_F(VerifyFaultTest, ARefusedTruncationLeavesTheSealOnTheOutput) {
+  failTruncate = true;
+  EXPECT_EQ(Decrypt(), QVE_Helper::OutputTruncateFailed);
+  failTruncate = false;
+  testing::ContainerBuilder builder;
+  builder.Body(Pattern(10000, 8));
+  EXPECT_EQ(testing::ReadFile(output_), builder.Plaintext());
 }
 
 }  // namespace
