@@ -11,7 +11,8 @@ namespace qve::platform {
 int TextLineReader::OpenText(const std::string& path) {
   // Non-blocking only so that opening a FIFO cannot hang; anything but a
   // regular file (a folder opens on Linux) reads as a file that does not open.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // O_NOCTTY: a terminal given as a log must not become our controlling one.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat status;
   if (fd >= 0 &&
       (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0)) {
