@@ -68,7 +68,7 @@ void LogLineSeeds() {
       .Raw(
           "lone\rcr\n\x1F\x1F\n\x1F\r\nend\x1A"
           "after");
-  Seed("log_line", "special-bytes", Concat({1}, odd.bytes()));
+  Seed("log_line", "odd-bytes", Concat({1}, odd.bytes()));
 }
 
 void DecryptSeeds() {
