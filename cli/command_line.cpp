@@ -1,8 +1,13 @@
 #include "cli/command_line.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 #include <map>
+#include <system_error>
 #include <vector>
+
+#include "platform/file_status.h"
 
 namespace qve::cli {
 
@@ -19,22 +24,54 @@ std::vector<Registered>& Registry() {
   return commands;
 }
 
-}  // namespace
-
-bool RegisterCommand(std::string name, std::string description, CommandSetup setup) {
-  Registry().push_back({std::move(name), std::move(description), std::move(setup)});
-  return true;
+std::string& Program() {
+  static std::string program;
+  return program;
 }
 
-int RunCommandLine(const std::string& program, const std::string& description, int argc,
-                   char** argv) {
-  CLI::App app(description, program);
-  app.set_version_flag("--version", program + " " QVE_VERSION);
+bool IsCommand(const std::string& name) {
+  if (name == "help") return true;
+  for (const auto& command : Registry()) {
+    if (command.name == name) return true;
+  }
+  return false;
+}
+
+int UnknownCommand(const std::string& name) {
+  std::cerr << Program() << ": unknown command '" << name << "'; run '" << Program()
+            << " help' for the list\n";
+  return kUsageError;
+}
+
+int Dispatch(const std::string& description, int argc, char** argv) {
+  CLI::App app(description, Program());
+  app.set_version_flag("--version", Program() + " " QVE_VERSION);
   app.require_subcommand(1, 1);
+  app.footer("Run '" + Program() + " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
     actions[sub] = command.setup(*sub);
+  }
+  std::string helpTopic;
+  CLI::App* help = app.add_subcommand("help", "Show the help of the program or of one command");
+  help->add_option("COMMAND", helpTopic, "the command to explain");
+  actions[help] = [&] {
+    if (helpTopic.empty()) {
+      std::cout << app.help();
+      return 0;
+    }
+    if (helpTopic == "help" || !IsCommand(helpTopic)) return UnknownCommand(helpTopic);
+    std::cout << app.get_subcommand(helpTopic)->help(Program());
+    return 0;
+  };
+  // CLI11 would take an unknown name for a stray argument.
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.empty() || argument[0] != '-') {
+      if (!IsCommand(argument)) return UnknownCommand(argument);
+      break;
+    }
   }
   try {
     app.parse(argc, argv);
@@ -44,10 +81,43 @@ int RunCommandLine(const std::string& program, const std::string& description, i
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
     const CLI::App* failing = app.get_subcommands().empty() ? &app : app.get_subcommands()[0];
-    std::cerr << program << ": " << e.what() << "\n\n" << failing->help();
+    // A subcommand's usage line carries the program name only when given it.
+    std::cerr << Program() << ": " << e.what() << "\n\n"
+              << failing->help(failing == &app ? "" : Program());
     return kUsageError;
   }
   return actions.at(app.get_subcommands().front())();
+}
+
+}  // namespace
+
+bool RegisterCommand(std::string name, std::string description, CommandSetup setup) {
+  Registry().push_back({std::move(name), std::move(description), std::move(setup)});
+  return true;
+}
+
+const std::string& ProgramName() { return Program(); }
+
+std::string ExitStatusHelp(const std::string& ownStatuses) {
+  return "Exit status:\n" + ownStatuses;
+}
+
+int RunCommandLine(const std::string& program, const std::string& description, int argc,
+                   char** argv) {
+  platform::GuardStandardStreams();
+  Program() = program;
+  const int status = Dispatch(description, argc, argv);
+  errno = 0;
+  std::cout.flush();
+  const bool failed = !std::cout || std::fflush(stdout) != 0;
+  if (failed) {
+    const int error = errno;
+    std::cerr << program << ": cannot write standard output"
+              << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+              << '\n';
+    return kOutputError;
+  }
+  return status;
 }
 
 }  // namespace qve::cli

@@ -10,8 +10,13 @@
 
 namespace qve::cli {
 
-// Exit status for a command line that cannot be parsed.
-inline constexpr int kUsageError = 64;
+// Exit statuses beyond a command's own results (sysexits.h).
+inline constexpr int kUsageError = 64;     // a command line that cannot be used
+inline constexpr int kDataError = 65;      // an input that is not what it must be
+inline constexpr int kNoInput = 66;        // an input that does not exist
+inline constexpr int kSoftwareError = 70;  // a failure inside the work itself
+inline constexpr int kCannotCreate = 73;   // an output that cannot be put in place
+inline constexpr int kOutputError = 74;    // writing an output or standard output failed
 
 // Adds the subcommand's options to `command` and returns what runs it once
 // the command line has been parsed; the action's result is the exit status.
@@ -21,8 +26,16 @@ using CommandSetup = std::function<std::function<int()>(CLI::App& command)>;
 bool RegisterCommand(std::string name, std::string description, CommandSetup setup);
 
 // Parses argv against the registered subcommands and runs the chosen one.
-// Usage errors print the message and the usage to stderr and give kUsageError.
+// Usage errors print the message and the usage to stderr and give
+// kUsageError; a standard output that does not take what was written gives
+// kOutputError.
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv);
+
+// The program name, for messages: "qvehelper decrypt: ...".
+const std::string& ProgramName();
+
+// The footer of a command's --help: its every exit status, one a line.
+std::string ExitStatusHelp(const std::string& ownStatuses);
 
 }  // namespace qve::cli

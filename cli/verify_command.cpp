@@ -1,15 +1,29 @@
-// qvehelper verify: verifies signed logs as one chain and prints a verdict per
-// file. Reads the block details that the exported interface does not show,
-// so a service engineer can find the lines that do not verify.
+// qvehelper verify: verifies signed logs as one chain (or, with --each, every
+// PATH as its own chain) and prints a verdict per file. Reads the block
+// details that the exported interface does not show, and warns about all
+// that a verdict cannot: what the scan passed over, files that do not read,
+// files reached twice and bytes that no signature covers.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <iostream>
+#include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
-#include "platform/folder_walk.h"
+#include "cli/progress.h"
+#include "cli/verify_outcome.h"
+#include "platform/file_status.h"
+#include "platform/folder_scan.h"
 #include "platform/paths.h"
+#include "report/system_log_name.h"
 #include "report/verdicts.h"
 #include "report/verification_report.h"
 
@@ -17,157 +31,312 @@ namespace {
 
 using qve::BlockResult;
 using qve::FileCheckResult;
-
-// Internal exit status for a failure inside the verification itself.
-constexpr int kSoftwareError = 70;
+using qve::cli::VerifyOutcome;
+using qve::cli::VerifyWarning;
 
 struct VerifyArguments {
   bool includeOk = false;
   bool details = false;
   bool json = false;
   bool quiet = false;
+  bool each = false;
+  unsigned jobs = 0;
   std::vector<std::string> paths;
 };
 
-const char* FileVerdictName(std::uint32_t verdict) {
-  static constexpr const char* kNames[] = {"FileOk", "FileUnsigned", "FileChainBreak",
-                                           "FileInvalid"};
-  return verdict < 4 ? kNames[verdict] : "FileUnknown";
+std::string Narrow(const std::wstring& text) { return qve::platform::ToNarrow(text).value_or("?"); }
+
+// Text output shows names as they are only where nothing in them can pass
+// for something else: control and invisible characters are escaped.
+std::string Escaped(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const std::size_t length = byte < 0x80           ? 1
+                               : (byte >> 5) == 0x6  ? 2
+                               : (byte >> 4) == 0xE  ? 3
+                               : (byte >> 3) == 0x1E ? 4
+                                                     : 0;
+    const auto wide = length == 0 || i + length > text.size()
+                          ? std::nullopt
+                          : qve::platform::ToWide(text.substr(i, length));
+    if (!wide) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+      ++i;
+      continue;
+    }
+    const auto c = static_cast<char32_t>((*wide)[0]);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
+               (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2069) || c == 0xFEFF) {
+      char code[16];
+      std::snprintf(code, sizeof code, "\\u{%04x}", static_cast<unsigned>(c));
+      out += code;
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
 }
 
-const char* ReportResultName(std::uint32_t result) {
-  static constexpr const char* kNames[] = {"ReportOk", "ReportUnsigned", "ReportSomeInvalid",
-                                           "ReportAllInvalid"};
-  return result < 4 ? kNames[result] : "ReportUnknown";
+// One chain to verify: the files found for its PATH arguments and what was
+// said while finding them.
+struct Chain {
+  std::string path;  // the PATH with --each
+  std::vector<std::wstring> files;
+  std::vector<VerifyWarning> warnings;
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen;
+};
+
+void AddCandidate(Chain& chain, const std::wstring& path) {
+  const std::string shown = Narrow(path);
+  const qve::platform::FileStatus status = qve::platform::StatusOf(path);
+  if (status.kind != qve::platform::FileKind::Missing) {
+    const auto [at, added] = chain.seen.emplace(std::pair(status.device, status.file), shown);
+    if (!added) {
+      chain.warnings.push_back({shown, "the same file as " + at->second + "; verified once"});
+      return;
+    }
+  }
+  if (status.kind == qve::platform::FileKind::Other) {
+    chain.warnings.push_back({shown, "is " + status.what + ", not a regular file; FileUnsigned"});
+  } else if (const std::string why = qve::platform::WhyUnreadable(path); !why.empty()) {
+    chain.warnings.push_back({shown, "cannot be read (" + why + "); FileUnsigned"});
+  }
+  chain.files.push_back(path);
 }
 
-const char* BlockVerdictName(std::int32_t verdict) {
-  static constexpr const char* kNames[] = {"BlockOk",      "BlockUnsigned",   "BlockNoSignature",
-                                           "BlockInvalid", "BlockChainBreak", "BlockUnexpected"};
-  return verdict >= 0 && verdict < 6 ? kNames[verdict] : "BlockUnknown";
+void Collect(Chain& chain, const std::wstring& argument) {
+  if (qve::platform::StatusOf(argument).kind != qve::platform::FileKind::Folder) {
+    AddCandidate(chain, argument);
+    return;
+  }
+  qve::platform::ScanFolder(
+      argument,
+      [&](const std::wstring& path, const std::wstring& name) {
+        if (qve::IsSystemLogName(name)) AddCandidate(chain, path);
+      },
+      [&](const std::string& shown, const std::wstring& name, qve::platform::Skipped why,
+          const std::string& reason) {
+        // A link is passed over like any file that is not a log, unless its
+        // name says it would have been verified.
+        if (why == qve::platform::Skipped::Link && !qve::IsSystemLogName(name)) return;
+        chain.warnings.push_back({shown, "skipped: " + reason});
+      });
 }
 
-std::string Utf8(const std::wstring& text) { return qve::platform::ToNarrow(text).value_or("?"); }
-
-// Only an unsigned tail is recorded as BlockUnsigned, and always last.
-const BlockResult* UnsignedTail(const FileCheckResult& result) {
-  if (result.blocks.empty() || result.blocks.back().verdict != qve::BlockUnsigned) return nullptr;
-  return &result.blocks.back();
+void WarnUnseenBytes(const qve::cli::VerifiedFile& file, std::vector<VerifyWarning>& out) {
+  const FileCheckResult& result = *file.result;
+  if (const BlockResult* tail = qve::cli::UnsignedTail(result)) {
+    out.push_back({file.path, tail->firstLine == tail->lastLine
+                                  ? "line " + std::to_string(tail->firstLine) + " is not signed"
+                                  : "lines " + std::to_string(tail->firstLine) + "-" +
+                                        std::to_string(tail->lastLine) + " are not signed"});
+  }
+  if (result.linesWithBytesAfterNul > 0) {
+    std::string message = "line " + std::to_string(result.firstLineWithBytesAfterNul) +
+                          ": bytes after a NUL are not signed";
+    if (result.linesWithBytesAfterNul > 1)
+      message += " (and on " + std::to_string(result.linesWithBytesAfterNul - 1) + " more lines)";
+    out.push_back({file.path, message});
+  }
+  if (result.endOfInputLine > 0) {
+    out.push_back({file.path, "line " + std::to_string(result.endOfInputLine) +
+                                  ": data after an end-of-input byte (0x1A) is not read"});
+  }
 }
 
-bool IsListed(const FileCheckResult& result, bool includeOk) {
-  return includeOk || qve::FileVerdictOf(result) != QVE_Helper::FileOk;
-}
+// Owns the report whose results the outcome points into.
+struct Verified {
+  qve::VerificationReport report;
+  VerifyOutcome outcome;
+  std::string failure;  // what the library threw, if it did
+};
 
-void PrintText(qve::VerificationReport& report, std::uint32_t result, const VerifyArguments& args) {
-  const auto& results = report.verifier().results;
+void Verify(Chain& chain, bool includeOk, Verified& out) {
+  for (const auto& path : chain.files) out.report.AddFile(path);
+  VerifyOutcome& outcome = out.outcome;
+  outcome.path = chain.path;
+  outcome.warnings = std::move(chain.warnings);
+  try {
+    outcome.result = out.report.Verify(includeOk);
+  } catch (const std::exception& e) {
+    out.failure = e.what();
+    return;
+  }
+  outcome.totalFiles = out.report.TotalFiles();
+  outcome.badFiles = out.report.NumberOfBadFiles();
+  const auto& results = out.report.verifier().results;
   std::size_t record = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    const FileCheckResult& file = results[i];
-    const std::string path = Utf8(report.files()[i]);
-    if (IsListed(file, args.includeOk)) {
-      const QVE_Helper::FileReport& listed = report.GetFileReport(std::uint32_t(record++));
-      std::cout << FileVerdictName(listed.verdict) << ' ' << Utf8(listed.name) << '\n';
-    }
-    if (args.details) {
-      std::cout << "  " << path << ": " << file.blockCount << " blocks, " << file.badBlockCount
-                << " bad\n";
-      for (const BlockResult& block : file.blocks) {
-        std::cout << "    " << BlockVerdictName(block.verdict) << " lines " << block.firstLine
-                  << '-' << block.lastLine << '\n';
-      }
-    }
-    if (const BlockResult* tail = UnsignedTail(file)) {
-      std::cerr << "warning: " << path << ": lines " << tail->firstLine << '-' << tail->lastLine
-                << " are not signed\n";
-    }
+    qve::cli::VerifiedFile file;
+    file.path = Narrow(out.report.files()[i]);
+    file.name = Narrow(results[i].fileName);
+    file.result = &results[i];
+    file.listed = includeOk || qve::FileVerdictOf(results[i]) != QVE_Helper::FileOk;
+    if (file.listed) file.verdict = out.report.GetFileReport(std::uint32_t(record++)).verdict;
+    WarnUnseenBytes(file, outcome.warnings);
+    outcome.files.push_back(std::move(file));
   }
-  std::cout << ReportResultName(result) << " (" << result << "): " << report.TotalFiles()
-            << " files, " << report.NumberOfBadFiles() << " bad\n";
 }
 
-void PrintJson(qve::VerificationReport& report, std::uint32_t result, bool details) {
-  nlohmann::ordered_json out;
-  out["result"] = ReportResultName(result);
-  out["resultCode"] = result;
-  out["totalFiles"] = report.TotalFiles();
-  out["badFiles"] = report.NumberOfBadFiles();
-  out["files"] = nlohmann::ordered_json::array();
-  for (std::size_t i = 0; i < report.GetFileReportCount(); ++i) {
-    const QVE_Helper::FileReport& listed = report.GetFileReport(std::uint32_t(i));
-    out["files"].push_back({{"name", Utf8(listed.name)},
-                            {"verdict", FileVerdictName(listed.verdict)},
-                            {"verdictCode", listed.verdict}});
-  }
-  if (details) {
-    out["details"] = nlohmann::ordered_json::array();
-    const auto& results = report.verifier().results;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      const FileCheckResult& file = results[i];
-      nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
-      for (const BlockResult& block : file.blocks) {
-        blocks.push_back({{"verdict", BlockVerdictName(block.verdict)},
-                          {"verdictCode", block.verdict},
-                          {"firstLine", block.firstLine},
-                          {"lastLine", block.lastLine}});
+std::string Files(std::uint32_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
+  std::map<std::string, int> names;
+  for (const auto& file : outcome.files) ++names[file.name];
+  const std::string indent = args.each ? "  " : "";
+  for (const auto& file : outcome.files) {
+    if (file.listed) {
+      std::cout << indent << qve::cli::FileVerdictName(file.verdict) << ' '
+                << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
+    }
+    if (args.details) {
+      std::cout << indent << "  " << Escaped(file.path) << ": " << file.result->blockCount
+                << " blocks, " << file.result->badBlockCount << " bad\n";
+      for (const BlockResult& block : file.result->blocks) {
+        std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+                  << block.firstLine << '-' << block.lastLine << '\n';
       }
-      out["details"].push_back({{"path", Utf8(report.files()[i])},
-                                {"name", Utf8(file.fileName)},
-                                {"blockCount", file.blockCount},
-                                {"badBlockCount", file.badBlockCount},
-                                {"blocks", std::move(blocks)}});
     }
   }
-  std::cout << out.dump(2) << '\n';
+  std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
+            << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
+            << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
+}
+
+// Gives its exit status.
+int Show(const Verified& verified, const VerifyArguments& args) {
+  if (!verified.failure.empty()) {
+    std::cerr << qve::cli::ProgramName() << " verify: " << verified.failure << '\n';
+    return qve::cli::kSoftwareError;
+  }
+  const VerifyOutcome& outcome = verified.outcome;
+  if (args.quiet) return static_cast<int>(outcome.result);
+  if (args.json) {
+    const auto json = qve::cli::ToJson(outcome, args.details);
+    std::cout << json.dump(args.each ? -1 : 2, ' ', false,
+                           nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+  } else {
+    for (const VerifyWarning& warning : outcome.warnings) {
+      std::cerr << "warning: " << Escaped(warning.path) << ": " << Escaped(warning.message) << '\n';
+    }
+    PrintText(outcome, args);
+  }
+  return static_cast<int>(outcome.result);
+}
+
+// Every chain on up to `jobs` threads; each is shown as soon as it and all
+// before it are done, so the output keeps the order of the arguments.
+int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
+  std::vector<std::unique_ptr<Verified>> done(chains.size());
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<std::size_t> next{0}, count{0};
+  const qve::cli::Progress progress(args.each && !args.quiet && !args.json,
+                                    qve::cli::Progress::Unit::Chains, chains.size(),
+                                    [&] { return count.load(); });
+  auto work = [&] {
+    for (std::size_t i; (i = next++) < chains.size();) {
+      auto verified = std::make_unique<Verified>();
+      Verify(chains[i], args.includeOk, *verified);
+      const std::lock_guard<std::mutex> lock(mutex);
+      done[i] = std::move(verified);
+      ++count;
+      finished.notify_all();
+    }
+  };
+  const unsigned jobs = std::max(1u, std::min<unsigned>(args.jobs, unsigned(chains.size())));
+  std::vector<std::thread> workers;
+  for (unsigned j = 1; j < jobs; ++j) workers.emplace_back(work);
+  if (jobs == 1) work();
+  int status = 0;
+  for (std::size_t i = 0; i < chains.size(); ++i) {
+    std::unique_ptr<Verified> verified;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait(lock, [&] { return done[i] != nullptr; });
+      verified = std::move(done[i]);
+    }
+    status = std::max(status, Show(*verified, args));
+  }
+  for (auto& worker : workers) worker.join();
+  return status;
 }
 
 int RunVerify(const VerifyArguments& args) {
   std::vector<std::wstring> paths;
+  bool missing = false;
   for (const auto& arg : args.paths) {
     auto wide = qve::platform::ToWide(arg);
     if (!wide) {
-      std::cerr << "qvehelper verify: not a UTF-8 path: " << arg << '\n';
+      std::cerr << qve::cli::ProgramName() << " verify: not a UTF-8 path: " << Escaped(arg) << '\n';
       return qve::cli::kUsageError;
+    }
+    const qve::platform::FileStatus status = qve::platform::StatusOf(*wide);
+    if (status.kind == qve::platform::FileKind::Missing) {
+      std::cerr << qve::cli::ProgramName() << " verify: " << Escaped(arg) << ": "
+                << qve::platform::ErrorText(status.error) << '\n';
+      missing = true;
     }
     paths.push_back(std::move(*wide));
   }
-  qve::VerificationReport report;
-  for (const auto& path : paths) {
-    if (qve::platform::IsFolder(path)) {
-      report.AddFileInFolder(path);
-    } else {
-      report.AddFile(path);
-    }
+  if (missing) return qve::cli::kNoInput;
+  std::vector<Chain> chains(args.each ? paths.size() : 1);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    Chain& chain = chains[args.each ? i : 0];
+    if (args.each) chain.path = args.paths[i];
+    Collect(chain, paths[i]);
   }
-  std::uint32_t result = 0;
-  try {
-    result = report.Verify(args.includeOk);
-  } catch (const std::exception& e) {
-    std::cerr << "qvehelper verify: " << e.what() << '\n';
-    return kSoftwareError;
-  }
-  if (args.quiet) return static_cast<int>(result);
-  if (args.json) {
-    PrintJson(report, result, args.details);
-  } else {
-    PrintText(report, result, args);
-  }
-  return static_cast<int>(result);
+  return RunChains(chains, args);
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
     "verify",
     "Verifies signed system logs as one chain. A folder adds every system.log and System_*.log "
-    "below it. Exit status: 0 ReportOk, 1 ReportUnsigned, 2 ReportSomeInvalid, 3 "
-    "ReportAllInvalid.",
+    "below it; a file reached twice is verified once.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<VerifyArguments>();
+      args->jobs = std::max(1u, std::thread::hardware_concurrency());
       cmd.add_flag("--include-ok", args->includeOk, "list FileOk files too");
       cmd.add_flag("--details", args->details,
                    "show every block that is not BlockOk, with its lines, per verified file");
-      cmd.add_flag("--json", args->json, "print one JSON object");
+      cmd.add_flag("--json", args->json,
+                   "print one JSON object (with --each, one object per line for each PATH)");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
+      cmd.add_flag("--each", args->each,
+                   "verify every PATH as a chain of its own, with its own report");
+      cmd.add_option("-j,--jobs", args->jobs, "with --each, chains verified at once")
+          ->check(CLI::Range(1u, 4096u))
+          ->capture_default_str();
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
+      cmd.footer(
+          qve::cli::ExitStatusHelp("  0   ReportOk\n"
+                                   "  1   ReportUnsigned: nothing signed was found\n"
+                                   "  2   ReportSomeInvalid\n"
+                                   "  3   ReportAllInvalid (with --each: the worst of all PATHs)\n"
+                                   "  64  a usage error\n"
+                                   "  66  a PATH does not exist; nothing was verified\n"
+                                   "  70  an internal failure\n"
+                                   "  74  standard output does not take the report\n"));
       return std::function<int()>([args] { return RunVerify(*args); });
     });
 

@@ -37,7 +37,11 @@ bool TextLineReader::Fill() {
   const std::size_t first = end_;
   end_ += static_cast<std::size_t>(got);
   if (const void* stop = std::memchr(buffer_.data() + first, kEndOfText, end_ - first)) {
-    end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
+    const std::size_t stopAt =
+        static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
+    char probe;
+    dataAfterEndOfText_ = stopAt + 1 < end_ || ReadSome(fd_, &probe, 1) > 0;
+    end_ = stopAt;
     atEnd_ = true;
   }
   return true;
@@ -63,6 +67,7 @@ bool TextLineReader::NextLine(std::string_view* line) {
   if (begin_ == end_) return false;
   *line = std::string_view(buffer_.data() + begin_, end_ - begin_);
   begin_ = end_;
+  lastLineUnterminated_ = true;
   return true;
 }
 

@@ -28,6 +28,11 @@ class TextLineReader {
   // call. False at the end of the input.
   bool NextLine(std::string_view* line);
 
+  // After the last line: whether a 0x1A ended the input with bytes after it,
+  // and whether the last line had no line end (so the 0x1A stands on it).
+  bool dataAfterEndOfText() const { return dataAfterEndOfText_; }
+  bool lastLineUnterminated() const { return lastLineUnterminated_; }
+
  private:
   // Reads more bytes behind the unconsumed ones; false when none came.
   bool Fill();
@@ -43,6 +48,8 @@ class TextLineReader {
   std::size_t begin_ = 0;  // first unconsumed byte
   std::size_t end_ = 0;    // one past the last byte read
   bool atEnd_ = false;     // end of file, a read error or 0x1A
+  bool dataAfterEndOfText_ = false;
+  bool lastLineUnterminated_ = false;
 };
 
 }  // namespace qve::platform

@@ -32,6 +32,11 @@ struct FileCheckResult {
   std::uint32_t badBlockCount = 0;  // BlockInvalid, BlockChainBreak and BlockUnexpected
   std::wstring fileName;            // last component of the path
   std::vector<BlockResult> blocks;  // every block that is not BlockOk, in file order
+  // Bytes no signature covers and no verdict shows, for the command line to
+  // warn about; lines count as in `blocks`, 0 for none.
+  std::uint32_t endOfInputLine = 0;  // the line of a 0x1A that has bytes after it
+  std::uint32_t firstLineWithBytesAfterNul = 0;
+  std::uint32_t linesWithBytesAfterNul = 0;
 };
 
 // Counts a block into `result` and lists it unless it is BlockOk.

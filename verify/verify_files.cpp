@@ -36,8 +36,14 @@ void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths) {
     platform::TextLineReader reader(platform::NarrowPath(path));
     bool noSignatureYet = true;
     std::string_view raw;
+    std::uint32_t lineNumber = 0;
+    FileCheckResult unseen;
     while (reader.NextLine(&raw)) {
       const LogLine line = ClassifyLine(raw);
+      ++lineNumber;
+      if (line.text.size() + 1 < raw.size()) {
+        if (unseen.linesWithBytesAfterNul++ == 0) unseen.firstLineWithBytesAfterNul = lineNumber;
+      }
       if (line.isSignature) {
         checker.OnSignatureLine(line.payload, noSignatureYet && firstFile);
         noSignatureYet = false;
@@ -48,6 +54,12 @@ void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths) {
     checker.EndFile();
     firstFile = false;
     verifier.results.push_back(checker.current());
+    if (reader.dataAfterEndOfText()) {
+      unseen.endOfInputLine = lineNumber + (reader.lastLineUnterminated() ? 0 : 1);
+    }
+    verifier.results.back().endOfInputLine = unseen.endOfInputLine;
+    verifier.results.back().firstLineWithBytesAfterNul = unseen.firstLineWithBytesAfterNul;
+    verifier.results.back().linesWithBytesAfterNul = unseen.linesWithBytesAfterNul;
   }
 }
 

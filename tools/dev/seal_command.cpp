@@ -2,22 +2,23 @@
 // accepts, streaming, so the plaintext can be of any size.
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "decrypt/container_header.h"
 #include "tools/dev/default_key_dir.h"
+#include "tools/dev/output_file.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/keys.h"
 
 namespace {
+
+using qve::dev::CommandError;
 
 struct SealOptions {
   std::string input;
@@ -34,48 +35,57 @@ struct LoadedRecipient {
   qve::Bytes keyId;
 };
 
-LoadedRecipient LoadRecipient(const std::string& argument) {
+// PUBLIC_PEM:KEY_NUMBER, the number a decimal 32-bit value.
+std::pair<std::string, std::uint32_t> ParseRecipient(const std::string& argument) {
   const auto colon = argument.rfind(':');
   const std::string number = colon == std::string::npos ? "" : argument.substr(colon + 1);
   const bool isNumber = !number.empty() && number.size() <= 10 &&
                         number.find_first_not_of("0123456789") == std::string::npos &&
                         std::stoull(number) <= 0xFFFFFFFFull;
   if (colon == 0 || !isNumber)
-    throw std::runtime_error("--recipient takes PUBLIC_PEM:KEY_NUMBER, not " + argument);
-  return {qve::writer::LoadPublicKeyPem(argument.substr(0, colon)),
-          qve::writer::KeyIdOf(static_cast<std::uint32_t>(std::stoull(number)))};
+    throw CommandError(qve::cli::kUsageError,
+                       "--recipient takes PUBLIC_PEM:KEY_NUMBER, not '" + argument + "'");
+  return {argument.substr(0, colon), static_cast<std::uint32_t>(std::stoull(number))};
 }
 
 void Seal(const SealOptions& options) {
-  std::vector<LoadedRecipient> loaded;
+  // Everything that can be wrong with the arguments, before any key is read.
+  std::vector<std::pair<std::string, std::uint32_t>> wanted;
   if (!options.noDefaultRecipient)
-    loaded.push_back({qve::writer::LoadPublicKeyPem(options.keyDir + "/decryption-public.pem"),
-                      qve::writer::KeyIdOf(10)});
-  for (const auto& argument : options.extraRecipients) loaded.push_back(LoadRecipient(argument));
+    wanted.emplace_back(options.keyDir + "/decryption-public.pem", 10);
+  for (const auto& argument : options.extraRecipients) wanted.push_back(ParseRecipient(argument));
+  if (wanted.empty() || wanted.size() > qve::kMaxRecipients)
+    throw CommandError(qve::cli::kUsageError,
+                       "a container holds 1 to " + std::to_string(qve::kMaxRecipients) +
+                           " recipients, not " + std::to_string(wanted.size()));
+  const std::string signingKeyFile = options.signingKey.empty()
+                                         ? options.keyDir + "/verification-private.pem"
+                                         : options.signingKey;
+  std::vector<std::string> inputs{options.input, signingKeyFile};
+  for (const auto& [pem, number] : wanted) inputs.push_back(pem);
+  qve::dev::CheckPaths(inputs, options.output);
+
+  std::vector<LoadedRecipient> loaded;
+  for (const auto& [pem, number] : wanted)
+    loaded.push_back({qve::writer::LoadPublicKeyPem(pem), qve::writer::KeyIdOf(number)});
   std::vector<qve::writer::Recipient> recipients;
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
-
-  const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(
-      options.signingKey.empty() ? options.keyDir + "/verification-private.pem"
-                                 : options.signingKey);
-
+  const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
   std::ifstream in(options.input, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + options.input);
-  std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot create " + options.output);
+  if (!in) throw CommandError(qve::cli::kNoInput, "cannot open " + options.input);
 
-  qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
-                                      qve::writer::KeyIdOf(options.sealKeyNumber));
-  std::vector<char> chunk(1 << 16);
-  while (in) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    writer.Write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
-                           static_cast<std::size_t>(in.gcount())));
-  }
-  if (in.bad()) throw std::runtime_error("cannot read " + options.input);
-  writer.Finish();
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + options.output);
+  qve::dev::WriteOutput(options.output, [&](std::ostream& out) {
+    qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
+                                        qve::writer::KeyIdOf(options.sealKeyNumber));
+    std::vector<char> chunk(1 << 16);
+    while (in) {
+      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      writer.Write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                             static_cast<std::size_t>(in.gcount())));
+    }
+    if (in.bad()) throw CommandError(qve::cli::kDataError, "cannot read " + options.input);
+    writer.Finish();
+  });
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -87,23 +97,27 @@ const bool kRegistered = qve::cli::RegisterCommand(
                      "Folder of decryption-public.pem and verification-private.pem")
           ->capture_default_str();
       cmd.add_option("--recipient", options->extraRecipients,
-                     "Another record, for PUBLIC_PEM:KEY_NUMBER (repeatable, after key 10's)");
+                     "Another record, for PUBLIC_PEM:KEY_NUMBER (repeatable, after key 10's; "
+                     "at most 32 records in all)");
       cmd.add_flag("--no-default-recipient", options->noDefaultRecipient,
                    "Leave out the record for key 10");
       cmd.add_option("--signing-key", options->signingKey,
                      "Private PEM that signs the seal (default: KEY_DIR/verification-private.pem)");
       cmd.add_option("--seal-key-id", options->sealKeyNumber,
                      "Key number the seal names as its signer")
+          ->check(qve::dev::Digits())
           ->capture_default_str();
-      return std::function<int()>([options] {
-        try {
-          Seal(*options);
-          return 0;
-        } catch (const std::exception& e) {
-          std::cerr << "qvehelper-dev seal: " << e.what() << "\n";
-          return 1;
-        }
-      });
+      cmd.footer(qve::cli::ExitStatusHelp(
+          "  0   OUTPUT holds the container\n"
+          "  64  a usage error: a malformed option, too many recipients, OUTPUT the same file\n"
+          "      as an input\n"
+          "  65  a key or the input could not be used\n"
+          "  66  an input or key file does not exist\n"
+          "  73  OUTPUT cannot be created or replaced\n"
+          "  74  writing OUTPUT or standard output failed\n"
+          "OUTPUT is replaced only by a complete container; on any failure it stays as it was.\n"));
+      return std::function<int()>(
+          [options] { return qve::dev::RunReporting("seal", [&] { Seal(*options); }); });
     });
 
 }  // namespace

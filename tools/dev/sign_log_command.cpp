@@ -1,17 +1,18 @@
 // qvehelper-dev sign-log: makes signed logs for tests, demos and QA.
 #include <cstdint>
 #include <fstream>
-#include <iostream>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "cli/command_line.h"
 #include "tools/dev/default_key_dir.h"
+#include "tools/dev/output_file.h"
 #include "tools/writer/keys.h"
 #include "tools/writer/log_signer.h"
 
 namespace {
+
+using qve::dev::CommandError;
 
 struct SignLogArguments {
   std::string input;
@@ -23,7 +24,16 @@ struct SignLogArguments {
   std::string chainFrom;
 };
 
-int SignLogFile(const SignLogArguments& args) {
+constexpr std::size_t kMaxText = 2048;
+
+void SignLogFile(const SignLogArguments& args) {
+  if (args.text.size() > kMaxText)
+    throw CommandError(qve::cli::kUsageError,
+                       "--text holds at most 2048 bytes, not " + std::to_string(args.text.size()));
+  std::vector<std::string> inputs{args.input, args.key};
+  if (!args.chainFrom.empty()) inputs.push_back(args.chainFrom);
+  qve::dev::CheckPaths(inputs, args.output);
+
   qve::writer::LogSignerOptions options;
   const qve::PkeyPtr key = qve::writer::LoadPrivateKeyPem(args.key);
   options.key = key.get();
@@ -32,17 +42,17 @@ int SignLogFile(const SignLogArguments& args) {
   options.linesPerBlock = args.every;
   if (!args.chainFrom.empty()) {
     std::ifstream previous(args.chainFrom, std::ios::binary);
-    if (!previous) throw std::runtime_error("cannot open " + args.chainFrom);
+    if (!previous) throw CommandError(qve::cli::kNoInput, "cannot open " + args.chainFrom);
     options.link = qve::writer::ChainValueAfter(previous);
+    // Only a log without a signature line leaves the chain where it starts.
+    if (options.link == qve::writer::EmptyChainValue())
+      throw CommandError(qve::cli::kDataError,
+                         "--chain-from " + args.chainFrom + " has no signature line");
   }
   std::ifstream in(args.input, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + args.input);
-  std::ofstream out(args.output, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot create " + args.output);
-  qve::writer::SignLog(in, out, options);
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + args.output);
-  return 0;
+  if (!in) throw CommandError(qve::cli::kNoInput, "cannot open " + args.input);
+  qve::dev::WriteOutput(args.output,
+                        [&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -55,25 +65,29 @@ const bool kRegistered = qve::cli::RegisterCommand(
       cmd.add_option("output", args->output, "signed copy to write")->required();
       cmd.add_option("-n,--every", args->every,
                      "data lines per block; 0 signs everything with one line at the end")
+          ->check(qve::dev::Digits())
           ->capture_default_str();
       cmd.add_option("--key", args->key, "RSA private key (PEM)")->capture_default_str();
-      cmd.add_option("--id", args->id, "id field of every block")->capture_default_str();
+      cmd.add_option("--id", args->id, "id field of every block")
+          ->check(qve::dev::Digits())
+          ->capture_default_str();
       cmd.add_option("--text", args->text, "text field of every block (at most 2048 bytes)");
       cmd.add_option("--chain-from", args->chainFrom,
                      "signed log whose last block the first new block links to "
                      "(default: start a chain)");
-      return std::function<int()>([args] {
-        if (args->input == args->output) {
-          std::cerr << "qvehelper-dev sign-log: input and output must differ\n";
-          return qve::cli::kUsageError;
-        }
-        try {
-          return SignLogFile(*args);
-        } catch (const std::exception& e) {
-          std::cerr << "qvehelper-dev sign-log: " << e.what() << "\n";
-          return 1;
-        }
-      });
+      cmd.footer(qve::cli::ExitStatusHelp(
+          "  0   output holds the signed log\n"
+          "  64  a usage error: a malformed option, --text too long, output the same file as\n"
+          "      an input\n"
+          "  65  the key, the input or --chain-from cannot be used (a line that would read as\n"
+          "      a signature line or holds 0x1A; a --chain-from log with no signature line)\n"
+          "  66  an input does not exist\n"
+          "  73  output cannot be created or replaced\n"
+          "  74  writing output or standard output failed\n"
+          "output is replaced only by a complete signed log; on any failure it stays as it "
+          "was.\n"));
+      return std::function<int()>(
+          [args] { return qve::dev::RunReporting("sign-log", [&] { SignLogFile(*args); }); });
     });
 
 }  // namespace

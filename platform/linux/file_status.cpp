@@ -1,0 +1,114 @@
+#include "platform/file_status.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "platform/paths.h"
+
+namespace qve::platform {
+
+namespace {
+
+const char* KindText(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a regular file";
+}
+
+FileStatus FromStat(int result, const struct stat& status) {
+  FileStatus out;
+  if (result != 0) {
+    out.error = errno;
+    return out;
+  }
+  out.kind = S_ISREG(status.st_mode)   ? FileKind::Regular
+             : S_ISDIR(status.st_mode) ? FileKind::Folder
+                                       : FileKind::Other;
+  out.what = KindText(status.st_mode);
+  out.device = status.st_dev;
+  out.file = status.st_ino;
+  out.size = static_cast<std::uint64_t>(status.st_size);
+  return out;
+}
+
+}  // namespace
+
+FileStatus StatusOf(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  struct stat status {};
+  if (!narrow) {
+    errno = EINVAL;
+    return FromStat(-1, status);
+  }
+  return FromStat(::stat(narrow->c_str(), &status), status);
+}
+
+FileStatus StatusOfStandardOutput() {
+  struct stat status {};
+  return FromStat(::fstat(STDOUT_FILENO, &status), status);
+}
+
+std::wstring FinalPath(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  if (!narrow) return std::wstring(path);
+  std::filesystem::path current(*narrow);
+  std::error_code error;
+  // A chain of links may also end at a name that does not exist yet.
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(current, error); ++hops) {
+    const auto target = std::filesystem::read_symlink(current, error);
+    if (error) break;
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  return ToWide(current.string()).value_or(std::wstring(path));
+}
+
+std::wstring FolderOf(std::wstring_view path) {
+  const auto slash = path.find_last_of(L'/');
+  if (slash == std::wstring_view::npos) return L".";
+  if (slash == 0) return L"/";
+  return std::wstring(path.substr(0, slash));
+}
+
+std::string WhyUnreadable(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  if (!narrow) return "the name is not valid UTF-8";
+  const int fd = ::open(narrow->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return ErrorText(errno);
+  struct stat status {};
+  const bool folder = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+  ::close(fd);
+  return folder ? "is a folder" : "";
+}
+
+std::string ErrorText(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void GuardStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // Read-only, so a write to it fails with EBADF as on a closed stream.
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+}  // namespace qve::platform

@@ -1,0 +1,212 @@
+#include "platform/temp_output.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace qve::platform {
+
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+// Named files to remove when a signal ends the process. The handler reads
+// only what is published through `used`, so it needs no lock.
+struct NamedSlot {
+  std::array<char, 4096> name{};
+  std::atomic<bool> used{false};
+};
+std::array<NamedSlot, 8> gNamed;
+
+extern "C" void RemoveNamedAndDie(int signal) {
+  for (auto& slot : gNamed) {
+    if (slot.used.load()) ::unlink(slot.name.data());
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class NamedGuard {
+ public:
+  explicit NamedGuard(const std::string& name) {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+      struct sigaction action {};
+      action.sa_handler = RemoveNamedAndDie;
+      sigemptyset(&action.sa_mask);
+      for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    });
+    static std::mutex claim;
+    const std::lock_guard<std::mutex> lock(claim);
+    for (auto& slot : gNamed) {
+      if (slot.used.load() || name.size() >= slot.name.size()) continue;
+      std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
+      slot.used.store(true);
+      slot_ = &slot;
+      return;
+    }
+  }
+  ~NamedGuard() {
+    if (slot_ != nullptr) slot_->used.store(false);
+  }
+  NamedGuard(const NamedGuard&) = delete;
+  NamedGuard& operator=(const NamedGuard&) = delete;
+
+ private:
+  NamedSlot* slot_ = nullptr;
+};
+
+// A hidden name of fixed length, so that it fits wherever the folder does.
+std::string RandomName(const std::string& folder) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string name = folder + "/.qve-";
+  for (int i = 0; i < 10; ++i) name += kDigits[random() % 36];
+  return name;
+}
+
+mode_t UsualMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+class LinuxTempOutput final : public TempOutput {
+ public:
+  LinuxTempOutput(int fd, std::string folder, std::string name)
+      : fd_(fd), folder_(std::move(folder)), name_(std::move(name)) {
+    if (!name_.empty()) guard_ = std::make_unique<NamedGuard>(name_);
+    path_ = *ToWide(name_.empty() ? "/proc/self/fd/" + std::to_string(fd_) : name_);
+  }
+  ~LinuxTempOutput() override {
+    if (!name_.empty()) ::unlink(name_.c_str());
+    ::close(fd_);
+  }
+
+  const std::wstring& path() const override { return path_; }
+
+  std::uint64_t Size() const override {
+    struct stat status {};
+    return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  }
+
+  void Publish(std::wstring_view target, std::error_code& error) override {
+    const auto narrow = ToNarrow(target);
+    if (!narrow) {
+      error = std::make_error_code(std::errc::invalid_argument);
+      return;
+    }
+    struct stat existing {};
+    if (::stat(narrow->c_str(), &existing) == 0) {
+      // Owner and group first: a chown clears the set-ID bits.
+      if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) {
+        error = LastError();
+        return;
+      }
+      ::fchmod(fd_, existing.st_mode & 07777);
+    } else {
+      ::fchmod(fd_, UsualMode());
+    }
+    if (name_.empty()) {
+      // A name of our own first, then rename: linkat never replaces.
+      std::string linked;
+      for (int attempt = 0;; ++attempt) {
+        linked = RandomName(folder_);
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          break;
+        if (errno != EEXIST || attempt == 100) {
+          error = LastError();
+          return;
+        }
+      }
+      name_ = linked;
+      guard_ = std::make_unique<NamedGuard>(name_);
+    }
+    if (::rename(name_.c_str(), narrow->c_str()) != 0) {
+      error = LastError();
+      return;
+    }
+    name_.clear();
+    guard_.reset();
+  }
+
+  void CopyToStandardOutput(std::error_code& error) override {
+    std::vector<char> buffer(1 << 18);
+    for (off_t at = 0;;) {
+      const ssize_t got = ::pread(fd_, buffer.data(), buffer.size(), at);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        error = LastError();
+        return;
+      }
+      if (got == 0) return;
+      at += got;
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t put = ::write(STDOUT_FILENO, buffer.data() + done, std::size_t(got - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) {
+          error = LastError();
+          return;
+        }
+        done += put;
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  std::string folder_;
+  std::string name_;  // empty while the file has no name
+  std::wstring path_;
+  std::unique_ptr<NamedGuard> guard_;
+};
+
+bool ProcSeesFile(int fd) {
+  struct stat status {};
+  return ::stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &status) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error) {
+  const auto narrow = ToNarrow(folder);
+  if (!narrow) {
+    error = std::make_error_code(std::errc::invalid_argument);
+    return nullptr;
+  }
+  // Owner-only while it holds what nobody has vouched for yet.
+  if (std::getenv("QVEHELPER_NAMED_TEMPORARY") == nullptr) {
+    const int fd = ::open(narrow->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 && ProcSeesFile(fd)) return std::make_unique<LinuxTempOutput>(fd, *narrow, "");
+    if (fd >= 0) {
+      ::close(fd);
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      error = LastError();
+      return nullptr;
+    }
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = RandomName(*narrow);
+    const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return std::make_unique<LinuxTempOutput>(fd, *narrow, std::move(name));
+    if (errno != EEXIST) break;
+  }
+  error = LastError();
+  return nullptr;
+}
+
+}  // namespace qve::platform

@@ -1,0 +1,38 @@
+// A file that takes a command's output while it is not yet trusted, and
+// reaches its destination only when published. Where the system allows
+// (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it
+// behind; elsewhere it is a short hidden name in the destination's folder,
+// removed on every path, SIGINT, SIGTERM and SIGHUP (Ctrl-C and console
+// close on Windows) included.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace qve::platform {
+
+class TempOutput {
+ public:
+  // A new empty file in `folder`, which must be the destination's folder for
+  // Publish to replace the destination in one step. Nothing and `error` set
+  // when the folder takes no file.
+  static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error);
+  virtual ~TempOutput() = default;  // discards the file unless it was published
+
+  // A path that opens the file for writing, truncating and reading again, as
+  // the library's decryption does.
+  virtual const std::wstring& path() const = 0;
+  // Bytes in the file now; safe to call from another thread.
+  virtual std::uint64_t Size() const = 0;
+  // Replaces `target` (a regular file, or nothing yet) with the file. An
+  // existing target's mode bits are kept, and its owner and group where the
+  // process may set them; a new one gets the umask'd 0666.
+  virtual void Publish(std::wstring_view target, std::error_code& error) = 0;
+  // Writes the whole file to standard output.
+  virtual void CopyToStandardOutput(std::error_code& error) = 0;
+};
+
+}  // namespace qve::platform

@@ -1,0 +1,106 @@
+#include "platform/file_status.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace qve::platform {
+
+namespace {
+
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+FileStatus FromHandle(HANDLE handle) {
+  FileStatus out;
+  const DWORD type = GetFileType(handle);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (type != FILE_TYPE_DISK) {
+    out.kind = FileKind::Other;
+    out.what = type == FILE_TYPE_PIPE ? "a pipe" : "a device";
+    // Pipes and devices have no file ID; the handle value tells them apart.
+    out.device = ~0ull;
+    out.file = reinterpret_cast<std::uintptr_t>(handle);
+    return out;
+  }
+  if (!GetFileInformationByHandle(handle, &info)) {
+    out.error = static_cast<int>(GetLastError());
+    return out;
+  }
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  out.kind = folder ? FileKind::Folder : FileKind::Regular;
+  out.what = folder ? "a folder" : "a regular file";
+  out.device = info.dwVolumeSerialNumber;
+  out.file = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  out.size = (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return out;
+}
+
+}  // namespace
+
+FileStatus StatusOf(std::wstring_view path) {
+  const std::wstring text(path);
+  HandleCloser file{CreateFileW(text.c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+  if (file.handle == INVALID_HANDLE_VALUE) {
+    FileStatus out;
+    out.error = static_cast<int>(GetLastError());
+    return out;
+  }
+  return FromHandle(file.handle);
+}
+
+FileStatus StatusOfStandardOutput() {
+  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    FileStatus out;
+    out.error = ERROR_INVALID_HANDLE;
+    return out;
+  }
+  return FromHandle(handle);
+}
+
+std::wstring FinalPath(std::wstring_view path) { return std::wstring(path); }
+
+std::wstring FolderOf(std::wstring_view path) {
+  const auto end = path.find_last_of(L"\\/:");
+  if (end == std::wstring_view::npos) return L".";
+  if (path[end] == L':') return std::wstring(path.substr(0, end + 1)) + L".";
+  return std::wstring(path.substr(0, end == 0 ? 1 : end));
+}
+
+std::string WhyUnreadable(std::wstring_view path) {
+  const std::wstring text(path);
+  HandleCloser file{CreateFileW(text.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+  if (file.handle == INVALID_HANDLE_VALUE) return ErrorText(static_cast<int>(GetLastError()));
+  return FromHandle(file.handle).kind == FileKind::Folder ? "is a folder" : "";
+}
+
+std::string ErrorText(int error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
+  LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
+    out.pop_back();
+  if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z')
+    out[0] = static_cast<char>(out[0] - 'A' + 'a');
+  return out;
+}
+
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void GuardStandardStreams() {}
+
+}  // namespace qve::platform

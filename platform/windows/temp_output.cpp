@@ -1,0 +1,131 @@
+#include "platform/temp_output.h"
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <vector>
+
+namespace qve::platform {
+
+namespace {
+
+std::error_code LastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
+
+// Named files to remove when Ctrl-C, Ctrl-Break or closing the console ends
+// the process. The handler runs on its own thread.
+std::array<std::array<wchar_t, 32768>, 4> gNames;
+std::array<std::atomic<bool>, 4> gUsed;
+
+BOOL WINAPI RemoveNamed(DWORD) {
+  for (std::size_t i = 0; i < gNames.size(); ++i) {
+    if (gUsed[i].load()) DeleteFileW(gNames[i].data());
+  }
+  return FALSE;  // the default handler still ends the process
+}
+
+int Claim(const std::wstring& name) {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveNamed, TRUE); });
+  static std::mutex claim;
+  const std::lock_guard<std::mutex> lock(claim);
+  for (std::size_t i = 0; i < gNames.size(); ++i) {
+    if (gUsed[i].load() || name.size() >= gNames[i].size()) continue;
+    name.copy(gNames[i].data(), name.size());
+    gNames[i][name.size()] = L'\0';
+    gUsed[i].store(true);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::wstring RandomName(const std::wstring& folder) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  static constexpr wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+  std::wstring name = folder;
+  if (!name.empty() && name.back() != L'\\' && name.back() != L'/') name += L'\\';
+  name += L".qve-";
+  for (int i = 0; i < 10; ++i) name += kDigits[random() % 36];
+  return name;
+}
+
+class WindowsTempOutput final : public TempOutput {
+ public:
+  explicit WindowsTempOutput(std::wstring name) : name_(std::move(name)), slot_(Claim(name_)) {}
+  ~WindowsTempOutput() override {
+    if (!published_) DeleteFileW(name_.c_str());
+    if (slot_ >= 0) gUsed[static_cast<std::size_t>(slot_)].store(false);
+  }
+
+  const std::wstring& path() const override { return name_; }
+
+  std::uint64_t Size() const override {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(name_.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  void Publish(std::wstring_view target, std::error_code& error) override {
+    const std::wstring text(target);
+    SetFileAttributesW(name_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!MoveFileExW(name_.c_str(), text.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      error = LastError();
+      return;
+    }
+    published_ = true;
+  }
+
+  void CopyToStandardOutput(std::error_code& error) override {
+    const HANDLE in = CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+      error = LastError();
+      return;
+    }
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::vector<char> buffer(1 << 18);
+    DWORD got = 0;
+    while (ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
+           got > 0) {
+      for (DWORD done = 0; done < got;) {
+        DWORD put = 0;
+        if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
+          error = LastError();
+          CloseHandle(in);
+          return;
+        }
+        done += put;
+      }
+    }
+    if (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_HANDLE_EOF && got != 0)
+      error = LastError();
+    CloseHandle(in);
+  }
+
+ private:
+  std::wstring name_;
+  int slot_;
+  bool published_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error) {
+  const std::wstring base(folder);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring name = RandomName(base);
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return std::make_unique<WindowsTempOutput>(std::move(name));
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  error = LastError();
+  return nullptr;
+}
+
+}  // namespace qve::platform
