@@ -58,7 +58,8 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   help->add_option("COMMAND", helpTopic, "the command to explain");
   actions[help] = [&] {
     if (helpTopic.empty()) {
-      std::cout << app.help();
+      // app.help() would show the selected subcommand's, this one's.
+      std::cout << app.get_formatter()->make_help(&app, Program(), CLI::AppFormatMode::Normal);
       return 0;
     }
     if (helpTopic == "help" || !IsCommand(helpTopic)) return UnknownCommand(helpTopic);
@@ -98,6 +99,12 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 
 const std::string& ProgramName() { return Program(); }
 
+std::string Reason(const std::error_code& error) {
+  std::string text = error.message();
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
+  return text;
+}
+
 std::string ExitStatusHelp(const std::string& ownStatuses) {
   return "Exit status:\n" + ownStatuses;
 }
@@ -107,13 +114,17 @@ int RunCommandLine(const std::string& program, const std::string& description, i
   platform::GuardStandardStreams();
   Program() = program;
   const int status = Dispatch(description, argc, argv);
+  // A stream that failed already failed on its last write, whose errno is
+  // the one left; otherwise the buffered rest is written now.
+  const bool failedBefore = !std::cout;
+  const int earlier = errno;
   errno = 0;
   std::cout.flush();
-  const bool failed = !std::cout || std::fflush(stdout) != 0;
-  if (failed) {
-    const int error = errno;
+  const bool flushFailed = std::fflush(stdout) != 0;
+  const int error = failedBefore ? earlier : errno;
+  if (flushFailed || !std::cout) {
     std::cerr << program << ": cannot write standard output"
-              << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+              << (error != 0 ? ": " + Reason({error, std::generic_category()}) : std::string())
               << '\n';
     return kOutputError;
   }

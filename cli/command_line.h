@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <system_error>
 
 namespace qve::cli {
 
@@ -34,6 +35,9 @@ int RunCommandLine(const std::string& program, const std::string& description, i
 
 // The program name, for messages: "qvehelper decrypt: ...".
 const std::string& ProgramName();
+
+// An error's text as messages show it, in lower case: "no space left on device".
+std::string Reason(const std::error_code& error);
 
 // The footer of a command's --help: its every exit status, one a line.
 std::string ExitStatusHelp(const std::string& ownStatuses);

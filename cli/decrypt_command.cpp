@@ -157,7 +157,7 @@ int DecryptThroughTemporary(const Job& job, bool keepUnverified) {
   if (!temporary) {
     return Refuse(qve::cli::kCannotCreate, "cannot create a file in " +
                                                qve::platform::ToNarrow(folder).value_or("?") +
-                                               ": " + error.message());
+                                               ": " + qve::cli::Reason(error));
   }
   const DecryptResult result =
       DecryptWatched(job, temporary->path(), [&] { return temporary->Size(); });
@@ -172,7 +172,7 @@ int DecryptThroughTemporary(const Job& job, bool keepUnverified) {
       return Refuse(job.toStandardOutput ? qve::cli::kOutputError : qve::cli::kCannotCreate,
                     (job.toStandardOutput ? "cannot write standard output: "
                                           : "cannot replace " + job.shownOutput + ": ") +
-                        error.message());
+                        qve::cli::Reason(error));
     }
   }
   return Report(result, job, temporary->path());

@@ -1,49 +1,88 @@
 #include "tests/support/command_runner.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "tests/support/temp_dir.h"
 
+extern char** environ;
+
 namespace qve::testing {
 
-namespace {
-
-std::string Quoted(const std::string& arg) {
-  std::string quoted = "'";
-  for (const char c : arg) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '\'';
-  return quoted;
+uid_t NobodyUid() {
+  const passwd* user = getpwnam("nobody");
+  return user != nullptr ? user->pw_uid : 65534;
 }
 
-std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+gid_t NobodyGid() {
+  const passwd* user = getpwnam("nobody");
+  return user != nullptr ? user->pw_gid : 65534;
+}
 
-}  // namespace
+CommandResult Run(const Command& command) {
+  TempDir capture;
+  WriteFile(capture / "in", command.input);
+  WriteFile(capture / "out", std::string());
+  const int in = open((capture / "in").c_str(), O_RDONLY);
+  const int out =
+      open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
+                                                                : command.outputTo)
+               .c_str(),
+           O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int err = open((capture / "err").c_str(), O_WRONLY | O_CREAT, 0644);
+  std::vector<std::string> texts = {command.program};
+  texts.insert(texts.end(), command.args.begin(), command.args.end());
+  std::vector<char*> argv, envp;
+  for (auto& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment(command.environment);
+  for (char** name = environ; *name != nullptr; ++name) environment.emplace_back(*name);
+  for (auto& text : environment) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  const uid_t nobody = NobodyUid();
+  const gid_t nogroup = NobodyGid();
+
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (command.outputTo == "-") close(1);
+    if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
+    if (command.openFileLimit != 0) {
+      const rlimit limit{command.openFileLimit, command.openFileLimit};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(125);
+    }
+    if (command.asNobody &&
+        (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
+      _exit(125);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in);
+  close(out);
+  close(err);
+  if (command.whileRunning) command.whileRunning(child);
+  int status = 0;
+  waitpid(child, &status, 0);
+  CommandResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const Bytes printed = ReadFile(capture / "out");
+  const Bytes errors = ReadFile(capture / "err");
+  result.out.assign(printed.begin(), printed.end());
+  result.err.assign(errors.begin(), errors.end());
+  return result;
+}
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args) {
-  TempDir capture;
-  std::string line = Quoted(program);
-  for (const auto& arg : args) {
-    line += ' ';
-    line += Quoted(arg);
-  }
-  line += " </dev/null >";
-  line += Quoted((capture / "out").string());
-  line += " 2>";
-  line += Quoted((capture / "err").string());
-  const int status = std::system(line.c_str());
-  CommandResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = AsText(ReadFile(capture / "out"));
-  result.err = AsText(ReadFile(capture / "err"));
-  return result;
+  return Run({.program = program, .args = args});
 }
 
 }  // namespace qve::testing

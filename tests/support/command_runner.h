@@ -1,17 +1,40 @@
-// Runs a built program as a subprocess and keeps what it printed.
+// Runs a built program in a forked child, as a user would: with a given
+// standard input, environment, folder, open-file limit and user, and keeps
+// what it printed.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace qve::testing {
 
 struct CommandResult {
-  int exitCode = -1;
+  int exitCode = -1;  // 128 + the signal for a child that a signal ended
   std::string out;
   std::string err;
 };
 
+struct Command {
+  std::string program = {};
+  std::vector<std::string> args = {};
+  std::string folder = {};    // where it runs; the test's own when empty
+  std::string input = {};     // its standard input
+  std::string outputTo = {};  // a file standard output goes to; captured when empty,
+                              // closed when "-"
+  std::vector<std::string> environment = {};     // NAME=value, added to the test's own
+  bool asNobody = false;                         // drop to the unprivileged user before exec
+  unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
+  std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
+};
+
+CommandResult Run(const Command& command);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
+
+// The user that asNobody drops to, for chown in a test's setup.
+uid_t NobodyUid();
+gid_t NobodyGid();
 
 }  // namespace qve::testing

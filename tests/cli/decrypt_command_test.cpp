@@ -1,0 +1,312 @@
+// qvehelper decrypt as users run it: one row per case, with what it prints,
+// its exit status and what it leaves in the folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "tests/support/command_runner.h"
+#include "tests/support/container_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ContainerBuilder;
+using testing::SealTrailerBuilder;
+
+const Bytes kBody = testing::Pattern(50000, 2);
+const Bytes kOld = testing::Pattern(777, 9);
+const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
+
+// Sends the first part of the container through the FIFO "in", then the
+// signal while the command waits for the rest.
+std::function<void(pid_t, const fs::path&)> Interrupt(int signal) {
+  return [signal](pid_t child, const fs::path& dir) {
+    // Late enough that the command's own look at INPUT is over; never
+    // blocking, in case the command ended before it opened the FIFO.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int fifo = -1;
+    for (int tries = 0; fifo < 0 && tries < 500; ++tries) {
+      fifo = open((dir / "in").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fifo < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(fifo, 0);
+    const Bytes whole = testing::ReadFile(dir / "c.qves");
+    ASSERT_EQ(write(fifo, whole.data(), 20000), 20000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(child, signal);
+    close(fifo);
+  };
+}
+
+struct Row {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  const char* out;  // patterns; the whole text must match
+  const char* err;
+  char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended, '-' absent
+  std::set<std::string> added = {};  // names beyond kBase left in the folder
+  std::function<void(const fs::path&)> setup = {};
+  testing::Command how = {};
+  std::function<void(pid_t, const fs::path&)> during = {};
+};
+
+TEST(DecryptCommand, Table) {
+  const auto fifo = [](const char* name) {
+    return [name](const fs::path& dir) { ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0); };
+  };
+  const testing::Command nobody{.asNobody = true};
+  const testing::Command named{.environment = {"QVEHELPER_NAMED_TEMPORARY=1"}};
+  const std::string longName(250, 'n');
+  const Row rows[] = {
+      {"success replaces", {"c.qves", "out.bin"}, 0, "Success \\(0\\)\n", "", 'B'},
+      {"success creates", {"c.qves", "new"}, 0, "Success \\(0\\)\n", "", 'O', {"new"}},
+      {"as nobody", {"c.qves", "new"}, 0, "Success \\(0\\)\n", "", 'O', {"new"}, {}, nobody},
+      {"named temporary", {"c.qves", "out.bin"}, 0, "Success \\(0\\)\n", "", 'B', {}, {}, named},
+      {"a long name", {"c.qves", longName}, 0, "Success \\(0\\)\n", "", 'O', {longName}},
+      {"bad seal",
+       {"bad.qves", "out.bin"},
+       13,
+       "BadSignature \\(13\\)\n",
+       ".*: the seal's signature does not match the plaintext\n"},
+      {"bad seal kept",
+       {"--keep-unverified", "bad.qves", "out.bin"},
+       13,
+       "BadSignature \\(13\\)\n",
+       ".*does not match.*\n",
+       'B'},
+      {"truncated",
+       {"trunc.qves", "out.bin"},
+       1,
+       "NoSeal \\(1\\)\n",
+       ".*: the container looks truncated\n"},
+      {"missing input",
+       {"none", "out.bin"},
+       2,
+       "InputOpenFailed \\(2\\)\n",
+       ".*: none: no such file or directory\n"},
+      {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a folder\n"},
+      {"unreadable input",
+       {"c.qves", "out.bin"},
+       2,
+       "InputOpenFailed \\(2\\)\n",
+       ".*: c\\.qves: permission denied\n",
+       'O',
+       {},
+       [](const fs::path& dir) { chmod((dir / "c.qves").c_str(), 0600); },
+       nobody},
+      {"empty OUTPUT", {"c.qves", ""}, 64, "", ".*must not be empty\n"},
+      {"same file", {"c.qves", "./c.qves"}, 64, "", ".*are the same file\n"},
+      {"same file kept", {"--keep-unverified", "c.qves", "c.qves"}, 64, "", ".*the same file\n"},
+      {"same by link",
+       {"--keep-unverified", "c.qves", "l"},
+       64,
+       "",
+       ".*the same file\n",
+       'O',
+       {"l"},
+       [](const fs::path& dir) { fs::create_symlink("c.qves", dir / "l"); }},
+      {"same by hard link",
+       {"c.qves", "h"},
+       64,
+       "",
+       ".*the same file\n",
+       'O',
+       {"h"},
+       [](const fs::path& dir) { fs::create_hard_link(dir / "c.qves", dir / "h"); }},
+      {"FIFO",
+       {"c.qves", "f"},
+       73,
+       "",
+       ".*OUTPUT f is a FIFO; only a regular file is replaced\n",
+       'O',
+       {"f"},
+       fifo("f")},
+      {"device",
+       {"--keep-unverified", "c.qves", "d"},
+       73,
+       "",
+       ".*OUTPUT d is a character device.*\n",
+       'O',
+       {"d"},
+       [](const fs::path& dir) {
+         ASSERT_EQ(mknod((dir / "d").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+       }},
+      {"folder",
+       {"c.qves", "s"},
+       73,
+       "",
+       ".*OUTPUT s is a folder.*\n",
+       'O',
+       {"s"},
+       [](const fs::path& dir) { fs::create_directory(dir / "s"); }},
+      {"no folder",
+       {"--keep-unverified", "c.qves", "no/x"},
+       73,
+       "",
+       ".*the folder no of OUTPUT does not exist\n"},
+      {"folder not writable",
+       {"c.qves", "new"},
+       73,
+       "",
+       ".*cannot create a file in \\.: permission denied\n",
+       'O',
+       {},
+       [](const fs::path& dir) { chmod(dir.c_str(), 0755); },
+       nobody},
+      {"link followed",
+       {"c.qves", "l"},
+       0,
+       "Success \\(0\\)\n",
+       "",
+       'B',
+       {"l"},
+       [](const fs::path& dir) { fs::create_symlink("out.bin", dir / "l"); }},
+      {"to standard output", {"c.qves", "-"}, 0, "body", "Success \\(0\\)\n"},
+      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*match.*\n"},
+      {"OUTPUT is standard output",
+       {"c.qves", "out.bin"},
+       0,
+       "",
+       "Success \\(0\\)\n",
+       'A',
+       {},
+       {},
+       {.outputTo = "out.bin"}},
+      {"full standard output",
+       {"c.qves", "-"},
+       74,
+       "",
+       "Success \\(0\\)\n.*no space left on device\n",
+       'O',
+       {},
+       {},
+       {.outputTo = "/dev/full"}},
+      {"closed standard output",
+       {"c.qves", "-"},
+       74,
+       "",
+       "Success \\(0\\)\n.*bad file descriptor\n",
+       'O',
+       {},
+       {},
+       {.outputTo = "-"}},
+      {"SIGINT",
+       {"in", "out.bin"},
+       128 + SIGINT,
+       "",
+       "",
+       'O',
+       {"in"},
+       fifo("in"),
+       {},
+       Interrupt(SIGINT)},
+      {"SIGKILL",
+       {"in", "out.bin"},
+       128 + SIGKILL,
+       "",
+       "",
+       'O',
+       {"in"},
+       fifo("in"),
+       {},
+       Interrupt(SIGKILL)},
+      {"named SIGINT",
+       {"in", "out.bin"},
+       128 + SIGINT,
+       "",
+       "",
+       'O',
+       {"in"},
+       fifo("in"),
+       named,
+       Interrupt(SIGINT)},
+      {"named SIGTERM",
+       {"in", "out.bin"},
+       128 + SIGTERM,
+       "",
+       "",
+       'O',
+       {"in"},
+       fifo("in"),
+       named,
+       Interrupt(SIGTERM)},
+      {"named SIGHUP",
+       {"in", "out.bin"},
+       128 + SIGHUP,
+       "",
+       "",
+       'O',
+       {"in"},
+       fifo("in"),
+       named,
+       Interrupt(SIGHUP)},
+  };
+  umask(022);
+  for (const Row& row : rows) {
+    testing::TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    testing::WriteFile(dir / "c.qves",
+                       ContainerBuilder().Body(kBody).Trailer(SealTrailerBuilder()).Build());
+    testing::WriteFile(dir / "bad.qves", ContainerBuilder()
+                                             .Body(kBody)
+                                             .Trailer(SealTrailerBuilder().KeyId(testing::kKeyId10))
+                                             .Build());
+    Bytes cut = testing::ReadFile(dir / "c.qves");
+    cut.resize(cut.size() - 7);
+    testing::WriteFile(dir / "trunc.qves", cut);
+    testing::WriteFile(dir / "out.bin", kOld);
+    chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
+    chmod((dir / "out.bin").c_str(), 0600);
+    if (row.setup) row.setup(dir.path());
+    testing::Command command = row.how;
+    command.program = QVE_CLI_FILE;
+    command.args = row.args;
+    command.args.insert(command.args.begin(), "decrypt");
+    command.folder = dir.path();
+    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
+      command.outputTo = dir / command.outputTo;
+    if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
+    const testing::CommandResult ran = testing::Run(command);
+    EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.err;
+    if (std::string(row.out) == "body") {
+      EXPECT_TRUE(ran.out == std::string(kBody.begin(), kBody.end())) << row.name;
+    } else {
+      EXPECT_TRUE(std::regex_match(ran.out, std::regex(row.out))) << row.name << ": " << ran.out;
+    }
+    EXPECT_TRUE(std::regex_match(ran.err, std::regex(row.err))) << row.name << ": " << ran.err;
+    std::set<std::string> left, expected = kBase;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      left.insert(entry.path().filename());
+    expected.insert(row.added.begin(), row.added.end());
+    EXPECT_EQ(left, expected) << row.name;
+    Bytes appended = kOld;
+    appended.insert(appended.end(), kBody.begin(), kBody.end());
+    const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
+    EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
+    // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
+    struct stat status {};
+    ASSERT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
+    EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
+    if (left.count("new") && stat((dir / "new").c_str(), &status) == 0) {
+      EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
+      EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qve

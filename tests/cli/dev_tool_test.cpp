@@ -1,0 +1,199 @@
+// qvehelper-dev and the frame both programs share, as users run them: one row
+// per case, with its exit status, what it prints and the folder afterwards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "tests/support/command_runner.h"
+#include "tests/support/dev_keys.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::set<std::string> kBase = {"bad.txt", "out.bin", "plain.txt"};
+
+struct Row {
+  const char* name;
+  const char* program;
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // patterns; the whole text must match
+  std::string err;
+  std::set<std::string> added = {};
+  testing::Command how = {};
+};
+
+TEST(DevToolAndFrame, Table) {
+  const std::string key = testing::DevKeyPath("decryption-public.pem");
+  std::vector<std::string> many = {"seal", "plain.txt", "out.bin"};
+  for (int i = 1; i <= 32; ++i)
+    many.insert(many.end(), {"--recipient", key + ":" + std::to_string(i)});
+  const char* dev = QVE_DEV_CLI_FILE;
+  const char* cli = QVE_CLI_FILE;
+  const Row rows[] = {
+      {"seal", dev, {"seal", "plain.txt", "c.qves"}, 0, "", "", {"c.qves"}},
+      {"sign",
+       dev,
+       {"sign-log", "plain.txt", "s.log", "-n", "1", "--id", "4294967295"},
+       0,
+       "",
+       "",
+       {"s.log"}},
+      {"seal onto itself", dev, {"seal", "out.bin", "./out.bin"}, 64, "", ".*are the same file\n"},
+      {"sign onto itself",
+       dev,
+       {"sign-log", "plain.txt", "plain.txt"},
+       64,
+       "",
+       ".*the same file\n"},
+      {"no colon",
+       dev,
+       {"seal", "plain.txt", "out.bin", "--recipient", "foo"},
+       64,
+       "",
+       ".*not 'foo'\n"},
+      {"no key",
+       dev,
+       {"seal", "plain.txt", "out.bin", "--recipient", ":abc"},
+       64,
+       "",
+       ".*not ':abc'\n"},
+      {"key number past 32 bits",
+       dev,
+       {"seal", "plain.txt", "out.bin", "--recipient", key + ":99999999999"},
+       64,
+       "",
+       ".*not '.*'\n"},
+      {"33 recipients", dev, many, 64, "", ".*1 to 32 recipients, not 33\n"},
+      {"seal id past 32 bits",
+       dev,
+       {"seal", "plain.txt", "out.bin", "--seal-key-id", "4294967296"},
+       64,
+       "",
+       "[\\s\\S]*"},
+      {"negative count",
+       dev,
+       {"sign-log", "plain.txt", "out.bin", "-n", "-1"},
+       64,
+       "",
+       ".*not a number of digits: -1\n[\\s\\S]*"},
+      {"count past 64 bits",
+       dev,
+       {"sign-log", "plain.txt", "out.bin", "-n", "18446744073709551616"},
+       64,
+       "",
+       ".*past 64 bits.*\n[\\s\\S]*"},
+      {"long text",
+       dev,
+       {"sign-log", "plain.txt", "out.bin", "--text", std::string(2049, 't')},
+       64,
+       "",
+       ".*at most 2048 bytes, not 2049\n"},
+      {"a line holding 0x1A",
+       dev,
+       {"sign-log", "bad.txt", "out.bin"},
+       1,
+       "",
+       ".*line 2 holds 0x1A.*\n"},
+      {"chain from no signature",
+       dev,
+       {"sign-log", "plain.txt", "out.bin", "--chain-from", "plain.txt"},
+       1,
+       "",
+       ".*has no signature line\n"},
+      {"missing input",
+       dev,
+       {"seal", "none", "out.bin"},
+       1,
+       "",
+       ".*cannot open none: no such file or directory\n"},
+      {"device output",
+       dev,
+       {"seal", "plain.txt", "/dev/full"},
+       73,
+       "",
+       ".*is a character device.*\n"},
+      {"unknown command",
+       cli,
+       {"verfiy", "logs"},
+       64,
+       "",
+       "qvehelper: unknown command 'verfiy'.*\n"},
+      {"help",
+       cli,
+       {"help"},
+       0,
+       "[\\s\\S]*Subcommands:[\\s\\S]*decrypt[\\s\\S]*verify[\\s\\S]*help[\\s\\S]*",
+       ""},
+      {"help decrypt",
+       cli,
+       {"help", "decrypt"},
+       0,
+       "[\\s\\S]*Usage: qvehelper decrypt [\\s\\S]*Exit status:[\\s\\S]*64 [\\s\\S]*70 [\\s\\S]*73 "
+       "[\\s\\S]*74 [\\s\\S]*",
+       ""},
+      {"verify --help",
+       cli,
+       {"verify", "--help"},
+       0,
+       "[\\s\\S]*Usage: qvehelper verify [\\s\\S]*64 [\\s\\S]*66 [\\s\\S]*70 [\\s\\S]*74 [\\s\\S]*",
+       ""},
+      {"usage error",
+       dev,
+       {"seal"},
+       64,
+       "",
+       "qvehelper-dev: INPUT is required\n[\\s\\S]*Usage: qvehelper-dev seal [\\s\\S]*"},
+      {"version to a full disk",
+       cli,
+       {"--version"},
+       74,
+       "",
+       "qvehelper: cannot write standard output: no space left on device\n",
+       {},
+       {.outputTo = "/dev/full"}},
+      {"report to a closed stream", cli, {"verify", "-q", "out.bin"}, 1, "", ""},
+      {"help to a closed stream",
+       cli,
+       {"help"},
+       74,
+       "",
+       ".*: bad file descriptor\n",
+       {},
+       {.outputTo = "-"}},
+  };
+  for (const Row& row : rows) {
+    testing::TempDir dir;
+    testing::WriteFile(dir / "plain.txt", std::string("first\nsecond\n"));
+    testing::WriteFile(dir / "bad.txt", std::string("first\nsec\x1aond\n"));
+    testing::WriteFile(dir / "out.bin", std::string("old"));
+    testing::Command command = row.how;
+    command.program = row.program;
+    command.args = row.args;
+    command.folder = dir.path();
+    const testing::CommandResult ran = testing::Run(command);
+    EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.err;
+    EXPECT_TRUE(std::regex_match(ran.out, std::regex(row.out))) << row.name << ":\n" << ran.out;
+    EXPECT_TRUE(std::regex_match(ran.err, std::regex(row.err))) << row.name << ":\n" << ran.err;
+    std::set<std::string> left, expected = kBase;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      left.insert(entry.path().filename());
+    expected.insert(row.added.begin(), row.added.end());
+    EXPECT_EQ(left, expected) << row.name;
+    EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == Bytes({'o', 'l', 'd'})) << row.name;
+    if (row.added.count("c.qves")) {
+      const auto decrypted =
+          testing::Run({.program = cli, .args = {"decrypt", "c.qves", "-"}, .folder = dir.path()});
+      EXPECT_EQ(decrypted.out, "first\nsecond\n");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qve

@@ -1,0 +1,177 @@
+// qvehelper verify as users run it: one row per case, with what it prints and
+// its exit status, on chains of logs built line by line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+
+#include "tests/support/command_runner.h"
+#include "tests/support/log_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogBuilder;
+using testing::LogChain;
+
+// One device's export: System_1.log, System_2.log and system.log, one chain,
+// system.log ending in two unsigned lines (5-6).
+void Export(const fs::path& folder) {
+  fs::create_directories(folder);
+  LogChain chain;
+  LogBuilder(chain).DataLines(3, "one ").Sign().WriteTo(folder / "System_1.log");
+  LogBuilder(chain).DataLines(2, "two ").Sign().WriteTo(folder / "System_2.log");
+  LogBuilder(chain)
+      .DataLines(3, "sys ")
+      .Sign()
+      .DataLines(2, "tail ")
+      .WriteTo(folder / "system.log");
+}
+
+struct Row {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // patterns; the whole text must match
+  std::string err;
+  std::function<void(const fs::path&)> setup = {};
+  testing::Command how = {};
+};
+
+TEST(VerifyCommand, Table) {
+  const std::string tail = "warning: a/system.log: lines 5-6 are not signed\n";
+  const std::string ok = "ReportOk \\(0\\): 3 files, 0 bad\n";
+  const testing::Command nobody{.asNobody = true};
+  const Row rows[] = {
+      {"one chain", {"a"}, 0, ok, tail},
+      {"quiet", {"-q", "a"}, 0, "", ""},
+      {"a typo", {"a", "typo.log"}, 66, "", ".*verify: typo\\.log: no such file or directory\n"},
+      {"the same folder twice",
+       {"a", "./a"},
+       0,
+       ok,
+       "(warning: \\./a/\\S+: the same file as a/\\S+; verified once\n){3}" + tail},
+      {"a file with its folder",
+       {"a/system.log", "a"},
+       0,
+       ok,
+       "warning: a/system.log: the same file as a/system.log; verified once\n" + tail},
+      {"names repeat", {"a", "b"}, 2,
+       "FileChainBreak b/System_1.log\nFileChainBreak b/System_2.log\nFileChainBreak b/system.log\n"
+       "ReportSomeInvalid \\(2\\): 6 files, 3 bad\n",
+       "[\\s\\S]*"},
+      {"each",
+       {"--each", "-j", "2", "a", "b"},
+       0,
+       "a: " + ok + "b: " + ok,
+       tail + "warning: b/.*\n"},
+      {"each worst",
+       {"--each", "a", "b"},
+       2,
+       "a: " + ok + "  FileInvalid System_2.log\nb: ReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
+       "[\\s\\S]*",
+       [](const fs::path& dir) {
+         Bytes log = testing::ReadFile(dir / "b/System_2.log");
+         log[1] = 'W';  // "two 1" becomes "tWo 1"
+         testing::WriteFile(dir / "b/System_2.log", log);
+       }},
+      {"each JSON",
+       {"--each", "--json", "a", "b"},
+       0,
+       "\\{\"path\":\"a\",\"result\":\"ReportOk\".*\\}\n\\{\"path\":\"b\",.*\\}\n",
+       ""},
+      {"JSON",
+       {"--json", "--include-ok", "a"},
+       0,
+       "[\\s\\S]*\"name\": \"system.log\",\\s*\"path\": \"a/system.log\",\\s*\"verdict\": "
+       "\"FileOk\",\\s*"
+       "\"verdictCode\": 0,\\s*\"unsignedLines\": \\{\\s*\"first\": 5,\\s*\"last\": "
+       "6\\s*\\}[\\s\\S]*"
+       "\"warnings\": \\[\\s*\\{\\s*\"path\": \"a/system.log\",\\s*\"message\": \"lines 5-6 are "
+       "not "
+       "signed\"\\s*\\}\\s*\\]\\s*\\}\n",
+       ""},
+      {"a forged line",
+       {"n"},
+       1,
+       "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
+       "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\\.log: line 1 is not signed\n",
+       [](const fs::path& dir) {
+         fs::create_directory(dir / "n");
+         testing::WriteFile(dir / "n" / "System_1\nOK: x\x1b[m.log", std::string("plain\n"));
+       }},
+      {"unreadable",
+       {"a"},
+       2,
+       "FileUnsigned System_2.log\nFileChainBreak system.log\nReportSomeInvalid \\(2\\): 3 files, "
+       "1 bad\n",
+       "warning: a/System_2.log: cannot be read \\(permission denied\\); FileUnsigned\n"
+       "warning: a/locked: skipped: permission denied\n" +
+           tail,
+       [](const fs::path& dir) {
+         chmod((dir / "a/System_2.log").c_str(), 0);
+         fs::create_directory(dir / "a/locked");
+         chmod((dir / "a/locked").c_str(), 0);
+       },
+       nobody},
+      {"not UTF-8",
+       {"a"},
+       0,
+       ok,
+       "warning: a/System_\\\\xff\\.log: skipped: the name is not valid UTF-8\n" + tail,
+       [](const fs::path& dir) { testing::WriteFile(dir / "a/System_\xff.log", std::string()); }},
+      {"deeper than the open-file limit",
+       {"deep"},
+       0,
+       "ReportOk \\(0\\): 1 file, 0 bad\n",
+       "",
+       [](const fs::path& dir) {
+         fs::path folder = dir / "deep";
+         for (int i = 0; i < 40; ++i) folder /= "d";
+         fs::create_directories(folder);
+         LogChain chain;
+         LogBuilder(chain).Data("x").Sign().WriteTo(folder / "system.log");
+       },
+       {.openFileLimit = 12}},
+      {"unseen bytes",
+       {"u"},
+       0,
+       "ReportOk \\(0\\): 1 file, 0 bad\n",
+       "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
+       "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n",
+       [](const fs::path& dir) {
+         fs::create_directory(dir / "u");
+         LogChain chain;
+         LogBuilder(chain)
+             .Data("a")
+             .Data(std::string_view("b\0 forged", 9))
+             .Sign()
+             .Raw("\x1a forged\n")
+             .WriteTo(dir / "u/system.log");
+       }},
+  };
+  for (const Row& row : rows) {
+    testing::TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    Export(dir / "a");
+    Export(dir / "b");
+    if (row.setup) row.setup(dir.path());
+    testing::Command command = row.how;
+    command.program = QVE_CLI_FILE;
+    command.args = row.args;
+    command.args.insert(command.args.begin(), "verify");
+    command.folder = dir.path();
+    const testing::CommandResult ran = testing::Run(command);
+    EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.out << ran.err;
+    EXPECT_TRUE(std::regex_match(ran.out, std::regex(row.out))) << row.name << ":\n" << ran.out;
+    EXPECT_TRUE(std::regex_match(ran.err, std::regex(row.err))) << row.name << ":\n" << ran.err;
+  }
+}
+
+}  // namespace
+}  // namespace qve
