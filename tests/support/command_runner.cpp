@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include "tests/support/temp_dir.h"
 
@@ -79,6 +82,23 @@ CommandResult Run(const Command& command) {
   result.out.assign(printed.begin(), printed.end());
   result.err.assign(errors.begin(), errors.end());
   return result;
+}
+
+void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
+                   const std::string& err, const std::string& name) {
+  EXPECT_EQ(ran.exitCode, status) << name << "\n" << ran.out << ran.err;
+  const auto matches = [](const std::string& text, const std::string& pattern) {
+    return pattern == kAnything || std::regex_match(text, std::regex(pattern));
+  };
+  EXPECT_TRUE(matches(ran.out, out)) << name << ":\n" << ran.out;
+  EXPECT_TRUE(matches(ran.err, err)) << name << ":\n" << ran.err;
+}
+
+std::set<std::string> NamesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename());
+  return names;
 }
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args) {

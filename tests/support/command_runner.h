@@ -5,7 +5,9 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,17 @@ struct Command {
 
 CommandResult Run(const Command& command);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
+
+// A pattern for any text, checked without a regex: std::regex recurses per
+// character and overflows the stack on long outputs.
+inline const std::string kAnything = "[\\s\\S]*";
+
+// Checks the exit status and that each stream matches its pattern whole.
+void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
+                   const std::string& err, const std::string& name);
+
+// The names in a folder.
+std::set<std::string> NamesIn(const std::filesystem::path& folder);
 
 // The user that asNobody drops to, for chown in a test's setup.
 uid_t NobodyUid();

@@ -48,7 +48,8 @@ void CheckPaths(const std::vector<std::string>& inputs, const std::string& outpu
   for (const auto& input : inputs) {
     const platform::FileStatus status = platform::StatusOf(Wide(input));
     if (status.kind == platform::FileKind::Missing)
-      throw CommandError(cli::kNoInput, input + ": " + platform::ErrorText(status.error));
+      throw CommandError(kCannotUse,
+                         "cannot open " + input + ": " + platform::ErrorText(status.error));
     if (status.SameFileAs(target))
       throw CommandError(cli::kUsageError, input + " and " + output + " are the same file");
   }
@@ -60,14 +61,14 @@ void WriteOutput(const std::string& output, const std::function<void(std::ostrea
   const auto temporary = platform::TempOutput::Create(platform::FolderOf(target), error);
   if (!temporary)
     throw CommandError(cli::kCannotCreate,
-                       "cannot create a file beside " + output + ": " + error.message());
+                       "cannot create a file beside " + output + ": " + cli::Reason(error));
   {
     std::ofstream out(std::filesystem::path(temporary->path()), std::ios::binary);
     if (!out) throw CommandError(cli::kCannotCreate, "cannot open a file beside " + output);
     // A stream that stopped taking bytes is the cause, whatever the work threw.
     const auto cannotWrite = [&] {
-      return CommandError(cli::kOutputError,
-                          "cannot write " + output + ": " + std::generic_category().message(errno));
+      return CommandError(cli::kOutputError, "cannot write " + output + ": " +
+                                                 cli::Reason({errno, std::generic_category()}));
     };
     try {
       errno = 0;
@@ -81,7 +82,7 @@ void WriteOutput(const std::string& output, const std::function<void(std::ostrea
   }
   temporary->Publish(target, error);
   if (error)
-    throw CommandError(cli::kCannotCreate, "cannot replace " + output + ": " + error.message());
+    throw CommandError(cli::kCannotCreate, "cannot replace " + output + ": " + cli::Reason(error));
 }
 
 int RunReporting(const std::string& command, const std::function<void()>& work) {
@@ -93,7 +94,7 @@ int RunReporting(const std::string& command, const std::function<void()>& work) 
     return e.status;
   } catch (const std::exception& e) {
     std::cerr << cli::ProgramName() << ' ' << command << ": " << e.what() << '\n';
-    return cli::kDataError;
+    return kCannotUse;
   }
 }
 

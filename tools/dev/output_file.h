@@ -12,6 +12,9 @@
 
 namespace qve::dev {
 
+// An input, a key or --chain-from that cannot be used.
+inline constexpr int kCannotUse = 1;
+
 // A failure with the exit status it ends the command with.
 struct CommandError : std::runtime_error {
   CommandError(int status, const std::string& message)
@@ -24,7 +27,7 @@ struct CommandError : std::runtime_error {
 const CLI::Validator& Digits();
 
 // Throws CommandError (64) unless every path is non-empty, UTF-8 and names a
-// file other than `output`; an input that does not exist gives 66.
+// file other than `output`; an input that does not exist gives kCannotUse.
 void CheckPaths(const std::vector<std::string>& inputs, const std::string& output);
 
 // Runs `write` on a stream into a temporary file beside OUTPUT (links
@@ -33,7 +36,7 @@ void CheckPaths(const std::vector<std::string>& inputs, const std::string& outpu
 void WriteOutput(const std::string& output, const std::function<void(std::ostream&)>& write);
 
 // Runs the command's work and turns what it throws into a message and an exit
-// status: CommandError's own, 65 for any other failure of the work.
+// status: CommandError's own, kCannotUse for any other failure of the work.
 int RunReporting(const std::string& command, const std::function<void()>& work);
 
 }  // namespace qve::dev

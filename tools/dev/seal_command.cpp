@@ -72,7 +72,7 @@ void Seal(const SealOptions& options) {
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
   std::ifstream in(options.input, std::ios::binary);
-  if (!in) throw CommandError(qve::cli::kNoInput, "cannot open " + options.input);
+  if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + options.input);
 
   qve::dev::WriteOutput(options.output, [&](std::ostream& out) {
     qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
@@ -83,7 +83,7 @@ void Seal(const SealOptions& options) {
       writer.Write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
                              static_cast<std::size_t>(in.gcount())));
     }
-    if (in.bad()) throw CommandError(qve::cli::kDataError, "cannot read " + options.input);
+    if (in.bad()) throw CommandError(qve::dev::kCannotUse, "cannot read " + options.input);
     writer.Finish();
   });
 }
@@ -109,10 +109,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
           ->capture_default_str();
       cmd.footer(qve::cli::ExitStatusHelp(
           "  0   OUTPUT holds the container\n"
+          "  1   an input or a key cannot be opened or used\n"
           "  64  a usage error: a malformed option, too many recipients, OUTPUT the same file\n"
           "      as an input\n"
-          "  65  a key or the input could not be used\n"
-          "  66  an input or key file does not exist\n"
           "  73  OUTPUT cannot be created or replaced\n"
           "  74  writing OUTPUT or standard output failed\n"
           "OUTPUT is replaced only by a complete container; on any failure it stays as it was.\n"));

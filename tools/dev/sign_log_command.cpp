@@ -42,15 +42,15 @@ void SignLogFile(const SignLogArguments& args) {
   options.linesPerBlock = args.every;
   if (!args.chainFrom.empty()) {
     std::ifstream previous(args.chainFrom, std::ios::binary);
-    if (!previous) throw CommandError(qve::cli::kNoInput, "cannot open " + args.chainFrom);
+    if (!previous) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.chainFrom);
     options.link = qve::writer::ChainValueAfter(previous);
     // Only a log without a signature line leaves the chain where it starts.
     if (options.link == qve::writer::EmptyChainValue())
-      throw CommandError(qve::cli::kDataError,
+      throw CommandError(qve::dev::kCannotUse,
                          "--chain-from " + args.chainFrom + " has no signature line");
   }
   std::ifstream in(args.input, std::ios::binary);
-  if (!in) throw CommandError(qve::cli::kNoInput, "cannot open " + args.input);
+  if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
   qve::dev::WriteOutput(args.output,
                         [&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
 }
@@ -77,11 +77,11 @@ const bool kRegistered = qve::cli::RegisterCommand(
                      "(default: start a chain)");
       cmd.footer(qve::cli::ExitStatusHelp(
           "  0   output holds the signed log\n"
+          "  1   the key, the input or --chain-from cannot be opened or used (a line that\n"
+          "      would read as a signature line or holds 0x1A; a --chain-from log with no\n"
+          "      signature line)\n"
           "  64  a usage error: a malformed option, --text too long, output the same file as\n"
           "      an input\n"
-          "  65  the key, the input or --chain-from cannot be used (a line that would read as\n"
-          "      a signature line or holds 0x1A; a --chain-from log with no signature line)\n"
-          "  66  an input does not exist\n"
           "  73  output cannot be created or replaced\n"
           "  74  writing output or standard output failed\n"
           "output is replaced only by a complete signed log; on any failure it stays as it "
