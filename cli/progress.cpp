@@ -45,6 +45,8 @@ std::string Progress::Line(std::uint64_t done, double seconds) const {
     return std::to_string(done) + " of " + std::to_string(total_) + " chains done";
   }
   const double rate = seconds > 0 ? double(done) / seconds : 0;
+  // A pipe or a device as input has no size to count against.
+  if (total_ == 0) return Bytes(double(done)) + ", " + Bytes(rate) + "/s";
   std::string line =
       Bytes(double(done)) + " of " + Bytes(double(total_)) + ", " + Bytes(rate) + "/s";
   if (rate > 0 && done < total_) {

@@ -53,14 +53,12 @@ std::string Escaped(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80           ? 1
-                               : (byte >> 5) == 0x6  ? 2
-                               : (byte >> 4) == 0xE  ? 3
-                               : (byte >> 3) == 0x1E ? 4
-                                                     : 0;
-    const auto wide = length == 0 || i + length > text.size()
-                          ? std::nullopt
-                          : qve::platform::ToWide(text.substr(i, length));
+    // The shortest run of bytes that is one UTF-8 character, if any is.
+    std::size_t length = 1;
+    std::optional<std::wstring> wide;
+    for (; length <= 4 && i + length <= text.size(); ++length) {
+      if ((wide = qve::platform::ToWide(text.substr(i, length)))) break;
+    }
     if (!wide) {
       out += "\\x";
       out += kHex[byte >> 4];
