@@ -19,12 +19,12 @@ extern char** environ;
 
 namespace qve::testing {
 
-uid_t NobodyUid() {
+unsigned NobodyUid() {
   const passwd* user = getpwnam("nobody");
   return user != nullptr ? user->pw_uid : 65534;
 }
 
-gid_t NobodyGid() {
+unsigned NobodyGid() {
   const passwd* user = getpwnam("nobody");
   return user != nullptr ? user->pw_gid : 65534;
 }

@@ -47,7 +47,7 @@ void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
 std::set<std::string> NamesIn(const std::filesystem::path& folder);
 
 // The user that asNobody drops to, for chown in a test's setup.
-uid_t NobodyUid();
-gid_t NobodyGid();
+unsigned NobodyUid();
+unsigned NobodyGid();
 
 }  // namespace qve::testing
