@@ -67,9 +67,8 @@ std::string Escaped(std::string_view text) {
       continue;
     }
     const auto c = static_cast<char32_t>((*wide)[0]);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
+    // A backslash stays: it separates Windows paths, and it cannot start a line.
+    if (c == '\n') {
       out += "\\n";
     } else if (c == '\t') {
       out += "\\t";
