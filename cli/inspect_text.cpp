@@ -19,6 +19,10 @@ std::string Range(const Json& pair) {
   return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
 }
 
+std::string Count(std::size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string Lines(const Json& pair) {
   return (pair[0] == pair[1] ? "line " : "lines ") + Range(pair);
 }
@@ -173,13 +177,12 @@ void PrintInspection(std::ostream& out, const Json& file) {
     PrintContainer(out, file);
     return;
   }
-  out << ", " << file["lines"] << " lines";
+  out << ", " << Count(file["lines"], "line");
   if (kind == "unknown") {
     out << ": no \"QVES\" magic and no signature line\n";
     return;
   }
-  out << ", " << file["blocks"].size() << " signature line"
-      << (file["blocks"].size() == 1 ? "" : "s") << '\n';
+  out << ", " << Count(file["blocks"].size(), "signature line") << '\n';
   PrintLog(out, file);
 }
 
