@@ -16,6 +16,7 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
+#include "cli/decrypt_result_name.h"
 #include "cli/progress.h"
 #include "decrypt/container_header.h"
 #include "platform/file_status.h"
@@ -29,38 +30,6 @@ namespace fs = std::filesystem;
 using qve::platform::FileKind;
 using qve::platform::FileStatus;
 using QVE_Helper::DecryptResult;
-
-const char* NameOf(DecryptResult result) {
-  switch (result) {
-    case QVE_Helper::Success:
-      return "Success";
-    case QVE_Helper::NoSeal:
-      return "NoSeal";
-    case QVE_Helper::InputOpenFailed:
-      return "InputOpenFailed";
-    case QVE_Helper::OutputOpenFailed:
-      return "OutputOpenFailed";
-    case QVE_Helper::OutputWriteFailed:
-      return "OutputWriteFailed";
-    case QVE_Helper::HeaderInvalid:
-      return "HeaderInvalid";
-    case QVE_Helper::SessionKeyUnavailable:
-      return "SessionKeyUnavailable";
-    case QVE_Helper::OutputSizeFailed:
-      return "OutputSizeFailed";
-    case QVE_Helper::OutputTruncateFailed:
-      return "OutputTruncateFailed";
-    case QVE_Helper::OutputReopenFailed:
-      return "OutputReopenFailed";
-    case QVE_Helper::VerifyInitFailed:
-      return "VerifyInitFailed";
-    case QVE_Helper::VerifyUpdateFailed:
-      return "VerifyUpdateFailed";
-    case QVE_Helper::BadSignature:
-      return "BadSignature";
-  }
-  return "Unknown";
-}
 
 struct DecryptOptions {
   std::string input;
@@ -137,7 +106,7 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
 // The result line goes to standard error whenever standard output carries data.
 int Report(DecryptResult result, const Job& job, const std::wstring& written) {
   std::ostream& line = job.toStandardOutput ? std::cerr : std::cout;
-  line << NameOf(result) << " (" << static_cast<int>(result) << ")\n";
+  line << qve::cli::DecryptResultName(result) << " (" << static_cast<int>(result) << ")\n";
   if (result != QVE_Helper::Success) Message() << CauseOf(result, job, written) << '\n';
   return static_cast<int>(result);
 }

@@ -18,8 +18,9 @@ namespace {
 
 constexpr std::size_t kCrcSize = 4;
 
-// RSAES-PKCS1-v1_5 decryption; nothing when OpenSSL reports an error.
-std::optional<Bytes> RsaDecrypt(EVP_PKEY* key, const Bytes& wrapped) {
+}  // namespace
+
+std::optional<Bytes> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped) {
   if (key == nullptr) return std::nullopt;
   PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
   if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
@@ -42,8 +43,6 @@ std::optional<Bytes> RsaDecrypt(EVP_PKEY* key, const Bytes& wrapped) {
   return block;
 }
 
-}  // namespace
-
 bool KeyBlockIntact(std::span<const std::uint8_t> block) {
   if (block.size() < kCrcSize) return false;
   const auto material = block.first(block.size() - kCrcSize);
@@ -60,7 +59,7 @@ bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key) {
                    [&](const RecipientEntry& candidate) { return candidate.keyId == key.keyId(); });
   if (entry == context.recipients.end()) return false;
 
-  const std::optional<Bytes> block = RsaDecrypt(key.pkey(), entry->wrappedKey);
+  const std::optional<Bytes> block = UnwrapKeyBlock(key.pkey(), entry->wrappedKey);
   if (!block || !KeyBlockIntact(*block)) return false;
   // Too little key material would have the cipher read its key from past the
   // block; such a block is refused rather than used.

@@ -5,12 +5,17 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "crypto/built_in_keys.h"
 #include "decrypt/decryption_context.h"
 
 namespace qve {
+
+// The key block that RSAES-PKCS1-v1_5 decryption of a wrapped key gives;
+// nothing when OpenSSL refuses it.
+std::optional<Bytes> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped);
 
 // At least the 4 CRC bytes, and the CRC matches the material before them.
 bool KeyBlockIntact(std::span<const std::uint8_t> block);

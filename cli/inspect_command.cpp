@@ -1,0 +1,71 @@
+// qvehelper inspect FILE...: tells a container from a log by its content and
+// prints what the readers find in it, as text or one JSON object per line.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/inspect.h"
+#include "platform/paths.h"
+
+namespace qve::cli {
+
+namespace {
+
+// Internal exit status for a failure inside the cryptographic library.
+constexpr int kSoftwareError = 70;
+
+struct InspectArguments {
+  std::vector<std::string> paths;
+  std::string as = "auto";
+  bool seal = false;
+  bool json = false;
+};
+
+int RunInspect(const InspectArguments& args) {
+  InspectOptions options;
+  options.seal = args.seal;
+  if (args.as == "container") options.as = FileKind::Container;
+  if (args.as == "log") options.as = FileKind::Log;
+  int status = 0;
+  for (const std::string& path : args.paths) {
+    const auto wide = platform::ToWide(path);
+    Json file;
+    try {
+      file = wide ? InspectFile(*wide, path, options)
+                  : Json{{"path", Escaped(path)}, {"kind", "unreadable"}};
+    } catch (const std::exception& e) {
+      std::cerr << "qvehelper inspect: " << Escaped(path) << ": " << e.what() << '\n';
+      return kSoftwareError;
+    }
+    if (file["kind"] == "unknown" || file["kind"] == "unreadable") status = 1;
+    if (args.json) {
+      std::cout << file.dump() << '\n';
+    } else {
+      PrintInspection(std::cout, file);
+    }
+  }
+  return status;
+}
+
+const bool kRegistered = RegisterCommand(
+    "inspect",
+    "Shows what a container or a signed log holds, as the library reads it, and where it is "
+    "malformed. Exit status: 0, or 1 when a FILE cannot be read or is neither kind.",
+    [](CLI::App& cmd) {
+      auto args = std::make_shared<InspectArguments>();
+      cmd.add_option("--as", args->as, "read every FILE as this kind instead of telling by content")
+          ->check(CLI::IsMember({"auto", "container", "log"}));
+      cmd.add_flag("--seal", args->seal,
+                   "decrypt each container in memory and check its seal trailer");
+      cmd.add_flag("--json", args->json, "print one JSON object per FILE, one per line");
+      cmd.add_option("FILE", args->paths, "containers and log files")->required();
+      return std::function<int()>([args] { return RunInspect(*args); });
+    });
+
+}  // namespace
+
+}  // namespace qve::cli

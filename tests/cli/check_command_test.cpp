@@ -1,0 +1,93 @@
+// qvehelper check on a folder of mixed containers: one result per container,
+// the largest as the exit status, and no file left in the temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/byte_writer.h"
+#include "tests/support/command_runner.h"
+#include "tests/support/container_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+using testing::ContainerBuilder;
+using testing::SealTrailerBuilder;
+
+class CheckCommandTest : public ::testing::Test {
+ protected:
+  CheckCommandTest() {
+    const ContainerBuilder good;
+    Write("good.qves", ContainerBuilder().Body(testing::Pattern(10000)).Build());
+    Write("header.qves", ContainerBuilder().Version(2).Build());
+    Write("wrong-key.qves", ContainerBuilder()
+                                .Recipient(testing::WrappedFor(
+                                    testing::kKeyId11, testing::KeyBlock(good.sessionKey())))
+                                .Build());
+    Write("sub/no-seal.qves", ContainerBuilder().NoTrailer().Build());
+    Write(
+        "sub/bad-seal.qves",
+        ContainerBuilder().Trailer(SealTrailerBuilder().Signature(testing::Pattern(256))).Build());
+    Write("notes.txt", testing::BytesOf("not a container\n"));
+  }
+
+  void Write(const std::string& name, const Bytes& bytes) {
+    std::filesystem::create_directories((folder / name).parent_path());
+    testing::WriteFile(folder / name, bytes);
+  }
+
+  // Runs check with its own temporary folder.
+  testing::CommandResult Check(std::vector<std::string> args) {
+    args.insert(args.begin(), "check");
+    return testing::Run({.program = QVE_CLI_FILE,
+                         .args = args,
+                         .environment = {"TMPDIR=" + temporary.path().string()}});
+  }
+
+  std::size_t FilesIn(const testing::TempDir& dir) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+      count += entry.is_regular_file();
+    return count;
+  }
+
+  testing::TempDir folder;
+  testing::TempDir temporary;
+};
+
+TEST_F(CheckCommandTest, FolderGivesOneResultPerContainerAndLeavesNothing) {
+  const std::string at = folder.path().string();
+  const auto run = Check({"-j", "3", at});
+  EXPECT_EQ(run.exitCode, 13);
+  EXPECT_EQ(run.out, "Success " + at + "/good.qves\n" + "HeaderInvalid " + at + "/header.qves\n" +
+                         "BadSignature " + at + "/sub/bad-seal.qves\n" + "NoSeal " + at +
+                         "/sub/no-seal.qves\n" + "SessionKeyUnavailable " + at +
+                         "/wrong-key.qves\n");
+  EXPECT_EQ(FilesIn(temporary), 0u);
+  EXPECT_EQ(FilesIn(folder), 6u);
+}
+
+TEST_F(CheckCommandTest, JsonListInArgumentOrder) {
+  const auto run = Check({"--json", (folder / "sub/no-seal.qves").string(),
+                          (folder / "good.qves").string(), (folder / "missing").string()});
+  EXPECT_EQ(run.exitCode, 2);
+  const auto json = nlohmann::json::parse(run.out);
+  ASSERT_EQ(json.size(), 3u);
+  EXPECT_EQ(json[0]["result"], "NoSeal");
+  EXPECT_EQ(json[1], nlohmann::json({{"path", (folder / "good.qves").string()},
+                                     {"result", "Success"},
+                                     {"resultCode", 0}}));
+  EXPECT_EQ(json[2]["resultCode"], 2);
+  EXPECT_EQ(FilesIn(temporary), 0u);
+}
+
+TEST_F(CheckCommandTest, AllSuccessfulIsZero) {
+  EXPECT_EQ(Check({(folder / "good.qves").string()}).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace qve

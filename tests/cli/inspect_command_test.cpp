@@ -1,0 +1,277 @@
+// qvehelper inspect on containers and logs built byte by byte: each row is a
+// file, the arguments, and a line the output must hold.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/byte_writer.h"
+#include "tests/support/command_runner.h"
+#include "tests/support/container_builder.h"
+#include "tests/support/log_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+using testing::ContainerBuilder;
+using testing::KeyBlock;
+using testing::kKeyId10;
+using testing::kKeyId11;
+using testing::LogBuilder;
+using testing::LogChain;
+using testing::Pattern;
+using testing::RecipientRecord;
+using testing::SealTrailerBuilder;
+using testing::SignatureBlockBuilder;
+using testing::WrappedFor;
+
+struct Case {
+  const char* name;
+  std::function<Bytes()> file;
+  std::vector<std::string> args;
+  std::string expected;  // a part of the output
+  int exitCode = 0;
+};
+
+Bytes SessionKey() { return ContainerBuilder().sessionKey(); }
+
+// Two blocks; `adjust` changes the second, whose link the chain expects.
+Bytes Log(const std::function<void(SignatureBlockBuilder&)>& adjust,
+          const std::function<void(LogBuilder&)>& more = {}) {
+  LogChain chain;
+  LogBuilder log(chain);
+  log.DataLines(2).Sign().Data("third").Sign(adjust);
+  if (more) more(log);
+  return log.bytes();
+}
+
+std::string Header(const std::string& offset, const std::string& problem, const std::string& code) {
+  return "  header malformed at offset " + offset + ": " + problem + " (reader code " + code +
+         ")\n";
+}
+
+const Case kCases[] = {
+    {"BadMagic",
+     [] { return ContainerBuilder().Magic("QVEX").Build(); },
+     {"--as", "container"},
+     Header("0", "magic 51564558, expected 51564553 (\"QVES\")", "1, MagicVersionOrIvUnreadable")},
+    {"VersionCutShort",
+     [] { return ContainerBuilder().TruncateTo(5).Build(); },
+     {},
+     Header("4", "version cut short by the end of the file", "1, MagicVersionOrIvUnreadable")},
+    {"IvCutShort",
+     [] { return ContainerBuilder().TruncateTo(280).Build(); },
+     {},
+     Header("272", "IV of 16 bytes, 8 left", "1, MagicVersionOrIvUnreadable")},
+    {"Version256",
+     [] { return ContainerBuilder().Version(256).Build(); },
+     {},
+     Header("4", "version 256, expected 1", "2, VersionUnsupported")},
+    {"CountCutShort",
+     [] { return ContainerBuilder().TruncateTo(6).Build(); },
+     {},
+     Header("6", "recipient count cut short by the end of the file", "3, Truncated")},
+    {"WrappedKeyCutShort",
+     [] { return ContainerBuilder().TruncateTo(100).Build(); },
+     {},
+     Header("16", "wrapped key of record 1, 256 bytes declared, 84 left", "3, Truncated")},
+    {"RecordMissing",
+     [] { return ContainerBuilder().DeclaredRecipientCount(2).TruncateTo(272).Build(); },
+     {},
+     Header("272", "record 2 missing, the file ends", "3, Truncated")},
+    {"KeyIdCutShort",
+     [] {
+       return ContainerBuilder()
+           .Recipient(RecipientRecord().KeyId(kKeyId10).DeclaredKeyIdLength(90))
+           .TruncateTo(50)
+           .Build();
+     },
+     {},
+     Header("10", "key identifier of record 1, 90 bytes declared, 40 left", "3, Truncated")},
+    {"TooManyRecipients",
+     [] { return ContainerBuilder().DeclaredRecipientCount(33).Build(); },
+     {},
+     Header("6", "recipient count 33, at most 32", "4, TooManyRecipients")},
+    {"LowerCaseTag",
+     [] { return ContainerBuilder().Recipient(RecipientRecord().Tag('p')).Build(); },
+     {},
+     Header("7", "tag 0x70 of record 1, expected 0x50 (\"P\")", "5, BadRecipientTag")},
+    {"KeyIdTooLong",
+     [] {
+       return ContainerBuilder().Recipient(RecipientRecord().DeclaredKeyIdLength(16385)).Build();
+     },
+     {},
+     Header("8", "key identifier length 16385 of record 1, at most 16384",
+            "6, KeyIdLengthInvalid")},
+    {"WrappedKeyTooLong",
+     [] {
+       return ContainerBuilder()
+           .Recipient(RecipientRecord().KeyId(kKeyId10).DeclaredWrappedKeyLength(4097))
+           .Build();
+     },
+     {},
+     Header("14", "wrapped key length 4097 of record 1, at most 4096",
+            "7, WrappedKeyLengthInvalid")},
+    {"SecondRecordUsed",
+     [] {
+       return ContainerBuilder()
+           .Recipient(WrappedFor(kKeyId11, KeyBlock(SessionKey())))
+           .Recipient(WrappedFor(kKeyId10, KeyBlock(SessionKey())))
+           .Build();
+     },
+     {},
+     "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
+    {"WrongKey",
+     [] {
+       return ContainerBuilder().Recipient(WrappedFor(kKeyId11, KeyBlock(SessionKey()))).Build();
+     },
+     {"--seal"},
+     "  session key: no record for the built-in key 0a000000\n"
+     "  seal: not reached, the payload does not decrypt\n"},
+    {"DoesNotUnwrap",
+     [] {
+       return ContainerBuilder()
+           .Recipient(RecipientRecord().KeyId(kKeyId10).WrappedKey(Pattern(256)))
+           .Build();
+     },
+     {},
+     "  session key: record 1 does not unwrap\n"},
+    {"CrcMismatch",
+     [] {
+       return ContainerBuilder()
+           .Recipient(
+               WrappedFor(kKeyId10, testing::KeyBlockWithCrcBytes(SessionKey(), {1, 2, 3, 4})))
+           .Build();
+     },
+     {},
+     "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
+    {"NoSeal",
+     [] { return ContainerBuilder().Body(Pattern(100)).NoTrailer().Build(); },
+     {"--seal"},
+     "  payload 112 bytes, a whole number of 16-byte blocks\n"
+     "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
+     "  seal: no trailer in 100 bytes of plaintext\n"},
+    {"BadSeal",
+     [] {
+       return ContainerBuilder()
+           .Body(Pattern(100))
+           .Trailer(SealTrailerBuilder().Signature(Pattern(256)))
+           .Build();
+     },
+     {"--seal"},
+     "  seal: 276 bytes, key 0b000000, signature 256 bytes, does not verify\n"},
+    {"SealOfOtherKey",
+     [] {
+       return ContainerBuilder().Trailer(SealTrailerBuilder().KeyId(kKeyId10).SignBody()).Build();
+     },
+     {"--seal"},
+     "  seal: 276 bytes, key 0a000000, signature 256 bytes, does not verify\n"},
+    // Longer than the window the seal is looked for in, so most of it is checked early.
+    {"GoodSeal",
+     [] { return ContainerBuilder().Body(Pattern(20000)).Build(); },
+     {"--seal"},
+     "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies\n"},
+
+    {"LogChangedLine",
+     [] { return Log([](auto& b) { b.SignOver({"other"}); }); },
+     {},
+     " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
+    {"LogBrokenLink",
+     [] { return Log([](auto& b) { b.Link(Bytes(32, 0xAB)); }); },
+     {},
+     "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 "
+     "bytes: BlockChainBreak\n"},
+    {"LogEscapedText",
+     [] { return Log([](auto& b) { b.Id(7).Text("tab\there\\"); }); },
+     {},
+     "covers 4, id 7, text \"tab\\x09here\\\\\", link "},
+    {"LogEmptySignature",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain).DataLines(2).EmptySignature().bytes();
+     },
+     {},
+     "  line 3: covers 1-2, empty payload: BlockNoSignature\n"},
+    {"LogOversizedText",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain)
+           .SignatureLine(SignatureBlockBuilder().DeclaredTextLength(4096).BuildBase64())
+           .bytes();
+     },
+     {},
+     "  line 1: covers none, malformed: text length at offset 10 is 4096, at most 2048: "
+     "BlockInvalid\n"},
+    {"LogLinkPastEnd",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain)
+           .SignatureLine(
+               SignatureBlockBuilder().Link(Bytes(8, 1)).DeclaredLinkLength(90).BuildBase64())
+           .bytes();
+     },
+     {},
+     "malformed: link length at offset 14 is 90, 12 bytes left: BlockInvalid\n"},
+    {"LogNulAndTail",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
+     },
+     {},
+     "BlockOk\n  unsigned tail: lines 3-4\n  ignored: 4 bytes from the NUL on line 1\n"},
+    {"LogEndOfInput",
+     [] {
+       return Log({}, [](LogBuilder& log) {
+         log.Raw(
+             "\x1A"
+             "after");
+       });
+     },
+     {},
+     "  ignored: 5 bytes after the end-of-input byte 0x1A at offset "},
+    {"NeitherKind",
+     [] { return testing::BytesOf("just text\n"); },
+     {},
+     ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n",
+     1},
+};
+
+class InspectCommandTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(InspectCommandTest, PrintsTheFault) {
+  testing::TempDir dir;
+  const Case& c = GetParam();
+  testing::WriteFile(dir / "file", c.file());
+  std::vector<std::string> args = {"inspect"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  args.push_back((dir / "file").string());
+  const auto run = testing::RunCommand(QVE_CLI_FILE, args);
+  EXPECT_EQ(run.exitCode, c.exitCode);
+  EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InspectCommandJsonTest, OneObjectPerFile) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "a.qves", ContainerBuilder().Build());
+  testing::WriteFile(dir / "b.log", Log({}));
+  const auto run = testing::RunCommand(
+      QVE_CLI_FILE,
+      {"inspect", "--json", "--seal", (dir / "a.qves").string(), (dir / "b.log").string()});
+  ASSERT_EQ(run.exitCode, 0);
+  const auto newline = run.out.find('\n');
+  const auto container = nlohmann::json::parse(run.out.substr(0, newline));
+  const auto log = nlohmann::json::parse(run.out.substr(newline + 1));
+  EXPECT_EQ(container["recipients"][0]["used"], true);
+  EXPECT_EQ(container["seal"]["verifies"], true);
+  EXPECT_EQ(log["blocks"][1]["chain"], "matches");
+  EXPECT_EQ(log["blocks"][1]["verdict"], "BlockOk");
+}
+
+}  // namespace
+}  // namespace qve
