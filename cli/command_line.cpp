@@ -19,7 +19,14 @@ std::vector<Registered>& Registry() {
   return commands;
 }
 
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
 }  // namespace
+
+const std::vector<std::string>& CommandLineArguments() { return Arguments(); }
 
 bool RegisterCommand(std::string name, std::string description, CommandSetup setup) {
   Registry().push_back({std::move(name), std::move(description), std::move(setup)});
@@ -28,6 +35,7 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv) {
+  Arguments().assign(argv, argv + argc);
   CLI::App app(description, program);
   app.set_version_flag("--version", program + " " QVE_VERSION);
   app.require_subcommand(1, 1);

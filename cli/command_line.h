@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qve::cli {
 
@@ -24,5 +25,8 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 // Usage errors print the message and the usage to stderr and give kUsageError.
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv);
+
+// The arguments of this run, program name first, as RunCommandLine got them.
+const std::vector<std::string>& CommandLineArguments();
 
 }  // namespace qve::cli

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/html_report.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/verdicts.h"
@@ -26,6 +27,7 @@ struct VerifyArguments {
   bool details = false;
   bool json = false;
   bool quiet = false;
+  std::string html;
   std::vector<std::string> paths;
 };
 
@@ -86,7 +88,8 @@ void PrintText(qve::VerificationReport& report, std::uint32_t result, const Veri
             << " files, " << report.NumberOfBadFiles() << " bad\n";
 }
 
-void PrintJson(qve::VerificationReport& report, std::uint32_t result, bool details) {
+nlohmann::ordered_json JsonReport(qve::VerificationReport& report, std::uint32_t result,
+                                  bool details) {
   nlohmann::ordered_json out;
   out["result"] = ReportResultName(result);
   out["resultCode"] = result;
@@ -118,7 +121,7 @@ void PrintJson(qve::VerificationReport& report, std::uint32_t result, bool detai
                                 {"blocks", std::move(blocks)}});
     }
   }
-  std::cout << out.dump(2) << '\n';
+  return out;
 }
 
 int RunVerify(const VerifyArguments& args) {
@@ -146,9 +149,16 @@ int RunVerify(const VerifyArguments& args) {
     std::cerr << "qvehelper verify: " << e.what() << '\n';
     return kSoftwareError;
   }
+  std::string error;
+  if (!args.html.empty() &&
+      !qve::cli::WriteHtmlReport(args.html, {{JsonReport(report, result, true), report.files()}},
+                                 &error)) {
+    std::cerr << "qvehelper verify: " << error << '\n';
+    return kSoftwareError;
+  }
   if (args.quiet) return static_cast<int>(result);
   if (args.json) {
-    PrintJson(report, result, args.details);
+    std::cout << JsonReport(report, result, args.details).dump(2) << '\n';
   } else {
     PrintText(report, result, args);
   }
@@ -166,6 +176,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
       cmd.add_flag("--details", args->details,
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json, "print one JSON object");
+      cmd.add_option("--html", args->html,
+                     "also write the verification as one self-contained HTML page")
+          ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
       return std::function<int()>([args] { return RunVerify(*args); });
