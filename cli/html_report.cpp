@@ -304,23 +304,21 @@ void PlaceBlocks(FileView& file, std::vector<Block> listed, std::uint32_t blockC
     listed.pop_back();
   }
   const auto& signatures = file.scan.signatureLines;
-  std::size_t matched = 0;
+  const std::size_t known = listed.size() + (tail ? 1 : 0);
+  std::size_t next = 0;  // both lists run in file order
   std::uint32_t previous = 0;
   for (const std::uint32_t line : signatures) {
-    const auto at =
-        std::find_if(listed.begin(), listed.end(), [&](const Block& b) { return b.last == line; });
-    if (at != listed.end()) {
-      file.blocks.push_back(*at);
-      ++matched;
+    if (next < listed.size() && listed[next].last == line) {
+      file.blocks.push_back(listed[next++]);
     } else {
       file.blocks.push_back({0, "BlockOk", previous + 1 < line ? previous + 1 : line, line});
     }
     previous = line;
   }
-  if (matched != listed.size() || signatures.size() + (tail ? 1 : 0) != blockCount) {
+  if (next != listed.size() || signatures.size() + (tail ? 1 : 0) != blockCount) {
     // The file changed since it was verified: keep what the document says.
     file.ordered = false;
-    file.blocks.assign(blockCount - listed.size() - (tail ? 1 : 0), {0, "BlockOk", 0, 0});
+    file.blocks.assign(blockCount > known ? blockCount - known : 0, {0, "BlockOk", 0, 0});
     file.blocks.insert(file.blocks.end(), listed.begin(), listed.end());
   }
   if (tail) file.blocks.push_back(*tail);
@@ -414,15 +412,19 @@ Html Cell(const Kind& kind, const std::string& tip, const std::string& target = 
                      false);
 }
 
+std::string Counted(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string IgnoredAfterNul(const FileScan& scan) {
-  return std::to_string(scan.bytesAfterNul) + " bytes after a NUL on " +
-         std::to_string(scan.linesWithNul) + " lines (first at line " +
-         std::to_string(scan.firstLineWithNul) + ") are not covered";
+  return Counted(scan.bytesAfterNul, "byte", "bytes") + " after a NUL on " +
+         Counted(scan.linesWithNul, "line", "lines") + " (first at line " +
+         std::to_string(scan.firstLineWithNul) + ") not covered";
 }
 
 std::string IgnoredAfterEnd(const FileScan& scan) {
-  return std::to_string(scan.bytesAfterEndOfInput) +
-         " bytes after the end-of-input byte 0x1A are not read";
+  return Counted(scan.bytesAfterEndOfInput, "byte", "bytes") +
+         " after the end-of-input byte 0x1A not read";
 }
 
 Html StripCells(const FileView& file, const Ids& ids, std::size_t f) {
@@ -494,7 +496,7 @@ Html LineText(const std::string& raw) {
   const std::string_view covered = ClassifyLine(raw).text;
   Html text = Text(covered.substr(0, kShownLineBytes));
   if (covered.size() > kShownLineBytes) {
-    text += Escaped("… " + std::to_string(covered.size() - kShownLineBytes) + " more bytes");
+    text += Escaped("… " + Counted(covered.size() - kShownLineBytes, "more byte", "more bytes"));
   } else if (covered.size() < raw.size()) {
     text += Escaped("NUL: the rest of the line is not covered");
   }
@@ -514,7 +516,9 @@ Html Excerpt(const FileView& file, const Block& block, const std::string& id) {
   if (covered == 0) {
     omitted = Page().Fill("omitted-none", {});
   } else if (covered > shown) {
-    omitted = Page().Fill("omitted", {{"count", Number(covered - shown)}});
+    omitted = Page().Fill("omitted",
+                          {{"count", Text(Counted(covered - shown, "more line", "more lines"))},
+                           {"shown", Number(shown)}});
   }
   return Page().Fill(
       "excerpt",

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/html_report.h"
+#include "platform/paths.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/log_builder.h"
 #include "tests/support/temp_dir.h"
@@ -114,6 +116,16 @@ const Case kCases[] = {
       "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>",
       "bad <span class=\"esc\">\\xFF</span><span class=\"esc\">\\xFE</span> bytes "
       "<span class=\"esc\">\\x1B</span>[31m red <span class=\"esc\">U+202E</span> reversed"}},
+    {"LongBadBlock",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain).DataLines(205).Sign(BreakSignature).WriteTo(dir / "system.log");
+       return Folder(dir);
+     },
+     3,
+     "invalid",
+     {"<tr><th>200</th><td>line 200</td></tr>", "!<tr><th>201</th>",
+      "Not shown: 5 more lines of this block, after the first 200."}},
 };
 
 // The DOM as Chromium builds it from the file.
@@ -191,7 +203,13 @@ TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
   const std::string dom = DumpDom(out / "report.html");
   ASSERT_NE(dom.find("</footer>"), std::string::npos) << dom;
   EXPECT_EQ(StripOf(dom), c.strip);
-  for (const std::string& piece : c.inDom) EXPECT_NE(dom.find(piece), std::string::npos) << piece;
+  for (const std::string& piece : c.inDom) {
+    if (piece[0] == '!') {
+      EXPECT_EQ(dom.find(piece.substr(1)), std::string::npos) << piece;
+    } else {
+      EXPECT_NE(dom.find(piece), std::string::npos) << piece;
+    }
+  }
 
   static const std::set<std::string> kElements = {
       "html", "head", "meta", "title", "style", "body", "header", "footer", "h1",    "h2",
@@ -209,6 +227,31 @@ TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
         EXPECT_TRUE(std::regex_match(value, ownIds)) << value;
       }
     }
+  }
+}
+
+// With one chain per folder (verify --each), each chain gets its own section.
+TEST(HtmlReportEachTest, OneSectionPerChain) {
+  std::vector<cli::HtmlChain> chains;
+  for (const char* folder : {"logs", "logs-tampered"}) {
+    const testing::CommandResult run = testing::RunCommand(
+        QVE_CLI_FILE, {"verify", "--json", "--details", Examples(folder).front()});
+    cli::HtmlChain chain{nlohmann::ordered_json::parse(run.out), {}, folder};
+    for (const auto& detail : chain.report["details"]) {
+      chain.paths.push_back(*platform::ToWide(detail["path"].get<std::string>()));
+    }
+    chains.push_back(std::move(chain));
+  }
+  TempDir out;
+  testing::WriteFile(out / "each.html",
+                     cli::RenderHtmlReport(chains, {"now", "host", "<cmd>", "9"}));
+  const std::string dom = DumpDom(out / "each.html");
+  EXPECT_EQ(StripOf(dom), "ok ok|ok ok ok|ok unsigned|ok ok|invalid ok ok|ok unsigned");
+  for (const char* piece :
+       {"<h2>Chain 1 of 2: logs <span class=\"verdict result good\">",
+        "<h2>Chain 2 of 2: logs-tampered <span class=\"verdict result bad\">",
+        "<div class=\"excerpt\" id=\"c2-f2-b1\">", "<code>&lt;cmd&gt;</code>"}) {
+    EXPECT_NE(dom.find(piece), std::string::npos) << piece;
   }
 }
 
