@@ -595,11 +595,17 @@ Html ChainSection(const HtmlChain& chain, std::size_t index, std::size_t count) 
     blocks += detail.value("blockCount", 0u);
     badBlocks += detail.value("badBlockCount", 0u);
   }
-  Html fileSections;
+  Html fileSections, badLinks, headline;
   for (std::size_t f = 0; f < files.size(); ++f) {
     unsignedLines += files[f].unsignedLines;
     fileSections += FileSection(files[f], ids, f);
+    if (files[f].verdict != "FileOk" && files[f].verdict != "FileUnsigned") {
+      if (!badLinks.str().empty()) badLinks += Text(", ");
+      badLinks += Page().Fill(
+          "file-link", {{"fileId", Text(ids.File(f))}, {"name", Text(files[f].name)}}, false);
+    }
   }
+  if (!badLinks.str().empty()) headline = Page().Fill("headline", {{"links", badLinks}});
   const std::vector<Warning> warnings = WarningsOf(report, files);
   Html list;
   if (warnings.empty()) {
@@ -619,6 +625,7 @@ Html ChainSection(const HtmlChain& chain, std::size_t index, std::size_t count) 
                                {"heading", Text(heading)},
                                {"resultClass", Text(VerdictClass(result))},
                                {"result", Text(result)},
+                               {"headline", headline},
                                {"resultCode", Text(JsonText(report.value("resultCode", Json(""))))},
                                {"totalFiles", Text(JsonText(report.value("totalFiles", Json(""))))},
                                {"badFiles", Text(JsonText(report.value("badFiles", Json(""))))},

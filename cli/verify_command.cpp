@@ -21,6 +21,8 @@ using qve::FileCheckResult;
 
 // Internal exit status for a failure inside the verification itself.
 constexpr int kSoftwareError = 70;
+// Exit status when the --html page cannot be written.
+constexpr int kCannotCreateOutput = 73;
 
 struct VerifyArguments {
   bool includeOk = false;
@@ -154,7 +156,7 @@ int RunVerify(const VerifyArguments& args) {
       !qve::cli::WriteHtmlReport(args.html, {{JsonReport(report, result, true), report.files()}},
                                  &error)) {
     std::cerr << "qvehelper verify: " << error << '\n';
-    return kSoftwareError;
+    return kCannotCreateOutput;
   }
   if (args.quiet) return static_cast<int>(result);
   if (args.json) {
