@@ -187,6 +187,23 @@ struct LineSpan {
   std::uint32_t last;
 };
 
+// A covered line as the page shows it: cut after kShownLineBytes.
+struct ShownLine {
+  std::string text;
+  std::size_t coveredSize;  // bytes up to the first NUL
+  bool hasNul;
+};
+
+ShownLine ShownLineOf(std::string_view raw) {
+  const std::string_view covered = ClassifyLine(raw).text;
+  std::size_t cut = std::min(covered.size(), kShownLineBytes);
+  // Never in the middle of a UTF-8 character.
+  for (int back = 0; cut < covered.size() && back < 3 && (covered[cut] & 0xC0) == 0x80; ++back) {
+    --cut;
+  }
+  return {std::string(covered.substr(0, cut)), covered.size(), covered.size() < raw.size()};
+}
+
 struct FileScan {
   bool readable = false;
   std::vector<std::uint32_t> signatureLines;
@@ -194,7 +211,7 @@ struct FileScan {
   std::uint32_t firstLineWithNul = 0;
   std::uint64_t bytesAfterNul = 0;
   std::uint64_t bytesAfterEndOfInput = 0;
-  std::map<std::uint32_t, std::string> lines;  // the wanted ones, as read
+  std::map<std::uint32_t, ShownLine> lines;  // the wanted ones
 };
 
 std::uint64_t BytesAfterEndOfInput(const std::wstring& path) {
@@ -237,7 +254,7 @@ FileScan ScanFile(const std::wstring& path, const std::vector<LineSpan>& wanted)
     }
     while (span != wanted.end() && span->last < number) ++span;
     if (span != wanted.end() && span->first <= number) {
-      scan.lines[number] = raw.substr(0, std::min(raw.size(), line.text.size() + kShownLineBytes));
+      scan.lines[number] = ShownLineOf(raw);
     }
   }
   scan.bytesAfterEndOfInput = BytesAfterEndOfInput(path);
@@ -246,22 +263,17 @@ FileScan ScanFile(const std::wstring& path, const std::vector<LineSpan>& wanted)
 
 // ---- The chain as the page shows it ---------------------------------------
 
+// A cell's look; the template's legend explains each.
 struct Kind {
   const char* name;  // CSS class
   const char* letter;
-  const char* verdict;
 };
 
-constexpr Kind kBlockKinds[] = {
-    {"ok", "✓", "BlockOk"},
-    {"unsigned", "U", "BlockUnsigned"},
-    {"nosig", "N", "BlockNoSignature"},
-    {"invalid", "I", "BlockInvalid"},
-    {"break", "B", "BlockChainBreak"},
-    {"unexpected", "X", "BlockUnexpected"},
-};
-constexpr Kind kIgnored = {"ignored", "–", "ignored bytes"};
-constexpr Kind kNoLines = {"none", "∅", "no blocks"};
+// By block verdict code.
+constexpr Kind kBlockKinds[] = {{"ok", "✓"},      {"unsigned", "U"}, {"nosig", "N"},
+                                {"invalid", "I"}, {"break", "B"},    {"unexpected", "X"}};
+constexpr Kind kIgnored = {"ignored", "–"};
+constexpr Kind kNoLines = {"none", "∅"};
 
 bool IsBad(std::int64_t verdict) { return verdict >= 3; }
 
@@ -492,14 +504,12 @@ Html BlockRows(const FileView& file) {
   return rows;
 }
 
-Html LineText(const std::string& raw) {
-  const std::string_view covered = ClassifyLine(raw).text;
-  Html text = Text(covered.substr(0, kShownLineBytes));
-  if (covered.size() > kShownLineBytes) {
-    text += Escaped("… " + Counted(covered.size() - kShownLineBytes, "more byte", "more bytes"));
-  } else if (covered.size() < raw.size()) {
-    text += Escaped("NUL: the rest of the line is not covered");
+Html LineText(const ShownLine& line) {
+  Html text = Text(line.text);
+  if (line.text.size() < line.coveredSize) {
+    text += Escaped("… " + Counted(line.coveredSize - line.text.size(), "more byte", "more bytes"));
   }
+  if (line.hasNul) text += Escaped("NUL: the rest of the line is not covered");
   return text;
 }
 
