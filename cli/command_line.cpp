@@ -24,6 +24,11 @@ std::vector<Registered>& Registry() {
   return commands;
 }
 
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
 std::string& Program() {
   static std::string program;
   return program;
@@ -99,6 +104,8 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 
 const std::string& ProgramName() { return Program(); }
 
+const std::vector<std::string>& CommandLineArguments() { return Arguments(); }
+
 std::string Reason(const std::error_code& error) {
   std::string text = error.message();
   if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
@@ -113,6 +120,7 @@ int RunCommandLine(const std::string& program, const std::string& description, i
                    char** argv) {
   platform::GuardStandardStreams();
   Program() = program;
+  Arguments().assign(argv, argv + argc);
   const int status = Dispatch(description, argc, argv);
   // A stream that failed already failed on its last write, whose errno is
   // the one left; otherwise the buffered rest is written now.

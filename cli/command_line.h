@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace qve::cli {
 
@@ -41,5 +42,8 @@ std::string Reason(const std::error_code& error);
 
 // The footer of a command's --help: its every exit status, one a line.
 std::string ExitStatusHelp(const std::string& ownStatuses);
+
+// The arguments of this run, program name first, as RunCommandLine got them.
+const std::vector<std::string>& CommandLineArguments();
 
 }  // namespace qve::cli

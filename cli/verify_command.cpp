@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/html_report.h"
 #include "cli/progress.h"
 #include "cli/verify_outcome.h"
 #include "platform/file_status.h"
@@ -41,6 +42,7 @@ struct VerifyArguments {
   bool quiet = false;
   bool each = false;
   unsigned jobs = 0;
+  std::string html;
   std::vector<std::string> paths;
 };
 
@@ -266,6 +268,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
   for (unsigned j = 1; j < jobs; ++j) workers.emplace_back(work);
   if (jobs == 1) work();
   int status = 0;
+  std::vector<qve::cli::HtmlChain> page;
   for (std::size_t i = 0; i < chains.size(); ++i) {
     std::unique_ptr<Verified> verified;
     {
@@ -274,8 +277,17 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
       verified = std::move(done[i]);
     }
     status = std::max(status, Show(*verified, args));
+    if (!args.html.empty() && verified->failure.empty()) {
+      page.push_back({qve::cli::ToJson(verified->outcome, true), verified->report.files(),
+                      verified->outcome.path});
+    }
   }
   for (auto& worker : workers) worker.join();
+  std::string error;
+  if (!args.html.empty() && !qve::cli::WriteHtmlReport(args.html, page, &error)) {
+    std::cerr << qve::cli::ProgramName() << " verify: " << error << '\n';
+    return qve::cli::kCannotCreate;
+  }
   return status;
 }
 
@@ -318,6 +330,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
                    "print one JSON object (with --each, one object per line for each PATH)");
+      cmd.add_option("--html", args->html,
+                     "also write the verification as one self-contained HTML page")
+          ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       cmd.add_flag("--each", args->each,
                    "verify every PATH as a chain of its own, with its own report");
@@ -333,6 +348,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
                                    "  64  a usage error\n"
                                    "  66  a PATH does not exist; nothing was verified\n"
                                    "  70  an internal failure\n"
+                                   "  73  the --html page cannot be written\n"
                                    "  74  standard output does not take the report\n"));
       return std::function<int()>([args] { return RunVerify(*args); });
     });

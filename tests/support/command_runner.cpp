@@ -66,7 +66,7 @@ CommandResult Run(const Command& command) {
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);
-    execve(argv[0], argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());  // a bare name is looked up in PATH
     _exit(127);
   }
   close(in);

@@ -1,0 +1,251 @@
+// qvehelper verify --html, read back the way a browser reads it: headless
+// Chromium loads the page and dumps its DOM, which must hold the expected
+// cells and line rows, and no element or attribute that a log brought in.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/html_report.h"
+#include "platform/paths.h"
+#include "tests/support/command_runner.h"
+#include "tests/support/log_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace qve {
+namespace {
+
+using testing::LogBuilder;
+using testing::LogChain;
+using testing::SignatureBlockBuilder;
+using testing::TempDir;
+
+// A name and lines that try markup, quotes, controls and invalid UTF-8.
+const std::string kHostileName = "System_<img src=x onerror=alert(1)>&amp;\"'\x01.log";
+const std::string kScriptLine = "<script>alert(1)</script> & <b title=\"x\">bold</b>";
+const std::string kByteLine = "bad \xff\xfe bytes \x1b[31m red \xe2\x80\xae reversed";
+
+struct Case {
+  const char* name;
+  // Writes the logs into the folder; gives the paths to verify.
+  std::function<std::vector<std::string>(const TempDir&)> make;
+  int exitCode;
+  const char* strip;               // cell kinds per file, files split by '|'
+  std::vector<std::string> inDom;  // serialised DOM pieces that must be there
+  bool asNobody = false;           // run as the unprivileged user (CI runs as root)
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+std::vector<std::string> Folder(const TempDir& dir) { return {dir.path().string()}; }
+
+std::vector<std::string> Examples(const char* name) {
+  return {std::string(QVE_EXAMPLES_DIR) + "/" + name};
+}
+
+void BreakSignature(SignatureBlockBuilder& block) { block.SignOver({"other lines"}); }
+
+const Case kCases[] = {
+    {"BundledChain",
+     [](const TempDir&) { return Examples("logs"); },
+     0,
+     "ok ok|ok ok ok|ok unsigned",
+     {R"(<span class="verdict result good">ReportOk (0)</span>)",
+      R"(<td class="n">6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)"}},
+    {"TamperedChain",
+     [](const TempDir&) { return Examples("logs-tampered"); },
+     2,
+     "ok ok|invalid ok ok|ok unsigned",
+     {R"(<span class="verdict bad">FileInvalid</span>)",
+      R"(<a class="cell k-invalid" href="#c1-f2-b1" title="lines 1–4: BlockInvalid">I</a>)",
+      "<tr><th>3</th><td>2024-03-02 08:10:44 INFO  auth: user guest logged in</td></tr>"}},
+    {"UnsignedTail",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain).DataLines(2).Sign().DataLines(3, "tail ").WriteTo(dir / "system.log");
+       return Folder(dir);
+     },
+     0,
+     "ok unsigned",
+     {R"(<td class="n">4–6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)",
+      R"(<div class="count"><strong>3</strong><span>unsigned lines</span></div>)",
+      "lines 4-6 are not signed"}},
+    {"ChainBreak",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "System_1.log");
+       LogBuilder(chain)
+           .Data("restarted")
+           .Sign([](SignatureBlockBuilder& b) { b.Link(LogChain::EmptyDigest()); })
+           .DataLines(1)
+           .Sign()
+           .WriteTo(dir / "System_2.log");
+       return Folder(dir);
+     },
+     2,
+     "ok|break ok",
+     {R"(<span class="verdict broken">FileChainBreak</span>)",
+      "<tr><th>1</th><td>restarted</td></tr>"}},
+    {"FileThatCannotBeRead",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
+       testing::WriteFile(dir / "System_0.log", "secret\n");
+       std::filesystem::permissions(dir / "System_0.log", std::filesystem::perms::none);
+       return std::vector<std::string>{(dir / "System_1.log").string(),
+                                       (dir / "System_0.log").string()};
+     },
+     0,
+     "none|ok",
+     {R"(<td colspan="3" class="none">The file cannot be read.</td>)",
+      "cannot be read (permission denied); FileUnsigned</li>"},
+     true},
+    {"MarkupAndInvalidBytes",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain)
+           .Data(kScriptLine)
+           .Data(kByteLine)
+           .Sign(BreakSignature)
+           .WriteTo(dir / kHostileName);
+       return Folder(dir);
+     },
+     3,
+     "invalid",
+     {"System_&lt;img src=x onerror=alert(1)&gt;&amp;amp;\"'<span class=\"esc\">\\x01</span>.log",
+      "<tr><th>1</th><td>&lt;script&gt;alert(1)&lt;/script&gt; &amp; &lt;b "
+      "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>",
+      "bad <span class=\"esc\">\\xFF</span><span class=\"esc\">\\xFE</span> bytes "
+      "<span class=\"esc\">\\x1B</span>[31m red <span class=\"esc\">U+202E</span> reversed"}},
+    {"LongBadBlock",
+     [](const TempDir& dir) {
+       LogChain chain;
+       LogBuilder(chain).DataLines(205).Sign(BreakSignature).WriteTo(dir / "system.log");
+       return Folder(dir);
+     },
+     3,
+     "invalid",
+     {"<tr><th>200</th><td>line 200</td></tr>", "!<tr><th>201</th>",
+      "Not shown: 5 more lines of this block, after the first 200."}},
+};
+
+// The DOM as Chromium builds it from the file.
+std::string DumpDom(const std::filesystem::path& page) {
+  TempDir profile;
+  const testing::CommandResult run = testing::RunCommand(
+      "chromium",
+      {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + profile.path().string(), "--dump-dom", "file://" + page.string()});
+  EXPECT_EQ(run.exitCode, 0) << "chromium is needed (scripts/setup installs it): " << run.err;
+  return run.out;
+}
+
+// Every element and attribute of the DOM is one the page itself writes. In a
+// serialised DOM text never holds a raw '<' and attribute values are quoted.
+void ExpectOnlyOwnMarkup(const std::string& dom) {
+  static const std::set<std::string> kElements = {
+      "html", "head", "meta", "title", "style", "body", "header", "footer", "h1",    "h2",
+      "h3",   "h4",   "dl",   "dt",    "dd",    "code", "div",    "span",   "a",     "section",
+      "ul",   "li",   "p",    "table", "tbody", "tr",   "th",     "td",     "strong"};
+  static const std::set<std::string> kAttributes = {"lang", "charset",    "http-equiv",  "content",
+                                                    "name", "class",      "id",          "title",
+                                                    "href", "aria-label", "aria-hidden", "colspan"};
+  const std::regex tag(R"re(<(\w+)((?:\s+[^\s=>]+(?:="[^"]*")?)*)\s*>)re"),
+      attribute(R"re(([^\s=]+)(?:="([^"]*)")?)re"), anyTag("<\\w"),
+      ownIds(R"(#?c\d+(-f\d+(-b\d+)?)?)");
+  const std::sregex_iterator end;
+  EXPECT_EQ(std::distance(std::sregex_iterator(dom.begin(), dom.end(), tag), end),
+            std::distance(std::sregex_iterator(dom.begin(), dom.end(), anyTag), end));
+  for (std::sregex_iterator t(dom.begin(), dom.end(), tag); t != end; ++t) {
+    EXPECT_TRUE(kElements.count((*t)[1])) << "element " << (*t)[1];
+    const std::string attributes = (*t)[2];
+    for (std::sregex_iterator a(attributes.begin(), attributes.end(), attribute); a != end; ++a) {
+      const std::string name = (*a)[1], value = (*a)[2];
+      EXPECT_TRUE(kAttributes.count(name)) << (*t)[1] << " attribute " << name;
+      if (name == "id" || name == "href") {
+        EXPECT_TRUE(std::regex_match(value, ownIds)) << value;
+      }
+    }
+  }
+}
+
+std::string StripOf(const std::string& dom) {
+  const std::regex files(R"(<div class="cells">(.*?)</div>)"), cell(R"re(class="cell k-(\w+)")re");
+  std::string strip;
+  for (std::sregex_iterator f(dom.begin(), dom.end(), files), end; f != end; ++f) {
+    if (!strip.empty()) strip += '|';
+    const std::string cells = (*f)[1];
+    std::string kinds;
+    for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c) {
+      kinds += (kinds.empty() ? "" : " ") + (*c)[1].str();
+    }
+    strip += kinds;
+  }
+  return strip;
+}
+
+class HtmlReportTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
+  const Case& c = GetParam();
+  TempDir logs, out;
+  std::vector<std::string> args = {"verify", "--html", (out / "report.html").string()};
+  for (const std::string& path : c.make(logs)) args.push_back(path);
+  for (const TempDir* dir : {&logs, &out}) {
+    std::filesystem::permissions(dir->path(), std::filesystem::perms::all);
+  }
+  const testing::CommandResult run =
+      testing::Run({.program = QVE_CLI_FILE, .args = args, .asNobody = c.asNobody});
+  ASSERT_EQ(run.exitCode, c.exitCode) << run.err;
+  // The command still prints what it prints without --html.
+  EXPECT_NE(run.out.find(" file"), std::string::npos);
+
+  const std::string dom = DumpDom(out / "report.html");
+  ASSERT_NE(dom.find("</footer>"), std::string::npos) << dom;
+  EXPECT_EQ(StripOf(dom), c.strip);
+  for (const std::string& piece : c.inDom) {
+    if (piece[0] == '!') {
+      EXPECT_EQ(dom.find(piece.substr(1)), std::string::npos) << piece;
+    } else {
+      EXPECT_NE(dom.find(piece), std::string::npos) << piece;
+    }
+  }
+
+  ExpectOnlyOwnMarkup(dom);
+}
+
+// With one chain per folder (verify --each), each chain gets its own section.
+TEST(HtmlReportEachTest, OneSectionPerChain) {
+  std::vector<cli::HtmlChain> chains;
+  for (const char* folder : {"logs", "logs-tampered"}) {
+    const testing::CommandResult run = testing::RunCommand(
+        QVE_CLI_FILE, {"verify", "--json", "--details", Examples(folder).front()});
+    cli::HtmlChain chain{nlohmann::ordered_json::parse(run.out), {}, folder};
+    for (const auto& detail : chain.report["details"]) {
+      chain.paths.push_back(*platform::ToWide(detail["path"].get<std::string>()));
+    }
+    chains.push_back(std::move(chain));
+  }
+  TempDir out;
+  testing::WriteFile(out / "each.html",
+                     cli::RenderHtmlReport(chains, {"now", "host", "<cmd>", "9"}));
+  const std::string dom = DumpDom(out / "each.html");
+  EXPECT_EQ(StripOf(dom), "ok ok|ok ok ok|ok unsigned|ok ok|invalid ok ok|ok unsigned");
+  for (const char* piece :
+       {"<h2>Chain 1 of 2: logs <span class=\"verdict result good\">",
+        "<h2>Chain 2 of 2: logs-tampered <span class=\"verdict result bad\">",
+        "<div class=\"excerpt\" id=\"c2-f2-b1\">", "<code>&lt;cmd&gt;</code>"}) {
+    EXPECT_NE(dom.find(piece), std::string::npos) << piece;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HtmlReportTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qve
