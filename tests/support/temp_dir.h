@@ -1,32 +1,3 @@
-// A fresh folder per test, removed with everything in it afterwards.
+// The command tests still include this name.
 #pragma once
-
-#include <filesystem>
-#include <string>
-
-#include "crypto/bytes.h"
-
-namespace qve::testing {
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
-
-void WriteFile(const std::filesystem::path& path, const Bytes& content);
-void WriteFile(const std::filesystem::path& path, const std::string& content);
-Bytes ReadFile(const std::filesystem::path& path);
-
-// A path as the library takes it: the platform's wide text for the name.
-std::wstring WidePath(const std::filesystem::path& path);
-
-}  // namespace qve::testing
+#include "tests/support/harness.h"
