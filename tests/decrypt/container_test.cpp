@@ -39,11 +39,8 @@ TEST(DecryptStream, HeaderFieldsAndLimits) {
     c.records = {record, key10};
     return c.Build();
   };
-  const auto with = [&](auto change) {
-    Container c = plain;
-    change(c);
-    return c.Build();
-  };
+  std::vector<Record> thirtyTwo(31, {.keyId = kKeyId11, .wrappedKey = {1}});
+  thirtyTwo.push_back(key10);
   const struct {
     const char* name;
     Bytes container;
@@ -52,52 +49,39 @@ TEST(DecryptStream, HeaderFieldsAndLimits) {
       {"two records", two.Build(), K},
       {"empty", {}, H},
       {"shorter than the magic", cut(3), H},
-      {"wrong magic", with([](Container& c) { c.magic = "QVEZ"; }), H},
-      {"lower-case magic", with([](Container& c) { c.magic = "qves"; }), H},
+      {"wrong magic", Container{.magic = "QVEZ"}.Build(), H},
+      {"lower-case magic", Container{.magic = "qves"}.Build(), H},
       {"version cut", cut(5), H},
-      {"version 2", with([](Container& c) { c.version = 2; }), H},
-      {"version bytes 00 01", with([](Container& c) { c.version = 0x0100; }), H},
-      {"version 0", with([](Container& c) { c.version = 0; }), H},
+      {"version 2", Container{.version = 2}.Build(), H},
+      {"version bytes 00 01", Container{.version = 0x0100}.Build(), H},
+      {"version 0", Container{.version = 0}.Build(), H},
       {"count missing", cut(6), H},
-      {"count 33", with([](Container& c) { c.count = 33; }), H},
-      {"count 255", with([](Container& c) { c.count = 255; }), H},
-      {"32 records, key 10 last", with([&](Container& c) {
-         c.records = std::vector<Record>(31, {.keyId = kKeyId11, .wrappedKey = {1}});
-         c.records->push_back(key10);
-       }),
-       S},
+      {"count 33", Container{.count = 33}.Build(), H},
+      {"count 255", Container{.count = 255}.Build(), H},
+      {"32 records, key 10 last", Container{.records = thirtyTwo, .body = plain.body}.Build(), S},
       {"tag missing", cut(7), H},
       {"lower-case tag", before({.tag = 'p', .keyId = {1}, .wrappedKey = {2}}), H},
-      {"second record's tag wrong", with([&](Container& c) {
-         c.records = {key10, {.tag = 'Q'}};
-       }),
-       H},
+      {"second record's tag wrong", Container{.records = {{key10, {.tag = 'Q'}}}}.Build(), H},
       {"key id length missing", cut(8), H},
       {"key id length half", cut(9), H},
       {"key id 16385", before({.keyId = Bytes(16385, 1), .wrappedKey = {2}}), H},
       {"key id 16384", before({.keyId = Bytes(16384, 1), .wrappedKey = {2}}), S},
       {"key id cut", cut(13), H},
-      {"key id past the end", with([](Container& c) {
-         c.records = {{.keyId = {1}, .keyIdLength = 100}};
-         c.payload = Bytes{};
-       }),
-       H},
+      {"key id past the end",
+       Container{.records = {{{.keyId = {1}, .keyIdLength = 100}}}, .payload = Bytes{}}.Build(), H},
       {"wrapped key length missing", cut(14), H},
       {"wrapped key length half", cut(15), H},
       {"wrapped key 4097", before({.keyId = {1}, .wrappedKey = Bytes(4097, 2)}), H},
       {"wrapped key 4096", before({.keyId = {1}, .wrappedKey = Bytes(4096, 2)}), S},
       {"wrapped key cut", cut(18), H},
-      {"wrapped key past the end", with([](Container& c) {
-         c.records = {{.keyId = {1}, .wrappedKeyLength = 100}};
-         c.payload = Bytes{};
-       }),
-       H},
+      {"wrapped key past the end",
+       Container{.records = {{{.wrappedKeyLength = 100}}}, .payload = Bytes{}}.Build(), H},
       {"second record's wrapped key cut", cut(26), H},
       {"empty key id and wrapped key", before({}), S},
       {"IV missing", cut(27), H},
       {"IV cut short", cut(42), H},
       {"ends right after the IV", cut(43), K},
-      {"no records", with([](Container& c) { c.records = std::vector<Record>{}; }), K},
+      {"no records", Container{.records = std::vector<Record>{}}.Build(), K},
   };
   for (const auto& row : rows) {
     const Decrypted d = DecryptBytes(row.container);
@@ -227,12 +211,6 @@ TEST(DecryptStream, PayloadChunks) {
     std::optional<Bytes> output;  // garbage under another key
     std::uint32_t seal;
   } rows[] = {
-      {"4095", Container{.body = Pattern(4095), .seal = std::nullopt}.Build(), Pattern(4095), 0},
-      {"4096", Container{.body = Pattern(4096), .seal = std::nullopt}.Build(), Pattern(4096), 0},
-      {"4097", Container{.body = Pattern(4097), .seal = std::nullopt}.Build(), Pattern(4097), 0},
-      {"8191", Container{.body = Pattern(8191), .seal = std::nullopt}.Build(), Pattern(8191), 0},
-      {"12287", Container{.body = Pattern(12287), .seal = std::nullopt}.Build(), Pattern(12287), 0},
-      {"40959", Container{.body = Pattern(40959), .seal = std::nullopt}.Build(), Pattern(40959), 0},
       {"trailer ending exact chunks", sealed.Build(), sealed.Plaintext(), 276},
       {"empty payload", Container{.payload = Bytes{}}.Build(), {}, 0},
       // The update withholds the only block and producing nothing ends the loop.
@@ -240,6 +218,11 @@ TEST(DecryptStream, PayloadChunks) {
       {"payload under another key", Concat(Container{.body = Pattern(500)}.Header(), otherKey),
        std::nullopt, 0},
   };
+  for (const std::size_t size : {4095u, 4096u, 4097u, 8191u, 12287u, 40959u}) {
+    const Decrypted d =
+        DecryptBytes(Container{.body = Pattern(size), .seal = std::nullopt}.Build());
+    EXPECT_EQ(d.output, Pattern(size)) << size;
+  }
   for (const auto& row : rows) {
     const Decrypted d = DecryptBytes(row.container);
     EXPECT_EQ(d.result, S) << row.name;
@@ -256,6 +239,7 @@ TEST(DecryptStream, PayloadChunks) {
 }
 
 // Accepts `limit` bytes, then refuses every write; records each hand-over.
+// A refused write while decrypting is in the path table of the file tests.
 class LimitedSink : public std::streambuf {
  public:
   explicit LimitedSink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
@@ -280,37 +264,10 @@ class LimitedSink : public std::streambuf {
   std::size_t limit_;
 };
 
-TEST(DecryptStream, AFailedWriteStopsWithWhatWasWrittenBefore) {
-  const Container c{.body = Pattern(20000)};
-  const Bytes container = c.Build();
-  std::istringstream input(std::string(container.begin(), container.end()));
-  LimitedSink sink(10000);
-  std::ostream output(&sink);
-  SealInfo seal{.length = 99, .keyId = {}, .signature = {}};
-  EXPECT_EQ(DecryptStream(input, output, seal), QVE_Helper::OutputWriteFailed);
-  EXPECT_EQ(BytesOf(sink.accepted), Head(c.Plaintext(), 10000));
-  EXPECT_EQ(seal.length, 0u);
-}
-
-TEST(BlockBuffers, ReadEveryByteInOrderAndWriteWholeBlocksUntilTheFlush) {
+// Reading is what every file decryption does; writing is judged here by hand-over.
+TEST(BlockBuffers, WriteWholeBlocksUntilTheFlush) {
   const Bytes bytes = Pattern(20000, 7);
   const std::string text(bytes.begin(), bytes.end());
-  for (const auto [size, block, chunk] : {std::array<std::size_t, 3>{0, 64, 16},
-                                          {50, 64, 16},
-                                          {256, 64, 16},
-                                          {1000, 64, 48},
-                                          {1000, 64, 300},
-                                          {20000, kFileBlockSize, 4096}}) {
-    std::istringstream source(text.substr(0, size));
-    BlockReadBuffer blocks(*source.rdbuf(), block);
-    std::istream in(&blocks);
-    std::string read, piece(chunk, '\0');
-    while (in.good()) {
-      in.read(piece.data(), std::streamsize(chunk));
-      read.append(piece.data(), std::size_t(in.gcount()));
-    }
-    EXPECT_EQ(read, text.substr(0, size)) << size << " " << chunk;
-  }
   LimitedSink sink;
   {
     BlockWriteBuffer blocks(sink, 256);

@@ -22,6 +22,7 @@ namespace {
 
 using namespace testing;
 using QVE_Helper::DecryptResult;
+constexpr auto kBad = QVE_Helper::BadSignature, kOk = QVE_Helper::Success;
 
 const Bytes kPreviousOutput = BytesOf("an earlier output");
 
@@ -45,15 +46,15 @@ TEST(Decrypt, ContainerTable) {
     DecryptResult expected;
     Left left;
   } rows[] = {
-      {"success", sealed({}), QVE_Helper::Success, Left::Body},
+      {"success", sealed({}), kOk, Left::Body},
       {"other records first",
        {.records = {{WrappedFor(kKeyId11, block), WrappedFor(kKeyId10, block)}}, .body = body},
-       QVE_Helper::Success,
+       kOk,
        Left::Body},
-      {"empty body", sealed({}, {}), QVE_Helper::Success, Left::Body},
-      {"body of 4096", sealed({}, Pattern(4096)), QVE_Helper::Success, Left::Body},
-      {"body of 4097", sealed({}, Pattern(4097)), QVE_Helper::Success, Left::Body},
-      {"body of 8192", sealed({}, Pattern(8192)), QVE_Helper::Success, Left::Body},
+      {"empty body", sealed({}, {}), kOk, Left::Body},
+      {"body of 4096", sealed({}, Pattern(4096)), kOk, Left::Body},
+      {"body of 4097", sealed({}, Pattern(4097)), kOk, Left::Body},
+      {"body of 8192", sealed({}, Pattern(8192)), kOk, Left::Body},
       {"header invalid", {.magic = "QVEZ", .body = body}, QVE_Helper::HeaderInvalid, Left::Nothing},
       {"no key",
        {.records = {{WrappedFor(kKeyId11, block)}}, .body = body},
@@ -62,21 +63,16 @@ TEST(Decrypt, ContainerTable) {
       {"no seal", {.body = body, .seal = std::nullopt}, QVE_Helper::NoSeal, Left::WholePlaintext},
       {"trailer longer than the window", sealed({.gap = Pattern(8000)}), QVE_Helper::NoSeal,
        Left::WholePlaintext},
-      {"one byte changed", sealed({.signedData = flipped}), QVE_Helper::BadSignature, Left::Body},
-      {"key id of the decryption key", sealed({.keyId = kKeyId10}), QVE_Helper::BadSignature,
+      {"one byte changed", sealed({.signedData = flipped}), kBad, Left::Body},
+      {"key id of the decryption key", sealed({.keyId = kKeyId10}), kBad, Left::Body},
+      {"key id with a fifth byte", sealed({.keyId = Concat(kKeyId11, Bytes{0})}), kBad, Left::Body},
+      {"key id of three bytes", sealed({.keyId = Head(kKeyId11, 3)}), kBad, Left::Body},
+      {"empty key id", sealed({.keyId = {}}), kBad, Left::Body},
+      {"signed over the trailer too", sealed({.signedData = signedWithTrailer}), kBad, Left::Body},
+      {"signed by another key", sealed({.key = DevDecryptionPrivateKey()}), kBad, Left::Body},
+      {"empty signature", sealed({.signature = Bytes{}}), kBad, Left::Body},
+      {"signature one byte short", sealed({.signature = Head(goodSignature, 255)}), kBad,
        Left::Body},
-      {"key id with a fifth byte", sealed({.keyId = Concat(kKeyId11, Bytes{0})}),
-       QVE_Helper::BadSignature, Left::Body},
-      {"key id of three bytes", sealed({.keyId = Head(kKeyId11, 3)}), QVE_Helper::BadSignature,
-       Left::Body},
-      {"empty key id", sealed({.keyId = {}}), QVE_Helper::BadSignature, Left::Body},
-      {"signed over the trailer too", sealed({.signedData = signedWithTrailer}),
-       QVE_Helper::BadSignature, Left::Body},
-      {"signed by another key", sealed({.key = DevDecryptionPrivateKey()}),
-       QVE_Helper::BadSignature, Left::Body},
-      {"empty signature", sealed({.signature = Bytes{}}), QVE_Helper::BadSignature, Left::Body},
-      {"signature one byte short", sealed({.signature = Head(goodSignature, 255)}),
-       QVE_Helper::BadSignature, Left::Body},
   };
   TempDir dir;
   const fs::path input = dir / "in.qves", output = dir / "out.bin";
@@ -174,9 +170,8 @@ TEST(Decrypt, PathTable) {
   const fs::path folder = dir.path() / fs::path(u8"\u65e5\u672c \u0436");
   fs::create_directory(folder);
   fs::copy_file(in, folder / fs::path(u8"\u00e9\u20ac.qves"));
-  EXPECT_EQ(
-      Decrypt(folder / fs::path(u8"\u00e9\u20ac.qves"), folder / fs::path(u8"\u03a9")),
-      QVE_Helper::Success);
+  EXPECT_EQ(Decrypt(folder / fs::path(u8"\u00e9\u20ac.qves"), folder / fs::path(u8"\u03a9")),
+            QVE_Helper::Success);
   EXPECT_EQ(ReadFile(folder / fs::path(u8"\u03a9")), body);
 }
 

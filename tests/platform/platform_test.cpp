@@ -138,30 +138,28 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
   const struct {
     std::string bytes;
     std::vector<std::string> lines;
-  } rows[] = {
-      {"", {}},
-      {"a\nb\n", {"a", "b"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\r\nb\nc\r\n", {"a", "b", "c"}},
-      {"a\nb", {"a", "b"}},
-      {"\n\r\n\n", {"", "", ""}},
-      {"a\rb\n\r\n", {"a\rb", ""}},
-      {"a\r\r\n", {"a\r"}},
-      {"a\nb\r", {"a", "b\r"}},
-      {"a\nb\x1A"
-       "c\nd\n",
-       {"a", "b"}},
-      {"a\n\x1A"
-       "b\n",
-       {"a"}},
-      {"a\r\x1A\n", {"a\r"}},
-      {"\x1A"
-       "a\n",
-       {}},
-      {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
-      {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
-      {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}},
-  };
+  } rows[] = {{"", {}},
+              {"a\nb\n", {"a", "b"}},
+              {"a\r\nb\r\n", {"a", "b"}},
+              {"a\r\nb\nc\r\n", {"a", "b", "c"}},
+              {"a\nb", {"a", "b"}},
+              {"\n\r\n\n", {"", "", ""}},
+              {"a\rb\n\r\n", {"a\rb", ""}},
+              {"a\r\r\n", {"a\r"}},
+              {"a\nb\r", {"a", "b\r"}},
+              {"a\nb\x1A"
+               "c\nd\n",
+               {"a", "b"}},
+              {"a\n\x1A"
+               "b\n",
+               {"a"}},
+              {"a\r\x1A\n", {"a\r"}},
+              {"\x1A"
+               "a\n",
+               {}},
+              {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+              {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
+              {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
   TempDir dir;
   for (const std::size_t size : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(5),
                                  std::size_t(16), TextLineReader::kDefaultBufferSize}) {

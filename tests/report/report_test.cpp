@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "report/system_log_name.h"
 #include "report/verification_report.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
@@ -22,17 +21,6 @@ namespace qve {
 namespace {
 
 using namespace testing;
-using Make = std::function<void(LogBuilder&)>;
-
-TEST(FolderScan, SystemLogNames) {
-  for (const wchar_t* name : {L"system.log", L"System_1.log", L"System_abc.log",
-                              L"System_\u00e9.log", L"System_a.log.log"})
-    EXPECT_TRUE(IsSystemLogName(name)) << name;
-  for (const wchar_t* name :
-       {L"System_.log", L"system_1.log", L"System_1.LOG", L"SYSTEM.LOG", L"xSystem_1.log",
-        L"System_1.txt", L"system.log.1", L"System_1.log ", L"system.lo", L"", L"System_"})
-    EXPECT_FALSE(IsSystemLogName(name)) << name;
-}
 
 std::vector<std::wstring> Listed(QVE_VerificationReport* report) {
   std::vector<std::wstring> files = static_cast<VerificationReport*>(report)->files();
@@ -46,12 +34,28 @@ std::vector<std::wstring> Listed(QVE_VerificationReport* report) {
 TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
   TempDir dir;
   const fs::path day = dir / "day1";
-  for (const char* name :
-       {"system.log", "System_1.log", "System_abc.log", "System_.log", "system_1.log",
-        "System_1.LOG", "SYSTEM.LOG", "xSystem_1.log", "System_1.txt", "sub/System_22.log",
-        "system.log.d/system.log", "folder/system.log/System_5.log", "a\\b/system.log",
-        "locked/System_7.log", "real/System_1.log", "System_\xff\xfe.log",
-        "sub\xc0\xaf/system.log"}) {
+  for (const char* name : {"system.log",
+                           "System_1.log",
+                           "System_abc.log",
+                           "System_.log",
+                           "system_1.log",
+                           "System_1.LOG",
+                           "SYSTEM.LOG",
+                           "xSystem_1.log",
+                           "System_1.txt",
+                           "system.log.1",
+                           "System_1.log ",
+                           "system.lo",
+                           "System_a.log.log",
+                           "System_\xc3\xa9.log",
+                           "sub/System_22.log",
+                           "system.log.d/system.log",
+                           "folder/system.log/System_5.log",
+                           "a\\b/system.log",
+                           "locked/System_7.log",
+                           "real/System_1.log",
+                           "System_\xff\xfe.log",
+                           "sub\xc0\xaf/system.log"}) {
     fs::create_directories((day / name).parent_path());
     WriteFile(day / name, std::string("line\n"));
   }
@@ -65,7 +69,8 @@ TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
   fs::permissions(day / "locked", fs::perms::none);
   const std::wstring root = WidePath(day);
   const auto expected = std::vector<std::wstring>{
-      root + L"/System_1.log",      root + L"/System_abc.log",
+      root + L"/System_1.log",      root + L"/System_a.log.log",
+      root + L"/System_abc.log",    root + L"/System_\u00e9.log",
       root + L"/a\\b/system.log",   root + L"/folder/system.log/System_5.log",
       root + L"/real/System_1.log", root + L"/sub/System_22.log",
       root + L"/system.log",        root + L"/system.log.d/system.log"};
@@ -120,28 +125,16 @@ TEST(FolderScan, WindowsNames) {
 }
 #endif
 
-const Make kAllOk = [](LogBuilder& l) { l.DataLines(2).Sign().Data("x").Sign(); };
-const Make kOkWithTail = [](LogBuilder& l) { l.Data("a").Sign().DataLines(3, "tail "); };
-const Make kUnsigned = [](LogBuilder& l) { l.DataLines(3); };
-const Make kEmpty = [](LogBuilder&) {};
-const Make kNoSignatureOnly = [](LogBuilder& l) { l.Data("a").EmptySignature().Data("b"); };
-const Make kInvalid = [](LogBuilder& l) {
-  l.Data("a").Sign([](Block& b) { b.signOver = {{"other"}}; }).Data("b").Sign();
-};
-const Make kBreakFirst = [](LogBuilder& l) {
-  l.Data("a").Sign([](Block& b) { b.link = Bytes(32, 7); }).Data("b").Sign();
-};
-const Make kBreakLater = [](LogBuilder& l) {
-  l.Data("a").Sign().Data("b").Sign([](Block& b) { b.link = Bytes(32, 7); });
-};
+const std::string kAllOk = "1 2 S x S", kOkWithTail = "a S t1 t2 t3", kUnsigned = "1 2 3",
+                  kEmpty = "", kNoSignatureOnly = "a E b", kInvalid = "a S! b S",
+                  kBreakFirst = "a S@ b S", kBreakLater = "a S b S@";
 
 // Writes System_0.log, System_1.log, ... as one chain and adds them.
-void AddChain(QVE_VerificationReport* report, const TempDir& dir, const std::vector<Make>& files) {
+void AddChain(QVE_VerificationReport* report, const TempDir& dir,
+              const std::vector<std::string>& files) {
   LogChain chain;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    LogBuilder log(chain);
-    files[i](log);
-    log.WriteTo(dir / ("System_" + std::to_string(i) + ".log"));
+    LogBuilder(chain).Script(files[i]).WriteTo(dir / ("System_" + std::to_string(i) + ".log"));
     AddFileToVerificationReport(report,
                                 WidePath(dir / ("System_" + std::to_string(i) + ".log")).c_str());
   }
@@ -150,7 +143,7 @@ void AddChain(QVE_VerificationReport* report, const TempDir& dir, const std::vec
 TEST(VerifyReport, FileVerdicts) {
   const struct {
     const char* name;
-    Make make;
+    std::string script;
     std::uint32_t verdict;
   } rows[] = {
       {"all blocks ok", kAllOk, QVE_FILE_OK},
@@ -158,24 +151,17 @@ TEST(VerifyReport, FileVerdicts) {
       {"unsigned content", kUnsigned, QVE_FILE_UNSIGNED},
       {"empty file", kEmpty, QVE_FILE_UNSIGNED},
       {"only an empty signature", kNoSignatureOnly, QVE_FILE_UNSIGNED},
-      {"empty signature, then a good block",
-       [](LogBuilder& l) { l.Data("a").EmptySignature().Sign(); }, QVE_FILE_OK},
+      {"empty signature, then a good block", "a E S", QVE_FILE_OK},
       {"invalid block", kInvalid, QVE_FILE_INVALID},
       {"chain break in the first block only", kBreakFirst, QVE_FILE_CHAIN_BREAK},
-      {"chain break first, then invalid",
-       [](LogBuilder& l) {
-         l.Data("a").Sign([](Block& b) { b.link = Bytes(32, 7); }).Data("b").Sign([](Block& b) {
-           b.signOver = std::vector<std::string>{};
-         });
-       },
-       QVE_FILE_INVALID},
+      {"chain break first, then invalid", "a S@ b S!", QVE_FILE_INVALID},
       {"chain break later", kBreakLater, QVE_FILE_INVALID},
   };
   for (const auto& row : rows) {
     TempDir dir;
     Report report(CreateVerificationReport());
     // A good file first, so that the file under test is not the lenient first.
-    AddChain(report.get(), dir, {kAllOk, row.make});
+    AddChain(report.get(), dir, {kAllOk, row.script});
     EXPECT_EQ(VerifyReport(report.get(), false),
               row.verdict == QVE_FILE_INVALID || row.verdict == QVE_FILE_CHAIN_BREAK
                   ? QVE_REPORT_SOME_INVALID
@@ -194,7 +180,7 @@ TEST(VerifyReport, FileVerdicts) {
 TEST(VerifyReport, Results) {
   const struct {
     const char* name;
-    std::vector<Make> files;
+    std::vector<std::string> files;
     std::uint32_t result, bad;
   } rows[] = {
       {"no files", {}, QVE_REPORT_UNSIGNED, 0},
@@ -302,54 +288,35 @@ struct SharedLibrary {
 };
 #endif
 
-#define QVE_GET(name) library.Get<decltype(name)>(#name)
+// Each call goes through the symbol the library exports under that name.
+#define CALL(name, ...) library.Get<decltype(name)>(#name)(__VA_ARGS__)
 
 // Hosts bind to the shared library by name.
 TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   SharedLibrary library;
   ASSERT_TRUE(library.handle);
-  auto create = QVE_GET(CreateVerificationReport);
-  auto destroy = QVE_GET(DeleteVerificationReport);
-  auto clear = QVE_GET(ClearVerificationReport);
-  auto addFile = QVE_GET(AddFileToVerificationReport);
-  auto addFolder = QVE_GET(AddFileInFolderToVerificationReport);
-  auto verify = QVE_GET(VerifyReport);
-  auto total = QVE_GET(TotalFilesInVerificationReport);
-  auto bad = QVE_GET(NumberOfBadFilesInVerificationReport);
-  auto count = QVE_GET(GetFileReportCountInVerificationReport);
-  auto name = QVE_GET(GetFileReportNameInVerificationReport);
-  auto verdict = QVE_GET(GetFileReportVerditInVerificationReport);
-  auto decrypt = QVE_GET(DecryptQveFile);
-  for (void* f : {(void*)create, (void*)destroy, (void*)clear, (void*)addFile, (void*)addFolder,
-                  (void*)verify, (void*)total, (void*)bad, (void*)count, (void*)name,
-                  (void*)verdict, (void*)decrypt})
-    ASSERT_NE(f, nullptr);
-  EXPECT_NE(create, &CreateVerificationReport) << "resolved in the test, not the library";
-
+  EXPECT_NE(library.Get<decltype(VerifyReport)>("VerifyReport"), &VerifyReport);
   TempDir dir;
   LogChain chain;
-  LogBuilder(chain).DataLines(3).Sign().WriteTo(dir / "System_1.log");
-  LogBuilder(chain)
-      .Data("a")
-      .Sign([](Block& b) { b.signOver = {{"b"}}; })
-      .WriteTo(dir / "system.log");
+  LogBuilder(chain).Script("1 2 3 S").WriteTo(dir / "System_1.log");
+  LogBuilder(chain).Script("a S!").WriteTo(dir / "system.log");
   const std::wstring folder = WidePath(dir.path());
-  QVE_VerificationReport* report = create();
-  addFolder(report, folder.c_str());
-  addFile(report, (folder + L"/absent.log").c_str());
-  EXPECT_EQ(verify(report, false), QVE_REPORT_SOME_INVALID);
-  EXPECT_EQ(total(report), 3u);
-  EXPECT_EQ(bad(report), 1u);
-  ASSERT_EQ(count(report), 2u);
-  EXPECT_STREQ(name(report, 0), L"absent.log");
-  EXPECT_EQ(verdict(report, 0), QVE_FILE_UNSIGNED);
-  EXPECT_STREQ(name(report, 1), L"system.log");
-  EXPECT_EQ(verdict(report, 1), QVE_FILE_INVALID);
-  clear(report);
-  EXPECT_EQ(total(report), 0u);
-  destroy(report);
-  destroy(nullptr);
-  EXPECT_EQ(decrypt((folder + L"/absent.qves").c_str(), (folder + L"/out").c_str()),
+  QVE_VerificationReport* report = CALL(CreateVerificationReport);
+  CALL(AddFileInFolderToVerificationReport, report, folder.c_str());
+  CALL(AddFileToVerificationReport, report, (folder + L"/absent.log").c_str());
+  EXPECT_EQ(CALL(VerifyReport, report, false), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 3u);
+  EXPECT_EQ(CALL(NumberOfBadFilesInVerificationReport, report), 1u);
+  ASSERT_EQ(CALL(GetFileReportCountInVerificationReport, report), 2u);
+  EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 0), L"absent.log");
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_FILE_UNSIGNED);
+  EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 1), L"system.log");
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 1), QVE_FILE_INVALID);
+  CALL(ClearVerificationReport, report);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 0u);
+  CALL(DeleteVerificationReport, report);
+  CALL(DeleteVerificationReport, nullptr);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/absent.qves").c_str(), (folder + L"/out").c_str()),
             QVE_DECRYPT_INPUT_OPEN_FAILED);
 }
 

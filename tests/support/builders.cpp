@@ -136,6 +136,36 @@ LogBuilder& LogBuilder::Raw(std::string_view bytes) {
   return *this;
 }
 
+LogBuilder& LogBuilder::Script(std::string_view script) {
+  for (std::size_t at = 0; at < script.size();) {
+    const std::size_t end = std::min(script.find(' ', at), script.size());
+    std::string w(script.substr(at, end - at));
+    at = end + 1;
+    if (w.empty()) continue;
+    for (auto& c : w) c = c == '|' ? '\x1F' : c == '~' ? '\0' : c;
+    if (w == "crlf" || w == "lf") {
+      lineEnd_ = w == "lf" ? "\n" : "\r\n";
+    } else if (w == "E") {
+      EmptySignature();
+    } else if (w == "S" || (w.size() == 2 && w[0] == 'S' &&
+                            std::string_view("!@0#").find(w[1]) != std::string_view::npos)) {
+      Sign([&](Block& b) {
+        if (w[1] == '!') b.signOver = {{"other"}};
+        if (w[1] == '@') b.link = Bytes(32, 0xAB);
+        if (w[1] == '0') b.link = LogChain::EmptyDigest();
+        if (w[1] == '#') b.key = DevDecryptionPrivateKey();
+      });
+    } else if (w.size() >= 2 && w.front() == '\x1F' && w.back() == '\x1F') {
+      SignatureLine(std::string_view(w).substr(1, w.size() - 2));
+    } else if (w.front() == '+') {
+      Raw(std::string_view(w).substr(1));
+    } else {
+      Data(w);
+    }
+  }
+  return *this;
+}
+
 void LogBuilder::WriteTo(const std::filesystem::path& path) const { WriteFile(path, bytes_); }
 
 }  // namespace qve::testing

@@ -152,6 +152,13 @@ class LogBuilder {
   LogBuilder& SignatureLine(std::string_view payload);
   // Bytes as given, with no line end.
   LogBuilder& Raw(std::string_view bytes);
+  // Lines from a script of words split at spaces: "S" signs the lines since
+  // the last signature line; "S!" signs other lines, "S@" links elsewhere,
+  // "S0" links to the empty digest, "S#" signs with another key; "E" is an
+  // empty payload that restarts the chain, "|x|" the payload x as given;
+  // "crlf" and "lf" switch line ends; "+x" is x with no line end; any other
+  // word is a data line. In every word '|' stands for 0x1F and '~' for NUL.
+  LogBuilder& Script(std::string_view script);
 
   const Bytes& bytes() const { return bytes_; }
   void WriteTo(const std::filesystem::path& path) const;
