@@ -5,7 +5,6 @@
 #include <array>
 #include <sstream>
 
-#include "decrypt/block_buffers.h"
 #include "decrypt/crc32.h"
 #include "decrypt/decrypt_stream.h"
 #include "tests/support/builders.h"
@@ -236,67 +235,6 @@ TEST(DecryptStream, PayloadChunks) {
   EXPECT_EQ(d.seal.length, 0u);
   EXPECT_GT(d.output.size(), 9000u);
   EXPECT_EQ(d.output, Head(Container{.body = Pattern(10000)}.Plaintext(), d.output.size()));
-}
-
-// Accepts `limit` bytes, then refuses every write; records each hand-over.
-// A refused write while decrypting is in the path table of the file tests.
-class LimitedSink : public std::streambuf {
- public:
-  explicit LimitedSink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
-  std::string accepted;
-  std::vector<std::streamsize> handOvers;
-  int syncs = 0;
-
- protected:
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    handOvers.push_back(n);
-    const auto take = std::min(std::size_t(n), limit_ - accepted.size());
-    accepted.append(s, take);
-    return std::streamsize(take);
-  }
-  int_type overflow(int_type c) override {
-    const char ch = char(c);
-    return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
-  }
-  int sync() override { return ++syncs, 0; }
-
- private:
-  std::size_t limit_;
-};
-
-// Reading is what every file decryption does; writing is judged here by hand-over.
-TEST(BlockBuffers, WriteWholeBlocksUntilTheFlush) {
-  const Bytes bytes = Pattern(20000, 7);
-  const std::string text(bytes.begin(), bytes.end());
-  LimitedSink sink;
-  {
-    BlockWriteBuffer blocks(sink, 256);
-    std::ostream out(&blocks);
-    for (std::size_t at = 0; at < 1000; at += 100) out.write(text.data() + at, 100);
-    EXPECT_EQ(sink.accepted, text.substr(0, 768));
-    EXPECT_EQ(sink.handOvers, (std::vector<std::streamsize>{256, 256, 256}));
-    EXPECT_TRUE(out.flush().good());
-    EXPECT_EQ(sink.accepted, text.substr(0, 1000));
-    EXPECT_EQ(sink.syncs, 1);
-    out << "abandoned";  // nothing is written at destruction
-  }
-  EXPECT_EQ(sink.accepted, text.substr(0, 1000));
-  LimitedSink refusing(300);
-  BlockWriteBuffer blocks(refusing, 256);
-  std::ostream out(&blocks);
-  out.write(text.data(), 200);
-  EXPECT_TRUE(out.good());
-  EXPECT_TRUE(out.flush().good());
-  out.write(text.data(), 1000);
-  EXPECT_TRUE(out.bad());
-  EXPECT_EQ(refusing.accepted, text.substr(0, 200) + text.substr(0, 100));
-  LimitedSink tiny(10);
-  BlockWriteBuffer small(tiny, 256);
-  std::ostream refused(&small);
-  refused << "more than ten bytes";
-  EXPECT_TRUE(refused.good());
-  EXPECT_TRUE(refused.flush().bad());
-  EXPECT_EQ(tiny.syncs, 0);
 }
 
 TEST(Crc32, LibraryAgreesWithTheWritersBitwiseCrc) {

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <iostream>
 #include <random>
 #include <thread>
 
@@ -45,8 +44,6 @@ TEST(Stress, HundredMegabyteLineCostsMemoryOfThatLineOnly) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the line was not read as one unsigned tail";
   const std::size_t peak = std::size_t(usage.ru_maxrss) * 1024;
-  std::cout << "peak memory verifying a 100 MB line: " << (peak >> 20) << " MB\n";
-  RecordProperty("peak_mb", int(peak >> 20));
   // The read buffer doubles up to 128 MB and the pending line is one copy; a
   // sanitizer's quarantine may keep the smaller buffers too. ThreadSanitizer's
   // shadow memory multiplies every byte, so there only the verdict counts.
@@ -158,8 +155,6 @@ TEST_P(LiveWriter, ARunSeesOnlyGoodBlocksAndAnUnsignedTail) {
   while (writing) check();
   writer.join();
   check();
-  std::cout << pieces << " pieces written, " << runs.load() << " runs, " << runsWithTail
-            << " with an unsigned tail\n";
   EXPECT_GE(runs.load(), 2 * pieces);
   EXPECT_GT(runsWithTail, 0);
   EXPECT_EQ(mostBlocks, 13u);  // 12 signed blocks and the open tail, all seen at the end

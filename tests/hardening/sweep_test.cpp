@@ -5,8 +5,6 @@
 // here as exactly those limits.
 #include <gtest/gtest.h>
 
-#include <iostream>
-
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 #include "verify/block_bytes.h"
@@ -16,12 +14,6 @@ namespace qve {
 namespace {
 
 using namespace testing;
-
-void Count(const std::string& name, std::size_t tried, std::size_t accepted) {
-  ::testing::Test::RecordProperty(name + "_tried", int(tried));
-  ::testing::Test::RecordProperty(name + "_accepted", int(accepted));
-  std::cout << name << ": " << tried << " tried, " << accepted << " accepted\n";
-}
 
 constexpr std::size_t kBlock = 16;
 
@@ -43,7 +35,6 @@ std::pair<std::size_t, std::size_t> Sweep(const Bytes& container, const Bytes& b
       if (at >= container.size() - kBlock) ++inLastBlock;
     }
   }
-  Count("flipped_bits_" + std::to_string(begin), 8 * (end - begin), accepted);
   return {accepted, inLastBlock};
 }
 
@@ -140,7 +131,7 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
   ASSERT_EQ(RunChain(original).records, (Records{{L"System_1.log", QVE_FILE_OK},
                                                  {L"System_2.log", QVE_FILE_OK},
                                                  {L"system.log", QVE_FILE_OK}}));
-  std::size_t tried = 0, accepted = 0;
+  std::size_t tried = 0;
   for (std::size_t f = 0; f < original.size(); ++f) {
     for (std::size_t l = 0; l < original[f].lines.size(); ++l) {
       const std::string& line = original[f].lines[l];
@@ -150,7 +141,6 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
           tampered[f].lines[l][b] = change;
           ++tried;
           if (!LooksUntouched(tampered, {original[f].name})) continue;
-          ++accepted;
           const LogLine before = ClassifyLine(line), after = ClassifyLine(tampered[f].lines[l]);
           ASSERT_TRUE(before.isSignature && after.isSignature)
               << original[f].name << ":" << l + 1 << " byte " << b;
@@ -160,10 +150,8 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
       }
     }
   }
-  Count("changed_bytes", tried, accepted);
   EXPECT_GT(tried, 2000u);
   // Every deleted line and every swap of neighbouring lines is caught.
-  tried = accepted = 0;
   for (std::size_t f = 0; f < original.size(); ++f) {
     for (std::size_t l = 0; l < original[f].lines.size(); ++l) {
       for (const bool swap : {false, true}) {
@@ -175,16 +163,11 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
         } else {
           lines.erase(lines.begin() + long(l));
         }
-        ++tried;
-        if (LooksUntouched(tampered, {original[f].name})) {
-          ++accepted;
-          ADD_FAILURE() << original[f].name << ":" << l + 1 << (swap ? " swapped" : " deleted")
-                        << " unseen";
-        }
+        EXPECT_FALSE(LooksUntouched(tampered, {original[f].name}))
+            << original[f].name << ":" << l + 1 << (swap ? " swapped" : " deleted");
       }
     }
   }
-  Count("deleted_or_swapped_lines", tried, accepted);
   // Every swap of two file names is caught.
   for (std::size_t a = 0; a < original.size(); ++a) {
     for (std::size_t b = a + 1; b < original.size(); ++b) {

@@ -147,16 +147,10 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
               {"a\rb\n\r\n", {"a\rb", ""}},
               {"a\r\r\n", {"a\r"}},
               {"a\nb\r", {"a", "b\r"}},
-              {"a\nb\x1A"
-               "c\nd\n",
-               {"a", "b"}},
-              {"a\n\x1A"
-               "b\n",
-               {"a"}},
+              {"a\nb\032c\nd\n", {"a", "b"}},
+              {"a\n\032b\n", {"a"}},
               {"a\r\x1A\n", {"a\r"}},
-              {"\x1A"
-               "a\n",
-               {}},
+              {"\032a\n", {}},
               {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
               {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
               {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};

@@ -253,12 +253,9 @@ TEST(VerifyReport, Lifecycle) {
   // The class interface is the same report.
   QVE_Helper::IVerificationReport* object = QVE_Helper::IVerificationReport::Create();
   object->AddFile(L"absent/system.log");
-  EXPECT_EQ(object->Verify(false), QVE_Helper::ReportUnsigned);
-  EXPECT_EQ(TotalFilesInVerificationReport(object), 1u);
-  EXPECT_EQ(object->GetFileReport(0).name, L"system.log");
-  EXPECT_EQ(object->GetFileReport(0).verdict, QVE_Helper::FileUnsigned);
-  object->Clear();
-  EXPECT_EQ(object->GetFileReportCount(), 0u);
+  EXPECT_EQ(object->Verify(true), QVE_Helper::ReportUnsigned);
+  EXPECT_EQ(RecordsOf(object), (Records{{L"system.log", QVE_FILE_UNSIGNED}}));
+  EXPECT_EQ(&object->GetFileReport(0).name[0], GetFileReportNameInVerificationReport(object, 0));
   QVE_Helper::IVerificationReport::Delete(object);
   QVE_Helper::IVerificationReport::Delete(nullptr);
   DeleteVerificationReport(nullptr);

@@ -95,9 +95,7 @@ TEST(VerifyFiles, OneFile) {
       {"", {}, 1, 0, [](auto& l) { l.Data("").Data("").Sign(); }},
       {"ab~cd S", {}},
       {"ab~ S", {}},
-      {"a +b\x1A"
-       "c\n S d",
-       {{U, 1, 2}}},
+      {"a +b\032c\n S d", {{U, 1, 2}}},
       {"a S +tail", {{U, 3, 3}}},
       {"a S +|QUJD|\r", {{U, 3, 3}}},
       {"a S +|QUJD|\r\n", {{I, 3, 3}}},
