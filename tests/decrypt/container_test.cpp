@@ -5,6 +5,7 @@
 #include <array>
 #include <sstream>
 
+#include "decrypt/block_buffers.h"
 #include "decrypt/crc32.h"
 #include "decrypt/decrypt_stream.h"
 #include "tests/support/builders.h"
@@ -235,6 +236,25 @@ TEST(DecryptStream, PayloadChunks) {
   EXPECT_EQ(d.seal.length, 0u);
   EXPECT_GT(d.output.size(), 9000u);
   EXPECT_EQ(d.output, Head(Container{.body = Pattern(10000)}.Plaintext(), d.output.size()));
+}
+
+// Records each hand-over to the file: whole blocks until the flush.
+struct Sink : std::streambuf {
+  std::vector<std::streamsize> handOvers;
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    handOvers.push_back(n);
+    return n;
+  }
+};
+
+TEST(BlockWriteBuffer, HandsOverWholeBlocksUntilTheFlush) {
+  Sink sink;
+  BlockWriteBuffer blocks(sink, 256);
+  std::ostream out(&blocks);
+  for (int i = 0; i < 10; ++i) out.write(std::string(100, 'x').data(), 100);
+  EXPECT_EQ(sink.handOvers, (std::vector<std::streamsize>{256, 256, 256}));
+  EXPECT_TRUE(out.flush().good());
+  EXPECT_EQ(sink.handOvers, (std::vector<std::streamsize>{256, 256, 256, 232}));
 }
 
 TEST(Crc32, LibraryAgreesWithTheWritersBitwiseCrc) {

@@ -43,6 +43,8 @@ TEST(Paths, Conversions) {
                                      {L"caf\u00e9", "caf\xc3\xa9"},
                                      {L"\u20ac", "\xe2\x82\xac"},
                                      {L"\U0001F600", "\xf0\x9f\x98\x80"},
+                                     {L"\U00010000", "\xf0\x90\x80\x80"},
+                                     {L"\uFFFF", "\xef\xbf\xbf"},
                                      {L"\U0010FFFF", "\xf4\x8f\xbf\xbf"}
 #endif
        }) {
