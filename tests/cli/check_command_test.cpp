@@ -7,31 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/byte_writer.h"
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/container_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 namespace qve {
 namespace {
 
-using testing::ContainerBuilder;
-using testing::SealTrailerBuilder;
+using testing::Container;
 
 class CheckCommandTest : public ::testing::Test {
  protected:
   CheckCommandTest() {
-    const ContainerBuilder good;
-    Write("good.qves", ContainerBuilder().Body(testing::Pattern(10000)).Build());
-    Write("header.qves", ContainerBuilder().Version(2).Build());
-    Write("wrong-key.qves", ContainerBuilder()
-                                .Recipient(testing::WrappedFor(
-                                    testing::kKeyId11, testing::KeyBlock(good.sessionKey())))
+    const Bytes key = Container{}.sessionKey;
+    Write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
+    Write("header.qves", Container{.version = 2}.Build());
+    Write("wrong-key.qves", Container{.records = std::vector{testing::WrappedFor(
+                                          testing::kKeyId11, testing::KeyBlock(key))}}
                                 .Build());
-    Write("sub/no-seal.qves", ContainerBuilder().NoTrailer().Build());
-    Write(
-        "sub/bad-seal.qves",
-        ContainerBuilder().Trailer(SealTrailerBuilder().Signature(testing::Pattern(256))).Build());
+    Write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
+    Write("sub/bad-seal.qves",
+          Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
     Write("notes.txt", testing::BytesOf("not a container\n"));
   }
 

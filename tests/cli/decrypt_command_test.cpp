@@ -14,16 +14,15 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/container_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 namespace qve {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ContainerBuilder;
-using testing::SealTrailerBuilder;
+using testing::Container;
 
 const Bytes kBody = testing::Pattern(50000, 2);
 const Bytes kOld = testing::Pattern(777, 9);
@@ -135,12 +134,10 @@ TEST(DecryptCommand, Table) {
   for (const Row& row : rows) {
     testing::TempDir dir;
     chmod(dir.path().c_str(), 0777);
-    testing::WriteFile(dir / "c.qves",
-                       ContainerBuilder().Body(kBody).Trailer(SealTrailerBuilder()).Build());
-    testing::WriteFile(dir / "bad.qves", ContainerBuilder()
-                                             .Body(kBody)
-                                             .Trailer(SealTrailerBuilder().KeyId(testing::kKeyId10))
-                                             .Build());
+    testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
+    testing::WriteFile(
+        dir / "bad.qves",
+        Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
     Bytes cut = testing::ReadFile(dir / "c.qves");
     cut.resize(cut.size() - 7);
     testing::WriteFile(dir / "trunc.qves", cut);

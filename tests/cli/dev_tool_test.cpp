@@ -6,9 +6,9 @@
 #include <set>
 #include <string>
 
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/dev_keys.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 namespace qve {
 namespace {

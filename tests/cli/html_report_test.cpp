@@ -12,16 +12,15 @@
 
 #include "cli/html_report.h"
 #include "platform/paths.h"
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/log_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 namespace qve {
 namespace {
 
 using testing::LogBuilder;
 using testing::LogChain;
-using testing::SignatureBlockBuilder;
 using testing::TempDir;
 
 // A name and lines that try markup, quotes, controls and invalid UTF-8.
@@ -47,7 +46,9 @@ std::vector<std::string> Examples(const char* name) {
   return {std::string(QVE_EXAMPLES_DIR) + "/" + name};
 }
 
-void BreakSignature(SignatureBlockBuilder& block) { block.SignOver({"other lines"}); }
+void BreakSignature(testing::Block& block) {
+  block.signOver = std::vector<std::string>{"other lines"};
+}
 
 const Case kCases[] = {
     {"BundledChain",
@@ -80,7 +81,7 @@ const Case kCases[] = {
        LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "System_1.log");
        LogBuilder(chain)
            .Data("restarted")
-           .Sign([](SignatureBlockBuilder& b) { b.Link(LogChain::EmptyDigest()); })
+           .Sign([](testing::Block& b) { b.link = LogChain::EmptyDigest(); })
            .DataLines(1)
            .Sign()
            .WriteTo(dir / "System_2.log");

@@ -7,26 +7,26 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/byte_writer.h"
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/container_builder.h"
-#include "tests/support/log_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
+#include "tools/writer/signature_block_writer.h"
 
 namespace qve {
 namespace {
 
-using testing::ContainerBuilder;
+using testing::Block;
+using testing::Container;
 using testing::KeyBlock;
 using testing::kKeyId10;
 using testing::kKeyId11;
 using testing::LogBuilder;
 using testing::LogChain;
 using testing::Pattern;
-using testing::RecipientRecord;
-using testing::SealTrailerBuilder;
-using testing::SignatureBlockBuilder;
+using testing::Record;
+using testing::Seal;
 using testing::WrappedFor;
+using Records = std::vector<Record>;
 
 struct Case {
   const char* name;
@@ -36,10 +36,12 @@ struct Case {
   int exitCode = 0;
 };
 
-Bytes SessionKey() { return ContainerBuilder().sessionKey(); }
+Bytes SessionKey() { return Container{}.sessionKey; }
+
+std::string Base64(const Block& block) { return writer::EncodeBase64(block.Build()); }
 
 // Two blocks; `adjust` changes the second, whose link the chain expects.
-Bytes Log(const std::function<void(SignatureBlockBuilder&)>& adjust,
+Bytes Log(const std::function<void(Block&)>& adjust,
           const std::function<void(LogBuilder&)>& more = {}) {
   LogChain chain;
   LogBuilder log(chain);
@@ -55,137 +57,123 @@ std::string Header(const std::string& offset, const std::string& problem, const 
 
 const Case kCases[] = {
     {"BadMagic",
-     [] { return ContainerBuilder().Magic("QVEX").Build(); },
+     [] { return Container{.magic = "QVEX"}.Build(); },
      {"--as", "container"},
      Header("0", "magic 51564558, expected 51564553 (\"QVES\")", "1, MagicVersionOrIvUnreadable")},
     {"VersionCutShort",
-     [] { return ContainerBuilder().TruncateTo(5).Build(); },
+     [] { return Container{.cutTo = 5}.Build(); },
      {},
      Header("4", "version cut short by the end of the file", "1, MagicVersionOrIvUnreadable")},
     {"IvCutShort",
-     [] { return ContainerBuilder().TruncateTo(280).Build(); },
+     [] { return Container{.cutTo = 280}.Build(); },
      {},
      Header("272", "IV of 16 bytes, 8 left", "1, MagicVersionOrIvUnreadable")},
     {"Version256",
-     [] { return ContainerBuilder().Version(256).Build(); },
+     [] { return Container{.version = 256}.Build(); },
      {},
      Header("4", "version 256, expected 1", "2, VersionUnsupported")},
     {"CountCutShort",
-     [] { return ContainerBuilder().TruncateTo(6).Build(); },
+     [] { return Container{.cutTo = 6}.Build(); },
      {},
      Header("6", "recipient count cut short by the end of the file", "3, Truncated")},
     {"WrappedKeyCutShort",
-     [] { return ContainerBuilder().TruncateTo(100).Build(); },
+     [] { return Container{.cutTo = 100}.Build(); },
      {},
      Header("16", "wrapped key of record 1, 256 bytes declared, 84 left", "3, Truncated")},
     {"RecordMissing",
-     [] { return ContainerBuilder().DeclaredRecipientCount(2).TruncateTo(272).Build(); },
+     [] { return Container{.count = 2, .cutTo = 272}.Build(); },
      {},
      Header("272", "record 2 missing, the file ends", "3, Truncated")},
     {"KeyIdCutShort",
      [] {
-       return ContainerBuilder()
-           .Recipient(RecipientRecord().KeyId(kKeyId10).DeclaredKeyIdLength(90))
-           .TruncateTo(50)
+       return Container{.records = Records{{.keyId = kKeyId10, .keyIdLength = 90}}, .cutTo = 50}
            .Build();
      },
      {},
      Header("10", "key identifier of record 1, 90 bytes declared, 40 left", "3, Truncated")},
     {"TooManyRecipients",
-     [] { return ContainerBuilder().DeclaredRecipientCount(33).Build(); },
+     [] { return Container{.count = 33}.Build(); },
      {},
      Header("6", "recipient count 33, at most 32", "4, TooManyRecipients")},
     {"LowerCaseTag",
-     [] { return ContainerBuilder().Recipient(RecipientRecord().Tag('p')).Build(); },
+     [] { return Container{.records = Records{{.tag = 'p'}}}.Build(); },
      {},
      Header("7", "tag 0x70 of record 1, expected 0x50 (\"P\")", "5, BadRecipientTag")},
     {"KeyIdTooLong",
-     [] {
-       return ContainerBuilder().Recipient(RecipientRecord().DeclaredKeyIdLength(16385)).Build();
-     },
+     [] { return Container{.records = Records{{.keyIdLength = 16385}}}.Build(); },
      {},
      Header("8", "key identifier length 16385 of record 1, at most 16384",
             "6, KeyIdLengthInvalid")},
     {"WrappedKeyTooLong",
      [] {
-       return ContainerBuilder()
-           .Recipient(RecipientRecord().KeyId(kKeyId10).DeclaredWrappedKeyLength(4097))
-           .Build();
+       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}}}.Build();
      },
      {},
      Header("14", "wrapped key length 4097 of record 1, at most 4096",
             "7, WrappedKeyLengthInvalid")},
     {"SecondRecordUsed",
      [] {
-       return ContainerBuilder()
-           .Recipient(WrappedFor(kKeyId11, KeyBlock(SessionKey())))
-           .Recipient(WrappedFor(kKeyId10, KeyBlock(SessionKey())))
+       return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey())),
+                                           WrappedFor(kKeyId10, KeyBlock(SessionKey()))}}
            .Build();
      },
      {},
      "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
     {"WrongKey",
      [] {
-       return ContainerBuilder().Recipient(WrappedFor(kKeyId11, KeyBlock(SessionKey()))).Build();
+       return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey()))}}.Build();
      },
      {"--seal"},
      "  session key: no record for the built-in key 0a000000\n"
      "  seal: not reached, the payload does not decrypt\n"},
     {"DoesNotUnwrap",
      [] {
-       return ContainerBuilder()
-           .Recipient(RecipientRecord().KeyId(kKeyId10).WrappedKey(Pattern(256)))
+       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}
            .Build();
      },
      {},
      "  session key: record 1 does not unwrap\n"},
     {"CrcMismatch",
      [] {
-       return ContainerBuilder()
-           .Recipient(
-               WrappedFor(kKeyId10, testing::KeyBlockWithCrcBytes(SessionKey(), {1, 2, 3, 4})))
+       return Container{.records = Records{WrappedFor(
+                            kKeyId10, testing::Concat(SessionKey(), Bytes{1, 2, 3, 4}))}}
            .Build();
      },
      {},
      "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
     {"NoSeal",
-     [] { return ContainerBuilder().Body(Pattern(100)).NoTrailer().Build(); },
+     [] { return Container{.body = Pattern(100), .seal = std::nullopt}.Build(); },
      {"--seal"},
      "  payload 112 bytes, a whole number of 16-byte blocks\n"
      "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
      "  seal: no trailer in 100 bytes of plaintext\n"},
     {"BadSeal",
      [] {
-       return ContainerBuilder()
-           .Body(Pattern(100))
-           .Trailer(SealTrailerBuilder().Signature(Pattern(256)))
-           .Build();
+       return Container{.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}}.Build();
      },
      {"--seal"},
      "  seal: 276 bytes, key 0b000000, signature 256 bytes, does not verify\n"},
     {"SealOfOtherKey",
-     [] {
-       return ContainerBuilder().Trailer(SealTrailerBuilder().KeyId(kKeyId10).SignBody()).Build();
-     },
+     [] { return Container{.seal = Seal{.keyId = kKeyId10}}.Build(); },
      {"--seal"},
      "  seal: 276 bytes, key 0a000000, signature 256 bytes, does not verify\n"},
     // Longer than the window the seal is looked for in, so most of it is checked early.
     {"GoodSeal",
-     [] { return ContainerBuilder().Body(Pattern(20000)).Build(); },
+     [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
      "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies\n"},
 
     {"LogChangedLine",
-     [] { return Log([](auto& b) { b.SignOver({"other"}); }); },
+     [] { return Log([](auto& b) { b.signOver = std::vector<std::string>{"other"}; }); },
      {},
      " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
     {"LogBrokenLink",
-     [] { return Log([](auto& b) { b.Link(Bytes(32, 0xAB)); }); },
+     [] { return Log([](auto& b) { b.link = Bytes(32, 0xAB); }); },
      {},
      "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 "
      "bytes: BlockChainBreak\n"},
     {"LogEscapedText",
-     [] { return Log([](auto& b) { b.Id(7).Text("tab\there\\"); }); },
+     [] { return Log([](auto& b) { b.id = 7, b.text = "tab\there\\"; }); },
      {},
      "covers 4, id 7, text \"tab\\x09here\\\\\", link "},
     {"LogEmptySignature",
@@ -198,9 +186,7 @@ const Case kCases[] = {
     {"LogOversizedText",
      [] {
        LogChain chain;
-       return LogBuilder(chain)
-           .SignatureLine(SignatureBlockBuilder().DeclaredTextLength(4096).BuildBase64())
-           .bytes();
+       return LogBuilder(chain).SignatureLine(Base64({.textLength = 4096})).bytes();
      },
      {},
      "  line 1: covers none, malformed: text length at offset 10 is 4096, at most 2048: "
@@ -209,8 +195,7 @@ const Case kCases[] = {
      [] {
        LogChain chain;
        return LogBuilder(chain)
-           .SignatureLine(
-               SignatureBlockBuilder().Link(Bytes(8, 1)).DeclaredLinkLength(90).BuildBase64())
+           .SignatureLine(Base64({.link = Bytes(8, 1), .linkLength = 90}))
            .bytes();
      },
      {},
@@ -258,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
 
 TEST(InspectCommandJsonTest, OneObjectPerFile) {
   testing::TempDir dir;
-  testing::WriteFile(dir / "a.qves", ContainerBuilder().Build());
+  testing::WriteFile(dir / "a.qves", Container{}.Build());
   testing::WriteFile(dir / "b.log", Log({}));
   const auto run = testing::RunCommand(
       QVE_CLI_FILE,

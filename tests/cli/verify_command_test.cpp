@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
-#include "tests/support/log_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 namespace qve {
 namespace {

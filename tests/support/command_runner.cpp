@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <regex>
 
-#include "tests/support/temp_dir.h"
+#include "tests/support/harness.h"
 
 extern char** environ;
 

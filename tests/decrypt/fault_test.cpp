@@ -1,0 +1,81 @@
+// The failures that a sound key, digest and file system do not produce: the
+// two signature-check failures and a refused truncation. This executable
+// defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the
+// library's calls land here first; each forwards to the real one unless a
+// test has armed it to fail.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+bool failVerifyInit = false;
+bool failDigestUpdate = false;
+bool failTruncate = false;
+
+template <typename Fn>
+Fn Next(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int EVP_DigestVerifyInit(EVP_MD_CTX* ctx, EVP_PKEY_CTX** pctx, const EVP_MD* type,
+                                    ENGINE* e, EVP_PKEY* pkey) {
+  if (failVerifyInit) return 0;
+  static const auto next = Next<decltype(&EVP_DigestVerifyInit)>("EVP_DigestVerifyInit");
+  return next(ctx, pctx, type, e, pkey);
+}
+
+extern "C" int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* data, size_t count) {
+  if (failDigestUpdate) return 0;
+  static const auto next = Next<decltype(&EVP_DigestUpdate)>("EVP_DigestUpdate");
+  return next(ctx, data, count);
+}
+
+extern "C" __attribute__((visibility("default"))) int truncate(const char* path, off_t length) {
+  if (failTruncate) {
+    errno = EPERM;
+    return -1;
+  }
+  static const auto next = Next<int (*)(const char*, off_t)>("truncate");
+  return next(path, length);
+}
+
+namespace qve {
+namespace {
+
+using namespace testing;
+
+// Each row arms one seam; the output is left as the step before it made it.
+TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
+  const Container c{.body = Pattern(10000, 8)};
+  const struct {
+    const char* name;
+    bool* seam;
+    QVE_Helper::DecryptResult expected;
+    Bytes left;
+  } rows[] = {
+      {"unarmed", nullptr, QVE_Helper::Success, c.body},
+      {"verification cannot start", &failVerifyInit, QVE_Helper::VerifyInitFailed, c.body},
+      {"digest update fails", &failDigestUpdate, QVE_Helper::VerifyUpdateFailed, c.body},
+      {"truncation refused", &failTruncate, QVE_Helper::OutputTruncateFailed, c.Plaintext()},
+  };
+  TempDir dir;
+  WriteFile(dir / "in.qves", c.Build());
+  for (const auto& row : rows) {
+    if (row.seam) *row.seam = true;
+    EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), row.expected) << row.name;
+    if (row.seam) *row.seam = false;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace qve

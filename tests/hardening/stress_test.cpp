@@ -1,0 +1,167 @@
+// Load that a single call does not show: a 100 MB line, eight threads at
+// once, and a log verified while it is being written.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+
+// Verified in a child whose peak memory is read back: the reader holds the
+// line and the verifier one copy of it. Nothing about time is asserted.
+TEST(Stress, HundredMegabyteLineCostsMemoryOfThatLineOnly) {
+  constexpr std::size_t kLine = 100u << 20;
+  TempDir dir;
+  {
+    std::ofstream file(dir / "system.log", std::ios::binary);
+    const std::string chunk(1 << 20, 'x');
+    for (std::size_t i = 0; i < kLine / chunk.size(); ++i) file << chunk;
+  }
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const auto results = Verify({WidePath(dir / "system.log")});
+    _exit(results.size() == 1 && results[0].blockCount == 1 &&
+                  results[0].blocks == std::vector<BlockResult>{{BlockUnsigned, 1, 1}}
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the line was not read as one unsigned tail";
+  const std::size_t peak = std::size_t(usage.ru_maxrss) * 1024;
+  // The read buffer doubles up to 128 MB and the pending line is one copy; a
+  // sanitizer's quarantine may keep the smaller buffers too. ThreadSanitizer's
+  // shadow memory multiplies every byte, so there only the verdict counts.
+#if !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(peak, 6 * kLine);
+#endif
+}
+
+std::vector<std::uint32_t> VerdictsOf(const std::vector<fs::path>& logs) {
+  Report report(CreateVerificationReport());
+  for (const auto& path : logs) AddFileToVerificationReport(report.get(), WidePath(path).c_str());
+  std::vector<std::uint32_t> verdicts = {VerifyReport(report.get(), true)};
+  for (const auto& [name, verdict] : RecordsOf(report.get())) verdicts.push_back(verdict);
+  return verdicts;
+}
+
+// Separate calls share no state: every result must be the one a lone call
+// gives. Under the tsan preset this is the library's race check.
+TEST(Stress, EightThreadsDecryptAndVerifyTheirOwnFiles) {
+  constexpr int kThreads = 8, kRounds = 6;
+  TempDir dir;
+  std::vector<int> right(kThreads);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      const fs::path own = dir / ("thread" + std::to_string(t));
+      fs::create_directories(own / "good");
+      fs::create_directories(own / "tampered");
+      const Bytes body = Pattern(5000 + 37 * std::size_t(t), std::uint8_t(t));
+      Bytes container = Container{.body = body}.Build();
+      WriteFile(own / "in.qves", container);
+      container[container.size() / 2] ^= 0x40;
+      WriteFile(own / "tampered.qves", container);
+      LogChain chain;
+      LogBuilder first(chain), second(chain);
+      first.DataLines(3 + t, "thread line ").Sign();
+      second.Data("more").Sign().Data("tail");
+      first.WriteTo(own / "good/System_1.log");
+      second.WriteTo(own / "good/system.log");
+      Bytes changed = first.bytes();
+      changed[0] ^= 1;
+      WriteFile(own / "tampered/System_1.log", changed);
+      second.WriteTo(own / "tampered/system.log");
+      threads.emplace_back([own, body, &count = right[t]] {
+        for (int round = 0; round < kRounds; ++round) {
+          count += Decrypt(own / "in.qves", own / "out.bin") == QVE_Helper::Success &&
+                   ReadFile(own / "out.bin") == body;
+          count += Decrypt(own / "tampered.qves", own / "out.bin") != QVE_Helper::Success;
+          count += VerdictsOf({own / "good/System_1.log", own / "good/system.log"}) ==
+                   std::vector<std::uint32_t>{QVE_REPORT_OK, QVE_FILE_OK, QVE_FILE_OK};
+          count +=
+              VerdictsOf({own / "tampered/System_1.log", own / "tampered/system.log"}) ==
+              std::vector<std::uint32_t>{QVE_REPORT_SOME_INVALID, QVE_FILE_INVALID, QVE_FILE_OK};
+        }
+      });
+    }
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(right[t], 4 * kRounds) << "thread " << t;
+}
+
+// One thread appends the last file of a chain in pieces that may end
+// anywhere, mid-line and mid-signature, while the chain is verified again and
+// again. A reader sees a prefix; a cut-off last line is a data line (a
+// signature line needs its closing marker), so no run may find a bad block,
+// only a possibly unsigned tail.
+class LiveWriter : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LiveWriter, ARunSeesOnlyGoodBlocksAndAnUnsignedTail) {
+  TempDir dir;
+  LogChain chain;
+  LogBuilder done(chain), live(chain);
+  if (GetParam()) done.CrLf(), live.CrLf();
+  done.DataLines(4, "earlier ").Sign();
+  for (int block = 0; block < 12; ++block) live.DataLines(1 + block % 4, "event ").Sign();
+  live.Data("still open");
+  done.WriteTo(dir / "System_1.log");
+  WriteFile(dir / "system.log", Bytes{});
+  // The writer waits after each piece until a run has started and ended
+  // after it, so every cut is verified at least once.
+  std::atomic<bool> writing = true;
+  std::atomic<int> runs = 0;
+  int pieces = 0, runsWithTail = 0;
+  std::uint32_t mostBlocks = 0;
+  std::jthread writer([&] {
+    std::mt19937 random(GetParam() ? 11 : 7);
+    std::ofstream out(dir / "system.log", std::ios::binary | std::ios::app);
+    const Bytes& bytes = live.bytes();
+    for (std::size_t at = 0; at < bytes.size(); ++pieces) {
+      const std::size_t piece = std::min<std::size_t>(1 + random() % 97, bytes.size() - at);
+      out.write(reinterpret_cast<const char*>(bytes.data() + at), std::streamsize(piece)).flush();
+      at += piece;
+      const int seen = runs;
+      while (runs < seen + 2) std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    writing = false;
+  });
+  const auto check = [&] {
+    const auto results = Verify({WidePath(dir / "System_1.log"), WidePath(dir / "system.log")});
+    ++runs;
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& result : results) {
+      EXPECT_EQ(result.badBlockCount, 0u) << "run " << runs.load();
+      for (const auto& block : result.blocks)
+        EXPECT_EQ(block.verdict, BlockUnsigned) << "run " << runs.load();
+    }
+    runsWithTail += !results.back().blocks.empty();
+    mostBlocks = std::max(mostBlocks, results.back().blockCount);
+  };
+  while (writing) check();
+  writer.join();
+  check();
+  EXPECT_GE(runs.load(), 2 * pieces);
+  EXPECT_GT(runsWithTail, 0);
+  EXPECT_EQ(mostBlocks, 13u);  // 12 signed blocks and the open tail, all seen at the end
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEnds, LiveWriter, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "crlf" : "lf"; });
+
+}  // namespace
+}  // namespace qve

@@ -1,0 +1,227 @@
+// Tamper sweeps. Every single-bit change to the protecting parts of a small
+// container, and every changed byte, deleted or swapped line, deleted file and
+// swapped file name of a chain of three signed logs is tried. None may pass as
+// untouched, except for the changes each format cannot see, which are asserted
+// here as exactly those limits.
+#include <gtest/gtest.h>
+
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+#include "verify/block_bytes.h"
+#include "verify/log_line.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+
+constexpr std::size_t kBlock = 16;
+
+// Flips each bit of [begin, end) alone; a Success must leave exactly `body`.
+// Returns how many flips were accepted, and how many of those in the last
+// cipher block.
+std::pair<std::size_t, std::size_t> Sweep(const Bytes& container, const Bytes& body,
+                                          std::size_t begin, std::size_t end) {
+  TempDir dir;
+  std::size_t accepted = 0, inLastBlock = 0;
+  for (std::size_t at = begin; at < end; ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      Bytes flipped = container;
+      flipped[at] ^= std::uint8_t(1u << bit);
+      WriteFile(dir / "in.qves", flipped);
+      if (Decrypt(dir / "in.qves", dir / "out.bin") != QVE_Helper::Success) continue;
+      EXPECT_EQ(ReadFile(dir / "out.bin"), body) << "byte " << at << " bit " << bit;
+      ++accepted;
+      if (at >= container.size() - kBlock) ++inLastBlock;
+    }
+  }
+  return {accepted, inLastBlock};
+}
+
+// The dev-key trailer is 276 bytes; with a 12-byte body the plaintext fills
+// whole blocks, so the last cipher block is pure padding. A flip there garbles
+// only that block: its padding check fails, it is dropped, and the rest is
+// the sealed data. That is the limit; a garbled block that happens to end in
+// valid padding adds bytes behind the seal and is refused.
+TEST(ContainerSweep, NoFlippedBitDecryptsToOtherData) {
+  const Container whole{.body = Pattern(12, 5)};
+  ASSERT_EQ(whole.Plaintext().size() % kBlock, 0u);
+  const Bytes container = whole.Build();
+  // From the first recipient record through the IV and the payload.
+  const auto [accepted, inLastBlock] = Sweep(container, whole.body, 7, container.size());
+  EXPECT_EQ(accepted, inLastBlock);
+  EXPECT_GE(inLastBlock, 8 * kBlock - 8);
+  EXPECT_LE(inLastBlock, 8 * kBlock);
+  // With a partly filled last block the trailer's end shares it with the
+  // padding, so no flip is accepted.
+  const Container partial{.body = Pattern(20, 6)};
+  ASSERT_NE(partial.Plaintext().size() % kBlock, 0u);
+  const Bytes other = partial.Build();
+  EXPECT_EQ(Sweep(other, partial.body, other.size() - 2 * kBlock, other.size()).first, 0u);
+}
+
+using Lines = std::vector<std::string>;
+struct LogFile {
+  std::string name;
+  Lines lines;
+};
+using Chain = std::vector<LogFile>;
+
+Lines SplitLines(const Bytes& bytes) {
+  Lines lines(1);
+  for (const auto byte : bytes) {
+    if (byte == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back().push_back(char(byte));
+    }
+  }
+  lines.pop_back();  // every file ends in LF
+  return lines;
+}
+
+// System_1.log, System_2.log, system.log: one chain, every line distinct,
+// every file ending in a signature line.
+Chain BuildChain(const std::string& extraInFirst = "") {
+  LogChain chain;
+  LogBuilder first(chain), second(chain), third(chain);
+  first.DataLines(2, "boot ").Sign();
+  if (!extraInFirst.empty()) first.Data(extraInFirst).Sign();
+  first.Data("service up").Sign();
+  second.Data("user login").Sign().DataLines(2, "job ").Sign();
+  third.Data("user logout").Data("shutdown").Sign();
+  return {{"System_1.log", SplitLines(first.bytes())},
+          {"System_2.log", SplitLines(second.bytes())},
+          {"system.log", SplitLines(third.bytes())}};
+}
+
+struct Outcome {
+  std::uint32_t result;
+  Records records;
+};
+
+Outcome RunChain(const Chain& chain) {
+  TempDir dir;
+  Report report(CreateVerificationReport());
+  for (const auto& file : chain) {
+    std::string text;
+    for (const auto& line : file.lines) text += line + "\n";
+    WriteFile(dir / file.name, text);
+    AddFileToVerificationReport(report.get(), WidePath(dir / file.name).c_str());
+  }
+  const std::uint32_t result = VerifyReport(report.get(), true);
+  return {result, RecordsOf(report.get())};
+}
+
+// ReportOk with every file named in `touched` FileOk.
+bool LooksUntouched(const Chain& chain, const std::vector<std::string>& touched) {
+  const Outcome outcome = RunChain(chain);
+  if (outcome.result != QVE_REPORT_OK) return false;
+  for (const auto& name : touched)
+    for (const auto& [file, verdict] : outcome.records)
+      if (file == WidePath(name) && verdict != QVE_FILE_OK) return false;
+  return true;
+}
+
+// Two changes per byte: a bit flipped, and the byte made a line end. The only
+// change let through leaves a signature line's decoded block as it was: a
+// payload byte past where decoding stops, or only unused low bits.
+TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
+  const Chain original = BuildChain();
+  ASSERT_EQ(RunChain(original).records, (Records{{L"System_1.log", QVE_FILE_OK},
+                                                 {L"System_2.log", QVE_FILE_OK},
+                                                 {L"system.log", QVE_FILE_OK}}));
+  std::size_t tried = 0;
+  for (std::size_t f = 0; f < original.size(); ++f) {
+    for (std::size_t l = 0; l < original[f].lines.size(); ++l) {
+      const std::string& line = original[f].lines[l];
+      for (std::size_t b = 0; b < line.size(); ++b) {
+        for (const char change : {char(line[b] ^ 1), '\n'}) {
+          Chain tampered = original;
+          tampered[f].lines[l][b] = change;
+          ++tried;
+          if (!LooksUntouched(tampered, {original[f].name})) continue;
+          const LogLine before = ClassifyLine(line), after = ClassifyLine(tampered[f].lines[l]);
+          ASSERT_TRUE(before.isSignature && after.isSignature)
+              << original[f].name << ":" << l + 1 << " byte " << b;
+          ASSERT_EQ(BlockBytesOf(before.payload), BlockBytesOf(after.payload))
+              << original[f].name << ":" << l + 1 << " byte " << b;
+        }
+      }
+    }
+  }
+  EXPECT_GT(tried, 2000u);
+  // Every deleted line and every swap of neighbouring lines is caught.
+  for (std::size_t f = 0; f < original.size(); ++f) {
+    for (std::size_t l = 0; l < original[f].lines.size(); ++l) {
+      for (const bool swap : {false, true}) {
+        if (swap && l + 1 == original[f].lines.size()) continue;
+        Chain tampered = original;
+        Lines& lines = tampered[f].lines;
+        if (swap) {
+          std::swap(lines[l], lines[l + 1]);
+        } else {
+          lines.erase(lines.begin() + long(l));
+        }
+        EXPECT_FALSE(LooksUntouched(tampered, {original[f].name}))
+            << original[f].name << ":" << l + 1 << (swap ? " swapped" : " deleted");
+      }
+    }
+  }
+  // Every swap of two file names is caught.
+  for (std::size_t a = 0; a < original.size(); ++a) {
+    for (std::size_t b = a + 1; b < original.size(); ++b) {
+      Chain tampered = original;
+      std::swap(tampered[a].name, tampered[b].name);
+      EXPECT_FALSE(LooksUntouched(tampered, {original[a].name, original[b].name})) << a << " " << b;
+    }
+  }
+  // Removing the first file leaves a chain whose new first block may link to
+  // anything, and removing the last a shorter whole chain: both pass unseen.
+  // A file removed from the middle breaks the chain.
+  for (std::size_t f = 0; f < original.size(); ++f) {
+    Chain tampered = original;
+    tampered.erase(tampered.begin() + long(f));
+    std::vector<std::string> remaining;
+    for (const auto& file : tampered) remaining.push_back(file.name);
+    EXPECT_EQ(LooksUntouched(tampered, remaining), f != 1) << f;
+  }
+}
+
+// The limits, each on its own: what the format does not protect.
+TEST(LogSweep, Limits) {
+  // The unsigned tail can change.
+  Chain chain = BuildChain();
+  chain[2].lines.push_back("written after the last signature");
+  const Outcome before = RunChain(chain);
+  chain[2].lines.back() = "something else entirely";
+  EXPECT_EQ(before.result, QVE_REPORT_OK);
+  EXPECT_EQ(RunChain(chain).records, before.records);
+  // Bytes after a NUL can change.
+  chain = BuildChain(std::string("kept\0ignored", 12));
+  ASSERT_EQ(chain[0].lines[3], std::string("kept\0ignored", 12));
+  chain[0].lines[3] = std::string("kept\0CHANGED!", 13);
+  EXPECT_TRUE(LooksUntouched(chain, {"System_1.log"}));
+  chain[0].lines[3].replace(0, 4, "KEPT");
+  EXPECT_FALSE(LooksUntouched(chain, {"System_1.log"}));
+  // The payload past the decoding stop can change.
+  chain = BuildChain();
+  chain[1].lines.back().insert(chain[1].lines.back().size() - 1, "!anything at all");
+  EXPECT_TRUE(LooksUntouched(chain, {"System_2.log"}));
+  // The chain's last signature line can go: its block becomes an unsigned
+  // tail, which a file with a signed block before it passes as FileOk.
+  chain = BuildChain();
+  chain.pop_back();
+  chain.back().lines.pop_back();
+  EXPECT_TRUE(LooksUntouched(chain, {"System_2.log"}));
+  // The last file cut down to data lines is FileUnsigned, yet the report
+  // stays ReportOk while other files are signed.
+  chain = BuildChain();
+  chain[2].lines.resize(2);
+  const Outcome cut = RunChain(chain);
+  EXPECT_EQ(cut.result, QVE_REPORT_OK);
+  EXPECT_EQ(cut.records.back().second, QVE_FILE_UNSIGNED);
+}
+
+}  // namespace
+}  // namespace qve

@@ -1,0 +1,324 @@
+// What differs between Linux and Windows: path text, name order, the text
+// reader and the folder walk.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <cwchar>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/folder_walk.h"
+#include "platform/name_order.h"
+#include "platform/paths.h"
+#include "platform/text_reader.h"
+#include "tests/support/harness.h"
+
+namespace qve::platform {
+namespace {
+
+using namespace testing;
+
+void ExpectRejected(const std::wstring& path) {
+  EXPECT_FALSE(ToNarrow(path));
+  try {
+    NarrowPath(path);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "invalid wchar_t filename argument");
+  }
+}
+
+TEST(Paths, Conversions) {
+  for (const auto& [wide, narrow] : {std::pair<std::wstring, std::string>{L"", ""},
+                                     {L"logs/system.log", "logs/system.log"},
+                                     {L"C:\\exports\\day1\\", "C:\\exports\\day1\\"}
+#if WCHAR_MAX > 0xFFFF
+                                     ,
+                                     {L"caf\u00e9", "caf\xc3\xa9"},
+                                     {L"\u20ac", "\xe2\x82\xac"},
+                                     {L"\U0001F600", "\xf0\x9f\x98\x80"},
+                                     {L"\U00010000", "\xf0\x90\x80\x80"},
+                                     {L"\uFFFF", "\xef\xbf\xbf"},
+                                     {L"\U0010FFFF", "\xf4\x8f\xbf\xbf"}
+#endif
+       }) {
+    EXPECT_EQ(ToNarrow(wide), narrow);
+    EXPECT_EQ(NarrowPath(wide), narrow);
+    EXPECT_EQ(ToWide(narrow), wide);
+  }
+  for (const wchar_t bad : {wchar_t(0xD800), wchar_t(0xDBFF), wchar_t(0xDC00), wchar_t(0xDFFF)}) {
+    ExpectRejected(std::wstring(L"a") + bad);
+    ExpectRejected(std::wstring(L"a") + bad + L"b");
+  }
+  ExpectRejected(std::wstring{wchar_t(0xD800), wchar_t(0xD800)});
+#if WCHAR_MAX > 0xFFFF
+  ExpectRejected(std::wstring(L"a") + wchar_t(0x110000));
+  ExpectRejected(std::wstring(1, wchar_t(0x7FFFFFFF)));
+  for (const char* bad : {"\x80", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"})
+    EXPECT_FALSE(ToWide(bad)) << bad;
+#endif
+}
+
+TEST(Paths, FileNameIsTheLastComponent) {
+  const struct {
+    std::wstring path, name;
+  } rows[] = {
+      {L"C:/logs/system.log", L"system.log"},
+      {L"/var/log/system.log", L"system.log"},
+      {L"system.log", L"system.log"},
+      {L"dir/", L""},
+      {L"", L""},
+#ifdef _WIN32
+      {L"C:\\logs\\system.log", L"system.log"},
+      {L"C:system.log", L"system.log"},
+      {L"C:", L""},
+      {L"a/b\\c", L"c"},
+      {L"a\\b/c", L"c"},
+      {L"\\\\server\\share\\system.log", L"system.log"},
+#else
+      {L"a\\b", L"a\\b"},
+      {L"C:system.log", L"C:system.log"},
+#endif
+  };
+  for (const auto& row : rows) EXPECT_EQ(FileNameOf(row.path), row.name) << row.path;
+}
+
+#ifdef _WIN32
+TEST(Paths, CodePage) {
+  // U+1F600 is two wchar_t here; it converts only where the code page is UTF-8.
+  if (GetACP() == CP_UTF8) {
+    EXPECT_EQ(ToNarrow(L"\U0001F600"), "\xf0\x9f\x98\x80");
+  } else {
+    ExpectRejected(L"\U0001F600");
+  }
+  // Wine and a Western European Windows run in code page 1252.
+  if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP() << ", not 1252";
+  for (const auto& [wide, narrow] : {std::pair<std::wstring, std::string>{L"caf\u00e9", "caf\xe9"},
+                                     {L"\u20ac", "\x80"},
+                                     {L"\u00ff", "\xff"}}) {
+    EXPECT_EQ(NarrowPath(wide), narrow);
+    EXPECT_EQ(ToWide(narrow), wide);
+  }
+  // Best fit would give stand-ins ('A', '-', 'a') that name another file.
+  for (const wchar_t* inexact : {L"\u0100", L"x\u2212y", L"\u03b1.log"}) ExpectRejected(inexact);
+}
+#endif
+
+TEST(NameLess, ComparesUtf16CodeUnits) {
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"System_1.log", L"system.log"},    {L"Z", L"a"},
+      {L"System_1", L"System_1.log"},      {L"", L"a"},
+      {L"System_10.log", L"System_2.log"}, {L"\u007F", L"\u00E9"},
+      {L"\uD7FF", L"\U00010000"},          {L"\U00010000", L"\uE000"},
+      {L"\U0010FFFF", L"\uFFFF"},          {L"\U00010000", L"\U0001F600"},
+      {L"\U0001F600", L"\U0001F601"},      {L"\U0001F600a", L"\U0001F600b"},
+  };
+  for (const auto& [before, after] : rows) {
+    EXPECT_TRUE(NameLess(before, after)) << before.size();
+    EXPECT_FALSE(NameLess(after, before)) << before.size();
+    EXPECT_FALSE(NameLess(before, before)) << before.size();
+  }
+}
+
+std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize) {
+  TextLineReader reader(path.string(), bufferSize);
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.NextLine(&line)) lines.emplace_back(line);
+  return lines;
+}
+
+// Tiny buffers put every line end and CR LF pair across a refill.
+TEST(TextLineReader, LinesOverEveryBufferSize) {
+  const std::string longLine(10000, 'x');
+  const struct {
+    std::string bytes;
+    std::vector<std::string> lines;
+  } rows[] = {{"", {}},
+              {"a\nb\n", {"a", "b"}},
+              {"a\r\nb\r\n", {"a", "b"}},
+              {"a\r\nb\nc\r\n", {"a", "b", "c"}},
+              {"a\nb", {"a", "b"}},
+              {"\n\r\n\n", {"", "", ""}},
+              {"a\rb\n\r\n", {"a\rb", ""}},
+              {"a\r\r\n", {"a\r"}},
+              {"a\nb\r", {"a", "b\r"}},
+              {"a\nb\032c\nd\n", {"a", "b"}},
+              {"a\n\032b\n", {"a"}},
+              {"a\r\x1A\n", {"a\r"}},
+              {"\032a\n", {}},
+              {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+              {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
+              {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
+  TempDir dir;
+  for (const std::size_t size : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(5),
+                                 std::size_t(16), TextLineReader::kDefaultBufferSize}) {
+    for (const auto& row : rows) {
+      WriteFile(dir / "log", row.bytes);
+      EXPECT_EQ(ReadLines(dir / "log", size), row.lines) << size << ": " << row.bytes.substr(0, 20);
+    }
+  }
+}
+
+TEST(TextLineReader, WhatIsNoReadableFileGivesNoLinesAndAppendsAreSeen) {
+  TempDir dir;
+#ifdef _WIN32
+  const fs::path special = "NUL";  // stands for the kinds of file that are not on a disk
+#else
+  const fs::path special = dir / "fifo";
+  ASSERT_EQ(mkfifo(special.c_str(), 0600), 0);
+  WriteFile(dir / "locked", std::string("a\n"));
+  fs::permissions(dir / "locked", fs::perms::none);
+  EXPECT_EQ(AsNobody(dir.path(), [&] { return int(ReadLines(dir / "locked", 64).size()); }), 0);
+#endif
+  for (const auto& path : {dir / "absent.log", dir.path(), special}) {
+    TextLineReader reader(path.string());
+    std::string_view line;
+    EXPECT_FALSE(reader.isOpen()) << path;
+    EXPECT_FALSE(reader.NextLine(&line)) << path;
+  }
+  WriteFile(dir / "log", std::string("first\n"));
+  TextLineReader reader((dir / "log").string(), 4);
+  std::string_view line;
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "first");
+  std::ofstream(dir / "log", std::ios::binary | std::ios::app) << "second\n";
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "second");
+  EXPECT_FALSE(reader.NextLine(&line));
+}
+
+#ifdef _WIN32
+// A logger holds its file open for writing, lets others read and write, and
+// rotates it by renaming while it is read.
+TEST(TextLineReader, SharesTheFileWithItsWriter) {
+  TempDir dir;
+  const std::wstring path = (dir / "log").wstring();
+  HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(writer, "a\r\nb\n", 5, &written, nullptr));
+  EXPECT_EQ(ReadLines(dir / "log", 64), (std::vector<std::string>{"a", "b"}));
+  ::CloseHandle(writer);
+  TextLineReader reader((dir / "log").string());
+  ASSERT_TRUE(reader.isOpen());
+  writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+  std::error_code error;
+  fs::rename(dir / "log", dir / "log.1", error);
+  EXPECT_FALSE(error) << error.message();
+  std::string_view line;
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "a");
+}
+#endif
+
+using Visits = std::vector<std::pair<std::wstring, std::wstring>>;
+
+Visits Walk(const std::wstring& folder) {
+  Visits visits;
+  WalkRegularFiles(folder, [&](const std::wstring& path, const std::wstring& name) {
+    visits.emplace_back(path, name);
+  });
+  return visits;
+}
+
+std::vector<std::wstring> Paths(const Visits& visits) {
+  std::vector<std::wstring> paths;
+  for (const auto& [path, name] : visits) {
+    EXPECT_EQ(FileNameOf(path), name);
+    paths.push_back(path);
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// The test's paths are written with '/'; the walk joins with the platform's separator.
+std::wstring P(std::wstring text) {
+#ifdef _WIN32
+  std::replace(text.begin(), text.end(), L'/', L'\\');
+#endif
+  return text;
+}
+
+// Links, special files, unreadable folders and names that are not text are
+// in the folder scan's tree.
+TEST(FolderWalk, EveryRegularFileBelow) {
+  TempDir dir;
+  const std::wstring root = WidePath(dir.path());
+  for (const char* folder : {"one", "two", "three"}) {
+    for (const char* file : {"/x", "/y", "/inner/x", "/inner/y", "-file"}) {
+      fs::create_directories((dir / (folder + std::string(file))).parent_path());
+      WriteFile(dir / (folder + std::string(file)), std::string("x\n"));
+    }
+  }
+  fs::create_directory(dir / "empty");
+  const Visits visits = Walk(root);
+  ASSERT_EQ(visits.size(), 15u);
+  EXPECT_EQ(Paths(visits).front(), root + P(L"/one-file"));
+  // Depth first: all below a folder comes as one run, whatever order it lists.
+  for (const char* folder : {"one", "two", "three"}) {
+    const std::wstring below = root + P(L"/") + WidePath(folder) + P(L"/");
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < visits.size(); ++i)
+      if (visits[i].first.starts_with(below)) at.push_back(i);
+    ASSERT_EQ(at.size(), 4u) << folder;
+    EXPECT_EQ(at.back() - at.front(), 3u) << folder;
+  }
+  // The folder text is kept as given and joined with one separator.
+  for (const auto& [given, first] :
+       {std::pair<std::wstring, std::wstring>{L"/one/inner", L"/one/inner/x"},
+        {L"/one/inner/", L"/one/inner/x"},
+        {L"//one//inner//", L"//one//inner//x"},
+        {L"/./one/inner", L"/./one/inner/x"}})
+    EXPECT_EQ(Paths(Walk(root + P(given))).front(), root + P(first));
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  EXPECT_EQ(Paths(Walk(L"one/inner")),
+            (std::vector<std::wstring>{P(L"one/inner/x"), P(L"one/inner/y")}));
+  fs::current_path(before);
+  for (const std::wstring& none :
+       {root + P(L"/absent"), root + P(L"/one-file"), std::wstring(), root + wchar_t(0xD800)})
+    EXPECT_TRUE(Walk(none).empty());
+  EXPECT_TRUE(IsFolder(root + P(L"/one")));
+  EXPECT_FALSE(IsFolder(root + P(L"/one-file")));
+  EXPECT_FALSE(IsFolder(root + P(L"/absent")));
+#ifndef _WIN32
+  fs::create_directory_symlink(dir / "one", dir / "link");
+  EXPECT_TRUE(IsFolder(root + L"/link"));
+#endif
+}
+
+#ifdef _WIN32
+TEST(FolderWalk, WindowsSeparatorsDrivesAndNames) {
+  TempDir dir;
+  const std::wstring root = dir.path().wstring();
+  fs::create_directory(dir / "day1");
+  WriteFile(dir / "day1/system.log", std::string("x\n"));
+  WriteFile(dir / "system.log", std::string("x\n"));
+  EXPECT_EQ(Paths(Walk(root + L"/day1")), (std::vector<std::wstring>{root + L"/day1\\system.log"}));
+  EXPECT_EQ(Paths(Walk(root + L"/day1/")), (std::vector<std::wstring>{root + L"/day1/system.log"}));
+  ASSERT_EQ(root[1], L':');
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path() / "day1");
+  EXPECT_EQ(Paths(Walk(root.substr(0, 2))),
+            (std::vector<std::wstring>{root.substr(0, 2) + L"system.log"}));
+  fs::current_path(before);
+  const std::wstring name = L"System_\u65e5\u672c\u00e9.log";
+  fs::create_directory(dir.path() / L"\u0436urnal");
+  WriteFile(dir.path() / L"\u0436urnal" / name, std::string("x\n"));
+  EXPECT_EQ(Walk(root + L"\\\u0436urnal"), (Visits{{root + L"\\\u0436urnal\\" + name, name}}));
+}
+#endif
+
+}  // namespace
+}  // namespace qve::platform

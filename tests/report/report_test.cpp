@@ -1,0 +1,321 @@
+// The verification report through its exported functions: which files a
+// folder scan lists, file verdicts and report results, its lifecycle, and the
+// shared library loaded the way a host loads it.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "report/verification_report.h"
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+
+std::vector<std::wstring> Listed(QVE_VerificationReport* report) {
+  std::vector<std::wstring> files = static_cast<VerificationReport*>(report)->files();
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+#ifndef _WIN32
+// One tree with every kind of entry a scan meets, scanned as `nobody` so that
+// the locked folder stays closed.
+TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
+  TempDir dir;
+  const fs::path day = dir / "day1";
+  for (const char* name : {"system.log",
+                           "System_1.log",
+                           "System_abc.log",
+                           "System_.log",
+                           "system_1.log",
+                           "System_1.LOG",
+                           "SYSTEM.LOG",
+                           "xSystem_1.log",
+                           "System_1.txt",
+                           "system.log.1",
+                           "System_1.log ",
+                           "system.lo",
+                           "System_a.log.log",
+                           "System_\xc3\xa9.log",
+                           "sub/System_22.log",
+                           "system.log.d/system.log",
+                           "folder/system.log/System_5.log",
+                           "a\\b/system.log",
+                           "locked/System_7.log",
+                           "real/System_1.log",
+                           "System_\xff\xfe.log",
+                           "sub\xc0\xaf/system.log"}) {
+    fs::create_directories((day / name).parent_path());
+    WriteFile(day / name, std::string("line\n"));
+  }
+  fs::create_symlink(day / "real/System_1.log", day / "System_3.log");
+  fs::create_symlink("System_9.log", day / "System_9.log");  // points at itself
+  fs::create_symlink(day / "absent", day / "System_4.log");
+  fs::create_directory_symlink(day / "real", day / "linked");
+  fs::create_directory_symlink(day, day / "loop");
+  fs::create_directory_symlink("..", day / "up");
+  ASSERT_EQ(mkfifo((day / "System_8.log").c_str(), 0600), 0);
+  fs::permissions(day / "locked", fs::perms::none);
+  const std::wstring root = WidePath(day);
+  const auto expected = std::vector<std::wstring>{
+      root + L"/System_1.log",      root + L"/System_a.log.log",
+      root + L"/System_abc.log",    root + L"/System_\u00e9.log",
+      root + L"/a\\b/system.log",   root + L"/folder/system.log/System_5.log",
+      root + L"/real/System_1.log", root + L"/sub/System_22.log",
+      root + L"/system.log",        root + L"/system.log.d/system.log"};
+  EXPECT_EQ(0, AsNobody(dir.path(), [&] {
+              Report report(CreateVerificationReport());
+              AddFileInFolderToVerificationReport(report.get(), root.c_str());
+              return Listed(report.get()) == expected ? 0 : 1;
+            }));
+  // A folder given with or without a trailing separator, a link to a folder,
+  // and twice: each file once per scan.
+  Report report(CreateVerificationReport());
+  for (const std::wstring& folder : {root + L"/sub/", root + L"/sub", root + L"/linked"})
+    AddFileInFolderToVerificationReport(report.get(), folder.c_str());
+  EXPECT_EQ(Listed(report.get()),
+            (std::vector<std::wstring>{root + L"/linked/System_1.log", root + L"/sub/System_22.log",
+                                       root + L"/sub/System_22.log"}));
+}
+#endif
+
+#ifdef _WIN32
+// The file system ignores case; the selection does not. Slashes become '\'.
+TEST(FolderScan, WindowsNames) {
+  TempDir dir;
+  for (const char* name : {"SYSTEM.LOG", "System_1.LOG", "system_2.log", "System_abc.log",
+                           "System_.log", "xSystem_1.log", "sub/System_22.log"}) {
+    fs::create_directories((dir / "day1" / name).parent_path());
+    WriteFile(dir / "day1" / name, std::string("line\n"));
+  }
+  ASSERT_TRUE(fs::exists(dir / "day1/system.log")) << "the file system ignores case";
+  const std::wstring folder = (dir / "day1").make_preferred().wstring();
+  ASSERT_EQ(folder[1], L':');
+  std::wstring slashed = folder;
+  std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+  Report report(CreateVerificationReport());
+  AddFileInFolderToVerificationReport(report.get(), slashed.c_str());
+  EXPECT_EQ(Listed(report.get()), (std::vector<std::wstring>{folder + L"\\System_abc.log",
+                                                             folder + L"\\sub\\System_22.log"}));
+  ClearVerificationReport(report.get());
+  AddFileInFolderToVerificationReport(report.get(), (folder + L"\\").c_str());
+  AddFileToVerificationReport(report.get(), L"C:/logs/system.log");
+  AddFileToVerificationReport(report.get(), L"rel/a\\b/System_1.log");
+  EXPECT_EQ(
+      Listed(report.get()),
+      (std::vector<std::wstring>{L"C:\\logs\\system.log", folder + L"\\System_abc.log",
+                                 folder + L"\\sub\\System_22.log", L"rel\\a\\b\\System_1.log"}));
+  const std::wstring wide = (dir.path() / L"\u0436").wstring();
+  fs::create_directory(wide);
+  WriteFile(fs::path(wide) / L"System_\u65e5\u672c.log", std::string("line\n"));
+  ClearVerificationReport(report.get());
+  AddFileInFolderToVerificationReport(report.get(), wide.c_str());
+  EXPECT_EQ(Listed(report.get()), (std::vector<std::wstring>{wide + L"\\System_\u65e5\u672c.log"}));
+}
+#endif
+
+const std::string kAllOk = "1 2 S x S", kOkWithTail = "a S t1 t2 t3", kUnsigned = "1 2 3",
+                  kEmpty = "", kNoSignatureOnly = "a E b", kInvalid = "a S! b S",
+                  kBreakFirst = "a S@ b S", kBreakLater = "a S b S@";
+
+// Writes System_0.log, System_1.log, ... as one chain and adds them.
+void AddChain(QVE_VerificationReport* report, const TempDir& dir,
+              const std::vector<std::string>& files) {
+  LogChain chain;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    LogBuilder(chain).Script(files[i]).WriteTo(dir / ("System_" + std::to_string(i) + ".log"));
+    AddFileToVerificationReport(report,
+                                WidePath(dir / ("System_" + std::to_string(i) + ".log")).c_str());
+  }
+}
+
+TEST(VerifyReport, FileVerdicts) {
+  const struct {
+    const char* name;
+    std::string script;
+    std::uint32_t verdict;
+  } rows[] = {
+      {"all blocks ok", kAllOk, QVE_FILE_OK},
+      {"unsigned tail", kOkWithTail, QVE_FILE_OK},
+      {"unsigned content", kUnsigned, QVE_FILE_UNSIGNED},
+      {"empty file", kEmpty, QVE_FILE_UNSIGNED},
+      {"only an empty signature", kNoSignatureOnly, QVE_FILE_UNSIGNED},
+      {"empty signature, then a good block", "a E S", QVE_FILE_OK},
+      {"invalid block", kInvalid, QVE_FILE_INVALID},
+      {"chain break in the first block only", kBreakFirst, QVE_FILE_CHAIN_BREAK},
+      {"chain break first, then invalid", "a S@ b S!", QVE_FILE_INVALID},
+      {"chain break later", kBreakLater, QVE_FILE_INVALID},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    Report report(CreateVerificationReport());
+    // A good file first, so that the file under test is not the lenient first.
+    AddChain(report.get(), dir, {kAllOk, row.script});
+    EXPECT_EQ(VerifyReport(report.get(), false),
+              row.verdict == QVE_FILE_INVALID || row.verdict == QVE_FILE_CHAIN_BREAK
+                  ? QVE_REPORT_SOME_INVALID
+                  : QVE_REPORT_OK)
+        << row.name;
+    EXPECT_EQ(RecordsOf(report.get()),
+              (row.verdict == QVE_FILE_OK ? Records{} : Records{{L"System_1.log", row.verdict}}))
+        << row.name;
+    EXPECT_EQ(VerifyReport(report.get(), true), VerifyReport(report.get(), false)) << row.name;
+    EXPECT_EQ(RecordsOf(report.get()),
+              (Records{{L"System_0.log", QVE_FILE_OK}, {L"System_1.log", row.verdict}}))
+        << row.name;
+  }
+}
+
+TEST(VerifyReport, Results) {
+  const struct {
+    const char* name;
+    std::vector<std::string> files;
+    std::uint32_t result, bad;
+  } rows[] = {
+      {"no files", {}, QVE_REPORT_UNSIGNED, 0},
+      {"unsigned and ok", {kUnsigned, kAllOk}, QVE_REPORT_OK, 0},
+      {"only ok", {kAllOk, kOkWithTail}, QVE_REPORT_OK, 0},
+      {"only unsigned", {kUnsigned, kEmpty, kNoSignatureOnly}, QVE_REPORT_UNSIGNED, 0},
+      {"one invalid of three", {kAllOk, kInvalid, kUnsigned}, QVE_REPORT_SOME_INVALID, 1},
+      {"one chain break of two", {kAllOk, kBreakFirst}, QVE_REPORT_SOME_INVALID, 1},
+      {"every file bad", {kInvalid, kBreakFirst, kBreakLater}, QVE_REPORT_ALL_INVALID, 3},
+      {"one bad file alone", {kInvalid}, QVE_REPORT_ALL_INVALID, 1},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    Report report(CreateVerificationReport());
+    AddChain(report.get(), dir, row.files);
+    for (const bool includeOk : {false, true}) {
+      EXPECT_EQ(VerifyReport(report.get(), includeOk), row.result) << row.name;
+      EXPECT_EQ(TotalFilesInVerificationReport(report.get()), row.files.size()) << row.name;
+      EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), row.bad) << row.name;
+    }
+  }
+}
+
+// What a caller sees between the calls: records, counters and names.
+TEST(VerifyReport, Lifecycle) {
+  TempDir dir;
+  const auto add = [](QVE_VerificationReport* r, const std::wstring& p) {
+    AddFileToVerificationReport(r, p.c_str());
+  };
+  Report report(CreateVerificationReport());
+  LogChain chain;
+  LogBuilder(chain).Data("a").Sign().WriteTo(dir / "a.log");
+  add(report.get(), WidePath(dir / "a.log"));
+  add(report.get(), L"C:/logs/missing.log");
+  add(report.get(), L"");
+  EXPECT_EQ(VerifyReport(report.get(), false), QVE_REPORT_OK);
+  EXPECT_EQ(RecordsOf(report.get()),
+            (Records{{L"", QVE_FILE_UNSIGNED}, {L"missing.log", QVE_FILE_UNSIGNED}}));
+  const wchar_t* name = GetFileReportNameInVerificationReport(report.get(), 1);
+  // Added files and folders wait for the next run; a folder that is no folder adds nothing.
+  add(report.get(), WidePath(dir / "a.log"));  // the same block again: a break
+  AddFileInFolderToVerificationReport(report.get(), WidePath(dir / "absent").c_str());
+  AddFileInFolderToVerificationReport(report.get(), WidePath(dir / "a.log").c_str());
+  AddFileInFolderToVerificationReport(report.get(),
+                                      (WidePath(dir.path()) + wchar_t(0xD800)).c_str());
+  EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 3u);
+  EXPECT_EQ(GetFileReportNameInVerificationReport(report.get(), 1), name);
+  EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(RecordsOf(report.get()), (Records{{L"", QVE_FILE_UNSIGNED},
+                                              {L"a.log", QVE_FILE_OK},
+                                              {L"a.log", QVE_FILE_CHAIN_BREAK},
+                                              {L"missing.log", QVE_FILE_UNSIGNED}}));
+  EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), 1u);
+  EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(GetFileReportCountInVerificationReport(report.get()), 4u);
+  // A path with no narrow form throws the documented exception and leaves nothing behind.
+  add(report.get(), WidePath(dir / "System_2") + wchar_t(0xDFFF));
+  try {
+    VerifyReport(report.get(), true);
+    ADD_FAILURE() << "expected std::invalid_argument";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "invalid wchar_t filename argument");
+  }
+  EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 0u);
+  EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), 0u);
+  EXPECT_EQ(RecordsOf(report.get()), Records{});
+  ClearVerificationReport(report.get());
+  EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_UNSIGNED);
+  EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 0u);
+  // The class interface is the same report.
+  QVE_Helper::IVerificationReport* object = QVE_Helper::IVerificationReport::Create();
+  object->AddFile(L"absent/system.log");
+  EXPECT_EQ(object->Verify(true), QVE_Helper::ReportUnsigned);
+  EXPECT_EQ(RecordsOf(object), (Records{{L"system.log", QVE_FILE_UNSIGNED}}));
+  EXPECT_EQ(&object->GetFileReport(0).name[0], GetFileReportNameInVerificationReport(object, 0));
+  QVE_Helper::IVerificationReport::Delete(object);
+  QVE_Helper::IVerificationReport::Delete(nullptr);
+  DeleteVerificationReport(nullptr);
+}
+
+#ifdef _WIN32
+struct SharedLibrary {
+  HMODULE handle = [] {
+    std::string file = QVE_LIBRARY_FILE;  // the build names the DLL with '/'
+    std::replace(file.begin(), file.end(), '/', '\\');
+    return ::LoadLibraryA(file.c_str());
+  }();
+  ~SharedLibrary() { handle&& ::FreeLibrary(handle); }
+  template <typename F>
+  F* Get(const char* name) const {
+    return reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(handle, name)));
+  }
+};
+#else
+struct SharedLibrary {
+  void* handle = ::dlopen(QVE_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  ~SharedLibrary() { handle&& ::dlclose(handle); }
+  template <typename F>
+  F* Get(const char* name) const {
+    return reinterpret_cast<F*>(::dlsym(handle, name));
+  }
+};
+#endif
+
+// Each call goes through the symbol the library exports under that name.
+#define CALL(name, ...) library.Get<decltype(name)>(#name)(__VA_ARGS__)
+
+// Hosts bind to the shared library by name.
+TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
+  SharedLibrary library;
+  ASSERT_TRUE(library.handle);
+  EXPECT_NE(library.Get<decltype(VerifyReport)>("VerifyReport"), &VerifyReport);
+  TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).Script("1 2 3 S").WriteTo(dir / "System_1.log");
+  LogBuilder(chain).Script("a S!").WriteTo(dir / "system.log");
+  const std::wstring folder = WidePath(dir.path());
+  QVE_VerificationReport* report = CALL(CreateVerificationReport);
+  CALL(AddFileInFolderToVerificationReport, report, folder.c_str());
+  CALL(AddFileToVerificationReport, report, (folder + L"/absent.log").c_str());
+  EXPECT_EQ(CALL(VerifyReport, report, false), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 3u);
+  EXPECT_EQ(CALL(NumberOfBadFilesInVerificationReport, report), 1u);
+  ASSERT_EQ(CALL(GetFileReportCountInVerificationReport, report), 2u);
+  EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 0), L"absent.log");
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_FILE_UNSIGNED);
+  EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 1), L"system.log");
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 1), QVE_FILE_INVALID);
+  CALL(ClearVerificationReport, report);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 0u);
+  CALL(DeleteVerificationReport, report);
+  CALL(DeleteVerificationReport, nullptr);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/absent.qves").c_str(), (folder + L"/out").c_str()),
+            QVE_DECRYPT_INPUT_OPEN_FAILED);
+}
+
+}  // namespace
+}  // namespace qve

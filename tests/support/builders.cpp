@@ -1,0 +1,171 @@
+#include "tests/support/builders.h"
+
+#include <algorithm>
+
+#include "tests/support/harness.h"
+#include "tools/writer/container_writer.h"
+#include "tools/writer/keys.h"
+#include "tools/writer/log_signer.h"
+#include "tools/writer/signature_block_writer.h"
+
+namespace qve::testing {
+
+Bytes Concat(Bytes a, std::span<const std::uint8_t> b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes Head(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + n); }
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+  Bytes out(size);
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>((i * 131 + seed) % 251);
+  return out;
+}
+
+std::string DevKeyPath(const std::string& fileName) {
+  return std::string(QVE_DEV_KEY_DIR) + "/" + fileName;
+}
+
+EVP_PKEY* DevDecryptionPublicKey() {
+  static const PkeyPtr key = writer::LoadPublicKeyPem(DevKeyPath("decryption-public.pem"));
+  return key.get();
+}
+EVP_PKEY* DevDecryptionPrivateKey() {
+  static const PkeyPtr key = writer::LoadPrivateKeyPem(DevKeyPath("decryption-private.pem"));
+  return key.get();
+}
+EVP_PKEY* DevVerificationPrivateKey() {
+  static const PkeyPtr key = writer::LoadPrivateKeyPem(DevKeyPath("verification-private.pem"));
+  return key.get();
+}
+EVP_PKEY* DevVerificationPublicKey() {
+  static const PkeyPtr key = writer::LoadPublicKeyPem(DevKeyPath("verification-public.pem"));
+  return key.get();
+}
+
+Bytes KeyBlock(const Bytes& material) { return writer::KeyBlock(material); }
+
+Record WrappedFor(Bytes keyId, const Bytes& keyBlock, EVP_PKEY* key) {
+  return {.keyId = std::move(keyId),
+          .wrappedKey = writer::EncryptPkcs1(key ? key : DevDecryptionPublicKey(), keyBlock)};
+}
+
+Bytes Seal::Build(const Bytes& body) const {
+  const Bytes sig = signature ? *signature
+                              : writer::SignMessage(key ? key : DevVerificationPrivateKey(),
+                                                    signedData.value_or(body));
+  ByteWriter w;
+  w.Text(open).U16(version).U16(keyIdLength.value_or(std::uint16_t(keyId.size()))).Raw(keyId);
+  w.U16(signatureLength.value_or(std::uint16_t(sig.size()))).Raw(sig).Raw(gap).Text(close);
+  const auto natural =
+      std::uint16_t(open.size() + close.size() + 8 + keyId.size() + sig.size() + gap.size());
+  return w.U16(length.value_or(natural)).Take();
+}
+
+Bytes Container::Plaintext() const { return seal ? Concat(body, seal->Build(body)) : body; }
+
+Bytes Container::Header() const {
+  const auto list = records.value_or(std::vector{WrappedFor(kKeyId10, KeyBlock(sessionKey))});
+  ByteWriter w;
+  w.Text(magic).U16(version).U8(count.value_or(std::uint8_t(list.size())));
+  for (const auto& r : list) {
+    w.U8(r.tag).U16(r.keyIdLength.value_or(std::uint16_t(r.keyId.size()))).Raw(r.keyId);
+    w.U16(r.wrappedKeyLength.value_or(std::uint16_t(r.wrappedKey.size()))).Raw(r.wrappedKey);
+  }
+  return w.Raw(iv).Take();
+}
+
+Bytes Container::Build() const {
+  Bytes out =
+      Concat(Header(), payload.value_or(writer::EncryptPayload(sessionKey, iv, Plaintext())));
+  if (cutTo) out.resize(std::min(*cutTo, out.size()));
+  return out;
+}
+
+Bytes Block::Build() const {
+  Bytes sig = signature;
+  if (signOver) {
+    ByteWriter message;
+    message.U32(id).Raw(link).Text(text);
+    for (const auto& line : *signOver) message.Text(line).U8(0);
+    sig = writer::SignMessage(key ? key : DevVerificationPrivateKey(), message.Take());
+  }
+  ByteWriter w;
+  w.Text(magic).U32(version).U32(id).U32(textLength.value_or(std::uint32_t(text.size())));
+  w.Text(text).U32(linkLength.value_or(std::uint32_t(link.size()))).Raw(link);
+  return w.U32(signatureLength.value_or(std::uint32_t(sig.size()))).Raw(sig).Raw(trailing).Take();
+}
+
+Bytes LogChain::EmptyDigest() { return writer::EmptyChainValue(); }
+
+LogBuilder& LogBuilder::Data(std::string_view line) {
+  // A reader sees a CR right before the LF as part of the line end.
+  std::string_view covered = line;
+  if (covered.ends_with('\r')) covered.remove_suffix(1);
+  pending_.emplace_back(covered.substr(0, covered.find('\0')));
+  return Raw(line).Raw(lineEnd_);
+}
+
+LogBuilder& LogBuilder::DataLines(int count, std::string_view prefix) {
+  for (int i = 1; i <= count; ++i) Data(std::string(prefix) + std::to_string(i));
+  return *this;
+}
+
+LogBuilder& LogBuilder::Sign(const std::function<void(Block&)>& adjust) {
+  Block block{.link = chain_.value(), .signOver = pending_};
+  if (adjust) adjust(block);
+  const Bytes bytes = block.Build();
+  chain_.Set(writer::Sha256(bytes));
+  pending_.clear();
+  return Raw(writer::SignatureLineOf(bytes)).Raw(lineEnd_);
+}
+
+LogBuilder& LogBuilder::EmptySignature() {
+  chain_.Reset();
+  return SignatureLine("");
+}
+
+LogBuilder& LogBuilder::SignatureLine(std::string_view payload) {
+  pending_.clear();
+  return Raw("\x1F").Raw(payload).Raw("\x1F").Raw(lineEnd_);
+}
+
+LogBuilder& LogBuilder::Raw(std::string_view bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+LogBuilder& LogBuilder::Script(std::string_view script) {
+  for (std::size_t at = 0; at < script.size();) {
+    const std::size_t end = std::min(script.find(' ', at), script.size());
+    std::string w(script.substr(at, end - at));
+    at = end + 1;
+    if (w.empty()) continue;
+    for (auto& c : w) c = c == '|' ? '\x1F' : c == '~' ? '\0' : c;
+    if (w == "crlf" || w == "lf") {
+      lineEnd_ = w == "lf" ? "\n" : "\r\n";
+    } else if (w == "E") {
+      EmptySignature();
+    } else if (w == "S" || (w.size() == 2 && w[0] == 'S' &&
+                            std::string_view("!@0#").find(w[1]) != std::string_view::npos)) {
+      Sign([&](Block& b) {
+        if (w[1] == '!') b.signOver = {{"other"}};
+        if (w[1] == '@') b.link = Bytes(32, 0xAB);
+        if (w[1] == '0') b.link = LogChain::EmptyDigest();
+        if (w[1] == '#') b.key = DevDecryptionPrivateKey();
+      });
+    } else if (w.size() >= 2 && w.front() == '\x1F' && w.back() == '\x1F') {
+      SignatureLine(std::string_view(w).substr(1, w.size() - 2));
+    } else if (w.front() == '+') {
+      Raw(std::string_view(w).substr(1));
+    } else {
+      Data(w);
+    }
+  }
+  return *this;
+}
+
+void LogBuilder::WriteTo(const std::filesystem::path& path) const { WriteFile(path, bytes_); }
+
+}  // namespace qve::testing

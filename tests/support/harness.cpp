@@ -1,0 +1,143 @@
+#include "tests/support/harness.h"
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "crypto/base64.h"
+#include "decrypt/decrypt_stream.h"
+#include "platform/paths.h"
+#include "verify/file_verifier.h"
+
+namespace qve {
+void PrintTo(const BlockResult& b, std::ostream* os) {
+  *os << "{" << b.verdict << ", " << b.firstLine << "-" << b.lastLine << "}";
+}
+}  // namespace qve
+
+namespace qve::testing {
+
+TempDir::TempDir() {
+  // create_directory reports whether it made the folder, so a name another
+  // process took is skipped; mkdtemp is not there on Windows.
+  const auto base = fs::temp_directory_path();
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = base / ("qve-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave folders without permissions behind; give them back first.
+  for (auto it = fs::recursive_directory_iterator(
+           path_, fs::directory_options::skip_permission_denied, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const fs::path& path, const Bytes& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(content.data()),
+            static_cast<std::streamsize>(content.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  WriteFile(path, Bytes(content.begin(), content.end()));
+}
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring WidePath(const fs::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  const auto wide = platform::ToWide(path.string());
+  if (!wide) throw std::runtime_error("not a UTF-8 path: " + path.string());
+  return *wide;
+#endif
+}
+
+QVE_Helper::DecryptResult Decrypt(const fs::path& input, const fs::path& output) {
+  return QVE_Helper::Decrypt(WidePath(input), WidePath(output));
+}
+
+Decrypted DecryptBytes(const Bytes& container) {
+  std::istringstream input(std::string(container.begin(), container.end()));
+  std::ostringstream output;
+  // A seal left over from an earlier call, so each row sees it cleared.
+  Decrypted d{QVE_Helper::Success, {}, SealInfo{.length = 99, .keyId = {1}, .signature = {2}}};
+  d.result = DecryptStream(input, output, d.seal);
+  const std::string written = output.str();
+  d.output.assign(written.begin(), written.end());
+  return d;
+}
+
+Bytes Decode64(std::string_view text) {
+  // Guard bytes past the documented bound catch an overrun.
+  const std::size_t bound = MaxDecodedSize(text.size());
+  Bytes out(bound + 4, 0xEE);
+  const auto written = DecodeBase64(out.data(), text.data(), text.size()).bytesWritten;
+  if (written > bound || Bytes(out.begin() + long(bound), out.end()) != Bytes(4, 0xEE))
+    throw std::runtime_error("decoding wrote past its bound");
+  out.resize(written);
+  return out;
+}
+
+std::vector<FileCheckResult> Verify(std::vector<std::wstring> paths) {
+  FileVerifier verifier;
+  VerifyFiles(verifier, paths);
+  return verifier.results;
+}
+
+Records RecordsOf(QVE_VerificationReport* report) {
+  Records records;
+  for (std::uint32_t i = 0; i < GetFileReportCountInVerificationReport(report); ++i)
+    records.emplace_back(GetFileReportNameInVerificationReport(report, i),
+                         GetFileReportVerditInVerificationReport(report, i));
+  return records;
+}
+
+#ifndef _WIN32
+int AsNobody(const fs::path& dir, const std::function<int()>& body) {
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) throw std::runtime_error("no user nobody");
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0) {
+      for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) _exit(120);
+      if (chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) _exit(121);
+      if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(122);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+#endif
+
+}  // namespace qve::testing

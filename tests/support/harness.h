@@ -1,0 +1,79 @@
+// What the suites share to run the library: temporary folders, files, wide
+// paths, one call of each entry point, and a child that drops to `nobody`.
+#pragma once
+
+#include <QVEHelper.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crypto/bytes.h"
+#include "decrypt/seal_info.h"
+#include "verify/file_check_result.h"
+
+namespace qve::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test, removed with everything in it afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+void WriteFile(const fs::path& path, const Bytes& content);
+void WriteFile(const fs::path& path, const std::string& content);
+Bytes ReadFile(const fs::path& path);
+// A path as the library takes it: the platform's wide text for the name.
+std::wstring WidePath(const fs::path& path);
+
+QVE_Helper::DecryptResult Decrypt(const fs::path& input, const fs::path& output);
+
+// A container decrypted in memory: the result, all that was written and the
+// seal found at its end.
+struct Decrypted {
+  QVE_Helper::DecryptResult result;
+  Bytes output;
+  SealInfo seal;
+};
+Decrypted DecryptBytes(const Bytes& container);
+
+// Base64 text decoded up to its first stop.
+Bytes Decode64(std::string_view text);
+
+// Files verified as one run, through the library's file verifier.
+std::vector<FileCheckResult> Verify(std::vector<std::wstring> paths);
+
+struct ReportDeleter {
+  void operator()(QVE_VerificationReport* r) const { DeleteVerificationReport(r); }
+};
+using Report = std::unique_ptr<QVE_VerificationReport, ReportDeleter>;
+// Each record of the last run: name and verdict.
+using Records = std::vector<std::pair<std::wstring, std::uint32_t>>;
+Records RecordsOf(QVE_VerificationReport* report);
+
+#ifndef _WIN32
+// Runs `body` in a forked child as `nobody`, which owns `dir` meanwhile, and
+// returns the child's exit status: permission bits deny even when CI runs as
+// root.
+int AsNobody(const fs::path& dir, const std::function<int()>& body);
+#endif
+
+}  // namespace qve::testing
+
+namespace qve {
+void PrintTo(const BlockResult& b, std::ostream* os);
+}

@@ -1,0 +1,215 @@
+// Signed logs: how a line is read, the blocks of one file, a chain of files,
+// and the writer's signed logs read back by the library.
+#include <gtest/gtest.h>
+
+#include "crypto/signature_block.h"
+#include "tests/support/builders.h"
+#include "tests/support/command_runner.h"
+#include "tests/support/harness.h"
+#include "tools/writer/log_signer.h"
+#include "verify/log_line.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+using Blocks = std::vector<BlockResult>;
+using Make = std::function<void(LogBuilder&)>;
+constexpr auto U = BlockUnsigned, N = BlockNoSignature, I = BlockInvalid, C = BlockChainBreak;
+
+// '|' stands for the 0x1F marker and '~' for NUL.
+std::string M(std::string s) {
+  for (auto& c : s) c = c == '|' ? '\x1F' : c == '~' ? '\0' : c;
+  return s;
+}
+
+TEST(ClassifyLine, SignatureLinesAndDataLines) {
+  const struct {
+    std::string line;
+    bool signature;
+    std::string text, payload;
+  } rows[] = {
+      {"", false, "", ""},
+      {"hello", false, "hello", ""},
+      {"|", false, "|", ""},
+      {"||", true, "||", ""},
+      {"|QVYC|", true, "|QVYC|", "QVYC"},
+      {"|||", true, "|||", "|"},
+      {"|abc", false, "|abc", ""},
+      {"abc|", false, "abc|", ""},
+      {" |abc|", false, " |abc|", ""},
+      {"|abc| ", false, "|abc| ", ""},
+      {"|abc|\r", false, "|abc|\r", ""},
+      {"|a\rb|", true, "|a\rb|", "a\rb"},
+      {"ab~cd", false, "ab", ""},
+      {"ab~", false, "ab", ""},
+      {"~||", false, "", ""},
+      {"|ab~|", false, "|ab", ""},
+      {"|ab|~junk", true, "|ab|", "ab"},
+      {"|~|", false, "|", ""},
+  };
+  for (const auto& row : rows) {
+    const LogLine line = ClassifyLine(M(row.line));
+    EXPECT_EQ(line.isSignature, row.signature) << row.line;
+    EXPECT_EQ(line.text, M(row.text)) << row.line;
+    EXPECT_EQ(line.payload, M(row.payload)) << row.line;
+  }
+}
+
+// Each row is one file verified alone, written by a script (and `extra`):
+// its blocks that are not BlockOk and, where given, its block counts.
+TEST(VerifyFiles, OneFile) {
+  const struct {
+    std::string script;
+    Blocks blocks;
+    int count = -1, bad = -1;
+    Make extra = {};
+  } rows[] = {
+      {"", {}, 0, 0},
+      {"1 2 3 4", {{U, 1, 4}}, 1, 0},
+      {"1 2 S 4 S 6", {{U, 6, 6}}, 3, 0},
+      {"a S S", {}, 2, 0},
+      {"a ||", {{N, 1, 2}}, 1, 0},
+      {"a b |QVY|", {{N, 1, 3}}, 1, 0},
+      {"a |!QVY|", {{N, 1, 2}}, 1, 0},
+      {"a b c |bm90IGEgYmxvY2s=|", {{I, 1, 4}}, 1, 1},
+      {"a S |QUJD|", {{I, 3, 3}}, 2, 1},
+      {"|| x || || y z", {{N, 1, 1}, {N, 2, 3}, {N, 4, 4}, {U, 5, 6}}, 4, 0},
+      {"a S! d S", {{I, 1, 2}}, 2, 1},  // the next block links to the invalid one
+      {"a S! b S0", {{I, 1, 2}, {C, 3, 4}}, 2, 2},
+      {"a S# b S", {{I, 1, 2}}, 2, 1},
+      {"a S@ b S@", {{C, 3, 4}}, 2, 1},      // only the first signature line is lenient
+      {"a |UVYCAAAA-AAAAAA|", {{I, 1, 2}}},  // decoding stops at '-'
+      {"a |UVYC| b",
+       {{I, 1, 2}},
+       2,
+       1,
+       [](auto& l) { l.Sign([](Block& b) {
+                       b.link = writer::Sha256(Bytes{'Q', 'V', 2});
+                     }); }},
+      // Line rules: what a signature must cover to verify.
+      {"crlf a b S", {}},
+      {"a crlf S lf c", {{U, 3, 3}}},
+      {"a\rb \rc S", {}},
+      {"x\r S", {}},
+      {"", {}, 1, 0, [](auto& l) { l.Data("").Data("").Sign(); }},
+      {"ab~cd S", {}},
+      {"ab~ S", {}},
+      {"a +b\032c\n S d", {{U, 1, 2}}},
+      {"a S +tail", {{U, 3, 3}}},
+      {"a S +|QUJD|\r", {{U, 3, 3}}},
+      {"a S +|QUJD|\r\n", {{I, 3, 3}}},
+      {"| S", {}},
+      {"a S", {{U, 3, 3}}, 2, 0, [](auto& l) { l.Raw(" \x1F\x1F\n"); }},
+      {"a S", {{U, 3, 3}}, 2, 0, [](auto& l) { l.Raw("\x1F\x1F \n"); }},
+      {"a S +|QUJD~|\n", {{U, 3, 3}}},
+  };
+  TempDir dir;
+  for (const auto& row : rows) {
+    LogChain chain;
+    LogBuilder log(chain);
+    log.Script(row.script);
+    if (row.extra) row.extra(log);
+    log.WriteTo(dir / "a.log");
+    const FileCheckResult result = Verify({WidePath(dir / "a.log")}).at(0);
+    EXPECT_EQ(result.fileName, L"a.log") << row.script;
+    EXPECT_EQ(result.blocks, row.blocks) << row.script;
+    EXPECT_TRUE(row.count < 0 || result.blockCount == std::uint32_t(row.count)) << row.script;
+    EXPECT_TRUE(row.bad < 0 || result.badBlockCount == std::uint32_t(row.bad)) << row.script;
+  }
+}
+
+// Each row writes its files as one chain in the order listed (the script
+// "/" makes a folder), verifies the paths `given` and expects each result in
+// name order.
+TEST(VerifyFiles, Chains) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> given;
+    std::vector<std::pair<std::wstring, Blocks>> expected;
+  } rows[] = {
+      {{{"System_1.log", "1 2 S x S"}, {"System_2.log", "1 2 3 S"}, {"system.log", "y S tail"}},
+       {"system.log", "System_2.log", "System_1.log"},
+       {{L"System_1.log", {}}, {L"System_2.log", {}}, {L"system.log", {{U, 3, 3}}}}},
+      {{{"b.log", "1 2 S"}, {"a.log", "x S"}},
+       {"b.log", "a.log"},
+       {{L"a.log", {}}, {L"b.log", {{C, 1, 3}}}}},
+      {{{"a.log", "a S@"}, {"b.log", "c S@"}},
+       {"a.log", "b.log"},
+       {{L"a.log", {}}, {L"b.log", {{C, 1, 2}}}}},
+      {{{"a.log", "a"}, {"b.log", "b S@"}},
+       {"a.log", "b.log"},
+       {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
+      {{{"a.log", "a S b E"}, {"b.log", "c S"}},
+       {"a.log", "b.log"},
+       {{L"a.log", {{N, 3, 4}}}, {L"b.log", {}}}},
+      {{{"a.log", "a S b ||"}, {"b.log", "c S"}},
+       {"a.log", "b.log"},
+       {{L"a.log", {{N, 3, 4}}}, {L"b.log", {{C, 1, 2}}}}},
+      // Missing and unopenable files leave the chain alone.
+      {{{"a.log", "a S"}, {"c.log", "/"}, {"d.log", "d S"}},
+       {"d.log", "c.log", "b.log", "a.log"},
+       {{L"a.log", {}}, {L"b.log", {}}, {L"c.log", {}}, {L"d.log", {}}}},
+      {{{"one", "/"}, {"two", "/"}, {"one/x.log", "a"}, {"two/x.log", "b"}, {"w.log", "c"}},
+       {"two/x.log", "w.log", "one/x.log"},
+       {{L"w.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}}},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    LogChain chain;
+    for (const auto& [name, script] : row.files)
+      script == "/" ? void(fs::create_directory(dir / name))
+                    : LogBuilder(chain).Script(script).WriteTo(dir / name);
+    std::vector<std::wstring> paths;
+    for (const auto& name : row.given) paths.push_back(WidePath(dir / name));
+    const auto results = Verify(paths);
+    ASSERT_EQ(results.size(), row.expected.size()) << row.given[0];
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const auto& [name, blocks] = row.expected[i];
+      EXPECT_EQ(results[i].fileName, name) << row.given[0];
+      EXPECT_EQ(results[i].blocks, blocks) << row.given[0];
+      const auto bad =
+          std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.verdict > N; });
+      EXPECT_EQ(results[i].badBlockCount, std::uint32_t(bad)) << row.given[0];
+    }
+  }
+}
+
+#ifndef _WIN32
+// The dev tool's signed logs read back by the library: a signature line every
+// n lines and after the last, id and text in every block, a second file
+// chained to the first. The tool runs through a POSIX shell.
+TEST(SignLog, RoundTrip) {
+  TempDir dir;
+  WriteFile(dir / "in1.txt", std::string("a\nb\r\nc\n\nd\re"));
+  WriteFile(dir / "in2.txt", std::string());
+  WriteFile(dir / "in3.txt", M("a\n|abc|\n"));  // would read as a signature line
+  const std::string key = DevKeyPath("verification-private.pem"), in = (dir / "in1.txt").string();
+  const std::string one = (dir / "System_1.log").string(), two = (dir / "System_2.log").string();
+  const auto run = [](std::vector<std::string> args) {
+    args.insert(args.begin(), "sign-log");
+    return RunCommand(QVE_DEV_CLI_FILE, args).exitCode;
+  };
+  EXPECT_EQ(run({"--key", key, "-n", "2", "--id", "7", "--text", "t", in, one}), 0);
+  EXPECT_EQ(run({"--key", key, "--chain-from", one, (dir / "in2.txt").string(), two}), 0);
+  const auto results = Verify({WidePath(two), WidePath(one)});
+  EXPECT_EQ(results.at(0).blockCount, 3u);
+  EXPECT_EQ(results.at(1).blockCount, 1u);
+  for (const auto& result : results) EXPECT_EQ(result.blocks, Blocks{});
+  const Bytes log = ReadFile(one);
+  const std::string text(log.begin(), log.end());
+  SignatureBlock block;
+  const std::size_t at = text.rfind('\x1F', text.size() - 3) + 1;
+  ASSERT_EQ(ParseSignatureBlock(Decode64(text.substr(at, text.size() - at - 2)), block),
+            BlockParseResult::Parsed);
+  EXPECT_EQ(block.id, 7u);
+  EXPECT_EQ(block.text, "t");
+  EXPECT_EQ(run({in, in}), 64);
+  EXPECT_EQ(run({"--key", key, (dir / "absent.txt").string(), two}), 1);
+  EXPECT_EQ(run({"--key", DevKeyPath("verification-public.pem"), in, two}), 1);
+  EXPECT_EQ(run({"--key", key, (dir / "in3.txt").string(), two}), 1);
+}
+#endif
+
+}  // namespace
+}  // namespace qve
