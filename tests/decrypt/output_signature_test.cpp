@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "decrypt/stream_verifier.h"
 #include "tests/support/byte_writer.h"
 #include "tests/support/container_builder.h"
 #include "tests/support/dev_keys.h"
@@ -89,28 +88,6 @@ TEST(VerifyOutputSignature, ReadsTheFileToItsEndBeforeJudgingTheKeyId) {
       VerifyOutputSignature(input, SealInfo{.length = 1, .keyId = kKeyId10, .signature = {}}, key),
       QVE_Helper::BadSignature);
   EXPECT_TRUE(input.eof());
-}
-
-TEST(StreamVerifier, BoundItDigestsEveryUpdateAndKeepsTheFailureCode) {
-  const VerificationKey key;
-  const Bytes data = Pattern(5000);
-  {
-    StreamVerifier verifier;
-    ASSERT_TRUE(verifier.Bind(key));
-    EXPECT_EQ(verifier.boundKey(), &key);
-    EXPECT_TRUE(verifier.Update(data.data(), 3000));
-    EXPECT_TRUE(verifier.Update(data.data() + 3000, 2000));
-    EXPECT_TRUE(verifier.Update(nullptr, 0));
-    EXPECT_TRUE(verifier.Finish(SignedByDevKey(data)));
-    EXPECT_EQ(verifier.window().Contents(), data);
-  }
-  {
-    StreamVerifier verifier;
-    ASSERT_TRUE(verifier.Bind(key));
-    EXPECT_TRUE(verifier.Update(data.data(), 4999));
-    EXPECT_FALSE(verifier.Finish(SignedByDevKey(data)));
-    EXPECT_NE(verifier.lastError(), 0u);
-  }
 }
 
 }  // namespace

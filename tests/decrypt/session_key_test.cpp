@@ -83,7 +83,7 @@ struct Unwrapped {
 Unwrapped Unwrap(const ContainerBuilder& builder) {
   const Bytes bytes = builder.Build();
   std::istringstream input(std::string(bytes.begin(), bytes.end()));
-  DecryptionContext context(input);
+  DecryptionContext context;
   context.iv.resize(16);
   EXPECT_EQ(ReadHeader(input, context.iv, context.recipients), HeaderStatus::Complete);
   const DecryptionKey key;
