@@ -22,13 +22,7 @@ class Base64Test : public ::testing::TestWithParam<Base64Case> {};
 
 TEST_P(Base64Test, DecodesUpToTheFirstStop) {
   const auto& c = GetParam();
-  // Guard bytes past the documented bound catch an overrun.
-  Bytes out(MaxDecodedSize(c.text.size()) + 4, 0xEE);
-  const auto result = DecodeBase64(out.data(), c.text.data(), c.text.size());
-  EXPECT_EQ(result.charactersConsumed, c.consumed);
-  ASSERT_EQ(result.bytesWritten, c.expected.size());
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + result.bytesWritten), c.expected);
-  for (std::size_t i = MaxDecodedSize(c.text.size()); i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE);
+  EXPECT_EQ(DecodeBase64(c.text), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -57,22 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
                    64}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Base64, ZeroLengthReadsNothing) {
-  std::uint8_t out = 0x5A;
-  const auto result = DecodeBase64(&out, nullptr, 0);
-  EXPECT_EQ(result.bytesWritten, 0u);
-  EXPECT_EQ(result.charactersConsumed, 0u);
-  EXPECT_EQ(out, 0x5A);
-}
-
 TEST(Base64, EveryNonAlphabetByteStops) {
   const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (int c = 0; c < 256; ++c) {
     const std::string text = std::string("QUJD") + char(c) + "QUJD";
-    Bytes out(MaxDecodedSize(text.size()));
-    const auto result = DecodeBase64(out.data(), text.data(), text.size());
     const bool inAlphabet = alphabet.find(char(c)) != std::string::npos;
-    EXPECT_EQ(result.charactersConsumed, inAlphabet ? 9u : 4u) << "byte " << c;
+    EXPECT_EQ(DecodeBase64(text).size(), inAlphabet ? 6u : 3u) << "byte " << c;
   }
 }
 

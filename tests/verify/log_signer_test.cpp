@@ -89,8 +89,7 @@ TEST_F(LogSignerTest, BlocksCarryIdAndTextAndTheReturnedChainIsTheLastBlocks) {
   const std::vector<std::string> lines = Lines(signedLog);
   ASSERT_EQ(lines.size(), 2u);
   const std::string payload = lines[1].substr(1, lines[1].size() - 2);
-  Bytes block(MaxDecodedSize(payload.size()));
-  block.resize(DecodeBase64(block.data(), payload.data(), payload.size()).bytesWritten);
+  const Bytes block = DecodeBase64(payload);
   SignatureBlock parsed;
   ASSERT_EQ(ParseSignatureBlock(block, parsed), BlockParseResult::Parsed);
   EXPECT_EQ(parsed.id, 42u);
