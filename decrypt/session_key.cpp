@@ -1,6 +1,7 @@
 #include "decrypt/session_key.h"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/params.h>
 #include <openssl/rsa.h>
 
@@ -18,8 +19,17 @@ namespace {
 
 constexpr std::size_t kCrcSize = 4;
 
-// RSAES-PKCS1-v1_5 decryption; nothing when OpenSSL reports an error.
-std::optional<Bytes> RsaDecrypt(EVP_PKEY* key, const Bytes& wrapped) {
+// Holds an unwrapped key block. It is wiped before its memory is released,
+// so the session key does not outlive the decryption in freed memory.
+struct KeyBlockBuffer {
+  Bytes bytes;
+  ~KeyBlockBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+
+// RSAES-PKCS1-v1_5 decryption into `out`; the key block, or nothing when
+// OpenSSL reports an error.
+std::optional<std::span<const std::uint8_t>> RsaDecrypt(EVP_PKEY* key, const Bytes& wrapped,
+                                                        KeyBlockBuffer& out) {
   if (key == nullptr) return std::nullopt;
   PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
   if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
@@ -34,12 +44,11 @@ std::optional<Bytes> RsaDecrypt(EVP_PKEY* key, const Bytes& wrapped) {
       OSSL_PARAM_construct_end()};
   if (EVP_PKEY_CTX_set_params(ctx.get(), params) != 1) return std::nullopt;
 #endif
-  Bytes block(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = block.size();
-  if (EVP_PKEY_decrypt(ctx.get(), block.data(), &length, wrapped.data(), wrapped.size()) != 1)
+  out.bytes.resize(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = out.bytes.size();
+  if (EVP_PKEY_decrypt(ctx.get(), out.bytes.data(), &length, wrapped.data(), wrapped.size()) != 1)
     return std::nullopt;
-  block.resize(length);
-  return block;
+  return std::span<const std::uint8_t>(out.bytes).first(length);
 }
 
 }  // namespace
@@ -60,7 +69,8 @@ bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key) {
                    [&](const RecipientEntry& candidate) { return candidate.keyId == key.keyId(); });
   if (entry == context.recipients.end()) return false;
 
-  const std::optional<Bytes> block = RsaDecrypt(key.pkey(), entry->wrappedKey);
+  KeyBlockBuffer buffer;
+  const auto block = RsaDecrypt(key.pkey(), entry->wrappedKey, buffer);
   if (!block || !KeyBlockIntact(*block)) return false;
   // Too little key material would have the cipher read its key from past the
   // block; such a block is refused rather than used.
