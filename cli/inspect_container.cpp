@@ -2,6 +2,7 @@
 // and why it stops, the record the built-in key would use, and with --seal
 // one decryption into memory that looks at the seal trailer.
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <istream>
@@ -11,12 +12,12 @@
 
 #include "cli/inspect.h"
 #include "crypto/built_in_keys.h"
+#include "crypto/digest.h"
+#include "crypto/openssl_ptr.h"
 #include "decrypt/container_header.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/decryption_context.h"
-#include "decrypt/seal_info.h"
 #include "decrypt/session_key.h"
-#include "decrypt/stream_verifier.h"
 
 namespace qve::cli {
 
@@ -89,12 +90,13 @@ Fault LocateFault(HeaderStatus status, const std::vector<RecipientEntry>& record
     case HeaderStatus::Truncated: {
       if (size < kFixedHeaderSize) return {6, "recipient count cut short by the end of the file"};
       if (read > 0) {
-        const RecipientEntry& last = records.back();
-        const std::uint64_t at = RecordStart(records, read - 1) + 5 + last.keyId.size();
-        if (size < at + last.wrappedKey.size())
+        // The reader keeps a record whose wrapped key it could not read,
+        // without that key: its length is read from the file.
+        const std::uint64_t at = RecordStart(records, read - 1) + 5 + records.back().keyId.size();
+        const std::uint32_t declared = U16At(file, at - 2);
+        if (records.back().wrappedKey.size() != declared && size < at + declared)
           return {at, "wrapped key of record " + std::to_string(read) + ", " +
-                          std::to_string(last.wrappedKey.size()) + " bytes declared, " +
-                          Left(size, at)};
+                          std::to_string(declared) + " bytes declared, " + Left(size, at)};
       }
       if (size <= nextStart) return {nextStart, next + " missing, the file ends"};
       return {nextStart + 3, "key identifier of " + next + ", " +
@@ -132,21 +134,42 @@ Json SessionKeyOf(const std::vector<RecipientEntry>& records) {
   if (used == records.end())
     return {{"record", nullptr}, {"problem", "no record for the built-in key " + Hex(key.keyId())}};
   Json result = {{"record", used - records.begin() + 1}};
-  std::optional<Bytes> block = UnwrapKeyBlock(key.pkey(), used->wrappedKey);
+  KeyBlockBuffer buffer;
+  const auto block = UnwrapKeyBlock(key.pkey(), used->wrappedKey, buffer);
   result["unwraps"] = block.has_value();
   if (!block) return result;
   result["crcMatches"] = KeyBlockIntact(*block);
   result["keyMaterialLength"] = block->size() < 4 ? 0 : block->size() - 4;
-  OPENSSL_cleanse(block->data(), block->size());
   return result;
 }
+
+// The seal's signature check, fed as the plaintext streams by.
+class SignatureCheck {
+ public:
+  explicit SignatureCheck(const VerificationKey& key) : context_(EVP_MD_CTX_new()) {
+    bound_ =
+        context_ && key.pkey() != nullptr &&
+        EVP_DigestVerifyInit(context_.get(), nullptr, LibraryDigest(), nullptr, key.pkey()) == 1;
+  }
+  bool Update(const std::uint8_t* bytes, std::size_t count) {
+    return bound_ && EVP_DigestUpdate(context_.get(), bytes, count) == 1;
+  }
+  bool Finish(const Bytes& signature) {
+    return bound_ && EVP_DigestVerifyFinal(context_.get(), signature.data(), signature.size()) == 1;
+  }
+  bool bound() const { return bound_; }
+
+ private:
+  MdCtxPtr context_;
+  bool bound_ = false;
+};
 
 // Takes the plaintext instead of a file: all but the newest window's worth
 // goes into the signature check at once; the newest bytes wait until the
 // trailer's length is known, so that the trailer itself stays out.
 class SealCheckSink : public std::streambuf {
  public:
-  explicit SealCheckSink(StreamVerifier& verifier) : verifier_(verifier) {}
+  explicit SealCheckSink(SignatureCheck& verifier) : verifier_(verifier) {}
 
   std::uint64_t total() const { return total_; }
 
@@ -172,12 +195,12 @@ class SealCheckSink : public std::streambuf {
 
  private:
   bool Pass(std::size_t count) {
-    const bool passed = verifier_.Update(held_.data(), static_cast<std::uint32_t>(count));
+    const bool passed = verifier_.Update(held_.data(), count);
     held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
     return passed;
   }
 
-  StreamVerifier& verifier_;
+  SignatureCheck& verifier_;
   Bytes held_;
   std::uint64_t total_ = 0;
   bool ok_ = true;
@@ -185,8 +208,8 @@ class SealCheckSink : public std::streambuf {
 
 Json SealOf(std::istream& file) {
   const VerificationKey key;
-  StreamVerifier verifier;
-  const bool bound = verifier.Bind(key);
+  SignatureCheck verifier(key);
+  const bool bound = verifier.bound();
   SealCheckSink sink(verifier);
   std::ostream plaintext(&sink);
   SealInfo seal;

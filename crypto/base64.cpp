@@ -18,39 +18,34 @@ constexpr std::array<std::uint8_t, 256> MakeTable() {
 
 constexpr std::array<std::uint8_t, 256> kTable = MakeTable();
 
-void WriteGroup(const std::uint8_t g[4], std::uint8_t* out, std::size_t count) {
+void AppendGroup(const std::uint8_t g[4], Bytes& out, std::size_t count) {
   const std::uint8_t bytes[3] = {
       static_cast<std::uint8_t>((g[0] << 2) + ((g[1] >> 4) & 3)),
       static_cast<std::uint8_t>((g[1] << 4) + ((g[2] >> 2) & 15)),
       static_cast<std::uint8_t>((g[2] << 6) + g[3]),
   };
-  for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
+  out.insert(out.end(), bytes, bytes + count);
 }
 
 }  // namespace
 
-Base64Decoded DecodeBase64(std::uint8_t* out, const char* text, std::size_t n) {
+Bytes DecodeBase64(std::string_view text) {
+  Bytes out;
+  out.reserve((text.size() + 3) / 4 * 3);
   std::uint8_t group[4] = {0, 0, 0, 0};
   std::size_t k = 0;
-  Base64Decoded result{0, 0};
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = text[i];
+  for (const char c : text) {
     if (c == '=') break;
     const std::uint8_t value = kTable[static_cast<unsigned char>(c)];
     if (value == kNotInAlphabet) break;
     group[k++] = value;
-    ++result.charactersConsumed;
     if (k == 4) {
-      WriteGroup(group, out + result.bytesWritten, 3);
-      result.bytesWritten += 3;
+      AppendGroup(group, out, 3);
       k = 0;
     }
   }
-  if (k > 0) {
-    WriteGroup(group, out + result.bytesWritten, k - 1);
-    result.bytesWritten += k - 1;
-  }
-  return result;
+  if (k > 0) AppendGroup(group, out, k - 1);
+  return out;
 }
 
 }  // namespace qve

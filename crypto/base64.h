@@ -2,20 +2,14 @@
 // the text ends, a '=' or a byte outside the RFC 4648 alphabet; never fails.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <string_view>
+
+#include "crypto/bytes.h"
 
 namespace qve {
 
-struct Base64Decoded {
-  std::size_t bytesWritten;
-  std::size_t charactersConsumed;  // the stopping character is not counted
-};
-
-// The most bytes that n characters can decode to.
-constexpr std::size_t MaxDecodedSize(std::size_t n) { return (n + 3) / 4 * 3; }
-
-// `out` must have room for MaxDecodedSize(n) bytes.
-Base64Decoded DecodeBase64(std::uint8_t* out, const char* text, std::size_t n);
+// The bytes decoded before the stop. Of a last partial group of k
+// characters, the first k - 1 bytes are kept.
+Bytes DecodeBase64(std::string_view text);
 
 }  // namespace qve

@@ -43,7 +43,8 @@ void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, Bign
     selection = EVP_PKEY_KEYPAIR;
   }
   if (d && p && q && dP && dQ) {
-    BnCtxPtr bnCtx(BN_CTX_new());
+    // Secure, so that the working values of the inverse are wiped too.
+    BnCtxPtr bnCtx(BN_CTX_secure_new());
     if (!bnCtx) return;
     iqmp.reset(BN_mod_inverse(nullptr, q.get(), p.get(), bnCtx.get()));
     if (!PushAll(bld.get(), {{OSSL_PKEY_PARAM_RSA_FACTOR1, p.get()},

@@ -9,52 +9,33 @@
 
 namespace qve {
 
-namespace {
-
-// Reads a u32 length, then that many bytes if the length is within limit.
-bool ReadLengthPrefixed(ByteCursor& cursor, std::uint32_t limit, BlockParseResult truncated,
-                        BlockParseResult invalid, BlockParseResult* failure,
-                        std::span<const std::uint8_t>* field) {
-  std::uint32_t length = 0;
-  if (!cursor.ReadU32LE(&length)) {
-    *failure = truncated;
-    return false;
-  }
-  if (length > limit || !cursor.ReadBytes(length, field)) {
-    *failure = invalid;
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
   if (bytes.empty()) return BlockParseResult::Empty;
   if (bytes.size() == 1) return BlockParseResult::OneByte;
   ByteCursor cursor(bytes);
-  std::span<const std::uint8_t> magic;
-  cursor.ReadBytes(2, &magic);
-  if (magic[0] != 'Q' || magic[1] != 'V') return BlockParseResult::BadMagic;
+  if (!cursor.ReadTag("QV")) return BlockParseResult::BadMagic;
 
   if (!cursor.ReadU32LE(&block.version)) return BlockParseResult::VersionTruncated;
   if (block.version != kSignatureBlockVersion) return BlockParseResult::VersionUnsupported;
   if (!cursor.ReadU32LE(&block.id)) return BlockParseResult::IdTruncated;
 
-  BlockParseResult failure = BlockParseResult::Parsed;
+  // A missing length truncates the block; a length over the limit or past
+  // the end makes the field invalid.
   std::span<const std::uint8_t> field;
-  if (!ReadLengthPrefixed(cursor, kMaxBlockTextLength, BlockParseResult::TextLengthTruncated,
-                          BlockParseResult::TextInvalid, &failure, &field))
-    return failure;
+  FieldRead read = cursor.ReadU32Prefixed(&field, kMaxBlockTextLength);
+  if (read != FieldRead::Read)
+    return read == FieldRead::NoLength ? BlockParseResult::TextLengthTruncated
+                                       : BlockParseResult::TextInvalid;
   block.text.assign(field.begin(), field.end());
-  if (!ReadLengthPrefixed(cursor, kMaxBlockLinkLength, BlockParseResult::LinkLengthTruncated,
-                          BlockParseResult::LinkInvalid, &failure, &field))
-    return failure;
+  read = cursor.ReadU32Prefixed(&field, kMaxBlockLinkLength);
+  if (read != FieldRead::Read)
+    return read == FieldRead::NoLength ? BlockParseResult::LinkLengthTruncated
+                                       : BlockParseResult::LinkInvalid;
   block.link.assign(field.begin(), field.end());
-  if (!ReadLengthPrefixed(cursor, kMaxBlockSignatureLength,
-                          BlockParseResult::SignatureLengthTruncated,
-                          BlockParseResult::SignatureInvalid, &failure, &field))
-    return failure;
+  read = cursor.ReadU32Prefixed(&field, kMaxBlockSignatureLength);
+  if (read != FieldRead::Read)
+    return read == FieldRead::NoLength ? BlockParseResult::SignatureLengthTruncated
+                                       : BlockParseResult::SignatureInvalid;
   block.signature.assign(field.begin(), field.end());
   return BlockParseResult::Parsed;
 }

@@ -26,10 +26,6 @@ void ByteRing::Append(std::span<const std::uint8_t> bytes) {
   }
 }
 
-std::uint8_t ByteRing::operator[](std::size_t position) const {
-  return storage_[(first_ + position) % storage_.size()];
-}
-
 Bytes ByteRing::Contents() const {
   // At most two runs: from the oldest byte to the end of the storage, then
   // from its start.

@@ -1,5 +1,6 @@
 // Keeps the newest bytes of a stream in storage allocated once, so that
-// following a long stream costs no allocation per chunk.
+// following a long stream costs no allocation per chunk. The decryption
+// keeps its newest plaintext in one, to find the seal trailer in.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,9 @@
 
 namespace qve {
 
+// The decryption's window of newest plaintext.
+inline constexpr std::size_t kWindowSize = 8192;
+
 class ByteRing {
  public:
   explicit ByteRing(std::size_t capacity);
@@ -20,9 +24,6 @@ class ByteRing {
 
   // Keeps only the newest `capacity` bytes of everything appended so far.
   void Append(std::span<const std::uint8_t> bytes);
-
-  // Position 0 is the oldest byte held.
-  std::uint8_t operator[](std::size_t position) const;
 
   // The bytes held, oldest first.
   Bytes Contents() const;

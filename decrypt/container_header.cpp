@@ -1,8 +1,6 @@
 #include "decrypt/container_header.h"
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 
 #include "crypto/byte_cursor.h"
 
@@ -10,43 +8,47 @@ namespace qve {
 
 namespace {
 
-constexpr std::string_view kMagic = "QVES";
+// The header straight from the container stream: it is read no further
+// than its last byte, where the payload begins. A read is short when fewer
+// bytes arrive or the stream fails.
+class StreamSource {
+ public:
+  explicit StreamSource(std::istream& input) : input_(input) {}
 
-// A field is unreadable when fewer bytes arrive or the stream fails.
-bool ReadExact(std::istream& input, std::span<std::uint8_t> out) {
-  input.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  return !input.fail() && input.gcount() == static_cast<std::streamsize>(out.size());
-}
+  bool Take(std::size_t n, std::span<const std::uint8_t>* out) {
+    buffer_.resize(n);
+    input_.read(reinterpret_cast<char*>(buffer_.data()), static_cast<std::streamsize>(n));
+    if (input_.fail() || input_.gcount() != static_cast<std::streamsize>(n)) return false;
+    *out = buffer_;
+    return true;
+  }
 
-bool ReadU8(std::istream& input, std::uint32_t* value) {
-  std::array<std::uint8_t, 1> bytes;
-  if (!ReadExact(input, bytes)) return false;
-  *value = bytes[0];
-  return true;
-}
+ private:
+  std::istream& input_;
+  Bytes buffer_;  // the bytes of the last read
+};
 
-bool ReadU16(std::istream& input, std::uint32_t* value) {
-  std::array<std::uint8_t, 2> bytes;
-  return ReadExact(input, bytes) && ByteCursor(bytes).ReadU16LE(value);
-}
+using HeaderCursor = BasicByteCursor<StreamSource>;
 
-HeaderStatus ReadRecipient(std::istream& input, std::vector<RecipientEntry>& recipients) {
+HeaderStatus ReadRecipient(HeaderCursor& cursor, std::vector<RecipientEntry>& recipients) {
   std::uint32_t tag = 0;
-  if (!ReadU8(input, &tag)) return HeaderStatus::Truncated;
+  if (!cursor.ReadU8(&tag)) return HeaderStatus::Truncated;
   if (tag != kRecipientTag) return HeaderStatus::BadRecipientTag;
 
-  std::uint32_t keyIdLength = 0;
-  if (!ReadU16(input, &keyIdLength) || keyIdLength > kMaxKeyIdLength)
-    return HeaderStatus::KeyIdLengthInvalid;
-  Bytes keyId(keyIdLength);
-  if (!ReadExact(input, keyId)) return HeaderStatus::Truncated;
-  RecipientEntry& entry = recipients.emplace_back(RecipientEntry{std::move(keyId), {}});
+  // A length that is missing or over its limit makes the length invalid;
+  // fewer bytes than it says truncate the header.
+  std::span<const std::uint8_t> field;
+  FieldRead read = cursor.ReadU16Prefixed(&field, kMaxKeyIdLength);
+  if (read != FieldRead::Read)
+    return read == FieldRead::Short ? HeaderStatus::Truncated : HeaderStatus::KeyIdLengthInvalid;
+  RecipientEntry& entry =
+      recipients.emplace_back(RecipientEntry{Bytes(field.begin(), field.end()), {}});
 
-  std::uint32_t wrappedKeyLength = 0;
-  if (!ReadU16(input, &wrappedKeyLength) || wrappedKeyLength > kMaxWrappedKeyLength)
-    return HeaderStatus::WrappedKeyLengthInvalid;
-  entry.wrappedKey.resize(wrappedKeyLength);
-  if (!ReadExact(input, entry.wrappedKey)) return HeaderStatus::Truncated;
+  read = cursor.ReadU16Prefixed(&field, kMaxWrappedKeyLength);
+  if (read != FieldRead::Read)
+    return read == FieldRead::Short ? HeaderStatus::Truncated
+                                    : HeaderStatus::WrappedKeyLengthInvalid;
+  entry.wrappedKey.assign(field.begin(), field.end());
   return HeaderStatus::Complete;
 }
 
@@ -54,26 +56,26 @@ HeaderStatus ReadRecipient(std::istream& input, std::vector<RecipientEntry>& rec
 
 HeaderStatus ReadHeader(std::istream& input, std::span<std::uint8_t> iv,
                         std::vector<RecipientEntry>& recipients) {
-  std::array<std::uint8_t, 4> magic;
-  if (!ReadExact(input, magic) || !std::equal(magic.begin(), magic.end(), kMagic.begin()))
-    return HeaderStatus::MagicVersionOrIvUnreadable;
-
+  HeaderCursor cursor(StreamSource{input});
   std::uint32_t version = 0;
-  if (!ReadU16(input, &version)) return HeaderStatus::MagicVersionOrIvUnreadable;
+  if (!cursor.ReadTag("QVES") || !cursor.ReadU16LE(&version))
+    return HeaderStatus::MagicVersionOrIvUnreadable;
   if (version != kContainerVersion) return HeaderStatus::VersionUnsupported;
 
   std::uint32_t count = 0;
-  if (!ReadU8(input, &count)) return HeaderStatus::Truncated;
+  if (!cursor.ReadU8(&count)) return HeaderStatus::Truncated;
   if (count > kMaxRecipients) return HeaderStatus::TooManyRecipients;
 
   recipients.clear();
   recipients.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
-    const HeaderStatus status = ReadRecipient(input, recipients);
+    const HeaderStatus status = ReadRecipient(cursor, recipients);
     if (status != HeaderStatus::Complete) return status;
   }
 
-  if (!ReadExact(input, iv)) return HeaderStatus::MagicVersionOrIvUnreadable;
+  std::span<const std::uint8_t> ivBytes;
+  if (!cursor.ReadBytes(iv.size(), &ivBytes)) return HeaderStatus::MagicVersionOrIvUnreadable;
+  std::copy(ivBytes.begin(), ivBytes.end(), iv.begin());
   return HeaderStatus::Complete;
 }
 

@@ -13,7 +13,7 @@ using QVE_Helper::DecryptResult;
 
 DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal) {
   seal.Clear();
-  DecryptionContext context(input);
+  DecryptionContext context;
   context.iv.resize(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(context.cipher)));
   if (ReadHeader(input, context.iv, context.recipients) != HeaderStatus::Complete)
     return QVE_Helper::HeaderInvalid;
@@ -41,15 +41,15 @@ DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo&
       finalStep = true;
     }
     if (produced > 0) {
-      context.trailingVerifier.Update(context.outputBuffer.data(),
-                                      static_cast<std::uint32_t>(produced));
+      context.trailingWindow.Append(
+          std::span(context.outputBuffer).first(static_cast<std::size_t>(produced)));
       output.write(reinterpret_cast<const char*>(context.outputBuffer.data()), produced);
       if (output.fail()) return QVE_Helper::OutputWriteFailed;
     }
     if (produced <= 0) break;
   } while (!finalStep);
 
-  seal.length = ParseSeal(context.trailingVerifier, seal.keyId, seal.signature);
+  seal.length = ParseSeal(context.trailingWindow.Contents(), seal.keyId, seal.signature);
   return QVE_Helper::Success;
 }
 

@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "QVEHelper.h"
-#include "decrypt/seal_info.h"
+#include "decrypt/seal_trailer.h"
 
 namespace qve {
 

@@ -3,13 +3,12 @@
 
 #include <openssl/evp.h>
 
-#include <istream>
 #include <vector>
 
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "decrypt/byte_ring.h"
 #include "decrypt/container_header.h"
-#include "decrypt/stream_verifier.h"
 
 namespace qve {
 
@@ -18,18 +17,17 @@ namespace qve {
 inline const EVP_CIPHER* PayloadCipher() { return EVP_aes_256_cbc(); }
 
 struct DecryptionContext {
-  explicit DecryptionContext(std::istream& input);
+  DecryptionContext() = default;
   DecryptionContext(const DecryptionContext&) = delete;
   DecryptionContext& operator=(const DecryptionContext&) = delete;
 
-  std::istream& input;
-  const EVP_CIPHER* cipher;
-  CipherCtxPtr cipherContext;
+  const EVP_CIPHER* cipher = PayloadCipher();
+  CipherCtxPtr cipherContext{EVP_CIPHER_CTX_new()};
   std::vector<RecipientEntry> recipients;
   Bytes iv;
-  int blockSize;
+  int blockSize = EVP_CIPHER_get_block_size(cipher);
   Bytes outputBuffer;
-  StreamVerifier trailingVerifier;  // never bound: it only keeps the newest plaintext
+  ByteRing trailingWindow{kWindowSize};  // the newest plaintext
 };
 
 }  // namespace qve

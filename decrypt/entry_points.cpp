@@ -8,7 +8,7 @@
 #include "decrypt/block_buffers.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
-#include "decrypt/seal_info.h"
+#include "decrypt/seal_trailer.h"
 #include "platform/files.h"
 
 namespace QVE_Helper {

@@ -6,7 +6,7 @@
 
 #include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
-#include "decrypt/seal_info.h"
+#include "decrypt/seal_trailer.h"
 
 namespace qve {
 

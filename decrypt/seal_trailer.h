@@ -5,15 +5,29 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "crypto/bytes.h"
-#include "decrypt/stream_verifier.h"
 
 namespace qve {
 
-// The trailer length L, with keyId and signature copied out of the window;
-// 0 when the window does not end in a trailer. Only the window's newest
-// bytes are seen, so a trailer longer than the window is never recognised.
-std::uint32_t ParseSeal(const StreamVerifier& verifier, Bytes& keyId, Bytes& signature);
+// What the trailer says, carried from the decryption to the signature check
+// of the output.
+struct SealInfo {
+  std::uint32_t length = 0;  // 0: no trailer recognised
+  Bytes keyId;
+  Bytes signature;
+
+  void Clear() {
+    length = 0;
+    keyId.clear();
+    signature.clear();
+  }
+};
+
+// The trailer length L, with keyId and signature copied out of `window`, the
+// newest bytes of the decrypted data; 0 when they do not end in a trailer. A
+// trailer longer than the window is never recognised.
+std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature);
 
 }  // namespace qve

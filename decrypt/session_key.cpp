@@ -1,6 +1,7 @@
 #include "decrypt/session_key.h"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/params.h>
 #include <openssl/rsa.h>
 
@@ -20,7 +21,8 @@ constexpr std::size_t kCrcSize = 4;
 
 }  // namespace
 
-std::optional<Bytes> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped) {
+std::optional<std::span<const std::uint8_t>> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped,
+                                                            KeyBlockBuffer& out) {
   if (key == nullptr) return std::nullopt;
   PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
   if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
@@ -35,12 +37,11 @@ std::optional<Bytes> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped) {
       OSSL_PARAM_construct_end()};
   if (EVP_PKEY_CTX_set_params(ctx.get(), params) != 1) return std::nullopt;
 #endif
-  Bytes block(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = block.size();
-  if (EVP_PKEY_decrypt(ctx.get(), block.data(), &length, wrapped.data(), wrapped.size()) != 1)
+  out.bytes.resize(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = out.bytes.size();
+  if (EVP_PKEY_decrypt(ctx.get(), out.bytes.data(), &length, wrapped.data(), wrapped.size()) != 1)
     return std::nullopt;
-  block.resize(length);
-  return block;
+  return std::span<const std::uint8_t>(out.bytes).first(length);
 }
 
 bool KeyBlockIntact(std::span<const std::uint8_t> block) {
@@ -59,7 +60,8 @@ bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key) {
                    [&](const RecipientEntry& candidate) { return candidate.keyId == key.keyId(); });
   if (entry == context.recipients.end()) return false;
 
-  const std::optional<Bytes> block = UnwrapKeyBlock(key.pkey(), entry->wrappedKey);
+  KeyBlockBuffer buffer;
+  const auto block = UnwrapKeyBlock(key.pkey(), entry->wrappedKey, buffer);
   if (!block || !KeyBlockIntact(*block)) return false;
   // Too little key material would have the cipher read its key from past the
   // block; such a block is refused rather than used.

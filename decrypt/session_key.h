@@ -4,6 +4,8 @@
 // Key block: key material | CRC-32 of the material, least significant byte first.
 #pragma once
 
+#include <openssl/crypto.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -13,9 +15,17 @@
 
 namespace qve {
 
-// The key block that RSAES-PKCS1-v1_5 decryption of a wrapped key gives;
-// nothing when OpenSSL refuses it.
-std::optional<Bytes> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped);
+// Holds an unwrapped key block. It is wiped before its memory is released,
+// so the session key does not outlive the decryption in freed memory.
+struct KeyBlockBuffer {
+  Bytes bytes;
+  ~KeyBlockBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+
+// The key block that RSAES-PKCS1-v1_5 decryption of a wrapped key gives, held
+// in `out`; nothing when OpenSSL refuses it.
+std::optional<std::span<const std::uint8_t>> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped,
+                                                            KeyBlockBuffer& out);
 
 // At least the 4 CRC bytes, and the CRC matches the material before them.
 bool KeyBlockIntact(std::span<const std::uint8_t> block);

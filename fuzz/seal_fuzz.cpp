@@ -6,23 +6,23 @@
 #include <cstdlib>
 
 #include "crypto/bytes.h"
+#include "decrypt/byte_ring.h"
 #include "decrypt/seal_trailer.h"
-#include "decrypt/stream_verifier.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  qve::StreamVerifier verifier;
+  qve::ByteRing window(qve::kWindowSize);
   // Uneven pieces, so the ring wraps where the plaintext chunks would.
   std::size_t offset = 0;
   for (std::size_t piece = 1; offset < size; piece = piece * 3 + 1) {
     const std::size_t count = std::min(piece, size - offset);
-    if (!verifier.Update(data + offset, static_cast<std::uint32_t>(count))) std::abort();
+    window.Append({data + offset, count});
     offset += count;
   }
-  const std::size_t held = verifier.window().size();
+  const std::size_t held = window.size();
   if (held != std::min(size, qve::kWindowSize)) std::abort();
 
   qve::Bytes keyId, signature;
-  const std::uint32_t length = qve::ParseSeal(verifier, keyId, signature);
+  const std::uint32_t length = qve::ParseSeal(window.Contents(), keyId, signature);
   if (length == 0) return 0;
   if (length < 10 || length > held) std::abort();
   if (8 + keyId.size() + 2 + signature.size() > length) std::abort();

@@ -10,7 +10,7 @@ namespace qve {
 void VerificationReport::Clear() {
   files_.clear();
   fileReports_.clear();
-  VerifyFiles(verifier_, files_);
+  verifier_.results.clear();
   totalFiles_ = 0;
   badFiles_ = 0;
 }

@@ -6,10 +6,7 @@ namespace qve {
 
 Bytes BlockBytesOf(std::string_view payload) {
   if (payload.size() / 4 == 0) return {};
-  Bytes bytes(MaxDecodedSize(payload.size()));
-  const Base64Decoded decoded = DecodeBase64(bytes.data(), payload.data(), payload.size());
-  bytes.resize(decoded.bytesWritten);
-  return bytes;
+  return DecodeBase64(payload);
 }
 
 }  // namespace qve

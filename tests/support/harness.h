@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/bytes.h"
-#include "decrypt/seal_info.h"
+#include "decrypt/seal_trailer.h"
 #include "verify/file_check_result.h"
 
 namespace qve::testing {
