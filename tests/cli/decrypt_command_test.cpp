@@ -145,11 +145,8 @@ TEST(DecryptCommand, Table) {
     chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
     chmod((dir / "out.bin").c_str(), 0600);
     if (row.setup) row.setup(dir.path());
-    testing::Command command = row.how;
-    command.program = QVE_CLI_FILE;
-    command.args = row.args;
-    command.args.insert(command.args.begin(), "decrypt");
-    command.folder = dir.path();
+    testing::Command command =
+        testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", row.args, dir.path());
     if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
       command.outputTo = dir / command.outputTo;
     if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };

@@ -124,11 +124,7 @@ TEST(VerifyCommand, Table) {
     Export(dir / "a");
     Export(dir / "b");
     if (row.setup) row.setup(dir.path());
-    testing::Command command = row.how;
-    command.program = QVE_CLI_FILE;
-    command.args = row.args;
-    command.args.insert(command.args.begin(), "verify");
-    command.folder = dir.path();
+    const auto command = testing::InFolder(row.how, QVE_CLI_FILE, "verify", row.args, dir.path());
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
   }
 }

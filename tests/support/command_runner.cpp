@@ -101,6 +101,15 @@ std::set<std::string> NamesIn(const std::filesystem::path& folder) {
   return names;
 }
 
+Command InFolder(Command how, const std::string& program, const std::string& subcommand,
+                 std::vector<std::string> args, const std::string& folder) {
+  how.program = program;
+  how.args = std::move(args);
+  how.args.insert(how.args.begin(), subcommand);
+  how.folder = folder;
+  return how;
+}
+
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args) {
   return Run({.program = program, .args = args});
 }

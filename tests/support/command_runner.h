@@ -33,6 +33,10 @@ struct Command {
 };
 
 CommandResult Run(const Command& command);
+
+// `how` run as `program subcommand args...` in `folder`.
+Command InFolder(Command how, const std::string& program, const std::string& subcommand,
+                 std::vector<std::string> args, const std::string& folder);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
 
 // A pattern for any text, checked without a regex: std::regex recurses per
