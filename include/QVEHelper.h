@@ -3,6 +3,13 @@
  *
  * C++ callers use the QVE_Helper namespace; C callers use the functions in
  * the extern "C" block, which take the report as an opaque handle.
+ *
+ * Exceptions: the library catches none. What can go wrong in normal use is a
+ * result or a verdict; the exceptions named next to a function leave it, the
+ * C functions included, and a C host that does not catch them across its own
+ * boundary is ended by them (std::terminate). Every function may raise
+ * std::bad_alloc when memory runs out; nothing else leaves a function whose
+ * comment names no exception.
  */
 #ifndef QVEHELPER_H_
 #define QVEHELPER_H_
@@ -90,6 +97,7 @@ enum ReportResult : std::uint32_t {
 // Decrypts the container at inputPath into outputPath, cuts the seal trailer
 // off and checks its signature. The two paths must name different files. The
 // output file is never removed: only Success means its content is trusted.
+// Every failure is a DecryptResult; only std::bad_alloc leaves it.
 QVE_API DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath);
 
 struct FileReport {
@@ -109,7 +117,12 @@ class QVE_API IVerificationReport {
 
   virtual void Clear() = 0;
   virtual void AddFile(const std::wstring& path) = 0;
+  // A folder that is missing or cannot be read adds nothing and raises nothing.
   virtual void AddFileInFolder(const std::wstring& folder) = 0;
+  // Raises std::invalid_argument ("invalid wchar_t filename argument") for a
+  // path with no narrow form and std::runtime_error ("EVP_...() failed.")
+  // when libcrypto refuses a digest or signature operation. A missing,
+  // unreadable or bad file is a verdict, not an exception.
   virtual std::uint32_t Verify(bool includeOkFiles) = 0;
   virtual std::uint32_t TotalFiles() = 0;
   virtual std::uint32_t NumberOfBadFiles() = 0;
@@ -131,7 +144,8 @@ typedef QVE_Helper::IVerificationReport QVE_VerificationReport;
 typedef struct QVE_VerificationReport QVE_VerificationReport;
 #endif
 
-/* Returns a DecryptResult value. Both pointers must be non-null. */
+/* Returns a DecryptResult value. Both pointers must be non-null. Raises only
+ * std::bad_alloc, as Decrypt does. */
 QVE_API int32_t DecryptQveFile(const wchar_t* inputPath, const wchar_t* outputPath);
 
 QVE_API QVE_VerificationReport* CreateVerificationReport(void);
@@ -140,7 +154,8 @@ QVE_API void ClearVerificationReport(QVE_VerificationReport* report);
 QVE_API void AddFileToVerificationReport(QVE_VerificationReport* report, const wchar_t* path);
 QVE_API void AddFileInFolderToVerificationReport(QVE_VerificationReport* report,
                                                  const wchar_t* folder);
-/* Returns a ReportResult value. */
+/* Returns a ReportResult value. Raises what IVerificationReport::Verify
+ * raises: std::invalid_argument, std::runtime_error, std::bad_alloc. */
 QVE_API uint32_t VerifyReport(QVE_VerificationReport* report, bool includeOkFiles);
 QVE_API uint32_t TotalFilesInVerificationReport(QVE_VerificationReport* report);
 QVE_API uint32_t NumberOfBadFilesInVerificationReport(QVE_VerificationReport* report);
