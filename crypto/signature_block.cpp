@@ -40,30 +40,6 @@ BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, Signat
   return BlockParseResult::Parsed;
 }
 
-Bytes SignedMessage(const SignatureBlock& block, const std::vector<std::string>& pendingLines) {
-  std::size_t size = 4 + block.link.size() + block.text.size();
-  for (const auto& line : pendingLines) size += line.size() + 1;
-  Bytes message;
-  message.reserve(size);
-  for (int shift = 0; shift < 32; shift += 8) message.push_back(std::uint8_t(block.id >> shift));
-  message.insert(message.end(), block.link.begin(), block.link.end());
-  message.insert(message.end(), block.text.begin(), block.text.end());
-  for (const auto& line : pendingLines) {
-    message.insert(message.end(), line.begin(), line.end());
-    message.push_back(0x00);
-  }
-  return message;
-}
-
-BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
-                                     const std::vector<std::string>& pendingLines,
-                                     std::span<const std::uint8_t> blockBytes,
-                                     EVP_PKEY* publicKey) {
-  SignedLines lines;
-  for (const auto& line : pendingLines) lines.Append(line);
-  return CheckSignatureBlock(expectedLink, lines, blockBytes, publicKey);
-}
-
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      SignedLines& pendingLines,
                                      std::span<const std::uint8_t> blockBytes,

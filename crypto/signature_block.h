@@ -58,17 +58,10 @@ enum class BlockCheckResult : int {
 // Fields parsed before a failure keep their values; later ones are untouched.
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block);
 
-// The exact bytes a block's signature covers.
-Bytes SignedMessage(const SignatureBlock& block, const std::vector<std::string>& pendingLines);
-
 // Throws std::runtime_error naming the OpenSSL call that failed; a malformed
-// block or a signature that does not verify is a result, not an error.
-BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
-                                     const std::vector<std::string>& pendingLines,
-                                     std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
-
-// The same check over lines kept in a SignedLines, whose buffer takes the
-// block's fields in front of the lines (hence not const).
+// block or a signature that does not verify is a result, not an error. The
+// lines' buffer takes the block's fields in front of the lines (hence not
+// const).
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      SignedLines& pendingLines,
                                      std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);

@@ -2,12 +2,11 @@
 // never make the check throw with the built-in key.
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "crypto/built_in_keys.h"
 #include "crypto/digest.h"
 #include "crypto/signature_block.h"
+#include "crypto/signed_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const qve::VerificationKey key;
@@ -22,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        parsed.signature.size() > qve::kMaxBlockSignatureLength))
     std::abort();
 
-  const std::vector<std::string> lines = {"a fuzzed block", ""};
+  qve::SignedLines lines;
+  lines.Append("a fuzzed block");
+  lines.Append("");
   const auto result = qve::CheckSignatureBlock(emptyDigest, lines, block, key.pkey());
   // Nobody but the holder of the signing key can make a block that verifies.
   if (result == qve::BlockCheckResult::Valid || result == qve::BlockCheckResult::LinkMismatch)
