@@ -283,7 +283,7 @@ TEST(FolderWalk, EveryRegularFileBelow) {
     EXPECT_EQ(Paths(Walk(root + P(given))).front(), root + P(first));
   const fs::path before = fs::current_path();
   fs::current_path(dir.path());
-  EXPECT_EQ(Paths(Walk(L"one/inner")),
+  EXPECT_EQ(Paths(Walk(P(L"one/inner"))),
             (std::vector<std::wstring>{P(L"one/inner/x"), P(L"one/inner/y")}));
   fs::current_path(before);
   for (const std::wstring& none :

@@ -49,7 +49,8 @@ TEST(ClassifyLine, SignatureLinesAndDataLines) {
       {"|~|", false, "|", ""},
   };
   for (const auto& row : rows) {
-    const LogLine line = ClassifyLine(M(row.line));
+    const std::string marked = M(row.line);  // the line's views point into it
+    const LogLine line = ClassifyLine(marked);
     EXPECT_EQ(line.isSignature, row.signature) << row.line;
     EXPECT_EQ(line.text, M(row.text)) << row.line;
     EXPECT_EQ(line.payload, M(row.payload)) << row.line;
