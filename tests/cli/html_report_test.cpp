@@ -183,7 +183,8 @@ std::string StripOf(const std::string& dom) {
     const std::string cells = (*f)[1];
     std::string kinds;
     for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c) {
-      kinds += (kinds.empty() ? "" : " ") + (*c)[1].str();
+      if (!kinds.empty()) kinds += ' ';
+      kinds += (*c)[1].str();
     }
     strip += kinds;
   }
