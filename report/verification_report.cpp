@@ -5,6 +5,24 @@
 #include "report/system_log_name.h"
 #include "report/verdicts.h"
 
+namespace QVE_Helper {
+
+// The exported class: the only way to make and destroy a report.
+IVerificationReport* IVerificationReport::Create() { return new qve::VerificationReport(); }
+
+void IVerificationReport::Delete(IVerificationReport* report) { delete report; }
+
+IVerificationReport::IVerificationReport() = default;
+
+// The interface holds no state, so a copy has nothing to take over.
+IVerificationReport::IVerificationReport(const IVerificationReport&) {}
+
+IVerificationReport& IVerificationReport::operator=(const IVerificationReport&) { return *this; }
+
+IVerificationReport::~IVerificationReport() = default;
+
+}  // namespace QVE_Helper
+
 namespace qve {
 
 void VerificationReport::Clear() {

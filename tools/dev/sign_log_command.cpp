@@ -41,9 +41,9 @@ void SignLogFile(const SignLogArguments& args) {
   options.text = args.text;
   options.linesPerBlock = args.every;
   if (!args.chainFrom.empty()) {
-    std::ifstream previous(args.chainFrom, std::ios::binary);
-    if (!previous) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.chainFrom);
-    options.link = qve::writer::ChainValueAfter(previous);
+    if (!std::ifstream(args.chainFrom, std::ios::binary))
+      throw CommandError(qve::dev::kCannotUse, "cannot open " + args.chainFrom);
+    options.link = qve::writer::ChainValueAfter(args.chainFrom);
     // Only a log without a signature line leaves the chain where it starts.
     if (options.link == qve::writer::EmptyChainValue())
       throw CommandError(qve::dev::kCannotUse,

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "decrypt/container_header.h"
 #include "tools/writer/keys.h"
 
 namespace qve::writer {
@@ -12,9 +13,6 @@ namespace {
 constexpr std::string_view kMagic = "QVES";
 constexpr std::string_view kSealTag = "Seal";
 constexpr std::uint8_t kRecipientTag = 'P';
-constexpr std::size_t kMaxRecipients = 32;
-constexpr std::size_t kMaxKeyIdLength = 16384;
-constexpr std::size_t kMaxWrappedKeyLength = 4096;
 
 void PutU16(Bytes& out, std::size_t value) {
   out.push_back(static_cast<std::uint8_t>(value));
