@@ -135,16 +135,19 @@ const Case kCases[] = {
       "Not shown: 5 more lines of this block, after the first 200."}},
 };
 
-// Chromium reserves hundreds of GiB of address space at start and dies under
-// a cap (ulimit -v, as a mutation run sets), which only root could lift.
-bool BrowserCannotStart() {
-  rlimit cap{};
-  return getrlimit(RLIMIT_AS, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY;
-}
-constexpr const char* kNoBrowser = "Chromium cannot start under an address-space cap";
-
-// The DOM as Chromium builds it from the file.
+// The DOM as Chromium builds it from the file. Chromium reserves hundreds of
+// GiB of address space at start and dies under a cap (ulimit -v, as a
+// mutation run sets); there the page as written is read instead, which holds
+// the same markup but proves less about how a browser parses it.
 std::string DumpDom(const std::filesystem::path& page) {
+  rlimit cap{};
+  if (getrlimit(RLIMIT_AS, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY) {
+    const Bytes written = testing::ReadFile(page);
+    std::string text(written.begin(), written.end());
+    // A serialised DOM writes quotes in text as they are.
+    text = std::regex_replace(text, std::regex("&quot;"), "\"");
+    return std::regex_replace(text, std::regex("&#39;"), "'");
+  }
   TempDir profile;
   const testing::CommandResult run = testing::RunCommand(
       "chromium",
@@ -216,7 +219,6 @@ TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
   // The command still prints what it prints without --html.
   EXPECT_NE(run.out.find(" file"), std::string::npos);
 
-  if (BrowserCannotStart()) GTEST_SKIP() << kNoBrowser;
   const std::string dom = DumpDom(out / "report.html");
   ASSERT_NE(dom.find("</footer>"), std::string::npos) << dom;
   EXPECT_EQ(StripOf(dom), c.strip);
@@ -246,7 +248,6 @@ TEST(HtmlReportEachTest, OneSectionPerChain) {
   TempDir out;
   testing::WriteFile(out / "each.html",
                      cli::RenderHtmlReport(chains, {"now", "host", "<cmd>", "9"}));
-  if (BrowserCannotStart()) GTEST_SKIP() << kNoBrowser;
   const std::string dom = DumpDom(out / "each.html");
   EXPECT_EQ(StripOf(dom), "ok ok|ok ok ok|ok unsigned|ok ok|invalid ok ok|ok unsigned");
   for (const char* piece :
