@@ -256,6 +256,7 @@ TEST(InspectCommandJsonTest, OneObjectPerFile) {
   EXPECT_EQ(container["seal"]["verifies"], true);
   EXPECT_EQ(log["blocks"][1]["chain"], "matches");
   EXPECT_EQ(log["blocks"][1]["verdict"], "BlockOk");
+  EXPECT_TRUE(log["ignored"].empty()) << log["ignored"];
 }
 
 }  // namespace
