@@ -55,7 +55,7 @@ int Refuse(int status, const std::string& text) {
 
 // A payload that is not a whole number of cipher blocks was cut short.
 bool LooksTruncated(const Job& job) {
-  std::ifstream in;
+  qve::platform::FileStream in;
   if (!qve::platform::OpenForReading(in, job.input)) return false;
   std::array<std::uint8_t, 16> iv{};
   std::vector<qve::RecipientEntry> recipients;
