@@ -81,10 +81,9 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
       return why.empty() ? "the output file could not be opened for writing" : why;
     }
     case QVE_Helper::OutputWriteFailed: {
-      std::error_code error;
-      const auto space = fs::space(fs::path(qve::platform::FolderOf(written)), error);
-      if (!error && space.available < (1u << 20)) return "no space left on device";
-      return "a write to the output was refused (file size limit or input/output error)";
+      const std::string why = qve::platform::WhyWritesFail(written);
+      return why.empty() ? "a write to the output failed, though writing there works again now"
+                         : why;
     }
     case QVE_Helper::HeaderInvalid:
       return "INPUT is not a QVES container, or its header is damaged";

@@ -69,6 +69,8 @@ CommandResult Run(const Command& command) {
       const rlimit limit{command.openFileLimit, command.openFileLimit};
       if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(125);
     }
+    const rlimit size{command.fileSizeLimit, command.fileSizeLimit};
+    if (command.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(125);
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);

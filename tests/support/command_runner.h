@@ -30,6 +30,7 @@ struct Command {
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec
   unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
+  unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
   std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
 };
 
