@@ -50,7 +50,9 @@ struct Row {
 // that progress waits for: the command is held with its chains done.
 void ReadPageLate(const fs::path& dir) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  const int fifo = open((dir / "h").c_str(), O_RDONLY);
+  // Never blocking here, in case the command ended before it opened "h".
+  const int fifo = open((dir / "h").c_str(), O_RDONLY | O_NONBLOCK);
+  fcntl(fifo, F_SETFL, 0);
   char chunk[4096];
   while (read(fifo, chunk, sizeof chunk) > 0) {
   }
