@@ -24,7 +24,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // file is opened here and handed to a stream buffer as a descriptor.
 std::unique_ptr<std::filebuf> SharedBuffer(HANDLE handle, std::ios::openmode mode) {
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  const int flags = _O_BINARY | ((mode & std::ios::out) ? 0 : _O_RDONLY);
+  const int flags = _O_BINARY | ((mode & std::ios::out) ? _O_WRONLY : _O_RDONLY);
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
     CloseHandle(handle);
