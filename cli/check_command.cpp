@@ -68,7 +68,7 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs) {
 }
 
 bool StartsWithMagic(const std::wstring& path) {
-  std::ifstream file;
+  platform::FileStream file;
   char magic[4] = {};
   return platform::OpenForReading(file, path) && file.read(magic, 4) &&
          std::string_view(magic, 4) == "QVES";

@@ -55,7 +55,7 @@ int Refuse(int status, const std::string& text) {
 
 // A payload that is not a whole number of cipher blocks was cut short.
 bool LooksTruncated(const Job& job) {
-  std::ifstream in;
+  qve::platform::FileStream in;
   if (!qve::platform::OpenForReading(in, job.input)) return false;
   std::array<std::uint8_t, 16> iv{};
   std::vector<qve::RecipientEntry> recipients;
@@ -81,10 +81,9 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
       return why.empty() ? "the output file could not be opened for writing" : why;
     }
     case QVE_Helper::OutputWriteFailed: {
-      std::error_code error;
-      const auto space = fs::space(fs::path(qve::platform::FolderOf(written)), error);
-      if (!error && space.available < (1u << 20)) return "no space left on device";
-      return "a write to the output was refused (file size limit or input/output error)";
+      const std::string why = qve::platform::WhyWritesFail(written);
+      return why.empty() ? "a write to the output failed, though writing there works again now"
+                         : why;
     }
     case QVE_Helper::HeaderInvalid:
       return "INPUT is not a QVES container, or its header is damaged";

@@ -215,7 +215,7 @@ struct FileScan {
 };
 
 std::uint64_t BytesAfterEndOfInput(const std::wstring& path) {
-  std::ifstream in;
+  platform::FileStream in;
   if (!platform::OpenForReading(in, path)) return 0;
   std::array<char, 1 << 16> chunk;
   std::uint64_t after = 0;
@@ -699,7 +699,7 @@ bool WriteHtmlReport(const std::string& path, const std::vector<HtmlChain>& chai
                      std::string* error) {
   const std::string page = RenderHtmlReport(chains, CurrentRun());
   const std::optional<std::wstring> wide = platform::ToWide(path);
-  std::ofstream out;
+  platform::FileStream out;
   if (!wide || !platform::OpenForWriting(out, *wide) ||
       !out.write(page.data(), static_cast<std::streamsize>(page.size())) || !out.flush()) {
     *error = "cannot write " + path;

@@ -93,7 +93,7 @@ Json BlockRow(std::string_view payload, std::uint32_t line, std::optional<std::u
 
 // Where the first 0x1A stands, which ends the input of the text reader.
 std::optional<std::uint64_t> EndOfInputByte(const std::wstring& path, std::uint64_t* size) {
-  std::ifstream file;
+  platform::FileStream file;
   if (!platform::OpenForReading(file, path)) return std::nullopt;
   std::optional<std::uint64_t> found;
   std::uint64_t offset = 0;

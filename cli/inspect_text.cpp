@@ -140,7 +140,7 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 Json InspectFile(const std::wstring& path, const std::string& shownPath,
                  const InspectOptions& options) {
   Json file = {{"path", Escaped(shownPath)}};
-  std::ifstream stream;
+  platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(path, error);
   if (error || !platform::OpenForReading(stream, path)) {

@@ -14,12 +14,12 @@
 namespace QVE_Helper {
 
 DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath) {
-  std::ifstream input;
+  qve::platform::FileStream input;
   if (!qve::platform::OpenForReading(input, inputPath)) return InputOpenFailed;
 
   qve::SealInfo seal;
   {
-    std::ofstream output;
+    qve::platform::FileStream output;
     if (!qve::platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
     seal.Clear();
     qve::BlockReadBuffer containerBlocks(*input.rdbuf(), qve::kFileBlockSize);

@@ -40,6 +40,11 @@ std::wstring FolderOf(std::wstring_view path);
 // Empty when the file opens for reading, else why not ("permission denied").
 std::string WhyUnreadable(std::wstring_view path);
 
+// Why the file refuses to grow now ("no space left on device", "file too
+// large"), empty when it does not: one byte is written past its end and
+// taken away again. The library's failed writes pass on no cause.
+std::string WhyWritesFail(std::wstring_view path);
+
 // The system's text for an error code, in lower case.
 std::string ErrorText(int error);
 

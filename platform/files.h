@@ -6,16 +6,42 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iostream>
+#include <memory>
 #include <string_view>
 #include <system_error>
 
 namespace qve::platform {
 
+// A file open for binary reading or writing. Windows opens it so that
+// others may delete or rename it meanwhile, as Linux always lets them: a
+// Ctrl-C handler must be able to remove a temporary output still open here.
+class FileStream : public std::iostream {
+ public:
+  FileStream() : std::iostream(nullptr) {}
+  bool is_open() const { return buffer_ != nullptr && buffer_->is_open(); }
+  void close() {
+    if (buffer_ != nullptr && buffer_->close() == nullptr) setstate(std::ios::failbit);
+  }
+
+ private:
+  friend bool OpenForReading(FileStream& stream, std::wstring_view path);
+  friend bool OpenForWriting(FileStream& stream, std::wstring_view path);
+  // Takes `buffer` when it is open; false, and a stream that fails, if not.
+  bool Attach(std::unique_ptr<std::filebuf> buffer) {
+    buffer_ = buffer != nullptr && buffer->is_open() ? std::move(buffer) : nullptr;
+    rdbuf(buffer_.get());
+    return buffer_ != nullptr;
+  }
+
+  std::unique_ptr<std::filebuf> buffer_;
+};
+
 // Opens for binary reading; false, with the stream closed, on failure.
-bool OpenForReading(std::ifstream& stream, std::wstring_view path);
+bool OpenForReading(FileStream& stream, std::wstring_view path);
 
 // Creates or truncates the file and opens it for binary writing.
-bool OpenForWriting(std::ofstream& stream, std::wstring_view path);
+bool OpenForWriting(FileStream& stream, std::wstring_view path);
 
 // Fails for anything but a regular file.
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error);

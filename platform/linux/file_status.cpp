@@ -1,6 +1,7 @@
 #include "platform/file_status.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,32 @@ std::string WhyUnreadable(std::wstring_view path) {
   const bool folder = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
   ::close(fd);
   return folder ? "is a folder" : "";
+}
+
+std::string WhyWritesFail(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  if (!narrow) return "";
+  const int fd = ::open(narrow->c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return ErrorText(errno);
+  struct stat status {};
+  std::string why;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    // In a block of its own, which a full disk refuses even where the last
+    // block has room; past the file-size limit, EFBIG rather than SIGXFSZ.
+    const off_t block = 1 << 16;
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &previous);
+    const char byte = 0;
+    if (::pwrite(fd, &byte, 1, (status.st_size + block - 1) / block * block) != 1)
+      why = ErrorText(errno);
+    const int restored = ::ftruncate(fd, status.st_size);
+    static_cast<void>(restored);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+  }
+  ::close(fd);
+  return why;
 }
 
 std::string ErrorText(int error) {

@@ -23,30 +23,32 @@ bool IsEmptyRegularFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool OpenForReading(std::ifstream& stream, std::wstring_view path) {
+bool OpenForReading(FileStream& stream, std::wstring_view path) {
   const auto fsPath = FileSystemPath(path);
-  if (!fsPath) return false;
+  if (!fsPath) return stream.Attach(nullptr);
   // Linux opens a folder for reading where Windows refuses; refuse it here too.
   std::error_code ignored;
-  if (std::filesystem::is_directory(*fsPath, ignored)) return false;
-  stream.open(*fsPath, std::ios::in | std::ios::binary);
-  return stream.is_open();
+  if (std::filesystem::is_directory(*fsPath, ignored)) return stream.Attach(nullptr);
+  auto buffer = std::make_unique<std::filebuf>();
+  buffer->open(*fsPath, std::ios::in | std::ios::binary);
+  return stream.Attach(std::move(buffer));
 }
 
-bool OpenForWriting(std::ofstream& stream, std::wstring_view path) {
+bool OpenForWriting(FileStream& stream, std::wstring_view path) {
   const auto fsPath = FileSystemPath(path);
-  if (!fsPath) return false;
+  if (!fsPath) return stream.Attach(nullptr);
   // ext4 writes back at the close, and the truncation after it waits for
   // that, any file that was truncated to zero length: about 0.4 s per GiB
   // of output. A file that is already empty (a temporary made for the
   // output, say) needs no truncation, so it is opened as it is.
+  auto buffer = std::make_unique<std::filebuf>();
   if (IsEmptyRegularFile(*fsPath)) {
-    stream.open(*fsPath, std::ios::in | std::ios::out | std::ios::binary);
-    if (stream.is_open() && IsEmptyRegularFile(*fsPath)) return true;
-    stream.close();
+    buffer->open(*fsPath, std::ios::in | std::ios::out | std::ios::binary);
+    if (buffer->is_open() && IsEmptyRegularFile(*fsPath)) return stream.Attach(std::move(buffer));
+    buffer->close();
   }
-  stream.open(*fsPath, std::ios::out | std::ios::binary | std::ios::trunc);
-  return stream.is_open();
+  buffer->open(*fsPath, std::ios::out | std::ios::binary | std::ios::trunc);
+  return stream.Attach(std::move(buffer));
 }
 
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {

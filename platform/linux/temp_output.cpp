@@ -188,6 +188,9 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
     error = std::make_error_code(std::errc::invalid_argument);
     return nullptr;
   }
+  // A write past the file-size limit then fails (and is told) instead of
+  // ending the process with the named file left behind.
+  ::signal(SIGXFSZ, SIG_IGN);
   // Owner-only while it holds what nobody has vouched for yet.
   if (std::getenv("QVEHELPER_NAMED_TEMPORARY") == nullptr) {
     const int fd = ::open(narrow->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);

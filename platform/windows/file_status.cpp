@@ -85,6 +85,28 @@ std::string WhyUnreadable(std::wstring_view path) {
   return FromHandle(file.handle).kind == FileKind::Folder ? "is a folder" : "";
 }
 
+std::string WhyWritesFail(std::wstring_view path) {
+  const std::wstring text(path);
+  HandleCloser file{CreateFileW(text.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr)};
+  if (file.handle == INVALID_HANDLE_VALUE) return ErrorText(static_cast<int>(GetLastError()));
+  LARGE_INTEGER size{};
+  if (GetFileType(file.handle) != FILE_TYPE_DISK || !GetFileSizeEx(file.handle, &size)) return "";
+  // In a cluster of its own, which a full disk refuses even where the last
+  // cluster has room.
+  LARGE_INTEGER at{};
+  at.QuadPart = (size.QuadPart + 65535) / 65536 * 65536;
+  const char byte = 0;
+  DWORD put = 0;
+  std::string why;
+  if (!SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) ||
+      !WriteFile(file.handle, &byte, 1, &put, nullptr))
+    why = ErrorText(static_cast<int>(GetLastError()));
+  if (SetFilePointerEx(file.handle, size, nullptr, FILE_BEGIN)) SetEndOfFile(file.handle);
+  return why;
+}
+
 std::string ErrorText(int error) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(

@@ -1,6 +1,12 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
+#include <string>
 
 namespace qve::platform {
 
@@ -12,16 +18,44 @@ std::filesystem::path FileSystemPath(std::wstring_view path) {
   return std::filesystem::path(std::wstring(path));
 }
 
-}  // namespace
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-bool OpenForReading(std::ifstream& stream, std::wstring_view path) {
-  stream.open(FileSystemPath(path), std::ios::in | std::ios::binary);
-  return stream.is_open();
+// The C runtime's own opens (_wfopen, _wopen) never share deletion, so the
+// file is opened here and handed to a stream buffer as a descriptor.
+std::unique_ptr<std::filebuf> SharedBuffer(HANDLE handle, std::ios::openmode mode) {
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int flags = _O_BINARY | ((mode & std::ios::out) ? _O_WRONLY : _O_RDONLY);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  auto buffer = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, mode | std::ios::binary);
+  if (!buffer->is_open()) _close(fd);
+  return buffer;
 }
 
-bool OpenForWriting(std::ofstream& stream, std::wstring_view path) {
-  stream.open(FileSystemPath(path), std::ios::out | std::ios::binary | std::ios::trunc);
-  return stream.is_open();
+}  // namespace
+
+bool OpenForReading(FileStream& stream, std::wstring_view path) {
+  const std::wstring text(path);
+  return stream.Attach(SharedBuffer(
+      CreateFileW(text.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr),
+      std::ios::in));
+}
+
+bool OpenForWriting(FileStream& stream, std::wstring_view path) {
+  const std::wstring text(path);
+  // OPEN_ALWAYS and a cut, not CREATE_ALWAYS, which refuses a hidden file
+  // such as the commands' temporary output.
+  const HANDLE handle =
+      CreateFileW(text.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+      !SetEndOfFile(handle)) {
+    CloseHandle(handle);
+    return stream.Attach(nullptr);
+  }
+  return stream.Attach(SharedBuffer(handle, std::ios::out));
 }
 
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {
@@ -30,13 +64,22 @@ std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {
 }
 
 void TruncateFile(std::wstring_view path, std::uint64_t size, std::error_code& error) {
-  const std::filesystem::path fsPath = FileSystemPath(path);
-  // Only a regular file has a length to cut; a device such as NUL does not.
-  if (!std::filesystem::is_regular_file(fsPath, error)) {
-    if (!error) error = std::make_error_code(std::errc::not_supported);
+  const std::wstring text(path);
+  const HANDLE handle =
+      CreateFileW(text.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = {static_cast<int>(GetLastError()), std::system_category()};
     return;
   }
-  std::filesystem::resize_file(fsPath, size, error);
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  // Only a regular file has a length to cut; a device such as NUL does not.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    error = std::make_error_code(std::errc::not_supported);
+  } else if (!SetFileInformationByHandle(handle, FileEndOfFileInfo, &end, sizeof end)) {
+    error = {static_cast<int>(GetLastError()), std::system_category()};
+  }
+  CloseHandle(handle);
 }
 
 }  // namespace qve::platform

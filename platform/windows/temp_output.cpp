@@ -78,8 +78,9 @@ class WindowsTempOutput final : public TempOutput {
   }
 
   void CopyToStandardOutput(std::error_code& error) override {
-    const HANDLE in = CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE in = CreateFileW(name_.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) {
       error = LastError();
       return;

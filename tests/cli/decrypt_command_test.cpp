@@ -29,8 +29,9 @@ const Bytes kOld = testing::Pattern(777, 9);
 const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
 
 // Sends the first part of the container through the FIFO "in", then the
-// signal while the command waits for the rest.
-std::function<void(pid_t, const fs::path&)> Interrupt(int signal) {
+// signal while the command waits for the rest; or, with no signal, the rest
+// after more than the second that progress waits for.
+std::function<void(pid_t, const fs::path&)> Feed(int signal) {
   return [signal](pid_t child, const fs::path& dir) {
     // Late enough that the command's own look at INPUT is over; never
     // blocking, in case the command ended before it opened the FIFO.
@@ -43,8 +44,13 @@ std::function<void(pid_t, const fs::path&)> Interrupt(int signal) {
     ASSERT_GE(fifo, 0);
     const Bytes whole = testing::ReadFile(dir / "c.qves");
     ASSERT_EQ(write(fifo, whole.data(), 20000), 20000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(child, signal);
+    std::this_thread::sleep_for(std::chrono::milliseconds(signal != 0 ? 300 : 1500));
+    if (signal != 0) kill(child, signal);
+    fcntl(fifo, F_SETFL, 0);
+    if (signal == 0) {
+      const auto rest = static_cast<ssize_t>(whole.size() - 20000);
+      EXPECT_EQ(write(fifo, whole.data() + 20000, std::size_t(rest)), rest);
+    }
     close(fifo);
   };
 }
@@ -123,11 +129,17 @@ TEST(DecryptCommand, Table) {
        'O', {}, {}, {.outputTo = "/dev/full"}},
       {"closed standard output", {"c.qves", "-"}, 74, "", "Success \\(0\\)\n.*: bad file descriptor\n",
        'O', {}, {}, {.outputTo = "-"}},
-      {"SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {}, Interrupt(SIGINT)},
-      {"SIGKILL", {"in", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {}, Interrupt(SIGKILL)},
-      {"named SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), named, Interrupt(SIGINT)},
-      {"named SIGTERM", {"in", "out.bin"}, 143, "", "", 'O', {"in"}, fifo("in"), named, Interrupt(SIGTERM)},
-      {"named SIGHUP", {"in", "out.bin"}, 129, "", "", 'O', {"in"}, fifo("in"), named, Interrupt(SIGHUP)},
+      {"progress", {"in", "out.bin"}, 0, ok, "(\r[^\r\n]+/s *)+\r +\r", 'B', {"in"}, fifo("in"),
+       {.errorToTerminal = true}, Feed(0)},
+      {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
+       'O', {}, {}, {.fileSizeLimit = 9000}},
+      {"named, file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n",
+       ".*: file too large\n", 'O', {}, {}, {.environment = named.environment, .fileSizeLimit = 9000}},
+      {"SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGINT)},
+      {"SIGKILL", {"in", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGKILL)},
+      {"named SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), named, Feed(SIGINT)},
+      {"named SIGTERM", {"in", "out.bin"}, 143, "", "", 'O', {"in"}, fifo("in"), named, Feed(SIGTERM)},
+      {"named SIGHUP", {"in", "out.bin"}, 129, "", "", 'O', {"in"}, fifo("in"), named, Feed(SIGHUP)},
   };
   // clang-format on
   umask(022);

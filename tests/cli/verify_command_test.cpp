@@ -1,11 +1,14 @@
 // qvehelper verify as users run it: one row per case, with what it prints and
 // its exit status, on chains of logs built line by line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
@@ -40,7 +43,21 @@ struct Row {
   std::string err;
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
+  std::function<void(const fs::path&)> during = {};
 };
+
+// The report page goes to the FIFO "h", read only after more than the second
+// that progress waits for: the command is held with its chains done.
+void ReadPageLate(const fs::path& dir) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Never blocking here, in case the command ended before it opened "h".
+  const int fifo = open((dir / "h").c_str(), O_RDONLY | O_NONBLOCK);
+  fcntl(fifo, F_SETFL, 0);
+  char chunk[4096];
+  while (read(fifo, chunk, sizeof chunk) > 0) {
+  }
+  close(fifo);
+}
 
 TEST(VerifyCommand, Table) {
   const std::string tail = "warning: a/system.log: lines 5-6 are not signed\n";
@@ -81,6 +98,16 @@ TEST(VerifyCommand, Table) {
         .Raw("\x1a forged\n")
         .WriteTo(dir / "u/system.log");
   };
+  const auto pageFifo = [](const fs::path& dir) {
+    ASSERT_EQ(mkfifo((dir / "h").c_str(), 0644), 0);
+  };
+  const testing::Command terminal{.errorToTerminal = true};
+  const std::vector<std::string> held = {"--each", "--html", "h", "a", "b"};
+  const auto with = [&](const char* flag) {
+    std::vector<std::string> args = held;
+    args.insert(args.begin(), flag);
+    return args;
+  };
   // clang-format off
   const Row rows[] = {
       {"one chain", {"a"}, 0, ok, tail},
@@ -116,6 +143,10 @@ TEST(VerifyCommand, Table) {
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
        "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
        "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n", unseen},
+      {"progress", held, 0, "a: " + ok + "b: " + ok,
+       tail + "warning: b/system.log.*\n(\r[12] of 2 chains done)+\r {18}\r", pageFifo, terminal, ReadPageLate},
+      {"quiet, no progress", with("-q"), 0, "", "", pageFifo, terminal, ReadPageLate},
+      {"JSON, no progress", with("--json"), 0, any, "", pageFifo, terminal, ReadPageLate},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -124,7 +155,8 @@ TEST(VerifyCommand, Table) {
     Export(dir / "a");
     Export(dir / "b");
     if (row.setup) row.setup(dir.path());
-    const auto command = testing::InFolder(row.how, QVE_CLI_FILE, "verify", row.args, dir.path());
+    auto command = testing::InFolder(row.how, QVE_CLI_FILE, "verify", row.args, dir.path());
+    if (row.during) command.whileRunning = [&](pid_t) { row.during(dir.path()); };
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
   }
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pty.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -40,6 +41,11 @@ CommandResult Run(const Command& command) {
                .c_str(),
            O_WRONLY | O_CREAT | O_APPEND, 0644);
   const int err = open((capture / "err").c_str(), O_WRONLY | O_CREAT, 0644);
+  int terminal = -1, terminalSide = -1;
+  termios raw{};
+  cfmakeraw(&raw);  // no CR added before each LF
+  if (command.errorToTerminal && openpty(&terminal, &terminalSide, nullptr, &raw, nullptr) != 0)
+    ADD_FAILURE() << "no pseudo-terminal";
   std::vector<std::string> texts = {command.program};
   texts.insert(texts.end(), command.args.begin(), command.args.end());
   std::vector<char*> argv, envp;
@@ -56,13 +62,15 @@ CommandResult Run(const Command& command) {
   if (child == 0) {
     dup2(in, 0);
     dup2(out, 1);
-    dup2(err, 2);
+    dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (command.outputTo == "-") close(1);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
     if (command.openFileLimit != 0) {
       const rlimit limit{command.openFileLimit, command.openFileLimit};
       if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(125);
     }
+    const rlimit size{command.fileSizeLimit, command.fileSizeLimit};
+    if (command.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(125);
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);
@@ -72,7 +80,14 @@ CommandResult Run(const Command& command) {
   close(in);
   close(out);
   close(err);
+  if (terminalSide >= 0) close(terminalSide);
   if (command.whileRunning) command.whileRunning(child);
+  std::string onTerminal;
+  char chunk[4096];
+  // Ends with EIO once the command and its children have closed their side.
+  for (ssize_t got; terminal >= 0 && (got = read(terminal, chunk, sizeof chunk)) > 0;)
+    onTerminal.append(chunk, std::size_t(got));
+  if (terminal >= 0) close(terminal);
   int status = 0;
   waitpid(child, &status, 0);
   CommandResult result;
@@ -80,7 +95,7 @@ CommandResult Run(const Command& command) {
   const Bytes printed = ReadFile(capture / "out");
   const Bytes errors = ReadFile(capture / "err");
   result.out.assign(printed.begin(), printed.end());
-  result.err.assign(errors.begin(), errors.end());
+  result.err = command.errorToTerminal ? onTerminal : std::string(errors.begin(), errors.end());
   return result;
 }
 

@@ -27,8 +27,10 @@ struct Command {
   std::string outputTo = {};  // a file standard output goes to; captured when empty,
                               // closed when "-"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
+  bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec
   unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
+  unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
   std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
 };
 
