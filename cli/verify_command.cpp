@@ -132,9 +132,11 @@ void Collect(Chain& chain, const std::wstring& argument) {
       },
       [&](const std::string& shown, const std::wstring& name, qve::platform::Skipped why,
           const std::string& reason) {
-        // A link is passed over like any file that is not a log, unless its
-        // name says it would have been verified.
-        if (why == qve::platform::Skipped::Link && !qve::IsSystemLogName(name)) return;
+        // A link, FIFO or device is passed over like any file that is not a
+        // log, unless its name says it would have been verified.
+        if ((why == qve::platform::Skipped::Link || why == qve::platform::Skipped::NotRegular) &&
+            !qve::IsSystemLogName(name))
+          return;
         chain.warnings.push_back({shown, "skipped: " + reason});
       });
 }

@@ -11,7 +11,7 @@
 
 namespace qve::platform {
 
-enum class Skipped { NotUtf8, FolderUnreadable, Link };
+enum class Skipped { NotUtf8, FolderUnreadable, Link, NotRegular };
 
 // `shown` is the path as far as it can be shown (the raw bytes on Linux).
 void ScanFolder(

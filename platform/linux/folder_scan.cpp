@@ -80,6 +80,12 @@ void ScanFolder(
         below.emplace_back(std::move(path), wide + *name);
       } else if (type == DT_LNK) {
         onSkipped(path, *name, Skipped::Link, "symbolic links are not followed");
+      } else {
+        // A FIFO, device or socket, or an entry gone since the listing.
+        const FileStatus other = StatusOf(wide + *name);
+        onSkipped(path, *name, Skipped::NotRegular,
+                  other.kind == FileKind::Missing ? ErrorText(other.error)
+                                                  : other.what + ", not a regular file");
       }
     }
     // Reversed, so the first folder listed is the next one read.

@@ -101,6 +101,10 @@ TEST(VerifyCommand, Table) {
   const auto pageFifo = [](const fs::path& dir) {
     ASSERT_EQ(mkfifo((dir / "h").c_str(), 0644), 0);
   };
+  const auto fifos = [](const fs::path& dir) {
+    for (const char* name : {"a/System_9.log", "a/notes"})
+      ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0);
+  };
   const testing::Command terminal{.errorToTerminal = true};
   const std::vector<std::string> held = {"--each", "--html", "h", "a", "b"};
   const auto with = [&](const char* flag) {
@@ -138,6 +142,8 @@ TEST(VerifyCommand, Table) {
        "warning: a/locked: skipped: permission denied\n" + tail, lock, nobody},
       {"not UTF-8", {"a"}, 0, ok,
        "warning: a/System_\\\\xff\\.log: skipped: the name is not valid UTF-8\n" + tail, notUtf8},
+      {"FIFOs", {"a"}, 0, ok, "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail,
+       fifos},
       {"deeper than the open-file limit", {"deep"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n", "", deep,
        {.openFileLimit = 12}},
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
