@@ -43,11 +43,14 @@ void BM_LogLineReader(benchmark::State& state) {
   std::size_t signatures = 0;
   for (auto _ : state) {
     qve::platform::TextLineReader reader(file.path());
-    std::string_view raw;
-    while (reader.NextLine(&raw)) {
-      const qve::LogLine line = qve::ClassifyLine(raw);
-      signatures += line.isSignature ? 1 : 0;
-      benchmark::DoNotOptimize(line.text.data());
+    std::string_view piece;
+    bool lineEnds = false;
+    qve::LineText line;
+    while (reader.NextPiece(&piece, &lineEnds)) {
+      benchmark::DoNotOptimize(line.Counted(piece).data());
+      if (!lineEnds) continue;
+      signatures += line.isSignature() ? 1 : 0;
+      line = qve::LineText{};
     }
   }
   benchmark::DoNotOptimize(signatures);

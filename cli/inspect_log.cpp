@@ -11,7 +11,6 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text_reader.h"
-#include "verify/block_bytes.h"
 #include "verify/chain_checker.h"
 #include "verify/log_line.h"
 
@@ -112,8 +111,8 @@ std::optional<std::uint64_t> EndOfInputByte(const std::wstring& path, std::uint6
 
 bool InspectLog(const std::wstring& path, Json& into) {
   ChainChecker checker;
-  checker.BeginFile(platform::FileNameOf(path));
   platform::TextLineReader reader(platform::NarrowPath(path));
+  checker.BeginFile(platform::FileNameOf(path), &reader);
   Json blocks = Json::array();
   Json ignored = Json::array();
   std::uint32_t lineNumber = 1;
@@ -126,14 +125,14 @@ bool InspectLog(const std::wstring& path, Json& into) {
           {{"line", lineNumber}, {"bytes", raw.size() - line.text.size()}, {"after", "NUL"}});
     if (!line.isSignature) {
       if (!pendingFirst) pendingFirst = lineNumber;
-      checker.OnDataLine(line.text);
+      checker.OnPiece(raw, true);
       continue;
     }
     Json row =
         BlockRow(line.payload, lineNumber, pendingFirst, checker.chainValue(), blocks.empty());
     // The checker lists every block that is not BlockOk.
     const std::size_t listed = checker.current().blocks.size();
-    checker.OnSignatureLine(line.payload, blocks.empty());
+    checker.OnPiece(raw, true);
     row["verdict"] = checker.current().blocks.size() > listed
                          ? VerdictName(checker.current().blocks.back().verdict)
                          : VerdictName(BlockOk);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "verify/file_check_result.h"
+#include "verify/verify_files.h"
 
 namespace qve::cli {
 

@@ -2,22 +2,36 @@
 
 #include <stdexcept>
 
-#include "crypto/openssl_ptr.h"
-
 namespace qve {
 
-Bytes ComputeDigest(std::span<const std::uint8_t> input) {
-  MdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), LibraryDigest(), nullptr) != 1)
+void Digest::Start() {
+  if (!ctx_) ctx_.reset(EVP_MD_CTX_new());
+  if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), LibraryDigest(), nullptr) != 1)
     throw std::runtime_error("EVP_DigestInit_ex() failed.");
-  if (EVP_DigestUpdate(ctx.get(), input.data(), input.size()) != 1)
+  started_ = true;
+}
+
+void Digest::Update(std::span<const std::uint8_t> input) {
+  if (!started_) Start();
+  if (EVP_DigestUpdate(ctx_.get(), input.data(), input.size()) != 1)
     throw std::runtime_error("EVP_DigestUpdate() failed.");
+}
+
+Bytes Digest::Final() {
+  if (!started_) Start();
+  started_ = false;
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), out.data(), &length) != 1)
+  if (EVP_DigestFinal_ex(ctx_.get(), out.data(), &length) != 1)
     throw std::runtime_error("EVP_DigestFinal_ex() failed.");
   out.resize(length);
   return out;
+}
+
+Bytes ComputeDigest(std::span<const std::uint8_t> input) {
+  Digest digest;
+  digest.Update(input);
+  return digest.Final();
 }
 
 }  // namespace qve

@@ -6,10 +6,26 @@
 #include <span>
 
 #include "crypto/bytes.h"
+#include "crypto/openssl_ptr.h"
 
 namespace qve {
 
 inline const EVP_MD* LibraryDigest() { return EVP_sha256(); }
+
+// The library digest of input given in any number of pieces; after Final it
+// starts over, on the same context. Throws std::runtime_error naming the
+// OpenSSL call that failed.
+class Digest {
+ public:
+  void Update(std::span<const std::uint8_t> input);
+  Bytes Final();
+
+ private:
+  void Start();
+
+  MdCtxPtr ctx_;
+  bool started_ = false;
+};
 
 // Throws std::runtime_error naming the OpenSSL call that failed.
 Bytes ComputeDigest(std::span<const std::uint8_t> input);

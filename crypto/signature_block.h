@@ -11,10 +11,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "crypto/bytes.h"
-#include "crypto/signed_lines.h"
+#include "crypto/openssl_ptr.h"
 
 namespace qve {
 
@@ -58,12 +57,44 @@ enum class BlockCheckResult : int {
 // Fields parsed before a failure keep their values; later ones are untouched.
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block);
 
-// Throws std::runtime_error naming the OpenSSL call that failed; a malformed
-// block or a signature that does not verify is a result, not an error. The
-// lines' buffer takes the block's fields in front of the lines (hence not
-// const).
+// The key's verification context, set up by EVP_DigestVerifyInit on first use
+// and copied for every block: the set-up costs more than the copy.
+class VerifyContext {
+ public:
+  explicit VerifyContext(EVP_PKEY* publicKey) : key_(publicKey) {}
+
+  // A context ready for the message. Throws std::runtime_error.
+  MdCtxPtr Fresh();
+
+ private:
+  EVP_PKEY* key_;
+  MdCtxPtr prepared_;
+};
+
+// The check of one block, taking the covered lines after the block's own
+// fields, in as many pieces as they come. Throws std::runtime_error naming
+// the OpenSSL call that failed; a malformed block or a signature that does
+// not verify is a result, not an error.
+class BlockCheck {
+ public:
+  // Parses the block and, when it parses, starts its message: id | link | text.
+  BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& key);
+
+  // Whether the result depends on the covered lines at all.
+  bool parsed() const { return parse_ == BlockParseResult::Parsed; }
+  // Covered bytes: each pending line, then 0x00.
+  void Add(std::span<const std::uint8_t> covered);
+  BlockCheckResult Finish(std::span<const std::uint8_t> expectedLink);
+
+ private:
+  SignatureBlock block_;
+  BlockParseResult parse_;
+  MdCtxPtr ctx_;
+};
+
+// The whole check at once, for covered lines held in memory.
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
-                                     SignedLines& pendingLines,
-                                     std::span<const std::uint8_t> blockBytes, EVP_PKEY* publicKey);
+                                     std::span<const std::uint8_t> covered,
+                                     std::span<const std::uint8_t> blockBytes, VerifyContext& key);
 
 }  // namespace qve

@@ -3,6 +3,7 @@
 // whatever the buffer size; the classifier must keep its views inside the line.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,12 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string rebuilt;
   {
     qve::platform::TextLineReader reader(path, bufferSize);
-    std::string_view line;
-    while (reader.NextLine(&line)) {
-      if (line.find('\n') != std::string_view::npos) std::abort();
+    std::string_view piece;
+    bool lineEnds = false;
+    std::string line;
+    while (reader.NextPiece(&piece, &lineEnds)) {
+      if (piece.find('\n') != std::string_view::npos ||
+          piece.size() > std::max<std::size_t>(bufferSize, 2))
+        std::abort();
+      line.append(piece);
+      if (!lineEnds) continue;
       CheckClassification(line);
       rebuilt.append(line);
       rebuilt.push_back('\n');
+      line.clear();
     }
   }
   std::remove(path.c_str());

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/paths.h"
-#include "verify/file_verifier.h"
+#include "verify/verify_files.h"
 
 namespace {
 
@@ -67,6 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (bad != result.badBlockCount) std::abort();
   }
+  // Every block read again from its file, lines in pieces of a few bytes.
+  qve::FileVerifier again;
+  qve::VerifyFiles(again, paths, {.heldBlockBytes = 0, .readBuffer = 2u + data[0] % 7});
+  if (again.results != verifier.results) std::abort();
   for (const auto& path : written) std::remove(path.c_str());
   return 0;
 }

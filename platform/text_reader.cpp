@@ -1,5 +1,6 @@
 #include "platform/text_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qve::platform {
@@ -10,14 +11,21 @@ constexpr char kEndOfText = 0x1A;
 
 }  // namespace
 
+// Two bytes at least: a CR at the end of a full buffer waits for the next
+// byte, and the piece before it must not be empty.
 TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
-    : buffer_(bufferSize == 0 ? 1 : bufferSize) {
+    : buffer_(std::max<std::size_t>(bufferSize, 2)) {
   fd_ = OpenText(path);
   atEnd_ = fd_ < 0;
 }
 
+TextLineReader::TextLineReader(const TextLineReader& file, std::uint64_t offset)
+    : fd_(file.fd_), ownsFile_(false), buffer_(file.buffer_.size()), bufferOffset_(offset) {
+  atEnd_ = fd_ < 0;
+}
+
 TextLineReader::~TextLineReader() {
-  if (fd_ >= 0) CloseText(fd_);
+  if (fd_ >= 0 && ownsFile_) CloseText(fd_);
 }
 
 bool TextLineReader::Fill() {
@@ -25,11 +33,10 @@ bool TextLineReader::Fill() {
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
+    bufferOffset_ += begin_;
     begin_ = 0;
   }
-  // Only a line longer than the buffer makes it grow.
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-  const long got = ReadSome(fd_, buffer_.data() + end_, buffer_.size() - end_);
+  const long got = ReadAt(fd_, bufferOffset_ + end_, buffer_.data() + end_, buffer_.size() - end_);
   if (got <= 0) {
     atEnd_ = true;
     return false;
@@ -40,14 +47,14 @@ bool TextLineReader::Fill() {
     const std::size_t stopAt =
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
     char probe;
-    dataAfterEndOfText_ = stopAt + 1 < end_ || ReadSome(fd_, &probe, 1) > 0;
+    dataAfterEndOfText_ = stopAt + 1 < end_ || ReadAt(fd_, bufferOffset_ + end_, &probe, 1) > 0;
     end_ = stopAt;
     atEnd_ = true;
   }
   return true;
 }
 
-bool TextLineReader::NextLine(std::string_view* line) {
+bool TextLineReader::NextPiece(std::string_view* piece, bool* lineEnds) {
   std::size_t scanned = 0;  // bytes after begin_ already known to hold no LF
   for (;;) {
     const char* from = buffer_.data() + begin_ + scanned;
@@ -57,17 +64,42 @@ bool TextLineReader::NextLine(std::string_view* line) {
           static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data());
       std::size_t length = lfAt - begin_;
       if (length > 0 && buffer_[lfAt - 1] == '\r') --length;
-      *line = std::string_view(buffer_.data() + begin_, length);
+      *piece = std::string_view(buffer_.data() + begin_, length);
+      *lineEnds = true;
+      inLine_ = false;
       begin_ = lfAt + 1;
       return true;
     }
     scanned = end_ - begin_;
+    // A full buffer gives what it holds but a last CR, which may start a line end.
+    if (begin_ == 0 && end_ == buffer_.size()) {
+      const std::size_t length = end_ - (buffer_[end_ - 1] == '\r' ? 1 : 0);
+      *piece = std::string_view(buffer_.data(), length);
+      *lineEnds = false;
+      inLine_ = true;
+      begin_ = length;
+      return true;
+    }
     if (!Fill()) break;
   }
-  if (begin_ == end_) return false;
-  *line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+  if (begin_ == end_ && !inLine_) return false;
+  *piece = std::string_view(buffer_.data() + begin_, end_ - begin_);
+  *lineEnds = true;
+  inLine_ = false;
   begin_ = end_;
   lastLineUnterminated_ = true;
+  return true;
+}
+
+bool TextLineReader::NextLine(std::string_view* line) {
+  bool lineEnds = false;
+  if (!NextPiece(line, &lineEnds)) return false;
+  if (lineEnds) return true;
+  // The pieces of a long line are joined, as they do not stay valid.
+  joined_.assign(*line);
+  std::string_view piece;
+  while (!lineEnds && NextPiece(&piece, &lineEnds)) joined_.append(piece);
+  *line = joined_;
   return true;
 }
 

@@ -1,10 +1,12 @@
 // Reads a file line by line the way the log writer's platform reads text:
 // CR LF ends a line like LF, a lone CR stays in the line, 0x1A ends the input,
 // and a last line needs no LF. The file is opened without any lock, so a
-// writer may keep appending while it is read.
+// writer may keep appending while it is read. Lines come in pieces of at most
+// the buffer's size, so a line of any length costs no more memory.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,14 +20,26 @@ class TextLineReader {
   // A path that does not open or names no regular file gives a reader with
   // no lines.
   explicit TextLineReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
+  // A second reader of `file`'s open file, from `offset` (a line start that
+  // `file` went past), with a buffer of the same size; `file` must outlive it.
+  TextLineReader(const TextLineReader& file, std::uint64_t offset);
   ~TextLineReader();
   TextLineReader(const TextLineReader&) = delete;
   TextLineReader& operator=(const TextLineReader&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
 
-  // The next line without its line end; the view stays valid until the next
-  // call. False at the end of the input.
+  // The next piece of the current line, without the line end; `*lineEnds`
+  // tells whether it is the line's last piece. The view stays valid until the
+  // next call. False at the end of the input.
+  bool NextPiece(std::string_view* piece, bool* lineEnds);
+
+  // Where in the file the next piece starts; after a line's last piece, the
+  // start of the next line.
+  std::uint64_t offset() const { return bufferOffset_ + begin_; }
+
+  // The next whole line, its pieces joined where there are several; the view
+  // stays valid until the next call. False at the end of the input.
   bool NextLine(std::string_view* line);
 
   // After the last line: whether a 0x1A ended the input with bytes after it,
@@ -38,18 +52,23 @@ class TextLineReader {
   bool Fill();
 
   // The platform's side. OpenText gives -1 for a path that does not open or
-  // names no regular file; ReadSome gives 0 at the end and less on an error.
+  // names no regular file; ReadAt reads at a file offset and gives 0 at the
+  // end and less on an error.
   static int OpenText(const std::string& path);
-  static long ReadSome(int fd, char* into, std::size_t size);
+  static long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size);
   static void CloseText(int fd);
 
   int fd_ = -1;
+  bool ownsFile_ = true;
   std::vector<char> buffer_;
-  std::size_t begin_ = 0;  // first unconsumed byte
-  std::size_t end_ = 0;    // one past the last byte read
-  bool atEnd_ = false;     // end of file, a read error or 0x1A
+  std::uint64_t bufferOffset_ = 0;  // where buffer_[0] lies in the file
+  std::size_t begin_ = 0;           // first unconsumed byte
+  std::size_t end_ = 0;             // one past the last byte read
+  bool atEnd_ = false;              // end of file, a read error or 0x1A
+  bool inLine_ = false;             // a piece of the current line was given
   bool dataAfterEndOfText_ = false;
   bool lastLineUnterminated_ = false;
+  std::string joined_;  // NextLine's long line
 };
 
 }  // namespace qve::platform

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "verify/file_check_result.h"
+#include "verify/verify_files.h"
 
 namespace qve {
 

@@ -1,8 +1,6 @@
 #include "verify/chain_checker.h"
 
 #include "crypto/digest.h"
-#include "crypto/signature_block.h"
-#include "verify/block_bytes.h"
 
 namespace qve {
 
@@ -22,38 +20,128 @@ BlockVerdict VerdictOf(BlockCheckResult result, bool isFirstBlockOfRun) {
   return BlockUnexpected;
 }
 
+std::span<const std::uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+constexpr std::size_t kBatchBytes = 1 << 16;
+
 }  // namespace
 
-ChainChecker::ChainChecker() : chainValue_(ComputeDigest({})) {}
+ChainChecker::ChainChecker(std::size_t heldBlockBytes)
+    : verifyContext_(key_.pkey()),
+      chainValue_(ComputeDigest({})),
+      heldBlockBytes_(heldBlockBytes) {}
 
-void ChainChecker::BeginFile(std::wstring fileName) {
+void ChainChecker::BeginFile(std::wstring fileName, const platform::TextLineReader* file) {
+  ++filesBegun_;
   current_ = FileCheckResult{};
   current_.fileName = std::move(fileName);
+  file_ = file;
+  signatureSeen_ = false;
+  lineStart_ = 0;
   lineNumber_ = 1;
 }
 
-void ChainChecker::OnDataLine(std::string_view line) {
-  if (pendingLines_.empty()) blockFirstLine_ = lineNumber_;
-  pendingLines_.Append(line.substr(0, line.find('\0')));
+void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
+  const bool lineStarts = line_.length() == 0;
+  const std::string_view counted = line_.Counted(piece);
+  // Until its end, a line that starts with the marker may be either kind.
+  if (line_.startsWithMarker())
+    payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+  if (!spilled_) {
+    const auto bytes = BytesOf(counted);
+    held_.insert(held_.end(), bytes.begin(), bytes.end());
+    if (held_.size() > heldBlockBytes_ && file_ != nullptr) {
+      Bytes().swap(held_);
+      spilled_ = true;
+    }
+  }
+  if (!lineEnds) return;
+  if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
+    current_.firstLineWithBytesAfterNul = lineNumber_;
+  if (line_.isSignature()) {
+    EndSignatureLine();
+  } else {
+    EndDataLine();
+  }
+  if (line_.startsWithMarker()) payload_.Clear();
+  line_ = LineText{};
+  lineStart_ = file_ != nullptr ? file_->offset() : 0;
+  heldBefore_ = held_.size();
   ++lineNumber_;
 }
 
-void ChainChecker::OnSignatureLine(std::string_view payload, bool isFirstBlockOfRun) {
-  const Bytes blockBytes = BlockBytesOf(payload);
-  const BlockCheckResult result =
-      CheckSignatureBlock(chainValue_, pendingLines_, blockBytes, key_.pkey());
+void ChainChecker::EndDataLine() {
+  if (blockLines_ == 0) {
+    blockFirstLine_ = lineNumber_;
+    blockStart_ = lineStart_;
+  }
+  ++blockLines_;
+  if (!spilled_) held_.push_back(0x00);
+}
+
+void ChainChecker::EndSignatureLine() {
+  if (!spilled_) held_.resize(heldBefore_);
+  payload_.Finish(line_.length() - 2);
+  const bool isFirstBlockOfRun = filesBegun_ == 1 && !signatureSeen_;
+  signatureSeen_ = true;
+  BlockCheckResult result;
+  if (spilled_) {
+    BlockCheck check(payload_.kept(), verifyContext_);
+    if (check.parsed()) ReadBlockAgain(check);
+    result = check.Finish(chainValue_);
+  } else {
+    result = CheckSignatureBlock(chainValue_, held_, payload_.kept(), verifyContext_);
+  }
   // A block that covers no line is reported at its own signature line.
-  const std::uint32_t firstLine = pendingLines_.empty() ? lineNumber_ : blockFirstLine_;
-  pendingLines_.Clear();
-  chainValue_ = ComputeDigest(blockBytes);
+  const std::uint32_t firstLine = blockLines_ == 0 ? lineNumber_ : blockFirstLine_;
+  ForgetBlock();
+  chainValue_ = payload_.digest();
   RecordBlock(current_, VerdictOf(result, isFirstBlockOfRun), firstLine, lineNumber_);
-  ++lineNumber_;
+}
+
+void ChainChecker::ReadBlockAgain(BlockCheck& check) {
+  platform::TextLineReader again(*file_, blockStart_);
+  std::string_view piece;
+  bool lineEnds = false;
+  LineText line;
+  // Gathered, since one digest call per short line would cost more than the copy.
+  Bytes batch;
+  batch.reserve(2 * kBatchBytes);
+  for (std::uint64_t lines = 0; lines < blockLines_ && again.NextPiece(&piece, &lineEnds);) {
+    const auto bytes = BytesOf(line.Counted(piece));
+    batch.insert(batch.end(), bytes.begin(), bytes.end());
+    if (lineEnds) {
+      batch.push_back(0x00);
+      line = LineText{};
+      ++lines;
+    }
+    if (batch.size() >= kBatchBytes) {
+      check.Add(batch);
+      batch.clear();
+    }
+  }
+  check.Add(batch);
+}
+
+void ChainChecker::ForgetBlock() {
+  // The storage of a very large block is given back.
+  if (held_.capacity() > heldBlockBytes_) Bytes().swap(held_);
+  held_.clear();
+  heldBefore_ = 0;
+  spilled_ = false;
+  blockLines_ = 0;
 }
 
 void ChainChecker::EndFile() {
-  if (pendingLines_.empty()) return;
-  RecordBlock(current_, BlockUnsigned, blockFirstLine_, lineNumber_ - 1);
-  pendingLines_.Clear();
+  // A 0x1A on a line of its own counts as the line after the last.
+  if (file_ != nullptr && file_->dataAfterEndOfText())
+    current_.endOfInputLine = lineNumber_ - (file_->lastLineUnterminated() ? 1 : 0);
+  if (blockLines_ > 0) RecordBlock(current_, BlockUnsigned, blockFirstLine_, lineNumber_ - 1);
+  ForgetBlock();
+  line_ = LineText{};
+  payload_.Clear();
 }
 
 }  // namespace qve

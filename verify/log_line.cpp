@@ -1,15 +1,102 @@
 #include "verify/log_line.h"
 
+#include <algorithm>
+
+#include "crypto/base64.h"
+#include "crypto/signature_block.h"
+
 namespace qve {
 
+namespace {
+
+// A block's parser reads no byte past its signature field.
+constexpr std::size_t kUsableBlockBytes =
+    22 + kMaxBlockTextLength + kMaxBlockLinkLength + kMaxBlockSignatureLength;
+constexpr std::size_t kDecodeChunk = 1 << 16;  // characters per decoder call
+
+}  // namespace
+
+std::string_view LineText::Counted(std::string_view piece) {
+  raw_ += piece.size();
+  if (cut_) return {};
+  if (const std::size_t nul = piece.find('\0'); nul != std::string_view::npos) {
+    piece = piece.substr(0, nul);
+    cut_ = true;
+  }
+  if (piece.empty()) return piece;
+  if (length_ == 0) first_ = piece.front();
+  last_ = piece.back();
+  length_ += piece.size();
+  return piece;
+}
+
 LogLine ClassifyLine(std::string_view line) {
+  LineText rules;
   LogLine result;
-  result.text = line.substr(0, line.find('\0'));
-  const std::string_view text = result.text;
-  result.isSignature =
-      text.size() >= 2 && text.front() == kSignatureMarker && text.back() == kSignatureMarker;
-  if (result.isSignature) result.payload = text.substr(1, text.size() - 2);
+  result.text = rules.Counted(line);
+  result.isSignature = rules.isSignature();
+  if (result.isSignature) result.payload = result.text.substr(1, result.text.size() - 2);
   return result;
+}
+
+Bytes BlockBytesOf(std::string_view payload) {
+  if (payload.size() / 4 == 0) return {};
+  return DecodeBase64(payload);
+}
+
+// Whole groups of four characters decode alike in one call or in several, so
+// the text goes to the decoder in whole groups; a group cut between pieces
+// waits in group_.
+void BlockBytes::Add(std::string_view text) {
+  finished_ = false;
+  if (stopped_) return;
+  if (grouped_ > 0) {
+    const std::size_t take = std::min(4 - grouped_, text.size());
+    std::copy_n(text.data(), take, group_ + grouped_);
+    grouped_ += take;
+    text.remove_prefix(take);
+    if (grouped_ < 4) return;
+    grouped_ = 0;
+    Decode(group_, 4);
+  }
+  while (text.size() >= 4 && !stopped_) {
+    const std::size_t n = std::min(text.size() / 4 * 4, kDecodeChunk);
+    Decode(text.data(), n);
+    text.remove_prefix(n);
+  }
+  if (stopped_) return;
+  std::copy(text.begin(), text.end(), group_);
+  grouped_ = text.size();
+}
+
+void BlockBytes::Decode(const char* text, std::size_t n) {
+  if (stopped_) return;
+  const Bytes bytes = DecodeBase64({text, n});
+  // Whole groups decode to three bytes each unless the decoder stopped.
+  stopped_ = bytes.size() < n / 4 * 3;
+  const std::size_t keep = std::min(bytes.size(), kUsableBlockBytes - kept_.size());
+  kept_.insert(kept_.end(), bytes.begin(), bytes.begin() + keep);
+  all_.Update(bytes);
+}
+
+void BlockBytes::Finish(std::uint64_t payloadLength) {
+  if (payloadLength < 4) {
+    kept_.clear();
+    all_.Final();
+  } else if (grouped_ > 0) {
+    Decode(group_, grouped_);
+  }
+  grouped_ = 0;
+  digest_ = all_.Final();
+  finished_ = true;
+}
+
+void BlockBytes::Clear() {
+  if (!finished_) all_.Final();
+  finished_ = true;
+  grouped_ = 0;
+  stopped_ = false;
+  kept_.clear();
 }
 
 }  // namespace qve

@@ -1,12 +1,41 @@
-// The line rules of a signed log: which line is a signature line and which
-// bytes of a line count.
+// The line rules of a signed log: which line is a signature line, which bytes
+// of a line count, and the block bytes that a signature line's payload stands
+// for. Lines may come in pieces; the rules then hold for the whole line.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string_view>
+
+#include "crypto/bytes.h"
+#include "crypto/digest.h"
 
 namespace qve {
 
 inline constexpr char kSignatureMarker = 0x1F;
+
+// One line's rules, fed the line piece by piece.
+class LineText {
+ public:
+  // The bytes of the next piece that count: none from the line's first NUL on.
+  std::string_view Counted(std::string_view piece);
+  // A signature line is at least two bytes, the first and the last 0x1F;
+  // nothing is trimmed around the markers. Final once the last piece is in.
+  bool isSignature() const {
+    return length_ >= 2 && first_ == kSignatureMarker && last_ == kSignatureMarker;
+  }
+  bool startsWithMarker() const { return length_ > 0 && first_ == kSignatureMarker; }
+  std::uint64_t length() const { return length_; }
+  // Bytes past the NUL that ends the counted ones, which no signature covers.
+  bool bytesAfterNul() const { return raw_ > length_ + 1; }
+
+ private:
+  std::uint64_t raw_ = 0;
+  std::uint64_t length_ = 0;
+  char first_ = 0;
+  char last_ = 0;
+  bool cut_ = false;
+};
 
 struct LogLine {
   bool isSignature = false;
@@ -14,8 +43,42 @@ struct LogLine {
   std::string_view payload;  // between the markers of a signature line
 };
 
-// `line` comes without its line end. A signature line is at least two bytes,
-// the first and the last 0x1F; nothing is trimmed around the markers.
+// `line` comes whole, without its line end.
 LogLine ClassifyLine(std::string_view line);
+
+// The block bytes of a whole payload: empty for a payload shorter than four
+// bytes, which is not decoded at all; otherwise every byte the stopping base64
+// decoder yields.
+Bytes BlockBytesOf(std::string_view payload);
+
+// The block bytes of a payload that comes in pieces, decoded as it comes:
+// every byte the stopping base64 decoder yields goes into the digest, and
+// only the first ones, as many as a block's layout can use, are kept.
+class BlockBytes {
+ public:
+  // Base64 text; pieces after a stop are not read.
+  void Add(std::string_view text);
+  // Ends the payload, which was `payloadLength` bytes long: a payload shorter
+  // than four bytes is empty and not decoded at all.
+  void Finish(std::uint64_t payloadLength);
+
+  // After Finish: the bytes a block parser reads, and the digest of all.
+  std::span<const std::uint8_t> kept() const { return kept_; }
+  const Bytes& digest() const { return digest_; }
+
+  // Starts the next payload.
+  void Clear();
+
+ private:
+  void Decode(const char* text, std::size_t n);
+
+  char group_[4] = {};
+  std::size_t grouped_ = 0;  // characters waiting in group_
+  bool stopped_ = false;
+  bool finished_ = true;  // nothing fed since the last Final
+  Bytes kept_;
+  Digest all_;
+  Bytes digest_;
+};
 
 }  // namespace qve

@@ -1,3 +1,5 @@
+#include "verify/verify_files.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -5,8 +7,6 @@
 #include "platform/paths.h"
 #include "platform/text_reader.h"
 #include "verify/chain_checker.h"
-#include "verify/file_verifier.h"
-#include "verify/log_line.h"
 
 namespace qve {
 
@@ -26,40 +26,31 @@ void SortByFileName(std::vector<std::wstring>& paths) {
 
 }  // namespace
 
-void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths) {
+void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t firstLine,
+                 std::uint32_t lastLine) {
+  ++result.blockCount;
+  if (verdict == BlockInvalid || verdict == BlockChainBreak || verdict == BlockUnexpected)
+    ++result.badBlockCount;
+  if (verdict != BlockOk) result.blocks.push_back({verdict, firstLine, lastLine});
+  if (result.firstBlockPending) {
+    result.firstBlockChainBreak = verdict == BlockChainBreak;
+    result.firstBlockPending = false;
+  }
+}
+
+void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
+                 const VerifyLimits& limits) {
   SortByFileName(paths);
   verifier.results.clear();
-  ChainChecker checker;
-  bool firstFile = true;
+  ChainChecker checker(limits.heldBlockBytes);
   for (const auto& path : paths) {
-    checker.BeginFile(platform::FileNameOf(path));
-    platform::TextLineReader reader(platform::NarrowPath(path));
-    bool noSignatureYet = true;
-    std::string_view raw;
-    std::uint32_t lineNumber = 0;
-    FileCheckResult unseen;
-    while (reader.NextLine(&raw)) {
-      const LogLine line = ClassifyLine(raw);
-      ++lineNumber;
-      if (line.text.size() + 1 < raw.size()) {
-        if (unseen.linesWithBytesAfterNul++ == 0) unseen.firstLineWithBytesAfterNul = lineNumber;
-      }
-      if (line.isSignature) {
-        checker.OnSignatureLine(line.payload, noSignatureYet && firstFile);
-        noSignatureYet = false;
-      } else {
-        checker.OnDataLine(line.text);
-      }
-    }
+    platform::TextLineReader reader(platform::NarrowPath(path), limits.readBuffer);
+    checker.BeginFile(platform::FileNameOf(path), &reader);
+    std::string_view piece;
+    bool lineEnds = false;
+    while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
     checker.EndFile();
-    firstFile = false;
     verifier.results.push_back(checker.current());
-    if (reader.dataAfterEndOfText()) {
-      unseen.endOfInputLine = lineNumber + (reader.lastLineUnterminated() ? 0 : 1);
-    }
-    verifier.results.back().endOfInputLine = unseen.endOfInputLine;
-    verifier.results.back().firstLineWithBytesAfterNul = unseen.firstLineWithBytesAfterNul;
-    verifier.results.back().linesWithBytesAfterNul = unseen.linesWithBytesAfterNul;
   }
 }
 

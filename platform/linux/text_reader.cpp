@@ -22,10 +22,10 @@ int TextLineReader::OpenText(const std::string& path) {
   return fd;
 }
 
-long TextLineReader::ReadSome(int fd, char* into, std::size_t size) {
+long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size) {
   ssize_t got;
   do {
-    got = ::read(fd, into, size);
+    got = ::pread(fd, into, size, static_cast<off_t>(offset));
   } while (got < 0 && errno == EINTR);
   return static_cast<long>(got);
 }

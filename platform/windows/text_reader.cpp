@@ -33,9 +33,16 @@ int TextLineReader::OpenText(const std::string& path) {
   return fd;
 }
 
-long TextLineReader::ReadSome(int fd, char* into, std::size_t size) {
-  const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
-  return ::_read(fd, into, chunk);
+long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size) {
+  // A read at an offset, so that two readers can share one open file.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD chunk = size > INT_MAX ? INT_MAX : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)), into, chunk, &got, &at))
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return static_cast<long>(got);
 }
 
 void TextLineReader::CloseText(int fd) { ::_close(fd); }

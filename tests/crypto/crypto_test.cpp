@@ -142,20 +142,28 @@ TEST(CheckSignatureBlock, Results) {
       {"257 bytes", valid({.signature = Bytes(257, 0xFF)}, false), lines, R::SignatureInvalid},
       {"all ones", valid({.signature = Bytes(256, 0xFF)}, false), lines, R::SignatureInvalid},
   };
-  // One set of kept lines serves block after block, as in a verification run.
+  // One context serves block after block, as in a verification run; each
+  // block is checked over its lines at once and byte by byte.
   const VerificationKey key;
-  SignedLines kept;
+  VerifyContext context(key.pkey());
   for (const auto& row : rows) {
-    kept.Clear();
-    for (const auto& line : row.pending) kept.Append(line);
+    Bytes covered;
+    for (const auto& line : row.pending) {
+      covered.insert(covered.end(), line.begin(), line.end());
+      covered.push_back(0x00);
+    }
     const Bytes& link = row.expectedLink.empty() ? chain : row.expectedLink;
-    EXPECT_EQ(CheckSignatureBlock(link, kept, row.block, key.pkey()), row.expected) << row.name;
+    EXPECT_EQ(CheckSignatureBlock(link, covered, row.block, context), row.expected) << row.name;
+    BlockCheck check(row.block, context);
+    for (const std::uint8_t byte : covered) check.Add(std::span(&byte, 1));
+    EXPECT_EQ(check.Finish(link), row.expected) << row.name;
   }
   // A malformed block needs no key; a well-formed one does.
-  EXPECT_EQ(CheckSignatureBlock(chain, kept, Bytes{}, nullptr), R::NoSignature);
-  EXPECT_EQ(CheckSignatureBlock(chain, kept, Bytes{'Q', 'V'}, nullptr), R::SignatureInvalid);
+  VerifyContext noKey(nullptr);
+  EXPECT_EQ(CheckSignatureBlock(chain, {}, Bytes{}, noKey), R::NoSignature);
+  EXPECT_EQ(CheckSignatureBlock(chain, {}, Bytes{'Q', 'V'}, noKey), R::SignatureInvalid);
   try {
-    CheckSignatureBlock(chain, kept, valid({}), nullptr);
+    CheckSignatureBlock(chain, {}, valid({}), noKey);
     ADD_FAILURE() << "expected an exception";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "EVP_DigestVerifyInit() failed.");

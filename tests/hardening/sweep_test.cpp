@@ -7,7 +7,6 @@
 
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
-#include "verify/block_bytes.h"
 #include "verify/log_line.h"
 
 namespace qve {

@@ -126,11 +126,28 @@ TEST(NameLess, ComparesUtf16CodeUnits) {
   }
 }
 
+// Lines joined from their pieces; a second reader from where the second line
+// starts must read the same lines on, joined by NextLine.
 std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize) {
   TextLineReader reader(path.string(), bufferSize);
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.NextLine(&line)) lines.emplace_back(line);
+  std::vector<std::string> lines(1);
+  std::uint64_t second = 0;
+  std::string_view piece;
+  bool lineEnds = false;
+  while (reader.NextPiece(&piece, &lineEnds)) {
+    EXPECT_LE(piece.size(), std::max<std::size_t>(bufferSize, 2));
+    lines.back().append(piece);
+    if (lineEnds) lines.emplace_back();
+    if (lineEnds && lines.size() == 2) second = reader.offset();
+  }
+  lines.pop_back();
+  if (lines.size() > 1) {
+    TextLineReader again(reader, second);
+    std::vector<std::string> rest;
+    std::string_view line;
+    while (again.NextLine(&line)) rest.emplace_back(line);
+    EXPECT_EQ(rest, std::vector(lines.begin() + 1, lines.end()));
+  }
   return lines;
 }
 

@@ -13,10 +13,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "crypto/base64.h"
 #include "decrypt/decrypt_stream.h"
 #include "platform/paths.h"
-#include "verify/file_verifier.h"
 
 namespace qve {
 void PrintTo(const BlockResult& b, std::ostream* os) {
@@ -97,10 +98,17 @@ Decrypted DecryptBytes(const Bytes& container) {
 
 Bytes Decode64(std::string_view text) { return DecodeBase64(text); }
 
-std::vector<FileCheckResult> Verify(std::vector<std::wstring> paths) {
+std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
+                                       const VerifyLimits& limits) {
   FileVerifier verifier;
-  VerifyFiles(verifier, paths);
+  VerifyFiles(verifier, paths, limits);
   return verifier.results;
+}
+
+std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
+  const auto results = VerifyRun(paths);
+  EXPECT_EQ(VerifyRun(paths, kReadAgain), results) << "read again from the file";
+  return results;
 }
 
 Records RecordsOf(QVE_VerificationReport* report) {

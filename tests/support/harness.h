@@ -13,7 +13,7 @@
 
 #include "crypto/bytes.h"
 #include "decrypt/seal_trailer.h"
-#include "verify/file_check_result.h"
+#include "verify/verify_files.h"
 
 namespace qve::testing {
 
@@ -55,7 +55,13 @@ Decrypted DecryptBytes(const Bytes& container);
 Bytes Decode64(std::string_view text);
 
 // Files verified as one run, through the library's file verifier.
-std::vector<FileCheckResult> Verify(std::vector<std::wstring> paths);
+std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
+                                       const VerifyLimits& limits = {});
+// Blocks of over five bytes read again from their file, lines in pieces of
+// three bytes: the results must not depend on it.
+inline constexpr VerifyLimits kReadAgain = {.heldBlockBytes = 5, .readBuffer = 3};
+// A run both ways, expected to give the same results.
+std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths);
 
 struct ReportDeleter {
   void operator()(QVE_VerificationReport* r) const { DeleteVerificationReport(r); }

@@ -7,7 +7,6 @@
 #include "crypto/signature_block.h"
 #include "platform/text_reader.h"
 #include "tools/writer/signature_block_writer.h"
-#include "verify/block_bytes.h"
 #include "verify/log_line.h"
 
 namespace qve::writer {

@@ -1,7 +1,10 @@
-// What per-file verification records: a verdict per block, and per file the
-// counts that the report turns into a file verdict.
+// Per-file verification of signed logs: every file of a run is read in file
+// name order and checked as part of one chain of signature blocks; what it
+// records is a verdict per block, and per file the counts that the report
+// turns into a file verdict.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,10 +40,31 @@ struct FileCheckResult {
   std::uint32_t endOfInputLine = 0;  // the line of a 0x1A that has bytes after it
   std::uint32_t firstLineWithBytesAfterNul = 0;
   std::uint32_t linesWithBytesAfterNul = 0;
+
+  bool operator==(const FileCheckResult&) const = default;
 };
 
 // Counts a block into `result` and lists it unless it is BlockOk.
 void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t firstLine,
                  std::uint32_t lastLine);
+
+struct FileVerifier {
+  std::vector<FileCheckResult> results;  // one per path of the last run, in run order
+};
+
+// How much a run holds in memory; the results do not depend on it.
+struct VerifyLimits {
+  // A block's lines past this many bytes are read again from the file when
+  // its signature line comes, instead of being held.
+  std::size_t heldBlockBytes = 4 << 20;
+  std::size_t readBuffer = 1 << 16;  // and so the longest piece of a line
+};
+
+// Sorts `paths` by file name, in place, and rebuilds `verifier.results`.
+// Throws std::invalid_argument for a path with no narrow form and
+// std::runtime_error when the cryptographic library fails; `results` then
+// hold the files finished before.
+void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
+                 const VerifyLimits& limits = {});
 
 }  // namespace qve
