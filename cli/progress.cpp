@@ -72,8 +72,14 @@ void Progress::Watch() {
     std::fflush(stderr);
     shown_ = length;
   } while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; }));
+  Clear();
+}
+
+void Progress::Clear() {
+  if (shown_ == 0) return;
   std::fprintf(stderr, "\r%s\r", std::string(shown_, ' ').c_str());
   std::fflush(stderr);
+  shown_ = 0;
 }
 
 }  // namespace qve::cli

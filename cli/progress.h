@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,8 +24,23 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
+  // Runs `print` with the line cleared, so what it writes never lands on the
+  // line; the line comes back at the next tick.
+  template <typename Print>
+  auto Aside(Print print) {
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (watcher_.joinable()) {
+      lock.lock();
+      Clear();
+    }
+    auto result = print();
+    std::cout.flush();
+    return result;
+  }
+
  private:
   void Watch();
+  void Clear();
   std::string Line(std::uint64_t done, double seconds) const;
 
   Unit unit_;

@@ -252,9 +252,9 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
   std::mutex mutex;
   std::condition_variable finished;
   std::atomic<std::size_t> next{0}, count{0};
-  const qve::cli::Progress progress(args.each && !args.quiet && !args.json,
-                                    qve::cli::Progress::Unit::Chains, chains.size(),
-                                    [&] { return count.load(); });
+  qve::cli::Progress progress(args.each && !args.quiet && !args.json,
+                              qve::cli::Progress::Unit::Chains, chains.size(),
+                              [&] { return count.load(); });
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
       auto verified = std::make_unique<Verified>();
@@ -278,7 +278,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
       finished.wait(lock, [&] { return done[i] != nullptr; });
       verified = std::move(done[i]);
     }
-    status = std::max(status, Show(*verified, args));
+    status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
     if (!args.html.empty() && verified->failure.empty()) {
       page.push_back({qve::cli::ToJson(verified->outcome, true), verified->report.files(),
                       verified->outcome.path});
