@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -19,6 +21,8 @@
 #include "cli/command_line.h"
 #include "cli/decrypt_result_name.h"
 #include "cli/inspect.h"
+#include "cli/progress.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
@@ -36,9 +40,36 @@ struct Checked {
   std::string shown;
   int result = -1;  // -1: the decryption failed with an exception
   std::string error;
+  std::uint64_t size = 0;
 };
 
-void CheckOne(Checked& item) {
+// Bytes done for the progress line: the containers finished, and the
+// plaintext written so far for those being checked.
+class Counted {
+ public:
+  std::uint64_t Done() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t done = finished_;
+    for (const platform::TempOutput* scratch : running_) done += scratch->Size();
+    return done;
+  }
+  void Start(const platform::TempOutput* scratch) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_.insert(scratch);
+  }
+  void Finish(const platform::TempOutput* scratch, std::uint64_t size) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_.erase(scratch);
+    finished_ += size;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::uint64_t finished_ = 0;
+  std::set<const platform::TempOutput*> running_;
+};
+
+void CheckOne(Checked& item, Counted& counted) {
   try {
     std::error_code error;
     // Never published: the plaintext goes with the object.
@@ -49,16 +80,23 @@ void CheckOne(Checked& item) {
       item.error = "no temporary file can be made: " + error.message();
       return;
     }
+    counted.Start(scratch.get());
     item.result = QVE_Helper::Decrypt(item.path, scratch->path());
+    counted.Finish(scratch.get(), item.size);
   } catch (const std::exception& e) {
     item.error = e.what();
   }
 }
 
-void CheckAll(std::vector<Checked>& items, unsigned jobs) {
+void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress) {
+  std::uint64_t total = 0;
+  for (Checked& item : items) total += item.size = platform::StatusOf(item.path).size;
+  Counted counted;
+  const Progress progress(showProgress, Progress::Unit::Bytes, total,
+                          [&] { return counted.Done(); });
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < items.size(); i = next++) CheckOne(items[i]);
+    for (std::size_t i = next++; i < items.size(); i = next++) CheckOne(items[i], counted);
   };
   std::vector<std::thread> threads;
   for (unsigned i = 1; i < std::min<std::size_t>(jobs, items.size()); ++i)
@@ -77,7 +115,7 @@ bool StartsWithMagic(const std::wstring& path) {
 // A folder stands for every file below it that starts with the magic.
 void AddPath(const std::string& arg, const std::wstring& path, std::vector<Checked>& items) {
   if (!platform::IsFolder(path)) {
-    items.push_back({path, arg, -1, {}});
+    items.push_back({path, arg, -1, {}, 0});
     return;
   }
   std::vector<std::wstring> found;
@@ -85,7 +123,8 @@ void AddPath(const std::string& arg, const std::wstring& path, std::vector<Check
     if (StartsWithMagic(file)) found.push_back(file);
   });
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, platform::ToNarrow(file).value_or("?"), -1, {}});
+  for (auto& file : found)
+    items.push_back({file, platform::ToNarrow(file).value_or("?"), -1, {}, 0});
 }
 
 struct CheckArguments {
@@ -104,7 +143,7 @@ int RunCheck(const CheckArguments& args) {
     }
     AddPath(arg, *wide, items);
   }
-  CheckAll(items, std::max(1u, args.jobs));
+  CheckAll(items, std::max(1u, args.jobs), !args.json);
   int status = 0;
   Json list = Json::array();
   for (const Checked& item : items) {

@@ -1,9 +1,11 @@
 // qvehelper check on a folder of mixed containers: one result per container,
 // the largest as the exit status, and no file left in the temporary folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,28 @@ TEST_F(CheckCommandTest, JsonListInArgumentOrder) {
                                      {"result", "Success"},
                                      {"resultCode", 0}}));
   EXPECT_EQ(json[2]["resultCode"], 2);
+  EXPECT_EQ(FilesIn(temporary), 0u);
+}
+
+// The input is a FIFO fed in two parts, so the check lasts past the second
+// that progress waits for.
+TEST_F(CheckCommandTest, ProgressOnATerminalUnlessJson) {
+  const Bytes whole = Container{.body = testing::Pattern(50000)}.Build();
+  const auto fifo = folder / "in";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const bool json : {false, true}) {
+    std::vector<std::string> args = {"check", fifo.string()};
+    if (json) args.insert(args.begin() + 1, "--json");
+    const auto run = testing::Run(
+        {.program = QVE_CLI_FILE,
+         .args = args,
+         .environment = {"TMPDIR=" + temporary.path().string()},
+         .errorToTerminal = true,
+         .whileRunning = [&](pid_t child) { testing::FeedFifo(child, fifo, whole, 0); }});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(run.err, std::regex(json ? "" : "(\r[^\r\n]+/s *)+\r +\r")))
+        << run.err;
+  }
   EXPECT_EQ(FilesIn(temporary), 0u);
 }
 

@@ -28,30 +28,9 @@ const Bytes kBody = testing::Pattern(50000, 2);
 const Bytes kOld = testing::Pattern(777, 9);
 const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
 
-// Sends the first part of the container through the FIFO "in", then the
-// signal while the command waits for the rest; or, with no signal, the rest
-// after more than the second that progress waits for.
 std::function<void(pid_t, const fs::path&)> Feed(int signal) {
   return [signal](pid_t child, const fs::path& dir) {
-    // Late enough that the command's own look at INPUT is over; never
-    // blocking, in case the command ended before it opened the FIFO.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    int fifo = -1;
-    for (int tries = 0; fifo < 0 && tries < 500; ++tries) {
-      fifo = open((dir / "in").c_str(), O_WRONLY | O_NONBLOCK);
-      if (fifo < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_GE(fifo, 0);
-    const Bytes whole = testing::ReadFile(dir / "c.qves");
-    ASSERT_EQ(write(fifo, whole.data(), 20000), 20000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(signal != 0 ? 300 : 1500));
-    if (signal != 0) kill(child, signal);
-    fcntl(fifo, F_SETFL, 0);
-    if (signal == 0) {
-      const auto rest = static_cast<ssize_t>(whole.size() - 20000);
-      EXPECT_EQ(write(fifo, whole.data() + 20000, std::size_t(rest)), rest);
-    }
-    close(fifo);
+    testing::FeedFifo(child, dir / "in", testing::ReadFile(dir / "c.qves"), signal);
   };
 }
 

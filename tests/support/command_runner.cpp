@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,12 +14,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <thread>
 
 #include "tests/support/harness.h"
 
 extern char** environ;
 
 namespace qve::testing {
+
+void FeedFifo(pid_t child, const std::filesystem::path& fifo,
+              const std::vector<std::uint8_t>& whole, int signal) {
+  // Late enough that the command's own look at INPUT is over; never
+  // blocking, in case the command ended before it opened the FIFO.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int to = -1;
+  for (int tries = 0; to < 0 && tries < 500; ++tries) {
+    to = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (to < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(to, 0);
+  ASSERT_EQ(write(to, whole.data(), 20000), 20000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(signal != 0 ? 300 : 1500));
+  if (signal != 0) kill(child, signal);
+  fcntl(to, F_SETFL, 0);
+  if (signal == 0) {
+    const auto rest = static_cast<ssize_t>(whole.size() - 20000);
+    EXPECT_EQ(write(to, whole.data() + 20000, std::size_t(rest)), rest);
+  }
+  close(to);
+}
 
 unsigned NobodyUid() {
   const passwd* user = getpwnam("nobody");

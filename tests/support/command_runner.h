@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -48,6 +49,12 @@ inline const std::string kAnything = "[\\s\\S]*";
 // Checks the exit status and that each stream matches its pattern whole.
 void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
                    const std::string& err, const std::string& name);
+
+// Writes the first 20000 bytes of `whole` into the FIFO, then sends `signal`
+// to `child` while it waits for the rest; or, with no signal, writes the rest
+// after more than the second that progress waits for.
+void FeedFifo(pid_t child, const std::filesystem::path& fifo,
+              const std::vector<std::uint8_t>& whole, int signal);
 
 // The names in a folder.
 std::set<std::string> NamesIn(const std::filesystem::path& folder);
