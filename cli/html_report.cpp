@@ -563,31 +563,16 @@ struct Warning {
   std::string message;
 };
 
-// The command's own warnings when the document carries them; otherwise what
-// the command warns of and what the page found in the files.
+// The command's own warnings, and the files that changed between the
+// verification and the drawing of the page.
 std::vector<Warning> WarningsOf(const Json& report, const std::vector<FileView>& files) {
   std::vector<Warning> warnings;
-  if (report.contains("warnings")) {
-    for (const Json& w : report["warnings"]) {
-      if (w.is_object()) {
-        warnings.push_back(
-            {JsonText(w.value("path", Json(""))), JsonText(w.value("message", Json("")))});
-      } else {
-        warnings.push_back({"", JsonText(w)});
-      }
-    }
-    return warnings;
+  if (const auto listed = report.find("warnings"); listed != report.end()) {
+    for (const Json& w : *listed)
+      warnings.push_back(
+          {JsonText(w.value("path", Json(""))), JsonText(w.value("message", Json("")))});
   }
   for (const FileView& file : files) {
-    if (!file.scan.readable && file.blocks.empty())
-      warnings.push_back({file.path, "cannot be read"});
-    if (!file.blocks.empty() && file.blocks.back().verdict == 1) {
-      const Block& tail = file.blocks.back();
-      warnings.push_back({file.path, "lines " + std::to_string(tail.first) + "-" +
-                                         std::to_string(tail.last) + " are not signed"});
-    }
-    if (file.scan.bytesAfterNul) warnings.push_back({file.path, IgnoredAfterNul(file.scan)});
-    if (file.scan.bytesAfterEndOfInput) warnings.push_back({file.path, IgnoredAfterEnd(file.scan)});
     if (!file.ordered) {
       warnings.push_back({file.path,
                           "changed since it was verified; its blocks are shown "
