@@ -35,12 +35,20 @@ ChainChecker::ChainChecker(std::size_t heldBlockBytes)
 
 void ChainChecker::BeginFile(std::wstring fileName, const platform::TextLineReader* file) {
   ++filesBegun_;
+  chainBeforeFile_ = chainValue_;
+  fileChanged_ = false;
   current_ = FileCheckResult{};
   current_.fileName = std::move(fileName);
   file_ = file;
   signatureSeen_ = false;
   lineStart_ = 0;
   lineNumber_ = 1;
+}
+
+void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
+  --filesBegun_;
+  chainValue_ = chainBeforeFile_;
+  BeginFile(std::move(current_.fileName), file);
 }
 
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
@@ -109,7 +117,8 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
   // Gathered, since one digest call per short line would cost more than the copy.
   Bytes batch;
   batch.reserve(2 * kBatchBytes);
-  for (std::uint64_t lines = 0; lines < blockLines_ && again.NextPiece(&piece, &lineEnds);) {
+  std::uint64_t lines = 0;
+  while (lines < blockLines_ && again.NextPiece(&piece, &lineEnds)) {
     const auto bytes = BytesOf(line.Counted(piece));
     batch.insert(batch.end(), bytes.begin(), bytes.end());
     if (lineEnds) {
@@ -123,6 +132,7 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
     }
   }
   check.Add(batch);
+  if (lines < blockLines_ || again.offset() != lineStart_) fileChanged_ = true;
 }
 
 void ChainChecker::ForgetBlock() {

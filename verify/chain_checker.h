@@ -31,6 +31,13 @@ class ChainChecker {
   // Closes an unsigned tail; the chain value stays.
   void EndFile();
 
+  // Whether a block read again from the file did not end where its signature
+  // line starts: the file was cut or rewritten while it was read.
+  bool fileChanged() const { return fileChanged_; }
+  // After EndFile, starts the same file over from its first line, with the
+  // chain as it stood before the file.
+  void BeginFileAgain(const platform::TextLineReader* file);
+
   const FileCheckResult& current() const { return current_; }
   const Bytes& chainValue() const { return chainValue_; }
 
@@ -44,6 +51,8 @@ class ChainChecker {
   VerificationKey key_;
   VerifyContext verifyContext_;
   Bytes chainValue_;
+  Bytes chainBeforeFile_;
+  bool fileChanged_ = false;
   std::size_t heldBlockBytes_;
   const platform::TextLineReader* file_ = nullptr;
   std::uint32_t filesBegun_ = 0;

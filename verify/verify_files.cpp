@@ -12,6 +12,8 @@ namespace qve {
 
 namespace {
 
+constexpr int kReadingsOfAChangingFile = 3;
+
 void SortByFileName(std::vector<std::wstring>& paths) {
   std::vector<std::pair<std::wstring, std::wstring>> named;
   named.reserve(paths.size());
@@ -44,12 +46,22 @@ void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
   verifier.results.clear();
   ChainChecker checker(limits.heldBlockBytes);
   for (const auto& path : paths) {
-    platform::TextLineReader reader(platform::NarrowPath(path), limits.readBuffer);
-    checker.BeginFile(platform::FileNameOf(path), &reader);
-    std::string_view piece;
-    bool lineEnds = false;
-    while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
-    checker.EndFile();
+    // A file cut or rewritten between the reading of a large block and its
+    // second reading is read once more from the start, as a run begun later
+    // would read it, so the change is never taken for tampering.
+    for (int reading = 1;; ++reading) {
+      platform::TextLineReader reader(platform::NarrowPath(path), limits.readBuffer);
+      if (reading == 1) {
+        checker.BeginFile(platform::FileNameOf(path), &reader);
+      } else {
+        checker.BeginFileAgain(&reader);
+      }
+      std::string_view piece;
+      bool lineEnds = false;
+      while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
+      checker.EndFile();
+      if (!checker.fileChanged() || reading == kReadingsOfAChangingFile) break;
+    }
     verifier.results.push_back(checker.current());
   }
 }

@@ -2,11 +2,14 @@
 // and the writer's signed logs read back by the library.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "crypto/signature_block.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
 #include "tools/writer/log_signer.h"
+#include "verify/chain_checker.h"
 #include "verify/log_line.h"
 
 namespace qve {
@@ -117,6 +120,58 @@ TEST(VerifyFiles, OneFile) {
     EXPECT_EQ(result.blocks, row.blocks) << row.script;
     EXPECT_TRUE(row.count < 0 || result.blockCount == std::uint32_t(row.count)) << row.script;
     EXPECT_TRUE(row.bad < 0 || result.badBlockCount == std::uint32_t(row.bad)) << row.script;
+  }
+}
+
+// The file is cut or rewritten after its lines were read and before its
+// block is read again. Only a second reading that does not end where the
+// signature line starts counts as a change, and reading the file again from
+// its start then gives what a fresh run gives.
+TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
+  LogChain chain;
+  const Bytes signed_ = LogBuilder(chain).Data("line one").Data("line two").Sign().bytes();
+  const auto with = [&](std::size_t at, std::size_t cut, std::string_view put) {
+    Bytes now(signed_.begin(), signed_.begin() + std::ptrdiff_t(at));
+    now.insert(now.end(), put.begin(), put.end());
+    now.insert(now.end(), signed_.begin() + std::ptrdiff_t(at + cut), signed_.end());
+    return now;
+  };
+  const struct {
+    const char* name;
+    Bytes now;
+    bool changed;
+  } rows[] = {
+      {"the same bytes again", signed_, false},
+      {"a byte changed", with(5, 1, "O"), false},
+      {"cut", Bytes(signed_.begin(), signed_.begin() + 5), true},
+      {"a line made longer", with(8, 0, "!"), true},
+      {"emptied", {}, true},
+  };
+  TempDir dir;
+  const auto path = dir / "a.log";
+  for (const auto& row : rows) {
+    WriteFile(path, signed_);
+    ChainChecker checker(5);
+    platform::TextLineReader reader(path.string());
+    checker.BeginFile(L"a.log", &reader);
+    std::string_view piece;
+    bool lineEnds = false;
+    for (int ended = 0; reader.NextPiece(&piece, &lineEnds); ended += lineEnds) {
+      if (ended == 2 && piece.front() == '\x1F') {
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(row.now.data()), std::streamsize(row.now.size()));
+      }
+      checker.OnPiece(piece, lineEnds);
+    }
+    checker.EndFile();
+    EXPECT_EQ(checker.fileChanged(), row.changed) << row.name;
+
+    platform::TextLineReader again(path.string());
+    checker.BeginFileAgain(&again);
+    while (again.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
+    checker.EndFile();
+    EXPECT_FALSE(checker.fileChanged()) << row.name;
+    EXPECT_EQ(checker.current(), VerifyRun({WidePath(path)}).at(0)) << row.name;
   }
 }
 
