@@ -100,13 +100,16 @@ const Case kCases[] = {
      {},
      Header("7", "tag 0x70 of record 1, expected 0x50 (\"P\")", "5, BadRecipientTag")},
     {"KeyIdTooLong",
-     [] { return Container{.records = Records{{.keyIdLength = 16385}}}.Build(); },
+     // The file ends right after the length, which is read whole.
+     [] { return Container{.records = Records{{.keyIdLength = 16385}}, .cutTo = 10}.Build(); },
      {},
      Header("8", "key identifier length 16385 of record 1, at most 16384",
             "6, KeyIdLengthInvalid")},
     {"WrappedKeyTooLong",
      [] {
-       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}}}.Build();
+       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}},
+                        .cutTo = 16}
+           .Build();
      },
      {},
      Header("14", "wrapped key length 4097 of record 1, at most 4096",
