@@ -77,6 +77,14 @@ const Case kCases[] = {
      {R"(<td class="n">4–6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)",
       R"(<div class="count"><strong>3</strong><span>unsigned lines</span></div>)",
       "lines 4-6 are not signed"}},
+    {"NeverSigned",
+     [](const TempDir& dir) {
+       testing::WriteFile(dir / "system.log", testing::BytesOf("one\ntwo\n"));
+       return Folder(dir);
+     },
+     1,
+     "unsigned",
+     {R"(<span class="verdict plain">FileUnsigned</span>)"}},
     {"ChainBreak",
      [](const TempDir& dir) {
        LogChain chain;
