@@ -71,7 +71,9 @@ TEST(VerifyCommand, Table) {
   };
   const auto forgeName = [](const fs::path& dir) {
     fs::create_directory(dir / "n");
-    testing::WriteFile(dir / "n" / "System_1\nOK: x\x1b[m.log", std::string("plain\n"));
+    // A four-byte character is printed as it is.
+    testing::WriteFile(dir / "n" / "System_1\nOK: x\x1b[m\xF0\x9F\x98\x80.log",
+                       std::string("plain\n"));
   };
   const auto lock = [](const fs::path& dir) {
     chmod((dir / "a/System_2.log").c_str(), 0);
@@ -134,8 +136,8 @@ TEST(VerifyCommand, Table) {
        "\"warnings\": \\[\\s*\\{\\s*\"path\": \"a/system.log\",\\s*\"message\": \"lines 5-6 are not "
        "signed\"\\s*\\}\\s*\\]\\s*\\}\n", ""},
       {"a forged line", {"n"}, 1,
-       "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
-       "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\\.log: line 1 is not signed\n", forgeName},
+       "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
+       "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log: line 1 is not signed\n", forgeName},
       {"unreadable", {"a"}, 2,
        "FileUnsigned System_2.log\nFileChainBreak system.log\nReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
        "warning: a/System_2.log: cannot be read \\(permission denied\\); FileUnsigned\n"
