@@ -81,7 +81,12 @@ void CheckOne(Checked& item, Counted& counted) {
       return;
     }
     counted.Start(scratch.get());
-    item.result = QVE_Helper::Decrypt(item.path, scratch->path());
+    try {
+      item.result = QVE_Helper::Decrypt(item.path, scratch->path());
+    } catch (...) {
+      counted.Finish(scratch.get(), 0);  // before the scratch file goes
+      throw;
+    }
     counted.Finish(scratch.get(), item.size);
   } catch (const std::exception& e) {
     item.error = e.what();
