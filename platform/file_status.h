@@ -1,11 +1,16 @@
 // What the commands learn about a path before they touch it, and the state
 // of their own standard streams. The library never uses these: its contract
 // is to open what it is given.
+//
+// Error style of platform/: what the system refuses comes back as a
+// std::error_code (errno values on Linux, Windows error codes on Windows),
+// never as an exception or a text; ErrorText words it for a message.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace qve::platform {
 
@@ -17,7 +22,7 @@ struct FileStatus {
   std::uint64_t device = 0;  // with `file`, the identity (volume serial and file ID on Windows)
   std::uint64_t file = 0;
   std::uint64_t size = 0;
-  int error = 0;  // the system's error code when the status could not be read
+  std::error_code error;  // why the status could not be read
 
   bool SameFileAs(const FileStatus& other) const {
     return kind != FileKind::Missing && other.kind != FileKind::Missing && device == other.device &&
@@ -37,16 +42,25 @@ std::wstring FinalPath(std::wstring_view path);
 // The folder that holds `path` ("." for a bare name).
 std::wstring FolderOf(std::wstring_view path);
 
-// Empty when the file opens for reading, else why not ("permission denied").
-std::string WhyUnreadable(std::wstring_view path);
+// Nothing when the file opens for reading, else why not; a folder gives
+// std::errc::is_a_directory.
+std::error_code ReadError(std::wstring_view path);
 
 // Why the file refuses to grow now ("no space left on device", "file too
-// large"), empty when it does not: one byte is written past its end and
+// large"), nothing when it does not: one byte is written past its end and
 // taken away again. The library's failed writes pass on no cause.
-std::string WhyWritesFail(std::wstring_view path);
+std::error_code WriteError(std::wstring_view path);
 
-// The system's text for an error code, in lower case.
-std::string ErrorText(int error);
+// Why this user may not replace the existing file `path` with another,
+// nothing when it may: the file is not writable to it (read-only on
+// Windows), or a sticky folder keeps it for its owner.
+std::error_code ReplaceError(std::wstring_view path);
+
+// True for the error of a name that does not exist (in a folder that does).
+bool IsNotFound(const std::error_code& error);
+
+// The system's text for an error, in lower case: "no space left on device".
+std::string ErrorText(const std::error_code& error);
 
 bool StandardErrorIsTerminal();
 

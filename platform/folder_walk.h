@@ -1,27 +1,46 @@
-// The folder walk behind a report's folder scan: depth first, each entry
-// handled before the folder below it is walked, entries of one folder in the
-// order the file system lists them.
+// The one folder walk: the report's folder scan, and the verify and check
+// commands, which also hear of every entry it passes over and why.
+//
+// Depth first in pre-order: a folder entry is walked right after it is
+// handled, and the entries of one folder come in the order the file system
+// lists them. Each folder's listing is read whole and closed before its
+// entries are handled, so any depth works under any open-file limit. Paths
+// start with the folder text as given and join with one separator ('/' on
+// Linux, '\' on Windows), none after a separator or a Windows drive's ':'.
+// An entry's type is the one the listing reports (on Linux lstat only where
+// the file system reports none); links are neither followed nor selected.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace qve::platform {
 
-// Calls `onRegularFile` with the full path and the name of every regular file
-// below `folder`. Paths start with the folder text as given and join with one
-// separator ('/' on Linux, '\' on Windows), none after a separator or a
-// Windows drive's ':'. An entry's type is the one the listing reports (on
-// Linux lstat only where the file system reports none); links are neither
-// followed nor reported. A folder that cannot be opened, `folder` itself
-// included, is skipped without a word, and so is a Linux entry whose name is
-// not UTF-8.
-void WalkRegularFiles(
-    std::wstring_view folder,
-    const std::function<void(const std::wstring& path, const std::wstring& name)>& onRegularFile);
+enum class SkipReason {
+  NameNotUtf8,       // a Linux name that has no wide form
+  FolderUnreadable,  // `folder` itself included; `error` says why
+  Link,              // a symbolic link, or on Windows a junction or other name surrogate
+  NotRegular,        // a FIFO, device or socket; `kind` says which
+  Gone,              // removed between the listing and the look at it
+};
 
-// True when the path names a folder (following links, as opening it would).
-bool IsFolder(std::wstring_view path);
+struct SkippedEntry {
+  SkipReason reason;
+  std::string shown;      // the path as far as it can be shown: its bytes on Linux
+  std::wstring name;      // empty when it has no wide form
+  std::error_code error;  // FolderUnreadable, Gone
+  const char* kind = "";  // NotRegular: "a FIFO", "a character device", ...
+};
+
+using OnRegularFile = std::function<void(const std::wstring& path, const std::wstring& name)>;
+using OnSkipped = std::function<void(const SkippedEntry&)>;
+
+// Calls `onRegularFile` with the full path and the name of every regular file
+// below `folder`, and `onSkipped`, when given, for every entry passed over.
+// Without `onSkipped` nothing is looked at beyond what the listing needs.
+void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
+                const OnSkipped& onSkipped = {});
 
 }  // namespace qve::platform

@@ -2,8 +2,8 @@
 // reaches its destination only when published. Where the system allows
 // (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it
 // behind; elsewhere it is a short hidden name in the destination's folder,
-// removed on every path, SIGINT, SIGTERM and SIGHUP (Ctrl-C and console
-// close on Windows) included.
+// removed on every path, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Ctrl-C and
+// console close on Windows) included.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +14,17 @@
 
 namespace qve::platform {
 
+// Unnamed: no name where the system allows it, else a hidden one. Named: the
+// hidden name always, so that its removal can be seen to work everywhere.
+enum class TempNaming { Unnamed, Named };
+
 class TempOutput {
  public:
   // A new empty file in `folder`, which must be the destination's folder for
   // Publish to replace the destination in one step. Nothing and `error` set
   // when the folder takes no file.
-  static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error);
+  static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
+                                            TempNaming naming = TempNaming::Unnamed);
   virtual ~TempOutput() = default;  // discards the file unless it was published
 
   // A path that opens the file for writing, truncating and reading again, as

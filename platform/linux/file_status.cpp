@@ -27,10 +27,12 @@ const char* KindText(mode_t mode) {
   return "a regular file";
 }
 
+std::error_code Errno() { return {errno, std::generic_category()}; }
+
 FileStatus FromStat(int result, const struct stat& status) {
   FileStatus out;
   if (result != 0) {
-    out.error = errno;
+    out.error = Errno();
     return out;
   }
   out.kind = S_ISREG(status.st_mode)   ? FileKind::Regular
@@ -49,7 +51,7 @@ FileStatus StatusOf(std::wstring_view path) {
   const auto narrow = ToNarrow(path);
   struct stat status {};
   if (!narrow) {
-    errno = EINVAL;
+    errno = EILSEQ;
     return FromStat(-1, status);
   }
   return FromStat(::stat(narrow->c_str(), &status), status);
@@ -81,24 +83,24 @@ std::wstring FolderOf(std::wstring_view path) {
   return std::wstring(path.substr(0, slash));
 }
 
-std::string WhyUnreadable(std::wstring_view path) {
+std::error_code ReadError(std::wstring_view path) {
   const auto narrow = ToNarrow(path);
-  if (!narrow) return "the name is not valid UTF-8";
+  if (!narrow) return std::make_error_code(std::errc::invalid_argument);
   const int fd = ::open(narrow->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return ErrorText(errno);
+  if (fd < 0) return Errno();
   struct stat status {};
   const bool folder = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
   ::close(fd);
-  return folder ? "is a folder" : "";
+  return folder ? std::make_error_code(std::errc::is_a_directory) : std::error_code();
 }
 
-std::string WhyWritesFail(std::wstring_view path) {
+std::error_code WriteError(std::wstring_view path) {
   const auto narrow = ToNarrow(path);
-  if (!narrow) return "";
+  if (!narrow) return {};
   const int fd = ::open(narrow->c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return ErrorText(errno);
+  if (fd < 0) return Errno();
   struct stat status {};
-  std::string why;
+  std::error_code why;
   if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
     // In a block of its own, which a full disk refuses even where the last
     // block has room; past the file-size limit, EFBIG rather than SIGXFSZ.
@@ -108,8 +110,7 @@ std::string WhyWritesFail(std::wstring_view path) {
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGXFSZ, &ignore, &previous);
     const char byte = 0;
-    if (::pwrite(fd, &byte, 1, (status.st_size + block - 1) / block * block) != 1)
-      why = ErrorText(errno);
+    if (::pwrite(fd, &byte, 1, (status.st_size + block - 1) / block * block) != 1) why = Errno();
     const int restored = ::ftruncate(fd, status.st_size);
     static_cast<void>(restored);
     ::sigaction(SIGXFSZ, &previous, nullptr);
@@ -118,8 +119,27 @@ std::string WhyWritesFail(std::wstring_view path) {
   return why;
 }
 
-std::string ErrorText(int error) {
-  std::string text = std::strerror(error);
+std::error_code ReplaceError(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  if (!narrow) return std::make_error_code(std::errc::invalid_argument);
+  // As the effective user: what a set-user-ID run may do is what counts.
+  if (::faccessat(AT_FDCWD, narrow->c_str(), W_OK, AT_EACCESS) != 0) return Errno();
+  struct stat file {}, folder{};
+  const std::string folderName = ToNarrow(FolderOf(path)).value_or(".");
+  if (::stat(narrow->c_str(), &file) != 0 || ::stat(folderName.c_str(), &folder) != 0)
+    return Errno();
+  const uid_t user = ::geteuid();
+  if ((folder.st_mode & S_ISVTX) && user != 0 && user != file.st_uid && user != folder.st_uid)
+    return std::make_error_code(std::errc::operation_not_permitted);
+  return {};
+}
+
+bool IsNotFound(const std::error_code& error) {
+  return error == std::errc::no_such_file_or_directory;
+}
+
+std::string ErrorText(const std::error_code& error) {
+  std::string text = error.message();
   if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return text;
 }

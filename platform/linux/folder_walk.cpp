@@ -3,7 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <memory>
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -13,92 +13,124 @@ namespace qve::platform {
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
+struct Entry {
+  std::string name;
+  unsigned char type;
 };
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-enum class EntryKind { RegularFile, Folder, Other };
+// One folder of the walk: its listing, read whole, and how far it is handled.
+struct Level {
+  std::string narrow;  // ready for a name to follow
+  std::wstring wide;
+  std::vector<Entry> entries;
+  std::size_t next = 0;
+};
 
-EntryKind KindOf(const dirent& entry, const std::string& path) {
-  switch (entry.d_type) {
-    case DT_REG:
-      return EntryKind::RegularFile;
-    case DT_DIR:
-      return EntryKind::Folder;
-    case DT_UNKNOWN:
-      break;
-    default:
-      return EntryKind::Other;
+std::error_code Errno() { return {errno, std::generic_category()}; }
+
+// A listing cut short by an error still gives what it read before.
+std::error_code List(const std::string& folder, std::vector<Entry>& entries) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return Errno();
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") entries.push_back({std::string(name), entry->d_type});
   }
-  struct stat status;
-  if (::lstat(path.c_str(), &status) != 0) return EntryKind::Other;
-  if (S_ISREG(status.st_mode)) return EntryKind::RegularFile;
-  if (S_ISDIR(status.st_mode)) return EntryKind::Folder;
-  return EntryKind::Other;
+  const std::error_code error = Errno();
+  ::closedir(dir);
+  return error;
 }
 
-// One open folder of the walk, with its path in both forms.
-struct Level {
-  DirPtr dir;
-  std::string narrow;
-  std::wstring wide;
-};
-
-std::optional<Level> Open(std::string narrow, std::wstring wide) {
-  DirPtr dir(::opendir(narrow.c_str()));
-  if (!dir) return std::nullopt;
-  if (!narrow.empty() && narrow.back() != '/') {
-    narrow.push_back('/');
-    wide.push_back(L'/');
+const char* KindText(unsigned char type) {
+  switch (type) {
+    case DT_FIFO:
+      return "a FIFO";
+    case DT_CHR:
+      return "a character device";
+    case DT_BLK:
+      return "a block device";
+    case DT_SOCK:
+      return "a socket";
+    default:
+      return "an entry of unknown type";
   }
-  return Level{std::move(dir), std::move(narrow), std::move(wide)};
+}
+
+unsigned char TypeOf(mode_t mode) {
+  return S_ISREG(mode)    ? DT_REG
+         : S_ISDIR(mode)  ? DT_DIR
+         : S_ISLNK(mode)  ? DT_LNK
+         : S_ISFIFO(mode) ? DT_FIFO
+         : S_ISCHR(mode)  ? DT_CHR
+         : S_ISBLK(mode)  ? DT_BLK
+         : S_ISSOCK(mode) ? DT_SOCK
+                          : DT_UNKNOWN;
 }
 
 }  // namespace
 
-void WalkRegularFiles(
-    std::wstring_view folder,
-    const std::function<void(const std::wstring& path, const std::wstring& name)>& onRegularFile) {
+void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
+                const OnSkipped& onSkipped) {
+  const auto skip = [&](SkipReason reason, std::string shown, std::wstring name,
+                        std::error_code error = {}, const char* kind = "") {
+    if (onSkipped) onSkipped({reason, std::move(shown), std::move(name), error, kind});
+  };
   // Text with no UTF-8 form names no folder here.
-  std::optional<std::string> narrowFolder = ToNarrow(folder);
-  if (!narrowFolder) return;
+  const std::optional<std::string> root = ToNarrow(folder);
+  if (!root) return;
   std::vector<Level> stack;
-  if (auto root = Open(std::move(*narrowFolder), std::wstring(folder))) {
-    stack.push_back(std::move(*root));
-  }
+  // Lists the folder and makes it the one being handled; false when it
+  // gives nothing.
+  const auto enter = [&](std::string narrow, std::wstring wide) {
+    Level level{std::move(narrow), std::move(wide), {}, 0};
+    if (const std::error_code error = List(level.narrow, level.entries)) {
+      skip(error == std::errc::no_such_file_or_directory && !stack.empty()
+               ? SkipReason::Gone
+               : SkipReason::FolderUnreadable,
+           level.narrow, FileNameOf(level.wide), error);
+    }
+    if (level.entries.empty()) return;
+    if (!level.narrow.empty() && level.narrow.back() != '/') {
+      level.narrow.push_back('/');
+      level.wide.push_back(L'/');
+    }
+    stack.push_back(std::move(level));
+  };
+  enter(*root, std::wstring(folder));
   while (!stack.empty()) {
-    const dirent* entry = ::readdir(stack.back().dir.get());
-    if (entry == nullptr) {
+    Level& level = stack.back();
+    if (level.next == level.entries.size()) {
       stack.pop_back();
       continue;
     }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::optional<std::wstring> wideName = ToWide(name);
-    if (!wideName) continue;
-    const Level& level = stack.back();
-    std::string narrowPath = level.narrow + std::string(name);
-    std::wstring widePath = level.wide + *wideName;
-    switch (KindOf(*entry, narrowPath)) {
-      case EntryKind::RegularFile:
-        onRegularFile(widePath, *wideName);
-        break;
-      case EntryKind::Folder:
-        if (auto below = Open(std::move(narrowPath), std::move(widePath))) {
-          stack.push_back(std::move(*below));
-        }
-        break;
-      case EntryKind::Other:
-        break;
+    const Entry& entry = level.entries[level.next++];
+    std::string narrowPath = level.narrow + entry.name;
+    const std::optional<std::wstring> name = ToWide(entry.name);
+    if (!name) {
+      skip(SkipReason::NameNotUtf8, std::move(narrowPath), L"");
+      continue;
+    }
+    unsigned char type = entry.type;
+    if (type == DT_UNKNOWN) {
+      struct stat status {};
+      if (::lstat(narrowPath.c_str(), &status) != 0) {
+        skip(SkipReason::Gone, std::move(narrowPath), *name, Errno());
+        continue;
+      }
+      type = TypeOf(status.st_mode);
+    }
+    std::wstring widePath = level.wide + *name;
+    if (type == DT_REG) {
+      onRegularFile(widePath, *name);
+    } else if (type == DT_DIR) {
+      enter(std::move(narrowPath), std::move(widePath));  // `level` may move
+    } else if (type == DT_LNK) {
+      skip(SkipReason::Link, std::move(narrowPath), *name);
+    } else {
+      skip(SkipReason::NotRegular, std::move(narrowPath), *name, {}, KindText(type));
     }
   }
-}
-
-bool IsFolder(std::wstring_view path) {
-  std::optional<std::string> narrow = ToNarrow(path);
-  struct stat status;
-  return narrow && ::stat(narrow->c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 }  // namespace qve::platform

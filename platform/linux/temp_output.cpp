@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -23,17 +22,29 @@ namespace {
 
 std::error_code LastError() { return {errno, std::generic_category()}; }
 
-// Named files to remove when a signal ends the process. The handler reads
-// only what is published through `used`, so it needs no lock.
+// Named files to remove when a signal ends the process, however many are
+// live at once. The handler reads only what is published through `used` and
+// `next`, so it needs no lock; blocks are never freed, as it may be reading
+// one.
+constexpr std::size_t kNameRoom = 4096;  // PATH_MAX: a longer path does not open
+
 struct NamedSlot {
-  std::array<char, 4096> name{};
+  std::array<char, kNameRoom> name{};
   std::atomic<bool> used{false};
 };
-std::array<NamedSlot, 8> gNamed;
+struct SlotBlock {
+  std::array<NamedSlot, 16> slots;
+  std::atomic<SlotBlock*> next{nullptr};
+};
+SlotBlock gNamed;
+
+constexpr int kRemovingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 extern "C" void RemoveNamedAndDie(int signal) {
-  for (auto& slot : gNamed) {
-    if (slot.used.load()) ::unlink(slot.name.data());
+  for (SlotBlock* block = &gNamed; block != nullptr; block = block->next.load()) {
+    for (auto& slot : block->slots) {
+      if (slot.used.load()) ::unlink(slot.name.data());
+    }
   }
   ::signal(signal, SIG_DFL);
   ::raise(signal);
@@ -47,16 +58,21 @@ class NamedGuard {
       struct sigaction action {};
       action.sa_handler = RemoveNamedAndDie;
       sigemptyset(&action.sa_mask);
-      for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+      for (const int signal : kRemovingSignals) sigaddset(&action.sa_mask, signal);
+      for (const int signal : kRemovingSignals) ::sigaction(signal, &action, nullptr);
     });
+    if (name.size() >= kNameRoom) return;
     static std::mutex claim;
     const std::lock_guard<std::mutex> lock(claim);
-    for (auto& slot : gNamed) {
-      if (slot.used.load() || name.size() >= slot.name.size()) continue;
-      std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
-      slot.used.store(true);
-      slot_ = &slot;
-      return;
+    for (SlotBlock* block = &gNamed;; block = block->next.load()) {
+      for (auto& slot : block->slots) {
+        if (slot.used.load()) continue;
+        std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
+        slot.used.store(true);
+        slot_ = &slot;
+        return;
+      }
+      if (block->next.load() == nullptr) block->next.store(new SlotBlock);
     }
   }
   ~NamedGuard() {
@@ -182,7 +198,8 @@ bool ProcSeesFile(int fd) {
 
 }  // namespace
 
-std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error) {
+std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
+                                               TempNaming naming) {
   const auto narrow = ToNarrow(folder);
   if (!narrow) {
     error = std::make_error_code(std::errc::invalid_argument);
@@ -192,7 +209,7 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
   // ending the process with the named file left behind.
   ::signal(SIGXFSZ, SIG_IGN);
   // Owner-only while it holds what nobody has vouched for yet.
-  if (std::getenv("QVEHELPER_NAMED_TEMPORARY") == nullptr) {
+  if (naming == TempNaming::Unnamed) {
     const int fd = ::open(narrow->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 && ProcSeesFile(fd)) return std::make_unique<LinuxTempOutput>(fd, *narrow, "");
     if (fd >= 0) {

@@ -17,6 +17,8 @@ struct HandleCloser {
   }
 };
 
+std::error_code LastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
+
 FileStatus FromHandle(HANDLE handle) {
   FileStatus out;
   const DWORD type = GetFileType(handle);
@@ -30,7 +32,7 @@ FileStatus FromHandle(HANDLE handle) {
     return out;
   }
   if (!GetFileInformationByHandle(handle, &info)) {
-    out.error = static_cast<int>(GetLastError());
+    out.error = LastError();
     return out;
   }
   const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -51,7 +53,7 @@ FileStatus StatusOf(std::wstring_view path) {
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
   if (file.handle == INVALID_HANDLE_VALUE) {
     FileStatus out;
-    out.error = static_cast<int>(GetLastError());
+    out.error = LastError();
     return out;
   }
   return FromHandle(file.handle);
@@ -61,7 +63,7 @@ FileStatus StatusOfStandardOutput() {
   const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     FileStatus out;
-    out.error = ERROR_INVALID_HANDLE;
+    out.error = {ERROR_INVALID_HANDLE, std::system_category()};
     return out;
   }
   return FromHandle(handle);
@@ -76,44 +78,70 @@ std::wstring FolderOf(std::wstring_view path) {
   return std::wstring(path.substr(0, end == 0 ? 1 : end));
 }
 
-std::string WhyUnreadable(std::wstring_view path) {
+std::error_code ReadError(std::wstring_view path) {
   const std::wstring text(path);
   HandleCloser file{CreateFileW(text.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
-  if (file.handle == INVALID_HANDLE_VALUE) return ErrorText(static_cast<int>(GetLastError()));
-  return FromHandle(file.handle).kind == FileKind::Folder ? "is a folder" : "";
+  if (file.handle == INVALID_HANDLE_VALUE) return LastError();
+  if (FromHandle(file.handle).kind == FileKind::Folder)
+    return std::make_error_code(std::errc::is_a_directory);
+  return {};
 }
 
-std::string WhyWritesFail(std::wstring_view path) {
+std::error_code WriteError(std::wstring_view path) {
   const std::wstring text(path);
   HandleCloser file{CreateFileW(text.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr)};
-  if (file.handle == INVALID_HANDLE_VALUE) return ErrorText(static_cast<int>(GetLastError()));
+  if (file.handle == INVALID_HANDLE_VALUE) return LastError();
   LARGE_INTEGER size{};
-  if (GetFileType(file.handle) != FILE_TYPE_DISK || !GetFileSizeEx(file.handle, &size)) return "";
+  if (GetFileType(file.handle) != FILE_TYPE_DISK || !GetFileSizeEx(file.handle, &size)) return {};
   // In a cluster of its own, which a full disk refuses even where the last
   // cluster has room.
   LARGE_INTEGER at{};
   at.QuadPart = (size.QuadPart + 65535) / 65536 * 65536;
   const char byte = 0;
   DWORD put = 0;
-  std::string why;
+  std::error_code why;
   if (!SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) ||
       !WriteFile(file.handle, &byte, 1, &put, nullptr))
-    why = ErrorText(static_cast<int>(GetLastError()));
+    why = LastError();
   if (SetFilePointerEx(file.handle, size, nullptr, FILE_BEGIN)) SetEndOfFile(file.handle);
   return why;
 }
 
-std::string ErrorText(int error) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
-  LocalFree(text);
+std::error_code ReplaceError(std::wstring_view path) {
+  const std::wstring text(path);
+  const DWORD attributes = GetFileAttributesW(text.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  // MoveFileEx would drop the attribute with the file; the user set it to keep it.
+  if (attributes & FILE_ATTRIBUTE_READONLY) return {ERROR_ACCESS_DENIED, std::system_category()};
+  HandleCloser file{CreateFileW(text.c_str(), GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr)};
+  return file.handle == INVALID_HANDLE_VALUE ? LastError() : std::error_code();
+}
+
+bool IsNotFound(const std::error_code& error) {
+  return error.category() == std::system_category() &&
+         (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND);
+}
+
+std::string ErrorText(const std::error_code& error) {
+  std::string out;
+  // The generic category's texts are the C library's; the system's come
+  // from the system, with a full stop and a line end.
+  if (error.category() != std::system_category()) {
+    out = error.message();
+  } else {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error.value()), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    out = length > 0 ? std::string(text, length) : "error " + std::to_string(error.value());
+    LocalFree(text);
+  }
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
     out.pop_back();
   if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z')

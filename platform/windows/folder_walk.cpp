@@ -2,90 +2,93 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <optional>
 #include <vector>
+
+#include "platform/paths.h"
 
 namespace qve::platform {
 
 namespace {
 
-struct FindCloser {
-  void operator()(HANDLE find) const { ::FindClose(find); }
+struct Entry {
+  std::wstring name;
+  DWORD attributes;
+  DWORD reparseTag;
 };
-using FindPtr = std::unique_ptr<void, FindCloser>;
 
-enum class EntryKind { RegularFile, Folder, Other };
-
-// The type as the listing reports it. A symbolic link, a junction or any
-// other reparse point standing for another name is a link: neither followed
-// nor selected.
-EntryKind KindOf(const WIN32_FIND_DATAW& entry) {
-  const DWORD attributes = entry.dwFileAttributes;
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(entry.dwReserved0))
-    return EntryKind::Other;
-  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Folder;
-  return EntryKind::RegularFile;
-}
-
-// One open folder of the walk. The listing hands out its first entry with
-// the handle, so that one waits in `entry` until it is taken.
+// One folder of the walk: its listing, read whole, and how far it is handled.
 struct Level {
-  FindPtr find;
-  WIN32_FIND_DATAW entry;
-  bool entryWaiting;
   std::wstring prefix;  // the folder's path, ready for a name to follow
+  std::vector<Entry> entries;
+  std::size_t next = 0;
 };
 
-std::optional<Level> Open(std::wstring prefix) {
-  // A path that ends in a separator or a drive's ':' takes the name as is.
-  const wchar_t last = prefix.back();
-  if (last != L'\\' && last != L'/' && last != L':') prefix.push_back(L'\\');
-  Level level{nullptr, {}, true, std::move(prefix)};
-  HANDLE find = ::FindFirstFileExW((level.prefix + L"*").c_str(), FindExInfoBasic, &level.entry,
-                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (find == INVALID_HANDLE_VALUE) return std::nullopt;
-  level.find.reset(find);
-  return level;
+std::error_code LastError() { return {static_cast<int>(::GetLastError()), std::system_category()}; }
+
+// A listing cut short by an error still gives what it read before.
+std::error_code List(const std::wstring& prefix, std::vector<Entry>& entries) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = ::FindFirstFileExW((prefix + L"*").c_str(), FindExInfoBasic, &data,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) return LastError();
+  std::error_code error;
+  do {
+    const std::wstring_view name = data.cFileName;
+    if (name != L"." && name != L"..")
+      entries.push_back({std::wstring(name), data.dwFileAttributes, data.dwReserved0});
+  } while (::FindNextFileW(find, &data));
+  if (::GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
+  ::FindClose(find);
+  return error;
 }
 
 }  // namespace
 
-void WalkRegularFiles(
-    std::wstring_view folder,
-    const std::function<void(const std::wstring& path, const std::wstring& name)>& onRegularFile) {
+void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
+                const OnSkipped& onSkipped) {
+  const auto skip = [&](SkipReason reason, const std::wstring& path, std::wstring name,
+                        std::error_code error = {}, const char* kind = "") {
+    if (onSkipped)
+      onSkipped({reason, ToNarrow(path).value_or("?"), std::move(name), error, kind});
+  };
   // An empty text would list the current folder; it names no folder.
   if (folder.empty()) return;
   std::vector<Level> stack;
-  if (auto root = Open(std::wstring(folder))) stack.push_back(std::move(*root));
+  const auto enter = [&](std::wstring path) {
+    // A path that ends in a separator or a drive's ':' takes the name as is.
+    const wchar_t last = path.back();
+    std::wstring prefix = path;
+    if (last != L'\\' && last != L'/' && last != L':') prefix.push_back(L'\\');
+    Level level{std::move(prefix), {}, 0};
+    if (const std::error_code error = List(level.prefix, level.entries)) {
+      const bool gone = !stack.empty() && (error.value() == ERROR_FILE_NOT_FOUND ||
+                                           error.value() == ERROR_PATH_NOT_FOUND);
+      skip(gone ? SkipReason::Gone : SkipReason::FolderUnreadable, path, FileNameOf(path), error);
+    }
+    if (!level.entries.empty()) stack.push_back(std::move(level));
+  };
+  enter(std::wstring(folder));
   while (!stack.empty()) {
     Level& level = stack.back();
-    if (!level.entryWaiting && !::FindNextFileW(level.find.get(), &level.entry)) {
+    if (level.next == level.entries.size()) {
       stack.pop_back();
       continue;
     }
-    level.entryWaiting = false;
-    const std::wstring name = level.entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    std::wstring path = level.prefix + name;
-    switch (KindOf(level.entry)) {
-      case EntryKind::RegularFile:
-        onRegularFile(path, name);
-        break;
-      case EntryKind::Folder:
-        if (auto below = Open(std::move(path))) stack.push_back(std::move(*below));
-        break;
-      case EntryKind::Other:
-        break;
+    const Entry entry = std::move(level.entries[level.next++]);
+    std::wstring path = level.prefix + entry.name;
+    // A symbolic link, a junction or any other reparse point standing for
+    // another name is a link: neither followed nor selected.
+    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        IsReparseTagNameSurrogate(entry.reparseTag)) {
+      skip(SkipReason::Link, path, entry.name);
+    } else if (entry.attributes & FILE_ATTRIBUTE_DEVICE) {
+      skip(SkipReason::NotRegular, path, entry.name, {}, "a device");
+    } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      enter(std::move(path));  // `level` may move
+    } else {
+      onRegularFile(path, entry.name);
     }
   }
-}
-
-bool IsFolder(std::wstring_view path) {
-  if (path.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesW(std::wstring(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace qve::platform

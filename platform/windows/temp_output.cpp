@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <array>
-#include <atomic>
+#include <list>
 #include <mutex>
 #include <random>
 #include <vector>
@@ -15,30 +14,27 @@ namespace {
 std::error_code LastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
 
 // Named files to remove when Ctrl-C, Ctrl-Break or closing the console ends
-// the process. The handler runs on its own thread.
-std::array<std::array<wchar_t, 32768>, 4> gNames;
-std::array<std::atomic<bool>, 4> gUsed;
+// the process, however many are live at once. The handler runs on a thread
+// of its own, so it may wait for the lock.
+std::mutex gNamesLock;
+std::list<std::wstring> gNames;
 
 BOOL WINAPI RemoveNamed(DWORD) {
-  for (std::size_t i = 0; i < gNames.size(); ++i) {
-    if (gUsed[i].load()) DeleteFileW(gNames[i].data());
-  }
+  const std::lock_guard<std::mutex> lock(gNamesLock);
+  for (const std::wstring& name : gNames) DeleteFileW(name.c_str());
   return FALSE;  // the default handler still ends the process
 }
 
-int Claim(const std::wstring& name) {
+std::list<std::wstring>::iterator Claim(const std::wstring& name) {
   static std::once_flag installed;
   std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveNamed, TRUE); });
-  static std::mutex claim;
-  const std::lock_guard<std::mutex> lock(claim);
-  for (std::size_t i = 0; i < gNames.size(); ++i) {
-    if (gUsed[i].load() || name.size() >= gNames[i].size()) continue;
-    name.copy(gNames[i].data(), name.size());
-    gNames[i][name.size()] = L'\0';
-    gUsed[i].store(true);
-    return static_cast<int>(i);
-  }
-  return -1;
+  const std::lock_guard<std::mutex> lock(gNamesLock);
+  return gNames.insert(gNames.end(), name);
+}
+
+void Release(std::list<std::wstring>::iterator slot) {
+  const std::lock_guard<std::mutex> lock(gNamesLock);
+  gNames.erase(slot);
 }
 
 std::wstring RandomName(const std::wstring& folder) {
@@ -56,7 +52,7 @@ class WindowsTempOutput final : public TempOutput {
   explicit WindowsTempOutput(std::wstring name) : name_(std::move(name)), slot_(Claim(name_)) {}
   ~WindowsTempOutput() override {
     if (!published_) DeleteFileW(name_.c_str());
-    if (slot_ >= 0) gUsed[static_cast<std::size_t>(slot_)].store(false);
+    Release(slot_);
   }
 
   const std::wstring& path() const override { return name_; }
@@ -107,13 +103,15 @@ class WindowsTempOutput final : public TempOutput {
 
  private:
   std::wstring name_;
-  int slot_;
+  std::list<std::wstring>::iterator slot_;
   bool published_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error) {
+// Always named: Windows has no file without a name.
+std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
+                                               TempNaming) {
   const std::wstring base(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::wstring name = RandomName(base);

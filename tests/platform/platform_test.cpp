@@ -1,21 +1,33 @@
 // What differs between Linux and Windows: path text, name order, the text
-// reader and the folder walk.
+// reader, the folder walk and the temporary output.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/command_runner.h"
 #endif
 
 #include <algorithm>
 #include <cwchar>
 #include <fstream>
+#include <map>
+#include <set>
 #include <stdexcept>
 
+#include "platform/file_status.h"
+#include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/name_order.h"
 #include "platform/paths.h"
+#include "platform/temp_output.h"
 #include "platform/text_reader.h"
 #include "tests/support/harness.h"
 
@@ -241,11 +253,14 @@ TEST(TextLineReader, SharesTheFileWithItsWriter) {
 
 using Visits = std::vector<std::pair<std::wstring, std::wstring>>;
 
-Visits Walk(const std::wstring& folder) {
+Visits Walk(const std::wstring& folder, std::vector<SkippedEntry>* skipped = nullptr) {
   Visits visits;
-  WalkRegularFiles(folder, [&](const std::wstring& path, const std::wstring& name) {
-    visits.emplace_back(path, name);
-  });
+  WalkFolder(
+      folder,
+      [&](const std::wstring& path, const std::wstring& name) { visits.emplace_back(path, name); },
+      skipped == nullptr ? OnSkipped() : [&](const SkippedEntry& entry) {
+        skipped->push_back(entry);
+      });
   return visits;
 }
 
@@ -267,8 +282,6 @@ std::wstring P(std::wstring text) {
   return text;
 }
 
-// Links, special files, unreadable folders and names that are not text are
-// in the folder scan's tree.
 TEST(FolderWalk, EveryRegularFileBelow) {
   TempDir dir;
   const std::wstring root = WidePath(dir.path());
@@ -279,7 +292,9 @@ TEST(FolderWalk, EveryRegularFileBelow) {
     }
   }
   fs::create_directory(dir / "empty");
-  const Visits visits = Walk(root);
+  std::vector<SkippedEntry> skipped;
+  const Visits visits = Walk(root, &skipped);
+  EXPECT_TRUE(skipped.empty());
   ASSERT_EQ(visits.size(), 15u);
   EXPECT_EQ(Paths(visits).front(), root + P(L"/one-file"));
   // Depth first: all below a folder comes as one run, whatever order it lists.
@@ -306,14 +321,191 @@ TEST(FolderWalk, EveryRegularFileBelow) {
   for (const std::wstring& none :
        {root + P(L"/absent"), root + P(L"/one-file"), std::wstring(), root + wchar_t(0xD800)})
     EXPECT_TRUE(Walk(none).empty());
-  EXPECT_TRUE(IsFolder(root + P(L"/one")));
-  EXPECT_FALSE(IsFolder(root + P(L"/one-file")));
-  EXPECT_FALSE(IsFolder(root + P(L"/absent")));
-#ifndef _WIN32
-  fs::create_directory_symlink(dir / "one", dir / "link");
-  EXPECT_TRUE(IsFolder(root + L"/link"));
-#endif
 }
+
+// A folder listed and then removed before its turn comes is gone, not
+// unreadable; one walked before the removal is simply walked.
+TEST(FolderWalk, FoldersGoneSinceTheListing) {
+  TempDir dir;
+  WriteFile(dir / "f", std::string());
+  for (int i = 0; i < 8; ++i) {
+    fs::create_directory(dir / ("g" + std::to_string(i)));
+    WriteFile(dir / ("g" + std::to_string(i)) / "x", std::string());
+  }
+  std::set<std::wstring> walked, gone;
+  WalkFolder(
+      WidePath(dir.path()),
+      [&](const std::wstring& path, const std::wstring& name) {
+        if (name == L"x") walked.insert(FileNameOf(path.substr(0, path.size() - 2)));
+        if (name != L"f") return;
+        for (int i = 0; i < 8; ++i)
+          if (!walked.count(L"g" + std::to_wstring(i)))
+            fs::remove_all(dir / ("g" + std::to_string(i)));
+      },
+      [&](const SkippedEntry& entry) {
+        EXPECT_EQ(entry.reason, SkipReason::Gone) << entry.shown;
+        EXPECT_TRUE(IsNotFound(entry.error)) << entry.shown;
+        gone.insert(entry.name);
+      });
+  EXPECT_EQ(walked.size() + gone.size(), 8u);
+  for (const auto& name : gone) EXPECT_FALSE(walked.count(name));
+}
+
+#ifndef _WIN32
+// Each kind of entry the walk passes over, with its reason; the report's scan
+// hears of none of them.
+TEST(FolderWalk, SaysWhatItPassesOver) {
+  TempDir dir;
+  const std::wstring root = WidePath(dir.path());
+  WriteFile(dir / "file", std::string());
+  fs::create_directory(dir / "sub");
+  WriteFile(dir / "sub/file", std::string());
+  fs::create_symlink("file", dir / "link");
+  fs::create_directory_symlink("sub", dir / "folder-link");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  WriteFile(dir / "bad\xff", std::string());
+  fs::create_directory(dir / "bad\xfe-folder");
+  WriteFile(dir / "bad\xfe-folder/file", std::string());
+  fs::create_directory(dir / "locked");
+  WriteFile(dir / "locked/file", std::string());
+  fs::permissions(dir / "locked", fs::perms::none);
+  const std::string at = dir.path().string() + "/";
+  const std::map<std::string, std::pair<SkipReason, std::string>> expected = {
+      {at + "link", {SkipReason::Link, ""}},
+      {at + "folder-link", {SkipReason::Link, ""}},
+      {at + "fifo", {SkipReason::NotRegular, "a FIFO"}},
+      {at + "null", {SkipReason::NotRegular, "a character device"}},
+      {at + "bad\xff", {SkipReason::NameNotUtf8, ""}},
+      {at + "bad\xfe-folder", {SkipReason::NameNotUtf8, ""}},
+      {at + "locked", {SkipReason::FolderUnreadable, ""}},
+  };
+  const int status = AsNobody(dir.path(), [&] {
+    std::vector<SkippedEntry> skipped;
+    const Visits visits = Walk(root, &skipped);
+    std::map<std::string, std::pair<SkipReason, std::string>> seen;
+    for (const auto& entry : skipped) {
+      seen[entry.shown] = {entry.reason, entry.kind};
+      if (entry.reason == SkipReason::FolderUnreadable && entry.error != std::errc::permission_denied)
+        return 3;
+      if (entry.reason != SkipReason::NameNotUtf8 && entry.name != FileNameOf(*ToWide(entry.shown)))
+        return 4;
+    }
+    if (seen != expected) return 1;
+    if (Paths(visits) != std::vector<std::wstring>{root + L"/file", root + L"/sub/file"}) return 2;
+    return Walk(root).size() == 2 ? 0 : 5;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// The folder itself unreadable is said too; the report's scan stays silent.
+TEST(FolderWalk, TheFolderItselfUnreadable) {
+  TempDir dir;
+  std::vector<SkippedEntry> skipped;
+  EXPECT_TRUE(Walk(WidePath(dir / "absent"), &skipped).empty());
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].reason, SkipReason::FolderUnreadable);
+  EXPECT_EQ(skipped[0].shown, (dir / "absent").string());
+  EXPECT_TRUE(IsNotFound(skipped[0].error));
+}
+
+// A temporary output replaces its target keeping the target's mode and
+// owner, or makes a new one with the umask'd 0666; nothing else is left.
+TEST(TempOutput, PublishKeepsModeAndOwner) {
+  for (const TempNaming naming : {TempNaming::Unnamed, TempNaming::Named}) {
+    for (const bool existing : {true, false}) {
+      TempDir dir;
+      const auto target = dir / "out";
+      if (existing) {
+        WriteFile(target, std::string("old"));
+        ASSERT_EQ(chown(target.c_str(), NobodyUid(), NobodyGid()), 0);
+        ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+      }
+      const mode_t mask = umask(027);
+      std::error_code error;
+      auto temporary = TempOutput::Create(WidePath(dir.path()), error, naming);
+      ASSERT_TRUE(temporary) << error.message();
+      FileStream out;
+      ASSERT_TRUE(OpenForWriting(out, temporary->path()));
+      out << "new";
+      out.close();
+      EXPECT_EQ(temporary->Size(), 3u);
+      temporary->Publish(WidePath(target), error);
+      umask(mask);
+      EXPECT_FALSE(error) << error.message();
+      temporary.reset();
+      EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"out"});
+      EXPECT_TRUE(ReadFile(target) == Bytes({'n', 'e', 'w'}));
+      struct stat status {};
+      ASSERT_EQ(stat(target.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, existing ? 0604u : 0640u);
+      EXPECT_EQ(status.st_uid, existing ? NobodyUid() : getuid());
+    }
+  }
+}
+
+// What a named temporary leaves when the process ends early: nothing, after
+// any of the signals that end a run, or a write past the file-size limit.
+// Each row runs in a forked child that makes the temporary, writes to it and
+// then waits for its end.
+TEST(TempOutput, NothingLeftWhenTheRunEnds) {
+  const struct {
+    const char* name;
+    TempNaming naming;
+    int signal;  // 0: the child writes past its file-size limit and returns
+  } rows[] = {
+      {"SIGINT", TempNaming::Named, SIGINT},   {"SIGTERM", TempNaming::Named, SIGTERM},
+      {"SIGHUP", TempNaming::Named, SIGHUP},   {"SIGPIPE", TempNaming::Named, SIGPIPE},
+      {"size limit", TempNaming::Named, 0},    {"unnamed SIGKILL", TempNaming::Unnamed, SIGKILL},
+      {"unnamed size limit", TempNaming::Unnamed, 0},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(ready[0]);
+      if (row.signal == 0) {
+        const rlimit limit{1000, 1000};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+      }
+      std::error_code error;
+      auto temporary = TempOutput::Create(WidePath(dir.path()), error, row.naming);
+      if (!temporary) _exit(11);
+      FileStream out;
+      if (!OpenForWriting(out, temporary->path())) _exit(12);
+      out << std::string(row.signal == 0 ? 5000 : 100, 'x') << std::flush;
+      if (row.signal == 0) {
+        const bool failed = !out;  // the write fails, no SIGXFSZ
+        out.close();
+        temporary.reset();
+        _exit(failed ? 0 : 13);
+      }
+      const char byte = 1;
+      if (write(ready[1], &byte, 1) != 1) _exit(14);
+      for (;;) pause();
+    }
+    close(ready[1]);
+    char byte = 0;
+    if (row.signal != 0) {
+      ASSERT_EQ(read(ready[0], &byte, 1), 1) << row.name;
+      // The named file is there until the signal.
+      EXPECT_EQ(NamesIn(dir.path()).size(), row.naming == TempNaming::Named ? 1u : 0u) << row.name;
+      kill(child, row.signal);
+    }
+    close(ready[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (row.signal != 0) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << row.name << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.name << status;
+    }
+    EXPECT_TRUE(NamesIn(dir.path()).empty()) << row.name;
+  }
+}
+#endif
 
 #ifdef _WIN32
 TEST(FolderWalk, WindowsSeparatorsDrivesAndNames) {
