@@ -7,7 +7,6 @@
 #include <atomic>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -32,8 +31,7 @@ namespace qve::cli {
 
 namespace {
 
-// Internal exit status for a failure inside a decryption.
-constexpr int kSoftwareError = 70;
+std::string Narrow(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
 
 struct Checked {
   std::wstring path;
@@ -77,7 +75,7 @@ void CheckOne(Checked& item, Counted& counted) {
         platform::TempOutput::Create(std::filesystem::temp_directory_path().wstring(), error);
     if (!scratch) {
       item.result = QVE_Helper::OutputOpenFailed;
-      item.error = "no temporary file can be made: " + error.message();
+      item.error = "no temporary file can be made: " + platform::ErrorText(error);
       return;
     }
     counted.Start(scratch.get());
@@ -110,26 +108,54 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress) {
   for (auto& thread : threads) thread.join();
 }
 
-bool StartsWithMagic(const std::wstring& path) {
+// What a file's first bytes say: nothing there, the magic, something else,
+// or that it does not open.
+enum class Start { Empty, Magic, Other, Unreadable };
+
+Start StartOf(const std::wstring& path) {
   platform::FileStream file;
+  if (!platform::OpenForReading(file, path)) return Start::Unreadable;
   char magic[4] = {};
-  return platform::OpenForReading(file, path) && file.read(magic, 4) &&
-         std::string_view(magic, 4) == "QVES";
+  file.read(magic, 4);
+  if (file.gcount() == 0) return file.bad() ? Start::Unreadable : Start::Empty;
+  return std::string_view(magic, std::size_t(file.gcount())) == "QVES" ? Start::Magic : Start::Other;
 }
 
-// A folder stands for every file below it that starts with the magic.
-void AddPath(const std::string& arg, const std::wstring& path, std::vector<Checked>& items) {
-  if (!platform::IsFolder(path)) {
-    items.push_back({path, arg, -1, {}, 0});
-    return;
-  }
+bool HasContainerName(std::wstring_view name) {
+  constexpr std::wstring_view kSuffix = L".qves";
+  if (name.size() < kSuffix.size()) return false;
+  const std::wstring_view end = name.substr(name.size() - kSuffix.size());
+  return std::equal(end.begin(), end.end(), kSuffix.begin(),
+                    [](wchar_t a, wchar_t b) { return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b; });
+}
+
+void Warn(const std::string& shown, const std::string& message) {
+  std::cerr << "warning: " << Escaped(shown) << ": " << message << '\n';
+}
+
+// A folder stands for every regular file below it named *.qves (any case) or
+// starting with the magic; all it passes over is said. False when it holds
+// no container.
+bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
   std::vector<std::wstring> found;
-  platform::WalkRegularFiles(path, [&](const std::wstring& file, const std::wstring&) {
-    if (StartsWithMagic(file)) found.push_back(file);
-  });
+  platform::WalkFolder(
+      folder,
+      [&](const std::wstring& path, const std::wstring& name) {
+        const Start start = StartOf(path);
+        const bool named = HasContainerName(name);
+        if (named && start == Start::Empty) {
+          Warn(Narrow(path), "the file is empty");
+        } else if (named && start == Start::Other) {
+          Warn(Narrow(path), "does not start with \"QVES\"");
+        } else if (!named && start == Start::Unreadable) {
+          Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
+        }
+        if (named || start == Start::Magic) found.push_back(path);
+      },
+      [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); });
   std::sort(found.begin(), found.end());
-  for (auto& file : found)
-    items.push_back({file, platform::ToNarrow(file).value_or("?"), -1, {}, 0});
+  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0});
+  return !found.empty();
 }
 
 struct CheckArguments {
@@ -142,12 +168,14 @@ int RunCheck(const CheckArguments& args) {
   std::vector<Checked> items;
   for (const std::string& arg : args.paths) {
     const auto wide = platform::ToWide(arg);
-    if (!wide) {
-      std::cerr << "qvehelper check: not a valid path: " << Escaped(arg) << '\n';
-      return kUsageError;
+    if (!wide) throw CommandError(kUsageError, "not a valid path: " + Escaped(arg));
+    if (platform::StatusOf(*wide).kind != platform::FileKind::Folder) {
+      items.push_back({*wide, arg, -1, {}, 0});
+    } else if (!AddFolder(*wide, items)) {
+      Warn(arg, "no container below it");
     }
-    AddPath(arg, *wide, items);
   }
+  if (items.empty()) throw CommandError(kNoInput, "no container found");
   CheckAll(items, std::max(1u, args.jobs), !args.json);
   int status = 0;
   Json list = Json::array();
@@ -175,14 +203,21 @@ int RunCheck(const CheckArguments& args) {
 const bool kRegistered = RegisterCommand(
     "check",
     "Checks that containers decrypt and their seals verify, leaving no plaintext anywhere. A "
-    "folder adds every file below it that starts with \"QVES\". Exit status: the largest result "
-    "value, 0 when every container gives Success.",
+    "folder adds every regular file below it named *.qves (any case) or starting with "
+    "\"QVES\", and warns about every entry it passes over.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<CheckArguments>();
       cmd.add_option("-j,--jobs", args->jobs, "check N containers at once")
           ->check(CLI::Range(1u, 256u));
       cmd.add_flag("--json", args->json, "print a JSON list");
       cmd.add_option("CONTAINER", args->paths, "containers and folders")->required();
+      cmd.footer(ExitStatusHelp(
+          "  0   every container gives Success\n"
+          "  1-13 the largest result of any container (see 'decrypt')\n"
+          "  64  a usage error\n"
+          "  66  no container was found\n"
+          "  70  an internal failure\n"
+          "  74  standard output does not take the results\n"));
       return std::function<int()>([args] { return RunCheck(*args); });
     });
 

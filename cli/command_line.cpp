@@ -7,7 +7,9 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/progress.h"
 #include "platform/file_status.h"
+#include "platform/folder_walk.h"
 
 namespace qve::cli {
 
@@ -52,6 +54,13 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, Program());
   app.set_version_flag("--version", Program() + " " QVE_VERSION);
   app.require_subcommand(1, 1);
+  // For the command tests only, and harmless: when the progress line shows.
+  app.add_option_function<unsigned>(
+         "--progress-delay",
+         [](unsigned milliseconds) {
+           CommandProgressSetup().delay = std::chrono::milliseconds(milliseconds);
+         })
+      ->group("");
   app.footer("Run '" + Program() + " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {
@@ -92,7 +101,24 @@ int Dispatch(const std::string& description, int argc, char** argv) {
               << failing->help(failing == &app ? "" : Program());
     return kUsageError;
   }
-  return actions.at(app.get_subcommands().front())();
+  const CLI::App* chosen = app.get_subcommands().front();
+  const auto say = [&](const std::string& message) {
+    std::string prefix = Program() + " " + chosen->get_name() + ": ";
+    for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
+      to = message.find('\n', from);
+      if (to == std::string::npos) to = message.size();
+      std::cerr << prefix << std::string_view(message).substr(from, to - from) << '\n';
+    }
+  };
+  try {
+    return actions.at(chosen)();
+  } catch (const CommandError& e) {
+    say(e.what());
+    return e.status;
+  } catch (const std::exception& e) {
+    say(e.what());
+    return kSoftwareError;
+  }
 }
 
 }  // namespace
@@ -106,10 +132,21 @@ const std::string& ProgramName() { return Program(); }
 
 const std::vector<std::string>& CommandLineArguments() { return Arguments(); }
 
-std::string Reason(const std::error_code& error) {
-  std::string text = error.message();
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
-  return text;
+std::string SkippedText(const platform::SkippedEntry& entry) {
+  using platform::SkipReason;
+  switch (entry.reason) {
+    case SkipReason::NameNotUtf8:
+      return "skipped: the name is not valid UTF-8";
+    case SkipReason::FolderUnreadable:
+      return "skipped: " + platform::ErrorText(entry.error);
+    case SkipReason::Link:
+      return "skipped: links are not followed";
+    case SkipReason::NotRegular:
+      return std::string("skipped: ") + entry.kind + ", not a regular file";
+    case SkipReason::Gone:
+      return "skipped: gone since its folder was listed";
+  }
+  return "skipped";
 }
 
 std::string ExitStatusHelp(const std::string& ownStatuses) {
@@ -132,7 +169,8 @@ int RunCommandLine(const std::string& program, const std::string& description, i
   const int error = failedBefore ? earlier : errno;
   if (flushFailed || !std::cout) {
     std::cerr << program << ": cannot write standard output"
-              << (error != 0 ? ": " + Reason({error, std::generic_category()}) : std::string())
+              << (error != 0 ? ": " + platform::ErrorText({error, std::generic_category()})
+                          : std::string())
               << '\n';
     return kOutputError;
   }

@@ -1,14 +1,24 @@
 // The shared frame of the qvehelper and qvehelper-dev commands: each
 // subcommand registers itself from its own file, so adding one touches
 // nothing else.
+//
+// Error style of the commands: a command that cannot go on throws
+// CommandError, which RunCommandLine turns into its message on standard
+// error and its exit status. What a command reports and goes on after
+// (a result per file, a warning) it prints itself.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
+
+namespace qve::platform {
+struct SkippedEntry;
+}
 
 namespace qve::cli {
 
@@ -20,6 +30,14 @@ inline constexpr int kSoftwareError = 70;  // a failure inside the work itself
 inline constexpr int kCannotCreate = 73;   // an output that cannot be put in place
 inline constexpr int kOutputError = 74;    // writing an output or standard output failed
 
+// Ends a command: RunCommandLine prints "PROGRAM COMMAND: " before each line
+// of the message and exits with `status`.
+struct CommandError : std::runtime_error {
+  CommandError(int status, const std::string& message)
+      : std::runtime_error(message), status(status) {}
+  int status;
+};
+
 // Adds the subcommand's options to `command` and returns what runs it once
 // the command line has been parsed; the action's result is the exit status.
 using CommandSetup = std::function<std::function<int()>(CLI::App& command)>;
@@ -29,16 +47,18 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 
 // Parses argv against the registered subcommands and runs the chosen one.
 // Usage errors print the message and the usage to stderr and give
-// kUsageError; a standard output that does not take what was written gives
-// kOutputError.
+// kUsageError; a CommandError its message and status; any other exception
+// its message and kSoftwareError; a standard output that does not take what
+// was written gives kOutputError.
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv);
 
 // The program name, for messages: "qvehelper decrypt: ...".
 const std::string& ProgramName();
 
-// An error's text as messages show it, in lower case: "no space left on device".
-std::string Reason(const std::error_code& error);
+// Why a folder walk passed over an entry, as the commands warn about it:
+// "skipped: a FIFO, not a regular file".
+std::string SkippedText(const platform::SkippedEntry& entry);
 
 // The footer of a command's --help: its every exit status, one a line.
 std::string ExitStatusHelp(const std::string& ownStatuses);

@@ -680,17 +680,8 @@ std::string RenderHtmlReport(const std::vector<HtmlChain>& chains, const HtmlRun
       .str();
 }
 
-bool WriteHtmlReport(const std::string& path, const std::vector<HtmlChain>& chains,
-                     std::string* error) {
-  const std::string page = RenderHtmlReport(chains, CurrentRun());
-  const std::optional<std::wstring> wide = platform::ToWide(path);
-  platform::FileStream out;
-  if (!wide || !platform::OpenForWriting(out, *wide) ||
-      !out.write(page.data(), static_cast<std::streamsize>(page.size())) || !out.flush()) {
-    *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
+  out << RenderHtmlReport(chains, CurrentRun());
 }
 
 }  // namespace qve::cli

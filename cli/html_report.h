@@ -5,6 +5,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,7 @@ HtmlRun CurrentRun();
 // The whole page; one section per chain.
 std::string RenderHtmlReport(const std::vector<HtmlChain>& chains, const HtmlRun& run);
 
-// Renders for the current run and writes the page to `path` (narrow text as
-// on the command line); false with `error` set when it cannot be written.
-bool WriteHtmlReport(const std::string& path, const std::vector<HtmlChain>& chains,
-                     std::string* error);
+// Renders the page for the current run into `out`.
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains);
 
 }  // namespace qve::cli

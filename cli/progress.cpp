@@ -9,8 +9,6 @@ namespace qve::cli {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string Bytes(double value) {
   static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
   int unit = 0;
@@ -23,11 +21,32 @@ std::string Bytes(double value) {
   return text;
 }
 
+class SteadyClock final : public ProgressClock {
+ public:
+  TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, TimePoint until,
+                 const std::function<bool()>& stopped) override {
+    return wake.wait_until(lock, until, stopped);
+  }
+};
+
 }  // namespace
 
-Progress::Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done)
-    : unit_(unit), total_(total), done_(std::move(done)) {
-  if (wanted && platform::StandardErrorIsTerminal()) watcher_ = std::thread([this] { Watch(); });
+ProgressSetup& CommandProgressSetup() {
+  static ProgressSetup setup;
+  return setup;
+}
+
+Progress::Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done,
+                   const ProgressSetup& setup)
+    : unit_(unit), total_(total), done_(std::move(done)), setup_(setup) {
+  static SteadyClock steady;
+  if (setup_.clock == nullptr) setup_.clock = &steady;
+  if (setup_.to == nullptr && platform::StandardErrorIsTerminal()) setup_.to = stderr;
+  if (!wanted || setup_.to == nullptr) return;
+  start_ = setup_.clock->Now();
+  if (setup_.delay.count() <= 0) Show();
+  watcher_ = std::thread([this] { Watch(); });
 }
 
 Progress::~Progress() {
@@ -59,26 +78,30 @@ std::string Progress::Line(std::uint64_t done, double seconds) const {
 }
 
 void Progress::Watch() {
-  const auto start = Clock::now();
   std::unique_lock<std::mutex> lock(mutex_);
-  if (wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) return;
-  do {
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::string line = Line(done_(), seconds);
-    const std::size_t length = line.size();
-    // Spaces, not an escape sequence, so any console clears the rest.
-    if (length < shown_) line.append(shown_ - length, ' ');
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
-    shown_ = length;
-  } while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; }));
+  auto next = start_ + (setup_.delay.count() > 0 ? setup_.delay : setup_.interval);
+  while (!setup_.clock->WaitUntil(lock, wake_, next, [this] { return stop_; })) {
+    Show();
+    next = setup_.clock->Now() + setup_.interval;
+  }
   Clear();
+}
+
+void Progress::Show() {
+  const double seconds = std::chrono::duration<double>(setup_.clock->Now() - start_).count();
+  std::string line = Line(done_(), seconds);
+  const std::size_t length = line.size();
+  // Spaces, not an escape sequence, so any console clears the rest.
+  if (length < shown_) line.append(shown_ - length, ' ');
+  std::fprintf(setup_.to, "\r%s", line.c_str());
+  std::fflush(setup_.to);
+  shown_ = length;
 }
 
 void Progress::Clear() {
   if (shown_ == 0) return;
-  std::fprintf(stderr, "\r%s\r", std::string(shown_, ' ').c_str());
-  std::fflush(stderr);
+  std::fprintf(setup_.to, "\r%s\r", std::string(shown_, ' ').c_str());
+  std::fflush(setup_.to);
   shown_ = 0;
 }
 

@@ -1,10 +1,13 @@
 // One line of progress on standard error for long work, from a thread that
 // only looks at a counter now and then, so the work itself is not slowed.
+// When the line first shows, how often it changes, the clock it reads and
+// the stream it goes to are given from outside, so a test drives time itself.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -13,13 +16,38 @@
 
 namespace qve::cli {
 
+// Time as the progress line sees it.
+class ProgressClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~ProgressClock() = default;
+  virtual TimePoint Now() = 0;
+  // Waits on `wake`, `lock` held, until `until` or until `stopped()`; gives
+  // stopped().
+  virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                         TimePoint until, const std::function<bool()>& stopped) = 0;
+};
+
+struct ProgressSetup {
+  std::chrono::milliseconds delay{1000};  // before the first line; 0 shows it at once
+  std::chrono::milliseconds interval{250};
+  ProgressClock* clock = nullptr;  // the steady clock when null
+  std::FILE* to = nullptr;         // when null, standard error if it is a terminal
+};
+
+// The commands' setup: the defaults, with the delay of the command line's
+// hidden --progress-delay=MILLISECONDS, which lets the command tests see the
+// line without waiting for it.
+ProgressSetup& CommandProgressSetup();
+
 class Progress {
  public:
   enum class Unit { Bytes, Chains };
 
-  // Shows `done()` of `total` once the work has run for a second, only when
-  // `wanted` and standard error is a terminal; nothing otherwise.
-  Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done);
+  // Shows `done()` of `total` once the work has run for the delay, only
+  // when `wanted` and there is somewhere to show it; nothing otherwise.
+  Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done,
+           const ProgressSetup& setup = CommandProgressSetup());
   ~Progress();  // clears the line
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -40,12 +68,15 @@ class Progress {
 
  private:
   void Watch();
+  void Show();
   void Clear();
   std::string Line(std::uint64_t done, double seconds) const;
 
   Unit unit_;
   std::uint64_t total_;
   std::function<std::uint64_t()> done_;
+  ProgressSetup setup_;
+  ProgressClock::TimePoint start_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;

@@ -19,10 +19,11 @@
 
 #include "cli/command_line.h"
 #include "cli/html_report.h"
+#include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/verify_outcome.h"
 #include "platform/file_status.h"
-#include "platform/folder_scan.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/system_log_name.h"
 #include "report/verdicts.h"
@@ -43,6 +44,7 @@ struct VerifyArguments {
   bool each = false;
   unsigned jobs = 0;
   std::string html;
+  bool htmlGiven = false;
   std::vector<std::string> paths;
 };
 
@@ -100,6 +102,7 @@ struct Chain {
   std::vector<std::wstring> files;
   std::vector<VerifyWarning> warnings;
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen;
+  std::vector<qve::cli::OutputInput> read;  // what the page must not replace
 };
 
 void AddCandidate(Chain& chain, const std::wstring& path) {
@@ -111,11 +114,13 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
       chain.warnings.push_back({shown, "the same file as " + at->second + "; verified once"});
       return;
     }
+    chain.read.push_back({shown, status});
   }
   if (status.kind == qve::platform::FileKind::Other) {
     chain.warnings.push_back({shown, "is " + status.what + ", not a regular file; FileUnsigned"});
-  } else if (const std::string why = qve::platform::WhyUnreadable(path); !why.empty()) {
-    chain.warnings.push_back({shown, "cannot be read (" + why + "); FileUnsigned"});
+  } else if (const std::error_code why = qve::platform::ReadError(path)) {
+    chain.warnings.push_back(
+        {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
   }
   chain.files.push_back(path);
 }
@@ -125,19 +130,19 @@ void Collect(Chain& chain, const std::wstring& argument) {
     AddCandidate(chain, argument);
     return;
   }
-  qve::platform::ScanFolder(
+  qve::platform::WalkFolder(
       argument,
       [&](const std::wstring& path, const std::wstring& name) {
         if (qve::IsSystemLogName(name)) AddCandidate(chain, path);
       },
-      [&](const std::string& shown, const std::wstring& name, qve::platform::Skipped why,
-          const std::string& reason) {
+      [&](const qve::platform::SkippedEntry& entry) {
         // A link, FIFO or device is passed over like any file that is not a
         // log, unless its name says it would have been verified.
-        if ((why == qve::platform::Skipped::Link || why == qve::platform::Skipped::NotRegular) &&
-            !qve::IsSystemLogName(name))
+        using qve::platform::SkipReason;
+        if ((entry.reason == SkipReason::Link || entry.reason == SkipReason::NotRegular) &&
+            !qve::IsSystemLogName(entry.name))
           return;
-        chain.warnings.push_back({shown, "skipped: " + reason});
+        chain.warnings.push_back({entry.shown, qve::cli::SkippedText(entry)});
       });
 }
 
@@ -247,7 +252,8 @@ int Show(const Verified& verified, const VerifyArguments& args) {
 
 // Every chain on up to `jobs` threads; each is shown as soon as it and all
 // before it are done, so the output keeps the order of the arguments.
-int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
+int RunChains(std::vector<Chain>& chains, const VerifyArguments& args,
+              qve::cli::OutputFile* html) {
   std::vector<std::unique_ptr<Verified>> done(chains.size());
   std::mutex mutex;
   std::condition_variable finished;
@@ -279,45 +285,48 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
       verified = std::move(done[i]);
     }
     status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
-    if (!args.html.empty() && verified->failure.empty()) {
+    if (html != nullptr && verified->failure.empty()) {
       page.push_back({qve::cli::ToJson(verified->outcome, true), verified->report.files(),
                       verified->outcome.path});
     }
   }
   for (auto& worker : workers) worker.join();
-  std::string error;
-  if (!args.html.empty() && !qve::cli::WriteHtmlReport(args.html, page, &error)) {
-    std::cerr << qve::cli::ProgramName() << " verify: " << error << '\n';
-    return qve::cli::kCannotCreate;
+  if (html != nullptr) {
+    html->Write([&](std::ostream& out) { qve::cli::WriteHtmlReport(out, page); });
+    html->Commit();
   }
   return status;
 }
 
 int RunVerify(const VerifyArguments& args) {
   std::vector<std::wstring> paths;
-  bool missing = false;
+  std::vector<qve::cli::OutputInput> read;
+  std::string missing;
   for (const auto& arg : args.paths) {
     auto wide = qve::platform::ToWide(arg);
-    if (!wide) {
-      std::cerr << qve::cli::ProgramName() << " verify: not a UTF-8 path: " << Escaped(arg) << '\n';
-      return qve::cli::kUsageError;
-    }
+    if (!wide)
+      throw qve::cli::CommandError(qve::cli::kUsageError, "not a UTF-8 path: " + Escaped(arg));
     const qve::platform::FileStatus status = qve::platform::StatusOf(*wide);
-    if (status.kind == qve::platform::FileKind::Missing) {
-      std::cerr << qve::cli::ProgramName() << " verify: " << Escaped(arg) << ": "
-                << qve::platform::ErrorText(status.error) << '\n';
-      missing = true;
-    }
+    if (status.kind == qve::platform::FileKind::Missing)
+      missing += (missing.empty() ? "" : "\n") + Escaped(arg) + ": " +
+                 qve::platform::ErrorText(status.error);
+    read.push_back({arg, status});
     paths.push_back(std::move(*wide));
   }
-  if (missing) return qve::cli::kNoInput;
+  if (!missing.empty()) throw qve::cli::CommandError(qve::cli::kNoInput, missing);
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Chain& chain = chains[args.each ? i : 0];
     if (args.each) chain.path = args.paths[i];
     Collect(chain, paths[i]);
   }
-  return RunChains(chains, args);
+  // The page must not replace anything it reports on.
+  std::optional<qve::cli::OutputFile> html;
+  if (args.htmlGiven) {
+    for (const Chain& chain : chains) read.insert(read.end(), chain.read.begin(), chain.read.end());
+    html.emplace("--html", args.html, read);
+  }
+  return RunChains(chains, args, html ? &*html : nullptr);
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -332,9 +341,10 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
                    "print one JSON object (with --each, one object per line for each PATH)");
-      cmd.add_option("--html", args->html,
-                     "also write the verification as one self-contained HTML page")
-          ->type_name("REPORT.html");
+      const CLI::Option* html =
+          cmd.add_option("--html", args->html,
+                         "also write the verification as one self-contained HTML page")
+              ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       cmd.add_flag("--each", args->each,
                    "verify every PATH as a chain of its own, with its own report");
@@ -347,12 +357,16 @@ const bool kRegistered = qve::cli::RegisterCommand(
                                    "  1   ReportUnsigned: nothing signed was found\n"
                                    "  2   ReportSomeInvalid\n"
                                    "  3   ReportAllInvalid (with --each: the worst of all PATHs)\n"
-                                   "  64  a usage error\n"
+                                   "  64  a usage error, or --html names a file to verify\n"
                                    "  66  a PATH does not exist; nothing was verified\n"
                                    "  70  an internal failure\n"
-                                   "  73  the --html page cannot be written\n"
-                                   "  74  standard output does not take the report\n"));
-      return std::function<int()>([args] { return RunVerify(*args); });
+                                   "  73  the --html page cannot be created or put in place\n"
+                                   "  74  standard output or the --html page does not take\n"
+                                   "      what is written\n"));
+      return std::function<int()>([args, html] {
+        args->htmlGiven = html->count() > 0;
+        return RunVerify(*args);
+      });
     });
 
 }  // namespace

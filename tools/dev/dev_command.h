@@ -1,42 +1,31 @@
-// How the qvehelper-dev commands write: every argument and input is checked
-// before OUTPUT is touched, and OUTPUT is replaced only by a complete file.
+// What the qvehelper-dev commands share beyond the frame: their inputs are
+// checked before OUTPUT is touched (cli/output_file.h writes it), and what
+// the writer throws is about an input or a key it could not use.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <functional>
-#include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "cli/output_file.h"
 
 namespace qve::dev {
 
 // An input, a key or --chain-from that cannot be used.
 inline constexpr int kCannotUse = 1;
 
-// A failure with the exit status it ends the command with.
-struct CommandError : std::runtime_error {
-  CommandError(int status, const std::string& message)
-      : std::runtime_error(message), status(status) {}
-  int status;
-};
-
 // For options that take a number: digits only, so "-1" is not read as a huge
 // unsigned value; CLI11 then refuses what does not fit the type.
 const CLI::Validator& Digits();
 
-// Throws CommandError (64) unless every path is non-empty, UTF-8 and names a
-// file other than `output`; an input that does not exist gives kCannotUse.
-void CheckPaths(const std::vector<std::string>& inputs, const std::string& output);
+// The inputs as OUTPUT must not be: throws CommandError, kUsageError for a
+// path that is empty or not UTF-8, kCannotUse for one that does not exist.
+std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths);
 
-// Runs `write` on a stream into a temporary file beside OUTPUT (links
-// followed) and puts the file in place when `write` returns and every byte
-// reached the disk. On any failure OUTPUT is left as it was.
-void WriteOutput(const std::string& output, const std::function<void(std::ostream&)>& write);
-
-// Runs the command's work and turns what it throws into a message and an exit
-// status: CommandError's own, kCannotUse for any other failure of the work.
-int RunReporting(const std::string& command, const std::function<void()>& work);
+// Runs the work; a failure it throws that is not a CommandError becomes one
+// with kCannotUse.
+int RunWriter(const std::function<void()>& work);
 
 }  // namespace qve::dev

@@ -12,13 +12,13 @@
 #include "cli/command_line.h"
 #include "decrypt/container_header.h"
 #include "tools/dev/default_key_dir.h"
-#include "tools/dev/output_file.h"
+#include "tools/dev/dev_command.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/keys.h"
 
 namespace {
 
-using qve::dev::CommandError;
+using qve::cli::CommandError;
 
 struct SealOptions {
   std::string input;
@@ -63,7 +63,7 @@ void Seal(const SealOptions& options) {
                                          : options.signingKey;
   std::vector<std::string> inputs{options.input, signingKeyFile};
   for (const auto& [pem, number] : wanted) inputs.push_back(pem);
-  qve::dev::CheckPaths(inputs, options.output);
+  qve::cli::OutputFile output("OUTPUT", options.output, qve::dev::Inputs(inputs));
 
   std::vector<LoadedRecipient> loaded;
   for (const auto& [pem, number] : wanted)
@@ -74,7 +74,7 @@ void Seal(const SealOptions& options) {
   std::ifstream in(options.input, std::ios::binary);
   if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + options.input);
 
-  qve::dev::WriteOutput(options.output, [&](std::ostream& out) {
+  output.Write([&](std::ostream& out) {
     qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
                                         qve::writer::KeyIdOf(options.sealKeyNumber));
     std::vector<char> chunk(1 << 16);
@@ -86,6 +86,7 @@ void Seal(const SealOptions& options) {
     if (in.bad()) throw CommandError(qve::dev::kCannotUse, "cannot read " + options.input);
     writer.Finish();
   });
+  output.Commit();
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -116,7 +117,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
           "  74  writing OUTPUT or standard output failed\n"
           "OUTPUT is replaced only by a complete container; on any failure it stays as it was.\n"));
       return std::function<int()>(
-          [options] { return qve::dev::RunReporting("seal", [&] { Seal(*options); }); });
+          [options] { return qve::dev::RunWriter([&] { Seal(*options); }); });
     });
 
 }  // namespace

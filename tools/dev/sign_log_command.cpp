@@ -6,13 +6,13 @@
 
 #include "cli/command_line.h"
 #include "tools/dev/default_key_dir.h"
-#include "tools/dev/output_file.h"
+#include "tools/dev/dev_command.h"
 #include "tools/writer/keys.h"
 #include "tools/writer/log_signer.h"
 
 namespace {
 
-using qve::dev::CommandError;
+using qve::cli::CommandError;
 
 struct SignLogArguments {
   std::string input;
@@ -32,7 +32,7 @@ void SignLogFile(const SignLogArguments& args) {
                        "--text holds at most 2048 bytes, not " + std::to_string(args.text.size()));
   std::vector<std::string> inputs{args.input, args.key};
   if (!args.chainFrom.empty()) inputs.push_back(args.chainFrom);
-  qve::dev::CheckPaths(inputs, args.output);
+  qve::cli::OutputFile output("output", args.output, qve::dev::Inputs(inputs));
 
   qve::writer::LogSignerOptions options;
   const qve::PkeyPtr key = qve::writer::LoadPrivateKeyPem(args.key);
@@ -51,8 +51,8 @@ void SignLogFile(const SignLogArguments& args) {
   }
   std::ifstream in(args.input, std::ios::binary);
   if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
-  qve::dev::WriteOutput(args.output,
-                        [&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
+  output.Write([&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
+  output.Commit();
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -87,7 +87,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
           "output is replaced only by a complete signed log; on any failure it stays as it "
           "was.\n"));
       return std::function<int()>(
-          [args] { return qve::dev::RunReporting("sign-log", [&] { SignLogFile(*args); }); });
+          [args] { return qve::dev::RunWriter([&] { SignLogFile(*args); }); });
     });
 
 }  // namespace

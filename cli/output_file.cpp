@@ -1,0 +1,109 @@
+#include "cli/output_file.h"
+
+#include <cerrno>
+#include <filesystem>
+
+#include "cli/command_line.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace qve::cli {
+
+namespace {
+
+using platform::FileKind;
+
+std::string Shown(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
+
+}  // namespace
+
+OutputFile::OutputFile(std::string label, const std::string& name,
+                       const std::vector<OutputInput>& inputs, bool standardOutputToo)
+    : label_(std::move(label)), name_(name) {
+  const std::string called = label_ + " " + name;
+  if (name.empty()) throw CommandError(kUsageError, label_ + " must not be empty");
+  const auto wide = platform::ToWide(name);
+  if (!wide) throw CommandError(kUsageError, label_ + ": paths must be valid UTF-8");
+  const platform::FileStatus standardOutput = platform::StatusOfStandardOutput();
+  platform::FileStatus status;
+  toStandardOutput_ = standardOutputToo && name == "-";
+  if (!toStandardOutput_) {
+    target_ = platform::FinalPath(*wide);
+    status = platform::StatusOf(target_);
+    toStandardOutput_ = standardOutputToo && status.SameFileAs(standardOutput);
+  }
+  const platform::FileStatus& destination = toStandardOutput_ ? standardOutput : status;
+  for (const OutputInput& input : inputs) {
+    if (input.status.SameFileAs(destination))
+      throw CommandError(kUsageError, called + " is the same file as " + input.shown);
+  }
+  std::wstring folder;
+  if (toStandardOutput_) {
+    folder = std::filesystem::temp_directory_path().wstring();
+  } else {
+    if (status.kind == FileKind::Folder || status.kind == FileKind::Other)
+      throw CommandError(kCannotCreate, called + " is " + status.what +
+                                            "; only a regular file is replaced");
+    folder = platform::FolderOf(target_);
+    const platform::FileStatus folderStatus = platform::StatusOf(folder);
+    if (folderStatus.kind != FileKind::Folder) {
+      throw CommandError(kCannotCreate, "the folder " + Shown(folder) + " of " + called + " " +
+                                            (folderStatus.kind == FileKind::Missing
+                                                 ? "does not exist"
+                                                 : "is " + folderStatus.what));
+    }
+    // A name too long, say; a name not there yet is what a new file has.
+    if (status.kind == FileKind::Missing && !platform::IsNotFound(status.error))
+      throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(status.error));
+    if (status.kind == FileKind::Regular) {
+      if (const std::error_code error = platform::ReplaceError(target_))
+        throw CommandError(kCannotCreate,
+                           called + " cannot be replaced: " + platform::ErrorText(error));
+    }
+  }
+  std::error_code error;
+  temporary_ = platform::TempOutput::Create(folder, error);
+  if (!temporary_)
+    throw CommandError(kCannotCreate,
+                       "cannot create a file in " + Shown(folder) + ": " + platform::ErrorText(error));
+}
+
+void OutputFile::Write(const std::function<void(std::ostream&)>& write) {
+  platform::FileStream out;
+  if (!platform::OpenForWriting(out, temporary_->path()))
+    throw CommandError(kCannotCreate, "cannot open the temporary file for " + label_ + " " + name_);
+  // The cause as the file shows it now, else the last failed call's.
+  const auto cannotWrite = [&](int lastError) {
+    std::error_code error = platform::WriteError(temporary_->path());
+    if (!error && lastError != 0) error = {lastError, std::generic_category()};
+    return CommandError(kOutputError, "cannot write " + label_ + " " + name_ +
+                                          (error ? ": " + platform::ErrorText(error) : ""));
+  };
+  try {
+    errno = 0;
+    write(out);
+    out.flush();
+  } catch (const std::exception&) {
+    if (!out) throw cannotWrite(errno);
+    throw;
+  }
+  if (!out) throw cannotWrite(errno);
+  out.close();
+  if (!out) throw cannotWrite(errno);
+}
+
+void OutputFile::Commit() {
+  std::error_code error;
+  if (toStandardOutput_) {
+    temporary_->CopyToStandardOutput(error);
+    if (error)
+      throw CommandError(kOutputError, "cannot write standard output: " + platform::ErrorText(error));
+    return;
+  }
+  temporary_->Publish(target_, error);
+  if (error)
+    throw CommandError(kCannotCreate,
+                       "cannot put " + label_ + " " + name_ + " in place: " + platform::ErrorText(error));
+}
+
+}  // namespace qve::cli

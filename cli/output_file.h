@@ -1,0 +1,59 @@
+// The one way the commands write a named file (decrypt's OUTPUT, verify's
+// --html page, qvehelper-dev's outputs): everything that can be wrong with
+// the name is found before any work, the content goes into a temporary file
+// in the destination's folder, and the destination is replaced only by a
+// complete file, its mode and owner kept. On any failure it stays as it was.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/file_status.h"
+#include "platform/temp_output.h"
+
+namespace qve::cli {
+
+// A file the command reads, which its output must not be.
+struct OutputInput {
+  std::string shown;  // how a message names it: "INPUT c.qves"
+  platform::FileStatus status;
+};
+
+class OutputFile {
+ public:
+  // Throws CommandError: kUsageError for an empty name or one that names an
+  // input; kCannotCreate for anything but a regular file, a folder that is
+  // missing or takes no file, a name the system refuses (too long), or a
+  // file this user may not replace. `label` names the output in messages
+  // ("OUTPUT", "--html"). With `standardOutputToo`, "-" and any name of the
+  // command's standard output mean standard output.
+  OutputFile(std::string label, const std::string& name, const std::vector<OutputInput>& inputs,
+             bool standardOutputToo = false);
+
+  bool toStandardOutput() const { return toStandardOutput_; }
+  // The temporary, for a writer that opens files by name (the library).
+  const std::wstring& path() const { return temporary_->path(); }
+  std::uint64_t Size() const { return temporary_->Size(); }
+
+  // Runs `write` on a stream into the temporary. A stream that stopped
+  // taking bytes throws CommandError (kOutputError), whatever `write` threw
+  // then; anything else `write` throws is passed on.
+  void Write(const std::function<void(std::ostream&)>& write);
+
+  // Puts the file in place, or copies it to standard output; throws
+  // CommandError (kCannotCreate, or kOutputError for standard output).
+  void Commit();
+
+ private:
+  std::string label_;
+  std::string name_;
+  std::wstring target_;  // links followed
+  bool toStandardOutput_ = false;
+  std::unique_ptr<platform::TempOutput> temporary_;
+};
+
+}  // namespace qve::cli
