@@ -54,17 +54,17 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, Program());
   app.set_version_flag("--version", Program() + " " QVE_VERSION);
   app.require_subcommand(1, 1);
-  // For the command tests only, and harmless: when the progress line shows.
-  app.add_option_function<unsigned>(
-         "--progress-delay",
-         [](unsigned milliseconds) {
-           CommandProgressSetup().delay = std::chrono::milliseconds(milliseconds);
-         })
-      ->group("");
   app.footer("Run '" + Program() + " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
+    // For the command tests, and harmless: when the progress line first shows.
+    sub->add_option_function<unsigned>(
+           "--progress-delay",
+           [](unsigned milliseconds) {
+             CommandProgressSetup().delay = std::chrono::milliseconds(milliseconds);
+           })
+        ->group("");
     actions[sub] = command.setup(*sub);
   }
   std::string helpTopic;

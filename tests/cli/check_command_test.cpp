@@ -1,11 +1,14 @@
-// qvehelper check on a folder of mixed containers: one result per container,
-// the largest as the exit status, and no file left in the temporary folder.
+// qvehelper check as users run it, on a folder of mixed containers: one row
+// per case, with one result per container, the largest as the exit status,
+// a warning for every entry passed over, and no file left anywhere.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
-#include <regex>
+#include <functional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,97 +19,114 @@
 namespace qve {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::Container;
 
-class CheckCommandTest : public ::testing::Test {
- protected:
-  CheckCommandTest() {
-    const Bytes key = Container{}.sessionKey;
-    Write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
-    Write("header.qves", Container{.version = 2}.Build());
-    Write("wrong-key.qves", Container{.records = std::vector{testing::WrappedFor(
-                                          testing::kKeyId11, testing::KeyBlock(key))}}
-                                .Build());
-    Write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
-    Write("sub/bad-seal.qves",
-          Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
-    Write("notes.txt", testing::BytesOf("not a container\n"));
-  }
+// d/ holds five containers and a text file.
+void Containers(const fs::path& dir) {
+  const auto write = [&](const std::string& name, const Bytes& bytes) {
+    fs::create_directories((dir / "d" / name).parent_path());
+    testing::WriteFile(dir / "d" / name, bytes);
+  };
+  const Bytes key = Container{}.sessionKey;
+  write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
+  write("header.qves", Container{.version = 2}.Build());
+  write("wrong-key.qves",
+        Container{.records = std::vector{testing::WrappedFor(testing::kKeyId11, testing::KeyBlock(key))}}
+            .Build());
+  write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
+  write("sub/bad-seal.qves", Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
+  write("notes.txt", testing::BytesOf("not a container\n"));
+}
 
-  void Write(const std::string& name, const Bytes& bytes) {
-    std::filesystem::create_directories((folder / name).parent_path());
-    testing::WriteFile(folder / name, bytes);
-  }
+// Every kind of entry check passes over or warns about.
+void Oddities(const fs::path& dir) {
+  const fs::path d = dir / "d";
+  testing::WriteFile(d / "empty.qves", Bytes());
+  Bytes damaged = testing::ReadFile(d / "good.qves");
+  damaged[0] = 'X';
+  testing::WriteFile(d / "damaged.QVES", damaged);
+  testing::WriteFile(d / "renamed.bin", testing::ReadFile(d / "good.qves"));
+  fs::create_symlink("good.qves", d / "link.qves");
+  ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
+  testing::WriteFile(d / "bad\xff.qves", Bytes());
+  testing::WriteFile(d / "locked.txt", Bytes());
+  chmod((d / "locked.txt").c_str(), 0);
+  fs::create_directory(d / "locked");
+  chmod((d / "locked").c_str(), 0);
+}
 
-  // Runs check with its own temporary folder.
-  testing::CommandResult Check(std::vector<std::string> args) {
-    args.insert(args.begin(), "check");
-    return testing::Run({.program = QVE_CLI_FILE,
-                         .args = args,
-                         .environment = {"TMPDIR=" + temporary.path().string()}});
-  }
+std::set<std::string> Lines(const std::string& text) {
+  std::set<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.insert(line);
+  return lines;
+}
 
-  std::size_t FilesIn(const testing::TempDir& dir) {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
-      count += entry.is_regular_file();
-    return count;
-  }
-
-  testing::TempDir folder;
-  testing::TempDir temporary;
+struct Row {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;                 // a pattern; the whole text must match
+  std::set<std::string> err = {};  // its lines, in any order
+  std::function<void(const fs::path&)> setup = {};
+  testing::Command how = {};
+  std::string errPattern = {};  // instead of `err`, for a terminal's bytes
 };
 
-TEST_F(CheckCommandTest, FolderGivesOneResultPerContainerAndLeavesNothing) {
-  const std::string at = folder.path().string();
-  const auto run = Check({"-j", "3", at});
-  EXPECT_EQ(run.exitCode, 13);
-  EXPECT_EQ(run.out, "Success " + at + "/good.qves\n" + "HeaderInvalid " + at + "/header.qves\n" +
-                         "BadSignature " + at + "/sub/bad-seal.qves\n" + "NoSeal " + at +
-                         "/sub/no-seal.qves\n" + "SessionKeyUnavailable " + at +
-                         "/wrong-key.qves\n");
-  EXPECT_EQ(FilesIn(temporary), 0u);
-  EXPECT_EQ(FilesIn(folder), 6u);
-}
-
-TEST_F(CheckCommandTest, JsonListInArgumentOrder) {
-  const auto run = Check({"--json", (folder / "sub/no-seal.qves").string(),
-                          (folder / "good.qves").string(), (folder / "missing").string()});
-  EXPECT_EQ(run.exitCode, 2);
-  const auto json = nlohmann::json::parse(run.out);
-  ASSERT_EQ(json.size(), 3u);
-  EXPECT_EQ(json[0]["result"], "NoSeal");
-  EXPECT_EQ(json[1], nlohmann::json({{"path", (folder / "good.qves").string()},
-                                     {"result", "Success"},
-                                     {"resultCode", 0}}));
-  EXPECT_EQ(json[2]["resultCode"], 2);
-  EXPECT_EQ(FilesIn(temporary), 0u);
-}
-
-// The input is a FIFO fed in two parts, so the check lasts past the second
-// that progress waits for.
-TEST_F(CheckCommandTest, ProgressOnATerminalUnlessJson) {
-  const Bytes whole = Container{.body = testing::Pattern(50000)}.Build();
-  const auto fifo = folder / "in";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  for (const bool json : {false, true}) {
-    std::vector<std::string> args = {"check", fifo.string()};
-    if (json) args.insert(args.begin() + 1, "--json");
-    const auto run = testing::Run(
-        {.program = QVE_CLI_FILE,
-         .args = args,
-         .environment = {"TMPDIR=" + temporary.path().string()},
-         .errorToTerminal = true,
-         .whileRunning = [&](pid_t child) { testing::FeedFifo(child, fifo, whole, 0); }});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(std::regex_match(run.err, std::regex(json ? "" : "(\r[^\r\n]+/s *)+\r +\r")))
-        << run.err;
+TEST(CheckCommand, Table) {
+  const testing::Command nobody{.asNobody = true};
+  const testing::Command terminal{.errorToTerminal = true};
+  const auto emptyFolder = [](const fs::path& dir) { fs::create_directories(dir / "d/none/deeper"); };
+  // clang-format off
+  const Row rows[] = {
+      {"a folder", {"-j", "3", "d"}, 13,
+       "Success d/good.qves\nHeaderInvalid d/header.qves\nBadSignature d/sub/bad-seal.qves\n"
+       "NoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n"},
+      {"what a folder holds besides", {"d"}, 13,
+       "HeaderInvalid d/damaged.QVES\nHeaderInvalid d/empty.qves\n"
+       "Success d/good.qves\nHeaderInvalid d/header.qves\nSuccess d/renamed.bin\n"
+       "BadSignature d/sub/bad-seal.qves\nNoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n",
+       {"warning: d/empty.qves: the file is empty",
+        "warning: d/damaged.QVES: does not start with \"QVES\"",
+        "warning: d/link.qves: skipped: links are not followed",
+        "warning: d/fifo.qves: skipped: a FIFO, not a regular file",
+        "warning: d/locked.txt: skipped: permission denied",
+        "warning: d/locked: skipped: permission denied",
+        "warning: d/bad\\xff.qves: skipped: the name is not valid UTF-8"},
+       Oddities, nobody},
+      {"JSON in argument order", {"--json", "d/sub/no-seal.qves", "d/good.qves", "d/missing"}, 2,
+       "\\[\\s*\\{\\s*\"path\": \"d/sub/no-seal.qves\",\\s*\"result\": \"NoSeal\",\\s*\"resultCode\": 1\\s*\\},"
+       "\\s*\\{\\s*\"path\": \"d/good.qves\",\\s*\"result\": \"Success\",\\s*\"resultCode\": 0\\s*\\},"
+       "\\s*\\{\\s*\"path\": \"d/missing\",\\s*\"result\": \"InputOpenFailed\",\\s*\"resultCode\": 2\\s*\\}\\s*\\]\n"},
+      {"no container at all", {"d/none"}, 66, "",
+       {"warning: d/none: no container below it", "qvehelper check: no container found"}, emptyFolder},
+      {"progress", {"--progress-delay=0", "d/good.qves"}, 0, "Success d/good.qves\n", {}, {}, terminal,
+       "(\r[^\r\n]+/s *)+\r +\r"},
+      {"JSON, no progress", {"--progress-delay=0", "--json", "d/good.qves"}, 0, "[\\s\\S]*", {}, {}, terminal},
+      {"all successful", {"d/good.qves"}, 0, "Success d/good.qves\n"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    testing::TempDir dir, temporary;
+    chmod(temporary.path().c_str(), 0777);
+    Containers(dir.path());
+    if (row.setup) row.setup(dir.path());
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) files += entry.is_regular_file();
+    testing::Command command = testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
+    command.environment.push_back("TMPDIR=" + temporary.path().string());
+    const testing::CommandResult ran = testing::Run(command);
+    testing::ExpectPrinted(ran, row.status, row.out, row.errPattern.empty() ? testing::kAnything : row.errPattern,
+                           row.name);
+    if (row.errPattern.empty()) {
+      EXPECT_EQ(Lines(ran.err), row.err) << row.name;
+    }
+    EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
+    std::size_t after = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) after += entry.is_regular_file();
+    EXPECT_EQ(after, files) << row.name;
   }
-  EXPECT_EQ(FilesIn(temporary), 0u);
-}
-
-TEST_F(CheckCommandTest, AllSuccessfulIsZero) {
-  EXPECT_EQ(Check({(folder / "good.qves").string()}).exitCode, 0);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // qvehelper verify as users run it: one row per case, with what it prints and
 // its exit status, on chains of logs built line by line.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
@@ -43,20 +41,24 @@ struct Row {
   std::string err;
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
-  std::function<void(const fs::path&)> during = {};
+  std::function<void(const fs::path&)> after = {};  // checks the files left
 };
 
-// The report page goes to the FIFO "h", read only after more than the second
-// that progress waits for: the command is held with its chains done.
-void ReadPageLate(const fs::path& dir) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  // Never blocking here, in case the command ended before it opened "h".
-  const int fifo = open((dir / "h").c_str(), O_RDONLY | O_NONBLOCK);
-  fcntl(fifo, F_SETFL, 0);
-  char chunk[4096];
-  while (read(fifo, chunk, sizeof chunk) > 0) {
-  }
-  close(fifo);
+// What the page rows leave: `page` holding a page, or the old bytes, and no
+// other file beside it.
+std::function<void(const fs::path&)> Page(const char* page, bool written, mode_t mode = 0644) {
+  return [=](const fs::path& dir) {
+    const Bytes bytes = testing::ReadFile(dir / page);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.starts_with("<!DOCTYPE html>") && text.ends_with("</html>\n"), written) << text.size();
+    if (!written) {
+      EXPECT_EQ(text, "old");
+    }
+    struct stat status {};
+    ASSERT_EQ(stat((dir / page).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, mode);
+    EXPECT_EQ(testing::NamesIn(dir).size(), 3u) << "a, b and the page";
+  };
 }
 
 TEST(VerifyCommand, Table) {
@@ -100,20 +102,20 @@ TEST(VerifyCommand, Table) {
         .Raw("\x1a forged\n")
         .WriteTo(dir / "u/system.log");
   };
-  const auto pageFifo = [](const fs::path& dir) {
-    ASSERT_EQ(mkfifo((dir / "h").c_str(), 0644), 0);
+  const auto oldPage = [](const fs::path& dir) {
+    testing::WriteFile(dir / "p.html", std::string("old"));
+    chmod((dir / "p.html").c_str(), 0640);
+  };
+  // The logs of a/ and b/ are alike byte for byte.
+  const auto logKept = [](const fs::path& dir) {
+    EXPECT_TRUE(testing::ReadFile(dir / "a/system.log") == testing::ReadFile(dir / "b/system.log"));
   };
   const auto fifos = [](const fs::path& dir) {
     for (const char* name : {"a/System_9.log", "a/notes"})
       ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0);
   };
   const testing::Command terminal{.errorToTerminal = true};
-  const std::vector<std::string> held = {"--each", "--html", "h", "a", "b"};
-  const auto with = [&](const char* flag) {
-    std::vector<std::string> args = held;
-    args.insert(args.begin(), flag);
-    return args;
-  };
+  const std::string line = "(\r[0-2] of 2 chains done *)+\r {18}\r";
   // clang-format off
   const Row rows[] = {
       {"one chain", {"a"}, 0, ok, tail},
@@ -140,8 +142,9 @@ TEST(VerifyCommand, Table) {
        "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log: line 1 is not signed\n", forgeName},
       {"unreadable", {"a"}, 2,
        "FileUnsigned System_2.log\nFileChainBreak system.log\nReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
-       "warning: a/System_2.log: cannot be read \\(permission denied\\); FileUnsigned\n"
-       "warning: a/locked: skipped: permission denied\n" + tail, lock, nobody},
+       // In the order the folder lists them.
+       "(warning: a/System_2.log: cannot be read \\(permission denied\\); FileUnsigned\n|"
+       "warning: a/locked: skipped: permission denied\n){2}" + tail, lock, nobody},
       {"not UTF-8", {"a"}, 0, ok,
        "warning: a/System_\\\\xff\\.log: skipped: the name is not valid UTF-8\n" + tail, notUtf8},
       {"FIFOs", {"a"}, 0, ok, "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail,
@@ -151,10 +154,22 @@ TEST(VerifyCommand, Table) {
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
        "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
        "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n", unseen},
-      {"progress", held, 0, "a: " + ok + "b: " + ok,
-       tail + "warning: b/system.log.*\n(\r[12] of 2 chains done)+\r {18}\r", pageFifo, terminal, ReadPageLate},
-      {"quiet, no progress", with("-q"), 0, "", "", pageFifo, terminal, ReadPageLate},
-      {"JSON, no progress", with("--json"), 0, any, "", pageFifo, terminal, ReadPageLate},
+      {"progress", {"--progress-delay=0", "--each", "a", "b"}, 0, "a: " + ok + "b: " + ok,
+       line + tail + "(" + line + ")?warning: b/system.log.*\n(" + line + ")?", {}, terminal},
+      {"quiet, no progress", {"--progress-delay=0", "-q", "--each", "a", "b"}, 0, "", "", {}, terminal},
+      {"JSON, no progress", {"--progress-delay=0", "--json", "--each", "a", "b"}, 0, any, "", {}, terminal},
+      {"a page", {"--html", "p.html", "a"}, 0, ok, tail, {}, {}, Page("p.html", true)},
+      {"a page replaced", {"--html", "p.html", "a"}, 0, ok, tail, oldPage, {}, Page("p.html", true, 0640)},
+      {"a page naming a log", {"--html", "a/system.log", "a"}, 64, "",
+       ".*verify: --html a/system\\.log is the same file as a/system\\.log\n", {}, {}, logKept},
+      {"a page naming a PATH", {"--html", "b/system.log", "a", "b/system.log"}, 64, "",
+       ".*verify: --html b/system\\.log is the same file as b/system\\.log\n", {}, {}, logKept},
+      {"a page without a name", {"--html", "", "a"}, 64, "", ".*verify: --html must not be empty\n"},
+      {"a page in no folder", {"--html", "no/p.html", "a"}, 73, "", ".*verify: the folder no of .*\n"},
+      {"a page nobody may write", {"--html", "p.html", "a"}, 73, "", ".*verify: cannot create a file in \\.: .*\n",
+       {}, nobody},
+      {"a page too large", {"--html", "p.html", "a"}, 74, ok, tail + ".*verify: cannot write --html p.html: file too large\n",
+       oldPage, {.fileSizeLimit = 2000}, Page("p.html", false, 0640)},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -164,8 +179,8 @@ TEST(VerifyCommand, Table) {
     Export(dir / "b");
     if (row.setup) row.setup(dir.path());
     auto command = testing::InFolder(row.how, QVE_CLI_FILE, "verify", row.args, dir.path());
-    if (row.during) command.whileRunning = [&](pid_t) { row.during(dir.path()); };
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
+    if (row.after) row.after(dir.path());
   }
 }
 

@@ -13,8 +13,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cerrno>
 #include <regex>
-#include <thread>
 
 #include "tests/support/harness.h"
 
@@ -24,23 +25,34 @@ namespace qve::testing {
 
 void FeedFifo(pid_t child, const std::filesystem::path& fifo,
               const std::vector<std::uint8_t>& whole, int signal) {
-  // Late enough that the command's own look at INPUT is over; never
-  // blocking, in case the command ended before it opened the FIFO.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  int to = -1;
-  for (int tries = 0; to < 0 && tries < 500; ++tries) {
-    to = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (to < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // A reader that goes away (the command's own look at INPUT) must not end
+  // the test; the write then waits for the next one.
+  ::signal(SIGPIPE, SIG_IGN);
+  const int to = open(fifo.c_str(), O_WRONLY);
   ASSERT_GE(to, 0);
-  ASSERT_EQ(write(to, whole.data(), 20000), 20000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(signal != 0 ? 300 : 1500));
+  // With the pipe this small, a write returns only once the command has
+  // read all but this much of it.
+  fcntl(to, F_SETPIPE_SZ, 4096);
+  const std::size_t first = whole.size() - std::min<std::size_t>(whole.size(), 1000);
+  const auto feed = [&](std::size_t from, std::size_t end) {
+    while (from < end) {
+      const ssize_t put = write(to, whole.data() + from, end - from);
+      if (put > 0) {
+        from += std::size_t(put);
+      } else if (errno == EPIPE) {
+        // Kept open meanwhile, so what the pipe holds is not lost.
+        const int again = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(again, 0);
+        close(again);
+      } else {
+        ADD_FAILURE() << "cannot feed " << fifo << ": " << errno;
+        return;
+      }
+    }
+  };
+  feed(0, first);
   if (signal != 0) kill(child, signal);
-  fcntl(to, F_SETFL, 0);
-  if (signal == 0) {
-    const auto rest = static_cast<ssize_t>(whole.size() - 20000);
-    EXPECT_EQ(write(to, whole.data() + 20000, std::size_t(rest)), rest);
-  }
+  if (signal == 0) feed(first, whole.size());
   close(to);
 }
 

@@ -50,9 +50,10 @@ inline const std::string kAnything = "[\\s\\S]*";
 void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
                    const std::string& err, const std::string& name);
 
-// Writes the first 20000 bytes of `whole` into the FIFO, then sends `signal`
-// to `child` while it waits for the rest; or, with no signal, writes the rest
-// after more than the second that progress waits for.
+// Writes `whole` but its last 1000 bytes into the FIFO, returning once
+// `child` has read nearly all of that, so its work is under way; then sends
+// `signal` to it while it waits for the rest, or with no signal writes the
+// rest.
 void FeedFifo(pid_t child, const std::filesystem::path& fifo,
               const std::vector<std::uint8_t>& whole, int signal);
 
