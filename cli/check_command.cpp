@@ -118,15 +118,17 @@ Start StartOf(const std::wstring& path) {
   char magic[4] = {};
   file.read(magic, 4);
   if (file.gcount() == 0) return file.bad() ? Start::Unreadable : Start::Empty;
-  return std::string_view(magic, std::size_t(file.gcount())) == "QVES" ? Start::Magic : Start::Other;
+  return std::string_view(magic, std::size_t(file.gcount())) == "QVES" ? Start::Magic
+                                                                       : Start::Other;
 }
 
 bool HasContainerName(std::wstring_view name) {
   constexpr std::wstring_view kSuffix = L".qves";
   if (name.size() < kSuffix.size()) return false;
   const std::wstring_view end = name.substr(name.size() - kSuffix.size());
-  return std::equal(end.begin(), end.end(), kSuffix.begin(),
-                    [](wchar_t a, wchar_t b) { return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b; });
+  return std::equal(end.begin(), end.end(), kSuffix.begin(), [](wchar_t a, wchar_t b) {
+    return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b;
+  });
 }
 
 void Warn(const std::string& shown, const std::string& message) {
@@ -211,13 +213,13 @@ const bool kRegistered = RegisterCommand(
           ->check(CLI::Range(1u, 256u));
       cmd.add_flag("--json", args->json, "print a JSON list");
       cmd.add_option("CONTAINER", args->paths, "containers and folders")->required();
-      cmd.footer(ExitStatusHelp(
-          "  0   every container gives Success\n"
-          "  1-13 the largest result of any container (see 'decrypt')\n"
-          "  64  a usage error\n"
-          "  66  no container was found\n"
-          "  70  an internal failure\n"
-          "  74  standard output does not take the results\n"));
+      cmd.footer(
+          ExitStatusHelp("  0   every container gives Success\n"
+                         "  1-13 the largest result of any container (see 'decrypt')\n"
+                         "  64  a usage error\n"
+                         "  66  no container was found\n"
+                         "  70  an internal failure\n"
+                         "  74  standard output does not take the results\n"));
       return std::function<int()>([args] { return RunCheck(*args); });
     });
 

@@ -59,11 +59,11 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   for (const auto& command : Registry()) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
     // For the command tests, and harmless: when the progress line first shows.
-    sub->add_option_function<unsigned>(
-           "--progress-delay",
-           [](unsigned milliseconds) {
-             CommandProgressSetup().delay = std::chrono::milliseconds(milliseconds);
-           })
+    sub->add_option_function<unsigned>("--progress-delay",
+                                       [](unsigned milliseconds) {
+                                         CommandProgressSetup().delay =
+                                             std::chrono::milliseconds(milliseconds);
+                                       })
         ->group("");
     actions[sub] = command.setup(*sub);
   }
@@ -170,7 +170,7 @@ int RunCommandLine(const std::string& program, const std::string& description, i
   if (flushFailed || !std::cout) {
     std::cerr << program << ": cannot write standard output"
               << (error != 0 ? ": " + platform::ErrorText({error, std::generic_category()})
-                          : std::string())
+                             : std::string())
               << '\n';
     return kOutputError;
   }

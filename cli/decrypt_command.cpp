@@ -90,7 +90,8 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
 }
 
 // The result line goes to standard error whenever standard output carries data.
-int Report(DecryptResult result, const Job& job, const std::wstring& written, bool toStandardOutput) {
+int Report(DecryptResult result, const Job& job, const std::wstring& written,
+           bool toStandardOutput) {
   std::ostream& line = toStandardOutput ? std::cerr : std::cout;
   line << qve::cli::DecryptResultName(result) << " (" << static_cast<int>(result) << ")\n";
   if (result != QVE_Helper::Success) Message() << CauseOf(result, job, written) << '\n';

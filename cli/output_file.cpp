@@ -42,15 +42,15 @@ OutputFile::OutputFile(std::string label, const std::string& name,
     folder = std::filesystem::temp_directory_path().wstring();
   } else {
     if (status.kind == FileKind::Folder || status.kind == FileKind::Other)
-      throw CommandError(kCannotCreate, called + " is " + status.what +
-                                            "; only a regular file is replaced");
+      throw CommandError(kCannotCreate,
+                         called + " is " + status.what + "; only a regular file is replaced");
     folder = platform::FolderOf(target_);
     const platform::FileStatus folderStatus = platform::StatusOf(folder);
     if (folderStatus.kind != FileKind::Folder) {
-      throw CommandError(kCannotCreate, "the folder " + Shown(folder) + " of " + called + " " +
-                                            (folderStatus.kind == FileKind::Missing
-                                                 ? "does not exist"
-                                                 : "is " + folderStatus.what));
+      throw CommandError(kCannotCreate,
+                         "the folder " + Shown(folder) + " of " + called + " " +
+                             (folderStatus.kind == FileKind::Missing ? "does not exist"
+                                                                     : "is " + folderStatus.what));
     }
     // A name too long, say; a name not there yet is what a new file has.
     if (status.kind == FileKind::Missing && !platform::IsNotFound(status.error))
@@ -64,8 +64,8 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   std::error_code error;
   temporary_ = platform::TempOutput::Create(folder, error);
   if (!temporary_)
-    throw CommandError(kCannotCreate,
-                       "cannot create a file in " + Shown(folder) + ": " + platform::ErrorText(error));
+    throw CommandError(kCannotCreate, "cannot create a file in " + Shown(folder) + ": " +
+                                          platform::ErrorText(error));
 }
 
 void OutputFile::Write(const std::function<void(std::ostream&)>& write) {
@@ -97,13 +97,14 @@ void OutputFile::Commit() {
   if (toStandardOutput_) {
     temporary_->CopyToStandardOutput(error);
     if (error)
-      throw CommandError(kOutputError, "cannot write standard output: " + platform::ErrorText(error));
+      throw CommandError(kOutputError,
+                         "cannot write standard output: " + platform::ErrorText(error));
     return;
   }
   temporary_->Publish(target_, error);
   if (error)
-    throw CommandError(kCannotCreate,
-                       "cannot put " + label_ + " " + name_ + " in place: " + platform::ErrorText(error));
+    throw CommandError(kCannotCreate, "cannot put " + label_ + " " + name_ +
+                                          " in place: " + platform::ErrorText(error));
 }
 
 }  // namespace qve::cli

@@ -252,8 +252,7 @@ int Show(const Verified& verified, const VerifyArguments& args) {
 
 // Every chain on up to `jobs` threads; each is shown as soon as it and all
 // before it are done, so the output keeps the order of the arguments.
-int RunChains(std::vector<Chain>& chains, const VerifyArguments& args,
-              qve::cli::OutputFile* html) {
+int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli::OutputFile* html) {
   std::vector<std::unique_ptr<Verified>> done(chains.size());
   std::mutex mutex;
   std::condition_variable finished;

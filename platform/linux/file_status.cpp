@@ -124,7 +124,8 @@ std::error_code ReplaceError(std::wstring_view path) {
   if (!narrow) return std::make_error_code(std::errc::invalid_argument);
   // As the effective user: what a set-user-ID run may do is what counts.
   if (::faccessat(AT_FDCWD, narrow->c_str(), W_OK, AT_EACCESS) != 0) return Errno();
-  struct stat file {}, folder{};
+  struct stat file {
+  }, folder{};
   const std::string folderName = ToNarrow(FolderOf(path)).value_or(".");
   if (::stat(narrow->c_str(), &file) != 0 || ::stat(folderName.c_str(), &folder) != 0)
     return Errno();

@@ -31,11 +31,12 @@ void Containers(const fs::path& dir) {
   const Bytes key = Container{}.sessionKey;
   write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
   write("header.qves", Container{.version = 2}.Build());
-  write("wrong-key.qves",
-        Container{.records = std::vector{testing::WrappedFor(testing::kKeyId11, testing::KeyBlock(key))}}
-            .Build());
+  write("wrong-key.qves", Container{.records = std::vector{testing::WrappedFor(
+                                        testing::kKeyId11, testing::KeyBlock(key))}}
+                              .Build());
   write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
-  write("sub/bad-seal.qves", Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
+  write("sub/bad-seal.qves",
+        Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
   write("notes.txt", testing::BytesOf("not a container\n"));
 }
 
@@ -77,7 +78,9 @@ struct Row {
 TEST(CheckCommand, Table) {
   const testing::Command nobody{.asNobody = true};
   const testing::Command terminal{.errorToTerminal = true};
-  const auto emptyFolder = [](const fs::path& dir) { fs::create_directories(dir / "d/none/deeper"); };
+  const auto emptyFolder = [](const fs::path& dir) {
+    fs::create_directories(dir / "d/none/deeper");
+  };
   // clang-format off
   const Row rows[] = {
       {"a folder", {"-j", "3", "d"}, 13,
@@ -113,18 +116,21 @@ TEST(CheckCommand, Table) {
     Containers(dir.path());
     if (row.setup) row.setup(dir.path());
     std::size_t files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) files += entry.is_regular_file();
-    testing::Command command = testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+      files += entry.is_regular_file();
+    testing::Command command =
+        testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
     command.environment.push_back("TMPDIR=" + temporary.path().string());
     const testing::CommandResult ran = testing::Run(command);
-    testing::ExpectPrinted(ran, row.status, row.out, row.errPattern.empty() ? testing::kAnything : row.errPattern,
-                           row.name);
+    testing::ExpectPrinted(ran, row.status, row.out,
+                           row.errPattern.empty() ? testing::kAnything : row.errPattern, row.name);
     if (row.errPattern.empty()) {
       EXPECT_EQ(Lines(ran.err), row.err) << row.name;
     }
     EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
     std::size_t after = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) after += entry.is_regular_file();
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+      after += entry.is_regular_file();
     EXPECT_EQ(after, files) << row.name;
   }
 }

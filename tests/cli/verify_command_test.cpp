@@ -50,7 +50,8 @@ std::function<void(const fs::path&)> Page(const char* page, bool written, mode_t
   return [=](const fs::path& dir) {
     const Bytes bytes = testing::ReadFile(dir / page);
     const std::string text(bytes.begin(), bytes.end());
-    EXPECT_EQ(text.starts_with("<!DOCTYPE html>") && text.ends_with("</html>\n"), written) << text.size();
+    EXPECT_EQ(text.starts_with("<!DOCTYPE html>") && text.ends_with("</html>\n"), written)
+        << text.size();
     if (!written) {
       EXPECT_EQ(text, "old");
     }

@@ -258,9 +258,8 @@ Visits Walk(const std::wstring& folder, std::vector<SkippedEntry>* skipped = nul
   WalkFolder(
       folder,
       [&](const std::wstring& path, const std::wstring& name) { visits.emplace_back(path, name); },
-      skipped == nullptr ? OnSkipped() : [&](const SkippedEntry& entry) {
-        skipped->push_back(entry);
-      });
+      skipped == nullptr ? OnSkipped()
+                         : [&](const SkippedEntry& entry) { skipped->push_back(entry); });
   return visits;
 }
 
@@ -386,7 +385,8 @@ TEST(FolderWalk, SaysWhatItPassesOver) {
     std::map<std::string, std::pair<SkipReason, std::string>> seen;
     for (const auto& entry : skipped) {
       seen[entry.shown] = {entry.reason, entry.kind};
-      if (entry.reason == SkipReason::FolderUnreadable && entry.error != std::errc::permission_denied)
+      if (entry.reason == SkipReason::FolderUnreadable &&
+          entry.error != std::errc::permission_denied)
         return 3;
       if (entry.reason != SkipReason::NameNotUtf8 && entry.name != FileNameOf(*ToWide(entry.shown)))
         return 4;
@@ -454,9 +454,12 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
     TempNaming naming;
     int signal;  // 0: the child writes past its file-size limit and returns
   } rows[] = {
-      {"SIGINT", TempNaming::Named, SIGINT},   {"SIGTERM", TempNaming::Named, SIGTERM},
-      {"SIGHUP", TempNaming::Named, SIGHUP},   {"SIGPIPE", TempNaming::Named, SIGPIPE},
-      {"size limit", TempNaming::Named, 0},    {"unnamed SIGKILL", TempNaming::Unnamed, SIGKILL},
+      {"SIGINT", TempNaming::Named, SIGINT},
+      {"SIGTERM", TempNaming::Named, SIGTERM},
+      {"SIGHUP", TempNaming::Named, SIGHUP},
+      {"SIGPIPE", TempNaming::Named, SIGPIPE},
+      {"size limit", TempNaming::Named, 0},
+      {"unnamed SIGKILL", TempNaming::Unnamed, SIGKILL},
       {"unnamed size limit", TempNaming::Unnamed, 0},
   };
   for (const auto& row : rows) {

@@ -35,7 +35,8 @@ std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths) {
       throw CommandError(cli::kUsageError, "not a usable path: '" + path + "'");
     const platform::FileStatus status = platform::StatusOf(*wide);
     if (status.kind == platform::FileKind::Missing)
-      throw CommandError(kCannotUse, "cannot open " + path + ": " + platform::ErrorText(status.error));
+      throw CommandError(kCannotUse,
+                         "cannot open " + path + ": " + platform::ErrorText(status.error));
     inputs.push_back({path, status});
   }
   return inputs;
