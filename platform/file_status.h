@@ -1,10 +1,6 @@
 // What the commands learn about a path before they touch it, and the state
 // of their own standard streams. The library never uses these: its contract
 // is to open what it is given.
-//
-// Error style of platform/: what the system refuses comes back as a
-// std::error_code (errno values on Linux, Windows error codes on Windows),
-// never as an exception or a text; ErrorText words it for a message.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,11 @@
 // Binary files named by wide path. On Linux the path reaches the file system
 // as UTF-8; a path that cannot be converted simply fails like a missing file.
-// Nothing here throws for a file that cannot be used: streams are left
-// closed and the size and truncation report through std::error_code.
+//
+// Error style of platform/: nothing throws for a file that cannot be used.
+// What the system refuses comes back as a std::error_code (errno values on
+// Linux, Windows error codes on Windows), never as a text; here streams are
+// left closed and the size and truncation report through it, and the
+// commands word it with ErrorText (file_status.h).
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -115,9 +116,12 @@ TEST(CheckCommand, Table) {
     chmod(temporary.path().c_str(), 0777);
     Containers(dir.path());
     if (row.setup) row.setup(dir.path());
-    std::size_t files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-      files += entry.is_regular_file();
+    const auto files = [&] {
+      return std::count_if(
+          fs::recursive_directory_iterator(dir.path()), {},
+          [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
+    };
+    const auto before = files();
     testing::Command command =
         testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
     command.environment.push_back("TMPDIR=" + temporary.path().string());
@@ -128,10 +132,7 @@ TEST(CheckCommand, Table) {
       EXPECT_EQ(Lines(ran.err), row.err) << row.name;
     }
     EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
-    std::size_t after = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-      after += entry.is_regular_file();
-    EXPECT_EQ(after, files) << row.name;
+    EXPECT_EQ(files(), before) << row.name;
   }
 }
 

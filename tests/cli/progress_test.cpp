@@ -36,13 +36,11 @@ class TestClock final : public ProgressClock {
     return stopped();
   }
 
-  // Once the watcher waits for the first time.
-  void Started() {
-    std::unique_lock<std::mutex> lock(firstWait_);
-    firstWaitSeen_.wait(lock, [&] { return mutex_ != nullptr; });
-  }
-
   void Advance(std::chrono::milliseconds by) {
+    {
+      std::unique_lock<std::mutex> first(firstWait_);
+      firstWaitSeen_.wait(first, [&] { return mutex_ != nullptr; });
+    }
     std::unique_lock<std::mutex> lock(*mutex_);
     const int seen = waits_;
     now_ += by;
@@ -91,7 +89,6 @@ TEST(Progress, LinesAsTimePasses) {
   {
     Progress progress(true, Progress::Unit::Bytes, 1 << 20, [&] { return done.load(); },
                       {1000ms, 250ms, &clock, sink.file()});
-    clock.Started();
     done = 1000;
     clock.Advance(999ms);
     EXPECT_EQ(sink.Take(), "") << "nothing before the delay";
@@ -120,7 +117,6 @@ TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
     Progress progress(true, Progress::Unit::Chains, 2, [] { return 1; },
                       {0ms, 250ms, &clock, sink.file()});
     EXPECT_EQ(sink.Take(), "\r1 of 2 chains done");
-    clock.Started();
   }
   EXPECT_EQ(sink.Take(), "\r" + std::string(18, ' ') + "\r");
   {
