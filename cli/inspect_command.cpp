@@ -15,9 +15,6 @@ namespace qve::cli {
 
 namespace {
 
-// Internal exit status for a failure inside the cryptographic library.
-constexpr int kSoftwareError = 70;
-
 struct InspectArguments {
   std::vector<std::string> paths;
   std::string as = "auto";
@@ -38,8 +35,7 @@ int RunInspect(const InspectArguments& args) {
       file = wide ? InspectFile(*wide, path, options)
                   : Json{{"path", Escaped(path)}, {"kind", "unreadable"}};
     } catch (const std::exception& e) {
-      std::cerr << "qvehelper inspect: " << Escaped(path) << ": " << e.what() << '\n';
-      return kSoftwareError;
+      throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }
     if (file["kind"] == "unknown" || file["kind"] == "unreadable") status = 1;
     if (args.json) {
