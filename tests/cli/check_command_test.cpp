@@ -3,7 +3,6 @@
 // a warning for every entry passed over, and no file left anywhere.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
