@@ -19,9 +19,9 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/decrypt_result_name.h"
 #include "cli/inspect.h"
 #include "cli/progress.h"
+#include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
@@ -114,7 +114,7 @@ bool StartsWithMagic(const std::wstring& path) {
   platform::FileStream file;
   char magic[4] = {};
   return platform::OpenForReading(file, path) && file.read(magic, 4) &&
-         std::string_view(magic, 4) == "QVES";
+         StartsWithContainerMagic({reinterpret_cast<const std::uint8_t*>(magic), 4});
 }
 
 // A folder stands for every file below it that starts with the magic.

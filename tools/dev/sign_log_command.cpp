@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "format/signed_log_format.h"
 #include "tools/dev/default_key_dir.h"
 #include "tools/dev/output_file.h"
 #include "tools/writer/keys.h"
@@ -24,10 +25,8 @@ struct SignLogArguments {
   std::string chainFrom;
 };
 
-constexpr std::size_t kMaxText = 2048;
-
 void SignLogFile(const SignLogArguments& args) {
-  if (args.text.size() > kMaxText)
+  if (args.text.size() > qve::kMaxBlockTextLength)
     throw CommandError(qve::cli::kUsageError,
                        "--text holds at most 2048 bytes, not " + std::to_string(args.text.size()));
   std::vector<std::string> inputs{args.input, args.key};

@@ -13,8 +13,6 @@ namespace qve::writer {
 
 namespace {
 
-constexpr char kEndOfText = 0x1A;
-
 // The line as the library reads it: a CR before the LF belongs to the line
 // end; then the library's own line rules.
 LogLine ReadAs(std::string_view raw) {
@@ -22,9 +20,9 @@ LogLine ReadAs(std::string_view raw) {
   return ClassifyLine(raw);
 }
 
-class BlockSigner {
+class LineSigner {
  public:
-  BlockSigner(std::ostream& out, const LogSignerOptions& options)
+  LineSigner(std::ostream& out, const LogSignerOptions& options)
       : out_(out), options_(options), link_(options.link) {}
 
   void Sign() {
@@ -69,12 +67,12 @@ std::string SignatureLineOf(std::span<const std::uint8_t> block) {
 Bytes SignLog(std::istream& in, std::ostream& out, const LogSignerOptions& options) {
   if (options.text.size() > kMaxBlockTextLength)
     throw std::runtime_error("block text is longer than 2048 bytes");
-  BlockSigner signer(out, options);
+  LineSigner signer(out, options);
   std::string raw;
   std::size_t lineNumber = 0;
   while (std::getline(in, raw)) {
     ++lineNumber;
-    if (raw.find(kEndOfText) != std::string::npos)
+    if (raw.find(kEndOfInput) != std::string::npos)
       throw std::runtime_error("input line " + std::to_string(lineNumber) +
                                " holds 0x1A, which would end the log for a reader");
     const LogLine line = ReadAs(raw);
