@@ -44,14 +44,14 @@ void SignLogFile(const SignLogArguments& args) {
       throw CommandError(qve::dev::kCannotUse, "cannot open " + args.chainFrom);
     options.link = qve::writer::ChainValueAfter(args.chainFrom);
     // Only a log without a signature line leaves the chain where it starts.
-    if (options.link == qve::writer::EmptyChainValue())
+    if (options.link == qve::ChainStart())
       throw CommandError(qve::dev::kCannotUse,
                          "--chain-from " + args.chainFrom + " has no signature line");
   }
-  std::ifstream in(args.input, std::ios::binary);
-  if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
+  if (!std::ifstream(args.input, std::ios::binary))
+    throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
   qve::dev::WriteOutput(args.output,
-                        [&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
+                        [&](std::ostream& out) { qve::writer::SignLog(args.input, out, options); });
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
