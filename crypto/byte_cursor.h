@@ -137,6 +137,35 @@ class BasicByteCursor {
   std::size_t delivered_ = 0;
 };
 
+// A length-prefixed field whose failure is recorded in `stop`: at the length
+// when it is missing (`noLength`) or over `limit` (`overLimit`), at the field
+// itself, right after its length, when the bytes end inside it (`cut`).
+// `Field` enumerates the length and then the field.
+template <typename Cursor, typename Status, typename Field>
+bool ReadFieldOrStop(Cursor& cursor, std::size_t width, std::uint32_t limit,
+                     ParseStop<Status, Field>& stop, Field lengthField, Status noLength,
+                     Status overLimit, Status cut, std::span<const std::uint8_t>* field) {
+  const std::uint64_t at = cursor.offset();
+  std::uint32_t length = 0;
+  const FieldRead read = width == 2 ? cursor.ReadU16Prefixed(field, limit, &length)
+                                    : cursor.ReadU32Prefixed(field, limit, &length);
+  switch (read) {
+    case FieldRead::Read:
+      return true;
+    case FieldRead::NoLength:
+      stop.Cut(noLength, lengthField, at, cursor.delivered());
+      return false;
+    case FieldRead::OverLimit:
+      stop.Refuse(overLimit, lengthField, at, length, limit);
+      return false;
+    case FieldRead::Short:
+      break;
+  }
+  const auto content = static_cast<Field>(static_cast<int>(lengthField) + 1);
+  stop.Cut(cut, content, at + width, cursor.delivered(), length);
+  return false;
+}
+
 // Bytes in memory; a failed read consumes nothing.
 class SpanSource {
  public:

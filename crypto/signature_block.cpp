@@ -9,35 +9,6 @@
 
 namespace qve {
 
-namespace {
-
-// One length-prefixed field, the field itself right after its length. A
-// missing length truncates the block; a length over the limit or past the
-// end makes the field invalid.
-bool ReadBlockField(ByteCursor& cursor, BlockStop& stop, BlockField lengthField,
-                    std::uint32_t limit, BlockParseResult truncated, BlockParseResult invalid,
-                    std::span<const std::uint8_t>* field) {
-  const std::uint64_t at = cursor.offset();
-  std::uint32_t length = 0;
-  switch (cursor.ReadU32Prefixed(field, limit, &length)) {
-    case FieldRead::Read:
-      return true;
-    case FieldRead::NoLength:
-      stop.Cut(truncated, lengthField, at, cursor.delivered());
-      return false;
-    case FieldRead::OverLimit:
-      stop.Refuse(invalid, lengthField, at, length, limit);
-      return false;
-    case FieldRead::Short:
-      break;
-  }
-  const auto content = static_cast<BlockField>(static_cast<int>(lengthField) + 1);
-  stop.Cut(invalid, content, at + 4, cursor.delivered(), length);
-  return false;
-}
-
-}  // namespace
-
 BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
   using R = BlockParseResult;
   BlockStop stop;
@@ -73,17 +44,20 @@ BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& 
     return stop;
   }
 
+  // A missing length truncates the block; a length over the limit or past
+  // the end makes the field invalid.
   std::span<const std::uint8_t> field;
-  if (!ReadBlockField(cursor, stop, BlockField::TextLength, kMaxBlockTextLength,
-                      R::TextLengthTruncated, R::TextInvalid, &field))
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockTextLength, stop, BlockField::TextLength,
+                       R::TextLengthTruncated, R::TextInvalid, R::TextInvalid, &field))
     return stop;
   block.text.assign(field.begin(), field.end());
-  if (!ReadBlockField(cursor, stop, BlockField::LinkLength, kMaxBlockLinkLength,
-                      R::LinkLengthTruncated, R::LinkInvalid, &field))
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockLinkLength, stop, BlockField::LinkLength,
+                       R::LinkLengthTruncated, R::LinkInvalid, R::LinkInvalid, &field))
     return stop;
   block.link.assign(field.begin(), field.end());
-  if (!ReadBlockField(cursor, stop, BlockField::SignatureLength, kMaxBlockSignatureLength,
-                      R::SignatureLengthTruncated, R::SignatureInvalid, &field))
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockSignatureLength, stop, BlockField::SignatureLength,
+                       R::SignatureLengthTruncated, R::SignatureInvalid, R::SignatureInvalid,
+                       &field))
     return stop;
   block.signature.assign(field.begin(), field.end());
   return stop;

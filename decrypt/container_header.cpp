@@ -28,31 +28,6 @@ class StreamSource {
 
 using HeaderCursor = BasicByteCursor<StreamSource>;
 
-// One length-prefixed field of a record, the field itself right after its
-// length. A length that is missing or over its limit makes the length
-// invalid; fewer bytes than it says truncate the header.
-bool ReadRecordField(HeaderCursor& cursor, HeaderStop& stop, HeaderField lengthField,
-                     std::uint32_t limit, HeaderStatus lengthInvalid,
-                     std::span<const std::uint8_t>* field) {
-  const std::uint64_t at = cursor.offset();
-  std::uint32_t length = 0;
-  switch (cursor.ReadU16Prefixed(field, limit, &length)) {
-    case FieldRead::Read:
-      return true;
-    case FieldRead::NoLength:
-      stop.Cut(lengthInvalid, lengthField, at, cursor.delivered());
-      return false;
-    case FieldRead::OverLimit:
-      stop.Refuse(lengthInvalid, lengthField, at, length, limit);
-      return false;
-    case FieldRead::Short:
-      break;
-  }
-  const auto content = static_cast<HeaderField>(static_cast<int>(lengthField) + 1);
-  stop.Cut(HeaderStatus::Truncated, content, at + 2, cursor.delivered(), length);
-  return false;
-}
-
 bool ReadRecipient(HeaderCursor& cursor, HeaderStop& stop,
                    std::vector<RecipientEntry>& recipients) {
   const std::uint64_t at = cursor.offset();
@@ -65,14 +40,19 @@ bool ReadRecipient(HeaderCursor& cursor, HeaderStop& stop,
     stop.Refuse(HeaderStatus::BadRecipientTag, HeaderField::Tag, at, tag, kRecipientTag);
     return false;
   }
+  // A length that is missing or over its limit makes the length invalid;
+  // fewer bytes than it says truncate the header.
+  constexpr auto kCut = HeaderStatus::Truncated;
   std::span<const std::uint8_t> field;
-  if (!ReadRecordField(cursor, stop, HeaderField::KeyIdLength, kMaxKeyIdLength,
-                       HeaderStatus::KeyIdLengthInvalid, &field))
+  if (!ReadFieldOrStop(cursor, 2, kMaxKeyIdLength, stop, HeaderField::KeyIdLength,
+                       HeaderStatus::KeyIdLengthInvalid, HeaderStatus::KeyIdLengthInvalid, kCut,
+                       &field))
     return false;
   RecipientEntry& entry =
       recipients.emplace_back(RecipientEntry{Bytes(field.begin(), field.end()), {}});
-  if (!ReadRecordField(cursor, stop, HeaderField::WrappedKeyLength, kMaxWrappedKeyLength,
-                       HeaderStatus::WrappedKeyLengthInvalid, &field))
+  if (!ReadFieldOrStop(cursor, 2, kMaxWrappedKeyLength, stop, HeaderField::WrappedKeyLength,
+                       HeaderStatus::WrappedKeyLengthInvalid, HeaderStatus::WrappedKeyLengthInvalid,
+                       kCut, &field))
     return false;
   entry.wrappedKey.assign(field.begin(), field.end());
   return true;

@@ -19,26 +19,6 @@ bool ReadSealTag(ByteCursor& cursor, SealStop& stop, SealStatus status, SealFiel
   return true;
 }
 
-// One length-prefixed field, its content right after its length.
-bool ReadSealField(ByteCursor& cursor, SealStop& stop, SealStatus status, SealField lengthField,
-                   Bytes& into) {
-  const std::uint64_t at = cursor.offset();
-  std::span<const std::uint8_t> field;
-  std::uint32_t length = 0;
-  const FieldRead read = cursor.ReadU16Prefixed(&field, 0xFFFF, &length);
-  if (read == FieldRead::Read) {
-    into.assign(field.begin(), field.end());
-    return true;
-  }
-  if (read == FieldRead::NoLength) {
-    stop.Cut(status, lengthField, at, cursor.delivered());
-  } else {
-    const auto content = static_cast<SealField>(static_cast<int>(lengthField) + 1);
-    stop.Cut(status, content, at + 2, cursor.delivered(), length);
-  }
-  return false;
-}
-
 }  // namespace
 
 SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStart, Bytes& keyId,
@@ -80,10 +60,18 @@ SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStar
                 kSealVersion);
     return stop;
   }
-  if (!ReadSealField(trailer, stop, SealStatus::KeyIdInvalid, SealField::KeyIdLength, keyId) ||
-      !ReadSealField(trailer, stop, SealStatus::SignatureInvalid, SealField::SignatureLength,
-                     signature))
+  // Each field is copied out as soon as it is read.
+  std::span<const std::uint8_t> field;
+  constexpr auto kKeyId = SealStatus::KeyIdInvalid;
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::KeyIdLength, kKeyId, kKeyId, kKeyId,
+                       &field))
     return stop;
+  keyId.assign(field.begin(), field.end());
+  constexpr auto kSignature = SealStatus::SignatureInvalid;
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::SignatureLength, kSignature, kSignature,
+                       kSignature, &field))
+    return stop;
+  signature.assign(field.begin(), field.end());
   stop.status = SealStatus::Found;
   stop.length = length;
   return stop;

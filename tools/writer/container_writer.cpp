@@ -92,13 +92,10 @@ ContainerWriter::ContainerWriter(std::ostream& out, const std::vector<Recipient>
       sealKeyId_(std::move(sealKeyId)),
       sessionKey_(RandomBytes(PayloadKeyLength())),
       iv_(RandomBytes(PayloadIvLength())),
-      signer_(EVP_MD_CTX_new()),
+      signer_(signingKey),
       encryptor_(sessionKey_, iv_) {
   if (recipients.size() > kMaxRecipients)
     Fail("a container has at most " + std::to_string(kMaxRecipients) + " recipients");
-  if (!signer_ ||
-      EVP_DigestSignInit(signer_.get(), nullptr, EVP_sha256(), nullptr, signingKey) != 1)
-    Fail("EVP_DigestSignInit failed: is the signing key an RSA private key?");
   const Bytes block = KeyBlock(sessionKey_);
   HeaderFields header{.iv = iv_};
   for (const Recipient& recipient : recipients) {
@@ -117,19 +114,12 @@ void ContainerWriter::Emit(const Bytes& bytes) {
 }
 
 void ContainerWriter::Write(std::span<const std::uint8_t> plaintext) {
-  if (EVP_DigestSignUpdate(signer_.get(), plaintext.data(), plaintext.size()) != 1)
-    Fail("EVP_DigestSignUpdate failed");
+  signer_.Add(plaintext);
   Emit(encryptor_.Update(plaintext));
 }
 
 void ContainerWriter::Finish() {
-  std::size_t length = 0;
-  if (EVP_DigestSignFinal(signer_.get(), nullptr, &length) != 1) Fail("EVP_DigestSignFinal failed");
-  Bytes signature(length);
-  if (EVP_DigestSignFinal(signer_.get(), signature.data(), &length) != 1)
-    Fail("EVP_DigestSignFinal failed");
-  signature.resize(length);
-  Emit(encryptor_.Update(EncodeSeal({.keyId = sealKeyId_, .signature = signature})));
+  Emit(encryptor_.Update(EncodeSeal({.keyId = sealKeyId_, .signature = signer_.Finish()})));
   Emit(encryptor_.Final());
   out_.flush();
   if (!out_) Fail("cannot write the container");

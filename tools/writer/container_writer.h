@@ -20,6 +20,7 @@
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
 #include "format/container_format.h"
+#include "tools/writer/keys.h"
 
 namespace qve::writer {
 
@@ -99,7 +100,7 @@ class ContainerWriter {
   Bytes sealKeyId_;
   Bytes sessionKey_;
   Bytes iv_;
-  MdCtxPtr signer_;
+  MessageSigner signer_;
   PayloadEncryptor encryptor_;
 };
 

@@ -1,16 +1,8 @@
 #include "tools/writer/signature_block_writer.h"
 
-#include <stdexcept>
-
 #include "crypto/byte_builder.h"
 
 namespace qve::writer {
-
-namespace {
-
-[[noreturn]] void Fail(const char* what) { throw std::runtime_error(what); }
-
-}  // namespace
 
 Bytes EncodeSignatureBlock(const BlockLayout& block) {
   return ByteBuilder()
@@ -24,31 +16,15 @@ Bytes EncodeSignatureBlock(const BlockLayout& block) {
       .Take();
 }
 
-BlockSigner::BlockSigner(EVP_PKEY* privateKey, const BlockFields& fields) : ctx_(EVP_MD_CTX_new()) {
-  if (!ctx_ || EVP_DigestSignInit(ctx_.get(), nullptr, EVP_sha256(), nullptr, privateKey) != 1)
-    Fail("EVP_DigestSignInit failed");
+BlockSigner::BlockSigner(EVP_PKEY* privateKey, const BlockFields& fields)
+    : MessageSigner(privateKey) {
   Add(ByteBuilder().U32LE(fields.id).Raw(fields.link).Tag(fields.text).Take());
-}
-
-void BlockSigner::Add(std::span<const std::uint8_t> bytes) {
-  if (EVP_DigestSignUpdate(ctx_.get(), bytes.data(), bytes.size()) != 1)
-    Fail("EVP_DigestSignUpdate failed");
 }
 
 void BlockSigner::AddLine(std::string_view line) {
   Add({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
   const std::uint8_t end = 0x00;
   Add({&end, 1});
-}
-
-Bytes BlockSigner::Finish() {
-  std::size_t length = 0;
-  if (EVP_DigestSignFinal(ctx_.get(), nullptr, &length) != 1) Fail("EVP_DigestSignFinal failed");
-  Bytes signature(length);
-  if (EVP_DigestSignFinal(ctx_.get(), signature.data(), &length) != 1)
-    Fail("EVP_DigestSignFinal failed");
-  signature.resize(length);
-  return signature;
 }
 
 Bytes SignBlock(EVP_PKEY* privateKey, const BlockFields& fields,

@@ -14,6 +14,7 @@
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
 #include "format/signed_log_format.h"
+#include "tools/writer/keys.h"
 
 namespace qve::writer {
 
@@ -41,16 +42,11 @@ Bytes EncodeSignatureBlock(const BlockLayout& block);
 // The signature over id | link | text | each covered line + 0x00, the lines
 // fed as they come, so that no block is held whole. Throws
 // std::runtime_error when OpenSSL fails.
-class BlockSigner {
+// Add takes covered bytes as they are: a piece of a line, or the 0x00 after one.
+class BlockSigner : public MessageSigner {
  public:
   BlockSigner(EVP_PKEY* privateKey, const BlockFields& fields);
-  // Covered bytes as they are: a piece of a line, or the 0x00 after one.
-  void Add(std::span<const std::uint8_t> bytes);
   void AddLine(std::string_view line);
-  Bytes Finish();
-
- private:
-  MdCtxPtr ctx_;
 };
 
 // A complete block whose signature covers fields and lines.
