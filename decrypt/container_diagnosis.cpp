@@ -1,5 +1,6 @@
 #include "decrypt/container_diagnosis.h"
 
+#include <algorithm>
 #include <streambuf>
 
 #include "crypto/built_in_keys.h"
@@ -19,7 +20,6 @@ class CheckingSink : public std::streambuf {
   explicit CheckingSink(OutputVerifier& verifier) : verifier_(verifier) {}
 
   std::uint64_t total() const { return total_; }
-  bool updated() const { return updated_; }
 
   // Passes all but the last `trailerLength` bytes held.
   bool PassAllBut(std::size_t trailerLength) {
