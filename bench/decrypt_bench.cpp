@@ -40,8 +40,8 @@ BENCHMARK(BM_ByteRingAppend)->Arg(100)->Arg(4096)->Arg(4112)->Arg(20000);
 void BM_ParseSeal(benchmark::State& state) {
   qve::ByteRing window(qve::kWindowSize);
   const Bytes body = qve::writer::RandomBytes(20000);
-  const Bytes trailer =
-      qve::writer::SealTrailer(qve::writer::KeyIdOf(11), qve::writer::RandomBytes(256));
+  const Bytes trailer = qve::writer::EncodeSeal({.keyId = qve::KeyIdOf(qve::kVerificationKeyNumber),
+                                                 .signature = qve::writer::RandomBytes(256)});
   window.Append(body);
   window.Append(trailer);
   Bytes keyId;

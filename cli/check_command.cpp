@@ -18,9 +18,9 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/decrypt_result_name.h"
 #include "cli/inspect.h"
 #include "cli/progress.h"
+#include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
@@ -118,8 +118,8 @@ Start StartOf(const std::wstring& path) {
   char magic[4] = {};
   file.read(magic, 4);
   if (file.gcount() == 0) return file.bad() ? Start::Unreadable : Start::Empty;
-  return std::string_view(magic, std::size_t(file.gcount())) == "QVES" ? Start::Magic
-                                                                       : Start::Other;
+  const std::span read(reinterpret_cast<const std::uint8_t*>(magic), std::size_t(file.gcount()));
+  return StartsWithContainerMagic(read) ? Start::Magic : Start::Other;
 }
 
 bool HasContainerName(std::wstring_view name) {
@@ -148,7 +148,7 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
         if (named && start == Start::Empty) {
           Warn(Narrow(path), "the file is empty");
         } else if (named && start == Start::Other) {
-          Warn(Narrow(path), "does not start with \"QVES\"");
+          Warn(Narrow(path), "does not start with \"" + std::string(kContainerMagic) + "\"");
         } else if (!named && start == Start::Unreadable) {
           Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
         }

@@ -14,7 +14,6 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/decrypt_result_name.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "decrypt/container_header.h"
@@ -45,11 +44,12 @@ std::ostream& Message() { return std::cerr << qve::cli::ProgramName() << " decry
 bool LooksTruncated(const Job& job) {
   qve::platform::FileStream in;
   if (!qve::platform::OpenForReading(in, job.input)) return false;
-  std::array<std::uint8_t, 16> iv{};
+  qve::Bytes iv(qve::PayloadIvLength());
   std::vector<qve::RecipientEntry> recipients;
   if (qve::ReadHeader(in, iv, recipients) != qve::HeaderStatus::Complete) return false;
   const auto payloadStart = static_cast<std::uint64_t>(in.tellg());
-  return job.inputStatus.size < payloadStart || (job.inputStatus.size - payloadStart) % 16 != 0;
+  return job.inputStatus.size < payloadStart ||
+         (job.inputStatus.size - payloadStart) % qve::PayloadBlockSize() != 0;
 }
 
 std::string Because(const std::error_code& error, const std::string& otherwise) {
@@ -93,7 +93,7 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
 int Report(DecryptResult result, const Job& job, const std::wstring& written,
            bool toStandardOutput) {
   std::ostream& line = toStandardOutput ? std::cerr : std::cout;
-  line << qve::cli::DecryptResultName(result) << " (" << static_cast<int>(result) << ")\n";
+  line << qve::DecryptResultName(result) << " (" << static_cast<int>(result) << ")\n";
   if (result != QVE_Helper::Success) Message() << CauseOf(result, job, written) << '\n';
   return static_cast<int>(result);
 }

@@ -29,8 +29,6 @@ using Json = nlohmann::ordered_json;
 // Covered lines shown per bad block, and bytes shown per line.
 constexpr std::uint32_t kExcerptLines = 200;
 constexpr std::size_t kShownLineBytes = 4000;
-// The text reading of the log writer's platform ends the input here.
-constexpr char kEndOfInput = 0x1A;
 
 // ---- Markup that is safe by construction ----------------------------------
 

@@ -29,6 +29,8 @@ Json InspectFile(const std::wstring& path, const std::string& shownPath,
 
 // The members of a container's object; `file` is positioned anywhere.
 void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into);
+// The text form of a container's object, after its first line.
+void PrintContainer(std::ostream& out, const Json& file);
 // The members of a log's object; false when it holds no signature line.
 bool InspectLog(const std::wstring& path, Json& into);
 

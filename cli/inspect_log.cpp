@@ -20,12 +20,6 @@ namespace {
 
 constexpr std::size_t kShortLink = 4;  // bytes of a link shown
 
-const char* VerdictName(BlockVerdict verdict) {
-  static constexpr const char* kNames[] = {"BlockOk",      "BlockUnsigned",   "BlockNoSignature",
-                                           "BlockInvalid", "BlockChainBreak", "BlockUnexpected"};
-  return verdict >= 0 && verdict < 6 ? kNames[verdict] : "BlockUnknown";
-}
-
 // Which field stops the parser, where it stands and why. The fields parsed
 // before the failure give the offsets of those after them.
 std::string WhereParsingStops(BlockParseResult result, std::span<const std::uint8_t> bytes,
@@ -99,7 +93,7 @@ std::optional<std::uint64_t> EndOfInputByte(const std::wstring& path, std::uint6
   char chunk[1 << 16];
   while (file.read(chunk, sizeof chunk), file.gcount() > 0) {
     const std::string_view part(chunk, static_cast<std::size_t>(file.gcount()));
-    if (const std::size_t at = part.find('\x1A'); !found && at != std::string_view::npos)
+    if (const std::size_t at = part.find(kEndOfInput); !found && at != std::string_view::npos)
       found = offset + at;
     offset += part.size();
   }
@@ -134,8 +128,8 @@ bool InspectLog(const std::wstring& path, Json& into) {
     const std::size_t listed = checker.current().blocks.size();
     checker.OnPiece(raw, true);
     row["verdict"] = checker.current().blocks.size() > listed
-                         ? VerdictName(checker.current().blocks.back().verdict)
-                         : VerdictName(BlockOk);
+                         ? BlockVerdictName(checker.current().blocks.back().verdict)
+                         : BlockVerdictName(BlockOk);
     blocks.push_back(std::move(row));
     pendingFirst.reset();
   }

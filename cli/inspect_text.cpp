@@ -7,6 +7,7 @@
 
 #include "cli/inspect.h"
 #include "crypto/bytes.h"
+#include "format/container_format.h"
 #include "platform/files.h"
 
 namespace qve::cli {
@@ -25,57 +26,6 @@ std::string Count(std::size_t count, const std::string& noun) {
 
 std::string Lines(const Json& pair) {
   return (pair[0] == pair[1] ? "line " : "lines ") + Range(pair);
-}
-
-std::string YesNo(const Json& flag, const char* yes, const char* no) {
-  return flag.get<bool>() ? yes : no;
-}
-
-void PrintContainer(std::ostream& out, const Json& file) {
-  const Json& header = file["header"];
-  if (file.contains("version")) out << "  version " << file["version"] << '\n';
-  if (file.contains("recipientCount"))
-    out << "  recipient count " << file["recipientCount"] << '\n';
-  int number = 0;
-  for (const Json& record : file["recipients"]) {
-    out << "  record " << ++number << " at offset " << record["offset"] << ": tag "
-        << record["tag"].get<std::string>() << ", key " << record["keyId"].get<std::string>()
-        << ", wrapped key " << record["wrappedKeyLength"] << " bytes"
-        << (record["used"].get<bool>() ? " (used)" : "") << '\n';
-  }
-  if (header["code"] != 0) {
-    out << "  header malformed at offset " << header["offset"] << ": "
-        << header["problem"].get<std::string>() << " (reader code " << header["code"] << ", "
-        << header["status"].get<std::string>() << ")\n";
-    return;
-  }
-  out << "  iv " << file["iv"].get<std::string>() << '\n'
-      << "  payload " << file["payloadLength"] << " bytes, "
-      << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
-      << file["blockSize"] << "-byte blocks\n";
-  const Json& key = file["sessionKey"];
-  out << "  session key: ";
-  if (key["record"].is_null()) {
-    out << key["problem"].get<std::string>() << '\n';
-  } else if (!key["unwraps"].get<bool>()) {
-    out << "record " << key["record"] << " does not unwrap\n";
-  } else {
-    out << "record " << key["record"] << " unwraps, CRC "
-        << YesNo(key["crcMatches"], "matches", "does not match") << ", key material "
-        << key["keyMaterialLength"] << " bytes\n";
-  }
-  if (!file.contains("seal")) return;
-  const Json& seal = file["seal"];
-  out << "  seal: ";
-  if (!seal["decrypts"].get<bool>()) {
-    out << "not reached, the payload does not decrypt\n";
-  } else if (!seal["found"].get<bool>()) {
-    out << "no trailer in " << seal["plaintextLength"] << " bytes of plaintext\n";
-  } else {
-    out << seal["length"] << " bytes, key " << seal["keyId"].get<std::string>() << ", signature "
-        << seal["signatureLength"] << " bytes, "
-        << YesNo(seal["verifies"], "verifies", "does not verify") << '\n';
-  }
 }
 
 void PrintLog(std::ostream& out, const Json& file) {
@@ -104,11 +54,6 @@ void PrintLog(std::ostream& out, const Json& file) {
           << skip["offset"] << '\n';
     }
   }
-}
-
-bool IsContainerStart(const Bytes& start) {
-  const std::string magic = "QVES";
-  return !start.empty() && std::equal(start.begin(), start.end(), magic.begin());
 }
 
 }  // namespace
@@ -147,11 +92,11 @@ Json InspectFile(const std::wstring& path, const std::string& shownPath,
     file["kind"] = "unreadable";
     return file;
   }
-  Bytes start(4);
-  stream.read(reinterpret_cast<char*>(start.data()), 4);
+  Bytes start(kContainerMagic.size());
+  stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
   start.resize(static_cast<std::size_t>(stream.gcount()));
   FileKind kind = options.as;
-  if (kind == FileKind::Detect && IsContainerStart(start)) kind = FileKind::Container;
+  if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
   file["size"] = size;
   if (kind == FileKind::Container) {
     file["kind"] = "container";

@@ -2,24 +2,6 @@
 
 namespace qve::cli {
 
-const char* FileVerdictName(std::uint32_t verdict) {
-  static constexpr const char* kNames[] = {"FileOk", "FileUnsigned", "FileChainBreak",
-                                           "FileInvalid"};
-  return verdict < 4 ? kNames[verdict] : "FileUnknown";
-}
-
-const char* ReportResultName(std::uint32_t result) {
-  static constexpr const char* kNames[] = {"ReportOk", "ReportUnsigned", "ReportSomeInvalid",
-                                           "ReportAllInvalid"};
-  return result < 4 ? kNames[result] : "ReportUnknown";
-}
-
-const char* BlockVerdictName(std::int32_t verdict) {
-  static constexpr const char* kNames[] = {"BlockOk",      "BlockUnsigned",   "BlockNoSignature",
-                                           "BlockInvalid", "BlockChainBreak", "BlockUnexpected"};
-  return verdict >= 0 && verdict < 6 ? kNames[verdict] : "BlockUnknown";
-}
-
 // Only an unsigned tail is recorded as BlockUnsigned, and always last.
 const BlockResult* UnsignedTail(const FileCheckResult& result) {
   if (result.blocks.empty() || result.blocks.back().verdict != BlockUnsigned) return nullptr;

@@ -33,9 +33,9 @@ struct VerifyOutcome {
   std::vector<VerifyWarning> warnings;
 };
 
-const char* FileVerdictName(std::uint32_t verdict);
-const char* ReportResultName(std::uint32_t result);
-const char* BlockVerdictName(std::int32_t verdict);
+using qve::BlockVerdictName;
+using qve::FileVerdictName;
+using qve::ReportResultName;
 
 // The file's unsigned tail, when it has one.
 const BlockResult* UnsignedTail(const FileCheckResult& result);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "format/signed_log_format.h"
+
 namespace qve {
 
 namespace {
@@ -39,7 +41,7 @@ Bytes DecodeBase64(std::string_view text) {
   std::uint8_t group[4] = {0, 0, 0, 0};
   std::size_t k = 0;
   for (const char c : text) {
-    if (c == '=') break;
+    if (c == kBase64Stop) break;
     const std::uint8_t value = kTable[static_cast<unsigned char>(c)];
     if (value == kNotInAlphabet) break;
     group[k++] = value;

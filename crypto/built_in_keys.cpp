@@ -6,12 +6,6 @@
 
 namespace qve {
 
-Bytes MakeKeyId(std::uint32_t keyNumber) {
-  return Bytes{static_cast<std::uint8_t>(keyNumber), static_cast<std::uint8_t>(keyNumber >> 8),
-               static_cast<std::uint8_t>(keyNumber >> 16),
-               static_cast<std::uint8_t>(keyNumber >> 24)};
-}
-
 BignumPtr ReadMpi(const StoredComponent& component) {
   return BignumPtr(BN_mpi2bn(component.bytes, static_cast<int>(component.length), nullptr));
 }
@@ -63,7 +57,7 @@ void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, Bign
   pkey.reset(built);
 }
 
-DecryptionKey::DecryptionKey() : keyId_(MakeKeyId(kDecryptionKeyNumber)) {
+DecryptionKey::DecryptionKey() : keyId_(KeyIdOf(kDecryptionKeyNumber)) {
   using namespace stored_keys;
   BignumPtr n = ReadMpi(kDecryptionN), e = ReadMpi(kDecryptionE), d = ReadMpi(kDecryptionD),
             p = ReadMpi(kDecryptionP), q = ReadMpi(kDecryptionQ), dP = ReadMpi(kDecryptionDP),
@@ -74,7 +68,7 @@ DecryptionKey::DecryptionKey() : keyId_(MakeKeyId(kDecryptionKeyNumber)) {
                    std::move(dP), std::move(dQ));
 }
 
-VerificationKey::VerificationKey() : keyId_(MakeKeyId(kVerificationKeyNumber)) {
+VerificationKey::VerificationKey() : keyId_(KeyIdOf(kVerificationKeyNumber)) {
   using namespace stored_keys;
   SetRsaComponents(pkey_, ReadMpi(kVerificationN), ReadMpi(kVerificationE), nullptr, nullptr,
                    nullptr, nullptr, nullptr);

@@ -10,6 +10,7 @@
 
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/container_format.h"
 
 namespace qve {
 
@@ -25,12 +26,6 @@ extern const StoredComponent kDecryptionN, kDecryptionE, kDecryptionD, kDecrypti
     kDecryptionDP, kDecryptionDQ;
 extern const StoredComponent kVerificationN, kVerificationE;
 }  // namespace stored_keys
-
-inline constexpr std::uint32_t kDecryptionKeyNumber = 10;
-inline constexpr std::uint32_t kVerificationKeyNumber = 11;
-
-// A key's identifier: its number as 4 little-endian bytes.
-Bytes MakeKeyId(std::uint32_t keyNumber);
 
 // Reads a stored component with BN_mpi2bn; null if OpenSSL refuses it.
 BignumPtr ReadMpi(const StoredComponent& component);

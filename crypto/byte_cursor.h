@@ -2,6 +2,8 @@
 // through one of these, so no reader does its own index arithmetic. The
 // bytes come from a span (ByteCursor) or from any other source that can hand
 // out the next n bytes; the rules of reading a field are written once, here.
+// The cursor counts the bytes it has read, so a parser can say where it
+// stopped.
 #pragma once
 
 #include <algorithm>
@@ -21,25 +23,76 @@ enum class FieldRead {
   Short,      // fewer bytes left than the length says
 };
 
+// Where a parser stopped and why: the field it was reading and the offset
+// of that field's first byte; what it read there (a length, a count, a
+// version, a tag's bytes big-endian) and what was allowed or expected; or,
+// when the input ended inside the field, how many of its bytes there were
+// (and for a field after its length, the length in `value`).
+template <typename Status, typename Field>
+struct ParseStop {
+  Status status{};
+  Field field{};
+  std::uint64_t offset = 0;
+  std::uint64_t value = 0;
+  std::uint64_t limit = 0;
+  bool cut = false;
+  std::uint64_t left = 0;
+
+  // A field read whole whose value is refused.
+  void Refuse(Status why, Field at, std::uint64_t fieldOffset, std::uint64_t read,
+              std::uint64_t allowed) {
+    *this = ParseStop{why, at, fieldOffset, read, allowed};
+  }
+  // A field the input ends inside, after `there` of its bytes.
+  void Cut(Status why, Field at, std::uint64_t fieldOffset, std::uint64_t there,
+           std::uint64_t declared = 0) {
+    *this = ParseStop{why, at, fieldOffset, declared, 0, true, there};
+  }
+
+  bool operator==(const ParseStop&) const = default;
+};
+
+// Bytes read as one big-endian number, as a tag is shown.
+inline std::uint64_t BigEndianValue(std::span<const std::uint8_t> bytes) {
+  std::uint64_t value = 0;
+  for (const std::uint8_t b : bytes) value = (value << 8) | b;
+  return value;
+}
+inline std::uint64_t BigEndianValue(std::string_view text) {
+  return BigEndianValue({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
 // Source: `bool Take(std::size_t n, std::span<const std::uint8_t>* out)`,
-// true with the next n bytes, false when fewer are left. A cursor whose read
-// failed is not read again.
+// true with the next n bytes; false when fewer are left, with `*out` the
+// bytes there were. A cursor whose read failed is not read again.
 template <typename Source>
 class BasicByteCursor {
  public:
-  explicit BasicByteCursor(Source source) : source_(std::move(source)) {}
+  explicit BasicByteCursor(Source source, std::uint64_t offset = 0)
+      : source_(std::move(source)), offset_(offset) {}
 
   bool ReadU8(std::uint32_t* out) { return ReadLE(1, out); }
   bool ReadU16LE(std::uint32_t* out) { return ReadLE(2, out); }
   bool ReadU32LE(std::uint32_t* out) { return ReadLE(4, out); }
 
-  bool ReadBytes(std::size_t n, std::span<const std::uint8_t>* out) { return source_.Take(n, out); }
+  bool ReadBytes(std::size_t n, std::span<const std::uint8_t>* out) {
+    if (!source_.Take(n, out)) {
+      delivered_ = out->size();
+      return false;
+    }
+    offset_ += n;
+    return true;
+  }
 
   bool Skip(std::size_t n) {
     std::span<const std::uint8_t> ignored;
     return ReadBytes(n, &ignored);
   }
 
+  // Bytes read so far, from where the cursor started counting.
+  std::uint64_t offset() const { return offset_; }
+  // How many bytes the last failed read found.
+  std::size_t delivered() const { return delivered_; }
   // Only for sources that know their size.
   std::size_t remaining() const { return source_.remaining(); }
 
@@ -49,13 +102,15 @@ class BasicByteCursor {
     return ReadBytes(tag.size(), &bytes) && std::equal(bytes.begin(), bytes.end(), tag.begin());
   }
 
-  // A length, then that many bytes, the length at most `limit`.
-  FieldRead ReadU16Prefixed(std::span<const std::uint8_t>* field, std::uint32_t limit = 0xFFFF) {
-    return ReadPrefixed(2, limit, field);
+  // A length, then that many bytes, the length at most `limit`. `*length` is
+  // the length read, where there was one.
+  FieldRead ReadU16Prefixed(std::span<const std::uint8_t>* field, std::uint32_t limit = 0xFFFF,
+                            std::uint32_t* length = nullptr) {
+    return ReadPrefixed(2, limit, field, length);
   }
-  FieldRead ReadU32Prefixed(std::span<const std::uint8_t>* field,
-                            std::uint32_t limit = 0xFFFFFFFF) {
-    return ReadPrefixed(4, limit, field);
+  FieldRead ReadU32Prefixed(std::span<const std::uint8_t>* field, std::uint32_t limit = 0xFFFFFFFF,
+                            std::uint32_t* length = nullptr) {
+    return ReadPrefixed(4, limit, field, length);
   }
 
  private:
@@ -69,15 +124,47 @@ class BasicByteCursor {
   }
 
   FieldRead ReadPrefixed(std::size_t width, std::uint32_t limit,
-                         std::span<const std::uint8_t>* field) {
+                         std::span<const std::uint8_t>* field, std::uint32_t* lengthOut) {
     std::uint32_t length = 0;
     if (!ReadLE(width, &length)) return FieldRead::NoLength;
+    if (lengthOut != nullptr) *lengthOut = length;
     if (length > limit) return FieldRead::OverLimit;
     return ReadBytes(length, field) ? FieldRead::Read : FieldRead::Short;
   }
 
   Source source_;
+  std::uint64_t offset_;
+  std::size_t delivered_ = 0;
 };
+
+// A length-prefixed field whose failure is recorded in `stop`: at the length
+// when it is missing (`noLength`) or over `limit` (`overLimit`), at the field
+// itself, right after its length, when the bytes end inside it (`cut`).
+// `Field` enumerates the length and then the field.
+template <typename Cursor, typename Status, typename Field>
+bool ReadFieldOrStop(Cursor& cursor, std::size_t width, std::uint32_t limit,
+                     ParseStop<Status, Field>& stop, Field lengthField, Status noLength,
+                     Status overLimit, Status cut, std::span<const std::uint8_t>* field) {
+  const std::uint64_t at = cursor.offset();
+  std::uint32_t length = 0;
+  const FieldRead read = width == 2 ? cursor.ReadU16Prefixed(field, limit, &length)
+                                    : cursor.ReadU32Prefixed(field, limit, &length);
+  switch (read) {
+    case FieldRead::Read:
+      return true;
+    case FieldRead::NoLength:
+      stop.Cut(noLength, lengthField, at, cursor.delivered());
+      return false;
+    case FieldRead::OverLimit:
+      stop.Refuse(overLimit, lengthField, at, length, limit);
+      return false;
+    case FieldRead::Short:
+      break;
+  }
+  const auto content = static_cast<Field>(static_cast<int>(lengthField) + 1);
+  stop.Cut(cut, content, at + width, cursor.delivered(), length);
+  return false;
+}
 
 // Bytes in memory; a failed read consumes nothing.
 class SpanSource {
@@ -86,7 +173,10 @@ class SpanSource {
   SpanSource(std::span<const std::uint8_t> data) : data_(data) {}
 
   bool Take(std::size_t n, std::span<const std::uint8_t>* out) {
-    if (n > data_.size()) return false;
+    if (n > data_.size()) {
+      *out = data_;
+      return false;
+    }
     *out = data_.first(n);
     data_ = data_.subspan(n);
     return true;

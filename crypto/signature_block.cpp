@@ -9,35 +9,62 @@
 
 namespace qve {
 
-BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
-  if (bytes.empty()) return BlockParseResult::Empty;
-  if (bytes.size() == 1) return BlockParseResult::OneByte;
+BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
+  using R = BlockParseResult;
+  BlockStop stop;
+  if (bytes.empty()) {
+    stop.Cut(R::Empty, BlockField::None, 0, 0);
+    return stop;
+  }
   ByteCursor cursor(bytes);
-  if (!cursor.ReadTag("QV")) return BlockParseResult::BadMagic;
+  std::span<const std::uint8_t> magic;
+  if (!cursor.ReadBytes(kBlockMagic.size(), &magic)) {
+    stop.Cut(R::OneByte, BlockField::Magic, 0, cursor.delivered());
+    return stop;
+  }
+  if (BigEndianValue(magic) != BigEndianValue(kBlockMagic)) {
+    stop.Refuse(R::BadMagic, BlockField::Magic, 0, BigEndianValue(magic),
+                BigEndianValue(kBlockMagic));
+    return stop;
+  }
 
-  if (!cursor.ReadU32LE(&block.version)) return BlockParseResult::VersionTruncated;
-  if (block.version != kSignatureBlockVersion) return BlockParseResult::VersionUnsupported;
-  if (!cursor.ReadU32LE(&block.id)) return BlockParseResult::IdTruncated;
+  std::uint64_t at = cursor.offset();
+  if (!cursor.ReadU32LE(&block.version)) {
+    stop.Cut(R::VersionTruncated, BlockField::Version, at, cursor.delivered());
+    return stop;
+  }
+  if (block.version != kSignatureBlockVersion) {
+    stop.Refuse(R::VersionUnsupported, BlockField::Version, at, block.version,
+                kSignatureBlockVersion);
+    return stop;
+  }
+  at = cursor.offset();
+  if (!cursor.ReadU32LE(&block.id)) {
+    stop.Cut(R::IdTruncated, BlockField::Id, at, cursor.delivered());
+    return stop;
+  }
 
   // A missing length truncates the block; a length over the limit or past
   // the end makes the field invalid.
   std::span<const std::uint8_t> field;
-  FieldRead read = cursor.ReadU32Prefixed(&field, kMaxBlockTextLength);
-  if (read != FieldRead::Read)
-    return read == FieldRead::NoLength ? BlockParseResult::TextLengthTruncated
-                                       : BlockParseResult::TextInvalid;
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockTextLength, stop, BlockField::TextLength,
+                       R::TextLengthTruncated, R::TextInvalid, R::TextInvalid, &field))
+    return stop;
   block.text.assign(field.begin(), field.end());
-  read = cursor.ReadU32Prefixed(&field, kMaxBlockLinkLength);
-  if (read != FieldRead::Read)
-    return read == FieldRead::NoLength ? BlockParseResult::LinkLengthTruncated
-                                       : BlockParseResult::LinkInvalid;
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockLinkLength, stop, BlockField::LinkLength,
+                       R::LinkLengthTruncated, R::LinkInvalid, R::LinkInvalid, &field))
+    return stop;
   block.link.assign(field.begin(), field.end());
-  read = cursor.ReadU32Prefixed(&field, kMaxBlockSignatureLength);
-  if (read != FieldRead::Read)
-    return read == FieldRead::NoLength ? BlockParseResult::SignatureLengthTruncated
-                                       : BlockParseResult::SignatureInvalid;
+  if (!ReadFieldOrStop(cursor, 4, kMaxBlockSignatureLength, stop, BlockField::SignatureLength,
+                       R::SignatureLengthTruncated, R::SignatureInvalid, R::SignatureInvalid,
+                       &field))
+    return stop;
   block.signature.assign(field.begin(), field.end());
-  return BlockParseResult::Parsed;
+  return stop;
+}
+
+BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
+  return ParseBlockFields(bytes, block).status;
 }
 
 MdCtxPtr VerifyContext::Fresh() {

@@ -1,9 +1,5 @@
-// Signature blocks: the binary record that a log signature line carries.
-//
-//   "QV" | version u32 (=2) | id u32 | T u32 | text[T<=2048]
-//        | K u32 | link[K<=131072] | S u32 | signature[S<=131072] | ignored...
-//
-// The signature covers id (LE) | link | text | each pending line + 0x00.
+// Signature blocks: the binary record that a log signature line carries
+// (layout in format/signed_log_format.h).
 #pragma once
 
 #include <openssl/evp.h>
@@ -12,15 +8,12 @@
 #include <span>
 #include <string>
 
+#include "crypto/byte_cursor.h"
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/signed_log_format.h"
 
 namespace qve {
-
-inline constexpr std::uint32_t kSignatureBlockVersion = 2;
-inline constexpr std::uint32_t kMaxBlockTextLength = 2048;
-inline constexpr std::uint32_t kMaxBlockLinkLength = 131072;
-inline constexpr std::uint32_t kMaxBlockSignatureLength = 131072;
 
 struct SignatureBlock {
   std::uint32_t version = kSignatureBlockVersion;
@@ -30,31 +23,13 @@ struct SignatureBlock {
   Bytes signature;
 };
 
-// Where parsing stopped; the value is the point of failure in layout order.
-enum class BlockParseResult : int {
-  Parsed = 0,
-  Empty = 1,
-  OneByte = 2,
-  BadMagic = 3,
-  VersionTruncated = 4,
-  VersionUnsupported = 5,
-  IdTruncated = 6,
-  TextLengthTruncated = 7,
-  TextInvalid = 8,
-  LinkLengthTruncated = 9,
-  LinkInvalid = 10,
-  SignatureLengthTruncated = 11,
-  SignatureInvalid = 12,
-};
-
-enum class BlockCheckResult : int {
-  SignatureInvalid = 0,
-  NoSignature = 1,
-  LinkMismatch = 2,
-  Valid = 3,
-};
+// Where parsing stopped, offsets from the block's first byte.
+using BlockStop = ParseStop<BlockParseResult, BlockField>;
 
 // Fields parsed before a failure keep their values; later ones are untouched.
+BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& block);
+
+// The parser the check calls: only its code.
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block);
 
 // The key's verification context, set up by EVP_DigestVerifyInit on first use

@@ -12,9 +12,6 @@
 
 namespace qve {
 
-// The decryption's window of newest plaintext.
-inline constexpr std::size_t kWindowSize = 8192;
-
 class ByteRing {
  public:
   explicit ByteRing(std::size_t capacity);

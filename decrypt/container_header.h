@@ -1,45 +1,47 @@
-// The container header:
-//
-//   "QVES" | version u16 (=1) | N u8 (<=32)
-//   | N x ( 'P' | K u16 (<=16384) | keyId[K] | W u16 (<=4096) | wrappedKey[W] )
-//   | IV | payload to the end of the file
+// The container header (layout in format/container_format.h): read from the
+// start of the container up to the first payload byte.
 #pragma once
 
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "crypto/byte_cursor.h"
 #include "crypto/bytes.h"
+#include "format/container_format.h"
 
 namespace qve {
-
-inline constexpr std::uint32_t kContainerVersion = 1;
-inline constexpr std::uint32_t kMaxRecipients = 32;
-inline constexpr std::uint8_t kRecipientTag = 0x50;
-inline constexpr std::uint32_t kMaxKeyIdLength = 16384;
-inline constexpr std::uint32_t kMaxWrappedKeyLength = 4096;
 
 struct RecipientEntry {
   Bytes keyId;
   Bytes wrappedKey;
 };
 
-// Where reading stopped. Callers only tell Complete from the rest.
-enum class HeaderStatus : int {
-  Complete = 0,
-  MagicVersionOrIvUnreadable = 1,
-  VersionUnsupported = 2,
-  Truncated = 3,
-  TooManyRecipients = 4,
-  BadRecipientTag = 5,
-  KeyIdLengthInvalid = 6,
-  WrappedKeyLengthInvalid = 7,
+// Offsets count from the start of the file.
+struct HeaderStop : ParseStop<HeaderStatus, HeaderField> {
+  std::uint32_t record = 0;  // the record the field belongs to, from 1; 0 for none
+
+  bool operator==(const HeaderStop&) const = default;
 };
 
-// Reads from the start of the container up to the first payload byte, where
-// the stream is left on success. The IV is read into all of `iv`. Entries
-// appended before a failure stay in `recipients`.
+// What reading the header found besides the records themselves.
+struct HeaderParse {
+  HeaderStop stop;
+  std::optional<std::uint32_t> version;  // as read, whatever its value
+  std::optional<std::uint32_t> count;
+  std::vector<std::uint64_t> recordOffsets;  // of every record begun
+  std::uint64_t end = 0;                     // the first payload byte, once Complete
+};
+
+// Reads the header, the IV into all of `iv`; on Complete the stream is left
+// at the first payload byte. Entries appended before a failure stay in
+// `recipients`, a record whose wrapped key is cut short without that key.
+HeaderParse ParseHeader(std::istream& input, std::span<std::uint8_t> iv,
+                        std::vector<RecipientEntry>& recipients);
+
+// The reader the decryption calls: only its code.
 HeaderStatus ReadHeader(std::istream& input, std::span<std::uint8_t> iv,
                         std::vector<RecipientEntry>& recipients);
 

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "crypto/built_in_keys.h"
-#include "decrypt/decryption_context.h"
 #include "decrypt/seal_trailer.h"
 #include "decrypt/session_key.h"
 
@@ -14,7 +13,7 @@ using QVE_Helper::DecryptResult;
 DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal) {
   seal.Clear();
   DecryptionContext context;
-  context.iv.resize(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(context.cipher)));
+  context.iv.resize(PayloadIvLength());
   if (ReadHeader(input, context.iv, context.recipients) != HeaderStatus::Complete)
     return QVE_Helper::HeaderInvalid;
 
@@ -22,6 +21,14 @@ DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo&
   const DecryptionKey key;
   if (!UnwrapSessionKey(context, key)) return QVE_Helper::SessionKeyUnavailable;
 
+  const DecryptResult result = DecryptPayload(context, input, output);
+  if (result != QVE_Helper::Success) return result;
+  seal.length = ParseSeal(context.trailingWindow.Contents(), seal.keyId, seal.signature);
+  return QVE_Helper::Success;
+}
+
+DecryptResult DecryptPayload(DecryptionContext& context, std::istream& input,
+                             std::ostream& output) {
   std::array<char, kChunkSize> chunk;
   const auto blockSize = static_cast<std::size_t>(context.blockSize);
   bool finalStep = false;
@@ -48,8 +55,6 @@ DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo&
     }
     if (produced <= 0) break;
   } while (!finalStep);
-
-  seal.length = ParseSeal(context.trailingWindow.Contents(), seal.keyId, seal.signature);
   return QVE_Helper::Success;
 }
 

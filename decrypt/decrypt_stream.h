@@ -7,15 +7,21 @@
 #include <ostream>
 
 #include "QVEHelper.h"
+#include "decrypt/decryption_context.h"
 #include "decrypt/seal_trailer.h"
+#include "format/container_format.h"
 
 namespace qve {
-
-inline constexpr std::size_t kChunkSize = 4096;
 
 // Success, HeaderInvalid, SessionKeyUnavailable or OutputWriteFailed. Success
 // only says the payload went out; seal.length says whether a trailer was
 // found (0: none). The trailer is written like the rest of the plaintext.
 QVE_Helper::DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal);
+
+// The payload loop alone, on a context whose cipher is set up and an input
+// at the first payload byte: Success or OutputWriteFailed. The newest
+// plaintext is left in context.trailingWindow.
+QVE_Helper::DecryptResult DecryptPayload(DecryptionContext& context, std::istream& input,
+                                         std::ostream& output);
 
 }  // namespace qve

@@ -9,12 +9,9 @@
 #include "crypto/openssl_ptr.h"
 #include "decrypt/byte_ring.h"
 #include "decrypt/container_header.h"
+#include "format/container_format.h"
 
 namespace qve {
-
-// The payload cipher: the container's IV is its IV, and its key is the first
-// 32 bytes of the key block.
-inline const EVP_CIPHER* PayloadCipher() { return EVP_aes_256_cbc(); }
 
 struct DecryptionContext {
   DecryptionContext() = default;

@@ -5,50 +5,62 @@
 #include <array>
 
 #include "crypto/digest.h"
-#include "crypto/openssl_ptr.h"
-#include "decrypt/decrypt_stream.h"
+#include "format/container_format.h"
 
 namespace qve {
 
 namespace {
 
-// Each OpenSSL call here starts from an empty error queue; a failure's code
-// is taken off it again, so the failure leaves nothing behind in the queue
-// but what came after its first code.
+// A failure's code is taken off the queue again, so the failure leaves
+// nothing behind in the queue but what came after its first code.
 void TakeFailureCode() { ERR_get_error(); }
 
 }  // namespace
 
-QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,
-                                                const VerificationKey& key) {
-  MdCtxPtr verifier(EVP_MD_CTX_new());
+OutputVerifier::OutputVerifier(const VerificationKey& key) : key_(key), context_(EVP_MD_CTX_new()) {
   ERR_clear_error();
   // A key that could not be built must not be used.
-  if (!verifier || key.pkey() == nullptr ||
-      EVP_DigestVerifyInit(verifier.get(), nullptr, LibraryDigest(), nullptr, key.pkey()) != 1) {
+  if (context_ && key.pkey() != nullptr &&
+      EVP_DigestVerifyInit(context_.get(), nullptr, LibraryDigest(), nullptr, key.pkey()) == 1) {
+    bound_ = QVE_Helper::Success;
+  } else {
     TakeFailureCode();
-    return QVE_Helper::VerifyInitFailed;
   }
+}
 
+bool OutputVerifier::Update(std::span<const std::uint8_t> bytes) {
+  ERR_clear_error();
+  if (bound_ == QVE_Helper::Success &&
+      EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 0)
+    return true;
+  TakeFailureCode();
+  return false;
+}
+
+QVE_Helper::DecryptResult OutputVerifier::Finish(const SealInfo& seal) {
+  if (seal.keyId != key_.keyId()) return QVE_Helper::BadSignature;
+  ERR_clear_error();
+  if (bound_ == QVE_Helper::Success &&
+      EVP_DigestVerifyFinal(context_.get(), seal.signature.data(), seal.signature.size()) == 1)
+    return QVE_Helper::Success;
+  TakeFailureCode();
+  return QVE_Helper::BadSignature;
+}
+
+QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,
+                                                const VerificationKey& key) {
+  OutputVerifier verifier(key);
+  if (verifier.bound() != QVE_Helper::Success) return verifier.bound();
   std::array<char, kChunkSize> chunk;
   // The read that meets the end still delivers its bytes; at an exact
   // multiple of the chunk size it delivers none and the update is empty.
   while (output.good()) {
     output.read(chunk.data(), chunk.size());
-    ERR_clear_error();
-    if (EVP_DigestUpdate(verifier.get(), chunk.data(), static_cast<std::size_t>(output.gcount())) ==
-        0) {
-      TakeFailureCode();
-      return QVE_Helper::VerifyUpdateFailed;
-    }
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                 static_cast<std::size_t>(output.gcount()));
+    if (!verifier.Update(bytes)) return QVE_Helper::VerifyUpdateFailed;
   }
-
-  if (seal.keyId != key.keyId()) return QVE_Helper::BadSignature;
-  ERR_clear_error();
-  if (EVP_DigestVerifyFinal(verifier.get(), seal.signature.data(), seal.signature.size()) == 1)
-    return QVE_Helper::Success;
-  TakeFailureCode();
-  return QVE_Helper::BadSignature;
+  return verifier.Finish(seal);
 }
 
 }  // namespace qve

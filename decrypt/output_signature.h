@@ -2,17 +2,39 @@
 // once the trailer has been cut off it.
 #pragma once
 
+#include <cstdint>
 #include <istream>
+#include <span>
 
 #include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
+#include "crypto/openssl_ptr.h"
 #include "decrypt/seal_trailer.h"
 
 namespace qve {
 
+// The check fed piece by piece, for the output file or for plaintext as it
+// streams by. Each OpenSSL call starts from an empty error queue.
+class OutputVerifier {
+ public:
+  explicit OutputVerifier(const VerificationKey& key);
+
+  // Success once bound to the key, else VerifyInitFailed.
+  QVE_Helper::DecryptResult bound() const { return bound_; }
+  // False when OpenSSL refuses the bytes: VerifyUpdateFailed.
+  bool Update(std::span<const std::uint8_t> bytes);
+  // Success or BadSignature. The seal's key identifier is compared only now,
+  // after the whole pass.
+  QVE_Helper::DecryptResult Finish(const SealInfo& seal);
+
+ private:
+  const VerificationKey& key_;
+  MdCtxPtr context_;
+  QVE_Helper::DecryptResult bound_ = QVE_Helper::VerifyInitFailed;
+};
+
 // Reads `output` to its end in 4096-byte chunks. Success, VerifyInitFailed,
-// VerifyUpdateFailed or BadSignature; the seal's key identifier is compared
-// only after the full pass.
+// VerifyUpdateFailed or BadSignature.
 QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,
                                                 const VerificationKey& key);
 

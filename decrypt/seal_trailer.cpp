@@ -1,40 +1,84 @@
 #include "decrypt/seal_trailer.h"
 
-#include <string_view>
-
-#include "crypto/byte_cursor.h"
-
 namespace qve {
 
 namespace {
 
-constexpr std::string_view kSealTag = "Seal";
-constexpr std::uint32_t kSealVersion = 1;
-constexpr std::size_t kClosingSize = 6;  // tag and L
-constexpr std::size_t kShortestWindow = 10;
+// A tag at the cursor: false when it is cut short or spells something else.
+bool ReadSealTag(ByteCursor& cursor, SealStop& stop, SealStatus status, SealField field,
+                 std::uint64_t at) {
+  std::span<const std::uint8_t> bytes;
+  if (!cursor.ReadBytes(kSealTag.size(), &bytes)) {
+    stop.Cut(status, field, at, cursor.delivered());
+    return false;
+  }
+  if (BigEndianValue(bytes) != BigEndianValue(kSealTag)) {
+    stop.Refuse(status, field, at, BigEndianValue(bytes), BigEndianValue(kSealTag));
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
-std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature) {
-  if (window.size() < kShortestWindow) return 0;
+SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStart, Bytes& keyId,
+                  Bytes& signature) {
+  SealStop stop;
+  const std::size_t size = window.size();
+  if (size < kShortestSealWindow) {
+    stop.Refuse(SealStatus::WindowTooShort, SealField::None, windowStart, size,
+                kShortestSealWindow);
+    return stop;
+  }
 
-  ByteCursor closing(window.last(kClosingSize));
+  const std::uint64_t closingAt = windowStart + size - kSealClosingSize;
+  ByteCursor closing(window.last(kSealClosingSize), closingAt);
+  if (!ReadSealTag(closing, stop, SealStatus::NoClosingTag, SealField::ClosingTag, closingAt))
+    return stop;
   std::uint32_t length = 0;
-  if (!closing.ReadTag(kSealTag) || !closing.ReadU16LE(&length)) return 0;
-  if (length == 0 || length > window.size()) return 0;
+  const std::uint64_t lengthAt = closing.offset();
+  closing.ReadU16LE(&length);
+  if (length == 0 || length > size) {
+    stop.Refuse(SealStatus::LengthInvalid, SealField::Length, lengthAt, length, size);
+    return stop;
+  }
 
   // The fields run from the opening tag to the end of the data; the closing
   // tag bounds nothing.
-  ByteCursor trailer(window.last(length));
+  const std::uint64_t trailerAt = windowStart + size - length;
+  ByteCursor trailer(window.last(length), trailerAt);
+  if (!ReadSealTag(trailer, stop, SealStatus::NoOpeningTag, SealField::OpeningTag, trailerAt))
+    return stop;
+  const std::uint64_t versionAt = trailer.offset();
   std::uint32_t version = 0;
-  if (!trailer.ReadTag(kSealTag) || !trailer.ReadU16LE(&version) || version != kSealVersion)
-    return 0;
+  if (!trailer.ReadU16LE(&version)) {
+    stop.Cut(SealStatus::VersionUnsupported, SealField::Version, versionAt, trailer.delivered());
+    return stop;
+  }
+  if (version != kSealVersion) {
+    stop.Refuse(SealStatus::VersionUnsupported, SealField::Version, versionAt, version,
+                kSealVersion);
+    return stop;
+  }
+  // Each field is copied out as soon as it is read.
   std::span<const std::uint8_t> field;
-  if (trailer.ReadU16Prefixed(&field) != FieldRead::Read) return 0;
+  constexpr auto kKeyId = SealStatus::KeyIdInvalid;
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::KeyIdLength, kKeyId, kKeyId, kKeyId,
+                       &field))
+    return stop;
   keyId.assign(field.begin(), field.end());
-  if (trailer.ReadU16Prefixed(&field) != FieldRead::Read) return 0;
+  constexpr auto kSignature = SealStatus::SignatureInvalid;
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::SignatureLength, kSignature, kSignature,
+                       kSignature, &field))
+    return stop;
   signature.assign(field.begin(), field.end());
-  return length;
+  stop.status = SealStatus::Found;
+  stop.length = length;
+  return stop;
+}
+
+std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature) {
+  return FindSeal(window, 0, keyId, signature).length;
 }
 
 }  // namespace qve

@@ -1,13 +1,13 @@
-// The seal trailer, the last L bytes of the decrypted data, found from its end:
-//
-//   "Seal" | version u16 (=1) | K u16 | keyId[K] | G u16 | signature[G]
-//   | (skipped) | "Seal" | L u16
+// The seal trailer (layout in format/container_format.h), the last L bytes of
+// the decrypted data, found from its end.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "crypto/byte_cursor.h"
 #include "crypto/bytes.h"
+#include "format/container_format.h"
 
 namespace qve {
 
@@ -25,9 +25,22 @@ struct SealInfo {
   }
 };
 
-// The trailer length L, with keyId and signature copied out of `window`, the
-// newest bytes of the decrypted data; 0 when they do not end in a trailer. A
-// trailer longer than the window is never recognised.
+// Where recognising the trailer stopped, offsets in the plaintext; `length`
+// is L once the trailer is Found.
+struct SealStop : ParseStop<SealStatus, SealField> {
+  std::uint32_t length = 0;
+
+  bool operator==(const SealStop&) const = default;
+};
+
+// Looks for the trailer at the end of `window`, the newest bytes of the
+// decrypted data, whose first byte is plaintext byte `windowStart`. keyId
+// and signature are copied out as they are read; a trailer longer than the
+// window is never recognised.
+SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStart, Bytes& keyId,
+                  Bytes& signature);
+
+// The reader the decryption calls: L, or 0 when the window ends in no trailer.
 std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature);
 
 }  // namespace qve

@@ -15,12 +15,6 @@
 
 namespace qve {
 
-namespace {
-
-constexpr std::size_t kCrcSize = 4;
-
-}  // namespace
-
 std::optional<std::span<const std::uint8_t>> UnwrapKeyBlock(EVP_PKEY* key, const Bytes& wrapped,
                                                             KeyBlockBuffer& out) {
   if (key == nullptr) return std::nullopt;
@@ -45,32 +39,42 @@ std::optional<std::span<const std::uint8_t>> UnwrapKeyBlock(EVP_PKEY* key, const
 }
 
 bool KeyBlockIntact(std::span<const std::uint8_t> block) {
-  if (block.size() < kCrcSize) return false;
-  const auto material = block.first(block.size() - kCrcSize);
+  if (block.size() < kKeyBlockCrcSize) return false;
+  const auto material = block.first(block.size() - kKeyBlockCrcSize);
   std::uint32_t stored = 0;
-  ByteCursor(block.last(kCrcSize)).ReadU32LE(&stored);
+  ByteCursor(block.last(kKeyBlockCrcSize)).ReadU32LE(&stored);
   const std::uint32_t computed =
       Crc32Update(kCrc32Start, material.data(), material.size()) ^ 0xFFFFFFFFu;
   return stored == computed;
 }
 
-bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key) {
+SessionKeyCheck OpenSessionKey(DecryptionContext& context, const DecryptionKey& key) {
+  SessionKeyCheck check;
   const auto entry =
       std::find_if(context.recipients.begin(), context.recipients.end(),
                    [&](const RecipientEntry& candidate) { return candidate.keyId == key.keyId(); });
-  if (entry == context.recipients.end()) return false;
+  if (entry == context.recipients.end()) return check;
+  check.record = static_cast<std::size_t>(entry - context.recipients.begin());
 
   KeyBlockBuffer buffer;
   const auto block = UnwrapKeyBlock(key.pkey(), entry->wrappedKey, buffer);
-  if (!block || !KeyBlockIntact(*block)) return false;
+  check.unwraps = block.has_value();
+  if (!block) return check;
+  check.keyMaterialLength = block->size() - std::min(block->size(), kKeyBlockCrcSize);
+  check.crcMatches = KeyBlockIntact(*block);
+  if (!check.crcMatches) return check;
   // Too little key material would have the cipher read its key from past the
   // block; such a block is refused rather than used.
-  const auto keyLength = static_cast<std::size_t>(EVP_CIPHER_get_key_length(context.cipher));
-  if (block->size() - kCrcSize < keyLength) return false;
+  if (check.keyMaterialLength < PayloadKeyLength()) return check;
 
-  return context.cipherContext &&
-         EVP_DecryptInit_ex(context.cipherContext.get(), context.cipher, nullptr, block->data(),
-                            context.iv.data()) == 1;
+  check.ready =
+      context.cipherContext && EVP_DecryptInit_ex(context.cipherContext.get(), context.cipher,
+                                                  nullptr, block->data(), context.iv.data()) == 1;
+  return check;
+}
+
+bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key) {
+  return OpenSessionKey(context, key).ready;
 }
 
 }  // namespace qve

@@ -30,8 +30,19 @@ std::optional<std::span<const std::uint8_t>> UnwrapKeyBlock(EVP_PKEY* key, const
 // At least the 4 CRC bytes, and the CRC matches the material before them.
 bool KeyBlockIntact(std::span<const std::uint8_t> block);
 
-// True when context.cipherContext is ready to decrypt the payload. Only the
-// first record naming the key is tried, whatever follows it.
+// How far opening the session key got. Never the key material itself.
+struct SessionKeyCheck {
+  std::optional<std::size_t> record;  // the record used, from 0; none names the key
+  bool unwraps = false;
+  bool crcMatches = false;
+  std::size_t keyMaterialLength = 0;  // the block less its CRC
+  bool ready = false;                 // the cipher is set up with it
+};
+
+// Only the first record naming the key is tried, whatever follows it.
+SessionKeyCheck OpenSessionKey(DecryptionContext& context, const DecryptionKey& key);
+
+// True when context.cipherContext is ready to decrypt the payload.
 bool UnwrapSessionKey(DecryptionContext& context, const DecryptionKey& key);
 
 }  // namespace qve

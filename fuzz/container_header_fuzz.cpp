@@ -11,11 +11,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::istringstream input(std::string(reinterpret_cast<const char*>(data), size),
                            std::ios::binary);
-  std::uint8_t iv[16];
+  qve::Bytes iv(qve::PayloadIvLength());
   std::vector<qve::RecipientEntry> recipients;
   const auto status = qve::ReadHeader(input, iv, recipients);
   if (recipients.size() > qve::kMaxRecipients) std::abort();
-  std::size_t consumed = 7 + sizeof iv;
+  std::size_t consumed = qve::kFixedHeaderSize + iv.size();
   for (const auto& entry : recipients) {
     if (entry.keyId.size() > qve::kMaxKeyIdLength ||
         entry.wrappedKey.size() > qve::kMaxWrappedKeyLength)

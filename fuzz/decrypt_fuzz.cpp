@@ -10,6 +10,7 @@
 #include <string>
 
 #include "QVEHelper.h"
+#include "format/container_format.h"
 #include "platform/paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto outputSize = std::filesystem::file_size(output, error);
   if (error) std::abort();
   // Plaintext is never longer than the ciphertext after header and IV.
-  if (result == QVE_Helper::Success && outputSize + 7 + 16 > size) std::abort();
+  if (result == QVE_Helper::Success &&
+      outputSize + qve::kFixedHeaderSize + qve::PayloadIvLength() > size)
+    std::abort();
 
   std::remove(input.c_str());
   std::remove(output.c_str());

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qve::Bytes keyId, signature;
   const std::uint32_t length = qve::ParseSeal(window.Contents(), keyId, signature);
   if (length == 0) return 0;
-  if (length < 10 || length > held) std::abort();
+  if (length < qve::kShortestSealWindow || length > held) std::abort();
   if (8 + keyId.size() + 2 + signature.size() > length) std::abort();
   // The trailer is the last `length` bytes of the input and ends in its length.
   const std::uint8_t* trailer = data + size - length;

@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/signed_log_format.h"
+
 namespace qve::platform {
-
-namespace {
-
-constexpr char kEndOfText = 0x1A;
-
-}  // namespace
 
 // Two bytes at least: a CR at the end of a full buffer waits for the next
 // byte, and the piece before it must not be empty.
@@ -43,7 +39,7 @@ bool TextLineReader::Fill() {
   }
   const std::size_t first = end_;
   end_ += static_cast<std::size_t>(got);
-  if (const void* stop = std::memchr(buffer_.data() + first, kEndOfText, end_ - first)) {
+  if (const void* stop = std::memchr(buffer_.data() + first, kEndOfInput, end_ - first)) {
     const std::size_t stopAt =
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
     char probe;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "format/container_format.h"
+
 namespace {
 
 struct FileCloser {
@@ -40,8 +42,9 @@ Pkey ReadPem(const std::string& path, bool isPrivate) {
   EVP_PKEY* key = isPrivate ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr)
                             : PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr);
   if (key == nullptr) Fail(path + " is not a " + (isPrivate ? "private" : "public") + " key PEM");
-  if (EVP_PKEY_is_a(key, "RSA") != 1 || EVP_PKEY_get_bits(key) != 2048)
-    Fail(path + " is not a 2048-bit RSA key");
+  if (EVP_PKEY_is_a(key, "RSA") != 1 ||
+      static_cast<std::size_t>(EVP_PKEY_get_bits(key)) != 8 * qve::kBuiltInKeyBytes)
+    Fail(path + " is not a " + std::to_string(8 * qve::kBuiltInKeyBytes) + "-bit RSA key");
   return Pkey(key);
 }
 

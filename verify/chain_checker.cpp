@@ -29,9 +29,7 @@ constexpr std::size_t kBatchBytes = 1 << 16;
 }  // namespace
 
 ChainChecker::ChainChecker(std::size_t heldBlockBytes)
-    : verifyContext_(key_.pkey()),
-      chainValue_(ComputeDigest({})),
-      heldBlockBytes_(heldBlockBytes) {}
+    : verifyContext_(key_.pkey()), chainValue_(ChainStart()), heldBlockBytes_(heldBlockBytes) {}
 
 void ChainChecker::BeginFile(std::wstring fileName, const platform::TextLineReader* file) {
   ++filesBegun_;

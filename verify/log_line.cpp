@@ -9,9 +9,6 @@ namespace qve {
 
 namespace {
 
-// A block's parser reads no byte past its signature field.
-constexpr std::size_t kUsableBlockBytes =
-    22 + kMaxBlockTextLength + kMaxBlockLinkLength + kMaxBlockSignatureLength;
 constexpr std::size_t kDecodeChunk = 1 << 16;  // characters per decoder call
 
 }  // namespace
@@ -19,7 +16,7 @@ constexpr std::size_t kDecodeChunk = 1 << 16;  // characters per decoder call
 std::string_view LineText::Counted(std::string_view piece) {
   raw_ += piece.size();
   if (cut_) return {};
-  if (const std::size_t nul = piece.find('\0'); nul != std::string_view::npos) {
+  if (const std::size_t nul = piece.find(kNul); nul != std::string_view::npos) {
     piece = piece.substr(0, nul);
     cut_ = true;
   }
@@ -40,7 +37,7 @@ LogLine ClassifyLine(std::string_view line) {
 }
 
 Bytes BlockBytesOf(std::string_view payload) {
-  if (payload.size() / 4 == 0) return {};
+  if (payload.size() < kBase64Group) return {};
   return DecodeBase64(payload);
 }
 
@@ -80,7 +77,7 @@ void BlockBytes::Decode(const char* text, std::size_t n) {
 }
 
 void BlockBytes::Finish(std::uint64_t payloadLength) {
-  if (payloadLength < 4) {
+  if (payloadLength < kBase64Group) {
     kept_.clear();
     all_.Final();
   } else if (grouped_ > 0) {

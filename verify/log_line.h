@@ -9,10 +9,9 @@
 
 #include "crypto/bytes.h"
 #include "crypto/digest.h"
+#include "format/signed_log_format.h"
 
 namespace qve {
-
-inline constexpr char kSignatureMarker = 0x1F;
 
 // One line's rules, fed the line piece by piece.
 class LineText {

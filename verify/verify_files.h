@@ -9,16 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace qve {
+#include "format/signed_log_format.h"
 
-enum BlockVerdict : std::int32_t {
-  BlockOk = 0,
-  BlockUnsigned = 1,     // the unsigned tail of a file
-  BlockNoSignature = 2,  // a signature line whose payload yields no bytes
-  BlockInvalid = 3,      // malformed, or the signature does not verify
-  BlockChainBreak = 4,   // validly signed, but linked to another block
-  BlockUnexpected = 5,   // a check result outside the known ones
-};
+namespace qve {
 
 struct BlockResult {
   BlockVerdict verdict;

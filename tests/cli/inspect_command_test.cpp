@@ -24,7 +24,6 @@ using testing::LogBuilder;
 using testing::LogChain;
 using testing::Pattern;
 using testing::Record;
-using testing::Seal;
 using testing::WrappedFor;
 using Records = std::vector<Record>;
 
@@ -56,64 +55,21 @@ std::string Header(const std::string& offset, const std::string& problem, const 
 }
 
 const Case kCases[] = {
+    // The container's fields and faults are the library's diagnosis, whose
+    // rows are in the decrypt tests; these pin how each kind of line reads.
     {"BadMagic",
      [] { return Container{.magic = "QVEX"}.Build(); },
      {"--as", "container"},
-     Header("0", "magic 51564558, expected 51564553 (\"QVES\")", "1, MagicVersionOrIvUnreadable")},
-    {"VersionCutShort",
-     [] { return Container{.cutTo = 5}.Build(); },
+     Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")},
+    {"OneByteIsNoContainer",
+     [] { return testing::BytesOf("Q"); },
      {},
-     Header("4", "version cut short by the end of the file", "1, MagicVersionOrIvUnreadable")},
-    {"IvCutShort",
-     [] { return Container{.cutTo = 280}.Build(); },
-     {},
-     Header("272", "IV of 16 bytes, 8 left", "1, MagicVersionOrIvUnreadable")},
-    {"Version256",
-     [] { return Container{.version = 256}.Build(); },
-     {},
-     Header("4", "version 256, expected 1", "2, VersionUnsupported")},
-    {"CountCutShort",
-     [] { return Container{.cutTo = 6}.Build(); },
-     {},
-     Header("6", "recipient count cut short by the end of the file", "3, Truncated")},
+     ": unknown, 1 bytes, 1 line: no \"QVES\" magic and no signature line\n",
+     1},
     {"WrappedKeyCutShort",
      [] { return Container{.cutTo = 100}.Build(); },
      {},
-     Header("16", "wrapped key of record 1, 256 bytes declared, 84 left", "3, Truncated")},
-    {"RecordMissing",
-     [] { return Container{.count = 2, .cutTo = 272}.Build(); },
-     {},
-     Header("272", "record 2 missing, the file ends", "3, Truncated")},
-    {"KeyIdCutShort",
-     [] {
-       return Container{.records = Records{{.keyId = kKeyId10, .keyIdLength = 90}}, .cutTo = 50}
-           .Build();
-     },
-     {},
-     Header("10", "key identifier of record 1, 90 bytes declared, 40 left", "3, Truncated")},
-    {"TooManyRecipients",
-     [] { return Container{.count = 33}.Build(); },
-     {},
-     Header("6", "recipient count 33, at most 32", "4, TooManyRecipients")},
-    {"LowerCaseTag",
-     [] { return Container{.records = Records{{.tag = 'p'}}}.Build(); },
-     {},
-     Header("7", "tag 0x70 of record 1, expected 0x50 (\"P\")", "5, BadRecipientTag")},
-    {"KeyIdTooLong",
-     // The file ends right after the length, which is read whole.
-     [] { return Container{.records = Records{{.keyIdLength = 16385}}, .cutTo = 10}.Build(); },
-     {},
-     Header("8", "key identifier length 16385 of record 1, at most 16384",
-            "6, KeyIdLengthInvalid")},
-    {"WrappedKeyTooLong",
-     [] {
-       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}},
-                        .cutTo = 16}
-           .Build();
-     },
-     {},
-     Header("14", "wrapped key length 4097 of record 1, at most 4096",
-            "7, WrappedKeyLengthInvalid")},
+     Header("16", "wrapped key of record 1: 256 bytes, 84 left", "3, Truncated")},
     {"SecondRecordUsed",
      [] {
        return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey())),
@@ -128,14 +84,7 @@ const Case kCases[] = {
      },
      {"--seal"},
      "  session key: no record for the built-in key 0a000000\n"
-     "  seal: not reached, the payload does not decrypt\n"},
-    {"DoesNotUnwrap",
-     [] {
-       return Container{.records = Records{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}
-           .Build();
-     },
-     {},
-     "  session key: record 1 does not unwrap\n"},
+     "  seal: not reached, the session key does not open\n"},
     {"CrcMismatch",
      [] {
        return Container{.records = Records{WrappedFor(
@@ -149,22 +98,11 @@ const Case kCases[] = {
      {"--seal"},
      "  payload 112 bytes, a whole number of 16-byte blocks\n"
      "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
-     "  seal: no trailer in 100 bytes of plaintext\n"},
-    {"BadSeal",
-     [] {
-       return Container{.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}}.Build();
-     },
-     {"--seal"},
-     "  seal: 276 bytes, key 0b000000, signature 256 bytes, does not verify\n"},
-    {"SealOfOtherKey",
-     [] { return Container{.seal = Seal{.keyId = kKeyId10}}.Build(); },
-     {"--seal"},
-     "  seal: 276 bytes, key 0a000000, signature 256 bytes, does not verify\n"},
-    // Longer than the window the seal is looked for in, so most of it is checked early.
+     "  seal: no trailer in 100 bytes of plaintext: closing tag "},
     {"GoodSeal",
      [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
-     "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies\n"},
+     "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies (Success)\n"},
 
     {"LogChangedLine",
      [] { return Log([](auto& b) { b.signOver = std::vector<std::string>{"other"}; }); },

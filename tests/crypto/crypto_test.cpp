@@ -101,6 +101,38 @@ TEST(ParseSignatureBlock, StopsWithTheCodeOfTheFailingField) {
   EXPECT_EQ(block.signature, (Bytes{9, 9, 9, 9, 9}));
 }
 
+// Where the parser stops, as inspect shows it: the field, its offset, what
+// was read there and what was allowed, or how much of a cut field was there.
+TEST(ParseSignatureBlock, SaysWhereItStops) {
+  using R = BlockParseResult;
+  using F = BlockField;
+  const Bytes full =
+      Block{.id = 7, .text = "abc", .link = {1, 2, 3, 4}, .signature = {9, 9, 9, 9, 9}}.Build();
+  const struct {
+    const char* name;
+    Bytes bytes;
+    BlockStop stop;
+  } rows[] = {
+      {"empty", {}, {R::Empty, F::None, 0, 0, 0, true, 0}},
+      {"one byte", {'Q'}, {R::OneByte, F::Magic, 0, 0, 0, true, 1}},
+      {"wrong magic", BytesOf("QW"), {R::BadMagic, F::Magic, 0, 0x5157, 0x5156}},
+      {"version cut", Head(full, 5), {R::VersionTruncated, F::Version, 2, 0, 0, true, 3}},
+      {"version 3", Block{.version = 3}.Build(), {R::VersionUnsupported, F::Version, 2, 3, 2}},
+      {"text 2049",
+       Block{.textLength = 2049}.Build(),
+       {R::TextInvalid, F::TextLength, 10, 2049, 2048}},
+      {"link past the end", Head(full, 24), {R::LinkInvalid, F::Link, 21, 4, 0, true, 3}},
+      {"signature length cut",
+       Head(full, 28),
+       {R::SignatureLengthTruncated, F::SignatureLength, 25, 0, 0, true, 3}},
+      {"complete", full, {R::Parsed, F::None, 0, 0, 0}},
+  };
+  for (const auto& row : rows) {
+    SignatureBlock block;
+    EXPECT_EQ(ParseBlockFields(row.bytes, block), row.stop) << row.name;
+  }
+}
+
 TEST(CheckSignatureBlock, Results) {
   using R = BlockCheckResult;
   const Bytes chain = ComputeDigest({});

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "decrypt/block_buffers.h"
+#include "decrypt/container_diagnosis.h"
 #include "decrypt/crc32.h"
 #include "decrypt/decrypt_stream.h"
 #include "tests/support/builders.h"
@@ -148,7 +149,8 @@ TEST(DecryptStream, SealWindow) {
     if (!s.signature) s.signature = sig;
     return s.Build();
   };
-  const Bytes minimal = ByteWriter().Text("Seal").U16(1).U16(0).U16(0).Text("Seal").U16(16).Take();
+  const Bytes minimal =
+      ByteBuilder().Tag("Seal").U16LE(1).U16LE(0).U16LE(0).Tag("Seal").U16LE(16).Take();
   const Bytes bare = trailer({});  // 16 + 4 + 10 = 30 bytes
   const auto after = [](std::size_t n, const Bytes& t) { return Concat(Pattern(n), t); };
   const struct {
@@ -161,10 +163,10 @@ TEST(DecryptStream, SealWindow) {
       {"empty", {}, 0},
       {"minimal 16 bytes", minimal, 16},
       {"minimal after data", after(100, minimal), 16},
-      {"length 0", after(100, ByteWriter().Text("Seal").U16(0).Take()), 0},
-      {"length 1", after(100, ByteWriter().Text("Seal").U16(1).Take()), 0},
+      {"length 0", after(100, ByteBuilder().Tag("Seal").U16LE(0).Take()), 0},
+      {"length 1", after(100, ByteBuilder().Tag("Seal").U16LE(1).Take()), 0},
       {"length 6 reads the closing tag as opening",
-       after(100, ByteWriter().Text("Seal").U16(6).Take()), 0},
+       after(100, ByteBuilder().Tag("Seal").U16LE(6).Take()), 0},
       {"closing tag wrong", after(100, trailer({.close = "seal"})), 0},
       {"opening tag wrong", after(100, trailer({.open = "Seel"})), 0},
       {"version 2", after(100, trailer({.version = 2})), 0},
@@ -173,7 +175,7 @@ TEST(DecryptStream, SealWindow) {
       {"20000 bytes with a 30-byte trailer", after(20000 - 30, bare), 30, id, sig},
       {"length beyond the window",
        after(20000 - 16,
-             ByteWriter().Text("Seal").U16(1).U16(0).U16(0).Text("Seal").U16(9000).Take()),
+             ByteBuilder().Tag("Seal").U16LE(1).U16LE(0).U16LE(0).Tag("Seal").U16LE(9000).Take()),
        0},
       {"trailer of 8192 fills the window",
        after(20000 - 8192, trailer({.signature = Pattern(8172, 4)})), 8192, id, Pattern(8172, 4)},
@@ -182,7 +184,7 @@ TEST(DecryptStream, SealWindow) {
       {"key id exactly to the end", after(100, trailer({.keyIdLength = 22})), 0},
       {"signature past the end", after(100, trailer({.signatureLength = 100})), 0},
       {"signature over the closing tag", after(100, trailer({.signatureLength = 16})), 30, id,
-       Concat(sig, ByteWriter().Text("Seal").U16(30).Take())},
+       Concat(sig, ByteBuilder().Tag("Seal").U16LE(30).Take())},
       {"gap before the closing tag", after(100, trailer({.gap = Pattern(7, 2)})), 37, id, sig},
       {"empty key id and signature", after(9000, trailer({.keyId = {}, .signature = Bytes{}})), 16},
   };
@@ -238,6 +240,193 @@ TEST(DecryptStream, PayloadChunks) {
   EXPECT_EQ(d.output, Head(Container{.body = Pattern(10000)}.Plaintext(), d.output.size()));
 }
 
+ContainerDiagnosis Diagnose(const Bytes& file, bool decrypt = false) {
+  std::istringstream in(std::string(file.begin(), file.end()));
+  return DiagnoseContainer(in, file.size(), decrypt);
+}
+
+// Where reading the header stops, in file offsets. The default container's
+// record runs from 7 to 272 (K at 8, key id at 10, W at 14, key at 16).
+TEST(DiagnoseContainer, SaysWhereTheHeaderStops) {
+  using S = HeaderStatus;
+  using F = HeaderField;
+  using Records = std::vector<Record>;
+  const auto stop = [](S s, F f, std::uint32_t record, std::uint64_t offset, std::uint64_t value,
+                       std::uint64_t limit, bool cut = false, std::uint64_t left = 0) {
+    return HeaderStop{{s, f, offset, value, limit, cut, left}, record};
+  };
+  constexpr auto M = S::MagicVersionOrIvUnreadable;
+  const struct {
+    const char* name;
+    Bytes file;
+    HeaderStop stop;
+  } rows[] = {
+      {"one byte", BytesOf("Q"), stop(M, F::Magic, 0, 0, 0, 0, true, 1)},
+      {"magic", Container{.magic = "QVEX"}.Build(),
+       stop(M, F::Magic, 0, 0, 0x51564558, 0x51564553)},
+      {"version cut", Container{.cutTo = 5}.Build(), stop(M, F::Version, 0, 4, 0, 0, true, 1)},
+      {"version 256", Container{.version = 256}.Build(),
+       stop(S::VersionUnsupported, F::Version, 0, 4, 256, 1)},
+      {"count cut", Container{.cutTo = 6}.Build(),
+       stop(S::Truncated, F::RecipientCount, 0, 6, 0, 0, true)},
+      {"count 33", Container{.count = 33}.Build(),
+       stop(S::TooManyRecipients, F::RecipientCount, 0, 6, 33, 32)},
+      {"lower-case tag", Container{.records = Records{{.tag = 'p'}}}.Build(),
+       stop(S::BadRecipientTag, F::Tag, 1, 7, 0x70, 0x50)},
+      {"key id length cut", Container{.cutTo = 9}.Build(),
+       stop(S::KeyIdLengthInvalid, F::KeyIdLength, 1, 8, 0, 0, true, 1)},
+      {"key id length 16385",
+       Container{.records = Records{{.keyIdLength = 16385}}, .cutTo = 10}.Build(),
+       stop(S::KeyIdLengthInvalid, F::KeyIdLength, 1, 8, 16385, 16384)},
+      {"key id cut",
+       Container{.records = Records{{.keyId = kKeyId10, .keyIdLength = 90}}, .cutTo = 50}.Build(),
+       stop(S::Truncated, F::KeyId, 1, 10, 90, 0, true, 40)},
+      {"wrapped key length 4097",
+       Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}}, .cutTo = 16}
+           .Build(),
+       stop(S::WrappedKeyLengthInvalid, F::WrappedKeyLength, 1, 14, 4097, 4096)},
+      {"wrapped key cut", Container{.cutTo = 100}.Build(),
+       stop(S::Truncated, F::WrappedKey, 1, 16, 256, 0, true, 84)},
+      {"second record missing", Container{.count = 2, .cutTo = 272}.Build(),
+       stop(S::Truncated, F::Tag, 2, 272, 0, 0, true)},
+      {"IV cut", Container{.cutTo = 280}.Build(), stop(M, F::Iv, 0, 272, 16, 0, true, 8)},
+      {"complete", Container{}.Build(), stop(S::Complete, F::None, 0, 0, 0, 0)},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Diagnose(row.file).header.stop, row.stop) << row.name;
+  const ContainerDiagnosis whole = Diagnose(Container{.body = Pattern(100)}.Build());
+  EXPECT_EQ(whole.header.end, 288u);
+  EXPECT_EQ(whole.payloadLength, 384u);  // 100 + 276, padded to whole blocks
+  EXPECT_TRUE(whole.wholeBlocks);
+  EXPECT_FALSE(Diagnose(Head(Container{}.Build(), 300)).wholeBlocks);
+}
+
+// The record the built-in key uses, how far its key gets and, decrypted in
+// memory, what the seal says, as the decryption would judge it.
+TEST(DiagnoseContainer, FollowsTheSessionKeyAndTheSeal) {
+  const Bytes key = Container{}.sessionKey;
+  const Record good = WrappedFor(kKeyId10, KeyBlock(key));
+  using D = QVE_Helper::DecryptResult;
+  const struct {
+    const char* name;
+    Container container;
+    std::optional<std::size_t> record;
+    bool unwraps, crcMatches, ready;
+    std::optional<D> result;  // none: not decrypted
+    SealStatus seal = SealStatus::Found;
+  } rows[] = {
+      {"second record",
+       {.records = {{WrappedFor(kKeyId11, KeyBlock(key)), good}}},
+       1,
+       true,
+       true,
+       true,
+       QVE_Helper::Success},
+      {"no record for key 10",
+       {.records = {{WrappedFor(kKeyId11, KeyBlock(key))}}},
+       {},
+       false,
+       false,
+       false,
+       {}},
+      {"does not unwrap",
+       {.records = {{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}},
+       0,
+       false,
+       false,
+       false,
+       {}},
+      {"CRC mismatch",
+       {.records = {{WrappedFor(kKeyId10, Concat(key, Bytes{1, 2, 3, 4}))}}},
+       0,
+       true,
+       false,
+       false,
+       {}},
+      {"no seal",
+       {.body = Pattern(100), .seal = std::nullopt},
+       0,
+       true,
+       true,
+       true,
+       QVE_Helper::NoSeal,
+       SealStatus::NoClosingTag},
+      {"bad signature",
+       {.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}},
+       0,
+       true,
+       true,
+       true,
+       QVE_Helper::BadSignature},
+      {"seal names key 10",
+       {.seal = Seal{.keyId = kKeyId10}},
+       0,
+       true,
+       true,
+       true,
+       QVE_Helper::BadSignature},
+      {"longer than the window",
+       {.body = Pattern(20000)},
+       0,
+       true,
+       true,
+       true,
+       QVE_Helper::Success},
+  };
+  for (const auto& row : rows) {
+    const ContainerDiagnosis d = Diagnose(row.container.Build(), true);
+    EXPECT_EQ(d.sessionKey.record, row.record) << row.name;
+    EXPECT_EQ(d.sessionKey.unwraps, row.unwraps) << row.name;
+    EXPECT_EQ(d.sessionKey.crcMatches, row.crcMatches) << row.name;
+    EXPECT_EQ(d.sessionKey.ready, row.ready) << row.name;
+    EXPECT_EQ(d.sessionKey.keyMaterialLength, row.unwraps ? 32u : 0u) << row.name;
+    ASSERT_EQ(d.seal.has_value(), row.result.has_value()) << row.name;
+    if (!d.seal) continue;
+    EXPECT_EQ(d.seal->result, *row.result) << row.name;
+    EXPECT_EQ(d.seal->stop.status, row.seal) << row.name;
+    EXPECT_EQ(d.seal->plaintextLength, row.container.Plaintext().size()) << row.name;
+  }
+}
+
+// Where recognising the seal stops, in plaintext offsets (the window starts
+// at 1000 here). `bare` is 30 bytes: key id 4, signature 10.
+TEST(FindSeal, SaysWhereItStops) {
+  using S = SealStatus;
+  using F = SealField;
+  const auto trailer = [](Seal s) {
+    if (!s.signature) s.signature = Pattern(10, 9);
+    return s.Build();
+  };
+  const Bytes body = Pattern(100);
+  const struct {
+    const char* name;
+    Bytes window;
+    SealStop stop;
+  } rows[] = {
+      {"nine bytes", Pattern(9), {{S::WindowTooShort, F::None, 1000, 9, 10}}},
+      {"closing tag",
+       trailer({.close = "seal"}),
+       {{S::NoClosingTag, F::ClosingTag, 1024, 0x7365616c, 0x5365616c}}},
+      {"length 0",
+       Concat(body, ByteBuilder().Tag("Seal").U16LE(0).Take()),
+       {{S::LengthInvalid, F::Length, 1104, 0, 106}}},
+      {"opening tag",
+       trailer({.open = "Seel"}),
+       {{S::NoOpeningTag, F::OpeningTag, 1000, 0x5365656c, 0x5365616c}}},
+      {"version 2", trailer({.version = 2}), {{S::VersionUnsupported, F::Version, 1004, 2, 1}}},
+      {"key id past the end",
+       trailer({.keyIdLength = 100}),
+       {{S::KeyIdInvalid, F::KeyId, 1008, 100, 0, true, 22}}},
+      {"signature past the end",
+       trailer({.signatureLength = 100}),
+       {{S::SignatureInvalid, F::Signature, 1014, 100, 0, true, 16}}},
+      {"found", Concat(body, trailer({})), {{S::Found, F::None, 0, 0, 0}, 30}},
+  };
+  for (const auto& row : rows) {
+    Bytes keyId, signature;
+    EXPECT_EQ(FindSeal(row.window, 1000, keyId, signature), row.stop) << row.name;
+  }
+}
+
 // Records each hand-over to the file: whole blocks until the flush.
 struct Sink : std::streambuf {
   std::vector<std::streamsize> handOvers;
@@ -272,18 +461,9 @@ TEST(Crc32, LibraryAgreesWithTheWritersBitwiseCrc) {
     EXPECT_EQ(crc(data, size), writer::Crc32(data)) << size;
   }
   EXPECT_EQ(writer::KeyBlock(BytesOf("123456789")),
-            ByteWriter().Text("123456789").U32(0xCBF43926).Take());
-  EXPECT_EQ(writer::SealTrailer(kKeyId11, Bytes{7, 8}), ByteWriter()
-                                                            .Text("Seal")
-                                                            .U16(1)
-                                                            .U16(4)
-                                                            .Raw(kKeyId11)
-                                                            .U16(2)
-                                                            .U8(7)
-                                                            .U8(8)
-                                                            .Text("Seal")
-                                                            .U16(22)
-                                                            .Take());
+            ByteBuilder().Tag("123456789").U32LE(0xCBF43926).Take());
+  EXPECT_EQ(writer::EncodeSeal({.keyId = kKeyId11, .signature = {7, 8}}),
+            BytesOf(std::string("Seal\x01\0\x04\0\x0B\0\0\0\x02\0\x07\x08Seal\x16\0", 22)));
 }
 
 }  // namespace

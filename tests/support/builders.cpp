@@ -55,25 +55,16 @@ Bytes Seal::Build(const Bytes& body) const {
   const Bytes sig = signature ? *signature
                               : writer::SignMessage(key ? key : DevVerificationPrivateKey(),
                                                     signedData.value_or(body));
-  ByteWriter w;
-  w.Text(open).U16(version).U16(keyIdLength.value_or(std::uint16_t(keyId.size()))).Raw(keyId);
-  w.U16(signatureLength.value_or(std::uint16_t(sig.size()))).Raw(sig).Raw(gap).Text(close);
-  const auto natural =
-      std::uint16_t(open.size() + close.size() + 8 + keyId.size() + sig.size() + gap.size());
-  return w.U16(length.value_or(natural)).Take();
+  return writer::EncodeSeal(
+      {open, version, keyId, sig, keyIdLength, signatureLength, gap, close, length});
 }
 
 Bytes Container::Plaintext() const { return seal ? Concat(body, seal->Build(body)) : body; }
 
 Bytes Container::Header() const {
-  const auto list = records.value_or(std::vector{WrappedFor(kKeyId10, KeyBlock(sessionKey))});
-  ByteWriter w;
-  w.Text(magic).U16(version).U8(count.value_or(std::uint8_t(list.size())));
-  for (const auto& r : list) {
-    w.U8(r.tag).U16(r.keyIdLength.value_or(std::uint16_t(r.keyId.size()))).Raw(r.keyId);
-    w.U16(r.wrappedKeyLength.value_or(std::uint16_t(r.wrappedKey.size()))).Raw(r.wrappedKey);
-  }
-  return w.Raw(iv).Take();
+  return writer::EncodeHeader(
+      {magic, version, count,
+       records.value_or(std::vector{WrappedFor(kKeyId10, KeyBlock(sessionKey))}), iv});
 }
 
 Bytes Container::Build() const {
@@ -86,18 +77,15 @@ Bytes Container::Build() const {
 Bytes Block::Build() const {
   Bytes sig = signature;
   if (signOver) {
-    ByteWriter message;
-    message.U32(id).Raw(link).Text(text);
-    for (const auto& line : *signOver) message.Text(line).U8(0);
-    sig = writer::SignMessage(key ? key : DevVerificationPrivateKey(), message.Take());
+    writer::BlockSigner signer(key ? key : DevVerificationPrivateKey(), {id, text, link});
+    for (const auto& line : *signOver) signer.AddLine(line);
+    sig = signer.Finish();
   }
-  ByteWriter w;
-  w.Text(magic).U32(version).U32(id).U32(textLength.value_or(std::uint32_t(text.size())));
-  w.Text(text).U32(linkLength.value_or(std::uint32_t(link.size()))).Raw(link);
-  return w.U32(signatureLength.value_or(std::uint32_t(sig.size()))).Raw(sig).Raw(trailing).Take();
+  return writer::EncodeSignatureBlock(
+      {magic, version, id, text, link, sig, textLength, linkLength, signatureLength, trailing});
 }
 
-Bytes LogChain::EmptyDigest() { return writer::EmptyChainValue(); }
+Bytes LogChain::EmptyDigest() { return ChainStart(); }
 
 LogBuilder& LogBuilder::Data(std::string_view line) {
   // A reader sees a CR right before the LF as part of the line end.

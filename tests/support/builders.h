@@ -1,6 +1,8 @@
-// Test inputs built byte by byte, little-endian as the formats are. Each
-// aggregate mirrors a format's fields; a field left at its default gives what
-// the library accepts, an optional length disagrees with the bytes it counts.
+// Test inputs built field by field with the writer's encoders. Each aggregate
+// mirrors a format's fields; a field left at its default gives what the
+// library accepts, an optional length disagrees with the bytes it counts.
+// The aggregates only add what a test wants done for it: the signing, the
+// wrapping of the session key, the encryption of the payload.
 #pragma once
 
 #include <openssl/evp.h>
@@ -14,28 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/byte_builder.h"
 #include "crypto/bytes.h"
+#include "format/container_format.h"
+#include "tools/writer/container_writer.h"
+#include "tools/writer/signature_block_writer.h"
 
 namespace qve::testing {
-
-class ByteWriter {
- public:
-  ByteWriter& U8(std::uint8_t v) { return Raw(std::span(&v, 1)); }
-  ByteWriter& U16(std::uint32_t v) { return U8(std::uint8_t(v)).U8(std::uint8_t(v >> 8)); }
-  ByteWriter& U32(std::uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
-  ByteWriter& Raw(std::span<const std::uint8_t> b) {
-    bytes_.insert(bytes_.end(), b.begin(), b.end());
-    return *this;
-  }
-  ByteWriter& Text(std::string_view s) {
-    bytes_.insert(bytes_.end(), s.begin(), s.end());
-    return *this;
-  }
-  Bytes Take() { return std::move(bytes_); }
-
- private:
-  Bytes bytes_;
-};
 
 inline Bytes BytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 Bytes Concat(Bytes a, std::span<const std::uint8_t> b);
@@ -51,48 +38,43 @@ EVP_PKEY* DevDecryptionPrivateKey();
 EVP_PKEY* DevVerificationPrivateKey();
 EVP_PKEY* DevVerificationPublicKey();
 
-inline const Bytes kKeyId10 = {0x0A, 0x00, 0x00, 0x00};
-inline const Bytes kKeyId11 = {0x0B, 0x00, 0x00, 0x00};
+inline const Bytes kKeyId10 = KeyIdOf(kDecryptionKeyNumber);
+inline const Bytes kKeyId11 = KeyIdOf(kVerificationKeyNumber);
 
 // material | CRC-32 of the material, least significant byte first.
 Bytes KeyBlock(const Bytes& material);
 
 // tag | K | keyId | W | wrappedKey.
-struct Record {
-  std::uint8_t tag = 'P';
-  Bytes keyId{};
-  Bytes wrappedKey{};
-  std::optional<std::uint16_t> keyIdLength{}, wrappedKeyLength{};
-};
+using Record = writer::RecordFields;
 // A record naming keyId whose wrapped key is keyBlock encrypted to `key`
 // (default: the development decryption public key, i.e. key 10's).
 Record WrappedFor(Bytes keyId, const Bytes& keyBlock, EVP_PKEY* key = nullptr);
 
 // "Seal" | version | L | keyId | S | signature | gap | "Seal" | length.
 struct Seal {
-  std::string open = "Seal";
-  std::uint16_t version = 1;
+  std::string open{kSealTag};
+  std::uint32_t version = kSealVersion;
   Bytes keyId = kKeyId11;
   std::optional<Bytes> signature{};   // else signs `signedData`, else the body
   std::optional<Bytes> signedData{};  // with `key`, default the dev signing key
   EVP_PKEY* key = nullptr;
-  std::optional<std::uint16_t> keyIdLength{}, signatureLength{};
+  std::optional<std::uint32_t> keyIdLength{}, signatureLength{};
   Bytes gap{};
-  std::string close = "Seal";
-  std::optional<std::uint16_t> length{};
+  std::string close{kSealTag};
+  std::optional<std::uint32_t> length{};
 
   Bytes Build(const Bytes& body = {}) const;
 };
 
 // "QVES" | version | N | records | IV | AES-256-CBC(body | seal).
 struct Container {
-  std::string magic = "QVES";
-  std::uint16_t version = 1;
-  std::optional<std::uint8_t> count{};
+  std::string magic{kContainerMagic};
+  std::uint32_t version = kContainerVersion;
+  std::optional<std::uint32_t> count{};
   // Default: one record for key 10 wrapping the session key.
   std::optional<std::vector<Record>> records{};
-  Bytes sessionKey = Pattern(32, 7);
-  Bytes iv = Pattern(16, 99);
+  Bytes sessionKey = Pattern(PayloadKeyLength(), 7);
+  Bytes iv = Pattern(PayloadIvLength(), 99);
   Bytes body{};
   std::optional<Seal> seal = Seal{};
   std::optional<Bytes> payload{};  // ciphertext used as is
@@ -105,8 +87,8 @@ struct Container {
 
 // "QV" | version | id | T | text | K | link | S | signature | trailing.
 struct Block {
-  std::string magic = "QV";
-  std::uint32_t version = 2;
+  std::string magic{kBlockMagic};
+  std::uint32_t version = kSignatureBlockVersion;
   std::uint32_t id = 0;
   std::string text{};
   Bytes link{};

@@ -264,6 +264,12 @@ TEST(SignLog, RoundTrip) {
   EXPECT_EQ(run({"--key", key, (dir / "absent.txt").string(), two}), 1);
   EXPECT_EQ(run({"--key", DevKeyPath("verification-public.pem"), in, two}), 1);
   EXPECT_EQ(run({"--key", key, (dir / "in3.txt").string(), two}), 1);
+  // Line ends stay as they were; a last CR stays in its line, not in a CR LF.
+  WriteFile(dir / "in4.txt", M("x\r\n||\r"));
+  const std::string four = (dir / "system.log").string();
+  EXPECT_EQ(run({"--key", key, (dir / "in4.txt").string(), four}), 0);
+  EXPECT_EQ(Verify({WidePath(four)}).at(0).blocks, Blocks{});
+  EXPECT_EQ(Head(ReadFile(four), 8), BytesOf(M("x\r\n||\r\r\n")));
 }
 #endif
 

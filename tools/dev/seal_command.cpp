@@ -27,7 +27,7 @@ struct SealOptions {
   std::vector<std::string> extraRecipients;  // PEM:NUMBER
   bool noDefaultRecipient = false;
   std::string signingKey;
-  std::uint32_t sealKeyNumber = 11;
+  std::uint32_t sealKeyNumber = qve::kVerificationKeyNumber;
 };
 
 struct LoadedRecipient {
@@ -52,7 +52,7 @@ void Seal(const SealOptions& options) {
   // Everything that can be wrong with the arguments, before any key is read.
   std::vector<std::pair<std::string, std::uint32_t>> wanted;
   if (!options.noDefaultRecipient)
-    wanted.emplace_back(options.keyDir + "/decryption-public.pem", 10);
+    wanted.emplace_back(options.keyDir + "/decryption-public.pem", qve::kDecryptionKeyNumber);
   for (const auto& argument : options.extraRecipients) wanted.push_back(ParseRecipient(argument));
   if (wanted.empty() || wanted.size() > qve::kMaxRecipients)
     throw CommandError(qve::cli::kUsageError,
@@ -67,7 +67,7 @@ void Seal(const SealOptions& options) {
 
   std::vector<LoadedRecipient> loaded;
   for (const auto& [pem, number] : wanted)
-    loaded.push_back({qve::writer::LoadPublicKeyPem(pem), qve::writer::KeyIdOf(number)});
+    loaded.push_back({qve::writer::LoadPublicKeyPem(pem), qve::KeyIdOf(number)});
   std::vector<qve::writer::Recipient> recipients;
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
@@ -76,7 +76,7 @@ void Seal(const SealOptions& options) {
 
   output.Write([&](std::ostream& out) {
     qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
-                                        qve::writer::KeyIdOf(options.sealKeyNumber));
+                                        qve::KeyIdOf(options.sealKeyNumber));
     std::vector<char> chunk(1 << 16);
     while (in) {
       in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "format/signed_log_format.h"
 #include "tools/dev/default_key_dir.h"
 #include "tools/dev/dev_command.h"
 #include "tools/writer/keys.h"
@@ -24,10 +25,8 @@ struct SignLogArguments {
   std::string chainFrom;
 };
 
-constexpr std::size_t kMaxText = 2048;
-
 void SignLogFile(const SignLogArguments& args) {
-  if (args.text.size() > kMaxText)
+  if (args.text.size() > qve::kMaxBlockTextLength)
     throw CommandError(qve::cli::kUsageError,
                        "--text holds at most 2048 bytes, not " + std::to_string(args.text.size()));
   std::vector<std::string> inputs{args.input, args.key};
@@ -45,13 +44,13 @@ void SignLogFile(const SignLogArguments& args) {
       throw CommandError(qve::dev::kCannotUse, "cannot open " + args.chainFrom);
     options.link = qve::writer::ChainValueAfter(args.chainFrom);
     // Only a log without a signature line leaves the chain where it starts.
-    if (options.link == qve::writer::EmptyChainValue())
+    if (options.link == qve::ChainStart())
       throw CommandError(qve::dev::kCannotUse,
                          "--chain-from " + args.chainFrom + " has no signature line");
   }
-  std::ifstream in(args.input, std::ios::binary);
-  if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
-  output.Write([&](std::ostream& out) { qve::writer::SignLog(in, out, options); });
+  if (!std::ifstream(args.input, std::ios::binary))
+    throw CommandError(qve::dev::kCannotUse, "cannot open " + args.input);
+  output.Write([&](std::ostream& out) { qve::writer::SignLog(args.input, out, options); });
   output.Commit();
 }
 

@@ -1,41 +1,68 @@
-// Writer side of protected containers: seals a plaintext stream for one or
-// more RSA recipients and signs it, in one pass and in bounded memory.
+// Writer side of protected containers (layout in format/container_format.h):
+// the encoders of the header, the key block and the seal trailer, which the
+// tests use too, and a writer that seals a plaintext stream for one or more
+// RSA recipients and signs it, in one pass and in bounded memory.
 //
-//   "QVES" | 01 00 | N | N x ('P' | K u16 | keyId | W u16 | wrappedKey) | IV
-//   | AES-256-CBC( plaintext | seal trailer )
-//   seal trailer: "Seal" | 01 00 | K u16 | keyId | G u16 | signature | "Seal" | L u16
+// Each encoder takes every field of its layout; a field left at its default
+// gives what the library accepts, a set length disagrees with the bytes it
+// counts.
 #pragma once
 
 #include <openssl/evp.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/container_format.h"
+#include "tools/writer/keys.h"
 
 namespace qve::writer {
-
-inline constexpr std::size_t kSessionKeySize = 32;
-inline constexpr std::size_t kIvSize = 16;
 
 // CRC-32 of IEEE 802.3, computed bit by bit.
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
-// The plaintext of a wrapped key: the material, then its CRC-32 least
-// significant byte first.
+// The plaintext of a wrapped key: the material, then its CRC-32.
 Bytes KeyBlock(std::span<const std::uint8_t> material);
 
-// A key's identifier from its number: 4 bytes, least significant first.
-Bytes KeyIdOf(std::uint32_t keyNumber);
+// tag | K | keyId | W | wrappedKey
+struct RecordFields {
+  std::uint8_t tag = kRecipientTag;
+  Bytes keyId{};
+  Bytes wrappedKey{};
+  std::optional<std::uint32_t> keyIdLength{}, wrappedKeyLength{};
+};
 
-// The trailer with nothing between signature and closing tag. Throws
-// std::length_error when it would not fit its 16-bit length.
-Bytes SealTrailer(std::span<const std::uint8_t> keyId, std::span<const std::uint8_t> signature);
+// magic | version | N | records | IV
+struct HeaderFields {
+  std::string magic{kContainerMagic};
+  std::uint32_t version = kContainerVersion;
+  std::optional<std::uint32_t> count{};  // else the number of records
+  std::vector<RecordFields> records{};
+  Bytes iv{};
+};
+Bytes EncodeHeader(const HeaderFields& header);
 
-// AES-256-CBC with PKCS#7 padding, fed chunk by chunk.
+// open | version | K | keyId | G | signature | gap | close | L
+struct SealFields {
+  std::string open{kSealTag};
+  std::uint32_t version = kSealVersion;
+  Bytes keyId{};
+  Bytes signature{};
+  std::optional<std::uint32_t> keyIdLength{}, signatureLength{};
+  Bytes gap{};
+  std::string close{kSealTag};
+  std::optional<std::uint32_t> length{};  // else the trailer's own length
+};
+// Throws std::length_error when the trailer would not fit its 16-bit length.
+Bytes EncodeSeal(const SealFields& seal);
+
+// The payload cipher, fed chunk by chunk.
 class PayloadEncryptor {
  public:
   PayloadEncryptor(std::span<const std::uint8_t> key, std::span<const std::uint8_t> iv);
@@ -73,7 +100,7 @@ class ContainerWriter {
   Bytes sealKeyId_;
   Bytes sessionKey_;
   Bytes iv_;
-  MdCtxPtr signer_;
+  MessageSigner signer_;
   PayloadEncryptor encryptor_;
 };
 

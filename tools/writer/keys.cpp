@@ -36,18 +36,30 @@ PkeyPtr LoadPem(const std::string& path, bool isPrivate) {
 PkeyPtr LoadPrivateKeyPem(const std::string& path) { return LoadPem(path, true); }
 PkeyPtr LoadPublicKeyPem(const std::string& path) { return LoadPem(path, false); }
 
-Bytes SignMessage(EVP_PKEY* privateKey, std::span<const std::uint8_t> message) {
-  MdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, privateKey) != 1)
-    Fail("EVP_DigestSignInit failed");
-  size_t length = 0;
-  if (EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()) != 1)
-    Fail("EVP_DigestSign (size) failed");
+MessageSigner::MessageSigner(EVP_PKEY* privateKey) : ctx_(EVP_MD_CTX_new()) {
+  if (!ctx_ || EVP_DigestSignInit(ctx_.get(), nullptr, EVP_sha256(), nullptr, privateKey) != 1)
+    Fail("EVP_DigestSignInit failed: is the signing key an RSA private key?");
+}
+
+void MessageSigner::Add(std::span<const std::uint8_t> bytes) {
+  if (EVP_DigestSignUpdate(ctx_.get(), bytes.data(), bytes.size()) != 1)
+    Fail("EVP_DigestSignUpdate failed");
+}
+
+Bytes MessageSigner::Finish() {
+  std::size_t length = 0;
+  if (EVP_DigestSignFinal(ctx_.get(), nullptr, &length) != 1) Fail("EVP_DigestSignFinal failed");
   Bytes signature(length);
-  if (EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) != 1)
-    Fail("EVP_DigestSign failed");
+  if (EVP_DigestSignFinal(ctx_.get(), signature.data(), &length) != 1)
+    Fail("EVP_DigestSignFinal failed");
   signature.resize(length);
   return signature;
+}
+
+Bytes SignMessage(EVP_PKEY* privateKey, std::span<const std::uint8_t> message) {
+  MessageSigner signer(privateKey);
+  signer.Add(message);
+  return signer.Finish();
 }
 
 Bytes EncryptPkcs1(EVP_PKEY* publicKey, std::span<const std::uint8_t> plaintext) {

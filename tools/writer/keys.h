@@ -15,7 +15,19 @@ namespace qve::writer {
 PkeyPtr LoadPrivateKeyPem(const std::string& path);
 PkeyPtr LoadPublicKeyPem(const std::string& path);
 
-// RSASSA-PKCS1-v1_5 over SHA-256, as the library verifies.
+// RSASSA-PKCS1-v1_5 over SHA-256, as the library verifies, of a message
+// given in pieces. Throws std::runtime_error when OpenSSL fails.
+class MessageSigner {
+ public:
+  explicit MessageSigner(EVP_PKEY* privateKey);
+  void Add(std::span<const std::uint8_t> bytes);
+  Bytes Finish();
+
+ private:
+  MdCtxPtr ctx_;
+};
+
+// The same, of a message held whole.
 Bytes SignMessage(EVP_PKEY* privateKey, std::span<const std::uint8_t> message);
 
 // RSAES-PKCS1-v1_5 encryption to a public key.

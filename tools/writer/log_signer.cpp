@@ -1,10 +1,10 @@
 #include "tools/writer/log_signer.h"
 
+#include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
-#include "crypto/signature_block.h"
 #include "platform/text_reader.h"
 #include "tools/writer/signature_block_writer.h"
 #include "verify/log_line.h"
@@ -13,39 +13,58 @@ namespace qve::writer {
 
 namespace {
 
-constexpr char kEndOfText = 0x1A;
-
-// The line as the library reads it: a CR before the LF belongs to the line
-// end; then the library's own line rules.
-LogLine ReadAs(std::string_view raw) {
-  if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-  return ClassifyLine(raw);
+std::span<const std::uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-class BlockSigner {
+void Put(std::ostream& out, std::string_view bytes) {
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The blocks of the signed copy, each signed as its lines go by.
+class Blocks {
  public:
-  BlockSigner(std::ostream& out, const LogSignerOptions& options)
+  Blocks(std::ostream& out, const LogSignerOptions& options)
       : out_(out), options_(options), link_(options.link) {}
 
-  void Sign() {
-    const Bytes block = SignBlock(options_.key, {options_.id, options_.text, link_}, pending_);
-    const std::string line = SignatureLineOf(block);
-    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out_.put('\n');
-    link_ = Sha256(block);
-    pending_.clear();
-    ++blocks_;
+  BlockSigner& current() {
+    if (!signer_) signer_.emplace(options_.key, BlockFields{options_.id, options_.text, link_});
+    return *signer_;
   }
 
-  std::vector<std::string>& pending() { return pending_; }
-  std::size_t blocks() const { return blocks_; }
+  void EndLine(std::string_view lineEnd) {
+    current().Add(std::span<const std::uint8_t>(&kLineSeparator, 1));
+    lineEnd_ = lineEnd;
+    if (++lines_ == options_.linesPerBlock) Sign();
+  }
+
+  // A block for the lines since the last one; the first block may cover none.
+  void Finish() {
+    if (lines_ > 0 || blocks_ == 0) Sign();
+  }
+
   const Bytes& link() const { return link_; }
 
  private:
+  static constexpr std::uint8_t kLineSeparator = 0x00;
+
+  void Sign() {
+    const Bytes block = EncodeSignatureBlock(
+        {.id = options_.id, .text = options_.text, .link = link_, .signature = current().Finish()});
+    Put(out_, SignatureLineOf(block));
+    Put(out_, lineEnd_);
+    link_ = Sha256(block);
+    signer_.reset();
+    lines_ = 0;
+    ++blocks_;
+  }
+
   std::ostream& out_;
   const LogSignerOptions& options_;
   Bytes link_;
-  std::vector<std::string> pending_;
+  std::optional<BlockSigner> signer_;
+  std::string_view lineEnd_ = "\n";
+  std::size_t lines_ = 0;
   std::size_t blocks_ = 0;
 };
 
@@ -60,53 +79,78 @@ Bytes Sha256(std::span<const std::uint8_t> bytes) {
   return digest;
 }
 
-Bytes EmptyChainValue() { return Sha256({}); }
-
 std::string SignatureLineOf(std::span<const std::uint8_t> block) {
   return kSignatureMarker + EncodeBase64(block) + kSignatureMarker;
 }
 
-Bytes SignLog(std::istream& in, std::ostream& out, const LogSignerOptions& options) {
+Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOptions& options) {
   if (options.text.size() > kMaxBlockTextLength)
-    throw std::runtime_error("block text is longer than 2048 bytes");
-  BlockSigner signer(out, options);
-  std::string raw;
-  std::size_t lineNumber = 0;
-  while (std::getline(in, raw)) {
-    ++lineNumber;
-    if (raw.find(kEndOfText) != std::string::npos)
-      throw std::runtime_error("input line " + std::to_string(lineNumber) +
-                               " holds 0x1A, which would end the log for a reader");
-    const LogLine line = ReadAs(raw);
-    if (line.isSignature)
+    throw std::runtime_error("block text is longer than " + std::to_string(kMaxBlockTextLength) +
+                             " bytes");
+  platform::TextLineReader reader(inputPath);
+  if (!reader.isOpen()) throw std::runtime_error("cannot open " + inputPath + " as a file");
+  Blocks blocks(out, options);
+  LineText line;
+  char lastByte = 0;
+  std::uint64_t lineNumber = 1;
+  bool unterminated = false;  // the last line ended with the input
+  std::string_view piece;
+  bool lineEnds = false;
+  for (std::uint64_t start = reader.offset(); reader.NextPiece(&piece, &lineEnds);
+       start = reader.offset()) {
+    blocks.current().Add(BytesOf(line.Counted(piece)));
+    Put(out, piece);
+    if (!piece.empty()) lastByte = piece.back();
+    if (!lineEnds) continue;
+    if (line.isSignature())
       throw std::runtime_error("input line " + std::to_string(lineNumber) +
                                " would read as a signature line");
-    // A last line without LF gets one: the signature line must start a line.
-    out.write(raw.data(), static_cast<std::streamsize>(raw.size()));
-    out.put('\n');
-    signer.pending().emplace_back(line.text);
-    if (options.linesPerBlock != 0 && signer.pending().size() == options.linesPerBlock)
-      signer.Sign();
+    // What ended the line: LF, CR LF, or the end of the input. A last line
+    // without LF gets one; after a CR of its own, CR LF, so the CR stays in it.
+    const std::uint64_t ended = reader.offset() - start - piece.size();
+    const std::string_view lineEnd = ended == 2 || (ended == 0 && lastByte == kCarriageReturn)
+                                         ? std::string_view("\r\n")
+                                         : std::string_view("\n");
+    Put(out, lineEnd);
+    blocks.EndLine(lineEnd);
+    unterminated = ended == 0;
+    line = LineText{};
+    lastByte = 0;
+    ++lineNumber;
   }
-  if (in.bad()) throw std::runtime_error("cannot read the input log");
-  if (!signer.pending().empty() || signer.blocks() == 0) signer.Sign();
+  // The reader stops at a 0x1A as at the end of the file.
+  std::ifstream rest(inputPath, std::ios::binary);
+  rest.seekg(static_cast<std::streamoff>(reader.offset()));
+  if (rest && rest.get() == kEndOfInput)
+    throw std::runtime_error("input line " + std::to_string(lineNumber - (unterminated ? 1 : 0)) +
+                             " holds 0x1A, which would end the log for a reader");
+  blocks.Finish();
   if (!out) throw std::runtime_error("cannot write the signed log");
-  return signer.link();
+  return blocks.link();
 }
 
 Bytes ChainValueAfter(const std::string& signedLogPath) {
   platform::TextLineReader reader(signedLogPath);
-  std::string lastPayload;
-  bool found = false;
-  std::string_view raw;
-  while (reader.NextLine(&raw)) {
-    const LogLine line = ClassifyLine(raw);
-    if (line.isSignature) {
-      lastPayload.assign(line.payload);
-      found = true;
+  BlockBytes payload;
+  LineText line;
+  Bytes last = ChainStart();
+  std::string_view piece;
+  bool lineEnds = false;
+  while (reader.NextPiece(&piece, &lineEnds)) {
+    const bool lineStarts = line.length() == 0;
+    const std::string_view counted = line.Counted(piece);
+    // Until its end, a line that starts with the marker may be either kind.
+    if (line.startsWithMarker())
+      payload.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+    if (!lineEnds) continue;
+    if (line.isSignature()) {
+      payload.Finish(line.length() - 2);
+      last = payload.digest();
     }
+    payload.Clear();
+    line = LineText{};
   }
-  return found ? Sha256(BlockBytesOf(lastPayload)) : EmptyChainValue();
+  return last;
 }
 
 }  // namespace qve::writer

@@ -1,47 +1,38 @@
 #include "tools/writer/signature_block_writer.h"
 
-#include "tools/writer/keys.h"
+#include "crypto/byte_builder.h"
 
 namespace qve::writer {
 
-namespace {
-
-void PutU32(Bytes& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(std::uint8_t(value >> shift));
+Bytes EncodeSignatureBlock(const BlockLayout& block) {
+  return ByteBuilder()
+      .Tag(block.magic)
+      .U32LE(block.version)
+      .U32LE(block.id)
+      .U32Prefixed(block.text, block.textLength)
+      .U32Prefixed(block.link, block.linkLength)
+      .U32Prefixed(block.signature, block.signatureLength)
+      .Raw(block.trailing)
+      .Take();
 }
 
-void PutField(Bytes& out, std::span<const std::uint8_t> bytes) {
-  PutU32(out, static_cast<std::uint32_t>(bytes.size()));
-  out.insert(out.end(), bytes.begin(), bytes.end());
+BlockSigner::BlockSigner(EVP_PKEY* privateKey, const BlockFields& fields)
+    : MessageSigner(privateKey) {
+  Add(ByteBuilder().U32LE(fields.id).Raw(fields.link).Tag(fields.text).Take());
 }
 
-std::span<const std::uint8_t> AsBytes(const std::string& text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-}  // namespace
-
-Bytes SerializeSignatureBlock(const BlockFields& fields, std::span<const std::uint8_t> signature) {
-  Bytes out{'Q', 'V'};
-  PutU32(out, 2);
-  PutU32(out, fields.id);
-  PutField(out, AsBytes(fields.text));
-  PutField(out, fields.link);
-  PutField(out, signature);
-  return out;
+void BlockSigner::AddLine(std::string_view line) {
+  Add({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+  const std::uint8_t end = 0x00;
+  Add({&end, 1});
 }
 
 Bytes SignBlock(EVP_PKEY* privateKey, const BlockFields& fields,
                 const std::vector<std::string>& lines) {
-  Bytes message;
-  PutU32(message, fields.id);
-  message.insert(message.end(), fields.link.begin(), fields.link.end());
-  message.insert(message.end(), fields.text.begin(), fields.text.end());
-  for (const auto& line : lines) {
-    message.insert(message.end(), line.begin(), line.end());
-    message.push_back(0x00);
-  }
-  return SerializeSignatureBlock(fields, SignMessage(privateKey, message));
+  BlockSigner signer(privateKey, fields);
+  for (const auto& line : lines) signer.AddLine(line);
+  return EncodeSignatureBlock(
+      {.id = fields.id, .text = fields.text, .link = fields.link, .signature = signer.Finish()});
 }
 
 std::string EncodeBase64(std::span<const std::uint8_t> bytes) {
@@ -55,7 +46,7 @@ std::string EncodeBase64(std::span<const std::uint8_t> bytes) {
     if (n > 1) group |= std::uint32_t(bytes[i + 1]) << 8;
     if (n > 2) group |= bytes[i + 2];
     for (std::size_t j = 0; j < 4; ++j)
-      out.push_back(j <= n ? kAlphabet[(group >> (18 - 6 * j)) & 63] : '=');
+      out.push_back(j <= n ? kAlphabet[(group >> (18 - 6 * j)) & 63] : kBase64Stop);
   }
   return out;
 }

@@ -1,0 +1,112 @@
+#include "decrypt/container_diagnosis.h"
+
+#include <algorithm>
+#include <streambuf>
+
+#include "crypto/built_in_keys.h"
+#include "decrypt/decrypt_stream.h"
+#include "decrypt/output_signature.h"
+
+namespace qve {
+
+namespace {
+
+// Takes the plaintext instead of a file. All but the newest window's worth
+// goes into the signature check at once; the newest bytes wait until the
+// trailer is known, so that the trailer itself stays out, as it does when
+// the output file is cut.
+class CheckingSink : public std::streambuf {
+ public:
+  explicit CheckingSink(OutputVerifier& verifier) : verifier_(verifier) {}
+
+  std::uint64_t total() const { return total_; }
+
+  // Passes all but the last `trailerLength` bytes held.
+  bool PassAllBut(std::size_t trailerLength) {
+    return Pass(held_.size() - std::min(trailerLength, held_.size()));
+  }
+
+ protected:
+  std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+    held_.insert(held_.end(), bytes, bytes + count);
+    total_ += static_cast<std::uint64_t>(count);
+    if (held_.size() > 2 * kWindowSize) Pass(held_.size() - kWindowSize);
+    return count;
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    xsputn(&byte, 1);
+    return c;
+  }
+
+ private:
+  bool Pass(std::size_t count) {
+    updated_ = updated_ && verifier_.Update(std::span(held_).first(count));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
+    return updated_;
+  }
+
+  OutputVerifier& verifier_;
+  Bytes held_;
+  std::uint64_t total_ = 0;
+  bool updated_ = true;
+};
+
+SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) {
+  SealDiagnosis seal;
+  const VerificationKey key;
+  OutputVerifier verifier(key);
+  CheckingSink sink(verifier);
+  std::ostream plaintext(&sink);
+  seal.decrypted = DecryptPayload(context, file, plaintext);
+  seal.plaintextLength = sink.total();
+  if (seal.decrypted != QVE_Helper::Success) return seal;
+
+  const Bytes window = context.trailingWindow.Contents();
+  SealInfo info;
+  seal.stop = FindSeal(window, seal.plaintextLength - window.size(), info.keyId, info.signature);
+  if (seal.stop.status != SealStatus::Found) return seal;
+  info.length = seal.stop.length;
+  seal.keyId = info.keyId;
+  seal.signatureLength = info.signature.size();
+  if (verifier.bound() != QVE_Helper::Success) {
+    seal.result = verifier.bound();
+  } else if (!sink.PassAllBut(info.length)) {
+    seal.result = QVE_Helper::VerifyUpdateFailed;
+  } else {
+    seal.result = verifier.Finish(info);
+  }
+  return seal;
+}
+
+}  // namespace
+
+ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, bool decrypt) {
+  ContainerDiagnosis diagnosis;
+  diagnosis.size = size;
+  DecryptionContext context;
+  context.iv.resize(PayloadIvLength());
+  file.clear();
+  file.seekg(0);
+  diagnosis.header = ParseHeader(file, context.iv, context.recipients);
+  for (std::size_t i = 0; i < context.recipients.size(); ++i) {
+    const RecipientEntry& entry = context.recipients[i];
+    diagnosis.records.push_back(
+        {diagnosis.header.recordOffsets[i], entry.keyId, entry.wrappedKey.size()});
+  }
+  if (diagnosis.header.stop.status != HeaderStatus::Complete) return diagnosis;
+
+  diagnosis.iv = context.iv;
+  diagnosis.payloadLength = size - std::min(size, diagnosis.header.end);
+  diagnosis.blockSize = static_cast<std::size_t>(context.blockSize);
+  diagnosis.wholeBlocks = diagnosis.payloadLength % diagnosis.blockSize == 0;
+  {
+    const DecryptionKey key;
+    diagnosis.sessionKey = OpenSessionKey(context, key);
+  }
+  if (decrypt && diagnosis.sessionKey.ready) diagnosis.seal = DecryptIntoMemory(context, file);
+  return diagnosis;
+}
+
+}  // namespace qve

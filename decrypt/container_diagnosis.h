@@ -1,0 +1,57 @@
+// What the decryption makes of a container, step by step, for a person
+// looking for the fault: the header and where it stops, the records, the
+// record the built-in key uses and how far its key gets, the payload, and on
+// request one decryption into memory that finds and checks the seal. Every
+// step is the library's own; nothing is written anywhere.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <vector>
+
+#include "QVEHelper.h"
+#include "crypto/bytes.h"
+#include "decrypt/container_header.h"
+#include "decrypt/seal_trailer.h"
+#include "decrypt/session_key.h"
+
+namespace qve {
+
+struct RecordDiagnosis {
+  std::uint64_t offset = 0;
+  Bytes keyId;
+  std::size_t wrappedKeyLength = 0;
+};
+
+struct SealDiagnosis {
+  // What the decryption of the payload returned: Success or OutputWriteFailed.
+  QVE_Helper::DecryptResult decrypted = QVE_Helper::Success;
+  std::uint64_t plaintextLength = 0;
+  SealStop stop;  // where recognising the trailer stopped; Found with its length
+  Bytes keyId;
+  std::size_t signatureLength = 0;
+  // What the decryption would return with an output that takes everything:
+  // NoSeal, or the signature check's Success, BadSignature, VerifyInitFailed
+  // or VerifyUpdateFailed.
+  QVE_Helper::DecryptResult result = QVE_Helper::NoSeal;
+};
+
+struct ContainerDiagnosis {
+  std::uint64_t size = 0;
+  HeaderParse header;
+  std::vector<RecordDiagnosis> records;  // every record read, whole or not
+  // Once the header is complete:
+  Bytes iv;
+  std::uint64_t payloadLength = 0;
+  std::size_t blockSize = 0;
+  bool wholeBlocks = false;  // the payload is a whole number of cipher blocks
+  SessionKeyCheck sessionKey;
+  std::optional<SealDiagnosis> seal;  // when asked for and the key opens
+};
+
+// `file` is read from its start, `size` bytes long. Throws std::runtime_error
+// where OpenSSL fails.
+ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, bool decrypt);
+
+}  // namespace qve

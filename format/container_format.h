@@ -1,0 +1,135 @@
+// The protected container, every rule of it in one place:
+//
+//   "QVES" | version u16 (=1) | N u8 (<=32)
+//   | N x ( 'P' | K u16 (<=16384) | keyId[K] | W u16 (<=4096) | wrappedKey[W] )
+//   | IV | payload to the end of the file
+//
+//   key block (the plaintext of a wrapped key):
+//     key material | CRC-32 of the material, least significant byte first
+//
+//   seal trailer, the last L bytes of the plaintext, found from its end:
+//     "Seal" | version u16 (=1) | K u16 | keyId[K] | G u16 | signature[G]
+//     | (skipped) | "Seal" | L u16
+//
+// All integers are unsigned little-endian. Readers and writers of the format,
+// the library's and the tools', take their constants and names from here.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "QVEHelper.h"
+#include "crypto/bytes.h"
+
+namespace qve {
+
+// The header.
+inline constexpr std::string_view kContainerMagic = "QVES";
+inline constexpr std::uint32_t kContainerVersion = 1;
+inline constexpr std::uint32_t kMaxRecipients = 32;
+inline constexpr std::uint8_t kRecipientTag = 0x50;  // 'P'
+inline constexpr std::uint32_t kMaxKeyIdLength = 16384;
+inline constexpr std::uint32_t kMaxWrappedKeyLength = 4096;
+// Magic, version and recipient count, before the first record.
+inline constexpr std::size_t kFixedHeaderSize = 4 + 2 + 1;
+
+// A file is a container exactly when it starts with the whole magic.
+bool StartsWithContainerMagic(std::span<const std::uint8_t> start);
+
+// The built-in keys, as files name them: the recipient records name the
+// decryption key, the seal names the verification key.
+inline constexpr std::uint32_t kDecryptionKeyNumber = 10;
+inline constexpr std::uint32_t kVerificationKeyNumber = 11;
+// Both are 2048-bit RSA keys: a wrapped key and a seal signature of theirs
+// are this many bytes.
+inline constexpr std::size_t kBuiltInKeyBytes = 256;
+// A key's identifier: its number as 4 bytes, least significant first.
+Bytes KeyIdOf(std::uint32_t keyNumber);
+
+// The payload cipher: the header's IV is its IV, its key the first bytes of
+// the key block. Lengths are asked of the cipher, never written down.
+inline const EVP_CIPHER* PayloadCipher() { return EVP_aes_256_cbc(); }
+std::size_t PayloadIvLength();
+std::size_t PayloadKeyLength();
+std::size_t PayloadBlockSize();
+
+// The key block ends in its CRC-32.
+inline constexpr std::size_t kKeyBlockCrcSize = 4;
+
+// The payload is read in chunks of this size, and the newest plaintext bytes
+// of this many are kept to find the seal trailer in.
+inline constexpr std::size_t kChunkSize = 4096;
+inline constexpr std::size_t kWindowSize = 8192;
+
+// The seal trailer.
+inline constexpr std::string_view kSealTag = "Seal";
+inline constexpr std::uint32_t kSealVersion = 1;
+inline constexpr std::size_t kSealClosingSize = 4 + 2;  // closing tag and L
+inline constexpr std::size_t kShortestSealWindow = 10;
+// Both tags, version, K, G and L: a trailer with empty fields is this long.
+inline constexpr std::size_t kSealFixedSize = 4 + 2 + 2 + 2 + 4 + 2;
+
+// Where reading the header stopped. Callers of ReadHeader only tell Complete
+// from the rest.
+enum class HeaderStatus : int {
+  Complete = 0,
+  MagicVersionOrIvUnreadable = 1,
+  VersionUnsupported = 2,
+  Truncated = 3,
+  TooManyRecipients = 4,
+  BadRecipientTag = 5,
+  KeyIdLengthInvalid = 6,
+  WrappedKeyLengthInvalid = 7,
+};
+
+// The header's fields, in file order.
+enum class HeaderField : int {
+  None = 0,
+  Magic,
+  Version,
+  RecipientCount,
+  Tag,
+  KeyIdLength,
+  KeyId,
+  WrappedKeyLength,
+  WrappedKey,
+  Iv,
+};
+
+// Where recognising the seal trailer stopped; the fields in the order the
+// reader meets them, from the end of the plaintext.
+enum class SealStatus : int {
+  Found = 0,
+  WindowTooShort,
+  NoClosingTag,
+  LengthInvalid,  // 0, or more than the bytes kept
+  NoOpeningTag,
+  VersionUnsupported,
+  KeyIdInvalid,      // its length runs past the end
+  SignatureInvalid,  // its length runs past the end
+};
+
+enum class SealField : int {
+  None = 0,
+  ClosingTag,
+  Length,
+  OpeningTag,
+  Version,
+  KeyIdLength,
+  KeyId,
+  SignatureLength,
+  Signature,
+};
+
+// The enumerators' own names, e.g. "SessionKeyUnavailable".
+const char* DecryptResultName(QVE_Helper::DecryptResult result);
+const char* HeaderStatusName(HeaderStatus status);
+const char* HeaderFieldName(HeaderField field);
+const char* SealStatusName(SealStatus status);
+const char* SealFieldName(SealField field);
+
+}  // namespace qve
