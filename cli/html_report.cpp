@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "platform/files.h"
 #include "platform/host_name.h"
 #include "platform/paths.h"
@@ -67,12 +68,19 @@ class Template {
     }
   }
 
+  // The fragment's text before and after {{key}}.
+  std::pair<std::string_view, std::string_view> Around(std::string_view name,
+                                                       std::string_view key) const {
+    const std::string_view text = Fragment(name);
+    const std::string slot = "{{" + std::string(key) + "}}";
+    const std::size_t at = text.find(slot);
+    if (at == std::string_view::npos) throw std::logic_error("no " + slot);
+    return {text.substr(0, at), text.substr(at + slot.size())};
+  }
+
   Html Fill(std::string_view name, std::initializer_list<std::pair<std::string_view, Html>> slots,
             bool lineEnd = true) const {
-    const auto fragment = fragments_.find(name);
-    if (fragment == fragments_.end())
-      throw std::logic_error("no template fragment " + std::string(name));
-    const std::string_view text = fragment->second;
+    const std::string_view text = Fragment(name);
     std::string out;
     std::size_t at = 0;
     for (std::size_t open; (open = text.find("{{", at)) != std::string_view::npos;) {
@@ -90,6 +98,13 @@ class Template {
   }
 
  private:
+  std::string_view Fragment(std::string_view name) const {
+    const auto fragment = fragments_.find(name);
+    if (fragment == fragments_.end())
+      throw std::logic_error("no template fragment " + std::string(name));
+    return fragment->second;
+  }
+
   std::map<std::string, std::string_view, std::less<>> fragments_;
 };
 
@@ -98,77 +113,17 @@ const Template& Page() {
   return page;
 }
 
-std::string Hex(std::uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
-  return out;
-}
-
 Html Text(std::string_view bytes);
 
-Html Escaped(std::string code) { return Page().Fill("escape", {{"code", Text(code)}}, false); }
-
-// Characters that would hide or reorder what is around them: controls,
-// line separators and bidirectional overrides.
-bool IsInvisible(char32_t c) {
-  return (c < 0x20 && c != '\t') || (c >= 0x7F && c <= 0x9F) || c == 0x061C ||
-         (c >= 0x200E && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069);
-}
-
-// One UTF-8 character at the start of `bytes`: its length, 0 when invalid.
-std::size_t Utf8Length(std::string_view bytes, char32_t* c) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  const std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-  if (length == 0 || length > bytes.size()) return 0;
-  *c = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(bytes[k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    *c = (*c << 6) | (next & 0x3F);
-  }
-  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (*c < kSmallest[length] || *c > 0x10FFFF || (*c >= 0xD800 && *c <= 0xDFFF)) return 0;
-  return length;
-}
-
-// Bytes as text: markup characters become entities; invalid UTF-8 and
-// invisible characters are shown by their code.
+// Codes stand in the template's escape markup, around its one slot.
 Html Text(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8Length(bytes.substr(i), &c);
-    if (length == 0) {
-      out += Escaped("\\x" + Hex(static_cast<unsigned char>(bytes[i]), 2)).str();
-      ++i;
-      continue;
-    }
-    if (IsInvisible(c)) {
-      out += Escaped(c < 0x100 ? "\\x" + Hex(c, 2) : "U+" + Hex(c, 4)).str();
-    } else if (c == '&') {
-      out += "&amp;";
-    } else if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else if (c == '"') {
-      out += "&quot;";
-    } else if (c == '\'') {
-      out += "&#39;";
-    } else {
-      out.append(bytes.substr(i, length));
-    }
-    i += length;
-  }
-  return Html(std::move(out));
+  static const std::pair<std::string_view, std::string_view> markup =
+      Page().Around("escape", "code");
+  return Html(EscapedHtml(bytes, markup.first, markup.second));
 }
+
+// What the page says about a line, in the same markup as a code.
+Html Escaped(std::string_view note) { return Page().Fill("escape", {{"code", Text(note)}}, false); }
 
 Html Number(std::uint64_t n) { return Text(std::to_string(n)); }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/escape.h"
+
 namespace qve::cli {
 
 using Json = nlohmann::ordered_json;
@@ -34,9 +36,6 @@ bool InspectLog(const std::wstring& path, Json& into);
 
 void PrintInspection(std::ostream& out, const Json& file);
 
-// Printable ASCII as it is, a backslash doubled, any other byte as \xNN:
-// a log line may hold anything, the output stays one line of plain text.
-std::string Escaped(std::string_view bytes);
 std::string Hex(std::span<const std::uint8_t> bytes);
 
 }  // namespace qve::cli

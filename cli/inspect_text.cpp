@@ -113,23 +113,6 @@ bool IsContainerStart(const Bytes& start) {
 
 }  // namespace
 
-std::string Escaped(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      out += c;
-    } else {
-      out += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
-    }
-  }
-  return out;
-}
-
 std::string Hex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "cli/html_report.h"
 #include "cli/progress.h"
 #include "cli/verify_outcome.h"
@@ -32,6 +33,7 @@ namespace {
 
 using qve::BlockResult;
 using qve::FileCheckResult;
+using qve::cli::Escaped;
 using qve::cli::VerifyOutcome;
 using qve::cli::VerifyWarning;
 
@@ -47,51 +49,6 @@ struct VerifyArguments {
 };
 
 std::string Narrow(const std::wstring& text) { return qve::platform::ToNarrow(text).value_or("?"); }
-
-// Text output shows names as they are only where nothing in them can pass
-// for something else: control and invisible characters are escaped.
-std::string Escaped(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    // The shortest run of bytes that is one UTF-8 character, if any is.
-    std::size_t length = 1;
-    std::optional<std::wstring> wide;
-    for (; length <= 4 && i + length <= text.size(); ++length) {
-      if ((wide = qve::platform::ToWide(text.substr(i, length)))) break;
-    }
-    if (!wide) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-      ++i;
-      continue;
-    }
-    const auto c = static_cast<char32_t>((*wide)[0]);
-    // A backslash stays: it separates Windows paths, and it cannot start a line.
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
-               (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2069) || c == 0xFEFF) {
-      char code[16];
-      std::snprintf(code, sizeof code, "\\u{%04x}", static_cast<unsigned>(c));
-      out += code;
-    } else {
-      out.append(text.substr(i, length));
-    }
-    i += length;
-  }
-  return out;
-}
 
 // One chain to verify: the files found for its PATH arguments and what was
 // said while finding them.

@@ -130,8 +130,8 @@ const Case kCases[] = {
      {"System_&lt;img src=x onerror=alert(1)&gt;&amp;amp;\"'<span class=\"esc\">\\x01</span>.log",
       "<tr><th>1</th><td>&lt;script&gt;alert(1)&lt;/script&gt; &amp; &lt;b "
       "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>",
-      "bad <span class=\"esc\">\\xFF</span><span class=\"esc\">\\xFE</span> bytes "
-      "<span class=\"esc\">\\x1B</span>[31m red <span class=\"esc\">U+202E</span> reversed"}},
+      "bad <span class=\"esc\">\\xff\\xfe</span> bytes <span class=\"esc\">\\x1b</span>[31m "
+      "red <span class=\"esc\">\\u{202e}</span> reversed"}},
     {"LongBadBlock",
      [](const TempDir& dir) {
        LogChain chain;

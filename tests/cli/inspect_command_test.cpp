@@ -178,7 +178,7 @@ const Case kCases[] = {
     {"LogEscapedText",
      [] { return Log([](auto& b) { b.id = 7, b.text = "tab\there\\"; }); },
      {},
-     "covers 4, id 7, text \"tab\\x09here\\\\\", link "},
+     "covers 4, id 7, text \"tab\\there\\\", link "},
     {"LogEmptySignature",
      [] {
        LogChain chain;
