@@ -26,14 +26,13 @@
 #include "platform/folder_scan.h"
 #include "platform/paths.h"
 #include "report/system_log_name.h"
-#include "report/verdicts.h"
 #include "report/verification_report.h"
 
 namespace {
 
 using qve::BlockResult;
-using qve::FileCheckResult;
 using qve::cli::Escaped;
+using qve::cli::Narrow;
 using qve::cli::VerifyOutcome;
 using qve::cli::VerifyWarning;
 
@@ -47,8 +46,6 @@ struct VerifyArguments {
   std::string html;
   std::vector<std::string> paths;
 };
-
-std::string Narrow(const std::wstring& text) { return qve::platform::ToNarrow(text).value_or("?"); }
 
 // One chain to verify: the files found for its PATH arguments and what was
 // said while finding them.
@@ -98,59 +95,26 @@ void Collect(Chain& chain, const std::wstring& argument) {
       });
 }
 
-void WarnUnseenBytes(const qve::cli::VerifiedFile& file, std::vector<VerifyWarning>& out) {
-  const FileCheckResult& result = *file.result;
-  if (const BlockResult* tail = qve::cli::UnsignedTail(result)) {
-    out.push_back({file.path, tail->firstLine == tail->lastLine
-                                  ? "line " + std::to_string(tail->firstLine) + " is not signed"
-                                  : "lines " + std::to_string(tail->firstLine) + "-" +
-                                        std::to_string(tail->lastLine) + " are not signed"});
-  }
-  if (result.linesWithBytesAfterNul > 0) {
-    std::string message = "line " + std::to_string(result.firstLineWithBytesAfterNul) +
-                          ": bytes after a NUL are not signed";
-    if (result.linesWithBytesAfterNul > 1)
-      message += " (and on " + std::to_string(result.linesWithBytesAfterNul - 1) + " more lines)";
-    out.push_back({file.path, message});
-  }
-  if (result.endOfInputLine > 0) {
-    out.push_back({file.path, "line " + std::to_string(result.endOfInputLine) +
-                                  ": data after an end-of-input byte (0x1A) is not read"});
-  }
-}
-
-// Owns the report whose results the outcome points into.
 struct Verified {
   qve::VerificationReport report;
   VerifyOutcome outcome;
   std::string failure;  // what the library threw, if it did
 };
 
-void Verify(Chain& chain, bool includeOk, Verified& out) {
+void Verify(Chain& chain, const VerifyArguments& args, Verified& out) {
   for (const auto& path : chain.files) out.report.AddFile(path);
   VerifyOutcome& outcome = out.outcome;
   outcome.path = chain.path;
   outcome.warnings = std::move(chain.warnings);
+  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details || !args.html.empty());
   try {
-    outcome.result = out.report.Verify(includeOk);
+    outcome.result = out.report.VerifyWith(args.includeOk, builder, qve::RunOrder::ByName);
   } catch (const std::exception& e) {
     out.failure = e.what();
     return;
   }
   outcome.totalFiles = out.report.TotalFiles();
   outcome.badFiles = out.report.NumberOfBadFiles();
-  const auto& results = out.report.verifier().results;
-  std::size_t record = 0;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    qve::cli::VerifiedFile file;
-    file.path = Narrow(out.report.files()[i]);
-    file.name = Narrow(results[i].fileName);
-    file.result = &results[i];
-    file.listed = includeOk || qve::FileVerdictOf(results[i]) != QVE_Helper::FileOk;
-    if (file.listed) file.verdict = out.report.GetFileReport(std::uint32_t(record++)).verdict;
-    WarnUnseenBytes(file, outcome.warnings);
-    outcome.files.push_back(std::move(file));
-  }
 }
 
 std::string Files(std::uint32_t count) {
@@ -167,9 +131,9 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
                 << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
-      std::cout << indent << "  " << Escaped(file.path) << ": " << file.result->blockCount
-                << " blocks, " << file.result->badBlockCount << " bad\n";
-      for (const BlockResult& block : file.result->blocks) {
+      std::cout << indent << "  " << Escaped(file.path) << ": " << file.detail.counts.blockCount
+                << " blocks, " << file.detail.counts.badBlockCount << " bad\n";
+      for (const BlockResult& block : file.blocks) {
         std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
                   << block.firstLine << '-' << block.lastLine << '\n';
       }
@@ -215,7 +179,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
       auto verified = std::make_unique<Verified>();
-      Verify(chains[i], args.includeOk, *verified);
+      Verify(chains[i], args, *verified);
       const std::lock_guard<std::mutex> lock(mutex);
       done[i] = std::move(verified);
       ++count;

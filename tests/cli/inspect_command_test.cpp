@@ -209,7 +209,16 @@ const Case kCases[] = {
        return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
      },
      {},
-     "BlockOk\n  unsigned tail: lines 3-4\n  ignored: 4 bytes from the NUL on line 1\n"},
+     "BlockOk\n  4 lines, 1 signature line\n"
+     "  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
+     "  last chain value: "},
+    {"LogNulAndTailIgnored",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
+     },
+     {},
+     "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line 1)\n"},
     {"LogEndOfInput",
      [] {
        return Log({}, [](LogBuilder& log) {
