@@ -98,17 +98,26 @@ void Collect(Chain& chain, const std::wstring& argument) {
 struct Verified {
   qve::VerificationReport report;
   VerifyOutcome outcome;
+  std::unique_ptr<qve::cli::PageGatherer> page;  // with --html
+  qve::cli::PageLimits pageLimits;
   std::string failure;  // what the library threw, if it did
 };
 
-void Verify(Chain& chain, const VerifyArguments& args, Verified& out) {
+// `chains` share the page's room for lines.
+void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verified& out) {
   for (const auto& path : chain.files) out.report.AddFile(path);
   VerifyOutcome& outcome = out.outcome;
   outcome.path = chain.path;
   outcome.warnings = std::move(chain.warnings);
-  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details || !args.html.empty());
+  qve::RunOptions options;
+  if (!args.html.empty()) {
+    out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+    out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
+    options = out.pageLimits.Gathering();
+  }
+  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, out.page.get());
   try {
-    outcome.result = out.report.VerifyWith(args.includeOk, builder, qve::RunOrder::ByName);
+    outcome.result = out.report.VerifyWith(args.includeOk, builder, qve::RunOrder::ByName, options);
   } catch (const std::exception& e) {
     out.failure = e.what();
     return;
@@ -179,7 +188,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
       auto verified = std::make_unique<Verified>();
-      Verify(chains[i], args, *verified);
+      Verify(chains[i], args, chains.size(), *verified);
       const std::lock_guard<std::mutex> lock(mutex);
       done[i] = std::move(verified);
       ++count;
@@ -201,8 +210,8 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args) {
     }
     status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
     if (!args.html.empty() && verified->failure.empty()) {
-      page.push_back({qve::cli::ToJson(verified->outcome, true), verified->report.files(),
-                      verified->outcome.path});
+      page.push_back({verified->outcome.path, std::move(verified->outcome),
+                      std::move(verified->page->files), verified->pageLimits});
     }
   }
   for (auto& worker : workers) worker.join();
