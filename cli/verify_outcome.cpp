@@ -21,6 +21,10 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
     if (nul.lines > 1) message += " (and on " + std::to_string(nul.lines - 1) + " more lines)";
     out.push_back({file.path, message});
   }
+  if (detail.changedWhileRead) {
+    out.push_back({file.path, "changed while it was read " + std::to_string(detail.reading) +
+                                  " times; the verdict is that of the last reading"});
+  }
   if (const auto& end = detail.endOfInput) {
     out.push_back({file.path, "line " + std::to_string(end->line) +
                                   ": data after an end-of-input byte (0x1A) is not read"});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/inspect.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
@@ -256,7 +257,8 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
 TEST(InspectCommandJsonTest, OneObjectPerFile) {
   testing::TempDir dir;
   testing::WriteFile(dir / "a.qves", Container{}.Build());
-  testing::WriteFile(dir / "b.log", Log({}));
+  LogChain chain;
+  testing::WriteFile(dir / "b.log", LogBuilder(chain).DataLines(2).Sign().Data("x").Sign().bytes());
   const auto run = testing::RunCommand(
       QVE_CLI_FILE,
       {"inspect", "--json", "--seal", (dir / "a.qves").string(), (dir / "b.log").string()});
@@ -269,6 +271,8 @@ TEST(InspectCommandJsonTest, OneObjectPerFile) {
   EXPECT_EQ(log["blocks"][1]["chain"], "matches");
   EXPECT_EQ(log["blocks"][1]["verdict"], "BlockOk");
   EXPECT_TRUE(log["ignored"].empty()) << log["ignored"];
+  EXPECT_EQ(log["firstLink"], cli::Hex(LogChain::EmptyDigest()));
+  EXPECT_EQ(log["lastChainValue"], cli::Hex(chain.value()));
 }
 
 }  // namespace
