@@ -1,5 +1,7 @@
 #include "platform/utf8.h"
 
+#include <algorithm>
+
 namespace qve::platform {
 
 std::size_t DecodeUtf8(std::string_view bytes, char32_t* c) {
@@ -22,6 +24,15 @@ std::size_t DecodeUtf8(std::string_view bytes, char32_t* c) {
     return 0;
   *c = value;
   return length;
+}
+
+std::size_t CutBefore(std::string_view bytes, std::size_t limit) {
+  std::size_t cut = std::min(bytes.size(), limit);
+  for (int back = 0; cut > 0 && cut < bytes.size() && back < 3 &&
+                     (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80;
+       ++back)
+    --cut;
+  return cut;
 }
 
 }  // namespace qve::platform

@@ -12,4 +12,9 @@ namespace qve::platform {
 // surrogate, a value past U+10FFFF, a cut sequence) or are empty.
 std::size_t DecodeUtf8(std::string_view bytes, char32_t* c);
 
+// Where to cut `bytes` to keep at most `limit` of them without cutting a
+// character in two: `limit` itself, or up to three bytes before it when a
+// continuation byte stands there. `bytes` may hold only the first limit + 1.
+std::size_t CutBefore(std::string_view bytes, std::size_t limit);
+
 }  // namespace qve::platform

@@ -1,10 +1,10 @@
 #include "verify/chain_checker.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "crypto/digest.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
 
 namespace qve {
 
@@ -103,12 +103,7 @@ void ChainChecker::EndDataLine() {
     blockStart_ = lineStart_;
   }
   if (blockLines_ < options_.excerptLines) {
-    std::size_t cut = std::min(lineShown_.size(), options_.excerptLineBytes);
-    // Never inside a UTF-8 character, which takes four bytes at most.
-    for (int back = 0; cut > 0 && cut < lineShown_.size() && back < 3 &&
-                       (static_cast<unsigned char>(lineShown_[cut]) & 0xC0) == 0x80;
-         ++back)
-      --cut;
+    const std::size_t cut = platform::CutBefore(lineShown_, options_.excerptLineBytes);
     excerpt_.push_back({lineNumber_, lineShown_.substr(0, cut), line_.length(), line_.cut()});
   }
   ++blockLines_;
