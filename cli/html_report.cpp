@@ -48,16 +48,22 @@ void PageGatherer::OnBlock(const FileDetail&, const BlockDetail& block) {
   PageFile& file = current_;
   bool shown = false;
   if (IsBad(block.verdict)) {
-    if (file.excerpts.size() < limits_.excerptsPerFile && excerptBytes_ < limits_.excerptBytes) {
-      PageExcerpt excerpt{index, block.verdict, block.lines, block.coversNoLine, {}};
-      for (const CoveredLine& line : block.excerpt) {
-        const std::uint64_t cost = line.shown.size() + kLineCost;
-        if (excerptBytes_ + cost > limits_.excerptBytes) break;
-        excerptBytes_ += cost;
-        file.excerptBytes += cost;
-        excerpt.shown.push_back(line);
-      }
-      file.excerpts.push_back(std::move(excerpt));
+    // The lines that fit in what is left of the page's room.
+    std::size_t fit = 0;
+    std::uint64_t cost = 0;
+    for (; fit < block.excerpt.size(); ++fit) {
+      const std::uint64_t line = block.excerpt[fit].shown.size() + kLineCost;
+      if (excerptBytes_ + cost + line > limits_.excerptBytes) break;
+      cost += line;
+    }
+    if (file.excerpts.size() < limits_.excerptsPerFile && (fit > 0 || block.excerpt.empty())) {
+      excerptBytes_ += cost;
+      file.excerptBytes += cost;
+      file.excerpts.push_back({index,
+                               block.verdict,
+                               block.lines,
+                               block.coversNoLine,
+                               {block.excerpt.begin(), block.excerpt.begin() + fit}});
       shown = true;
     } else {
       ++file.excerptsNotShown;
