@@ -39,9 +39,8 @@ class VerificationReport final : public QVE_Helper::IVerificationReport {
   std::uint32_t VerifyWith(bool includeOkFiles, VerifyObserver& observer, RunOrder order,
                            const RunOptions& options = {});
 
-  // The paths, in the order of the last run, and what Verify found in each.
+  // The paths, in the order of the last run.
   const std::vector<std::wstring>& files() const { return files_; }
-  const FileVerifier& verifier() const { return verifier_; }
 
  private:
   std::vector<std::wstring> files_;
