@@ -1,22 +1,85 @@
 // qvehelper verify --html: one self-contained page for people who did not run
-// the tool. It is drawn from the same document that --json --details prints,
-// plus the verified files themselves for the lines of bad blocks and for
-// where each signed block sits.
+// the tool. It is drawn from the run's own details, gathered while the chain
+// is verified, so the page reads no file itself and shows what the verdicts
+// were made from. What it holds of a chain is bounded whatever the files
+// hold: runs of equal blocks share a cell and a row, and past its limits the
+// page says how much more there is.
 #pragma once
 
-#include <nlohmann/json.hpp>
-#include <ostream>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cli/verify_outcome.h"
+#include "verify/details.h"
+
 namespace qve::cli {
 
-// One verified chain: the --json --details document, and the files in the
-// order of its "details".
+struct PageLimits {
+  std::uint32_t linesPerBlock = 200;     // covered lines shown per bad block
+  std::size_t bytesPerLine = 4000;       // of each line shown
+  std::size_t runsPerFile = 200;         // cells of the strip and rows of the table
+  std::size_t excerptsPerFile = 20;      // bad blocks shown with their lines
+  std::uint64_t excerptBytes = 4 << 20;  // of lines shown, for a whole chain
+
+  // What a run must gather for the page.
+  RunOptions Gathering() const;
+};
+
+// Blocks in a row with one verdict.
+struct PageRun {
+  BlockVerdict verdict = BlockOk;
+  LineRange lines;
+  std::uint64_t blocks = 0;
+  std::size_t firstBlock = 0;  // its index in the file
+  bool linked = false;         // the first block's lines are shown
+};
+
+// A bad block with its first covered lines.
+struct PageExcerpt {
+  std::size_t block = 0;  // its index in the file
+  BlockVerdict verdict = BlockInvalid;
+  LineRange lines;
+  bool coversNoLine = false;
+  std::vector<CoveredLine> shown;
+};
+
+// What the page shows of one file's blocks.
+struct PageFile {
+  std::vector<PageRun> runs;
+  std::uint64_t blocksNotListed = 0;  // after the last run, past the limit
+  LineRange notListed;
+  std::vector<PageExcerpt> excerpts;
+  std::uint64_t excerptsNotShown = 0;  // bad blocks whose lines are not shown
+  std::uint64_t excerptBytes = 0;
+};
+
+// Keeps the page's share of every file as the run hands it over.
+class PageGatherer final : public VerifyObserver {
+ public:
+  explicit PageGatherer(const PageLimits& limits) : limits_(limits) {}
+  void OnFileStart(const FileDetail& file) override;
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
+  void OnFileEnd(const FileDetail& file) override;
+
+  std::vector<PageFile> files;  // one per file, in run order
+
+ private:
+  PageLimits limits_;
+  PageFile current_;
+  std::size_t blocks_ = 0;  // of the current file so far
+  std::uint64_t excerptBytes_ = 0;
+};
+
+// One verified chain: what the command found and the page's share of each
+// of its files, in the same order.
 struct HtmlChain {
-  nlohmann::ordered_json report;
-  std::vector<std::wstring> paths;
-  std::string title = {};  // what the chain was made from, shown in its heading
+  std::string title;  // what the chain was made from, shown in its heading
+  VerifyOutcome outcome;
+  std::vector<PageFile> files;
+  PageLimits limits = {};
 };
 
 // When, where and how the page was made.
@@ -30,8 +93,8 @@ struct HtmlRun {
 // This process's run: now, this host, its command line, this version.
 HtmlRun CurrentRun();
 
-// The whole page; one section per chain.
-std::string RenderHtmlReport(const std::vector<HtmlChain>& chains, const HtmlRun& run);
+// The whole page, one section per chain, written as it is made.
+void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, const HtmlRun& run);
 
 // Renders the page for the current run into `out`.
 void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains);

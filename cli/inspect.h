@@ -1,7 +1,8 @@
 // qvehelper inspect: what a container or a signed log holds, as the
 // library's readers see it, with every fault named where it is. Each file
-// becomes one JSON object; the text form is printed from that object, so
-// the two never say different things.
+// becomes one JSON object or its text form. A container's object is built
+// whole and printed from, so the two never say different things; a log's is
+// printed as the file is read, since a log may hold any number of blocks.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "cli/escape.h"
 
 namespace qve::cli {
 
@@ -20,25 +23,26 @@ enum class FileKind { Detect, Container, Log };
 struct InspectOptions {
   FileKind as = FileKind::Detect;
   bool seal = false;  // decrypt in memory to look at the seal trailer
+  bool json = false;  // one JSON object per line instead of text
 };
 
-// "kind" is "container", "log", "unknown" (neither magic nor a signature
-// line) or "unreadable". Throws std::runtime_error where OpenSSL fails.
-Json InspectFile(const std::wstring& path, const std::string& shownPath,
-                 const InspectOptions& options);
+// Prints what the file holds to `out`; gives the kind found: "container",
+// "log", "unknown" (neither magic nor a signature line) or "unreadable".
+// Throws std::runtime_error where OpenSSL fails.
+std::string InspectFile(const std::wstring& path, const std::string& shownPath,
+                        const InspectOptions& options, std::ostream& out);
 
 // The members of a container's object; `file` is positioned anywhere.
 void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into);
 // The text form of a container's object, after its first line.
 void PrintContainer(std::ostream& out, const Json& file);
-// The members of a log's object; false when it holds no signature line.
-bool InspectLog(const std::wstring& path, Json& into);
 
-void PrintInspection(std::ostream& out, const Json& file);
+// Reads the file as a verification run of its own and prints it as it goes;
+// `head` holds its "path" and "size". With `detect`, a file without a
+// signature line is "unknown".
+std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+                       std::ostream& out);
 
-// Printable ASCII as it is, a backslash doubled, any other byte as \xNN:
-// a log line may hold anything, the output stays one line of plain text.
-std::string Escaped(std::string_view bytes);
 std::string Hex(std::span<const std::uint8_t> bytes);
 
 }  // namespace qve::cli

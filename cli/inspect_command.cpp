@@ -25,24 +25,26 @@ struct InspectArguments {
 int RunInspect(const InspectArguments& args) {
   InspectOptions options;
   options.seal = args.seal;
+  options.json = args.json;
   if (args.as == "container") options.as = FileKind::Container;
   if (args.as == "log") options.as = FileKind::Log;
   int status = 0;
   for (const std::string& path : args.paths) {
     const auto wide = platform::ToWide(path);
-    Json file;
+    std::string kind = "unreadable";
     try {
-      file = wide ? InspectFile(*wide, path, options)
-                  : Json{{"path", Escaped(path)}, {"kind", "unreadable"}};
+      if (wide) {
+        kind = InspectFile(*wide, path, options, std::cout);
+      } else if (args.json) {
+        std::cout << Json{{"path", Escaped(path)}, {"kind", kind}}.dump() << '\n';
+      } else {
+        std::cout << Escaped(path) << ": cannot be read\n";
+      }
     } catch (const std::exception& e) {
+      std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }
-    if (file["kind"] == "unknown" || file["kind"] == "unreadable") status = 1;
-    if (args.json) {
-      std::cout << file.dump() << '\n';
-    } else {
-      PrintInspection(std::cout, file);
-    }
+    if (kind == "unknown" || kind == "unreadable") status = 1;
   }
   return status;
 }

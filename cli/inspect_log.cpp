@@ -1,44 +1,42 @@
-// The log half of inspect: one row per signature line with the fields of its
-// block and the verdict the verification gives it, as if the file were a run
-// of its own; then the unsigned tail and the bytes the line rules ignore.
-#include <fstream>
-#include <optional>
+// The log half of inspect: the file read as a verification run of its own,
+// one row per signature line with the fields of its block and the verdict
+// the run gives it, then what the file holds besides. Rows are printed as the
+// run hands them over, so a log of any size takes no more memory.
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/inspect.h"
+#include "cli/verify_outcome.h"
 #include "crypto/byte_cursor.h"
 #include "crypto/signature_block.h"
-#include "platform/files.h"
-#include "platform/paths.h"
-#include "platform/text_reader.h"
-#include "verify/chain_checker.h"
-#include "verify/log_line.h"
+#include "verify/details.h"
 
 namespace qve::cli {
 
 namespace {
 
-constexpr std::size_t kShortLink = 4;  // bytes of a link shown
+constexpr std::size_t kShortLink = 4;  // bytes of a link shown in a row
 
 // Which field stops the parser, where it stands and why. The fields parsed
 // before the failure give the offsets of those after them.
-std::string WhereParsingStops(BlockParseResult result, std::span<const std::uint8_t> bytes,
-                              const SignatureBlock& parsed) {
+std::string WhereParsingStops(const BlockDetail& block) {
+  const std::span<const std::uint8_t> bytes = block.unparsed;
   struct Field {
     const char* name;
     std::size_t offset;
     std::uint32_t limit;  // 0: an integer with no limit of its own
   };
-  const std::size_t textEnd = 18 + parsed.text.size();
+  const std::size_t textEnd = 18 + block.text.size();
   const Field fields[] = {
       {"version", 2, 0},
       {"id", 6, 0},
       {"text length", 10, kMaxBlockTextLength},
       {"link length", textEnd - 4, kMaxBlockLinkLength},
-      {"signature length", textEnd + parsed.link.size(), kMaxBlockSignatureLength}};
-  const auto code = static_cast<int>(result);
-  if (result == BlockParseResult::OneByte) return "1 byte, too short for the magic";
-  if (result == BlockParseResult::BadMagic)
+      {"signature length", textEnd + block.link.size(), kMaxBlockSignatureLength}};
+  const auto code = static_cast<int>(block.parse);
+  if (block.parse == BlockParseResult::OneByte) return "1 byte, too short for the magic";
+  if (block.parse == BlockParseResult::BadMagic)
     return "magic " + Hex(bytes.first(2)) + " at offset 0, expected 5156 (\"QV\")";
   // Codes 4 to 12 run through the fields in pairs: cut short, then out of range.
   const Field& field = fields[code <= 6 ? (code - 4) / 2 : (code - 7) / 2 + 2];
@@ -47,7 +45,7 @@ std::string WhereParsingStops(BlockParseResult result, std::span<const std::uint
   ByteCursor cursor(bytes);
   if (!cursor.Skip(field.offset) || !cursor.ReadU32LE(&value))
     return at + " cut short by the end of the block";
-  if (result == BlockParseResult::VersionUnsupported)
+  if (block.parse == BlockParseResult::VersionUnsupported)
     return at + " is " + std::to_string(value) + ", expected " +
            std::to_string(kSignatureBlockVersion);
   if (value > field.limit)
@@ -56,95 +54,182 @@ std::string WhereParsingStops(BlockParseResult result, std::span<const std::uint
          " bytes left";
 }
 
-Json BlockRow(std::string_view payload, std::uint32_t line, std::optional<std::uint32_t> first,
-              const Bytes& chainValue, bool firstBlock) {
-  Json row = {{"line", line}};
-  if (first) {
-    row["covers"] = {*first, line - 1};
-  } else {
-    row["covers"] = nullptr;
-  }
-  const Bytes bytes = BlockBytesOf(payload);
-  if (bytes.empty()) {
+Json RowOf(const FileDetail& file, const BlockDetail& block) {
+  Json row = {{"line", block.lines.last}};
+  row["covers"] =
+      block.coversNoLine ? Json(nullptr) : Json{block.lines.first, block.lines.last - 1};
+  if (block.parse == BlockParseResult::Empty) {
     row["empty"] = true;
-    return row;
+  } else if (block.parse != BlockParseResult::Parsed) {
+    row["malformed"] = WhereParsingStops(block);
+  } else {
+    row["id"] = block.id;
+    row["text"] = Escaped(block.text);
+    row["link"] = Hex(std::span(block.link).first(std::min(block.link.size(), kShortLink)));
+    row["linkLength"] = block.link.size();
+    // The first signature line of a run may link anywhere.
+    row["chain"] = file.signatureLines == 1           ? "first block"
+                   : block.link == block.expectedLink ? "matches"
+                                                      : "differs";
+    row["signatureLength"] = block.signatureLength;
   }
-  SignatureBlock block;
-  const BlockParseResult parsed = ParseSignatureBlock(bytes, block);
-  if (parsed != BlockParseResult::Parsed) {
-    row["malformed"] = WhereParsingStops(parsed, bytes, block);
-    return row;
-  }
-  row["id"] = block.id;
-  row["text"] = Escaped(block.text);
-  row["link"] = Hex(std::span(block.link).first(std::min(block.link.size(), kShortLink)));
-  row["linkLength"] = block.link.size();
-  row["chain"] = firstBlock ? "first block" : block.link == chainValue ? "matches" : "differs";
-  row["signatureLength"] = block.signature.size();
+  row["verdict"] = BlockVerdictName(block.verdict);
   return row;
 }
 
-// Where the first 0x1A stands, which ends the input of the text reader.
-std::optional<std::uint64_t> EndOfInputByte(const std::wstring& path, std::uint64_t* size) {
-  platform::FileStream file;
-  if (!platform::OpenForReading(file, path)) return std::nullopt;
-  std::optional<std::uint64_t> found;
-  std::uint64_t offset = 0;
-  char chunk[1 << 16];
-  while (file.read(chunk, sizeof chunk), file.gcount() > 0) {
-    const std::string_view part(chunk, static_cast<std::size_t>(file.gcount()));
-    if (const std::size_t at = part.find(kEndOfInput); !found && at != std::string_view::npos)
-      found = offset + at;
-    offset += part.size();
+Json SummaryOf(const FileDetail& file) {
+  const auto hex = [](const std::optional<Bytes>& value) {
+    return value ? Json(Hex(*value)) : Json(nullptr);
+  };
+  Json ignored = Json::array();
+  if (const BytesAfterNul& nul = file.afterNul; nul.lines > 0) {
+    ignored.push_back({{"after", "NUL"},
+                       {"bytes", nul.bytes},
+                       {"lines", nul.lines},
+                       {"firstLine", nul.firstLine}});
   }
-  *size = offset;
-  return found;
+  if (const auto& end = file.endOfInput) {
+    ignored.push_back({{"after", "0x1A"},
+                       {"bytes", end->bytesAfter},
+                       {"offset", end->offset},
+                       {"line", end->line}});
+  }
+  const auto& tail = file.unsignedTail;
+  return {{"lines", file.lines},
+          {"signatureLines", file.signatureLines},
+          {"firstLink", hex(file.firstLink)},
+          {"lastChainValue", hex(file.lastChainValue)},
+          {"unsignedTail", tail ? Json{tail->first, tail->last} : Json(nullptr)},
+          {"ignored", ignored},
+          {"changedWhileRead", file.changedWhileRead}};
 }
+
+std::string Count(std::uint64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Range(const Json& pair) {
+  if (pair.is_null()) return "none";
+  const auto first = pair[0].get<std::uint32_t>(), last = pair[1].get<std::uint32_t>();
+  return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
+}
+
+void PrintRow(std::ostream& out, const Json& row) {
+  out << "  line " << row["line"] << ": covers " << Range(row["covers"]) << ", ";
+  if (row.contains("empty")) {
+    out << "empty payload";
+  } else if (row.contains("malformed")) {
+    out << "malformed: " << row["malformed"].get<std::string>();
+  } else {
+    out << "id " << row["id"] << ", text \"" << row["text"].get<std::string>() << "\", link "
+        << row["link"].get<std::string>() << (row["linkLength"] > kShortLink ? ".." : "") << " ("
+        << row["linkLength"] << " bytes) " << row["chain"].get<std::string>() << ", signature "
+        << row["signatureLength"] << " bytes";
+  }
+  out << ": " << row["verdict"].get<std::string>() << '\n';
+}
+
+void PrintSummary(std::ostream& out, const Json& summary) {
+  out << "  " << Count(summary["lines"], "line") << ", "
+      << Count(summary["signatureLines"], "signature line") << '\n';
+  if (!summary["firstLink"].is_null())
+    out << "  first link: " << summary["firstLink"].get<std::string>() << '\n';
+  if (!summary["lastChainValue"].is_null())
+    out << "  last chain value: " << summary["lastChainValue"].get<std::string>() << '\n';
+  const Json& tail = summary["unsignedTail"];
+  if (!tail.is_null())
+    out << "  unsigned tail: " << (tail[0] == tail[1] ? "line " : "lines ") << Range(tail) << '\n';
+  for (const Json& skip : summary["ignored"]) {
+    if (skip["after"] == "NUL") {
+      out << "  ignored: " << Count(skip["bytes"], "byte") << " after a NUL on "
+          << Count(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
+    } else {
+      out << "  ignored: " << Count(skip["bytes"], "byte")
+          << " after the end-of-input byte 0x1A at offset " << skip["offset"] << " (line "
+          << skip["line"] << ")\n";
+    }
+  }
+  if (summary["changedWhileRead"].get<bool>())
+    out << "  changed while it was read: a block read again did not end where its signature "
+           "line starts, so these rows may not match the file as it is now\n";
+}
+
+// Prints the file as the run reads it. The head waits for the first
+// signature line, which tells a log from a file of unknown kind.
+class LogPrinter final : public VerifyObserver {
+ public:
+  LogPrinter(std::ostream& out, const Json& head, bool detect, bool json)
+      : out_(out), head_(head), detect_(detect), json_(json) {}
+
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override {
+    if (block.isUnsignedTail()) return;
+    Begin();
+    const Json row = RowOf(file, block);
+    if (json_) {
+      out_ << (rows_++ > 0 ? "," : "") << row.dump();
+    } else {
+      PrintRow(out_, row);
+    }
+  }
+
+  void OnFileEnd(const FileDetail& file) override {
+    if (!begun_ && detect_ && file.signatureLines == 0) {
+      kind = "unknown";
+      if (json_) {
+        out_ << Json{{"path", head_["path"]},
+                     {"kind", kind},
+                     {"size", head_["size"]},
+                     {"lines", file.lines}}
+                    .dump()
+             << '\n';
+      } else {
+        out_ << head_["path"].get<std::string>() << ": unknown, " << head_["size"] << " bytes, "
+             << Count(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
+      }
+      return;
+    }
+    Begin();
+    const Json summary = SummaryOf(file);
+    if (json_) {
+      out_ << "]," << summary.dump().substr(1) << '\n';
+    } else {
+      PrintSummary(out_, summary);
+    }
+  }
+
+  std::string kind = "log";
+
+ private:
+  void Begin() {
+    if (begun_) return;
+    begun_ = true;
+    if (json_) {
+      std::string open =
+          Json{{"path", head_["path"]}, {"kind", kind}, {"size", head_["size"]}}.dump();
+      open.pop_back();
+      out_ << open << ",\"blocks\":[";
+    } else {
+      out_ << head_["path"].get<std::string>() << ": log, " << head_["size"] << " bytes\n";
+    }
+  }
+
+  std::ostream& out_;
+  const Json& head_;
+  bool detect_;
+  bool json_;
+  bool begun_ = false;
+  std::size_t rows_ = 0;
+};
 
 }  // namespace
 
-bool InspectLog(const std::wstring& path, Json& into) {
-  ChainChecker checker;
-  platform::TextLineReader reader(platform::NarrowPath(path));
-  checker.BeginFile(platform::FileNameOf(path), &reader);
-  Json blocks = Json::array();
-  Json ignored = Json::array();
-  std::uint32_t lineNumber = 1;
-  std::optional<std::uint32_t> pendingFirst;
-  std::string_view raw;
-  for (; reader.NextLine(&raw); ++lineNumber) {
-    const LogLine line = ClassifyLine(raw);
-    if (line.text.size() < raw.size())
-      ignored.push_back(
-          {{"line", lineNumber}, {"bytes", raw.size() - line.text.size()}, {"after", "NUL"}});
-    if (!line.isSignature) {
-      if (!pendingFirst) pendingFirst = lineNumber;
-      checker.OnPiece(raw, true);
-      continue;
-    }
-    Json row =
-        BlockRow(line.payload, lineNumber, pendingFirst, checker.chainValue(), blocks.empty());
-    // The checker lists every block that is not BlockOk.
-    const std::size_t listed = checker.current().blocks.size();
-    checker.OnPiece(raw, true);
-    row["verdict"] = checker.current().blocks.size() > listed
-                         ? BlockVerdictName(checker.current().blocks.back().verdict)
-                         : BlockVerdictName(BlockOk);
-    blocks.push_back(std::move(row));
-    pendingFirst.reset();
-  }
-  std::uint64_t size = 0;
-  if (const auto at = EndOfInputByte(path, &size))
-    ignored.push_back({{"offset", *at}, {"bytes", size - *at - 1}, {"after", "0x1A"}});
-  into["lines"] = lineNumber - 1;
-  into["blocks"] = blocks;
-  if (pendingFirst) {
-    into["unsignedTail"] = {*pendingFirst, lineNumber - 1};
-  } else {
-    into["unsignedTail"] = nullptr;
-  }
-  into["ignored"] = ignored;
-  return !blocks.empty();
+std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+                       std::ostream& out) {
+  LogPrinter printer(out, head, detect, json);
+  // One reading: rows already printed cannot be taken back, so a file that
+  // changes while it is read is said to have changed instead.
+  VerifyInOrder({path}, printer, {.readings = 1});
+  return printer.kind;
 }
 
 }  // namespace qve::cli

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "cli/html_report.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
@@ -26,13 +27,13 @@
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/system_log_name.h"
-#include "report/verdicts.h"
 #include "report/verification_report.h"
 
 namespace {
 
 using qve::BlockResult;
-using qve::FileCheckResult;
+using qve::cli::Escaped;
+using qve::cli::Narrow;
 using qve::cli::VerifyOutcome;
 using qve::cli::VerifyWarning;
 
@@ -47,53 +48,6 @@ struct VerifyArguments {
   bool htmlGiven = false;
   std::vector<std::string> paths;
 };
-
-std::string Narrow(const std::wstring& text) { return qve::platform::ToNarrow(text).value_or("?"); }
-
-// Text output shows names as they are only where nothing in them can pass
-// for something else: control and invisible characters are escaped.
-std::string Escaped(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    // The shortest run of bytes that is one UTF-8 character, if any is.
-    std::size_t length = 1;
-    std::optional<std::wstring> wide;
-    for (; length <= 4 && i + length <= text.size(); ++length) {
-      if ((wide = qve::platform::ToWide(text.substr(i, length)))) break;
-    }
-    if (!wide) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-      ++i;
-      continue;
-    }
-    const auto c = static_cast<char32_t>((*wide)[0]);
-    // A backslash stays: it separates Windows paths, and it cannot start a line.
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
-               (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2069) || c == 0xFEFF) {
-      char code[16];
-      std::snprintf(code, sizeof code, "\\u{%04x}", static_cast<unsigned>(c));
-      out += code;
-    } else {
-      out.append(text.substr(i, length));
-    }
-    i += length;
-  }
-  return out;
-}
 
 // One chain to verify: the files found for its PATH arguments and what was
 // said while finding them.
@@ -146,59 +100,35 @@ void Collect(Chain& chain, const std::wstring& argument) {
       });
 }
 
-void WarnUnseenBytes(const qve::cli::VerifiedFile& file, std::vector<VerifyWarning>& out) {
-  const FileCheckResult& result = *file.result;
-  if (const BlockResult* tail = qve::cli::UnsignedTail(result)) {
-    out.push_back({file.path, tail->firstLine == tail->lastLine
-                                  ? "line " + std::to_string(tail->firstLine) + " is not signed"
-                                  : "lines " + std::to_string(tail->firstLine) + "-" +
-                                        std::to_string(tail->lastLine) + " are not signed"});
-  }
-  if (result.linesWithBytesAfterNul > 0) {
-    std::string message = "line " + std::to_string(result.firstLineWithBytesAfterNul) +
-                          ": bytes after a NUL are not signed";
-    if (result.linesWithBytesAfterNul > 1)
-      message += " (and on " + std::to_string(result.linesWithBytesAfterNul - 1) + " more lines)";
-    out.push_back({file.path, message});
-  }
-  if (result.endOfInputLine > 0) {
-    out.push_back({file.path, "line " + std::to_string(result.endOfInputLine) +
-                                  ": data after an end-of-input byte (0x1A) is not read"});
-  }
-}
-
-// Owns the report whose results the outcome points into.
 struct Verified {
   qve::VerificationReport report;
   VerifyOutcome outcome;
+  std::unique_ptr<qve::cli::PageGatherer> page;  // with --html
+  qve::cli::PageLimits pageLimits;
   std::string failure;  // what the library threw, if it did
 };
 
-void Verify(Chain& chain, bool includeOk, Verified& out) {
+// `chains` share the page's room for lines.
+void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verified& out) {
   for (const auto& path : chain.files) out.report.AddFile(path);
   VerifyOutcome& outcome = out.outcome;
   outcome.path = chain.path;
   outcome.warnings = std::move(chain.warnings);
+  qve::RunOptions options;
+  if (args.htmlGiven) {
+    out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+    out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
+    options = out.pageLimits.Gathering();
+  }
+  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, out.page.get());
   try {
-    outcome.result = out.report.Verify(includeOk);
+    outcome.result = out.report.VerifyWith(args.includeOk, builder, qve::RunOrder::ByName, options);
   } catch (const std::exception& e) {
     out.failure = e.what();
     return;
   }
   outcome.totalFiles = out.report.TotalFiles();
   outcome.badFiles = out.report.NumberOfBadFiles();
-  const auto& results = out.report.verifier().results;
-  std::size_t record = 0;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    qve::cli::VerifiedFile file;
-    file.path = Narrow(out.report.files()[i]);
-    file.name = Narrow(results[i].fileName);
-    file.result = &results[i];
-    file.listed = includeOk || qve::FileVerdictOf(results[i]) != QVE_Helper::FileOk;
-    if (file.listed) file.verdict = out.report.GetFileReport(std::uint32_t(record++)).verdict;
-    WarnUnseenBytes(file, outcome.warnings);
-    outcome.files.push_back(std::move(file));
-  }
 }
 
 std::string Files(std::uint32_t count) {
@@ -215,9 +145,9 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
                 << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
-      std::cout << indent << "  " << Escaped(file.path) << ": " << file.result->blockCount
-                << " blocks, " << file.result->badBlockCount << " bad\n";
-      for (const BlockResult& block : file.result->blocks) {
+      std::cout << indent << "  " << Escaped(file.path) << ": " << file.detail.counts.blockCount
+                << " blocks, " << file.detail.counts.badBlockCount << " bad\n";
+      for (const BlockResult& block : file.blocks) {
         std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
                   << block.firstLine << '-' << block.lastLine << '\n';
       }
@@ -263,7 +193,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
       auto verified = std::make_unique<Verified>();
-      Verify(chains[i], args.includeOk, *verified);
+      Verify(chains[i], args, chains.size(), *verified);
       const std::lock_guard<std::mutex> lock(mutex);
       done[i] = std::move(verified);
       ++count;
@@ -285,8 +215,8 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
     }
     status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
     if (html != nullptr && verified->failure.empty()) {
-      page.push_back({qve::cli::ToJson(verified->outcome, true), verified->report.files(),
-                      verified->outcome.path});
+      page.push_back({verified->outcome.path, std::move(verified->outcome),
+                      std::move(verified->page->files), verified->pageLimits});
     }
   }
   for (auto& worker : workers) worker.join();

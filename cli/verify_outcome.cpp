@@ -1,11 +1,72 @@
 #include "cli/verify_outcome.h"
 
+#include <utility>
+
+#include "platform/paths.h"
+#include "report/verdicts.h"
+
 namespace qve::cli {
 
-// Only an unsigned tail is recorded as BlockUnsigned, and always last.
-const BlockResult* UnsignedTail(const FileCheckResult& result) {
-  if (result.blocks.empty() || result.blocks.back().verdict != BlockUnsigned) return nullptr;
-  return &result.blocks.back();
+namespace {
+
+void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
+  const FileDetail& detail = file.detail;
+  if (const auto& tail = detail.unsignedTail) {
+    out.push_back({file.path, LinesText(*tail) + (tail->first == tail->last ? " is" : " are") +
+                                  " not signed"});
+  }
+  if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
+    std::string message =
+        "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
+    if (nul.lines > 1) message += " (and on " + std::to_string(nul.lines - 1) + " more lines)";
+    out.push_back({file.path, message});
+  }
+  if (detail.changedWhileRead) {
+    out.push_back({file.path, "changed while it was read " + std::to_string(detail.reading) +
+                                  " times; the verdict is that of the last reading"});
+  }
+  if (const auto& end = detail.endOfInput) {
+    out.push_back({file.path, "line " + std::to_string(end->line) +
+                                  ": data after an end-of-input byte (0x1A) is not read"});
+  }
+}
+
+}  // namespace
+
+OutcomeBuilder::OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
+                               VerifyObserver* next)
+    : outcome_(outcome), includeOkFiles_(includeOkFiles), keepBlocks_(keepBlocks), next_(next) {}
+
+void OutcomeBuilder::OnFileStart(const FileDetail& file) {
+  blocks_.clear();
+  if (next_ != nullptr) next_->OnFileStart(file);
+}
+
+void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
+  if (keepBlocks_ && block.verdict != BlockOk)
+    blocks_.push_back({block.verdict, block.lines.first, block.lines.last});
+  if (next_ != nullptr) next_->OnBlock(file, block);
+}
+
+void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
+  VerifiedFile verified;
+  verified.path = Narrow(file.path);
+  verified.name = Narrow(file.name);
+  verified.verdict = FileVerdictOf(file.counts);
+  verified.listed = IsListed(verified.verdict, includeOkFiles_);
+  verified.detail = file;
+  verified.blocks = std::move(blocks_);
+  WarnUnseenBytes(verified, outcome_.warnings);
+  outcome_.files.push_back(std::move(verified));
+  if (next_ != nullptr) next_->OnFileEnd(file);
+}
+
+std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
+
+std::string LinesText(LineRange lines) {
+  return lines.first == lines.last
+             ? "line " + std::to_string(lines.first)
+             : "lines " + std::to_string(lines.first) + "-" + std::to_string(lines.last);
 }
 
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
@@ -20,9 +81,9 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   out["warnings"] = Json::array();
   if (details) out["details"] = Json::array();
   for (const VerifiedFile& file : outcome.files) {
-    const BlockResult* tail = UnsignedTail(*file.result);
+    const auto& tail = file.detail.unsignedTail;
     const Json unsignedLines =
-        tail ? Json{{"first", tail->firstLine}, {"last", tail->lastLine}} : Json(nullptr);
+        tail ? Json{{"first", tail->first}, {"last", tail->last}} : Json(nullptr);
     if (file.listed) {
       out["files"].push_back({{"name", file.name},
                               {"path", file.path},
@@ -32,7 +93,7 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
     }
     if (!details) continue;
     Json blocks = Json::array();
-    for (const BlockResult& block : file.result->blocks) {
+    for (const BlockResult& block : file.blocks) {
       blocks.push_back({{"verdict", BlockVerdictName(block.verdict)},
                         {"verdictCode", block.verdict},
                         {"firstLine", block.firstLine},
@@ -40,8 +101,8 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
     }
     out["details"].push_back({{"path", file.path},
                               {"name", file.name},
-                              {"blockCount", file.result->blockCount},
-                              {"badBlockCount", file.result->badBlockCount},
+                              {"blockCount", file.detail.counts.blockCount},
+                              {"badBlockCount", file.detail.counts.badBlockCount},
                               {"unsignedLines", unsignedLines},
                               {"blocks", std::move(blocks)}});
   }

@@ -2,12 +2,14 @@
 // output and the JSON output render from this alone, and so can any other.
 #pragma once
 
+#include <QVEHelper.h>
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "verify/verify_files.h"
+#include "verify/details.h"
 
 namespace qve::cli {
 
@@ -19,9 +21,10 @@ struct VerifyWarning {
 struct VerifiedFile {
   std::string path;  // as reached from the PATH argument
   std::string name;
-  std::uint32_t verdict = 0;
+  QVE_Helper::FileVerdict verdict = QVE_Helper::FileOk;
   bool listed = false;  // the report made a record for it
-  const FileCheckResult* result = nullptr;
+  FileDetail detail;
+  std::vector<BlockResult> blocks;  // every block that is not BlockOk, when kept
 };
 
 struct VerifyOutcome {
@@ -33,12 +36,33 @@ struct VerifyOutcome {
   std::vector<VerifyWarning> warnings;
 };
 
+// Fills an outcome's files, and warns about the bytes no signature covers,
+// as the run goes; passes everything on to `next` when there is one.
+class OutcomeBuilder final : public VerifyObserver {
+ public:
+  OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
+                 VerifyObserver* next = nullptr);
+  void OnFileStart(const FileDetail& file) override;
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
+  void OnFileEnd(const FileDetail& file) override;
+
+ private:
+  VerifyOutcome& outcome_;
+  bool includeOkFiles_;
+  bool keepBlocks_;
+  VerifyObserver* next_;
+  std::vector<BlockResult> blocks_;
+};
+
 using qve::BlockVerdictName;
 using qve::FileVerdictName;
 using qve::ReportResultName;
 
-// The file's unsigned tail, when it has one.
-const BlockResult* UnsignedTail(const FileCheckResult& result);
+// Paths and names as the outputs show them.
+std::string Narrow(const std::wstring& text);
+
+// "line 5" or "lines 5-6".
+std::string LinesText(LineRange lines);
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);

@@ -57,6 +57,9 @@ class BlockCheck {
 
   // Whether the result depends on the covered lines at all.
   bool parsed() const { return parse_ == BlockParseResult::Parsed; }
+  // Where parsing stopped, and the fields read before (all when parsed).
+  BlockParseResult parse() const { return parse_; }
+  SignatureBlock& block() { return block_; }
   // Covered bytes: each pending line, then 0x00.
   void Add(std::span<const std::uint8_t> covered);
   BlockCheckResult Finish(std::span<const std::uint8_t> expectedLink);

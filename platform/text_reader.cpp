@@ -24,6 +24,13 @@ TextLineReader::~TextLineReader() {
   if (fd_ >= 0 && ownsFile_) CloseText(fd_);
 }
 
+std::optional<FileIdentity> TextLineReader::identity() const {
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  if (fd_ < 0 || !Describe(fd_, &identity, &size)) return std::nullopt;
+  return identity;
+}
+
 bool TextLineReader::Fill() {
   if (atEnd_) return false;
   if (begin_ > 0) {
@@ -42,8 +49,12 @@ bool TextLineReader::Fill() {
   if (const void* stop = std::memchr(buffer_.data() + first, kEndOfInput, end_ - first)) {
     const std::size_t stopAt =
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
-    char probe;
-    dataAfterEndOfText_ = stopAt + 1 < end_ || ReadAt(fd_, bufferOffset_ + end_, &probe, 1) > 0;
+    endOfTextOffset_ = bufferOffset_ + stopAt;
+    bytesAfterEndOfText_ = end_ - stopAt - 1;
+    FileIdentity ignored;
+    std::uint64_t size = 0;
+    if (Describe(fd_, &ignored, &size) && size > *endOfTextOffset_ + bytesAfterEndOfText_)
+      bytesAfterEndOfText_ = size - *endOfTextOffset_ - 1;
     end_ = stopAt;
     atEnd_ = true;
   }

@@ -7,11 +7,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qve::platform {
+
+// Which file an open file is, as the system numbers it: device and inode,
+// or volume serial number and file index.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
 
 class TextLineReader {
  public:
@@ -42,10 +52,15 @@ class TextLineReader {
   // stays valid until the next call. False at the end of the input.
   bool NextLine(std::string_view* line);
 
-  // After the last line: whether a 0x1A ended the input with bytes after it,
-  // and whether the last line had no line end (so the 0x1A stands on it).
-  bool dataAfterEndOfText() const { return dataAfterEndOfText_; }
+  // After the last line: where a 0x1A ended the input, if one did; how many
+  // bytes the file held after it then; and whether the last line had no line
+  // end (so the 0x1A stands on it).
+  std::optional<std::uint64_t> endOfTextOffset() const { return endOfTextOffset_; }
+  std::uint64_t bytesAfterEndOfText() const { return bytesAfterEndOfText_; }
   bool lastLineUnterminated() const { return lastLineUnterminated_; }
+
+  // Nothing for a file that did not open, or when the system does not say.
+  std::optional<FileIdentity> identity() const;
 
  private:
   // Reads more bytes behind the unconsumed ones; false when none came.
@@ -57,6 +72,8 @@ class TextLineReader {
   static int OpenText(const std::string& path);
   static long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size);
   static void CloseText(int fd);
+  // False when the system does not tell.
+  static bool Describe(int fd, FileIdentity* identity, std::uint64_t* size);
 
   int fd_ = -1;
   bool ownsFile_ = true;
@@ -66,7 +83,8 @@ class TextLineReader {
   std::size_t end_ = 0;             // one past the last byte read
   bool atEnd_ = false;              // end of file, a read error or 0x1A
   bool inLine_ = false;             // a piece of the current line was given
-  bool dataAfterEndOfText_ = false;
+  std::optional<std::uint64_t> endOfTextOffset_;
+  std::uint64_t bytesAfterEndOfText_ = 0;
   bool lastLineUnterminated_ = false;
   std::string joined_;  // NextLine's long line
 };

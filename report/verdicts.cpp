@@ -1,21 +1,24 @@
 #include "report/verdicts.h"
 
-#include <algorithm>
-
 namespace qve {
 
-QVE_Helper::FileVerdict FileVerdictOf(const FileCheckResult& result) {
-  if (result.badBlockCount != 0) {
-    return result.badBlockCount == 1 && result.firstBlockChainBreak ? QVE_Helper::FileChainBreak
+// A file with no bad block counts its BlockUnsigned and BlockNoSignature
+// blocks; it is unsigned when they are all its blocks, that is, when none
+// is BlockOk.
+QVE_Helper::FileVerdict FileVerdictOf(const BlockCounts& counts) {
+  if (counts.badBlockCount != 0) {
+    return counts.badBlockCount == 1 && counts.firstBlockChainBreak ? QVE_Helper::FileChainBreak
                                                                     : QVE_Helper::FileInvalid;
   }
-  const auto withoutSignature =
-      std::count_if(result.blocks.begin(), result.blocks.end(), [](const BlockResult& block) {
-        return block.verdict == BlockUnsigned || block.verdict == BlockNoSignature;
-      });
-  return static_cast<std::uint32_t>(withoutSignature) == result.blockCount
-             ? QVE_Helper::FileUnsigned
-             : QVE_Helper::FileOk;
+  return counts.okBlockCount == 0 ? QVE_Helper::FileUnsigned : QVE_Helper::FileOk;
+}
+
+bool IsListed(QVE_Helper::FileVerdict verdict, bool includeOkFiles) {
+  return verdict != QVE_Helper::FileOk || includeOkFiles;
+}
+
+bool IsBadFile(QVE_Helper::FileVerdict verdict) {
+  return verdict == QVE_Helper::FileChainBreak || verdict == QVE_Helper::FileInvalid;
 }
 
 QVE_Helper::ReportResult ReportResultOf(std::uint32_t totalFiles, std::uint32_t badFiles,

@@ -11,7 +11,12 @@ namespace qve {
 
 // FileOk for a file with a good block and no bad one, which a report lists
 // only when asked to.
-QVE_Helper::FileVerdict FileVerdictOf(const FileCheckResult& result);
+QVE_Helper::FileVerdict FileVerdictOf(const BlockCounts& counts);
+
+// Whether a report makes a record for a file of this verdict.
+bool IsListed(QVE_Helper::FileVerdict verdict, bool includeOkFiles);
+
+bool IsBadFile(QVE_Helper::FileVerdict verdict);
 
 QVE_Helper::ReportResult ReportResultOf(std::uint32_t totalFiles, std::uint32_t badFiles,
                                         std::uint32_t unsignedFiles);

@@ -46,21 +46,58 @@ void VerificationReport::AddFileInFolder(const std::wstring& folder) {
 }
 
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
+  FileRecorder recorder(verifier_);
+  return VerifyWith(includeOkFiles, recorder, RunOrder::ByName);
+}
+
+namespace {
+
+// Turns each file's details into its record as the file ends, and passes
+// everything on.
+class Counter final : public VerifyObserver {
+ public:
+  Counter(bool includeOkFiles, VerifyObserver& next)
+      : includeOkFiles_(includeOkFiles), next_(next) {}
+
+  void OnFileStart(const FileDetail& file) override { next_.OnFileStart(file); }
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override {
+    next_.OnBlock(file, block);
+  }
+  void OnFileEnd(const FileDetail& file) override {
+    ++totalFiles;
+    const QVE_Helper::FileVerdict verdict = FileVerdictOf(file.counts);
+    if (IsBadFile(verdict)) ++badFiles;
+    if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
+    if (IsListed(verdict, includeOkFiles_)) records.push_back({file.name, verdict});
+    next_.OnFileEnd(file);
+  }
+
+  std::uint32_t totalFiles = 0;
+  std::uint32_t badFiles = 0;
+  std::uint32_t unsignedFiles = 0;
+  std::vector<QVE_Helper::FileReport> records;
+
+ private:
+  bool includeOkFiles_;
+  VerifyObserver& next_;
+};
+
+}  // namespace
+
+std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver& observer,
+                                             RunOrder order, const RunOptions& options) {
   fileReports_.clear();
   totalFiles_ = 0;
   badFiles_ = 0;
-  VerifyFiles(verifier_, files_);
-  std::uint32_t unsignedFiles = 0;
-  for (const FileCheckResult& result : verifier_.results) {
-    ++totalFiles_;
-    const QVE_Helper::FileVerdict verdict = FileVerdictOf(result);
-    if (verdict == QVE_Helper::FileChainBreak || verdict == QVE_Helper::FileInvalid) ++badFiles_;
-    if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
-    if (verdict != QVE_Helper::FileOk || includeOkFiles) {
-      fileReports_.push_back({result.fileName, verdict});
-    }
-  }
-  return ReportResultOf(totalFiles_, badFiles_, unsignedFiles);
+  verifier_.results.clear();
+  if (order == RunOrder::ByName) SortByFileName(files_);
+  // A run that throws leaves no record and the counters at 0.
+  Counter counter(includeOkFiles, observer);
+  VerifyInOrder(files_, counter, options);
+  fileReports_ = std::move(counter.records);
+  totalFiles_ = counter.totalFiles;
+  badFiles_ = counter.badFiles;
+  return ReportResultOf(totalFiles_, badFiles_, counter.unsignedFiles);
 }
 
 }  // namespace qve

@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "verify/details.h"
 #include "verify/verify_files.h"
 
 namespace qve {
+
+enum class RunOrder {
+  ByName,    // as Verify takes the files
+  AsListed,  // in the order they were added
+};
 
 class VerificationReport final : public QVE_Helper::IVerificationReport {
  public:
@@ -27,10 +33,14 @@ class VerificationReport final : public QVE_Helper::IVerificationReport {
     return fileReports_[index];
   }
 
-  // The paths, sorted by the last Verify, and what it found in each: block
-  // details that the exported interface does not show.
+  // As Verify, with every file's details handed to `observer` as the run
+  // goes instead of kept in the verifier, where they would grow with the
+  // blocks: the records, counters and result are the same.
+  std::uint32_t VerifyWith(bool includeOkFiles, VerifyObserver& observer, RunOrder order,
+                           const RunOptions& options = {});
+
+  // The paths, in the order of the last run.
   const std::vector<std::wstring>& files() const { return files_; }
-  const FileVerifier& verifier() const { return verifier_; }
 
  private:
   std::vector<std::wstring> files_;

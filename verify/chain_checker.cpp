@@ -1,6 +1,10 @@
 #include "verify/chain_checker.h"
 
+#include <utility>
+
 #include "crypto/digest.h"
+#include "platform/paths.h"
+#include "platform/utf8.h"
 
 namespace qve {
 
@@ -28,25 +32,34 @@ constexpr std::size_t kBatchBytes = 1 << 16;
 
 }  // namespace
 
-ChainChecker::ChainChecker(std::size_t heldBlockBytes)
-    : verifyContext_(key_.pkey()), chainValue_(ChainStart()), heldBlockBytes_(heldBlockBytes) {}
+ChainChecker::ChainChecker(VerifyObserver& observer, const RunOptions& options)
+    : observer_(observer),
+      options_(options),
+      verifyContext_(key_.pkey()),
+      chainValue_(ChainStart()) {}
 
-void ChainChecker::BeginFile(std::wstring fileName, const platform::TextLineReader* file) {
+void ChainChecker::BeginFile(std::wstring path, const platform::TextLineReader* file) {
   ++filesBegun_;
-  chainBeforeFile_ = chainValue_;
-  fileChanged_ = false;
-  current_ = FileCheckResult{};
-  current_.fileName = std::move(fileName);
-  file_ = file;
-  signatureSeen_ = false;
-  lineStart_ = 0;
-  lineNumber_ = 1;
+  Start(std::move(path), file, 1);
 }
 
 void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
-  --filesBegun_;
-  chainValue_ = chainBeforeFile_;
-  BeginFile(std::move(current_.fileName), file);
+  chainValue_ = file_.chainBefore;
+  Start(std::move(file_.path), file, file_.reading + 1);
+}
+
+void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file, int reading) {
+  file_ = FileDetail{};
+  file_.name = platform::FileNameOf(path);
+  file_.path = std::move(path);
+  file_.reading = reading;
+  file_.opened = file != nullptr && file->isOpen();
+  if (file_.opened) file_.identity = file->identity();
+  file_.chainBefore = chainValue_;
+  reader_ = file;
+  lineStart_ = 0;
+  lineNumber_ = 1;
+  observer_.OnFileStart(file_);
 }
 
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
@@ -58,14 +71,19 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
   if (!spilled_) {
     const auto bytes = BytesOf(counted);
     held_.insert(held_.end(), bytes.begin(), bytes.end());
-    if (held_.size() > heldBlockBytes_ && file_ != nullptr) {
+    if (held_.size() > options_.limits.heldBlockBytes && reader_ != nullptr) {
       Bytes().swap(held_);
       spilled_ = true;
     }
   }
+  // One byte more than is shown tells whether the cut falls inside a character.
+  if (blockLines_ < options_.excerptLines && lineShown_.size() <= options_.excerptLineBytes)
+    lineShown_.append(counted.substr(0, options_.excerptLineBytes + 1 - lineShown_.size()));
   if (!lineEnds) return;
-  if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
-    current_.firstLineWithBytesAfterNul = lineNumber_;
+  if (const std::uint64_t ignored = line_.bytesAfterNul(); ignored > 0) {
+    if (file_.afterNul.lines++ == 0) file_.afterNul.firstLine = lineNumber_;
+    file_.afterNul.bytes += ignored;
+  }
   if (line_.isSignature()) {
     EndSignatureLine();
   } else {
@@ -73,7 +91,8 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
   }
   if (line_.startsWithMarker()) payload_.Clear();
   line_ = LineText{};
-  lineStart_ = file_ != nullptr ? file_->offset() : 0;
+  lineShown_.clear();
+  lineStart_ = reader_ != nullptr ? reader_->offset() : 0;
   heldBefore_ = held_.size();
   ++lineNumber_;
 }
@@ -83,6 +102,10 @@ void ChainChecker::EndDataLine() {
     blockFirstLine_ = lineNumber_;
     blockStart_ = lineStart_;
   }
+  if (blockLines_ < options_.excerptLines) {
+    const std::size_t cut = platform::CutBefore(lineShown_, options_.excerptLineBytes);
+    excerpt_.push_back({lineNumber_, lineShown_.substr(0, cut), line_.length(), line_.cut()});
+  }
   ++blockLines_;
   if (!spilled_) held_.push_back(0x00);
 }
@@ -90,25 +113,45 @@ void ChainChecker::EndDataLine() {
 void ChainChecker::EndSignatureLine() {
   if (!spilled_) held_.resize(heldBefore_);
   payload_.Finish(line_.length() - 2);
-  const bool isFirstBlockOfRun = filesBegun_ == 1 && !signatureSeen_;
-  signatureSeen_ = true;
-  BlockCheckResult result;
-  if (spilled_) {
-    BlockCheck check(payload_.kept(), verifyContext_);
-    if (check.parsed()) ReadBlockAgain(check);
-    result = check.Finish(chainValue_);
-  } else {
-    result = CheckSignatureBlock(chainValue_, held_, payload_.kept(), verifyContext_);
+  const bool isFirstBlockOfRun = filesBegun_ == 1 && file_.signatureLines == 0;
+  BlockCheck check(payload_.kept(), verifyContext_);
+  // A long signature line may spill a block that covers no line: then
+  // there is nothing to read again.
+  if (!spilled_) {
+    check.Add(held_);
+  } else if (check.parsed() && blockLines_ > 0) {
+    ReadBlockAgain(check);
   }
+  const BlockCheckResult result = check.Finish(chainValue_);
+
+  BlockDetail& block = block_;
+  block.verdict = VerdictOf(result, isFirstBlockOfRun);
+  block.coversNoLine = blockLines_ == 0;
   // A block that covers no line is reported at its own signature line.
-  const std::uint32_t firstLine = blockLines_ == 0 ? lineNumber_ : blockFirstLine_;
-  ForgetBlock();
+  block.lines = {block.coversNoLine ? lineNumber_ : blockFirstLine_, lineNumber_};
+  block.offset = lineStart_;
+  block.parse = check.parse();
+  SignatureBlock& fields = check.block();
+  block.id = fields.id;
+  block.text = std::move(fields.text);
+  block.link = std::move(fields.link);
+  block.signatureLength = fields.signature.size();
+  if (check.parsed() || check.parse() == BlockParseResult::Empty) {
+    block.unparsed.clear();
+  } else {
+    block.unparsed.assign(payload_.kept().begin(), payload_.kept().end());
+  }
+  block.expectedLink = chainValue_;
   chainValue_ = payload_.digest();
-  RecordBlock(current_, VerdictOf(result, isFirstBlockOfRun), firstLine, lineNumber_);
+  block.chainValue = chainValue_;
+  if (file_.signatureLines++ == 0 && check.parsed()) file_.firstLink = block.link;
+  file_.lastChainValue = chainValue_;
+  Hand(block);
+  ForgetBlock();
 }
 
 void ChainChecker::ReadBlockAgain(BlockCheck& check) {
-  platform::TextLineReader again(*file_, blockStart_);
+  platform::TextLineReader again(*reader_, blockStart_);
   std::string_view piece;
   bool lineEnds = false;
   LineText line;
@@ -130,12 +173,20 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
     }
   }
   check.Add(batch);
-  if (lines < blockLines_ || again.offset() != lineStart_) fileChanged_ = true;
+  if (lines < blockLines_ || again.offset() != lineStart_) file_.changedWhileRead = true;
+}
+
+void ChainChecker::Hand(BlockDetail& block) {
+  block.excerpt.swap(excerpt_);
+  file_.counts.Add(block.verdict);
+  observer_.OnBlock(file_, block);
+  excerpt_.swap(block.excerpt);
+  excerpt_.clear();
 }
 
 void ChainChecker::ForgetBlock() {
   // The storage of a very large block is given back.
-  if (held_.capacity() > heldBlockBytes_) Bytes().swap(held_);
+  if (held_.capacity() > options_.limits.heldBlockBytes) Bytes().swap(held_);
   held_.clear();
   heldBefore_ = 0;
   spilled_ = false;
@@ -143,12 +194,25 @@ void ChainChecker::ForgetBlock() {
 }
 
 void ChainChecker::EndFile() {
+  if (blockLines_ > 0) {
+    BlockDetail tail;
+    tail.verdict = BlockUnsigned;
+    tail.lines = {blockFirstLine_, lineNumber_ - 1};
+    tail.offset = blockStart_;
+    tail.expectedLink = chainValue_;
+    tail.chainValue = chainValue_;
+    file_.unsignedTail = tail.lines;
+    Hand(tail);
+  }
+  file_.lines = lineNumber_ - 1;
   // A 0x1A on a line of its own counts as the line after the last.
-  if (file_ != nullptr && file_->dataAfterEndOfText())
-    current_.endOfInputLine = lineNumber_ - (file_->lastLineUnterminated() ? 1 : 0);
-  if (blockLines_ > 0) RecordBlock(current_, BlockUnsigned, blockFirstLine_, lineNumber_ - 1);
+  if (reader_ != nullptr && reader_->endOfTextOffset() && reader_->bytesAfterEndOfText() > 0) {
+    file_.endOfInput = EndOfInput{lineNumber_ - (reader_->lastLineUnterminated() ? 1 : 0),
+                                  *reader_->endOfTextOffset(), reader_->bytesAfterEndOfText()};
+  }
   ForgetBlock();
   line_ = LineText{};
+  lineShown_.clear();
   payload_.Clear();
 }
 

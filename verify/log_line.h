@@ -25,8 +25,10 @@ class LineText {
   }
   bool startsWithMarker() const { return length_ > 0 && first_ == kSignatureMarker; }
   std::uint64_t length() const { return length_; }
-  // Bytes past the NUL that ends the counted ones, which no signature covers.
-  bool bytesAfterNul() const { return raw_ > length_ + 1; }
+  // Whether a NUL ends the counted bytes, and how many bytes follow it,
+  // which no signature covers.
+  bool cut() const { return cut_; }
+  std::uint64_t bytesAfterNul() const { return cut_ ? raw_ - length_ - 1 : 0; }
 
  private:
   std::uint64_t raw_ = 0;

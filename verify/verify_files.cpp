@@ -7,12 +7,9 @@
 #include "platform/paths.h"
 #include "platform/text_reader.h"
 #include "verify/chain_checker.h"
+#include "verify/details.h"
 
 namespace qve {
-
-namespace {
-
-constexpr int kReadingsOfAChangingFile = 3;
 
 void SortByFileName(std::vector<std::wstring>& paths) {
   std::vector<std::pair<std::wstring, std::wstring>> named;
@@ -26,33 +23,33 @@ void SortByFileName(std::vector<std::wstring>& paths) {
   for (std::size_t i = 0; i < paths.size(); ++i) paths[i] = std::move(named[i].second);
 }
 
-}  // namespace
-
-void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t firstLine,
-                 std::uint32_t lastLine) {
-  ++result.blockCount;
-  if (verdict == BlockInvalid || verdict == BlockChainBreak || verdict == BlockUnexpected)
-    ++result.badBlockCount;
-  if (verdict != BlockOk) result.blocks.push_back({verdict, firstLine, lastLine});
-  if (result.firstBlockPending) {
-    result.firstBlockChainBreak = verdict == BlockChainBreak;
-    result.firstBlockPending = false;
+void BlockCounts::Add(BlockVerdict verdict) {
+  ++blockCount;
+  if (IsBad(verdict)) ++badBlockCount;
+  if (verdict == BlockOk) ++okBlockCount;
+  if (firstBlockPending) {
+    firstBlockChainBreak = verdict == BlockChainBreak;
+    firstBlockPending = false;
   }
 }
 
-void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
-                 const VerifyLimits& limits) {
-  SortByFileName(paths);
-  verifier.results.clear();
-  ChainChecker checker(limits.heldBlockBytes);
+void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t firstLine,
+                 std::uint32_t lastLine) {
+  result.Add(verdict);
+  if (verdict != BlockOk) result.blocks.push_back({verdict, firstLine, lastLine});
+}
+
+void VerifyInOrder(const std::vector<std::wstring>& paths, VerifyObserver& observer,
+                   const RunOptions& options) {
+  ChainChecker checker(observer, options);
   for (const auto& path : paths) {
     // A file cut or rewritten between the reading of a large block and its
     // second reading is read once more from the start, as a run begun later
     // would read it, so the change is never taken for tampering.
     for (int reading = 1;; ++reading) {
-      platform::TextLineReader reader(platform::NarrowPath(path), limits.readBuffer);
+      platform::TextLineReader reader(platform::NarrowPath(path), options.limits.readBuffer);
       if (reading == 1) {
-        checker.BeginFile(platform::FileNameOf(path), &reader);
+        checker.BeginFile(path, &reader);
       } else {
         checker.BeginFileAgain(&reader);
       }
@@ -60,10 +57,31 @@ void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
       bool lineEnds = false;
       while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
       checker.EndFile();
-      if (!checker.fileChanged() || reading == kReadingsOfAChangingFile) break;
+      if (!checker.file().changedWhileRead || reading >= options.readings) break;
     }
-    verifier.results.push_back(checker.current());
+    observer.OnFileEnd(checker.file());
   }
+}
+
+void FileRecorder::OnFileStart(const FileDetail& file) {
+  current_ = FileCheckResult{};
+  current_.fileName = file.name;
+}
+
+void FileRecorder::OnBlock(const FileDetail&, const BlockDetail& block) {
+  RecordBlock(current_, block.verdict, block.lines.first, block.lines.last);
+}
+
+void FileRecorder::OnFileEnd(const FileDetail&) {
+  verifier_.results.push_back(std::move(current_));
+}
+
+void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
+                 const VerifyLimits& limits) {
+  SortByFileName(paths);
+  verifier.results.clear();
+  FileRecorder recorder(verifier);
+  VerifyInOrder(paths, recorder, {.limits = limits});
 }
 
 }  // namespace qve

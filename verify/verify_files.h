@@ -13,6 +13,11 @@
 
 namespace qve {
 
+// The verdicts that make a file bad.
+constexpr bool IsBad(BlockVerdict verdict) {
+  return verdict == BlockInvalid || verdict == BlockChainBreak || verdict == BlockUnexpected;
+}
+
 struct BlockResult {
   BlockVerdict verdict;
   std::uint32_t firstLine;  // lines count from 1 per file, signature lines included
@@ -21,18 +26,22 @@ struct BlockResult {
   bool operator==(const BlockResult&) const = default;
 };
 
-struct FileCheckResult {
+// A file's blocks, counted as they are recorded: all that its verdict
+// depends on.
+struct BlockCounts {
   std::uint32_t blockCount = 0;  // one per signature line, plus one for an unsigned tail
   bool firstBlockPending = true;
   bool firstBlockChainBreak = false;
   std::uint32_t badBlockCount = 0;  // BlockInvalid, BlockChainBreak and BlockUnexpected
+  std::uint32_t okBlockCount = 0;
+
+  void Add(BlockVerdict verdict);
+  bool operator==(const BlockCounts&) const = default;
+};
+
+struct FileCheckResult : BlockCounts {
   std::wstring fileName;            // last component of the path
   std::vector<BlockResult> blocks;  // every block that is not BlockOk, in file order
-  // Bytes no signature covers and no verdict shows, for the command line to
-  // warn about; lines count as in `blocks`, 0 for none.
-  std::uint32_t endOfInputLine = 0;  // the line of a 0x1A that has bytes after it
-  std::uint32_t firstLineWithBytesAfterNul = 0;
-  std::uint32_t linesWithBytesAfterNul = 0;
 
   bool operator==(const FileCheckResult&) const = default;
 };
@@ -52,6 +61,10 @@ struct VerifyLimits {
   std::size_t heldBlockBytes = 4 << 20;
   std::size_t readBuffer = 1 << 16;  // and so the longest piece of a line
 };
+
+// Sorts `paths` by file name, in place; paths of the same name keep no fixed
+// order among themselves.
+void SortByFileName(std::vector<std::wstring>& paths);
 
 // Sorts `paths` by file name, in place, and rebuilds `verifier.results`.
 // Throws std::invalid_argument for a path with no narrow form and

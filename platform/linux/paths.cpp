@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/utf8.h"
+
 namespace qve::platform {
 
 static_assert(sizeof(wchar_t) == 4, "the Linux platform layer expects UTF-32 wchar_t");
@@ -32,24 +34,12 @@ std::optional<std::string> ToNarrow(std::wstring_view wide) {
 std::optional<std::wstring> ToWide(std::string_view narrow) {
   std::wstring out;
   out.reserve(narrow.size());
-  for (std::size_t i = 0; i < narrow.size();) {
-    const auto lead = static_cast<unsigned char>(narrow[i]);
-    const std::size_t length = lead < 0x80           ? 1
-                               : (lead >> 5) == 0x6  ? 2
-                               : (lead >> 4) == 0xE  ? 3
-                               : (lead >> 3) == 0x1E ? 4
-                                                     : 0;
-    if (length == 0 || i + length > narrow.size()) return std::nullopt;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(narrow[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      c = (c << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  while (!narrow.empty()) {
+    char32_t c = 0;
+    const std::size_t length = DecodeUtf8(narrow, &c);
+    if (length == 0) return std::nullopt;
     out.push_back(static_cast<wchar_t>(c));
-    i += length;
+    narrow.remove_prefix(length);
   }
   return out;
 }

@@ -32,4 +32,13 @@ long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_
 
 void TextLineReader::CloseText(int fd) { ::close(fd); }
 
+bool TextLineReader::Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return false;
+  *identity = {static_cast<std::uint64_t>(status.st_dev),
+               static_cast<std::uint64_t>(status.st_ino)};
+  *size = static_cast<std::uint64_t>(status.st_size);
+  return true;
+}
+
 }  // namespace qve::platform

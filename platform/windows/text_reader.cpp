@@ -47,4 +47,14 @@ long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_
 
 void TextLineReader::CloseText(int fd) { ::_close(fd); }
 
+bool TextLineReader::Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)), &info))
+    return false;
+  *identity = {info.dwVolumeSerialNumber,
+               (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  *size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  return true;
+}
+
 }  // namespace qve::platform

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/inspect.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
@@ -116,7 +117,7 @@ const Case kCases[] = {
     {"LogEscapedText",
      [] { return Log([](auto& b) { b.id = 7, b.text = "tab\there\\"; }); },
      {},
-     "covers 4, id 7, text \"tab\\x09here\\\\\", link "},
+     "covers 4, id 7, text \"tab\\there\\\", link "},
     {"LogEmptySignature",
      [] {
        LogChain chain;
@@ -147,7 +148,16 @@ const Case kCases[] = {
        return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
      },
      {},
-     "BlockOk\n  unsigned tail: lines 3-4\n  ignored: 4 bytes from the NUL on line 1\n"},
+     "BlockOk\n  4 lines, 1 signature line\n"
+     "  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
+     "  last chain value: "},
+    {"LogNulAndTailIgnored",
+     [] {
+       LogChain chain;
+       return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
+     },
+     {},
+     "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line 1)\n"},
     {"LogEndOfInput",
      [] {
        return Log({}, [](LogBuilder& log) {
@@ -185,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
 TEST(InspectCommandJsonTest, OneObjectPerFile) {
   testing::TempDir dir;
   testing::WriteFile(dir / "a.qves", Container{}.Build());
-  testing::WriteFile(dir / "b.log", Log({}));
+  LogChain chain;
+  testing::WriteFile(dir / "b.log", LogBuilder(chain).DataLines(2).Sign().Data("x").Sign().bytes());
   const auto run = testing::RunCommand(
       QVE_CLI_FILE,
       {"inspect", "--json", "--seal", (dir / "a.qves").string(), (dir / "b.log").string()});
@@ -198,6 +209,8 @@ TEST(InspectCommandJsonTest, OneObjectPerFile) {
   EXPECT_EQ(log["blocks"][1]["chain"], "matches");
   EXPECT_EQ(log["blocks"][1]["verdict"], "BlockOk");
   EXPECT_TRUE(log["ignored"].empty()) << log["ignored"];
+  EXPECT_EQ(log["firstLink"], cli::Hex(LogChain::EmptyDigest()));
+  EXPECT_EQ(log["lastChainValue"], cli::Hex(chain.value()));
 }
 
 }  // namespace

@@ -204,6 +204,35 @@ TEST(VerifyReport, Results) {
   }
 }
 
+// A run with an observer: in the order the files were added when asked, the
+// same records as Verify otherwise, and none at all when the run throws.
+TEST(VerifyReport, RunWithDetails) {
+  struct Throwing : VerifyObserver {
+    void OnFileEnd(const FileDetail& file) override {
+      if (file.name == L"b.log") throw std::runtime_error("stop");
+    }
+  };
+  TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).Script("1 S").WriteTo(dir / "c.log");
+  LogBuilder(chain).Script("2 S").WriteTo(dir / "b.log");
+  LogBuilder(chain).Script("3 S 4").WriteTo(dir / "a.log");
+  VerificationReport report;
+  for (const char* name : {"c.log", "b.log", "a.log"}) report.AddFile(WidePath(dir / name));
+  DetailRecorder seen;
+  EXPECT_EQ(report.VerifyWith(true, seen, RunOrder::AsListed), QVE_REPORT_OK);
+  EXPECT_EQ(RecordsOf(&report),
+            (Records{{L"c.log", QVE_FILE_OK}, {L"b.log", QVE_FILE_OK}, {L"a.log", QVE_FILE_OK}}));
+  EXPECT_EQ(seen.seen.at(2).file.unsignedTail, (LineRange{3, 3}));
+  EXPECT_EQ(report.VerifyWith(false, seen, RunOrder::ByName), QVE_REPORT_SOME_INVALID);
+  const Records byName = RecordsOf(&report);
+  EXPECT_EQ(report.Verify(false), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(RecordsOf(&report), byName);
+  Throwing throwing;
+  EXPECT_THROW(report.VerifyWith(true, throwing, RunOrder::ByName), std::runtime_error);
+  EXPECT_EQ(report.TotalFiles() + report.NumberOfBadFiles() + report.GetFileReportCount(), 0u);
+}
+
 // What a caller sees between the calls: records, counters and names.
 TEST(VerifyReport, Lifecycle) {
   TempDir dir;

@@ -27,6 +27,23 @@ void PrintTo(const BlockResult& b, std::ostream* os) {
 
 namespace qve::testing {
 
+void PrintTo(const SeenFile& seen, std::ostream* os) {
+  const FileDetail& f = seen.file;
+  *os << "\n  reading " << f.reading << (f.opened ? " opened" : "") << ", " << f.lines << " lines, "
+      << f.signatureLines << " signature lines, counts " << f.counts.blockCount << "/"
+      << f.counts.badBlockCount << "/" << f.counts.okBlockCount << ", NUL " << f.afterNul.lines
+      << "/" << f.afterNul.bytes << ", 0x1A " << (f.endOfInput ? f.endOfInput->bytesAfter : 0)
+      << (f.changedWhileRead ? ", changed" : "");
+  for (const BlockDetail& b : seen.blocks) {
+    *os << "\n    " << b.verdict << " " << b.lines.first << "-" << b.lines.last << " at "
+        << b.offset << " parse " << static_cast<int>(b.parse) << " unparsed " << b.unparsed.size()
+        << " excerpt";
+    for (const CoveredLine& line : b.excerpt)
+      *os << " " << line.number << ":" << line.shown << "/" << line.coveredBytes
+          << (line.nul ? "~" : "");
+  }
+}
+
 TempDir::TempDir() {
   // create_directory reports whether it made the folder, so a name another
   // process took is skipped; mkdtemp is not there on Windows.
@@ -108,7 +125,20 @@ std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
 std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   const auto results = VerifyRun(paths);
   EXPECT_EQ(VerifyRun(paths, kReadAgain), results) << "read again from the file";
+  std::vector<std::wstring> sorted = paths;
+  SortByFileName(sorted);
+  const RunOptions held = {.excerptLines = 2, .excerptLineBytes = 4};
+  RunOptions again = held;
+  again.limits = kReadAgain;
+  EXPECT_EQ(VerifyInOrder(sorted, again), VerifyInOrder(sorted, held)) << "details read again";
   return results;
+}
+
+std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,
+                                    const RunOptions& options) {
+  DetailRecorder recorder;
+  qve::VerifyInOrder(paths, recorder, options);
+  return recorder.seen;
 }
 
 Records RecordsOf(QVE_VerificationReport* report) {

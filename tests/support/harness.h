@@ -13,6 +13,7 @@
 
 #include "crypto/bytes.h"
 #include "decrypt/seal_trailer.h"
+#include "verify/details.h"
 #include "verify/verify_files.h"
 
 namespace qve::testing {
@@ -60,8 +61,29 @@ std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
 // Blocks of over five bytes read again from their file, lines in pieces of
 // three bytes: the results must not depend on it.
 inline constexpr VerifyLimits kReadAgain = {.heldBlockBytes = 5, .readBuffer = 3};
-// A run both ways, expected to give the same results.
+// A run both ways, expected to give the same results and the same details.
 std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths);
+
+// What a run's observer is given: each file with its blocks, as it ends.
+struct SeenFile {
+  FileDetail file;
+  std::vector<BlockDetail> blocks;
+
+  bool operator==(const SeenFile&) const = default;
+};
+class DetailRecorder : public VerifyObserver {
+ public:
+  void OnFileStart(const FileDetail&) override { blocks_.clear(); }
+  void OnBlock(const FileDetail&, const BlockDetail& block) override { blocks_.push_back(block); }
+  void OnFileEnd(const FileDetail& file) override { seen.push_back({file, std::move(blocks_)}); }
+  std::vector<SeenFile> seen;
+
+ private:
+  std::vector<BlockDetail> blocks_;
+};
+// The details of a run in the order given.
+std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,
+                                    const RunOptions& options = {});
 
 struct ReportDeleter {
   void operator()(QVE_VerificationReport* r) const { DeleteVerificationReport(r); }
@@ -82,4 +104,7 @@ int AsNobody(const fs::path& dir, const std::function<int()>& body);
 
 namespace qve {
 void PrintTo(const BlockResult& b, std::ostream* os);
+namespace testing {
+void PrintTo(const SeenFile& seen, std::ostream* os);
 }
+}  // namespace qve

@@ -9,6 +9,7 @@
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
 #include "tools/writer/log_signer.h"
+#include "tools/writer/signature_block_writer.h"
 #include "verify/chain_checker.h"
 #include "verify/log_line.h"
 
@@ -123,6 +124,151 @@ TEST(VerifyFiles, OneFile) {
   }
 }
 
+// Each row is one file run alone: what the run hands over for each block,
+// and the bytes the line rules ignore. Every row also holds the chain
+// together: a block is checked against what the block before it left, and
+// leaves the digest of the block bytes on its own signature line.
+TEST(VerifyInOrder, Details) {
+  using enum BlockParseResult;
+  struct Expected {
+    BlockVerdict verdict;
+    LineRange lines;
+    bool coversNoLine = false;
+    BlockParseResult parse = Parsed;
+    std::uint32_t id = 0;
+    std::string text = {};
+  };
+  const struct {
+    std::string script;
+    std::vector<Expected> blocks;
+    BytesAfterNul nul = {};
+    std::uint32_t endLine = 0;  // of a 0x1A with bytes after it
+    Make extra = {};
+  } rows[] = {
+      {"a b S c S d", {{BlockOk, {1, 3}}, {BlockOk, {4, 5}}, {U, {6, 6}, false, Empty}}},
+      {"S S", {{BlockOk, {1, 1}, true}, {BlockOk, {2, 2}, true}}},
+      {"a || b", {{N, {1, 2}, false, Empty}, {U, {3, 3}, false, Empty}}},
+      {"a |QUJD|", {{I, {1, 2}, false, BadMagic}}},
+      {"a S# b S@", {{I, {1, 2}}, {C, {3, 4}}}},
+      {"a S@", {{BlockOk, {1, 2}}}},
+      {"",
+       {{I, {1, 1}, true, TextInvalid}},
+       {},
+       0,
+       [](auto& l) { l.SignatureLine(writer::EncodeBase64(Block{.textLength = 4096}.Build())); }},
+      {"",
+       {{BlockOk, {1, 2}, false, Parsed, 7, "t"}},
+       {},
+       0,
+       [](auto& l) { l.Data("x").Sign([](Block& b) { b.id = 7, b.text = "t"; }); }},
+      {"ab~cd x~yz~ S a~", {{BlockOk, {1, 3}}, {U, {4, 4}, false, Empty}}, {1, 2, 5}},
+      {"a +b\032c\n S d", {{U, {1, 2}, false, Empty}}, {}, 2},
+      {"a S +\032", {{BlockOk, {1, 2}}}},
+      {"a S \032 b", {{BlockOk, {1, 2}}}, {}, 3},
+  };
+  TempDir dir;
+  const auto path = dir / "a.log";
+  for (const auto& row : rows) {
+    LogChain chain;
+    LogBuilder log(chain);
+    log.Script(row.script);
+    if (row.extra) row.extra(log);
+    log.WriteTo(path);
+    const std::string bytes(log.bytes().begin(), log.bytes().end());
+    const SeenFile seen = VerifyInOrder({WidePath(path)}).at(0);
+    const FileDetail& file = seen.file;
+    ASSERT_EQ(seen.blocks.size(), row.blocks.size()) << row.script;
+    Bytes chainValue = LogChain::EmptyDigest();
+    std::optional<Bytes> firstLink, lastChainValue;
+    for (std::size_t b = 0; b < row.blocks.size(); ++b) {
+      const Expected& want = row.blocks[b];
+      const BlockDetail& got = seen.blocks[b];
+      EXPECT_EQ(got.verdict, want.verdict) << row.script << " block " << b;
+      EXPECT_EQ(got.lines, want.lines) << row.script << " block " << b;
+      EXPECT_EQ(got.coversNoLine, want.coversNoLine) << row.script << " block " << b;
+      EXPECT_EQ(got.parse, want.parse) << row.script << " block " << b;
+      EXPECT_EQ(got.expectedLink, chainValue) << row.script << " block " << b;
+      if (got.isUnsignedTail()) {
+        EXPECT_EQ(got.chainValue, chainValue) << row.script;
+        EXPECT_EQ(file.unsignedTail, got.lines) << row.script;
+        continue;
+      }
+      // The signature line starts at the offset; its payload's bytes make the chain value.
+      ASSERT_EQ(bytes.at(got.offset), '\x1F') << row.script << " block " << b;
+      EXPECT_TRUE(got.offset == 0 || bytes[got.offset - 1] == '\n') << row.script;
+      const std::size_t end = bytes.find('\n', got.offset);
+      const std::string payload = bytes.substr(got.offset + 1, end - got.offset - 2);
+      chainValue = writer::Sha256(payload.size() < 4 ? Bytes{} : Decode64(payload));
+      EXPECT_EQ(got.chainValue, chainValue) << row.script << " block " << b;
+      EXPECT_EQ(got.unparsed.empty(), want.parse == Parsed || want.parse == Empty) << row.script;
+      if (want.parse == Parsed) {
+        EXPECT_EQ(got.id, want.id) << row.script;
+        EXPECT_EQ(got.text, want.text) << row.script;
+        EXPECT_EQ(got.signatureLength, 256u) << row.script;
+        if (b > 0 && (got.verdict == BlockOk || got.verdict == C)) {
+          EXPECT_EQ(got.link == got.expectedLink, got.verdict == BlockOk) << row.script;
+        }
+      }
+      if (!lastChainValue && want.parse == Parsed) firstLink = got.link;
+      lastChainValue = chainValue;
+    }
+    EXPECT_EQ(file.firstLink, firstLink) << row.script;
+    EXPECT_EQ(file.lastChainValue, lastChainValue) << row.script;
+    EXPECT_EQ(file.afterNul, row.nul) << row.script;
+    const std::size_t stop = bytes.find('\x1A');
+    if (row.endLine == 0) {
+      EXPECT_FALSE(file.endOfInput) << row.script;
+    } else {
+      EXPECT_EQ(file.endOfInput, (EndOfInput{row.endLine, stop, bytes.size() - stop - 1}))
+          << row.script;
+    }
+    EXPECT_TRUE(file.opened && file.identity) << row.script;
+    EXPECT_EQ(file.counts.blockCount, row.blocks.size()) << row.script;
+  }
+  const SeenFile missing = VerifyInOrder({WidePath(dir / "missing.log")}).at(0);
+  EXPECT_FALSE(missing.file.opened || missing.file.identity);
+  EXPECT_TRUE(missing.blocks.empty());
+}
+
+// The first covered lines of each block, as a page shows them: at most so
+// many, each up to its NUL and cut at so many bytes, never inside a
+// character.
+TEST(VerifyInOrder, Excerpts) {
+  TempDir dir;
+  LogChain chain;
+  LogBuilder(chain)
+      .Data("abcd\xc3\xa9z")
+      .Data("ab\xe2\x82\xac")
+      .Data(std::string("x\0yz", 4))
+      .Data("fourth")
+      .Sign()
+      .Data("tail")
+      .WriteTo(dir / "a.log");
+  const auto seen =
+      VerifyInOrder({WidePath(dir / "a.log")}, {.excerptLines = 3, .excerptLineBytes = 5}).at(0);
+  EXPECT_EQ(seen.blocks.at(0).excerpt,
+            (std::vector<CoveredLine>{
+                {1, "abcd", 7, false}, {2, "ab\xe2\x82\xac", 5, false}, {3, "x", 1, true}}));
+  EXPECT_EQ(seen.blocks.at(1).excerpt, (std::vector<CoveredLine>{{6, "tail", 4, false}}));
+  EXPECT_TRUE(VerifyInOrder({WidePath(dir / "a.log")}).at(0).blocks.at(0).excerpt.empty());
+}
+
+// A run takes the files in the order given, and each file says what it
+// continues: a chain written as b.log, a.log holds in that order, while the
+// name order breaks it where b.log starts.
+TEST(VerifyInOrder, TakesTheGivenOrder) {
+  TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).Script("1 S 2 S").WriteTo(dir / "b.log");
+  LogBuilder(chain).Script("3 S").WriteTo(dir / "a.log");
+  const std::wstring a = WidePath(dir / "a.log"), b = WidePath(dir / "b.log");
+  const auto linked = VerifyInOrder({b, a});
+  EXPECT_EQ(linked.at(1).file.firstLink, linked.at(0).file.lastChainValue);
+  EXPECT_EQ(linked.at(1).file.chainBefore, linked.at(0).file.lastChainValue);
+  EXPECT_EQ(linked.at(1).file.counts.badBlockCount, 0u);
+  EXPECT_EQ(Verify({b, a}).at(1).blocks, (Blocks{{C, 1, 2}}));
+}
+
 // The file is cut or rewritten after its lines were read and before its
 // block is read again. Only a second reading that does not end where the
 // signature line starts counts as a change, and reading the file again from
@@ -151,9 +297,10 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
   const auto path = dir / "a.log";
   for (const auto& row : rows) {
     WriteFile(path, signed_);
-    ChainChecker checker(5);
+    DetailRecorder recorder;
+    ChainChecker checker(recorder, {.limits = {.heldBlockBytes = 5}});
     platform::TextLineReader reader(path.string());
-    checker.BeginFile(L"a.log", &reader);
+    checker.BeginFile(WidePath(path), &reader);
     std::string_view piece;
     bool lineEnds = false;
     for (int ended = 0; reader.NextPiece(&piece, &lineEnds); ended += lineEnds) {
@@ -164,14 +311,16 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
       checker.OnPiece(piece, lineEnds);
     }
     checker.EndFile();
-    EXPECT_EQ(checker.fileChanged(), row.changed) << row.name;
+    EXPECT_EQ(checker.file().changedWhileRead, row.changed) << row.name;
 
     platform::TextLineReader again(path.string());
     checker.BeginFileAgain(&again);
     while (again.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
     checker.EndFile();
-    EXPECT_FALSE(checker.fileChanged()) << row.name;
-    EXPECT_EQ(checker.current(), VerifyRun({WidePath(path)}).at(0)) << row.name;
+    recorder.OnFileEnd(checker.file());
+    SeenFile fresh = VerifyInOrder({WidePath(path)}).at(0);
+    fresh.file.reading = 2;
+    EXPECT_EQ(recorder.seen.at(0), fresh) << row.name;
   }
 }
 

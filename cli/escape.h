@@ -1,0 +1,23 @@
+// How the commands show text that comes from files and file names: as it
+// is, but for what could pass for something else. One list of such
+// characters serves every output, so the text, inspect and the page agree.
+//   \n \t \r   a line feed, tab or carriage return
+//   \xhh       a byte that is not UTF-8, or a C0 or C1 control (DEL too)
+//   \u{hhhh}   an invisible or bidirectional formatting character
+// A backslash stays as it is: it separates Windows paths, and no line can
+// start with one that the output did not put there.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qve::cli {
+
+// The text form.
+std::string Escaped(std::string_view bytes);
+
+// The HTML form: markup characters become entities and every run of codes
+// stands between `open` and `close`, the markup that shows a code.
+std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
+
+}  // namespace qve::cli
