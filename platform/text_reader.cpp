@@ -33,6 +33,7 @@ bool TextLineReader::Fill() {
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
+    nul_ -= begin_;
     bufferOffset_ += begin_;
     begin_ = 0;
   }
@@ -43,50 +44,58 @@ bool TextLineReader::Fill() {
   }
   const std::size_t first = end_;
   end_ += static_cast<std::size_t>(got);
+  if (nul_ == first) nul_ = Find(first, '\0');
   if (const void* stop = std::memchr(buffer_.data() + first, kEndOfText, end_ - first)) {
     const std::size_t stopAt =
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
     char probe;
     dataAfterEndOfText_ = stopAt + 1 < end_ || ReadAt(fd_, bufferOffset_ + end_, &probe, 1) > 0;
     end_ = stopAt;
+    nul_ = std::min(nul_, end_);
     atEnd_ = true;
   }
   return true;
 }
 
+std::size_t TextLineReader::Find(std::size_t from, char byte) const {
+  const void* found = std::memchr(buffer_.data() + from, byte, end_ - from);
+  return found == nullptr
+             ? end_
+             : static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
+}
+
+void TextLineReader::Take(std::string_view* piece, std::size_t length, std::size_t consumed) {
+  *piece = std::string_view(buffer_.data() + begin_, length);
+  pieceHasNul_ = nul_ < begin_ + length;
+  begin_ += consumed;
+  if (nul_ < begin_) nul_ = Find(begin_, '\0');
+}
+
 bool TextLineReader::NextPiece(std::string_view* piece, bool* lineEnds) {
-  std::size_t scanned = 0;  // bytes after begin_ already known to hold no LF
+  std::size_t scanned = begin_;  // bytes before it are known to hold no LF
   for (;;) {
-    const char* from = buffer_.data() + begin_ + scanned;
-    const std::size_t left = end_ - begin_ - scanned;
-    if (const void* lf = std::memchr(from, '\n', left)) {
-      const std::size_t lfAt =
-          static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data());
-      std::size_t length = lfAt - begin_;
-      if (length > 0 && buffer_[lfAt - 1] == '\r') --length;
-      *piece = std::string_view(buffer_.data() + begin_, length);
+    if (const std::size_t lfAt = Find(scanned, '\n'); lfAt < end_) {
+      const std::size_t length = lfAt - begin_;
+      Take(piece, length > 0 && buffer_[lfAt - 1] == '\r' ? length - 1 : length, length + 1);
       *lineEnds = true;
       inLine_ = false;
-      begin_ = lfAt + 1;
       return true;
     }
-    scanned = end_ - begin_;
     // A full buffer gives what it holds but a last CR, which may start a line end.
     if (begin_ == 0 && end_ == buffer_.size()) {
       const std::size_t length = end_ - (buffer_[end_ - 1] == '\r' ? 1 : 0);
-      *piece = std::string_view(buffer_.data(), length);
+      Take(piece, length, length);
       *lineEnds = false;
       inLine_ = true;
-      begin_ = length;
       return true;
     }
+    scanned = end_ - begin_;  // where the unconsumed bytes end once Fill moved them
     if (!Fill()) break;
   }
   if (begin_ == end_ && !inLine_) return false;
-  *piece = std::string_view(buffer_.data() + begin_, end_ - begin_);
+  Take(piece, end_ - begin_, end_ - begin_);
   *lineEnds = true;
   inLine_ = false;
-  begin_ = end_;
   lastLineUnterminated_ = true;
   return true;
 }

@@ -38,6 +38,10 @@ class TextLineReader {
   // start of the next line.
   std::uint64_t offset() const { return bufferOffset_ + begin_; }
 
+  // Whether the last piece holds a NUL byte. Known from one scan of each
+  // read, so that a line's reader need not search it again.
+  bool pieceHasNul() const { return pieceHasNul_; }
+
   // The next whole line, its pieces joined where there are several; the view
   // stays valid until the next call. False at the end of the input.
   bool NextLine(std::string_view* line);
@@ -50,6 +54,10 @@ class TextLineReader {
  private:
   // Reads more bytes behind the unconsumed ones; false when none came.
   bool Fill();
+  // Where `byte` first stands from `from` on, or end_.
+  std::size_t Find(std::size_t from, char byte) const;
+  // Gives out the next `length` bytes as a piece and consumes `consumed`.
+  void Take(std::string_view* piece, std::size_t length, std::size_t consumed);
 
   // The platform's side. OpenText gives -1 for a path that does not open or
   // names no regular file; ReadAt reads at a file offset and gives 0 at the
@@ -64,8 +72,10 @@ class TextLineReader {
   std::uint64_t bufferOffset_ = 0;  // where buffer_[0] lies in the file
   std::size_t begin_ = 0;           // first unconsumed byte
   std::size_t end_ = 0;             // one past the last byte read
-  bool atEnd_ = false;              // end of file, a read error or 0x1A
-  bool inLine_ = false;             // a piece of the current line was given
+  std::size_t nul_ = 0;             // the first NUL from begin_ on, or end_
+  bool pieceHasNul_ = false;
+  bool atEnd_ = false;   // end of file, a read error or 0x1A
+  bool inLine_ = false;  // a piece of the current line was given
   bool dataAfterEndOfText_ = false;
   bool lastLineUnterminated_ = false;
   std::string joined_;  // NextLine's long line

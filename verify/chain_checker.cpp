@@ -53,7 +53,7 @@ void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
 
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
   const bool lineStarts = line_.length() == 0;
-  const std::string_view counted = line_.Counted(piece);
+  const std::string_view counted = line_.Counted(piece, file_ == nullptr || file_->pieceHasNul());
   // Until its end, a line that starts with the marker may be either kind.
   if (line_.startsWithMarker())
     payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
@@ -119,7 +119,7 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
   batch.reserve(2 * kBatchBytes);
   std::uint64_t lines = 0;
   while (lines < blockLines_ && again.NextPiece(&piece, &lineEnds)) {
-    const auto bytes = BytesOf(line.Counted(piece));
+    const auto bytes = BytesOf(line.Counted(piece, again.pieceHasNul()));
     batch.insert(batch.end(), bytes.begin(), bytes.end());
     if (lineEnds) {
       batch.push_back(0x00);

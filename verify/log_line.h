@@ -18,7 +18,8 @@ inline constexpr char kSignatureMarker = 0x1F;
 class LineText {
  public:
   // The bytes of the next piece that count: none from the line's first NUL on.
-  std::string_view Counted(std::string_view piece);
+  // A piece known to hold no NUL (`mayHoldNul` false) is not searched.
+  std::string_view Counted(std::string_view piece, bool mayHoldNul = true);
   // A signature line is at least two bytes, the first and the last 0x1F;
   // nothing is trimmed around the markers. Final once the last piece is in.
   bool isSignature() const {
