@@ -52,32 +52,43 @@ void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
 }
 
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
-  const bool lineStarts = line_.length() == 0;
-  const std::string_view counted = line_.Counted(piece, file_ == nullptr || file_->pieceHasNul());
-  // Until its end, a line that starts with the marker may be either kind.
-  if (line_.startsWithMarker())
-    payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
-  if (!spilled_) {
-    const auto bytes = BytesOf(counted);
-    held_.insert(held_.end(), bytes.begin(), bytes.end());
-    if (held_.size() > heldBlockBytes_ && file_ != nullptr) {
-      Bytes().swap(held_);
-      spilled_ = true;
-    }
-  }
-  if (!lineEnds) return;
-  if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
-    current_.firstLineWithBytesAfterNul = lineNumber_;
-  if (line_.isSignature()) {
-    EndSignatureLine();
-  } else {
+  // Most lines come whole, hold no NUL and are data lines, for which no
+  // other line rule counts.
+  if (lineEnds && !line_.begun() && file_ != nullptr && !file_->pieceHasNul() &&
+      (piece.empty() || piece.front() != kSignatureMarker)) {
+    Hold(piece);
     EndDataLine();
+  } else {
+    const bool lineStarts = line_.length() == 0;
+    const std::string_view counted = line_.Counted(piece, file_ == nullptr || file_->pieceHasNul());
+    // Until its end, a line that starts with the marker may be either kind.
+    if (line_.startsWithMarker())
+      payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+    Hold(counted);
+    if (!lineEnds) return;
+    if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
+      current_.firstLineWithBytesAfterNul = lineNumber_;
+    if (line_.isSignature()) {
+      EndSignatureLine();
+    } else {
+      EndDataLine();
+    }
+    if (line_.startsWithMarker()) payload_.Clear();
+    line_ = LineText{};
   }
-  if (line_.startsWithMarker()) payload_.Clear();
-  line_ = LineText{};
   lineStart_ = file_ != nullptr ? file_->offset() : 0;
   heldBefore_ = held_.size();
   ++lineNumber_;
+}
+
+void ChainChecker::Hold(std::string_view counted) {
+  if (spilled_) return;
+  const auto bytes = BytesOf(counted);
+  held_.insert(held_.end(), bytes.begin(), bytes.end());
+  if (held_.size() > heldBlockBytes_ && file_ != nullptr) {
+    Bytes().swap(held_);
+    spilled_ = true;
+  }
 }
 
 void ChainChecker::EndDataLine() {

@@ -42,6 +42,8 @@ class ChainChecker {
   const Bytes& chainValue() const { return chainValue_; }
 
  private:
+  // Adds the counted bytes of a line to the held block, unless it gave up.
+  void Hold(std::string_view counted);
   void EndDataLine();
   void EndSignatureLine();
   // Feeds `check` the block's lines as read again from the file.

@@ -27,6 +27,8 @@ class LineText {
   }
   bool startsWithMarker() const { return length_ > 0 && first_ == kSignatureMarker; }
   std::uint64_t length() const { return length_; }
+  // Whether a piece of the line with any byte in it came before.
+  bool begun() const { return raw_ > 0; }
   // Bytes past the NUL that ends the counted ones, which no signature covers.
   bool bytesAfterNul() const { return raw_ > length_ + 1; }
 
