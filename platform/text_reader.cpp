@@ -57,30 +57,8 @@ bool TextLineReader::Fill() {
   return true;
 }
 
-std::size_t TextLineReader::Find(std::size_t from, char byte) const {
-  const void* found = std::memchr(buffer_.data() + from, byte, end_ - from);
-  return found == nullptr
-             ? end_
-             : static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
-}
-
-void TextLineReader::Take(std::string_view* piece, std::size_t length, std::size_t consumed) {
-  *piece = std::string_view(buffer_.data() + begin_, length);
-  pieceHasNul_ = nul_ < begin_ + length;
-  begin_ += consumed;
-  if (nul_ < begin_) nul_ = Find(begin_, '\0');
-}
-
-bool TextLineReader::NextPiece(std::string_view* piece, bool* lineEnds) {
-  std::size_t scanned = begin_;  // bytes before it are known to hold no LF
+bool TextLineReader::NextPieceAfterFill(std::string_view* piece, bool* lineEnds) {
   for (;;) {
-    if (const std::size_t lfAt = Find(scanned, '\n'); lfAt < end_) {
-      const std::size_t length = lfAt - begin_;
-      Take(piece, length > 0 && buffer_[lfAt - 1] == '\r' ? length - 1 : length, length + 1);
-      *lineEnds = true;
-      inLine_ = false;
-      return true;
-    }
     // A full buffer gives what it holds but a last CR, which may start a line end.
     if (begin_ == 0 && end_ == buffer_.size()) {
       const std::size_t length = end_ - (buffer_[end_ - 1] == '\r' ? 1 : 0);
@@ -89,8 +67,13 @@ bool TextLineReader::NextPiece(std::string_view* piece, bool* lineEnds) {
       inLine_ = true;
       return true;
     }
-    scanned = end_ - begin_;  // where the unconsumed bytes end once Fill moved them
+    const std::size_t scanned = end_ - begin_;  // holds no LF; where it ends once Fill moved it
     if (!Fill()) break;
+    if (const std::size_t lfAt = Find(scanned, '\n'); lfAt < end_) {
+      TakeLine(piece, lfAt);
+      *lineEnds = true;
+      return true;
+    }
   }
   if (begin_ == end_ && !inLine_) return false;
   Take(piece, end_ - begin_, end_ - begin_);
