@@ -58,24 +58,27 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
       (piece.empty() || piece.front() != kSignatureMarker)) {
     Hold(piece);
     EndDataLine();
-  } else {
-    const bool lineStarts = line_.length() == 0;
-    const std::string_view counted = line_.Counted(piece, file_ == nullptr || file_->pieceHasNul());
-    // Until its end, a line that starts with the marker may be either kind.
-    if (line_.startsWithMarker())
-      payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
-    Hold(counted);
-    if (!lineEnds) return;
-    if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
-      current_.firstLineWithBytesAfterNul = lineNumber_;
-    if (line_.isSignature()) {
-      EndSignatureLine();
-    } else {
-      EndDataLine();
-    }
-    if (line_.startsWithMarker()) payload_.Clear();
-    line_ = LineText{};
+    lineStart_ = file_->offset();
+    heldBefore_ = held_.size();
+    ++lineNumber_;
+    return;
   }
+  const bool lineStarts = line_.length() == 0;
+  const std::string_view counted = line_.Counted(piece, file_ == nullptr || file_->pieceHasNul());
+  // Until its end, a line that starts with the marker may be either kind.
+  if (line_.startsWithMarker())
+    payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+  Hold(counted);
+  if (!lineEnds) return;
+  if (line_.bytesAfterNul() && current_.linesWithBytesAfterNul++ == 0)
+    current_.firstLineWithBytesAfterNul = lineNumber_;
+  if (line_.isSignature()) {
+    EndSignatureLine();
+  } else {
+    EndDataLine();
+  }
+  if (line_.startsWithMarker()) payload_.Clear();
+  line_ = LineText{};
   lineStart_ = file_ != nullptr ? file_->offset() : 0;
   heldBefore_ = held_.size();
   ++lineNumber_;
