@@ -180,8 +180,9 @@ int Show(const Verified& verified, const VerifyArguments& args) {
   return static_cast<int>(outcome.result);
 }
 
-// Every chain on up to `jobs` threads; each is shown as soon as it and all
-// before it are done, so the output keeps the order of the arguments.
+// Every chain on up to `jobs` threads of its own, while this one shows each as
+// soon as it and all before it are done, so the output keeps the order of the
+// arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli::OutputFile* html) {
   std::vector<std::unique_ptr<Verified>> done(chains.size());
   std::mutex mutex;
@@ -202,8 +203,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
   };
   const unsigned jobs = std::max(1u, std::min<unsigned>(args.jobs, unsigned(chains.size())));
   std::vector<std::thread> workers;
-  for (unsigned j = 1; j < jobs; ++j) workers.emplace_back(work);
-  if (jobs == 1) work();
+  for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work);
   int status = 0;
   std::vector<qve::cli::HtmlChain> page;
   for (std::size_t i = 0; i < chains.size(); ++i) {

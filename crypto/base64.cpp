@@ -38,9 +38,21 @@ Bytes DecodeBase64(std::string_view text) {
   // gigabyte goes through here, and a growing vector would cost a check a byte.
   Bytes out((text.size() + 3) / 4 * 3);
   std::uint8_t* end = out.data();
+  // Whole groups of four characters of the alphabet, nearly all of a payload,
+  // four at a time; the rest one by one from the first group that is not.
+  std::size_t whole = 0;
+  for (; whole + 4 <= text.size(); whole += 4) {
+    const std::uint8_t g[4] = {kTable[static_cast<unsigned char>(text[whole])],
+                               kTable[static_cast<unsigned char>(text[whole + 1])],
+                               kTable[static_cast<unsigned char>(text[whole + 2])],
+                               kTable[static_cast<unsigned char>(text[whole + 3])]};
+    // kNotInAlphabet has every bit set, so it shows through the OR.
+    if ((g[0] | g[1] | g[2] | g[3]) == kNotInAlphabet) break;
+    end = PutGroup(g, end, 3);
+  }
   std::uint8_t group[4] = {0, 0, 0, 0};
   std::size_t k = 0;
-  for (const char c : text) {
+  for (const char c : text.substr(whole)) {
     if (c == kBase64Stop) break;
     const std::uint8_t value = kTable[static_cast<unsigned char>(c)];
     if (value == kNotInAlphabet) break;

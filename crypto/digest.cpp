@@ -6,7 +6,10 @@ namespace qve {
 
 void Digest::Start() {
   if (!ctx_) ctx_.reset(EVP_MD_CTX_new());
-  if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), LibraryDigest(), nullptr) != 1)
+  // A context that was set up before starts over with the digest it holds,
+  // which spares fetching the digest's implementation again.
+  const EVP_MD* digest = ctx_ && EVP_MD_CTX_get0_md(ctx_.get()) ? nullptr : LibraryDigest();
+  if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), digest, nullptr) != 1)
     throw std::runtime_error("EVP_DigestInit_ex() failed.");
   started_ = true;
 }

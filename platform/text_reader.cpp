@@ -36,6 +36,7 @@ bool TextLineReader::Fill() {
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
+    nul_ -= begin_;
     bufferOffset_ += begin_;
     begin_ = 0;
   }
@@ -46,6 +47,7 @@ bool TextLineReader::Fill() {
   }
   const std::size_t first = end_;
   end_ += static_cast<std::size_t>(got);
+  if (nul_ == first) nul_ = Find(first, kNul);
   if (const void* stop = std::memchr(buffer_.data() + first, kEndOfInput, end_ - first)) {
     const std::size_t stopAt =
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
@@ -56,44 +58,34 @@ bool TextLineReader::Fill() {
     if (Describe(fd_, &ignored, &size) && size > *endOfTextOffset_ + bytesAfterEndOfText_)
       bytesAfterEndOfText_ = size - *endOfTextOffset_ - 1;
     end_ = stopAt;
+    nul_ = std::min(nul_, end_);
     atEnd_ = true;
   }
   return true;
 }
 
-bool TextLineReader::NextPiece(std::string_view* piece, bool* lineEnds) {
-  std::size_t scanned = 0;  // bytes after begin_ already known to hold no LF
+bool TextLineReader::NextPieceAfterFill(std::string_view* piece, bool* lineEnds) {
   for (;;) {
-    const char* from = buffer_.data() + begin_ + scanned;
-    const std::size_t left = end_ - begin_ - scanned;
-    if (const void* lf = std::memchr(from, '\n', left)) {
-      const std::size_t lfAt =
-          static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data());
-      std::size_t length = lfAt - begin_;
-      if (length > 0 && buffer_[lfAt - 1] == '\r') --length;
-      *piece = std::string_view(buffer_.data() + begin_, length);
-      *lineEnds = true;
-      inLine_ = false;
-      begin_ = lfAt + 1;
-      return true;
-    }
-    scanned = end_ - begin_;
     // A full buffer gives what it holds but a last CR, which may start a line end.
     if (begin_ == 0 && end_ == buffer_.size()) {
       const std::size_t length = end_ - (buffer_[end_ - 1] == '\r' ? 1 : 0);
-      *piece = std::string_view(buffer_.data(), length);
+      Take(piece, length, length);
       *lineEnds = false;
       inLine_ = true;
-      begin_ = length;
       return true;
     }
+    const std::size_t scanned = end_ - begin_;  // holds no LF; where it ends once Fill moved it
     if (!Fill()) break;
+    if (const std::size_t lfAt = Find(scanned, '\n'); lfAt < end_) {
+      TakeLine(piece, lfAt);
+      *lineEnds = true;
+      return true;
+    }
   }
   if (begin_ == end_ && !inLine_) return false;
-  *piece = std::string_view(buffer_.data() + begin_, end_ - begin_);
+  Take(piece, end_ - begin_, end_ - begin_);
   *lineEnds = true;
   inLine_ = false;
-  begin_ = end_;
   lastLineUnterminated_ = true;
   return true;
 }

@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "format/signed_log_format.h"
 
 namespace qve::platform {
 
@@ -42,11 +45,23 @@ class TextLineReader {
   // The next piece of the current line, without the line end; `*lineEnds`
   // tells whether it is the line's last piece. The view stays valid until the
   // next call. False at the end of the input.
-  bool NextPiece(std::string_view* piece, bool* lineEnds);
+  bool NextPiece(std::string_view* piece, bool* lineEnds) {
+    // Most lines lie whole in the buffer.
+    if (const std::size_t lfAt = Find(begin_, '\n'); lfAt < end_) {
+      TakeLine(piece, lfAt);
+      *lineEnds = true;
+      return true;
+    }
+    return NextPieceAfterFill(piece, lineEnds);
+  }
 
   // Where in the file the next piece starts; after a line's last piece, the
   // start of the next line.
   std::uint64_t offset() const { return bufferOffset_ + begin_; }
+
+  // Whether the last piece holds a NUL byte. Known from one scan of each
+  // read, so that a line's reader need not search it again.
+  bool pieceHasNul() const { return pieceHasNul_; }
 
   // The next whole line, its pieces joined where there are several; the view
   // stays valid until the next call. False at the end of the input.
@@ -65,6 +80,26 @@ class TextLineReader {
  private:
   // Reads more bytes behind the unconsumed ones; false when none came.
   bool Fill();
+  // NextPiece when the buffer holds no line end from begin_ on.
+  bool NextPieceAfterFill(std::string_view* piece, bool* lineEnds);
+  // Where `byte` first stands from `from` on, or end_.
+  std::size_t Find(std::size_t from, char byte) const {
+    const void* found = std::memchr(buffer_.data() + from, byte, end_ - from);
+    return found == nullptr ? end_ : std::size_t(static_cast<const char*>(found) - buffer_.data());
+  }
+  // Gives out the next `length` bytes as a piece and consumes `consumed`.
+  void Take(std::string_view* piece, std::size_t length, std::size_t consumed) {
+    *piece = std::string_view(buffer_.data() + begin_, length);
+    pieceHasNul_ = nul_ < begin_ + length;
+    begin_ += consumed;
+    if (nul_ < begin_) nul_ = Find(begin_, kNul);
+  }
+  // Gives out the line that the LF at `lfAt` ends, without its line end.
+  void TakeLine(std::string_view* piece, std::size_t lfAt) {
+    const std::size_t length = lfAt - begin_;
+    Take(piece, length > 0 && buffer_[lfAt - 1] == '\r' ? length - 1 : length, length + 1);
+    inLine_ = false;
+  }
 
   // The platform's side. OpenText gives -1 for a path that does not open or
   // names no regular file; ReadAt reads at a file offset and gives 0 at the
@@ -85,6 +120,8 @@ class TextLineReader {
   bool inLine_ = false;             // a piece of the current line was given
   std::optional<std::uint64_t> endOfTextOffset_;
   std::uint64_t bytesAfterEndOfText_ = 0;
+  std::size_t nul_ = 0;             // the first NUL from begin_ on, or end_
+  bool pieceHasNul_ = false;
   bool lastLineUnterminated_ = false;
   std::string joined_;  // NextLine's long line
 };

@@ -63,19 +63,25 @@ void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file
 }
 
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
+  // Most lines come whole, hold no NUL and are data lines, for which no
+  // other line rule counts, and past a block's first lines none is kept to
+  // be shown.
+  if (lineEnds && !line_.begun() && reader_ != nullptr && !reader_->pieceHasNul() &&
+      (piece.empty() || piece.front() != kSignatureMarker) &&
+      blockLines_ >= options_.excerptLines) {
+    Hold(piece);
+    EndDataLine();
+    lineStart_ = reader_->offset();
+    heldBefore_ = held_.size();
+    ++lineNumber_;
+    return;
+  }
   const bool lineStarts = line_.length() == 0;
-  const std::string_view counted = line_.Counted(piece);
+  const std::string_view counted = line_.Counted(piece, reader_ == nullptr || reader_->pieceHasNul());
   // Until its end, a line that starts with the marker may be either kind.
   if (line_.startsWithMarker())
     payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
-  if (!spilled_) {
-    const auto bytes = BytesOf(counted);
-    held_.insert(held_.end(), bytes.begin(), bytes.end());
-    if (held_.size() > options_.limits.heldBlockBytes && reader_ != nullptr) {
-      Bytes().swap(held_);
-      spilled_ = true;
-    }
-  }
+  Hold(counted);
   // One byte more than is shown tells whether the cut falls inside a character.
   if (blockLines_ < options_.excerptLines && lineShown_.size() <= options_.excerptLineBytes)
     lineShown_.append(counted.substr(0, options_.excerptLineBytes + 1 - lineShown_.size()));
@@ -97,7 +103,18 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
   ++lineNumber_;
 }
 
-void ChainChecker::EndDataLine() {
+// Inline, like EndDataLine: every line passes here.
+inline void ChainChecker::Hold(std::string_view counted) {
+  if (spilled_) return;
+  const auto bytes = BytesOf(counted);
+  held_.insert(held_.end(), bytes.begin(), bytes.end());
+  if (held_.size() > options_.limits.heldBlockBytes && reader_ != nullptr) {
+    Bytes().swap(held_);
+    spilled_ = true;
+  }
+}
+
+inline void ChainChecker::EndDataLine() {
   if (blockLines_ == 0) {
     blockFirstLine_ = lineNumber_;
     blockStart_ = lineStart_;
@@ -160,7 +177,7 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
   batch.reserve(2 * kBatchBytes);
   std::uint64_t lines = 0;
   while (lines < blockLines_ && again.NextPiece(&piece, &lineEnds)) {
-    const auto bytes = BytesOf(line.Counted(piece));
+    const auto bytes = BytesOf(line.Counted(piece, again.pieceHasNul()));
     batch.insert(batch.end(), bytes.begin(), bytes.end());
     if (lineEnds) {
       batch.push_back(0x00);

@@ -43,6 +43,8 @@ class ChainChecker {
 
  private:
   void Start(std::wstring path, const platform::TextLineReader* file, int reading);
+  // Adds the counted bytes of a line to the held block, unless it gave up.
+  void Hold(std::string_view counted);
   void EndDataLine();
   void EndSignatureLine();
   // Feeds `check` the block's lines as read again from the file.

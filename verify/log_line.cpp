@@ -13,10 +13,11 @@ constexpr std::size_t kDecodeChunk = 1 << 16;  // characters per decoder call
 
 }  // namespace
 
-std::string_view LineText::Counted(std::string_view piece) {
+std::string_view LineText::Counted(std::string_view piece, bool mayHoldNul) {
   raw_ += piece.size();
   if (cut_) return {};
-  if (const std::size_t nul = piece.find(kNul); nul != std::string_view::npos) {
+  if (const std::size_t nul = mayHoldNul ? piece.find(kNul) : std::string_view::npos;
+      nul != std::string_view::npos) {
     piece = piece.substr(0, nul);
     cut_ = true;
   }

@@ -17,7 +17,8 @@ namespace qve {
 class LineText {
  public:
   // The bytes of the next piece that count: none from the line's first NUL on.
-  std::string_view Counted(std::string_view piece);
+  // A piece known to hold no NUL (`mayHoldNul` false) is not searched.
+  std::string_view Counted(std::string_view piece, bool mayHoldNul = true);
   // A signature line is at least two bytes, the first and the last 0x1F;
   // nothing is trimmed around the markers. Final once the last piece is in.
   bool isSignature() const {
@@ -25,6 +26,8 @@ class LineText {
   }
   bool startsWithMarker() const { return length_ > 0 && first_ == kSignatureMarker; }
   std::uint64_t length() const { return length_; }
+  // Whether a piece of the line with any byte in it came before.
+  bool begun() const { return raw_ > 0; }
   // Whether a NUL ends the counted bytes, and how many bytes follow it,
   // which no signature covers.
   bool cut() const { return cut_; }

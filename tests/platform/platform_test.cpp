@@ -148,6 +148,7 @@ std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize)
   bool lineEnds = false;
   while (reader.NextPiece(&piece, &lineEnds)) {
     EXPECT_LE(piece.size(), std::max<std::size_t>(bufferSize, 2));
+    EXPECT_EQ(reader.pieceHasNul(), piece.find('\0') != std::string_view::npos);
     lines.back().append(piece);
     if (lineEnds) lines.emplace_back();
     if (lineEnds && lines.size() == 2) second = reader.offset();
@@ -183,6 +184,8 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
               {"a\r\x1A\n", {"a\r"}},
               {"\032a\n", {}},
               {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+              {std::string("\0\nab\0c\r\nd\n\0", 11),
+               {std::string(1, '\0'), std::string("ab\0c", 4), "d", std::string(1, '\0')}},
               {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
               {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
   TempDir dir;
