@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/build_description.h"
 #include "platform/file_status.h"
 
 namespace qve::cli {
@@ -50,7 +51,7 @@ int UnknownCommand(const std::string& name) {
 
 int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, Program());
-  app.set_version_flag("--version", Program() + " " QVE_VERSION);
+  app.set_version_flag("--version", [] { return BuildDescription(Program()); });
   app.require_subcommand(1, 1);
   app.footer("Run '" + Program() + " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;

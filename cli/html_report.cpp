@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "platform/files.h"
 #include "platform/host_name.h"
@@ -659,10 +660,19 @@ HtmlRun CurrentRun() {
     run.command += ShellWord(arg);
   }
   run.version = QVE_VERSION;
+  run.build = BuildDescription(ProgramName());
   return run;
 }
 
 std::string RenderHtmlReport(const std::vector<HtmlChain>& chains, const HtmlRun& run) {
+  // Written by: the build's description, a line each.
+  Html build;
+  for (std::size_t at = 0; at <= run.build.size();) {
+    const std::size_t end = std::min(run.build.find('\n', at), run.build.size());
+    const std::string line = (at == 0 ? "Written by " : "") + run.build.substr(at, end - at);
+    build += Page().Fill("build-line", {{"line", Text(line)}}, false);
+    at = end + 1;
+  }
   Html sections;
   std::string title = "Verification report";
   for (std::size_t i = 0; i < chains.size(); ++i) {
@@ -675,6 +685,7 @@ std::string RenderHtmlReport(const std::vector<HtmlChain>& chains, const HtmlRun
                      {"host", Text(run.host)},
                      {"command", Text(run.command)},
                      {"version", Text(run.version)},
+                     {"build", build},
                      {"chainCount", Number(chains.size())},
                      {"chains", sections}})
       .str();
