@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/build_description.h"
 #include "cli/progress.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
@@ -52,7 +53,7 @@ int UnknownCommand(const std::string& name) {
 
 int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, Program());
-  app.set_version_flag("--version", Program() + " " QVE_VERSION);
+  app.set_version_flag("--version", [] { return BuildDescription(Program()); });
   app.require_subcommand(1, 1);
   app.footer("Run '" + Program() + " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
 #include "platform/files.h"
@@ -507,10 +508,19 @@ HtmlRun CurrentRun() {
     run.command += ShellWord(arg);
   }
   run.version = QVE_VERSION;
+  run.build = BuildDescription(ProgramName());
   return run;
 }
 
 void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, const HtmlRun& run) {
+  // Written by: the build's description, a line each.
+  Html build;
+  for (std::size_t at = 0; at <= run.build.size();) {
+    const std::size_t end = std::min(run.build.find('\n', at), run.build.size());
+    const std::string line = (at == 0 ? "Written by " : "") + run.build.substr(at, end - at);
+    build += Page().Fill("build-line", {{"line", Text(line)}}, false);
+    at = end + 1;
+  }
   std::string title = "Verification report";
   if (chains.size() == 1) title += std::string(": ") + ReportResultName(chains[0].outcome.result);
   Page().Write(out, "page",
@@ -519,6 +529,7 @@ void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, c
                 {"host", Text(run.host)},
                 {"command", Text(run.command)},
                 {"version", Text(run.version)},
+                {"build", build},
                 {"chainCount", Number(chains.size())},
                 {"chains", [&](std::ostream& sections) {
                    for (std::size_t i = 0; i < chains.size(); ++i)

@@ -88,6 +88,7 @@ struct HtmlRun {
   std::string host;
   std::string command;
   std::string version;
+  std::string build = {};  // BuildDescription: version, OpenSSL and built-in keys
 };
 
 // This process's run: now, this host, its command line, this version.

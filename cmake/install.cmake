@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix: the library with its SONAME
-# links, the public header, the command and its manual page, a CMake package
-# (QVEHelper::qvehelper) and a pkg-config file. The writer tool and the
-# public development keys only with QVE_INSTALL_DEV_TOOLS.
+# links, the public header, the command with its manual page and bash
+# completion, a CMake package (QVEHelper::qvehelper) and a pkg-config file.
+# The writer tool and the public development keys only with
+# QVE_INSTALL_DEV_TOOLS.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS qvehelper_shared
@@ -33,6 +34,10 @@ file(RELATIVE_PATH QVE_PC_TO_PREFIX
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qvehelper.pc.in ${PROJECT_BINARY_DIR}/qvehelper.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qvehelper.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+install(FILES ${PROJECT_SOURCE_DIR}/cli/qvehelper.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME qvehelper COMPONENT runtime)
 
 foreach(page qvehelper.1)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/${page}

@@ -1,4 +1,5 @@
-# Windows: QVEHelper.dll with its import library QVEHelper.lib beside it.
+# Windows: QVEHelper.dll with its import library QVEHelper.lib and its export
+# list QVEHelper.def beside it.
 # The DLL exports what QVE_API marks (__declspec(dllexport) while
 # QVEHELPER_BUILDING is defined), so there is no version script here. With the
 # MinGW toolchain, OpenSSL and the compiler's runtime are linked in statically.
@@ -15,6 +16,9 @@ if(MINGW)
   # Without it GNU ld exports every symbol, OpenSSL's included, while nothing
   # is marked dllexport.
   target_link_options(qvehelper_shared PRIVATE -Wl,--exclude-all-symbols)
+  # The export list, from which a host's own toolchain (Microsoft's lib) makes
+  # an import library; the release archive carries it.
+  target_link_options(qvehelper_shared PRIVATE -Wl,--output-def,${PROJECT_BINARY_DIR}/QVEHelper.def)
 endif()
 
 # Code linked to the static library finds the definitions in the same link,

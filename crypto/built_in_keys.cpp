@@ -1,8 +1,11 @@
 #include "crypto/built_in_keys.h"
 
 #include <openssl/core_names.h>
+#include <openssl/x509.h>
 
 #include <utility>
+
+#include "crypto/digest.h"
 
 namespace qve {
 
@@ -55,6 +58,21 @@ void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, Bign
   EVP_PKEY* built = nullptr;
   if (EVP_PKEY_fromdata(ctx.get(), &built, selection, params.get()) != 1) return;
   pkey.reset(built);
+}
+
+Bytes PublicKeyFingerprint(const EVP_PKEY* key) {
+  if (key == nullptr) return {};
+  const int length = i2d_PUBKEY(key, nullptr);
+  if (length <= 0) return {};
+  Bytes der(static_cast<std::size_t>(length));
+  unsigned char* end = der.data();
+  if (i2d_PUBKEY(key, &end) != length) return {};
+  Bytes fingerprint(EVP_MAX_MD_SIZE);
+  unsigned int size = 0;
+  if (EVP_Digest(der.data(), der.size(), fingerprint.data(), &size, LibraryDigest(), nullptr) != 1)
+    return {};
+  fingerprint.resize(size);
+  return fingerprint;
 }
 
 DecryptionKey::DecryptionKey() : keyId_(KeyIdOf(kDecryptionKeyNumber)) {

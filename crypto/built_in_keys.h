@@ -37,6 +37,11 @@ BignumPtr ReadMpi(const StoredComponent& component);
 void SetRsaComponents(PkeyPtr& pkey, BignumPtr n, BignumPtr e, BignumPtr d, BignumPtr p,
                       BignumPtr q, BignumPtr dP, BignumPtr dQ);
 
+// SHA-256 of the key's public half as DER SubjectPublicKeyInfo, which is what
+// `openssl pkey -pubout -outform DER | sha256sum` gives for its PEM file;
+// empty for a null key or when OpenSSL fails.
+Bytes PublicKeyFingerprint(const EVP_PKEY* key);
+
 class DecryptionKey {
  public:
   DecryptionKey();

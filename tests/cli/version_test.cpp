@@ -1,0 +1,60 @@
+// qvehelper --version and the footer of its --html page say which build wrote
+// them: the version, the OpenSSL in use and the built-in keys, each named by
+// the SHA-256 that openssl itself gives for the public key of its PEM file.
+#include <gtest/gtest.h>
+#include <openssl/crypto.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/support/command_runner.h"
+#include "tests/support/harness.h"
+
+namespace qve {
+namespace {
+
+// As a user checks a key file against the build.
+std::string OpensslFingerprint(const std::string& pkeyArguments) {
+  const testing::CommandResult ran = testing::RunCommand(
+      "/bin/sh", {"-c", "openssl pkey " + pkeyArguments + " -outform DER | sha256sum"});
+  EXPECT_EQ(ran.exitCode, 0) << ran.err;
+  return ran.out.substr(0, 64);
+}
+
+// This suite is built with keys/dev, which the build must own up to.
+std::string ExpectedDescription() {
+  return std::string("qvehelper " QVE_VERSION "\n") + OpenSSL_version(OPENSSL_VERSION) +
+         "\nbuilt-in keys: development keys, insecure"
+         "\n  decryption key 0a000000, public key SHA-256 " +
+         OpensslFingerprint("-in " QVE_DEV_KEY_DIR "/decryption-private.pem -pubout") +
+         "\n  verification key 0b000000, public key SHA-256 " +
+         OpensslFingerprint("-pubin -in " QVE_DEV_KEY_DIR "/verification-public.pem");
+}
+
+TEST(VersionTest, VersionNamesTheBuildAndItsKeys) {
+  const testing::CommandResult ran = testing::RunCommand(QVE_CLI_FILE, {"--version"});
+  EXPECT_EQ(ran.exitCode, 0);
+  EXPECT_EQ(ran.out, ExpectedDescription() + "\n");
+  EXPECT_EQ(ran.err, "");
+}
+
+TEST(VersionTest, HtmlFooterSaysTheSame) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "system.log", std::string("an unsigned line\n"));
+  const testing::CommandResult ran = testing::RunCommand(
+      QVE_CLI_FILE, {"verify", "-q", "--html", dir / "page.html", dir / "system.log"});
+  ASSERT_EQ(ran.exitCode, 1) << ran.err;
+  const Bytes bytes = testing::ReadFile(dir / "page.html");
+  const std::string page(bytes.begin(), bytes.end());
+  const std::size_t start = page.find("<footer>"), end = page.find("</footer>");
+  ASSERT_NE(start, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  // The footer's text as a reader sees it: one line per block element.
+  std::string footer =
+      std::regex_replace(page.substr(start, end - start), std::regex("</div>"), "\n");
+  footer = std::regex_replace(footer, std::regex("<[^>]*>"), "");
+  EXPECT_EQ(footer.substr(0, footer.find("\n\n")), "Written by " + ExpectedDescription()) << footer;
+}
+
+}  // namespace
+}  // namespace qve
