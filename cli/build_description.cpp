@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include "cli/inspect.h"
+#include "cli/escape.h"
 #include "crypto/built_in_keys.h"
 
 namespace qve::cli {

@@ -2,6 +2,7 @@
 // temporary file that is discarded afterwards, so no plaintext is left
 // anywhere, and prints the library's result per container.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -18,7 +19,7 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/inspect.h"
+#include "cli/escape.h"
 #include "cli/progress.h"
 #include "format/container_format.h"
 #include "platform/file_status.h"
@@ -180,7 +181,7 @@ int RunCheck(const CheckArguments& args) {
   if (items.empty()) throw CommandError(kNoInput, "no container found");
   CheckAll(items, std::max(1u, args.jobs), !args.json);
   int status = 0;
-  Json list = Json::array();
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Checked& item : items) {
     if (item.result < 0) {
       std::cerr << "qvehelper check: " << Escaped(item.shown) << ": " << item.error << '\n';

@@ -122,4 +122,10 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
   return out;
 }
 
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  for (const std::uint8_t byte : bytes) out += {kHex[byte >> 4], kHex[byte & 15]};
+  return out;
+}
+
 }  // namespace qve::cli

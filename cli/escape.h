@@ -8,6 +8,8 @@
 // start with one that the output did not put there.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,5 +21,8 @@ std::string Escaped(std::string_view bytes);
 // The HTML form: markup characters become entities and every run of codes
 // stands between `open` and `close`, the markup that shows a code.
 std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
+
+// Bytes as lower-case hex digits, two a byte.
+std::string Hex(std::span<const std::uint8_t> bytes);
 
 }  // namespace qve::cli

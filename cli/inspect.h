@@ -43,6 +43,24 @@ void PrintContainer(std::ostream& out, const Json& file);
 std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
                        std::ostream& out);
 
-std::string Hex(std::span<const std::uint8_t> bytes);
+// A tag's bytes, read big-endian, as hex digits.
+std::string TagHex(std::uint64_t value, std::size_t size);
+
+// Where a parser stopped, in words: the field, then what was wrong with it.
+// `within` is what ended inside the field ("file", "block").
+template <typename Stop>
+std::string Problem(const Stop& stop, const std::string& field, bool isTag, std::size_t tagSize,
+                    bool isContent, bool isExact, const char* within = "file") {
+  if (stop.cut) {
+    if (isContent)
+      return field + ": " + std::to_string(stop.value) + " bytes, " + std::to_string(stop.left) +
+             " left";
+    return field + " cut short by the end of the " + within;
+  }
+  if (isTag)
+    return field + " " + TagHex(stop.value, tagSize) + ", expected " + TagHex(stop.limit, tagSize);
+  return field + " " + std::to_string(stop.value) + (isExact ? ", expected " : ", at most ") +
+         std::to_string(stop.limit);
+}
 
 }  // namespace qve::cli

@@ -11,29 +11,6 @@ namespace qve::cli {
 
 namespace {
 
-// A tag's bytes, read big-endian, as hex digits.
-std::string TagHex(std::uint64_t value, std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = size; i-- > 0; value >>= 8) bytes[i] = static_cast<std::uint8_t>(value);
-  return Hex(bytes);
-}
-
-// Where a parser stopped, in words: the field, then what was wrong with it.
-template <typename Stop>
-std::string Problem(const Stop& stop, const std::string& field, bool isTag, std::size_t tagSize,
-                    bool isContent, bool isExact) {
-  if (stop.cut) {
-    if (isContent)
-      return field + ": " + std::to_string(stop.value) + " bytes, " + std::to_string(stop.left) +
-             " left";
-    return field + " cut short by the end of the file";
-  }
-  if (isTag)
-    return field + " " + TagHex(stop.value, tagSize) + ", expected " + TagHex(stop.limit, tagSize);
-  return field + " " + std::to_string(stop.value) + (isExact ? ", expected " : ", at most ") +
-         std::to_string(stop.limit);
-}
-
 Json HeaderJson(const HeaderStop& stop) {
   Json header = {{"code", static_cast<int>(stop.status)},
                  {"status", HeaderStatusName(stop.status)}};

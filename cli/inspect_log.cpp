@@ -8,7 +8,6 @@
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
-#include "crypto/byte_cursor.h"
 #include "crypto/signature_block.h"
 #include "verify/details.h"
 
@@ -18,40 +17,15 @@ namespace {
 
 constexpr std::size_t kShortLink = 4;  // bytes of a link shown in a row
 
-// Which field stops the parser, where it stands and why. The fields parsed
-// before the failure give the offsets of those after them.
-std::string WhereParsingStops(const BlockDetail& block) {
-  const std::span<const std::uint8_t> bytes = block.unparsed;
-  struct Field {
-    const char* name;
-    std::size_t offset;
-    std::uint32_t limit;  // 0: an integer with no limit of its own
-  };
-  const std::size_t textEnd = 18 + block.text.size();
-  const Field fields[] = {
-      {"version", 2, 0},
-      {"id", 6, 0},
-      {"text length", 10, kMaxBlockTextLength},
-      {"link length", textEnd - 4, kMaxBlockLinkLength},
-      {"signature length", textEnd + block.link.size(), kMaxBlockSignatureLength}};
-  const auto code = static_cast<int>(block.parse);
-  if (block.parse == BlockParseResult::OneByte) return "1 byte, too short for the magic";
-  if (block.parse == BlockParseResult::BadMagic)
-    return "magic " + Hex(bytes.first(2)) + " at offset 0, expected 5156 (\"QV\")";
-  // Codes 4 to 12 run through the fields in pairs: cut short, then out of range.
-  const Field& field = fields[code <= 6 ? (code - 4) / 2 : (code - 7) / 2 + 2];
-  const std::string at = field.name + std::string(" at offset ") + std::to_string(field.offset);
-  std::uint32_t value = 0;
-  ByteCursor cursor(bytes);
-  if (!cursor.Skip(field.offset) || !cursor.ReadU32LE(&value))
-    return at + " cut short by the end of the block";
-  if (block.parse == BlockParseResult::VersionUnsupported)
-    return at + " is " + std::to_string(value) + ", expected " +
-           std::to_string(kSignatureBlockVersion);
-  if (value > field.limit)
-    return at + " is " + std::to_string(value) + ", at most " + std::to_string(field.limit);
-  return at + " is " + std::to_string(value) + ", " + std::to_string(cursor.remaining()) +
-         " bytes left";
+// Which field stops the parser, where it stands and why.
+std::string WhereParsingStops(const BlockStop& stop) {
+  using F = BlockField;
+  if (stop.status == BlockParseResult::OneByte) return "1 byte, too short for the magic";
+  const bool isTag = stop.field == F::Magic;
+  return "at offset " + std::to_string(stop.offset) + ": " +
+         Problem(stop, BlockFieldName(stop.field), isTag, kBlockMagic.size(),
+                 stop.field == F::Text || stop.field == F::Link || stop.field == F::Signature,
+                 isTag || stop.field == F::Version, "block");
 }
 
 Json RowOf(const FileDetail& file, const BlockDetail& block) {
@@ -61,7 +35,7 @@ Json RowOf(const FileDetail& file, const BlockDetail& block) {
   if (block.parse == BlockParseResult::Empty) {
     row["empty"] = true;
   } else if (block.parse != BlockParseResult::Parsed) {
-    row["malformed"] = WhereParsingStops(block);
+    row["malformed"] = WhereParsingStops(block.stop);
   } else {
     row["id"] = block.id;
     row["text"] = Escaped(block.text);
@@ -119,7 +93,7 @@ void PrintRow(std::ostream& out, const Json& row) {
   if (row.contains("empty")) {
     out << "empty payload";
   } else if (row.contains("malformed")) {
-    out << "malformed: " << row["malformed"].get<std::string>();
+    out << "malformed " << row["malformed"].get<std::string>();
   } else {
     out << "id " << row["id"] << ", text \"" << row["text"].get<std::string>() << "\", link "
         << row["link"].get<std::string>() << (row["linkLength"] > kShortLink ? ".." : "") << " ("

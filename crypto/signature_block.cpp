@@ -83,7 +83,7 @@ MdCtxPtr VerifyContext::Fresh() {
 }
 
 BlockCheck::BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& key)
-    : parse_(ParseSignatureBlock(blockBytes, block_)) {
+    : stop_(ParseBlockFields(blockBytes, block_)) {
   if (!parsed()) return;
   ctx_ = key.Fresh();
   std::uint8_t id[4];
@@ -99,7 +99,7 @@ void BlockCheck::Add(std::span<const std::uint8_t> covered) {
 }
 
 BlockCheckResult BlockCheck::Finish(std::span<const std::uint8_t> expectedLink) {
-  if (parse_ == BlockParseResult::Empty) return BlockCheckResult::NoSignature;
+  if (stop_.status == BlockParseResult::Empty) return BlockCheckResult::NoSignature;
   if (!parsed()) return BlockCheckResult::SignatureInvalid;
   const int verified =
       EVP_DigestVerifyFinal(ctx_.get(), block_.signature.data(), block_.signature.size());

@@ -56,9 +56,9 @@ class BlockCheck {
   BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& key);
 
   // Whether the result depends on the covered lines at all.
-  bool parsed() const { return parse_ == BlockParseResult::Parsed; }
+  bool parsed() const { return stop_.status == BlockParseResult::Parsed; }
   // Where parsing stopped, and the fields read before (all when parsed).
-  BlockParseResult parse() const { return parse_; }
+  const BlockStop& stop() const { return stop_; }
   SignatureBlock& block() { return block_; }
   // Covered bytes: each pending line, then 0x00.
   void Add(std::span<const std::uint8_t> covered);
@@ -66,7 +66,7 @@ class BlockCheck {
 
  private:
   SignatureBlock block_;
-  BlockParseResult parse_;
+  BlockStop stop_;
   MdCtxPtr ctx_;
 };
 

@@ -120,7 +120,7 @@ class TextLineReader {
   bool inLine_ = false;             // a piece of the current line was given
   std::optional<std::uint64_t> endOfTextOffset_;
   std::uint64_t bytesAfterEndOfText_ = 0;
-  std::size_t nul_ = 0;             // the first NUL from begin_ on, or end_
+  std::size_t nul_ = 0;  // the first NUL from begin_ on, or end_
   bool pieceHasNul_ = false;
   bool lastLineUnterminated_ = false;
   std::string joined_;  // NextLine's long line

@@ -77,7 +77,8 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
     return;
   }
   const bool lineStarts = line_.length() == 0;
-  const std::string_view counted = line_.Counted(piece, reader_ == nullptr || reader_->pieceHasNul());
+  const std::string_view counted =
+      line_.Counted(piece, reader_ == nullptr || reader_->pieceHasNul());
   // Until its end, a line that starts with the marker may be either kind.
   if (line_.startsWithMarker())
     payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
@@ -147,17 +148,13 @@ void ChainChecker::EndSignatureLine() {
   // A block that covers no line is reported at its own signature line.
   block.lines = {block.coversNoLine ? lineNumber_ : blockFirstLine_, lineNumber_};
   block.offset = lineStart_;
-  block.parse = check.parse();
+  block.parse = check.stop().status;
+  block.stop = check.stop();
   SignatureBlock& fields = check.block();
   block.id = fields.id;
   block.text = std::move(fields.text);
   block.link = std::move(fields.link);
   block.signatureLength = fields.signature.size();
-  if (check.parsed() || check.parse() == BlockParseResult::Empty) {
-    block.unparsed.clear();
-  } else {
-    block.unparsed.assign(payload_.kept().begin(), payload_.kept().end());
-  }
   block.expectedLink = chainValue_;
   chainValue_ = payload_.digest();
   block.chainValue = chainValue_;

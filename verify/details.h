@@ -46,15 +46,15 @@ struct BlockDetail {
   bool coversNoLine = false;
   // Where its signature line starts in the file; an unsigned tail's first line.
   std::uint64_t offset = 0;
-  // The block as far as it parses: Empty for an empty payload and for an
-  // unsigned tail. The fields read before a stop keep their values.
+  // The block as far as it parses, and where and why parsing stopped:
+  // Empty for an empty payload and for an unsigned tail. The fields read
+  // before a stop keep their values.
   BlockParseResult parse = BlockParseResult::Empty;
+  BlockStop stop;
   std::uint32_t id = 0;
   std::string text;
   Bytes link;
   std::uint64_t signatureLength = 0;
-  // A block that does not parse: its bytes, as far as a parser reads them.
-  Bytes unparsed;
   Bytes expectedLink;  // the chain value it was checked against
   Bytes chainValue;    // after it: the digest of all its bytes (a tail leaves it)
   // Its first covered lines, when the run gathers them.

@@ -131,7 +131,7 @@ const Case kCases[] = {
        return LogBuilder(chain).SignatureLine(Base64({.textLength = 4096})).bytes();
      },
      {},
-     "  line 1: covers none, malformed: text length at offset 10 is 4096, at most 2048: "
+     "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: "
      "BlockInvalid\n"},
     {"LogLinkPastEnd",
      [] {
@@ -141,7 +141,7 @@ const Case kCases[] = {
            .bytes();
      },
      {},
-     "malformed: link length at offset 14 is 90, 12 bytes left: BlockInvalid\n"},
+     "malformed at offset 18: link: 90 bytes, 12 left: BlockInvalid\n"},
     {"LogNulAndTail",
      [] {
        LogChain chain;

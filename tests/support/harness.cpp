@@ -36,7 +36,7 @@ void PrintTo(const SeenFile& seen, std::ostream* os) {
       << (f.changedWhileRead ? ", changed" : "");
   for (const BlockDetail& b : seen.blocks) {
     *os << "\n    " << b.verdict << " " << b.lines.first << "-" << b.lines.last << " at "
-        << b.offset << " parse " << static_cast<int>(b.parse) << " unparsed " << b.unparsed.size()
+        << b.offset << " parse " << static_cast<int>(b.parse) << " stop at " << b.stop.offset
         << " excerpt";
     for (const CoveredLine& line : b.excerpt)
       *os << " " << line.number << ":" << line.shown << "/" << line.coveredBytes

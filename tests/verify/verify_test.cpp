@@ -200,7 +200,7 @@ TEST(VerifyInOrder, Details) {
       const std::string payload = bytes.substr(got.offset + 1, end - got.offset - 2);
       chainValue = writer::Sha256(payload.size() < 4 ? Bytes{} : Decode64(payload));
       EXPECT_EQ(got.chainValue, chainValue) << row.script << " block " << b;
-      EXPECT_EQ(got.unparsed.empty(), want.parse == Parsed || want.parse == Empty) << row.script;
+      EXPECT_EQ(got.stop.status, want.parse) << row.script;
       if (want.parse == Parsed) {
         EXPECT_EQ(got.id, want.id) << row.script;
         EXPECT_EQ(got.text, want.text) << row.script;
