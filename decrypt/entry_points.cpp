@@ -16,6 +16,11 @@ namespace QVE_Helper {
 DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath) {
   qve::platform::FileStream input;
   if (!qve::platform::OpenForReading(input, inputPath)) return InputOpenFailed;
+  // Two names of one file (another case, a link, another spelling): creating
+  // the output would destroy the container, so neither is touched.
+  if (const auto output = qve::platform::IdentityOf(outputPath);
+      output && output == qve::platform::IdentityOf(inputPath))
+    return OutputOpenFailed;
 
   qve::SealInfo seal;
   {

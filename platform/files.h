@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -46,6 +47,19 @@ bool OpenForReading(FileStream& stream, std::wstring_view path);
 
 // Creates or truncates the file and opens it for binary writing.
 bool OpenForWriting(FileStream& stream, std::wstring_view path);
+
+// Which file a path names, as the system numbers it: device and inode, or
+// volume serial number and file index.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Of the file `path` names, links followed; nothing when it names none or
+// the system does not tell (a device on Windows).
+std::optional<FileIdentity> IdentityOf(std::wstring_view path);
 
 // Fails for anything but a regular file.
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error);

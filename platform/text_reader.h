@@ -14,17 +14,9 @@
 #include <vector>
 
 #include "format/signed_log_format.h"
+#include "platform/files.h"
 
 namespace qve::platform {
-
-// Which file an open file is, as the system numbers it: device and inode,
-// or volume serial number and file index.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t file = 0;
-
-  bool operator==(const FileIdentity&) const = default;
-};
 
 class TextLineReader {
  public:

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 
@@ -49,6 +51,14 @@ bool OpenForWriting(FileStream& stream, std::wstring_view path) {
   }
   buffer->open(*fsPath, std::ios::out | std::ios::binary | std::ios::trunc);
   return stream.Attach(std::move(buffer));
+}
+
+std::optional<FileIdentity> IdentityOf(std::wstring_view path) {
+  const auto narrow = ToNarrow(path);
+  struct stat status {};
+  if (!narrow || ::stat(narrow->c_str(), &status) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino)};
 }
 
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {

@@ -58,6 +58,23 @@ bool OpenForWriting(FileStream& stream, std::wstring_view path) {
   return stream.Attach(SharedBuffer(handle, std::ios::out));
 }
 
+std::optional<FileIdentity> IdentityOf(std::wstring_view path) {
+  // A device path may name a pipe, which even this open would connect to.
+  if (path.starts_with(L"\\\\.\\")) return std::nullopt;
+  const std::wstring text(path);
+  const HANDLE handle = CreateFileW(text.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  std::optional<FileIdentity> identity;
+  if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
+    identity = FileIdentity{info.dwVolumeSerialNumber,
+                            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  }
+  CloseHandle(handle);
+  return identity;
+}
+
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {
   const std::uintmax_t size = std::filesystem::file_size(FileSystemPath(path), error);
   return error ? 0 : size;

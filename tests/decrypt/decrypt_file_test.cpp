@@ -10,7 +10,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "decrypt/block_buffers.h"
 #include "tests/support/builders.h"
@@ -171,6 +173,47 @@ TEST(Decrypt, PathTable) {
   EXPECT_EQ(Decrypt(folder / fs::path(u8"\u00e9\u20ac.qves"), folder / fs::path(u8"\u03a9")),
             QVE_Helper::Success);
   EXPECT_EQ(ReadFile(folder / fs::path(u8"\u03a9")), body);
+}
+
+// The output of a call that names its container twice would be the
+// container, destroyed when the output is created: the call refuses. Each
+// row names in.qves another way.
+TEST(Decrypt, AContainerNamedTwiceIsLeftAlone) {
+  TempDir dir;
+  const Bytes container = Container{.body = Pattern(20000, 5)}.Build();
+  const fs::path in = dir / "in.qves";
+  WriteFile(in, container);
+  const std::wstring input = WidePath(in), folder = WidePath(dir.path());
+  fs::create_directory(dir / "sub");
+#ifdef _WIN32
+  std::wstring slashes = input;
+  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+  const std::pair<const char*, std::wstring> rows[] = {
+      {"as given", input},
+      {"another case", folder + L"\\IN.Qves"},
+      {".\\", folder + L"\\.\\in.qves"},
+      {"..\\", folder + L"\\sub\\..\\in.qves"},
+      {"/ for \\", slashes},
+      {"a trailing dot", input + L"."},
+  };
+#else
+  fs::create_hard_link(in, dir / "hard");
+  fs::create_symlink("in.qves", dir / "soft");
+  const std::pair<const char*, std::wstring> rows[] = {
+      {"as given", input},
+      {"./", folder + L"/./in.qves"},
+      {"../", folder + L"/sub/../in.qves"},
+      {"a hard link", WidePath(dir / "hard")},
+      {"a symbolic link", WidePath(dir / "soft")},
+  };
+#endif
+  for (const auto& [name, output] : rows) {
+    EXPECT_EQ(QVE_Helper::Decrypt(input, output), QVE_Helper::OutputOpenFailed) << name;
+    EXPECT_EQ(DecryptQveFile(output.c_str(), input.c_str()), QVE_Helper::OutputOpenFailed) << name;
+    EXPECT_EQ(ReadFile(in), container) << name;
+  }
+  // A missing output is another file.
+  EXPECT_EQ(Decrypt(in, dir / "IN.QVES.out"), QVE_Helper::Success);
 }
 
 #ifndef _WIN32
