@@ -32,8 +32,6 @@ namespace qve::cli {
 
 namespace {
 
-std::string Narrow(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
-
 struct Checked {
   std::wstring path;
   std::string shown;
@@ -147,17 +145,19 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
         const Start start = StartOf(path);
         const bool named = HasContainerName(name);
         if (named && start == Start::Empty) {
-          Warn(Narrow(path), "the file is empty");
+          Warn(platform::ShownText(path), "the file is empty");
         } else if (named && start == Start::Other) {
-          Warn(Narrow(path), "does not start with \"" + std::string(kContainerMagic) + "\"");
+          Warn(platform::ShownText(path),
+               "does not start with \"" + std::string(kContainerMagic) + "\"");
         } else if (!named && start == Start::Unreadable) {
-          Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
+          Warn(platform::ShownText(path),
+               "skipped: " + platform::ErrorText(platform::ReadError(path)));
         }
         if (named || start == Start::Magic) found.push_back(path);
       },
       [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); });
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0});
+  for (auto& file : found) items.push_back({file, platform::ShownText(file), -1, {}, 0});
   return !found.empty();
 }
 
@@ -170,11 +170,10 @@ struct CheckArguments {
 int RunCheck(const CheckArguments& args) {
   std::vector<Checked> items;
   for (const std::string& arg : args.paths) {
-    const auto wide = platform::ToWide(arg);
-    if (!wide) throw CommandError(kUsageError, "not a valid path: " + Escaped(arg));
-    if (platform::StatusOf(*wide).kind != platform::FileKind::Folder) {
-      items.push_back({*wide, arg, -1, {}, 0});
-    } else if (!AddFolder(*wide, items)) {
+    const std::wstring path = platform::ArgumentPath(arg);
+    if (platform::StatusOf(path).kind != platform::FileKind::Folder) {
+      items.push_back({path, arg, -1, {}, 0});
+    } else if (!AddFolder(path, items)) {
       Warn(arg, "no container below it");
     }
   }

@@ -157,9 +157,12 @@ std::string ExitStatusHelp(const std::string& ownStatuses) {
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv) {
   platform::GuardStandardStreams();
+  platform::WriteUtf8ToConsoles();
   Program() = program;
-  Arguments().assign(argv, argv + argc);
-  const int status = Dispatch(description, argc, argv);
+  Arguments() = platform::CommandArguments(argc, argv);
+  std::vector<char*> arguments;
+  for (std::string& argument : Arguments()) arguments.push_back(argument.data());
+  const int status = Dispatch(description, argc, arguments.data());
   // A stream that failed already failed on its last write, whose errno is
   // the one left; otherwise the buffered rest is written now.
   const bool failedBefore = !std::cout;
@@ -170,7 +173,7 @@ int RunCommandLine(const std::string& program, const std::string& description, i
   const int error = failedBefore ? earlier : errno;
   if (flushFailed || !std::cout) {
     std::cerr << program << ": cannot write standard output"
-              << (error != 0 ? ": " + platform::ErrorText({error, std::generic_category()})
+              << (error != 0 ? ": " + platform::ErrorText(platform::StreamWriteError(error))
                              : std::string())
               << '\n';
     return kOutputError;

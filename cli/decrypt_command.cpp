@@ -14,6 +14,7 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "decrypt/container_header.h"
@@ -64,7 +65,7 @@ std::string CauseOf(DecryptResult result, const Job& job, const std::wstring& wr
       return LooksTruncated(job) ? "the container looks truncated"
                                  : "the plaintext ends in no seal trailer";
     case QVE_Helper::InputOpenFailed:
-      return qve::platform::ToNarrow(job.input).value_or("INPUT") + ": " +
+      return qve::cli::Escaped(qve::platform::ShownText(job.input)) + ": " +
              Because(qve::platform::ReadError(job.input), "cannot be opened");
     case QVE_Helper::OutputOpenFailed:
       return Because(qve::platform::ReadError(written),
@@ -109,16 +110,16 @@ int Run(const DecryptOptions& options) {
   using qve::cli::CommandError;
   if (options.input.empty() || options.output.empty())
     throw CommandError(qve::cli::kUsageError, "INPUT and OUTPUT must not be empty");
-  const auto input = qve::platform::ToWide(options.input);
-  if (!input) throw CommandError(qve::cli::kUsageError, "paths must be valid UTF-8");
-  Job job{*input, qve::platform::StatusOf(*input)};
+  const std::wstring input = qve::platform::ArgumentPath(options.input);
+  Job job{input, qve::platform::StatusOf(input)};
   // Anything the library would not open ends as InputOpenFailed with its
   // cause, OUTPUT untouched.
   if (job.inputStatus.kind == FileKind::Missing || job.inputStatus.kind == FileKind::Folder ||
       qve::platform::ReadError(job.input))
     return Report(QVE_Helper::InputOpenFailed, job, {}, options.output == "-");
   qve::cli::OutputFile output("OUTPUT", options.output,
-                              {{"INPUT " + options.input, job.inputStatus}}, true);
+                              {{"INPUT " + qve::cli::Escaped(options.input), job.inputStatus}},
+                              true);
   DecryptResult result;
   {
     const qve::cli::Progress progress(true, qve::cli::Progress::Unit::Bytes, job.inputStatus.size,

@@ -16,6 +16,7 @@
 #include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/host_name.h"
 #include "platform/paths.h"
@@ -483,16 +484,6 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
         }}});
 }
 
-std::string ShellWord(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                            "0123456789-_./=:,+@%") == std::string::npos) {
-    return arg;
-  }
-  std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 }  // namespace
 
 HtmlRun CurrentRun() {
@@ -505,7 +496,7 @@ HtmlRun CurrentRun() {
   run.host = platform::HostName();
   for (const std::string& arg : CommandLineArguments()) {
     if (!run.command.empty()) run.command += ' ';
-    run.command += ShellWord(arg);
+    run.command += platform::QuotedArgument(arg);
   }
   run.version = QVE_VERSION;
   run.build = BuildDescription(ProgramName());

@@ -30,16 +30,9 @@ int RunInspect(const InspectArguments& args) {
   if (args.as == "log") options.as = FileKind::Log;
   int status = 0;
   for (const std::string& path : args.paths) {
-    const auto wide = platform::ToWide(path);
-    std::string kind = "unreadable";
+    std::string kind;
     try {
-      if (wide) {
-        kind = InspectFile(*wide, path, options, std::cout);
-      } else if (args.json) {
-        std::cout << Json{{"path", Escaped(path)}, {"kind", kind}}.dump() << '\n';
-      } else {
-        std::cout << Escaped(path) << ": cannot be read\n";
-      }
+      kind = InspectFile(platform::ArgumentPath(path), path, options, std::cout);
     } catch (const std::exception& e) {
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());

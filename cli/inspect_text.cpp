@@ -9,6 +9,7 @@
 #include "crypto/bytes.h"
 #include "format/container_format.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -24,7 +25,7 @@ std::string InspectFile(const std::wstring& path, const std::string& shownPath,
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(path, error);
-  if (error || !platform::OpenForReading(stream, path)) {
+  const auto unreadable = [&] {
     file["kind"] = "unreadable";
     if (options.json) {
       out << file.dump() << '\n';
@@ -32,13 +33,16 @@ std::string InspectFile(const std::wstring& path, const std::string& shownPath,
       out << file["path"].get<std::string>() << ": cannot be read\n";
     }
     return "unreadable";
-  }
+  };
+  if (error || !platform::OpenForReading(stream, path)) return unreadable();
   Bytes start(kContainerMagic.size());
   stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
   start.resize(static_cast<std::size_t>(stream.gcount()));
   FileKind kind = options.as;
   if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
   if (kind != FileKind::Container) {
+    // The library's log reader takes only a path with a narrow form.
+    if (!platform::ToNarrow(path)) return unreadable();
     stream.close();
     file["size"] = size;
     return InspectLog(path, file, kind == FileKind::Detect, options.json, out);

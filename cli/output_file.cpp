@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -13,22 +14,21 @@ namespace {
 
 using platform::FileKind;
 
-std::string Shown(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
+std::string Shown(const std::wstring& path) { return Escaped(platform::ShownText(path)); }
 
 }  // namespace
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
-    : label_(std::move(label)), name_(name) {
-  const std::string called = label_ + " " + name;
+    : label_(std::move(label)), name_(Escaped(name)) {
+  const std::string called = label_ + " " + name_;
   if (name.empty()) throw CommandError(kUsageError, label_ + " must not be empty");
-  const auto wide = platform::ToWide(name);
-  if (!wide) throw CommandError(kUsageError, label_ + ": paths must be valid UTF-8");
+  const std::wstring wide = platform::ArgumentPath(name);
   const platform::FileStatus standardOutput = platform::StatusOfStandardOutput();
   platform::FileStatus status;
   toStandardOutput_ = standardOutputToo && name == "-";
   if (!toStandardOutput_) {
-    target_ = platform::FinalPath(*wide);
+    target_ = platform::FinalPath(wide);
     status = platform::StatusOf(target_);
     toStandardOutput_ = standardOutputToo && status.SameFileAs(standardOutput);
   }

@@ -50,7 +50,7 @@ class OutputFile {
 
  private:
   std::string label_;
-  std::string name_;
+  std::string name_;     // as messages show it
   std::wstring target_;  // links followed
   bool toStandardOutput_ = false;
   std::unique_ptr<platform::TempOutput> temporary_;

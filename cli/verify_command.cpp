@@ -75,13 +75,18 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
   } else if (const std::error_code why = qve::platform::ReadError(path)) {
     chain.warnings.push_back(
         {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
+  } else if (!qve::platform::ToNarrow(path)) {
+    chain.warnings.push_back(
+        {shown, "cannot be read (the name has no form in the code page); FileUnsigned"});
   }
-  chain.files.push_back(path);
+  // The library's reader refuses the whole run for a path it cannot take.
+  chain.files.push_back(qve::platform::NarrowablePath(path));
 }
 
 void Collect(Chain& chain, const std::wstring& argument) {
   if (qve::platform::StatusOf(argument).kind != qve::platform::FileKind::Folder) {
-    AddCandidate(chain, argument);
+    // The chain's order is that of the names as stored, whatever was typed.
+    AddCandidate(chain, qve::platform::NameAsStored(argument));
     return;
   }
   qve::platform::WalkFolder(
@@ -232,15 +237,13 @@ int RunVerify(const VerifyArguments& args) {
   std::vector<qve::cli::OutputInput> read;
   std::string missing;
   for (const auto& arg : args.paths) {
-    auto wide = qve::platform::ToWide(arg);
-    if (!wide)
-      throw qve::cli::CommandError(qve::cli::kUsageError, "not a UTF-8 path: " + Escaped(arg));
-    const qve::platform::FileStatus status = qve::platform::StatusOf(*wide);
+    std::wstring wide = qve::platform::ArgumentPath(arg);
+    const qve::platform::FileStatus status = qve::platform::StatusOf(wide);
     if (status.kind == qve::platform::FileKind::Missing)
       missing += (missing.empty() ? "" : "\n") + Escaped(arg) + ": " +
                  qve::platform::ErrorText(status.error);
     read.push_back({arg, status});
-    paths.push_back(std::move(*wide));
+    paths.push_back(std::move(wide));
   }
   if (!missing.empty()) throw qve::cli::CommandError(qve::cli::kNoInput, missing);
   std::vector<Chain> chains(args.each ? paths.size() : 1);

@@ -61,7 +61,7 @@ void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   if (next_ != nullptr) next_->OnFileEnd(file);
 }
 
-std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
+std::string Narrow(const std::wstring& text) { return platform::ShownText(text); }
 
 std::string LinesText(LineRange lines) {
   return lines.first == lines.last

@@ -25,6 +25,15 @@ endif()
 # not in the DLL, so it must not see the names as dllimport.
 target_compile_definitions(qvehelper_core INTERFACE QVEHELPER_BUILDING)
 
+# The commands carry an application manifest (UTF-8 code page, long paths),
+# which the executables add to their sources.
+enable_language(RC)
+set(QVE_COMMAND_RESOURCES ${PROJECT_BINARY_DIR}/command.rc)
+file(WRITE ${QVE_COMMAND_RESOURCES}
+  "1 24 \"${PROJECT_SOURCE_DIR}/platform/windows/command.manifest\"\n")
+set_source_files_properties(${QVE_COMMAND_RESOURCES} PROPERTIES
+  OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/platform/windows/command.manifest)
+
 # Cross-built tests need GoogleTest built by the same compiler: Debian ships
 # its source (package googletest).
 if(QVE_BUILD_TESTS AND CMAKE_CROSSCOMPILING AND NOT TARGET GTest::gtest)

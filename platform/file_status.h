@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace qve::platform {
 
@@ -25,6 +26,12 @@ struct FileStatus {
            file == other.file;
   }
 };
+
+// The path with its last component as the file system stores it, so that a
+// name typed in another case or short form sorts as the file's own: on
+// Windows the stored name (links are not followed), on Linux `path` itself.
+// `path` as it is where it names nothing.
+std::wstring NameAsStored(std::wstring_view path);
 
 // Follows symbolic links, as opening the path would. A path that cannot be
 // looked up is Missing with `error` set.
@@ -56,9 +63,29 @@ std::error_code ReplaceError(std::wstring_view path);
 bool IsNotFound(const std::error_code& error);
 
 // The system's text for an error, in lower case: "no space left on device".
+// UTF-8 whatever the code page.
 std::string ErrorText(const std::error_code& error);
 
+// Why a write to a C stream failed, from the errno it left: on Windows the
+// system's own error where the runtime's errno loses it (a closed pipe is
+// EINVAL there).
+std::error_code StreamWriteError(int errnoValue);
+
 bool StandardErrorIsTerminal();
+
+// The command's arguments, program name first: on Windows read from the
+// UTF-16 command line and written as UTF-8 whatever the code page (ShownText,
+// which ArgumentPath reverses); on Linux `argv` as it is.
+std::vector<std::string> CommandArguments(int argc, char** argv);
+
+// `argument` as the platform's shell would take it back: POSIX shell quoting
+// on Linux, cmd's on Windows.
+std::string QuotedArgument(const std::string& argument);
+
+// Call first thing: text written to standard output and error is UTF-8, and
+// where one of them is a Windows console it goes through WriteConsoleW, so
+// that every character shows whatever the console's code page.
+void WriteUtf8ToConsoles();
 
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become

@@ -28,7 +28,7 @@ enum class SkipReason {
 
 struct SkippedEntry {
   SkipReason reason;
-  std::string shown;      // the path as far as it can be shown: its bytes on Linux
+  std::string shown;      // the path as ShownText writes it, its bytes on Linux
   std::wstring name;      // empty when it has no wide form
   std::error_code error;  // FolderUnreadable, Gone
   const char* kind = "";  // NotRegular: "a FIFO", "a character device", ...

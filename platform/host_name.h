@@ -5,7 +5,7 @@
 
 namespace qve::platform {
 
-// Narrow text as the platform gives it; empty when it gives none.
+// UTF-8; empty when the platform gives none.
 std::string HostName();
 
 }  // namespace qve::platform

@@ -1,6 +1,6 @@
-#include "platform/paths.h"
-
 #include <stdexcept>
+
+#include "platform/paths.h"
 
 namespace qve::platform {
 
@@ -8,6 +8,20 @@ std::string NarrowPath(std::wstring_view wide) {
   auto narrow = ToNarrow(wide);
   if (!narrow) throw std::invalid_argument("invalid wchar_t filename argument");
   return std::move(*narrow);
+}
+
+std::wstring NarrowablePath(std::wstring_view path) {
+  if (ToNarrow(path)) return std::wstring(path);
+  std::wstring out;
+  for (std::size_t at = 0; at < path.size();) {
+    // A UTF-16 surrogate pair is one character.
+    const bool pair = sizeof(wchar_t) == 2 && at + 1 < path.size() &&
+                      (path[at] & 0xFC00) == 0xD800 && (path[at + 1] & 0xFC00) == 0xDC00;
+    const std::wstring_view character = path.substr(at, pair ? 2 : 1);
+    out += ToNarrow(character) ? character : L"?";
+    at += character.size();
+  }
+  return out;
 }
 
 }  // namespace qve::platform

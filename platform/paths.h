@@ -1,8 +1,10 @@
 // Path text as the host platform wants it; the rest of the code does not know
 // which platform that is.
-//   Linux: wchar_t holds UTF-32; file names are bytes, taken here as UTF-8;
-//          '/' is the only separator.
-//   Windows: wchar_t holds UTF-16; narrow text is in the current code page;
+//   Linux: wchar_t holds UTF-32; file names are bytes, taken here as UTF-8,
+//          where U+DC80..U+DCFF stand for the bytes 0x80..0xFF that are not
+//          (as Python names such files); '/' is the only separator.
+//   Windows: wchar_t holds UTF-16; narrow text is in the current code page
+//          (UTF-8 in the commands, whose manifest says so);
 //          '\', '/' and the drive's ':' all end a path component.
 #pragma once
 
@@ -12,9 +14,10 @@
 
 namespace qve::platform {
 
-// The narrow form of the text; nothing where a character has none (on Linux a
-// surrogate code point or a value above U+10FFFF, on Windows anything the
-// code page cannot represent exactly).
+// The narrow form of the text; nothing where a character has none (on Linux
+// a surrogate code point that stands for no byte, a value above U+10FFFF, or
+// bytes that stand for themselves but would spell a character together; on
+// Windows anything the code page cannot represent exactly).
 std::optional<std::string> ToNarrow(std::wstring_view wide);
 
 // As ToNarrow, but throws std::invalid_argument("invalid wchar_t filename
@@ -23,6 +26,25 @@ std::string NarrowPath(std::wstring_view wide);
 
 // The inverse of ToNarrow: nothing for bytes that are not valid narrow text.
 std::optional<std::wstring> ToWide(std::string_view narrow);
+
+// The path a command-line argument names, whatever its bytes, so that every
+// name the system holds can be given: on Linux bytes that are not UTF-8 stand
+// for themselves (and ToNarrow gives them back); on Windows the argument is
+// the UTF-8 that CommandArguments made of the UTF-16 one, and an unpaired
+// surrogate comes back as it was.
+std::wstring ArgumentPath(std::string_view argument);
+
+// Text as the commands write it: UTF-8 whatever the code page. On Linux the
+// bytes of a name that are not UTF-8 come back as they were, and on Windows
+// an unpaired surrogate as the three bytes WTF-8 gives it, for the escaper
+// to show.
+std::string ShownText(std::wstring_view text);
+
+// `path` where it has a narrow form; else the same text with '?' for each
+// character that has none. The library's log reader refuses a path without a
+// narrow form, and no Windows file name holds a '?', so the stand-in reads as
+// a file that does not open. Every path the commands make on Linux has one.
+std::wstring NarrowablePath(std::wstring_view path);
 
 // The last component of a path.
 std::wstring FileNameOf(std::wstring_view path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace qve::platform {
@@ -11,6 +12,11 @@ namespace qve::platform {
 // `*c`; 0 when they start with no valid UTF-8 character (an overlong form, a
 // surrogate, a value past U+10FFFF, a cut sequence) or are empty.
 std::size_t DecodeUtf8(std::string_view bytes, char32_t* c);
+
+// Appends the UTF-8 form of `c`. A surrogate code point gets the three bytes
+// it would have if it were a character (as WTF-8 writes an unpaired one),
+// which no UTF-8 decoder takes: shown through the escaper, they stay visible.
+void AppendUtf8(char32_t c, std::string& out);
 
 // Where to cut `bytes` to keep at most `limit` of them without cutting a
 // character in two: `limit` itself, or up to three bytes before it when a

@@ -6,40 +6,68 @@ namespace qve::platform {
 
 static_assert(sizeof(wchar_t) == 4, "the Linux platform layer expects UTF-32 wchar_t");
 
-std::optional<std::string> ToNarrow(std::wstring_view wide) {
-  std::string out;
-  out.reserve(wide.size());
-  for (const wchar_t wc : wide) {
-    const auto c = static_cast<char32_t>(wc);
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return std::nullopt;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+namespace {
 
-std::optional<std::wstring> ToWide(std::string_view narrow) {
+// U+DC80..U+DCFF: a byte that is not UTF-8, standing for itself.
+constexpr char32_t kByteEscape = 0xDC00;
+
+bool IsByteEscape(char32_t c) { return c >= kByteEscape + 0x80 && c <= kByteEscape + 0xFF; }
+
+// UTF-8 to UTF-32; with `escapeBytes` a byte that starts no character stands
+// for itself, else it gives nothing.
+std::optional<std::wstring> Decode(std::string_view narrow, bool escapeBytes) {
   std::wstring out;
   out.reserve(narrow.size());
   while (!narrow.empty()) {
     char32_t c = 0;
-    const std::size_t length = DecodeUtf8(narrow, &c);
-    if (length == 0) return std::nullopt;
+    std::size_t length = DecodeUtf8(narrow, &c);
+    if (length == 0) {
+      if (!escapeBytes) return std::nullopt;
+      c = kByteEscape + static_cast<unsigned char>(narrow[0]);
+      length = 1;
+    }
     out.push_back(static_cast<wchar_t>(c));
     narrow.remove_prefix(length);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ToNarrow(std::wstring_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  bool escaped = false;
+  for (const wchar_t wc : wide) {
+    const auto c = static_cast<char32_t>(wc);
+    if (IsByteEscape(c)) {
+      out.push_back(static_cast<char>(c - kByteEscape));
+      escaped = true;
+    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      return std::nullopt;
+    } else {
+      AppendUtf8(c, out);
+    }
+  }
+  // Bytes that spelt a character would name the file of another text.
+  if (escaped && Decode(out, true) != wide) return std::nullopt;
+  return out;
+}
+
+std::optional<std::wstring> ToWide(std::string_view narrow) { return Decode(narrow, false); }
+
+std::wstring ArgumentPath(std::string_view argument) { return *Decode(argument, true); }
+
+std::string ShownText(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const wchar_t wc : text) {
+    const auto c = static_cast<char32_t>(wc);
+    if (IsByteEscape(c)) {
+      out.push_back(static_cast<char>(c - kByteEscape));
+    } else {
+      AppendUtf8(c > 0x10FFFF ? 0xFFFD : c, out);
+    }
   }
   return out;
 }

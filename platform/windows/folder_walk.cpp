@@ -48,7 +48,7 @@ void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
                 const OnSkipped& onSkipped) {
   const auto skip = [&](SkipReason reason, const std::wstring& path, std::wstring name,
                         std::error_code error = {}, const char* kind = "") {
-    if (onSkipped) onSkipped({reason, ToNarrow(path).value_or("?"), std::move(name), error, kind});
+    if (onSkipped) onSkipped({reason, ShownText(path), std::move(name), error, kind});
   };
   // An empty text would list the current folder; it names no folder.
   if (folder.empty()) return;

@@ -10,7 +10,7 @@ std::string HostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   if (!::GetComputerNameW(name, &size)) return {};
-  return ToNarrow(std::wstring_view(name, size)).value_or(std::string());
+  return ShownText(std::wstring_view(name, size));
 }
 
 }  // namespace qve::platform

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/utf8.h"
+
 namespace qve::platform {
 
 static_assert(sizeof(wchar_t) == 2, "the Windows platform layer expects UTF-16 wchar_t");
@@ -57,6 +59,46 @@ std::optional<std::wstring> ToWide(std::string_view narrow) {
   if (MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, narrow.data(), length, out.data(), size) !=
       size)
     return std::nullopt;
+  return out;
+}
+
+std::wstring ArgumentPath(std::string_view argument) {
+  std::wstring out;
+  out.reserve(argument.size());
+  while (!argument.empty()) {
+    char32_t c = 0xFFFD;
+    std::size_t length = DecodeUtf8(argument, &c);
+    // The three bytes of an unpaired surrogate, as ShownText writes it.
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(argument[i]); };
+    if (length == 0 && argument.size() >= 3 && byte(0) == 0xED && (byte(1) & 0xE0) == 0xA0 &&
+        (byte(2) & 0xC0) == 0x80) {
+      c = 0xD000 | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+      length = 3;
+    }
+    if (length == 0) {
+      c = 0xFFFD;
+      length = 1;
+    }
+    if (c >= 0x10000) {
+      out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(c));
+    }
+    argument.remove_prefix(length);
+  }
+  return out;
+}
+
+std::string ShownText(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if ((c & 0xFC00) == 0xD800 && i + 1 < text.size() && (text[i + 1] & 0xFC00) == 0xDC00)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    AppendUtf8(c, out);
+  }
   return out;
 }
 

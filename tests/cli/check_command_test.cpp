@@ -81,6 +81,7 @@ TEST(CheckCommand, Table) {
   const auto emptyFolder = [](const fs::path& dir) {
     fs::create_directories(dir / "d/none/deeper");
   };
+  const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "d/good.qves", dir / "d/\xe9"); };
   // clang-format off
   const Row rows[] = {
       {"a folder", {"-j", "3", "d"}, 13,
@@ -108,6 +109,8 @@ TEST(CheckCommand, Table) {
        "(\r[^\r\n]+/s *)+\r +\r"},
       {"JSON, no progress", {"--progress-delay=0", "--json", "d/good.qves"}, 0, "[\\s\\S]*", {}, {}, terminal},
       {"all successful", {"d/good.qves"}, 0, "Success d/good.qves\n"},
+      {"names not UTF-8", {"d/\xe9", "d/n\xff"}, 2, "Success d/\\\\xe9\nInputOpenFailed d/n\\\\xff\n", {},
+       notUtf8},
   };
   // clang-format on
   for (const Row& row : rows) {

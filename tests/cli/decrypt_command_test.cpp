@@ -61,6 +61,7 @@ TEST(DecryptCommand, Table) {
     ASSERT_EQ(mknod((dir / "d").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
   };
   const auto folder = [](const fs::path& dir) { fs::create_directory(dir / "s"); };
+  const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "c.qves", dir / "c\xe9"); };
   const auto lockInput = [](const fs::path& dir) { chmod((dir / "c.qves").c_str(), 0600); };
   const auto lockFolder = [](const fs::path& dir) { chmod(dir.c_str(), 0755); };
   // Another user's file, which nobody may write; in a sticky folder, one it
@@ -94,6 +95,12 @@ TEST(DecryptCommand, Table) {
       {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
       {"unreadable input", {"c.qves", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: c\\.qves: permission denied\n", 'O', {}, lockInput, nobody},
+      {"names not UTF-8", {"c\xe9", "out.bin"}, 0, ok, "", 'B', {"c\xe9"}, notUtf8},
+      {"OUTPUT not UTF-8", {"c.qves", "o\xff"}, 0, ok, "", 'O', {"o\xff"}},
+      {"missing, not UTF-8", {"n\xe9", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
+       ".*: n\\\\xe9: no such file or directory\n"},
+      {"same, not UTF-8", {"c\xe9", "./c\xe9"}, 64, "",
+       ".*: OUTPUT \\./c\\\\xe9 is the same file as INPUT c\\\\xe9\n", 'O', {"c\xe9"}, notUtf8},
       {"empty OUTPUT", {"c.qves", ""}, 64, "", ".*must not be empty\n"},
       {"same file", {"c.qves", "./c.qves"}, 64, "", same},
       {"same file kept", {"--keep-unverified", "c.qves", "c.qves"}, 64, "", same},

@@ -34,6 +34,7 @@ struct Case {
   std::vector<std::string> args;
   std::string expected;  // a part of the output
   int exitCode = 0;
+  std::string fileName = "file";
 };
 
 Bytes SessionKey() { return Container{}.sessionKey; }
@@ -173,6 +174,13 @@ const Case kCases[] = {
      {},
      ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n",
      1},
+    {"ContainerNameNotUtf8",
+     [] { return Container{}.Build(); },
+     {},
+     "/c\\xe9: container, ",
+     0,
+     "c\xe9"},
+    {"LogNameNotUtf8", [] { return Log({}); }, {}, "/l\\xff: log, ", 0, "l\xff"},
 };
 
 class InspectCommandTest : public ::testing::TestWithParam<Case> {};
@@ -180,10 +188,10 @@ class InspectCommandTest : public ::testing::TestWithParam<Case> {};
 TEST_P(InspectCommandTest, PrintsTheFault) {
   testing::TempDir dir;
   const Case& c = GetParam();
-  testing::WriteFile(dir / "file", c.file());
+  testing::WriteFile(dir / c.fileName, c.file());
   std::vector<std::string> args = {"inspect"};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  args.push_back((dir / "file").string());
+  args.push_back((dir / c.fileName).string());
   const auto run = testing::RunCommand(QVE_CLI_FILE, args);
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;

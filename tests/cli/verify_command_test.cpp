@@ -86,6 +86,9 @@ TEST(VerifyCommand, Table) {
   const auto notUtf8 = [](const fs::path& dir) {
     testing::WriteFile(dir / "a/System_\xff.log", std::string());
   };
+  const auto renamedNotUtf8 = [](const fs::path& dir) {
+    fs::rename(dir / "a/system.log", dir / "a/System_\xff.log");
+  };
   const auto deep = [](const fs::path& dir) {
     fs::path folder = dir / "deep";
     for (int i = 0; i < 40; ++i) folder /= "d";
@@ -148,6 +151,9 @@ TEST(VerifyCommand, Table) {
        "warning: a/locked: skipped: permission denied\n){2}" + tail, lock, nobody},
       {"not UTF-8", {"a"}, 0, ok,
        "warning: a/System_\\\\xff\\.log: skipped: the name is not valid UTF-8\n" + tail, notUtf8},
+      {"named not UTF-8", {"--include-ok", "a/System_1.log", "a/System_2.log", "a/System_\xff.log"}, 0,
+       "FileOk System_1.log\nFileOk System_2.log\nFileOk System_\\\\xff\\.log\n" + ok,
+       "warning: a/System_\\\\xff\\.log: lines 5-6 are not signed\n", renamedNotUtf8},
       {"FIFOs", {"a"}, 0, ok, "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail,
        fifos},
       {"deeper than the open-file limit", {"deep"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n", "", deep,

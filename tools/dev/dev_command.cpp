@@ -30,10 +30,8 @@ const CLI::Validator& Digits() {
 std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths) {
   std::vector<cli::OutputInput> inputs;
   for (const auto& path : paths) {
-    const auto wide = platform::ToWide(path);
-    if (path.empty() || !wide)
-      throw CommandError(cli::kUsageError, "not a usable path: '" + path + "'");
-    const platform::FileStatus status = platform::StatusOf(*wide);
+    if (path.empty()) throw CommandError(cli::kUsageError, "not a usable path: ''");
+    const platform::FileStatus status = platform::StatusOf(platform::ArgumentPath(path));
     if (status.kind == platform::FileKind::Missing)
       throw CommandError(kCannotUse,
                          "cannot open " + path + ": " + platform::ErrorText(status.error));
