@@ -52,6 +52,12 @@ FileStatus FromHandle(HANDLE handle) {
   return out;
 }
 
+// What a write to a pipe whose reader has gone fails with: Windows says
+// ERROR_NO_DATA, Wine ERROR_PIPE_NOT_CONNECTED.
+bool IsClosedPipe(unsigned long error) {
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
 // Takes UTF-8 and hands it to a console as UTF-16. A character cut by the
 // end of a write waits for its other bytes.
 class ConsoleBuffer final : public std::streambuf {
@@ -210,7 +216,7 @@ std::string ErrorText(const std::error_code& error) {
   // a Linux user would call it, not "the pipe is being closed".
   if (error.category() != std::system_category()) {
     out = error.message();
-  } else if (error.value() == ERROR_NO_DATA || error.value() == ERROR_BROKEN_PIPE) {
+  } else if (IsClosedPipe(static_cast<unsigned long>(error.value()))) {
     out = "the pipe was closed";
   } else {
     wchar_t* text = nullptr;
@@ -230,10 +236,9 @@ std::string ErrorText(const std::error_code& error) {
 }
 
 std::error_code StreamWriteError(int errnoValue) {
-  // The runtime turns a closed pipe's ERROR_NO_DATA into EINVAL.
+  // The runtime turns a closed pipe's error into EINVAL.
   const unsigned long system = _doserrno;
-  if (system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE)
-    return {static_cast<int>(system), std::system_category()};
+  if (IsClosedPipe(system)) return {static_cast<int>(system), std::system_category()};
   return {errnoValue, std::generic_category()};
 }
 
