@@ -50,7 +50,7 @@ class RecordReader {
   std::uint32_t Number(const char* name) const {
     const Json& value = Member(name);
     if (!value.is_number_unsigned() || value.get<std::uint64_t>() > 0xFFFFFFFFu)
-      Refuse(std::string("is damaged: \"") + name + "\" is not a line or id number");
+      Refuse(std::string("is damaged: \"") + name + "\" is not a number");
     return value.get<std::uint32_t>();
   }
   std::string Text(const char* name) const {
