@@ -538,6 +538,7 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
        {"judgements", Judgements(outcome)},
        {"resultCode", Number(outcome.result)},
        {"counts", counts},
+       {"checkpointLegend", checkpoint ? Page().Fill("checkpoint-legend", {}) : Html()},
        {"order", Text(outcome.linkOrder ? "by their links (--order links)" : "by file name")},
        {"strip",
         [&](std::ostream& strip) {
