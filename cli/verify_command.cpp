@@ -392,9 +392,8 @@ int RunVerify(const VerifyArguments& args) {
           "--html and " + chain.checkpointLabel + " name one file, " + Escaped(args.html));
     { const qve::cli::OutputFile probe(chain.checkpointLabel, chain.checkpoint, read); }
     chain.recorded = qve::cli::ReadCheckpoint(chain.checkpoint);
-    records.push_back(
-        {chain.checkpointLabel + " " + chain.checkpoint,
-         qve::platform::StatusOf(qve::platform::ArgumentPath(chain.checkpoint))});
+    records.push_back({chain.checkpointLabel + " " + chain.checkpoint,
+                       qve::platform::StatusOf(qve::platform::ArgumentPath(chain.checkpoint))});
   }
   // The page must not replace anything it reports on, nor a record.
   std::optional<qve::cli::OutputFile> html;
