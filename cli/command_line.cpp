@@ -9,6 +9,7 @@
 
 #include "cli/build_description.h"
 #include "cli/progress.h"
+#include "platform/command_text.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
 

@@ -15,7 +15,7 @@
 #include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
-#include "platform/file_status.h"
+#include "platform/command_text.h"
 #include "platform/files.h"
 #include "platform/host_name.h"
 #include "platform/paths.h"

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 namespace qve::platform {
 
@@ -72,20 +71,6 @@ std::string ErrorText(const std::error_code& error);
 std::error_code StreamWriteError(int errnoValue);
 
 bool StandardErrorIsTerminal();
-
-// The command's arguments, program name first: on Windows read from the
-// UTF-16 command line and written as UTF-8 whatever the code page (ShownText,
-// which ArgumentPath reverses); on Linux `argv` as it is.
-std::vector<std::string> CommandArguments(int argc, char** argv);
-
-// `argument` as the platform's shell would take it back: POSIX shell quoting
-// on Linux, cmd's on Windows.
-std::string QuotedArgument(const std::string& argument);
-
-// Call first thing: text written to standard output and error is UTF-8, and
-// where one of them is a Windows console it goes through WriteConsoleW, so
-// that every character shows whatever the console's code page.
-void WriteUtf8ToConsoles();
 
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become
