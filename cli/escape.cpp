@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/paths.h"
 #include "platform/utf8.h"
 
 namespace qve::cli {
@@ -121,6 +122,8 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
   if (inCode) out.append(close);
   return out;
 }
+
+std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string out;

@@ -208,18 +208,7 @@ Html Note(std::string_view note) { return Page().Fill("escape", {{"code", Text(n
 
 Html Number(std::uint64_t n) { return Text(std::to_string(n)); }
 
-std::string Counted(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string RangeText(qve::LineRange lines) {
-  return lines.first >= lines.last ? std::to_string(lines.last)
-                                   : std::to_string(lines.first) + "–" + std::to_string(lines.last);
-}
-
-std::string LinesText(qve::LineRange lines) {
-  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines);
-}
+constexpr std::string_view kDash = "–";
 
 // ---- The chain as the page shows it ---------------------------------------
 
@@ -280,24 +269,22 @@ Html Cell(const Kind& kind, const std::string& tip, std::uint64_t count = 1,
 }
 
 std::string RunText(const PageRun& run) {
-  return LinesText(run.lines) + ": " +
-         (run.blocks > 1 ? Counted(run.blocks, "block", "blocks") + " " : "") +
-         BlockVerdictName(run.verdict);
+  return LinesText(run.lines, kDash) + ": " +
+         (run.blocks > 1 ? Counted(run.blocks, "block") + " " : "") + BlockVerdictName(run.verdict);
 }
 
 std::string NotListedText(const PageFile& file) {
-  return Counted(file.blocksNotListed, "more block", "more blocks") + " not listed one by one";
+  return Counted(file.blocksNotListed, "more block") + " not listed one by one";
 }
 
 std::string IgnoredAfterNul(const BytesAfterNul& nul) {
-  return Counted(nul.bytes, "byte", "bytes") + " after a NUL on " +
-         Counted(nul.lines, "line", "lines") + " (first at line " + std::to_string(nul.firstLine) +
-         ") not covered";
+  return Counted(nul.bytes, "byte") + " after a NUL on " + Counted(nul.lines, "line") +
+         " (first at line " + std::to_string(nul.firstLine) + ") not covered";
 }
 
 std::string IgnoredAfterEnd(const EndOfInput& end) {
-  return Counted(end.bytesAfter, "byte", "bytes") +
-         " after the end-of-input byte 0x1A not read (line " + std::to_string(end.line) + ")";
+  return Counted(end.bytesAfter, "byte") + " after the end-of-input byte 0x1A not read (line " +
+         std::to_string(end.line) + ")";
 }
 
 // A file of the chain, with what the command found and what the page kept.
@@ -316,7 +303,7 @@ void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, st
                .str();
   }
   if (file.page.blocksNotListed > 0) {
-    out << Cell(kMore, LinesText(file.page.notListed) + ": " + NotListedText(file.page),
+    out << Cell(kMore, LinesText(file.page.notListed, kDash) + ": " + NotListedText(file.page),
                 file.page.blocksNotListed)
                .str();
   }
@@ -341,11 +328,11 @@ Html BlockRows(const FileView& file) {
     rows += Page().Fill("empty-row", {{"note", Text(note)}});
   }
   for (const PageRun& run : file.page.runs) {
-    rows += BlockRow(KindOf(run.verdict), RangeText(run.lines), BlockVerdictName(run.verdict),
-                     run.blocks);
+    rows += BlockRow(KindOf(run.verdict), RangeText(run.lines, kDash),
+                     BlockVerdictName(run.verdict), run.blocks);
   }
   if (file.page.blocksNotListed > 0) {
-    rows += BlockRow(kMore, RangeText(file.page.notListed), NotListedText(file.page),
+    rows += BlockRow(kMore, RangeText(file.page.notListed, kDash), NotListedText(file.page),
                      file.page.blocksNotListed);
   }
   if (detail.afterNul.lines > 0)
@@ -357,7 +344,7 @@ Html BlockRows(const FileView& file) {
 Html LineText(const CoveredLine& line) {
   Html text = Text(line.shown);
   if (line.shown.size() < line.coveredBytes) {
-    text += Note("… " + Counted(line.coveredBytes - line.shown.size(), "more byte", "more bytes"));
+    text += Note("… " + Counted(line.coveredBytes - line.shown.size(), "more byte"));
   }
   if (line.nul) text += Note("NUL: the rest of the line is not covered");
   return text;
@@ -369,10 +356,9 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
   if (covered == 0) {
     omitted = Page().Fill("omitted-none", {});
   } else if (covered > excerpt.shown.size()) {
-    omitted = Page().Fill(
-        "omitted",
-        {{"count", Text(Counted(covered - excerpt.shown.size(), "more line", "more lines"))},
-         {"shown", Number(excerpt.shown.size())}});
+    omitted = Page().Fill("omitted",
+                          {{"count", Text(Counted(covered - excerpt.shown.size(), "more line"))},
+                           {"shown", Number(excerpt.shown.size())}});
   }
   const Kind& kind = KindOf(excerpt.verdict);
   Page().Write(
@@ -381,8 +367,8 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
        {"kind", Text(kind.name)},
        {"letter", Text(kind.letter)},
        {"verdict", Text(BlockVerdictName(excerpt.verdict))},
-       {"lines",
-        Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}) : "no data lines")},
+       {"lines", Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}, kDash)
+                              : "no data lines")},
        {"signatureLine", Number(excerpt.lines.last)},
        {"lineRows",
         [&](std::ostream& rows) {
@@ -397,11 +383,10 @@ void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids, s
                       const PageLimits& limits) {
   Html notShown;
   if (file.page.excerptsNotShown > 0) {
-    notShown = Page().Fill(
-        "excerpts-omitted",
-        {{"count", Text(Counted(file.page.excerptsNotShown, "more bad block", "more bad blocks"))},
-         {"perFile", Number(limits.excerptsPerFile)},
-         {"mebibytes", Number(limits.excerptBytes >> 20)}});
+    notShown = Page().Fill("excerpts-omitted",
+                           {{"count", Text(Counted(file.page.excerptsNotShown, "more bad block"))},
+                            {"perFile", Number(limits.excerptsPerFile)},
+                            {"mebibytes", Number(limits.excerptBytes >> 20)}});
   }
   Page().Write(out, "file",
                {{"fileId", Text(ids.File(f))},
@@ -449,7 +434,7 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
   if (!badLinks.str().empty()) headline = Page().Fill("headline", {{"links", badLinks}});
   std::string heading = "Chain";
   if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
-  if (!chain.title.empty()) heading += ": " + chain.title;
+  if (!outcome.path.empty()) heading += ": " + outcome.path;
   Page().Write(
       out, "chain",
       {{"id", Text(ids.chain)},
@@ -495,29 +480,20 @@ std::string ShellWord(const std::string& arg) {
 
 }  // namespace
 
-HtmlRun CurrentRun() {
-  HtmlRun run;
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
   const std::time_t now = std::time(nullptr);
   char time[64] = {};
   if (const std::tm* utc = std::gmtime(&now))
     std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S UTC", utc);
-  run.time = time;
-  run.host = platform::HostName();
-  for (const std::string& arg : CommandLineArguments()) {
-    if (!run.command.empty()) run.command += ' ';
-    run.command += ShellWord(arg);
-  }
-  run.version = QVE_VERSION;
-  run.build = BuildDescription(ProgramName());
-  return run;
-}
-
-void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, const HtmlRun& run) {
+  std::string command;
+  for (const std::string& arg : CommandLineArguments())
+    command += (command.empty() ? "" : " ") + ShellWord(arg);
   // Written by: the build's description, a line each.
+  const std::string description = BuildDescription(ProgramName());
   Html build;
-  for (std::size_t at = 0; at <= run.build.size();) {
-    const std::size_t end = std::min(run.build.find('\n', at), run.build.size());
-    const std::string line = (at == 0 ? "Written by " : "") + run.build.substr(at, end - at);
+  for (std::size_t at = 0; at <= description.size();) {
+    const std::size_t end = std::min(description.find('\n', at), description.size());
+    const std::string line = (at == 0 ? "Written by " : "") + description.substr(at, end - at);
     build += Page().Fill("build-line", {{"line", Text(line)}}, false);
     at = end + 1;
   }
@@ -525,20 +501,16 @@ void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, c
   if (chains.size() == 1) title += std::string(": ") + ReportResultName(chains[0].outcome.result);
   Page().Write(out, "page",
                {{"title", Text(title)},
-                {"time", Text(run.time)},
-                {"host", Text(run.host)},
-                {"command", Text(run.command)},
-                {"version", Text(run.version)},
+                {"time", Text(time)},
+                {"host", Text(platform::HostName())},
+                {"command", Text(command)},
+                {"version", Text(QVE_VERSION)},
                 {"build", build},
                 {"chainCount", Number(chains.size())},
                 {"chains", [&](std::ostream& sections) {
                    for (std::size_t i = 0; i < chains.size(); ++i)
                      WriteChain(sections, chains[i], i, chains.size());
                  }}});
-}
-
-void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
-  RenderHtmlReport(out, chains, CurrentRun());
 }
 
 }  // namespace qve::cli

@@ -78,18 +78,11 @@ Json SummaryOf(const FileDetail& file) {
           {"changedWhileRead", file.changedWhileRead}};
 }
 
-std::string Count(std::uint64_t count, const std::string& noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-std::string Range(const Json& pair) {
-  if (pair.is_null()) return "none";
-  const auto first = pair[0].get<std::uint32_t>(), last = pair[1].get<std::uint32_t>();
-  return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
-}
+LineRange RangeOf(const Json& pair) { return {pair[0], pair[1]}; }
 
 void PrintRow(std::ostream& out, const Json& row) {
-  out << "  line " << row["line"] << ": covers " << Range(row["covers"]) << ", ";
+  out << "  line " << row["line"] << ": covers "
+      << (row["covers"].is_null() ? "none" : RangeText(RangeOf(row["covers"]))) << ", ";
   if (row.contains("empty")) {
     out << "empty payload";
   } else if (row.contains("malformed")) {
@@ -104,21 +97,20 @@ void PrintRow(std::ostream& out, const Json& row) {
 }
 
 void PrintSummary(std::ostream& out, const Json& summary) {
-  out << "  " << Count(summary["lines"], "line") << ", "
-      << Count(summary["signatureLines"], "signature line") << '\n';
+  out << "  " << Counted(summary["lines"], "line") << ", "
+      << Counted(summary["signatureLines"], "signature line") << '\n';
   if (!summary["firstLink"].is_null())
     out << "  first link: " << summary["firstLink"].get<std::string>() << '\n';
   if (!summary["lastChainValue"].is_null())
     out << "  last chain value: " << summary["lastChainValue"].get<std::string>() << '\n';
   const Json& tail = summary["unsignedTail"];
-  if (!tail.is_null())
-    out << "  unsigned tail: " << (tail[0] == tail[1] ? "line " : "lines ") << Range(tail) << '\n';
+  if (!tail.is_null()) out << "  unsigned tail: " << LinesText(RangeOf(tail)) << '\n';
   for (const Json& skip : summary["ignored"]) {
     if (skip["after"] == "NUL") {
-      out << "  ignored: " << Count(skip["bytes"], "byte") << " after a NUL on "
-          << Count(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
+      out << "  ignored: " << Counted(skip["bytes"], "byte") << " after a NUL on "
+          << Counted(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
     } else {
-      out << "  ignored: " << Count(skip["bytes"], "byte")
+      out << "  ignored: " << Counted(skip["bytes"], "byte")
           << " after the end-of-input byte 0x1A at offset " << skip["offset"] << " (line "
           << skip["line"] << ")\n";
     }
@@ -158,7 +150,7 @@ class LogPrinter final : public VerifyObserver {
              << '\n';
       } else {
         out_ << head_["path"].get<std::string>() << ": unknown, " << head_["size"] << " bytes, "
-             << Count(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
+             << Counted(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
       }
       return;
     }

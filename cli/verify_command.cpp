@@ -131,10 +131,6 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   outcome.badFiles = out.report.NumberOfBadFiles();
 }
 
-std::string Files(std::uint32_t count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
 void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
@@ -155,7 +151,8 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
   }
   std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
             << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
-            << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
+            << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
+            << " bad\n";
 }
 
 // Gives its exit status.
@@ -215,8 +212,8 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
     }
     status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
     if (html != nullptr && verified->failure.empty()) {
-      page.push_back({verified->outcome.path, std::move(verified->outcome),
-                      std::move(verified->page->files), verified->pageLimits});
+      page.push_back(
+          {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
     }
   }
   for (auto& worker : workers) worker.join();

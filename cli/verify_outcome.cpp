@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "platform/paths.h"
 #include "report/verdicts.h"
 
 namespace qve::cli {
@@ -61,12 +60,17 @@ void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   if (next_ != nullptr) next_->OnFileEnd(file);
 }
 
-std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
+std::string RangeText(LineRange lines, std::string_view dash) {
+  if (lines.first >= lines.last) return std::to_string(lines.last);
+  return std::to_string(lines.first) + std::string(dash) + std::to_string(lines.last);
+}
 
-std::string LinesText(LineRange lines) {
-  return lines.first == lines.last
-             ? "line " + std::to_string(lines.first)
-             : "lines " + std::to_string(lines.first) + "-" + std::to_string(lines.last);
+std::string LinesText(LineRange lines, std::string_view dash) {
+  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines, dash);
+}
+
+std::string Counted(std::uint64_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }
 
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cli/escape.h"
 #include "verify/details.h"
 
 namespace qve::cli {
@@ -58,11 +60,12 @@ using qve::BlockVerdictName;
 using qve::FileVerdictName;
 using qve::ReportResultName;
 
-// Paths and names as the outputs show them.
-std::string Narrow(const std::wstring& text);
+// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
+std::string RangeText(LineRange lines, std::string_view dash = "-");
+std::string LinesText(LineRange lines, std::string_view dash = "-");
 
-// "line 5" or "lines 5-6".
-std::string LinesText(LineRange lines);
+// "1 line", "2 lines".
+std::string Counted(std::uint64_t count, std::string_view noun);
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);
