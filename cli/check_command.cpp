@@ -130,10 +130,6 @@ bool HasContainerName(std::wstring_view name) {
   });
 }
 
-void Warn(const std::string& shown, const std::string& message) {
-  std::cerr << "warning: " << Escaped(shown) << ": " << message << '\n';
-}
-
 // A folder stands for every regular file below it named *.qves (any case) or
 // starting with the magic; all it passes over is said. False when it holds
 // no container.

@@ -5,7 +5,6 @@
 // checked before the work is checked before it.
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <iostream>

@@ -12,6 +12,10 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// What HTML could read as markup, and what stands for each.
+constexpr std::string_view kMarkup = "&<>\"'";
+constexpr std::string_view kEntities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&#39;"};
+
 struct Range {
   char32_t first, last;
 };
@@ -93,25 +97,8 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
         if (inCode) out.append(close);
         inCode = false;
         for (const char c : plain) {
-          switch (c) {
-            case '&':
-              out += "&amp;";
-              break;
-            case '<':
-              out += "&lt;";
-              break;
-            case '>':
-              out += "&gt;";
-              break;
-            case '"':
-              out += "&quot;";
-              break;
-            case '\'':
-              out += "&#39;";
-              break;
-            default:
-              out += c;
-          }
+          const std::size_t markup = kMarkup.find(c);
+          out += markup == std::string_view::npos ? std::string_view(&c, 1) : kEntities[markup];
         }
       },
       [&](const std::string& code) {

@@ -1,12 +1,9 @@
 #include "cli/html_report.h"
 
 #include <algorithm>
-#include <concepts>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -16,9 +13,7 @@
 #include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
-#include "platform/files.h"
 #include "platform/host_name.h"
-#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -30,12 +25,8 @@ RunOptions PageLimits::Gathering() const {
   return {.excerptLines = linesPerBlock, .excerptLineBytes = bytesPerLine};
 }
 
-namespace {
-
 // What a kept line costs besides its bytes, so that empty lines count too.
 constexpr std::uint64_t kLineCost = 64;
-
-}  // namespace
 
 void PageGatherer::OnFileStart(const FileDetail&) {
   // Read again from its start: what was kept of the file no longer holds.
@@ -100,6 +91,8 @@ class Html {
     text_ += more.text_;
     return *this;
   }
+  // Written into a slot as it is.
+  void operator()(std::ostream& out) const { out << text_; }
 
  private:
   friend class Template;
@@ -110,26 +103,8 @@ class Html {
 
 // A slot's markup: made already, or written when its place in the page
 // comes, so that long parts of the page are never held whole.
-class Piece {
- public:
-  Piece(Html html) : html_(std::move(html)) {}
-  template <std::invocable<std::ostream&> Write>
-  Piece(Write write) : write_(std::move(write)) {}
-
-  void WriteTo(std::ostream& out) const {
-    if (write_) {
-      write_(out);
-    } else {
-      out << html_.str();
-    }
-  }
-
- private:
-  Html html_;
-  std::function<void(std::ostream&)> write_;
-};
-
-using Slots = std::initializer_list<std::pair<std::string_view, Piece>>;
+using Slots =
+    std::initializer_list<std::pair<std::string_view, std::function<void(std::ostream&)>>>;
 
 // The template file's named fragments; {{key}} is replaced by markup.
 class Template {
@@ -167,7 +142,7 @@ class Template {
           std::find_if(slots.begin(), slots.end(), [&](const auto& s) { return s.first == key; });
       if (slot == slots.end()) throw std::logic_error("no value for {{" + std::string(key) + "}}");
       out << text.substr(at, open - at);
-      slot->second.WriteTo(out);
+      slot->second(out);
       at = close + 2;
     }
     out << text.substr(at);
@@ -229,16 +204,11 @@ const Kind& KindOf(BlockVerdict verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
-const char* VerdictClass(std::uint32_t fileVerdict) {
-  switch (fileVerdict) {
-    case QVE_Helper::FileOk:
-      return "good";
-    case QVE_Helper::FileUnsigned:
-      return "plain";
-    case QVE_Helper::FileChainBreak:
-      return "broken";
-  }
-  return "bad";
+const char* VerdictClass(std::uint32_t verdict) {
+  return verdict == QVE_Helper::FileOk           ? "good"
+         : verdict == QVE_Helper::FileUnsigned   ? "plain"
+         : verdict == QVE_Helper::FileChainBreak ? "broken"
+                                                 : "bad";
 }
 
 const char* ResultClass(std::uint32_t result) {

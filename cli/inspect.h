@@ -32,9 +32,9 @@ struct InspectOptions {
 std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out);
 
 // Reads the file as a verification run of its own and prints it as it goes;
-// `head` holds its "path" and "size". With `detect`, a file without a
-// signature line is "unknown".
-std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+// `head` holds its "path", "kind" ("log") and "size". With `detect`, a file
+// without a signature line is "unknown".
+std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out);
 
 // A tag's bytes, read big-endian, as hex digits.

@@ -175,13 +175,12 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   start.resize(static_cast<std::size_t>(stream.gcount()));
   FileKind kind = options.as;
   if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
+  file["kind"] = kind == FileKind::Container ? "container" : "log";
+  file["size"] = size;
   if (kind != FileKind::Container) {
     stream.close();
-    file["size"] = size;
-    return InspectLog(*wide, file, kind == FileKind::Detect, options.json, out);
+    return InspectLog(*wide, std::move(file), kind == FileKind::Detect, options.json, out);
   }
-  file["kind"] = "container";
-  file["size"] = size;
   InspectContainer(stream, size, options.seal, file);
   if (options.json) {
     out << file.dump() << '\n';

@@ -4,7 +4,6 @@
 // run hands them over, so a log of any size takes no more memory.
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
@@ -124,8 +123,8 @@ void PrintSummary(std::ostream& out, const Json& summary) {
 // signature line, which tells a log from a file of unknown kind.
 class LogPrinter final : public VerifyObserver {
  public:
-  LogPrinter(std::ostream& out, const Json& head, bool detect, bool json)
-      : out_(out), head_(head), detect_(detect), json_(json) {}
+  LogPrinter(std::ostream& out, Json head, bool detect, bool json)
+      : head(std::move(head)), out_(out), detect_(detect), json_(json) {}
 
   void OnBlock(const FileDetail& file, const BlockDetail& block) override {
     if (block.isUnsignedTail()) return;
@@ -140,16 +139,12 @@ class LogPrinter final : public VerifyObserver {
 
   void OnFileEnd(const FileDetail& file) override {
     if (!begun_ && detect_ && file.signatureLines == 0) {
-      kind = "unknown";
+      head["kind"] = "unknown";
       if (json_) {
-        out_ << Json{{"path", head_["path"]},
-                     {"kind", kind},
-                     {"size", head_["size"]},
-                     {"lines", file.lines}}
-                    .dump()
-             << '\n';
+        head["lines"] = file.lines;
+        out_ << head.dump() << '\n';
       } else {
-        out_ << head_["path"].get<std::string>() << ": unknown, " << head_["size"] << " bytes, "
+        out_ << head["path"].get<std::string>() << ": unknown, " << head["size"] << " bytes, "
              << Counted(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
       }
       return;
@@ -163,24 +158,22 @@ class LogPrinter final : public VerifyObserver {
     }
   }
 
-  std::string kind = "log";
+  Json head;  // "path", "kind" and "size"
 
  private:
   void Begin() {
     if (begun_) return;
     begun_ = true;
     if (json_) {
-      std::string open =
-          Json{{"path", head_["path"]}, {"kind", kind}, {"size", head_["size"]}}.dump();
+      std::string open = head.dump();
       open.pop_back();
       out_ << open << ",\"blocks\":[";
     } else {
-      out_ << head_["path"].get<std::string>() << ": log, " << head_["size"] << " bytes\n";
+      out_ << head["path"].get<std::string>() << ": log, " << head["size"] << " bytes\n";
     }
   }
 
   std::ostream& out_;
-  const Json& head_;
   bool detect_;
   bool json_;
   bool begun_ = false;
@@ -189,13 +182,13 @@ class LogPrinter final : public VerifyObserver {
 
 }  // namespace
 
-std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out) {
-  LogPrinter printer(out, head, detect, json);
+  LogPrinter printer(out, std::move(head), detect, json);
   // One reading: rows already printed cannot be taken back, so a file that
   // changes while it is read is said to have changed instead.
   VerifyInOrder({path}, printer, {.readings = 1});
-  return printer.kind;
+  return printer.head["kind"];
 }
 
 }  // namespace qve::cli

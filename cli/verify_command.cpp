@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -44,8 +43,7 @@ struct VerifyArguments {
   bool quiet = false;
   bool each = false;
   unsigned jobs = 0;
-  std::string html;
-  bool htmlGiven = false;
+  std::optional<std::string> html;
   std::vector<std::string> paths;
 };
 
@@ -115,7 +113,7 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   outcome.path = chain.path;
   outcome.warnings = std::move(chain.warnings);
   qve::RunOptions options;
-  if (args.htmlGiven) {
+  if (args.html) {
     out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
     out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
     options = out.pageLimits.Gathering();
@@ -137,20 +135,20 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      std::cout << indent << qve::cli::FileVerdictName(file.verdict) << ' '
+      std::cout << indent << qve::FileVerdictName(file.verdict) << ' '
                 << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
       std::cout << indent << "  " << Escaped(file.path) << ": " << file.detail.counts.blockCount
                 << " blocks, " << file.detail.counts.badBlockCount << " bad\n";
       for (const BlockResult& block : file.blocks) {
-        std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+        std::cout << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
                   << block.firstLine << '-' << block.lastLine << '\n';
       }
     }
   }
   std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
-            << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
+            << qve::ReportResultName(outcome.result) << " (" << outcome.result
             << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
             << " bad\n";
 }
@@ -169,9 +167,8 @@ int Show(const Verified& verified, const VerifyArguments& args) {
                            nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    for (const VerifyWarning& warning : outcome.warnings) {
-      std::cerr << "warning: " << Escaped(warning.path) << ": " << Escaped(warning.message) << '\n';
-    }
+    for (const VerifyWarning& warning : outcome.warnings)
+      qve::cli::Warn(warning.path, warning.message);
     PrintText(outcome, args);
   }
   return static_cast<int>(outcome.result);
@@ -248,9 +245,9 @@ int RunVerify(const VerifyArguments& args) {
   }
   // The page must not replace anything it reports on.
   std::optional<qve::cli::OutputFile> html;
-  if (args.htmlGiven) {
+  if (args.html) {
     for (const Chain& chain : chains) read.insert(read.end(), chain.read.begin(), chain.read.end());
-    html.emplace("--html", args.html, read);
+    html.emplace("--html", *args.html, read);
   }
   return RunChains(chains, args, html ? &*html : nullptr);
 }
@@ -267,10 +264,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
                    "print one JSON object (with --each, one object per line for each PATH)");
-      const CLI::Option* html =
-          cmd.add_option("--html", args->html,
-                         "also write the verification as one self-contained HTML page")
-              ->type_name("REPORT.html");
+      cmd.add_option("--html", args->html,
+                     "also write the verification as one self-contained HTML page")
+          ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       cmd.add_flag("--each", args->each,
                    "verify every PATH as a chain of its own, with its own report");
@@ -289,10 +285,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
                                    "  73  the --html page cannot be created or put in place\n"
                                    "  74  standard output or the --html page does not take\n"
                                    "      what is written\n"));
-      return std::function<int()>([args, html] {
-        args->htmlGiven = html->count() > 0;
-        return RunVerify(*args);
-      });
+      return std::function<int()>([args] { return RunVerify(*args); });
     });
 
 }  // namespace

@@ -56,10 +56,6 @@ class OutcomeBuilder final : public VerifyObserver {
   std::vector<BlockResult> blocks_;
 };
 
-using qve::BlockVerdictName;
-using qve::FileVerdictName;
-using qve::ReportResultName;
-
 // "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
 std::string RangeText(LineRange lines, std::string_view dash = "-");
 std::string LinesText(LineRange lines, std::string_view dash = "-");
