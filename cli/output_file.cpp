@@ -4,18 +4,13 @@
 #include <filesystem>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
 namespace qve::cli {
 
-namespace {
-
 using platform::FileKind;
-
-std::string Shown(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
-
-}  // namespace
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
@@ -48,7 +43,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
     const platform::FileStatus folderStatus = platform::StatusOf(folder);
     if (folderStatus.kind != FileKind::Folder) {
       throw CommandError(kCannotCreate,
-                         "the folder " + Shown(folder) + " of " + called + " " +
+                         "the folder " + Narrow(folder) + " of " + called + " " +
                              (folderStatus.kind == FileKind::Missing ? "does not exist"
                                                                      : "is " + folderStatus.what));
     }
@@ -64,7 +59,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   std::error_code error;
   temporary_ = platform::TempOutput::Create(folder, error);
   if (!temporary_)
-    throw CommandError(kCannotCreate, "cannot create a file in " + Shown(folder) + ": " +
+    throw CommandError(kCannotCreate, "cannot create a file in " + Narrow(folder) + ": " +
                                           platform::ErrorText(error));
 }
 
