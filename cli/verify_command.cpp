@@ -190,7 +190,8 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
   }
   std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
             << qve::ReportResultName(outcome.result) << " (" << outcome.result
-            << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles << " bad\n";
+            << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
+            << " bad\n";
   if (outcome.checkpoint)
     std::cout << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
