@@ -130,10 +130,6 @@ bool HasContainerName(std::wstring_view name) {
   });
 }
 
-void Warn(const std::string& shown, const std::string& message) {
-  std::cerr << "warning: " << Escaped(shown) << ": " << message << '\n';
-}
-
 // A folder stands for every regular file below it named *.qves (any case) or
 // starting with the magic; all it passes over is said. False when it holds
 // no container.
@@ -145,19 +141,17 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
         const Start start = StartOf(path);
         const bool named = HasContainerName(name);
         if (named && start == Start::Empty) {
-          Warn(platform::ShownText(path), "the file is empty");
+          Warn(Narrow(path), "the file is empty");
         } else if (named && start == Start::Other) {
-          Warn(platform::ShownText(path),
-               "does not start with \"" + std::string(kContainerMagic) + "\"");
+          Warn(Narrow(path), "does not start with \"" + std::string(kContainerMagic) + "\"");
         } else if (!named && start == Start::Unreadable) {
-          Warn(platform::ShownText(path),
-               "skipped: " + platform::ErrorText(platform::ReadError(path)));
+          Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
         }
         if (named || start == Start::Magic) found.push_back(path);
       },
       [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); });
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, platform::ShownText(file), -1, {}, 0});
+  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0});
   return !found.empty();
 }
 
@@ -182,13 +176,12 @@ int RunCheck(const CheckArguments& args) {
   int status = 0;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Checked& item : items) {
+    if (!item.error.empty())
+      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << item.error << '\n';
     if (item.result < 0) {
-      std::cerr << "qvehelper check: " << Escaped(item.shown) << ": " << item.error << '\n';
       status = std::max(status, kSoftwareError);
       continue;
     }
-    if (!item.error.empty())
-      std::cerr << "qvehelper check: " << Escaped(item.shown) << ": " << item.error << '\n';
     const char* name = DecryptResultName(QVE_Helper::DecryptResult(item.result));
     status = std::max(status, item.result);
     if (args.json) {

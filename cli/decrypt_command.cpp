@@ -5,7 +5,6 @@
 // checked before the work is checked before it.
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -17,7 +16,7 @@
 #include "cli/escape.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
-#include "decrypt/container_header.h"
+#include "decrypt/container_diagnosis.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -45,12 +44,8 @@ std::ostream& Message() { return std::cerr << qve::cli::ProgramName() << " decry
 bool LooksTruncated(const Job& job) {
   qve::platform::FileStream in;
   if (!qve::platform::OpenForReading(in, job.input)) return false;
-  qve::Bytes iv(qve::PayloadIvLength());
-  std::vector<qve::RecipientEntry> recipients;
-  if (qve::ReadHeader(in, iv, recipients) != qve::HeaderStatus::Complete) return false;
-  const auto payloadStart = static_cast<std::uint64_t>(in.tellg());
-  return job.inputStatus.size < payloadStart ||
-         (job.inputStatus.size - payloadStart) % qve::PayloadBlockSize() != 0;
+  const qve::ContainerDiagnosis diagnosis = qve::DiagnoseContainer(in, job.inputStatus.size, false);
+  return diagnosis.header.stop.status == qve::HeaderStatus::Complete && !diagnosis.wholeBlocks;
 }
 
 std::string Because(const std::error_code& error, const std::string& otherwise) {

@@ -9,7 +9,6 @@
 
 #include "cli/command_line.h"
 #include "cli/inspect.h"
-#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -18,21 +17,16 @@ namespace {
 struct InspectArguments {
   std::vector<std::string> paths;
   std::string as = "auto";
-  bool seal = false;
-  bool json = false;
+  InspectOptions options;
 };
 
-int RunInspect(const InspectArguments& args) {
-  InspectOptions options;
-  options.seal = args.seal;
-  options.json = args.json;
-  if (args.as == "container") options.as = FileKind::Container;
-  if (args.as == "log") options.as = FileKind::Log;
+int RunInspect(InspectArguments& args) {
+  if (args.as != "auto") args.options.as = args.as == "log" ? FileKind::Log : FileKind::Container;
   int status = 0;
   for (const std::string& path : args.paths) {
     std::string kind;
     try {
-      kind = InspectFile(platform::ArgumentPath(path), path, options, std::cout);
+      kind = InspectFile(path, args.options, std::cout);
     } catch (const std::exception& e) {
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
@@ -50,9 +44,9 @@ const bool kRegistered = RegisterCommand(
       auto args = std::make_shared<InspectArguments>();
       cmd.add_option("--as", args->as, "read every FILE as this kind instead of telling by content")
           ->check(CLI::IsMember({"auto", "container", "log"}));
-      cmd.add_flag("--seal", args->seal,
+      cmd.add_flag("--seal", args->options.seal,
                    "decrypt each container in memory and check its seal trailer");
-      cmd.add_flag("--json", args->json, "print one JSON object per FILE, one per line");
+      cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
       cmd.add_option("FILE", args->paths, "containers and log files")->required();
       return std::function<int()>([args] { return RunInspect(*args); });
     });

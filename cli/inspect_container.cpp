@@ -1,11 +1,13 @@
-// The container half of inspect: the library's diagnosis of a container,
-// as JSON and as text.
+// inspect's reading of a file: its kind told by its content, and the
+// library's diagnosis of a container as JSON and as text.
 #include <ostream>
 #include <string>
 
 #include "cli/inspect.h"
 #include "decrypt/container_diagnosis.h"
 #include "format/container_format.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -70,8 +72,6 @@ Json SealJson(const SealDiagnosis& seal) {
 std::string YesNo(const Json& flag, const char* yes, const char* no) {
   return flag.get<bool>() ? yes : no;
 }
-
-}  // namespace
 
 void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into) {
   const ContainerDiagnosis diagnosis = DiagnoseContainer(file, size, seal);
@@ -148,6 +148,50 @@ void PrintContainer(std::ostream& out, const Json& file) {
         << YesNo(seal["verifies"], "verifies", "does not verify") << " ("
         << seal["result"].get<std::string>() << ")\n";
   }
+}
+
+}  // namespace
+
+std::string TagHex(std::uint64_t value, std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = size; i-- > 0; value >>= 8) bytes[i] = static_cast<std::uint8_t>(value);
+  return Hex(bytes);
+}
+
+std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out) {
+  Json file = {{"path", Escaped(path)}};
+  const std::wstring wide = platform::ArgumentPath(path);
+  platform::FileStream stream;
+  std::error_code error;
+  const std::uint64_t size = platform::FileSize(wide, error);
+  const auto unreadable = [&] {
+    file["kind"] = "unreadable";
+    out << (options.json ? file.dump() : file["path"].get<std::string>() + ": cannot be read")
+        << '\n';
+    return "unreadable";
+  };
+  if (error || !platform::OpenForReading(stream, wide)) return unreadable();
+  Bytes start(kContainerMagic.size());
+  stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(stream.gcount()));
+  FileKind kind = options.as;
+  if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
+  file["kind"] = kind == FileKind::Container ? "container" : "log";
+  file["size"] = size;
+  if (kind != FileKind::Container) {
+    // The library's log reader takes only a path with a narrow form.
+    if (!platform::ToNarrow(wide)) return unreadable();
+    stream.close();
+    return InspectLog(wide, std::move(file), kind == FileKind::Detect, options.json, out);
+  }
+  InspectContainer(stream, size, options.seal, file);
+  if (options.json) {
+    out << file.dump() << '\n';
+  } else {
+    out << file["path"].get<std::string>() << ": container, " << size << " bytes\n";
+    PrintContainer(out, file);
+  }
+  return "container";
 }
 
 }  // namespace qve::cli

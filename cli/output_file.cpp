@@ -10,13 +10,7 @@
 
 namespace qve::cli {
 
-namespace {
-
 using platform::FileKind;
-
-std::string Shown(const std::wstring& path) { return Escaped(platform::ShownText(path)); }
-
-}  // namespace
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
@@ -48,7 +42,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
     const platform::FileStatus folderStatus = platform::StatusOf(folder);
     if (folderStatus.kind != FileKind::Folder) {
       throw CommandError(kCannotCreate,
-                         "the folder " + Shown(folder) + " of " + called + " " +
+                         "the folder " + Escaped(Narrow(folder)) + " of " + called + " " +
                              (folderStatus.kind == FileKind::Missing ? "does not exist"
                                                                      : "is " + folderStatus.what));
     }
@@ -64,7 +58,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   std::error_code error;
   temporary_ = platform::TempOutput::Create(folder, error);
   if (!temporary_)
-    throw CommandError(kCannotCreate, "cannot create a file in " + Shown(folder) + ": " +
+    throw CommandError(kCannotCreate, "cannot create a file in " + Escaped(Narrow(folder)) + ": " +
                                           platform::ErrorText(error));
 }
 

@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -50,8 +49,7 @@ struct VerifyArguments {
   bool quiet = false;
   bool each = false;
   unsigned jobs = 0;
-  std::string html;
-  bool htmlGiven = false;
+  std::optional<std::string> html;
   std::string order = "name";
   std::string checkpoint;
   bool checkpointGiven = false;
@@ -147,7 +145,7 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   outcome.caseOnly = std::move(chain.caseOnly);
   qve::RunOptions options;
   std::vector<qve::VerifyObserver*> observers;
-  if (args.htmlGiven) {
+  if (args.html) {
     out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
     out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
     options = out.pageLimits.Gathering();
@@ -173,17 +171,13 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   if (watch) out.seen = watch->seen();
 }
 
-std::string Files(std::uint32_t count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
 void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      std::cout << indent << qve::cli::FileVerdictName(file.verdict) << ' '
+      std::cout << indent << qve::FileVerdictName(file.verdict) << ' '
                 << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
@@ -191,7 +185,7 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
                 << qve::cli::Counted(file.detail.counts.blockCount, "block") << ", "
                 << file.detail.counts.badBlockCount << " bad\n";
       for (const BlockResult& block : file.blocks) {
-        std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+        std::cout << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
                   << block.firstLine << '-' << block.lastLine;
         if (&block == &file.blocks.front() && !file.breakFollows.empty())
           std::cout << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
@@ -200,8 +194,9 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
     }
   }
   std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
-            << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
-            << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
+            << qve::ReportResultName(outcome.result) << " (" << outcome.result
+            << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
+            << " bad\n";
   if (outcome.checkpoint)
     std::cout << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
@@ -262,9 +257,8 @@ int Show(Verified& verified, const Chain& chain, const VerifyArguments& args,
                            nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    for (const VerifyWarning& warning : outcome.warnings) {
-      std::cerr << "warning: " << Escaped(warning.path) << ": " << Escaped(warning.message) << '\n';
-    }
+    for (const VerifyWarning& warning : outcome.warnings)
+      qve::cli::Warn(warning.path, warning.message);
     if (outcome.checkpoint && outcome.checkpoint->startsLater) {
       std::cerr << "notice: " << Escaped(outcome.checkpoint->file)
                 << ": the run starts later than the recorded one: the oldest files were rotated "
@@ -312,8 +306,8 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
     status =
         std::max(status, progress.Aside([&] { return Show(*verified, chains[i], args, read); }));
     if (html != nullptr && verified->failure.empty()) {
-      page.push_back({verified->outcome.path, std::move(verified->outcome),
-                      std::move(verified->page->files), verified->pageLimits});
+      page.push_back(
+          {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
     }
   }
   for (auto& worker : workers) worker.join();
@@ -386,10 +380,10 @@ int RunVerify(const VerifyArguments& args) {
   std::vector<qve::cli::OutputInput> records;
   for (Chain& chain : chains) {
     if (!args.checkpointGiven && !args.checkpointDirGiven) break;
-    if (args.htmlGiven && chain.checkpoint == args.html)
+    if (args.html && chain.checkpoint == *args.html)
       throw qve::cli::CommandError(
           qve::cli::kUsageError,
-          "--html and " + chain.checkpointLabel + " name one file, " + Escaped(args.html));
+          "--html and " + chain.checkpointLabel + " name one file, " + Escaped(*args.html));
     { const qve::cli::OutputFile probe(chain.checkpointLabel, chain.checkpoint, read); }
     chain.recorded = qve::cli::ReadCheckpoint(chain.checkpoint);
     records.push_back({chain.checkpointLabel + " " + chain.checkpoint,
@@ -397,9 +391,9 @@ int RunVerify(const VerifyArguments& args) {
   }
   // The page must not replace anything it reports on, nor a record.
   std::optional<qve::cli::OutputFile> html;
-  if (args.htmlGiven) {
+  if (args.html) {
     records.insert(records.end(), read.begin(), read.end());
-    html.emplace("--html", args.html, records);
+    html.emplace("--html", *args.html, records);
   }
   return RunChains(chains, args, html ? &*html : nullptr, read);
 }
@@ -416,10 +410,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
                    "print one JSON object (with --each, one object per line for each PATH)");
-      const CLI::Option* html =
-          cmd.add_option("--html", args->html,
-                         "also write the verification as one self-contained HTML page")
-              ->type_name("REPORT.html");
+      cmd.add_option("--html", args->html,
+                     "also write the verification as one self-contained HTML page")
+          ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       CLI::Option* each = cmd.add_flag("--each", args->each,
                                        "verify every PATH as a chain of its own, with its own "
@@ -464,8 +457,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
           "  73  the --html page or a checkpoint cannot be created or put in place\n"
           "  74  standard output, the --html page or a checkpoint does not take\n"
           "      what is written\n"));
-      return std::function<int()>([args, html, checkpoint, checkpointDir] {
-        args->htmlGiven = html->count() > 0;
+      return std::function<int()>([args, checkpoint, checkpointDir] {
         args->checkpointGiven = checkpoint->count() > 0;
         args->checkpointDirGiven = checkpointDir->count() > 0;
         return RunVerify(*args);
