@@ -47,6 +47,29 @@ std::wstring RandomName(const std::wstring& folder) {
   return name;
 }
 
+// Copies what `from` holds from where it stands into `to`. A pipe whose
+// writer has closed it ends as a file does.
+void Copy(HANDLE from, HANDLE to, std::error_code& error) {
+  std::vector<char> buffer(1 << 18);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      if (GetLastError() != ERROR_BROKEN_PIPE && GetLastError() != ERROR_HANDLE_EOF)
+        error = LastError();
+      return;
+    }
+    if (got == 0) return;
+    for (DWORD done = 0; done < got;) {
+      DWORD put = 0;
+      if (!WriteFile(to, buffer.data() + done, got - done, &put, nullptr)) {
+        error = LastError();
+        return;
+      }
+      done += put;
+    }
+  }
+}
+
 class WindowsTempOutput final : public TempOutput {
  public:
   explicit WindowsTempOutput(std::wstring name) : name_(std::move(name)), slot_(Claim(name_)) {}
@@ -81,24 +104,20 @@ class WindowsTempOutput final : public TempOutput {
       error = LastError();
       return;
     }
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::vector<char> buffer(1 << 18);
-    DWORD got = 0;
-    while (ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
-           got > 0) {
-      for (DWORD done = 0; done < got;) {
-        DWORD put = 0;
-        if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
-          error = LastError();
-          CloseHandle(in);
-          return;
-        }
-        done += put;
-      }
-    }
-    if (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_HANDLE_EOF && got != 0)
-      error = LastError();
+    Copy(in, GetStdHandle(STD_OUTPUT_HANDLE), error);
     CloseHandle(in);
+  }
+
+  void CopyFromStandardInput(std::error_code& error) override {
+    const HANDLE out = CreateFileW(name_.c_str(), FILE_APPEND_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+      error = LastError();
+      return;
+    }
+    Copy(GetStdHandle(STD_INPUT_HANDLE), out, error);
+    CloseHandle(out);
   }
 
  private:
