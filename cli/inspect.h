@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/escape.h"
+#include "decrypt/container_header.h"
 
 namespace qve::cli {
 
@@ -42,6 +43,13 @@ void PrintContainer(std::ostream& out, const Json& file);
 // signature line is "unknown".
 std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
                        std::ostream& out);
+
+// Where the header reader stopped, in words: "version 2, expected 1".
+std::string HeaderProblem(const HeaderStop& stop);
+
+// A seal that names another key than the one the library checks it with,
+// by its key identifier in hex.
+std::string OtherKey(const std::string& keyId);
 
 // A tag's bytes, read big-endian, as hex digits.
 std::string TagHex(std::uint64_t value, std::size_t size);

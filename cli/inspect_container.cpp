@@ -15,17 +15,10 @@ Json HeaderJson(const HeaderStop& stop) {
   Json header = {{"code", static_cast<int>(stop.status)},
                  {"status", HeaderStatusName(stop.status)}};
   if (stop.status == HeaderStatus::Complete) return header;
-  using F = HeaderField;
-  std::string field = HeaderFieldName(stop.field);
-  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
-  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
   header["field"] = HeaderFieldName(stop.field);
   header["record"] = stop.record;
   header["offset"] = stop.offset;
-  header["problem"] =
-      Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
-              stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
-              isTag || stop.field == F::Version);
+  header["problem"] = HeaderProblem(stop);
   return header;
 }
 
@@ -61,6 +54,7 @@ Json SealJson(const SealDiagnosis& seal) {
   }
   out["length"] = seal.stop.length;
   out["keyId"] = Hex(seal.keyId);
+  out["namesBuiltInKey"] = seal.namesBuiltInKey;
   out["signatureLength"] = seal.signatureLength;
   out["result"] = DecryptResultName(seal.result);
   out["verifies"] = seal.result == QVE_Helper::Success;
@@ -72,6 +66,21 @@ std::string YesNo(const Json& flag, const char* yes, const char* no) {
 }
 
 }  // namespace
+
+std::string HeaderProblem(const HeaderStop& stop) {
+  using F = HeaderField;
+  std::string field = HeaderFieldName(stop.field);
+  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
+  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
+  return Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
+                 stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
+                 isTag || stop.field == F::Version);
+}
+
+std::string OtherKey(const std::string& keyId) {
+  return "the seal names key " + keyId + ", not the built-in verification key " +
+         Hex(KeyIdOf(kVerificationKeyNumber));
+}
 
 void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into) {
   const ContainerDiagnosis diagnosis = DiagnoseContainer(file, size, seal);
@@ -95,6 +104,7 @@ void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& i
   into["blockSize"] = diagnosis.blockSize;
   into["wholeBlocks"] = diagnosis.wholeBlocks;
   into["sessionKey"] = SessionKeyJson(diagnosis.sessionKey);
+  if (diagnosis.tail) into["lastBlockPadding"] = diagnosis.tail->paddingValid;
   if (seal) into["seal"] = diagnosis.seal ? SealJson(*diagnosis.seal) : Json{{"reached", false}};
 }
 
@@ -119,7 +129,11 @@ void PrintContainer(std::ostream& out, const Json& file) {
   out << "  iv " << file["iv"].get<std::string>() << '\n'
       << "  payload " << file["payloadLength"] << " bytes, "
       << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
-      << file["blockSize"] << "-byte blocks\n";
+      << file["blockSize"] << "-byte blocks";
+  if (file.contains("lastBlockPadding"))
+    out << ", the last one's padding "
+        << YesNo(file["lastBlockPadding"], "valid", "invalid: cut short or damaged");
+  out << '\n';
   const Json& key = file["sessionKey"];
   out << "  session key: ";
   if (key["record"].is_null()) {
@@ -146,7 +160,10 @@ void PrintContainer(std::ostream& out, const Json& file) {
     out << seal["length"] << " bytes, key " << seal["keyId"].get<std::string>() << ", signature "
         << seal["signatureLength"] << " bytes, "
         << YesNo(seal["verifies"], "verifies", "does not verify") << " ("
-        << seal["result"].get<std::string>() << ")\n";
+        << seal["result"].get<std::string>() << ")";
+    if (!seal["namesBuiltInKey"].get<bool>())
+      out << ": " << OtherKey(seal["keyId"].get<std::string>());
+    out << '\n';
   }
 }
 

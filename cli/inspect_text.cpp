@@ -8,6 +8,7 @@
 #include "cli/inspect.h"
 #include "crypto/bytes.h"
 #include "format/container_format.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 
 namespace qve::cli {
@@ -25,11 +26,14 @@ std::string InspectFile(const std::wstring& path, const std::string& shownPath,
   std::error_code error;
   const std::uint64_t size = platform::FileSize(path, error);
   if (error || !platform::OpenForReading(stream, path)) {
+    if (!error) error = platform::ReadError(path);
     file["kind"] = "unreadable";
+    file["reason"] = error ? platform::ErrorText(error) : "it does not open";
     if (options.json) {
       out << file.dump() << '\n';
     } else {
-      out << file["path"].get<std::string>() << ": cannot be read\n";
+      out << file["path"].get<std::string>()
+          << ": cannot be read: " << file["reason"].get<std::string>() << '\n';
     }
     return "unreadable";
   }

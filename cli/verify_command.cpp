@@ -22,6 +22,7 @@
 #include "cli/html_report.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
+#include "cli/standard_input.h"
 #include "cli/verify_outcome.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
@@ -135,31 +136,32 @@ std::string Files(std::uint32_t count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
-void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
+void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::ostream& out) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      std::cout << indent << qve::cli::FileVerdictName(file.verdict) << ' '
-                << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
+      out << indent << qve::cli::FileVerdictName(file.verdict) << ' '
+          << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
-      std::cout << indent << "  " << Escaped(file.path) << ": " << file.detail.counts.blockCount
-                << " blocks, " << file.detail.counts.badBlockCount << " bad\n";
+      out << indent << "  " << Escaped(file.path) << ": " << file.detail.counts.blockCount
+          << " blocks, " << file.detail.counts.badBlockCount << " bad\n";
       for (const BlockResult& block : file.blocks) {
-        std::cout << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
-                  << block.firstLine << '-' << block.lastLine << '\n';
+        out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+            << block.firstLine << '-' << block.lastLine << '\n';
       }
     }
   }
-  std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
-            << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
-            << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
+  out << (args.each ? Escaped(outcome.path) + ": " : "")
+      << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
+      << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
 }
 
-// Gives its exit status.
-int Show(const Verified& verified, const VerifyArguments& args) {
+// Gives its exit status. `out` is standard error when the page goes to
+// standard output.
+int Show(const Verified& verified, const VerifyArguments& args, std::ostream& out) {
   if (!verified.failure.empty()) {
     std::cerr << qve::cli::ProgramName() << " verify: " << verified.failure << '\n';
     return qve::cli::kSoftwareError;
@@ -175,7 +177,7 @@ int Show(const Verified& verified, const VerifyArguments& args) {
     for (const VerifyWarning& warning : outcome.warnings) {
       std::cerr << "warning: " << Escaped(warning.path) << ": " << Escaped(warning.message) << '\n';
     }
-    PrintText(outcome, args);
+    PrintText(outcome, args, out);
   }
   return static_cast<int>(outcome.result);
 }
@@ -213,7 +215,10 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
       finished.wait(lock, [&] { return done[i] != nullptr; });
       verified = std::move(done[i]);
     }
-    status = std::max(status, progress.Aside([&] { return Show(*verified, args); }));
+    status = std::max(status, progress.Aside([&] {
+      return Show(*verified, args,
+                  html != nullptr && html->toStandardOutput() ? std::cerr : std::cout);
+    }));
     if (html != nullptr && verified->failure.empty()) {
       page.push_back({verified->outcome.path, std::move(verified->outcome),
                       std::move(verified->page->files), verified->pageLimits});
@@ -232,6 +237,7 @@ int RunVerify(const VerifyArguments& args) {
   std::vector<qve::cli::OutputInput> read;
   std::string missing;
   for (const auto& arg : args.paths) {
+    qve::cli::RefuseStandardStream(arg, "PATH");
     auto wide = qve::platform::ToWide(arg);
     if (!wide)
       throw qve::cli::CommandError(qve::cli::kUsageError, "not a UTF-8 path: " + Escaped(arg));
@@ -253,7 +259,10 @@ int RunVerify(const VerifyArguments& args) {
   std::optional<qve::cli::OutputFile> html;
   if (args.htmlGiven) {
     for (const Chain& chain : chains) read.insert(read.end(), chain.read.begin(), chain.read.end());
-    html.emplace("--html", args.html, read);
+    html.emplace("--html", args.html, read, true);
+    if (html->toStandardOutput() && args.json)
+      throw qve::cli::CommandError(qve::cli::kUsageError,
+                                   "the page and --json cannot both go to standard output");
   }
   return RunChains(chains, args, html ? &*html : nullptr);
 }
@@ -275,23 +284,25 @@ const bool kRegistered = qve::cli::RegisterCommand(
                          "also write the verification as one self-contained HTML page")
               ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
-      cmd.add_flag("--each", args->each,
-                   "verify every PATH as a chain of its own, with its own report");
-      cmd.add_option("-j,--jobs", args->jobs, "with --each, chains verified at once")
-          ->check(CLI::Range(1u, 4096u))
+      CLI::Option* each = cmd.add_flag(
+          "--each", args->each, "verify every PATH as a chain of its own, with its own report");
+      qve::cli::AddJobsOption(cmd, args->jobs, "with --each, chains verified at once")
+          ->needs(each)
           ->capture_default_str();
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
-      cmd.footer(
-          qve::cli::ExitStatusHelp("  0   ReportOk\n"
-                                   "  1   ReportUnsigned: nothing signed was found\n"
-                                   "  2   ReportSomeInvalid\n"
-                                   "  3   ReportAllInvalid (with --each: the worst of all PATHs)\n"
-                                   "  64  a usage error, or --html names a file to verify\n"
-                                   "  66  a PATH does not exist; nothing was verified\n"
-                                   "  70  an internal failure\n"
-                                   "  73  the --html page cannot be created or put in place\n"
-                                   "  74  standard output or the --html page does not take\n"
-                                   "      what is written\n"));
+      using qve::cli::ExitStatus;
+      cmd.footer(qve::cli::ExitStatusHelp({
+          {0, "ReportOk"},
+          {1, 1, "ReportUnsigned: nothing signed was found"},
+          {2, 2, "ReportSomeInvalid"},
+          {3, 3, "ReportAllInvalid (with --each: the worst of all PATHs)"},
+          {qve::cli::kUsageError,
+           "--html naming a file to verify, -j without --each, or the page to standard output "
+           "with --json, among others"},
+          {qve::cli::kNoInput, "a PATH does not exist; nothing was verified"},
+          {qve::cli::kCannotCreate, "the --html page"},
+          {qve::cli::kOutputError, "standard output or the --html page"},
+      }));
       return std::function<int()>([args, html] {
         args->htmlGiven = html->count() > 0;
         return RunVerify(*args);
