@@ -1,6 +1,7 @@
 #include "cli/escape.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "platform/utf8.h"
@@ -126,6 +127,19 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string out;
   for (const std::uint8_t byte : bytes) out += {kHex[byte >> 4], kHex[byte & 15]};
   return out;
+}
+
+std::optional<Bytes> FromHex(std::string_view digits) {
+  if (digits.size() % 2 != 0) return std::nullopt;
+  Bytes bytes;
+  for (std::size_t at = 0; at < digits.size(); at += 2) {
+    const char* high = std::strchr(kHex, digits[at]);
+    const char* low = std::strchr(kHex, digits[at + 1]);
+    if (digits[at] == 0 || digits[at + 1] == 0 || high == nullptr || low == nullptr)
+      return std::nullopt;
+    bytes.push_back(std::uint8_t((high - kHex) << 4 | (low - kHex)));
+  }
+  return bytes;
 }
 
 }  // namespace qve::cli

@@ -9,9 +9,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "crypto/bytes.h"
 
 namespace qve::cli {
 
@@ -24,5 +27,8 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 
 // Bytes as lower-case hex digits, two a byte.
 std::string Hex(std::span<const std::uint8_t> bytes);
+
+// The bytes of lower-case hex digits, two a byte; nothing for any other text.
+std::optional<Bytes> FromHex(std::string_view digits);
 
 }  // namespace qve::cli

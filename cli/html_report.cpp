@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <concepts>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -208,10 +207,6 @@ Html Note(std::string_view note) { return Page().Fill("escape", {{"code", Text(n
 
 Html Number(std::uint64_t n) { return Text(std::to_string(n)); }
 
-std::string Counted(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string RangeText(qve::LineRange lines) {
   return lines.first >= lines.last ? std::to_string(lines.last)
                                    : std::to_string(lines.first) + "–" + std::to_string(lines.last);
@@ -266,12 +261,15 @@ struct Ids {
   }
 };
 
-Html Cell(const Kind& kind, const std::string& tip, std::uint64_t count = 1,
-          const std::string& target = "") {
+// `mark` when the cell holds the checkpoint's block.
+Html Cell(const Kind& kind, std::string tip, std::uint64_t count = 1,
+          const std::string& target = "", const ChainPoint* mark = nullptr) {
   const Html shownCount =
       count > 1 ? Page().Fill("cell-count", {{"count", Number(count)}}, false) : Html();
+  if (mark != nullptr) tip += "; the checkpoint: " + PointText(*mark);
   return Page().Fill(target.empty() ? "cell" : "cell-link",
                      {{"kind", Text(kind.name)},
+                      {"mark", mark != nullptr ? Page().Fill("cell-mark", {}, false) : Html()},
                       {"target", Text(target)},
                       {"tip", Text(tip)},
                       {"letter", Text(kind.letter)},
@@ -300,11 +298,28 @@ std::string IgnoredAfterEnd(const EndOfInput& end) {
          " after the end-of-input byte 0x1A not read (line " + std::to_string(end.line) + ")";
 }
 
-// A file of the chain, with what the command found and what the page kept.
+// A file of the chain, with what the command found and what the page kept,
+// and the checkpoint's block when it is in the file.
 struct FileView {
   const VerifiedFile& found;
   const PageFile& page;
+  const ChainPoint* checkpoint = nullptr;
+
+  const ChainPoint* Mark(LineRange lines) const {
+    const bool in =
+        checkpoint != nullptr && lines.first <= checkpoint->line && checkpoint->line <= lines.last;
+    return in ? checkpoint : nullptr;
+  }
 };
+
+// The block FILE records once the run is over: the new one when it was
+// written, else the recorded one where the run holds it.
+const ChainPoint* CheckpointBlock(const VerifyOutcome& outcome) {
+  if (!outcome.checkpoint) return nullptr;
+  const CheckpointOutcome& checkpoint = *outcome.checkpoint;
+  if (checkpoint.written) return &checkpoint.now->block;
+  return checkpoint.held ? &*checkpoint.held : nullptr;
+}
 
 void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, std::size_t f) {
   const FileDetail& detail = file.found.detail;
@@ -312,12 +327,12 @@ void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, st
     out << Cell(kNoLines, detail.opened ? "no lines" : "cannot be read").str();
   for (const PageRun& run : file.page.runs) {
     out << Cell(KindOf(run.verdict), RunText(run), run.blocks,
-                run.linked ? ids.Block(f, run.firstBlock) : "")
+                run.linked ? ids.Block(f, run.firstBlock) : "", file.Mark(run.lines))
                .str();
   }
   if (file.page.blocksNotListed > 0) {
     out << Cell(kMore, LinesText(file.page.notListed) + ": " + NotListedText(file.page),
-                file.page.blocksNotListed)
+                file.page.blocksNotListed, "", file.Mark(file.page.notListed))
                .str();
   }
   if (detail.afterNul.lines > 0) out << Cell(kIgnored, IgnoredAfterNul(detail.afterNul)).str();
@@ -363,7 +378,24 @@ Html LineText(const CoveredLine& line) {
   return text;
 }
 
-void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::string& id) {
+// What a bad block's lines are, in words.
+std::string Meaning(const PageExcerpt& excerpt, const VerifiedFile& file) {
+  switch (excerpt.verdict) {
+    case BlockInvalid:
+      return "The signature does not vouch for these lines: they, or the signature line, were "
+             "changed.";
+    case BlockChainBreak:
+      if (excerpt.block == 0 && !file.breakFollows.empty())
+        return "Signed, but not linked to the block before: the break follows from " +
+               file.breakFollows + ", which cannot be read.";
+      return "Signed, but not linked to the block before.";
+    default:
+      return "The check of the signature gave an unknown result.";
+  }
+}
+
+void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::string& id,
+                  const VerifiedFile& file) {
   const std::uint32_t covered = excerpt.coversNoLine ? 0 : excerpt.lines.last - excerpt.lines.first;
   Html omitted;
   if (covered == 0) {
@@ -384,6 +416,7 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
        {"lines",
         Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}) : "no data lines")},
        {"signatureLine", Number(excerpt.lines.last)},
+       {"meaning", Text(Meaning(excerpt, file))},
        {"lineRows",
         [&](std::ostream& rows) {
           for (const CoveredLine& line : excerpt.shown) {
@@ -403,20 +436,24 @@ void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids, s
          {"perFile", Number(limits.excerptsPerFile)},
          {"mebibytes", Number(limits.excerptBytes >> 20)}});
   }
-  Page().Write(out, "file",
-               {{"fileId", Text(ids.File(f))},
-                {"position", Number(f + 1)},
-                {"name", Text(file.found.name)},
-                {"verdictClass", Text(VerdictClass(file.found.verdict))},
-                {"verdict", Text(FileVerdictName(file.found.verdict))},
-                {"path", Text(file.found.path)},
-                {"rows", BlockRows(file)},
-                {"excerpts",
-                 [&](std::ostream& excerpts) {
-                   for (const PageExcerpt& excerpt : file.page.excerpts)
-                     WriteExcerpt(excerpts, excerpt, ids.Block(f, excerpt.block));
-                 }},
-                {"notShown", notShown}});
+  Page().Write(
+      out, "file",
+      {{"fileId", Text(ids.File(f))},
+       {"position", Number(f + 1)},
+       {"name", Text(file.found.name)},
+       {"verdictClass", Text(VerdictClass(file.found.verdict))},
+       {"verdict", Text(FileVerdictName(file.found.verdict))},
+       {"path", Text(file.found.path)},
+       {"note", file.found.breakFollows.empty()
+                    ? Html()
+                    : Page().Fill("break-follows", {{"file", Text(file.found.breakFollows)}})},
+       {"rows", BlockRows(file)},
+       {"excerpts",
+        [&](std::ostream& excerpts) {
+          for (const PageExcerpt& excerpt : file.page.excerpts)
+            WriteExcerpt(excerpts, excerpt, ids.Block(f, excerpt.block), file.found);
+        }},
+       {"notShown", notShown}});
 }
 
 Html Warnings(const std::vector<VerifyWarning>& warnings) {
@@ -428,15 +465,41 @@ Html Warnings(const std::vector<VerifyWarning>& warnings) {
   return Page().Fill("warnings", {{"items", items}});
 }
 
+// The checkpoint's and the strict policy's verdicts on the chain.
+Html Judgements(const VerifyOutcome& outcome) {
+  Html html;
+  if (const auto& checkpoint = outcome.checkpoint) {
+    const bool lost = checkpoint->status == CheckpointStatus::Lost;
+    const std::string text = CheckpointText(*checkpoint);
+    // The text starts with the status, which the badge shows.
+    const std::size_t colon = text.find(": ");
+    html += Page().Fill("checkpoint", {{"class", Text(lost ? "bad" : "good")},
+                                       {"status", Text(text.substr(0, colon))},
+                                       {"text", Text(text.substr(colon + 2))}});
+  }
+  if (const auto& strict = outcome.strict) {
+    if (strict->empty()) return html += Page().Fill("strict-met", {});
+    Html items;
+    for (const StrictFinding& finding : *strict) {
+      items += Page().Fill("warning",
+                           {{"path", Text(finding.path)}, {"message", Text(finding.message)}});
+    }
+    html += Page().Fill("strict", {{"code", Number(kStrictPolicyFailed)}, {"items", items}});
+  }
+  return html;
+}
+
 void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, std::size_t count) {
   const Ids ids{"c" + std::to_string(index + 1)};
   const VerifyOutcome& outcome = chain.outcome;
   std::vector<FileView> files;
   std::uint64_t blocks = 0, badBlocks = 0, unsignedLines = 0;
   Html badLinks, headline;
+  const ChainPoint* checkpoint = CheckpointBlock(outcome);
   for (std::size_t f = 0; f < outcome.files.size() && f < chain.files.size(); ++f) {
     const VerifiedFile& found = outcome.files[f];
-    files.push_back({found, chain.files[f]});
+    files.push_back(
+        {found, chain.files[f], checkpoint && checkpoint->position == f ? checkpoint : nullptr});
     blocks += found.detail.counts.blockCount;
     badBlocks += found.detail.counts.badBlockCount;
     if (const auto& tail = found.detail.unsignedTail) unsignedLines += tail->last - tail->first + 1;
@@ -450,6 +513,21 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
   std::string heading = "Chain";
   if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
   if (!chain.title.empty()) heading += ": " + chain.title;
+  struct Count {
+    std::uint64_t number;
+    const char* one;
+    const char* many;
+  };
+  Html counts;
+  for (const Count& count :
+       {Count{outcome.totalFiles, "file verified", "files verified"},
+        Count{outcome.badFiles, "bad file", "bad files"}, Count{blocks, "block", "blocks"},
+        Count{badBlocks, "bad block", "bad blocks"},
+        Count{unsignedLines, "unsigned line", "unsigned lines"},
+        Count{outcome.warnings.size(), "warning", "warnings"}}) {
+    counts += Page().Fill("count", {{"number", Number(count.number)},
+                                    {"label", Text(count.number == 1 ? count.one : count.many)}});
+  }
   Page().Write(
       out, "chain",
       {{"id", Text(ids.chain)},
@@ -457,13 +535,11 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
        {"resultClass", Text(ResultClass(outcome.result))},
        {"result", Text(ReportResultName(outcome.result))},
        {"headline", headline},
+       {"judgements", Judgements(outcome)},
        {"resultCode", Number(outcome.result)},
-       {"totalFiles", Number(outcome.totalFiles)},
-       {"badFiles", Number(outcome.badFiles)},
-       {"blocks", Number(blocks)},
-       {"badBlocks", Number(badBlocks)},
-       {"unsignedLines", Number(unsignedLines)},
-       {"warningCount", Number(outcome.warnings.size())},
+       {"counts", counts},
+       {"checkpointLegend", checkpoint ? Page().Fill("checkpoint-legend", {}) : Html()},
+       {"order", Text(outcome.linkOrder ? "by their links (--order links)" : "by file name")},
        {"strip",
         [&](std::ostream& strip) {
           for (std::size_t f = 0; f < files.size(); ++f) {
@@ -497,11 +573,7 @@ std::string ShellWord(const std::string& arg) {
 
 HtmlRun CurrentRun() {
   HtmlRun run;
-  const std::time_t now = std::time(nullptr);
-  char time[64] = {};
-  if (const std::tm* utc = std::gmtime(&now))
-    std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S UTC", utc);
-  run.time = time;
+  run.time = UtcNow("%Y-%m-%d %H:%M:%S UTC");
   run.host = platform::HostName();
   for (const std::string& arg : CommandLineArguments()) {
     if (!run.command.empty()) run.command += ' ';

@@ -1,5 +1,6 @@
 #include "cli/verify_outcome.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/paths.h"
@@ -18,12 +19,12 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
     std::string message =
         "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
-    if (nul.lines > 1) message += " (and on " + std::to_string(nul.lines - 1) + " more lines)";
+    if (nul.lines > 1) message += " (and on " + Counted(nul.lines - 1, "more line") + ")";
     out.push_back({file.path, message});
   }
   if (detail.changedWhileRead) {
-    out.push_back({file.path, "changed while it was read " + std::to_string(detail.reading) +
-                                  " times; the verdict is that of the last reading"});
+    out.push_back({file.path, "changed while it was read " + Counted(detail.reading, "time") +
+                                  "; the verdict is that of the last reading"});
   }
   if (const auto& end = detail.endOfInput) {
     out.push_back({file.path, "line " + std::to_string(end->line) +
@@ -34,31 +35,88 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
 }  // namespace
 
 OutcomeBuilder::OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                               VerifyObserver* next)
-    : outcome_(outcome), includeOkFiles_(includeOkFiles), keepBlocks_(keepBlocks), next_(next) {}
+                               std::vector<VerifyObserver*> next)
+    : outcome_(outcome),
+      includeOkFiles_(includeOkFiles),
+      keepBlocks_(keepBlocks),
+      next_(std::move(next)) {}
 
 void OutcomeBuilder::OnFileStart(const FileDetail& file) {
-  blocks_.clear();
-  if (next_ != nullptr) next_->OnFileStart(file);
+  current_ = VerifiedFile{};
+  for (VerifyObserver* next : next_) next->OnFileStart(file);
 }
 
 void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
   if (keepBlocks_ && block.verdict != BlockOk)
-    blocks_.push_back({block.verdict, block.lines.first, block.lines.last});
-  if (next_ != nullptr) next_->OnBlock(file, block);
+    current_.blocks.push_back({block.verdict, block.lines.first, block.lines.last});
+  if (!block.isUnsignedTail() && !current_.firstSigned) current_.firstSigned = block.verdict;
+  if (block.verdict == BlockNoSignature && current_.emptySignatures++ == 0)
+    current_.firstEmptySignature = block.lines.last;
+  for (VerifyObserver* next : next_) next->OnBlock(file, block);
 }
 
 void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
-  VerifiedFile verified;
+  VerifiedFile& verified = current_;
   verified.path = Narrow(file.path);
   verified.name = Narrow(file.name);
   verified.verdict = FileVerdictOf(file.counts);
   verified.listed = IsListed(verified.verdict, includeOkFiles_);
   verified.detail = file;
-  verified.blocks = std::move(blocks_);
   WarnUnseenBytes(verified, outcome_.warnings);
   outcome_.files.push_back(std::move(verified));
-  if (next_ != nullptr) next_->OnFileEnd(file);
+  for (VerifyObserver* next : next_) next->OnFileEnd(file);
+}
+
+std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
+  std::vector<StrictFinding> found;
+  const bool anySigned = std::any_of(outcome.files.begin(), outcome.files.end(), [](const auto& f) {
+    return f.verdict != QVE_Helper::FileUnsigned;
+  });
+  for (std::size_t i = 0; i < outcome.files.size(); ++i) {
+    const VerifiedFile& file = outcome.files[i];
+    const FileDetail& detail = file.detail;
+    // A log still being written: the newest file's unsigned lines at its end.
+    const bool newest = i + 1 == outcome.files.size();
+    const bool onlyTail = detail.opened && detail.signatureLines == 0;
+    if (anySigned && file.verdict == QVE_Helper::FileUnsigned && !(newest && onlyTail)) {
+      found.push_back({StrictReason::FileUnsigned, file.path,
+                       detail.opened
+                           ? "FileUnsigned in a chain with signed files"
+                           : "FileUnsigned in a chain with signed files: it cannot be read"});
+    } else if (detail.unsignedTail && !newest) {
+      found.push_back({StrictReason::UnsignedLines, file.path,
+                       LinesText(*detail.unsignedTail) + " not signed, and not at the end of "
+                                                         "the newest file"});
+    }
+    if (file.emptySignatures > 0) {
+      std::string message =
+          "line " + std::to_string(file.firstEmptySignature) + ": an empty signature line";
+      if (file.emptySignatures > 1)
+        message += " (and " + Counted(file.emptySignatures - 1, "more", "more") + ")";
+      found.push_back({StrictReason::EmptySignatureLine, file.path, message});
+    }
+    if (detail.afterNul.lines > 0) {
+      found.push_back(
+          {StrictReason::BytesAfterNul, file.path,
+           "line " + std::to_string(detail.afterNul.firstLine) + ": bytes after a NUL"});
+    }
+    if (detail.endOfInput) {
+      found.push_back({StrictReason::BytesAfterEndOfInput, file.path,
+                       "line " + std::to_string(detail.endOfInput->line) +
+                           ": bytes after an end-of-input byte (0x1A)"});
+    }
+  }
+  for (const VerifyWarning& entry : outcome.caseOnly)
+    found.push_back({StrictReason::NameCase, entry.path, entry.message});
+  return found;
+}
+
+int ExitStatusOf(const VerifyOutcome& outcome) {
+  int status = static_cast<int>(outcome.result);
+  if (outcome.checkpoint && outcome.checkpoint->status == CheckpointStatus::Lost)
+    status = std::max(status, kCheckpointLost);
+  if (outcome.strict && !outcome.strict->empty()) status = std::max(status, kStrictPolicyFailed);
+  return status;
 }
 
 std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
@@ -69,6 +127,10 @@ std::string LinesText(LineRange lines) {
              : "lines " + std::to_string(lines.first) + "-" + std::to_string(lines.last);
 }
 
+std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
+}
+
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   using Json = nlohmann::ordered_json;
   Json out;
@@ -77,6 +139,7 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   out["resultCode"] = outcome.result;
   out["totalFiles"] = outcome.totalFiles;
   out["badFiles"] = outcome.badFiles;
+  out["order"] = outcome.linkOrder ? "links" : "name";
   out["files"] = Json::array();
   out["warnings"] = Json::array();
   if (details) out["details"] = Json::array();
@@ -99,15 +162,30 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
                         {"firstLine", block.firstLine},
                         {"lastLine", block.lastLine}});
     }
-    out["details"].push_back({{"path", file.path},
-                              {"name", file.name},
-                              {"blockCount", file.detail.counts.blockCount},
-                              {"badBlockCount", file.detail.counts.badBlockCount},
-                              {"unsignedLines", unsignedLines},
-                              {"blocks", std::move(blocks)}});
+    out["details"].push_back(
+        {{"path", file.path},
+         {"name", file.name},
+         {"blockCount", file.detail.counts.blockCount},
+         {"badBlockCount", file.detail.counts.badBlockCount},
+         {"unsignedLines", unsignedLines},
+         {"breakFollows", file.breakFollows.empty() ? Json(nullptr) : Json(file.breakFollows)},
+         {"blocks", std::move(blocks)}});
   }
   for (const VerifyWarning& warning : outcome.warnings) {
     out["warnings"].push_back({{"path", warning.path}, {"message", warning.message}});
+  }
+  out["checkpoint"] = outcome.checkpoint ? ToJson(*outcome.checkpoint) : Json(nullptr);
+  out["strict"] = Json(nullptr);
+  if (outcome.strict) {
+    static constexpr const char* kReasons[] = {"FileUnsigned",         "UnsignedLines",
+                                               "EmptySignatureLine",   "BytesAfterNul",
+                                               "BytesAfterEndOfInput", "NameCase"};
+    out["strict"] = Json::array();
+    for (const StrictFinding& finding : *outcome.strict) {
+      out["strict"].push_back({{"path", finding.path},
+                               {"reason", kReasons[static_cast<int>(finding.reason)]},
+                               {"message", finding.message}});
+    }
   }
   return out;
 }

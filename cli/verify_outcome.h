@@ -6,12 +6,19 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/verify_checkpoint.h"
 #include "verify/details.h"
 
 namespace qve::cli {
+
+// Exit statuses past the report's results (0-3): the command's own
+// judgements on top of them.
+inline constexpr int kCheckpointLost = 4;
+inline constexpr int kStrictPolicyFailed = 5;
 
 struct VerifyWarning {
   std::string path;  // as reached from the PATH argument
@@ -25,23 +32,58 @@ struct VerifiedFile {
   bool listed = false;  // the report made a record for it
   FileDetail detail;
   std::vector<BlockResult> blocks;  // every block that is not BlockOk, when kept
+  // Its first signature line's block, when it has one.
+  std::optional<BlockVerdict> firstSigned;
+  // Its empty signature lines: how many, and the first.
+  std::uint32_t emptySignatures = 0;
+  std::uint32_t firstEmptySignature = 0;
+  // The file that cannot be read, before it, that its chain break follows from.
+  std::string breakFollows;
+};
+
+// Why a run fails the strict policy.
+enum class StrictReason {
+  FileUnsigned,   // in a run that has signed files: signatures stripped
+  UnsignedLines,  // anywhere but at the end of the newest file
+  EmptySignatureLine,
+  BytesAfterNul,
+  BytesAfterEndOfInput,
+  NameCase,  // a log's name but for case, so not verified
+};
+
+struct StrictFinding {
+  StrictReason reason;
+  std::string path;
+  std::string message;
 };
 
 struct VerifyOutcome {
-  std::string path;  // the PATH argument with --each, else empty
+  std::string path;        // the PATH argument with --each, else empty
+  bool linkOrder = false;  // verified in link order, not name order
   std::uint32_t result = 0;
   std::uint32_t totalFiles = 0;
   std::uint32_t badFiles = 0;
   std::vector<VerifiedFile> files;  // every verified file, in the run's order
   std::vector<VerifyWarning> warnings;
+  // Entries passed over because their name is a log's only when case is ignored.
+  std::vector<VerifyWarning> caseOnly;
+  std::optional<CheckpointOutcome> checkpoint;       // with --checkpoint
+  std::optional<std::vector<StrictFinding>> strict;  // with --strict
 };
 
+// What the strict policy finds in an outcome; nothing when it passes.
+std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
+
+// The exit status: the highest of the result and, where they apply,
+// kCheckpointLost and kStrictPolicyFailed.
+int ExitStatusOf(const VerifyOutcome& outcome);
+
 // Fills an outcome's files, and warns about the bytes no signature covers,
-// as the run goes; passes everything on to `next` when there is one.
+// as the run goes; passes everything on to each of `next`.
 class OutcomeBuilder final : public VerifyObserver {
  public:
   OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                 VerifyObserver* next = nullptr);
+                 std::vector<VerifyObserver*> next = {});
   void OnFileStart(const FileDetail& file) override;
   void OnBlock(const FileDetail& file, const BlockDetail& block) override;
   void OnFileEnd(const FileDetail& file) override;
@@ -50,8 +92,8 @@ class OutcomeBuilder final : public VerifyObserver {
   VerifyOutcome& outcome_;
   bool includeOkFiles_;
   bool keepBlocks_;
-  VerifyObserver* next_;
-  std::vector<BlockResult> blocks_;
+  std::vector<VerifyObserver*> next_;
+  VerifiedFile current_;
 };
 
 using qve::BlockVerdictName;
@@ -63,6 +105,9 @@ std::string Narrow(const std::wstring& text);
 
 // "line 5" or "lines 5-6".
 std::string LinesText(LineRange lines);
+
+// "1 block", "2 blocks": `many` is `one` with an s unless given.
+std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);

@@ -9,4 +9,9 @@ namespace qve {
 // and ".log".
 bool IsSystemLogName(std::wstring_view name);
 
+// For a name that the rule takes only when case is ignored, the form it
+// misses ("system.log" or "System_*.log"); nothing for any other name. The
+// scan never uses it: it is for saying what the exact rule passed over.
+const char* SystemLogNameButForCase(std::wstring_view name);
+
 }  // namespace qve

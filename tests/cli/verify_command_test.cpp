@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -115,6 +116,47 @@ TEST(VerifyCommand, Table) {
     for (const char* name : {"a/System_9.log", "a/notes"})
       ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0);
   };
+  // System_1.log ... System_11.log, signed in that order.
+  const auto eleven = [](const fs::path& dir) {
+    fs::create_directory(dir / "e");
+    LogChain chain;
+    for (int i = 1; i <= 11; ++i)
+      LogBuilder(chain).Data("n").Sign().WriteTo(dir / "e" /
+                                                 ("System_" + std::to_string(i) + ".log"));
+  };
+  const auto remove = [](const char* name) {
+    return [=](const fs::path& dir) { fs::remove(dir / name); };
+  };
+  const auto copy = [](const char* from, const char* to) {
+    return [=](const fs::path& dir) { fs::copy_file(dir / from, dir / to); };
+  };
+  const auto write = [](const char* name, std::string text) {
+    return [=](const fs::path& dir) { testing::WriteFile(dir / name, text); };
+  };
+  // A checkpoint of a/ recorded first, then `change` made.
+  const auto checkpointed = [](std::function<void(const fs::path&)> change) {
+    return [=](const fs::path& dir) {
+      const auto first = testing::InFolder({}, QVE_CLI_FILE, "verify",
+                                           {"-q", "--checkpoint", "cp", "a"}, dir.string());
+      ASSERT_EQ(testing::Run(first).exitCode, 0);
+      change(dir);
+    };
+  };
+  const auto recorded = [](const char* name, const char* text) {
+    return [=](const fs::path& dir) {
+      const Bytes bytes = testing::ReadFile(dir / name);
+      EXPECT_TRUE(std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos) << name;
+    };
+  };
+  const auto emptySignature = [](const fs::path& dir) {
+    fs::create_directory(dir / "s");
+    LogChain chain;
+    LogBuilder(chain).Data("a").Sign().EmptySignature().WriteTo(dir / "s/system.log");
+  };
+  const std::string lost =
+      "CheckpointLost \\(4\\): system.log line 4 \\(id 0\\), recorded \\S+, is no longer in the "
+      "chain: "
+      "what was verified before has been removed or rolled back; cp is kept\n";
   const testing::Command terminal{.errorToTerminal = true};
   const std::string line = "(\r[0-2] of 2 chains done *)+\r {18}\r";
   // clang-format off
@@ -137,15 +179,19 @@ TEST(VerifyCommand, Table) {
        any + "\"name\": \"system.log\",\\s*\"path\": \"a/system.log\",\\s*\"verdict\": \"FileOk\",\\s*"
        "\"verdictCode\": 0,\\s*\"unsignedLines\": \\{\\s*\"first\": 5,\\s*\"last\": 6\\s*\\}" + any +
        "\"warnings\": \\[\\s*\\{\\s*\"path\": \"a/system.log\",\\s*\"message\": \"lines 5-6 are not "
-       "signed\"\\s*\\}\\s*\\]\\s*\\}\n", ""},
+       "signed\"\\s*\\}\\s*\\],\\s*\"checkpoint\": null,\\s*\"strict\": null\\s*\\}\n", ""},
       {"a forged line", {"n"}, 1,
        "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
        "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log: line 1 is not signed\n", forgeName},
-      {"unreadable", {"a"}, 2,
-       "FileUnsigned System_2.log\nFileChainBreak system.log\nReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
+      {"unreadable", {"--details", "a"}, 2,
+       "  a/System_1.log: 1 block, 0 bad\nFileUnsigned System_2.log\n  a/System_2.log: 0 blocks, 0 bad\n"
+       "FileChainBreak system.log\n  a/system.log: 2 blocks, 1 bad\n"
+       "    BlockChainBreak lines 1-4: follows from a/System_2.log, which cannot be read\n"
+       "    BlockUnsigned lines 5-6\nReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
        // In the order the folder lists them.
        "(warning: a/System_2.log: cannot be read \\(permission denied\\); FileUnsigned\n|"
-       "warning: a/locked: skipped: permission denied\n){2}" + tail, lock, nobody},
+       "warning: a/locked: skipped: permission denied\n){2}" + tail +
+       "warning: a/system.log: FileChainBreak follows from a/System_2.log, which cannot be read\n", lock, nobody},
       {"not UTF-8", {"a"}, 0, ok,
        "warning: a/System_\\\\xff\\.log: skipped: the name is not valid UTF-8\n" + tail, notUtf8},
       {"FIFOs", {"a"}, 0, ok, "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail,
@@ -155,6 +201,82 @@ TEST(VerifyCommand, Table) {
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
        "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
        "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n", unseen},
+      {"eleven files by name", {"e"}, 2,
+       "FileChainBreak System_10.log\nFileChainBreak System_2.log\nReportSomeInvalid \\(2\\): 11 files, 2 bad\n",
+       "warning: e/System_10.log: name order puts it before System_2.log, link order after it: "
+       "with --order links the run has 2 chain breaks fewer\n", eleven},
+      {"eleven files by links", {"--order", "links", "e"}, 0, "ReportOk \\(0\\): 11 files, 0 bad\n", "", eleven},
+      {"a middle file missing", {"--order", "links", "a"}, 2,
+       "FileChainBreak system.log\nReportSomeInvalid \\(2\\): 2 files, 1 bad\n",
+       tail + "warning: a/system.log: its first block links to [0-9a-f]{64}, which no file of the run "
+       "ends in: a file before it is missing or was changed\n", remove("a/System_2.log")},
+      {"a fork", {"--order", "links", "a"}, 2,
+       "FileChainBreak System_2x.log\nReportSomeInvalid \\(2\\): 4 files, 1 bad\n",
+       tail + "warning: a/System_2.log: a/System_2.log and a/System_2x.log continue the same block "
+       "\\(chain value [0-9a-f]{64}\\): a file was replayed or rewritten\n",
+       copy("a/System_2.log", "a/System_2x.log")},
+      {"a new checkpoint", {"--checkpoint", "cp", "a"}, 0,
+       ok + "Checkpoint new: system.log line 4 \\(id 0\\), written to cp\n", tail, {}, {},
+       recorded("cp", "\"file\": \"system.log\",\n  \"line\": 4,")},
+      {"a checkpoint holds", {"--checkpoint", "cp", "a"}, 0,
+       ok + "Checkpoint extended: system.log line 4 \\(id 0\\), nothing newer; written to cp\n", tail,
+       checkpointed([](const fs::path&) {})},
+      {"a checkpoint lost", {"--checkpoint", "cp", "a"}, 4,
+       "ReportOk \\(0\\): 2 files, 0 bad\n" + lost, "", checkpointed(remove("a/system.log")),
+       {}, recorded("cp", "\"line\": 4,")},
+      {"a checkpoint with the oldest file gone", {"--checkpoint", "cp", "a"}, 0,
+       "ReportOk \\(0\\): 2 files, 0 bad\nCheckpoint extended: .*, nothing newer; written to cp\n",
+       tail + "notice: cp: the run starts later than the recorded one: the oldest files were rotated away\n",
+       checkpointed(remove("a/System_1.log"))},
+      {"a checkpoint in JSON", {"--json", "--strict", "--checkpoint", "cp", "a"}, 0,
+       any + "\"order\": \"name\"" + any + "\"checkpoint\": \\{\\s*\"file\": \"cp\",\\s*\"status\": "
+       "\"new\",\\s*\"written\": true,\\s*\"startsLater\": false,\\s*\"recorded\": null,\\s*\"now\": "
+       "\\{\\s*\"file\": \"system.log\",\\s*\"line\": 4," + any + "\"strict\": \\[\\]\\s*\\}\n", ""},
+      {"a checkpoint per PATH", {"--each", "--checkpoint-dir", "d", "b/", "./a"}, 0,
+       "b/: " + ok + "  Checkpoint new: system.log line 4 \\(id 0\\), written to d/b.checkpoint\n"
+       "\\./a: " + ok + "  Checkpoint new: .*, written to d/a.checkpoint\n", any,
+       [](const fs::path& dir) { fs::create_directory(dir / "d"); }, {},
+       recorded("d/a.checkpoint", "\"format\": \"qvehelper checkpoint\"")},
+      {"a damaged checkpoint", {"--checkpoint", "cp", "a"}, 65, "",
+       ".*verify: checkpoint cp is damaged: not a JSON object; it is left as it is\n", write("cp", "{"), {},
+       recorded("cp", "{")},
+      {"a checkpoint of another version", {"--checkpoint", "cp", "a"}, 65, "",
+       ".*verify: checkpoint cp is of version 2, which is not supported \\(this tool reads version 1\\); "
+       "it is left as it is\n", write("cp", R"({"format": "qvehelper checkpoint", "version": 2})")},
+      {"a checkpoint for another chain", {"--checkpoint", "cp", "a"}, 65, "",
+       ".*verify: checkpoint cp is for another chain: it was recorded under the verification key 00, "
+       "and this program verifies with [0-9a-f]{64}; it is left as it is\n",
+       write("cp", R"({"format": "qvehelper checkpoint", "version": 1, "verificationKey": "00"})")},
+      {"a checkpoint naming a log", {"--checkpoint", "a/system.log", "a"}, 64, "",
+       ".*verify: --checkpoint a/system\\.log is the same file as a/system\\.log\n"},
+      {"one checkpoint for two chains", {"--each", "--checkpoint", "cp", "a", "b"}, 64, "",
+       ".*verify: --checkpoint keeps the record of one chain; .*\n"},
+      {"a checkpoint folder without --each", {"--checkpoint-dir", "d", "a"}, 64, "", any},
+      {"strict, passing", {"--strict", "a"}, 0, ok, tail},
+      {"strict, stripped", {"--strict", "a"}, 5,
+       "FileUnsigned System_0.log\nReportOk \\(0\\): 4 files, 0 bad\nStrictPolicyFailed \\(5\\): 1 reason\n"
+       "  a/System_0.log: FileUnsigned in a chain with signed files\n",
+       "warning: a/System_0.log: line 1 is not signed\n" + tail, write("a/System_0.log", "plain\n")},
+      {"strict, unsigned lines", {"--strict", "a"}, 5,
+       ok + "StrictPolicyFailed \\(5\\): 1 reason\n  a/System_1.log: line 5 not signed, and not at the end "
+       "of the newest file\n", any, [](const fs::path& dir) {
+         std::ofstream(dir / "a/System_1.log", std::ios::app) << "late\n";
+       }},
+      {"strict, an empty signature line", {"--strict", "s"}, 5,
+       "ReportOk \\(0\\): 1 file, 0 bad\nStrictPolicyFailed \\(5\\): 1 reason\n"
+       "  s/system.log: line 3: an empty signature line\n", "", emptySignature},
+      {"strict, unseen bytes", {"--strict", "u"}, 5,
+       "ReportOk \\(0\\): 1 file, 0 bad\nStrictPolicyFailed \\(5\\): 2 reasons\n"
+       "  u/system.log: line 2: bytes after a NUL\n  u/system.log: line 4: bytes after an end-of-input "
+       "byte \\(0x1A\\)\n", any, unseen},
+      {"names but for case", {"--strict", "a"}, 5,
+       ok + "StrictPolicyFailed \\(5\\): 2 reasons\n(  a/\\S+: not verified: the name differs from \\S+ in case\n){2}",
+       "(warning: a/(SYSTEM.LOG: not verified: the name differs from system.log|System_3.LOG: not "
+       "verified: the name differs from System_\\*.log) in case\n){2}" + tail,
+       [&](const fs::path& dir) {
+         copy("a/system.log", "a/SYSTEM.LOG")(dir);
+         copy("a/System_2.log", "a/System_3.LOG")(dir);
+       }},
       {"progress", {"--progress-delay=0", "--each", "a", "b"}, 0, "a: " + ok + "b: " + ok,
        line + tail + "(" + line + ")?warning: b/system.log.*\n(" + line + ")?", {}, terminal},
       {"quiet, no progress", {"--progress-delay=0", "-q", "--each", "a", "b"}, 0, "", "", {}, terminal},

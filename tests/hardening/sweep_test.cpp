@@ -2,10 +2,14 @@
 // container, and every changed byte, deleted or swapped line, deleted file and
 // swapped file name of a chain of three signed logs is tried. None may pass as
 // untouched, except for the changes each format cannot see, which are asserted
-// here as exactly those limits.
+// here as exactly those limits; a checkpoint taken before narrows them to the
+// oldest files removed.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/builders.h"
+#include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
 #include "verify/log_line.h"
 
@@ -99,15 +103,23 @@ struct Outcome {
   Records records;
 };
 
-Outcome RunChain(const Chain& chain) {
-  TempDir dir;
-  Report report(CreateVerificationReport());
+// The chain's files in `folder`, which holds nothing else.
+void WriteChain(const Chain& chain, const std::filesystem::path& folder) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directory(folder);
   for (const auto& file : chain) {
     std::string text;
     for (const auto& line : file.lines) text += line + "\n";
-    WriteFile(dir / file.name, text);
-    AddFileToVerificationReport(report.get(), WidePath(dir / file.name).c_str());
+    WriteFile(folder / file.name, text);
   }
+}
+
+Outcome RunChain(const Chain& chain) {
+  TempDir dir;
+  WriteChain(chain, dir / "logs");
+  Report report(CreateVerificationReport());
+  for (const auto& file : chain)
+    AddFileToVerificationReport(report.get(), WidePath(dir / "logs" / file.name).c_str());
   const std::uint32_t result = VerifyReport(report.get(), true);
   return {result, RecordsOf(report.get())};
 }
@@ -176,7 +188,8 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
     }
   }
   // Removing the first file leaves a chain whose new first block may link to
-  // anything, and removing the last a shorter whole chain: both pass unseen.
+  // anything, and removing the last a shorter whole chain: both pass unseen
+  // by the library (a checkpoint catches the second, below).
   // A file removed from the middle breaks the chain.
   for (std::size_t f = 0; f < original.size(); ++f) {
     Chain tampered = original;
@@ -187,7 +200,8 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
   }
 }
 
-// The limits, each on its own: what the format does not protect.
+// The limits, each on its own: what the format does not protect, and a run
+// without a checkpoint lets pass.
 TEST(LogSweep, Limits) {
   // The unsigned tail can change.
   Chain chain = BuildChain();
@@ -220,6 +234,47 @@ TEST(LogSweep, Limits) {
   const Outcome cut = RunChain(chain);
   EXPECT_EQ(cut.result, QVE_REPORT_OK);
   EXPECT_EQ(cut.records.back().second, QVE_FILE_UNSIGNED);
+}
+
+// Verifies the original chain with --checkpoint, then `changed` in its place
+// with the same record.
+testing::CommandResult AfterCheckpoint(const Chain& original, const Chain& changed) {
+  TempDir dir;
+  const auto verify = [&] {
+    return testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify",
+                                          {"--checkpoint", "cp", "logs"}, dir.path().string()));
+  };
+  WriteChain(original, dir / "logs");
+  EXPECT_EQ(verify().exitCode, 0);
+  WriteChain(changed, dir / "logs");
+  return verify();
+}
+
+// What the newest end loses is caught once a checkpoint was taken before:
+// every removal of the newest files, every deletion of the last signature
+// line and every cut of the last file. Only the oldest files may go, with
+// a notice.
+TEST(LogSweep, ACheckpointCatchesWhatTheNewestEndLoses) {
+  const Chain original = BuildChain();
+  for (std::size_t kept = 0; kept < original.size(); ++kept) {
+    const Chain removed(original.begin(), original.begin() + long(kept));
+    EXPECT_EQ(AfterCheckpoint(original, removed).exitCode, 4) << kept << " files kept";
+    if (kept == 0) continue;
+    Chain unsigned_ = removed;
+    unsigned_.back().lines.pop_back();
+    EXPECT_EQ(AfterCheckpoint(original, unsigned_).exitCode, 4) << kept << " files, last line gone";
+  }
+  for (std::size_t lines = 0; lines < original.back().lines.size(); ++lines) {
+    Chain cut = original;
+    cut.back().lines.resize(lines);
+    EXPECT_EQ(AfterCheckpoint(original, cut).exitCode, 4) << lines << " lines kept";
+  }
+  for (std::size_t first = 1; first < original.size(); ++first) {
+    const Chain rotated(original.begin() + long(first), original.end());
+    const testing::CommandResult ran = AfterCheckpoint(original, rotated);
+    EXPECT_EQ(ran.exitCode, 0) << first << " files rotated away";
+    EXPECT_NE(ran.err.find("notice: cp: the run starts later"), std::string::npos) << ran.err;
+  }
 }
 
 }  // namespace

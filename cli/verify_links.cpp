@@ -1,0 +1,193 @@
+#include "cli/verify_links.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "cli/escape.h"
+#include "crypto/signature_block.h"
+#include "format/signed_log_format.h"
+#include "platform/name_order.h"
+#include "platform/paths.h"
+#include "platform/text_reader.h"
+#include "verify/log_line.h"
+
+namespace qve::cli {
+
+namespace {
+
+constexpr std::size_t kNone = std::size_t(-1);
+
+// The first block breaks that a run in `order` has, as the library judges
+// them: a validly signed first block whose link is not the chain value
+// before it, but for the run's first file.
+std::size_t ChainBreaks(const std::vector<VerifiedFile>& files,
+                        const std::vector<std::size_t>& order, const Bytes& start) {
+  std::size_t breaks = 0;
+  const Bytes* chain = &start;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const VerifiedFile& file = files[order[k]];
+    const bool signedValidly = file.firstSigned == BlockOk || file.firstSigned == BlockChainBreak;
+    if (k > 0 && signedValidly && file.detail.firstLink && *file.detail.firstLink != *chain)
+      ++breaks;
+    if (file.detail.lastChainValue) chain = &*file.detail.lastChainValue;
+  }
+  return breaks;
+}
+
+std::string PathsText(const std::vector<VerifiedFile>& files,
+                      const std::vector<std::size_t>& which) {
+  std::string text;
+  for (std::size_t k = 0; k < which.size(); ++k) {
+    if (k > 0) text += k + 1 == which.size() ? " and " : ", ";
+    text += files[which[k]].path;
+  }
+  return text;
+}
+
+}  // namespace
+
+FileLinks ReadFileLinks(const std::wstring& path) {
+  platform::TextLineReader reader(platform::NarrowPath(path));
+  FileLinks links;
+  links.opened = reader.isOpen();
+  LineText line;
+  BlockBytes payload;
+  std::string_view piece;
+  bool lineEnds = false;
+  while (reader.NextPiece(&piece, &lineEnds)) {
+    const bool lineStarts = line.length() == 0;
+    const std::string_view counted = line.Counted(piece, reader.pieceHasNul());
+    if (line.startsWithMarker())
+      payload.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+    if (!lineEnds) continue;
+    if (line.isSignature()) {
+      payload.Finish(line.length() - 2);
+      SignatureBlock block;
+      if (!links.lastChainValue &&
+          ParseSignatureBlock(payload.kept(), block) == BlockParseResult::Parsed)
+        links.firstLink = std::move(block.link);
+      links.lastChainValue = payload.digest();
+    }
+    if (line.startsWithMarker()) payload.Clear();
+    line = LineText{};
+  }
+  return links;
+}
+
+std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
+  const std::size_t n = files.size();
+  std::map<Bytes, std::vector<std::size_t>> endingIn;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (files[i].lastChainValue) endingIn[*files[i].lastChainValue].push_back(i);
+  }
+  std::vector<std::size_t> before(n, kNone), after(n, kNone);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!files[i].firstLink) continue;
+    const auto found = endingIn.find(*files[i].firstLink);
+    if (found == endingIn.end()) continue;
+    for (const std::size_t j : found->second) {
+      if (j == i) continue;
+      before[i] = j;
+      if (after[j] == kNone) after[j] = i;
+      break;
+    }
+  }
+  std::vector<std::size_t> order;
+  std::vector<bool> placed(n);
+  const auto place = [&](std::size_t i) {
+    for (; i != kNone && !placed[i]; i = after[i]) {
+      placed[i] = true;
+      order.push_back(i);
+    }
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    if (before[i] == kNone || after[before[i]] != i) place(i);
+  }
+  // What is left links round in a circle.
+  for (std::size_t i = 0; i < n; ++i) place(i);
+  return order;
+}
+
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
+  std::stable_sort(paths.begin(), paths.end(), [](const auto& a, const auto& b) {
+    return platform::NameLess(platform::FileNameOf(a), platform::FileNameOf(b));
+  });
+  std::vector<FileLinks> links;
+  for (const auto& path : paths) links.push_back(ReadFileLinks(path));
+  std::vector<std::wstring> ordered;
+  for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
+  return ordered;
+}
+
+void WarnAboutLinks(VerifyOutcome& outcome) {
+  std::vector<VerifiedFile>& files = outcome.files;
+  const Bytes start = ChainStart();
+  std::map<Bytes, std::vector<std::size_t>> continuing, endingIn;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileDetail& detail = files[i].detail;
+    if (detail.firstLink) continuing[*detail.firstLink].push_back(i);
+    if (detail.lastChainValue) endingIn[*detail.lastChainValue].push_back(i);
+  }
+  std::vector<bool> inFork(files.size());
+  for (const auto& [link, which] : continuing) {
+    if (which.size() < 2) continue;
+    for (const std::size_t i : which) inFork[i] = true;
+    outcome.warnings.push_back(
+        {files[which[0]].path,
+         link == start
+             ? PathsText(files, which) + " each start a chain: their first blocks link to "
+                                         "the empty digest"
+             : PathsText(files, which) + " continue the same block (chain value " + Hex(link) +
+                   "): a file was replayed or rewritten"});
+  }
+  bool signedBefore = false;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    VerifiedFile& file = files[i];
+    const std::optional<Bytes>& link = file.detail.firstLink;
+    // The chain value stays as it was across a file that cannot be read.
+    if (file.detail.counts.firstBlockChainBreak) {
+      for (std::size_t j = i; j-- > 0 && !files[j].detail.lastChainValue;) {
+        if (files[j].detail.opened) continue;
+        file.breakFollows = files[j].path;
+        outcome.warnings.push_back(
+            {file.path, "FileChainBreak follows from " + files[j].path + ", which cannot be read"});
+        break;
+      }
+    }
+    const auto ending = link ? endingIn.find(*link) : endingIn.end();
+    const bool continuesOne =
+        ending != endingIn.end() && (ending->second.size() > 1 || ending->second[0] != i);
+    if (i > 0 && link && !continuesOne && !inFork[i] && file.breakFollows.empty()) {
+      if (*link != start) {
+        outcome.warnings.push_back(
+            {file.path, "its first block links to " + Hex(*link) +
+                            ", which no file of the run ends in: a file before it is missing "
+                            "or was changed"});
+      } else if (signedBefore) {
+        outcome.warnings.push_back(
+            {file.path, "starts a chain anew: its first block links to the empty digest"});
+      }
+    }
+    if (file.detail.lastChainValue) signedBefore = true;
+  }
+  if (outcome.linkOrder) return;
+  std::vector<FileLinks> links;
+  std::vector<std::size_t> asRun;
+  for (const VerifiedFile& file : files) {
+    asRun.push_back(links.size());
+    links.push_back({file.detail.opened, file.detail.firstLink, file.detail.lastChainValue});
+  }
+  const std::vector<std::size_t> order = LinkOrder(links);
+  const std::size_t byName = ChainBreaks(files, asRun, start);
+  const std::size_t byLinks = ChainBreaks(files, order, start);
+  if (byLinks >= byName) return;
+  const std::size_t at =
+      std::size_t(std::mismatch(order.begin(), order.end(), asRun.begin()).first - order.begin());
+  outcome.warnings.push_back(
+      {files[at].path, "name order puts it before " + files[order[at]].name +
+                           ", link order after it: with --order links the run has " +
+                           Counted(byName - byLinks, "chain break") + " fewer"});
+}
+
+}  // namespace qve::cli

@@ -1,0 +1,44 @@
+// How the files of a chain link to one another, whatever their names say. A
+// file's first link and last chain value tell which file it continues and
+// which continues it, so they give the order the chain was written in
+// (verify --order links), and after a run they show where a file is
+// missing, where two files continue one block, and when link order would
+// have had fewer chain breaks than name order.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/verify_outcome.h"
+#include "crypto/bytes.h"
+
+namespace qve::cli {
+
+// What ordering needs of a file, as a run's FileDetail has it.
+struct FileLinks {
+  bool opened = false;
+  std::optional<Bytes> firstLink;       // its first signature line's block, when it parses
+  std::optional<Bytes> lastChainValue;  // after its last signature line
+};
+
+// Reads a file as a run would, but checks no signature: once, and cheaply.
+FileLinks ReadFileLinks(const std::wstring& path);
+
+// Positions in `files`, given in name order, taken in link order: a file
+// whose first link is another file's last chain value comes right after it,
+// the first of them by name where several qualify; every other file, and
+// the rest of a fork, starts a run of its own, and those runs keep name order.
+std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
+
+// `paths` in link order, ties in name order (equal names as given).
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths);
+
+// Warns, after a run, about a file that continues nothing in the run (one
+// before it is missing or was changed), two files that continue one block,
+// a chain break that follows from a file that cannot be read, and, in name
+// order, chain breaks that link order would not have.
+void WarnAboutLinks(VerifyOutcome& outcome);
+
+}  // namespace qve::cli
