@@ -121,7 +121,7 @@ TEST(CheckCommand, Table) {
       {"no container at all", {"d/none"}, 66, "",
        {"warning: d/none: no container below it", "qvehelper check: no container found"}, emptyFolder},
       {"progress", {"--progress-delay=0", "d/good.qves"}, 0, "Success d/good.qves\n", {}, {}, terminal,
-       "(\r[^\r\n]+/s *)+\r +\r"},
+       "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r"},
       {"JSON, no progress", {"--progress-delay=0", "--json", "d/good.qves"}, 0, "[\\s\\S]*", {}, {}, terminal},
       {"all successful", {"d/good.qves"}, 0, "Success d/good.qves\n"},
   };

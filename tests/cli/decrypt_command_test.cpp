@@ -142,7 +142,7 @@ TEST(DecryptCommand, Table) {
        'O', {}, {}, {.outputTo = "/dev/full"}},
       {"closed standard output", {"c.qves", "-"}, 74, "", ".*: bad file descriptor\n",
        'O', {}, {}, {.outputTo = "-"}},
-      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\r[^\r\n]+/s *)+\r +\r", 'B', {}, {},
+      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r", 'B', {}, {},
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
        'O', {}, {}, {.fileSizeLimit = 9000}},
