@@ -97,30 +97,31 @@ class WindowsTempOutput final : public TempOutput {
   }
 
   void CopyToStandardOutput(std::error_code& error) override {
-    const HANDLE in = CreateFileW(name_.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-    if (in == INVALID_HANDLE_VALUE) {
-      error = LastError();
-      return;
-    }
-    Copy(in, GetStdHandle(STD_OUTPUT_HANDLE), error);
-    CloseHandle(in);
+    CopyWithStream(GENERIC_READ, GetStdHandle(STD_OUTPUT_HANDLE), false, error);
   }
 
   void CopyFromStandardInput(std::error_code& error) override {
-    const HANDLE out = CreateFileW(name_.c_str(), FILE_APPEND_DATA,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-      error = LastError();
-      return;
-    }
-    Copy(GetStdHandle(STD_INPUT_HANDLE), out, error);
-    CloseHandle(out);
+    CopyWithStream(FILE_APPEND_DATA, GetStdHandle(STD_INPUT_HANDLE), true, error);
   }
 
  private:
+  // Copies between the file, opened anew with `access`, and a standard
+  // stream: into the file when `intoFile`, else out of it.
+  void CopyWithStream(DWORD access, HANDLE stream, bool intoFile, std::error_code& error) {
+    const HANDLE file =
+        CreateFileW(name_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = LastError();
+      return;
+    }
+    if (intoFile)
+      Copy(stream, file, error);
+    else
+      Copy(file, stream, error);
+    CloseHandle(file);
+  }
+
   std::wstring name_;
   std::list<std::wstring>::iterator slot_;
   bool published_ = false;
