@@ -35,8 +35,6 @@ namespace qve::cli {
 
 namespace {
 
-std::string Narrow(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
-
 struct Checked {
   std::wstring path;
   std::string shown;
@@ -158,10 +156,6 @@ bool HasContainerName(std::wstring_view name) {
   });
 }
 
-void Warn(const std::string& shown, const std::string& message) {
-  std::cerr << "warning: " << Escaped(shown) << ": " << message << '\n';
-}
-
 // A folder stands for every regular file below it named *.qves (any case) or
 // starting with the magic; all it passes over is said. False when it holds
 // no container.
@@ -210,13 +204,12 @@ int RunCheck(const CheckArguments& args) {
   int status = 0;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Checked& item : items) {
+    if (!item.error.empty())
+      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << item.error << '\n';
     if (item.result < 0) {
-      std::cerr << "qvehelper check: " << Escaped(item.shown) << ": " << item.error << '\n';
       status = std::max(status, kSoftwareError);
       continue;
     }
-    if (!item.error.empty())
-      std::cerr << "qvehelper check: " << Escaped(item.shown) << ": " << item.error << '\n';
     const char* name = DecryptResultName(QVE_Helper::DecryptResult(item.result));
     status = std::max(status, item.result);
     if (args.json) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/build_description.h"
+#include "cli/escape.h"
 #include "cli/progress.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
@@ -24,20 +25,14 @@ struct Registered {
   CommandSetup setup;
 };
 
+// Filled by other files' initialisers, so made on first use.
 std::vector<Registered>& Registry() {
   static std::vector<Registered> commands;
   return commands;
 }
 
-std::vector<std::string>& Arguments() {
-  static std::vector<std::string> arguments;
-  return arguments;
-}
-
-std::string& Program() {
-  static std::string program;
-  return program;
-}
+std::vector<std::string> arguments;  // as RunCommandLine got them
+std::string program;
 
 bool IsCommand(const std::string& name) {
   if (name == "help") return true;
@@ -98,18 +93,18 @@ std::string StatusLine(const std::string& code, const std::string& text) {
 }
 
 int UnknownCommand(const std::string& name) {
-  std::cerr << Program() << ": unknown command '" << name << "'; run '" << Program()
+  std::cerr << program << ": unknown command '" << name << "'; run '" << program
             << " help' for the list\n";
   return kUsageError;
 }
 
 int Dispatch(const std::string& description, int argc, char** argv) {
-  CLI::App app(description, Program());
-  app.set_version_flag("--version", [] { return BuildDescription(Program()); });
+  CLI::App app(description, program);
+  app.set_version_flag("--version", [] { return BuildDescription(program); });
   app.require_subcommand(1, 1);
   std::vector<ExitStatus> table = {{1, 63, "a command's own results"}};
   for (const SharedStatus& status : kSharedStatuses) table.emplace_back(status.status);
-  app.footer(ExitStatusHelp(table) + "Run '" + Program() +
+  app.footer(ExitStatusHelp(table) + "Run '" + program +
              " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {
@@ -130,11 +125,11 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   actions[help] = [&] {
     if (helpTopic.empty()) {
       // app.help() would show the selected subcommand's, this one's.
-      std::cout << app.get_formatter()->make_help(&app, Program(), CLI::AppFormatMode::Normal);
+      std::cout << app.get_formatter()->make_help(&app, program, CLI::AppFormatMode::Normal);
       return 0;
     }
     if (!IsCommand(helpTopic)) return UnknownCommand(helpTopic);
-    std::cout << app.get_subcommand(helpTopic)->help(Program());
+    std::cout << app.get_subcommand(helpTopic)->help(program);
     return 0;
   };
   // CLI11 would take an unknown name for a stray argument.
@@ -154,13 +149,13 @@ int Dispatch(const std::string& description, int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e);
     const CLI::App* failing = app.get_subcommands().empty() ? &app : app.get_subcommands()[0];
     // A subcommand's usage line carries the program name only when given it.
-    std::cerr << Program() << ": " << e.what() << "\n\n"
-              << failing->help(failing == &app ? "" : Program());
+    std::cerr << program << ": " << e.what() << "\n\n"
+              << failing->help(failing == &app ? "" : program);
     return kUsageError;
   }
   const CLI::App* chosen = app.get_subcommands().front();
   const auto say = [&](const std::string& message) {
-    std::string prefix = Program() + " " + chosen->get_name() + ": ";
+    std::string prefix = program + " " + chosen->get_name() + ": ";
     for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
       to = message.find('\n', from);
       if (to == std::string::npos) to = message.size();
@@ -185,9 +180,13 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
   return true;
 }
 
-const std::string& ProgramName() { return Program(); }
+const std::string& ProgramName() { return program; }
 
-const std::vector<std::string>& CommandLineArguments() { return Arguments(); }
+const std::vector<std::string>& CommandLineArguments() { return arguments; }
+
+void Warn(const std::string& path, const std::string& message) {
+  std::cerr << "warning: " << Escaped(path) << ": " << Escaped(message) << '\n';
+}
 
 std::string SkippedText(const platform::SkippedEntry& entry) {
   using platform::SkipReason;
@@ -231,11 +230,10 @@ CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string&
   return command.add_option("-j,--jobs", jobs, description)->check(CLI::Range(1u, kMaxJobs));
 }
 
-int RunCommandLine(const std::string& program, const std::string& description, int argc,
-                   char** argv) {
+int RunCommandLine(const std::string& name, const std::string& description, int argc, char** argv) {
   platform::GuardStandardStreams();
-  Program() = program;
-  Arguments().assign(argv, argv + argc);
+  program = name;
+  arguments.assign(argv, argv + argc);
   const int status = Dispatch(description, argc, argv);
   // A stream that failed already failed on its last write, whose errno is
   // the one left; otherwise the buffered rest is written now.

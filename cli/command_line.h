@@ -81,6 +81,9 @@ int RunCommandLine(const std::string& program, const std::string& description, i
 // The program name, for messages: "qvehelper decrypt: ...".
 const std::string& ProgramName();
 
+// "warning: PATH: MESSAGE" on standard error, both escaped.
+void Warn(const std::string& path, const std::string& message);
+
 // Why a folder walk passed over an entry, as the commands warn about it:
 // "skipped: a FIFO, not a regular file".
 std::string SkippedText(const platform::SkippedEntry& entry);

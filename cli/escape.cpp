@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/paths.h"
 #include "platform/utf8.h"
 
 namespace qve::cli {
@@ -11,6 +12,10 @@ namespace qve::cli {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// What HTML could read as markup, and what stands for each.
+constexpr std::string_view kMarkup = "&<>\"'";
+constexpr std::string_view kEntities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&#39;"};
 
 struct Range {
   char32_t first, last;
@@ -93,25 +98,8 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
         if (inCode) out.append(close);
         inCode = false;
         for (const char c : plain) {
-          switch (c) {
-            case '&':
-              out += "&amp;";
-              break;
-            case '<':
-              out += "&lt;";
-              break;
-            case '>':
-              out += "&gt;";
-              break;
-            case '"':
-              out += "&quot;";
-              break;
-            case '\'':
-              out += "&#39;";
-              break;
-            default:
-              out += c;
-          }
+          const std::size_t markup = kMarkup.find(c);
+          out += markup == std::string_view::npos ? std::string_view(&c, 1) : kEntities[markup];
         }
       },
       [&](const std::string& code) {
@@ -122,6 +110,8 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
   if (inCode) out.append(close);
   return out;
 }
+
+std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string out;

@@ -25,6 +25,10 @@ std::string Escaped(std::string_view bytes);
 // stands between `open` and `close`, the markup that shows a code.
 std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
 
+// A path or name as the outputs take it, before escaping; "?" where it has
+// no narrow form.
+std::string Narrow(const std::wstring& text);
+
 // Bytes as lower-case hex digits, two a byte.
 std::string Hex(std::span<const std::uint8_t> bytes);
 

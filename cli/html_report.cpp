@@ -1,11 +1,8 @@
 #include "cli/html_report.h"
 
 #include <algorithm>
-#include <concepts>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -15,9 +12,7 @@
 #include "cli/build_description.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
-#include "platform/files.h"
 #include "platform/host_name.h"
-#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -29,12 +24,8 @@ RunOptions PageLimits::Gathering() const {
   return {.excerptLines = linesPerBlock, .excerptLineBytes = bytesPerLine};
 }
 
-namespace {
-
 // What a kept line costs besides its bytes, so that empty lines count too.
 constexpr std::uint64_t kLineCost = 64;
-
-}  // namespace
 
 void PageGatherer::OnFileStart(const FileDetail&) {
   // Read again from its start: what was kept of the file no longer holds.
@@ -99,6 +90,8 @@ class Html {
     text_ += more.text_;
     return *this;
   }
+  // Written into a slot as it is.
+  void operator()(std::ostream& out) const { out << text_; }
 
  private:
   friend class Template;
@@ -109,26 +102,8 @@ class Html {
 
 // A slot's markup: made already, or written when its place in the page
 // comes, so that long parts of the page are never held whole.
-class Piece {
- public:
-  Piece(Html html) : html_(std::move(html)) {}
-  template <std::invocable<std::ostream&> Write>
-  Piece(Write write) : write_(std::move(write)) {}
-
-  void WriteTo(std::ostream& out) const {
-    if (write_) {
-      write_(out);
-    } else {
-      out << html_.str();
-    }
-  }
-
- private:
-  Html html_;
-  std::function<void(std::ostream&)> write_;
-};
-
-using Slots = std::initializer_list<std::pair<std::string_view, Piece>>;
+using Slots =
+    std::initializer_list<std::pair<std::string_view, std::function<void(std::ostream&)>>>;
 
 // The template file's named fragments; {{key}} is replaced by markup.
 class Template {
@@ -166,7 +141,7 @@ class Template {
           std::find_if(slots.begin(), slots.end(), [&](const auto& s) { return s.first == key; });
       if (slot == slots.end()) throw std::logic_error("no value for {{" + std::string(key) + "}}");
       out << text.substr(at, open - at);
-      slot->second.WriteTo(out);
+      slot->second(out);
       at = close + 2;
     }
     out << text.substr(at);
@@ -207,14 +182,7 @@ Html Note(std::string_view note) { return Page().Fill("escape", {{"code", Text(n
 
 Html Number(std::uint64_t n) { return Text(std::to_string(n)); }
 
-std::string RangeText(qve::LineRange lines) {
-  return lines.first >= lines.last ? std::to_string(lines.last)
-                                   : std::to_string(lines.first) + "–" + std::to_string(lines.last);
-}
-
-std::string LinesText(qve::LineRange lines) {
-  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines);
-}
+constexpr std::string_view kDash = "–";
 
 // ---- The chain as the page shows it ---------------------------------------
 
@@ -235,16 +203,11 @@ const Kind& KindOf(BlockVerdict verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
-const char* VerdictClass(std::uint32_t fileVerdict) {
-  switch (fileVerdict) {
-    case QVE_Helper::FileOk:
-      return "good";
-    case QVE_Helper::FileUnsigned:
-      return "plain";
-    case QVE_Helper::FileChainBreak:
-      return "broken";
-  }
-  return "bad";
+const char* VerdictClass(std::uint32_t verdict) {
+  return verdict == QVE_Helper::FileOk           ? "good"
+         : verdict == QVE_Helper::FileUnsigned   ? "plain"
+         : verdict == QVE_Helper::FileChainBreak ? "broken"
+                                                 : "bad";
 }
 
 const char* ResultClass(std::uint32_t result) {
@@ -278,24 +241,22 @@ Html Cell(const Kind& kind, std::string tip, std::uint64_t count = 1,
 }
 
 std::string RunText(const PageRun& run) {
-  return LinesText(run.lines) + ": " +
-         (run.blocks > 1 ? Counted(run.blocks, "block", "blocks") + " " : "") +
-         BlockVerdictName(run.verdict);
+  return LinesText(run.lines, kDash) + ": " +
+         (run.blocks > 1 ? Counted(run.blocks, "block") + " " : "") + BlockVerdictName(run.verdict);
 }
 
 std::string NotListedText(const PageFile& file) {
-  return Counted(file.blocksNotListed, "more block", "more blocks") + " not listed one by one";
+  return Counted(file.blocksNotListed, "more block") + " not listed one by one";
 }
 
 std::string IgnoredAfterNul(const BytesAfterNul& nul) {
-  return Counted(nul.bytes, "byte", "bytes") + " after a NUL on " +
-         Counted(nul.lines, "line", "lines") + " (first at line " + std::to_string(nul.firstLine) +
-         ") not covered";
+  return Counted(nul.bytes, "byte") + " after a NUL on " + Counted(nul.lines, "line") +
+         " (first at line " + std::to_string(nul.firstLine) + ") not covered";
 }
 
 std::string IgnoredAfterEnd(const EndOfInput& end) {
-  return Counted(end.bytesAfter, "byte", "bytes") +
-         " after the end-of-input byte 0x1A not read (line " + std::to_string(end.line) + ")";
+  return Counted(end.bytesAfter, "byte") + " after the end-of-input byte 0x1A not read (line " +
+         std::to_string(end.line) + ")";
 }
 
 // A file of the chain, with what the command found and what the page kept,
@@ -331,7 +292,7 @@ void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, st
                .str();
   }
   if (file.page.blocksNotListed > 0) {
-    out << Cell(kMore, LinesText(file.page.notListed) + ": " + NotListedText(file.page),
+    out << Cell(kMore, LinesText(file.page.notListed, kDash) + ": " + NotListedText(file.page),
                 file.page.blocksNotListed, "", file.Mark(file.page.notListed))
                .str();
   }
@@ -356,11 +317,11 @@ Html BlockRows(const FileView& file) {
     rows += Page().Fill("empty-row", {{"note", Text(note)}});
   }
   for (const PageRun& run : file.page.runs) {
-    rows += BlockRow(KindOf(run.verdict), RangeText(run.lines), BlockVerdictName(run.verdict),
-                     run.blocks);
+    rows += BlockRow(KindOf(run.verdict), RangeText(run.lines, kDash),
+                     BlockVerdictName(run.verdict), run.blocks);
   }
   if (file.page.blocksNotListed > 0) {
-    rows += BlockRow(kMore, RangeText(file.page.notListed), NotListedText(file.page),
+    rows += BlockRow(kMore, RangeText(file.page.notListed, kDash), NotListedText(file.page),
                      file.page.blocksNotListed);
   }
   if (detail.afterNul.lines > 0)
@@ -372,7 +333,7 @@ Html BlockRows(const FileView& file) {
 Html LineText(const CoveredLine& line) {
   Html text = Text(line.shown);
   if (line.shown.size() < line.coveredBytes) {
-    text += Note("… " + Counted(line.coveredBytes - line.shown.size(), "more byte", "more bytes"));
+    text += Note("… " + Counted(line.coveredBytes - line.shown.size(), "more byte"));
   }
   if (line.nul) text += Note("NUL: the rest of the line is not covered");
   return text;
@@ -401,10 +362,9 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
   if (covered == 0) {
     omitted = Page().Fill("omitted-none", {});
   } else if (covered > excerpt.shown.size()) {
-    omitted = Page().Fill(
-        "omitted",
-        {{"count", Text(Counted(covered - excerpt.shown.size(), "more line", "more lines"))},
-         {"shown", Number(excerpt.shown.size())}});
+    omitted = Page().Fill("omitted",
+                          {{"count", Text(Counted(covered - excerpt.shown.size(), "more line"))},
+                           {"shown", Number(excerpt.shown.size())}});
   }
   const Kind& kind = KindOf(excerpt.verdict);
   Page().Write(
@@ -413,8 +373,8 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
        {"kind", Text(kind.name)},
        {"letter", Text(kind.letter)},
        {"verdict", Text(BlockVerdictName(excerpt.verdict))},
-       {"lines",
-        Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}) : "no data lines")},
+       {"lines", Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}, kDash)
+                              : "no data lines")},
        {"signatureLine", Number(excerpt.lines.last)},
        {"meaning", Text(Meaning(excerpt, file))},
        {"lineRows",
@@ -430,11 +390,10 @@ void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids, s
                       const PageLimits& limits) {
   Html notShown;
   if (file.page.excerptsNotShown > 0) {
-    notShown = Page().Fill(
-        "excerpts-omitted",
-        {{"count", Text(Counted(file.page.excerptsNotShown, "more bad block", "more bad blocks"))},
-         {"perFile", Number(limits.excerptsPerFile)},
-         {"mebibytes", Number(limits.excerptBytes >> 20)}});
+    notShown = Page().Fill("excerpts-omitted",
+                           {{"count", Text(Counted(file.page.excerptsNotShown, "more bad block"))},
+                            {"perFile", Number(limits.excerptsPerFile)},
+                            {"mebibytes", Number(limits.excerptBytes >> 20)}});
   }
   Page().Write(
       out, "file",
@@ -512,7 +471,7 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
   if (!badLinks.str().empty()) headline = Page().Fill("headline", {{"links", badLinks}});
   std::string heading = "Chain";
   if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
-  if (!chain.title.empty()) heading += ": " + chain.title;
+  if (!outcome.path.empty()) heading += ": " + outcome.path;
   struct Count {
     std::uint64_t number;
     const char* one;
@@ -571,25 +530,17 @@ std::string ShellWord(const std::string& arg) {
 
 }  // namespace
 
-HtmlRun CurrentRun() {
-  HtmlRun run;
-  run.time = UtcNow("%Y-%m-%d %H:%M:%S UTC");
-  run.host = platform::HostName();
-  for (const std::string& arg : CommandLineArguments()) {
-    if (!run.command.empty()) run.command += ' ';
-    run.command += ShellWord(arg);
-  }
-  run.version = QVE_VERSION;
-  run.build = BuildDescription(ProgramName());
-  return run;
-}
-
-void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, const HtmlRun& run) {
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
+  const std::string time = UtcNow("%Y-%m-%d %H:%M:%S UTC");
+  std::string command;
+  for (const std::string& arg : CommandLineArguments())
+    command += (command.empty() ? "" : " ") + ShellWord(arg);
   // Written by: the build's description, a line each.
+  const std::string description = BuildDescription(ProgramName());
   Html build;
-  for (std::size_t at = 0; at <= run.build.size();) {
-    const std::size_t end = std::min(run.build.find('\n', at), run.build.size());
-    const std::string line = (at == 0 ? "Written by " : "") + run.build.substr(at, end - at);
+  for (std::size_t at = 0; at <= description.size();) {
+    const std::size_t end = std::min(description.find('\n', at), description.size());
+    const std::string line = (at == 0 ? "Written by " : "") + description.substr(at, end - at);
     build += Page().Fill("build-line", {{"line", Text(line)}}, false);
     at = end + 1;
   }
@@ -597,20 +548,16 @@ void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, c
   if (chains.size() == 1) title += std::string(": ") + ReportResultName(chains[0].outcome.result);
   Page().Write(out, "page",
                {{"title", Text(title)},
-                {"time", Text(run.time)},
-                {"host", Text(run.host)},
-                {"command", Text(run.command)},
-                {"version", Text(run.version)},
+                {"time", Text(time)},
+                {"host", Text(platform::HostName())},
+                {"command", Text(command)},
+                {"version", Text(QVE_VERSION)},
                 {"build", build},
                 {"chainCount", Number(chains.size())},
                 {"chains", [&](std::ostream& sections) {
                    for (std::size_t i = 0; i < chains.size(); ++i)
                      WriteChain(sections, chains[i], i, chains.size());
                  }}});
-}
-
-void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
-  RenderHtmlReport(out, chains, CurrentRun());
 }
 
 }  // namespace qve::cli

@@ -76,28 +76,13 @@ class PageGatherer final : public VerifyObserver {
 // One verified chain: what the command found and the page's share of each
 // of its files, in the same order.
 struct HtmlChain {
-  std::string title;  // what the chain was made from, shown in its heading
-  VerifyOutcome outcome;
+  VerifyOutcome outcome;  // its path, with --each, is shown in the chain's heading
   std::vector<PageFile> files;
   PageLimits limits = {};
 };
 
-// When, where and how the page was made.
-struct HtmlRun {
-  std::string time;
-  std::string host;
-  std::string command;
-  std::string version;
-  std::string build = {};  // BuildDescription: version, OpenSSL and built-in keys
-};
-
-// This process's run: now, this host, its command line, this version.
-HtmlRun CurrentRun();
-
-// The whole page, one section per chain, written as it is made.
-void RenderHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, const HtmlRun& run);
-
-// Renders the page for the current run into `out`.
+// The whole page, one section per chain, written as it is made, with when,
+// where and by which command and build of this process it was made.
 void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains);
 
 }  // namespace qve::cli

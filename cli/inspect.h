@@ -28,20 +28,17 @@ struct InspectOptions {
 };
 
 // Prints what the file holds to `out`; gives the kind found: "container",
-// "log", "unknown" (neither magic nor a signature line) or "unreadable".
+// "log", "unknown" (neither magic nor a signature line) or "unreadable" (a
+// path that is not UTF-8 too), with the system's reason. `reads`, when given,
+// is the file read under the name `path` (standard input's copy for "-").
 // Throws std::runtime_error where OpenSSL fails.
-std::string InspectFile(const std::wstring& path, const std::string& shownPath,
-                        const InspectOptions& options, std::ostream& out);
-
-// The members of a container's object; `file` is positioned anywhere.
-void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into);
-// The text form of a container's object, after its first line.
-void PrintContainer(std::ostream& out, const Json& file);
+std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
+                        const std::wstring* reads = nullptr);
 
 // Reads the file as a verification run of its own and prints it as it goes;
-// `head` holds its "path" and "size". With `detect`, a file without a
-// signature line is "unknown".
-std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+// `head` holds its "path", "kind" ("log") and "size". With `detect`, a file
+// without a signature line is "unknown".
+std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out);
 
 // Where the header reader stopped, in words: "version 2, expected 1".

@@ -12,7 +12,6 @@
 #include "cli/command_line.h"
 #include "cli/inspect.h"
 #include "cli/standard_input.h"
-#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -21,16 +20,11 @@ namespace {
 struct InspectArguments {
   std::vector<std::string> paths;
   std::string as = "auto";
-  bool seal = false;
-  bool json = false;
+  InspectOptions options;
 };
 
-int RunInspect(const InspectArguments& args) {
-  InspectOptions options;
-  options.seal = args.seal;
-  options.json = args.json;
-  if (args.as == "container") options.as = FileKind::Container;
-  if (args.as == "log") options.as = FileKind::Log;
+int RunInspect(InspectArguments& args) {
+  if (args.as != "auto") args.options.as = args.as == "log" ? FileKind::Log : FileKind::Container;
   int status = 0;
   // Read once, into a file that can be read again: the kind is told from its
   // first bytes, and a log's long blocks are read twice.
@@ -41,18 +35,10 @@ int RunInspect(const InspectArguments& args) {
     if (path == kStandardStream) standardInput.emplace("FILE", StandardInput::Reading::Again);
   }
   for (const std::string& path : args.paths) {
-    const auto wide =
-        path == kStandardStream ? std::optional(standardInput->path()) : platform::ToWide(path);
-    std::string kind = "unreadable";
+    std::string kind;
     try {
-      if (wide) {
-        kind = InspectFile(*wide, path, options, std::cout);
-      } else if (args.json) {
-        std::cout << Json{{"path", Escaped(path)}, {"kind", kind}, {"reason", "not UTF-8"}}.dump()
-                  << '\n';
-      } else {
-        std::cout << Escaped(path) << ": cannot be read: not UTF-8\n";
-      }
+      kind = InspectFile(path, args.options, std::cout,
+                         path == kStandardStream ? &standardInput->path() : nullptr);
     } catch (const std::exception& e) {
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
@@ -71,9 +57,9 @@ const bool kRegistered = RegisterCommand(
       auto args = std::make_shared<InspectArguments>();
       cmd.add_option("--as", args->as, "read every FILE as this kind instead of telling by content")
           ->check(CLI::IsMember({"auto", "container", "log"}));
-      cmd.add_flag("--seal", args->seal,
+      cmd.add_flag("--seal", args->options.seal,
                    "decrypt each container in memory and check its seal trailer");
-      cmd.add_flag("--json", args->json, "print one JSON object per FILE, one per line");
+      cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
       cmd.add_option("FILE", args->paths, "containers and log files; - for standard input")
           ->required();
       cmd.footer(ExitStatusHelp({{kDataError, "a FILE is neither a container nor a log"},

@@ -1,11 +1,15 @@
-// The container half of inspect: the library's diagnosis of a container,
-// as JSON and as text.
+// inspect's reading of a file: its kind told by its content, and the
+// library's diagnosis of a container as JSON and as text.
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "cli/inspect.h"
 #include "decrypt/container_diagnosis.h"
 #include "format/container_format.h"
+#include "platform/file_status.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -63,23 +67,6 @@ Json SealJson(const SealDiagnosis& seal) {
 
 std::string YesNo(const Json& flag, const char* yes, const char* no) {
   return flag.get<bool>() ? yes : no;
-}
-
-}  // namespace
-
-std::string HeaderProblem(const HeaderStop& stop) {
-  using F = HeaderField;
-  std::string field = HeaderFieldName(stop.field);
-  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
-  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
-  return Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
-                 stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
-                 isTag || stop.field == F::Version);
-}
-
-std::string OtherKey(const std::string& keyId) {
-  return "the seal names key " + keyId + ", not the built-in verification key " +
-         Hex(KeyIdOf(kVerificationKeyNumber));
 }
 
 void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into) {
@@ -165,6 +152,67 @@ void PrintContainer(std::ostream& out, const Json& file) {
       out << ": " << OtherKey(seal["keyId"].get<std::string>());
     out << '\n';
   }
+}
+
+}  // namespace
+
+std::string HeaderProblem(const HeaderStop& stop) {
+  using F = HeaderField;
+  std::string field = HeaderFieldName(stop.field);
+  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
+  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
+  return Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
+                 stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
+                 isTag || stop.field == F::Version);
+}
+
+std::string OtherKey(const std::string& keyId) {
+  return "the seal names key " + keyId + ", not the built-in verification key " +
+         Hex(KeyIdOf(kVerificationKeyNumber));
+}
+
+std::string TagHex(std::uint64_t value, std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = size; i-- > 0; value >>= 8) bytes[i] = static_cast<std::uint8_t>(value);
+  return Hex(bytes);
+}
+
+std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
+                        const std::wstring* reads) {
+  Json file = {{"path", Escaped(path)}};
+  const auto wide = reads != nullptr ? std::optional(*reads) : platform::ToWide(path);
+  platform::FileStream stream;
+  std::error_code error;
+  const std::uint64_t size = wide ? platform::FileSize(*wide, error) : 0;
+  if (!wide || error || !platform::OpenForReading(stream, *wide)) {
+    if (wide && !error) error = platform::ReadError(*wide);
+    file["kind"] = "unreadable";
+    file["reason"] = !wide ? "not UTF-8" : error ? platform::ErrorText(error) : "it does not open";
+    out << (options.json ? file.dump()
+                         : file["path"].get<std::string>() +
+                               ": cannot be read: " + file["reason"].get<std::string>())
+        << '\n';
+    return "unreadable";
+  }
+  Bytes start(kContainerMagic.size());
+  stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(stream.gcount()));
+  FileKind kind = options.as;
+  if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
+  file["kind"] = kind == FileKind::Container ? "container" : "log";
+  file["size"] = size;
+  if (kind != FileKind::Container) {
+    stream.close();
+    return InspectLog(*wide, std::move(file), kind == FileKind::Detect, options.json, out);
+  }
+  InspectContainer(stream, size, options.seal, file);
+  if (options.json) {
+    out << file.dump() << '\n';
+  } else {
+    out << file["path"].get<std::string>() << ": container, " << size << " bytes\n";
+    PrintContainer(out, file);
+  }
+  return "container";
 }
 
 }  // namespace qve::cli

@@ -4,7 +4,6 @@
 // run hands them over, so a log of any size takes no more memory.
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
@@ -78,18 +77,11 @@ Json SummaryOf(const FileDetail& file) {
           {"changedWhileRead", file.changedWhileRead}};
 }
 
-std::string Count(std::uint64_t count, const std::string& noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-std::string Range(const Json& pair) {
-  if (pair.is_null()) return "none";
-  const auto first = pair[0].get<std::uint32_t>(), last = pair[1].get<std::uint32_t>();
-  return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
-}
+LineRange RangeOf(const Json& pair) { return {pair[0], pair[1]}; }
 
 void PrintRow(std::ostream& out, const Json& row) {
-  out << "  line " << row["line"] << ": covers " << Range(row["covers"]) << ", ";
+  out << "  line " << row["line"] << ": covers "
+      << (row["covers"].is_null() ? "none" : RangeText(RangeOf(row["covers"]))) << ", ";
   if (row.contains("empty")) {
     out << "empty payload";
   } else if (row.contains("malformed")) {
@@ -104,21 +96,20 @@ void PrintRow(std::ostream& out, const Json& row) {
 }
 
 void PrintSummary(std::ostream& out, const Json& summary) {
-  out << "  " << Count(summary["lines"], "line") << ", "
-      << Count(summary["signatureLines"], "signature line") << '\n';
+  out << "  " << Counted(summary["lines"], "line") << ", "
+      << Counted(summary["signatureLines"], "signature line") << '\n';
   if (!summary["firstLink"].is_null())
     out << "  first link: " << summary["firstLink"].get<std::string>() << '\n';
   if (!summary["lastChainValue"].is_null())
     out << "  last chain value: " << summary["lastChainValue"].get<std::string>() << '\n';
   const Json& tail = summary["unsignedTail"];
-  if (!tail.is_null())
-    out << "  unsigned tail: " << (tail[0] == tail[1] ? "line " : "lines ") << Range(tail) << '\n';
+  if (!tail.is_null()) out << "  unsigned tail: " << LinesText(RangeOf(tail)) << '\n';
   for (const Json& skip : summary["ignored"]) {
     if (skip["after"] == "NUL") {
-      out << "  ignored: " << Count(skip["bytes"], "byte") << " after a NUL on "
-          << Count(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
+      out << "  ignored: " << Counted(skip["bytes"], "byte") << " after a NUL on "
+          << Counted(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
     } else {
-      out << "  ignored: " << Count(skip["bytes"], "byte")
+      out << "  ignored: " << Counted(skip["bytes"], "byte")
           << " after the end-of-input byte 0x1A at offset " << skip["offset"] << " (line "
           << skip["line"] << ")\n";
     }
@@ -132,8 +123,8 @@ void PrintSummary(std::ostream& out, const Json& summary) {
 // signature line, which tells a log from a file of unknown kind.
 class LogPrinter final : public VerifyObserver {
  public:
-  LogPrinter(std::ostream& out, const Json& head, bool detect, bool json)
-      : out_(out), head_(head), detect_(detect), json_(json) {}
+  LogPrinter(std::ostream& out, Json head, bool detect, bool json)
+      : head(std::move(head)), out_(out), detect_(detect), json_(json) {}
 
   void OnBlock(const FileDetail& file, const BlockDetail& block) override {
     if (block.isUnsignedTail()) return;
@@ -148,17 +139,13 @@ class LogPrinter final : public VerifyObserver {
 
   void OnFileEnd(const FileDetail& file) override {
     if (!begun_ && detect_ && file.signatureLines == 0) {
-      kind = "unknown";
+      head["kind"] = "unknown";
       if (json_) {
-        out_ << Json{{"path", head_["path"]},
-                     {"kind", kind},
-                     {"size", head_["size"]},
-                     {"lines", file.lines}}
-                    .dump()
-             << '\n';
+        head["lines"] = file.lines;
+        out_ << head.dump() << '\n';
       } else {
-        out_ << head_["path"].get<std::string>() << ": unknown, " << head_["size"] << " bytes, "
-             << Count(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
+        out_ << head["path"].get<std::string>() << ": unknown, " << head["size"] << " bytes, "
+             << Counted(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
       }
       return;
     }
@@ -171,24 +158,22 @@ class LogPrinter final : public VerifyObserver {
     }
   }
 
-  std::string kind = "log";
+  Json head;  // "path", "kind" and "size"
 
  private:
   void Begin() {
     if (begun_) return;
     begun_ = true;
     if (json_) {
-      std::string open =
-          Json{{"path", head_["path"]}, {"kind", kind}, {"size", head_["size"]}}.dump();
+      std::string open = head.dump();
       open.pop_back();
       out_ << open << ",\"blocks\":[";
     } else {
-      out_ << head_["path"].get<std::string>() << ": log, " << head_["size"] << " bytes\n";
+      out_ << head["path"].get<std::string>() << ": log, " << head["size"] << " bytes\n";
     }
   }
 
   std::ostream& out_;
-  const Json& head_;
   bool detect_;
   bool json_;
   bool begun_ = false;
@@ -197,13 +182,13 @@ class LogPrinter final : public VerifyObserver {
 
 }  // namespace
 
-std::string InspectLog(const std::wstring& path, const Json& head, bool detect, bool json,
+std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out) {
-  LogPrinter printer(out, head, detect, json);
+  LogPrinter printer(out, std::move(head), detect, json);
   // One reading: rows already printed cannot be taken back, so a file that
   // changes while it is read is said to have changed instead.
   VerifyInOrder({path}, printer, {.readings = 1});
-  return printer.kind;
+  return printer.head["kind"];
 }
 
 }  // namespace qve::cli

@@ -4,19 +4,14 @@
 #include <filesystem>
 
 #include "cli/command_line.h"
+#include "cli/escape.h"
 #include "cli/standard_input.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
 namespace qve::cli {
 
-namespace {
-
 using platform::FileKind;
-
-std::string Shown(const std::wstring& path) { return platform::ToNarrow(path).value_or("?"); }
-
-}  // namespace
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
@@ -52,7 +47,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
     const platform::FileStatus folderStatus = platform::StatusOf(folder);
     if (folderStatus.kind != FileKind::Folder) {
       throw CommandError(kCannotCreate,
-                         "the folder " + Shown(folder) + " of " + called + " " +
+                         "the folder " + Narrow(folder) + " of " + called + " " +
                              (folderStatus.kind == FileKind::Missing ? "does not exist"
                                                                      : "is " + folderStatus.what));
     }
@@ -68,7 +63,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   std::error_code error;
   temporary_ = platform::TempOutput::Create(folder, error);
   if (!temporary_)
-    throw CommandError(kCannotCreate, "cannot create a file in " + Shown(folder) + ": " +
+    throw CommandError(kCannotCreate, "cannot create a file in " + Narrow(folder) + ": " +
                                           platform::ErrorText(error));
 }
 

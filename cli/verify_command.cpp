@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -51,8 +50,7 @@ struct VerifyArguments {
   bool quiet = false;
   bool each = false;
   unsigned jobs = 0;
-  std::string html;
-  bool htmlGiven = false;
+  std::optional<std::string> html;
   std::string order = "name";
   std::string checkpoint;
   bool checkpointGiven = false;
@@ -143,7 +141,7 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   outcome.caseOnly = std::move(chain.caseOnly);
   qve::RunOptions options;
   std::vector<qve::VerifyObserver*> observers;
-  if (args.htmlGiven) {
+  if (args.html) {
     out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
     out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
     options = out.pageLimits.Gathering();
@@ -169,17 +167,13 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   if (watch) out.seen = watch->seen();
 }
 
-std::string Files(std::uint32_t count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
 void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::ostream& out) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      out << indent << qve::cli::FileVerdictName(file.verdict) << ' '
+      out << indent << qve::FileVerdictName(file.verdict) << ' '
           << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
@@ -187,7 +181,7 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::o
           << qve::cli::Counted(file.detail.counts.blockCount, "block") << ", "
           << file.detail.counts.badBlockCount << " bad\n";
       for (const BlockResult& block : file.blocks) {
-        out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+        out << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
             << block.firstLine << '-' << block.lastLine;
         if (&block == &file.blocks.front() && !file.breakFollows.empty())
           out << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
@@ -195,9 +189,9 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::o
       }
     }
   }
-  out << (args.each ? Escaped(outcome.path) + ": " : "")
-      << qve::cli::ReportResultName(outcome.result) << " (" << outcome.result
-      << "): " << Files(outcome.totalFiles) << ", " << outcome.badFiles << " bad\n";
+  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::ReportResultName(outcome.result)
+      << " (" << outcome.result << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
+      << outcome.badFiles << " bad\n";
   if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
     out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
@@ -257,9 +251,8 @@ int Show(Verified& verified, const Chain& chain, const VerifyArguments& args,
                            nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    for (const VerifyWarning& warning : outcome.warnings) {
-      std::cerr << "warning: " << Escaped(warning.path) << ": " << Escaped(warning.message) << '\n';
-    }
+    for (const VerifyWarning& warning : outcome.warnings)
+      qve::cli::Warn(warning.path, warning.message);
     if (outcome.checkpoint && outcome.checkpoint->startsLater) {
       std::cerr << "notice: " << Escaped(outcome.checkpoint->file)
                 << ": the run starts later than the recorded one: the oldest files were rotated "
@@ -309,8 +302,8 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
                   html != nullptr && html->toStandardOutput() ? std::cerr : std::cout);
     }));
     if (html != nullptr && verified->failure.empty()) {
-      page.push_back({verified->outcome.path, std::move(verified->outcome),
-                      std::move(verified->page->files), verified->pageLimits});
+      page.push_back(
+          {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
     }
   }
   for (auto& worker : workers) worker.join();
@@ -386,10 +379,10 @@ int RunVerify(const VerifyArguments& args) {
   std::vector<qve::cli::OutputInput> records;
   for (Chain& chain : chains) {
     if (!args.checkpointGiven && !args.checkpointDirGiven) break;
-    if (args.htmlGiven && chain.checkpoint == args.html)
+    if (args.html && chain.checkpoint == *args.html)
       throw qve::cli::CommandError(
           qve::cli::kUsageError,
-          "--html and " + chain.checkpointLabel + " name one file, " + Escaped(args.html));
+          "--html and " + chain.checkpointLabel + " name one file, " + Escaped(*args.html));
     { const qve::cli::OutputFile probe(chain.checkpointLabel, chain.checkpoint, read); }
     chain.recorded = qve::cli::ReadCheckpoint(chain.checkpoint);
     records.push_back(
@@ -398,9 +391,9 @@ int RunVerify(const VerifyArguments& args) {
   }
   // The page must not replace anything it reports on, nor a record.
   std::optional<qve::cli::OutputFile> html;
-  if (args.htmlGiven) {
+  if (args.html) {
     records.insert(records.end(), read.begin(), read.end());
-    html.emplace("--html", args.html, records, true);
+    html.emplace("--html", *args.html, records, true);
     if (html->toStandardOutput() && args.json)
       throw qve::cli::CommandError(qve::cli::kUsageError,
                                    "the page and --json cannot both go to standard output");
@@ -420,10 +413,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
                    "print one JSON object (with --each, one object per line for each PATH)");
-      const CLI::Option* html =
-          cmd.add_option("--html", args->html,
-                         "also write the verification as one self-contained HTML page")
-              ->type_name("REPORT.html");
+      cmd.add_option("--html", args->html,
+                     "also write the verification as one self-contained HTML page")
+          ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
@@ -472,8 +464,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
           {qve::cli::kCannotCreate, "the --html page or a checkpoint"},
           {qve::cli::kOutputError, "standard output, the --html page or a checkpoint"},
       }));
-      return std::function<int()>([args, html, checkpoint, checkpointDir] {
-        args->htmlGiven = html->count() > 0;
+      return std::function<int()>([args, checkpoint, checkpointDir] {
         args->checkpointGiven = checkpoint->count() > 0;
         args->checkpointDirGiven = checkpointDir->count() > 0;
         return RunVerify(*args);

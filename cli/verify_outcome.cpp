@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/paths.h"
 #include "report/verdicts.h"
 
 namespace qve::cli {
@@ -119,12 +118,13 @@ int ExitStatusOf(const VerifyOutcome& outcome) {
   return status;
 }
 
-std::string Narrow(const std::wstring& text) { return platform::ToNarrow(text).value_or("?"); }
+std::string RangeText(LineRange lines, std::string_view dash) {
+  if (lines.first >= lines.last) return std::to_string(lines.last);
+  return std::to_string(lines.first) + std::string(dash) + std::to_string(lines.last);
+}
 
-std::string LinesText(LineRange lines) {
-  return lines.first == lines.last
-             ? "line " + std::to_string(lines.first)
-             : "lines " + std::to_string(lines.first) + "-" + std::to_string(lines.last);
+std::string LinesText(LineRange lines, std::string_view dash) {
+  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines, dash);
 }
 
 std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {

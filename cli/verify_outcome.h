@@ -8,8 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cli/escape.h"
 #include "cli/verify_checkpoint.h"
 #include "verify/details.h"
 
@@ -96,15 +98,9 @@ class OutcomeBuilder final : public VerifyObserver {
   VerifiedFile current_;
 };
 
-using qve::BlockVerdictName;
-using qve::FileVerdictName;
-using qve::ReportResultName;
-
-// Paths and names as the outputs show them.
-std::string Narrow(const std::wstring& text);
-
-// "line 5" or "lines 5-6".
-std::string LinesText(LineRange lines);
+// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
+std::string RangeText(LineRange lines, std::string_view dash = "-");
+std::string LinesText(LineRange lines, std::string_view dash = "-");
 
 // "1 block", "2 blocks": `many` is `one` with an s unless given.
 std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");

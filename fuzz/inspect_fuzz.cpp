@@ -10,14 +10,13 @@
 #include <string>
 
 #include "cli/inspect.h"
-#include "platform/paths.h"
 
 namespace {
 
 // Every line printed shows as it is: the escaper has nothing left to do.
-void Inspect(const std::wstring& path, qve::cli::FileKind kind, bool json) {
+void Inspect(const std::string& path, qve::cli::FileKind kind, bool json) {
   std::ostringstream out;
-  qve::cli::InspectFile(path, "fuzz", {kind, true, json}, out);
+  qve::cli::InspectFile(path, {kind, true, json}, out);
   std::istringstream lines(out.str());
   for (std::string line; std::getline(lines, line);) {
     if (qve::cli::Escaped(line) != line) std::abort();
@@ -32,10 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (file == nullptr) std::abort();
   std::fwrite(data, 1, size, file);
   std::fclose(file);
-  const std::wstring wide = *qve::platform::ToWide(path);
   for (const bool json : {false, true}) {
-    Inspect(wide, qve::cli::FileKind::Container, json);
-    Inspect(wide, qve::cli::FileKind::Log, json);
+    Inspect(path, qve::cli::FileKind::Container, json);
+    Inspect(path, qve::cli::FileKind::Log, json);
   }
   std::remove(path.c_str());
   return 0;
