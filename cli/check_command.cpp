@@ -19,8 +19,11 @@
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
+#include "cli/decrypt_cause.h"
 #include "cli/escape.h"
 #include "cli/progress.h"
+#include "cli/standard_input.h"
+#include "decrypt/decrypt_file.h"
 #include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
@@ -35,35 +38,50 @@ namespace {
 struct Checked {
   std::wstring path;
   std::string shown;
-  int result = -1;  // -1: the decryption failed with an exception
-  std::string error;
+  int result = -1;    // -1: the decryption failed with an exception
+  std::string error;  // why, for every result but Success
   std::uint64_t size = 0;
+  bool regular = false;  // may be read again, to say why
 };
 
-// Bytes done for the progress line: the containers finished, and the
-// plaintext written so far for those being checked.
+// The bytes of both steps of every container: decrypted, then read back for
+// the seal check. A container being checked counts what it has done so far.
 class Counted {
  public:
-  std::uint64_t Done() {
+  std::vector<ProgressStep> Steps() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    std::uint64_t done = finished_;
-    for (const platform::TempOutput* scratch : running_) done += scratch->Size();
-    return done;
+    std::uint64_t decrypted = finished_, checked = finished_;
+    for (const Running* running : running_) {
+      if (running->progress.checkingSeal) {
+        decrypted += running->size;
+        checked += running->progress.readBack;
+      } else {
+        decrypted += std::min(running->scratch->Size(), running->size);
+      }
+    }
+    return {{"decrypted", decrypted, total_}, {"seal checked", checked, total_}};
   }
-  void Start(const platform::TempOutput* scratch) {
+  struct Running {
+    const platform::TempOutput* scratch;
+    std::uint64_t size;
+    DecryptProgress progress;
+  };
+  void Start(const Running* running) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    running_.insert(scratch);
+    running_.insert(running);
   }
-  void Finish(const platform::TempOutput* scratch, std::uint64_t size) {
+  void Finish(const Running* running) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    running_.erase(scratch);
-    finished_ += size;
+    running_.erase(running);
+    finished_ += running->size;
   }
+  void SetTotal(std::uint64_t total) { total_ = total; }
 
  private:
   std::mutex mutex_;
+  std::uint64_t total_ = 0;
   std::uint64_t finished_ = 0;
-  std::set<const platform::TempOutput*> running_;
+  std::set<const Running*> running_;
 };
 
 void CheckOne(Checked& item, Counted& counted) {
@@ -77,14 +95,18 @@ void CheckOne(Checked& item, Counted& counted) {
       item.error = "no temporary file can be made: " + platform::ErrorText(error);
       return;
     }
-    counted.Start(scratch.get());
+    Counted::Running running{scratch.get(), item.size, {}};
+    counted.Start(&running);
     try {
-      item.result = QVE_Helper::Decrypt(item.path, scratch->path());
+      const auto result = DecryptFile(item.path, scratch->path(), &running.progress);
+      // While the scratch file is there to ask why it took no more.
+      item.error = DecryptCause(result, item.path, item.regular, scratch->path());
+      item.result = result;
     } catch (...) {
-      counted.Finish(scratch.get(), 0);  // before the scratch file goes
+      counted.Finish(&running);  // before the scratch file goes
       throw;
     }
-    counted.Finish(scratch.get(), item.size);
+    counted.Finish(&running);
   } catch (const std::exception& e) {
     item.error = e.what();
   }
@@ -92,10 +114,14 @@ void CheckOne(Checked& item, Counted& counted) {
 
 void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress) {
   std::uint64_t total = 0;
-  for (Checked& item : items) total += item.size = platform::StatusOf(item.path).size;
+  for (Checked& item : items) {
+    const platform::FileStatus status = platform::StatusOf(item.path);
+    item.regular = status.kind == platform::FileKind::Regular;
+    total += item.size = status.size;
+  }
   Counted counted;
-  const Progress progress(showProgress, Progress::Unit::Bytes, total,
-                          [&] { return counted.Done(); });
+  counted.SetTotal(total);
+  const Progress progress(showProgress, [&] { return counted.Steps(); });
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     for (std::size_t i = next++; i < items.size(); i = next++) CheckOne(items[i], counted);
@@ -164,6 +190,7 @@ struct CheckArguments {
 int RunCheck(const CheckArguments& args) {
   std::vector<Checked> items;
   for (const std::string& arg : args.paths) {
+    RefuseStandardStream(arg, "CONTAINER");
     const std::wstring path = platform::ArgumentPath(arg);
     if (platform::StatusOf(path).kind != platform::FileKind::Folder) {
       items.push_back({path, arg, -1, {}, 0});
@@ -202,17 +229,16 @@ const bool kRegistered = RegisterCommand(
     "\"QVES\", and warns about every entry it passes over.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<CheckArguments>();
-      cmd.add_option("-j,--jobs", args->jobs, "check N containers at once")
-          ->check(CLI::Range(1u, 256u));
+      AddJobsOption(cmd, args->jobs, "check N containers at once");
       cmd.add_flag("--json", args->json, "print a JSON list");
       cmd.add_option("CONTAINER", args->paths, "containers and folders")->required();
-      cmd.footer(
-          ExitStatusHelp("  0   every container gives Success\n"
-                         "  1-13 the largest result of any container (see 'decrypt')\n"
-                         "  64  a usage error\n"
-                         "  66  no container was found\n"
-                         "  70  an internal failure\n"
-                         "  74  standard output does not take the results\n"));
+      cmd.footer(ExitStatusHelp({
+          {0, "every container gives Success"},
+          {1, 13,
+           "the largest result of any container (see 'decrypt'); a line on standard error "
+           "says why each one that is not Success gives its result"},
+          {kNoInput, "no container was found"},
+      }));
       return std::function<int()>([args] { return RunCheck(*args); });
     });
 

@@ -1,9 +1,11 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -41,6 +43,56 @@ bool IsCommand(const std::string& name) {
   return false;
 }
 
+// What each status of the table means, as --help says it.
+struct SharedStatus {
+  int status;
+  const char* meaning;
+};
+constexpr SharedStatus kSharedStatuses[] = {
+    {0, "success"},
+    {kUsageError, "a usage error"},
+    {kDataError, "an input of the wrong kind"},
+    {kNoInput, "an input is missing or cannot be read, said with the system's reason"},
+    {kSoftwareError, "a failure inside the work, said with its cause"},
+    {kCannotCreate, "an output cannot be created or put in place"},
+    {kOutputError, "an output does not take the data (a full disk, a closed pipe)"},
+};
+// What the frame itself may end any command with.
+constexpr int kEveryCommand[] = {0, kUsageError, kSoftwareError, kOutputError};
+
+const char* SharedMeaning(int status) {
+  for (const SharedStatus& shared : kSharedStatuses) {
+    if (shared.status == status) return shared.meaning;
+  }
+  return nullptr;
+}
+
+// "  64   TEXT", TEXT wrapped at 78 columns under itself.
+std::string StatusLine(const std::string& code, const std::string& text) {
+  constexpr std::size_t kIndent = 7, kWidth = 78;
+  std::string out =
+      "  " + code + std::string(kIndent - 2 - std::min(code.size(), kIndent - 3), ' ');
+  std::size_t column = out.size();
+  std::istringstream words(text);
+  bool first = true;
+  for (std::string word; words >> word; first = false) {
+    // A number stays with the word it counts: "5 OutputWriteFailed".
+    std::string next;
+    if (word.find_first_not_of("0123456789") == std::string::npos && words >> next)
+      word += ' ' + next;
+    if (!first && column + 1 + word.size() > kWidth) {
+      out += "\n" + std::string(kIndent, ' ');
+      column = kIndent;
+    } else if (!first) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+  }
+  return out + "\n";
+}
+
 int UnknownCommand(const std::string& name) {
   std::cerr << program << ": unknown command '" << name << "'; run '" << program
             << " help' for the list\n";
@@ -51,7 +103,10 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, program);
   app.set_version_flag("--version", [] { return BuildDescription(program); });
   app.require_subcommand(1, 1);
-  app.footer("Run '" + program + " help COMMAND' for a command's options and exit statuses.");
+  std::vector<ExitStatus> table = {{1, 63, "a command's own results"}};
+  for (const SharedStatus& status : kSharedStatuses) table.emplace_back(status.status);
+  app.footer(ExitStatusHelp(table) + "Run '" + program +
+             " help COMMAND' for a command's options and exit statuses.");
   std::map<const CLI::App*, std::function<int()>> actions;
   for (const auto& command : Registry()) {
     CLI::App* sub = app.add_subcommand(command.name, command.description);
@@ -67,13 +122,14 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   std::string helpTopic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of one command");
   help->add_option("COMMAND", helpTopic, "the command to explain");
+  help->footer(ExitStatusHelp({{kUsageError, "COMMAND is not a command of this program"}}));
   actions[help] = [&] {
     if (helpTopic.empty()) {
       // app.help() would show the selected subcommand's, this one's.
       std::cout << app.get_formatter()->make_help(&app, program, CLI::AppFormatMode::Normal);
       return 0;
     }
-    if (helpTopic == "help" || !IsCommand(helpTopic)) return UnknownCommand(helpTopic);
+    if (!IsCommand(helpTopic)) return UnknownCommand(helpTopic);
     std::cout << app.get_subcommand(helpTopic)->help(program);
     return 0;
   };
@@ -150,8 +206,29 @@ std::string SkippedText(const platform::SkippedEntry& entry) {
   return "skipped";
 }
 
-std::string ExitStatusHelp(const std::string& ownStatuses) {
-  return "Exit status:\n" + ownStatuses;
+std::string ExitStatusHelp(std::vector<ExitStatus> statuses) {
+  for (const int status : kEveryCommand) {
+    if (std::none_of(statuses.begin(), statuses.end(),
+                     [&](const ExitStatus& given) { return given.first == status; }))
+      statuses.emplace_back(status);
+  }
+  std::stable_sort(statuses.begin(), statuses.end(),
+                   [](const ExitStatus& a, const ExitStatus& b) { return a.first < b.first; });
+  std::string help = "Exit status:\n";
+  for (const ExitStatus& status : statuses) {
+    const std::string code = status.first == status.last
+                                 ? std::to_string(status.first)
+                                 : std::to_string(status.first) + "-" + std::to_string(status.last);
+    const char* shared = status.own ? nullptr : SharedMeaning(status.first);
+    std::string text = status.text;
+    if (shared != nullptr) text = text.empty() ? shared : std::string(shared) + ": " + text;
+    help += StatusLine(code, text);
+  }
+  return help;
+}
+
+CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string& description) {
+  return command.add_option("-j,--jobs", jobs, description)->check(CLI::Range(1u, kMaxJobs));
 }
 
 int RunCommandLine(const std::string& name, const std::string& description, int argc, char** argv) {

@@ -22,13 +22,38 @@ struct SkippedEntry;
 
 namespace qve::cli {
 
-// Exit statuses beyond a command's own results (sysexits.h).
+// The exit statuses of every command, one table: 0 for success, below 64 a
+// command's own results (decrypt's and check's 1-13, verify's 1-3), and
+// these, as sysexits.h numbers them. Their meanings, as --help words them,
+// stand beside them in command_line.cpp.
 inline constexpr int kUsageError = 64;     // a command line that cannot be used
-inline constexpr int kDataError = 65;      // an input that is not what it must be
-inline constexpr int kNoInput = 66;        // an input that does not exist
+inline constexpr int kDataError = 65;      // an input of the wrong kind
+inline constexpr int kNoInput = 66;        // an input that does not exist or cannot be read
 inline constexpr int kSoftwareError = 70;  // a failure inside the work itself
-inline constexpr int kCannotCreate = 73;   // an output that cannot be put in place
-inline constexpr int kOutputError = 74;    // writing an output or standard output failed
+inline constexpr int kCannotCreate = 73;   // an output that cannot be created or put in place
+inline constexpr int kOutputError = 74;    // an output that does not take the data
+
+// One line of a command's exit statuses: a status of the table, with what
+// it means for this command if `detail` says more, or a range of the
+// command's own results with their meaning.
+struct ExitStatus {
+  ExitStatus(int status, std::string detail = {})
+      : first(status), last(status), text(std::move(detail)) {}
+  ExitStatus(int first, int last, std::string meaning)
+      : first(first), last(last), text(std::move(meaning)), own(true) {}
+  int first;
+  int last;
+  std::string text;
+  bool own = false;
+};
+
+// The footer of a command's --help: its exit statuses in order. 0, 64, 70
+// and 74 are there for every command, which the frame gives them.
+std::string ExitStatusHelp(std::vector<ExitStatus> statuses);
+
+// -j/--jobs N, with the one limit of every command that runs work at once.
+inline constexpr unsigned kMaxJobs = 256;
+CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string& description);
 
 // Ends a command: RunCommandLine prints "PROGRAM COMMAND: " before each line
 // of the message and exits with `status`.
@@ -62,9 +87,6 @@ void Warn(const std::string& path, const std::string& message);
 // Why a folder walk passed over an entry, as the commands warn about it:
 // "skipped: a FIFO, not a regular file".
 std::string SkippedText(const platform::SkippedEntry& entry);
-
-// The footer of a command's --help: its every exit status, one a line.
-std::string ExitStatusHelp(const std::string& ownStatuses);
 
 // The arguments of this run, program name first, as RunCommandLine got them.
 const std::vector<std::string>& CommandLineArguments();

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/escape.h"
+#include "decrypt/container_header.h"
 
 namespace qve::cli {
 
@@ -28,14 +29,24 @@ struct InspectOptions {
 
 // Prints what the file holds to `out`; gives the kind found: "container",
 // "log", "unknown" (neither magic nor a signature line) or "unreadable" (a
-// path that is not UTF-8 too). Throws std::runtime_error where OpenSSL fails.
-std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out);
+// path that is not UTF-8 too), with the system's reason. `reads`, when given,
+// is the file read under the name `path` (standard input's copy for "-").
+// Throws std::runtime_error where OpenSSL fails.
+std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
+                        const std::wstring* reads = nullptr);
 
 // Reads the file as a verification run of its own and prints it as it goes;
 // `head` holds its "path", "kind" ("log") and "size". With `detect`, a file
 // without a signature line is "unknown".
 std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out);
+
+// Where the header reader stopped, in words: "version 2, expected 1".
+std::string HeaderProblem(const HeaderStop& stop);
+
+// A seal that names another key than the one the library checks it with,
+// by its key identifier in hex.
+std::string OtherKey(const std::string& keyId);
 
 // A tag's bytes, read big-endian, as hex digits.
 std::string TagHex(std::uint64_t value, std::size_t size);

@@ -2,13 +2,16 @@
 // prints what the readers find in it, as text or one JSON object per line.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "cli/inspect.h"
+#include "cli/standard_input.h"
 
 namespace qve::cli {
 
@@ -23,15 +26,25 @@ struct InspectArguments {
 int RunInspect(InspectArguments& args) {
   if (args.as != "auto") args.options.as = args.as == "log" ? FileKind::Log : FileKind::Container;
   int status = 0;
+  // Read once, into a file that can be read again: the kind is told from its
+  // first bytes, and a log's long blocks are read twice.
+  std::optional<StandardInput> standardInput;
+  if (std::count(args.paths.begin(), args.paths.end(), kStandardStream) > 1)
+    throw CommandError(kUsageError, "standard input (-) can be read only once");
+  for (const std::string& path : args.paths) {
+    if (path == kStandardStream) standardInput.emplace("FILE", StandardInput::Reading::Again);
+  }
   for (const std::string& path : args.paths) {
     std::string kind;
     try {
-      kind = InspectFile(path, args.options, std::cout);
+      kind = InspectFile(path, args.options, std::cout,
+                         path == kStandardStream ? &standardInput->path() : nullptr);
     } catch (const std::exception& e) {
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }
-    if (kind == "unknown" || kind == "unreadable") status = 1;
+    if (kind == "unknown") status = std::max(status, kDataError);
+    if (kind == "unreadable") status = std::max(status, kNoInput);
   }
   return status;
 }
@@ -39,7 +52,7 @@ int RunInspect(InspectArguments& args) {
 const bool kRegistered = RegisterCommand(
     "inspect",
     "Shows what a container or a signed log holds, as the library reads it, and where it is "
-    "malformed. Exit status: 0, or 1 when a FILE cannot be read or is neither kind.",
+    "malformed.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<InspectArguments>();
       cmd.add_option("--as", args->as, "read every FILE as this kind instead of telling by content")
@@ -47,7 +60,11 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--seal", args->options.seal,
                    "decrypt each container in memory and check its seal trailer");
       cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
-      cmd.add_option("FILE", args->paths, "containers and log files")->required();
+      cmd.add_option("FILE", args->paths, "containers and log files; - for standard input")
+          ->required();
+      cmd.footer(ExitStatusHelp({{kDataError, "a FILE is neither a container nor a log"},
+                                 {kNoInput, "a FILE, or standard input for -"}}) +
+                 "Of several FILEs, the highest status counts.\n");
       return std::function<int()>([args] { return RunInspect(*args); });
     });
 

@@ -1,11 +1,13 @@
 // inspect's reading of a file: its kind told by its content, and the
 // library's diagnosis of a container as JSON and as text.
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "cli/inspect.h"
 #include "decrypt/container_diagnosis.h"
 #include "format/container_format.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -17,17 +19,10 @@ Json HeaderJson(const HeaderStop& stop) {
   Json header = {{"code", static_cast<int>(stop.status)},
                  {"status", HeaderStatusName(stop.status)}};
   if (stop.status == HeaderStatus::Complete) return header;
-  using F = HeaderField;
-  std::string field = HeaderFieldName(stop.field);
-  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
-  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
   header["field"] = HeaderFieldName(stop.field);
   header["record"] = stop.record;
   header["offset"] = stop.offset;
-  header["problem"] =
-      Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
-              stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
-              isTag || stop.field == F::Version);
+  header["problem"] = HeaderProblem(stop);
   return header;
 }
 
@@ -63,6 +58,7 @@ Json SealJson(const SealDiagnosis& seal) {
   }
   out["length"] = seal.stop.length;
   out["keyId"] = Hex(seal.keyId);
+  out["namesBuiltInKey"] = seal.namesBuiltInKey;
   out["signatureLength"] = seal.signatureLength;
   out["result"] = DecryptResultName(seal.result);
   out["verifies"] = seal.result == QVE_Helper::Success;
@@ -95,6 +91,7 @@ void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& i
   into["blockSize"] = diagnosis.blockSize;
   into["wholeBlocks"] = diagnosis.wholeBlocks;
   into["sessionKey"] = SessionKeyJson(diagnosis.sessionKey);
+  if (diagnosis.tail) into["lastBlockPadding"] = diagnosis.tail->paddingValid;
   if (seal) into["seal"] = diagnosis.seal ? SealJson(*diagnosis.seal) : Json{{"reached", false}};
 }
 
@@ -119,7 +116,11 @@ void PrintContainer(std::ostream& out, const Json& file) {
   out << "  iv " << file["iv"].get<std::string>() << '\n'
       << "  payload " << file["payloadLength"] << " bytes, "
       << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
-      << file["blockSize"] << "-byte blocks\n";
+      << file["blockSize"] << "-byte blocks";
+  if (file.contains("lastBlockPadding"))
+    out << ", the last one's padding "
+        << YesNo(file["lastBlockPadding"], "valid", "invalid: cut short or damaged");
+  out << '\n';
   const Json& key = file["sessionKey"];
   out << "  session key: ";
   if (key["record"].is_null()) {
@@ -146,11 +147,29 @@ void PrintContainer(std::ostream& out, const Json& file) {
     out << seal["length"] << " bytes, key " << seal["keyId"].get<std::string>() << ", signature "
         << seal["signatureLength"] << " bytes, "
         << YesNo(seal["verifies"], "verifies", "does not verify") << " ("
-        << seal["result"].get<std::string>() << ")\n";
+        << seal["result"].get<std::string>() << ")";
+    if (!seal["namesBuiltInKey"].get<bool>())
+      out << ": " << OtherKey(seal["keyId"].get<std::string>());
+    out << '\n';
   }
 }
 
 }  // namespace
+
+std::string HeaderProblem(const HeaderStop& stop) {
+  using F = HeaderField;
+  std::string field = HeaderFieldName(stop.field);
+  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
+  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
+  return Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
+                 stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
+                 isTag || stop.field == F::Version);
+}
+
+std::string OtherKey(const std::string& keyId) {
+  return "the seal names key " + keyId + ", not the built-in verification key " +
+         Hex(KeyIdOf(kVerificationKeyNumber));
+}
 
 std::string TagHex(std::uint64_t value, std::size_t size) {
   Bytes bytes(size);
@@ -158,19 +177,25 @@ std::string TagHex(std::uint64_t value, std::size_t size) {
   return Hex(bytes);
 }
 
-std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out) {
+std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
+                        const std::wstring* reads) {
   Json file = {{"path", Escaped(path)}};
-  const std::wstring wide = platform::ArgumentPath(path);
-  platform::FileStream stream;
-  std::error_code error;
-  const std::uint64_t size = platform::FileSize(wide, error);
-  const auto unreadable = [&] {
+  const std::wstring wide = reads != nullptr ? *reads : platform::ArgumentPath(path);
+  const auto unreadable = [&](const std::string& reason) {
     file["kind"] = "unreadable";
-    out << (options.json ? file.dump() : file["path"].get<std::string>() + ": cannot be read")
+    file["reason"] = reason;
+    out << (options.json ? file.dump()
+                         : file["path"].get<std::string>() + ": cannot be read: " + reason)
         << '\n';
     return "unreadable";
   };
-  if (error || !platform::OpenForReading(stream, wide)) return unreadable();
+  platform::FileStream stream;
+  std::error_code error;
+  const std::uint64_t size = platform::FileSize(wide, error);
+  if (error || !platform::OpenForReading(stream, wide)) {
+    if (!error) error = platform::ReadError(wide);
+    return unreadable(error ? platform::ErrorText(error) : "it does not open");
+  }
   Bytes start(kContainerMagic.size());
   stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
   start.resize(static_cast<std::size_t>(stream.gcount()));
@@ -179,9 +204,9 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   file["kind"] = kind == FileKind::Container ? "container" : "log";
   file["size"] = size;
   if (kind != FileKind::Container) {
-    // The library's log reader takes only a path with a narrow form.
-    if (!platform::ToNarrow(wide)) return unreadable();
     stream.close();
+    // The library's log reader takes only a path with a narrow form.
+    if (!platform::ToNarrow(wide)) return unreadable("the name has no form in the code page");
     return InspectLog(wide, std::move(file), kind == FileKind::Detect, options.json, out);
   }
   InspectContainer(stream, size, options.seal, file);

@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "cli/escape.h"
+#include "cli/standard_input.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -20,11 +21,14 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   const std::wstring wide = platform::ArgumentPath(name);
   const platform::FileStatus standardOutput = platform::StatusOfStandardOutput();
   platform::FileStatus status;
-  toStandardOutput_ = standardOutputToo && name == "-";
+  // By identity before any link is followed: /dev/stdout leads to a pipe's
+  // name in /proc, which is no path at all.
+  toStandardOutput_ = standardOutputToo && (name == kStandardStream ||
+                                            platform::StatusOf(wide).SameFileAs(standardOutput));
+  if (!standardOutputToo) RefuseStandardStream(name, label_);
   if (!toStandardOutput_) {
     target_ = platform::FinalPath(wide);
     status = platform::StatusOf(target_);
-    toStandardOutput_ = standardOutputToo && status.SameFileAs(standardOutput);
   }
   const platform::FileStatus& destination = toStandardOutput_ ? standardOutput : status;
   for (const OutputInput& input : inputs) {

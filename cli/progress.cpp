@@ -1,5 +1,6 @@
 #include "cli/progress.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -39,7 +40,20 @@ ProgressSetup& CommandProgressSetup() {
 
 Progress::Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done,
                    const ProgressSetup& setup)
-    : unit_(unit), total_(total), done_(std::move(done)), setup_(setup) {
+    : Progress(
+          wanted,
+          [total, done = std::move(done)] {
+            return std::vector<ProgressStep>{{"", done(), total}};
+          },
+          unit, setup) {}
+
+Progress::Progress(bool wanted, std::function<std::vector<ProgressStep>()> steps,
+                   const ProgressSetup& setup)
+    : Progress(wanted, std::move(steps), Unit::Bytes, setup) {}
+
+Progress::Progress(bool wanted, std::function<std::vector<ProgressStep>()> steps, Unit unit,
+                   const ProgressSetup& setup)
+    : unit_(unit), steps_(std::move(steps)), setup_(setup) {
   static SteadyClock steady;
   if (setup_.clock == nullptr) setup_.clock = &steady;
   if (setup_.to == nullptr && platform::StandardErrorIsTerminal()) setup_.to = stderr;
@@ -59,17 +73,27 @@ Progress::~Progress() {
   watcher_.join();
 }
 
-std::string Progress::Line(std::uint64_t done, double seconds) const {
+std::string Progress::Line(double seconds) const {
+  const std::vector<ProgressStep> steps = steps_();
   if (unit_ == Unit::Chains) {
-    return std::to_string(done) + " of " + std::to_string(total_) + " chains done";
+    return std::to_string(steps[0].done) + " of " + std::to_string(steps[0].total) + " chains done";
+  }
+  std::string line;
+  std::uint64_t done = 0, total = 0;
+  bool known = true;
+  for (const ProgressStep& step : steps) {
+    line += std::string(line.empty() ? "" : ", ") + step.name + (*step.name ? " " : "") +
+            Bytes(double(step.done));
+    // A pipe or a device as input has no size to count against.
+    if (step.total > 0) line += " of " + Bytes(double(step.total));
+    known = known && step.total > 0;
+    done += step.done;
+    total += std::max(step.total, step.done);
   }
   const double rate = seconds > 0 ? double(done) / seconds : 0;
-  // A pipe or a device as input has no size to count against.
-  if (total_ == 0) return Bytes(double(done)) + ", " + Bytes(rate) + "/s";
-  std::string line =
-      Bytes(double(done)) + " of " + Bytes(double(total_)) + ", " + Bytes(rate) + "/s";
-  if (rate > 0 && done < total_) {
-    const auto left = static_cast<unsigned long>(double(total_ - done) / rate);
+  line += ", " + Bytes(rate) + "/s";
+  if (known && rate > 0 && done < total) {
+    const auto left = static_cast<unsigned long>(double(total - done) / rate);
     char text[32];
     std::snprintf(text, sizeof text, ", %lu:%02lu left", left / 60, left % 60);
     line += text;
@@ -89,7 +113,7 @@ void Progress::Watch() {
 
 void Progress::Show() {
   const double seconds = std::chrono::duration<double>(setup_.clock->Now() - start_).count();
-  std::string line = Line(done_(), seconds);
+  std::string line = Line(seconds);
   const std::size_t length = line.size();
   // Spaces, not an escape sequence, so any console clears the rest.
   if (length < shown_) line.append(shown_ - length, ' ');

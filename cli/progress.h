@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qve::cli {
 
@@ -40,6 +41,14 @@ struct ProgressSetup {
 // line without waiting for it.
 ProgressSetup& CommandProgressSetup();
 
+// Bytes of one step of the work: "decrypted 512.0 MiB of 1.0 GiB". A total
+// of 0 is unknown (a pipe as input).
+struct ProgressStep {
+  const char* name = "";
+  std::uint64_t done = 0;
+  std::uint64_t total = 0;
+};
+
 class Progress {
  public:
   enum class Unit { Bytes, Chains };
@@ -47,6 +56,10 @@ class Progress {
   // Shows `done()` of `total` once the work has run for the delay, only
   // when `wanted` and there is somewhere to show it; nothing otherwise.
   Progress(bool wanted, Unit unit, std::uint64_t total, std::function<std::uint64_t()> done,
+           const ProgressSetup& setup = CommandProgressSetup());
+  // Work in steps, each shown with its bytes, so that the line is not done
+  // before the last step is; the rate and the time left are of all of them.
+  Progress(bool wanted, std::function<std::vector<ProgressStep>()> steps,
            const ProgressSetup& setup = CommandProgressSetup());
   ~Progress();  // clears the line
   Progress(const Progress&) = delete;
@@ -67,14 +80,15 @@ class Progress {
   }
 
  private:
+  Progress(bool wanted, std::function<std::vector<ProgressStep>()> steps, Unit unit,
+           const ProgressSetup& setup);
   void Watch();
   void Show();
   void Clear();
-  std::string Line(std::uint64_t done, double seconds) const;
+  std::string Line(double seconds) const;
 
   Unit unit_;
-  std::uint64_t total_;
-  std::function<std::uint64_t()> done_;
+  std::function<std::vector<ProgressStep>()> steps_;
   ProgressSetup setup_;
   ProgressClock::TimePoint start_;
   std::mutex mutex_;

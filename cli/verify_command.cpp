@@ -25,6 +25,7 @@
 #include "cli/html_report.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
+#include "cli/standard_input.h"
 #include "cli/verify_checkpoint.h"
 #include "cli/verify_links.h"
 #include "cli/verify_outcome.h"
@@ -90,18 +91,13 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
   } else if (const std::error_code why = qve::platform::ReadError(path)) {
     chain.warnings.push_back(
         {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
-  } else if (!qve::platform::ToNarrow(path)) {
-    chain.warnings.push_back(
-        {shown, "cannot be read (the name has no form in the code page); FileUnsigned"});
   }
-  // The library's reader refuses the whole run for a path it cannot take.
-  chain.files.push_back(qve::platform::NarrowablePath(path));
+  chain.files.push_back(path);
 }
 
 void Collect(Chain& chain, const std::wstring& argument) {
   if (qve::platform::StatusOf(argument).kind != qve::platform::FileKind::Folder) {
-    // The chain's order is that of the names as stored, whatever was typed.
-    AddCandidate(chain, qve::platform::NameAsStored(argument));
+    AddCandidate(chain, argument);
     return;
   }
   qve::platform::WalkFolder(
@@ -171,40 +167,37 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
   if (watch) out.seen = watch->seen();
 }
 
-void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args) {
+void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::ostream& out) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      std::cout << indent << qve::FileVerdictName(file.verdict) << ' '
-                << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
+      out << indent << qve::FileVerdictName(file.verdict) << ' '
+          << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
-      std::cout << indent << "  " << Escaped(file.path) << ": "
-                << qve::cli::Counted(file.detail.counts.blockCount, "block") << ", "
-                << file.detail.counts.badBlockCount << " bad\n";
+      out << indent << "  " << Escaped(file.path) << ": "
+          << qve::cli::Counted(file.detail.counts.blockCount, "block") << ", "
+          << file.detail.counts.badBlockCount << " bad\n";
       for (const BlockResult& block : file.blocks) {
-        std::cout << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
-                  << block.firstLine << '-' << block.lastLine;
+        out << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
+            << block.firstLine << '-' << block.lastLine;
         if (&block == &file.blocks.front() && !file.breakFollows.empty())
-          std::cout << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
-        std::cout << '\n';
+          out << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
+        out << '\n';
       }
     }
   }
-  std::cout << (args.each ? Escaped(outcome.path) + ": " : "")
-            << qve::ReportResultName(outcome.result) << " (" << outcome.result
-            << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
-            << " bad\n";
-  if (outcome.checkpoint)
-    std::cout << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
+  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::ReportResultName(outcome.result)
+      << " (" << outcome.result << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
+      << outcome.badFiles << " bad\n";
+  if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
-    std::cout << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
-              << "): " << qve::cli::Counted(outcome.strict->size(), "reason") << '\n';
+    out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
+        << "): " << qve::cli::Counted(outcome.strict->size(), "reason") << '\n';
     for (const qve::cli::StrictFinding& finding : *outcome.strict)
-      std::cout << indent << "  " << Escaped(finding.path) << ": " << Escaped(finding.message)
-                << '\n';
+      out << indent << "  " << Escaped(finding.path) << ": " << Escaped(finding.message) << '\n';
   }
 }
 
@@ -236,9 +229,10 @@ std::optional<qve::cli::CommandError> Judge(Verified& verified, const Chain& cha
   return std::nullopt;
 }
 
-// Gives its exit status.
+// Gives its exit status. `out` is standard error when the page goes to
+// standard output.
 int Show(Verified& verified, const Chain& chain, const VerifyArguments& args,
-         const std::vector<qve::cli::OutputInput>& read) {
+         const std::vector<qve::cli::OutputInput>& read, std::ostream& out) {
   if (!verified.failure.empty()) {
     std::cerr << qve::cli::ProgramName() << " verify: " << verified.failure << '\n';
     return qve::cli::kSoftwareError;
@@ -264,7 +258,7 @@ int Show(Verified& verified, const Chain& chain, const VerifyArguments& args,
                 << ": the run starts later than the recorded one: the oldest files were rotated "
                    "away\n";
     }
-    PrintText(outcome, args);
+    PrintText(outcome, args, out);
   }
   return status;
 }
@@ -303,8 +297,10 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
       finished.wait(lock, [&] { return done[i] != nullptr; });
       verified = std::move(done[i]);
     }
-    status =
-        std::max(status, progress.Aside([&] { return Show(*verified, chains[i], args, read); }));
+    status = std::max(status, progress.Aside([&] {
+      return Show(*verified, chains[i], args, read,
+                  html != nullptr && html->toStandardOutput() ? std::cerr : std::cout);
+    }));
     if (html != nullptr && verified->failure.empty()) {
       page.push_back(
           {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
@@ -336,6 +332,7 @@ int RunVerify(const VerifyArguments& args) {
   std::vector<qve::cli::OutputInput> read;
   std::string missing;
   for (const auto& arg : args.paths) {
+    qve::cli::RefuseStandardStream(arg, "PATH");
     std::wstring wide = qve::platform::ArgumentPath(arg);
     const qve::platform::FileStatus status = qve::platform::StatusOf(wide);
     if (status.kind == qve::platform::FileKind::Missing)
@@ -393,7 +390,10 @@ int RunVerify(const VerifyArguments& args) {
   std::optional<qve::cli::OutputFile> html;
   if (args.html) {
     records.insert(records.end(), read.begin(), read.end());
-    html.emplace("--html", *args.html, records);
+    html.emplace("--html", *args.html, records, true);
+    if (html->toStandardOutput() && args.json)
+      throw qve::cli::CommandError(qve::cli::kUsageError,
+                                   "the page and --json cannot both go to standard output");
   }
   return RunChains(chains, args, html ? &*html : nullptr, read);
 }
@@ -414,11 +414,10 @@ const bool kRegistered = qve::cli::RegisterCommand(
                      "also write the verification as one self-contained HTML page")
           ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
-      CLI::Option* each = cmd.add_flag("--each", args->each,
-                                       "verify every PATH as a chain of its own, with its own "
-                                       "report");
-      cmd.add_option("-j,--jobs", args->jobs, "with --each, chains verified at once")
-          ->check(CLI::Range(1u, 4096u))
+      CLI::Option* each = cmd.add_flag(
+          "--each", args->each, "verify every PATH as a chain of its own, with its own report");
+      qve::cli::AddJobsOption(cmd, args->jobs, "with --each, chains verified at once")
+          ->needs(each)
           ->capture_default_str();
       cmd.add_option("--order", args->order,
                      "verify the files in order of their names, as the library does, or in "
@@ -442,21 +441,26 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "end, empty signature lines, bytes after a NUL or 0x1A, and log names that "
                    "differ in case");
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
-      cmd.footer(qve::cli::ExitStatusHelp(
-          "  0   ReportOk\n"
-          "  1   ReportUnsigned: nothing signed was found\n"
-          "  2   ReportSomeInvalid\n"
-          "  3   ReportAllInvalid\n"
-          "  4   CheckpointLost: the chain no longer holds the block the checkpoint recorded\n"
-          "  5   StrictPolicyFailed: --strict found a reason to fail\n"
-          "      (of 0-5 the highest that applies; with --each, of all PATHs)\n"
-          "  64  a usage error, or --html or a checkpoint names a file to verify\n"
-          "  65  a checkpoint that is damaged, of another version or for another chain\n"
-          "  66  a PATH does not exist, or a checkpoint cannot be read; nothing was verified\n"
-          "  70  an internal failure\n"
-          "  73  the --html page or a checkpoint cannot be created or put in place\n"
-          "  74  standard output, the --html page or a checkpoint does not take\n"
-          "      what is written\n"));
+      using qve::cli::ExitStatus;
+      cmd.footer(qve::cli::ExitStatusHelp({
+          {0, "ReportOk"},
+          {1, 1, "ReportUnsigned: nothing signed was found"},
+          {2, 2, "ReportSomeInvalid"},
+          {3, 3, "ReportAllInvalid"},
+          {4, 4, "CheckpointLost: the chain no longer holds the block the checkpoint recorded"},
+          {5, 5,
+           "StrictPolicyFailed: --strict found a reason to fail (of 0-5 the highest that "
+           "applies; with --each, of all PATHs)"},
+          {qve::cli::kUsageError,
+           "--html or a checkpoint naming a file to verify, -j without --each, or the page to "
+           "standard output with --json, among others"},
+          {qve::cli::kDataError,
+           "a checkpoint that is damaged, of another version or for another chain"},
+          {qve::cli::kNoInput,
+           "a PATH does not exist, or a checkpoint cannot be read; nothing was verified"},
+          {qve::cli::kCannotCreate, "the --html page or a checkpoint"},
+          {qve::cli::kOutputError, "standard output, the --html page or a checkpoint"},
+      }));
       return std::function<int()>([args, checkpoint, checkpointDir] {
         args->checkpointGiven = checkpoint->count() > 0;
         args->checkpointDirGiven = checkpointDir->count() > 0;

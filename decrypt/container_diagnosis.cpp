@@ -1,11 +1,13 @@
 #include "decrypt/container_diagnosis.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <streambuf>
 
 #include "crypto/built_in_keys.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
+#include "format/container_format.h"
 
 namespace qve {
 
@@ -53,6 +55,9 @@ class CheckingSink : public std::streambuf {
   bool updated_ = true;
 };
 
+// The library compares it only after the whole signature check.
+bool NamesBuiltInKey(const Bytes& keyId) { return keyId == KeyIdOf(kVerificationKeyNumber); }
+
 SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) {
   SealDiagnosis seal;
   const VerificationKey key;
@@ -69,6 +74,7 @@ SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) 
   if (seal.stop.status != SealStatus::Found) return seal;
   info.length = seal.stop.length;
   seal.keyId = info.keyId;
+  seal.namesBuiltInKey = NamesBuiltInKey(seal.keyId);
   seal.signatureLength = info.signature.size();
   if (verifier.bound() != QVE_Helper::Success) {
     seal.result = verifier.bound();
@@ -78,6 +84,46 @@ SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) 
     seal.result = verifier.Finish(info);
   }
   return seal;
+}
+
+// Decrypts the last blocks of the payload, from `payloadStart` on, with a
+// copy of the context's cipher.
+TailDiagnosis DecryptTail(const DecryptionContext& context, std::istream& file,
+                          std::uint64_t payloadStart, std::uint64_t payloadLength) {
+  const auto block = static_cast<std::size_t>(context.blockSize);
+  // Padding takes at most one block, so one more leaves a whole window.
+  const auto length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(payloadLength, kWindowSize + block));
+  const std::uint64_t skipped = payloadLength - length;
+  Bytes iv = context.iv;
+  Bytes cipher(length);
+  file.clear();
+  if (skipped > 0) {
+    file.seekg(static_cast<std::streamoff>(payloadStart + skipped - block));
+    file.read(reinterpret_cast<char*>(iv.data()), static_cast<std::streamsize>(block));
+  } else {
+    file.seekg(static_cast<std::streamoff>(payloadStart));
+  }
+  file.read(reinterpret_cast<char*>(cipher.data()), static_cast<std::streamsize>(length));
+  if (!file) throw std::runtime_error("the container cannot be read again");
+
+  CipherCtxPtr copy(EVP_CIPHER_CTX_new());
+  Bytes plain(length + block);
+  int updated = 0, finished = 0;
+  if (!copy || EVP_CIPHER_CTX_copy(copy.get(), context.cipherContext.get()) != 1 ||
+      EVP_DecryptInit_ex(copy.get(), nullptr, nullptr, nullptr, iv.data()) != 1 ||
+      EVP_DecryptUpdate(copy.get(), plain.data(), &updated, cipher.data(),
+                        static_cast<int>(length)) != 1)
+    throw std::runtime_error("OpenSSL cannot decrypt the end of the payload");
+  TailDiagnosis tail;
+  tail.paddingValid = EVP_DecryptFinal_ex(copy.get(), plain.data() + updated, &finished) == 1;
+  plain.resize(static_cast<std::size_t>(updated + (tail.paddingValid ? finished : 0)));
+
+  const std::span window = std::span(plain).last(std::min(plain.size(), kWindowSize));
+  Bytes signature;
+  tail.stop = FindSeal(window, skipped + plain.size() - window.size(), tail.keyId, signature);
+  tail.namesBuiltInKey = tail.stop.status == SealStatus::Found && NamesBuiltInKey(tail.keyId);
+  return tail;
 }
 
 }  // namespace
@@ -105,7 +151,10 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
     const DecryptionKey key;
     diagnosis.sessionKey = OpenSessionKey(context, key);
   }
-  if (decrypt && diagnosis.sessionKey.ready) diagnosis.seal = DecryptIntoMemory(context, file);
+  if (!diagnosis.sessionKey.ready) return diagnosis;
+  if (decrypt) diagnosis.seal = DecryptIntoMemory(context, file);
+  if (diagnosis.wholeBlocks && diagnosis.payloadLength > 0)
+    diagnosis.tail = DecryptTail(context, file, diagnosis.header.end, diagnosis.payloadLength);
   return diagnosis;
 }
 

@@ -30,11 +30,24 @@ struct SealDiagnosis {
   std::uint64_t plaintextLength = 0;
   SealStop stop;  // where recognising the trailer stopped; Found with its length
   Bytes keyId;
+  bool namesBuiltInKey = false;  // keyId is the built-in verification key's
   std::size_t signatureLength = 0;
   // What the decryption would return with an output that takes everything:
   // NoSeal, or the signature check's Success, BadSignature, VerifyInitFailed
   // or VerifyUpdateFailed.
   QVE_Helper::DecryptResult result = QVE_Helper::NoSeal;
+};
+
+// The end of the payload decrypted alone: the newest window's worth of
+// cipher blocks, the first of them chained to the block before it, with the
+// session key. Cheap whatever the payload's size, and enough to tell a
+// container cut short from one whose plaintext ends in no trailer, and to
+// read the key the seal names.
+struct TailDiagnosis {
+  bool paddingValid = false;  // the last cipher block ends in valid padding
+  SealStop stop;              // the trailer in the newest plaintext
+  Bytes keyId;                // once Found: the key the seal names
+  bool namesBuiltInKey = false;
 };
 
 struct ContainerDiagnosis {
@@ -47,11 +60,13 @@ struct ContainerDiagnosis {
   std::size_t blockSize = 0;
   bool wholeBlocks = false;  // the payload is a whole number of cipher blocks
   SessionKeyCheck sessionKey;
+  std::optional<TailDiagnosis> tail;  // when the key opens and there are whole blocks
   std::optional<SealDiagnosis> seal;  // when asked for and the key opens
 };
 
-// `file` is read from its start, `size` bytes long. Throws std::runtime_error
-// where OpenSSL fails.
+// `file` is read from its start, `size` bytes long, and must seek. With
+// `decrypt`, the whole payload is decrypted once more into memory. Throws
+// std::runtime_error where OpenSSL fails.
 ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, bool decrypt);
 
 }  // namespace qve

@@ -6,32 +6,36 @@
 #include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
 #include "decrypt/block_buffers.h"
+#include "decrypt/decrypt_file.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
 #include "decrypt/seal_trailer.h"
 #include "platform/files.h"
 
-namespace QVE_Helper {
+namespace qve {
 
-DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath) {
-  qve::platform::FileStream input;
-  if (!qve::platform::OpenForReading(input, inputPath)) return InputOpenFailed;
+using namespace QVE_Helper;  // the results, by their names
+
+DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& outputPath,
+                          DecryptProgress* progress) {
+  platform::FileStream input;
+  if (!platform::OpenForReading(input, inputPath)) return InputOpenFailed;
   // Two names of one file (another case, a link, another spelling): creating
   // the output would destroy the container, so neither is touched.
-  if (const auto output = qve::platform::IdentityOf(outputPath);
-      output && output == qve::platform::IdentityOf(inputPath))
+  if (const auto output = platform::IdentityOf(outputPath);
+      output && output == platform::IdentityOf(inputPath))
     return OutputOpenFailed;
 
-  qve::SealInfo seal;
+  SealInfo seal;
   {
-    qve::platform::FileStream output;
-    if (!qve::platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
+    platform::FileStream output;
+    if (!platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
     seal.Clear();
-    qve::BlockReadBuffer containerBlocks(*input.rdbuf(), qve::kFileBlockSize);
+    BlockReadBuffer containerBlocks(*input.rdbuf(), kFileBlockSize);
     std::istream container(&containerBlocks);
-    qve::BlockWriteBuffer outputBlocks(*output.rdbuf(), qve::kFileBlockSize);
+    BlockWriteBuffer outputBlocks(*output.rdbuf(), kFileBlockSize);
     std::ostream plaintext(&outputBlocks);
-    DecryptResult decrypted = qve::DecryptStream(container, plaintext, seal);
+    DecryptResult decrypted = DecryptStream(container, plaintext, seal);
     // Handing over what the block buffer still holds is part of the writing:
     // a refusal there is a failed write, as it would be without the buffer.
     // A failure of the close itself only loses bytes; the size check sees it.
@@ -42,18 +46,31 @@ DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputP
   if (seal.length == 0) return NoSeal;
 
   std::error_code error;
-  const std::uint64_t size = qve::platform::FileSize(outputPath, error);
+  const std::uint64_t size = platform::FileSize(outputPath, error);
   if (error) return OutputSizeFailed;
   if (size < seal.length) return OutputTruncateFailed;
-  qve::platform::TruncateFile(outputPath, size - seal.length, error);
+  platform::TruncateFile(outputPath, size - seal.length, error);
   if (error) return OutputTruncateFailed;
+  if (progress != nullptr) {
+    progress->plaintext = size - seal.length;
+    progress->checkingSeal = true;
+  }
 
   input.close();
-  if (!qve::platform::OpenForReading(input, outputPath)) return OutputReopenFailed;
-  qve::BlockReadBuffer outputBlocks(*input.rdbuf(), qve::kFileBlockSize);
+  if (!platform::OpenForReading(input, outputPath)) return OutputReopenFailed;
+  BlockReadBuffer outputBlocks(*input.rdbuf(), kFileBlockSize);
   std::istream truncated(&outputBlocks);
-  const qve::VerificationKey key;
-  return qve::VerifyOutputSignature(truncated, seal, key);
+  const VerificationKey key;
+  return VerifyOutputSignature(truncated, seal, key,
+                               progress != nullptr ? &progress->readBack : nullptr);
+}
+
+}  // namespace qve
+
+namespace QVE_Helper {
+
+DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath) {
+  return qve::DecryptFile(inputPath, outputPath);
 }
 
 }  // namespace QVE_Helper

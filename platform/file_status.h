@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -71,6 +72,16 @@ std::string ErrorText(const std::error_code& error);
 std::error_code StreamWriteError(int errnoValue);
 
 bool StandardErrorIsTerminal();
+bool StandardInputIsTerminal();
+
+// A path that opens the command's standard input again, for a reader that
+// takes a path: a pipe is then read on from where it stands, a file from
+// its start. Nothing where the system gives no such path (anything but a
+// pipe or a file; on Windows, where a pipe has no name, always).
+std::optional<std::wstring> StandardInputPath();
+
+// The program's own file, to find what is installed beside it.
+std::wstring ExecutablePath();
 
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become

@@ -38,6 +38,8 @@ class TempOutput {
   virtual void Publish(std::wstring_view target, std::error_code& error) = 0;
   // Writes the whole file to standard output.
   virtual void CopyToStandardOutput(std::error_code& error) = 0;
+  // Appends all that standard input holds, to its end.
+  virtual void CopyFromStandardInput(std::error_code& error) = 0;
 };
 
 }  // namespace qve::platform

@@ -150,6 +150,24 @@ std::string ErrorText(const std::error_code& error) {
 std::error_code StreamWriteError(int errnoValue) { return {errnoValue, std::generic_category()}; }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+std::optional<std::wstring> StandardInputPath() {
+  struct stat status {
+  }, again{};
+  constexpr const char* kPath = "/proc/self/fd/0";
+  if (::fstat(STDIN_FILENO, &status) != 0 ||
+      !(S_ISFIFO(status.st_mode) || S_ISREG(status.st_mode)) || ::stat(kPath, &again) != 0 ||
+      again.st_ino != status.st_ino)
+    return std::nullopt;
+  return ToWide(kPath);
+}
+
+std::wstring ExecutablePath() {
+  std::error_code error;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::wstring() : ToWide(path.string()).value_or(std::wstring());
+}
 
 void GuardStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {

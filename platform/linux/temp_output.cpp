@@ -100,6 +100,32 @@ mode_t UsualMode() {
   return 0666 & ~mask;
 }
 
+// Copies `from` to its end into `to`; from offset `at`, or from where `from`
+// stands when `at` is -1.
+void Copy(int from, off_t at, int to, std::error_code& error) {
+  std::vector<char> buffer(1 << 18);
+  for (;;) {
+    const ssize_t got = at < 0 ? ::read(from, buffer.data(), buffer.size())
+                               : ::pread(from, buffer.data(), buffer.size(), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = LastError();
+      return;
+    }
+    if (got == 0) return;
+    if (at >= 0) at += got;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(to, buffer.data() + done, std::size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        error = LastError();
+        return;
+      }
+      done += put;
+    }
+  }
+}
+
 class LinuxTempOutput final : public TempOutput {
  public:
   LinuxTempOutput(int fd, std::string folder, std::string name)
@@ -160,27 +186,10 @@ class LinuxTempOutput final : public TempOutput {
     guard_.reset();
   }
 
-  void CopyToStandardOutput(std::error_code& error) override {
-    std::vector<char> buffer(1 << 18);
-    for (off_t at = 0;;) {
-      const ssize_t got = ::pread(fd_, buffer.data(), buffer.size(), at);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        error = LastError();
-        return;
-      }
-      if (got == 0) return;
-      at += got;
-      for (ssize_t done = 0; done < got;) {
-        const ssize_t put = ::write(STDOUT_FILENO, buffer.data() + done, std::size_t(got - done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) {
-          error = LastError();
-          return;
-        }
-        done += put;
-      }
-    }
+  void CopyToStandardOutput(std::error_code& error) override { Copy(fd_, 0, STDOUT_FILENO, error); }
+
+  void CopyFromStandardInput(std::error_code& error) override {
+    Copy(STDIN_FILENO, -1, fd_, error);
   }
 
  private:

@@ -183,6 +183,22 @@ std::error_code StreamWriteError(int errnoValue) {
 }
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StandardInputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+
+std::optional<std::wstring> StandardInputPath() { return std::nullopt; }
+
+std::wstring ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
 
 void GuardStandardStreams() {}
 

@@ -47,6 +47,29 @@ std::wstring RandomName(const std::wstring& folder) {
   return name;
 }
 
+// Copies what `from` holds from where it stands into `to`. A pipe whose
+// writer has closed it ends as a file does.
+void Copy(HANDLE from, HANDLE to, std::error_code& error) {
+  std::vector<char> buffer(1 << 18);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      if (GetLastError() != ERROR_BROKEN_PIPE && GetLastError() != ERROR_HANDLE_EOF)
+        error = LastError();
+      return;
+    }
+    if (got == 0) return;
+    for (DWORD done = 0; done < got;) {
+      DWORD put = 0;
+      if (!WriteFile(to, buffer.data() + done, got - done, &put, nullptr)) {
+        error = LastError();
+        return;
+      }
+      done += put;
+    }
+  }
+}
+
 class WindowsTempOutput final : public TempOutput {
  public:
   explicit WindowsTempOutput(std::wstring name) : name_(std::move(name)), slot_(Claim(name_)) {}
@@ -74,34 +97,31 @@ class WindowsTempOutput final : public TempOutput {
   }
 
   void CopyToStandardOutput(std::error_code& error) override {
-    const HANDLE in = CreateFileW(name_.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-    if (in == INVALID_HANDLE_VALUE) {
-      error = LastError();
-      return;
-    }
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::vector<char> buffer(1 << 18);
-    DWORD got = 0;
-    while (ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
-           got > 0) {
-      for (DWORD done = 0; done < got;) {
-        DWORD put = 0;
-        if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
-          error = LastError();
-          CloseHandle(in);
-          return;
-        }
-        done += put;
-      }
-    }
-    if (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_HANDLE_EOF && got != 0)
-      error = LastError();
-    CloseHandle(in);
+    CopyWithStream(GENERIC_READ, GetStdHandle(STD_OUTPUT_HANDLE), false, error);
+  }
+
+  void CopyFromStandardInput(std::error_code& error) override {
+    CopyWithStream(FILE_APPEND_DATA, GetStdHandle(STD_INPUT_HANDLE), true, error);
   }
 
  private:
+  // Copies between the file, opened anew with `access`, and a standard
+  // stream: into the file when `intoFile`, else out of it.
+  void CopyWithStream(DWORD access, HANDLE stream, bool intoFile, std::error_code& error) {
+    const HANDLE file =
+        CreateFileW(name_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = LastError();
+      return;
+    }
+    if (intoFile)
+      Copy(stream, file, error);
+    else
+      Copy(file, stream, error);
+    CloseHandle(file);
+  }
+
   std::wstring name_;
   std::list<std::wstring>::iterator slot_;
   bool published_ = false;

@@ -82,34 +82,51 @@ TEST(CheckCommand, Table) {
     fs::create_directories(dir / "d/none/deeper");
   };
   const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "d/good.qves", dir / "d/\xe9"); };
+  // Why each container of d/ gives its result.
+  const std::set<std::string> why = {
+      "qvehelper check: d/header.qves: version 2 is not supported (this tool reads version 1)",
+      "qvehelper check: d/sub/bad-seal.qves: the seal's signature does not match the plaintext",
+      "qvehelper check: d/sub/no-seal.qves: the plaintext ends in no seal trailer",
+      "qvehelper check: d/wrong-key.qves: no recipient record names the built-in key 0a000000"};
+  std::set<std::string> besides = why;
+  besides.insert(
+      {"qvehelper check: d/damaged.QVES: not a QVES container (magic 58564553, expected 51564553)",
+       "qvehelper check: d/empty.qves: not a QVES container (magic cut short by the end of the "
+       "file)",
+       "warning: d/empty.qves: the file is empty",
+       "warning: d/damaged.QVES: does not start with \"QVES\"",
+       "warning: d/link.qves: skipped: links are not followed",
+       "warning: d/fifo.qves: skipped: a FIFO, not a regular file",
+       "warning: d/locked.txt: skipped: permission denied",
+       "warning: d/locked: skipped: permission denied",
+       "warning: d/bad\\xff.qves: skipped: the name is not valid UTF-8"});
   // clang-format off
   const Row rows[] = {
       {"a folder", {"-j", "3", "d"}, 13,
        "Success d/good.qves\nHeaderInvalid d/header.qves\nBadSignature d/sub/bad-seal.qves\n"
-       "NoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n"},
+       "NoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n", why},
       {"what a folder holds besides", {"d"}, 13,
        "HeaderInvalid d/damaged.QVES\nHeaderInvalid d/empty.qves\n"
        "Success d/good.qves\nHeaderInvalid d/header.qves\nSuccess d/renamed.bin\n"
        "BadSignature d/sub/bad-seal.qves\nNoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n",
-       {"warning: d/empty.qves: the file is empty",
-        "warning: d/damaged.QVES: does not start with \"QVES\"",
-        "warning: d/link.qves: skipped: links are not followed",
-        "warning: d/fifo.qves: skipped: a FIFO, not a regular file",
-        "warning: d/locked.txt: skipped: permission denied",
-        "warning: d/locked: skipped: permission denied",
-        "warning: d/bad\\xff.qves: skipped: the name is not valid UTF-8"},
+       besides,
        Oddities, nobody},
       {"JSON in argument order", {"--json", "d/sub/no-seal.qves", "d/good.qves", "d/missing"}, 2,
        "\\[\\s*\\{\\s*\"path\": \"d/sub/no-seal.qves\",\\s*\"result\": \"NoSeal\",\\s*\"resultCode\": 1\\s*\\},"
        "\\s*\\{\\s*\"path\": \"d/good.qves\",\\s*\"result\": \"Success\",\\s*\"resultCode\": 0\\s*\\},"
-       "\\s*\\{\\s*\"path\": \"d/missing\",\\s*\"result\": \"InputOpenFailed\",\\s*\"resultCode\": 2\\s*\\}\\s*\\]\n"},
+       "\\s*\\{\\s*\"path\": \"d/missing\",\\s*\"result\": \"InputOpenFailed\",\\s*\"resultCode\": 2\\s*\\}\\s*\\]\n",
+       {"qvehelper check: d/sub/no-seal.qves: the plaintext ends in no seal trailer",
+        "qvehelper check: d/missing: no such file or directory"}},
+      {"standard input", {"-"}, 64, "", {"qvehelper check: CONTAINER cannot be standard input (-); ./- names a file called -"}},
+      {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},
       {"no container at all", {"d/none"}, 66, "",
        {"warning: d/none: no container below it", "qvehelper check: no container found"}, emptyFolder},
       {"progress", {"--progress-delay=0", "d/good.qves"}, 0, "Success d/good.qves\n", {}, {}, terminal,
-       "(\r[^\r\n]+/s *)+\r +\r"},
+       "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r"},
       {"JSON, no progress", {"--progress-delay=0", "--json", "d/good.qves"}, 0, "[\\s\\S]*", {}, {}, terminal},
       {"all successful", {"d/good.qves"}, 0, "Success d/good.qves\n"},
-      {"names not UTF-8", {"d/\xe9", "d/n\xff"}, 2, "Success d/\\\\xe9\nInputOpenFailed d/n\\\\xff\n", {},
+      {"names not UTF-8", {"d/\xe9", "d/n\xff"}, 2, "Success d/\\\\xe9\nInputOpenFailed d/n\\\\xff\n",
+       {"qvehelper check: d/n\\xff: no such file or directory"},
        notUtf8},
   };
   // clang-format on

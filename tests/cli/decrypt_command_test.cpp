@@ -73,6 +73,16 @@ TEST(DecryptCommand, Table) {
       chmod(dir.c_str(), folder);
     };
   };
+  // A container cut at a cipher block boundary, and one of another version.
+  const auto cutAtBlock = [](const fs::path& dir) {
+    const Bytes whole = Container{.body = kBody}.Build();
+    testing::WriteFile(dir / "cut.qves", testing::Head(whole, Container{}.Header().size() + 4096));
+  };
+  const auto version2 = [](const fs::path& dir) {
+    testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
+  };
+  const Bytes sealed = Container{.body = kBody}.Build();
+  const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
   const testing::Command nobody{.asNobody = true};
   const std::string longName(250, 'n');
   const char* ok = "Success \\(0\\)\n";
@@ -84,12 +94,23 @@ TEST(DecryptCommand, Table) {
       {"as nobody", {"c.qves", "new"}, 0, ok, "", 'O', {"new"}, {}, nobody},
       {"a long name", {"c.qves", longName}, 0, ok, "", 'O', {longName}},
       {"a name too long", {"c.qves", std::string(256, 'n')}, 73, "", ".*: file name too long\n"},
-      {"bad seal", {"bad.qves", "out.bin"}, 13, "BadSignature \\(13\\)\n",
-       ".*: the seal's signature does not match the plaintext\n"},
+      {"seal of another key", {"bad.qves", "out.bin"}, 13, "BadSignature \\(13\\)\n",
+       ".*: the seal names key 0a000000, not the built-in verification key 0b000000\n"},
       {"bad seal kept", {"--keep-unverified", "bad.qves", "out.bin"}, 13,
-       "BadSignature \\(13\\)\n", ".*does not match.*\n", 'B'},
+       "BadSignature \\(13\\)\n", ".*names key.*\n", 'B'},
       {"truncated", {"trunc.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
-       ".*: the container looks truncated\n"},
+       ".*: the container looks cut short: its payload is not a whole number of 16-byte cipher blocks\n"},
+      {"cut at a block", {"cut.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
+       ".*: the container looks cut short or damaged: the padding of its last cipher block is invalid\n",
+       'O', {"cut.qves"}, cutAtBlock},
+      {"version 2", {"v2.qves", "out.bin"}, 6, "HeaderInvalid \\(6\\)\n",
+       ".*: version 2 is not supported \\(this tool reads version 1\\)\n", 'O', {"v2.qves"}, version2},
+      {"standard input", {"-", "out.bin"}, 0, ok, "", 'B', {}, {}, fromStandardInput},
+      {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
+      {"standard input as nobody", {"-", "new"}, 0, ok, "", 'O', {"new"}, {},
+       {.input = fromStandardInput.input, .asNobody = true}},
+      {"a pipe as /dev/stdout", {"c.qves", "/dev/stdout"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
+      {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"missing input", {"none", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: none: no such file or directory\n"},
       {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
@@ -122,13 +143,13 @@ TEST(DecryptCommand, Table) {
        ".*: cannot create a file in \\.: permission denied\n", 'O', {}, lockFolder, nobody},
       {"link followed", {"c.qves", "l"}, 0, ok, "", 'B', {"l"}, link("out.bin", "l")},
       {"to standard output", {"c.qves", "-"}, 0, "body", ok},
-      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*match.*\n"},
+      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*names key.*\n"},
       {"OUTPUT is standard output", {"c.qves", "out.bin"}, 0, "", ok, 'A', {}, {}, {.outputTo = "out.bin"}},
       {"full standard output", {"c.qves", "-"}, 74, "", ".*: cannot write standard output: no space left on device\n",
        'O', {}, {}, {.outputTo = "/dev/full"}},
       {"closed standard output", {"c.qves", "-"}, 74, "", ".*: bad file descriptor\n",
        'O', {}, {}, {.outputTo = "-"}},
-      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\r[^\r\n]+/s *)+\r +\r", 'B', {}, {},
+      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r", 'B', {}, {},
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
        'O', {}, {}, {.fileSizeLimit = 9000}},
@@ -153,7 +174,8 @@ TEST(DecryptCommand, Table) {
     if (row.setup) row.setup(dir.path());
     testing::Command command =
         testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", row.args, dir.path());
-    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
+    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
+        command.outputTo != "|")
       command.outputTo = dir / command.outputTo;
     if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
     const testing::CommandResult ran = testing::Run(command);

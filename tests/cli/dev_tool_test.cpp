@@ -1,8 +1,10 @@
 // qvehelper-dev and the frame both programs share, as users run them: one row
 // per case, with its exit status, what it prints and the folder afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -26,7 +28,18 @@ struct Row {
   std::string err;
   std::set<std::string> added = {};
   testing::Command how = {};
+  std::function<void(const fs::path&)> setup = {};
 };
+
+// The program alone in the folder, as a build tree moved away without its
+// keys; or installed, with the keys in PREFIX/share.
+void Alone(const fs::path& dir) { fs::copy_file(QVE_DEV_CLI_FILE, dir / "qvehelper-dev"); }
+void Installed(const fs::path& dir) {
+  fs::create_directories(dir / "bin");
+  fs::copy_file(QVE_DEV_CLI_FILE, dir / "bin/qvehelper-dev");
+  fs::create_directories(dir / "share/qvehelper/keys");
+  fs::copy(fs::path(testing::DevKeyPath("x")).parent_path(), dir / "share/qvehelper/keys/dev");
+}
 
 TEST(DevToolAndFrame, Table) {
   const std::string key = testing::DevKeyPath("decryption-public.pem");
@@ -54,15 +67,35 @@ TEST(DevToolAndFrame, Table) {
        ".*past 64 bits.*\n" + any},
       {"long text", dev, {"sign-log", "plain.txt", "out.bin", "--text", std::string(2049, 't')}, 64, "",
        ".*at most 2048 bytes, not 2049\n"},
-      {"a line holding 0x1A", dev, {"sign-log", "bad.txt", "out.bin"}, 1, "", ".*line 2 holds 0x1A.*\n"},
-      {"chain from no signature", dev, {"sign-log", "plain.txt", "out.bin", "--chain-from", "plain.txt"}, 1, "",
+      {"a line holding 0x1A", dev, {"sign-log", "bad.txt", "out.bin"}, 65, "", ".*line 2 holds 0x1A.*\n"},
+      {"a line holding a NUL", dev, {"sign-log", "-", "out.bin"}, 65, "", ".*line 2 holds a NUL.*\n", {},
+       {.input = std::string("first\nsec\0ond\n", 14)}},
+      {"chain from no signature", dev, {"sign-log", "plain.txt", "out.bin", "--chain-from", "plain.txt"}, 65, "",
        ".*has no signature line\n"},
-      {"missing input", dev, {"seal", "none", "out.bin"}, 1, "", ".*cannot open none: no such file or directory\n"},
+      {"not a key", dev, {"sign-log", "--key", "plain.txt", "plain.txt", "out.bin"}, 65, "",
+       ".*plain.txt is not an RSA private key in PEM form\n"},
+      {"missing input", dev, {"seal", "none", "out.bin"}, 66, "", ".*cannot open none: no such file or directory\n"},
+      {"input nobody may read", dev, {"seal", "bad.txt", "new.qves"}, 66, "",
+       ".*cannot open bad.txt: permission denied\n", {}, {.asNobody = true}},
+      {"a key as standard input", dev, {"sign-log", "--key", "-", "plain.txt", "out.bin"}, 64, "", ".*standard input.*\n"},
+      {"sign from standard input to standard output", dev, {"sign-log", "-n", "1", "-", "-"}, 0,
+       "first\n\x1F[A-Za-z0-9+/=]+\x1F\n", "", {}, {.input = "first\n"}},
+      {"seal from standard input to standard output", dev, {"seal", "-", "-"}, 0, "", "", {"c.qves"},
+       {.input = "first\nsecond\n", .outputTo = "c.qves"}},
+      {"keys beside the program", dev, {"seal", "plain.txt", "c.qves"}, 0, "", "", {"c.qves"}, {.asNobody = true}},
+      {"no keys beside the program", "./qvehelper-dev", {"sign-log", "plain.txt", "s.log"}, 66, "",
+       ".*no development keys beside the program \\(looked in .*/keys/dev and .*/share/qvehelper/keys/dev\\).*\n",
+       {"qvehelper-dev"}, {}, Alone},
+      {"installed keys", "./bin/qvehelper-dev", {"seal", "plain.txt", "c.qves"}, 0, "", "", {"bin", "share", "c.qves"},
+       {}, Installed},
       {"output past the size limit", dev, {"sign-log", "plain.txt", "out.bin", "-n", "1"}, 74, "",
        ".*: cannot write output out.bin: file too large\n", {}, {.fileSizeLimit = 300}},
       {"device output", dev, {"seal", "plain.txt", "/dev/full"}, 73, "", ".*is a character device.*\n"},
       {"unknown command", cli, {"verfiy", "logs"}, 64, "", "qvehelper: unknown command 'verfiy'.*\n"},
       {"help", cli, {"help"}, 0, any + "Subcommands:" + any + "decrypt" + any + "verify" + any + "help" + any, ""},
+      {"help help", cli, {"help", "help"}, 0, any + "Usage: qvehelper help " + any + "Exit status:" + any + "64 " + any, ""},
+      {"help inspect", cli, {"help", "inspect"}, 0, any + "Exit status:" + any + "65 " + any + "66 " + any, ""},
+      {"help check", cli, {"help", "check"}, 0, any + "Exit status:" + any + "1-13 " + any + "66 " + any, ""},
       {"help decrypt", cli, {"help", "decrypt"}, 0,
        any + "Usage: qvehelper decrypt " + any + "Exit status:" + any + "64 " + any + "70 " + any + "73 " + any +
        "74 " + any, ""},
@@ -79,10 +112,15 @@ TEST(DevToolAndFrame, Table) {
     testing::WriteFile(dir / "plain.txt", std::string("first\nsecond\n"));
     testing::WriteFile(dir / "bad.txt", std::string("first\nsec\x1aond\n"));
     testing::WriteFile(dir / "out.bin", std::string("old"));
+    chmod(dir.path().c_str(), 0777);
+    chmod((dir / "bad.txt").c_str(), 0600);
+    if (row.setup) row.setup(dir.path());
     testing::Command command = row.how;
     command.program = row.program;
     command.args = row.args;
     command.folder = dir.path();
+    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
+      command.outputTo = dir / command.outputTo;
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
     std::set<std::string> expected = kBase;
     expected.insert(row.added.begin(), row.added.end());

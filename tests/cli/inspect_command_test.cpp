@@ -2,6 +2,7 @@
 // file, the arguments, and a line the output must hold.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -34,7 +35,10 @@ struct Case {
   std::vector<std::string> args;
   std::string expected;  // a part of the output
   int exitCode = 0;
-  std::string fileName = "file";
+  // The file as inspect is given it: by its path, as standard input ("-"),
+  // by a path that does not exist ("absent"), or by its path as nobody, who
+  // may not read it ("nobody").
+  std::string given = "path";
 };
 
 Bytes SessionKey() { return Container{}.sessionKey; }
@@ -67,7 +71,7 @@ const Case kCases[] = {
      [] { return testing::BytesOf("Q"); },
      {},
      ": unknown, 1 bytes, 1 line: no \"QVES\" magic and no signature line\n",
-     1},
+     65},
     {"WrappedKeyCutShort",
      [] { return Container{.cutTo = 100}.Build(); },
      {},
@@ -98,9 +102,19 @@ const Case kCases[] = {
     {"NoSeal",
      [] { return Container{.body = Pattern(100), .seal = std::nullopt}.Build(); },
      {"--seal"},
-     "  payload 112 bytes, a whole number of 16-byte blocks\n"
+     "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n"
      "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
      "  seal: no trailer in 100 bytes of plaintext: closing tag "},
+    {"CutAtABlock",
+     [] { return Container{.body = Pattern(20000), .cutTo = 288 + 4096}.Build(); },
+     {},
+     "  payload 4096 bytes, a whole number of 16-byte blocks, the last one's padding invalid: cut "
+     "short or damaged\n"},
+    {"SealOfAnotherKey",
+     [] { return Container{.seal = testing::Seal{.keyId = KeyIdOf(12)}}.Build(); },
+     {"--seal"},
+     "does not verify (BadSignature): the seal names key 0c000000, not the built-in verification "
+     "key 0b000000\n"},
     {"GoodSeal",
      [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
@@ -173,14 +187,25 @@ const Case kCases[] = {
      [] { return testing::BytesOf("just text\n"); },
      {},
      ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n",
-     1},
-    {"ContainerNameNotUtf8",
-     [] { return Container{}.Build(); },
-     {},
-     "/c\\xe9: container, ",
+     65},
+    {"StandardInput",
+     [] { return Container{.body = Pattern(20000)}.Build(); },
+     {"--seal"},
+     "-: container, 20576 bytes\n  version 1\n",
      0,
-     "c\xe9"},
-    {"LogNameNotUtf8", [] { return Log({}); }, {}, "/l\\xff: log, ", 0, "l\xff"},
+     "-"},
+    {"Absent",
+     [] { return Bytes(); },
+     {},
+     ": cannot be read: no such file or directory\n",
+     66,
+     "absent"},
+    {"NotReadableByNobody",
+     [] { return Bytes(); },
+     {},
+     ": cannot be read: permission denied\n",
+     66,
+     "nobody"},
 };
 
 class InspectCommandTest : public ::testing::TestWithParam<Case> {};
@@ -188,11 +213,17 @@ class InspectCommandTest : public ::testing::TestWithParam<Case> {};
 TEST_P(InspectCommandTest, PrintsTheFault) {
   testing::TempDir dir;
   const Case& c = GetParam();
-  testing::WriteFile(dir / c.fileName, c.file());
+  const Bytes file = c.file();
+  testing::WriteFile(dir / "file", file);
+  std::filesystem::permissions(
+      dir / "file", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::vector<std::string> args = {"inspect"};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  args.push_back((dir / c.fileName).string());
-  const auto run = testing::RunCommand(QVE_CLI_FILE, args);
+  args.push_back(c.given == "-" ? "-" : (dir / (c.given == "absent" ? "absent" : "file")).string());
+  const auto run = testing::Run({.program = QVE_CLI_FILE,
+                                 .args = args,
+                                 .input = std::string(file.begin(), file.end()),
+                                 .asNobody = c.given == "nobody"});
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
 }

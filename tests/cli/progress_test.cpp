@@ -110,6 +110,32 @@ TEST(Progress, LinesAsTimePasses) {
   EXPECT_EQ(sink.Take(), "\r" + std::string(31, ' ') + "\r") << "cleared at the end";
 }
 
+// A decryption whose payload is done while its seal is still checked: the
+// line is not done until the last step is.
+TEST(Progress, StepsAreDoneOnlyTogether) {
+  TestClock clock;
+  Sink sink;
+  std::atomic<std::uint64_t> decrypted{1 << 20}, checked{0};
+  {
+    Progress progress(true,
+                      [&] {
+                        return std::vector<ProgressStep>{{"decrypted", decrypted, 1 << 20},
+                                                         {"seal checked", checked, 1 << 20}};
+                      },
+                      {0ms, 250ms, &clock, sink.file()});
+    EXPECT_EQ(sink.Take(), "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 0 B/s");
+    clock.Advance(1000ms);
+    EXPECT_EQ(sink.Take(),
+              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 1.0 MiB/s, 0:01 left");
+    checked = 1 << 20;
+    clock.Advance(1000ms);
+    EXPECT_EQ(sink.Take(),
+              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 1.0 MiB of 1.0 MiB, 1.0 MiB/s" +
+                  std::string(7, ' '));
+  }
+  sink.Take();
+}
+
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
   TestClock clock;
   Sink sink;

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <thread>
 
 #include "tests/support/harness.h"
 
@@ -71,11 +72,15 @@ CommandResult Run(const Command& command) {
   WriteFile(capture / "in", command.input);
   WriteFile(capture / "out", std::string());
   const int in = open((capture / "in").c_str(), O_RDONLY);
+  const bool piped = command.outputTo == "|";
+  int pipeEnds[2] = {-1, -1};
+  if (piped && pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
   const int out =
-      open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
-                                                                : command.outputTo)
-               .c_str(),
-           O_WRONLY | O_CREAT | O_APPEND, 0644);
+      piped ? pipeEnds[1]
+            : open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
+                                                                        : command.outputTo)
+                       .c_str(),
+                   O_WRONLY | O_CREAT | O_APPEND, 0644);
   const int err = open((capture / "err").c_str(), O_WRONLY | O_CREAT, 0644);
   int terminal = -1, terminalSide = -1;
   termios raw{};
@@ -98,6 +103,7 @@ CommandResult Run(const Command& command) {
   if (child == 0) {
     dup2(in, 0);
     dup2(out, 1);
+    if (piped) close(pipeEnds[0]);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (command.outputTo == "-") close(1);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
@@ -117,6 +123,13 @@ CommandResult Run(const Command& command) {
   close(out);
   close(err);
   if (terminalSide >= 0) close(terminalSide);
+  // Drained meanwhile, so that a full pipe never holds the command up.
+  std::string fromPipe;
+  std::thread drain([&] {
+    char chunk[4096];
+    for (ssize_t got; piped && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+      fromPipe.append(chunk, std::size_t(got));
+  });
   if (command.whileRunning) command.whileRunning(child);
   std::string onTerminal;
   char chunk[4096];
@@ -126,11 +139,13 @@ CommandResult Run(const Command& command) {
   if (terminal >= 0) close(terminal);
   int status = 0;
   waitpid(child, &status, 0);
+  drain.join();
+  if (piped) close(pipeEnds[0]);
   CommandResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   const Bytes printed = ReadFile(capture / "out");
   const Bytes errors = ReadFile(capture / "err");
-  result.out.assign(printed.begin(), printed.end());
+  result.out = piped ? fromPipe : std::string(printed.begin(), printed.end());
   result.err = command.errorToTerminal ? onTerminal : std::string(errors.begin(), errors.end());
   return result;
 }

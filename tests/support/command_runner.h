@@ -26,7 +26,7 @@ struct Command {
   std::string folder = {};    // where it runs; the test's own when empty
   std::string input = {};     // its standard input
   std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-"
+                              // closed when "-", captured through a pipe when "|"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec

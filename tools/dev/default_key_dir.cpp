@@ -3,19 +3,47 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/command_line.h"
+#include "platform/file_status.h"
+#include "platform/paths.h"
+
 namespace qve::dev {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kMarker = "verification-private.pem";
+
+}  // namespace
+
+std::vector<std::string> KeyDirCandidates() {
+  const auto program = platform::ToNarrow(platform::ExecutablePath());
+  if (!program || program->empty()) return {};
+  const fs::path folder = fs::path(*program).parent_path();
+  return {(folder / "keys" / "dev").string(),
+          (folder.parent_path() / "share" / "qvehelper" / "keys" / "dev").string()};
+}
+
 std::string DefaultKeyDir() {
-#ifdef __linux__
-  std::error_code error;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const auto installed = exe.parent_path().parent_path() / "share/qvehelper/keys/dev";
-    if (std::filesystem::is_regular_file(installed / "verification-private.pem", error))
-      return installed.string();
+  for (const std::string& candidate : KeyDirCandidates()) {
+    std::error_code error;
+    if (fs::is_regular_file(fs::path(candidate) / kMarker, error)) return candidate;
   }
-#endif
-  return QVE_DEV_KEY_DIR;
+  return {};
+}
+
+std::string DevKeyFile(const std::string& keyDir, const std::string& name) {
+  if (!keyDir.empty()) return (fs::path(keyDir) / name).string();
+  std::string looked;
+  for (const std::string& candidate : KeyDirCandidates())
+    looked += (looked.empty() ? "" : " and ") + candidate;
+  throw cli::CommandError(cli::kNoInput,
+                          "no development keys beside the program (looked in " +
+                              (looked.empty() ? std::string("no folder: the program's own path "
+                                                            "is unknown")
+                                              : looked) +
+                              "); give the key files or --key-dir");
 }
 
 }  // namespace qve::dev

@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
+#include "tools/writer/unusable_input.h"
 
 namespace qve::dev {
 
@@ -30,25 +31,54 @@ const CLI::Validator& Digits() {
 std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths) {
   std::vector<cli::OutputInput> inputs;
   for (const auto& path : paths) {
+    cli::RefuseStandardStream(path, "a key or --chain-from");
     if (path.empty()) throw CommandError(cli::kUsageError, "not a usable path: ''");
-    const platform::FileStatus status = platform::StatusOf(platform::ArgumentPath(path));
-    if (status.kind == platform::FileKind::Missing)
-      throw CommandError(kCannotUse,
-                         "cannot open " + path + ": " + platform::ErrorText(status.error));
+    const std::wstring wide = platform::ArgumentPath(path);
+    const platform::FileStatus status = platform::StatusOf(wide);
+    std::error_code why = status.error;
+    if (status.kind != platform::FileKind::Missing) why = platform::ReadError(wide);
+    if (why)
+      throw CommandError(cli::kNoInput, "cannot open " + path + ": " + platform::ErrorText(why));
     inputs.push_back({path, status});
   }
   return inputs;
 }
 
+std::vector<std::string> FileInputs(const std::string& input) {
+  if (input == cli::kStandardStream) return {};
+  return {input};
+}
+
+InputPath::InputPath(const std::string& argument) : path_(argument) {
+  if (argument != cli::kStandardStream) return;
+  standardInput_.emplace("INPUT", cli::StandardInput::Reading::Again);
+  path_ = platform::NarrowPath(standardInput_->path());
+}
+
 int RunWriter(const std::function<void()>& work) {
   try {
     work();
-  } catch (const CommandError&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw CommandError(kCannotUse, e.what());
+  } catch (const writer::UnusableInput& e) {
+    throw CommandError(cli::kDataError, e.what());
   }
   return 0;
+}
+
+std::string WriterExitStatusHelp() {
+  return cli::ExitStatusHelp({
+             {0, "OUTPUT holds the complete result"},
+             {cli::kUsageError,
+              "a malformed option, OUTPUT the same file as an input, or - where it cannot be"},
+             {cli::kDataError,
+              "a key is not an RSA key of the kind needed, an input line would not read back as "
+              "itself (it reads as a signature line, or holds 0x1A or a NUL), or --chain-from "
+              "names a "
+              "log with no signature line"},
+             {cli::kNoInput, "an input, a key or the development keys cannot be found or read"},
+             {cli::kCannotCreate, "OUTPUT"},
+             {cli::kOutputError, "OUTPUT or standard output"},
+         }) +
+         "OUTPUT is replaced only by a complete result; on any failure it stays as it was.\n";
 }
 
 }  // namespace qve::dev

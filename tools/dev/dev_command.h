@@ -1,31 +1,51 @@
 // What the qvehelper-dev commands share beyond the frame: their inputs are
-// checked before OUTPUT is touched (cli/output_file.h writes it), and what
-// the writer throws is about an input or a key it could not use.
+// checked before OUTPUT is touched (cli/output_file.h writes it), INPUT and
+// OUTPUT may be - for the standard streams, and what the writer cannot use
+// ends with the exit status the table gives an input of the wrong kind.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/output_file.h"
+#include "cli/standard_input.h"
 
 namespace qve::dev {
-
-// An input, a key or --chain-from that cannot be used.
-inline constexpr int kCannotUse = 1;
 
 // For options that take a number: digits only, so "-1" is not read as a huge
 // unsigned value; CLI11 then refuses what does not fit the type.
 const CLI::Validator& Digits();
 
 // The inputs as OUTPUT must not be: throws CommandError, kUsageError for a
-// path that is empty or not UTF-8, kCannotUse for one that does not exist.
+// path that is empty, not UTF-8 or -, kNoInput with the system's reason for
+// one that does not exist or cannot be read.
 std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths);
 
-// Runs the work; a failure it throws that is not a CommandError becomes one
-// with kCannotUse.
+// INPUT as a file OUTPUT must not be: none for -.
+std::vector<std::string> FileInputs(const std::string& input);
+
+// INPUT by a path the writer opens: a copy of standard input for -.
+class InputPath {
+ public:
+  explicit InputPath(const std::string& argument);
+  // The path, in the narrow form the writer takes.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::optional<cli::StandardInput> standardInput_;
+  std::string path_;
+};
+
+// Runs the work; an input the writer cannot use (writer::UnusableInput)
+// ends as CommandError(kDataError).
 int RunWriter(const std::function<void()>& work);
+
+// The exit statuses both commands share.
+std::string WriterExitStatusHelp();
 
 }  // namespace qve::dev

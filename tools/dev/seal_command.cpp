@@ -2,7 +2,6 @@
 // accepts, streaming, so the plaintext can be of any size.
 #include <CLI/CLI.hpp>
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <span>
@@ -11,6 +10,8 @@
 
 #include "cli/command_line.h"
 #include "decrypt/container_header.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "tools/dev/default_key_dir.h"
 #include "tools/dev/dev_command.h"
 #include "tools/writer/container_writer.h"
@@ -52,18 +53,21 @@ void Seal(const SealOptions& options) {
   // Everything that can be wrong with the arguments, before any key is read.
   std::vector<std::pair<std::string, std::uint32_t>> wanted;
   if (!options.noDefaultRecipient)
-    wanted.emplace_back(options.keyDir + "/decryption-public.pem", qve::kDecryptionKeyNumber);
+    wanted.emplace_back(qve::dev::DevKeyFile(options.keyDir, "decryption-public.pem"),
+                        qve::kDecryptionKeyNumber);
   for (const auto& argument : options.extraRecipients) wanted.push_back(ParseRecipient(argument));
   if (wanted.empty() || wanted.size() > qve::kMaxRecipients)
     throw CommandError(qve::cli::kUsageError,
                        "a container holds 1 to " + std::to_string(qve::kMaxRecipients) +
                            " recipients, not " + std::to_string(wanted.size()));
-  const std::string signingKeyFile = options.signingKey.empty()
-                                         ? options.keyDir + "/verification-private.pem"
-                                         : options.signingKey;
-  std::vector<std::string> inputs{options.input, signingKeyFile};
-  for (const auto& [pem, number] : wanted) inputs.push_back(pem);
-  qve::cli::OutputFile output("OUTPUT", options.output, qve::dev::Inputs(inputs));
+  const std::string signingKeyFile =
+      options.signingKey.empty() ? qve::dev::DevKeyFile(options.keyDir, "verification-private.pem")
+                                 : options.signingKey;
+  std::vector<std::string> files = qve::dev::FileInputs(options.input);
+  files.push_back(signingKeyFile);
+  for (const auto& [pem, number] : wanted) files.push_back(pem);
+  qve::cli::OutputFile output("OUTPUT", options.output, qve::dev::Inputs(files), true);
+  const qve::dev::InputPath input(options.input);
 
   std::vector<LoadedRecipient> loaded;
   for (const auto& [pem, number] : wanted)
@@ -71,8 +75,9 @@ void Seal(const SealOptions& options) {
   std::vector<qve::writer::Recipient> recipients;
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
-  std::ifstream in(options.input, std::ios::binary);
-  if (!in) throw CommandError(qve::dev::kCannotUse, "cannot open " + options.input);
+  qve::platform::FileStream in;
+  if (!qve::platform::OpenForReading(in, qve::platform::ToWide(input.path()).value_or(L"")))
+    throw CommandError(qve::cli::kNoInput, "cannot open " + options.input);
 
   output.Write([&](std::ostream& out) {
     qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
@@ -83,7 +88,7 @@ void Seal(const SealOptions& options) {
       writer.Write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
                              static_cast<std::size_t>(in.gcount())));
     }
-    if (in.bad()) throw CommandError(qve::dev::kCannotUse, "cannot read " + options.input);
+    if (in.bad()) throw CommandError(qve::cli::kNoInput, "cannot read " + options.input);
     writer.Finish();
   });
   output.Commit();
@@ -92,10 +97,12 @@ void Seal(const SealOptions& options) {
 const bool kRegistered = qve::cli::RegisterCommand(
     "seal", "Seal a plaintext file into a container the library decrypts.", [](CLI::App& cmd) {
       auto options = std::make_shared<SealOptions>();
-      cmd.add_option("INPUT", options->input, "Plaintext file")->required();
-      cmd.add_option("OUTPUT", options->output, "Container to write")->required();
+      cmd.add_option("INPUT", options->input, "Plaintext file; - for standard input")->required();
+      cmd.add_option("OUTPUT", options->output, "Container to write; - for standard output")
+          ->required();
       cmd.add_option("--key-dir", options->keyDir,
-                     "Folder of decryption-public.pem and verification-private.pem")
+                     "Folder of decryption-public.pem and verification-private.pem (default: "
+                     "the development keys beside the program)")
           ->capture_default_str();
       cmd.add_option("--recipient", options->extraRecipients,
                      "Another record, for PUBLIC_PEM:KEY_NUMBER (repeatable, after key 10's; "
@@ -108,14 +115,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
                      "Key number the seal names as its signer")
           ->check(qve::dev::Digits())
           ->capture_default_str();
-      cmd.footer(qve::cli::ExitStatusHelp(
-          "  0   OUTPUT holds the container\n"
-          "  1   an input or a key cannot be opened or used\n"
-          "  64  a usage error: a malformed option, too many recipients, OUTPUT the same file\n"
-          "      as an input\n"
-          "  73  OUTPUT cannot be created or replaced\n"
-          "  74  writing OUTPUT or standard output failed\n"
-          "OUTPUT is replaced only by a complete container; on any failure it stays as it was.\n"));
+      cmd.footer(qve::dev::WriterExitStatusHelp());
       return std::function<int()>(
           [options] { return qve::dev::RunWriter([&] { Seal(*options); }); });
     });

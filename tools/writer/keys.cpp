@@ -1,5 +1,7 @@
 #include "tools/writer/keys.h"
 
+#include "tools/writer/unusable_input.h"
+
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
@@ -18,13 +20,13 @@ struct FileCloser {
 
 PkeyPtr LoadPem(const std::string& path, bool isPrivate) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
-  if (!file) throw std::runtime_error("cannot open key file " + path);
+  if (!file) throw UnusableInput("cannot open key file " + path);
   EVP_PKEY* key = isPrivate ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr)
                             : PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr);
   if (key == nullptr || EVP_PKEY_is_a(key, "RSA") != 1) {
     EVP_PKEY_free(key);
-    throw std::runtime_error(path + " is not an RSA " + (isPrivate ? "private" : "public") +
-                             " key in PEM form");
+    throw UnusableInput(path + " is not an RSA " + (isPrivate ? "private" : "public") +
+                        " key in PEM form");
   }
   return PkeyPtr(key);
 }

@@ -11,7 +11,7 @@
 
 namespace qve::writer {
 
-// Both throw std::runtime_error naming the file when it is not a usable key.
+// Both throw UnusableInput naming the file when it is not a usable key.
 PkeyPtr LoadPrivateKeyPem(const std::string& path);
 PkeyPtr LoadPublicKeyPem(const std::string& path);
 

@@ -1,12 +1,12 @@
 #include "tools/writer/log_signer.h"
 
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 
 #include "platform/text_reader.h"
 #include "tools/writer/signature_block_writer.h"
+#include "tools/writer/unusable_input.h"
 #include "verify/log_line.h"
 
 namespace qve::writer {
@@ -88,7 +88,7 @@ Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOp
     throw std::runtime_error("block text is longer than " + std::to_string(kMaxBlockTextLength) +
                              " bytes");
   platform::TextLineReader reader(inputPath);
-  if (!reader.isOpen()) throw std::runtime_error("cannot open " + inputPath + " as a file");
+  if (!reader.isOpen()) throw UnusableInput("cannot open " + inputPath + " as a file");
   Blocks blocks(out, options);
   LineText line;
   char lastByte = 0;
@@ -98,13 +98,16 @@ Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOp
   bool lineEnds = false;
   for (std::uint64_t start = reader.offset(); reader.NextPiece(&piece, &lineEnds);
        start = reader.offset()) {
+    if (reader.pieceHasNul())
+      throw UnusableInput("input line " + std::to_string(lineNumber) +
+                          " holds a NUL, and a signature covers a line only up to its first NUL");
     blocks.current().Add(BytesOf(line.Counted(piece)));
     Put(out, piece);
     if (!piece.empty()) lastByte = piece.back();
     if (!lineEnds) continue;
     if (line.isSignature())
-      throw std::runtime_error("input line " + std::to_string(lineNumber) +
-                               " would read as a signature line");
+      throw UnusableInput("input line " + std::to_string(lineNumber) +
+                          " would read as a signature line");
     // What ended the line: LF, CR LF, or the end of the input. A last line
     // without LF gets one; after a CR of its own, CR LF, so the CR stays in it.
     const std::uint64_t ended = reader.offset() - start - piece.size();
@@ -119,11 +122,9 @@ Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOp
     ++lineNumber;
   }
   // The reader stops at a 0x1A as at the end of the file.
-  std::ifstream rest(inputPath, std::ios::binary);
-  rest.seekg(static_cast<std::streamoff>(reader.offset()));
-  if (rest && rest.get() == kEndOfInput)
-    throw std::runtime_error("input line " + std::to_string(lineNumber - (unterminated ? 1 : 0)) +
-                             " holds 0x1A, which would end the log for a reader");
+  if (reader.endOfTextOffset())
+    throw UnusableInput("input line " + std::to_string(lineNumber - (unterminated ? 1 : 0)) +
+                        " holds 0x1A, which would end the log for a reader");
   blocks.Finish();
   if (!out) throw std::runtime_error("cannot write the signed log");
   return blocks.link();

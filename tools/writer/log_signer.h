@@ -35,9 +35,11 @@ struct LogSignerOptions {
 // last. Each line keeps its line end, LF or CR LF; a last line without one
 // gets one that keeps it as the library reads it, and a signature line takes
 // the line end of the line before it. Returns the chain value after the last
-// block. Throws std::runtime_error for an input that does not open as a
-// regular file, and for input that a verifier would not read as the same
-// lines: a line that reads as a signature line, or a 0x1A byte.
+// block. Throws UnusableInput for an input that does not open as a regular
+// file, and for input that a verifier would not read as the same lines: a
+// line that reads as a signature line, a 0x1A byte (which ends the input
+// for a reader) or a NUL (after which a signature covers nothing of its
+// line).
 Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOptions& options);
 
 // The chain value that a signed log leaves behind: the digest of its last
