@@ -91,13 +91,18 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
   } else if (const std::error_code why = qve::platform::ReadError(path)) {
     chain.warnings.push_back(
         {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
+  } else if (!qve::platform::ToNarrow(path)) {
+    chain.warnings.push_back(
+        {shown, "cannot be read (the name has no form in the code page); FileUnsigned"});
   }
-  chain.files.push_back(path);
+  // The library's reader refuses the whole run for a path it cannot take.
+  chain.files.push_back(qve::platform::NarrowablePath(path));
 }
 
 void Collect(Chain& chain, const std::wstring& argument) {
   if (qve::platform::StatusOf(argument).kind != qve::platform::FileKind::Folder) {
-    AddCandidate(chain, argument);
+    // The chain's order is that of the names as stored, whatever was typed.
+    AddCandidate(chain, qve::platform::NameAsStored(argument));
     return;
   }
   qve::platform::WalkFolder(
