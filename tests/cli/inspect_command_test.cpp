@@ -36,6 +36,7 @@ struct Case {
   std::string expected;  // a part of the output
   int exitCode = 0;
   // The file as inspect is given it: by its path, as standard input ("-"),
+  // by a name that is not UTF-8 ("c\xe9"),
   // by a path that does not exist ("absent"), or by its path as nobody, who
   // may not read it ("nobody").
   std::string given = "path";
@@ -188,6 +189,7 @@ const Case kCases[] = {
      {},
      ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n",
      65},
+    {"NameNotUtf8", [] { return Container{}.Build(); }, {}, "/c\\xe9: container, ", 0, "c\xe9"},
     {"StandardInput",
      [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
@@ -214,12 +216,13 @@ TEST_P(InspectCommandTest, PrintsTheFault) {
   testing::TempDir dir;
   const Case& c = GetParam();
   const Bytes file = c.file();
-  testing::WriteFile(dir / "file", file);
+  const std::string name = c.given == "c\xe9" ? c.given : "file";
+  testing::WriteFile(dir / name, file);
   std::filesystem::permissions(
-      dir / "file", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+      dir / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::vector<std::string> args = {"inspect"};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  args.push_back(c.given == "-" ? "-" : (dir / (c.given == "absent" ? "absent" : "file")).string());
+  args.push_back(c.given == "-" ? "-" : (dir / (c.given == "absent" ? "absent" : name)).string());
   const auto run = testing::Run({.program = QVE_CLI_FILE,
                                  .args = args,
                                  .input = std::string(file.begin(), file.end()),
