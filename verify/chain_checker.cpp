@@ -66,7 +66,7 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
   // Most lines come whole, hold no NUL and are data lines, for which no
   // other line rule counts, and past a block's first lines none is kept to
   // be shown.
-  if (lineEnds && !line_.begun() && reader_ != nullptr && !reader_->pieceHasNul() &&
+  if (lineEnds && !line_.line().begun() && reader_ != nullptr && !reader_->pieceHasNul() &&
       (piece.empty() || piece.front() != kSignatureMarker) &&
       blockLines_ >= options_.excerptLines) {
     Hold(piece);
@@ -76,28 +76,22 @@ void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
     ++lineNumber_;
     return;
   }
-  const bool lineStarts = line_.length() == 0;
-  const std::string_view counted =
-      line_.Counted(piece, reader_ == nullptr || reader_->pieceHasNul());
-  // Until its end, a line that starts with the marker may be either kind.
-  if (line_.startsWithMarker())
-    payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+  const std::string_view counted = line_.Add(piece, reader_ == nullptr || reader_->pieceHasNul());
   Hold(counted);
   // One byte more than is shown tells whether the cut falls inside a character.
   if (blockLines_ < options_.excerptLines && lineShown_.size() <= options_.excerptLineBytes)
     lineShown_.append(counted.substr(0, options_.excerptLineBytes + 1 - lineShown_.size()));
   if (!lineEnds) return;
-  if (const std::uint64_t ignored = line_.bytesAfterNul(); ignored > 0) {
+  if (const std::uint64_t ignored = line_.line().bytesAfterNul(); ignored > 0) {
     if (file_.afterNul.lines++ == 0) file_.afterNul.firstLine = lineNumber_;
     file_.afterNul.bytes += ignored;
   }
-  if (line_.isSignature()) {
+  if (line_.EndsSignature()) {
     EndSignatureLine();
   } else {
     EndDataLine();
   }
-  if (line_.startsWithMarker()) payload_.Clear();
-  line_ = LineText{};
+  line_.Next();
   lineShown_.clear();
   lineStart_ = reader_ != nullptr ? reader_->offset() : 0;
   heldBefore_ = held_.size();
@@ -122,7 +116,8 @@ inline void ChainChecker::EndDataLine() {
   }
   if (blockLines_ < options_.excerptLines) {
     const std::size_t cut = platform::CutBefore(lineShown_, options_.excerptLineBytes);
-    excerpt_.push_back({lineNumber_, lineShown_.substr(0, cut), line_.length(), line_.cut()});
+    excerpt_.push_back(
+        {lineNumber_, lineShown_.substr(0, cut), line_.line().length(), line_.line().cut()});
   }
   ++blockLines_;
   if (!spilled_) held_.push_back(0x00);
@@ -130,9 +125,8 @@ inline void ChainChecker::EndDataLine() {
 
 void ChainChecker::EndSignatureLine() {
   if (!spilled_) held_.resize(heldBefore_);
-  payload_.Finish(line_.length() - 2);
   const bool isFirstBlockOfRun = filesBegun_ == 1 && file_.signatureLines == 0;
-  BlockCheck check(payload_.kept(), verifyContext_);
+  BlockCheck check(line_.payload().kept(), verifyContext_);
   // A long signature line may spill a block that covers no line: then
   // there is nothing to read again.
   if (!spilled_) {
@@ -156,7 +150,7 @@ void ChainChecker::EndSignatureLine() {
   block.link = std::move(fields.link);
   block.signatureLength = fields.signature.size();
   block.expectedLink = chainValue_;
-  chainValue_ = payload_.digest();
+  chainValue_ = line_.payload().digest();
   block.chainValue = chainValue_;
   if (file_.signatureLines++ == 0 && check.parsed()) file_.firstLink = block.link;
   file_.lastChainValue = chainValue_;
@@ -225,9 +219,8 @@ void ChainChecker::EndFile() {
                                   *reader_->endOfTextOffset(), reader_->bytesAfterEndOfText()};
   }
   ForgetBlock();
-  line_ = LineText{};
+  line_.Next();
   lineShown_.clear();
-  payload_.Clear();
 }
 
 }  // namespace qve

@@ -62,8 +62,7 @@ class ChainChecker {
   std::uint32_t filesBegun_ = 0;
   FileDetail file_;
 
-  LineText line_;
-  BlockBytes payload_;
+  LineFeed line_;
   std::uint64_t lineStart_ = 0;  // in the file
   std::string lineShown_;        // the current line's first bytes, for the excerpt
 

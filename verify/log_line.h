@@ -85,4 +85,39 @@ class BlockBytes {
   Bytes digest_;
 };
 
+// One line fed piece by piece, with the block bytes of its payload for as long
+// as it may be a signature line.
+class LineFeed {
+ public:
+  // The bytes of the piece that count; while the line starts with the marker,
+  // those after the marker are its payload too.
+  std::string_view Add(std::string_view piece, bool mayHoldNul = true) {
+    const bool lineStarts = line_.length() == 0;
+    const std::string_view counted = line_.Counted(piece, mayHoldNul);
+    // Until its end, a line that starts with the marker may be either kind.
+    if (line_.startsWithMarker())
+      payload_.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
+    return counted;
+  }
+  // At the line's end: whether it is a signature line, whose payload is then
+  // finished.
+  bool EndsSignature() {
+    if (!line_.isSignature()) return false;
+    payload_.Finish(line_.length() - 2);
+    return true;
+  }
+  // Starts the next line.
+  void Next() {
+    if (line_.startsWithMarker()) payload_.Clear();
+    line_ = LineText{};
+  }
+
+  const LineText& line() const { return line_; }
+  const BlockBytes& payload() const { return payload_; }
+
+ private:
+  LineText line_;
+  BlockBytes payload_;
+};
+
 }  // namespace qve
