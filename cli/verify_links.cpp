@@ -6,12 +6,9 @@
 #include <utility>
 
 #include "cli/escape.h"
-#include "crypto/signature_block.h"
 #include "format/signed_log_format.h"
 #include "platform/name_order.h"
 #include "platform/paths.h"
-#include "platform/text_reader.h"
-#include "verify/log_line.h"
 
 namespace qve::cli {
 
@@ -60,34 +57,6 @@ std::string PathsText(const std::vector<VerifiedFile>& files,
 
 }  // namespace
 
-FileLinks ReadFileLinks(const std::wstring& path) {
-  platform::TextLineReader reader(platform::NarrowPath(path));
-  FileLinks links;
-  links.opened = reader.isOpen();
-  LineText line;
-  BlockBytes payload;
-  std::string_view piece;
-  bool lineEnds = false;
-  while (reader.NextPiece(&piece, &lineEnds)) {
-    const bool lineStarts = line.length() == 0;
-    const std::string_view counted = line.Counted(piece, reader.pieceHasNul());
-    if (line.startsWithMarker())
-      payload.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
-    if (!lineEnds) continue;
-    if (line.isSignature()) {
-      payload.Finish(line.length() - 2);
-      SignatureBlock block;
-      if (!links.lastChainValue &&
-          ParseSignatureBlock(payload.kept(), block) == BlockParseResult::Parsed)
-        links.firstLink = std::move(block.link);
-      links.lastChainValue = payload.digest();
-    }
-    if (line.startsWithMarker()) payload.Clear();
-    line = LineText{};
-  }
-  return links;
-}
-
 std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
   const std::size_t n = files.size();
   ByChainValue<std::vector<std::size_t>> endingIn;
@@ -127,7 +96,7 @@ std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
     return platform::NameLess(platform::FileNameOf(a), platform::FileNameOf(b));
   });
   std::vector<FileLinks> links;
-  for (const auto& path : paths) links.push_back(ReadFileLinks(path));
+  for (const auto& path : paths) links.push_back(ReadFileLinks(platform::NarrowPath(path)));
   std::vector<std::wstring> ordered;
   for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
   return ordered;

@@ -12,19 +12,9 @@
 #include <vector>
 
 #include "cli/verify_outcome.h"
-#include "crypto/bytes.h"
+#include "verify/file_links.h"
 
 namespace qve::cli {
-
-// What ordering needs of a file, as a run's FileDetail has it.
-struct FileLinks {
-  bool opened = false;
-  std::optional<Bytes> firstLink;       // its first signature line's block, when it parses
-  std::optional<Bytes> lastChainValue;  // after its last signature line
-};
-
-// Reads a file as a run would, but checks no signature: once, and cheaply.
-FileLinks ReadFileLinks(const std::wstring& path);
 
 // Positions in `files`, given in name order, taken in link order: a file
 // whose first link is another file's last chain value comes right after it,

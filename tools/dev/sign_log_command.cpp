@@ -1,6 +1,7 @@
 // qvehelper-dev sign-log: makes signed logs for tests, demos and QA.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/command_line.h"
@@ -9,6 +10,7 @@
 #include "tools/dev/dev_command.h"
 #include "tools/writer/keys.h"
 #include "tools/writer/log_signer.h"
+#include "verify/file_links.h"
 
 namespace {
 
@@ -43,11 +45,11 @@ void SignLogFile(const SignLogArguments& args) {
   options.text = args.text;
   options.linesPerBlock = args.every;
   if (!args.chainFrom.empty()) {
-    options.link = qve::writer::ChainValueAfter(args.chainFrom);
-    // Only a log without a signature line leaves the chain where it starts.
-    if (options.link == qve::ChainStart())
+    std::optional<qve::Bytes> last = qve::ReadFileLinks(args.chainFrom).lastChainValue;
+    if (!last)
       throw CommandError(qve::cli::kDataError,
                          "--chain-from " + args.chainFrom + " has no signature line");
+    options.link = std::move(*last);
   }
   const qve::dev::InputPath input(args.input);
   output.Write([&](std::ostream& out) { qve::writer::SignLog(input.path(), out, options); });

@@ -130,28 +130,4 @@ Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOp
   return blocks.link();
 }
 
-Bytes ChainValueAfter(const std::string& signedLogPath) {
-  platform::TextLineReader reader(signedLogPath);
-  BlockBytes payload;
-  LineText line;
-  Bytes last = ChainStart();
-  std::string_view piece;
-  bool lineEnds = false;
-  while (reader.NextPiece(&piece, &lineEnds)) {
-    const bool lineStarts = line.length() == 0;
-    const std::string_view counted = line.Counted(piece);
-    // Until its end, a line that starts with the marker may be either kind.
-    if (line.startsWithMarker())
-      payload.Add(lineStarts && !counted.empty() ? counted.substr(1) : counted);
-    if (!lineEnds) continue;
-    if (line.isSignature()) {
-      payload.Finish(line.length() - 2);
-      last = payload.digest();
-    }
-    payload.Clear();
-    line = LineText{};
-  }
-  return last;
-}
-
 }  // namespace qve::writer

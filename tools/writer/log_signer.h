@@ -42,9 +42,4 @@ struct LogSignerOptions {
 // line).
 Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOptions& options);
 
-// The chain value that a signed log leaves behind: the digest of its last
-// signature line's block, or of nothing when it has none. The file is read
-// as the library reads it: one that does not open holds no lines.
-Bytes ChainValueAfter(const std::string& signedLogPath);
-
 }  // namespace qve::writer

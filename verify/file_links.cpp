@@ -1,0 +1,34 @@
+#include "verify/file_links.h"
+
+#include <string_view>
+#include <utility>
+
+#include "crypto/signature_block.h"
+#include "platform/text_reader.h"
+#include "verify/log_line.h"
+
+namespace qve {
+
+FileLinks ReadFileLinks(const std::string& path) {
+  platform::TextLineReader reader(path);
+  FileLinks links;
+  links.opened = reader.isOpen();
+  LineFeed line;
+  std::string_view piece;
+  bool lineEnds = false;
+  while (reader.NextPiece(&piece, &lineEnds)) {
+    line.Add(piece, reader.pieceHasNul());
+    if (!lineEnds) continue;
+    if (line.EndsSignature()) {
+      SignatureBlock block;
+      if (!links.lastChainValue &&
+          ParseSignatureBlock(line.payload().kept(), block) == BlockParseResult::Parsed)
+        links.firstLink = std::move(block.link);
+      links.lastChainValue = line.payload().digest();
+    }
+    line.Next();
+  }
+  return links;
+}
+
+}  // namespace qve
