@@ -186,6 +186,8 @@ TEST(VerifyCommand, Table) {
       {"a forged line", {"n"}, 1,
        "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
        "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log: line 1 is not signed\n", forgeName},
+      {"a forged line in JSON", {"--json", "n"}, 1,
+       any + "\"name\": \"System_1\\\\nOK: x\\\\u001b\\[m\xF0\x9F\x98\x80\\.log\"" + any, "", forgeName},
       {"unreadable", {"--details", "a"}, 2,
        "  a/System_1.log: 1 block, 0 bad\nFileUnsigned System_2.log\n  a/System_2.log: 0 blocks, 0 bad\n"
        "FileChainBreak system.log\n  a/system.log: 2 blocks, 1 bad\n"
