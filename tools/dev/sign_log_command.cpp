@@ -1,7 +1,6 @@
 // qvehelper-dev sign-log: makes signed logs for tests, demos and QA.
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "cli/command_line.h"
@@ -45,11 +44,11 @@ void SignLogFile(const SignLogArguments& args) {
   options.text = args.text;
   options.linesPerBlock = args.every;
   if (!args.chainFrom.empty()) {
-    std::optional<qve::Bytes> last = qve::ReadFileLinks(args.chainFrom).lastChainValue;
-    if (!last)
+    const qve::FileLinks from = qve::ReadFileLinks(args.chainFrom);
+    if (!from.lastChainValue)
       throw CommandError(qve::cli::kDataError,
                          "--chain-from " + args.chainFrom + " has no signature line");
-    options.link = std::move(*last);
+    options.link = *from.lastChainValue;
   }
   const qve::dev::InputPath input(args.input);
   output.Write([&](std::ostream& out) { qve::writer::SignLog(input.path(), out, options); });
