@@ -75,6 +75,8 @@ TEST(DevToolAndFrame, Table) {
       {"not a key", dev, {"sign-log", "--key", "plain.txt", "plain.txt", "out.bin"}, 65, "",
        ".*plain.txt is not an RSA private key in PEM form\n"},
       {"missing input", dev, {"seal", "none", "out.bin"}, 66, "", ".*cannot open none: no such file or directory\n"},
+      {"input named not UTF-8", dev, {"seal", "p\xe9", "c.qves"}, 0, "", "", {"c.qves", "p\xe9"}, {},
+       [](const fs::path& dir) { fs::copy_file(dir / "plain.txt", dir / "p\xe9"); }},
       {"input nobody may read", dev, {"seal", "bad.txt", "new.qves"}, 66, "",
        ".*cannot open bad.txt: permission denied\n", {}, {.asNobody = true}},
       {"a key as standard input", dev, {"sign-log", "--key", "-", "plain.txt", "out.bin"}, 64, "", ".*standard input.*\n"},

@@ -76,7 +76,7 @@ void Seal(const SealOptions& options) {
   for (const auto& r : loaded) recipients.push_back({r.keyId, r.key.get()});
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
   qve::platform::FileStream in;
-  if (!qve::platform::OpenForReading(in, qve::platform::ToWide(input.path()).value_or(L"")))
+  if (!qve::platform::OpenForReading(in, qve::platform::ArgumentPath(input.path())))
     throw CommandError(qve::cli::kNoInput, "cannot open " + options.input);
 
   output.Write([&](std::ostream& out) {
