@@ -175,7 +175,8 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
         }
         if (named || start == Start::Magic) found.push_back(path);
       },
-      [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); });
+      [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); },
+      platform::NotUtf8Names::Carry);
   std::sort(found.begin(), found.end());
   for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0});
   return !found.empty();

@@ -125,7 +125,8 @@ void Collect(Chain& chain, const std::wstring& argument) {
             !qve::IsSystemLogName(entry.name))
           return;
         chain.warnings.push_back({entry.shown, qve::cli::SkippedText(entry)});
-      });
+      },
+      qve::platform::NotUtf8Names::Carry);
 }
 
 struct Verified {

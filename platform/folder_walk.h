@@ -19,7 +19,7 @@
 namespace qve::platform {
 
 enum class SkipReason {
-  NameNotUtf8,       // a Linux name that has no wide form
+  NameNotUtf8,       // a Linux name that has no wide form, unless carried
   FolderUnreadable,  // `folder` itself included; `error` says why
   Link,              // a symbolic link, or on Windows a junction or other name surrogate
   NotRegular,        // a FIFO, device or socket; `kind` says which
@@ -37,10 +37,16 @@ struct SkippedEntry {
 using OnRegularFile = std::function<void(const std::wstring& path, const std::wstring& name)>;
 using OnSkipped = std::function<void(const SkippedEntry&)>;
 
+// What becomes of a Linux name that is not UTF-8: passed over (the report's
+// scan, whose names a host reads as text), or carried byte for byte as
+// ArgumentPath carries an argument's (the commands, which open such a name
+// and show it by its bytes). Windows names are UTF-16 and always walked.
+enum class NotUtf8Names { Skip, Carry };
+
 // Calls `onRegularFile` with the full path and the name of every regular file
 // below `folder`, and `onSkipped`, when given, for every entry passed over.
 // Without `onSkipped` nothing is looked at beyond what the listing needs.
 void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
-                const OnSkipped& onSkipped = {});
+                const OnSkipped& onSkipped = {}, NotUtf8Names notUtf8 = NotUtf8Names::Skip);
 
 }  // namespace qve::platform

@@ -71,7 +71,7 @@ unsigned char TypeOf(mode_t mode) {
 }  // namespace
 
 void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
-                const OnSkipped& onSkipped) {
+                const OnSkipped& onSkipped, NotUtf8Names notUtf8) {
   const auto skip = [&](SkipReason reason, std::string shown, std::wstring name,
                         std::error_code error = {}, const char* kind = "") {
     if (onSkipped) onSkipped({reason, std::move(shown), std::move(name), error, kind});
@@ -106,7 +106,8 @@ void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
     }
     const Entry& entry = level.entries[level.next++];
     std::string narrowPath = level.narrow + entry.name;
-    const std::optional<std::wstring> name = ToWide(entry.name);
+    const std::optional<std::wstring> name =
+        notUtf8 == NotUtf8Names::Carry ? ArgumentPath(entry.name) : ToWide(entry.name);
     if (!name) {
       skip(SkipReason::NameNotUtf8, std::move(narrowPath), L"");
       continue;

@@ -45,7 +45,7 @@ std::error_code List(const std::wstring& prefix, std::vector<Entry>& entries) {
 }  // namespace
 
 void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
-                const OnSkipped& onSkipped) {
+                const OnSkipped& onSkipped, NotUtf8Names) {
   const auto skip = [&](SkipReason reason, const std::wstring& path, std::wstring name,
                         std::error_code error = {}, const char* kind = "") {
     if (onSkipped) onSkipped({reason, ShownText(path), std::move(name), error, kind});

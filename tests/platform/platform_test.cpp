@@ -259,13 +259,15 @@ TEST(TextLineReader, SharesTheFileWithItsWriter) {
 
 using Visits = std::vector<std::pair<std::wstring, std::wstring>>;
 
-Visits Walk(const std::wstring& folder, std::vector<SkippedEntry>* skipped = nullptr) {
+Visits Walk(const std::wstring& folder, std::vector<SkippedEntry>* skipped = nullptr,
+            NotUtf8Names notUtf8 = NotUtf8Names::Skip) {
   Visits visits;
   WalkFolder(
       folder,
       [&](const std::wstring& path, const std::wstring& name) { visits.emplace_back(path, name); },
       skipped == nullptr ? OnSkipped()
-                         : [&](const SkippedEntry& entry) { skipped->push_back(entry); });
+                         : [&](const SkippedEntry& entry) { skipped->push_back(entry); },
+      notUtf8);
   return visits;
 }
 
@@ -406,7 +408,15 @@ TEST(FolderWalk, SaysWhatItPassesOver) {
     }
     if (seen != expected) return 1;
     if (Paths(visits) != std::vector<std::wstring>{root + L"/file", root + L"/sub/file"}) return 2;
-    return Walk(root).size() == 2 ? 0 : 5;
+    if (Walk(root).size() != 2) return 5;
+    // Carried, the names that are not UTF-8 are walked like any other.
+    std::vector<SkippedEntry> carried;
+    const std::wstring bad = root + L"/bad";
+    if (Paths(Walk(root, &carried, NotUtf8Names::Carry)) !=
+        std::vector<std::wstring>{bad + wchar_t(0xDCFE) + L"-folder/file", bad + wchar_t(0xDCFF),
+                                  root + L"/file", root + L"/sub/file"})
+      return 6;
+    return carried.size() == expected.size() - 2 ? 0 : 7;
   });
   EXPECT_EQ(status, 0);
 }
