@@ -97,7 +97,14 @@ TEST(DevToolAndFrame, Table) {
       {"help", cli, {"help"}, 0, any + "Subcommands:" + any + "decrypt" + any + "verify" + any + "help" + any, ""},
       {"help help", cli, {"help", "help"}, 0, any + "Usage: qvehelper help " + any + "Exit status:" + any + "64 " + any, ""},
       {"help inspect", cli, {"help", "inspect"}, 0, any + "Exit status:" + any + "65 " + any + "66 " + any, ""},
-      {"help check", cli, {"help", "check"}, 0, any + "Exit status:" + any + "1-13 " + any + "66 " + any, ""},
+      // The one table the frame lays out, words wrapped at 78 columns under their text.
+      {"help check", cli, {"help", "check"}, 0, any +
+       "Exit status:\n  0    success: every container gives Success\n"
+       "  1-13 the largest result of any container \\(see 'decrypt'\\); a line on standard\n"
+       "       error says why each one that is not Success gives its result\n  64   a usage error\n"
+       "  66   an input is missing or cannot be read, said with the system's reason:\n"
+       "       no container was found\n  70   a failure inside the work, said with its cause\n"
+       "  74   an output does not take the data \\(a full disk, a closed pipe\\)\n" + any, ""},
       {"help decrypt", cli, {"help", "decrypt"}, 0,
        any + "Usage: qvehelper decrypt " + any + "Exit status:" + any + "64 " + any + "70 " + any + "73 " + any +
        "74 " + any, ""},
