@@ -48,6 +48,7 @@ void Oddities(const fs::path& dir) {
   damaged[0] = 'X';
   testing::WriteFile(d / "damaged.QVES", damaged);
   testing::WriteFile(d / "renamed.bin", testing::ReadFile(d / "good.qves"));
+  testing::WriteFile(d / "ab", testing::BytesOf("shorter than the suffix\n"));
   fs::create_symlink("good.qves", d / "link.qves");
   ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
   fs::copy_file(d / "good.qves", d / "caf\xe9.qves");

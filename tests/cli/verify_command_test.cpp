@@ -238,6 +238,9 @@ TEST(VerifyCommand, Table) {
        any + "\"order\": \"name\"" + any + "\"checkpoint\": \\{\\s*\"file\": \"cp\",\\s*\"status\": "
        "\"new\",\\s*\"written\": true,\\s*\"startsLater\": false,\\s*\"recorded\": null,\\s*\"now\": "
        "\\{\\s*\"file\": \"system.log\",\\s*\"line\": 4," + any + "\"strict\": \\[\\]\\s*\\}\n", ""},
+      {"one checkpoint for --each and one PATH", {"--each", "--checkpoint", "cp", "a"}, 0,
+       "a: " + ok + "  Checkpoint new: .*, written to cp\n", any, {}, {},
+       recorded("cp", "\"format\": \"qvehelper checkpoint\"")},
       {"a checkpoint per PATH", {"--each", "--checkpoint-dir", "d", "b/", "./a"}, 0,
        "b/: " + ok + "  Checkpoint new: system.log line 4 \\(id 0\\), written to d/b.checkpoint\n"
        "\\./a: " + ok + "  Checkpoint new: .*, written to d/a.checkpoint\n", any,

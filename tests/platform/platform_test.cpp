@@ -72,7 +72,8 @@ TEST(Paths, Conversions) {
 #if WCHAR_MAX > 0xFFFF
   ExpectRejected(std::wstring(L"a") + wchar_t(0x110000));
   ExpectRejected(std::wstring(1, wchar_t(0x7FFFFFFF)));
-  for (const char* bad : {"\x80", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"})
+  for (const char* bad :
+       {"\x80", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xed\xbf\xbf", "\xf4\x90\x80\x80", "\xff"})
     EXPECT_FALSE(ToWide(bad)) << bad;
   // A name given in bytes that are not UTF-8 still opens by those bytes.
   for (const std::string bytes : {"\x80", "\xff", "caf\xe9", "a\xc3", "\xed\xa0\x80"})
