@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/build_description.h"
 
 #include <openssl/crypto.h>
@@ -26,7 +27,7 @@ std::string BuildDescription(const std::string& program) {
   const VerificationKey verification;
   text += KeyLine("decryption key", decryption.keyId(), decryption.pkey());
   text += KeyLine("verification key", verification.keyId(), verification.pkey());
-  return text;
+  return text + "\nlicence: Apache-2.0";
 }
 
 }  // namespace qve::cli

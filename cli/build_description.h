@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a build of the commands is: its version, the OpenSSL it runs with and
 // the key set built into it. --version prints it and the --html page's footer
 // shows it, so a page can be traced to the build that wrote it.

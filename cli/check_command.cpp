@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper check CONTAINER...: decrypts each container into an unnamed
 // temporary file that is discarded afterwards, so no plaintext is left
 // anywhere, and prints the library's result per container.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared frame of the qvehelper and qvehelper-dev commands: each
 // subcommand registers itself from its own file, so adding one touches
 // nothing else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/decrypt_cause.h"
 
 #include <optional>

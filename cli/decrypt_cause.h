@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Why a decryption gave its result, in words, as decrypt and check print it
 // after the result: the system's reason for a file that did not open or did
 // not take the data, and the container's own fault as the library's

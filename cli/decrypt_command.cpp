@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper decrypt: decrypts a container and checks its seal. Unless asked
 // otherwise, OUTPUT only ever receives plaintext whose signature verified:
 // the library writes into the output's temporary file, which is put in place

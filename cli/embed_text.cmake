@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Turns a text file into a C++ source that defines it as one string, so the
 # program carries the file and needs nothing beside it at run time.
 #   cmake -DINPUT=file -DOUTPUT=file.cpp -DSYMBOL=qve::cli::kName -P embed_text.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the commands show text that comes from files and file names: as it
 // is, but for what could pass for something else. One list of such
 // characters serves every output, so the text, inspect and the page agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper verify --html: one self-contained page for people who did not run
 // the tool. It is drawn from the run's own details, gathered while the chain
 // is verified, so the page reads no file itself and shows what the verdicts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect: what a container or a signed log holds, as the
 // library's readers see it, with every fault named where it is. Each file
 // becomes one JSON object or its text form. A container's object is built

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect FILE...: tells a container from a log by its content and
 // prints what the readers find in it, as text or one JSON object per line.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // inspect's reading of a file: its kind told by its content, and the
 // library's diagnosis of a container as JSON and as text.
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log half of inspect: the file read as a verification run of its own,
 // one row per signature line with the fields of its block and the verdict
 // the run gives it, then what the file holds besides. Rows are printed as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one way the commands write a named file (decrypt's OUTPUT, verify's
 // --html page, qvehelper-dev's outputs): everything that can be wrong with
 // the name is found before any work, the content goes into a temporary file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One line of progress on standard error for long work, from a thread that
 // only looks at a counter now and then, so the work itself is not slowed.
 // When the line first shows, how often it changes, the clock it reads and

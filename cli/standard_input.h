@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "-" for an input: the command's standard input, read once, in order, and
 // never a file named "-" (./- names one). Where a command cannot take it,
 // it is refused as a usage error.

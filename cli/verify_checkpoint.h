@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // verify --checkpoint FILE: a run that passes records the newest block it
 // verified, and every later run must still hold that block, so that logs
 // removed from the newest end or rolled back no longer pass. FILE holds one

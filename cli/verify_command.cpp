@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper verify: verifies signed logs as one chain (or, with --each, every
 // PATH as its own chain) and prints a verdict per file. Reads the block
 // details that the exported interface does not show, and warns about all

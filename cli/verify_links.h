@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the files of a chain link to one another, whatever their names say. A
 // file's first link and last chain value tell which file it continues and
 // which continues it, so they give the order the chain was written in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one verification found, as the verify command shows it. The text
 // output and the JSON output render from this alone, and so can any other.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts under the prefix: the library with its SONAME
 # links, the public header, the command with its manual page and bash
 # completion, a CMake package (QVEHelper::qvehelper) and a pkg-config file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # qve_is_development_key_set(KEY_DIR DEV_DIR RESULT): whether KEY_DIR holds
 # the public development keys of DEV_DIR. Told by the PEM files' contents,
 # spacing and line endings aside, not by the folder's path, so a copy of

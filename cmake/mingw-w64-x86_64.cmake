@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-builds the Windows x64 DLL with MinGW-w64 (POSIX threads) on Debian;
 # the test executables run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Windows: QVEHelper.dll with its import library QVEHelper.lib and its export
 # list QVEHelper.def beside it.
 # The DLL exports what QVE_API marks (__declspec(dllexport) while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stopping base64 decoder of signature lines: decodes from the start until
 // the text ends, a '=' or a byte outside the RFC 4648 alphabet; never fails.
 #pragma once

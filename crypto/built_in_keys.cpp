@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "crypto/built_in_keys.h"
 
 #include <openssl/core_names.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's two built-in RSA keys. Their components are compiled in, in
 // OpenSSL's MPI form, from the PEM files chosen at configure time; a key
 // object is built from them for one operation and released with it.

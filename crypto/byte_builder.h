@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The writing counterpart of ByteCursor: the format encoders write every
 // field through one of these, little-endian as the formats are. A declared
 // length may be made to disagree with the bytes it counts and the output may

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A bounds-checked read cursor: every field of the library's formats is read
 // through one of these, so no reader does its own index arithmetic. The
 // bytes come from a span (ByteCursor) or from any other source that can hand

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library digest (SHA-256), used by every digest and signature operation.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owning handles for the OpenSSL objects the library creates.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signature blocks: the binary record that a log signature line carries
 // (layout in format/signed_log_format.h).
 #pragma once

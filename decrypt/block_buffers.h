@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Large buffers between the decryption's 4096-byte chunks and the file
 // streams: the chunking stays as it is, but a file is read and written in
 // few system calls (a file stream writes a 4096-byte chunk straight

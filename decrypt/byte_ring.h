@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keeps the newest bytes of a stream in storage allocated once, so that
 // following a long stream costs no allocation per chunk. The decryption
 // keeps its newest plaintext in one, to find the seal trailer in.

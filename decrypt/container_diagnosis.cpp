@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "decrypt/container_diagnosis.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the decryption makes of a container, step by step, for a person
 // looking for the fault: the header and where it stops, the records, the
 // record the built-in key uses and how far its key gets, the payload, and on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The container header (layout in format/container_format.h): read from the
 // start of the container up to the first payload byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CRC-32 of IEEE 802.3 (as zlib computes it), which guards the key block.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The decryption of one file into another, as the exported Decrypt does it,
 // for callers inside the project that want to watch it: the commands show
 // how far it is on a progress line.

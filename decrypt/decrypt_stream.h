@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The middle of a decryption: header, session key, then the payload in
 // 4096-byte chunks straight into the output, keeping the newest 8192
 // plaintext bytes to find the seal trailer in once the payload has ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cipher state of one decryption, from the header to the last chunk.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exported decryption functions.
 #include <fstream>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The last step of a decryption: the seal's signature over the output file
 // once the trailer has been cut off it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The seal trailer (layout in format/container_format.h), the last L bytes of
 // the decrypted data, found from its end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "decrypt/session_key.h"
 
 #include <openssl/core_names.h>

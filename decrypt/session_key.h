@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finds the recipient record meant for the built-in decryption key, unwraps
 // the key block it carries and sets the payload cipher up with it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protected container, every rule of it in one place:
 //
 //   "QVES" | version u16 (=1) | N u8 (<=32)

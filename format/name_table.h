@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The name of an enumerator from a table indexed by its value.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "format/signed_log_format.h"
 
 #include "crypto/digest.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The signed log, every rule of it in one place.
 //
 // Lines: a line ends at LF, and a CR right before the LF belongs to the line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The decoder stops at the first byte it does not decode, whatever the text:
 // what it yields never outgrows the text, and appending to the text never
 // changes the bytes already decoded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whatever the bytes, the reader stays within its limits and, when it accepts
 // a header, leaves the stream exactly behind the bytes that header is made of.
 #include <cstdint>

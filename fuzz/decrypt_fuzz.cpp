@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole decryption of a hostile container file: any result code will do,
 // but nothing may crash or leak, the output file is always left behind, and a
 // Success never yields more plaintext than the file carried.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // inspect on a hostile file, read both as a container (with the in-memory
 // seal pass) and as a log: nothing may crash or leak, and what is printed
 // stays lines of text that hide nothing, whatever the file holds.

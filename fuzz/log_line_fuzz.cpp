@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line rules and the text reader over a real file. The reader must give
 // back the file's text up to the first 0x1A with only the line ends removed,
 // whatever the buffer size; the classifier must keep its views inside the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The seal parser sees only the window's newest bytes. Whatever they are, a
 // recognised trailer lies inside them, and the fields it hands out lie inside
 // the trailer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the seed inputs of the fuzz targets that the test builders make
 // field by field: container headers, seal windows, log lines, whole
 // containers and split log chains; and the named vectors, small containers

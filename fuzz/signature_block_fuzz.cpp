@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A hostile block may be refused, never crash the parser or the check, and
 // never make the check throw with the built-in key.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole verification run over hostile log files. The input is split into
 // one to three files at the positions its first bytes choose; every file must
 // come back with a consistent result and no run may crash or leak.

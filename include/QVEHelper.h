@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* QVEHelper: decryption of sealed "QVES" containers and verification of
  * signed system log files.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line's own text: its arguments as given, quoted back as the
 // platform's shell would read them, and text written to a console.
 #pragma once

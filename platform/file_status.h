@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the commands learn about a path before they touch it, and the state
 // of their own standard streams. The library never uses these: its contract
 // is to open what it is given.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binary files named by wide path. On Linux the path reaches the file system
 // as UTF-8; a path that cannot be converted simply fails like a missing file.
 //

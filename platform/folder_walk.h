@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one folder walk: the report's folder scan, and the verify and check
 // commands, which also hear of every entry it passes over and why.
 //

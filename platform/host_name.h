@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The name of this machine, for reports that say where they were made.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File names compare as the log writer's platform stores them: UTF-16 code
 // units, unsigned, no case folding. wchar_t holds UTF-32 here, so a character
 // above U+FFFF compares as its surrogate pair (below U+E000..U+FFFF).

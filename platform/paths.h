@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Path text as the host platform wants it; the rest of the code does not know
 // which platform that is.
 //   Linux: wchar_t holds UTF-32; file names are bytes, taken here as UTF-8,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file that takes a command's output while it is not yet trusted, and
 // reaches its destination only when published. Where the system allows
 // (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it

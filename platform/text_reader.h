@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a file line by line the way the log writer's platform reads text:
 // CR LF ends a line like LF, a lone CR stays in the line, 0x1A ends the input,
 // and a last line needs no LF. The file is opened without any lock, so a

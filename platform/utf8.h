@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8 decoding, one character at a time: how file names are taken on Linux
 // and how the commands tell text they may show from bytes they must not.
 #pragma once

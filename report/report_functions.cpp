@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The report's C interface: each function forwards to one virtual operation
 // and checks nothing, as callers of the original interface expect.
 #include <QVEHelper.h>

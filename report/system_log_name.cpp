@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "report/system_log_name.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The names a folder scan picks: "system.log" and "System_<something>.log".
 #pragma once
 

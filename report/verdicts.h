@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a file's blocks make its verdict, and the files' verdicts the result.
 #pragma once
 

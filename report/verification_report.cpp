@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "report/verification_report.h"
 
 #include "platform/folder_walk.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one implementation of QVE_Helper::IVerificationReport.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # qve_is_development_key_set on folders of key files: keys/dev itself, a copy
 # of it elsewhere and a copy with CRLF line endings are the development set;
 # a folder where either file holds another key is not.

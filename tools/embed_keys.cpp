@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Build-time host tool: turns the configured key files into the C++ source
 // that the library compiles in. It reads only the decryption private key and
 // the verification public key, so no signing key can reach the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "verify/chain_checker.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The state of one verification run: the link that the next block must carry,
 // the data lines waiting for their signature line, and the details of the
 // file being read, handed to the run's observer block by block. A block's

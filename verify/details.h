@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a verification run finds, for callers that show more than the
 // library's verdicts: every block with its verdict, its lines, its fields
 // and the chain values around it (good blocks too), and per file its

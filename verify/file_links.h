@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file's place in a chain, read as a verification run reads it but with no
 // signature checked: the link of its first block and the chain value its last
 // block leaves, which tell the file it continues and the one continuing it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line rules of a signed log: which line is a signature line, which bytes
 // of a line count, and the block bytes that a signature line's payload stands
 // for. Lines may come in pieces; the rules then hold for the whole line.

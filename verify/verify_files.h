@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-file verification of signed logs: every file of a run is read in file
 // name order and checked as part of one chain of signature blocks; what it
 // records is a verdict per block, and per file the counts that the report

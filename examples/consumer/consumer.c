@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* A host program that uses only the exported C functions of libqvehelper:
  * decrypts a container, verifies a folder of signed logs and prints every
  * record of the report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

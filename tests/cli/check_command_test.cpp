@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper check as users run it, on a folder of mixed containers: one row
 // per case, with one result per container, the largest as the exit status,
 // a warning for every entry passed over, and no file left anywhere.

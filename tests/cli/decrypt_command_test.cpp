@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper decrypt as users run it: one row per case, with what it prints,
 // its exit status and what it leaves in the folder.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper-dev and the frame both programs share, as users run them: one row
 // per case, with its exit status, what it prints and the folder afterwards.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one escaper of every command's output: each row is text from a file
 // and how it shows, as text and as HTML.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper verify --html, read back the way a browser reads it: headless
 // Chromium loads the page and dumps its DOM, which must hold the expected
 // cells and line rows, and no element or attribute that a log brought in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect on containers and logs built byte by byte: each row is a
 // file, the arguments, and a line the output must hold.
 #include <gtest/gtest.h>

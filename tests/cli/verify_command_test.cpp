@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper verify as users run it: one row per case, with what it prints and
 // its exit status, on chains of logs built line by line.
 #include <gtest/gtest.h>

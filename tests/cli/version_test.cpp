@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper --version and the footer of its --html page say which build wrote
 // them: the version, the OpenSSL in use and the built-in keys, each named by
 // the SHA-256 that openssl itself gives for the public key of its PEM file.
@@ -28,7 +29,8 @@ std::string ExpectedDescription() {
          "\n  decryption key 0a000000, public key SHA-256 " +
          OpensslFingerprint("-in " QVE_DEV_KEY_DIR "/decryption-private.pem -pubout") +
          "\n  verification key 0b000000, public key SHA-256 " +
-         OpensslFingerprint("-pubin -in " QVE_DEV_KEY_DIR "/verification-public.pem");
+         OpensslFingerprint("-pubin -in " QVE_DEV_KEY_DIR "/verification-public.pem") +
+         "\nlicence: Apache-2.0";
 }
 
 TEST(VersionTest, VersionNamesTheBuildAndItsKeys) {

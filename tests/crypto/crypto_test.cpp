@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64, signature blocks and the built-in keys.
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A container decrypted in memory: header, session key, payload chunks and the
 // seal window, each row judged by what DecryptStream returns and writes.
 #include <gtest/gtest.h>

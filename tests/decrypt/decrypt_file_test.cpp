@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exported entry points on real files: the result of every path and what
 // the output file holds afterwards.
 #include <gtest/gtest.h>

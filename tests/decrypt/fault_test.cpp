@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The failures that a sound key, digest and file system do not produce: the
 // two signature-check failures and a refused truncation. This executable
 // defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the

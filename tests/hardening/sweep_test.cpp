@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tamper sweeps. Every single-bit change to the protecting parts of a small
 // container, and every changed byte, deleted or swapped line, deleted file and
 // swapped file name of a chain of three signed logs is tried. None may pass as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What differs between Linux and Windows: path text, name order, the text
 // reader, the folder walk and the temporary output.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verification report through its exported functions: which files a
 // folder scan lists, file verdicts and report results, its lifecycle, and the
 // shared library loaded the way a host loads it.

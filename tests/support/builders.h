@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test inputs built field by field with the writer's encoders. Each aggregate
 // mirrors a format's fields; a field left at its default gives what the
 // library accepts, an optional length disagrees with the bytes it counts.

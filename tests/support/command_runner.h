@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a built program in a forked child, as a user would: with a given
 // standard input, environment, folder, open-file limit and user, and keeps
 // what it printed.

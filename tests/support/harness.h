@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the suites share to run the library: temporary folders, files, wide
 // paths, one call of each entry point, and a child that drops to `nobody`.
 #pragma once

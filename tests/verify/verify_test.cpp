@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signed logs: how a line is read, the blocks of one file, a chain of files,
 // and the writer's signed logs read back by the library.
 #include <gtest/gtest.h>

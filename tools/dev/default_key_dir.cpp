@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/dev/default_key_dir.h"
 
 #include <filesystem>

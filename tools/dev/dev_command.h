@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the qvehelper-dev commands share beyond the frame: their inputs are
 // checked before OUTPUT is touched (cli/output_file.h writes it), INPUT and
 // OUTPUT may be - for the standard streams, and what the writer cannot use

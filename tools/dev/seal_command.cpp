@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper-dev seal: turns a plaintext file into a container the library
 // accepts, streaming, so the plaintext can be of any size.
 #include <CLI/CLI.hpp>

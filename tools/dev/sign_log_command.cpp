@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // qvehelper-dev sign-log: makes signed logs for tests, demos and QA.
 #include <cstdint>
 #include <memory>

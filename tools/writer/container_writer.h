@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writer side of protected containers (layout in format/container_format.h):
 // the encoders of the header, the key block and the seal trailer, which the
 // tests use too, and a writer that seals a plaintext stream for one or more

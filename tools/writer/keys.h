@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writer-side key handling: PEM files and the RSA operations that produce
 // what the library reads (signatures, wrapped session keys). Never part of
 // the library itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writer side of signed logs: copies a text log and inserts signature lines,
 // each block linked to the one before it, so that a set of files forms one
 // chain. Streams: neither a line nor a block is ever held whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/writer/signature_block_writer.h"
 
 #include "crypto/byte_builder.h"

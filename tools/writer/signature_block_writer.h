@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writer side of signature blocks (layout in format/signed_log_format.h) and
 // their base64 text.
 #pragma once
