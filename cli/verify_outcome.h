@@ -26,6 +26,9 @@ inline constexpr int kStrictPolicyFailed = 5;
 struct VerifyWarning {
   std::string path;  // as reached from the PATH argument
   std::string message;
+  // Something that could hold evidence was not read or not verified: the
+  // run is Incomplete.
+  bool unverified = false;
 };
 
 struct VerifiedFile {
