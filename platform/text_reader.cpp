@@ -12,7 +12,7 @@ namespace qve::platform {
 // byte, and the piece before it must not be empty.
 TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
     : buffer_(std::max<std::size_t>(bufferSize, 2)) {
-  fd_ = OpenText(path);
+  fd_ = OpenText(path, &error_);
   atEnd_ = fd_ < 0;
 }
 
@@ -41,7 +41,8 @@ bool TextLineReader::Fill() {
     bufferOffset_ += begin_;
     begin_ = 0;
   }
-  const long got = ReadAt(fd_, bufferOffset_ + end_, buffer_.data() + end_, buffer_.size() - end_);
+  const long got =
+      ReadAt(fd_, bufferOffset_ + end_, buffer_.data() + end_, buffer_.size() - end_, &error_);
   if (got <= 0) {
     atEnd_ = true;
     return false;

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "format/signed_log_format.h"
@@ -34,6 +35,9 @@ class TextLineReader {
   TextLineReader& operator=(const TextLineReader&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
+  // Why the file did not open, or why a read failed before its end (the
+  // lines before it stand); nothing when it read to its end.
+  std::error_code error() const { return error_; }
 
   // The next piece of the current line, without the line end; `*lineEnds`
   // tells whether it is the line's last piece. The view stays valid until the
@@ -94,17 +98,19 @@ class TextLineReader {
     inLine_ = false;
   }
 
-  // The platform's side. OpenText gives -1 for a path that does not open or
-  // names no regular file; ReadAt reads at a file offset and gives 0 at the
-  // end and less on an error.
-  static int OpenText(const std::string& path);
-  static long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size);
+  // The platform's side. OpenText gives -1 and why for a path that does not
+  // open or names no regular file; ReadAt reads at a file offset and gives 0
+  // at the end and less, with why, on an error.
+  static int OpenText(const std::string& path, std::error_code* error);
+  static long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size,
+                     std::error_code* error);
   static void CloseText(int fd);
   // False when the system does not tell.
   static bool Describe(int fd, FileIdentity* identity, std::uint64_t* size);
 
   int fd_ = -1;
   bool ownsFile_ = true;
+  std::error_code error_;
   std::vector<char> buffer_;
   std::uint64_t bufferOffset_ = 0;  // where buffer_[0] lies in the file
   std::size_t begin_ = 0;           // first unconsumed byte

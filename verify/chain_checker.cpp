@@ -55,6 +55,7 @@ void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file
   file_.path = std::move(path);
   file_.reading = reading;
   file_.opened = file != nullptr && file->isOpen();
+  if (file != nullptr) file_.readError = file->error();
   if (file_.opened) file_.identity = file->identity();
   file_.chainBefore = chainValue_;
   reader_ = file;
@@ -182,6 +183,7 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
     }
   }
   check.Add(batch);
+  if (again.error()) file_.readError = again.error();
   if (lines < blockLines_ || again.offset() != lineStart_) file_.changedWhileRead = true;
 }
 
@@ -214,6 +216,7 @@ void ChainChecker::EndFile() {
     Hand(tail);
   }
   file_.lines = lineNumber_ - 1;
+  if (reader_ != nullptr && reader_->error()) file_.readError = reader_->error();
   // A 0x1A on a line of its own counts as the line after the last.
   if (reader_ != nullptr && reader_->endOfTextOffset() && reader_->bytesAfterEndOfText() > 0) {
     file_.endOfInput = EndOfInput{lineNumber_ - (reader_->lastLineUnterminated() ? 1 : 0),

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "crypto/bytes.h"
@@ -89,6 +90,9 @@ struct FileDetail {
   // 1, then 2 or 3 when the file changed while it was read and is read again.
   int reading = 1;
   bool opened = false;
+  // Why it did not open, or why a read failed before its end: the lines
+  // read before stand, but the file was not verified whole.
+  std::error_code readError;
   std::optional<platform::FileIdentity> identity;
   Bytes chainBefore;  // the chain value the file starts from
   // The link of its first signature line's block, when that block parses.

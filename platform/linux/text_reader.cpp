@@ -9,25 +9,36 @@
 
 namespace qve::platform {
 
-int TextLineReader::OpenText(const std::string& path) {
+int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
   // Non-blocking only so that opening a FIFO cannot hang; anything but a
   // regular file (a folder opens on Linux) reads as a file that does not open.
   // O_NOCTTY: a terminal given as a log must not become our controlling one.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  struct stat status;
-  if (fd >= 0 &&
-      (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0)) {
-    ::close(fd);
-    fd = -1;
+  if (fd < 0) {
+    *error = {errno, std::generic_category()};
+    return -1;
   }
-  return fd;
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || ::fcntl(fd, F_SETFL, 0) != 0) {
+    *error = {errno, std::generic_category()};
+  } else if (S_ISDIR(status.st_mode)) {
+    *error = std::make_error_code(std::errc::is_a_directory);
+  } else if (!S_ISREG(status.st_mode)) {
+    *error = std::make_error_code(std::errc::operation_not_supported);
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
 }
 
-long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size) {
+long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size,
+                            std::error_code* error) {
   ssize_t got;
   do {
     got = ::pread(fd, into, size, static_cast<off_t>(offset));
   } while (got < 0 && errno == EINTR);
+  if (got < 0) *error = {errno, std::generic_category()};
   return static_cast<long>(got);
 }
 
