@@ -223,12 +223,14 @@ TEST(VerifyInOrder, Details) {
       EXPECT_EQ(file.endOfInput, (EndOfInput{row.endLine, stop, bytes.size() - stop - 1}))
           << row.script;
     }
-    EXPECT_TRUE(file.opened && file.identity) << row.script;
+    EXPECT_TRUE(file.opened && file.identity && !file.readError) << row.script;
     EXPECT_EQ(file.counts.blockCount, row.blocks.size()) << row.script;
   }
   const SeenFile missing = VerifyInOrder({WidePath(dir / "missing.log")}).at(0);
   EXPECT_FALSE(missing.file.opened || missing.file.identity);
   EXPECT_TRUE(missing.blocks.empty());
+  EXPECT_EQ(missing.file.readError, std::errc::no_such_file_or_directory);
+  EXPECT_EQ(VerifyInOrder({WidePath(dir.path())}).at(0).file.readError, std::errc::is_a_directory);
 }
 
 // The first covered lines of each block, as a page shows them: at most so
