@@ -57,6 +57,7 @@ constexpr SharedStatus kSharedStatuses[] = {
     {kSoftwareError, "a failure inside the work, said with its cause"},
     {kCannotCreate, "an output cannot be created or put in place"},
     {kOutputError, "an output does not take the data (a full disk, a closed pipe)"},
+    {kBusy, "another run holds what this one needs; try again later"},
 };
 // What the frame itself may end any command with.
 constexpr int kEveryCommand[] = {0, kUsageError, kSoftwareError, kOutputError};

@@ -33,6 +33,7 @@ inline constexpr int kNoInput = 66;        // an input that does not exist or ca
 inline constexpr int kSoftwareError = 70;  // a failure inside the work itself
 inline constexpr int kCannotCreate = 73;   // an output that cannot be created or put in place
 inline constexpr int kOutputError = 74;    // an output that does not take the data
+inline constexpr int kBusy = 75;           // another run holds what this one needs; try later
 
 // One line of a command's exit statuses: a status of the table, with what
 // it means for this command if `detail` says more, or a range of the

@@ -122,13 +122,17 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 
 std::optional<Bytes> FromHex(std::string_view digits) {
   if (digits.size() % 2 != 0) return std::nullopt;
+  const auto value = [](char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+    return -1;
+  };
   Bytes bytes;
   for (std::size_t at = 0; at < digits.size(); at += 2) {
-    const char* high = std::strchr(kHex, digits[at]);
-    const char* low = std::strchr(kHex, digits[at + 1]);
-    if (digits[at] == 0 || digits[at + 1] == 0 || high == nullptr || low == nullptr)
-      return std::nullopt;
-    bytes.push_back(std::uint8_t((high - kHex) << 4 | (low - kHex)));
+    const int high = value(digits[at]), low = value(digits[at + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(std::uint8_t(high << 4 | low));
   }
   return bytes;
 }

@@ -33,7 +33,8 @@ std::string Narrow(const std::wstring& text);
 // Bytes as lower-case hex digits, two a byte.
 std::string Hex(std::span<const std::uint8_t> bytes);
 
-// The bytes of lower-case hex digits, two a byte; nothing for any other text.
+// The bytes of hex digits of either case, two a byte; nothing for any other
+// text.
 std::optional<Bytes> FromHex(std::string_view digits);
 
 }  // namespace qve::cli

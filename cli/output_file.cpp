@@ -91,7 +91,7 @@ void OutputFile::Write(const std::function<void(std::ostream&)>& write) {
   if (!out) throw cannotWrite(errno);
 }
 
-void OutputFile::Commit() {
+void OutputFile::Commit(platform::Durability durability) {
   std::error_code error;
   if (toStandardOutput_) {
     temporary_->CopyToStandardOutput(error);
@@ -100,7 +100,7 @@ void OutputFile::Commit() {
                          "cannot write standard output: " + platform::ErrorText(error));
     return;
   }
-  temporary_->Publish(target_, error);
+  temporary_->Publish(target_, error, durability);
   if (error)
     throw CommandError(kCannotCreate, "cannot put " + label_ + " " + name_ +
                                           " in place: " + platform::ErrorText(error));

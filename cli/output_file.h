@@ -47,7 +47,7 @@ class OutputFile {
 
   // Puts the file in place, or copies it to standard output; throws
   // CommandError (kCannotCreate, or kOutputError for standard output).
-  void Commit();
+  void Commit(platform::Durability durability = platform::Durability::Buffered);
 
  private:
   std::string label_;

@@ -1,15 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 // verify --checkpoint FILE: a run that passes records the newest block it
 // verified, and every later run must still hold that block, so that logs
-// removed from the newest end or rolled back no longer pass. FILE holds one
-// JSON object:
-//   {"format": "qvehelper checkpoint", "version": 1,
-//    "verificationKey": SHA-256 of the verification key the chain is signed with,
-//    "file", "line", "id": the block's file name, signature line and block id,
-//    "chainValue": the chain value after it, "start": the chain value the
-//    run started from, "time": when it was recorded}
-// A record made under another verification key is for another chain: no
-// chain this program verifies can hold its block.
+// removed from the newest end or rolled back no longer pass. This file holds
+// the record's format and the rules of judging a run by it; where a record is
+// kept, its lock and its replacement are checkpoint_store.h's.
+//
+// FILE holds one JSON object with exactly these members (README, "The
+// checkpoint record"):
+//   "format": "qvehelper checkpoint", "version": 1,
+//   "verificationKey": SHA-256 of the key the chain is signed with, in hex,
+//   "chainValue": the chain value after the recorded block, in hex: the one
+//     member a later run is held to,
+//   "file", "line", "id": the block's file name, signature line and block id,
+//     for people,
+//   "start": the chain value the recording run started from, in hex, which
+//     tells a run that starts later (the oldest files gone) from one that
+//     starts where it did,
+//   "time": when it was recorded, RFC 3339.
+// Hex digits may be of either case. A record made under another
+// verification key is for another chain: no chain this program verifies can
+// hold its block.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +27,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "crypto/bytes.h"
 #include "verify/details.h"
@@ -35,7 +46,7 @@ struct ChainPoint {
 struct CheckpointRecord {
   ChainPoint block;  // the newest verified block
   Bytes start;       // the chain value the run started from
-  std::string time;  // UTC, ISO 8601
+  std::string time;  // RFC 3339
 };
 
 // What a run shows of its chain that a checkpoint needs.
@@ -70,40 +81,54 @@ enum class CheckpointStatus { New, Extended, Lost };
 struct CheckpointOutcome {
   std::string file;  // FILE as given
   CheckpointStatus status = CheckpointStatus::New;
+  bool readOnly = false;  // FILE is never written
   std::optional<CheckpointRecord> recorded;
   std::optional<CheckpointRecord> now;  // this run's, when it verified a block
   std::optional<ChainPoint> held;       // where this run holds the recorded block
   bool startsLater = false;             // the oldest files were rotated away
   bool written = false;
   std::string notWritten;  // why FILE stays as it was, when the status allows writing
+
+  // The recorded block is held in a file of another name: a rotation
+  // renamed it.
+  bool renamed() const { return held && recorded && held->file != recorded->block.file; }
 };
 
-// The record in FILE; nothing when there is no FILE yet. Throws
-// CommandError: kNoInput when it cannot be read; kDataError when it is
-// damaged, of another version or for another chain.
-std::optional<CheckpointRecord> ReadCheckpoint(const std::string& file);
-
-// Judges a run against the record. `failing` says why the run does not pass
-// (bad files, the strict policy), empty when it does; only then is FILE to be
-// written.
-CheckpointOutcome JudgeCheckpoint(const std::string& file,
-                                  const std::optional<CheckpointRecord>& recorded,
-                                  const ChainSeen& seen, const std::string& failing);
+// The record that `text`, the content of FILE, holds. Throws CommandError
+// kDataError when it is damaged, of another version or for another chain.
+CheckpointRecord ParseCheckpoint(std::string_view text, const std::string& file);
 
 // What FILE holds for `record`.
 std::string CheckpointFileText(const CheckpointRecord& record);
 
+// Judges a run against the record. `failing` says why the run does not pass
+// (bad files, the strict policy, files not verified), empty when it does;
+// only then is FILE to be written.
+CheckpointOutcome JudgeCheckpoint(const std::string& file,
+                                  const std::optional<CheckpointRecord>& recorded,
+                                  const ChainSeen& seen, const std::string& failing,
+                                  bool readOnly = false);
+
 const char* CheckpointStatusName(CheckpointStatus status);
 
-// "system.log line 12, block 3".
+// "system.log line 12 (id 3)".
 std::string PointText(const ChainPoint& point);
 
 // The line the text output gives it.
 std::string CheckpointText(const CheckpointOutcome& outcome);
 
+// What happened to the chain since the record, when something did that a
+// reader would not guess from the line: files renamed by a rotation, the
+// oldest files gone. One notice each.
+std::vector<std::string> CheckpointNotices(const CheckpointOutcome& outcome);
+
 nlohmann::ordered_json ToJson(const CheckpointOutcome& outcome);
 
 // Now, in UTC, as `format` for strftime.
 std::string UtcNow(const char* format);
+
+// Whether `text` is a date and time as RFC 3339 writes them
+// ("2026-12-07T02:05:47Z", "2026-12-07t03:05:47.5+01:00").
+bool IsRfc3339(std::string_view text);
 
 }  // namespace qve::cli

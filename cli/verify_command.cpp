@@ -4,9 +4,9 @@
 // details that the exported interface does not show, and warns about all
 // that a verdict cannot: what the scan passed over, files that do not read,
 // files reached twice, bytes that no signature covers and files whose links
-// say something their names do not. On top of the library's verdicts it may
-// order the files by their links, hold the chain to a checkpoint and apply
-// the strict policy.
+// say something their names do not. On top of the library's verdicts it
+// orders the files by their links, holds the chain to a checkpoint and
+// applies the strict policy; a chain's status is the most severe of all.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -16,11 +16,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "cli/checkpoint_store.h"
 #include "cli/command_line.h"
 #include "cli/escape.h"
 #include "cli/html_report.h"
@@ -39,6 +41,7 @@
 namespace {
 
 using qve::BlockResult;
+using qve::cli::CommandError;
 using qve::cli::Escaped;
 using qve::cli::Narrow;
 using qve::cli::VerifyOutcome;
@@ -52,11 +55,13 @@ struct VerifyArguments {
   bool each = false;
   unsigned jobs = 0;
   std::optional<std::string> html;
-  std::string order = "name";
-  std::string checkpoint;
-  bool checkpointGiven = false;
-  std::string checkpointDir;
-  bool checkpointDirGiven = false;
+  std::string order = "links";
+  // One record, or one per PATH in a folder; read-only or not.
+  std::optional<std::string> checkpoint;
+  std::optional<std::string> checkpointDir;
+  bool checkpointReadOnly = false;
+  bool checkpointInit = false;
+  unsigned wait = 300;
   bool strict = false;
   std::vector<std::string> paths;
 };
@@ -67,14 +72,29 @@ struct Chain {
   std::string path;  // the PATH with --each
   std::vector<std::wstring> files;
   std::vector<VerifyWarning> warnings;
-  std::vector<VerifyWarning> caseOnly;  // names that are a log's but for case
+  std::vector<VerifyWarning> caseOnly;   // names that are a log's but for case
+  std::set<std::wstring> alreadyWarned;  // files said to be unreadable before the run
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen;
   std::vector<qve::cli::OutputInput> read;  // what the outputs must not replace
-  // With a checkpoint: its FILE, how messages call it, and what it recorded.
-  std::string checkpoint;
-  std::string checkpointLabel;
+  // Folder PATHs that hold no log: an error, unless a record says the
+  // chain held blocks, which are then lost.
+  std::vector<std::string> empty;
+  std::unique_ptr<qve::cli::CheckpointStore> store;
   std::optional<qve::cli::CheckpointRecord> recorded;
+  // What keeps the chain from being verified at all; with --each it is the
+  // chain's result and the others go on.
+  std::optional<CommandError> error;
 };
+
+// Every reason is said; the status is the worst of them.
+void Fail(Chain& chain, const CommandError& error) {
+  if (!chain.error) {
+    chain.error = error;
+    return;
+  }
+  chain.error = CommandError(qve::cli::WorseStatus(chain.error->status, error.status),
+                             std::string(chain.error->what()) + "\n" + error.what());
+}
 
 void AddCandidate(Chain& chain, const std::wstring& path) {
   const std::string shown = Narrow(path);
@@ -87,47 +107,76 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
     }
     chain.read.push_back({shown, status});
   }
-  if (status.kind == qve::platform::FileKind::Other) {
-    chain.warnings.push_back({shown, "is " + status.what + ", not a regular file; FileUnsigned"});
-  } else if (const std::error_code why = qve::platform::ReadError(path)) {
-    chain.warnings.push_back(
-        {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
-  } else if (!qve::platform::ToNarrow(path)) {
-    chain.warnings.push_back(
-        {shown, "cannot be read (the name has no form in the code page); FileUnsigned"});
-  }
   // The library's reader refuses the whole run for a path it cannot take.
-  chain.files.push_back(qve::platform::NarrowablePath(path));
+  const std::wstring narrowable = qve::platform::NarrowablePath(path);
+  if (!qve::platform::ToNarrow(path)) {
+    chain.warnings.push_back(
+        {shown, "cannot be read (the name has no form in the code page); FileUnsigned", true});
+    chain.alreadyWarned.insert(narrowable);
+  }
+  chain.files.push_back(narrowable);
 }
 
-void Collect(Chain& chain, const std::wstring& argument) {
-  if (qve::platform::StatusOf(argument).kind != qve::platform::FileKind::Folder) {
-    // The chain's order is that of the names as stored, whatever was typed.
-    AddCandidate(chain, qve::platform::NameAsStored(argument));
-    return;
-  }
+// Adds what a folder PATH holds; false when it holds nothing to verify and
+// nothing that could have been (no log at all).
+bool CollectFolder(Chain& chain, const std::wstring& folder, const std::string& argument) {
+  using qve::platform::SkipReason;
+  const std::size_t warnings = chain.warnings.size();
+  std::size_t logs = 0;  // those reached twice too
+  const std::string top = Narrow(folder);
   qve::platform::WalkFolder(
-      argument,
+      folder,
       [&](const std::wstring& path, const std::wstring& name) {
         if (qve::IsSystemLogName(name)) {
+          ++logs;
           AddCandidate(chain, path);
         } else if (const char* rule = qve::SystemLogNameButForCase(name)) {
           chain.caseOnly.push_back(
               {Narrow(path),
-               std::string("not verified: the name differs from ") + rule + " in case"});
+               std::string("not verified: the name differs from ") + rule + " in case", true});
           chain.warnings.push_back(chain.caseOnly.back());
         }
       },
       [&](const qve::platform::SkippedEntry& entry) {
-        // A link, FIFO or device is passed over like any file that is not a
-        // log, unless its name says it would have been verified.
-        using qve::platform::SkipReason;
-        if ((entry.reason == SkipReason::Link || entry.reason == SkipReason::NotRegular) &&
-            !qve::IsSystemLogName(entry.name))
+        if (entry.reason == SkipReason::FolderUnreadable && entry.shown == top) {
+          Fail(chain, CommandError(qve::cli::kNoInput, Escaped(argument) + ": " +
+                                                           qve::platform::ErrorText(entry.error)));
           return;
-        chain.warnings.push_back({entry.shown, qve::cli::SkippedText(entry)});
+        }
+        // A folder that cannot be read, and a link, FIFO or device that might
+        // be a log (its name says so, or a linked folder might hold logs), is
+        // evidence passed over; anything else that is not a log is nothing.
+        const bool logName = qve::IsSystemLogName(entry.name);
+        bool unverified = entry.reason == SkipReason::FolderUnreadable || logName;
+        if (entry.reason == SkipReason::Link && !logName) {
+          unverified = qve::platform::StatusOf(qve::platform::ArgumentPath(entry.shown)).kind ==
+                       qve::platform::FileKind::Folder;
+          if (!unverified) return;
+        }
+        if (entry.reason == SkipReason::NotRegular && !logName) return;
+        std::string text = qve::cli::SkippedText(entry);
+        if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
+        chain.warnings.push_back({entry.shown, text, unverified});
       },
       qve::platform::NotUtf8Names::Carry);
+  if (chain.error) return true;
+  const bool passedOver =
+      std::any_of(chain.warnings.begin() + std::ptrdiff_t(warnings), chain.warnings.end(),
+                  [](const VerifyWarning& warning) { return warning.unverified; });
+  return logs > 0 || passedOver;
+}
+
+void Collect(Chain& chain, const std::wstring& path, const std::string& argument) {
+  const qve::platform::FileStatus status = qve::platform::StatusOf(path);
+  if (status.kind == qve::platform::FileKind::Missing) {
+    Fail(chain, CommandError(qve::cli::kNoInput,
+                             Escaped(argument) + ": " + qve::platform::ErrorText(status.error)));
+  } else if (status.kind != qve::platform::FileKind::Folder) {
+    // The chain's order is that of the names as stored, whatever was typed.
+    AddCandidate(chain, qve::platform::NameAsStored(path));
+  } else if (!CollectFolder(chain, path, argument)) {
+    chain.empty.push_back(argument);
+  }
 }
 
 struct Verified {
@@ -136,45 +185,99 @@ struct Verified {
   std::unique_ptr<qve::cli::PageGatherer> page;  // with --html
   qve::cli::PageLimits pageLimits;
   qve::cli::ChainSeen seen;  // with a checkpoint
-  std::string failure;       // what the library threw, if it did
+  // What ended the chain's work: the library threw, or its record changed
+  // into one that cannot be used. Nothing else is shown then.
+  std::optional<CommandError> error;
+  // Why the record a passing run made is not in place.
+  std::optional<CommandError> notRecorded;
 };
 
-// `chains` share the page's room for lines.
-void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verified& out) {
-  VerifyOutcome& outcome = out.outcome;
+// One verification of the chain against the record it holds now; `chains`
+// share the page's room for lines.
+std::unique_ptr<Verified> VerifyOnce(const Chain& chain, const VerifyArguments& args,
+                                     std::size_t chains) {
+  auto out = std::make_unique<Verified>();
+  VerifyOutcome& outcome = out->outcome;
   outcome.path = chain.path;
   outcome.linkOrder = args.order == "links";
-  outcome.warnings = std::move(chain.warnings);
-  outcome.caseOnly = std::move(chain.caseOnly);
+  outcome.warnings = chain.warnings;
+  outcome.caseOnly = chain.caseOnly;
   qve::RunOptions options;
   std::vector<qve::VerifyObserver*> observers;
   if (args.html) {
-    out.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
-    out.page = std::make_unique<qve::cli::PageGatherer>(out.pageLimits);
-    options = out.pageLimits.Gathering();
-    observers.push_back(out.page.get());
+    out->pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+    out->page = std::make_unique<qve::cli::PageGatherer>(out->pageLimits);
+    options = out->pageLimits.Gathering();
+    observers.push_back(out->page.get());
   }
   std::optional<qve::cli::CheckpointWatch> watch;
-  if (!chain.checkpoint.empty()) observers.push_back(&watch.emplace(chain.recorded));
-  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, observers);
+  if (chain.store) observers.push_back(&watch.emplace(chain.recorded));
+  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, observers,
+                                   chain.alreadyWarned);
   try {
     // The library's own run, on the order the links give.
     for (const auto& path : outcome.linkOrder ? qve::cli::SortByLinks(chain.files) : chain.files)
-      out.report.AddFile(path);
-    outcome.result = out.report.VerifyWith(
+      out->report.AddFile(path);
+    outcome.result = out->report.VerifyWith(
         args.includeOk, builder,
         outcome.linkOrder ? qve::RunOrder::AsListed : qve::RunOrder::ByName, options);
   } catch (const std::exception& e) {
-    out.failure = e.what();
-    return;
+    out->error = CommandError(qve::cli::kSoftwareError, e.what());
+    return out;
   }
-  outcome.totalFiles = out.report.TotalFiles();
-  outcome.badFiles = out.report.NumberOfBadFiles();
+  outcome.totalFiles = out->report.TotalFiles();
+  outcome.badFiles = out->report.NumberOfBadFiles();
   qve::cli::WarnAboutLinks(outcome);
-  if (watch) out.seen = watch->seen();
+  if (watch) out->seen = watch->seen();
+  if (args.strict) outcome.strict = qve::cli::StrictFindings(outcome);
+  return out;
 }
 
-void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::ostream& out) {
+// Why a run does not pass, so that its record is not written; empty when it
+// does: only a run that exits 0, or 1 with nothing signed yet, vouches for
+// its chain.
+std::string Failing(const VerifyOutcome& outcome) {
+  if (outcome.badFiles > 0) return "the run has bad files";
+  if (outcome.strict && !outcome.strict->empty()) return "the strict policy fails";
+  if (qve::cli::IsIncomplete(outcome)) return "the run is incomplete";
+  return "";
+}
+
+// Verifies the chain and, with a record, judges it and replaces the record
+// when the run passes. Should the record have changed meanwhile (a writer
+// that takes no lock), the chain is judged again against the new one.
+std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
+                                      const std::vector<qve::cli::OutputInput>& read) {
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    std::unique_ptr<Verified> verified = VerifyOnce(chain, args, chains);
+    if (verified->error || !chain.store) return verified;
+    VerifyOutcome& outcome = verified->outcome;
+    qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(qve::cli::JudgeCheckpoint(
+        chain.store->file(), chain.recorded, verified->seen, Failing(outcome),
+        chain.store->access() == qve::cli::RecordAccess::ReadOnly));
+    if (checkpoint.status == qve::cli::CheckpointStatus::Lost || !checkpoint.notWritten.empty())
+      return verified;
+    try {
+      if (chain.store->Replace(*checkpoint.now, read)) {
+        checkpoint.written = true;
+        return verified;
+      }
+      if (attempt == kAttempts) {
+        throw CommandError(qve::cli::kBusy, "checkpoint " + Escaped(chain.store->file()) +
+                                                " kept changing while the chain was verified");
+      }
+      chain.recorded = chain.store->Read();
+    } catch (const CommandError& e) {
+      checkpoint.notWritten = e.what();
+      verified->notRecorded = e;
+      return verified;
+    }
+  }
+}
+
+void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& args,
+               std::ostream& out) {
   std::map<std::string, int> names;
   for (const auto& file : outcome.files) ++names[file.name];
   const std::string indent = args.each ? "  " : "";
@@ -196,9 +299,14 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::o
       }
     }
   }
-  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::ReportResultName(outcome.result)
-      << " (" << outcome.result << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
-      << outcome.badFiles << " bad\n";
+  // The chain's status first, so that a line read alone says it; the
+  // report's result beside it where it differs.
+  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::cli::StatusName(status) << " ("
+      << status << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
+      << outcome.badFiles << " bad";
+  if (status != static_cast<int>(outcome.result))
+    out << "; report " << qve::ReportResultName(outcome.result) << " (" << outcome.result << ")";
+  out << '\n';
   if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
     out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
@@ -208,64 +316,60 @@ void PrintText(const VerifyOutcome& outcome, const VerifyArguments& args, std::o
   }
 }
 
-// Judges the run by the policy and the checkpoint asked for, and records the
-// checkpoint when the run passes; gives the error of writing it, if any.
-std::optional<qve::cli::CommandError> Judge(Verified& verified, const Chain& chain,
-                                            const VerifyArguments& args,
-                                            const std::vector<qve::cli::OutputInput>& read) {
-  VerifyOutcome& outcome = verified.outcome;
-  if (args.strict) outcome.strict = qve::cli::StrictFindings(outcome);
-  if (chain.checkpoint.empty()) return std::nullopt;
-  const std::string failing = outcome.badFiles > 0 ? "the run has bad files"
-                              : outcome.strict && !outcome.strict->empty()
-                                  ? "the strict policy fails"
-                                  : "";
-  qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(
-      qve::cli::JudgeCheckpoint(chain.checkpoint, chain.recorded, verified.seen, failing));
-  if (checkpoint.status == qve::cli::CheckpointStatus::Lost || !checkpoint.notWritten.empty())
-    return std::nullopt;
-  try {
-    qve::cli::OutputFile file(chain.checkpointLabel, chain.checkpoint, read);
-    file.Write([&](std::ostream& out) { out << qve::cli::CheckpointFileText(*checkpoint.now); });
-    file.Commit();
-  } catch (const qve::cli::CommandError& e) {
-    checkpoint.notWritten = e.what();
-    return e;
+void Say(const std::string& message) {
+  for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
+    to = message.find('\n', from);
+    if (to == std::string::npos) to = message.size();
+    std::cerr << qve::cli::ProgramName() << " verify: " << message.substr(from, to - from) << '\n';
   }
-  checkpoint.written = true;
-  return std::nullopt;
 }
 
-// Gives its exit status. `out` is standard error when the page goes to
-// standard output.
-int Show(Verified& verified, const Chain& chain, const VerifyArguments& args,
-         const std::vector<qve::cli::OutputInput>& read, std::ostream& out) {
-  if (!verified.failure.empty()) {
-    std::cerr << qve::cli::ProgramName() << " verify: " << verified.failure << '\n';
-    return qve::cli::kSoftwareError;
+// A chain that could not be verified: its error, and with --each its line.
+int ShowError(const CommandError& error, const Chain& chain, const VerifyArguments& args) {
+  Say(error.what());
+  if (args.quiet || !args.each) return error.status;
+  if (args.json) {
+    const nlohmann::ordered_json json = {{"path", chain.path},
+                                         {"exitStatus", error.status},
+                                         {"status", qve::cli::StatusName(error.status)},
+                                         {"error", error.what()}};
+    std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+  } else {
+    std::cout << Escaped(chain.path) << ": " << qve::cli::StatusName(error.status) << " ("
+              << error.status << "): not verified\n";
   }
-  const std::optional<qve::cli::CommandError> notRecorded = Judge(verified, chain, args, read);
+  return error.status;
+}
+
+// Gives the chain's exit status. `out` is standard error when the page goes
+// to standard output.
+int Show(const Verified& verified, const Chain& chain, const VerifyArguments& args,
+         std::ostream& out) {
+  if (chain.error) return ShowError(*chain.error, chain, args);
+  if (verified.error) return ShowError(*verified.error, chain, args);
   const VerifyOutcome& outcome = verified.outcome;
-  int status = qve::cli::ExitStatusOf(outcome);
-  if (notRecorded) {
-    std::cerr << qve::cli::ProgramName() << " verify: " << notRecorded->what() << '\n';
-    status = std::max(status, notRecorded->status);
+  int status = qve::cli::ChainStatusOf(outcome);
+  if (verified.notRecorded) {
+    Say(verified.notRecorded->what());
+    status = qve::cli::WorseStatus(status, verified.notRecorded->status);
   }
   if (args.quiet) return status;
   if (args.json) {
-    const auto json = qve::cli::ToJson(outcome, args.details);
+    auto json = qve::cli::ToJson(outcome, args.details);
+    json["exitStatus"] = status;
+    json["status"] = qve::cli::StatusName(status);
     std::cout << json.dump(args.each ? -1 : 2, ' ', false,
                            nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
     for (const VerifyWarning& warning : outcome.warnings)
       qve::cli::Warn(warning.path, warning.message);
-    if (outcome.checkpoint && outcome.checkpoint->startsLater) {
-      std::cerr << "notice: " << Escaped(outcome.checkpoint->file)
-                << ": the run starts later than the recorded one: the oldest files were rotated "
-                   "away\n";
+    if (outcome.checkpoint) {
+      for (const std::string& notice : qve::cli::CheckpointNotices(*outcome.checkpoint))
+        std::cerr << "notice: " << Escaped(outcome.checkpoint->file) << ": " << notice << '\n';
     }
-    PrintText(outcome, args, out);
+    PrintText(outcome, status, args, out);
   }
   return status;
 }
@@ -284,8 +388,9 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
                               [&] { return count.load(); });
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
-      auto verified = std::make_unique<Verified>();
-      Verify(chains[i], args, chains.size(), *verified);
+      std::unique_ptr<Verified> verified = chains[i].error
+                                               ? std::make_unique<Verified>()
+                                               : VerifyChain(chains[i], args, chains.size(), read);
       const std::lock_guard<std::mutex> lock(mutex);
       done[i] = std::move(verified);
       ++count;
@@ -295,7 +400,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
   const unsigned jobs = std::max(1u, std::min<unsigned>(args.jobs, unsigned(chains.size())));
   std::vector<std::thread> workers;
   for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work);
-  int status = 0;
+  std::optional<int> status;
   std::vector<qve::cli::HtmlChain> page;
   for (std::size_t i = 0; i < chains.size(); ++i) {
     std::unique_ptr<Verified> verified;
@@ -304,11 +409,12 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
       finished.wait(lock, [&] { return done[i] != nullptr; });
       verified = std::move(done[i]);
     }
-    status = std::max(status, progress.Aside([&] {
-      return Show(*verified, chains[i], args, read,
+    const int shown = progress.Aside([&] {
+      return Show(*verified, chains[i], args,
                   html != nullptr && html->toStandardOutput() ? std::cerr : std::cout);
-    }));
-    if (html != nullptr && verified->failure.empty()) {
+    });
+    status = status ? qve::cli::WorseStatus(*status, shown) : shown;
+    if (html != nullptr && !chains[i].error && !verified->error) {
       page.push_back(
           {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
     }
@@ -318,7 +424,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
     html->Write([&](std::ostream& out) { qve::cli::WriteHtmlReport(out, page); });
     html->Commit();
   }
-  return status;
+  return status.value_or(0);
 }
 
 // The name a PATH's record takes in --checkpoint-dir: its last component.
@@ -334,73 +440,140 @@ std::string RecordName(const std::wstring& path) {
   return Narrow(name);
 }
 
+// Where a record lies, as one key whatever its spelling, so that runs take
+// the locks of several records in one order.
+std::wstring LockOrderKey(const std::string& file) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path path(qve::platform::ArgumentPath(file));
+  return fs::weakly_canonical(fs::absolute(path, error), error).wstring();
+}
+
+// Each chain's record: locked (in one order, so two runs never wait on each
+// other), read and checked writable before any work. A chain whose record
+// cannot be used gets the error.
+void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
+                 const std::vector<qve::cli::OutputInput>& read) {
+  std::vector<Chain*> locking;
+  for (Chain& chain : chains) {
+    if (chain.store && !chain.error) locking.push_back(&chain);
+  }
+  std::sort(locking.begin(), locking.end(), [](const Chain* a, const Chain* b) {
+    return LockOrderKey(a->store->lockFile()) < LockOrderKey(b->store->lockFile());
+  });
+  qve::cli::LockWait wait;
+  wait.wait = std::chrono::seconds(args.wait);
+  const auto deadline = wait.now() + wait.wait;
+  for (Chain* chain : locking) {
+    // Every lock by the same deadline.
+    wait.wait =
+        std::max(std::chrono::milliseconds(0),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wait.now()));
+    try {
+      try {
+        chain->store->Lock(wait);
+      } catch (const CommandError& e) {
+        // A folder that is missing or takes no file says so better as the
+        // record's than as its lock's.
+        if (e.status == qve::cli::kCannotCreate) chain->store->CheckWritable(read);
+        throw;
+      }
+      chain->recorded = chain->store->Read();
+      chain->store->CheckWritable(read);
+    } catch (const CommandError& e) {
+      Fail(*chain, e);
+    }
+  }
+}
+
 int RunVerify(const VerifyArguments& args) {
   std::vector<std::wstring> paths;
   std::vector<qve::cli::OutputInput> read;
-  std::string missing;
   for (const auto& arg : args.paths) {
+    if (arg.empty()) throw CommandError(qve::cli::kUsageError, "PATH must not be empty");
     qve::cli::RefuseStandardStream(arg, "PATH");
     std::wstring wide = qve::platform::ArgumentPath(arg);
-    const qve::platform::FileStatus status = qve::platform::StatusOf(wide);
-    if (status.kind == qve::platform::FileKind::Missing)
-      missing += (missing.empty() ? "" : "\n") + Escaped(arg) + ": " +
-                 qve::platform::ErrorText(status.error);
-    read.push_back({arg, status});
+    read.push_back({arg, qve::platform::StatusOf(wide)});
     paths.push_back(std::move(wide));
   }
-  if (!missing.empty()) throw qve::cli::CommandError(qve::cli::kNoInput, missing);
-  if (args.checkpointGiven && args.each && paths.size() > 1)
-    throw qve::cli::CommandError(qve::cli::kUsageError,
-                                 "--checkpoint keeps the record of one chain; with --each and "
-                                 "several PATHs, --checkpoint-dir keeps one for each");
-  if (args.checkpointDirGiven && args.checkpointDir.empty())
-    throw qve::cli::CommandError(qve::cli::kUsageError, "--checkpoint-dir must not be empty");
+  const bool readOnly = args.checkpointReadOnly;
+  const std::string recordOption =
+      std::string(args.checkpoint ? "--checkpoint" : "--checkpoint-dir") +
+      (readOnly ? "-read-only" : "");
+  if (args.checkpoint && args.each && paths.size() > 1)
+    throw CommandError(qve::cli::kUsageError,
+                       recordOption +
+                           " keeps the record of one chain; with --each and several PATHs, "
+                           "--checkpoint-dir keeps one for each");
+  if ((args.checkpoint && args.checkpoint->empty()) ||
+      (args.checkpointDir && args.checkpointDir->empty()))
+    throw CommandError(qve::cli::kUsageError, recordOption + " must not be empty");
+  const qve::cli::RecordAccess access = readOnly              ? qve::cli::RecordAccess::ReadOnly
+                                        : args.checkpointInit ? qve::cli::RecordAccess::WriteOrInit
+                                                              : qve::cli::RecordAccess::Write;
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   std::set<std::string> recordNames;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Chain& chain = chains[args.each ? i : 0];
     if (args.each) chain.path = args.paths[i];
-    Collect(chain, paths[i]);
-    if (!args.checkpointDirGiven) continue;
+    Collect(chain, paths[i], args.paths[i]);
+    if (!args.checkpointDir) continue;
     const std::string name = RecordName(paths[i]);
     if (name.empty())
-      throw qve::cli::CommandError(
-          qve::cli::kUsageError,
-          "--checkpoint-dir: " + Escaped(args.paths[i]) + " has no name to call its record by");
-    chain.checkpoint = args.checkpointDir + "/" + name + ".checkpoint";
-    chain.checkpointLabel = "--checkpoint-dir";
-    if (!recordNames.insert(chain.checkpoint).second)
-      throw qve::cli::CommandError(qve::cli::kUsageError,
-                                   "--checkpoint-dir: two PATHs are called " + Escaped(name) +
-                                       ", and so would be their records");
+      throw CommandError(qve::cli::kUsageError, recordOption + ": " + Escaped(args.paths[i]) +
+                                                    " has no name to call its record by");
+    const std::string file = *args.checkpointDir + "/" + name + ".checkpoint";
+    if (!recordNames.insert(file).second)
+      throw CommandError(qve::cli::kUsageError, recordOption + ": two PATHs are called " +
+                                                    Escaped(name) +
+                                                    ", and so would be their records");
+    chain.store = std::make_unique<qve::cli::CheckpointStore>(file, recordOption, access);
   }
-  if (args.checkpointGiven) {
-    chains[0].checkpoint = args.checkpoint;
-    chains[0].checkpointLabel = "--checkpoint";
+  if (args.checkpoint) {
+    chains[0].store =
+        std::make_unique<qve::cli::CheckpointStore>(*args.checkpoint, recordOption, access);
   }
+  // Without --each every PATH that cannot be used is named, and nothing is verified.
+  if (!args.each && chains[0].error) throw *chains[0].error;
   for (const Chain& chain : chains) read.insert(read.end(), chain.read.begin(), chain.read.end());
   // Every output is checked before any work, and a record is read now: it
   // is written only after a run that passes.
   std::vector<qve::cli::OutputInput> records;
   for (Chain& chain : chains) {
-    if (!args.checkpointGiven && !args.checkpointDirGiven) break;
-    if (args.html && chain.checkpoint == *args.html)
-      throw qve::cli::CommandError(
-          qve::cli::kUsageError,
-          "--html and " + chain.checkpointLabel + " name one file, " + Escaped(*args.html));
-    { const qve::cli::OutputFile probe(chain.checkpointLabel, chain.checkpoint, read); }
-    chain.recorded = qve::cli::ReadCheckpoint(chain.checkpoint);
-    records.push_back({chain.checkpointLabel + " " + chain.checkpoint,
-                       qve::platform::StatusOf(qve::platform::ArgumentPath(chain.checkpoint))});
+    if (!chain.store) continue;
+    if (args.html && chain.store->file() == *args.html)
+      throw CommandError(qve::cli::kUsageError,
+                         "--html and " + recordOption + " name one file, " + Escaped(*args.html));
+    const qve::platform::FileStatus status =
+        qve::platform::StatusOf(qve::platform::ArgumentPath(chain.store->file()));
+    for (const qve::cli::OutputInput& input : read) {
+      if (input.status.SameFileAs(status))
+        throw CommandError(qve::cli::kUsageError, recordOption + " " +
+                                                      Escaped(chain.store->file()) +
+                                                      " is the same file as " + input.shown);
+    }
+    records.push_back({recordOption + " " + chain.store->file(), status});
   }
+  OpenRecords(chains, args, read);
+  for (Chain& chain : chains) {
+    for (const std::string& empty : chain.empty) {
+      const std::string holds = "holds no log (system.log or System_*.log)";
+      if (chain.recorded) {
+        chain.warnings.push_back({empty, holds, true});
+      } else {
+        Fail(chain, CommandError(qve::cli::kNoInput, Escaped(empty) + " " + holds));
+      }
+    }
+  }
+  if (!args.each && chains[0].error) throw *chains[0].error;
   // The page must not replace anything it reports on, nor a record.
   std::optional<qve::cli::OutputFile> html;
   if (args.html) {
     records.insert(records.end(), read.begin(), read.end());
     html.emplace("--html", *args.html, records, true);
     if (html->toStandardOutput() && args.json)
-      throw qve::cli::CommandError(qve::cli::kUsageError,
-                                   "the page and --json cannot both go to standard output");
+      throw CommandError(qve::cli::kUsageError,
+                         "the page and --json cannot both go to standard output");
   }
   return RunChains(chains, args, html ? &*html : nullptr, read);
 }
@@ -427,26 +600,49 @@ const bool kRegistered = qve::cli::RegisterCommand(
           ->needs(each)
           ->capture_default_str();
       cmd.add_option("--order", args->order,
-                     "verify the files in order of their names, as the library does, or in "
-                     "the order their signature blocks link")
-          ->check(CLI::IsMember({"name", "links"}))
+                     "verify the files in the order their signature blocks link (runs the links "
+                     "do not join in order of names), or in order of their names, as the "
+                     "library does")
+          ->check(CLI::IsMember({"links", "name"}))
           ->capture_default_str();
       CLI::Option* checkpoint =
           cmd.add_option("--checkpoint", args->checkpoint,
                          "the chain must still hold the newest block recorded in FILE; a run "
                          "that passes records its own")
               ->type_name("FILE");
-      const CLI::Option* checkpointDir =
+      CLI::Option* checkpointDir =
           cmd.add_option("--checkpoint-dir", args->checkpointDir,
                          "with --each, one checkpoint per PATH in DIR, named after the PATH's "
                          "last component")
               ->type_name("DIR")
               ->needs(each)
               ->excludes(checkpoint);
+      CLI::Option* readOnly =
+          cmd.add_option("--checkpoint-read-only", args->checkpoint,
+                         "as --checkpoint, but FILE is never written and no lock is taken")
+              ->type_name("FILE")
+              ->excludes(checkpoint)
+              ->excludes(checkpointDir);
+      CLI::Option* dirReadOnly =
+          cmd.add_option("--checkpoint-dir-read-only", args->checkpointDir,
+                         "as --checkpoint-dir, but no record is written and no lock is taken")
+              ->type_name("DIR")
+              ->needs(each)
+              ->excludes(checkpoint)
+              ->excludes(checkpointDir)
+              ->excludes(readOnly);
+      cmd.add_flag(
+          "--checkpoint-init", args->checkpointInit,
+          "create the records that do not exist yet (without it, a missing record is an error)");
+      cmd.add_option("--wait", args->wait,
+                     "seconds to wait for another run that holds a record's lock")
+          ->type_name("SECONDS")
+          ->check(CLI::Range(0u, 86400u))
+          ->capture_default_str();
       cmd.add_flag("--strict", args->strict,
                    "fail with 5 on signatures stripped, unsigned lines but at the newest file's "
-                   "end, empty signature lines, bytes after a NUL or 0x1A, and log names that "
-                   "differ in case");
+                   "end, empty signature lines, bytes after a NUL or 0x1A, and anything that "
+                   "could hold evidence and was not verified");
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
       using qve::cli::ExitStatus;
       cmd.footer(qve::cli::ExitStatusHelp({
@@ -455,22 +651,32 @@ const bool kRegistered = qve::cli::RegisterCommand(
           {2, 2, "ReportSomeInvalid"},
           {3, 3, "ReportAllInvalid"},
           {4, 4, "CheckpointLost: the chain no longer holds the block the checkpoint recorded"},
-          {5, 5,
-           "StrictPolicyFailed: --strict found a reason to fail (of 0-5 the highest that "
-           "applies; with --each, of all PATHs)"},
+          {5, 5, "StrictPolicyFailed: --strict found a reason to fail"},
+          {6, 6,
+           "Incomplete: a file that could hold evidence was not read, or an entry was passed "
+           "over (of 0-6 the first of 4, 3, 2, 5, 6, 1, 0 that applies; with --each, of all "
+           "PATHs, and 65, 66 or 75 only where no PATH has 2-6)"},
           {qve::cli::kUsageError,
-           "--html or a checkpoint naming a file to verify, -j without --each, or the page to "
-           "standard output with --json, among others"},
+           "an empty PATH, --html or a checkpoint naming a file to verify, -j without --each, "
+           "or the page to standard output with --json, among others"},
           {qve::cli::kDataError,
            "a checkpoint that is damaged, of another version or for another chain"},
           {qve::cli::kNoInput,
-           "a PATH does not exist, or a checkpoint cannot be read; nothing was verified"},
-          {qve::cli::kCannotCreate, "the --html page or a checkpoint"},
+           "a PATH does not exist, cannot be read or holds no log, or a checkpoint does not "
+           "exist (without --checkpoint-init) or cannot be read; without --each nothing was "
+           "verified"},
+          {qve::cli::kCannotCreate, "the --html page, a checkpoint or its lock file"},
           {qve::cli::kOutputError, "standard output, the --html page or a checkpoint"},
+          {qve::cli::kBusy, "another run held a checkpoint's lock for longer than --wait"},
       }));
-      return std::function<int()>([args, checkpoint, checkpointDir] {
-        args->checkpointGiven = checkpoint->count() > 0;
-        args->checkpointDirGiven = checkpointDir->count() > 0;
+      return std::function<int()>([args, readOnly, dirReadOnly, checkpoint, checkpointDir] {
+        args->checkpointReadOnly = readOnly->count() > 0 || dirReadOnly->count() > 0;
+        if (args->checkpointInit && (args->checkpointReadOnly ||
+                                     (checkpoint->count() == 0 && checkpointDir->count() == 0))) {
+          throw CommandError(qve::cli::kUsageError,
+                             "--checkpoint-init creates records of --checkpoint or "
+                             "--checkpoint-dir; a read-only record is never written");
+        }
         return RunVerify(*args);
       });
     });

@@ -84,10 +84,18 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
       order.push_back(i);
     }
   };
+  // Nothing tells where a file with no signature line stands but that its
+  // writer has not signed yet: it is the newest.
+  const auto begun = [&](std::size_t i) {
+    return !files[i].opened || files[i].firstLink || files[i].lastChainValue;
+  };
   for (std::size_t i = 0; i < n; ++i) {
-    if (before[i] == kNone || after[before[i]] != i) place(i);
+    if (begun(i) && (before[i] == kNone || after[before[i]] != i)) place(i);
   }
   // What is left links round in a circle.
+  for (std::size_t i = 0; i < n; ++i) {
+    if (begun(i)) place(i);
+  }
   for (std::size_t i = 0; i < n; ++i) place(i);
   return order;
 }
@@ -125,6 +133,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                    "): a file was replayed or rewritten"});
   }
   bool signedBefore = false;
+  const VerifiedFile* lastSigned = nullptr;
   for (std::size_t i = 0; i < files.size(); ++i) {
     VerifiedFile& file = files[i];
     const std::optional<Bytes>& link = file.detail.firstLink;
@@ -138,21 +147,38 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
         break;
       }
     }
+    // In link order a break between files is a seam: the links join the
+    // file to none before it, and the order of names put it where it is.
+    const bool seam = outcome.linkOrder && link && lastSigned != nullptr &&
+                      *link != *lastSigned->detail.lastChainValue;
+    outcome.seams = outcome.seams || seam;
+    const std::string seamText =
+        seam ? "; it follows " + lastSigned->path + " by the order of names" : "";
     const auto ending = link ? endingIn.find(*link) : endingIn.end();
     const bool continuesOne =
         ending != endingIn.end() && (ending->second.size() > 1 || ending->second[0] != i);
+    const std::size_t warned = outcome.warnings.size();
     if (i > 0 && link && !continuesOne && !inFork[i] && file.breakFollows.empty()) {
       if (*link != start) {
         outcome.warnings.push_back(
             {file.path, "its first block links to " + Hex(*link) +
                             ", which no file of the run ends in: a file before it is missing "
-                            "or was changed"});
+                            "or was changed" +
+                            seamText});
       } else if (signedBefore) {
         outcome.warnings.push_back(
-            {file.path, "starts a chain anew: its first block links to the empty digest"});
+            {file.path,
+             "starts a chain anew: its first block links to the empty digest" + seamText});
       }
     }
-    if (file.detail.lastChainValue) signedBefore = true;
+    if (seam && outcome.warnings.size() == warned && file.breakFollows.empty()) {
+      outcome.warnings.push_back({file.path, "the links join it to no file before it: it follows " +
+                                                 lastSigned->path + " by the order of names"});
+    }
+    if (file.detail.lastChainValue) {
+      signedBefore = true;
+      lastSigned = &file;
+    }
   }
   if (outcome.linkOrder) return;
   std::vector<FileLinks> links;

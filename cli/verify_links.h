@@ -20,7 +20,9 @@ namespace qve::cli {
 // Positions in `files`, given in name order, taken in link order: a file
 // whose first link is another file's last chain value comes right after it,
 // the first of them by name where several qualify; every other file, and
-// the rest of a fork, starts a run of its own, and those runs keep name order.
+// the rest of a fork, starts a run of its own, and those runs keep name
+// order, but for files with no signature line yet (a log just begun), which
+// come last.
 std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
 
 // `paths` in link order, ties in name order (equal names as given).
@@ -28,8 +30,9 @@ std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths);
 
 // Warns, after a run, about a file that continues nothing in the run (one
 // before it is missing or was changed), two files that continue one block,
-// a chain break that follows from a file that cannot be read, and, in name
-// order, chain breaks that link order would not have.
+// a chain break that follows from a file that cannot be read, in link order
+// every seam where the links join a file to none before it (and marks the
+// outcome so), and in name order chain breaks that link order would not have.
 void WarnAboutLinks(VerifyOutcome& outcome);
 
 }  // namespace qve::cli

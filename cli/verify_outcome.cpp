@@ -4,11 +4,33 @@
 #include <algorithm>
 #include <utility>
 
+#include "cli/command_line.h"
+#include "platform/file_status.h"
 #include "report/verdicts.h"
 
 namespace qve::cli {
 
 namespace {
+
+// Why the run could not read the file, or not to its end: the file did not
+// pass, whatever its blocks say.
+void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
+  const FileDetail& detail = file.detail;
+  if (detail.opened && !detail.readError) return;
+  std::string why = platform::ErrorText(detail.readError);
+  if (detail.readError == std::errc::operation_not_supported) {
+    const platform::FileStatus status = platform::StatusOf(detail.path);
+    if (status.kind == platform::FileKind::Other) why = status.what + ", not a regular file";
+  }
+  if (!detail.opened) {
+    out.push_back({file.path, "cannot be read (" + why + "); FileUnsigned", true});
+  } else {
+    out.push_back({file.path,
+                   "could not be read to its end (" + why + "): " + Counted(detail.lines, "line") +
+                       " verified, the rest not",
+                   true});
+  }
+}
 
 void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
@@ -35,11 +57,13 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
 }  // namespace
 
 OutcomeBuilder::OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                               std::vector<VerifyObserver*> next)
+                               std::vector<VerifyObserver*> next,
+                               std::set<std::wstring> alreadyWarned)
     : outcome_(outcome),
       includeOkFiles_(includeOkFiles),
       keepBlocks_(keepBlocks),
-      next_(std::move(next)) {}
+      next_(std::move(next)),
+      alreadyWarned_(std::move(alreadyWarned)) {}
 
 void OutcomeBuilder::OnFileStart(const FileDetail& file) {
   current_ = VerifiedFile{};
@@ -62,6 +86,7 @@ void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   verified.verdict = FileVerdictOf(file.counts);
   verified.listed = IsListed(verified.verdict, includeOkFiles_);
   verified.detail = file;
+  if (alreadyWarned_.count(file.path) == 0) WarnUnread(verified, outcome_.warnings);
   WarnUnseenBytes(verified, outcome_.warnings);
   outcome_.files.push_back(std::move(verified));
   for (VerifyObserver* next : next_) next->OnFileEnd(file);
@@ -106,17 +131,91 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
                            ": bytes after an end-of-input byte (0x1A)"});
     }
   }
-  for (const VerifyWarning& entry : outcome.caseOnly)
-    found.push_back({StrictReason::NameCase, entry.path, entry.message});
+  for (const VerifyWarning& warning : outcome.warnings) {
+    if (!warning.unverified) continue;
+    const bool caseOnly =
+        std::any_of(outcome.caseOnly.begin(), outcome.caseOnly.end(),
+                    [&](const VerifyWarning& entry) { return entry.path == warning.path; });
+    // A file FileUnsigned because it cannot be read is a reason of its own already.
+    const bool counted = std::any_of(found.begin(), found.end(), [&](const StrictFinding& f) {
+      return f.reason == StrictReason::FileUnsigned && f.path == warning.path;
+    });
+    if (!counted)
+      found.push_back({caseOnly ? StrictReason::NameCase : StrictReason::Unverified, warning.path,
+                       warning.message});
+  }
   return found;
 }
 
-int ExitStatusOf(const VerifyOutcome& outcome) {
-  int status = static_cast<int>(outcome.result);
+bool IsIncomplete(const VerifyOutcome& outcome) {
+  return std::any_of(outcome.warnings.begin(), outcome.warnings.end(),
+                     [](const VerifyWarning& warning) { return warning.unverified; });
+}
+
+int ChainStatusOf(const VerifyOutcome& outcome) {
+  using QVE_Helper::ReportAllInvalid;
+  using QVE_Helper::ReportSomeInvalid;
   if (outcome.checkpoint && outcome.checkpoint->status == CheckpointStatus::Lost)
-    status = std::max(status, kCheckpointLost);
-  if (outcome.strict && !outcome.strict->empty()) status = std::max(status, kStrictPolicyFailed);
-  return status;
+    return kCheckpointLost;
+  if (outcome.result == ReportAllInvalid || outcome.result == ReportSomeInvalid)
+    return static_cast<int>(outcome.result);
+  if (outcome.strict && !outcome.strict->empty()) return kStrictPolicyFailed;
+  if (IsIncomplete(outcome)) return kIncomplete;
+  return static_cast<int>(outcome.result);
+}
+
+int WorseStatus(int a, int b) {
+  // From the most severe; a status not listed is an error of the table.
+  static constexpr int kOrder[] = {kCheckpointLost,
+                                   3,
+                                   2,
+                                   kStrictPolicyFailed,
+                                   kIncomplete,
+                                   kSoftwareError,
+                                   kOutputError,
+                                   kCannotCreate,
+                                   kNoInput,
+                                   kDataError,
+                                   kBusy,
+                                   kUsageError,
+                                   1,
+                                   0};
+  const auto rank = [](int status) {
+    const auto* at = std::find(std::begin(kOrder), std::end(kOrder), status);
+    return at - std::begin(kOrder);
+  };
+  return rank(a) <= rank(b) ? a : b;
+}
+
+const char* StatusName(int status) {
+  switch (status) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+      return ReportResultName(static_cast<std::uint32_t>(status));
+    case kCheckpointLost:
+      return "CheckpointLost";
+    case kStrictPolicyFailed:
+      return "StrictPolicyFailed";
+    case kIncomplete:
+      return "Incomplete";
+    case kUsageError:
+      return "UsageError";
+    case kDataError:
+      return "DataError";
+    case kNoInput:
+      return "NoInput";
+    case kSoftwareError:
+      return "SoftwareError";
+    case kCannotCreate:
+      return "CannotCreate";
+    case kOutputError:
+      return "OutputError";
+    case kBusy:
+      return "Busy";
+  }
+  return "Unknown";
 }
 
 std::string RangeText(LineRange lines, std::string_view dash) {
@@ -136,11 +235,14 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   using Json = nlohmann::ordered_json;
   Json out;
   if (!outcome.path.empty()) out["path"] = outcome.path;
+  const int status = ChainStatusOf(outcome);
+  out["exitStatus"] = status;
+  out["status"] = StatusName(status);
   out["result"] = ReportResultName(outcome.result);
   out["resultCode"] = outcome.result;
   out["totalFiles"] = outcome.totalFiles;
   out["badFiles"] = outcome.badFiles;
-  out["order"] = outcome.linkOrder ? "links" : "name";
+  out["order"] = !outcome.linkOrder ? "name" : outcome.seams ? "links, with seams" : "links";
   out["files"] = Json::array();
   out["warnings"] = Json::array();
   if (details) out["details"] = Json::array();
@@ -173,14 +275,15 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
          {"blocks", std::move(blocks)}});
   }
   for (const VerifyWarning& warning : outcome.warnings) {
-    out["warnings"].push_back({{"path", warning.path}, {"message", warning.message}});
+    out["warnings"].push_back(
+        {{"path", warning.path}, {"message", warning.message}, {"unverified", warning.unverified}});
   }
   out["checkpoint"] = outcome.checkpoint ? ToJson(*outcome.checkpoint) : Json(nullptr);
   out["strict"] = Json(nullptr);
   if (outcome.strict) {
-    static constexpr const char* kReasons[] = {"FileUnsigned",         "UnsignedLines",
-                                               "EmptySignatureLine",   "BytesAfterNul",
-                                               "BytesAfterEndOfInput", "NameCase"};
+    static constexpr const char* kReasons[] = {
+        "FileUnsigned",         "UnsignedLines", "EmptySignatureLine", "BytesAfterNul",
+        "BytesAfterEndOfInput", "NameCase",      "Unverified"};
     out["strict"] = Json::array();
     for (const StrictFinding& finding : *outcome.strict) {
       out["strict"].push_back({{"path", finding.path},

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@ namespace qve::cli {
 // judgements on top of them.
 inline constexpr int kCheckpointLost = 4;
 inline constexpr int kStrictPolicyFailed = 5;
+inline constexpr int kIncomplete = 6;  // something that could hold evidence was not verified
 
 struct VerifyWarning {
   std::string path;  // as reached from the PATH argument
@@ -54,7 +56,8 @@ enum class StrictReason {
   EmptySignatureLine,
   BytesAfterNul,
   BytesAfterEndOfInput,
-  NameCase,  // a log's name but for case, so not verified
+  NameCase,    // a log's name but for case, so not verified
+  Unverified,  // anything else that could hold evidence and was not verified
 };
 
 struct StrictFinding {
@@ -66,6 +69,7 @@ struct StrictFinding {
 struct VerifyOutcome {
   std::string path;        // the PATH argument with --each, else empty
   bool linkOrder = false;  // verified in link order, not name order
+  bool seams = false;      // in link order, runs of files the links do not join
   std::uint32_t result = 0;
   std::uint32_t totalFiles = 0;
   std::uint32_t badFiles = 0;
@@ -80,16 +84,34 @@ struct VerifyOutcome {
 // What the strict policy finds in an outcome; nothing when it passes.
 std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
 
-// The exit status: the highest of the result and, where they apply,
-// kCheckpointLost and kStrictPolicyFailed.
-int ExitStatusOf(const VerifyOutcome& outcome);
+// Whether a warning says that something which could hold evidence was not
+// verified.
+bool IsIncomplete(const VerifyOutcome& outcome);
+
+// A chain's exit status: the first that applies of kCheckpointLost, the
+// report's ReportAllInvalid and ReportSomeInvalid (tampering), then
+// kStrictPolicyFailed, kIncomplete, and ReportUnsigned or ReportOk, so that
+// nothing less severe hides a more severe finding.
+int ChainStatusOf(const VerifyOutcome& outcome);
+
+// Of two statuses, the one a run of both exits with: a chain's 2 to 6 in the
+// order above before any error of the command's table, and an error before
+// 1 and 0.
+int WorseStatus(int a, int b);
+
+// The word for a status: the report's results, CheckpointLost,
+// StrictPolicyFailed, Incomplete, and for the table's errors NoInput,
+// DataError, Busy and the like.
+const char* StatusName(int status);
 
 // Fills an outcome's files, and warns about the bytes no signature covers,
 // as the run goes; passes everything on to each of `next`.
 class OutcomeBuilder final : public VerifyObserver {
  public:
+  // A file that cannot be read is warned about, but for the paths in
+  // `alreadyWarned`, which the caller warned about before the run.
   OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                 std::vector<VerifyObserver*> next = {});
+                 std::vector<VerifyObserver*> next = {}, std::set<std::wstring> alreadyWarned = {});
   void OnFileStart(const FileDetail& file) override;
   void OnBlock(const FileDetail& file, const BlockDetail& block) override;
   void OnFileEnd(const FileDetail& file) override;
@@ -99,6 +121,7 @@ class OutcomeBuilder final : public VerifyObserver {
   bool includeOkFiles_;
   bool keepBlocks_;
   std::vector<VerifyObserver*> next_;
+  std::set<std::wstring> alreadyWarned_;
   VerifiedFile current_;
 };
 

@@ -19,6 +19,12 @@ namespace qve::platform {
 // hidden name always, so that its removal can be seen to work everywhere.
 enum class TempNaming { Unnamed, Named };
 
+// Synced: the file's bytes reach the disk before it takes the destination's
+// name, and the folder's new entry after, so that a crash leaves the old
+// file or the new one whole (a record that must not go back); the rest is
+// left to the system, which is faster for large outputs.
+enum class Durability { Buffered, Synced };
+
 class TempOutput {
  public:
   // A new empty file in `folder`, which must be the destination's folder for
@@ -36,7 +42,8 @@ class TempOutput {
   // Replaces `target` (a regular file, or nothing yet) with the file. An
   // existing target's mode bits are kept, and its owner and group where the
   // process may set them; a new one gets the umask'd 0666.
-  virtual void Publish(std::wstring_view target, std::error_code& error) = 0;
+  virtual void Publish(std::wstring_view target, std::error_code& error,
+                       Durability durability = Durability::Buffered) = 0;
   // Writes the whole file to standard output.
   virtual void CopyToStandardOutput(std::error_code& error) = 0;
   // Appends all that standard input holds, to its end.

@@ -146,7 +146,7 @@ class LinuxTempOutput final : public TempOutput {
     return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   }
 
-  void Publish(std::wstring_view target, std::error_code& error) override {
+  void Publish(std::wstring_view target, std::error_code& error, Durability durability) override {
     const auto narrow = ToNarrow(target);
     if (!narrow) {
       error = std::make_error_code(std::errc::invalid_argument);
@@ -179,12 +179,21 @@ class LinuxTempOutput final : public TempOutput {
       name_ = linked;
       guard_ = std::make_unique<NamedGuard>(name_);
     }
+    if (durability == Durability::Synced && ::fsync(fd_) != 0) {
+      error = LastError();
+      return;
+    }
     if (::rename(name_.c_str(), narrow->c_str()) != 0) {
       error = LastError();
       return;
     }
     name_.clear();
     guard_.reset();
+    if (durability == Durability::Synced) {
+      const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (folder < 0 || ::fsync(folder) != 0) error = LastError();
+      if (folder >= 0) ::close(folder);
+    }
   }
 
   void CopyToStandardOutput(std::error_code& error) override { Copy(fd_, 0, STDOUT_FILENO, error); }

@@ -87,10 +87,21 @@ class WindowsTempOutput final : public TempOutput {
     return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
-  void Publish(std::wstring_view target, std::error_code& error) override {
+  void Publish(std::wstring_view target, std::error_code& error, Durability durability) override {
     const std::wstring text(target);
     SetFileAttributesW(name_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!MoveFileExW(name_.c_str(), text.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DWORD flags = MOVEFILE_REPLACE_EXISTING;
+    if (durability == Durability::Synced) {
+      const HANDLE file = CreateFileW(name_.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+      const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+      if (!flushed) error = LastError();
+      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+      if (!flushed) return;
+      flags |= MOVEFILE_WRITE_THROUGH;
+    }
+    if (!MoveFileExW(name_.c_str(), text.c_str(), flags)) {
       error = LastError();
       return;
     }

@@ -129,6 +129,7 @@ const Case kCases[] = {
        return std::vector<std::string>{"--order",
                                        "links",
                                        "--strict",
+                                       "--checkpoint-init",
                                        "--checkpoint",
                                        (dir / "cp").string(),
                                        (dir / "System_9.log").string(),

@@ -67,6 +67,8 @@ std::function<void(const fs::path&)> Page(const char* page, bool written, mode_t
 TEST(VerifyCommand, Table) {
   const std::string tail = "warning: a/system.log: lines 5-6 are not signed\n";
   const std::string ok = "ReportOk \\(0\\): 3 files, 0 bad\n";
+  const std::string strictOk =
+      "StrictPolicyFailed \\(5\\): 3 files, 0 bad; report ReportOk \\(0\\)\n";
   const std::string any = "[\\s\\S]*";
   const testing::Command nobody{.asNobody = true};
   const auto tamper = [](const fs::path& dir) {
@@ -137,8 +139,9 @@ TEST(VerifyCommand, Table) {
   // A checkpoint of a/ recorded first, then `change` made.
   const auto checkpointed = [](std::function<void(const fs::path&)> change) {
     return [=](const fs::path& dir) {
-      const auto first = testing::InFolder({}, QVE_CLI_FILE, "verify",
-                                           {"-q", "--checkpoint", "cp", "a"}, dir.string());
+      const auto first =
+          testing::InFolder({}, QVE_CLI_FILE, "verify",
+                            {"-q", "--checkpoint-init", "--checkpoint", "cp", "a"}, dir.string());
       ASSERT_EQ(testing::Run(first).exitCode, 0);
       change(dir);
     };
@@ -169,18 +172,21 @@ TEST(VerifyCommand, Table) {
        "(warning: \\./a/\\S+: the same file as a/\\S+; verified once\n){3}" + tail},
       {"a file with its folder", {"a/system.log", "a"}, 0, ok,
        "warning: a/system.log: the same file as a/system.log; verified once\n" + tail},
-      {"names repeat", {"a", "b"}, 2, "FileChainBreak b/System_1.log\nFileChainBreak b/System_2.log\n"
-       "FileChainBreak b/system.log\nReportSomeInvalid \\(2\\): 6 files, 3 bad\n", any},
+      {"names repeat", {"a", "b"}, 2, "FileChainBreak b/System_1.log\nReportSomeInvalid \\(2\\): 6 files, 1 bad\n",
+       any},
+      {"names repeat, by name", {"--order", "name", "a", "b"}, 2, "FileChainBreak b/System_1.log\n"
+       "FileChainBreak b/System_2.log\nFileChainBreak b/system.log\nReportSomeInvalid \\(2\\): 6 files, 3 bad\n", any},
       {"each", {"--each", "-j", "2", "a", "b"}, 0, "a: " + ok + "b: " + ok, tail + "warning: b/.*\n"},
       {"each worst", {"--each", "a", "b"}, 2,
        "a: " + ok + "  FileInvalid System_2.log\nb: ReportSomeInvalid \\(2\\): 3 files, 1 bad\n", any, tamper},
       {"each JSON", {"--each", "--json", "a", "b"}, 0,
-       "\\{\"path\":\"a\",\"result\":\"ReportOk\".*\\}\n\\{\"path\":\"b\",.*\\}\n", ""},
+       "\\{\"path\":\"a\",\"exitStatus\":0,\"status\":\"ReportOk\",\"result\":\"ReportOk\".*\\}\n"
+       "\\{\"path\":\"b\",.*\\}\n", ""},
       {"JSON", {"--json", "--include-ok", "a"}, 0,
        any + "\"name\": \"system.log\",\\s*\"path\": \"a/system.log\",\\s*\"verdict\": \"FileOk\",\\s*"
        "\"verdictCode\": 0,\\s*\"unsignedLines\": \\{\\s*\"first\": 5,\\s*\"last\": 6\\s*\\}" + any +
        "\"warnings\": \\[\\s*\\{\\s*\"path\": \"a/system.log\",\\s*\"message\": \"lines 5-6 are not "
-       "signed\"\\s*\\}\\s*\\],\\s*\"checkpoint\": null,\\s*\"strict\": null\\s*\\}\n", ""},
+       "signed\",\\s*\"unverified\": false\\s*\\}\\s*\\],\\s*\"checkpoint\": null,\\s*\"strict\": null\\s*\\}\n", ""},
       {"a forged line", {"n"}, 1,
        "FileUnsigned System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log\nReportUnsigned \\(1\\): 1 file, 0 bad\n",
        "warning: n/System_1\\\\nOK: x\\\\x1b\\[m\xF0\x9F\x98\x80\\.log: line 1 is not signed\n", forgeName},
@@ -201,48 +207,52 @@ TEST(VerifyCommand, Table) {
       {"named not UTF-8", {"--include-ok", "a/System_1.log", "a/System_2.log", "a/System_\xff.log"}, 0,
        "FileOk System_1.log\nFileOk System_2.log\nFileOk System_\\\\xff\\.log\n" + ok,
        "warning: a/System_\\\\xff\\.log: lines 5-6 are not signed\n", renamedNotUtf8},
-      {"FIFOs", {"a"}, 0, ok, "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail,
-       fifos},
+      {"FIFOs", {"a"}, 6, "Incomplete \\(6\\): 3 files, 0 bad; report ReportOk \\(0\\)\n",
+       "warning: a/System_9.log: skipped: a FIFO, not a regular file\n" + tail, fifos},
       {"deeper than the open-file limit", {"deep"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n", "", deep,
        {.openFileLimit = 12}},
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
        "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
        "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n", unseen},
-      {"eleven files by name", {"e"}, 2,
+      {"eleven files by name", {"--order", "name", "e"}, 2,
        "FileChainBreak System_10.log\nFileChainBreak System_2.log\nReportSomeInvalid \\(2\\): 11 files, 2 bad\n",
        "warning: e/System_10.log: name order puts it before System_2.log, link order after it: "
        "with --order links the run has 2 chain breaks fewer\n", eleven},
-      {"eleven files by links", {"--order", "links", "e"}, 0, "ReportOk \\(0\\): 11 files, 0 bad\n", "", eleven},
+      {"eleven files by links", {"e"}, 0, "ReportOk \\(0\\): 11 files, 0 bad\n", "", eleven},
       {"a middle file missing", {"--order", "links", "a"}, 2,
        "FileChainBreak system.log\nReportSomeInvalid \\(2\\): 2 files, 1 bad\n",
        tail + "warning: a/system.log: its first block links to [0-9a-f]{64}, which no file of the run "
-       "ends in: a file before it is missing or was changed\n", remove("a/System_2.log")},
+       "ends in: a file before it is missing or was changed; it follows a/System_1.log by the order of names\n",
+       remove("a/System_2.log")},
       {"a fork", {"--order", "links", "a"}, 2,
        "FileChainBreak System_2x.log\nReportSomeInvalid \\(2\\): 4 files, 1 bad\n",
        tail + "warning: a/System_2.log: a/System_2.log and a/System_2x.log continue the same block "
-       "\\(chain value [0-9a-f]{64}\\): a file was replayed or rewritten\n",
+       "\\(chain value [0-9a-f]{64}\\): a file was replayed or rewritten\n"
+       "warning: a/System_2x.log: the links join it to no file before it: it follows a/system.log by the "
+       "order of names\n",
        copy("a/System_2.log", "a/System_2x.log")},
-      {"a new checkpoint", {"--checkpoint", "cp", "a"}, 0,
+      {"a new checkpoint", {"--checkpoint-init", "--checkpoint", "cp", "a"}, 0,
        ok + "Checkpoint new: system.log line 4 \\(id 0\\), written to cp\n", tail, {}, {},
        recorded("cp", "\"file\": \"system.log\",\n  \"line\": 4,")},
       {"a checkpoint holds", {"--checkpoint", "cp", "a"}, 0,
        ok + "Checkpoint extended: system.log line 4 \\(id 0\\), nothing newer; written to cp\n", tail,
        checkpointed([](const fs::path&) {})},
       {"a checkpoint lost", {"--checkpoint", "cp", "a"}, 4,
-       "ReportOk \\(0\\): 2 files, 0 bad\n" + lost, "", checkpointed(remove("a/system.log")),
+       "CheckpointLost \\(4\\): 2 files, 0 bad; report ReportOk \\(0\\)\n" + lost, "", checkpointed(remove("a/system.log")),
        {}, recorded("cp", "\"line\": 4,")},
       {"a checkpoint with the oldest file gone", {"--checkpoint", "cp", "a"}, 0,
        "ReportOk \\(0\\): 2 files, 0 bad\nCheckpoint extended: .*, nothing newer; written to cp\n",
-       tail + "notice: cp: the run starts later than the recorded one: the oldest files were rotated away\n",
+       tail + "notice: cp: the run starts later than the recorded one: the oldest files are gone\n",
        checkpointed(remove("a/System_1.log"))},
-      {"a checkpoint in JSON", {"--json", "--strict", "--checkpoint", "cp", "a"}, 0,
-       any + "\"order\": \"name\"" + any + "\"checkpoint\": \\{\\s*\"file\": \"cp\",\\s*\"status\": "
-       "\"new\",\\s*\"written\": true,\\s*\"startsLater\": false,\\s*\"recorded\": null,\\s*\"now\": "
+      {"a checkpoint in JSON", {"--json", "--strict", "--checkpoint-init", "--checkpoint", "cp", "a"}, 0,
+       any + "\"order\": \"links\"" + any + "\"checkpoint\": \\{\\s*\"file\": \"cp\",\\s*\"status\": "
+       "\"new\",\\s*\"readOnly\": false,\\s*\"written\": true,\\s*\"startsLater\": false,\\s*\"recorded\": null,"
+       "\\s*\"held\": null,\\s*\"now\": "
        "\\{\\s*\"file\": \"system.log\",\\s*\"line\": 4," + any + "\"strict\": \\[\\]\\s*\\}\n", ""},
-      {"one checkpoint for --each and one PATH", {"--each", "--checkpoint", "cp", "a"}, 0,
+      {"one checkpoint for --each and one PATH", {"--each", "--checkpoint-init", "--checkpoint", "cp", "a"}, 0,
        "a: " + ok + "  Checkpoint new: .*, written to cp\n", any, {}, {},
        recorded("cp", "\"format\": \"qvehelper checkpoint\"")},
-      {"a checkpoint per PATH", {"--each", "--checkpoint-dir", "d", "b/", "./a"}, 0,
+      {"a checkpoint per PATH", {"--each", "--checkpoint-init", "--checkpoint-dir", "d", "b/", "./a"}, 0,
        "b/: " + ok + "  Checkpoint new: system.log line 4 \\(id 0\\), written to d/b.checkpoint\n"
        "\\./a: " + ok + "  Checkpoint new: .*, written to d/a.checkpoint\n", any,
        [](const fs::path& dir) { fs::create_directory(dir / "d"); }, {},
@@ -263,24 +273,25 @@ TEST(VerifyCommand, Table) {
        ".*verify: --checkpoint keeps the record of one chain; .*\n"},
       {"a checkpoint folder without --each", {"--checkpoint-dir", "d", "a"}, 64, "", any},
       {"strict, passing", {"--strict", "a"}, 0, ok, tail},
-      {"strict, stripped", {"--strict", "a"}, 5,
-       "FileUnsigned System_0.log\nReportOk \\(0\\): 4 files, 0 bad\nStrictPolicyFailed \\(5\\): 1 reason\n"
+      {"strict, stripped", {"--strict", "--order", "name", "a"}, 5,
+       "FileUnsigned System_0.log\nStrictPolicyFailed \\(5\\): 4 files, 0 bad; report ReportOk \\(0\\)\n"
+       "StrictPolicyFailed \\(5\\): 1 reason\n"
        "  a/System_0.log: FileUnsigned in a chain with signed files\n",
        "warning: a/System_0.log: line 1 is not signed\n" + tail, write("a/System_0.log", "plain\n")},
       {"strict, unsigned lines", {"--strict", "a"}, 5,
-       ok + "StrictPolicyFailed \\(5\\): 1 reason\n  a/System_1.log: line 5 not signed, and not at the end "
+       strictOk + "StrictPolicyFailed \\(5\\): 1 reason\n  a/System_1.log: line 5 not signed, and not at the end "
        "of the newest file\n", any, [](const fs::path& dir) {
          std::ofstream(dir / "a/System_1.log", std::ios::app) << "late\n";
        }},
       {"strict, an empty signature line", {"--strict", "s"}, 5,
-       "ReportOk \\(0\\): 1 file, 0 bad\nStrictPolicyFailed \\(5\\): 1 reason\n"
+       "StrictPolicyFailed \\(5\\): 1 file, 0 bad; report ReportOk \\(0\\)\nStrictPolicyFailed \\(5\\): 1 reason\n"
        "  s/system.log: line 3: an empty signature line\n", "", emptySignature},
       {"strict, unseen bytes", {"--strict", "u"}, 5,
-       "ReportOk \\(0\\): 1 file, 0 bad\nStrictPolicyFailed \\(5\\): 2 reasons\n"
+       "StrictPolicyFailed \\(5\\): 1 file, 0 bad; report ReportOk \\(0\\)\nStrictPolicyFailed \\(5\\): 2 reasons\n"
        "  u/system.log: line 2: bytes after a NUL\n  u/system.log: line 4: bytes after an end-of-input "
        "byte \\(0x1A\\)\n", any, unseen},
       {"names but for case", {"--strict", "a"}, 5,
-       ok + "StrictPolicyFailed \\(5\\): 2 reasons\n(  a/\\S+: not verified: the name differs from \\S+ in case\n){2}",
+       strictOk + "StrictPolicyFailed \\(5\\): 2 reasons\n(  a/\\S+: not verified: the name differs from \\S+ in case\n){2}",
        "(warning: a/(SYSTEM.LOG: not verified: the name differs from system.log|System_3.LOG: not "
        "verified: the name differs from System_\\*.log) in case\n){2}" + tail,
        [&](const fs::path& dir) {

@@ -243,7 +243,8 @@ testing::CommandResult AfterCheckpoint(const Chain& original, const Chain& chang
   TempDir dir;
   const auto verify = [&] {
     return testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify",
-                                          {"--checkpoint", "cp", "logs"}, dir.path().string()));
+                                          {"--checkpoint-init", "--checkpoint", "cp", "logs"},
+                                          dir.path().string()));
   };
   WriteChain(original, dir / "logs");
   EXPECT_EQ(verify().exitCode, 0);
