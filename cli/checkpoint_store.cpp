@@ -23,6 +23,11 @@ CheckpointStore::CheckpointStore(std::string file, std::string label, RecordAcce
 
 void CheckpointStore::Lock(const LockWait& wait) {
   if (access_ == RecordAccess::ReadOnly || lock_) return;
+  // A record that must exist and does not fails when it is read; no lock
+  // file is left for it.
+  if (access_ == RecordAccess::Write &&
+      platform::IsNotFound(platform::StatusOf(platform::ArgumentPath(file_)).error))
+    return;
   const std::string called = "the lock file " + Escaped(lockFile()) + " of " + label_;
   std::error_code error;
   std::unique_ptr<platform::FileLock> lock =
@@ -33,9 +38,9 @@ void CheckpointStore::Lock(const LockWait& wait) {
     if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
     const auto now = wait.now();
     if (now >= deadline) {
-      throw CommandError(kBusy, "another run holds " + called + " " + Escaped(file_) +
-                                    "; gave up after waiting " +
-                                    std::to_string(wait.wait.count() / 1000) + " s (--wait)");
+      throw CommandError(
+          kBusy, "another run holds " + called + " " + Escaped(file_) + "; gave up after waiting " +
+                     std::to_string((wait.wait.count() + 999) / 1000) + " s (--wait)");
     }
     wait.pause(
         std::min(kLockPoll, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)));
@@ -93,7 +98,9 @@ bool CheckpointStore::Replace(const CheckpointRecord& record,
   OutputFile out(label_, file_, inputs);
   const std::string text = CheckpointFileText(record);
   out.Write([&](std::ostream& stream) { stream << text; });
-  out.Commit(platform::Durability::Synced);
+  // Checked once more as it is replaced: a writer without the lock may act
+  // between the reading above and this.
+  if (!out.CommitIfUnchanged(read_)) return false;
   read_ = text;
   return true;
 }

@@ -91,6 +91,16 @@ void OutputFile::Write(const std::function<void(std::ostream&)>& write) {
   if (!out) throw cannotWrite(errno);
 }
 
+bool OutputFile::CommitIfUnchanged(const std::optional<std::string>& expected) {
+  std::error_code error;
+  const bool published =
+      temporary_->PublishIfUnchanged(target_, expected, error, platform::Durability::Synced);
+  if (error)
+    throw CommandError(kCannotCreate, "cannot put " + label_ + " " + name_ +
+                                          " in place: " + platform::ErrorText(error));
+  return published;
+}
+
 void OutputFile::Commit(platform::Durability durability) {
   std::error_code error;
   if (toStandardOutput_) {

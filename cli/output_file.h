@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,6 +49,11 @@ class OutputFile {
   // Puts the file in place, or copies it to standard output; throws
   // CommandError (kCannotCreate, or kOutputError for standard output).
   void Commit(platform::Durability durability = platform::Durability::Buffered);
+  // Puts the file in place only while the destination holds `expected`
+  // (nothing: while it does not exist), on the disk when this returns;
+  // false, with the destination as it was, when it does not. Throws as
+  // Commit.
+  bool CommitIfUnchanged(const std::optional<std::string>& expected);
 
  private:
   std::string label_;

@@ -257,8 +257,8 @@ std::string CheckpointText(const CheckpointOutcome& outcome) {
     return "Checkpoint new: " + PointText(outcome.now->block) + ", written to " + file;
   if (outcome.now->block.chainValue == outcome.recorded->block.chainValue)
     return "Checkpoint extended: " + recorded + ", nothing newer; written to " + file;
-  return "Checkpoint extended: " + recorded + " to " + PointText(outcome.now->block) +
-         ", written to " + file;
+  return "Checkpoint extended: " + recorded + (outcome.renamed() ? ", to " : " to ") +
+         PointText(outcome.now->block) + ", written to " + file;
 }
 
 std::vector<std::string> CheckpointNotices(const CheckpointOutcome& outcome) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -44,6 +45,14 @@ class TempOutput {
   // process may set them; a new one gets the umask'd 0666.
   virtual void Publish(std::wstring_view target, std::error_code& error,
                        Durability durability = Durability::Buffered) = 0;
+  // As Publish, but only while `target` holds exactly `expected` (with
+  // nothing expected: while it does not exist); false, with `target` as it
+  // was, when it does not. On Linux the check is part of the replacement
+  // (the two names are swapped and swapped back if the old content was not
+  // the one expected); elsewhere `target` is read right before it.
+  virtual bool PublishIfUnchanged(std::wstring_view target,
+                                  const std::optional<std::string>& expected,
+                                  std::error_code& error, Durability durability) = 0;
   // Writes the whole file to standard output.
   virtual void CopyToStandardOutput(std::error_code& error) = 0;
   // Appends all that standard input holds, to its end.

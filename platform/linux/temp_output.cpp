@@ -152,12 +152,71 @@ class LinuxTempOutput final : public TempOutput {
       error = std::make_error_code(std::errc::invalid_argument);
       return;
     }
+    if (!Prepare(*narrow, durability, error)) return;
+    if (::rename(name_.c_str(), narrow->c_str()) != 0) {
+      error = LastError();
+      return;
+    }
+    Published(durability, error);
+  }
+
+  bool PublishIfUnchanged(std::wstring_view target, const std::optional<std::string>& expected,
+                          std::error_code& error, Durability durability) override {
+    const auto narrow = ToNarrow(target);
+    if (!narrow) {
+      error = std::make_error_code(std::errc::invalid_argument);
+      return false;
+    }
+    if (!Prepare(*narrow, durability, error)) return false;
+    const unsigned how = expected ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, narrow->c_str(), how) != 0) {
+      if (errno == EEXIST || errno == ENOENT) return false;  // there, or gone
+      if (errno != EINVAL && errno != ENOSYS) {
+        error = LastError();
+        return false;
+      }
+      // A file system that cannot swap names: the target is read just before.
+      if (ContentOf(*narrow) != expected) return false;
+      if (::rename(name_.c_str(), narrow->c_str()) != 0) {
+        error = LastError();
+        return false;
+      }
+    } else if (expected) {
+      // Our name now holds what the target held.
+      if (ContentOf(name_) != expected) {
+        if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, narrow->c_str(), RENAME_EXCHANGE) != 0)
+          error = LastError();
+        return false;
+      }
+      ::unlink(name_.c_str());
+    }
+    Published(durability, error);
+    return true;
+  }
+
+ private:
+  // The whole content of the file at `path`, nothing when it cannot be read.
+  static std::optional<std::string> ContentOf(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[1 << 12];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, std::size_t(got));
+    ::close(fd);
+    if (got < 0) return std::nullopt;
+    return content;
+  }
+
+  // Gives the file the target's mode and owner, a name beside it, and with
+  // Synced its bytes on the disk.
+  bool Prepare(const std::string& narrow, Durability durability, std::error_code& error) {
     struct stat existing {};
-    if (::stat(narrow->c_str(), &existing) == 0) {
+    if (::stat(narrow.c_str(), &existing) == 0) {
       // Owner and group first: a chown clears the set-ID bits.
       if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) {
         error = LastError();
-        return;
+        return false;
       }
       ::fchmod(fd_, existing.st_mode & 07777);
     } else {
@@ -173,7 +232,7 @@ class LinuxTempOutput final : public TempOutput {
           break;
         if (errno != EEXIST || attempt == 100) {
           error = LastError();
-          return;
+          return false;
         }
       }
       name_ = linked;
@@ -181,12 +240,13 @@ class LinuxTempOutput final : public TempOutput {
     }
     if (durability == Durability::Synced && ::fsync(fd_) != 0) {
       error = LastError();
-      return;
+      return false;
     }
-    if (::rename(name_.c_str(), narrow->c_str()) != 0) {
-      error = LastError();
-      return;
-    }
+    return true;
+  }
+
+  // The file has the target's name now, and no name of its own.
+  void Published(Durability durability, std::error_code& error) {
     name_.clear();
     guard_.reset();
     if (durability == Durability::Synced) {
@@ -196,6 +256,7 @@ class LinuxTempOutput final : public TempOutput {
     }
   }
 
+ public:
   void CopyToStandardOutput(std::error_code& error) override { Copy(fd_, 0, STDOUT_FILENO, error); }
 
   void CopyFromStandardInput(std::error_code& error) override {

@@ -5,7 +5,9 @@
 
 #include <list>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace qve::platform {
@@ -108,6 +110,14 @@ class WindowsTempOutput final : public TempOutput {
     published_ = true;
   }
 
+  bool PublishIfUnchanged(std::wstring_view target, const std::optional<std::string>& expected,
+                          std::error_code& error, Durability durability) override {
+    // No swap of two names in one step here: the target is read right before.
+    if (ContentOf(std::wstring(target)) != expected) return false;
+    Publish(target, error, durability);
+    return !error;
+  }
+
   void CopyToStandardOutput(std::error_code& error) override {
     CopyWithStream(GENERIC_READ, GetStdHandle(STD_OUTPUT_HANDLE), false, error);
   }
@@ -132,6 +142,22 @@ class WindowsTempOutput final : public TempOutput {
     else
       Copy(file, stream, error);
     CloseHandle(file);
+  }
+
+  static std::optional<std::string> ContentOf(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string content;
+    char buffer[1 << 12];
+    DWORD got = 0;
+    bool ok;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
+      content.append(buffer, got);
+    CloseHandle(file);
+    if (!ok) return std::nullopt;
+    return content;
   }
 
   std::wstring name_;

@@ -1,0 +1,389 @@
+// SPDX-License-Identifier: Apache-2.0
+// verify as it runs in operations: cron runs that overlap, rotations, fleets
+// with one bad device, records kept read-only or missing. Each row runs the
+// command with --each --json and checks its exit status, the JSON it gives
+// per chain and the files it leaves. An overlap is forced by a seam loaded
+// into the command (tests/support/rename_seam.c) that acts right before the
+// command puts its record in place; nothing waits for time.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/verify_links.h"
+#include "cli/verify_outcome.h"
+#include "platform/file_lock.h"
+#include "tests/support/builders.h"
+#include "tests/support/command_runner.h"
+#include "tests/support/harness.h"
+#include "verify/details.h"
+
+namespace qve {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using testing::LogBuilder;
+using testing::LogChain;
+
+// One device: System_1.log and system.log, one chain; `more` signed lines
+// more at the end of system.log.
+void Device(const fs::path& folder, int more = 0) {
+  fs::create_directories(folder);
+  LogChain chain;
+  LogBuilder(chain).DataLines(2, "one ").Sign().WriteTo(folder / "System_1.log");
+  LogBuilder log(chain);
+  log.DataLines(2, "sys ").Sign();
+  if (more > 0) log.DataLines(more, "more ").Sign();
+  log.WriteTo(folder / "system.log");
+}
+
+std::string Text(const fs::path& path) {
+  const Bytes bytes = testing::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+Json Record(const fs::path& path) { return Json::parse(Text(path)); }
+
+void Write(const fs::path& path, const Json& json) { testing::WriteFile(path, json.dump(2)); }
+
+// Runs verify in `dir`; 0 expected.
+void Verify(const fs::path& dir, std::vector<std::string> args) {
+  const auto ran = testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify", args, dir.string()));
+  ASSERT_EQ(ran.exitCode, 0) << ran.err;
+}
+
+// A record of device `a` taken now.
+void Recorded(const fs::path& dir) {
+  Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "record", "a"});
+}
+
+// Device `a` and its record.
+void DeviceRecorded(const fs::path& dir) {
+  Device(dir / "a");
+  Recorded(dir);
+}
+
+// Runs `shell` right before the command renames a file onto "record".
+testing::Command BeforeRecord(const std::string& shell) {
+  return {.environment = {"LD_PRELOAD=" QVE_RENAME_SEAM_FILE, "QVE_SEAM_RENAME_TARGET=record",
+                          "QVE_SEAM_COMMAND=" + shell, "ASAN_OPTIONS=verify_asan_link_order=0"}};
+}
+
+struct Scenario {
+  const char* name;
+  std::function<void(const fs::path&)> setup;
+  std::vector<std::string> args;  // after verify --each --json
+  int status;
+  // The chains' objects, in argument order, and the folder afterwards.
+  std::function<void(const std::vector<Json>&, const fs::path&)> check;
+  testing::Command how = {};
+};
+
+TEST(VerifyOperations, Scenarios) {
+  const testing::Command nobody{.asNobody = true};
+  const std::string cli = QVE_CLI_FILE;
+  const auto status = [](const Json& chain) { return chain.at("exitStatus").get<int>(); };
+  // clang-format off
+  const Scenario rows[] = {
+      {"a cron run overlapping a slow one waits, and gives up past --wait",
+       DeviceRecorded, {"--checkpoint", "record", "a"}, 0,
+       [](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(Text(dir / "second"), "75\n") << "the second run did not find the lock held";
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("written"), true);
+       },
+       BeforeRecord(cli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
+      {"a record replaced by a writer without the lock: judged again, never rolled back",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         Device(dir / "longer", 2);
+         Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
+       },
+       {"--checkpoint", "record", "a"}, 0,
+       [](const std::vector<Json>& chains, const fs::path& dir) {
+         const Json& checkpoint = chains.at(0).at("checkpoint");
+         const Json longer = Record(dir / "longer.record");
+         EXPECT_EQ(checkpoint.at("recorded").at("chainValue"), longer.at("chainValue"));
+         EXPECT_EQ(checkpoint.at("status"), "extended");
+         EXPECT_EQ(Record(dir / "record").at("chainValue"), longer.at("chainValue"));
+         EXPECT_EQ(Record(dir / "record").at("line"), longer.at("line"));
+       },
+       BeforeRecord("cp longer/system.log a/system.log && cp longer.record record")},
+      {"a record of lines the run does not hold, put in place meanwhile, is lost",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         Device(dir / "longer", 2);
+         Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
+       },
+       {"--checkpoint", "record", "a"}, 4,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(status(chains.at(0)), 4);
+         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+         EXPECT_EQ(Text(dir / "record"), Text(dir / "longer.record")) << "the newer record is kept";
+       },
+       BeforeRecord("cp longer.record record")},
+      {"newest-first rotation: link order, the record's block found under its new name",
+       [](const fs::path& dir) {
+         // Written as System_2.log, System_1.log, system.log; recorded when
+         // the second file was still system.log.
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
+         Recorded(dir);
+         fs::rename(dir / "a/System_1.log", dir / "a/System_2.log");
+         fs::rename(dir / "a/system.log", dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+       },
+       {"--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         const Json& chain = chains.at(0);
+         EXPECT_EQ(chain.at("order"), "links");
+         EXPECT_EQ(chain.at("badFiles"), 0);
+         EXPECT_EQ(chain.at("checkpoint").at("held").at("file"), "System_1.log");
+         EXPECT_EQ(chain.at("checkpoint").at("startsLater"), false);
+         EXPECT_EQ(Record(dir / "record").at("file"), "system.log");
+         EXPECT_EQ(Record(dir / "record").at("line"), 3);
+       }},
+      {"the same by name breaks the chain",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_2.log");
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/system.log");
+       },
+       {"--order", "name", "a"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("order"), "name");
+         EXPECT_EQ(chains.at(0).at("badFiles"), 2);
+       }},
+      {"links that do not join: runs in name order, seams said",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_1.log");
+         chain.Reset();
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_2.log");
+       },
+       {"a"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("order"), "links, with seams");
+         EXPECT_EQ(chains.at(0).at("files").at(0).at("name"), "System_2.log");
+       }},
+      {"a fleet: a damaged record and a missing device stop only their chains",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Device(dir / "b");
+         fs::create_directory(dir / "cps");
+         Verify(dir, {"-q", "--each", "--checkpoint-init", "--checkpoint-dir", "cps", "a", "b"});
+         testing::WriteFile(dir / "cps/b.checkpoint", std::string("{"));
+       },
+       {"--checkpoint-dir", "cps", "a", "b", "c"}, 66,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         ASSERT_EQ(chains.size(), 3u);
+         EXPECT_EQ(status(chains[0]), 0);
+         EXPECT_EQ(chains[0].at("checkpoint").at("written"), true);
+         EXPECT_EQ(status(chains[1]), 65);
+         EXPECT_EQ(chains[1].at("path"), "b");
+         EXPECT_TRUE(chains[1].contains("error"));
+         EXPECT_EQ(status(chains[2]), 66);
+         EXPECT_EQ(Text(dir / "cps/b.checkpoint"), "{");
+       }},
+      {"a fleet: tampering outranks the errors",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Bytes log = testing::ReadFile(dir / "a/system.log");
+         log[0] = 'S';
+         testing::WriteFile(dir / "a/system.log", log);
+       },
+       {"a", "c"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(status(chains.at(0)), 2);
+         EXPECT_EQ(status(chains.at(1)), 66);
+       }},
+      {"a read-only record this user may not replace, and no lock",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         fs::remove(dir / "record.lock");
+         chmod((dir / "record").c_str(), 0444);
+       },
+       {"--checkpoint-read-only", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("readOnly"), true);
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("written"), false);
+         EXPECT_FALSE(fs::exists(dir / "record.lock"));
+       },
+       nobody},
+      {"a missing record is an error, and nothing is made",
+       [](const fs::path& dir) { Device(dir / "a"); },
+       {"--checkpoint", "record", "a"}, 66,
+       [&](const std::vector<Json>&, const fs::path& dir) {
+         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a"}));
+       }},
+      {"a missing read-only record is an error",
+       [](const fs::path& dir) { Device(dir / "a"); },
+       {"--checkpoint-read-only", "record", "a"}, 66, {}},
+      {"--checkpoint-init creates a missing record",
+       [](const fs::path& dir) { Device(dir / "a"); },
+       {"--checkpoint-init", "--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "new");
+         EXPECT_EQ(Record(dir / "record").at("line"), 3);
+       }},
+      {"a record in upper-case hex",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         Json record = Record(dir / "record");
+         for (const char* name : {"verificationKey", "chainValue", "start"}) {
+           std::string value = record[name];
+           for (char& c : value) c = char(std::toupper(c));
+           record[name] = value;
+         }
+         Write(dir / "record", record);
+       },
+       {"--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "extended");
+       }},
+      {"a record whose time is no time",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         Json record = Record(dir / "record");
+         record["time"] = "yesterday";
+         Write(dir / "record", record);
+       },
+       {"--checkpoint", "record", "a"}, 65,
+       [&](const std::vector<Json>&, const fs::path& dir) {
+         EXPECT_EQ(Record(dir / "record").at("time"), "yesterday");
+       }},
+      {"a record with a member of its own",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         Json record = Record(dir / "record");
+         record["note"] = "x";
+         Write(dir / "record", record);
+       },
+       {"--checkpoint", "record", "a"}, 65, {}},
+      {"a record of mode 000 cannot be read: 66, not 73",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         chown(dir.c_str(), testing::NobodyUid(), testing::NobodyGid());
+         chown((dir / "record.lock").c_str(), testing::NobodyUid(), testing::NobodyGid());
+         chmod((dir / "record").c_str(), 0);
+       },
+       {"--checkpoint", "record", "a"}, 66, {}, nobody},
+      {"the newest log in a folder the user cannot read: incomplete, and strict fails",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         fs::create_directory(dir / "a/sub");
+         fs::rename(dir / "a/system.log", dir / "a/sub/system.log");
+         chmod((dir / "a/sub").c_str(), 0);
+       },
+       {"--strict", "a"}, 5,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("strict").at(0).at("reason"), "Unverified");
+         EXPECT_EQ(chains.at(0).at("warnings").at(0).at("unverified"), true);
+       },
+       nobody},
+      {"system.log as a link: incomplete",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         fs::rename(dir / "a/system.log", dir / "a/real");
+         fs::create_symlink("real", dir / "a/system.log");
+       },
+       {"a"}, 6,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("status"), "Incomplete");
+         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+       }},
+      {"a folder holding no log", [](const fs::path& dir) { fs::create_directory(dir / "a"); },
+       {"a"}, 66, {}},
+      {"a folder holding no log, with a record: the evidence is lost",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Recorded(dir);
+         fs::remove_all(dir / "a");
+         fs::create_directory(dir / "a");
+       },
+       {"--checkpoint", "record", "a"}, 4, {}},
+  };
+  // clang-format on
+  for (const Scenario& row : rows) {
+    testing::TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    if (row.setup) {
+      row.setup(dir.path());
+    } else {
+      Device(dir / "a");
+    }
+    std::vector<std::string> args = {"--each", "--json"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const auto ran =
+        testing::Run(testing::InFolder(row.how, QVE_CLI_FILE, "verify", args, dir.path()));
+    EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.out << ran.err;
+    std::vector<Json> chains;
+    std::istringstream lines(ran.out);
+    for (std::string line; std::getline(lines, line);) chains.push_back(Json::parse(line));
+    for (const Json& chain : chains) {
+      EXPECT_TRUE(chain.contains("exitStatus")) << row.name;
+    }
+    if (row.check) {
+      SCOPED_TRACE(row.name);
+      row.check(chains, dir.path());
+    }
+    chmod((dir / "a/sub").c_str(), 0755);
+  }
+}
+
+// A file gone between the pass that orders the files by their links and
+// their verification: named, with the system's reason, and the run is
+// incomplete, whatever its report says.
+TEST(VerifyOperations, AFileThatVanishesIsNamed) {
+  testing::TempDir dir;
+  Device(dir / "a");
+  const std::vector<std::wstring> ordered = cli::SortByLinks(
+      {testing::WidePath(dir / "a/system.log"), testing::WidePath(dir / "a/System_1.log")});
+  fs::remove(dir / "a/system.log");
+  cli::VerifyOutcome outcome;
+  cli::OutcomeBuilder builder(outcome, true, true);
+  VerifyInOrder(ordered, builder);
+  ASSERT_EQ(outcome.files.size(), 2u);
+  EXPECT_EQ(outcome.files[1].detail.readError, std::errc::no_such_file_or_directory);
+  ASSERT_EQ(outcome.warnings.size(), 1u);
+  EXPECT_TRUE(outcome.warnings[0].unverified);
+  EXPECT_EQ(outcome.warnings[0].path, (dir / "a/system.log").string());
+  EXPECT_EQ(cli::ChainStatusOf(outcome), cli::kIncomplete);
+  EXPECT_EQ(cli::ToJson(outcome, false).at("exitStatus"), cli::kIncomplete);
+}
+
+// Statuses of several chains: tampering and lost evidence before the
+// policy, the policy before what was not verified, all of them before an
+// error of the table, and any error before 1 and 0.
+TEST(VerifyOperations, TheWorseStatus) {
+  const struct {
+    int a, b, worse;
+  } rows[] = {{0, 1, 1}, {1, 66, 66},  {6, 66, 6},   {5, 6, 5},    {2, 5, 2},   {3, 2, 3},
+              {4, 3, 4}, {66, 65, 66}, {65, 75, 65}, {73, 66, 73}, {0, 75, 75}, {6, 0, 6}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(cli::WorseStatus(row.a, row.b), row.worse) << row.a << " " << row.b;
+    EXPECT_EQ(cli::WorseStatus(row.b, row.a), row.worse) << row.b << " " << row.a;
+  }
+}
+
+}  // namespace
+}  // namespace qve
