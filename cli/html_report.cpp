@@ -212,10 +212,20 @@ const char* VerdictClass(std::uint32_t verdict) {
                                                  : "bad";
 }
 
-const char* ResultClass(std::uint32_t result) {
-  return result == QVE_Helper::ReportOk         ? "good"
-         : result == QVE_Helper::ReportUnsigned ? "plain"
+const char* StatusClass(int status) {
+  return status == QVE_Helper::ReportOk         ? "good"
+         : status == QVE_Helper::ReportUnsigned ? "plain"
                                                 : "bad";
+}
+
+// The chain's status, and the report's result where it differs.
+std::string StatusText(const VerifyOutcome& outcome) {
+  const int status = ChainStatusOf(outcome);
+  std::string text = std::string(StatusName(status)) + " (" + std::to_string(status) + ")";
+  if (status != static_cast<int>(outcome.result))
+    text += "; report " + std::string(ReportResultName(outcome.result)) + " (" +
+            std::to_string(outcome.result) + ")";
+  return text;
 }
 
 struct Ids {
@@ -493,14 +503,15 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
       out, "chain",
       {{"id", Text(ids.chain)},
        {"heading", Text(heading)},
-       {"resultClass", Text(ResultClass(outcome.result))},
-       {"result", Text(ReportResultName(outcome.result))},
+       {"resultClass", Text(StatusClass(ChainStatusOf(outcome)))},
+       {"result", Text(StatusText(outcome))},
        {"headline", headline},
        {"judgements", Judgements(outcome)},
-       {"resultCode", Number(outcome.result)},
        {"counts", counts},
        {"checkpointLegend", checkpoint ? Page().Fill("checkpoint-legend", {}) : Html()},
-       {"order", Text(outcome.linkOrder ? "by their links (--order links)" : "by file name")},
+       {"order", Text(!outcome.linkOrder ? "by file name (--order name)"
+                      : outcome.seams    ? "by their links, runs the links do not join by name"
+                                         : "by their links")},
        {"strip",
         [&](std::ostream& strip) {
           for (std::size_t f = 0; f < files.size(); ++f) {
@@ -537,7 +548,7 @@ void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
     at = end + 1;
   }
   std::string title = "Verification report";
-  if (chains.size() == 1) title += std::string(": ") + ReportResultName(chains[0].outcome.result);
+  if (chains.size() == 1) title += ": " + StatusText(chains[0].outcome);
   Page().Write(out, "page",
                {{"title", Text(title)},
                 {"time", Text(time)},

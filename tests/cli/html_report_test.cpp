@@ -137,7 +137,7 @@ const Case kCases[] = {
      },
      0,
      "ok|ok",
-     {"<h3>Chain, in verification order: by their links (--order links)</h3>",
+     {"<h3>Chain, in verification order: by their links</h3>",
       R"(<span class="verdict good">Checkpoint new</span> System_10.log line 2 (id 0), written to )",
       R"x(<span class="cell k-ok checkpoint" title="lines 1–2: BlockOk; the checkpoint: System_10.log line 2 (id 0)">)x",
       "the strict policy is met."}},
