@@ -71,6 +71,24 @@ void DeviceRecorded(const fs::path& dir) {
   Recorded(dir);
 }
 
+// Device `a` recorded, and beside it the same device with two lines more
+// signed, and its record.
+void WithLonger(const fs::path& dir) {
+  DeviceRecorded(dir);
+  Device(dir / "longer", 2);
+  Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
+}
+
+// Device `a` recorded, and the record changed as a person might.
+std::function<void(const fs::path&)> RecordedAndEdited(std::function<void(Json&)> edit) {
+  return [=](const fs::path& dir) {
+    DeviceRecorded(dir);
+    Json record = Record(dir / "record");
+    edit(record);
+    Write(dir / "record", record);
+  };
+}
+
 // Runs `shell` right before the command renames a file onto "record".
 testing::Command BeforeRecord(const std::string& shell) {
   return {.environment = {"LD_PRELOAD=" QVE_RENAME_SEAM_FILE, "QVE_SEAM_RENAME_TARGET=record",
@@ -101,12 +119,7 @@ TEST(VerifyOperations, Scenarios) {
        },
        BeforeRecord(cli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
       {"a record replaced by a writer without the lock: judged again, never rolled back",
-       [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
-         Device(dir / "longer", 2);
-         Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
-       },
+       WithLonger,
        {"--checkpoint", "record", "a"}, 0,
        [](const std::vector<Json>& chains, const fs::path& dir) {
          const Json& checkpoint = chains.at(0).at("checkpoint");
@@ -118,12 +131,7 @@ TEST(VerifyOperations, Scenarios) {
        },
        BeforeRecord("cp longer/system.log a/system.log && cp longer.record record")},
       {"a record of lines the run does not hold, put in place meanwhile, is lost",
-       [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
-         Device(dir / "longer", 2);
-         Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
-       },
+       WithLonger,
        {"--checkpoint", "record", "a"}, 4,
        [&](const std::vector<Json>& chains, const fs::path& dir) {
          EXPECT_EQ(status(chains.at(0)), 4);
@@ -213,8 +221,7 @@ TEST(VerifyOperations, Scenarios) {
        }},
       {"a read-only record this user may not replace, and no lock",
        [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
+         DeviceRecorded(dir);
          fs::remove(dir / "record.lock");
          chmod((dir / "record").c_str(), 0444);
        },
@@ -242,46 +249,29 @@ TEST(VerifyOperations, Scenarios) {
          EXPECT_EQ(Record(dir / "record").at("line"), 3);
        }},
       {"a record in upper-case hex",
-       [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
-         Json record = Record(dir / "record");
+       RecordedAndEdited([](Json& record) {
          for (const char* name : {"verificationKey", "chainValue", "start"}) {
            std::string value = record[name];
            for (char& c : value) c = char(std::toupper(c));
            record[name] = value;
          }
-         Write(dir / "record", record);
-       },
+       }),
        {"--checkpoint", "record", "a"}, 0,
        [&](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "extended");
        }},
       {"a record whose time is no time",
-       [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
-         Json record = Record(dir / "record");
-         record["time"] = "yesterday";
-         Write(dir / "record", record);
-       },
+       RecordedAndEdited([](Json& record) { record["time"] = "yesterday"; }),
        {"--checkpoint", "record", "a"}, 65,
        [&](const std::vector<Json>&, const fs::path& dir) {
          EXPECT_EQ(Record(dir / "record").at("time"), "yesterday");
        }},
       {"a record with a member of its own",
-       [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
-         Json record = Record(dir / "record");
-         record["note"] = "x";
-         Write(dir / "record", record);
-       },
+       RecordedAndEdited([](Json& record) { record["note"] = "x"; }),
        {"--checkpoint", "record", "a"}, 65, {}},
       {"a record of mode 000 cannot be read: 66, not 73",
        [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
+         DeviceRecorded(dir);
          chown(dir.c_str(), testing::NobodyUid(), testing::NobodyGid());
          chown((dir / "record.lock").c_str(), testing::NobodyUid(), testing::NobodyGid());
          chmod((dir / "record").c_str(), 0);
@@ -315,8 +305,7 @@ TEST(VerifyOperations, Scenarios) {
        {"a"}, 66, {}},
       {"a folder holding no log, with a record: the evidence is lost",
        [](const fs::path& dir) {
-         Device(dir / "a");
-         Recorded(dir);
+         DeviceRecorded(dir);
          fs::remove_all(dir / "a");
          fs::create_directory(dir / "a");
        },
