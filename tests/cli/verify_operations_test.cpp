@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -90,9 +91,14 @@ std::function<void(const fs::path&)> RecordedAndEdited(std::function<void(Json&)
 }
 
 // Runs `shell` right before the command renames a file onto "record".
+// Under AddressSanitizer the seam comes before its runtime, which it must
+// then not refuse.
 testing::Command BeforeRecord(const std::string& shell) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
   return {.environment = {"LD_PRELOAD=" QVE_RENAME_SEAM_FILE, "QVE_SEAM_RENAME_TARGET=record",
-                          "QVE_SEAM_COMMAND=" + shell, "ASAN_OPTIONS=verify_asan_link_order=0"}};
+                          "QVE_SEAM_COMMAND=" + shell,
+                          "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
+                              ":verify_asan_link_order=0"}};
 }
 
 struct Scenario {

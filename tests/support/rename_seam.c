@@ -20,6 +20,7 @@ static void BeforeRename(const char* to) {
     char* copy = strdup(command);
     unsetenv("QVE_SEAM_COMMAND");
     unsetenv("QVE_SEAM_RENAME_TARGET");
+    unsetenv("LD_PRELOAD");
     if (copy != NULL && system(copy) != 0) fprintf(stderr, "rename seam: the command failed\n");
     free(copy);
   }
