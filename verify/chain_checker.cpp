@@ -49,6 +49,13 @@ void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
   Start(std::move(file_.path), file, file_.reading + 1);
 }
 
+void ChainChecker::GiveUpFile() {
+  const platform::ReadFault fault = file_.fault;
+  BeginFileAgain(nullptr);
+  EndFile();
+  file_.fault = fault;
+}
+
 void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file, int reading) {
   file_ = FileDetail{};
   file_.name = platform::FileNameOf(path);
@@ -114,6 +121,7 @@ inline void ChainChecker::EndDataLine() {
   if (blockLines_ == 0) {
     blockFirstLine_ = lineNumber_;
     blockStart_ = lineStart_;
+    if (reader_ != nullptr) reader_->KeepFrom(blockStart_);
   }
   if (blockLines_ < options_.excerptLines) {
     const std::size_t cut = platform::CutBefore(lineShown_, options_.excerptLineBytes);
@@ -214,6 +222,7 @@ void ChainChecker::EndFile() {
     Hand(tail);
   }
   file_.lines = lineNumber_ - 1;
+  if (reader_ != nullptr) file_.fault = reader_->fault();
   // A 0x1A on a line of its own counts as the line after the last.
   if (reader_ != nullptr && reader_->endOfTextOffset() && reader_->bytesAfterEndOfText() > 0) {
     file_.endOfInput = EndOfInput{lineNumber_ - (reader_->lastLineUnterminated() ? 1 : 0),
