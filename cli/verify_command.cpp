@@ -109,7 +109,7 @@ void Collect(Chain& chain, const std::wstring& argument) {
   qve::platform::WalkFolder(
       argument,
       [&](const std::wstring& path, const std::wstring& name) {
-        if (qve::IsSystemLogName(name)) {
+        if (qve::IsSystemLogName(name) || qve::IsCompressedSystemLogName(name)) {
           AddCandidate(chain, path);
         } else if (const char* rule = qve::SystemLogNameButForCase(name)) {
           chain.caseOnly.push_back(
@@ -123,7 +123,7 @@ void Collect(Chain& chain, const std::wstring& argument) {
         // log, unless its name says it would have been verified.
         using qve::platform::SkipReason;
         if ((entry.reason == SkipReason::Link || entry.reason == SkipReason::NotRegular) &&
-            !qve::IsSystemLogName(entry.name))
+            !qve::IsSystemLogName(entry.name) && !qve::IsCompressedSystemLogName(entry.name))
           return;
         chain.warnings.push_back({entry.shown, qve::cli::SkippedText(entry)});
       },
@@ -154,6 +154,7 @@ void Verify(Chain& chain, const VerifyArguments& args, std::size_t chains, Verif
     options = out.pageLimits.Gathering();
     observers.push_back(out.page.get());
   }
+  options.gunzip = true;
   std::optional<qve::cli::CheckpointWatch> watch;
   if (!chain.checkpoint.empty()) observers.push_back(&watch.emplace(chain.recorded));
   qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, observers);
@@ -408,7 +409,8 @@ int RunVerify(const VerifyArguments& args) {
 const bool kRegistered = qve::cli::RegisterCommand(
     "verify",
     "Verifies signed system logs as one chain. A folder adds every system.log and System_*.log "
-    "below it; a file reached twice is verified once.",
+    "below it, and their gzip'd rotations (.gz), read as their content; a file reached twice is "
+    "verified once.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<VerifyArguments>();
       args->jobs = std::max(1u, std::thread::hardware_concurrency());

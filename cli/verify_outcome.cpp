@@ -12,6 +12,11 @@ namespace {
 
 void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
+  if (detail.fault != platform::ReadFault::None) {
+    out.push_back(
+        {file.path,
+         std::string("cannot be read (") + ReadFaultText(detail.fault) + "); FileUnsigned", true});
+  }
   if (const auto& tail = detail.unsignedTail) {
     out.push_back({file.path, LinesText(*tail) + (tail->first == tail->last ? " is" : " are") +
                                   " not signed"});
@@ -65,6 +70,20 @@ void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   WarnUnseenBytes(verified, outcome_.warnings);
   outcome_.files.push_back(std::move(verified));
   for (VerifyObserver* next : next_) next->OnFileEnd(file);
+}
+
+const char* ReadFaultText(platform::ReadFault fault) {
+  switch (fault) {
+    case platform::ReadFault::GzipDamaged:
+      return "damaged gzip data";
+    case platform::ReadFault::GzipCutShort:
+      return "the gzip data is cut short";
+    case platform::ReadFault::ReadFailed:
+      return "a read failed";
+    case platform::ReadFault::None:
+      break;
+  }
+  return "read whole";
 }
 
 std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
