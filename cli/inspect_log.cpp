@@ -75,7 +75,9 @@ Json SummaryOf(const FileDetail& file) {
           {"lastChainValue", hex(file.lastChainValue)},
           {"unsignedTail", tail ? Json{tail->first, tail->last} : Json(nullptr)},
           {"ignored", ignored},
-          {"changedWhileRead", file.changedWhileRead}};
+          {"changedWhileRead", file.changedWhileRead},
+          {"readFault", file.fault == platform::ReadFault::None ? Json(nullptr)
+                                                                : Json(ReadFaultText(file.fault))}};
 }
 
 LineRange RangeOf(const Json& pair) { return {pair[0], pair[1]}; }
@@ -118,6 +120,10 @@ void PrintSummary(std::ostream& out, const Json& summary) {
   if (summary["changedWhileRead"].get<bool>())
     out << "  changed while it was read: a block read again did not end where its signature "
            "line starts, so these rows may not match the file as it is now\n";
+  if (!summary["readFault"].is_null())
+    out << "  cannot be read past line " << summary["lines"] << ": "
+        << summary["readFault"].get<std::string>() << "; a verification takes it as a file that "
+        << "cannot be read\n";
 }
 
 // Prints the file as the run reads it. The head waits for the first
@@ -139,6 +145,18 @@ class LogPrinter final : public VerifyObserver {
   }
 
   void OnFileEnd(const FileDetail& file) override {
+    if (!begun_ && detect_ && file.signatureLines == 0 && file.fault != platform::ReadFault::None) {
+      // Nothing shown yet, and nothing known of its kind but this.
+      head.erase("size");
+      head["kind"] = "unreadable";
+      head["reason"] = ReadFaultText(file.fault);
+      out_ << (json_ ? head.dump()
+                     : head["path"].get<std::string>() +
+                           ": cannot be read: " + head["reason"].get<std::string>())
+           << '\n';
+      return;
+    }
+    if (file.fault != platform::ReadFault::None) unreadable = true;
     if (!begun_ && detect_ && file.signatureLines == 0) {
       head["kind"] = "unknown";
       if (json_) {
@@ -160,6 +178,8 @@ class LogPrinter final : public VerifyObserver {
   }
 
   Json head;  // "path", "kind" and "size"
+  // Rows were shown, but the file could not be read whole.
+  bool unreadable = false;
 
  private:
   void Begin() {
@@ -187,9 +207,9 @@ std::string InspectLog(const std::wstring& path, Json head, bool detect, bool js
                        std::ostream& out) {
   LogPrinter printer(out, std::move(head), detect, json);
   // One reading: rows already printed cannot be taken back, so a file that
-  // changes while it is read is said to have changed instead.
-  VerifyInOrder({path}, printer, {.readings = 1});
-  return printer.head["kind"];
+  // changes while it is read, or cannot be read whole, is said to instead.
+  VerifyInOrder({path}, printer, {.readings = 1, .gunzip = true});
+  return printer.unreadable ? "unreadable" : printer.head["kind"];
 }
 
 }  // namespace qve::cli

@@ -127,7 +127,7 @@ bool CollectFolder(Chain& chain, const std::wstring& folder, const std::string& 
   qve::platform::WalkFolder(
       folder,
       [&](const std::wstring& path, const std::wstring& name) {
-        if (qve::IsSystemLogName(name)) {
+        if (qve::IsSystemLogName(name) || qve::IsCompressedSystemLogName(name)) {
           ++logs;
           AddCandidate(chain, path);
         } else if (const char* rule = qve::SystemLogNameButForCase(name)) {
@@ -146,7 +146,8 @@ bool CollectFolder(Chain& chain, const std::wstring& folder, const std::string& 
         // A folder that cannot be read, and a link, FIFO or device that might
         // be a log (its name says so, or a linked folder might hold logs), is
         // evidence passed over; anything else that is not a log is nothing.
-        const bool logName = qve::IsSystemLogName(entry.name);
+        const bool logName =
+            qve::IsSystemLogName(entry.name) || qve::IsCompressedSystemLogName(entry.name);
         bool unverified = entry.reason == SkipReason::FolderUnreadable || logName;
         if (entry.reason == SkipReason::Link && !logName) {
           unverified = qve::platform::StatusOf(qve::platform::ArgumentPath(entry.shown)).kind ==
@@ -210,6 +211,7 @@ std::unique_ptr<Verified> VerifyOnce(const Chain& chain, const VerifyArguments& 
     options = out->pageLimits.Gathering();
     observers.push_back(out->page.get());
   }
+  options.gunzip = true;
   std::optional<qve::cli::CheckpointWatch> watch;
   if (chain.store) observers.push_back(&watch.emplace(chain.recorded));
   qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, observers,
@@ -581,7 +583,8 @@ int RunVerify(const VerifyArguments& args) {
 const bool kRegistered = qve::cli::RegisterCommand(
     "verify",
     "Verifies signed system logs as one chain. A folder adds every system.log and System_*.log "
-    "below it; a file reached twice is verified once.",
+    "below it, and their gzip'd rotations (.gz), read as their content; a file reached twice is "
+    "verified once.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<VerifyArguments>();
       args->jobs = std::max(1u, std::thread::hardware_concurrency());

@@ -105,7 +105,8 @@ std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
     return platform::NameLess(platform::FileNameOf(a), platform::FileNameOf(b));
   });
   std::vector<FileLinks> links;
-  for (const auto& path : paths) links.push_back(ReadFileLinks(platform::NarrowPath(path)));
+  for (const auto& path : paths)
+    links.push_back(ReadFileLinks(platform::NarrowPath(path), platform::CompressionByName(path)));
   std::vector<std::wstring> ordered;
   for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
   return ordered;

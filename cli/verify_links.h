@@ -25,7 +25,8 @@ namespace qve::cli {
 // come last.
 std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
 
-// `paths` in link order, ties in name order (equal names as given).
+// `paths` in link order, ties in name order (equal names as given); a name
+// ending in ".gz" is read as its content, as the command's runs read it.
 std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths);
 
 // Warns, after a run, about a file that continues nothing in the run (one

@@ -16,6 +16,13 @@ namespace {
 // pass, whatever its blocks say.
 void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
+  if (detail.fault != platform::ReadFault::None &&
+      detail.fault != platform::ReadFault::ReadFailed) {
+    out.push_back(
+        {file.path,
+         std::string("cannot be read (") + ReadFaultText(detail.fault) + "); FileUnsigned", true});
+    return;
+  }
   if (detail.opened && !detail.readError) return;
   std::string why = platform::ErrorText(detail.readError);
   if (detail.readError == std::errc::operation_not_supported) {
@@ -90,6 +97,20 @@ void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   WarnUnseenBytes(verified, outcome_.warnings);
   outcome_.files.push_back(std::move(verified));
   for (VerifyObserver* next : next_) next->OnFileEnd(file);
+}
+
+const char* ReadFaultText(platform::ReadFault fault) {
+  switch (fault) {
+    case platform::ReadFault::GzipDamaged:
+      return "damaged gzip data";
+    case platform::ReadFault::GzipCutShort:
+      return "the gzip data is cut short";
+    case platform::ReadFault::ReadFailed:
+      return "a read failed";
+    case platform::ReadFault::None:
+      break;
+  }
+  return "read whole";
 }
 
 std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {

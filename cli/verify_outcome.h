@@ -81,6 +81,9 @@ struct VerifyOutcome {
   std::optional<std::vector<StrictFinding>> strict;  // with --strict
 };
 
+// Why a file could not be read whole, in words: "damaged gzip data".
+const char* ReadFaultText(platform::ReadFault fault);
+
 // What the strict policy finds in an outcome; nothing when it passes.
 std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
 

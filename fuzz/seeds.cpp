@@ -57,6 +57,19 @@ void LogLineSeeds() {
   Seed("log_line", "odd-bytes", Concat({1}, odd.bytes()));
 }
 
+// A buffer-size byte, then a gzip file: a signed log in one member, in two,
+// and cut inside its second.
+void GzipSeeds() {
+  LogChain chain;
+  LogBuilder log(chain);
+  log.CrLf().DataLines(3).Sign().Data("tail");
+  const Bytes& bytes = log.bytes();
+  const Bytes two = Concat(Gzip(Head(bytes, 40)), Gzip(std::span(bytes).subspan(40)));
+  Seed("gzip", "signed-log", Concat({63}, Gzip(bytes)));
+  Seed("gzip", "two-members", Concat({2}, two));
+  Seed("gzip", "cut-member", Concat({5}, Head(two, two.size() - 9)));
+}
+
 void DecryptSeeds() {
   Seed("decrypt", "empty-body", Container{}.Build());
   Seed("decrypt", "short-body", Container{.body = BytesOf("a sealed line\n")}.Build());
@@ -229,6 +242,7 @@ int main(int argc, char** argv) {
   HeaderSeeds();
   SealSeeds();
   LogLineSeeds();
+  GzipSeeds();
   DecryptSeeds();
   VerifySeeds();
   return 0;

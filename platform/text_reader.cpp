@@ -5,20 +5,29 @@
 #include <cstring>
 
 #include "format/signed_log_format.h"
+#include "platform/gzip_input.h"
 
 namespace qve::platform {
 
+Compression CompressionByName(std::wstring_view path) {
+  return path.ends_with(L".gz") ? Compression::Gzip : Compression::None;
+}
+
 // Two bytes at least: a CR at the end of a full buffer waits for the next
 // byte, and the piece before it must not be empty.
-TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize)
+TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize,
+                               Compression compression)
     : buffer_(std::max<std::size_t>(bufferSize, 2)) {
   fd_ = OpenText(path, &error_);
   atEnd_ = fd_ < 0;
+  if (fd_ >= 0 && compression == Compression::Gzip)
+    gzip_ = std::make_unique<GzipInput>(fd_, &ReadAt, buffer_.size());
 }
 
 TextLineReader::TextLineReader(const TextLineReader& file, std::uint64_t offset)
     : fd_(file.fd_), ownsFile_(false), buffer_(file.buffer_.size()), bufferOffset_(offset) {
   atEnd_ = fd_ < 0;
+  if (file.gzip_ != nullptr) gzip_ = std::make_unique<GzipInput>(*file.gzip_, offset);
 }
 
 TextLineReader::~TextLineReader() {
@@ -32,6 +41,14 @@ std::optional<FileIdentity> TextLineReader::identity() const {
   return identity;
 }
 
+ReadFault TextLineReader::fault() const {
+  return gzip_ != nullptr ? gzip_->fault() : ReadFault::None;
+}
+
+void TextLineReader::KeepFrom(std::uint64_t offset) const {
+  if (gzip_ != nullptr) gzip_->KeepFrom(offset);
+}
+
 bool TextLineReader::Fill() {
   if (atEnd_) return false;
   if (begin_ > 0) {
@@ -41,8 +58,11 @@ bool TextLineReader::Fill() {
     bufferOffset_ += begin_;
     begin_ = 0;
   }
-  const long got =
-      ReadAt(fd_, bufferOffset_ + end_, buffer_.data() + end_, buffer_.size() - end_, &error_);
+  const std::uint64_t at = bufferOffset_ + end_;
+  const long got = gzip_ != nullptr
+                       ? gzip_->ReadAt(at, buffer_.data() + end_, buffer_.size() - end_)
+                       : ReadAt(fd_, at, buffer_.data() + end_, buffer_.size() - end_, &error_);
+  if (got < 0 && gzip_ != nullptr) error_ = gzip_->error();
   if (got <= 0) {
     atEnd_ = true;
     return false;
@@ -57,8 +77,15 @@ bool TextLineReader::Fill() {
     bytesAfterEndOfText_ = end_ - stopAt - 1;
     FileIdentity ignored;
     std::uint64_t size = 0;
-    if (Describe(fd_, &ignored, &size) && size > *endOfTextOffset_ + bytesAfterEndOfText_)
+    if (gzip_ != nullptr) {
+      // The content's length is known only by reading it all, which also
+      // checks it; a second reader needs neither.
+      if (const auto length = ownsFile_ ? gzip_->Length() : std::nullopt) {
+        bytesAfterEndOfText_ = *length - *endOfTextOffset_ - 1;
+      }
+    } else if (Describe(fd_, &ignored, &size) && size > *endOfTextOffset_ + bytesAfterEndOfText_) {
       bytesAfterEndOfText_ = size - *endOfTextOffset_ - 1;
+    }
     end_ = stopAt;
     nul_ = std::min(nul_, end_);
     atEnd_ = true;

@@ -3,12 +3,14 @@
 // CR LF ends a line like LF, a lone CR stays in the line, 0x1A ends the input,
 // and a last line needs no LF. The file is opened without any lock, so a
 // writer may keep appending while it is read. Lines come in pieces of at most
-// the buffer's size, so a line of any length costs no more memory.
+// the buffer's size, so a line of any length costs no more memory. A gzip
+// file may be read as its content, with offsets in the content.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,15 +22,36 @@
 
 namespace qve::platform {
 
+enum class Compression : std::uint8_t {
+  None,
+  Gzip,  // the lines are those of the content, as gzip -d gives it
+};
+
+// Gzip for a path whose name ends in ".gz"; the library's own readers never
+// ask.
+Compression CompressionByName(std::wstring_view path);
+
+// Why a reader gave no more lines before the end of what it reads.
+enum class ReadFault : std::uint8_t {
+  None,
+  GzipDamaged,   // not gzip data, a check failed, or bytes after the last member
+  GzipCutShort,  // the file ends inside a member
+  ReadFailed,    // the system could not read the file
+};
+
+class GzipInput;
+
 class TextLineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = 1 << 16;
 
   // A path that does not open or names no regular file gives a reader with
   // no lines.
-  explicit TextLineReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize);
+  explicit TextLineReader(const std::string& path, std::size_t bufferSize = kDefaultBufferSize,
+                          Compression compression = Compression::None);
   // A second reader of `file`'s open file, from `offset` (a line start that
   // `file` went past), with a buffer of the same size; `file` must outlive it.
+  // Of gzip content it decompresses again, from a state `file` saved.
   TextLineReader(const TextLineReader& file, std::uint64_t offset);
   ~TextLineReader();
   TextLineReader(const TextLineReader&) = delete;
@@ -74,6 +97,14 @@ class TextLineReader {
   // Nothing for a file that did not open, or when the system does not say.
   std::optional<FileIdentity> identity() const;
 
+  // After the last line: why the lines ended before the end of the content.
+  // Only gzip content tells; its lines before a fault prove nothing.
+  ReadFault fault() const;
+  // No second reader will start before `offset`: a hint that lets gzip
+  // content forget the states it saved before. What this reader gives does
+  // not change.
+  void KeepFrom(std::uint64_t offset) const;
+
  private:
   // Reads more bytes behind the unconsumed ones; false when none came.
   bool Fill();
@@ -111,6 +142,7 @@ class TextLineReader {
   int fd_ = -1;
   bool ownsFile_ = true;
   std::error_code error_;
+  std::unique_ptr<GzipInput> gzip_;  // reads the content of gzip data
   std::vector<char> buffer_;
   std::uint64_t bufferOffset_ = 0;  // where buffer_[0] lies in the file
   std::size_t begin_ = 0;           // first unconsumed byte

@@ -22,12 +22,19 @@ bool IsSystemLogName(std::wstring_view name) {
   return name.size() >= 12 && name.starts_with(L"System_") && name.ends_with(L".log");
 }
 
+bool IsCompressedSystemLogName(std::wstring_view name) {
+  return name.ends_with(L".gz") && IsSystemLogName(name.substr(0, name.size() - 3));
+}
+
 const char* SystemLogNameButForCase(std::wstring_view name) {
-  if (IsSystemLogName(name)) return nullptr;
-  if (SameIgnoringCase(name, L"system.log")) return "system.log";
+  if (IsSystemLogName(name) || IsCompressedSystemLogName(name)) return nullptr;
+  const bool compressed =
+      name.size() >= 3 && SameIgnoringCase(name.substr(name.size() - 3), L".gz");
+  if (compressed) name.remove_suffix(3);
+  if (SameIgnoringCase(name, L"system.log")) return compressed ? "system.log.gz" : "system.log";
   if (name.size() >= 12 && SameIgnoringCase(name.substr(0, 7), L"System_") &&
       SameIgnoringCase(name.substr(name.size() - 4), L".log"))
-    return "System_*.log";
+    return compressed ? "System_*.log.gz" : "System_*.log";
   return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The names a folder scan picks: "system.log" and "System_<something>.log".
+// The names a folder scan picks: "system.log" and "System_<something>.log";
+// and their compressed forms, which only the command takes.
 #pragma once
 
 #include <string_view>
@@ -10,9 +11,14 @@ namespace qve {
 // and ".log".
 bool IsSystemLogName(std::wstring_view name);
 
-// For a name that the rule takes only when case is ignored, the form it
-// misses ("system.log" or "System_*.log"); nothing for any other name. The
-// scan never uses it: it is for saying what the exact rule passed over.
+// A log's name with ".gz" after it: a rotation compressed by gzip. The
+// scan never takes it; the command reads such a file as its content.
+bool IsCompressedSystemLogName(std::wstring_view name);
+
+// For a name that the rules take only when case is ignored, the form it
+// misses ("system.log", "System_*.log" or either with ".gz"); nothing for
+// any other name. The scan never uses it: it is for saying what the exact
+// rules passed over.
 const char* SystemLogNameButForCase(std::wstring_view name);
 
 }  // namespace qve

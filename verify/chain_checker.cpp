@@ -49,6 +49,15 @@ void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
   Start(std::move(file_.path), file, file_.reading + 1);
 }
 
+void ChainChecker::GiveUpFile() {
+  const platform::ReadFault fault = file_.fault;
+  const std::error_code error = file_.readError;
+  BeginFileAgain(nullptr);
+  EndFile();
+  file_.fault = fault;
+  file_.readError = error;
+}
+
 void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file, int reading) {
   file_ = FileDetail{};
   file_.name = platform::FileNameOf(path);
@@ -115,6 +124,7 @@ inline void ChainChecker::EndDataLine() {
   if (blockLines_ == 0) {
     blockFirstLine_ = lineNumber_;
     blockStart_ = lineStart_;
+    if (reader_ != nullptr) reader_->KeepFrom(blockStart_);
   }
   if (blockLines_ < options_.excerptLines) {
     const std::size_t cut = platform::CutBefore(lineShown_, options_.excerptLineBytes);
@@ -217,6 +227,7 @@ void ChainChecker::EndFile() {
   }
   file_.lines = lineNumber_ - 1;
   if (reader_ != nullptr && reader_->error()) file_.readError = reader_->error();
+  if (reader_ != nullptr) file_.fault = reader_->fault();
   // A 0x1A on a line of its own counts as the line after the last.
   if (reader_ != nullptr && reader_->endOfTextOffset() && reader_->bytesAfterEndOfText() > 0) {
     file_.endOfInput = EndOfInput{lineNumber_ - (reader_->lastLineUnterminated() ? 1 : 0),

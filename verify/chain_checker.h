@@ -38,6 +38,9 @@ class ChainChecker {
   // After EndFile, starts the same file over from its first line, with the
   // chain as it stood before the file.
   void BeginFileAgain(const platform::TextLineReader* file);
+  // After EndFile, takes the file back as one that cannot be read: no
+  // lines, the chain as it stood before it, its fault kept.
+  void GiveUpFile();
 
   const FileDetail& file() const { return file_; }
   const Bytes& chainValue() const { return chainValue_; }

@@ -108,6 +108,9 @@ struct FileDetail {
   // A block read again from the file did not end where its signature line
   // starts: the file was cut or rewritten while it was read.
   bool changedWhileRead = false;
+  // Why the file could not be read whole. A run that may read a file again
+  // then judges it as a file that cannot be read: no lines, `opened` false.
+  platform::ReadFault fault = platform::ReadFault::None;
 
   bool operator==(const FileDetail&) const = default;
 };
@@ -131,8 +134,12 @@ struct RunOptions {
   // much of the current block at most.
   std::uint32_t excerptLines = 0;
   std::size_t excerptLineBytes = 4000;
-  // Of a file that changes while it is read; 1 reports the change instead.
+  // Of a file that changes while it is read; 1 reports the change instead,
+  // and leaves a file that cannot be read whole with the lines it gave.
   int readings = 3;
+  // Files whose name ends in ".gz" are read as the content of their gzip
+  // data; the library's own runs read every file as it is.
+  bool gunzip = false;
 };
 
 // Verifies `paths` as one chain in the order given. Throws as VerifyFiles.

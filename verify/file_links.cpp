@@ -10,8 +10,8 @@
 
 namespace qve {
 
-FileLinks ReadFileLinks(const std::string& path) {
-  platform::TextLineReader reader(path);
+FileLinks ReadFileLinks(const std::string& path, platform::Compression compression) {
+  platform::TextLineReader reader(path, platform::TextLineReader::kDefaultBufferSize, compression);
   FileLinks links;
   links.opened = reader.isOpen();
   LineFeed line;
@@ -29,6 +29,7 @@ FileLinks ReadFileLinks(const std::string& path) {
     }
     line.Next();
   }
+  if (reader.fault() != platform::ReadFault::None) return {};
   return links;
 }
 

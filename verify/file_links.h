@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crypto/bytes.h"
+#include "platform/text_reader.h"
 
 namespace qve {
 
@@ -17,7 +18,9 @@ struct FileLinks {
   std::optional<Bytes> lastChainValue;  // after its last signature line
 };
 
-// One pass over the file; a file that does not open holds no lines.
-FileLinks ReadFileLinks(const std::string& path);
+// One pass over the file; a file that does not open holds no lines, and
+// gzip content that cannot be read whole holds none either.
+FileLinks ReadFileLinks(const std::string& path,
+                        platform::Compression compression = platform::Compression::None);
 
 }  // namespace qve

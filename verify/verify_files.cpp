@@ -44,11 +44,14 @@ void VerifyInOrder(const std::vector<std::wstring>& paths, VerifyObserver& obser
                    const RunOptions& options) {
   ChainChecker checker(observer, options);
   for (const auto& path : paths) {
+    const platform::Compression compression =
+        options.gunzip ? platform::CompressionByName(path) : platform::Compression::None;
     // A file cut or rewritten between the reading of a large block and its
     // second reading is read once more from the start, as a run begun later
     // would read it, so the change is never taken for tampering.
     for (int reading = 1;; ++reading) {
-      platform::TextLineReader reader(platform::NarrowPath(path), options.limits.readBuffer);
+      platform::TextLineReader reader(platform::NarrowPath(path), options.limits.readBuffer,
+                                      compression);
       if (reading == 1) {
         checker.BeginFile(path, &reader);
       } else {
@@ -58,6 +61,12 @@ void VerifyInOrder(const std::vector<std::wstring>& paths, VerifyObserver& obser
       bool lineEnds = false;
       while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
       checker.EndFile();
+      // Lines before damaged gzip data prove nothing about the rest: the
+      // file is judged as one that cannot be read, never better.
+      if (checker.file().fault != platform::ReadFault::None && options.readings > 1) {
+        checker.GiveUpFile();
+        break;
+      }
       if (!checker.file().changedWhileRead || reading >= options.readings) break;
     }
     observer.OnFileEnd(checker.file());

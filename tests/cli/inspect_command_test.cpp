@@ -39,7 +39,7 @@ struct Case {
   // The file as inspect is given it: by its path, as standard input ("-"),
   // by a name that is not UTF-8 ("c\xe9"),
   // by a path that does not exist ("absent"), or by its path as nobody, who
-  // may not read it ("nobody").
+  // may not read it ("nobody"), or named as a gzip'd log ("gz").
   std::string given = "path";
 };
 
@@ -197,6 +197,27 @@ const Case kCases[] = {
      "-: container, 20576 bytes\n  version 1\n",
      0,
      "-"},
+    {"GzipLog",
+     [] { return testing::Gzip(Log({})); },
+     {},
+     ": BlockOk\n  5 lines, 2 signature lines\n",
+     0,
+     "gz"},
+    {"GzipLogCutShort",
+     [] {
+       const Bytes gzip = testing::Gzip(Log({}));
+       return testing::Head(gzip, gzip.size() - 4);
+     },
+     {},
+     "\n  cannot be read past line 5: the gzip data is cut short; ",
+     66,
+     "gz"},
+    {"GzipLogNotGzip",
+     [] { return Log({}); },
+     {},
+     "/file.gz: cannot be read: damaged gzip data\n",
+     66,
+     "gz"},
     {"Absent",
      [] { return Bytes(); },
      {},
@@ -217,7 +238,7 @@ TEST_P(InspectCommandTest, PrintsTheFault) {
   testing::TempDir dir;
   const Case& c = GetParam();
   const Bytes file = c.file();
-  const std::string name = c.given == "c\xe9" ? c.given : "file";
+  const std::string name = c.given == "c\xe9" ? c.given : c.given == "gz" ? "file.gz" : "file";
   testing::WriteFile(dir / name, file);
   std::filesystem::permissions(
       dir / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);

@@ -157,6 +157,27 @@ TEST(VerifyCommand, Table) {
     LogChain chain;
     LogBuilder(chain).Data("a").Sign().EmptySignature().WriteTo(dir / "s/system.log");
   };
+  // NAME gzip'd as a rotation does it: NAME.gz holds it and NAME is gone;
+  // `damage` may change the gzip data first.
+  const auto gzipped = [](std::vector<std::string> names, std::function<void(Bytes&)> damage = {}) {
+    return [=](const fs::path& dir) {
+      for (const std::string& name : names) {
+        Bytes gzip = testing::Gzip(testing::ReadFile(dir / name));
+        if (damage) damage(gzip);
+        testing::WriteFile(dir / (name + ".gz"), gzip);
+        fs::remove(dir / name);
+      }
+    };
+  };
+  // g/system.log.gz, a chain of its own, and names the walk must not take.
+  const auto gzipNames = [](const fs::path& dir) {
+    fs::create_directory(dir / "g");
+    LogChain chain;
+    const Bytes gzip = testing::Gzip(LogBuilder(chain).Data("g").Sign().bytes());
+    for (const char* name :
+         {"system.log.gz", "System_3.log.gz.bak", "System_3.gz", "system.log.GZ"})
+      testing::WriteFile(dir / "g" / name, gzip);
+  };
   const std::string lost =
       "CheckpointLost \\(4\\): system.log line 4 \\(id 0\\), recorded \\S+, is no longer in the "
       "chain: "
@@ -298,6 +319,21 @@ TEST(VerifyCommand, Table) {
          copy("a/system.log", "a/SYSTEM.LOG")(dir);
          copy("a/System_2.log", "a/System_3.LOG")(dir);
        }},
+      {"gzip'd rotations", {"--include-ok", "a"}, 0,
+       "FileOk System_1.log.gz\nFileOk System_2.log.gz\nFileOk system.log\n" + ok, tail,
+       gzipped({"a/System_1.log", "a/System_2.log"})},
+      {"a gzip'd rotation named", {"--include-ok", "a/System_2.log", "a/System_1.log.gz", "a/system.log"}, 0,
+       "FileOk System_1.log.gz\nFileOk System_2.log\nFileOk system.log\n" + ok, tail, gzipped({"a/System_1.log"})},
+      {"a gzip'd rotation cut short", {"a"}, 2,
+       "FileUnsigned System_2.log.gz\nFileChainBreak system.log\nReportSomeInvalid \\(2\\): 3 files, 1 bad\n",
+       "warning: a/System_2.log.gz: cannot be read \\(the gzip data is cut short\\); FileUnsigned\n" + tail +
+       "warning: a/system.log: FileChainBreak follows from a/System_2.log.gz, which cannot be read\n",
+       gzipped({"a/System_2.log"}, [](Bytes& gzip) { gzip.pop_back(); })},
+      {"a damaged gzip'd rotation", {"--json", "a"}, 2,
+       any + "\"path\": \"a/System_2.log.gz\",\\s*\"message\": \"cannot be read \\(damaged gzip data\\); "
+       "FileUnsigned\"" + any, "", gzipped({"a/System_2.log"}, [](Bytes& gzip) { gzip[gzip.size() - 8] ^= 1; })},
+      {"names of gzip'd logs", {"g"}, 6, "Incomplete \\(6\\): 1 file, 0 bad; report ReportOk \\(0\\)\n",
+       "warning: g/system.log.GZ: not verified: the name differs from system.log.gz in case\n", gzipNames},
       {"progress", {"--progress-delay=0", "--each", "a", "b"}, 0, "a: " + ok + "b: " + ok,
        line + tail + "(" + line + ")?warning: b/system.log.*\n(" + line + ")?", {}, terminal},
       {"quiet, no progress", {"--progress-delay=0", "-q", "--each", "a", "b"}, 0, "", "", {}, terminal},

@@ -30,6 +30,7 @@
 #include "platform/paths.h"
 #include "platform/temp_output.h"
 #include "platform/text_reader.h"
+#include "tests/support/builders.h"
 #include "tests/support/harness.h"
 
 namespace qve::platform {
@@ -145,8 +146,9 @@ TEST(NameLess, ComparesUtf16CodeUnits) {
 
 // Lines joined from their pieces; a second reader from where the second line
 // starts must read the same lines on, joined by NextLine.
-std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize) {
-  TextLineReader reader(path.string(), bufferSize);
+std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize,
+                                   Compression compression = Compression::None) {
+  TextLineReader reader(path.string(), bufferSize, compression);
   std::vector<std::string> lines(1);
   std::uint64_t second = 0;
   std::string_view piece;
@@ -165,6 +167,16 @@ std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize)
     std::string_view line;
     while (again.NextLine(&line)) rest.emplace_back(line);
     EXPECT_EQ(rest, std::vector(lines.begin() + 1, lines.end()));
+  }
+  EXPECT_EQ(reader.fault(), ReadFault::None);
+  // What the content holds after a 0x1A is counted in the content.
+  if (compression == Compression::Gzip) {
+    TextLineReader plain((path.parent_path() / "plain").string(), bufferSize);
+    while (plain.NextPiece(&piece, &lineEnds)) {
+    }
+    EXPECT_EQ(reader.endOfTextOffset(), plain.endOfTextOffset());
+    EXPECT_EQ(reader.bytesAfterEndOfText(), plain.bytesAfterEndOfText());
+    EXPECT_EQ(reader.lastLineUnterminated(), plain.lastLineUnterminated());
   }
   return lines;
 }
@@ -199,8 +211,98 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
     for (const auto& row : rows) {
       WriteFile(dir / "log", row.bytes);
       EXPECT_EQ(ReadLines(dir / "log", size), row.lines) << size << ": " << row.bytes.substr(0, 20);
+      // The same text as gzip content, in one member and in two split anywhere.
+      const Bytes bytes = BytesOf(row.bytes);
+      WriteFile(dir / "plain", bytes);
+      WriteFile(dir / "log.gz", Gzip(bytes));
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
+      const std::size_t half = bytes.size() / 2;
+      WriteFile(dir / "log.gz",
+                Concat(Gzip(Head(bytes, half)), Gzip(std::span(bytes).subspan(half))));
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
     }
   }
+}
+
+// A second reader of gzip content from a line start that the first went
+// past, as a run makes one for a large block: it decompresses again from a
+// state saved on the way, the first reader having said how far back it may
+// go, and gives the same lines.
+TEST(TextLineReader, GzipContentReadAgainFromAnEarlierLine) {
+  std::string text;
+  for (int i = 0; i < 200; ++i)
+    text += "line " + std::to_string(i) + std::string(i % 37, 'x') + (i % 3 ? "\n" : "\r\n");
+  const Bytes bytes = BytesOf(text);
+  TempDir dir;
+  WriteFile(dir / "log.gz", Concat(Gzip(Head(bytes, 3000)), Gzip(std::span(bytes).subspan(3000))));
+  for (const std::size_t size : {std::size_t(1), std::size_t(3), std::size_t(16), std::size_t(200),
+                                 TextLineReader::kDefaultBufferSize}) {
+    TextLineReader reader((dir / "log.gz").string(), size, Compression::Gzip);
+    std::vector<std::uint64_t> starts = {0};
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.NextLine(&line)) {
+      lines.emplace_back(line);
+      starts.push_back(reader.offset());
+      // From the line before the last, and from the start now and then.
+      const std::size_t back = lines.size() < 2 ? 0 : lines.size() - 2;
+      reader.KeepFrom(starts[back]);
+      for (const std::size_t from : {back, std::size_t(0)}) {
+        if (from == 0 && lines.size() % 50 != 0) continue;
+        TextLineReader again(reader, starts[from]);
+        ASSERT_TRUE(again.NextLine(&line)) << size << ": " << from;
+        EXPECT_EQ(line, lines[from]) << size << ": " << from;
+        EXPECT_EQ(again.offset(), starts[from + 1]) << size << ": " << from;
+      }
+    }
+    EXPECT_EQ(lines.size(), 200u);
+    EXPECT_EQ(reader.fault(), ReadFault::None);
+  }
+}
+
+// Gzip data that cannot be read whole: the reader says why, and so does a
+// second reader that gets as far.
+TEST(TextLineReader, DamagedGzipContent) {
+  const Bytes text = BytesOf("first line\nsecond line\n" + std::string(3000, 'z') + "\nlast\n");
+  const Bytes gzip = Gzip(text);
+  const auto changed = [&](std::size_t at) {
+    Bytes bytes = gzip;
+    bytes.at(at) ^= 0x20;
+    return bytes;
+  };
+  const struct {
+    const char* name;
+    Bytes bytes;
+    ReadFault fault;
+  } rows[] = {
+      {"empty", {}, ReadFault::GzipCutShort},
+      {"plain text", text, ReadFault::GzipDamaged},
+      {"the magic changed", changed(1), ReadFault::GzipDamaged},
+      {"a deflate byte changed", changed(gzip.size() / 2), ReadFault::GzipDamaged},
+      {"the CRC changed", changed(gzip.size() - 8), ReadFault::GzipDamaged},
+      {"the length changed", changed(gzip.size() - 1), ReadFault::GzipDamaged},
+      {"bytes after the member", Concat(gzip, BytesOf("tail\n")), ReadFault::GzipDamaged},
+      {"zeros after the member", Concat(gzip, Bytes(4)), ReadFault::GzipDamaged},
+      {"one byte after the member", Concat(gzip, Bytes{0x1F}), ReadFault::GzipCutShort},
+      {"a second member cut", Concat(gzip, Head(gzip, 20)), ReadFault::GzipCutShort},
+  };
+  TempDir dir;
+  const auto read = [&](const Bytes& bytes) {
+    WriteFile(dir / "log.gz", bytes);
+    TextLineReader reader((dir / "log.gz").string(), 16, Compression::Gzip);
+    std::string_view line;
+    while (reader.NextLine(&line)) {
+    }
+    TextLineReader again(reader, 0);
+    while (again.NextLine(&line)) {
+    }
+    EXPECT_EQ(again.fault(), reader.fault());
+    return reader.fault();
+  };
+  for (const auto& row : rows) EXPECT_EQ(read(row.bytes), row.fault) << row.name;
+  // Cut anywhere, it ends inside the member.
+  for (std::size_t cut = 0; cut < gzip.size(); ++cut)
+    EXPECT_EQ(read(Head(gzip, cut)), ReadFault::GzipCutShort) << cut;
 }
 
 TEST(TextLineReader, WhatIsNoReadableFileGivesNoLinesAndAppendsAreSeen) {

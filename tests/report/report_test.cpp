@@ -48,6 +48,8 @@ TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
                            "System_1.log ",
                            "system.lo",
                            "System_a.log.log",
+                           "System_2.log.gz",
+                           "system.log.gz",
                            "System_\xc3\xa9.log",
                            "sub/System_22.log",
                            "system.log.d/system.log",
@@ -139,6 +141,26 @@ void AddChain(QVE_VerificationReport* report, const TempDir& dir,
     AddFileToVerificationReport(report,
                                 WidePath(dir / ("System_" + std::to_string(i) + ".log")).c_str());
   }
+}
+
+// The library reads a file named like a compressed rotation as the bytes it
+// holds, as any other file: a signed log gzip'd gives what a copy of the
+// same bytes under another name gives, never what the log gives.
+TEST(VerifyReport, GzipFilesAreReadAsTheirBytes) {
+  TempDir dir;
+  LogChain chain;
+  LogBuilder log(chain);
+  log.Script("a b S c S");
+  WriteFile(dir / "System_1.log.gz", Gzip(log.bytes()));
+  WriteFile(dir / "copy", Gzip(log.bytes()));
+  const auto verify = [&](const char* name) {
+    Report report(CreateVerificationReport());
+    AddFileToVerificationReport(report.get(), WidePath(dir / name).c_str());
+    const std::uint32_t result = VerifyReport(report.get(), true);
+    return std::pair(result, RecordsOf(report.get()).at(0).second);
+  };
+  EXPECT_EQ(verify("System_1.log.gz"), verify("copy"));
+  EXPECT_NE(verify("System_1.log.gz").second, QVE_FILE_OK);
 }
 
 TEST(VerifyReport, FileVerdicts) {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/support/builders.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <stdexcept>
 
 #include "tests/support/harness.h"
 #include "tools/writer/container_writer.h"
@@ -21,6 +24,24 @@ Bytes Head(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), byte
 Bytes Pattern(std::size_t size, std::uint8_t seed) {
   Bytes out(size);
   for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>((i * 131 + seed) % 251);
+  return out;
+}
+
+Bytes Gzip(std::span<const std::uint8_t> content) {
+  z_stream stream{};
+  // Window bits 15 + 16: a gzip header and trailer around the deflate data.
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
+    throw std::runtime_error("deflateInit2 failed");
+  Bytes out(deflateBound(&stream, static_cast<uLong>(content.size())));
+  stream.next_in = const_cast<Bytef*>(content.data());
+  stream.avail_in = static_cast<uInt>(content.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int status = deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  if (status != Z_STREAM_END) throw std::runtime_error("deflate did not finish");
   return out;
 }
 

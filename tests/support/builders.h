@@ -32,6 +32,10 @@ Bytes Head(const Bytes& bytes, std::size_t n);
 // bytes differ by 131 or -120, so "Seal" never shows up in it by chance.
 Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
 
+// `content` as one gzip member, as gzip writes it; several members made
+// so and put one after the other read as the content of all, in order.
+Bytes Gzip(std::span<const std::uint8_t> content);
+
 // The committed development key set, as the writer side holds it.
 std::string DevKeyPath(const std::string& fileName);  // e.g. "decryption-public.pem"
 EVP_PKEY* DevDecryptionPublicKey();

@@ -34,7 +34,7 @@ void PrintTo(const SeenFile& seen, std::ostream* os) {
       << f.signatureLines << " signature lines, counts " << f.counts.blockCount << "/"
       << f.counts.badBlockCount << "/" << f.counts.okBlockCount << ", NUL " << f.afterNul.lines
       << "/" << f.afterNul.bytes << ", 0x1A " << (f.endOfInput ? f.endOfInput->bytesAfter : 0)
-      << (f.changedWhileRead ? ", changed" : "");
+      << (f.changedWhileRead ? ", changed" : "") << ", fault " << static_cast<int>(f.fault);
   for (const BlockDetail& b : seen.blocks) {
     *os << "\n    " << b.verdict << " " << b.lines.first << "-" << b.lines.last << " at "
         << b.offset << " parse " << static_cast<int>(b.parse) << " stop at " << b.stop.offset

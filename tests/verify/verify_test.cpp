@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "crypto/signature_block.h"
+#include "platform/paths.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
@@ -379,6 +380,82 @@ TEST(VerifyFiles, Chains) {
       const auto bad =
           std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.verdict > N; });
       EXPECT_EQ(results[i].badBlockCount, std::uint32_t(bad)) << row.given[0];
+    }
+  }
+}
+
+// Each row is a chain of three files whose oldest two are also gzip'd, the
+// middle one in two members. Read as their content they give what the plain
+// files give, block for block with the details, whether large blocks are
+// held or read again. Damaged, the middle file gives what a file that cannot
+// be read gives, and the run says why.
+TEST(VerifyInOrder, GzipContent) {
+  const std::vector<std::string> rows[] = {
+      {"1 2 S x S", "1 2 3 S", "y S tail"},
+      {"a S! b S", "c S# d", "S@ e S"},
+      {"ab~cd S", "a +b\032c\n S d", "x S"},
+      {"", "crlf a S", "b S"},
+  };
+  const char* names[] = {"System_1.log", "System_2.log", "system.log"};
+  const RunOptions held = {.excerptLines = 2, .excerptLineBytes = 4};
+  const RunOptions runs[] = {held, {.limits = kReadAgain}, {.limits = {.heldBlockBytes = 5}}};
+  for (const auto& scripts : rows) {
+    TempDir dir;
+    fs::create_directories(dir / "plain");
+    fs::create_directories(dir / "gz");
+    LogChain chain;
+    std::vector<std::wstring> plain, gzip;
+    for (int i = 0; i < 3; ++i) {
+      LogBuilder log(chain);
+      log.Script(scripts[i]);
+      log.WriteTo(dir / "plain" / names[i]);
+      const Bytes& bytes = log.bytes();
+      const std::string name = names[i] + std::string(i < 2 ? ".gz" : "");
+      WriteFile(dir / "gz" / name, i == 0 ? Gzip(bytes)
+                                   : i == 1
+                                       ? Concat(Gzip(Head(bytes, bytes.size() / 2)),
+                                                Gzip(std::span(bytes).subspan(bytes.size() / 2)))
+                                       : bytes);
+      plain.push_back(WidePath(dir / "plain" / names[i]));
+      gzip.push_back(WidePath(dir / "gz" / name));
+    }
+    // The gzip'd run as the plain run would show it.
+    const auto asPlain = [&](std::vector<SeenFile> seen, const std::vector<std::wstring>& paths) {
+      for (std::size_t i = 0; i < seen.size(); ++i) {
+        FileDetail& file = seen[i].file;
+        EXPECT_EQ(file.name, platform::FileNameOf(gzip[i])) << scripts[0];
+        file.path = paths[i];
+        file.name = platform::FileNameOf(paths[i]);
+        file.identity = VerifyInOrder({paths[i]}).at(0).file.identity;
+      }
+      return seen;
+    };
+    for (RunOptions options : runs) {
+      const auto expected = VerifyInOrder(plain, options);
+      options.gunzip = true;
+      EXPECT_EQ(asPlain(VerifyInOrder(gzip, options), plain), expected) << scripts[0];
+
+      std::vector<std::wstring> missing = plain;
+      missing[1] = WidePath(dir / "plain/absent");
+      auto unreadable = VerifyInOrder(missing, {.limits = options.limits});
+      // What the system said of the missing file is its own.
+      unreadable.at(1).file.readError = {};
+      const Bytes whole = ReadFile(dir / "gz/System_2.log.gz");
+      Bytes badCrc = whole;
+      badCrc[whole.size() - 6] ^= 1;
+      for (const auto& [damaged, fault] :
+           {std::pair(Head(whole, whole.size() - 5), platform::ReadFault::GzipCutShort),
+            std::pair(badCrc, platform::ReadFault::GzipDamaged)}) {
+        WriteFile(dir / "gz/System_2.log.gz", damaged);
+        auto seen =
+            asPlain(VerifyInOrder(gzip, {.limits = options.limits, .gunzip = true}), missing);
+        EXPECT_EQ(seen.at(1).file.fault, fault) << scripts[0];
+        EXPECT_EQ(seen.at(1).file.reading, 2) << scripts[0];
+        seen[1].file.fault = platform::ReadFault::None;
+        seen[1].file.reading = 1;
+        EXPECT_EQ(seen, unreadable) << scripts[0];
+      }
+      WriteFile(dir / "gz/System_2.log.gz", whole);
     }
   }
 }
