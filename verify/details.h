@@ -83,6 +83,11 @@ struct EndOfInput {
   bool operator==(const EndOfInput&) const = default;
 };
 
+// A byte-order mark at the start of a file. The line rules read bytes as they
+// are, so a UTF-8 mark is part of the first line, and UTF-16 text is not the
+// text that was signed in the form the format reads.
+enum class ByteOrderMark { None, Utf8, Utf16LittleEndian, Utf16BigEndian };
+
 struct FileDetail {
   std::wstring path;  // as the run was given it
   std::wstring name;  // its last component
@@ -104,6 +109,7 @@ struct FileDetail {
   // A block read again from the file did not end where its signature line
   // starts: the file was cut or rewritten while it was read.
   bool changedWhileRead = false;
+  ByteOrderMark byteOrderMark = ByteOrderMark::None;
 
   bool operator==(const FileDetail&) const = default;
 };
