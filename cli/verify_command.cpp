@@ -94,7 +94,8 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
         {shown, "cannot be read (" + qve::platform::ErrorText(why) + "); FileUnsigned"});
   } else if (!qve::platform::ToNarrow(path)) {
     chain.warnings.push_back(
-        {shown, "cannot be read (the name has no form in the code page); FileUnsigned"});
+        {shown,
+         "cannot be read (the name is not valid UTF-16: an unpaired surrogate); FileUnsigned"});
   }
   // The library's reader refuses the whole run for a path it cannot take.
   chain.files.push_back(qve::platform::NarrowablePath(path));

@@ -102,7 +102,7 @@ enum ReportResult : std::uint32_t {
 QVE_API DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath);
 
 struct FileReport {
-  std::wstring name;      // last component of the file's path
+  std::wstring name;      // last component of the file's path (on Windows as stored)
   std::uint32_t verdict;  // a FileVerdict
 };
 
@@ -121,9 +121,10 @@ class QVE_API IVerificationReport {
   // A folder that is missing or cannot be read adds nothing and raises nothing.
   virtual void AddFileInFolder(const std::wstring& folder) = 0;
   // Raises std::invalid_argument ("invalid wchar_t filename argument") for a
-  // path with no narrow form and std::runtime_error ("EVP_...() failed.")
-  // when libcrypto refuses a digest or signature operation. A missing,
-  // unreadable or bad file is a verdict, not an exception.
+  // path with no narrow form (on Windows, one with an unpaired surrogate)
+  // and std::runtime_error ("EVP_...() failed.") when libcrypto refuses a
+  // digest or signature operation. A missing, unreadable or bad file is a
+  // verdict, not an exception.
   virtual std::uint32_t Verify(bool includeOkFiles) = 0;
   virtual std::uint32_t TotalFiles() = 0;
   virtual std::uint32_t NumberOfBadFiles() = 0;

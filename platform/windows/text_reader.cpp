@@ -14,7 +14,8 @@
 namespace qve::platform {
 
 int TextLineReader::OpenText(const std::string& path) {
-  // The narrow text is in the current code page, as the caller made it.
+  // The narrow text is UTF-8, as ToNarrow made it; the file opens by its
+  // wide name whatever the code page.
   const std::optional<std::wstring> wide = ToWide(path);
   if (!wide || wide->empty()) return -1;
   // Every sharing flag, so that a log its writer holds open can be read and
