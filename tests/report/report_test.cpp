@@ -419,7 +419,7 @@ struct SharedLibrary {
 // Each call goes through the symbol the library exports under that name.
 #define CALL(name, ...) library.Get<decltype(name)>(#name)(__VA_ARGS__)
 
-// Hosts bind to the shared library by name.
+// Hosts bind to the shared library by name, and their slips end nothing.
 TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   SharedLibrary library;
   ASSERT_TRUE(library.handle);
@@ -430,6 +430,28 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   LogBuilder(chain).Script("a S!").WriteTo(dir / "system.log");
   const std::wstring folder = WidePath(dir.path());
   QVE_VerificationReport* report = CALL(CreateVerificationReport);
+  // Null pointers and indexes past the count end nothing: they do nothing,
+  // give 0 or NULL, and never a value a caller could take for a good one.
+  EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, 0), nullptr);
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_NO_RESULT);
+  CALL(AddFileToVerificationReport, report, nullptr);
+  CALL(AddFileInFolderToVerificationReport, report, nullptr);
+  CALL(AddFileToVerificationReport, nullptr, folder.c_str());
+  CALL(AddFileInFolderToVerificationReport, nullptr, folder.c_str());
+  CALL(ClearVerificationReport, nullptr);
+  EXPECT_EQ(CALL(VerifyReport, nullptr, true), QVE_NO_RESULT);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(NumberOfBadFilesInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(GetFileReportCountInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, nullptr, 0), nullptr);
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, nullptr, 0), QVE_NO_RESULT);
+  EXPECT_EQ(CALL(DecryptQveFile, nullptr, nullptr), QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, nullptr, (folder + L"/out").c_str()),
+            QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/absent.qves").c_str(), nullptr),
+            QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/System_1.log").c_str(), nullptr),
+            QVE_DECRYPT_OUTPUT_OPEN_FAILED);
   CALL(AddFileInFolderToVerificationReport, report, folder.c_str());
   CALL(AddFileToVerificationReport, report, (folder + L"/absent.log").c_str());
   EXPECT_EQ(CALL(VerifyReport, report, false), QVE_REPORT_SOME_INVALID);
@@ -440,6 +462,10 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_FILE_UNSIGNED);
   EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 1), L"system.log");
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 1), QVE_FILE_INVALID);
+  for (const std::uint32_t past : {2u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, past), nullptr);
+    EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, past), QVE_NO_RESULT);
+  }
   CALL(ClearVerificationReport, report);
   EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 0u);
   CALL(DeleteVerificationReport, report);
