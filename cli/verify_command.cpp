@@ -472,6 +472,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
       return std::function<int()>([args, checkpoint, checkpointDir] {
         args->checkpointGiven = checkpoint->count() > 0;
         args->checkpointDirGiven = checkpointDir->count() > 0;
+        args->paths = qve::cli::ExpandPathArguments(args->paths);
         return RunVerify(*args);
       });
     });

@@ -23,6 +23,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/command_text.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
@@ -255,6 +256,14 @@ TEST(TextLineReader, SharesTheFileWithItsWriter) {
   std::string_view line;
   ASSERT_TRUE(reader.NextLine(&line));
   EXPECT_EQ(line, "a");
+  // A writer that shares nothing locks the log: no lines, and the commands
+  // hear why.
+  writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(TextLineReader((dir / "log").string()).isOpen());
+  EXPECT_EQ(ReadError(path).value(), ERROR_SHARING_VIOLATION);
+  ::CloseHandle(writer);
 }
 #endif
 
@@ -522,6 +531,39 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
   }
 }
 #endif
+
+// What a PATH argument stands for: on Windows its wildcards are the
+// program's to expand, in the last component only, sorted ignoring case.
+TEST(Wildcards, ExpandedWhereTheShellLeavesThem) {
+  TempDir dir;
+  for (const char* name : {"System_1.log", "System_2.LOG", "system.log", "notes.txt", "a.logx"})
+    WriteFile(dir / name, std::string());
+  fs::create_directory(dir / "sub");
+  const std::wstring at = WidePath(dir.path()) + P(L"/");
+  const struct {
+    std::wstring argument;
+    std::vector<std::wstring> onWindows;
+  } rows[] = {
+      {L"*.log", {L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"SYSTEM_?.LOG", {L"System_1.log", L"System_2.LOG"}},
+      {L"*", {L"a.logx", L"notes.txt", L"sub", L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"*.*", {L"a.logx", L"notes.txt", L"sub", L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"*o*t*", {L"notes.txt"}},
+      {L"none*", {}},
+      {L"notes.txt", {L"notes.txt"}},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::wstring> expected;
+#ifdef _WIN32
+    for (const auto& name : row.onWindows) expected.push_back(at + name);
+#else
+    expected.push_back(at + row.argument);
+#endif
+    EXPECT_EQ(ExpandWildcards(at + row.argument), expected) << row.argument.size();
+  }
+  // Only the last component is a pattern.
+  EXPECT_EQ(ExpandWildcards(at + P(L"s*b/x")), std::vector<std::wstring>{at + P(L"s*b/x")});
+}
 
 #ifdef _WIN32
 TEST(FolderWalk, WindowsSeparatorsDrivesAndNames) {
