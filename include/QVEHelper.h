@@ -20,10 +20,11 @@
 #include <cstdint>
 #include <string>
 #else
+/* Freestanding headers alone (wchar_t comes from stddef.h), so that a host
+ * built without a C library can include this file. */
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <wchar.h>
 #endif
 
 #if defined(_WIN32)
