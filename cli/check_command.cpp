@@ -241,7 +241,10 @@ const bool kRegistered = RegisterCommand(
            "says why each one that is not Success gives its result"},
           {kNoInput, "no container was found"},
       }));
-      return std::function<int()>([args] { return RunCheck(*args); });
+      return std::function<int()>([args] {
+        args->paths = ExpandPathArguments(args->paths);
+        return RunCheck(*args);
+      });
     });
 
 }  // namespace

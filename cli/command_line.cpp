@@ -16,6 +16,7 @@
 #include "platform/command_text.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
+#include "platform/paths.h"
 
 namespace qve::cli {
 
@@ -208,6 +209,25 @@ std::string SkippedText(const platform::SkippedEntry& entry) {
   return "skipped";
 }
 
+std::vector<std::string> ExpandPathArguments(const std::vector<std::string>& given) {
+  std::vector<std::string> expanded;
+  std::string unmatched;
+  for (const std::string& argument : given) {
+    const std::wstring path = platform::ArgumentPath(argument);
+    const std::vector<std::wstring> matches =
+        argument == "-" ? std::vector<std::wstring>{path} : platform::ExpandWildcards(path);
+    if (matches.empty()) {
+      unmatched += (unmatched.empty() ? "" : "\n") + Escaped(argument) + ": no file matches";
+    } else if (matches.size() == 1 && matches.front() == path) {
+      expanded.push_back(argument);  // as given, its bytes kept
+    } else {
+      for (const std::wstring& match : matches) expanded.push_back(platform::ShownText(match));
+    }
+  }
+  if (!unmatched.empty()) throw CommandError(kNoInput, unmatched);
+  return expanded;
+}
+
 std::string ExitStatusHelp(std::vector<ExitStatus> statuses) {
   for (const int status : kEveryCommand) {
     if (std::none_of(statuses.begin(), statuses.end(),
@@ -233,14 +253,15 @@ CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string&
   return command.add_option("-j,--jobs", jobs, description)->check(CLI::Range(1u, kMaxJobs));
 }
 
-int RunCommandLine(const std::string& name, const std::string& description, int argc, char** argv) {
+int RunCommandLine(const std::string& name, const std::string& description, int argc, char** argv,
+                   platform::BackslashQuote backslashQuote) {
   platform::GuardStandardStreams();
   platform::WriteUtf8ToConsoles();
   program = name;
-  arguments = platform::CommandArguments(argc, argv);
+  arguments = platform::CommandArguments(argc, argv, backslashQuote);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
-  const int status = Dispatch(description, argc, pointers.data());
+  const int status = Dispatch(description, static_cast<int>(pointers.size()), pointers.data());
   // A stream that failed already failed on its last write, whose errno is
   // the one left; otherwise the buffered rest is written now.
   const bool failedBefore = !std::cout;

@@ -17,6 +17,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/command_text.h"
+
 namespace qve::platform {
 struct SkippedEntry;
 }
@@ -77,8 +79,10 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 // kUsageError; a CommandError its message and status; any other exception
 // its message and kSoftwareError; a standard output that does not take what
 // was written gives kOutputError.
+// `backslashQuote` says how Windows reads a backslash before a quote.
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
-                   char** argv);
+                   char** argv,
+                   platform::BackslashQuote backslashQuote = platform::BackslashQuote::Escapes);
 
 // The program name, for messages: "qvehelper decrypt: ...".
 const std::string& ProgramName();
@@ -92,5 +96,10 @@ std::string SkippedText(const platform::SkippedEntry& entry);
 
 // The arguments of this run, program name first, as RunCommandLine got them.
 const std::vector<std::string>& CommandLineArguments();
+
+// PATH arguments with their wildcards expanded where the shell leaves them to
+// the program (Windows); "-" stays. A pattern that matches nothing ends the
+// command with kNoInput, naming it.
+std::vector<std::string> ExpandPathArguments(const std::vector<std::string>& arguments);
 
 }  // namespace qve::cli

@@ -66,7 +66,10 @@ const bool kRegistered = RegisterCommand(
       cmd.footer(ExitStatusHelp({{kDataError, "a FILE is neither a container nor a log"},
                                  {kNoInput, "a FILE, or standard input for -"}}) +
                  "Of several FILEs, the highest status counts.\n");
-      return std::function<int()>([args] { return RunInspect(*args); });
+      return std::function<int()>([args] {
+        args->paths = ExpandPathArguments(args->paths);
+        return RunInspect(*args);
+      });
     });
 
 }  // namespace

@@ -207,7 +207,8 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   if (kind != FileKind::Container) {
     stream.close();
     // The library's log reader takes only a path with a narrow form.
-    if (!platform::ToNarrow(wide)) return unreadable("the name has no form in the code page");
+    if (!platform::ToNarrow(wide))
+      return unreadable("the name is not valid UTF-16 (an unpaired surrogate)");
     return InspectLog(wide, std::move(file), kind == FileKind::Detect, options.json, out);
   }
   InspectContainer(stream, size, options.seal, file);

@@ -111,7 +111,9 @@ void AddCandidate(Chain& chain, const std::wstring& path) {
   const std::wstring narrowable = qve::platform::NarrowablePath(path);
   if (!qve::platform::ToNarrow(path)) {
     chain.warnings.push_back(
-        {shown, "cannot be read (the name has no form in the code page); FileUnsigned", true});
+        {shown,
+         "cannot be read (the name is not valid UTF-16: an unpaired surrogate); FileUnsigned",
+         true});
     chain.alreadyWarned.insert(narrowable);
   }
   chain.files.push_back(narrowable);
@@ -680,6 +682,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
                              "--checkpoint-init creates records of --checkpoint or "
                              "--checkpoint-dir; a read-only record is never written");
         }
+        args->paths = qve::cli::ExpandPathArguments(args->paths);
         return RunVerify(*args);
       });
     });

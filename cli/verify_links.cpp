@@ -8,8 +8,8 @@
 
 #include "cli/escape.h"
 #include "format/signed_log_format.h"
-#include "platform/name_order.h"
 #include "platform/paths.h"
+#include "verify/verify_files.h"
 
 namespace qve::cli {
 
@@ -101,9 +101,7 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
 }
 
 std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
-  std::stable_sort(paths.begin(), paths.end(), [](const auto& a, const auto& b) {
-    return platform::NameLess(platform::FileNameOf(a), platform::FileNameOf(b));
-  });
+  std::stable_sort(paths.begin(), paths.end(), FileNameLess);
   std::vector<FileLinks> links;
   for (const auto& path : paths)
     links.push_back(ReadFileLinks(platform::NarrowPath(path), platform::CompressionByName(path)));

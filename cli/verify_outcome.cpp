@@ -59,6 +59,20 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
     out.push_back({file.path, "line " + std::to_string(end->line) +
                                   ": data after an end-of-input byte (0x1A) is not read"});
   }
+  // The verdicts stand as the format reads the bytes; these say why they may
+  // not be what the writer signed.
+  if (detail.byteOrderMark == ByteOrderMark::Utf8) {
+    out.push_back({file.path,
+                   "starts with a UTF-8 byte-order mark (EF BB BF), which is read as part of "
+                   "line 1: an editor may have added it"});
+  } else if (detail.byteOrderMark != ByteOrderMark::None) {
+    const bool little = detail.byteOrderMark == ByteOrderMark::Utf16LittleEndian;
+    out.push_back({file.path,
+                   std::string("is UTF-16 text (byte-order mark ") + (little ? "FF FE" : "FE FF") +
+                       ", " + (little ? "little" : "big") +
+                       "-endian), not the bytes of a signed log: it was not verified as written",
+                   true});
+  }
 }
 
 }  // namespace

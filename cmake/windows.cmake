@@ -76,3 +76,22 @@ if(CMAKE_CROSSCOMPILING)
   qve_host_header_package(CLI11 CLI11::CLI11 CLI)
   qve_host_header_package(nlohmann_json nlohmann_json::nlohmann_json nlohmann)
 endif()
+
+# A version resource (product, file version, copyright, licence) in a
+# binary, for Explorer and installers:
+#   qve_version_resource(TARGET FILE_NAME DESCRIPTION)
+function(qve_version_resource target file_name description)
+  set(QVE_FILE_NAME ${file_name})
+  set(QVE_FILE_DESCRIPTION ${description})
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(QVE_FILE_TYPE VFT_DLL)
+  else()
+    set(QVE_FILE_TYPE VFT_APP)
+  endif()
+  set(rc ${PROJECT_BINARY_DIR}/version-${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/platform/windows/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
+qve_version_resource(qvehelper_shared QVEHelper.dll
+  "QVEHelper library: decrypts QVES containers and verifies signed logs")

@@ -76,6 +76,15 @@ DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputP
 
 }  // namespace QVE_Helper
 
+// A null path is outside the contract, but a host's slip must not end its
+// process: it is a file that does not open, and as in a decryption the input
+// is tried first.
 extern "C" int32_t DecryptQveFile(const wchar_t* inputPath, const wchar_t* outputPath) {
+  if (inputPath == nullptr) return QVE_Helper::InputOpenFailed;
+  if (outputPath == nullptr) {
+    qve::platform::FileStream input;
+    return qve::platform::OpenForReading(input, inputPath) ? QVE_Helper::OutputOpenFailed
+                                                           : QVE_Helper::InputOpenFailed;
+  }
   return QVE_Helper::Decrypt(std::wstring(inputPath), std::wstring(outputPath));
 }

@@ -20,10 +20,11 @@
 #include <cstdint>
 #include <string>
 #else
+/* Freestanding headers alone (wchar_t comes from stddef.h), so that a host
+ * built without a C library can include this file. */
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <wchar.h>
 #endif
 
 #if defined(_WIN32)
@@ -61,6 +62,11 @@ enum {
   QVE_REPORT_SOME_INVALID = 2,
   QVE_REPORT_ALL_INVALID = 3
 };
+
+/* What VerifyReport gives for a null report and
+ * GetFileReportVerditInVerificationReport for a null report or an index at
+ * or past the count: never a verdict or result. */
+#define QVE_NO_RESULT 0xFFFFFFFFu
 
 #ifdef __cplusplus
 namespace QVE_Helper {
@@ -102,7 +108,7 @@ enum ReportResult : std::uint32_t {
 QVE_API DecryptResult Decrypt(const std::wstring& inputPath, const std::wstring& outputPath);
 
 struct FileReport {
-  std::wstring name;      // last component of the file's path
+  std::wstring name;      // last component of the file's path (on Windows as stored)
   std::uint32_t verdict;  // a FileVerdict
 };
 
@@ -121,9 +127,10 @@ class QVE_API IVerificationReport {
   // A folder that is missing or cannot be read adds nothing and raises nothing.
   virtual void AddFileInFolder(const std::wstring& folder) = 0;
   // Raises std::invalid_argument ("invalid wchar_t filename argument") for a
-  // path with no narrow form and std::runtime_error ("EVP_...() failed.")
-  // when libcrypto refuses a digest or signature operation. A missing,
-  // unreadable or bad file is a verdict, not an exception.
+  // path with no narrow form (on Windows, one with an unpaired surrogate)
+  // and std::runtime_error ("EVP_...() failed.") when libcrypto refuses a
+  // digest or signature operation. A missing, unreadable or bad file is a
+  // verdict, not an exception.
   virtual std::uint32_t Verify(bool includeOkFiles) = 0;
   virtual std::uint32_t TotalFiles() = 0;
   virtual std::uint32_t NumberOfBadFiles() = 0;
@@ -145,8 +152,9 @@ typedef QVE_Helper::IVerificationReport QVE_VerificationReport;
 typedef struct QVE_VerificationReport QVE_VerificationReport;
 #endif
 
-/* Returns a DecryptResult value. Both pointers must be non-null. Raises only
- * std::bad_alloc, as Decrypt does. */
+/* Returns a DecryptResult value. Raises only std::bad_alloc, as Decrypt does.
+ * A null input path gives InputOpenFailed, a null output path
+ * OutputOpenFailed (InputOpenFailed when the input does not open either). */
 QVE_API int32_t DecryptQveFile(const wchar_t* inputPath, const wchar_t* outputPath);
 
 QVE_API QVE_VerificationReport* CreateVerificationReport(void);
@@ -155,16 +163,24 @@ QVE_API void ClearVerificationReport(QVE_VerificationReport* report);
 QVE_API void AddFileToVerificationReport(QVE_VerificationReport* report, const wchar_t* path);
 QVE_API void AddFileInFolderToVerificationReport(QVE_VerificationReport* report,
                                                  const wchar_t* folder);
-/* Returns a ReportResult value. Raises what IVerificationReport::Verify
- * raises: std::invalid_argument, std::runtime_error, std::bad_alloc. */
+/* The C functions below take a null report or path as a slip, not a crash:
+ * Add and Clear do nothing, the counters give 0, and the name of a record
+ * that does not exist is NULL. A report already deleted cannot be recognised:
+ * never use one. */
+
+/* Returns a ReportResult value, or QVE_NO_RESULT for a null report. Raises
+ * what IVerificationReport::Verify raises: std::invalid_argument,
+ * std::runtime_error, std::bad_alloc. */
 QVE_API uint32_t VerifyReport(QVE_VerificationReport* report, bool includeOkFiles);
 QVE_API uint32_t TotalFilesInVerificationReport(QVE_VerificationReport* report);
 QVE_API uint32_t NumberOfBadFilesInVerificationReport(QVE_VerificationReport* report);
 QVE_API size_t GetFileReportCountInVerificationReport(QVE_VerificationReport* report);
-/* The pointer stays valid until the next VerifyReport, Clear or Delete. */
+/* The pointer stays valid until the next VerifyReport, Clear or Delete; the
+ * report owns it (never free it). NULL for an index at or past the count. */
 QVE_API const wchar_t* GetFileReportNameInVerificationReport(QVE_VerificationReport* report,
                                                              uint32_t index);
-/* Returns a FileVerdict value. The name is spelled as callers bind to it. */
+/* Returns a FileVerdict value, or QVE_NO_RESULT for an index at or past the
+ * count. The name is spelled as callers bind to it. */
 QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport* report,
                                                          uint32_t index);
 

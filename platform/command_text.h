@@ -8,10 +8,26 @@
 
 namespace qve::platform {
 
+// How a Windows command line's backslash before a quote reads: as C's
+// escaped quote, or, for a program none of whose arguments can hold a quote
+// (each a path, an option or a number), a backslash before the quote that
+// ends an argument is a path's own, as cmd's tab completion writes a folder:
+// "my logs\".
+enum class BackslashQuote { Escapes, EndsPath };
+
 // The command's arguments, program name first: on Windows read from the
 // UTF-16 command line and written as UTF-8 whatever the code page (ShownText,
-// which ArgumentPath reverses); on Linux `argv` as it is.
-std::vector<std::string> CommandArguments(int argc, char** argv);
+// which ArgumentPath reverses), with "/?" and "-?" read as "--help"; on Linux
+// `argv` as it is.
+std::vector<std::string> CommandArguments(int argc, char** argv,
+                                          BackslashQuote backslashQuote = BackslashQuote::Escapes);
+
+// The paths a PATH argument stands for. On Windows, whose shells leave
+// wildcards to the program, '*' and '?' in its last component match the
+// names in that folder, ignoring case, and the matches come sorted; a
+// pattern that matches nothing gives none. Elsewhere, and for an argument
+// without them, the argument alone.
+std::vector<std::wstring> ExpandWildcards(const std::wstring& argument);
 
 // `argument` as the platform's shell would take it back: POSIX shell quoting
 // on Linux, cmd's on Windows.

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/files.h"  // NameAsStored, which the commands use too
+
 namespace qve::platform {
 
 enum class FileKind { Missing, Regular, Folder, Other };
@@ -27,12 +29,6 @@ struct FileStatus {
            file == other.file;
   }
 };
-
-// The path with its last component as the file system stores it, so that a
-// name typed in another case or short form sorts as the file's own: on
-// Windows the stored name (links are not followed), on Linux `path` itself.
-// `path` as it is where it names nothing.
-std::wstring NameAsStored(std::wstring_view path);
 
 // Follows symbolic links, as opening the path would. A path that cannot be
 // looked up is Missing with `error` set.

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -61,6 +62,12 @@ struct FileIdentity {
 // Of the file `path` names, links followed; nothing when it names none or
 // the system does not tell (a device on Windows).
 std::optional<FileIdentity> IdentityOf(std::wstring_view path);
+
+// The path with its last component as the file system stores it, so that a
+// name typed in another case or short form sorts and shows as the file's
+// own: on Windows the stored name (links are not followed), on Linux `path`
+// itself. `path` as it is where it names nothing.
+std::wstring NameAsStored(std::wstring_view path);
 
 // Fails for anything but a regular file.
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error);

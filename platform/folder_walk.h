@@ -20,7 +20,8 @@
 namespace qve::platform {
 
 enum class SkipReason {
-  NameNotUtf8,       // a Linux name that has no wide form, unless carried
+  NameNotUtf8,       // a name with no narrow form (not UTF-8 on Linux, an unpaired
+                     // surrogate on Windows), unless carried
   FolderUnreadable,  // `folder` itself included; `error` says why
   Link,              // a symbolic link, or on Windows a junction or other name surrogate
   NotRegular,        // a FIFO, device or socket; `kind` says which
@@ -38,10 +39,11 @@ struct SkippedEntry {
 using OnRegularFile = std::function<void(const std::wstring& path, const std::wstring& name)>;
 using OnSkipped = std::function<void(const SkippedEntry&)>;
 
-// What becomes of a Linux name that is not UTF-8: passed over (the report's
-// scan, whose names a host reads as text), or carried byte for byte as
-// ArgumentPath carries an argument's (the commands, which open such a name
-// and show it by its bytes). Windows names are UTF-16 and always walked.
+// What becomes of a name that is not valid text (on Linux not UTF-8, on
+// Windows UTF-16 with an unpaired surrogate): passed over (the report's
+// scan, whose names a host reads as text and whose reader could not open
+// them), or carried as ArgumentPath carries an argument's (the commands,
+// which open such a name or say why not, and show it escaped).
 enum class NotUtf8Names { Skip, Carry };
 
 // Calls `onRegularFile` with the full path and the name of every regular file

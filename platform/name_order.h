@@ -11,4 +11,8 @@ namespace qve::platform {
 // True when `a` sorts before `b`; a name that is a prefix of another comes first.
 bool NameLess(std::wstring_view a, std::wstring_view b);
 
+// Whether the file system takes the two names for one: on Windows ignoring
+// case as the system folds it, on Linux only when they are equal.
+bool SameName(std::wstring_view a, std::wstring_view b);
+
 }  // namespace qve::platform

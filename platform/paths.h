@@ -4,8 +4,9 @@
 //   Linux: wchar_t holds UTF-32; file names are bytes, taken here as UTF-8,
 //          where U+DC80..U+DCFF stand for the bytes 0x80..0xFF that are not
 //          (as Python names such files); '/' is the only separator.
-//   Windows: wchar_t holds UTF-16; narrow text is in the current code page
-//          (UTF-8 in the commands, whose manifest says so);
+//   Windows: wchar_t holds UTF-16; narrow text is UTF-8 whatever the code
+//          page, and files are opened by their wide names, so a host
+//          without a UTF-8 manifest reaches every name;
 //          '\', '/' and the drive's ':' all end a path component.
 #pragma once
 
@@ -18,7 +19,7 @@ namespace qve::platform {
 // The narrow form of the text; nothing where a character has none (on Linux
 // a surrogate code point that stands for no byte, a value above U+10FFFF, or
 // bytes that stand for themselves but would spell a character together; on
-// Windows anything the code page cannot represent exactly).
+// Windows an unpaired surrogate).
 std::optional<std::string> ToNarrow(std::wstring_view wide);
 
 // As ToNarrow, but throws std::invalid_argument("invalid wchar_t filename

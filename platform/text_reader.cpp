@@ -6,11 +6,13 @@
 
 #include "format/signed_log_format.h"
 #include "platform/gzip_input.h"
+#include "platform/name_order.h"
 
 namespace qve::platform {
 
 Compression CompressionByName(std::wstring_view path) {
-  return path.ends_with(L".gz") ? Compression::Gzip : Compression::None;
+  return path.size() > 3 && SameName(path.substr(path.size() - 3), L".gz") ? Compression::Gzip
+                                                                           : Compression::None;
 }
 
 // Two bytes at least: a CR at the end of a full buffer waits for the next

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/name_order.h"
+
 namespace qve {
 
 namespace {
@@ -18,12 +20,21 @@ bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }  // namespace
 
 bool IsSystemLogName(std::wstring_view name) {
-  if (name == L"system.log") return true;
-  return name.size() >= 12 && name.starts_with(L"System_") && name.ends_with(L".log");
+  using platform::SameName;
+  if (SameName(name, L"system.log")) return true;
+  return name.size() >= 12 && SameName(name.substr(0, 7), L"System_") &&
+         SameName(name.substr(name.size() - 4), L".log");
+}
+
+std::wstring AsTheRuleSpellsIt(std::wstring_view name) {
+  if (!IsSystemLogName(name)) return std::wstring(name);
+  if (platform::SameName(name, L"system.log")) return L"system.log";
+  return L"System_" + std::wstring(name.substr(7, name.size() - 11)) + L".log";
 }
 
 bool IsCompressedSystemLogName(std::wstring_view name) {
-  return name.ends_with(L".gz") && IsSystemLogName(name.substr(0, name.size() - 3));
+  return name.size() > 3 && platform::SameName(name.substr(name.size() - 3), L".gz") &&
+         IsSystemLogName(name.substr(0, name.size() - 3));
 }
 
 const char* SystemLogNameButForCase(std::wstring_view name) {

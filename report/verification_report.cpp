@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/verification_report.h"
 
+#include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/system_log_name.h"
@@ -91,6 +92,9 @@ std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver
   totalFiles_ = 0;
   badFiles_ = 0;
   verifier_.results.clear();
+  // A file named in another case than the one it is stored in is ordered and
+  // reported under its own name (on Windows; elsewhere a name is as stored).
+  for (auto& path : files_) path = platform::NameAsStored(path);
   if (order == RunOrder::ByName) SortByFileName(files_);
   // A run that throws leaves no record and the counters at 0.
   Counter counter(includeOkFiles, observer);

@@ -31,6 +31,13 @@ std::span<const std::uint8_t> BytesOf(std::string_view text) {
 
 constexpr std::size_t kBatchBytes = 1 << 16;
 
+ByteOrderMark MarkOf(std::string_view start) {
+  if (start.starts_with("\xEF\xBB\xBF")) return ByteOrderMark::Utf8;
+  if (start.starts_with("\xFF\xFE")) return ByteOrderMark::Utf16LittleEndian;
+  if (start.starts_with("\xFE\xFF")) return ByteOrderMark::Utf16BigEndian;
+  return ByteOrderMark::None;
+}
+
 }  // namespace
 
 ChainChecker::ChainChecker(VerifyObserver& observer, const RunOptions& options)
@@ -70,10 +77,20 @@ void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file
   reader_ = file;
   lineStart_ = 0;
   lineNumber_ = 1;
+  start_.clear();
+  startKnown_ = false;
   observer_.OnFileStart(file_);
 }
 
+void ChainChecker::NoteStart(std::string_view piece, bool lineEnds) {
+  start_.append(piece.substr(0, 3 - start_.size()));
+  if (!lineEnds && start_.size() < 3) return;
+  file_.byteOrderMark = MarkOf(start_);
+  startKnown_ = true;
+}
+
 void ChainChecker::OnPiece(std::string_view piece, bool lineEnds) {
+  if (!startKnown_) NoteStart(piece, lineEnds);
   // Most lines come whole, hold no NUL and are data lines, for which no
   // other line rule counts, and past a block's first lines none is kept to
   // be shown.

@@ -47,6 +47,8 @@ class ChainChecker {
 
  private:
   void Start(std::wstring path, const platform::TextLineReader* file, int reading);
+  // Gathers the first bytes of the file until they tell its byte-order mark.
+  void NoteStart(std::string_view piece, bool lineEnds);
   // Adds the counted bytes of a line to the held block, unless it gave up.
   void Hold(std::string_view counted);
   void EndDataLine();
@@ -69,6 +71,8 @@ class ChainChecker {
   LineFeed line_;
   std::uint64_t lineStart_ = 0;  // in the file
   std::string lineShown_;        // the current line's first bytes, for the excerpt
+  std::string start_;            // the file's first bytes, until the mark is known
+  bool startKnown_ = false;
 
   Bytes held_;                  // the block's lines so far, each followed by 0x00
   std::size_t heldBefore_ = 0;  // held_'s size before the current line

@@ -84,6 +84,11 @@ struct EndOfInput {
   bool operator==(const EndOfInput&) const = default;
 };
 
+// A byte-order mark at the start of a file. The line rules read bytes as they
+// are, so a UTF-8 mark is part of the first line, and UTF-16 text is not the
+// text that was signed in the form the format reads.
+enum class ByteOrderMark { None, Utf8, Utf16LittleEndian, Utf16BigEndian };
+
 struct FileDetail {
   std::wstring path;  // as the run was given it
   std::wstring name;  // its last component
@@ -111,6 +116,7 @@ struct FileDetail {
   // Why the file could not be read whole. A run that may read a file again
   // then judges it as a file that cannot be read: no lines, `opened` false.
   platform::ReadFault fault = platform::ReadFault::None;
+  ByteOrderMark byteOrderMark = ByteOrderMark::None;
 
   bool operator==(const FileDetail&) const = default;
 };

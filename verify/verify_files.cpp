@@ -7,16 +7,27 @@
 #include "platform/name_order.h"
 #include "platform/paths.h"
 #include "platform/text_reader.h"
+#include "report/system_log_name.h"
 #include "verify/chain_checker.h"
 #include "verify/details.h"
 
 namespace qve {
 
+// On Windows a log's name in another case takes the place of the rule's
+// spelling, as the file system takes it for that name.
+std::wstring OrderName(std::wstring_view path) {
+  return AsTheRuleSpellsIt(platform::FileNameOf(path));
+}
+
+bool FileNameLess(std::wstring_view a, std::wstring_view b) {
+  return platform::NameLess(OrderName(a), OrderName(b));
+}
+
 void SortByFileName(std::vector<std::wstring>& paths) {
   std::vector<std::pair<std::wstring, std::wstring>> named;
   named.reserve(paths.size());
   for (auto& path : paths) {
-    std::wstring name = platform::FileNameOf(path);
+    std::wstring name = OrderName(path);
     named.emplace_back(std::move(name), std::move(path));
   }
   std::sort(named.begin(), named.end(),

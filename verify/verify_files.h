@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/signed_log_format.h"
@@ -63,8 +64,13 @@ struct VerifyLimits {
   std::size_t readBuffer = 1 << 16;  // and so the longest piece of a line
 };
 
-// Sorts `paths` by file name, in place; paths of the same name keep no fixed
-// order among themselves.
+// Whether the path `a` comes before `b` by file name: UTF-16 code units, and
+// on Windows a log's name in any case as the rule spells it ("SYSTEM.LOG" as
+// "system.log").
+bool FileNameLess(std::wstring_view a, std::wstring_view b);
+
+// Sorts `paths` by FileNameLess, in place; paths of the same name keep no
+// fixed order among themselves.
 void SortByFileName(std::vector<std::wstring>& paths);
 
 // Sorts `paths` by file name, in place, and rebuilds `verifier.results`.

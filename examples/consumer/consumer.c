@@ -1,23 +1,29 @@
 // SPDX-License-Identifier: Apache-2.0
-/* A host program that uses only the exported C functions of libqvehelper:
+/* A host program that uses only the exported C functions of QVEHelper:
  * decrypts a container, verifies a folder of signed logs and prints every
- * record of the report.
+ * record of the report. The calling sequence is the one every host follows:
+ * DecryptQveFile once per container; for logs CreateVerificationReport, Add
+ * (files or folders), VerifyReport, then the counters and the records by
+ * index below the count, and DeleteVerificationReport.
  *
  *   consumer CONTAINER OUTPUT LOG_FOLDER
+ *
+ * Exits 0 when the container decrypts with a good seal and the logs verify.
+ * On Windows (link with shell32) the paths are read from the UTF-16 command
+ * line, so names in any script arrive whole whatever the code page.
  */
 #include <QVEHelper.h>
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-static wchar_t* widen(const char* text) {
-  size_t length = mbstowcs(NULL, text, 0);
-  if (length == (size_t)-1) return NULL;
-  wchar_t* wide = malloc((length + 1) * sizeof *wide);
-  if (wide != NULL) mbstowcs(wide, text, length + 1);
-  return wide;
-}
+#ifdef _WIN32
+#include <windows.h>
+/* After windows.h, which it needs. */
+#include <shellapi.h>
+#else
+#include <locale.h>
+#endif
 
 static const char* verdict_name(uint32_t verdict) {
   switch (verdict) {
@@ -34,6 +40,54 @@ static const char* verdict_name(uint32_t verdict) {
   }
 }
 
+/* Verifies every system log below `folder` as one chain and prints a line per
+ * record; the result is a QVE_REPORT_* value. */
+static uint32_t verify_folder(const wchar_t* folder) {
+  QVE_VerificationReport* report = CreateVerificationReport();
+  AddFileInFolderToVerificationReport(report, folder);
+  uint32_t result = VerifyReport(report, true);
+  printf("verify: result %u, %u files, %u bad\n", result, TotalFilesInVerificationReport(report),
+         NumberOfBadFilesInVerificationReport(report));
+  size_t count = GetFileReportCountInVerificationReport(report);
+  for (uint32_t i = 0; i < count; ++i) {
+    /* The name belongs to the report: read it before the next VerifyReport,
+     * Clear or Delete, and never free it. */
+    printf("  %-14s %ls\n", verdict_name(GetFileReportVerditInVerificationReport(report, i)),
+           GetFileReportNameInVerificationReport(report, i));
+  }
+  DeleteVerificationReport(report);
+  return result;
+}
+
+static int run(const wchar_t* container, const wchar_t* output, const wchar_t* folder) {
+  int32_t decrypted = DecryptQveFile(container, output);
+  printf("decrypt: %d%s\n", decrypted, decrypted == QVE_DECRYPT_SUCCESS ? " (Success)" : "");
+  /* Any other result: do not trust the output, whatever it holds. */
+  uint32_t result = verify_folder(folder);
+  return decrypted == QVE_DECRYPT_SUCCESS && result == QVE_REPORT_OK ? 0 : 1;
+}
+
+#ifdef _WIN32
+int main(void) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == NULL || argc != 4) {
+    fprintf(stderr, "usage: consumer CONTAINER OUTPUT LOG_FOLDER\n");
+    return 64;
+  }
+  int status = run(argv[1], argv[2], argv[3]);
+  LocalFree(argv);
+  return status;
+}
+#else
+static wchar_t* widen(const char* text) {
+  size_t length = mbstowcs(NULL, text, 0);
+  if (length == (size_t)-1) return NULL;
+  wchar_t* wide = malloc((length + 1) * sizeof *wide);
+  if (wide != NULL) mbstowcs(wide, text, length + 1);
+  return wide;
+}
+
 int main(int argc, char** argv) {
   if (argc != 4) {
     fprintf(stderr, "usage: %s CONTAINER OUTPUT LOG_FOLDER\n", argv[0]);
@@ -47,24 +101,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "arguments are not valid text in this locale\n");
     return 64;
   }
-
-  int32_t decrypted = DecryptQveFile(container, output);
-  printf("decrypt: %d%s\n", decrypted, decrypted == QVE_DECRYPT_SUCCESS ? " (Success)" : "");
-
-  QVE_VerificationReport* report = CreateVerificationReport();
-  AddFileInFolderToVerificationReport(report, folder);
-  uint32_t result = VerifyReport(report, true);
-  printf("verify: result %u, %u files, %u bad\n", result, TotalFilesInVerificationReport(report),
-         NumberOfBadFilesInVerificationReport(report));
-  size_t count = GetFileReportCountInVerificationReport(report);
-  for (uint32_t i = 0; i < count; ++i) {
-    printf("  %-14s %ls\n", verdict_name(GetFileReportVerditInVerificationReport(report, i)),
-           GetFileReportNameInVerificationReport(report, i));
-  }
-  DeleteVerificationReport(report);
-
+  int status = run(container, output, folder);
   free(container);
   free(output);
   free(folder);
-  return decrypted == QVE_DECRYPT_SUCCESS && result == QVE_REPORT_OK ? 0 : 1;
+  return status;
 }
+#endif

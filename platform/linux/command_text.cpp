@@ -3,9 +3,12 @@
 
 namespace qve::platform {
 
-std::vector<std::string> CommandArguments(int argc, char** argv) {
+std::vector<std::string> CommandArguments(int argc, char** argv, BackslashQuote) {
   return std::vector<std::string>(argv, argv + argc);
 }
+
+// The shell has expanded them.
+std::vector<std::wstring> ExpandWildcards(const std::wstring& argument) { return {argument}; }
 
 std::string QuotedArgument(const std::string& argument) {
   if (!argument.empty() &&

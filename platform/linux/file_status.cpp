@@ -48,8 +48,6 @@ FileStatus FromStat(int result, const struct stat& status) {
 
 }  // namespace
 
-std::wstring NameAsStored(std::wstring_view path) { return std::wstring(path); }
-
 FileStatus StatusOf(std::wstring_view path) {
   const auto narrow = ToNarrow(path);
   struct stat status {};

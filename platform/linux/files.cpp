@@ -62,6 +62,8 @@ std::optional<FileIdentity> IdentityOf(std::wstring_view path) {
                       static_cast<std::uint64_t>(status.st_ino)};
 }
 
+std::wstring NameAsStored(std::wstring_view path) { return std::wstring(path); }
+
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {
   const auto fsPath = FileSystemPath(path);
   if (!fsPath) {

@@ -70,11 +70,64 @@ class ConsoleBuffer final : public std::streambuf {
   char buffer_[4096];
 };
 
+// The command line split as CommandLineToArgvW splits it, but for a run of
+// backslashes before a quote that closes a quoted argument (whitespace or
+// the end follows): those backslashes are all the path's own.
+std::vector<std::wstring> SplitEndingPaths(const wchar_t* line) {
+  std::vector<std::wstring> out;
+  const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+  // The program name: up to the next quote, or to a blank.
+  std::wstring name;
+  if (*line == L'"') {
+    for (++line; *line != L'\0' && *line != L'"'; ++line) name += *line;
+    if (*line == L'"') ++line;
+  } else {
+    for (; *line != L'\0' && !blank(*line); ++line) name += *line;
+  }
+  out.push_back(std::move(name));
+  for (;;) {
+    while (blank(*line)) ++line;
+    if (*line == L'\0') break;
+    std::wstring argument;
+    bool quoted = false;
+    while (*line != L'\0' && (quoted || !blank(*line))) {
+      if (*line == L'\\') {
+        std::size_t n = 0;
+        while (line[n] == L'\\') ++n;
+        const bool closes =
+            quoted && line[n] == L'"' && (line[n + 1] == L'\0' || blank(line[n + 1]));
+        if (line[n] != L'"' || closes) {
+          argument.append(n, L'\\');  // literal, the closing quote follows
+        } else {
+          argument.append(n / 2, L'\\');
+          if (n % 2 == 1) argument += L'"';
+          n += n % 2;
+        }
+        line += n;
+      } else if (*line == L'"') {
+        // Two quotes inside quotes stand for one.
+        if (quoted && line[1] == L'"') {
+          argument += L'"';
+          ++line;
+        } else {
+          quoted = !quoted;
+        }
+        ++line;
+      } else {
+        argument += *line++;
+      }
+    }
+    out.push_back(std::move(argument));
+  }
+  return out;
+}
+
 }  // namespace
 
-std::vector<std::string> CommandArguments(int argc, char** argv) {
+std::vector<std::string> CommandArguments(int argc, char** argv, BackslashQuote backslashQuote) {
+  const wchar_t* line = GetCommandLineW();
   int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  wchar_t** wide = CommandLineToArgvW(line, &count);
   std::vector<std::string> arguments;
   // Arguments that are not this process's own are taken as given.
   if (wide != nullptr && count == argc) {
@@ -83,6 +136,19 @@ std::vector<std::string> CommandArguments(int argc, char** argv) {
     arguments.assign(argv, argv + argc);
   }
   LocalFree(wide);
+  // A quote in an argument that cannot hold one came from a backslash that
+  // ended a quoted path.
+  if (backslashQuote == BackslashQuote::EndsPath && arguments.size() == std::size_t(argc) &&
+      std::any_of(arguments.begin() + (argc > 0 ? 1 : 0), arguments.end(),
+                  [](const std::string& a) { return a.find('"') != std::string::npos; })) {
+    arguments.clear();
+    for (const std::wstring& argument : SplitEndingPaths(line))
+      arguments.push_back(ShownText(argument));
+  }
+  // Windows programs show their help for "/?"; after the program name.
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == "/?" || arguments[i] == "-?") arguments[i] = "--help";
+  }
   return arguments;
 }
 

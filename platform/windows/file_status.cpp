@@ -56,18 +56,6 @@ bool IsClosedPipe(unsigned long error) {
 
 }  // namespace
 
-std::wstring NameAsStored(std::wstring_view path) {
-  const std::wstring text(path);
-  const std::wstring name = FileNameOf(path);
-  // A pattern would find another file.
-  if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos) return text;
-  WIN32_FIND_DATAW data{};
-  const HANDLE find = FindFirstFileW(text.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return text;
-  FindClose(find);
-  return text.substr(0, text.size() - name.size()) + data.cFileName;
-}
-
 FileStatus StatusOf(std::wstring_view path) {
   const std::wstring text(path);
   HandleCloser file{CreateFileW(text.c_str(), 0,

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/paths.h"
+
 namespace qve::platform {
 
 namespace {
@@ -74,6 +76,18 @@ std::optional<FileIdentity> IdentityOf(std::wstring_view path) {
   }
   CloseHandle(handle);
   return identity;
+}
+
+std::wstring NameAsStored(std::wstring_view path) {
+  const std::wstring text(path);
+  const std::wstring name = FileNameOf(path);
+  // A pattern would find another file.
+  if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos) return text;
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = FindFirstFileW(text.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return text;
+  FindClose(find);
+  return text.substr(0, text.size() - name.size()) + data.cFileName;
 }
 
 std::uint64_t FileSize(std::wstring_view path, std::error_code& error) {

@@ -20,7 +20,8 @@ std::error_code LastError() { return {static_cast<int>(::GetLastError()), std::s
 }  // namespace
 
 int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
-  // The narrow text is in the current code page, as the caller made it.
+  // The narrow text is UTF-8, as ToNarrow made it; the file opens by its
+  // wide name whatever the code page.
   const std::optional<std::wstring> wide = ToWide(path);
   if (!wide || wide->empty()) {
     *error = std::make_error_code(std::errc::no_such_file_or_directory);

@@ -107,6 +107,13 @@ TEST(VerifyCommand, Table) {
         .Raw("\x1a forged\n")
         .WriteTo(dir / "u/system.log");
   };
+  // An editor's UTF-8 mark on a signed log, and a log saved as UTF-16.
+  const auto marks = [](const fs::path& dir) {
+    fs::create_directory(dir / "m");
+    LogChain chain;
+    LogBuilder(chain).Data("\xEF\xBB\xBFx").Sign().WriteTo(dir / "m/System_1.log");
+    testing::WriteFile(dir / "m/system.log", std::string("\xFF\xFEx\0\n\0", 6));
+  };
   const auto oldPage = [](const fs::path& dir) {
     testing::WriteFile(dir / "p.html", std::string("old"));
     chmod((dir / "p.html").c_str(), 0640);
@@ -235,6 +242,10 @@ TEST(VerifyCommand, Table) {
       {"unseen bytes", {"u"}, 0, "ReportOk \\(0\\): 1 file, 0 bad\n",
        "warning: u/system.log: line 2: bytes after a NUL are not signed\n"
        "warning: u/system.log: line 4: data after an end-of-input byte \\(0x1A\\) is not read\n", unseen},
+      {"byte-order marks", {"m"}, 6,
+       "FileUnsigned system.log\nIncomplete \\(6\\): 2 files, 0 bad; report ReportOk \\(0\\)\n",
+       "warning: m/System_1.log: starts with a UTF-8 byte-order mark" + any +
+       "warning: m/system.log: is UTF-16 text" + any, marks},
       {"eleven files by name", {"--order", "name", "e"}, 2,
        "FileChainBreak System_10.log\nFileChainBreak System_2.log\nReportSomeInvalid \\(2\\): 11 files, 2 bad\n",
        "warning: e/System_10.log: name order puts it before System_2.log, link order after it: "

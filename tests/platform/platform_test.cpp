@@ -23,6 +23,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/command_text.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
@@ -51,17 +52,14 @@ void ExpectRejected(const std::wstring& path) {
 TEST(Paths, Conversions) {
   for (const auto& [wide, narrow] : {std::pair<std::wstring, std::string>{L"", ""},
                                      {L"logs/system.log", "logs/system.log"},
-                                     {L"C:\\exports\\day1\\", "C:\\exports\\day1\\"}
-#if WCHAR_MAX > 0xFFFF
-                                     ,
+                                     {L"C:\\exports\\day1\\", "C:\\exports\\day1\\"},
                                      {L"caf\u00e9", "caf\xc3\xa9"},
                                      {L"\u20ac", "\xe2\x82\xac"},
                                      {L"\U0001F600", "\xf0\x9f\x98\x80"},
                                      {L"\U00010000", "\xf0\x90\x80\x80"},
                                      {L"\uFFFF", "\xef\xbf\xbf"},
-                                     {L"\U0010FFFF", "\xf4\x8f\xbf\xbf"}
-#endif
-       }) {
+                                     {L"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
+                                     {L"\u0434\u0430\u043d", "\xd0\xb4\xd0\xb0\xd0\xbd"}}) {
     EXPECT_EQ(ToNarrow(wide), narrow);
     EXPECT_EQ(NarrowPath(wide), narrow);
     EXPECT_EQ(ToWide(narrow), wide);
@@ -71,12 +69,12 @@ TEST(Paths, Conversions) {
     ExpectRejected(std::wstring(L"a") + bad + L"b");
   }
   ExpectRejected(std::wstring{wchar_t(0xD800), wchar_t(0xD800)});
-#if WCHAR_MAX > 0xFFFF
-  ExpectRejected(std::wstring(L"a") + wchar_t(0x110000));
-  ExpectRejected(std::wstring(1, wchar_t(0x7FFFFFFF)));
   for (const char* bad :
        {"\x80", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xed\xbf\xbf", "\xf4\x90\x80\x80", "\xff"})
     EXPECT_FALSE(ToWide(bad)) << bad;
+#if WCHAR_MAX > 0xFFFF
+  ExpectRejected(std::wstring(L"a") + wchar_t(0x110000));
+  ExpectRejected(std::wstring(1, wchar_t(0x7FFFFFFF)));
   // A name given in bytes that are not UTF-8 still opens by those bytes.
   for (const std::string bytes : {"\x80", "\xff", "caf\xe9", "a\xc3", "\xed\xa0\x80"})
     EXPECT_EQ(NarrowPath(ArgumentPath(bytes)), bytes);
@@ -107,27 +105,6 @@ TEST(Paths, FileNameIsTheLastComponent) {
   for (const auto& row : rows) EXPECT_EQ(FileNameOf(row.path), row.name) << row.path;
 }
 
-#ifdef _WIN32
-TEST(Paths, CodePage) {
-  // U+1F600 is two wchar_t here; it converts only where the code page is UTF-8.
-  if (GetACP() == CP_UTF8) {
-    EXPECT_EQ(ToNarrow(L"\U0001F600"), "\xf0\x9f\x98\x80");
-  } else {
-    ExpectRejected(L"\U0001F600");
-  }
-  // Wine and a Western European Windows run in code page 1252.
-  if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP() << ", not 1252";
-  for (const auto& [wide, narrow] : {std::pair<std::wstring, std::string>{L"caf\u00e9", "caf\xe9"},
-                                     {L"\u20ac", "\x80"},
-                                     {L"\u00ff", "\xff"}}) {
-    EXPECT_EQ(NarrowPath(wide), narrow);
-    EXPECT_EQ(ToWide(narrow), wide);
-  }
-  // Best fit would give stand-ins ('A', '-', 'a') that name another file.
-  for (const wchar_t* inexact : {L"\u0100", L"x\u2212y", L"\u03b1.log"}) ExpectRejected(inexact);
-}
-#endif
-
 TEST(NameLess, ComparesUtf16CodeUnits) {
   const std::pair<std::wstring, std::wstring> rows[] = {
       {L"System_1.log", L"system.log"},    {L"Z", L"a"},
@@ -141,6 +118,29 @@ TEST(NameLess, ComparesUtf16CodeUnits) {
     EXPECT_TRUE(NameLess(before, after)) << before.size();
     EXPECT_FALSE(NameLess(after, before)) << before.size();
     EXPECT_FALSE(NameLess(before, before)) << before.size();
+  }
+}
+
+// Names the file system takes for one: on Windows in any case.
+TEST(SameName, AsTheFileSystemComparesNames) {
+  const struct {
+    std::wstring a, b;
+    bool onWindows, onLinux;
+  } rows[] = {
+      {L"system.log", L"system.log", true, true},
+      {L"SYSTEM.LOG", L"system.log", true, false},
+      {L"System_", L"sYSTEM_", true, false},
+      {L"caf\u00e9", L"CAF\u00c9", true, false},
+      {L"a", L"b", false, false},
+      {L"a", L"ab", false, false},
+      {L"", L"", true, true},
+  };
+  for (const auto& row : rows) {
+#ifdef _WIN32
+    EXPECT_EQ(SameName(row.a, row.b), row.onWindows) << row.a.size();
+#else
+    EXPECT_EQ(SameName(row.a, row.b), row.onLinux) << row.a.size();
+#endif
   }
 }
 
@@ -358,6 +358,14 @@ TEST(TextLineReader, SharesTheFileWithItsWriter) {
   std::string_view line;
   ASSERT_TRUE(reader.NextLine(&line));
   EXPECT_EQ(line, "a");
+  // A writer that shares nothing locks the log: no lines, and the commands
+  // hear why.
+  writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(TextLineReader((dir / "log").string()).isOpen());
+  EXPECT_EQ(ReadError(path).value(), ERROR_SHARING_VIOLATION);
+  ::CloseHandle(writer);
 }
 #endif
 
@@ -625,6 +633,39 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
   }
 }
 #endif
+
+// What a PATH argument stands for: on Windows its wildcards are the
+// program's to expand, in the last component only, sorted ignoring case.
+TEST(Wildcards, ExpandedWhereTheShellLeavesThem) {
+  TempDir dir;
+  for (const char* name : {"System_1.log", "System_2.LOG", "system.log", "notes.txt", "a.logx"})
+    WriteFile(dir / name, std::string());
+  fs::create_directory(dir / "sub");
+  const std::wstring at = WidePath(dir.path()) + P(L"/");
+  const struct {
+    std::wstring argument;
+    std::vector<std::wstring> onWindows;
+  } rows[] = {
+      {L"*.log", {L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"SYSTEM_?.LOG", {L"System_1.log", L"System_2.LOG"}},
+      {L"*", {L"a.logx", L"notes.txt", L"sub", L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"*.*", {L"a.logx", L"notes.txt", L"sub", L"system.log", L"System_1.log", L"System_2.LOG"}},
+      {L"*o*t*", {L"notes.txt"}},
+      {L"none*", {}},
+      {L"notes.txt", {L"notes.txt"}},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::wstring> expected;
+#ifdef _WIN32
+    for (const auto& name : row.onWindows) expected.push_back(at + name);
+#else
+    expected.push_back(at + row.argument);
+#endif
+    EXPECT_EQ(ExpandWildcards(at + row.argument), expected) << row.argument.size();
+  }
+  // Only the last component is a pattern.
+  EXPECT_EQ(ExpandWildcards(at + P(L"s*b/x")), std::vector<std::wstring>{at + P(L"s*b/x")});
+}
 
 #ifdef _WIN32
 TEST(FolderWalk, WindowsSeparatorsDrivesAndNames) {

@@ -94,39 +94,140 @@ TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
 #endif
 
 #ifdef _WIN32
-// The file system ignores case; the selection does not. Slashes become '\'.
+// The file system ignores case, and so does the selection; slashes become
+// '\'. A host without a UTF-8 manifest, in a Western code page, still
+// reaches folders and files named in any script.
 TEST(FolderScan, WindowsNames) {
+  ASSERT_NE(GetACP(), UINT(CP_UTF8)) << "the suite runs without a UTF-8 code page";
   TempDir dir;
   for (const char* name : {"SYSTEM.LOG", "System_1.LOG", "system_2.log", "System_abc.log",
-                           "System_.log", "xSystem_1.log", "sub/System_22.log"}) {
+                           "System_.log", "xSystem_1.log", "sub/System_22.log", "a.log"}) {
     fs::create_directories((dir / "day1" / name).parent_path());
     WriteFile(dir / "day1" / name, std::string("line\n"));
   }
-  ASSERT_TRUE(fs::exists(dir / "day1/system.log")) << "the file system ignores case";
   const std::wstring folder = (dir / "day1").make_preferred().wstring();
   ASSERT_EQ(folder[1], L':');
   std::wstring slashed = folder;
   std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
   Report report(CreateVerificationReport());
   AddFileInFolderToVerificationReport(report.get(), slashed.c_str());
-  EXPECT_EQ(Listed(report.get()), (std::vector<std::wstring>{folder + L"\\System_abc.log",
-                                                             folder + L"\\sub\\System_22.log"}));
+  const std::vector<std::wstring> day1 = {
+      folder + L"\\SYSTEM.LOG", folder + L"\\System_1.LOG", folder + L"\\System_abc.log",
+      folder + L"\\sub\\System_22.log", folder + L"\\system_2.log"};
+  EXPECT_EQ(Listed(report.get()), day1);
   ClearVerificationReport(report.get());
   AddFileInFolderToVerificationReport(report.get(), (folder + L"\\").c_str());
   AddFileToVerificationReport(report.get(), L"C:/logs/system.log");
   AddFileToVerificationReport(report.get(), L"rel/a\\b/System_1.log");
-  EXPECT_EQ(
-      Listed(report.get()),
-      (std::vector<std::wstring>{L"C:\\logs\\system.log", folder + L"\\System_abc.log",
-                                 folder + L"\\sub\\System_22.log", L"rel\\a\\b\\System_1.log"}));
-  const std::wstring wide = (dir.path() / L"\u0436").wstring();
-  fs::create_directory(wide);
-  WriteFile(fs::path(wide) / L"System_\u65e5\u672c.log", std::string("line\n"));
+  std::vector<std::wstring> all = day1;
+  all.insert(all.begin(), L"C:\\logs\\system.log");
+  all.push_back(L"rel\\a\\b\\System_1.log");
+  EXPECT_EQ(Listed(report.get()), all);
+  // Cyrillic, CJK and emoji folders, one inside another, and a chain in them.
+  const fs::path scripts = dir.path() / L"\u0434\u0430\u043d\u043d\u044b\u0435";
+  fs::create_directories(scripts / L"\u65e5\u5fd7" / L"\U0001F4C4");
+  LogChain chain;
+  LogBuilder(chain).Script("a S").WriteTo(scripts / L"System_\u65e5\u672c.log");
+  LogBuilder(chain).Script("b S").WriteTo(scripts / L"\u65e5\u5fd7" / L"\U0001F4C4" / "system.log");
   ClearVerificationReport(report.get());
-  AddFileInFolderToVerificationReport(report.get(), wide.c_str());
-  EXPECT_EQ(Listed(report.get()), (std::vector<std::wstring>{wide + L"\\System_\u65e5\u672c.log"}));
+  AddFileInFolderToVerificationReport(report.get(), scripts.wstring().c_str());
+  EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_OK);
+  EXPECT_EQ(RecordsOf(report.get()),
+            (Records{{L"System_\u65e5\u672c.log", QVE_FILE_OK}, {L"system.log", QVE_FILE_OK}}));
 }
 #endif
+
+// A chain written as System_1.log, System_2.log and system.log, stored under
+// the names of a row and handed over by folder or by the names the caller
+// types. Linux keeps the exact rule; on Windows, where the file system
+// ignores case, names are taken as stored and ordered as the rule spells them.
+TEST(VerifyReport, NamesInAnyCase) {
+  struct Expected {
+    std::uint32_t result;
+    Records records;
+  };
+  const struct {
+    const char* name;
+    std::vector<const char*> stored;
+    std::vector<const char*> typed;  // empty: the folder
+    const char* lastScript;
+    Expected onLinux, onWindows;
+  } rows[] = {
+      {"as the rule spells them",
+       {"System_1.log", "System_2.log", "system.log"},
+       {},
+       "c S",
+       {QVE_REPORT_OK,
+        {{L"System_1.log", QVE_FILE_OK},
+         {L"System_2.log", QVE_FILE_OK},
+         {L"system.log", QVE_FILE_OK}}},
+       {QVE_REPORT_OK,
+        {{L"System_1.log", QVE_FILE_OK},
+         {L"System_2.log", QVE_FILE_OK},
+         {L"system.log", QVE_FILE_OK}}}},
+      {"upper case, as FAT keeps them",
+       {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
+       {},
+       "c S",
+       {QVE_REPORT_UNSIGNED, {}},
+       {QVE_REPORT_OK,
+        {{L"SYSTEM_1.LOG", QVE_FILE_OK},
+         {L"System_2.LOG", QVE_FILE_OK},
+         {L"SYSTEM.LOG", QVE_FILE_OK}}}},
+      {"a tampered SYSTEM.LOG",
+       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+       {},
+       "c S!",
+       {QVE_REPORT_OK, {{L"System_1.log", QVE_FILE_OK}, {L"System_2.log", QVE_FILE_OK}}},
+       {QVE_REPORT_SOME_INVALID,
+        {{L"System_1.log", QVE_FILE_OK},
+         {L"System_2.log", QVE_FILE_OK},
+         {L"SYSTEM.LOG", QVE_FILE_INVALID}}}},
+      {"named in another case",
+       {"System_1.log", "System_2.log", "system.log"},
+       {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
+       "c S",
+       {QVE_REPORT_UNSIGNED,
+        {{L"SYSTEM.LOG", QVE_FILE_UNSIGNED},
+         {L"SYSTEM_2.LOG", QVE_FILE_UNSIGNED},
+         {L"system_1.log", QVE_FILE_UNSIGNED}}},
+       {QVE_REPORT_OK,
+        {{L"System_1.log", QVE_FILE_OK},
+         {L"System_2.log", QVE_FILE_OK},
+         {L"system.log", QVE_FILE_OK}}}},
+      {"SYSTEM.LOG named as stored",
+       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+       "c S",
+       {QVE_REPORT_SOME_INVALID,
+        {{L"SYSTEM.LOG", QVE_FILE_OK},
+         {L"System_1.log", QVE_FILE_CHAIN_BREAK},
+         {L"System_2.log", QVE_FILE_OK}}},
+       {QVE_REPORT_OK,
+        {{L"System_1.log", QVE_FILE_OK},
+         {L"System_2.log", QVE_FILE_OK},
+         {L"SYSTEM.LOG", QVE_FILE_OK}}}},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    LogChain chain;
+    LogBuilder(chain).Script("a S").WriteTo(dir / row.stored[0]);
+    LogBuilder(chain).Script("b S").WriteTo(dir / row.stored[1]);
+    LogBuilder(chain).Script(row.lastScript).WriteTo(dir / row.stored[2]);
+    Report report(CreateVerificationReport());
+    if (row.typed.empty())
+      AddFileInFolderToVerificationReport(report.get(), WidePath(dir.path()).c_str());
+    for (const char* name : row.typed)
+      AddFileToVerificationReport(report.get(), WidePath(dir / name).c_str());
+#ifdef _WIN32
+    const Expected& expected = row.onWindows;
+#else
+    const Expected& expected = row.onLinux;
+#endif
+    EXPECT_EQ(VerifyReport(report.get(), true), expected.result) << row.name;
+    EXPECT_EQ(RecordsOf(report.get()), expected.records) << row.name;
+  }
+}
 
 const std::string kAllOk = "1 2 S x S", kOkWithTail = "a S t1 t2 t3", kUnsigned = "1 2 3",
                   kEmpty = "", kNoSignatureOnly = "a E b", kInvalid = "a S! b S",
@@ -340,7 +441,7 @@ struct SharedLibrary {
 // Each call goes through the symbol the library exports under that name.
 #define CALL(name, ...) library.Get<decltype(name)>(#name)(__VA_ARGS__)
 
-// Hosts bind to the shared library by name.
+// Hosts bind to the shared library by name, and their slips end nothing.
 TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   SharedLibrary library;
   ASSERT_TRUE(library.handle);
@@ -351,6 +452,28 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   LogBuilder(chain).Script("a S!").WriteTo(dir / "system.log");
   const std::wstring folder = WidePath(dir.path());
   QVE_VerificationReport* report = CALL(CreateVerificationReport);
+  // Null pointers and indexes past the count end nothing: they do nothing,
+  // give 0 or NULL, and never a value a caller could take for a good one.
+  EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, 0), nullptr);
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_NO_RESULT);
+  CALL(AddFileToVerificationReport, report, nullptr);
+  CALL(AddFileInFolderToVerificationReport, report, nullptr);
+  CALL(AddFileToVerificationReport, nullptr, folder.c_str());
+  CALL(AddFileInFolderToVerificationReport, nullptr, folder.c_str());
+  CALL(ClearVerificationReport, nullptr);
+  EXPECT_EQ(CALL(VerifyReport, nullptr, true), QVE_NO_RESULT);
+  EXPECT_EQ(CALL(TotalFilesInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(NumberOfBadFilesInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(GetFileReportCountInVerificationReport, nullptr), 0u);
+  EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, nullptr, 0), nullptr);
+  EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, nullptr, 0), QVE_NO_RESULT);
+  EXPECT_EQ(CALL(DecryptQveFile, nullptr, nullptr), QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, nullptr, (folder + L"/out").c_str()),
+            QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/absent.qves").c_str(), nullptr),
+            QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/System_1.log").c_str(), nullptr),
+            QVE_DECRYPT_OUTPUT_OPEN_FAILED);
   CALL(AddFileInFolderToVerificationReport, report, folder.c_str());
   CALL(AddFileToVerificationReport, report, (folder + L"/absent.log").c_str());
   EXPECT_EQ(CALL(VerifyReport, report, false), QVE_REPORT_SOME_INVALID);
@@ -361,6 +484,10 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 0), QVE_FILE_UNSIGNED);
   EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 1), L"system.log");
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 1), QVE_FILE_INVALID);
+  for (const std::uint32_t past : {2u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, past), nullptr);
+    EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, past), QVE_NO_RESULT);
+  }
   CALL(ClearVerificationReport, report);
   EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 0u);
   CALL(DeleteVerificationReport, report);

@@ -146,6 +146,7 @@ TEST(VerifyInOrder, Details) {
     BytesAfterNul nul = {};
     std::uint32_t endLine = 0;  // of a 0x1A with bytes after it
     Make extra = {};
+    ByteOrderMark mark = ByteOrderMark::None;
   } rows[] = {
       {"a b S c S d", {{BlockOk, {1, 3}}, {BlockOk, {4, 5}}, {U, {6, 6}, false, Empty}}},
       {"S S", {{BlockOk, {1, 1}, true}, {BlockOk, {2, 2}, true}}},
@@ -167,6 +168,27 @@ TEST(VerifyInOrder, Details) {
       {"a +b\032c\n S d", {{U, {1, 2}, false, Empty}}, {}, 2},
       {"a S +\032", {{BlockOk, {1, 2}}}},
       {"a S \032 b", {{BlockOk, {1, 2}}}, {}, 3},
+      // Byte-order marks: told, and read as bytes of the first line.
+      {"",
+       {{BlockOk, {1, 2}}},
+       {},
+       0,
+       [](auto& l) { l.Data("\xEF\xBB\xBFx").Sign(); },
+       ByteOrderMark::Utf8},
+      {"",
+       {{U, {1, 1}, false, Empty}},
+       {},
+       0,
+       [](auto& l) { l.Data("\xFF\xFE"); },
+       ByteOrderMark::Utf16LittleEndian},
+      {"",
+       {{U, {1, 1}, false, Empty}},
+       {},
+       0,
+       [](auto& l) { l.Data("\xFE\xFFx"); },
+       ByteOrderMark::Utf16BigEndian},
+      {"", {{U, {1, 2}, false, Empty}}, {}, 0, [](auto& l) { l.Data("\xEF\xBB").Data("\xBF"); }},
+      {"a", {{U, {1, 2}, false, Empty}}, {}, 0, [](auto& l) { l.Data("\xFF\xFE"); }},
   };
   TempDir dir;
   const auto path = dir / "a.log";
@@ -226,6 +248,12 @@ TEST(VerifyInOrder, Details) {
     }
     EXPECT_TRUE(file.opened && file.identity && !file.readError) << row.script;
     EXPECT_EQ(file.counts.blockCount, row.blocks.size()) << row.script;
+    EXPECT_EQ(file.byteOrderMark, row.mark) << row.script;
+    // Told however the first bytes come in pieces.
+    EXPECT_EQ(
+        VerifyInOrder({WidePath(path)}, {.limits = {.readBuffer = 2}}).at(0).file.byteOrderMark,
+        row.mark)
+        << row.script;
   }
   const SeenFile missing = VerifyInOrder({WidePath(dir / "missing.log")}).at(0);
   EXPECT_FALSE(missing.file.opened || missing.file.identity);
