@@ -1,32 +1,33 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/build_description.h"
 
-#include <openssl/crypto.h>
+#include <QVEHelper.h>
+
+#include <cstdint>
+#include <span>
 
 #include "cli/escape.h"
-#include "crypto/built_in_keys.h"
 
 namespace qve::cli {
 
 namespace {
 
-std::string KeyLine(const std::string& role, const Bytes& keyId, const EVP_PKEY* key) {
-  const Bytes fingerprint = PublicKeyFingerprint(key);
-  return "\n  " + role + " " + Hex(keyId) + ", public key SHA-256 " +
-         (fingerprint.empty() ? std::string("unavailable") : Hex(fingerprint));
+std::string KeyLine(const std::string& role, int key) {
+  std::uint8_t id[4] = {}, fingerprint[32] = {};
+  const bool known = qve_key_identity(key, id, fingerprint) == 0;
+  return "\n  " + role + " " + Hex(std::span(id)) + ", public key SHA-256 " +
+         (known ? Hex(std::span(fingerprint)) : std::string("unavailable"));
 }
 
 }  // namespace
 
 std::string BuildDescription(const std::string& program) {
-  std::string text = program + " " QVE_VERSION "\n";
-  text += OpenSSL_version(OPENSSL_VERSION);
+  std::string text = program + " " + qve_version() + "\n" + qve_crypto_library_version();
   // Decided at configure time from the key files' contents.
-  text += QVE_DEVELOPMENT_KEYS ? "\nbuilt-in keys: development keys, insecure" : "\nbuilt-in keys:";
-  const DecryptionKey decryption;
-  const VerificationKey verification;
-  text += KeyLine("decryption key", decryption.keyId(), decryption.pkey());
-  text += KeyLine("verification key", verification.keyId(), verification.pkey());
+  text += qve_development_keys() != 0 ? "\nbuilt-in keys: development keys, insecure"
+                                      : "\nbuilt-in keys:";
+  text += KeyLine("decryption key", QVE_KEY_DECRYPTION);
+  text += KeyLine("verification key", QVE_KEY_VERIFICATION);
   return text + "\nlicence: Apache-2.0";
 }
 

@@ -184,6 +184,78 @@ QVE_API const wchar_t* GetFileReportNameInVerificationReport(QVE_VerificationRep
 QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport* report,
                                                          uint32_t index);
 
+/* ------------------------------------------------------------------------
+ * The extension interface: what the qvehelper command does, for hosts, in
+ * C, beside the functions above, which keep their contract. Its rules:
+ * - Every name starts with qve_ (QVE_ for constants).
+ * - Handles are opaque. A NULL handle or argument, or a call out of order,
+ *   gives QVE_ERROR_MISUSE, never an Ok value; an accessor then gives 0,
+ *   NULL or an empty value.
+ * - An option struct starts with its size: set `size` to sizeof the struct;
+ *   a zeroed struct with `size` set asks for every default.
+ * - A path is UTF-8 (char*; on Linux a name's bytes, whatever they are) or a
+ *   wide string (wchar_t*, the same function with the suffix _w).
+ * - Functions give int codes: 0 and above are results of the operation (a
+ *   run's QVE_STATUS_*, a decryption's QVE_DECRYPT_*), below 0 an error
+ *   (QVE_ERROR_*). Nothing is thrown across the interface; memory running
+ *   out is QVE_ERROR_NO_MEMORY. qve_result_name names every code.
+ * - Text given out (names, messages) is UTF-8 and NUL-terminated, owned by
+ *   the library, valid as each function says.
+ * - The library starts no thread of its own.
+ * ------------------------------------------------------------------------ */
+
+/* Errors, the same for every function. */
+#define QVE_ERROR_MISUSE (-1)              /* a NULL handle or argument, a call out of order */
+#define QVE_ERROR_NO_MEMORY (-2)           /* memory ran out */
+#define QVE_ERROR_CRYPTO (-3)              /* libcrypto refused an operation */
+#define QVE_ERROR_INVALID_PATH (-4)        /* a path with no form on this system */
+#define QVE_ERROR_NOT_FOUND (-5)           /* a path that does not exist */
+#define QVE_ERROR_UNREADABLE (-6)          /* a path that cannot be read */
+#define QVE_ERROR_NO_LOG (-7)              /* a folder that holds no log */
+#define QVE_ERROR_WRONG_KIND (-8)          /* a FIFO, socket or device where a file is wanted */
+#define QVE_ERROR_RECORD_DAMAGED (-10)     /* a checkpoint record that is damaged (or empty) */
+#define QVE_ERROR_RECORD_VERSION (-11)     /* a checkpoint record of another version */
+#define QVE_ERROR_RECORD_OTHER_CHAIN (-12) /* a record made under another verification key */
+#define QVE_ERROR_RECORD_MISSING (-13)     /* no record where one must be given */
+#define QVE_ERROR_CANCELLED (-20)          /* the caller's progress callback asked to stop */
+#define QVE_ERROR_OUTPUT (-21)             /* an output cannot be created or put in place */
+#define QVE_ERROR_SAME_FILE (-22)          /* the output is one of the inputs */
+
+/* A verification run's status: what qvehelper verify exits with for one
+ * chain, the first of 4, 3, 2, 5, 6, 1, 0 that applies. */
+#define QVE_STATUS_OK 0              /* ReportOk */
+#define QVE_STATUS_UNSIGNED 1        /* ReportUnsigned: nothing signed */
+#define QVE_STATUS_SOME_INVALID 2    /* ReportSomeInvalid */
+#define QVE_STATUS_ALL_INVALID 3     /* ReportAllInvalid */
+#define QVE_STATUS_CHECKPOINT_LOST 4 /* CheckpointLost */
+#define QVE_STATUS_STRICT_FAILED 5   /* StrictPolicyFailed */
+#define QVE_STATUS_INCOMPLETE 6      /* Incomplete: evidence not read or passed over */
+
+/* What a code is the result of, for qve_result_name: a run gives a
+ * QVE_STATUS_*, a decryption or check a QVE_DECRYPT_*, both give errors. */
+#define QVE_RESULT_OF_RUN 1
+#define QVE_RESULT_OF_DECRYPTION 2
+
+/* The code's name, "ReportOk", "Incomplete", "BadSignature",
+ * "RecordDamaged", ...; "Unknown" for any other. */
+QVE_API const char* qve_result_name(int of, int code);
+
+/* This library's version, "1.0.0", and the name and version of the
+ * cryptographic library it runs with. */
+QVE_API const char* qve_version(void);
+QVE_API const char* qve_crypto_library_version(void);
+
+/* The built-in keys: the private key that opens containers and the public
+ * key that checks seals and log signatures. */
+#define QVE_KEY_DECRYPTION 10
+#define QVE_KEY_VERIFICATION 11
+/* The key's identifier as files name it (its number, 4 bytes little-endian)
+ * into id[4], and the SHA-256 of its public key in DER SubjectPublicKeyInfo
+ * form into sha256[32]: 0, or an error. */
+QVE_API int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]);
+/* 1 when the built-in keys are the public development set (insecure), else 0. */
+QVE_API int qve_development_keys(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: Apache-2.0
+// The extension interface's entry points that belong to no one subsystem:
+// the names of its codes, the version and the built-in keys.
+#include <QVEHelper.h>
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <new>
+
+#include "crypto/built_in_keys.h"
+#include "format/container_format.h"
+
+namespace {
+
+struct Named {
+  int code;
+  const char* name;
+};
+
+constexpr Named kErrors[] = {
+    {QVE_ERROR_MISUSE, "Misuse"},
+    {QVE_ERROR_NO_MEMORY, "NoMemory"},
+    {QVE_ERROR_CRYPTO, "CryptoFailed"},
+    {QVE_ERROR_INVALID_PATH, "InvalidPath"},
+    {QVE_ERROR_NOT_FOUND, "NotFound"},
+    {QVE_ERROR_UNREADABLE, "Unreadable"},
+    {QVE_ERROR_NO_LOG, "NoLog"},
+    {QVE_ERROR_WRONG_KIND, "WrongKind"},
+    {QVE_ERROR_RECORD_DAMAGED, "RecordDamaged"},
+    {QVE_ERROR_RECORD_VERSION, "RecordVersion"},
+    {QVE_ERROR_RECORD_OTHER_CHAIN, "RecordOtherChain"},
+    {QVE_ERROR_RECORD_MISSING, "RecordMissing"},
+    {QVE_ERROR_CANCELLED, "Cancelled"},
+    {QVE_ERROR_OUTPUT, "OutputFailed"},
+    {QVE_ERROR_SAME_FILE, "SameFile"},
+};
+
+constexpr const char* kStatuses[] = {"ReportOk",         "ReportUnsigned", "ReportSomeInvalid",
+                                     "ReportAllInvalid", "CheckpointLost", "StrictPolicyFailed",
+                                     "Incomplete"};
+
+constexpr const char* kUnknown = "Unknown";
+
+}  // namespace
+
+extern "C" {
+
+const char* qve_result_name(int of, int code) {
+  if (code < 0) {
+    const auto* found = std::find_if(std::begin(kErrors), std::end(kErrors),
+                                     [&](const Named& named) { return named.code == code; });
+    return found != std::end(kErrors) ? found->name : kUnknown;
+  }
+  if (of == QVE_RESULT_OF_RUN) return code < int(std::size(kStatuses)) ? kStatuses[code] : kUnknown;
+  if (of == QVE_RESULT_OF_DECRYPTION)
+    return qve::DecryptResultName(static_cast<QVE_Helper::DecryptResult>(code));
+  return kUnknown;
+}
+
+const char* qve_version(void) { return QVE_VERSION; }
+
+const char* qve_crypto_library_version(void) { return OpenSSL_version(OPENSSL_VERSION); }
+
+int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]) {
+  if (id == nullptr || sha256 == nullptr ||
+      (key != QVE_KEY_DECRYPTION && key != QVE_KEY_VERIFICATION))
+    return QVE_ERROR_MISUSE;
+  try {
+    qve::Bytes keyId, fingerprint;
+    if (key == QVE_KEY_DECRYPTION) {
+      const qve::DecryptionKey built;
+      keyId = built.keyId();
+      fingerprint = qve::PublicKeyFingerprint(built.pkey());
+    } else {
+      const qve::VerificationKey built;
+      keyId = built.keyId();
+      fingerprint = qve::PublicKeyFingerprint(built.pkey());
+    }
+    if (keyId.size() != 4 || fingerprint.size() != 32) return QVE_ERROR_CRYPTO;
+    std::copy(keyId.begin(), keyId.end(), id);
+    std::copy(fingerprint.begin(), fingerprint.end(), sha256);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return QVE_ERROR_NO_MEMORY;
+  } catch (const std::exception&) {
+    return QVE_ERROR_CRYPTO;
+  }
+}
+
+int qve_development_keys(void) { return QVE_DEVELOPMENT_KEYS ? 1 : 0; }
+
+}  // extern "C"
