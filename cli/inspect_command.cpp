@@ -36,11 +36,14 @@ int RunInspect(InspectArguments& args) {
     if (path == kStandardStream) standardInput.emplace("FILE", StandardInput::Reading::Again);
   }
   for (const std::string& path : args.paths) {
+    // Nobody reads on: the frame says so and exits kOutputError.
+    if (!std::cout) break;
     std::string kind;
     try {
       kind = InspectFile(path, args.options, std::cout,
                          path == kStandardStream ? &standardInput->path() : nullptr);
     } catch (const std::exception& e) {
+      if (!std::cout) break;  // a log's rows stopped for that
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }

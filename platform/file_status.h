@@ -86,7 +86,9 @@ std::wstring ExecutablePath();
 
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become
-// its standard output and a write to it fails instead of vanishing.
+// its standard output and a write to it fails instead of vanishing; and a
+// pipe whose reader has gone makes a write fail (EPIPE) rather than end the
+// process (SIGPIPE), so the command can say so and exit with its status.
 void GuardStandardStreams();
 
 }  // namespace qve::platform

@@ -4,7 +4,8 @@
 // (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it
 // behind; elsewhere it is a short hidden name in the destination's folder,
 // removed on every path, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Ctrl-C and
-// console close on Windows) included.
+// console close on Windows) included; a signal the process ignores stays
+// ignored.
 #pragma once
 
 #include <cstdint>

@@ -171,6 +171,7 @@ std::wstring ExecutablePath() {
 }
 
 void GuardStandardStreams() {
+  ::signal(SIGPIPE, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // Read-only, so a write to it fails with EBADF as on a closed stream.

@@ -60,7 +60,13 @@ class NamedGuard {
       action.sa_handler = RemoveNamedAndDie;
       sigemptyset(&action.sa_mask);
       for (const int signal : kRemovingSignals) sigaddset(&action.sa_mask, signal);
-      for (const int signal : kRemovingSignals) ::sigaction(signal, &action, nullptr);
+      // A signal the process ignores does not end it, so it stays ignored:
+      // SIGPIPE in the commands, SIGHUP under nohup.
+      for (const int signal : kRemovingSignals) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+      }
     });
     if (name.size() >= kNameRoom) return;
     static std::mutex claim;

@@ -119,6 +119,8 @@ TEST(CheckCommand, Table) {
        {"qvehelper check: d/sub/no-seal.qves: the plaintext ends in no seal trailer",
         "qvehelper check: d/missing: no such file or directory"}},
       {"standard input", {"-"}, 64, "", {"qvehelper check: CONTAINER cannot be standard input (-); ./- names a file called -"}},
+      {"standard output's reader gone", {"d/good.qves"}, 74, "",
+       {"qvehelper: cannot write standard output: broken pipe"}, {}, {.outputTo = "|x"}},
       {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},
       {"no container at all", {"d/none"}, 66, "",
        {"warning: d/none: no container below it", "qvehelper check: no container found"}, emptyFolder},

@@ -150,6 +150,8 @@ TEST(DecryptCommand, Table) {
        'O', {}, {}, {.outputTo = "/dev/full"}},
       {"closed standard output", {"c.qves", "-"}, 74, "", ".*: bad file descriptor\n",
        'O', {}, {}, {.outputTo = "-"}},
+      {"standard output's reader gone", {"c.qves", "-"}, 74, "",
+       ".*: cannot write standard output: broken pipe\n", 'O', {}, {}, {.outputTo = "|x"}},
       {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r", 'B', {}, {},
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
@@ -176,7 +178,7 @@ TEST(DecryptCommand, Table) {
     testing::Command command =
         testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", row.args, dir.path());
     if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
-        command.outputTo != "|")
+        command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
     if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
     const testing::CommandResult ran = testing::Run(command);

@@ -115,6 +115,13 @@ TEST(DevToolAndFrame, Table) {
       {"version to a full disk", cli, {"--version"}, 74, "",
        "qvehelper: cannot write standard output: no space left on device\n", {}, {.outputTo = "/dev/full"}},
       {"help to a closed stream", cli, {"help"}, 74, "", ".*: bad file descriptor\n", {}, {.outputTo = "-"}},
+      // A pipe whose reader has gone: a failed write, not death by SIGPIPE.
+      {"help to a pipe nobody reads", cli, {"help"}, 74, "",
+       "qvehelper: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
+      {"verify to a pipe nobody reads", cli, {"verify", "plain.txt"}, 74, "",
+       any + "qvehelper: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
+      {"sign-log to a pipe nobody reads", dev, {"sign-log", "plain.txt", "-"}, 74, "",
+       "qvehelper-dev sign-log: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -129,7 +136,8 @@ TEST(DevToolAndFrame, Table) {
     command.program = row.program;
     command.args = row.args;
     command.folder = dir.path();
-    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
+    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
+        command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
     std::set<std::string> expected = kBase;

@@ -38,8 +38,9 @@ struct Case {
   int exitCode = 0;
   // The file as inspect is given it: by its path, as standard input ("-"),
   // by a name that is not UTF-8 ("c\xe9"),
-  // by a path that does not exist ("absent"), or by its path as nobody, who
-  // may not read it ("nobody").
+  // by a path that does not exist ("absent"), by its path as nobody, who
+  // may not read it ("nobody"), or by its path with standard output a pipe
+  // whose reader has gone ("gone").
   std::string given = "path";
 };
 
@@ -209,6 +210,7 @@ const Case kCases[] = {
      ": cannot be read: permission denied\n",
      66,
      "nobody"},
+    {"ReaderGone", [] { return Container{}.Build(); }, {}, "", 74, "gone"},
 };
 
 class InspectCommandTest : public ::testing::TestWithParam<Case> {};
@@ -227,6 +229,7 @@ TEST_P(InspectCommandTest, PrintsTheFault) {
   const auto run = testing::Run({.program = QVE_CLI_FILE,
                                  .args = args,
                                  .input = std::string(file.begin(), file.end()),
+                                 .outputTo = c.given == "gone" ? "|x" : "",
                                  .asNobody = c.given == "nobody"});
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;

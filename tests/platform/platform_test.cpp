@@ -467,11 +467,15 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
     const char* name;
     TempNaming naming;
     int signal;  // 0: the child writes past its file-size limit and returns
+    // A signal the child ignores from the start, which stays ignored: the
+    // parent sends it before `signal`, which then ends the child.
+    int ignored = 0;
   } rows[] = {
       {"SIGINT", TempNaming::Named, SIGINT},
       {"SIGTERM", TempNaming::Named, SIGTERM},
       {"SIGHUP", TempNaming::Named, SIGHUP},
       {"SIGPIPE", TempNaming::Named, SIGPIPE},
+      {"SIGPIPE ignored", TempNaming::Named, SIGTERM, SIGPIPE},
       {"size limit", TempNaming::Named, 0},
       {"unnamed SIGKILL", TempNaming::Unnamed, SIGKILL},
       {"unnamed size limit", TempNaming::Unnamed, 0},
@@ -483,6 +487,7 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
     const pid_t child = fork();
     if (child == 0) {
       close(ready[0]);
+      if (row.ignored != 0) ::signal(row.ignored, SIG_IGN);
       if (row.signal == 0) {
         const rlimit limit{1000, 1000};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
@@ -509,6 +514,7 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
       ASSERT_EQ(read(ready[0], &byte, 1), 1) << row.name;
       // The named file is there until the signal.
       EXPECT_EQ(NamesIn(dir.path()).size(), row.naming == TempNaming::Named ? 1u : 0u) << row.name;
+      if (row.ignored != 0) kill(child, row.ignored);
       kill(child, row.signal);
     }
     close(ready[0]);

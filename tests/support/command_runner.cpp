@@ -73,9 +73,14 @@ CommandResult Run(const Command& command) {
   WriteFile(capture / "in", command.input);
   WriteFile(capture / "out", std::string());
   const int in = open((capture / "in").c_str(), O_RDONLY);
-  const bool piped = command.outputTo == "|";
+  const bool readerGone = command.outputTo == "|x";
+  const bool piped = command.outputTo == "|" || readerGone;
   int pipeEnds[2] = {-1, -1};
   if (piped && pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
+  if (readerGone) {
+    close(pipeEnds[0]);
+    pipeEnds[0] = -1;
+  }
   const int out =
       piped ? pipeEnds[1]
             : open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
@@ -102,9 +107,11 @@ CommandResult Run(const Command& command) {
 
   const pid_t child = fork();
   if (child == 0) {
+    // As a shell starts a command, whatever this test ignores.
+    ::signal(SIGPIPE, SIG_DFL);
     dup2(in, 0);
     dup2(out, 1);
-    if (piped) close(pipeEnds[0]);
+    if (piped && pipeEnds[0] >= 0) close(pipeEnds[0]);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (command.outputTo == "-") close(1);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
@@ -128,7 +135,7 @@ CommandResult Run(const Command& command) {
   std::string fromPipe;
   std::thread drain([&] {
     char chunk[4096];
-    for (ssize_t got; piped && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+    for (ssize_t got; pipeEnds[0] >= 0 && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
       fromPipe.append(chunk, std::size_t(got));
   });
   if (command.whileRunning) command.whileRunning(child);
@@ -141,7 +148,7 @@ CommandResult Run(const Command& command) {
   int status = 0;
   waitpid(child, &status, 0);
   drain.join();
-  if (piped) close(pipeEnds[0]);
+  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
   CommandResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   const Bytes printed = ReadFile(capture / "out");

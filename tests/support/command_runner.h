@@ -27,7 +27,8 @@ struct Command {
   std::string folder = {};    // where it runs; the test's own when empty
   std::string input = {};     // its standard input
   std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-", captured through a pipe when "|"
+                              // closed when "-", captured through a pipe when "|", a pipe
+                              // whose reader has gone when "|x"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec
