@@ -190,14 +190,24 @@ struct CheckArguments {
 };
 
 int RunCheck(const CheckArguments& args) {
-  std::vector<Checked> items;
+  // Every argument is looked at before any work: the library would wait on a
+  // FIFO for good.
+  std::vector<platform::FileStatus> statuses;
   for (const std::string& arg : args.paths) {
+    if (arg.empty()) throw CommandError(kUsageError, "CONTAINER must not be empty");
     RefuseStandardStream(arg, "CONTAINER");
-    const std::wstring path = platform::ArgumentPath(arg);
-    if (platform::StatusOf(path).kind != platform::FileKind::Folder) {
-      items.push_back({path, arg, -1, {}, 0});
+    statuses.push_back(platform::StatusOf(platform::ArgumentPath(arg)));
+    if (statuses.back().kind == platform::FileKind::Other)
+      throw CommandError(kDataError, "CONTAINER " + Escaped(arg) + " is " +
+                                         SpecialFileText(statuses.back(), false));
+  }
+  std::vector<Checked> items;
+  for (std::size_t i = 0; i < args.paths.size(); ++i) {
+    const std::wstring path = platform::ArgumentPath(args.paths[i]);
+    if (statuses[i].kind != platform::FileKind::Folder) {
+      items.push_back({path, args.paths[i], -1, {}, 0});
     } else if (!AddFolder(path, items)) {
-      Warn(arg, "no container below it");
+      Warn(args.paths[i], "no container below it");
     }
   }
   if (items.empty()) throw CommandError(kNoInput, "no container found");
@@ -239,6 +249,8 @@ const bool kRegistered = RegisterCommand(
           {1, 13,
            "the largest result of any container (see 'decrypt'); a line on standard error "
            "says why each one that is not Success gives its result"},
+          {kUsageError, "a CONTAINER is empty or -"},
+          {kDataError, "a CONTAINER is a FIFO, socket or device"},
           {kNoInput, "no container was found"},
       }));
       return std::function<int()>([args] { return RunCheck(*args); });

@@ -30,6 +30,8 @@ int RunInspect(InspectArguments& args) {
   // Read once, into a file that can be read again: the kind is told from its
   // first bytes, and a log's long blocks are read twice.
   std::optional<StandardInput> standardInput;
+  if (std::count(args.paths.begin(), args.paths.end(), std::string()) > 0)
+    throw CommandError(kUsageError, "FILE must not be empty");
   if (std::count(args.paths.begin(), args.paths.end(), kStandardStream) > 1)
     throw CommandError(kUsageError, "standard input (-) can be read only once");
   for (const std::string& path : args.paths) {
@@ -47,7 +49,7 @@ int RunInspect(InspectArguments& args) {
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }
-    if (kind == "unknown") status = std::max(status, kDataError);
+    if (kind == "unknown" || kind == "special") status = std::max(status, kDataError);
     if (kind == "unreadable") status = std::max(status, kNoInput);
   }
   return status;
@@ -66,7 +68,10 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
       cmd.add_option("FILE", args->paths, "containers and log files; - for standard input")
           ->required();
-      cmd.footer(ExitStatusHelp({{kDataError, "a FILE is neither a container nor a log"},
+      cmd.footer(ExitStatusHelp({{kUsageError, "a FILE is empty, - twice, or - on a terminal"},
+                                 {kDataError,
+                                  "a FILE is neither a container nor a log, or is a FIFO, "
+                                  "socket or device (- reads a stream)"},
                                  {kNoInput, "a FILE, or standard input for -"}}) +
                  "Of several FILEs, the highest status counts.\n");
       return std::function<int()>([args] { return RunInspect(*args); });

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/inspect.h"
+#include "cli/standard_input.h"
 #include "decrypt/container_diagnosis.h"
 #include "format/container_format.h"
 #include "platform/file_status.h"
@@ -190,6 +191,18 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
         << '\n';
     return "unreadable";
   };
+  if (reads == nullptr) {
+    // Before anything opens it: a FIFO would keep the reader waiting.
+    const platform::FileStatus status = platform::StatusOf(wide);
+    if (status.kind == platform::FileKind::Other) {
+      file["kind"] = "special";
+      file["what"] = status.what;
+      out << (options.json ? file.dump()
+                           : file["path"].get<std::string>() + ": " + SpecialFileText(status, true))
+          << '\n';
+      return "special";
+    }
+  }
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);

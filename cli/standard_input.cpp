@@ -37,6 +37,11 @@ StandardInput::StandardInput(const std::string& label, Reading reading) {
   path_ = copy_->path();
 }
 
+std::string SpecialFileText(const platform::FileStatus& status, bool streamsToo) {
+  return status.what + ", not a regular file" +
+         (streamsToo ? "; give - to read a stream from standard input" : "");
+}
+
 void RefuseStandardStream(const std::string& argument, const std::string& what) {
   if (argument == kStandardStream)
     throw CommandError(kUsageError, what +

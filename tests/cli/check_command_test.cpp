@@ -84,6 +84,9 @@ TEST(CheckCommand, Table) {
     fs::create_directories(dir / "d/none/deeper");
   };
   const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "d/good.qves", dir / "d/\xe9"); };
+  const auto fifo = [](const fs::path& dir) {
+    ASSERT_EQ(mkfifo((dir / "d/fifo.qves").c_str(), 0644), 0);
+  };
   // Why each container of d/ gives its result.
   const std::set<std::string> why = {
       "qvehelper check: d/header.qves: version 2 is not supported (this tool reads version 1)",
@@ -119,6 +122,11 @@ TEST(CheckCommand, Table) {
        {"qvehelper check: d/sub/no-seal.qves: the plaintext ends in no seal trailer",
         "qvehelper check: d/missing: no such file or directory"}},
       {"standard input", {"-"}, 64, "", {"qvehelper check: CONTAINER cannot be standard input (-); ./- names a file called -"}},
+      {"an empty CONTAINER", {"d/good.qves", ""}, 64, "", {"qvehelper check: CONTAINER must not be empty"}},
+      {"a FIFO named", {"d/good.qves", "d/fifo.qves"}, 65, "",
+       {"qvehelper check: CONTAINER d/fifo.qves is a FIFO, not a regular file"}, fifo, {.hangGuardSeconds = 20}},
+      {"a device named", {"/dev/null"}, 65, "",
+       {"qvehelper check: CONTAINER /dev/null is a character device, not a regular file"}},
       {"standard output's reader gone", {"d/good.qves"}, 74, "",
        {"qvehelper: cannot write standard output: broken pipe"}, {}, {.outputTo = "|x"}},
       {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},

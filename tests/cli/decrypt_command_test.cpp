@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -82,6 +84,16 @@ TEST(DecryptCommand, Table) {
   const auto version2 = [](const fs::path& dir) {
     testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   };
+  const auto socketFile = [](const fs::path& dir) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (dir / "sock").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+  };
   const Bytes sealed = Container{.body = kBody}.Build();
   const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
   const testing::Command nobody{.asNobody = true};
@@ -114,6 +126,14 @@ TEST(DecryptCommand, Table) {
       {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"missing input", {"none", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: none: no such file or directory\n"},
+      {"FIFO as INPUT", {"f", "out.bin"}, 65, "",
+       ".*: INPUT f is a FIFO, not a regular file; give - to read a stream from standard input\n",
+       'O', {"f"}, fifo("f"), {.hangGuardSeconds = 20}},
+      {"device as INPUT", {"d", "out.bin"}, 65, "", ".*: INPUT d is a character device, not .*\n",
+       'O', {"d"}, device},
+      {"socket as INPUT", {"sock", "out.bin"}, 65, "", ".*: INPUT sock is a socket, not .*\n",
+       'O', {"sock"}, socketFile},
+      {"empty INPUT", {"", "out.bin"}, 64, "", ".*must not be empty\n"},
       {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
       {"unreadable input", {"c.qves", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: c\\.qves: permission denied\n", 'O', {}, lockInput, nobody},
@@ -156,8 +176,10 @@ TEST(DecryptCommand, Table) {
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
        'O', {}, {}, {.fileSizeLimit = 9000}},
-      {"SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGINT)},
-      {"SIGKILL", {"in", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGKILL)},
+      {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {.inputFrom = "in"},
+       Feed(SIGINT)},
+      {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {.inputFrom = "in"},
+       Feed(SIGKILL)},
   };
   // clang-format on
   umask(022);
@@ -180,6 +202,7 @@ TEST(DecryptCommand, Table) {
     if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
         command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
+    if (!command.inputFrom.empty()) command.inputFrom = dir / command.inputFrom;
     if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
     const testing::CommandResult ran = testing::Run(command);
     const bool body = std::string(row.out) == "body";

@@ -102,7 +102,9 @@ TEST(DevToolAndFrame, Table) {
       {"help check", cli, {"help", "check"}, 0, any +
        "Exit status:\n  0    success: every container gives Success\n"
        "  1-13 the largest result of any container \\(see 'decrypt'\\); a line on standard\n"
-       "       error says why each one that is not Success gives its result\n  64   a usage error\n"
+       "       error says why each one that is not Success gives its result\n"
+       "  64   a usage error: a CONTAINER is empty or -\n"
+       "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
        "  66   an input is missing or cannot be read, said with the system's reason:\n"
        "       no container was found\n  70   a failure inside the work, said with its cause\n"
        "  74   an output does not take the data \\(a full disk, a closed pipe\\)\n" + any, ""},

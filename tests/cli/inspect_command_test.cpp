@@ -2,6 +2,7 @@
 // qvehelper inspect on containers and logs built byte by byte: each row is a
 // file, the arguments, and a line the output must hold.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -39,8 +40,9 @@ struct Case {
   // The file as inspect is given it: by its path, as standard input ("-"),
   // by a name that is not UTF-8 ("c\xe9"),
   // by a path that does not exist ("absent"), by its path as nobody, who
-  // may not read it ("nobody"), or by its path with standard output a pipe
-  // whose reader has gone ("gone").
+  // may not read it ("nobody"), by the path of a FIFO beside it ("fifo"), as
+  // an empty argument (""), or by its path with standard output a pipe whose
+  // reader has gone ("gone").
   std::string given = "path";
 };
 
@@ -210,6 +212,13 @@ const Case kCases[] = {
      ": cannot be read: permission denied\n",
      66,
      "nobody"},
+    {"Fifo",
+     [] { return Bytes(); },
+     {},
+     "/fifo: a FIFO, not a regular file; give - to read a stream from standard input\n",
+     65,
+     "fifo"},
+    {"Empty", [] { return Bytes(); }, {}, "", 64, ""},
     {"ReaderGone", [] { return Container{}.Build(); }, {}, "", 74, "gone"},
 };
 
@@ -225,12 +234,18 @@ TEST_P(InspectCommandTest, PrintsTheFault) {
       dir / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::vector<std::string> args = {"inspect"};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  args.push_back(c.given == "-" ? "-" : (dir / (c.given == "absent" ? "absent" : name)).string());
+  if (c.given == "fifo") {
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  }
+  const bool byPath = c.given != "-" && !c.given.empty();
+  const std::string as = c.given == "absent" || c.given == "fifo" ? c.given : name;
+  args.push_back(byPath ? (dir / as).string() : c.given);
   const auto run = testing::Run({.program = QVE_CLI_FILE,
                                  .args = args,
                                  .input = std::string(file.begin(), file.end()),
                                  .outputTo = c.given == "gone" ? "|x" : "",
-                                 .asNobody = c.given == "nobody"});
+                                 .asNobody = c.given == "nobody",
+                                 .hangGuardSeconds = c.given == "fifo" ? 20u : 0u});
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
 }

@@ -110,6 +110,12 @@ CommandResult Run(const Command& command) {
     // As a shell starts a command, whatever this test ignores.
     ::signal(SIGPIPE, SIG_DFL);
     dup2(in, 0);
+    if (!command.inputFrom.empty()) {
+      // A FIFO opens once its writer has (the parent's whileRunning).
+      const int from = open(command.inputFrom.c_str(), O_RDONLY);
+      if (from < 0 || dup2(from, 0) < 0) _exit(125);
+      close(from);
+    }
     dup2(out, 1);
     if (piped && pipeEnds[0] >= 0) close(pipeEnds[0]);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
@@ -124,6 +130,7 @@ CommandResult Run(const Command& command) {
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);
+    if (command.hangGuardSeconds != 0) alarm(command.hangGuardSeconds);
     execvpe(argv[0], argv.data(), envp.data());  // a bare name is looked up in PATH
     _exit(127);
   }

@@ -24,17 +24,22 @@ struct CommandResult {
 struct Command {
   std::string program = {};
   std::vector<std::string> args = {};
-  std::string folder = {};    // where it runs; the test's own when empty
-  std::string input = {};     // its standard input
-  std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-", captured through a pipe when "|", a pipe
-                              // whose reader has gone when "|x"
+  std::string folder = {};     // where it runs; the test's own when empty
+  std::string input = {};      // its standard input
+  std::string inputFrom = {};  // instead, a file (a FIFO) it reads standard input from
+  std::string outputTo = {};   // a file standard output goes to; captured when empty,
+                               // closed when "-", captured through a pipe when "|", a pipe
+                               // whose reader has gone when "|x"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec
   unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
   unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
   std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
+  // Not a timing but a guard: a command that waits for good (on a FIFO, say)
+  // is ended by SIGALRM after this many seconds, so a test fails instead of
+  // hanging. 0: none.
+  unsigned hangGuardSeconds = 0;
 };
 
 CommandResult Run(const Command& command);
