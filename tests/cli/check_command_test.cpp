@@ -87,6 +87,9 @@ TEST(CheckCommand, Table) {
   const auto fifo = [](const fs::path& dir) {
     ASSERT_EQ(mkfifo((dir / "d/fifo.qves").c_str(), 0644), 0);
   };
+  const auto cutAfterIv = [](const fs::path& dir) {
+    testing::WriteFile(dir / "d/iv.qves", Container{}.Header());
+  };
   // Why each container of d/ gives its result.
   const std::set<std::string> why = {
       "qvehelper check: d/header.qves: version 2 is not supported (this tool reads version 1)",
@@ -127,6 +130,9 @@ TEST(CheckCommand, Table) {
        {"qvehelper check: CONTAINER d/fifo.qves is a FIFO, not a regular file"}, fifo, {.hangGuardSeconds = 20}},
       {"a device named", {"/dev/null"}, 65, "",
        {"qvehelper check: CONTAINER /dev/null is a character device, not a regular file"}},
+      {"cut right after its IV", {"d/iv.qves"}, 1, "NoSeal d/iv.qves\n",
+       {"qvehelper check: d/iv.qves: the container looks cut short: it ends right after its IV, with no payload"},
+       cutAfterIv},
       {"standard output's reader gone", {"d/good.qves"}, 74, "",
        {"qvehelper: cannot write standard output: broken pipe"}, {}, {.outputTo = "|x"}},
       {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},

@@ -84,6 +84,9 @@ TEST(DecryptCommand, Table) {
   const auto version2 = [](const fs::path& dir) {
     testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   };
+  const auto cutAfterIv = [](const fs::path& dir) {
+    testing::WriteFile(dir / "iv.qves", Container{}.Header());
+  };
   const auto socketFile = [](const fs::path& dir) {
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -134,6 +137,9 @@ TEST(DecryptCommand, Table) {
       {"socket as INPUT", {"sock", "out.bin"}, 65, "", ".*: INPUT sock is a socket, not .*\n",
        'O', {"sock"}, socketFile},
       {"empty INPUT", {"", "out.bin"}, 64, "", ".*must not be empty\n"},
+      {"cut after the IV", {"iv.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
+       ".*: the container looks cut short: it ends right after its IV, with no payload\n",
+       'O', {"iv.qves"}, cutAfterIv},
       {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
       {"unreadable input", {"c.qves", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: c\\.qves: permission denied\n", 'O', {}, lockInput, nobody},

@@ -110,6 +110,10 @@ const Case kCases[] = {
      "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n"
      "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
      "  seal: no trailer in 100 bytes of plaintext: closing tag "},
+    {"CutAfterTheIv",
+     [] { return Container{}.Header(); },
+     {"--seal"},
+     "  payload 0 bytes, none: the file ends right after the IV, cut short\n"},
     {"CutAtABlock",
      [] { return Container{.body = Pattern(20000), .cutTo = 288 + 4096}.Build(); },
      {},
