@@ -68,12 +68,14 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
       cmd.add_option("FILE", args->paths, "containers and log files; - for standard input")
           ->required();
-      cmd.footer(ExitStatusHelp({{kUsageError, "a FILE is empty, - twice, or - on a terminal"},
-                                 {kDataError,
-                                  "a FILE is neither a container nor a log, or is a FIFO, "
-                                  "socket or device (- reads a stream)"},
-                                 {kNoInput, "a FILE, or standard input for -"}}) +
-                 "Of several FILEs, the highest status counts.\n");
+      cmd.footer(
+          ExitStatusHelp({{kUsageError, "a FILE is empty, - twice, or - on a terminal"},
+                          {kDataError,
+                           "a FILE is neither a container nor a log, or is a FIFO, "
+                           "socket or device (- reads a stream)"},
+                          {kNoInput, "a FILE, or standard input for -"},
+                          {kCannotCreate, "no scratch file for standard input (-) can be made"}}) +
+          "Of several FILEs, the highest status counts.\n");
       return std::function<int()>([args] { return RunInspect(*args); });
     });
 

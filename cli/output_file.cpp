@@ -2,7 +2,6 @@
 #include "cli/output_file.h"
 
 #include <cerrno>
-#include <filesystem>
 
 #include "cli/command_line.h"
 #include "cli/escape.h"
@@ -13,6 +12,14 @@
 namespace qve::cli {
 
 using platform::FileKind;
+
+std::wstring UsableScratchFolder() {
+  std::error_code error;
+  const std::wstring folder = platform::ScratchFolder(error);
+  const std::string called = "the scratch folder " + Escaped(Narrow(folder));
+  if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
+  return folder;
+}
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
@@ -38,7 +45,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   }
   std::wstring folder;
   if (toStandardOutput_) {
-    folder = std::filesystem::temp_directory_path().wstring();
+    folder = UsableScratchFolder();
   } else {
     if (status.kind == FileKind::Folder || status.kind == FileKind::Other)
       throw CommandError(kCannotCreate,

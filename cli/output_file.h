@@ -24,6 +24,10 @@ struct OutputInput {
   platform::FileStatus status;
 };
 
+// The folder for scratch files (platform::ScratchFolder). Throws
+// CommandError(kCannotCreate), naming it, when it is no folder.
+std::wstring UsableScratchFolder();
+
 class OutputFile {
  public:
   // Throws CommandError: kUsageError for an empty name or one that names an

@@ -84,6 +84,11 @@ std::optional<std::wstring> StandardInputPath();
 // The program's own file, to find what is installed beside it.
 std::wstring ExecutablePath();
 
+// The folder for scratch files: on Linux $TMPDIR (or TMP, TEMP, TEMPDIR, as
+// the C++ library reads them), else /tmp; on Windows the user's temporary
+// folder. Given even when it is no folder, for messages, with `error` set.
+std::wstring ScratchFolder(std::error_code& error);
+
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become
 // its standard output and a write to it fails instead of vanishing; and a

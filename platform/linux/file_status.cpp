@@ -170,6 +170,24 @@ std::wstring ExecutablePath() {
   return error ? std::wstring() : ToWide(path.string()).value_or(std::wstring());
 }
 
+std::wstring ScratchFolder(std::error_code& error) {
+  std::string folder = "/tmp";
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      folder = value;
+      break;
+    }
+  }
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0) {
+    error = Errno();
+  } else if (!S_ISDIR(status.st_mode)) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  return ArgumentPath(folder);
+}
+
 void GuardStandardStreams() {
   ::signal(SIGPIPE, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {

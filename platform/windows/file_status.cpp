@@ -201,6 +201,25 @@ std::wstring ExecutablePath() {
   }
 }
 
+std::wstring ScratchFolder(std::error_code& error) {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+  if (length == 0 || length > folder.size()) {
+    error = LastError();
+    return {};
+  }
+  folder.resize(length);
+  // As the folder is named elsewhere: no separator at its end, but a drive's root keeps it.
+  if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = {ERROR_DIRECTORY, std::system_category()};
+  }
+  return folder;
+}
+
 void GuardStandardStreams() {}
 
 }  // namespace qve::platform

@@ -107,7 +107,11 @@ TEST(DevToolAndFrame, Table) {
        "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
        "  66   an input is missing or cannot be read, said with the system's reason:\n"
        "       no container was found\n  70   a failure inside the work, said with its cause\n"
-       "  74   an output does not take the data \\(a full disk, a closed pipe\\)\n" + any, ""},
+       "  73   an output cannot be created or put in place: the scratch folder\n"
+       "       \\(\\$TMPDIR\\), named, takes no file\n"
+       "  74   an output does not take the data \\(a full disk, a closed pipe\\): a\n"
+       "       scratch file, which stops the run and names its folder, or standard\n"
+       "       output\n" + any, ""},
       {"help decrypt", cli, {"help", "decrypt"}, 0,
        any + "Usage: qvehelper decrypt " + any + "Exit status:" + any + "64 " + any + "70 " + any + "73 " + any +
        "74 " + any, ""},
