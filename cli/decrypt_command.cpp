@@ -130,7 +130,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
           {qve::cli::kDataError, "INPUT is a FIFO, socket or device (- reads a stream)"},
           {qve::cli::kNoInput, "standard input, for INPUT -"},
           {qve::cli::kCannotCreate,
-           "OUTPUT is not a regular file, its folder is missing, or it cannot be replaced"},
+           "OUTPUT is not a regular file, its folder is missing, it cannot be replaced, or "
+           "it leads through another user's link in a sticky folder; no scratch file can be "
+           "made"},
           {qve::cli::kOutputError, "standard output does not take the plaintext"},
       }));
       return std::function<int()>([options] { return Run(*options); });

@@ -60,6 +60,15 @@ std::error_code WriteError(std::wstring_view path);
 // Windows), or a sticky folder keeps it for its owner.
 std::error_code ReplaceError(std::wstring_view path);
 
+// Why writing through `path` must not follow a symbolic link on its way,
+// nothing when it may: a link in a sticky world-writable folder (/tmp)
+// whose owner is neither this user nor the folder's, which another user
+// may have planted to point at a file of ours. The rule of Linux's
+// fs.protected_symlinks, applied whether or not the system applies it, to
+// every link the path leads through; `link`, when given, gets the first
+// such link. Nothing on Windows, where no such folder exists.
+std::error_code LinkRefusal(std::wstring_view path, std::wstring* link = nullptr);
+
 // True for the error of a name that does not exist (in a folder that does).
 bool IsNotFound(const std::error_code& error);
 

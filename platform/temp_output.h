@@ -24,7 +24,8 @@ class TempOutput {
  public:
   // A new empty file in `folder`, which must be the destination's folder for
   // Publish to replace the destination in one step. Nothing and `error` set
-  // when the folder takes no file.
+  // when the folder takes no file, or when `folder` leads through a link
+  // that LinkRefusal (file_status.h) refuses.
   static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
                                             TempNaming naming = TempNaming::Unnamed);
   virtual ~TempOutput() = default;  // discards the file unless it was published

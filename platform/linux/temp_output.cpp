@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_status.h"
 #include "platform/paths.h"
 
 namespace qve::platform {
@@ -221,6 +222,8 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
     error = std::make_error_code(std::errc::invalid_argument);
     return nullptr;
   }
+  // Not into a folder that another user's link leads to.
+  if ((error = LinkRefusal(folder))) return nullptr;
   // A write past the file-size limit then fails (and is told) instead of
   // ending the process with the named file left behind.
   ::signal(SIGXFSZ, SIG_IGN);

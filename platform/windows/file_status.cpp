@@ -145,6 +145,8 @@ std::error_code ReplaceError(std::wstring_view path) {
   return file.handle == INVALID_HANDLE_VALUE ? LastError() : std::error_code();
 }
 
+std::error_code LinkRefusal(std::wstring_view, std::wstring*) { return {}; }
+
 bool IsNotFound(const std::error_code& error) {
   return error.category() == std::system_category() &&
          (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND);

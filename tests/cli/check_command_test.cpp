@@ -90,6 +90,14 @@ TEST(CheckCommand, Table) {
   const auto cutAfterIv = [](const fs::path& dir) {
     testing::WriteFile(dir / "d/iv.qves", Container{}.Header());
   };
+  // TMPDIR as a link that nobody planted in a sticky world-writable folder
+  // (the test runs as root).
+  const auto plantedScratch = [](const fs::path& dir) {
+    fs::create_directory(dir / "sticky");
+    chmod((dir / "sticky").c_str(), 01777);
+    fs::create_symlink("..", dir / "sticky/tmp");
+    ASSERT_EQ(lchown((dir / "sticky/tmp").c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
+  };
   // Why each container of d/ gives its result.
   const std::set<std::string> why = {
       "qvehelper check: d/header.qves: version 2 is not supported (this tool reads version 1)",
@@ -140,6 +148,11 @@ TEST(CheckCommand, Table) {
       {"no scratch folder", {"d/good.qves"}, 73, "",
        {"qvehelper check: the scratch folder $TMP/none: no such file or directory"}, {},
        {.environment = {"TMPDIR=$TMP/none"}}},
+      {"a scratch folder through another user's link", {"d/good.qves"}, 73, "",
+       {"qvehelper check: the scratch folder sticky/tmp is a symbolic link, owned by neither this user nor "
+        "the folder's owner, in a sticky world-writable folder; it is not followed (the rule of "
+        "fs.protected_symlinks)"},
+       plantedScratch, {.environment = {"TMPDIR=sticky/tmp"}}},
       {"standard output's reader gone", {"d/good.qves"}, 74, "",
        {"qvehelper: cannot write standard output: broken pipe"}, {}, {.outputTo = "|x"}},
       {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},

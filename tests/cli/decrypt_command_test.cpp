@@ -97,6 +97,17 @@ TEST(DecryptCommand, Table) {
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(fd);
   };
+  // A link in the sticky world-writable folder, as nobody would plant it
+  // (the test runs as root) or as root's own.
+  const auto stickyLink = [](const char* target, const char* name, bool byNobody) {
+    return [=](const fs::path& dir) {
+      chmod(dir.c_str(), 01777);
+      fs::create_symlink(target, dir / name);
+      if (byNobody) {
+        ASSERT_EQ(lchown((dir / name).c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
+      }
+    };
+  };
   const Bytes sealed = Container{.body = kBody}.Build();
   const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
   const testing::Command nobody{.asNobody = true};
@@ -169,6 +180,16 @@ TEST(DecryptCommand, Table) {
       {"folder not writable", {"c.qves", "new"}, 73, "",
        ".*: cannot create a file in \\.: permission denied\n", 'O', {}, lockFolder, nobody},
       {"link followed", {"c.qves", "l"}, 0, ok, "", 'B', {"l"}, link("out.bin", "l")},
+      {"another user's link in a sticky folder", {"c.qves", "l"}, 73, "",
+       ".*: OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, .*\n",
+       'O', {"l"}, stickyLink("out.bin", "l", true)},
+      {"another user's folder link in a sticky folder", {"c.qves", "s/out.bin"}, 73, "",
+       ".*: OUTPUT s/out.bin leads through s, a symbolic link, owned by neither .*\n",
+       'O', {"s"}, stickyLink(".", "s", true)},
+      {"its own link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
+       stickyLink("out.bin", "l", true), nobody},
+      {"the folder owner's link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
+       stickyLink("out.bin", "l", false), nobody},
       {"to standard output", {"c.qves", "-"}, 0, "body", ok},
       {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*names key.*\n"},
       {"OUTPUT is standard output", {"c.qves", "out.bin"}, 0, "", ok, 'A', {}, {}, {.outputTo = "out.bin"}},
