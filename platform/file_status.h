@@ -87,7 +87,8 @@ bool StandardInputIsTerminal();
 // A path that opens the command's standard input again, for a reader that
 // takes a path: a pipe is then read on from where it stands, a file from
 // its start. Nothing where the system gives no such path (anything but a
-// pipe or a file; on Windows, where a pipe has no name, always).
+// pipe or a file; a named FIFO, whose opening would wait for a writer that
+// may be gone; on Windows, where a pipe has no name, always).
 std::optional<std::wstring> StandardInputPath();
 
 // The program's own file, to find what is installed beside it.

@@ -241,6 +241,13 @@ std::optional<std::wstring> StandardInputPath() {
       !(S_ISFIFO(status.st_mode) || S_ISREG(status.st_mode)) || ::stat(kPath, &again) != 0 ||
       again.st_ino != status.st_ino)
     return std::nullopt;
+  // A named FIFO opens again only while a writer holds it, and its writer
+  // may have written all and gone; an anonymous pipe ("pipe:[N]") opens as
+  // it stands.
+  char target[6] = {};
+  if (S_ISFIFO(status.st_mode) && (::readlink(kPath, target, sizeof target) != sizeof target ||
+                                   std::string_view(target, sizeof target) != "pipe:["))
+    return std::nullopt;
   return ToWide(kPath);
 }
 

@@ -30,9 +30,11 @@ const Bytes kBody = testing::Pattern(50000, 2);
 const Bytes kOld = testing::Pattern(777, 9);
 const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
 
-std::function<void(pid_t, const fs::path&)> Feed(int signal) {
-  return [signal](pid_t child, const fs::path& dir) {
-    testing::FeedFifo(child, dir / "in", testing::ReadFile(dir / "c.qves"), signal);
+// Standard input as a pipe that gets c.qves, the command interrupted by
+// `signal` while it waits for the end.
+std::function<void(pid_t, int, const fs::path&)> Feed(int signal) {
+  return [signal](pid_t child, int to, const fs::path& dir) {
+    testing::FeedPipe(child, to, testing::ReadFile(dir / "c.qves"), signal);
   };
 }
 
@@ -46,7 +48,7 @@ struct Row {
   std::set<std::string> added = {};  // names beyond kBase left in the folder
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
-  std::function<void(pid_t, const fs::path&)> during = {};
+  std::function<void(pid_t, int, const fs::path&)> feed = {};
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
 };
 
@@ -136,6 +138,8 @@ TEST(DecryptCommand, Table) {
       {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
       {"standard input as nobody", {"-", "new"}, 0, ok, "", 'O', {"new"}, {},
        {.input = fromStandardInput.input, .asNobody = true}},
+      {"standard input, a FIFO its writer has left", {"-", "out.bin"}, 0, ok, "", 'B', {}, {},
+       {.input = fromStandardInput.input, .inputInFifo = true, .hangGuardSeconds = 20}},
       {"a pipe as /dev/stdout", {"c.qves", "/dev/stdout"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"missing input", {"none", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
@@ -203,10 +207,8 @@ TEST(DecryptCommand, Table) {
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
        'O', {}, {}, {.fileSizeLimit = 9000}},
-      {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {.inputFrom = "in"},
-       Feed(SIGINT)},
-      {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {.inputFrom = "in"},
-       Feed(SIGKILL)},
+      {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {}, {}, {}, Feed(SIGINT)},
+      {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {}, {}, {}, Feed(SIGKILL)},
   };
   // clang-format on
   umask(022);
@@ -229,8 +231,7 @@ TEST(DecryptCommand, Table) {
     if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
         command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
-    if (!command.inputFrom.empty()) command.inputFrom = dir / command.inputFrom;
-    if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
+    if (row.feed) command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
     const testing::CommandResult ran = testing::Run(command);
     const bool body = std::string(row.out) == "body";
     testing::ExpectPrinted(ran, row.status, body ? testing::kAnything : row.out, row.err, row.name);
