@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,7 @@
 #include "cli/command_line.h"
 #include "cli/decrypt_cause.h"
 #include "cli/escape.h"
+#include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/standard_input.h"
 #include "decrypt/decrypt_file.h"
@@ -39,11 +39,23 @@ namespace {
 struct Checked {
   std::wstring path;
   std::string shown;
-  int result = -1;    // -1: the decryption failed with an exception
+  int result = -1;    // -1: no result, for `failure` or an exception
   std::string error;  // why, for every result but Success
   std::uint64_t size = 0;
   bool regular = false;  // may be read again, to say why
+  // Not the container's fault but the run's: its scratch file could not be
+  // made (kCannotCreate) or took no more (kOutputError); or 0.
+  int failure = 0;
+  bool started = false;  // false when the run stopped before it
 };
+
+// The results that tell of the file the library wrote, here the scratch
+// file, and nothing of the container.
+bool OfTheScratchFile(QVE_Helper::DecryptResult result) {
+  using namespace QVE_Helper;
+  return result == OutputOpenFailed || result == OutputWriteFailed || result == OutputSizeFailed ||
+         result == OutputTruncateFailed || result == OutputReopenFailed;
+}
 
 // The bytes of both steps of every container: decrypted, then read back for
 // the seal check. A container being checked counts what it has done so far.
@@ -85,15 +97,16 @@ class Counted {
   std::set<const Running*> running_;
 };
 
-void CheckOne(Checked& item, Counted& counted) {
+void CheckOne(Checked& item, Counted& counted, const std::wstring& folder) {
+  const std::string inFolder = "the scratch file in " + Escaped(Narrow(folder));
+  item.started = true;
   try {
     std::error_code error;
     // Never published: the plaintext goes with the object.
-    const auto scratch =
-        platform::TempOutput::Create(std::filesystem::temp_directory_path().wstring(), error);
+    const auto scratch = platform::TempOutput::Create(folder, error);
     if (!scratch) {
-      item.result = QVE_Helper::OutputOpenFailed;
-      item.error = "no temporary file can be made: " + platform::ErrorText(error);
+      item.failure = kCannotCreate;
+      item.error = "not checked: " + inFolder + " cannot be made: " + platform::ErrorText(error);
       return;
     }
     Counted::Running running{scratch.get(), item.size, {}};
@@ -101,8 +114,17 @@ void CheckOne(Checked& item, Counted& counted) {
     try {
       const auto result = DecryptFile(item.path, scratch->path(), &running.progress);
       // While the scratch file is there to ask why it took no more.
-      item.error = DecryptCause(result, item.path, item.regular, scratch->path());
-      item.result = result;
+      const std::string cause = DecryptCause(result, item.path, item.regular, scratch->path());
+      if (OfTheScratchFile(result)) {
+        item.failure = result == QVE_Helper::OutputOpenFailed ? kCannotCreate : kOutputError;
+        item.error = "not checked: " + inFolder +
+                     (result == QVE_Helper::OutputWriteFailed
+                          ? " takes no more: " + cause
+                          : " failed: " + cause + " (" + DecryptResultName(result) + ")");
+      } else {
+        item.error = cause;
+        item.result = result;
+      }
     } catch (...) {
       counted.Finish(&running);  // before the scratch file goes
       throw;
@@ -113,7 +135,10 @@ void CheckOne(Checked& item, Counted& counted) {
   }
 }
 
-void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress) {
+// Checks every container, or stops taking more once a scratch file fails:
+// the others would only fail the same way.
+void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
+              const std::wstring& folder) {
   std::uint64_t total = 0;
   for (Checked& item : items) {
     const platform::FileStatus status = platform::StatusOf(item.path);
@@ -124,8 +149,12 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress) {
   counted.SetTotal(total);
   const Progress progress(showProgress, [&] { return counted.Steps(); });
   std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
   const auto work = [&] {
-    for (std::size_t i = next++; i < items.size(); i = next++) CheckOne(items[i], counted);
+    for (std::size_t i = next++; i < items.size() && !stop; i = next++) {
+      CheckOne(items[i], counted, folder);
+      if (items[i].failure != 0) stop = true;
+    }
   };
   std::vector<std::thread> threads;
   for (unsigned i = 1; i < std::min<std::size_t>(jobs, items.size()); ++i)
@@ -190,25 +219,42 @@ struct CheckArguments {
 };
 
 int RunCheck(const CheckArguments& args) {
-  std::vector<Checked> items;
+  // Every argument is looked at before any work: the library would wait on a
+  // FIFO for good.
+  std::vector<platform::FileStatus> statuses;
   for (const std::string& arg : args.paths) {
+    if (arg.empty()) throw CommandError(kUsageError, "CONTAINER must not be empty");
     RefuseStandardStream(arg, "CONTAINER");
-    const std::wstring path = platform::ArgumentPath(arg);
-    if (platform::StatusOf(path).kind != platform::FileKind::Folder) {
-      items.push_back({path, arg, -1, {}, 0});
+    statuses.push_back(platform::StatusOf(platform::ArgumentPath(arg)));
+    if (statuses.back().kind == platform::FileKind::Other)
+      throw CommandError(kDataError, "CONTAINER " + Escaped(arg) + " is " +
+                                         SpecialFileText(statuses.back(), false));
+  }
+  const std::wstring folder = UsableScratchFolder();
+  std::vector<Checked> items;
+  for (std::size_t i = 0; i < args.paths.size(); ++i) {
+    const std::wstring path = platform::ArgumentPath(args.paths[i]);
+    if (statuses[i].kind != platform::FileKind::Folder) {
+      items.push_back({path, args.paths[i], -1, {}, 0});
     } else if (!AddFolder(path, items)) {
-      Warn(arg, "no container below it");
+      Warn(args.paths[i], "no container below it");
     }
   }
   if (items.empty()) throw CommandError(kNoInput, "no container found");
-  CheckAll(items, std::max(1u, args.jobs), !args.json);
+  CheckAll(items, std::max(1u, args.jobs), !args.json, folder);
   int status = 0;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Checked& item : items) {
-    if (!item.error.empty())
-      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << item.error << '\n';
+    const std::string error =
+        item.started ? item.error : "not checked: the run stopped at the scratch file's failure";
+    if (!error.empty())
+      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << error << '\n';
     if (item.result < 0) {
-      status = std::max(status, kSoftwareError);
+      // One that was not started leaves the status to the failure that
+      // stopped the run.
+      status = std::max(status, item.failure != 0 ? item.failure
+                                : item.started    ? kSoftwareError
+                                                  : 0);
       continue;
     }
     const char* name = DecryptResultName(QVE_Helper::DecryptResult(item.result));
@@ -239,7 +285,12 @@ const bool kRegistered = RegisterCommand(
           {1, 13,
            "the largest result of any container (see 'decrypt'); a line on standard error "
            "says why each one that is not Success gives its result"},
+          {kUsageError, "a CONTAINER is empty or -"},
+          {kDataError, "a CONTAINER is a FIFO, socket or device"},
           {kNoInput, "no container was found"},
+          {kCannotCreate, "the scratch folder ($TMPDIR), named, takes no file"},
+          {kOutputError,
+           "a scratch file, which stops the run and names its folder, or standard output"},
       }));
       return std::function<int()>([args] {
         args->paths = ExpandPathArguments(args->paths);

@@ -29,6 +29,7 @@ void CheckpointStore::Lock(const LockWait& wait) {
       platform::IsNotFound(platform::StatusOf(platform::ArgumentPath(file_)).error))
     return;
   const std::string called = "the lock file " + Escaped(lockFile()) + " of " + label_;
+  RefuseForeignLink(called, platform::ArgumentPath(lockFile()));
   std::error_code error;
   std::unique_ptr<platform::FileLock> lock =
       platform::FileLock::Open(platform::ArgumentPath(lockFile()), error);

@@ -89,9 +89,11 @@ std::string DecryptCause(DecryptResult result, const std::wstring& input, bool r
       return diagnosis ? KeyCause(diagnosis->sessionKey)
                        : "no recipient record opens with this program's key";
     case NoSeal:
-      if (diagnosis && diagnosis->sessionKey.ready && !diagnosis->wholeBlocks)
-        return "the container looks cut short: its payload is not a whole number of " +
-               std::to_string(diagnosis->blockSize) + "-byte cipher blocks";
+      if (diagnosis && diagnosis->sessionKey.ready && diagnosis->cutShort)
+        return diagnosis->payloadLength == 0
+                   ? "the container looks cut short: it ends right after its IV, with no payload"
+                   : "the container looks cut short: its payload is not a whole number of " +
+                         std::to_string(diagnosis->blockSize) + "-byte cipher blocks";
       if (tail != nullptr && !tail->paddingValid)
         return "the container looks cut short or damaged: the padding of its last cipher block "
                "is invalid";

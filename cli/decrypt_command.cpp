@@ -75,6 +75,11 @@ int Run(const DecryptOptions& options) {
     input = qve::platform::ArgumentPath(options.input);
   }
   const qve::platform::FileStatus inputStatus = qve::platform::StatusOf(input);
+  // The library would wait on a FIFO for good, or read a device as no
+  // container at all.
+  if (!standardInput && inputStatus.kind == FileKind::Other)
+    throw CommandError(qve::cli::kDataError, "INPUT " + qve::cli::Escaped(options.input) + " is " +
+                                                 qve::cli::SpecialFileText(inputStatus, true));
   const bool readsAgain = standardInput ? standardInput->readsAgain() : true;
   const bool toStandardOutput = options.output == qve::cli::kStandardStream;
   // Anything the library would not open ends as InputOpenFailed with its
@@ -122,9 +127,12 @@ const bool kRegistered = qve::cli::RegisterCommand(
            "OUTPUT is left as it was unless --keep-unverified"},
           {qve::cli::kUsageError,
            "INPUT or OUTPUT empty, INPUT and OUTPUT the same file, or INPUT - on a terminal"},
+          {qve::cli::kDataError, "INPUT is a FIFO, socket or device (- reads a stream)"},
           {qve::cli::kNoInput, "standard input, for INPUT -"},
           {qve::cli::kCannotCreate,
-           "OUTPUT is not a regular file, its folder is missing, or it cannot be replaced"},
+           "OUTPUT is not a regular file, its folder is missing, it cannot be replaced, or "
+           "it leads through another user's link in a sticky folder; no scratch file can be "
+           "made"},
           {qve::cli::kOutputError, "standard output does not take the plaintext"},
       }));
       return std::function<int()>([options] { return Run(*options); });

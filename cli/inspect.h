@@ -29,8 +29,9 @@ struct InspectOptions {
 };
 
 // Prints what the file holds to `out`; gives the kind found: "container",
-// "log", "unknown" (neither magic nor a signature line) or "unreadable" (a
-// path that is not UTF-8 too), with the system's reason. `reads`, when given,
+// "log", "unknown" (neither magic nor a signature line), "special" (a FIFO,
+// socket or device, never opened) or "unreadable" (a path that is not UTF-8
+// too), with the system's reason. `reads`, when given,
 // is the file read under the name `path` (standard input's copy for "-").
 // Throws std::runtime_error where OpenSSL fails.
 std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,

@@ -30,21 +30,26 @@ int RunInspect(InspectArguments& args) {
   // Read once, into a file that can be read again: the kind is told from its
   // first bytes, and a log's long blocks are read twice.
   std::optional<StandardInput> standardInput;
+  if (std::count(args.paths.begin(), args.paths.end(), std::string()) > 0)
+    throw CommandError(kUsageError, "FILE must not be empty");
   if (std::count(args.paths.begin(), args.paths.end(), kStandardStream) > 1)
     throw CommandError(kUsageError, "standard input (-) can be read only once");
   for (const std::string& path : args.paths) {
     if (path == kStandardStream) standardInput.emplace("FILE", StandardInput::Reading::Again);
   }
   for (const std::string& path : args.paths) {
+    // Nobody reads on: the frame says so and exits kOutputError.
+    if (!std::cout) break;
     std::string kind;
     try {
       kind = InspectFile(path, args.options, std::cout,
                          path == kStandardStream ? &standardInput->path() : nullptr);
     } catch (const std::exception& e) {
+      if (!std::cout) break;  // a log's rows stopped for that
       std::cout.flush();
       throw CommandError(kSoftwareError, Escaped(path) + ": " + e.what());
     }
-    if (kind == "unknown") status = std::max(status, kDataError);
+    if (kind == "unknown" || kind == "special") status = std::max(status, kDataError);
     if (kind == "unreadable") status = std::max(status, kNoInput);
   }
   return status;
@@ -63,9 +68,14 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--json", args->options.json, "print one JSON object per FILE, one per line");
       cmd.add_option("FILE", args->paths, "containers and log files; - for standard input")
           ->required();
-      cmd.footer(ExitStatusHelp({{kDataError, "a FILE is neither a container nor a log"},
-                                 {kNoInput, "a FILE, or standard input for -"}}) +
-                 "Of several FILEs, the highest status counts.\n");
+      cmd.footer(
+          ExitStatusHelp({{kUsageError, "a FILE is empty, - twice, or - on a terminal"},
+                          {kDataError,
+                           "a FILE is neither a container nor a log, or is a FIFO, "
+                           "socket or device (- reads a stream)"},
+                          {kNoInput, "a FILE, or standard input for -"},
+                          {kCannotCreate, "no scratch file for standard input (-) can be made"}}) +
+          "Of several FILEs, the highest status counts.\n");
       return std::function<int()>([args] {
         args->paths = ExpandPathArguments(args->paths);
         return RunInspect(*args);

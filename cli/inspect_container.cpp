@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/inspect.h"
+#include "cli/standard_input.h"
 #include "decrypt/container_diagnosis.h"
 #include "format/container_format.h"
 #include "platform/file_status.h"
@@ -91,6 +92,7 @@ void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& i
   into["payloadLength"] = diagnosis.payloadLength;
   into["blockSize"] = diagnosis.blockSize;
   into["wholeBlocks"] = diagnosis.wholeBlocks;
+  into["cutShort"] = diagnosis.cutShort;
   into["sessionKey"] = SessionKeyJson(diagnosis.sessionKey);
   if (diagnosis.tail) into["lastBlockPadding"] = diagnosis.tail->paddingValid;
   if (seal) into["seal"] = diagnosis.seal ? SealJson(*diagnosis.seal) : Json{{"reached", false}};
@@ -115,9 +117,12 @@ void PrintContainer(std::ostream& out, const Json& file) {
     return;
   }
   out << "  iv " << file["iv"].get<std::string>() << '\n'
-      << "  payload " << file["payloadLength"] << " bytes, "
-      << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
-      << file["blockSize"] << "-byte blocks";
+      << "  payload " << file["payloadLength"] << " bytes, ";
+  if (file["payloadLength"] == 0)
+    out << "none: the file ends right after the IV, cut short";
+  else
+    out << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
+        << file["blockSize"] << "-byte blocks" << (file["wholeBlocks"] ? "" : ", cut short");
   if (file.contains("lastBlockPadding"))
     out << ", the last one's padding "
         << YesNo(file["lastBlockPadding"], "valid", "invalid: cut short or damaged");
@@ -190,6 +195,18 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
         << '\n';
     return "unreadable";
   };
+  if (reads == nullptr) {
+    // Before anything opens it: a FIFO would keep the reader waiting.
+    const platform::FileStatus status = platform::StatusOf(wide);
+    if (status.kind == platform::FileKind::Other) {
+      file["kind"] = "special";
+      file["what"] = status.what;
+      out << (options.json ? file.dump()
+                           : file["path"].get<std::string>() + ": " + SpecialFileText(status, true))
+          << '\n';
+      return "special";
+    }
+  }
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);

@@ -4,6 +4,7 @@
 // the run gives it, then what the file holds besides. Rows are printed as the
 // run hands them over, so a log of any size takes no more memory.
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "cli/inspect.h"
@@ -134,6 +135,8 @@ class LogPrinter final : public VerifyObserver {
       : head(std::move(head)), out_(out), detect_(detect), json_(json) {}
 
   void OnBlock(const FileDetail& file, const BlockDetail& block) override {
+    // The rest of a long file would be read for nobody.
+    if (!out_) throw std::runtime_error("the output does not take the rows");
     if (block.isUnsignedTail()) return;
     Begin();
     const Json row = RowOf(file, block);

@@ -2,7 +2,6 @@
 #include "cli/output_file.h"
 
 #include <cerrno>
-#include <filesystem>
 
 #include "cli/command_line.h"
 #include "cli/escape.h"
@@ -13,6 +12,26 @@
 namespace qve::cli {
 
 using platform::FileKind;
+
+void RefuseForeignLink(const std::string& called, std::wstring_view path) {
+  std::wstring link;
+  if (!platform::LinkRefusal(path, &link)) return;
+  const std::string what =
+      "a symbolic link, owned by neither this user nor the folder's owner, in a sticky "
+      "world-writable folder; it is not followed (the rule of fs.protected_symlinks)";
+  throw CommandError(kCannotCreate, link == path ? called + " is " + what
+                                                 : called + " leads through " +
+                                                       Escaped(Narrow(link)) + ", " + what);
+}
+
+std::wstring UsableScratchFolder() {
+  std::error_code error;
+  const std::wstring folder = platform::ScratchFolder(error);
+  const std::string called = "the scratch folder " + Escaped(Narrow(folder));
+  if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
+  RefuseForeignLink(called, folder);
+  return folder;
+}
 
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
@@ -28,6 +47,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
                                             platform::StatusOf(wide).SameFileAs(standardOutput));
   if (!standardOutputToo) RefuseStandardStream(name, label_);
   if (!toStandardOutput_) {
+    RefuseForeignLink(called, wide);
     target_ = platform::FinalPath(wide);
     status = platform::StatusOf(target_);
   }
@@ -38,7 +58,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   }
   std::wstring folder;
   if (toStandardOutput_) {
-    folder = std::filesystem::temp_directory_path().wstring();
+    folder = UsableScratchFolder();
   } else {
     if (status.kind == FileKind::Folder || status.kind == FileKind::Other)
       throw CommandError(kCannotCreate,

@@ -12,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_status.h"
@@ -25,14 +26,26 @@ struct OutputInput {
   platform::FileStatus status;
 };
 
+// Throws CommandError(kCannotCreate), naming `called` ("OUTPUT out"), when
+// writing through `path` would follow a link that platform::LinkRefusal
+// refuses: one in a sticky world-writable folder that another user may have
+// planted there.
+void RefuseForeignLink(const std::string& called, std::wstring_view path);
+
+// The folder for scratch files (platform::ScratchFolder). Throws
+// CommandError(kCannotCreate), naming it, when it is no folder or leads
+// through such a link.
+std::wstring UsableScratchFolder();
+
 class OutputFile {
  public:
   // Throws CommandError: kUsageError for an empty name or one that names an
   // input; kCannotCreate for anything but a regular file, a folder that is
-  // missing or takes no file, a name the system refuses (too long), or a
-  // file this user may not replace. `label` names the output in messages
-  // ("OUTPUT", "--html"). With `standardOutputToo`, "-" and any name of the
-  // command's standard output mean standard output.
+  // missing or takes no file, a name the system refuses (too long), a file
+  // this user may not replace, or a name that leads through another user's
+  // link in a sticky folder (RefuseForeignLink). `label` names the output in
+  // messages ("OUTPUT", "--html"). With `standardOutputToo`, "-" and any name
+  // of the command's standard output mean standard output.
   OutputFile(std::string label, const std::string& name, const std::vector<OutputInput>& inputs,
              bool standardOutputToo = false);
 

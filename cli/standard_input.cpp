@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/standard_input.h"
 
-#include <filesystem>
-
 #include "cli/command_line.h"
+#include "cli/output_file.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 
@@ -22,7 +21,7 @@ StandardInput::StandardInput(const std::string& label, Reading reading) {
     }
   }
   std::error_code error;
-  const std::wstring folder = std::filesystem::temp_directory_path().wstring();
+  const std::wstring folder = UsableScratchFolder();
   copy_ = platform::TempOutput::Create(folder, error);
   if (!copy_)
     throw CommandError(kCannotCreate, label +
@@ -35,6 +34,11 @@ StandardInput::StandardInput(const std::string& label, Reading reading) {
     throw CommandError(kNoInput,
                        label + " -: cannot read standard input: " + platform::ErrorText(error));
   path_ = copy_->path();
+}
+
+std::string SpecialFileText(const platform::FileStatus& status, bool streamsToo) {
+  return status.what + ", not a regular file" +
+         (streamsToo ? "; give - to read a stream from standard input" : "");
 }
 
 void RefuseStandardStream(const std::string& argument, const std::string& what) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_status.h"
 #include "platform/temp_output.h"
 
 namespace qve::cli {
@@ -35,6 +36,11 @@ class StandardInput {
   bool readsAgain_ = true;
   std::unique_ptr<platform::TempOutput> copy_;
 };
+
+// Why a FIFO, socket or device (a FileKind::Other) is refused as an input,
+// before a reader waits on it or reads it as no file at all: "a FIFO, not a
+// regular file", and where the command takes "-", how to read a stream.
+std::string SpecialFileText(const platform::FileStatus& status, bool streamsToo);
 
 // Throws CommandError(kUsageError) when `argument` is "-", which `what`
 // ("PATH", "--key") cannot take.

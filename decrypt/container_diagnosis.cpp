@@ -148,6 +148,8 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
   diagnosis.payloadLength = size - std::min(size, diagnosis.header.end);
   diagnosis.blockSize = static_cast<std::size_t>(context.blockSize);
   diagnosis.wholeBlocks = diagnosis.payloadLength % diagnosis.blockSize == 0;
+  // Padding adds at least one byte, so even an empty plaintext takes a block.
+  diagnosis.cutShort = !diagnosis.wholeBlocks || diagnosis.payloadLength == 0;
   {
     const DecryptionKey key;
     diagnosis.sessionKey = OpenSessionKey(context, key);

@@ -60,6 +60,9 @@ struct ContainerDiagnosis {
   std::uint64_t payloadLength = 0;
   std::size_t blockSize = 0;
   bool wholeBlocks = false;  // the payload is a whole number of cipher blocks
+  // No padded plaintext encrypts to it: there is none (the file ends right
+  // after the IV) or it is not whole blocks. The file was cut short.
+  bool cutShort = false;
   SessionKeyCheck sessionKey;
   std::optional<TailDiagnosis> tail;  // when the key opens and there are whole blocks
   std::optional<SealDiagnosis> seal;  // when asked for and the key opens

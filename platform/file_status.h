@@ -56,6 +56,15 @@ std::error_code WriteError(std::wstring_view path);
 // Windows), or a sticky folder keeps it for its owner.
 std::error_code ReplaceError(std::wstring_view path);
 
+// Why writing through `path` must not follow a symbolic link on its way,
+// nothing when it may: a link in a sticky world-writable folder (/tmp)
+// whose owner is neither this user nor the folder's, which another user
+// may have planted to point at a file of ours. The rule of Linux's
+// fs.protected_symlinks, applied whether or not the system applies it, to
+// every link the path leads through; `link`, when given, gets the first
+// such link. Nothing on Windows, where no such folder exists.
+std::error_code LinkRefusal(std::wstring_view path, std::wstring* link = nullptr);
+
 // True for the error of a name that does not exist (in a folder that does).
 bool IsNotFound(const std::error_code& error);
 
@@ -74,15 +83,23 @@ bool StandardInputIsTerminal();
 // A path that opens the command's standard input again, for a reader that
 // takes a path: a pipe is then read on from where it stands, a file from
 // its start. Nothing where the system gives no such path (anything but a
-// pipe or a file; on Windows, where a pipe has no name, always).
+// pipe or a file; a named FIFO, whose opening would wait for a writer that
+// may be gone; on Windows, where a pipe has no name, always).
 std::optional<std::wstring> StandardInputPath();
 
 // The program's own file, to find what is installed beside it.
 std::wstring ExecutablePath();
 
+// The folder for scratch files: on Linux $TMPDIR (or TMP, TEMP, TEMPDIR, as
+// the C++ library reads them), else /tmp; on Windows the user's temporary
+// folder. Given even when it is no folder, for messages, with `error` set.
+std::wstring ScratchFolder(std::error_code& error);
+
 // Call first thing: a standard stream the command was started without gets
 // a descriptor that refuses writes, so no file the command opens can become
-// its standard output and a write to it fails instead of vanishing.
+// its standard output and a write to it fails instead of vanishing; and a
+// pipe whose reader has gone makes a write fail (EPIPE) rather than end the
+// process (SIGPIPE), so the command can say so and exit with its status.
 void GuardStandardStreams();
 
 }  // namespace qve::platform

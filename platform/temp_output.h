@@ -4,7 +4,8 @@
 // (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it
 // behind; elsewhere it is a short hidden name in the destination's folder,
 // removed on every path, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Ctrl-C and
-// console close on Windows) included.
+// console close on Windows) included; a signal the process ignores stays
+// ignored.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,8 @@ class TempOutput {
  public:
   // A new empty file in `folder`, which must be the destination's folder for
   // Publish to replace the destination in one step. Nothing and `error` set
-  // when the folder takes no file.
+  // when the folder takes no file, or when `folder` leads through a link
+  // that LinkRefusal (file_status.h) refuses.
   static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
                                             TempNaming naming = TempNaming::Unnamed);
   virtual ~TempOutput() = default;  // discards the file unless it was published

@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -136,6 +139,83 @@ std::error_code ReplaceError(std::wstring_view path) {
   return {};
 }
 
+namespace {
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// The folder above `folder`, which holds no link: by its text, but past
+// the working folder's start by "..".
+std::string Above(const std::string& folder) {
+  if (folder.empty()) return "..";
+  if (folder == "/") return folder;
+  const auto slash = folder.rfind('/');
+  const std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  if (last == "..") return folder + "/..";
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+// Pushes the components of `path` so that the first is taken first.
+void PushComponents(const std::string& path, std::vector<std::string>& rest) {
+  std::vector<std::string> components;
+  for (std::size_t from = 0; from <= path.size();) {
+    const auto slash = std::min(path.find('/', from), path.size());
+    if (slash > from) components.push_back(path.substr(from, slash - from));
+    from = slash + 1;
+  }
+  rest.insert(rest.end(), components.rbegin(), components.rend());
+}
+
+}  // namespace
+
+std::error_code LinkRefusal(std::wstring_view path, std::wstring* link) {
+  const auto narrow = ToNarrow(path);
+  if (!narrow || narrow->empty()) return {};
+  // The path is walked as the system resolves it, every link it meets
+  // replaced by its target, so that `reached` names a folder without links.
+  std::vector<std::string> rest;
+  PushComponents(*narrow, rest);
+  std::string reached = narrow->front() == '/' ? "/" : "";
+  const uid_t user = ::geteuid();
+  for (int links = 0; !rest.empty();) {
+    const std::string name = std::move(rest.back());
+    rest.pop_back();
+    if (name == ".") continue;
+    if (name == "..") {
+      reached = Above(reached);
+      continue;
+    }
+    const std::string next = Joined(reached, name);
+    struct stat entry {
+    }, folder{};
+    // What does not exist leads nowhere; opening it will say why.
+    if (::lstat(next.c_str(), &entry) != 0) return {};
+    if (!S_ISLNK(entry.st_mode)) {
+      reached = next;
+      continue;
+    }
+    if (::stat(reached.empty() ? "." : reached.c_str(), &folder) != 0) return {};
+    if ((folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && entry.st_uid != user &&
+        entry.st_uid != folder.st_uid) {
+      if (link != nullptr) *link = ArgumentPath(next);
+      return std::make_error_code(std::errc::permission_denied);
+    }
+    std::string target(std::size_t(entry.st_size > 0 ? entry.st_size : 4095) + 1, '\0');
+    const ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
+    // Past the system's limit of links, opening fails with ELOOP.
+    if (length <= 0 || std::size_t(length) >= target.size() || ++links > 40) return {};
+    target.resize(std::size_t(length));
+    // From the root; assigned by character, which g++ 12 -O3 otherwise
+    // takes for an overlapping copy (-Wrestrict).
+    if (target.front() == '/') reached.assign(1, '/');
+    PushComponents(target, rest);
+  }
+  return {};
+}
+
 bool IsNotFound(const std::error_code& error) {
   return error == std::errc::no_such_file_or_directory;
 }
@@ -159,6 +239,13 @@ std::optional<std::wstring> StandardInputPath() {
       !(S_ISFIFO(status.st_mode) || S_ISREG(status.st_mode)) || ::stat(kPath, &again) != 0 ||
       again.st_ino != status.st_ino)
     return std::nullopt;
+  // A named FIFO opens again only while a writer holds it, and its writer
+  // may have written all and gone; an anonymous pipe ("pipe:[N]") opens as
+  // it stands.
+  char target[6] = {};
+  if (S_ISFIFO(status.st_mode) && (::readlink(kPath, target, sizeof target) != sizeof target ||
+                                   std::string_view(target, sizeof target) != "pipe:["))
+    return std::nullopt;
   return ToWide(kPath);
 }
 
@@ -168,7 +255,26 @@ std::wstring ExecutablePath() {
   return error ? std::wstring() : ToWide(path.string()).value_or(std::wstring());
 }
 
+std::wstring ScratchFolder(std::error_code& error) {
+  std::string folder = "/tmp";
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      folder = value;
+      break;
+    }
+  }
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0) {
+    error = Errno();
+  } else if (!S_ISDIR(status.st_mode)) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  return ArgumentPath(folder);
+}
+
 void GuardStandardStreams() {
+  ::signal(SIGPIPE, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // Read-only, so a write to it fails with EBADF as on a closed stream.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_status.h"
 #include "platform/paths.h"
 
 namespace qve::platform {
@@ -60,7 +61,13 @@ class NamedGuard {
       action.sa_handler = RemoveNamedAndDie;
       sigemptyset(&action.sa_mask);
       for (const int signal : kRemovingSignals) sigaddset(&action.sa_mask, signal);
-      for (const int signal : kRemovingSignals) ::sigaction(signal, &action, nullptr);
+      // A signal the process ignores does not end it, so it stays ignored:
+      // SIGPIPE in the commands, SIGHUP under nohup.
+      for (const int signal : kRemovingSignals) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+      }
     });
     if (name.size() >= kNameRoom) return;
     static std::mutex claim;
@@ -285,6 +292,8 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
     error = std::make_error_code(std::errc::invalid_argument);
     return nullptr;
   }
+  // Not into a folder that another user's link leads to.
+  if ((error = LinkRefusal(folder))) return nullptr;
   // A write past the file-size limit then fails (and is told) instead of
   // ending the process with the named file left behind.
   ::signal(SIGXFSZ, SIG_IGN);

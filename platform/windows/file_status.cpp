@@ -133,6 +133,8 @@ std::error_code ReplaceError(std::wstring_view path) {
   return file.handle == INVALID_HANDLE_VALUE ? LastError() : std::error_code();
 }
 
+std::error_code LinkRefusal(std::wstring_view, std::wstring*) { return {}; }
+
 bool IsNotFound(const std::error_code& error) {
   return error.category() == std::system_category() &&
          (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND);
@@ -187,6 +189,25 @@ std::wstring ExecutablePath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring ScratchFolder(std::error_code& error) {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+  if (length == 0 || length > folder.size()) {
+    error = LastError();
+    return {};
+  }
+  folder.resize(length);
+  // As the folder is named elsewhere: no separator at its end, but a drive's root keeps it.
+  if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = {ERROR_DIRECTORY, std::system_category()};
+  }
+  return folder;
 }
 
 void GuardStandardStreams() {}

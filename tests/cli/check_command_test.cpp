@@ -84,6 +84,20 @@ TEST(CheckCommand, Table) {
     fs::create_directories(dir / "d/none/deeper");
   };
   const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "d/good.qves", dir / "d/\xe9"); };
+  const auto fifo = [](const fs::path& dir) {
+    ASSERT_EQ(mkfifo((dir / "d/fifo.qves").c_str(), 0644), 0);
+  };
+  const auto cutAfterIv = [](const fs::path& dir) {
+    testing::WriteFile(dir / "d/iv.qves", Container{}.Header());
+  };
+  // TMPDIR as a link that nobody planted in a sticky world-writable folder
+  // (the test runs as root).
+  const auto plantedScratch = [](const fs::path& dir) {
+    fs::create_directory(dir / "sticky");
+    chmod((dir / "sticky").c_str(), 01777);
+    fs::create_symlink("..", dir / "sticky/tmp");
+    ASSERT_EQ(lchown((dir / "sticky/tmp").c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
+  };
   // Why each container of d/ gives its result.
   const std::set<std::string> why = {
       "qvehelper check: d/header.qves: version 2 is not supported (this tool reads version 1)",
@@ -119,6 +133,28 @@ TEST(CheckCommand, Table) {
        {"qvehelper check: d/sub/no-seal.qves: the plaintext ends in no seal trailer",
         "qvehelper check: d/missing: no such file or directory"}},
       {"standard input", {"-"}, 64, "", {"qvehelper check: CONTAINER cannot be standard input (-); ./- names a file called -"}},
+      {"an empty CONTAINER", {"d/good.qves", ""}, 64, "", {"qvehelper check: CONTAINER must not be empty"}},
+      {"a FIFO named", {"d/good.qves", "d/fifo.qves"}, 65, "",
+       {"qvehelper check: CONTAINER d/fifo.qves is a FIFO, not a regular file"}, fifo, {.hangGuardSeconds = 20}},
+      {"a device named", {"/dev/null"}, 65, "",
+       {"qvehelper check: CONTAINER /dev/null is a character device, not a regular file"}},
+      {"cut right after its IV", {"d/iv.qves"}, 1, "NoSeal d/iv.qves\n",
+       {"qvehelper check: d/iv.qves: the container looks cut short: it ends right after its IV, with no payload"},
+       cutAfterIv},
+      {"a scratch file past the size limit", {"d/good.qves", "d/header.qves"}, 74, "",
+       {"qvehelper check: d/good.qves: not checked: the scratch file in $TMP takes no more: file too large",
+        "qvehelper check: d/header.qves: not checked: the run stopped at the scratch file's failure"},
+       {}, {.fileSizeLimit = 9000}},
+      {"no scratch folder", {"d/good.qves"}, 73, "",
+       {"qvehelper check: the scratch folder $TMP/none: no such file or directory"}, {},
+       {.environment = {"TMPDIR=$TMP/none"}}},
+      {"a scratch folder through another user's link", {"d/good.qves"}, 73, "",
+       {"qvehelper check: the scratch folder sticky/tmp is a symbolic link, owned by neither this user nor "
+        "the folder's owner, in a sticky world-writable folder; it is not followed (the rule of "
+        "fs.protected_symlinks)"},
+       plantedScratch, {.environment = {"TMPDIR=sticky/tmp"}}},
+      {"standard output's reader gone", {"d/good.qves"}, 74, "",
+       {"qvehelper: cannot write standard output: broken pipe"}, {}, {.outputTo = "|x"}},
       {"too many jobs", {"-j", "257", "d"}, 64, "", {}, {}, {}, "qvehelper: --jobs: Value 257 not in range 1 to 256\n[\\s\\S]*"},
       {"no container at all", {"d/none"}, 66, "",
        {"warning: d/none: no container below it", "qvehelper check: no container found"}, emptyFolder},
@@ -142,14 +178,23 @@ TEST(CheckCommand, Table) {
           [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
     };
     const auto before = files();
+    // $TMP stands for the scratch folder the command is given.
+    const auto withScratch = [&](std::string text) {
+      if (const auto at = text.find("$TMP"); at != std::string::npos)
+        text.replace(at, 4, temporary.path().string());
+      return text;
+    };
     testing::Command command =
         testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
+    for (std::string& variable : command.environment) variable = withScratch(variable);
     command.environment.push_back("TMPDIR=" + temporary.path().string());
     const testing::CommandResult ran = testing::Run(command);
     testing::ExpectPrinted(ran, row.status, row.out,
                            row.errPattern.empty() ? testing::kAnything : row.errPattern, row.name);
     if (row.errPattern.empty()) {
-      EXPECT_EQ(Lines(ran.err), row.err) << row.name;
+      std::set<std::string> err;
+      for (const std::string& line : row.err) err.insert(withScratch(line));
+      EXPECT_EQ(Lines(ran.err), err) << row.name;
     }
     EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
     EXPECT_EQ(files(), before) << row.name;

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -28,9 +30,11 @@ const Bytes kBody = testing::Pattern(50000, 2);
 const Bytes kOld = testing::Pattern(777, 9);
 const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
 
-std::function<void(pid_t, const fs::path&)> Feed(int signal) {
-  return [signal](pid_t child, const fs::path& dir) {
-    testing::FeedFifo(child, dir / "in", testing::ReadFile(dir / "c.qves"), signal);
+// Standard input as a pipe that gets c.qves, the command interrupted by
+// `signal` while it waits for the end.
+std::function<void(pid_t, int, const fs::path&)> Feed(int signal) {
+  return [signal](pid_t child, int to, const fs::path& dir) {
+    testing::FeedPipe(child, to, testing::ReadFile(dir / "c.qves"), signal);
   };
 }
 
@@ -44,7 +48,7 @@ struct Row {
   std::set<std::string> added = {};  // names beyond kBase left in the folder
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
-  std::function<void(pid_t, const fs::path&)> during = {};
+  std::function<void(pid_t, int, const fs::path&)> feed = {};
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
 };
 
@@ -82,6 +86,30 @@ TEST(DecryptCommand, Table) {
   const auto version2 = [](const fs::path& dir) {
     testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   };
+  const auto cutAfterIv = [](const fs::path& dir) {
+    testing::WriteFile(dir / "iv.qves", Container{}.Header());
+  };
+  const auto socketFile = [](const fs::path& dir) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (dir / "sock").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+  };
+  // A link in the sticky world-writable folder, as nobody would plant it
+  // (the test runs as root) or as root's own.
+  const auto stickyLink = [](const char* target, const char* name, bool byNobody) {
+    return [=](const fs::path& dir) {
+      chmod(dir.c_str(), 01777);
+      fs::create_symlink(target, dir / name);
+      if (byNobody) {
+        ASSERT_EQ(lchown((dir / name).c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
+      }
+    };
+  };
   const Bytes sealed = Container{.body = kBody}.Build();
   const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
   const testing::Command nobody{.asNobody = true};
@@ -110,10 +138,23 @@ TEST(DecryptCommand, Table) {
       {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
       {"standard input as nobody", {"-", "new"}, 0, ok, "", 'O', {"new"}, {},
        {.input = fromStandardInput.input, .asNobody = true}},
+      {"standard input, a FIFO its writer has left", {"-", "out.bin"}, 0, ok, "", 'B', {}, {},
+       {.input = fromStandardInput.input, .inputInFifo = true, .hangGuardSeconds = 20}},
       {"a pipe as /dev/stdout", {"c.qves", "/dev/stdout"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"missing input", {"none", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: none: no such file or directory\n"},
+      {"FIFO as INPUT", {"f", "out.bin"}, 65, "",
+       ".*: INPUT f is a FIFO, not a regular file; give - to read a stream from standard input\n",
+       'O', {"f"}, fifo("f"), {.hangGuardSeconds = 20}},
+      {"device as INPUT", {"d", "out.bin"}, 65, "", ".*: INPUT d is a character device, not .*\n",
+       'O', {"d"}, device},
+      {"socket as INPUT", {"sock", "out.bin"}, 65, "", ".*: INPUT sock is a socket, not .*\n",
+       'O', {"sock"}, socketFile},
+      {"empty INPUT", {"", "out.bin"}, 64, "", ".*must not be empty\n"},
+      {"cut after the IV", {"iv.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
+       ".*: the container looks cut short: it ends right after its IV, with no payload\n",
+       'O', {"iv.qves"}, cutAfterIv},
       {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
       {"unreadable input", {"c.qves", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
        ".*: c\\.qves: permission denied\n", 'O', {}, lockInput, nobody},
@@ -143,6 +184,16 @@ TEST(DecryptCommand, Table) {
       {"folder not writable", {"c.qves", "new"}, 73, "",
        ".*: cannot create a file in \\.: permission denied\n", 'O', {}, lockFolder, nobody},
       {"link followed", {"c.qves", "l"}, 0, ok, "", 'B', {"l"}, link("out.bin", "l")},
+      {"another user's link in a sticky folder", {"c.qves", "l"}, 73, "",
+       ".*: OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, .*\n",
+       'O', {"l"}, stickyLink("out.bin", "l", true)},
+      {"another user's folder link in a sticky folder", {"c.qves", "s/out.bin"}, 73, "",
+       ".*: OUTPUT s/out.bin leads through s, a symbolic link, owned by neither .*\n",
+       'O', {"s"}, stickyLink(".", "s", true)},
+      {"its own link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
+       stickyLink("out.bin", "l", true), nobody},
+      {"the folder owner's link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
+       stickyLink("out.bin", "l", false), nobody},
       {"to standard output", {"c.qves", "-"}, 0, "body", ok},
       {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*names key.*\n"},
       {"OUTPUT is standard output", {"c.qves", "out.bin"}, 0, "", ok, 'A', {}, {}, {.outputTo = "out.bin"}},
@@ -150,12 +201,14 @@ TEST(DecryptCommand, Table) {
        'O', {}, {}, {.outputTo = "/dev/full"}},
       {"closed standard output", {"c.qves", "-"}, 74, "", ".*: bad file descriptor\n",
        'O', {}, {}, {.outputTo = "-"}},
+      {"standard output's reader gone", {"c.qves", "-"}, 74, "",
+       ".*: cannot write standard output: broken pipe\n", 'O', {}, {}, {.outputTo = "|x"}},
       {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r", 'B', {}, {},
        {.errorToTerminal = true}},
       {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
        'O', {}, {}, {.fileSizeLimit = 9000}},
-      {"SIGINT", {"in", "out.bin"}, 130, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGINT)},
-      {"SIGKILL", {"in", "out.bin"}, 137, "", "", 'O', {"in"}, fifo("in"), {}, Feed(SIGKILL)},
+      {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {}, {}, {}, Feed(SIGINT)},
+      {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {}, {}, {}, Feed(SIGKILL)},
   };
   // clang-format on
   umask(022);
@@ -176,9 +229,9 @@ TEST(DecryptCommand, Table) {
     testing::Command command =
         testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", row.args, dir.path());
     if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
-        command.outputTo != "|")
+        command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
-    if (row.during) command.whileRunning = [&](pid_t child) { row.during(child, dir.path()); };
+    if (row.feed) command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
     const testing::CommandResult ran = testing::Run(command);
     const bool body = std::string(row.out) == "body";
     testing::ExpectPrinted(ran, row.status, body ? testing::kAnything : row.out, row.err, row.name);

@@ -102,10 +102,16 @@ TEST(DevToolAndFrame, Table) {
       {"help check", cli, {"help", "check"}, 0, any +
        "Exit status:\n  0    success: every container gives Success\n"
        "  1-13 the largest result of any container \\(see 'decrypt'\\); a line on standard\n"
-       "       error says why each one that is not Success gives its result\n  64   a usage error\n"
+       "       error says why each one that is not Success gives its result\n"
+       "  64   a usage error: a CONTAINER is empty or -\n"
+       "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
        "  66   an input is missing or cannot be read, said with the system's reason:\n"
        "       no container was found\n  70   a failure inside the work, said with its cause\n"
-       "  74   an output does not take the data \\(a full disk, a closed pipe\\)\n" + any, ""},
+       "  73   an output cannot be created or put in place: the scratch folder\n"
+       "       \\(\\$TMPDIR\\), named, takes no file\n"
+       "  74   an output does not take the data \\(a full disk, a closed pipe\\): a\n"
+       "       scratch file, which stops the run and names its folder, or standard\n"
+       "       output\n" + any, ""},
       {"help decrypt", cli, {"help", "decrypt"}, 0,
        any + "Usage: qvehelper decrypt " + any + "Exit status:" + any + "64 " + any + "70 " + any + "73 " + any +
        "74 " + any, ""},
@@ -115,6 +121,13 @@ TEST(DevToolAndFrame, Table) {
       {"version to a full disk", cli, {"--version"}, 74, "",
        "qvehelper: cannot write standard output: no space left on device\n", {}, {.outputTo = "/dev/full"}},
       {"help to a closed stream", cli, {"help"}, 74, "", ".*: bad file descriptor\n", {}, {.outputTo = "-"}},
+      // A pipe whose reader has gone: a failed write, not death by SIGPIPE.
+      {"help to a pipe nobody reads", cli, {"help"}, 74, "",
+       "qvehelper: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
+      {"verify to a pipe nobody reads", cli, {"verify", "plain.txt"}, 74, "",
+       any + "qvehelper: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
+      {"sign-log to a pipe nobody reads", dev, {"sign-log", "plain.txt", "-"}, 74, "",
+       "qvehelper-dev sign-log: cannot write standard output: broken pipe\n", {}, {.outputTo = "|x"}},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -129,7 +142,8 @@ TEST(DevToolAndFrame, Table) {
     command.program = row.program;
     command.args = row.args;
     command.folder = dir.path();
-    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-")
+    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
+        command.outputTo[0] != '|')
       command.outputTo = dir / command.outputTo;
     testing::ExpectPrinted(testing::Run(command), row.status, row.out, row.err, row.name);
     std::set<std::string> expected = kBase;

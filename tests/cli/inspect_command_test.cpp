@@ -2,6 +2,7 @@
 // qvehelper inspect on containers and logs built byte by byte: each row is a
 // file, the arguments, and a line the output must hold.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -38,8 +39,10 @@ struct Case {
   int exitCode = 0;
   // The file as inspect is given it: by its path, as standard input ("-"),
   // by a name that is not UTF-8 ("c\xe9"),
-  // by a path that does not exist ("absent"), or by its path as nobody, who
-  // may not read it ("nobody"), or named as a gzip'd log ("gz").
+  // by a path that does not exist ("absent"), by its path as nobody, who
+  // may not read it ("nobody"), by the path of a FIFO beside it ("fifo"), as
+  // an empty argument (""), by its path with standard output a pipe whose
+  // reader has gone ("gone"), or named as a gzip'd log ("gz").
   std::string given = "path";
 };
 
@@ -107,6 +110,10 @@ const Case kCases[] = {
      "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n"
      "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
      "  seal: no trailer in 100 bytes of plaintext: closing tag "},
+    {"CutAfterTheIv",
+     [] { return Container{}.Header(); },
+     {"--seal"},
+     "  payload 0 bytes, none: the file ends right after the IV, cut short\n"},
     {"CutAtABlock",
      [] { return Container{.body = Pattern(20000), .cutTo = 288 + 4096}.Build(); },
      {},
@@ -230,6 +237,14 @@ const Case kCases[] = {
      ": cannot be read: permission denied\n",
      66,
      "nobody"},
+    {"Fifo",
+     [] { return Bytes(); },
+     {},
+     "/fifo: a FIFO, not a regular file; give - to read a stream from standard input\n",
+     65,
+     "fifo"},
+    {"Empty", [] { return Bytes(); }, {}, "", 64, ""},
+    {"ReaderGone", [] { return Container{}.Build(); }, {}, "", 74, "gone"},
 };
 
 class InspectCommandTest : public ::testing::TestWithParam<Case> {};
@@ -244,11 +259,18 @@ TEST_P(InspectCommandTest, PrintsTheFault) {
       dir / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::vector<std::string> args = {"inspect"};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  args.push_back(c.given == "-" ? "-" : (dir / (c.given == "absent" ? "absent" : name)).string());
+  if (c.given == "fifo") {
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  }
+  const bool byPath = c.given != "-" && !c.given.empty();
+  const std::string as = c.given == "absent" || c.given == "fifo" ? c.given : name;
+  args.push_back(byPath ? (dir / as).string() : c.given);
   const auto run = testing::Run({.program = QVE_CLI_FILE,
                                  .args = args,
                                  .input = std::string(file.begin(), file.end()),
-                                 .asNobody = c.given == "nobody"});
+                                 .outputTo = c.given == "gone" ? "|x" : "",
+                                 .asNobody = c.given == "nobody",
+                                 .hangGuardSeconds = c.given == "fifo" ? 20u : 0u});
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
 }

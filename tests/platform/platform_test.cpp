@@ -568,6 +568,73 @@ TEST(TempOutput, PublishKeepsModeAndOwner) {
   }
 }
 
+// Links another user may have planted in a sticky world-writable folder are
+// not followed, wherever the path meets them; all others are. Root runs the
+// table, so "another user" is nobody; s/ is root's sticky world-writable
+// folder, n/ nobody's, k/ root's sticky but not world-writable, w/ root's
+// world-writable but not sticky.
+TEST(LinkRefusal, AsFsProtectedSymlinks) {
+  TempDir dir;
+  for (const auto& [name, mode] :
+       {std::pair{"s", 01777}, {"n", 01777}, {"k", 01755}, {"w", 0777}}) {
+    fs::create_directory(dir / name);
+    ASSERT_EQ(chmod((dir / name).c_str(), mode_t(mode)), 0);
+  }
+  ASSERT_EQ(chown((dir / "n").c_str(), NobodyUid(), NobodyGid()), 0);
+  WriteFile(dir / "target", std::string("kept"));
+  const auto link = [&](const char* at, const std::string& to, bool byNobody) {
+    fs::create_symlink(to, dir / at);
+    if (byNobody) {
+      ASSERT_EQ(lchown((dir / at).c_str(), NobodyUid(), NobodyGid()), 0);
+    }
+  };
+  link("s/theirs", (dir / "target").string(), true);
+  link("s/mine", (dir / "target").string(), false);
+  link("s/folder", "..", true);
+  link("s/to-theirs", "theirs", false);
+  link("n/theirs", (dir / "target").string(), true);
+  link("k/theirs", (dir / "target").string(), true);
+  link("w/theirs", (dir / "target").string(), true);
+  link("via", "s", false);
+  const struct {
+    std::string path;
+    std::string refused;  // the link named, or empty when the path may be written
+  } rows[] = {
+      {"s/theirs", "s/theirs"},
+      {"s/folder/target", "s/folder"},
+      {"s/to-theirs", "s/theirs"},
+      {"via/theirs", "s/theirs"},
+      {"./s/../s/theirs", "s/theirs"},
+      {"s/mine", ""},
+      {"n/theirs", ""},
+      {"k/theirs", ""},
+      {"w/theirs", ""},
+      {"s/missing", ""},
+      {"missing/s/theirs", ""},
+      {"target", ""},
+  };
+  for (const auto& row : rows) {
+    for (const bool absolute : {false, true}) {
+      const fs::path base = absolute ? dir.path() : fs::path();
+      const fs::path before = fs::current_path();
+      fs::current_path(dir.path());
+      std::wstring named;
+      const std::error_code error = LinkRefusal(WidePath(base / row.path), &named);
+      fs::current_path(before);
+      EXPECT_EQ(bool(error), !row.refused.empty()) << row.path << absolute;
+      if (!row.refused.empty()) {
+        EXPECT_EQ(error, std::errc::permission_denied) << row.path;
+        EXPECT_EQ(named, WidePath(base / row.refused)) << row.path << absolute;
+      }
+    }
+  }
+  // A scratch folder reached through such a link takes no file.
+  std::error_code error;
+  EXPECT_FALSE(TempOutput::Create(WidePath(dir / "s/folder"), error));
+  EXPECT_EQ(error, std::errc::permission_denied);
+  EXPECT_TRUE(ReadFile(dir / "target") == Bytes({'k', 'e', 'p', 't'}));
+}
+
 // What a named temporary leaves when the process ends early: nothing, after
 // any of the signals that end a run, or a write past the file-size limit.
 // Each row runs in a forked child that makes the temporary, writes to it and
@@ -577,11 +644,15 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
     const char* name;
     TempNaming naming;
     int signal;  // 0: the child writes past its file-size limit and returns
+    // A signal the child ignores from the start, which stays ignored: the
+    // parent sends it before `signal`, which then ends the child.
+    int ignored = 0;
   } rows[] = {
       {"SIGINT", TempNaming::Named, SIGINT},
       {"SIGTERM", TempNaming::Named, SIGTERM},
       {"SIGHUP", TempNaming::Named, SIGHUP},
       {"SIGPIPE", TempNaming::Named, SIGPIPE},
+      {"SIGPIPE ignored", TempNaming::Named, SIGTERM, SIGPIPE},
       {"size limit", TempNaming::Named, 0},
       {"unnamed SIGKILL", TempNaming::Unnamed, SIGKILL},
       {"unnamed size limit", TempNaming::Unnamed, 0},
@@ -593,6 +664,7 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
     const pid_t child = fork();
     if (child == 0) {
       close(ready[0]);
+      if (row.ignored != 0) ::signal(row.ignored, SIG_IGN);
       if (row.signal == 0) {
         const rlimit limit{1000, 1000};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
@@ -619,6 +691,7 @@ TEST(TempOutput, NothingLeftWhenTheRunEnds) {
       ASSERT_EQ(read(ready[0], &byte, 1), 1) << row.name;
       // The named file is there until the signal.
       EXPECT_EQ(NamesIn(dir.path()).size(), row.naming == TempNaming::Named ? 1u : 0u) << row.name;
+      if (row.ignored != 0) kill(child, row.ignored);
       kill(child, row.signal);
     }
     close(ready[0]);

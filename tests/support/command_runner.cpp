@@ -25,13 +25,7 @@ extern char** environ;
 
 namespace qve::testing {
 
-void FeedFifo(pid_t child, const std::filesystem::path& fifo,
-              const std::vector<std::uint8_t>& whole, int signal) {
-  // A reader that goes away (the command's own look at INPUT) must not end
-  // the test; the write then waits for the next one.
-  ::signal(SIGPIPE, SIG_IGN);
-  const int to = open(fifo.c_str(), O_WRONLY);
-  ASSERT_GE(to, 0);
+void FeedPipe(pid_t child, int to, const std::vector<std::uint8_t>& whole, int signal) {
   // With the pipe this small, a write returns only once the command has
   // read all but this much of it.
   fcntl(to, F_SETPIPE_SZ, 4096);
@@ -39,23 +33,16 @@ void FeedFifo(pid_t child, const std::filesystem::path& fifo,
   const auto feed = [&](std::size_t from, std::size_t end) {
     while (from < end) {
       const ssize_t put = write(to, whole.data() + from, end - from);
-      if (put > 0) {
-        from += std::size_t(put);
-      } else if (errno == EPIPE) {
-        // Kept open meanwhile, so what the pipe holds is not lost.
-        const int again = open(fifo.c_str(), O_WRONLY);
-        ASSERT_GE(again, 0);
-        close(again);
-      } else {
-        ADD_FAILURE() << "cannot feed " << fifo << ": " << errno;
+      if (put <= 0) {
+        ADD_FAILURE() << "cannot feed the pipe: " << errno;
         return;
       }
+      from += std::size_t(put);
     }
   };
   feed(0, first);
   if (signal != 0) kill(child, signal);
   if (signal == 0) feed(first, whole.size());
-  close(to);
 }
 
 unsigned NobodyUid() {
@@ -72,10 +59,28 @@ CommandResult Run(const Command& command) {
   TempDir capture;
   WriteFile(capture / "in", command.input);
   WriteFile(capture / "out", std::string());
-  const int in = open((capture / "in").c_str(), O_RDONLY);
-  const bool piped = command.outputTo == "|";
+  int in = open((capture / "in").c_str(), O_RDONLY);
+  if (command.inputInFifo) {
+    // Written and left before the command starts: only the reader holds it.
+    close(in);
+    if (mkfifo((capture / "fifo").c_str(), 0600) != 0) ADD_FAILURE() << "no FIFO";
+    in = open((capture / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    const int writer = open((capture / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
+    if (write(writer, command.input.data(), command.input.size()) != ssize_t(command.input.size()))
+      ADD_FAILURE() << "input too long for a FIFO";
+    close(writer);
+    fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
+  }
+  int inputPipe[2] = {-1, -1};
+  if (command.feedInput && pipe(inputPipe) != 0) ADD_FAILURE() << "no pipe";
+  const bool readerGone = command.outputTo == "|x";
+  const bool piped = command.outputTo == "|" || readerGone;
   int pipeEnds[2] = {-1, -1};
   if (piped && pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
+  if (readerGone) {
+    close(pipeEnds[0]);
+    pipeEnds[0] = -1;
+  }
   const int out =
       piped ? pipeEnds[1]
             : open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
@@ -102,9 +107,12 @@ CommandResult Run(const Command& command) {
 
   const pid_t child = fork();
   if (child == 0) {
-    dup2(in, 0);
+    // As a shell starts a command, whatever this test ignores.
+    ::signal(SIGPIPE, SIG_DFL);
+    dup2(command.feedInput ? inputPipe[0] : in, 0);
+    if (command.feedInput) close(inputPipe[1]);
     dup2(out, 1);
-    if (piped) close(pipeEnds[0]);
+    if (piped && pipeEnds[0] >= 0) close(pipeEnds[0]);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (command.outputTo == "-") close(1);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
@@ -117,6 +125,7 @@ CommandResult Run(const Command& command) {
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);
+    if (command.hangGuardSeconds != 0) alarm(command.hangGuardSeconds);
     execvpe(argv[0], argv.data(), envp.data());  // a bare name is looked up in PATH
     _exit(127);
   }
@@ -128,9 +137,14 @@ CommandResult Run(const Command& command) {
   std::string fromPipe;
   std::thread drain([&] {
     char chunk[4096];
-    for (ssize_t got; piped && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+    for (ssize_t got; pipeEnds[0] >= 0 && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
       fromPipe.append(chunk, std::size_t(got));
   });
+  if (command.feedInput) {
+    close(inputPipe[0]);
+    command.feedInput(child, inputPipe[1]);
+    close(inputPipe[1]);
+  }
   if (command.whileRunning) command.whileRunning(child);
   std::string onTerminal;
   char chunk[4096];
@@ -141,7 +155,7 @@ CommandResult Run(const Command& command) {
   int status = 0;
   waitpid(child, &status, 0);
   drain.join();
-  if (piped) close(pipeEnds[0]);
+  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
   CommandResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   const Bytes printed = ReadFile(capture / "out");

@@ -26,14 +26,24 @@ struct Command {
   std::vector<std::string> args = {};
   std::string folder = {};    // where it runs; the test's own when empty
   std::string input = {};     // its standard input
+  bool inputInFifo = false;   // `input` held in a FIFO whose writer has gone, as a
+                              // producer leaves it, instead of in a file
   std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-", captured through a pipe when "|"
+                              // closed when "-", captured through a pipe when "|", a pipe
+                              // whose reader has gone when "|x"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
   bool asNobody = false;                         // drop to the unprivileged user before exec
   unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
   unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
   std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
+  // When set, standard input is a pipe instead, whose write end this gets in
+  // the parent before the wait; the runner closes it afterwards.
+  std::function<void(pid_t, int)> feedInput = {};
+  // Not a timing but a guard: a command that waits for good (on a FIFO, say)
+  // is ended by SIGALRM after this many seconds, so a test fails instead of
+  // hanging. 0: none.
+  unsigned hangGuardSeconds = 0;
 };
 
 CommandResult Run(const Command& command);
@@ -51,12 +61,11 @@ inline const std::string kAnything = "[\\s\\S]*";
 void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
                    const std::string& err, const std::string& name);
 
-// Writes `whole` but its last 1000 bytes into the FIFO, returning once
+// Writes `whole` but its last 1000 bytes into the pipe `to`, returning once
 // `child` has read nearly all of that, so its work is under way; then sends
 // `signal` to it while it waits for the rest, or with no signal writes the
 // rest.
-void FeedFifo(pid_t child, const std::filesystem::path& fifo,
-              const std::vector<std::uint8_t>& whole, int signal);
+void FeedPipe(pid_t child, int to, const std::vector<std::uint8_t>& whole, int signal);
 
 // The names in a folder.
 std::set<std::string> NamesIn(const std::filesystem::path& folder);
