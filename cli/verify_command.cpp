@@ -70,7 +70,12 @@ struct VerifyArguments {
 // said while finding them.
 struct Chain {
   std::string path;  // the PATH with --each
+  // Its PATH arguments, to find the files again.
+  std::vector<std::pair<std::wstring, std::string>> sources;
   std::vector<std::wstring> files;
+  // Every file found, by path, and which file it was: a run whose folders
+  // list other files after it than before (a rotation meanwhile) is done again.
+  std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> listed;
   std::vector<VerifyWarning> warnings;
   std::vector<VerifyWarning> caseOnly;   // names that are a log's but for case
   std::set<std::wstring> alreadyWarned;  // files said to be unreadable before the run
@@ -99,6 +104,7 @@ void Fail(Chain& chain, const CommandError& error) {
 void AddCandidate(Chain& chain, const std::wstring& path) {
   const std::string shown = Narrow(path);
   const qve::platform::FileStatus status = qve::platform::StatusOf(path);
+  chain.listed[shown] = {status.device, status.file};
   if (status.kind != qve::platform::FileKind::Missing) {
     const auto [at, added] = chain.seen.emplace(std::pair(status.device, status.file), shown);
     if (!added) {
@@ -237,6 +243,46 @@ std::unique_ptr<Verified> VerifyOnce(const Chain& chain, const VerifyArguments& 
   return out;
 }
 
+// The files of the chain's PATHs found anew, with what was said on the way.
+Chain FoundAgain(const Chain& chain) {
+  Chain again;
+  again.path = chain.path;
+  again.sources = chain.sources;
+  for (const auto& [path, argument] : chain.sources) Collect(again, path, argument);
+  return again;
+}
+
+// Verifies the chain until its folders list the same files after the run as
+// before it, three times at most: a rotation during a run would otherwise
+// show its files half renamed, as a break or as lost evidence.
+std::unique_ptr<Verified> VerifySettled(Chain& chain, const VerifyArguments& args,
+                                        std::size_t chains) {
+  constexpr int kReadings = 3;
+  for (int reading = 1;; ++reading) {
+    std::unique_ptr<Verified> verified = VerifyOnce(chain, args, chains);
+    if (verified->error) return verified;
+    Chain again = FoundAgain(chain);
+    if (!again.error && again.listed == chain.listed) return verified;
+    if (reading == kReadings || again.error) {
+      const std::string why = again.error ? again.error->what() : "";
+      verified->outcome.warnings.push_back(
+          {chain.sources.front().second,
+           again.error ? "changed while it was verified: " + why
+                       : "its files kept changing while they were verified (" +
+                             std::to_string(kReadings) + " times); the last verification stands",
+           true});
+      return verified;
+    }
+    chain.files = std::move(again.files);
+    chain.listed = std::move(again.listed);
+    chain.warnings = std::move(again.warnings);
+    chain.caseOnly = std::move(again.caseOnly);
+    chain.alreadyWarned = std::move(again.alreadyWarned);
+    chain.seen = std::move(again.seen);
+    chain.read = std::move(again.read);
+  }
+}
+
 // Why a run does not pass, so that its record is not written; empty when it
 // does: only a run that exits 0, or 1 with nothing signed yet, vouches for
 // its chain.
@@ -254,7 +300,7 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
                                       const std::vector<qve::cli::OutputInput>& read) {
   constexpr int kAttempts = 3;
   for (int attempt = 1;; ++attempt) {
-    std::unique_ptr<Verified> verified = VerifyOnce(chain, args, chains);
+    std::unique_ptr<Verified> verified = VerifySettled(chain, args, chains);
     if (verified->error || !chain.store) return verified;
     VerifyOutcome& outcome = verified->outcome;
     qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(qve::cli::JudgeCheckpoint(
@@ -520,6 +566,7 @@ int RunVerify(const VerifyArguments& args) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Chain& chain = chains[args.each ? i : 0];
     if (args.each) chain.path = args.paths[i];
+    chain.sources.emplace_back(paths[i], args.paths[i]);
     Collect(chain, paths[i], args.paths[i]);
     if (!args.checkpointDir) continue;
     const std::string name = RecordName(paths[i]);

@@ -90,15 +90,21 @@ std::function<void(const fs::path&)> RecordedAndEdited(std::function<void(Json&)
   };
 }
 
-// Runs `shell` right before the command renames a file onto "record".
-// Under AddressSanitizer the seam comes before its runtime, which it must
-// then not refuse.
-testing::Command BeforeRecord(const std::string& shell) {
+// Runs `shell` right before the command's first `call` ("open", "rename")
+// on a name ending in `target`. Under AddressSanitizer the seam comes before
+// its runtime, which it must then not refuse.
+testing::Command Before(const std::string& call, const std::string& target,
+                        const std::string& shell) {
   const char* asan = std::getenv("ASAN_OPTIONS");
-  return {.environment = {"LD_PRELOAD=" QVE_RENAME_SEAM_FILE, "QVE_SEAM_RENAME_TARGET=record",
-                          "QVE_SEAM_COMMAND=" + shell,
+  return {.environment = {"LD_PRELOAD=" QVE_COMMAND_SEAM_FILE, "QVE_SEAM_ON=" + call,
+                          "QVE_SEAM_TARGET=" + target, "QVE_SEAM_COMMAND=" + shell,
                           "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
                               ":verify_asan_link_order=0"}};
+}
+
+// Runs `shell` right before the command renames a file onto "record".
+testing::Command BeforeRecord(const std::string& shell) {
+  return Before("rename", "record", shell);
 }
 
 struct Scenario {
@@ -168,6 +174,22 @@ TEST(VerifyOperations, Scenarios) {
          EXPECT_EQ(Record(dir / "record").at("file"), "system.log");
          EXPECT_EQ(Record(dir / "record").at("line"), 3);
        }},
+      {"a rotation while the run reads its files: verified again, not taken for a break",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         fs::create_directories(dir / "next");
+         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
+         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "next/system.log");
+       },
+       {"a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("totalFiles"), 3);
+         EXPECT_EQ(chains.at(0).at("warnings"), Json::array());
+       },
+       Before("open", "a/system.log",
+              "mv a/system.log a/System_2.log && cp next/system.log a/system.log")},
       {"the same by name breaks the chain",
        [](const fs::path& dir) {
          LogChain chain;
