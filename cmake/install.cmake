@@ -40,6 +40,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/cli/qvehelper.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME qvehelper COMPONENT runtime)
 
+# The Python package, where Debian's python3 finds it (dh_python3 takes it
+# from there into python3-qvehelper).
+set(QVE_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+  "Where the Python package is installed, under the prefix")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qvehelper
+  DESTINATION ${QVE_PYTHON_DIR} COMPONENT python
+  PATTERN __pycache__ EXCLUDE)
+
 foreach(page qvehelper.1)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/${page}
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)

@@ -1,0 +1,60 @@
+# SPDX-License-Identifier: Apache-2.0
+"""The package against the built library: what the build is, and the names
+of its codes."""
+import hashlib
+import os
+import subprocess
+
+import pytest
+
+import qvehelper
+from qvehelper import _native
+
+KEYS = os.environ.get("QVE_DEV_KEY_DIR", os.path.join(os.path.dirname(__file__), "../../keys/dev"))
+
+
+def public_der(pem, private):
+    """The DER SubjectPublicKeyInfo of a PEM key, as openssl gives it."""
+    command = ["openssl", "pkey", "-in", pem, "-outform", "DER"]
+    command += ["-pubout"] if private else ["-pubin"]
+    return subprocess.run(command, check=True, capture_output=True).stdout
+
+
+def test_the_package_is_the_library_s_version():
+    assert qvehelper.__version__ == qvehelper.library_version()
+    assert qvehelper.crypto_library_version().startswith("OpenSSL ")
+
+
+@pytest.mark.parametrize("key, number, pem, private", [
+    ("decryption", 10, "decryption-private.pem", True),
+    ("verification", 11, "verification-public.pem", False),
+])
+def test_the_built_in_keys(key, number, pem, private):
+    identifier, fingerprint = qvehelper.key_identity(key)
+    assert identifier == number.to_bytes(4, "little")
+    assert fingerprint == hashlib.sha256(public_der(os.path.join(KEYS, pem), private)).digest()
+    assert qvehelper.development_keys()
+
+
+def test_no_such_key():
+    with pytest.raises(ValueError):
+        qvehelper.key_identity("signing")
+
+
+@pytest.mark.parametrize("code, of, name", [
+    (0, _native.RESULT_OF_RUN, "ReportOk"),
+    (6, _native.RESULT_OF_RUN, "Incomplete"),
+    (0, _native.RESULT_OF_DECRYPTION, "Success"),
+    (13, _native.RESULT_OF_DECRYPTION, "BadSignature"),
+    (-1, _native.RESULT_OF_RUN, "Misuse"),
+    (-10, _native.RESULT_OF_DECRYPTION, "RecordDamaged"),
+    (99, _native.RESULT_OF_RUN, "Unknown"),
+])
+def test_codes_have_names(code, of, name):
+    assert qvehelper.result_name(code, of) == name
+
+
+def test_an_error_carries_its_code():
+    error = qvehelper.QveError(-5, "no.log")
+    assert (error.code, error.name) == (-5, "NotFound")
+    assert "no.log" in str(error)
