@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <ctime>
 
 #include "cli/command_line.h"
@@ -292,9 +293,22 @@ Json ToJson(const CheckpointOutcome& outcome) {
 }
 
 std::string UtcNow(const char* format) {
-  const std::time_t now = std::time(nullptr);
+  // By the calendar of <chrono>, not gmtime, whose one result every thread
+  // shares: chains are judged on threads of their own.
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(now - day);
+  std::tm utc{};
+  utc.tm_year = int(date.year()) - 1900;
+  utc.tm_mon = int(unsigned(date.month())) - 1;
+  utc.tm_mday = int(unsigned(date.day()));
+  utc.tm_hour = int(time.hours().count());
+  utc.tm_min = int(time.minutes().count());
+  utc.tm_sec = int(time.seconds().count());
   char text[64] = {};
-  if (const std::tm* utc = std::gmtime(&now)) std::strftime(text, sizeof text, format, utc);
+  std::strftime(text, sizeof text, format, &utc);
   return text;
 }
 
