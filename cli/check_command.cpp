@@ -1,36 +1,31 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper check CONTAINER...: decrypts each container into an unnamed
-// temporary file that is discarded afterwards, so no plaintext is left
-// anywhere, and prints the library's result per container.
+// qvehelper check CONTAINER...: the library's check of each container, which
+// decrypts it into an unnamed scratch file that is discarded afterwards, so
+// no plaintext is left anywhere; prints the result per container.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/decrypt_cause.h"
 #include "cli/escape.h"
+#include "cli/jobs.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/standard_input.h"
-#include "decrypt/decrypt_file.h"
-#include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
-#include "platform/temp_output.h"
 
 namespace qve::cli {
 
@@ -39,46 +34,37 @@ namespace {
 struct Checked {
   std::wstring path;
   std::string shown;
-  int result = -1;    // -1: no result, for `failure` or an exception
+  int result = -1;    // -1: no result, for `failure` or an error
   std::string error;  // why, for every result but Success
   std::uint64_t size = 0;
-  bool regular = false;  // may be read again, to say why
   // Not the container's fault but the run's: its scratch file could not be
   // made (kCannotCreate) or took no more (kOutputError); or 0.
   int failure = 0;
   bool started = false;  // false when the run stopped before it
 };
 
-// The results that tell of the file the library wrote, here the scratch
-// file, and nothing of the container.
-bool OfTheScratchFile(QVE_Helper::DecryptResult result) {
-  using namespace QVE_Helper;
-  return result == OutputOpenFailed || result == OutputWriteFailed || result == OutputSizeFailed ||
-         result == OutputTruncateFailed || result == OutputReopenFailed;
-}
-
 // The bytes of both steps of every container: decrypted, then read back for
 // the seal check. A container being checked counts what it has done so far.
 class Counted {
  public:
+  struct Running {
+    std::uint64_t size;
+    DecryptionCounts counts;
+  };
+
   std::vector<ProgressStep> Steps() {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::uint64_t decrypted = finished_, checked = finished_;
     for (const Running* running : running_) {
-      if (running->progress.checkingSeal) {
+      if (running->counts.checking) {
         decrypted += running->size;
-        checked += running->progress.readBack;
+        checked += running->counts.checked;
       } else {
-        decrypted += std::min(running->scratch->Size(), running->size);
+        decrypted += std::min<std::uint64_t>(running->counts.decrypted, running->size);
       }
     }
     return {{"decrypted", decrypted, total_}, {"seal checked", checked, total_}};
   }
-  struct Running {
-    const platform::TempOutput* scratch;
-    std::uint64_t size;
-    DecryptProgress progress;
-  };
   void Start(const Running* running) {
     const std::lock_guard<std::mutex> lock(mutex_);
     running_.insert(running);
@@ -98,40 +84,20 @@ class Counted {
 };
 
 void CheckOne(Checked& item, Counted& counted, const std::wstring& folder) {
-  const std::string inFolder = "the scratch file in " + Escaped(Narrow(folder));
   item.started = true;
-  try {
-    std::error_code error;
-    // Never published: the plaintext goes with the object.
-    const auto scratch = platform::TempOutput::Create(folder, error);
-    if (!scratch) {
-      item.failure = kCannotCreate;
-      item.error = "not checked: " + inFolder + " cannot be made: " + platform::ErrorText(error);
-      return;
-    }
-    Counted::Running running{scratch.get(), item.size, {}};
-    counted.Start(&running);
-    try {
-      const auto result = DecryptFile(item.path, scratch->path(), &running.progress);
-      // While the scratch file is there to ask why it took no more.
-      const std::string cause = DecryptCause(result, item.path, item.regular, scratch->path());
-      if (OfTheScratchFile(result)) {
-        item.failure = result == QVE_Helper::OutputOpenFailed ? kCannotCreate : kOutputError;
-        item.error = "not checked: " + inFolder +
-                     (result == QVE_Helper::OutputWriteFailed
-                          ? " takes no more: " + cause
-                          : " failed: " + cause + " (" + DecryptResultName(result) + ")");
-      } else {
-        item.error = cause;
-        item.result = result;
-      }
-    } catch (...) {
-      counted.Finish(&running);  // before the scratch file goes
-      throw;
-    }
-    counted.Finish(&running);
-  } catch (const std::exception& e) {
-    item.error = e.what();
+  Counted::Running running{item.size, {}};
+  counted.Start(&running);
+  qve_check_options options{sizeof options, DecryptionCounts::Count, &running.counts, nullptr,
+                            folder.c_str()};
+  const int code = qve_check_w(item.path.c_str(), &options);
+  counted.Finish(&running);
+  if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
+  item.error = qve_last_message();
+  if (code >= 0) {
+    item.result = code;
+  } else if (code == QVE_ERROR_SCRATCH) {
+    item.failure = qve_last_problem() == QVE_PROBLEM_TEMPORARY ? kCannotCreate : kOutputError;
+    item.error = "not checked: " + item.error;
   }
 }
 
@@ -140,27 +106,14 @@ void CheckOne(Checked& item, Counted& counted, const std::wstring& folder) {
 void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
               const std::wstring& folder) {
   std::uint64_t total = 0;
-  for (Checked& item : items) {
-    const platform::FileStatus status = platform::StatusOf(item.path);
-    item.regular = status.kind == platform::FileKind::Regular;
-    total += item.size = status.size;
-  }
+  for (Checked& item : items) total += item.size = platform::StatusOf(item.path).size;
   Counted counted;
   counted.SetTotal(total);
   const Progress progress(showProgress, [&] { return counted.Steps(); });
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < items.size() && !stop; i = next++) {
-      CheckOne(items[i], counted, folder);
-      if (items[i].failure != 0) stop = true;
-    }
-  };
-  std::vector<std::thread> threads;
-  for (unsigned i = 1; i < std::min<std::size_t>(jobs, items.size()); ++i)
-    threads.emplace_back(work);
-  work();
-  for (auto& thread : threads) thread.join();
+  RunJobs(items.size(), jobs, [&](std::size_t i) {
+    CheckOne(items[i], counted, folder);
+    return items[i].failure == 0;
+  });
 }
 
 // What a file's first bytes say: nothing there, the magic, something else,
@@ -173,8 +126,7 @@ Start StartOf(const std::wstring& path) {
   char magic[4] = {};
   file.read(magic, 4);
   if (file.gcount() == 0) return file.bad() ? Start::Unreadable : Start::Empty;
-  const std::span read(reinterpret_cast<const std::uint8_t*>(magic), std::size_t(file.gcount()));
-  return StartsWithContainerMagic(read) ? Start::Magic : Start::Other;
+  return qve_starts_container(magic, std::size_t(file.gcount())) ? Start::Magic : Start::Other;
 }
 
 bool HasContainerName(std::wstring_view name) {
@@ -199,7 +151,7 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
         if (named && start == Start::Empty) {
           Warn(Narrow(path), "the file is empty");
         } else if (named && start == Start::Other) {
-          Warn(Narrow(path), "does not start with \"" + std::string(kContainerMagic) + "\"");
+          Warn(Narrow(path), "does not start with \"QVES\"");
         } else if (!named && start == Start::Unreadable) {
           Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
         }
@@ -208,7 +160,7 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
       [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); },
       platform::NotUtf8Names::Carry);
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0});
+  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0, 0, false});
   return !found.empty();
 }
 
@@ -235,7 +187,7 @@ int RunCheck(const CheckArguments& args) {
   for (std::size_t i = 0; i < args.paths.size(); ++i) {
     const std::wstring path = platform::ArgumentPath(args.paths[i]);
     if (statuses[i].kind != platform::FileKind::Folder) {
-      items.push_back({path, args.paths[i], -1, {}, 0});
+      items.push_back({path, args.paths[i], -1, {}, 0, 0, false});
     } else if (!AddFolder(path, items)) {
       Warn(args.paths[i], "no container below it");
     }
@@ -257,7 +209,7 @@ int RunCheck(const CheckArguments& args) {
                                                   : 0);
       continue;
     }
-    const char* name = DecryptResultName(QVE_Helper::DecryptResult(item.result));
+    const char* name = qve_result_name(QVE_RESULT_OF_DECRYPTION, item.result);
     status = std::max(status, item.result);
     if (args.json) {
       list.push_back(

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "QVEHelper.h"
 #include "cli/build_description.h"
 #include "cli/escape.h"
 #include "cli/progress.h"
@@ -17,6 +18,7 @@
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
+#include "platform/temp_output.h"
 
 namespace qve::cli {
 
@@ -256,6 +258,10 @@ CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string&
 int RunCommandLine(const std::string& name, const std::string& description, int argc, char** argv,
                    platform::BackslashQuote backslashQuote) {
   platform::GuardStandardStreams();
+  // Temporary files, the library's and the command's own, go with the
+  // signals that end the command.
+  qve_remove_temporaries_on_signals();
+  platform::TempOutput::RemoveOnSignals();
   platform::WriteUtf8ToConsoles();
   program = name;
   arguments = platform::CommandArguments(argc, argv, backslashQuote);

@@ -1,33 +1,31 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper decrypt: decrypts a container and checks its seal. Unless asked
 // otherwise, OUTPUT only ever receives plaintext whose signature verified:
-// the library writes into the output's temporary file, which is put in place
-// on Success and discarded on every other path. Everything that can be
-// checked before the work is checked before it.
+// the library's safe output checks OUTPUT before any work, decrypts into a
+// temporary file beside it and puts it in place only on Success. Standard
+// output gets the plaintext from a scratch file of the command's own, once
+// the result allows.
 #include <CLI/CLI.hpp>
 
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
 #include "QVEHelper.h"
 #include "cli/command_line.h"
-#include "cli/decrypt_cause.h"
 #include "cli/escape.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/standard_input.h"
-#include "decrypt/decrypt_file.h"
-#include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 
-namespace {
+namespace qve::cli {
 
-using qve::platform::FileKind;
-using QVE_Helper::DecryptResult;
+namespace {
 
 struct DecryptOptions {
   std::string input;
@@ -37,75 +35,82 @@ struct DecryptOptions {
 
 // The result line goes to standard error whenever standard output carries
 // data; the cause follows it there.
-int Report(DecryptResult result, const std::string& cause, bool toStandardOutput) {
+int Report(int result, const std::string& cause, bool toStandardOutput) {
   std::ostream& line = toStandardOutput ? std::cerr : std::cout;
-  line << qve::DecryptResultName(result) << " (" << static_cast<int>(result) << ")\n";
-  if (result != QVE_Helper::Success)
-    std::cerr << qve::cli::ProgramName() << " decrypt: " << cause << '\n';
-  return static_cast<int>(result);
+  line << qve_result_name(QVE_RESULT_OF_DECRYPTION, result) << " (" << result << ")\n";
+  if (result != QVE_DECRYPT_SUCCESS) std::cerr << ProgramName() << " decrypt: " << cause << '\n';
+  return result;
 }
 
-// What the library leaves when it could not open both files is not its work.
-bool Keeps(DecryptResult result, bool keepUnverified) {
-  return result == QVE_Helper::Success ||
-         (keepUnverified && result != QVE_Helper::InputOpenFailed &&
-          result != QVE_Helper::OutputOpenFailed);
+// The command's status for an error of the library, with its words.
+CommandError ErrorOf(int code) {
+  const std::string message = qve_last_message();
+  switch (code) {
+    case QVE_ERROR_WRONG_KIND:
+      return {kDataError, message + "; give - to read a stream from standard input"};
+    case QVE_ERROR_SAME_FILE:
+      return {kUsageError, message};
+    case QVE_ERROR_OUTPUT:
+      return {kCannotCreate, message};
+    case QVE_ERROR_NO_MEMORY:
+      throw std::bad_alloc();
+    default:
+      return {kSoftwareError, qve_result_name(QVE_RESULT_OF_DECRYPTION, code) + (": " + message)};
+  }
 }
 
-// The decryption's two steps: the payload into the output, then the output
-// read back for the seal check.
-std::vector<qve::cli::ProgressStep> Steps(const qve::DecryptProgress& progress,
-                                          std::uint64_t inputSize, std::uint64_t written) {
-  if (!progress.checkingSeal)
-    return {{"decrypted", written, inputSize}, {"seal checked", 0, inputSize}};
-  return {{"decrypted", inputSize, inputSize},
-          {"seal checked", progress.readBack, progress.plaintext}};
+// What the decryption wrote, for standard output: not when it could not
+// open both files.
+bool Keeps(int result, bool keepUnverified) {
+  return result == QVE_DECRYPT_SUCCESS ||
+         (keepUnverified && result != QVE_DECRYPT_INPUT_OPEN_FAILED &&
+          result != QVE_DECRYPT_OUTPUT_OPEN_FAILED);
+}
+
+// The decryption's two steps: the container read and decrypted, then the
+// plaintext read back for the seal check.
+std::vector<ProgressStep> Steps(const DecryptionCounts& counts) {
+  const std::uint64_t size = counts.size;
+  if (!counts.checking) return {{"decrypted", counts.decrypted, size}, {"seal checked", 0, size}};
+  return {{"decrypted", size, size}, {"seal checked", counts.checked, counts.plaintext}};
 }
 
 int Run(const DecryptOptions& options) {
-  using qve::cli::CommandError;
   if (options.input.empty() || options.output.empty())
-    throw CommandError(qve::cli::kUsageError, "INPUT and OUTPUT must not be empty");
-  std::optional<qve::cli::StandardInput> standardInput;
+    throw CommandError(kUsageError, "INPUT and OUTPUT must not be empty");
+  std::optional<StandardInput> standardInput;
   std::wstring input;
-  if (options.input == qve::cli::kStandardStream) {
-    standardInput.emplace("INPUT", qve::cli::StandardInput::Reading::Once);
+  if (options.input == kStandardStream) {
+    standardInput.emplace("INPUT", StandardInput::Reading::Once);
     input = standardInput->path();
   } else {
-    input = qve::platform::ArgumentPath(options.input);
+    input = platform::ArgumentPath(options.input);
   }
-  const qve::platform::FileStatus inputStatus = qve::platform::StatusOf(input);
-  // The library would wait on a FIFO for good, or read a device as no
-  // container at all.
-  if (!standardInput && inputStatus.kind == FileKind::Other)
-    throw CommandError(qve::cli::kDataError, "INPUT " + qve::cli::Escaped(options.input) + " is " +
-                                                 qve::cli::SpecialFileText(inputStatus, true));
-  const bool readsAgain = standardInput ? standardInput->readsAgain() : true;
-  const bool toStandardOutput = options.output == qve::cli::kStandardStream;
-  // Anything the library would not open ends as InputOpenFailed with its
-  // cause, OUTPUT untouched.
-  if (inputStatus.kind == FileKind::Missing || inputStatus.kind == FileKind::Folder ||
-      qve::platform::ReadError(input)) {
-    const std::string cause = qve::cli::DecryptCause(QVE_Helper::InputOpenFailed, input, false, {});
-    return Report(QVE_Helper::InputOpenFailed, qve::cli::Escaped(options.input) + ": " + cause,
-                  toStandardOutput);
+  DecryptionCounts counts;
+  qve_decrypt_options settings{sizeof settings,        DecryptionCounts::Count,   &counts,
+                               options.keepUnverified, standardInput.has_value(), false};
+  std::optional<OutputFile> standardOutput;
+  std::wstring output = platform::ArgumentPath(options.output);
+  if (OutputFile::NamesStandardOutput(options.output)) {
+    const OutputInput read{"INPUT " + Escaped(options.input), platform::StatusOf(input)};
+    standardOutput.emplace("OUTPUT", options.output, std::vector{read}, true);
+    output = standardOutput->path();
+    settings.write_directly = true;
   }
-  qve::cli::OutputFile output("OUTPUT", options.output,
-                              {{"INPUT " + qve::cli::Escaped(options.input), inputStatus}}, true);
-  qve::DecryptProgress progress;
-  DecryptResult result;
+  int result;
   {
-    const qve::cli::Progress line(true,
-                                  [&] { return Steps(progress, inputStatus.size, output.Size()); });
-    result = qve::DecryptFile(input, output.path(), &progress);
+    const Progress line(true, [&] { return Steps(counts); });
+    result = qve_decrypt_w(input.c_str(), output.c_str(), &settings);
   }
-  const std::string cause = qve::cli::DecryptCause(result, input, readsAgain, output.path());
+  if (result < 0) throw ErrorOf(result);
+  std::string cause = qve_last_message();
+  if (result == QVE_DECRYPT_INPUT_OPEN_FAILED) cause = Escaped(options.input) + ": " + cause;
   // Nothing is said to have succeeded before it is where it was asked to go.
-  if (Keeps(result, options.keepUnverified)) output.Commit();
-  return Report(result, cause, output.toStandardOutput());
+  if (standardOutput && Keeps(result, options.keepUnverified)) standardOutput->Commit();
+  return Report(result, cause, standardOutput.has_value());
 }
 
-const bool kRegistered = qve::cli::RegisterCommand(
+const bool kRegistered = RegisterCommand(
     "decrypt", "Decrypt a sealed container and check its seal signature.", [](CLI::App& cmd) {
       auto options = std::make_shared<DecryptOptions>();
       cmd.add_option("INPUT", options->input, "Container to decrypt; - for standard input")
@@ -116,8 +121,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
       cmd.add_flag("--keep-unverified", options->keepUnverified,
                    "Put whatever the library wrote in place as OUTPUT, even when the seal is "
                    "missing or does not verify");
-      using qve::cli::ExitStatus;
-      cmd.footer(qve::cli::ExitStatusHelp({
+      cmd.footer(ExitStatusHelp({
           {0, "OUTPUT holds the plaintext whose seal verified"},
           {1, 13,
            "the library's result: 1 NoSeal, 2 InputOpenFailed, 4 OutputOpenFailed, "
@@ -125,17 +129,19 @@ const bool kRegistered = qve::cli::RegisterCommand(
            "9 OutputTruncateFailed, 10 OutputReopenFailed, 11 VerifyInitFailed, "
            "12 VerifyUpdateFailed, 13 BadSignature; a line on standard error says why, and "
            "OUTPUT is left as it was unless --keep-unverified"},
-          {qve::cli::kUsageError,
+          {kUsageError,
            "INPUT or OUTPUT empty, INPUT and OUTPUT the same file, or INPUT - on a terminal"},
-          {qve::cli::kDataError, "INPUT is a FIFO, socket or device (- reads a stream)"},
-          {qve::cli::kNoInput, "standard input, for INPUT -"},
-          {qve::cli::kCannotCreate,
+          {kDataError, "INPUT is a FIFO, socket or device (- reads a stream)"},
+          {kNoInput, "standard input, for INPUT -"},
+          {kCannotCreate,
            "OUTPUT is not a regular file, its folder is missing, it cannot be replaced, or "
            "it leads through another user's link in a sticky folder; no scratch file can be "
            "made"},
-          {qve::cli::kOutputError, "standard output does not take the plaintext"},
+          {kOutputError, "standard output does not take the plaintext"},
       }));
       return std::function<int()>([options] { return Run(*options); });
     });
 
 }  // namespace
+
+}  // namespace qve::cli

@@ -120,7 +120,7 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-std::optional<Bytes> FromHex(std::string_view digits) {
+std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   if (digits.size() % 2 != 0) return std::nullopt;
   const auto value = [](char digit) {
     if (digit >= '0' && digit <= '9') return digit - '0';
@@ -128,7 +128,7 @@ std::optional<Bytes> FromHex(std::string_view digits) {
     if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
     return -1;
   };
-  Bytes bytes;
+  std::vector<std::uint8_t> bytes;
   for (std::size_t at = 0; at < digits.size(); at += 2) {
     const int high = value(digits[at]), low = value(digits[at + 1]);
     if (high < 0 || low < 0) return std::nullopt;

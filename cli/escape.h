@@ -14,8 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "crypto/bytes.h"
+#include <vector>
 
 namespace qve::cli {
 
@@ -35,6 +34,6 @@ std::string Hex(std::span<const std::uint8_t> bytes);
 
 // The bytes of hex digits of either case, two a byte; nothing for any other
 // text.
-std::optional<Bytes> FromHex(std::string_view digits);
+std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits);
 
 }  // namespace qve::cli

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect: what a container or a signed log holds, as the
 // library's readers see it, with every fault named where it is. Each file
-// becomes one JSON object or its text form. A container's object is built
-// whole and printed from, so the two never say different things; a log's is
-// printed as the file is read, since a log may hold any number of blocks.
+// becomes one JSON object or its text form. A container's both come from
+// the library's diagnosis, fact by fact; a log's is printed as the file is
+// read, since a log may hold any number of blocks.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "cli/escape.h"
-#include "decrypt/container_header.h"
+// Problem(), the words for where a parser stopped, for the log half: the
+// library says it so.
+#include "crypto/stop_words.h"
 
 namespace qve::cli {
 
@@ -42,32 +44,5 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
 // without a signature line is "unknown".
 std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out);
-
-// Where the header reader stopped, in words: "version 2, expected 1".
-std::string HeaderProblem(const HeaderStop& stop);
-
-// A seal that names another key than the one the library checks it with,
-// by its key identifier in hex.
-std::string OtherKey(const std::string& keyId);
-
-// A tag's bytes, read big-endian, as hex digits.
-std::string TagHex(std::uint64_t value, std::size_t size);
-
-// Where a parser stopped, in words: the field, then what was wrong with it.
-// `within` is what ended inside the field ("file", "block").
-template <typename Stop>
-std::string Problem(const Stop& stop, const std::string& field, bool isTag, std::size_t tagSize,
-                    bool isContent, bool isExact, const char* within = "file") {
-  if (stop.cut) {
-    if (isContent)
-      return field + ": " + std::to_string(stop.value) + " bytes, " + std::to_string(stop.left) +
-             " left";
-    return field + " cut short by the end of the " + within;
-  }
-  if (isTag)
-    return field + " " + TagHex(stop.value, tagSize) + ", expected " + TagHex(stop.limit, tagSize);
-  return field + " " + std::to_string(stop.value) + (isExact ? ", expected " : ", at most ") +
-         std::to_string(stop.limit);
-}
 
 }  // namespace qve::cli

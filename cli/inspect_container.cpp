@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 // inspect's reading of a file: its kind told by its content, and the
-// library's diagnosis of a container as JSON and as text.
+// library's diagnosis of a container rendered as JSON and as text, each
+// from the diagnosis's facts.
+#include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
+#include "QVEHelper.h"
 #include "cli/inspect.h"
 #include "cli/standard_input.h"
-#include "decrypt/container_diagnosis.h"
-#include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -17,171 +20,176 @@ namespace qve::cli {
 
 namespace {
 
-Json HeaderJson(const HeaderStop& stop) {
-  Json header = {{"code", static_cast<int>(stop.status)},
-                 {"status", HeaderStatusName(stop.status)}};
-  if (stop.status == HeaderStatus::Complete) return header;
-  header["field"] = HeaderFieldName(stop.field);
-  header["record"] = stop.record;
-  header["offset"] = stop.offset;
-  header["problem"] = HeaderProblem(stop);
+using Diagnosis = const qve_diagnosis*;
+
+template <typename Bytes>
+std::string HexOf(Bytes bytes) {
+  std::size_t length = 0;
+  const std::uint8_t* start = bytes(&length);
+  return Hex({start, length});
+}
+
+std::string BuiltInKeyId(int key) {
+  std::uint8_t id[4] = {}, sha256[32] = {};
+  qve_key_identity(key, id, sha256);
+  return Hex(id);
+}
+
+std::string RecordKeyId(Diagnosis d, std::size_t i) {
+  return HexOf([&](std::size_t* n) { return qve_diagnosis_record_key_id(d, i, n); });
+}
+
+std::string SealKeyId(Diagnosis d) {
+  return HexOf([&](std::size_t* n) { return qve_diagnosis_seal_key_id(d, n); });
+}
+
+const char* ResultName(int result) { return qve_result_name(QVE_RESULT_OF_DECRYPTION, result); }
+
+bool Complete(Diagnosis d) { return qve_diagnosis_header_status(d) == 0; }
+
+Json HeaderJson(Diagnosis d) {
+  Json header = {{"code", qve_diagnosis_header_status(d)},
+                 {"status", qve_diagnosis_header_status_name(d)}};
+  if (Complete(d)) return header;
+  header["field"] = qve_diagnosis_header_field(d);
+  header["record"] = qve_diagnosis_header_record(d);
+  header["offset"] = qve_diagnosis_header_offset(d);
+  header["problem"] = qve_diagnosis_header_problem(d);
   return header;
 }
 
-Json SessionKeyJson(const SessionKeyCheck& key) {
-  if (!key.record)
+Json SessionKeyJson(Diagnosis d) {
+  if (qve_diagnosis_key_record(d) < 0)
     return {{"record", nullptr},
-            {"problem", "no record for the built-in key " + Hex(KeyIdOf(kDecryptionKeyNumber))}};
-  Json result = {{"record", *key.record + 1}, {"unwraps", key.unwraps}};
-  if (!key.unwraps) return result;
-  result["crcMatches"] = key.crcMatches;
-  result["keyMaterialLength"] = key.keyMaterialLength;
-  result["ready"] = key.ready;
-  return result;
+            {"problem", "no record for the built-in key " + BuiltInKeyId(QVE_KEY_DECRYPTION)}};
+  Json key = {{"record", qve_diagnosis_key_record(d) + 1},
+              {"unwraps", qve_diagnosis_key_unwraps(d) == 1}};
+  if (!key["unwraps"]) return key;
+  key["crcMatches"] = qve_diagnosis_key_crc_matches(d) == 1;
+  key["keyMaterialLength"] = qve_diagnosis_key_material_length(d);
+  key["ready"] = qve_diagnosis_key_ready(d) == 1;
+  return key;
 }
 
-Json SealJson(const SealDiagnosis& seal) {
-  Json out = {{"reached", true},
-              {"decrypts", seal.decrypted == QVE_Helper::Success},
-              {"plaintextLength", seal.plaintextLength},
-              {"found", seal.stop.status == SealStatus::Found}};
-  if (seal.stop.status != SealStatus::Found) {
-    using F = SealField;
-    const SealStop& stop = seal.stop;
-    const bool isTag = stop.field == F::ClosingTag || stop.field == F::OpeningTag;
-    out["stop"] = SealStatusName(stop.status);
-    out["offset"] = stop.offset;
-    out["problem"] = stop.field == F::None
-                         ? "fewer than " + std::to_string(stop.limit) + " bytes"
-                         : Problem(stop, SealFieldName(stop.field), isTag, kSealTag.size(),
-                                   stop.field == F::KeyId || stop.field == F::Signature,
-                                   isTag || stop.field == F::Version);
-    return out;
+Json SealJson(Diagnosis d) {
+  if (!qve_diagnosis_seal_reached(d)) return {{"reached", false}};
+  Json seal = {{"reached", true},
+               {"decrypts", qve_diagnosis_seal_decrypts(d) == 1},
+               {"plaintextLength", qve_diagnosis_seal_plaintext_length(d)},
+               {"found", qve_diagnosis_seal_found(d) == 1}};
+  if (!seal["found"]) {
+    seal["stop"] = qve_diagnosis_seal_stop(d);
+    seal["offset"] = qve_diagnosis_seal_stop_offset(d);
+    seal["problem"] = qve_diagnosis_seal_problem(d);
+    return seal;
   }
-  out["length"] = seal.stop.length;
-  out["keyId"] = Hex(seal.keyId);
-  out["namesBuiltInKey"] = seal.namesBuiltInKey;
-  out["signatureLength"] = seal.signatureLength;
-  out["result"] = DecryptResultName(seal.result);
-  out["verifies"] = seal.result == QVE_Helper::Success;
-  return out;
+  seal["length"] = qve_diagnosis_seal_length(d);
+  seal["keyId"] = SealKeyId(d);
+  seal["namesBuiltInKey"] = qve_diagnosis_seal_names_built_in_key(d) == 1;
+  seal["signatureLength"] = qve_diagnosis_seal_signature_length(d);
+  seal["result"] = ResultName(qve_diagnosis_seal_result(d));
+  seal["verifies"] = qve_diagnosis_seal_result(d) == QVE_DECRYPT_SUCCESS;
+  return seal;
 }
 
-std::string YesNo(const Json& flag, const char* yes, const char* no) {
-  return flag.get<bool>() ? yes : no;
-}
-
-void InspectContainer(std::istream& file, std::uint64_t size, bool seal, Json& into) {
-  const ContainerDiagnosis diagnosis = DiagnoseContainer(file, size, seal);
-  into["header"] = HeaderJson(diagnosis.header.stop);
-  if (diagnosis.header.version) into["version"] = *diagnosis.header.version;
-  if (diagnosis.header.count) into["recipientCount"] = *diagnosis.header.count;
+void ContainerJson(Diagnosis d, bool seal, Json& into) {
+  into["header"] = HeaderJson(d);
+  if (qve_diagnosis_version(d) >= 0) into["version"] = qve_diagnosis_version(d);
+  if (qve_diagnosis_recipient_count(d) >= 0)
+    into["recipientCount"] = qve_diagnosis_recipient_count(d);
   Json list = Json::array();
-  for (std::size_t i = 0; i < diagnosis.records.size(); ++i) {
-    const RecordDiagnosis& record = diagnosis.records[i];
-    list.push_back({{"offset", record.offset},
-                    {"tag", std::string(1, static_cast<char>(kRecipientTag))},
-                    {"keyId", Hex(record.keyId)},
-                    {"wrappedKeyLength", record.wrappedKeyLength},
-                    {"used", diagnosis.sessionKey.record == i}});
+  for (std::size_t i = 0; i < qve_diagnosis_record_count(d); ++i) {
+    list.push_back({{"offset", qve_diagnosis_record_offset(d, i)},
+                    {"tag", std::string(1, static_cast<char>(qve_diagnosis_record_tag(d, i)))},
+                    {"keyId", RecordKeyId(d, i)},
+                    {"wrappedKeyLength", qve_diagnosis_record_wrapped_key_length(d, i)},
+                    {"used", qve_diagnosis_record_used(d, i) == 1}});
   }
   into["recipients"] = list;
-  if (diagnosis.header.stop.status != HeaderStatus::Complete) return;
-
-  into["iv"] = Hex(diagnosis.iv);
-  into["payloadLength"] = diagnosis.payloadLength;
-  into["blockSize"] = diagnosis.blockSize;
-  into["wholeBlocks"] = diagnosis.wholeBlocks;
-  into["cutShort"] = diagnosis.cutShort;
-  into["sessionKey"] = SessionKeyJson(diagnosis.sessionKey);
-  if (diagnosis.tail) into["lastBlockPadding"] = diagnosis.tail->paddingValid;
-  if (seal) into["seal"] = diagnosis.seal ? SealJson(*diagnosis.seal) : Json{{"reached", false}};
+  if (!Complete(d)) return;
+  into["iv"] = HexOf([&](std::size_t* n) { return qve_diagnosis_iv(d, n); });
+  into["payloadLength"] = qve_diagnosis_payload_length(d);
+  into["blockSize"] = qve_diagnosis_block_size(d);
+  into["wholeBlocks"] = qve_diagnosis_whole_blocks(d) == 1;
+  into["cutShort"] = qve_diagnosis_cut_short(d) == 1;
+  into["sessionKey"] = SessionKeyJson(d);
+  if (qve_diagnosis_last_block_padding(d) >= 0)
+    into["lastBlockPadding"] = qve_diagnosis_last_block_padding(d) == 1;
+  if (seal) into["seal"] = SealJson(d);
 }
 
-void PrintContainer(std::ostream& out, const Json& file) {
-  const Json& header = file["header"];
-  if (file.contains("version")) out << "  version " << file["version"] << '\n';
-  if (file.contains("recipientCount"))
-    out << "  recipient count " << file["recipientCount"] << '\n';
-  int number = 0;
-  for (const Json& record : file["recipients"]) {
-    out << "  record " << ++number << " at offset " << record["offset"] << ": tag "
-        << record["tag"].get<std::string>() << ", key " << record["keyId"].get<std::string>()
-        << ", wrapped key " << record["wrappedKeyLength"] << " bytes"
-        << (record["used"].get<bool>() ? " (used)" : "") << '\n';
-  }
-  if (header["code"] != 0) {
-    out << "  header malformed at offset " << header["offset"] << ": "
-        << header["problem"].get<std::string>() << " (reader code " << header["code"] << ", "
-        << header["status"].get<std::string>() << ")\n";
-    return;
-  }
-  out << "  iv " << file["iv"].get<std::string>() << '\n'
-      << "  payload " << file["payloadLength"] << " bytes, ";
-  if (file["payloadLength"] == 0)
+const char* YesNo(int flag, const char* yes, const char* no) { return flag == 1 ? yes : no; }
+
+void PrintPayload(std::ostream& out, Diagnosis d) {
+  out << "  iv " << HexOf([&](std::size_t* n) { return qve_diagnosis_iv(d, n); }) << '\n'
+      << "  payload " << qve_diagnosis_payload_length(d) << " bytes, ";
+  const int whole = qve_diagnosis_whole_blocks(d);
+  if (qve_diagnosis_payload_length(d) == 0)
     out << "none: the file ends right after the IV, cut short";
   else
-    out << YesNo(file["wholeBlocks"], "a whole number of ", "not a whole number of ")
-        << file["blockSize"] << "-byte blocks" << (file["wholeBlocks"] ? "" : ", cut short");
-  if (file.contains("lastBlockPadding"))
-    out << ", the last one's padding "
-        << YesNo(file["lastBlockPadding"], "valid", "invalid: cut short or damaged");
+    out << YesNo(whole, "a whole number of ", "not a whole number of ")
+        << qve_diagnosis_block_size(d) << "-byte blocks" << YesNo(whole, "", ", cut short");
+  if (const int padding = qve_diagnosis_last_block_padding(d); padding >= 0)
+    out << ", the last one's padding " << YesNo(padding, "valid", "invalid: cut short or damaged");
   out << '\n';
-  const Json& key = file["sessionKey"];
+}
+
+void PrintKeyAndSeal(std::ostream& out, Diagnosis d, bool seal) {
+  const std::int64_t record = qve_diagnosis_key_record(d) + 1;
   out << "  session key: ";
-  if (key["record"].is_null()) {
-    out << key["problem"].get<std::string>() << '\n';
-  } else if (!key["unwraps"].get<bool>()) {
-    out << "record " << key["record"] << " does not unwrap\n";
+  if (record == 0) {
+    out << "no record for the built-in key " << BuiltInKeyId(QVE_KEY_DECRYPTION) << '\n';
+  } else if (!qve_diagnosis_key_unwraps(d)) {
+    out << "record " << record << " does not unwrap\n";
   } else {
-    out << "record " << key["record"] << " unwraps, CRC "
-        << YesNo(key["crcMatches"], "matches", "does not match") << ", key material "
-        << key["keyMaterialLength"] << " bytes\n";
+    out << "record " << record << " unwraps, CRC "
+        << YesNo(qve_diagnosis_key_crc_matches(d), "matches", "does not match") << ", key material "
+        << qve_diagnosis_key_material_length(d) << " bytes\n";
   }
-  if (!file.contains("seal")) return;
-  const Json& seal = file["seal"];
+  if (!seal) return;
   out << "  seal: ";
-  if (!seal["reached"].get<bool>()) {
+  if (!qve_diagnosis_seal_reached(d)) {
     out << "not reached, the session key does not open\n";
-  } else if (!seal["decrypts"].get<bool>()) {
-    out << "the decryption stopped after " << seal["plaintextLength"] << " bytes\n";
-  } else if (!seal["found"].get<bool>()) {
-    out << "no trailer in " << seal["plaintextLength"]
-        << " bytes of plaintext: " << seal["problem"].get<std::string>() << " at offset "
-        << seal["offset"] << '\n';
+  } else if (!qve_diagnosis_seal_decrypts(d)) {
+    out << "the decryption stopped after " << qve_diagnosis_seal_plaintext_length(d) << " bytes\n";
+  } else if (!qve_diagnosis_seal_found(d)) {
+    out << "no trailer in " << qve_diagnosis_seal_plaintext_length(d)
+        << " bytes of plaintext: " << qve_diagnosis_seal_problem(d) << " at offset "
+        << qve_diagnosis_seal_stop_offset(d) << '\n';
   } else {
-    out << seal["length"] << " bytes, key " << seal["keyId"].get<std::string>() << ", signature "
-        << seal["signatureLength"] << " bytes, "
-        << YesNo(seal["verifies"], "verifies", "does not verify") << " ("
-        << seal["result"].get<std::string>() << ")";
-    if (!seal["namesBuiltInKey"].get<bool>())
-      out << ": " << OtherKey(seal["keyId"].get<std::string>());
+    const int result = qve_diagnosis_seal_result(d);
+    out << qve_diagnosis_seal_length(d) << " bytes, key " << SealKeyId(d) << ", signature "
+        << qve_diagnosis_seal_signature_length(d) << " bytes, "
+        << YesNo(result == QVE_DECRYPT_SUCCESS, "verifies", "does not verify") << " ("
+        << ResultName(result) << ")";
+    // The seal's key, as the cause of a BadSignature names it.
+    if (!qve_diagnosis_seal_names_built_in_key(d))
+      out << ": " << qve_diagnosis_cause(d, QVE_DECRYPT_BAD_SIGNATURE);
     out << '\n';
   }
 }
 
+void PrintContainer(std::ostream& out, Diagnosis d, bool seal) {
+  if (qve_diagnosis_version(d) >= 0) out << "  version " << qve_diagnosis_version(d) << '\n';
+  if (qve_diagnosis_recipient_count(d) >= 0)
+    out << "  recipient count " << qve_diagnosis_recipient_count(d) << '\n';
+  for (std::size_t i = 0; i < qve_diagnosis_record_count(d); ++i) {
+    out << "  record " << i + 1 << " at offset " << qve_diagnosis_record_offset(d, i) << ": tag "
+        << static_cast<char>(qve_diagnosis_record_tag(d, i)) << ", key " << RecordKeyId(d, i)
+        << ", wrapped key " << qve_diagnosis_record_wrapped_key_length(d, i) << " bytes"
+        << YesNo(qve_diagnosis_record_used(d, i), " (used)", "") << '\n';
+  }
+  if (!Complete(d)) {
+    out << "  header malformed at offset " << qve_diagnosis_header_offset(d) << ": "
+        << qve_diagnosis_header_problem(d) << " (reader code " << qve_diagnosis_header_status(d)
+        << ", " << qve_diagnosis_header_status_name(d) << ")\n";
+    return;
+  }
+  PrintPayload(out, d);
+  PrintKeyAndSeal(out, d, seal);
+}
+
 }  // namespace
-
-std::string HeaderProblem(const HeaderStop& stop) {
-  using F = HeaderField;
-  std::string field = HeaderFieldName(stop.field);
-  if (stop.record != 0) field += " of record " + std::to_string(stop.record);
-  const bool isTag = stop.field == F::Magic || stop.field == F::Tag;
-  return Problem(stop, field, isTag, stop.field == F::Magic ? kContainerMagic.size() : 1,
-                 stop.field == F::KeyId || stop.field == F::WrappedKey || stop.field == F::Iv,
-                 isTag || stop.field == F::Version);
-}
-
-std::string OtherKey(const std::string& keyId) {
-  return "the seal names key " + keyId + ", not the built-in verification key " +
-         Hex(KeyIdOf(kVerificationKeyNumber));
-}
-
-std::string TagHex(std::uint64_t value, std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = size; i-- > 0; value >>= 8) bytes[i] = static_cast<std::uint8_t>(value);
-  return Hex(bytes);
-}
 
 std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
                         const std::wstring* reads) {
@@ -214,26 +222,34 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
     if (!error) error = platform::ReadError(wide);
     return unreadable(error ? platform::ErrorText(error) : "it does not open");
   }
-  Bytes start(kContainerMagic.size());
-  stream.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
-  start.resize(static_cast<std::size_t>(stream.gcount()));
+  char start[4] = {};
+  stream.read(start, sizeof start);
+  const auto read = static_cast<std::size_t>(stream.gcount());
+  stream.close();
   FileKind kind = options.as;
-  if (kind == FileKind::Detect && StartsWithContainerMagic(start)) kind = FileKind::Container;
+  if (kind == FileKind::Detect && qve_starts_container(start, read)) kind = FileKind::Container;
   file["kind"] = kind == FileKind::Container ? "container" : "log";
   file["size"] = size;
   if (kind != FileKind::Container) {
-    stream.close();
     // The library's log reader takes only a path with a narrow form.
     if (!platform::ToNarrow(wide))
       return unreadable("the name is not valid UTF-16 (an unpaired surrogate)");
     return InspectLog(wide, std::move(file), kind == FileKind::Detect, options.json, out);
   }
-  InspectContainer(stream, size, options.seal, file);
+  const qve_diagnose_options asked{sizeof asked, options.seal};
+  qve_diagnosis* made = nullptr;
+  const int code = qve_diagnose_container_w(wide.c_str(), &asked, &made);
+  const std::unique_ptr<qve_diagnosis, decltype(&qve_diagnosis_free)> diagnosis(made,
+                                                                                qve_diagnosis_free);
+  if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
+  if (code == QVE_ERROR_CRYPTO) throw std::runtime_error(qve_last_message());
+  if (code < 0) return unreadable(qve_last_problem_reason());
   if (options.json) {
+    ContainerJson(diagnosis.get(), options.seal, file);
     out << file.dump() << '\n';
   } else {
     out << file["path"].get<std::string>() << ": container, " << size << " bytes\n";
-    PrintContainer(out, file);
+    PrintContainer(out, diagnosis.get(), options.seal);
   }
   return "container";
 }

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 
-#include "cli/command_line.h"
 #include "cli/escape.h"
 #include "cli/standard_input.h"
 #include "platform/files.h"
@@ -11,17 +10,22 @@
 
 namespace qve::cli {
 
-using platform::FileKind;
+using platform::OutputProblem;
+
+CommandError OutputError(const std::string& called, std::wstring_view path,
+                         const platform::OutputFault& fault,
+                         const std::vector<OutputInput>& inputs) {
+  const std::string input = fault.input < inputs.size() ? inputs[fault.input].shown : "an input";
+  const std::string text = platform::OutputFaultText(
+      called, path, fault, input,
+      [](std::wstring_view shown) { return Escaped(Narrow(std::wstring(shown))); });
+  const bool usage = fault.problem == OutputProblem::SameFile;
+  return {usage ? kUsageError : kCannotCreate, text};
+}
 
 void RefuseForeignLink(const std::string& called, std::wstring_view path) {
-  std::wstring link;
-  if (!platform::LinkRefusal(path, &link)) return;
-  const std::string what =
-      "a symbolic link, owned by neither this user nor the folder's owner, in a sticky "
-      "world-writable folder; it is not followed (the rule of fs.protected_symlinks)";
-  throw CommandError(kCannotCreate, link == path ? called + " is " + what
-                                                 : called + " leads through " +
-                                                       Escaped(Narrow(link)) + ", " + what);
+  platform::OutputFault fault;
+  if (!platform::AcceptsLinks(path, fault)) throw OutputError(called, path, fault);
 }
 
 std::wstring UsableScratchFolder() {
@@ -33,58 +37,43 @@ std::wstring UsableScratchFolder() {
   return folder;
 }
 
+bool OutputFile::NamesStandardOutput(const std::string& name) {
+  // By identity before any link is followed: /dev/stdout leads to a pipe's
+  // name in /proc, which is no path at all.
+  return name == kStandardStream || platform::StatusOf(platform::ArgumentPath(name))
+                                        .SameFileAs(platform::StatusOfStandardOutput());
+}
+
 OutputFile::OutputFile(std::string label, const std::string& name,
                        const std::vector<OutputInput>& inputs, bool standardOutputToo)
     : label_(std::move(label)), name_(Escaped(name)) {
   const std::string called = label_ + " " + name_;
   if (name.empty()) throw CommandError(kUsageError, label_ + " must not be empty");
   const std::wstring wide = platform::ArgumentPath(name);
-  const platform::FileStatus standardOutput = platform::StatusOfStandardOutput();
-  platform::FileStatus status;
-  // By identity before any link is followed: /dev/stdout leads to a pipe's
-  // name in /proc, which is no path at all.
-  toStandardOutput_ = standardOutputToo && (name == kStandardStream ||
-                                            platform::StatusOf(wide).SameFileAs(standardOutput));
   if (!standardOutputToo) RefuseStandardStream(name, label_);
-  if (!toStandardOutput_) {
-    RefuseForeignLink(called, wide);
-    target_ = platform::FinalPath(wide);
-    status = platform::StatusOf(target_);
-  }
-  const platform::FileStatus& destination = toStandardOutput_ ? standardOutput : status;
-  for (const OutputInput& input : inputs) {
-    if (input.status.SameFileAs(destination))
-      throw CommandError(kUsageError, called + " is the same file as " + input.shown);
-  }
+  toStandardOutput_ = standardOutputToo && NamesStandardOutput(name);
+  std::vector<platform::FileStatus> statuses;
+  for (const OutputInput& input : inputs) statuses.push_back(input.status);
+  platform::OutputFault fault;
   std::wstring folder;
   if (toStandardOutput_) {
+    const platform::FileStatus standardOutput = platform::StatusOfStandardOutput();
+    for (std::size_t i = 0; i < statuses.size(); ++i) {
+      if (statuses[i].SameFileAs(standardOutput))
+        throw OutputError(called, wide, {OutputProblem::SameFile, {}, {}, i}, inputs);
+    }
     folder = UsableScratchFolder();
+  } else if (const auto place = platform::CheckOutputPlace(wide, statuses, fault)) {
+    target_ = place->target;
+    folder = place->folder;
   } else {
-    if (status.kind == FileKind::Folder || status.kind == FileKind::Other)
-      throw CommandError(kCannotCreate,
-                         called + " is " + status.what + "; only a regular file is replaced");
-    folder = platform::FolderOf(target_);
-    const platform::FileStatus folderStatus = platform::StatusOf(folder);
-    if (folderStatus.kind != FileKind::Folder) {
-      throw CommandError(kCannotCreate,
-                         "the folder " + Escaped(Narrow(folder)) + " of " + called + " " +
-                             (folderStatus.kind == FileKind::Missing ? "does not exist"
-                                                                     : "is " + folderStatus.what));
-    }
-    // A name too long, say; a name not there yet is what a new file has.
-    if (status.kind == FileKind::Missing && !platform::IsNotFound(status.error))
-      throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(status.error));
-    if (status.kind == FileKind::Regular) {
-      if (const std::error_code error = platform::ReplaceError(target_))
-        throw CommandError(kCannotCreate,
-                           called + " cannot be replaced: " + platform::ErrorText(error));
-    }
+    throw OutputError(called, wide, fault, inputs);
   }
   std::error_code error;
   temporary_ = platform::TempOutput::Create(folder, error);
   if (!temporary_)
-    throw CommandError(kCannotCreate, "cannot create a file in " + Escaped(Narrow(folder)) + ": " +
-                                          platform::ErrorText(error));
+    throw OutputError(called, wide,
+                      {OutputProblem::NoTemporary, folder, platform::ErrorText(error), 0});
 }
 
 void OutputFile::Write(const std::function<void(std::ostream&)>& write) {
@@ -115,9 +104,7 @@ bool OutputFile::CommitIfUnchanged(const std::optional<std::string>& expected) {
   std::error_code error;
   const bool published =
       temporary_->PublishIfUnchanged(target_, expected, error, platform::Durability::Synced);
-  if (error)
-    throw CommandError(kCannotCreate, "cannot put " + label_ + " " + name_ +
-                                          " in place: " + platform::ErrorText(error));
+  if (error) throw NotPublished(error);
   return published;
 }
 
@@ -131,9 +118,12 @@ void OutputFile::Commit(platform::Durability durability) {
     return;
   }
   temporary_->Publish(target_, error, durability);
-  if (error)
-    throw CommandError(kCannotCreate, "cannot put " + label_ + " " + name_ +
-                                          " in place: " + platform::ErrorText(error));
+  if (error) throw NotPublished(error);
+}
+
+CommandError OutputFile::NotPublished(const std::error_code& error) const {
+  return OutputError(label_ + " " + name_, target_,
+                     {OutputProblem::NotPublished, {}, platform::ErrorText(error), 0});
 }
 
 }  // namespace qve::cli

@@ -15,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "platform/file_status.h"
+#include "platform/output_target.h"
 #include "platform/temp_output.h"
 
 namespace qve::cli {
@@ -25,6 +27,13 @@ struct OutputInput {
   std::string shown;  // how a message names it: "INPUT c.qves"
   platform::FileStatus status;
 };
+
+// The commands' words and exit status for an output that cannot go where
+// it is asked to: `called` names it ("OUTPUT out"), `path` is the name it
+// was given, `inputs` what the fault's input refers to.
+CommandError OutputError(const std::string& called, std::wstring_view path,
+                         const platform::OutputFault& fault,
+                         const std::vector<OutputInput>& inputs = {});
 
 // Throws CommandError(kCannotCreate), naming `called` ("OUTPUT out"), when
 // writing through `path` would follow a link that platform::LinkRefusal
@@ -49,6 +58,10 @@ class OutputFile {
   OutputFile(std::string label, const std::string& name, const std::vector<OutputInput>& inputs,
              bool standardOutputToo = false);
 
+  // True when `name` means the command's standard output: "-", or any name
+  // of the file or pipe it is.
+  static bool NamesStandardOutput(const std::string& name);
+
   bool toStandardOutput() const { return toStandardOutput_; }
   // The temporary, for a writer that opens files by name (the library).
   const std::wstring& path() const { return temporary_->path(); }
@@ -69,6 +82,8 @@ class OutputFile {
   bool CommitIfUnchanged(const std::optional<std::string>& expected);
 
  private:
+  CommandError NotPublished(const std::error_code& error) const;
+
   std::string label_;
   std::string name_;     // as messages show it
   std::wstring target_;  // links followed

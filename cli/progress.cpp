@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "QVEHelper.h"
 #include "platform/file_status.h"
 
 namespace qve::cli {
@@ -100,6 +101,19 @@ std::string Progress::Line(double seconds) const {
     line += text;
   }
   return line;
+}
+
+int DecryptionCounts::Count(std::uint64_t done, std::uint64_t total, int step, void* counts) {
+  auto& to = *static_cast<DecryptionCounts*>(counts);
+  if (step == QVE_STEP_DECRYPTING) {
+    to.size = total;
+    to.decrypted = done;
+  } else {
+    to.plaintext = total;
+    to.checked = done;
+    to.checking = true;
+  }
+  return 0;
 }
 
 void Progress::Watch() {

@@ -5,6 +5,7 @@
 // the stream it goes to are given from outside, so a test drives time itself.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -48,6 +49,19 @@ struct ProgressStep {
   const char* name = "";
   std::uint64_t done = 0;
   std::uint64_t total = 0;
+};
+
+// How far one decryption is, as the library's progress callback tells it,
+// for the thread that draws the line.
+struct DecryptionCounts {
+  std::atomic<std::uint64_t> decrypted{0};  // container bytes read
+  std::atomic<std::uint64_t> size{0};       // of the container; 0 unknown (a pipe)
+  std::atomic<std::uint64_t> checked{0};    // plaintext bytes read back for the seal
+  std::atomic<std::uint64_t> plaintext{0};  // to read back, once checking
+  std::atomic<bool> checking{false};
+
+  // A qve_progress_fn whose context is the counts; never stops the work.
+  static int Count(std::uint64_t done, std::uint64_t total, int step, void* counts);
 };
 
 class Progress {

@@ -3,11 +3,14 @@
 
 namespace qve {
 
-BlockReadBuffer::BlockReadBuffer(std::streambuf& source, std::size_t blockSize)
-    : source_(source), block_(blockSize == 0 ? 1 : blockSize) {}
+BlockReadBuffer::BlockReadBuffer(std::streambuf& source, std::size_t blockSize, BeforeBlock before)
+    : source_(source), block_(blockSize == 0 ? 1 : blockSize), before_(std::move(before)) {}
 
 BlockReadBuffer::int_type BlockReadBuffer::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  handedOut_ += static_cast<std::uint64_t>(egptr() - eback());
+  setg(block_.data(), block_.data(), block_.data());
+  if (before_ && !before_(handedOut_)) return traits_type::eof();
   const std::streamsize got =
       source_.sgetn(block_.data(), static_cast<std::streamsize>(block_.size()));
   if (got <= 0) return traits_type::eof();

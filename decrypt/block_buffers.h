@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <streambuf>
 #include <vector>
 
@@ -16,7 +18,14 @@ inline constexpr std::size_t kFileBlockSize = 256 * 1024;
 // Reads `source` a block at a time. A read error ends the input like its end.
 class BlockReadBuffer : public std::streambuf {
  public:
-  BlockReadBuffer(std::streambuf& source, std::size_t blockSize);
+  // Before each block is read, `before` (when given) is told how many bytes
+  // were handed out so far; false from it ends the input there.
+  using BeforeBlock = std::function<bool(std::uint64_t handedOut)>;
+  BlockReadBuffer(std::streambuf& source, std::size_t blockSize, BeforeBlock before = {});
+
+  std::uint64_t handedOut() const {
+    return handedOut_ + static_cast<std::uint64_t>(gptr() - eback());
+  }
 
  protected:
   int_type underflow() override;
@@ -24,6 +33,8 @@ class BlockReadBuffer : public std::streambuf {
  private:
   std::streambuf& source_;
   std::vector<char> block_;
+  BeforeBlock before_;
+  std::uint64_t handedOut_ = 0;  // before the block held now
 };
 
 // Hands bytes to `sink` a block at a time; a flush hands over the rest and

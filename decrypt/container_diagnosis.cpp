@@ -6,6 +6,7 @@
 #include <streambuf>
 
 #include "crypto/built_in_keys.h"
+#include "decrypt/block_buffers.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
 #include "format/container_format.h"
@@ -159,6 +160,18 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
   if (diagnosis.wholeBlocks && diagnosis.payloadLength > 0)
     diagnosis.tail = DecryptTail(context, file, diagnosis.header.end, diagnosis.payloadLength);
   return diagnosis;
+}
+
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress) {
+  BlockReadBuffer blocks(*file.rdbuf(), kFileBlockSize,
+                         DecryptProgress::ReadingContainer(progress));
+  std::istream container(&blocks);
+  DecryptionContext context;
+  if (const auto opened = OpenPayload(container, context); opened != QVE_Helper::Success)
+    return opened;
+  const SealDiagnosis seal = DecryptIntoMemory(context, container);
+  DecryptProgress::ContainerRead(progress, blocks.handedOut());
+  return seal.decrypted != QVE_Helper::Success ? seal.decrypted : seal.result;
 }
 
 }  // namespace qve

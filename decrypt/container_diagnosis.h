@@ -14,6 +14,7 @@
 #include "QVEHelper.h"
 #include "crypto/bytes.h"
 #include "decrypt/container_header.h"
+#include "decrypt/decrypt_file.h"
 #include "decrypt/seal_trailer.h"
 #include "decrypt/session_key.h"
 
@@ -72,5 +73,11 @@ struct ContainerDiagnosis {
 // `decrypt`, the whole payload is decrypted once more into memory. Throws
 // std::runtime_error where OpenSSL fails.
 ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, bool decrypt);
+
+// The result the decryption of the container in `file`, read once in order
+// from its start, would give with an output that takes everything: the
+// plaintext is checked as it is decrypted, in memory, none of it kept.
+// `progress` hears how much of the container was read (QVE_STEP_DECRYPTING).
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress);
 
 }  // namespace qve

@@ -1,25 +1,57 @@
 // SPDX-License-Identifier: Apache-2.0
 // The decryption of one file into another, as the exported Decrypt does it,
-// for callers inside the project that want to watch it: the commands show
-// how far it is on a progress line.
+// for callers inside the library that watch it: the extension interface
+// reports how far it is and may stop it.
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "QVEHelper.h"
 
 namespace qve {
 
-// Written by the decryption, read by any other thread meanwhile.
-struct DecryptProgress {
-  std::atomic<bool> checkingSeal{false};    // the payload is decrypted, the seal is being checked
-  std::atomic<std::uint64_t> readBack{0};   // plaintext bytes the seal check has read back
-  std::atomic<std::uint64_t> plaintext{0};  // of these, once checkingSeal
+// Told where the work is, step by step (QVE_STEP_*): at each step's start
+// and end and at every block the files are read in. Once `report` gives
+// false the reading stops as at the end of the input and stays stopped.
+class DecryptProgress {
+ public:
+  using Report = std::function<bool(int step, std::uint64_t done, std::uint64_t total)>;
+  DecryptProgress(Report report, std::uint64_t inputSize)
+      : report_(std::move(report)), inputSize_(inputSize) {}
+
+  std::uint64_t inputSize() const { return inputSize_; }
+  bool stopped() const { return stopped_; }
+
+  // The reading of the container as QVE_STEP_DECRYPTING, for the
+  // BlockReadBuffer that reads it (nothing without progress), and its end
+  // after `read` bytes.
+  static std::function<bool(std::uint64_t)> ReadingContainer(DecryptProgress* progress) {
+    if (progress == nullptr) return {};
+    return [progress](std::uint64_t read) {
+      return progress->Tell(QVE_STEP_DECRYPTING, read, progress->inputSize());
+    };
+  }
+  static void ContainerRead(DecryptProgress* progress, std::uint64_t read) {
+    if (progress != nullptr)
+      progress->Tell(QVE_STEP_DECRYPTING, read, std::max(read, progress->inputSize()));
+  }
+  // False once stopped.
+  bool Tell(int step, std::uint64_t done, std::uint64_t total) {
+    if (!stopped_ && report_ && !report_(step, done, total)) stopped_ = true;
+    return !stopped_;
+  }
+
+ private:
+  Report report_;
+  std::uint64_t inputSize_;  // 0 when unknown
+  bool stopped_ = false;
 };
 
 // QVE_Helper::Decrypt, telling `progress` (when not null) how far it is.
+// A result after progress stopped means nothing.
 QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& outputPath,
                                       DecryptProgress* progress = nullptr);
 

@@ -11,17 +11,20 @@ namespace qve {
 
 using QVE_Helper::DecryptResult;
 
-DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal) {
-  seal.Clear();
-  DecryptionContext context;
+DecryptResult OpenPayload(std::istream& input, DecryptionContext& context) {
   context.iv.resize(PayloadIvLength());
   if (ReadHeader(input, context.iv, context.recipients) != HeaderStatus::Complete)
     return QVE_Helper::HeaderInvalid;
-
-  // Declared after the context so that it is released first.
+  // Released on return, before the context.
   const DecryptionKey key;
-  if (!UnwrapSessionKey(context, key)) return QVE_Helper::SessionKeyUnavailable;
+  return UnwrapSessionKey(context, key) ? QVE_Helper::Success : QVE_Helper::SessionKeyUnavailable;
+}
 
+DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal) {
+  seal.Clear();
+  DecryptionContext context;
+  if (const DecryptResult opened = OpenPayload(input, context); opened != QVE_Helper::Success)
+    return opened;
   const DecryptResult result = DecryptPayload(context, input, output);
   if (result != QVE_Helper::Success) return result;
   seal.length = ParseSeal(context.trailingWindow.Contents(), seal.keyId, seal.signature);

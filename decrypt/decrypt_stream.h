@@ -19,6 +19,11 @@ namespace qve {
 // found (0: none). The trailer is written like the rest of the plaintext.
 QVE_Helper::DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo& seal);
 
+// Reads the header and sets the cipher up with the session key: Success,
+// HeaderInvalid or SessionKeyUnavailable. The input is left at the first
+// payload byte.
+QVE_Helper::DecryptResult OpenPayload(std::istream& input, DecryptionContext& context);
+
 // The payload loop alone, on a context whose cipher is set up and an input
 // at the first payload byte: Success or OutputWriteFailed. The newest
 // plaintext is left in context.trailingWindow.

@@ -32,7 +32,8 @@ DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& out
     platform::FileStream output;
     if (!platform::OpenForWriting(output, outputPath)) return OutputOpenFailed;
     seal.Clear();
-    BlockReadBuffer containerBlocks(*input.rdbuf(), kFileBlockSize);
+    BlockReadBuffer containerBlocks(*input.rdbuf(), kFileBlockSize,
+                                    DecryptProgress::ReadingContainer(progress));
     std::istream container(&containerBlocks);
     BlockWriteBuffer outputBlocks(*output.rdbuf(), kFileBlockSize);
     std::ostream plaintext(&outputBlocks);
@@ -42,6 +43,7 @@ DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& out
     // A failure of the close itself only loses bytes; the size check sees it.
     if (plaintext.flush().fail() && decrypted == Success) decrypted = OutputWriteFailed;
     output.close();
+    DecryptProgress::ContainerRead(progress, containerBlocks.handedOut());
     if (decrypted != Success) return decrypted;
   }
   if (seal.length == 0) return NoSeal;
@@ -52,18 +54,19 @@ DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& out
   if (size < seal.length) return OutputTruncateFailed;
   platform::TruncateFile(outputPath, size - seal.length, error);
   if (error) return OutputTruncateFailed;
-  if (progress != nullptr) {
-    progress->plaintext = size - seal.length;
-    progress->checkingSeal = true;
-  }
+  const std::uint64_t plaintext = size - seal.length;
+  const auto tell = [&](std::uint64_t done) {
+    return progress == nullptr || progress->Tell(QVE_STEP_CHECKING_SEAL, done, plaintext);
+  };
 
   input.close();
   if (!platform::OpenForReading(input, outputPath)) return OutputReopenFailed;
-  BlockReadBuffer outputBlocks(*input.rdbuf(), kFileBlockSize);
+  BlockReadBuffer outputBlocks(*input.rdbuf(), kFileBlockSize, tell);
   std::istream truncated(&outputBlocks);
   const VerificationKey key;
-  return VerifyOutputSignature(truncated, seal, key,
-                               progress != nullptr ? &progress->readBack : nullptr);
+  const DecryptResult result = VerifyOutputSignature(truncated, seal, key);
+  tell(outputBlocks.handedOut());
+  return result;
 }
 
 }  // namespace qve

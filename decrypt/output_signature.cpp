@@ -49,8 +49,7 @@ QVE_Helper::DecryptResult OutputVerifier::Finish(const SealInfo& seal) {
 }
 
 QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,
-                                                const VerificationKey& key,
-                                                std::atomic<std::uint64_t>* readBack) {
+                                                const VerificationKey& key) {
   OutputVerifier verifier(key);
   if (verifier.bound() != QVE_Helper::Success) return verifier.bound();
   std::array<char, kChunkSize> chunk;
@@ -61,7 +60,6 @@ QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const Seal
     const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
                                  static_cast<std::size_t>(output.gcount()));
     if (!verifier.Update(bytes)) return QVE_Helper::VerifyUpdateFailed;
-    if (readBack != nullptr) readBack->fetch_add(bytes.size(), std::memory_order_relaxed);
   }
   return verifier.Finish(seal);
 }

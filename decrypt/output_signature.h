@@ -3,7 +3,6 @@
 // once the trailer has been cut off it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <istream>
 #include <span>
@@ -35,10 +34,9 @@ class OutputVerifier {
   QVE_Helper::DecryptResult bound_ = QVE_Helper::VerifyInitFailed;
 };
 
-// Reads `output` to its end in 4096-byte chunks, adding each to `readBack`
-// when given. Success, VerifyInitFailed, VerifyUpdateFailed or BadSignature.
+// Reads `output` to its end in 4096-byte chunks. Success, VerifyInitFailed,
+// VerifyUpdateFailed or BadSignature.
 QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,
-                                                const VerificationKey& key,
-                                                std::atomic<std::uint64_t>* readBack = nullptr);
+                                                const VerificationKey& key);
 
 }  // namespace qve

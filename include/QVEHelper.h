@@ -220,6 +220,7 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 #define QVE_ERROR_CANCELLED (-20)          /* the caller's progress callback asked to stop */
 #define QVE_ERROR_OUTPUT (-21)             /* an output cannot be created or put in place */
 #define QVE_ERROR_SAME_FILE (-22)          /* the output is one of the inputs */
+#define QVE_ERROR_SCRATCH (-23)            /* a scratch file cannot be made or fails */
 
 /* A verification run's status: what qvehelper verify exits with for one
  * chain, the first of 4, 3, 2, 5, 6, 1, 0 that applies. */
@@ -255,6 +256,233 @@ QVE_API const char* qve_crypto_library_version(void);
 QVE_API int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]);
 /* 1 when the built-in keys are the public development set (insecure), else 0. */
 QVE_API int qve_development_keys(void);
+
+/* ------------------------------------------------------------------------
+ * Containers: a decryption that never leaves unverified plaintext, a check
+ * that keeps none, and a diagnosis of what a container holds.
+ * ------------------------------------------------------------------------ */
+
+/* The step a decryption is at. */
+#define QVE_STEP_DECRYPTING 1    /* the container read and decrypted: its bytes */
+#define QVE_STEP_CHECKING_SEAL 2 /* the plaintext read back for the seal check: its bytes */
+
+/* Called on the calling thread as the work goes on: at the start and end of
+ * each step and about every 256 KiB, with `done` bytes of `total` (0 when
+ * unknown: a pipe) in `step`. Return 0 to go on; anything else stops the
+ * work, and the call gives QVE_ERROR_CANCELLED. */
+typedef int (*qve_progress_fn)(uint64_t done, uint64_t total, int step, void* context);
+
+typedef struct qve_decrypt_options {
+  size_t size;              /* sizeof(qve_decrypt_options) */
+  qve_progress_fn progress; /* or NULL */
+  void* context;            /* for progress */
+  /* 1: OUTPUT gets whatever was decrypted, whatever the result, once
+   * anything was written (not after InputOpenFailed or OutputOpenFailed). */
+  int keep_unverified;
+  /* 1: INPUT may be a pipe, FIFO or device, read once in order (a
+   * program's standard input); else such an INPUT is QVE_ERROR_WRONG_KIND,
+   * as reading it could wait for good. */
+  int read_stream;
+  /* 1: no temporary file: OUTPUT itself is created or truncated and
+   * written, and left as the step reached leaves it, as DecryptQveFile
+   * does; for a caller whose OUTPUT is a temporary file of its own. */
+  int write_directly;
+} qve_decrypt_options;
+
+/* Decrypts the container INPUT into OUTPUT and checks its seal. Before any
+ * work OUTPUT is checked: no link on its way that another user may have
+ * planted in a sticky world-writable folder (Linux's fs.protected_symlinks,
+ * applied whether or not the system does), not INPUT, a regular file or
+ * nothing yet, in a folder that exists, replaceable by this user. The
+ * plaintext goes into a temporary file in OUTPUT's folder, readable by its
+ * owner only (on Linux one without a name, where the file system allows),
+ * that replaces OUTPUT only on QVE_DECRYPT_SUCCESS, keeping an existing
+ * OUTPUT's mode bits and, where the process may set them, its owner and
+ * group; a link at OUTPUT is followed and stays. On every other outcome
+ * OUTPUT is left as it was and no temporary file remains.
+ * Gives the QVE_DECRYPT_* result (InputOpenFailed for an INPUT that does
+ * not open), or QVE_ERROR_SAME_FILE, QVE_ERROR_WRONG_KIND (INPUT),
+ * QVE_ERROR_OUTPUT (OUTPUT fails the checks, or no temporary file can be
+ * made or put in place), QVE_ERROR_CANCELLED, QVE_ERROR_INVALID_PATH,
+ * QVE_ERROR_MISUSE (a NULL path or options, a wrong size),
+ * QVE_ERROR_NO_MEMORY; qve_last_problem and qve_last_message say why. */
+QVE_API int qve_decrypt(const char* input, const char* output, const qve_decrypt_options* options);
+QVE_API int qve_decrypt_w(const wchar_t* input, const wchar_t* output,
+                          const qve_decrypt_options* options);
+
+typedef struct qve_check_options {
+  size_t size;              /* sizeof(qve_check_options) */
+  qve_progress_fn progress; /* or NULL */
+  void* context;            /* for progress */
+  /* The folder of the scratch file, UTF-8 or wide (one of them). With
+   * neither, there is no scratch file: the plaintext is checked in memory
+   * as it is decrypted (one step, QVE_STEP_DECRYPTING), in flat memory. */
+  const char* scratch_folder;
+  const wchar_t* scratch_folder_w;
+} qve_check_options;
+
+/* Decrypts INPUT and checks its seal, keeping no plaintext anywhere: the
+ * scratch file is unnamed on Linux (O_TMPFILE: no other process can open
+ * it), elsewhere a hidden name removed on every path. Gives the
+ * QVE_DECRYPT_* result qve_decrypt would give, or QVE_ERROR_SCRATCH when
+ * the scratch file cannot be made or fails (a full disk is not the
+ * container's result), QVE_ERROR_WRONG_KIND (INPUT a FIFO, socket or
+ * device), QVE_ERROR_CANCELLED, QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE,
+ * QVE_ERROR_NO_MEMORY. */
+QVE_API int qve_check(const char* input, const qve_check_options* options);
+QVE_API int qve_check_w(const wchar_t* input, const qve_check_options* options);
+
+/* Why the last qve_decrypt, qve_check or qve_diagnose_container call on
+ * this thread gave what it gave: a QVE_PROBLEM_*, the path it concerns
+ * ("" for none), the reason (the system's words, or what a path is; "" for
+ * none) and all of it in words, as qvehelper prints it (for a result, the
+ * cause: "the plaintext ends in no seal trailer"). QVE_PROBLEM_NONE and ""
+ * after Success. Valid until the next such call on the same thread. */
+#define QVE_PROBLEM_NONE 0
+#define QVE_PROBLEM_INPUT 1       /* INPUT does not open or is no regular file */
+#define QVE_PROBLEM_LINK 2        /* path: the link another user may have planted */
+#define QVE_PROBLEM_NOT_REGULAR 3 /* OUTPUT exists and is no regular file; reason: "a FIFO" */
+#define QVE_PROBLEM_FOLDER 4      /* path: OUTPUT's folder; reason: "does not exist", "is ..." */
+#define QVE_PROBLEM_NAME 5        /* the system refuses OUTPUT's name */
+#define QVE_PROBLEM_NOT_REPLACEABLE 6 /* this user may not replace OUTPUT */
+#define QVE_PROBLEM_SAME_FILE 7       /* OUTPUT is INPUT; path: INPUT */
+#define QVE_PROBLEM_TEMPORARY 8       /* path: a folder that takes no temporary or scratch file */
+#define QVE_PROBLEM_PUBLISH 9         /* the temporary file cannot be put in place as OUTPUT */
+#define QVE_PROBLEM_WRITE 10          /* the output or scratch file takes no more */
+#define QVE_PROBLEM_CHANGED 11        /* the output or scratch file changed while written */
+#define QVE_PROBLEM_CONTAINER 12      /* the container's own fault */
+#define QVE_PROBLEM_CRYPTO 13         /* the cryptographic library failed */
+#define QVE_PROBLEM_CANCELLED 14      /* the progress callback stopped the work */
+QVE_API int qve_last_problem(void);
+QVE_API const char* qve_last_problem_path(void);
+QVE_API const char* qve_last_problem_reason(void);
+QVE_API const char* qve_last_message(void);
+
+/* 1 when a file whose first bytes are these is a container (it starts with
+ * the whole magic "QVES"), else 0. */
+QVE_API int qve_starts_container(const void* bytes, size_t length);
+
+/* For a program, not a library: from now on SIGINT, SIGTERM, SIGHUP and
+ * SIGPIPE (on Windows Ctrl-C and closing the console) first remove the
+ * named temporary files the library has open, then do what they did
+ * before. 0. */
+QVE_API int qve_remove_temporaries_on_signals(void);
+
+/* A container's diagnosis: what a decryption makes of it, step by step,
+ * every step the library's own; nothing is written anywhere. */
+typedef struct qve_diagnosis qve_diagnosis;
+
+typedef struct qve_diagnose_options {
+  size_t size; /* sizeof(qve_diagnose_options) */
+  /* 1: also decrypt the payload once in memory and check the seal. */
+  int decrypt;
+} qve_diagnose_options;
+
+/* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error:
+ * QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with qve_last_problem_reason),
+ * QVE_ERROR_WRONG_KIND (a FIFO, socket, device or folder), QVE_ERROR_CRYPTO,
+ * QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. Any file is
+ * diagnosed: one that is no container stops at its magic. */
+QVE_API int qve_diagnose_container(const char* path, const qve_diagnose_options* options,
+                                   qve_diagnosis** diagnosis);
+QVE_API int qve_diagnose_container_w(const wchar_t* path, const qve_diagnose_options* options,
+                                     qve_diagnosis** diagnosis);
+QVE_API void qve_diagnosis_free(qve_diagnosis* diagnosis);
+
+/* The accessors give 0, "", NULL or -1 (where -1 means none) for a NULL
+ * diagnosis or an index at or past the count, and for a fact the diagnosis
+ * did not reach. Text and bytes belong to the diagnosis. */
+QVE_API uint64_t qve_diagnosis_size(const qve_diagnosis* diagnosis);
+
+/* Where reading the header stopped: the header reader's code (0 the header
+ * is complete; 1 MagicVersionOrIvUnreadable ... 7 WrappedKeyLengthInvalid,
+ * which a decryption folds into HeaderInvalid) and its name; the field
+ * ("magic", "wrapped key"; "" once complete), its record (from 1, 0 for
+ * none), its file offset, the value read and the limit or expected value,
+ * whether the file ends inside it and how many of its bytes there are
+ * then; and all of it in words ("version 2, expected 1"). */
+QVE_API int qve_diagnosis_header_status(const qve_diagnosis* diagnosis);
+QVE_API const char* qve_diagnosis_header_status_name(const qve_diagnosis* diagnosis);
+QVE_API const char* qve_diagnosis_header_field(const qve_diagnosis* diagnosis);
+QVE_API uint32_t qve_diagnosis_header_record(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_header_offset(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_header_value(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_header_limit(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_header_cut(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_header_left(const qve_diagnosis* diagnosis);
+QVE_API const char* qve_diagnosis_header_problem(const qve_diagnosis* diagnosis);
+
+/* The version and the recipient count as read, whatever their values; -1
+ * where the file ends before them. */
+QVE_API int64_t qve_diagnosis_version(const qve_diagnosis* diagnosis);
+QVE_API int64_t qve_diagnosis_recipient_count(const qve_diagnosis* diagnosis);
+
+/* Every record read, whole or not: its file offset, tag byte, key
+ * identifier (*length bytes), wrapped key length, and 1 for the one the
+ * built-in key uses. */
+QVE_API size_t qve_diagnosis_record_count(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_record_offset(const qve_diagnosis* diagnosis, size_t index);
+QVE_API int qve_diagnosis_record_tag(const qve_diagnosis* diagnosis, size_t index);
+QVE_API const uint8_t* qve_diagnosis_record_key_id(const qve_diagnosis* diagnosis, size_t index,
+                                                   size_t* length);
+QVE_API size_t qve_diagnosis_record_wrapped_key_length(const qve_diagnosis* diagnosis,
+                                                       size_t index);
+QVE_API int qve_diagnosis_record_used(const qve_diagnosis* diagnosis, size_t index);
+
+/* Once the header is complete: the IV (*length bytes); the payload's
+ * length, the cipher's block size, whether the payload is a whole number
+ * of blocks, and whether the file was cut short (no payload at all, or not
+ * whole blocks: no padded plaintext encrypts to it). */
+QVE_API const uint8_t* qve_diagnosis_iv(const qve_diagnosis* diagnosis, size_t* length);
+QVE_API uint64_t qve_diagnosis_payload_length(const qve_diagnosis* diagnosis);
+QVE_API size_t qve_diagnosis_block_size(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_whole_blocks(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_cut_short(const qve_diagnosis* diagnosis);
+
+/* The session key: the record used (from 0; -1 when none names the
+ * built-in key), whether its wrapped key unwraps, whether the key block's
+ * CRC matches, the key material's length (never the material), and whether
+ * the cipher is ready with it. */
+QVE_API int64_t qve_diagnosis_key_record(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_key_unwraps(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_key_crc_matches(const qve_diagnosis* diagnosis);
+QVE_API size_t qve_diagnosis_key_material_length(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_key_ready(const qve_diagnosis* diagnosis);
+
+/* Whether the last cipher block ends in valid padding (the end of the
+ * payload is decrypted alone, cheaply): 1, 0, or -1 where not looked at
+ * (the key does not open, or the payload is not whole blocks). */
+QVE_API int qve_diagnosis_last_block_padding(const qve_diagnosis* diagnosis);
+
+/* The seal, with the decrypt option: whether it was reached (the key
+ * opens), whether the payload decrypted to its end, the plaintext's length
+ * and whether a trailer was found. Found: its length, the key identifier it
+ * names (*length bytes), whether that is the built-in verification key and
+ * the signature's length. Not found: where recognising it stopped (its
+ * name, "NoClosingTag", ...; the plaintext offset; in words). And the
+ * QVE_DECRYPT_* result a decryption would give with an output that takes
+ * everything: HeaderInvalid or SessionKeyUnavailable where the seal is not
+ * reached, else NoSeal, Success, BadSignature, VerifyInitFailed or
+ * VerifyUpdateFailed; QVE_ERROR_MISUSE without the decrypt option. */
+QVE_API int qve_diagnosis_seal_reached(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_seal_decrypts(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_seal_plaintext_length(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_seal_found(const qve_diagnosis* diagnosis);
+QVE_API uint32_t qve_diagnosis_seal_length(const qve_diagnosis* diagnosis);
+QVE_API const uint8_t* qve_diagnosis_seal_key_id(const qve_diagnosis* diagnosis, size_t* length);
+QVE_API int qve_diagnosis_seal_names_built_in_key(const qve_diagnosis* diagnosis);
+QVE_API size_t qve_diagnosis_seal_signature_length(const qve_diagnosis* diagnosis);
+QVE_API int qve_diagnosis_seal_result(const qve_diagnosis* diagnosis);
+QVE_API const char* qve_diagnosis_seal_stop(const qve_diagnosis* diagnosis);
+QVE_API uint64_t qve_diagnosis_seal_stop_offset(const qve_diagnosis* diagnosis);
+QVE_API const char* qve_diagnosis_seal_problem(const qve_diagnosis* diagnosis);
+
+/* Why a decryption of this container gave `result`, in the container's
+ * terms, as qvehelper decrypt prints it ("the container looks cut short:
+ * ..."); "" for Success and for the results only the files explain
+ * (InputOpenFailed, OutputOpenFailed, OutputWriteFailed: qve_last_message
+ * after the call says those). */
+QVE_API const char* qve_diagnosis_cause(const qve_diagnosis* diagnosis, int result);
 
 #ifdef __cplusplus
 }

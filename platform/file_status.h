@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the commands learn about a path before they touch it, and the state
-// of their own standard streams. The library never uses these: its contract
-// is to open what it is given.
+// What the commands and the extension interface's safe output learn about a
+// path before they touch it, and the state of the commands' own standard
+// streams. The seed's functions never use these: their contract is to open
+// what they are given.
 #pragma once
 
 #include <cstdint>
@@ -99,7 +100,8 @@ std::wstring ScratchFolder(std::error_code& error);
 // a descriptor that refuses writes, so no file the command opens can become
 // its standard output and a write to it fails instead of vanishing; and a
 // pipe whose reader has gone makes a write fail (EPIPE) rather than end the
-// process (SIGPIPE), so the command can say so and exit with its status.
+// process (SIGPIPE), so the command can say so and exit with its status; so
+// does a write past the file-size limit (EFBIG rather than SIGXFSZ).
 void GuardStandardStreams();
 
 }  // namespace qve::platform

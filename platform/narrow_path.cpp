@@ -25,4 +25,12 @@ std::wstring NarrowablePath(std::wstring_view path) {
   return out;
 }
 
+std::optional<std::wstring> InterfacePath(std::string_view text) {
+  // Where ArgumentPath stands a character in for bytes, the text does not
+  // come back.
+  std::wstring path = ArgumentPath(text);
+  if (ShownText(path) != text) return std::nullopt;
+  return path;
+}
+
 }  // namespace qve::platform

@@ -36,6 +36,12 @@ std::optional<std::wstring> ToWide(std::string_view narrow);
 // surrogate comes back as it was.
 std::wstring ArgumentPath(std::string_view argument);
 
+// A path given as UTF-8 across the extension interface: on Linux a name's
+// bytes, whatever they are (as ArgumentPath takes them), on Windows UTF-8
+// and the three bytes WTF-8 gives an unpaired surrogate (as ShownText
+// writes it). Nothing for bytes that name no path here.
+std::optional<std::wstring> InterfacePath(std::string_view text);
+
 // Text as the commands write it: UTF-8 whatever the code page. On Linux the
 // bytes of a name that are not UTF-8 come back as they were, and on Windows
 // an unpaired surrogate as the three bytes WTF-8 gives it, for the escaper

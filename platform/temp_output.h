@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// A file that takes a command's output while it is not yet trusted, and
-// reaches its destination only when published. Where the system allows
-// (Linux O_TMPFILE) it has no name at all, so not even SIGKILL leaves it
-// behind; elsewhere it is a short hidden name in the destination's folder,
-// removed on every path, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Ctrl-C and
-// console close on Windows) included; a signal the process ignores stays
-// ignored.
+// A file that takes an output while it is not yet trusted, and reaches its
+// destination only when published. Where the system allows (Linux
+// O_TMPFILE) it has no name at all, so not even SIGKILL leaves it behind;
+// elsewhere it is a short hidden name in the destination's folder, removed
+// on every path, and once RemoveOnSignals has been called also on SIGINT,
+// SIGTERM, SIGHUP and SIGPIPE (Ctrl-C and console close on Windows).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +35,12 @@ class TempOutput {
   static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
                                             TempNaming naming = TempNaming::Unnamed);
   virtual ~TempOutput() = default;  // discards the file unless it was published
+
+  // From now on the signals that end the process remove every named
+  // temporary first, then do what they did before: a handler that was
+  // there is called, a signal the process ignores stays ignored. A program
+  // asks for it; a library must not take its host's signals unasked.
+  static void RemoveOnSignals();
 
   // A path that opens the file for writing, truncating and reading again, as
   // the library's decryption does.

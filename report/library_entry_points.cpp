@@ -33,6 +33,7 @@ constexpr Named kErrors[] = {
     {QVE_ERROR_CANCELLED, "Cancelled"},
     {QVE_ERROR_OUTPUT, "OutputFailed"},
     {QVE_ERROR_SAME_FILE, "SameFile"},
+    {QVE_ERROR_SCRATCH, "ScratchFailed"},
 };
 
 constexpr const char* kStatuses[] = {"ReportOk",         "ReportUnsigned", "ReportSomeInvalid",

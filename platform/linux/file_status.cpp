@@ -275,6 +275,9 @@ std::wstring ScratchFolder(std::error_code& error) {
 
 void GuardStandardStreams() {
   ::signal(SIGPIPE, SIG_IGN);
+  // A write past the file-size limit then fails (and is told) instead of
+  // ending the process with a named temporary file left behind.
+  ::signal(SIGXFSZ, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // Read-only, so a write to it fails with EBADF as on a closed stream.

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <string>
@@ -41,12 +42,21 @@ struct SlotBlock {
 SlotBlock gNamed;
 
 constexpr int kRemovingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// What each signal did before, indexed as kRemovingSignals; written once,
+// before the handler is installed.
+struct sigaction gPrevious[std::size(kRemovingSignals)];
 
 extern "C" void RemoveNamedAndDie(int signal) {
   for (SlotBlock* block = &gNamed; block != nullptr; block = block->next.load()) {
     for (auto& slot : block->slots) {
       if (slot.used.load()) ::unlink(slot.name.data());
     }
+  }
+  for (std::size_t i = 0; i < std::size(kRemovingSignals); ++i) {
+    const auto handler = gPrevious[i].sa_handler;
+    if (kRemovingSignals[i] != signal || handler == SIG_DFL || handler == SIG_IGN) continue;
+    handler(signal);  // another copy of this code, or the program's own
+    return;
   }
   ::signal(signal, SIG_DFL);
   ::raise(signal);
@@ -55,20 +65,6 @@ extern "C" void RemoveNamedAndDie(int signal) {
 class NamedGuard {
  public:
   explicit NamedGuard(const std::string& name) {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-      struct sigaction action {};
-      action.sa_handler = RemoveNamedAndDie;
-      sigemptyset(&action.sa_mask);
-      for (const int signal : kRemovingSignals) sigaddset(&action.sa_mask, signal);
-      // A signal the process ignores does not end it, so it stays ignored:
-      // SIGPIPE in the commands, SIGHUP under nohup.
-      for (const int signal : kRemovingSignals) {
-        struct sigaction current {};
-        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-        ::sigaction(signal, &action, nullptr);
-      }
-    });
     if (name.size() >= kNameRoom) return;
     static std::mutex claim;
     const std::lock_guard<std::mutex> lock(claim);
@@ -285,6 +281,24 @@ bool ProcSeesFile(int fd) {
 
 }  // namespace
 
+void TempOutput::RemoveOnSignals() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction action {};
+    action.sa_handler = RemoveNamedAndDie;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kRemovingSignals) sigaddset(&action.sa_mask, signal);
+    // A signal the process ignores does not end it, so it stays ignored:
+    // SIGPIPE in the commands, SIGHUP under nohup.
+    for (std::size_t i = 0; i < std::size(kRemovingSignals); ++i) {
+      if (::sigaction(kRemovingSignals[i], nullptr, &gPrevious[i]) != 0 ||
+          gPrevious[i].sa_handler == SIG_IGN || (gPrevious[i].sa_flags & SA_SIGINFO) != 0)
+        continue;
+      ::sigaction(kRemovingSignals[i], &action, nullptr);
+    }
+  });
+}
+
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
                                                TempNaming naming) {
   const auto narrow = ToNarrow(folder);
@@ -294,9 +308,6 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
   }
   // Not into a folder that another user's link leads to.
   if ((error = LinkRefusal(folder))) return nullptr;
-  // A write past the file-size limit then fails (and is told) instead of
-  // ending the process with the named file left behind.
-  ::signal(SIGXFSZ, SIG_IGN);
   // Owner-only while it holds what nobody has vouched for yet.
   if (naming == TempNaming::Unnamed) {
     const int fd = ::open(narrow->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);

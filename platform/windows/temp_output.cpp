@@ -29,8 +29,6 @@ BOOL WINAPI RemoveNamed(DWORD) {
 }
 
 std::list<std::wstring>::iterator Claim(const std::wstring& name) {
-  static std::once_flag installed;
-  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveNamed, TRUE); });
   const std::lock_guard<std::mutex> lock(gNamesLock);
   return gNames.insert(gNames.end(), name);
 }
@@ -166,6 +164,12 @@ class WindowsTempOutput final : public TempOutput {
 };
 
 }  // namespace
+
+// The handlers before it are still called: it returns FALSE.
+void TempOutput::RemoveOnSignals() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveNamed, TRUE); });
+}
 
 // Always named: Windows has no file without a name.
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,

@@ -47,6 +47,7 @@ TEST(LibraryInfo, EveryCodeHasItsName) {
       {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_CANCELLED, "Cancelled"},
       {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_OUTPUT, "OutputFailed"},
       {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_SAME_FILE, "SameFile"},
+      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_SCRATCH, "ScratchFailed"},
       {QVE_RESULT_OF_RUN, -9, "Unknown"},
   };
   for (const auto& row : rows)
