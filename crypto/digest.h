@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The library digest (SHA-256), used by every digest and signature operation.
+//
+// Error style of crypto/: a signature that does not verify is a result; an
+// OpenSSL call that fails throws std::runtime_error naming the call ("EVP_...()
+// failed."), and nothing here catches.
 #pragma once
 
 #include <openssl/evp.h>

@@ -2,6 +2,13 @@
 // The decryption of one file into another, as the exported Decrypt does it,
 // for callers inside the library that watch it: the extension interface
 // reports how far it is and may stop it.
+//
+// Error style of decrypt/: a container that cannot be used, an output that
+// cannot be written and a seal that does not verify are all a DecryptResult;
+// nothing throws for them. OpenSSL failures inside a step end in the result
+// the contract names for that step; allocation failure leaves by exception
+// and the interface's calls turn it into QVE_ERROR_NO_MEMORY. The diagnosis
+// throws std::runtime_error only where the container changes under it.
 #pragma once
 
 #include <algorithm>

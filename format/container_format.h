@@ -14,6 +14,11 @@
 //
 // All integers are unsigned little-endian. Readers and writers of the format,
 // the library's and the tools', take their constants and names from here.
+//
+// Error style of format/: bytes that break a rule are a result, never an
+// exception: a parser returns how far it got and why it stopped, and its
+// caller decides what that means. Only allocation failure and the digest of
+// the chain's start value (which throws as crypto/ does) leave by exception.
 #pragma once
 
 #include <openssl/evp.h>

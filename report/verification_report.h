@@ -1,5 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The one implementation of QVE_Helper::IVerificationReport.
+//
+// Error style of report/, the library's edge: what the contract raises leaves
+// from here (std::invalid_argument for a path with no narrow form, the
+// digest's std::runtime_error, std::bad_alloc) and the report is left as the
+// contract says; the qve_ calls catch every exception and return a code.
 #pragma once
 
 #include <QVEHelper.h>

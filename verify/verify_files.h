@@ -3,6 +3,11 @@
 // name order and checked as part of one chain of signature blocks; what it
 // records is a verdict per block, and per file the counts that the report
 // turns into a file verdict.
+//
+// Error style of verify/: a block or file that is bad is a verdict, a file
+// that cannot be read is a fact of its FileDetail; neither throws. A path
+// with no narrow form throws std::invalid_argument and what crypto/ throws
+// passes through untouched, so the report leaves as the contract says.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,10 @@
 // Each encoder takes every field of its layout; a field left at its default
 // gives what the library accepts, a set length disagrees with the bytes it
 // counts.
+//
+// Error style of tools/writer/: an input that cannot be what it must be
+// throws UnusableInput naming it; anything else that fails throws
+// std::runtime_error. The dev commands make the first a data error (65).
 #pragma once
 
 #include <openssl/evp.h>
