@@ -22,10 +22,11 @@ namespace qve::cli {
 
 using Json = nlohmann::ordered_json;
 
-enum class FileKind { Detect, Container, Log };
+// What inspect reads a file as.
+enum class ReadAs { Detect, Container, Log };
 
 struct InspectOptions {
-  FileKind as = FileKind::Detect;
+  ReadAs as = ReadAs::Detect;
   bool seal = false;  // decrypt in memory to look at the seal trailer
   bool json = false;  // one JSON object per line instead of text
 };

@@ -25,7 +25,7 @@ struct InspectArguments {
 };
 
 int RunInspect(InspectArguments& args) {
-  if (args.as != "auto") args.options.as = args.as == "log" ? FileKind::Log : FileKind::Container;
+  if (args.as != "auto") args.options.as = args.as == "log" ? ReadAs::Log : ReadAs::Container;
   int status = 0;
   // Read once, into a file that can be read again: the kind is told from its
   // first bytes, and a log's long blocks are read twice.

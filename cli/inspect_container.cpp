@@ -226,15 +226,15 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   stream.read(start, sizeof start);
   const auto read = static_cast<std::size_t>(stream.gcount());
   stream.close();
-  FileKind kind = options.as;
-  if (kind == FileKind::Detect && qve_starts_container(start, read)) kind = FileKind::Container;
-  file["kind"] = kind == FileKind::Container ? "container" : "log";
+  ReadAs kind = options.as;
+  if (kind == ReadAs::Detect && qve_starts_container(start, read)) kind = ReadAs::Container;
+  file["kind"] = kind == ReadAs::Container ? "container" : "log";
   file["size"] = size;
-  if (kind != FileKind::Container) {
+  if (kind != ReadAs::Container) {
     // The library's log reader takes only a path with a narrow form.
     if (!platform::ToNarrow(wide))
       return unreadable("the name is not valid UTF-16 (an unpaired surrogate)");
-    return InspectLog(wide, std::move(file), kind == FileKind::Detect, options.json, out);
+    return InspectLog(wide, std::move(file), kind == ReadAs::Detect, options.json, out);
   }
   const qve_diagnose_options asked{sizeof asked, options.seal};
   qve_diagnosis* made = nullptr;

@@ -15,7 +15,7 @@
 namespace {
 
 // Every line printed shows as it is: the escaper has nothing left to do.
-void Inspect(const std::string& path, qve::cli::FileKind kind, bool json) {
+void Inspect(const std::string& path, qve::cli::ReadAs kind, bool json) {
   std::ostringstream out;
   qve::cli::InspectFile(path, {kind, true, json}, out);
   std::istringstream lines(out.str());
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, file);
   std::fclose(file);
   for (const bool json : {false, true}) {
-    Inspect(path, qve::cli::FileKind::Container, json);
-    Inspect(path, qve::cli::FileKind::Log, json);
+    Inspect(path, qve::cli::ReadAs::Container, json);
+    Inspect(path, qve::cli::ReadAs::Log, json);
   }
   std::remove(path.c_str());
   return 0;
