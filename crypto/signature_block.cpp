@@ -10,7 +10,7 @@
 
 namespace qve {
 
-BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
+BlockStop ParseSignatureBlockStop(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
   using R = BlockParseResult;
   BlockStop stop;
   if (bytes.empty()) {
@@ -65,7 +65,7 @@ BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& 
 }
 
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block) {
-  return ParseBlockFields(bytes, block).status;
+  return ParseSignatureBlockStop(bytes, block).status;
 }
 
 MdCtxPtr VerifyContext::Fresh() {
@@ -84,7 +84,7 @@ MdCtxPtr VerifyContext::Fresh() {
 }
 
 BlockCheck::BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& key)
-    : stop_(ParseBlockFields(blockBytes, block_)) {
+    : stop_(ParseSignatureBlockStop(blockBytes, block_)) {
   if (!parsed()) return;
   ctx_ = key.Fresh();
   std::uint8_t id[4];

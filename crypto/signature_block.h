@@ -28,7 +28,7 @@ struct SignatureBlock {
 using BlockStop = ParseStop<BlockParseResult, BlockField>;
 
 // Fields parsed before a failure keep their values; later ones are untouched.
-BlockStop ParseBlockFields(std::span<const std::uint8_t> bytes, SignatureBlock& block);
+BlockStop ParseSignatureBlockStop(std::span<const std::uint8_t> bytes, SignatureBlock& block);
 
 // The parser the check calls: only its code.
 BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block);

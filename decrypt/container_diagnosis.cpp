@@ -72,7 +72,8 @@ SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) 
 
   const Bytes window = context.trailingWindow.Contents();
   SealInfo info;
-  seal.stop = FindSeal(window, seal.plaintextLength - window.size(), info.keyId, info.signature);
+  seal.stop =
+      ParseSealStop(window, seal.plaintextLength - window.size(), info.keyId, info.signature);
   if (seal.stop.status != SealStatus::Found) return seal;
   info.length = seal.stop.length;
   seal.keyId = info.keyId;
@@ -123,7 +124,7 @@ TailDiagnosis DecryptTail(const DecryptionContext& context, std::istream& file,
 
   const std::span window = std::span(plain).last(std::min(plain.size(), kWindowSize));
   Bytes signature;
-  tail.stop = FindSeal(window, skipped + plain.size() - window.size(), tail.keyId, signature);
+  tail.stop = ParseSealStop(window, skipped + plain.size() - window.size(), tail.keyId, signature);
   tail.namesBuiltInKey = tail.stop.status == SealStatus::Found && NamesBuiltInKey(tail.keyId);
   return tail;
 }
@@ -137,7 +138,7 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
   context.iv.resize(PayloadIvLength());
   file.clear();
   file.seekg(0);
-  diagnosis.header = ParseHeader(file, context.iv, context.recipients);
+  diagnosis.header = ReadHeaderStop(file, context.iv, context.recipients);
   for (std::size_t i = 0; i < context.recipients.size(); ++i) {
     const RecipientEntry& entry = context.recipients[i];
     diagnosis.records.push_back(

@@ -61,8 +61,8 @@ bool ReadRecipient(HeaderCursor& cursor, HeaderStop& stop,
 
 }  // namespace
 
-HeaderParse ParseHeader(std::istream& input, std::span<std::uint8_t> iv,
-                        std::vector<RecipientEntry>& recipients) {
+HeaderParse ReadHeaderStop(std::istream& input, std::span<std::uint8_t> iv,
+                           std::vector<RecipientEntry>& recipients) {
   HeaderParse parse;
   HeaderStop& stop = parse.stop;
   HeaderCursor cursor(StreamSource{input});
@@ -127,7 +127,7 @@ HeaderParse ParseHeader(std::istream& input, std::span<std::uint8_t> iv,
 
 HeaderStatus ReadHeader(std::istream& input, std::span<std::uint8_t> iv,
                         std::vector<RecipientEntry>& recipients) {
-  return ParseHeader(input, iv, recipients).stop.status;
+  return ReadHeaderStop(input, iv, recipients).stop.status;
 }
 
 }  // namespace qve

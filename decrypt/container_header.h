@@ -39,8 +39,8 @@ struct HeaderParse {
 // Reads the header, the IV into all of `iv`; on Complete the stream is left
 // at the first payload byte. Entries appended before a failure stay in
 // `recipients`, a record whose wrapped key is cut short without that key.
-HeaderParse ParseHeader(std::istream& input, std::span<std::uint8_t> iv,
-                        std::vector<RecipientEntry>& recipients);
+HeaderParse ReadHeaderStop(std::istream& input, std::span<std::uint8_t> iv,
+                           std::vector<RecipientEntry>& recipients);
 
 // The reader the decryption calls: only its code.
 HeaderStatus ReadHeader(std::istream& input, std::span<std::uint8_t> iv,

@@ -22,8 +22,8 @@ bool ReadSealTag(ByteCursor& cursor, SealStop& stop, SealStatus status, SealFiel
 
 }  // namespace
 
-SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStart, Bytes& keyId,
-                  Bytes& signature) {
+SealStop ParseSealStop(std::span<const std::uint8_t> window, std::uint64_t windowStart,
+                       Bytes& keyId, Bytes& signature) {
   SealStop stop;
   const std::size_t size = window.size();
   if (size < kShortestSealWindow) {
@@ -79,7 +79,7 @@ SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStar
 }
 
 std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature) {
-  return FindSeal(window, 0, keyId, signature).length;
+  return ParseSealStop(window, 0, keyId, signature).length;
 }
 
 }  // namespace qve

@@ -38,8 +38,8 @@ struct SealStop : ParseStop<SealStatus, SealField> {
 // decrypted data, whose first byte is plaintext byte `windowStart`. keyId
 // and signature are copied out as they are read; a trailer longer than the
 // window is never recognised.
-SealStop FindSeal(std::span<const std::uint8_t> window, std::uint64_t windowStart, Bytes& keyId,
-                  Bytes& signature);
+SealStop ParseSealStop(std::span<const std::uint8_t> window, std::uint64_t windowStart,
+                       Bytes& keyId, Bytes& signature);
 
 // The reader the decryption calls: L, or 0 when the window ends in no trailer.
 std::uint32_t ParseSeal(std::span<const std::uint8_t> window, Bytes& keyId, Bytes& signature);

@@ -19,6 +19,11 @@
 // exception: a parser returns how far it got and why it stopped, and its
 // caller decides what that means. Only allocation failure and the digest of
 // the chain's start value (which throws as crypto/ does) leave by exception.
+//
+// Names of parsers, for both formats: the contract's reader (ReadHeader,
+// ParseSeal, ParseSignatureBlock) gives only its code and is a thin call of
+// the detailed one, named the same with "Stop" after it (ReadHeaderStop, ...),
+// which also gives the field, offset, value and limit where it stopped.
 #pragma once
 
 #include <openssl/evp.h>

@@ -130,7 +130,7 @@ TEST(ParseSignatureBlock, SaysWhereItStops) {
   };
   for (const auto& row : rows) {
     SignatureBlock block;
-    EXPECT_EQ(ParseBlockFields(row.bytes, block), row.stop) << row.name;
+    EXPECT_EQ(ParseSignatureBlockStop(row.bytes, block), row.stop) << row.name;
   }
 }
 

@@ -242,7 +242,7 @@ TEST(DecryptStream, PayloadChunks) {
 
 // Where recognising the seal stops, in plaintext offsets (the window starts
 // at 1000 here). `bare` is 30 bytes: key id 4, signature 10.
-TEST(FindSeal, SaysWhereItStops) {
+TEST(ParseSealStop, SaysWhereItStops) {
   using S = SealStatus;
   using F = SealField;
   const auto trailer = [](Seal s) {
@@ -276,7 +276,7 @@ TEST(FindSeal, SaysWhereItStops) {
   };
   for (const auto& row : rows) {
     Bytes keyId, signature;
-    EXPECT_EQ(FindSeal(row.window, 1000, keyId, signature), row.stop) << row.name;
+    EXPECT_EQ(ParseSealStop(row.window, 1000, keyId, signature), row.stop) << row.name;
   }
 }
 
