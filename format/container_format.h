@@ -81,8 +81,6 @@ inline constexpr std::string_view kSealTag = "Seal";
 inline constexpr std::uint32_t kSealVersion = 1;
 inline constexpr std::size_t kSealClosingSize = 4 + 2;  // closing tag and L
 inline constexpr std::size_t kShortestSealWindow = 10;
-// Both tags, version, K, G and L: a trailer with empty fields is this long.
-inline constexpr std::size_t kSealFixedSize = 4 + 2 + 2 + 2 + 4 + 2;
 
 // Where reading the header stopped. Callers of ReadHeader only tell Complete
 // from the rest.

@@ -30,6 +30,8 @@ inline constexpr char kLineFeed = '\n';
 inline constexpr char kCarriageReturn = '\r';
 inline constexpr char kEndOfInput = 0x1A;
 inline constexpr char kNul = '\0';
+// What the signature covers after each line, in place of its line end.
+inline constexpr std::uint8_t kCoveredLineEnd = 0x00;
 inline constexpr char kSignatureMarker = 0x1F;
 inline constexpr char kBase64Stop = '=';
 // A payload shorter than a base64 group is empty, not decoded.

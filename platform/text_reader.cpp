@@ -99,7 +99,7 @@ bool TextLineReader::NextPieceAfterFill(std::string_view* piece, bool* lineEnds)
   for (;;) {
     // A full buffer gives what it holds but a last CR, which may start a line end.
     if (begin_ == 0 && end_ == buffer_.size()) {
-      const std::size_t length = end_ - (buffer_[end_ - 1] == '\r' ? 1 : 0);
+      const std::size_t length = end_ - (buffer_[end_ - 1] == kCarriageReturn ? 1 : 0);
       Take(piece, length, length);
       *lineEnds = false;
       inLine_ = true;
@@ -107,7 +107,7 @@ bool TextLineReader::NextPieceAfterFill(std::string_view* piece, bool* lineEnds)
     }
     const std::size_t scanned = end_ - begin_;  // holds no LF; where it ends once Fill moved it
     if (!Fill()) break;
-    if (const std::size_t lfAt = Find(scanned, '\n'); lfAt < end_) {
+    if (const std::size_t lfAt = Find(scanned, kLineFeed); lfAt < end_) {
       TakeLine(piece, lfAt);
       *lineEnds = true;
       return true;

@@ -67,7 +67,7 @@ class TextLineReader {
   // next call. False at the end of the input.
   bool NextPiece(std::string_view* piece, bool* lineEnds) {
     // Most lines lie whole in the buffer.
-    if (const std::size_t lfAt = Find(begin_, '\n'); lfAt < end_) {
+    if (const std::size_t lfAt = Find(begin_, kLineFeed); lfAt < end_) {
       TakeLine(piece, lfAt);
       *lineEnds = true;
       return true;
@@ -125,7 +125,8 @@ class TextLineReader {
   // Gives out the line that the LF at `lfAt` ends, without its line end.
   void TakeLine(std::string_view* piece, std::size_t lfAt) {
     const std::size_t length = lfAt - begin_;
-    Take(piece, length > 0 && buffer_[lfAt - 1] == '\r' ? length - 1 : length, length + 1);
+    Take(piece, length > 0 && buffer_[lfAt - 1] == kCarriageReturn ? length - 1 : length,
+         length + 1);
     inLine_ = false;
   }
 

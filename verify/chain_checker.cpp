@@ -149,7 +149,7 @@ inline void ChainChecker::EndDataLine() {
         {lineNumber_, lineShown_.substr(0, cut), line_.line().length(), line_.line().cut()});
   }
   ++blockLines_;
-  if (!spilled_) held_.push_back(0x00);
+  if (!spilled_) held_.push_back(kCoveredLineEnd);
 }
 
 void ChainChecker::EndSignatureLine() {
@@ -200,7 +200,7 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
     const auto bytes = BytesOf(line.Counted(piece, again.pieceHasNul()));
     batch.insert(batch.end(), bytes.begin(), bytes.end());
     if (lineEnds) {
-      batch.push_back(0x00);
+      batch.push_back(kCoveredLineEnd);
       line = LineText{};
       ++lines;
     }

@@ -24,8 +24,7 @@ BlockSigner::BlockSigner(EVP_PKEY* privateKey, const BlockFields& fields)
 
 void BlockSigner::AddLine(std::string_view line) {
   Add({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
-  const std::uint8_t end = 0x00;
-  Add({&end, 1});
+  Add({&kCoveredLineEnd, 1});
 }
 
 Bytes SignBlock(EVP_PKEY* privateKey, const BlockFields& fields,
