@@ -77,7 +77,7 @@ class _Progress:
     def _call(self, done, total, step, context):
         try:
             go_on = self.progress(done, total)
-        except BaseException as error:  # noqa: B902 - raised again after the call
+        except BaseException as error:  # raised again once the call is over
             self.raised = error
             return 1
         return 1 if go_on is not None and not go_on else 0
