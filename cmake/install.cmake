@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts under the prefix: the library with its SONAME
-# links, the public header, the command with its manual page and bash
-# completion, a CMake package (QVEHelper::qvehelper) and a pkg-config file.
+# links, the public header and its manual page (qvehelper.3), the command
+# with its manual page and bash completion, a CMake package
+# (QVEHelper::qvehelper) and a pkg-config file.
 # The writer tool and the public development keys only with
 # QVE_INSTALL_DEV_TOOLS.
 include(CMakePackageConfigHelpers)
@@ -52,6 +53,9 @@ foreach(page qvehelper.1)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/${page}
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 endforeach()
+# The extension interface's page goes with the header.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/qvehelper.3
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
 
 if(QVE_INSTALL_DEV_TOOLS)
   install(TARGETS qvehelper-dev RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dev-tools)

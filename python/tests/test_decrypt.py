@@ -1,0 +1,184 @@
+# SPDX-License-Identifier: Apache-2.0
+"""decrypt, check and inspect against the built library, on the sample
+container and on copies of it damaged byte by byte: the results, the files
+left behind, progress and stopping, errors and the diagnosis's facts."""
+import os
+
+import pytest
+
+import qvehelper
+
+EXAMPLES = os.path.join(os.path.dirname(__file__), "../../examples")
+with open(os.path.join(EXAMPLES, "sample.qves"), "rb") as sample_file:
+    SAMPLE = sample_file.read()
+with open(os.path.join(EXAMPLES, "sample.txt"), "rb") as plaintext_file:
+    PLAINTEXT = plaintext_file.read()
+
+# The sample's layout: one recipient record at 7 (tag, u16 identifier length,
+# identifier, u16 wrapped key length, wrapped key), then the IV and the payload.
+RECORD = 7
+KEY_ID_LENGTH = int.from_bytes(SAMPLE[RECORD + 1:RECORD + 3], "little")
+WRAPPED_KEY = RECORD + 5 + KEY_ID_LENGTH
+IV = WRAPPED_KEY + int.from_bytes(SAMPLE[WRAPPED_KEY - 2:WRAPPED_KEY], "little")
+PAYLOAD = IV + 16
+
+
+def flipped(offset):
+    return SAMPLE[:offset] + bytes([SAMPLE[offset] ^ 0x01]) + SAMPLE[offset + 1:]
+
+
+DAMAGED = {
+    "intact": SAMPLE,
+    "magic": flipped(1),
+    "wrapped key": flipped(WRAPPED_KEY + 100),
+    # Early plaintext garbled, the seal trailer at the end intact.
+    "payload": flipped(PAYLOAD + 64),
+    "no payload": SAMPLE[:PAYLOAD],
+    "last block gone": SAMPLE[:-16],
+}
+
+
+@pytest.fixture
+def container(request, tmp_path):
+    path = tmp_path / "in.qves"
+    path.write_bytes(DAMAGED[request.param])
+    return path
+
+
+@pytest.mark.parametrize("container, result", [
+    ("intact", "Success"),
+    ("magic", "HeaderInvalid"),
+    ("wrapped key", "SessionKeyUnavailable"),
+    ("payload", "BadSignature"),
+    ("no payload", "NoSeal"),
+    ("last block gone", "NoSeal"),
+], indirect=["container"])
+@pytest.mark.parametrize("existing", [None, b"kept"])
+def test_results_and_files_left(container, result, existing, tmp_path):
+    output = tmp_path / "out.txt"
+    if existing is not None:
+        output.write_bytes(existing)
+    assert qvehelper.decrypt(container, output) == result
+    assert qvehelper.check(str(container)) == result
+    if result == "Success":
+        assert output.read_bytes() == PLAINTEXT
+    elif existing is None:
+        assert not output.exists()
+    else:
+        assert output.read_bytes() == existing
+    # No temporary file remains beside the output.
+    kept = result == "Success" or existing is not None
+    assert sorted(os.listdir(tmp_path)) == ["in.qves"] + (["out.txt"] if kept else [])
+
+
+def decrypt_to(tmp_path):
+    return lambda path, progress: qvehelper.decrypt(path, tmp_path / "out.txt", progress=progress)
+
+
+def check(path, progress):
+    return qvehelper.check(os.fsencode(path), progress=progress)
+
+
+@pytest.mark.parametrize("container", ["intact"], indirect=True)
+@pytest.mark.parametrize("call, steps", [(decrypt_to, 2), (lambda tmp_path: check, 1)],
+                         ids=["decrypt", "check"])
+def test_progress_counts_each_step(container, call, steps, tmp_path):
+    seen = []
+    assert call(tmp_path)(container, lambda done, total: seen.append((done, total))) == "Success"
+    runs = []
+    for done, total in seen:
+        if done == 0:
+            runs.append([])
+        runs[-1].append((done, total))
+    assert len(runs) == steps and runs[0][0] == (0, len(SAMPLE))
+    for run in runs:
+        assert [done for done, _ in run] == sorted(done for done, _ in run)
+        assert run[-1][0] == run[-1][1] > 0
+
+
+@pytest.mark.parametrize("container", ["intact"], indirect=True)
+@pytest.mark.parametrize("call", [decrypt_to, lambda tmp_path: check], ids=["decrypt", "check"])
+@pytest.mark.parametrize("stop_at", [0, 1, -1])
+@pytest.mark.parametrize("stop", [False, 0, "raise"], ids=["False", "0", "raise"])
+def test_progress_stops_the_work(container, call, stop_at, stop, tmp_path):
+    total_calls = []
+    call(tmp_path)(container, lambda done, total: total_calls.append(done))
+    stop_call = stop_at % len(total_calls)
+    calls = []
+
+    def progress(done, total):
+        calls.append(done)
+        if len(calls) - 1 == stop_call:
+            if stop == "raise":
+                raise KeyboardInterrupt
+            return stop
+        return True
+
+    (tmp_path / "out.txt").unlink(missing_ok=True)
+    if stop == "raise":
+        with pytest.raises(KeyboardInterrupt):
+            call(tmp_path)(container, progress)
+    else:
+        assert call(tmp_path)(container, progress) == "Cancelled"
+    assert len(calls) == stop_call + 1
+    assert os.listdir(tmp_path) == ["in.qves"]
+
+
+@pytest.mark.parametrize("container", ["intact"], indirect=True)
+@pytest.mark.parametrize("make, code, path", [
+    (lambda tmp, given: qvehelper.decrypt(given, tmp / "none" / "out.txt"), -21, "none"),
+    (lambda tmp, given: qvehelper.decrypt(given, given), -22, "in.qves"),
+    (lambda tmp, given: qvehelper.check(_fifo(tmp)), -8, None),
+    (lambda tmp, given: qvehelper.inspect(tmp / "missing.qves"), -5, "missing.qves"),
+    (lambda tmp, given: qvehelper.inspect(tmp), -8, None),
+], ids=["no folder", "same file", "fifo", "missing", "folder"])
+def test_errors_carry_their_code(container, make, code, path, tmp_path):
+    with pytest.raises(qvehelper.QveError) as raised:
+        make(tmp_path, container)
+    assert raised.value.code == code
+    if path is not None:
+        assert raised.value.path == str(tmp_path / path)
+    assert container.read_bytes() == SAMPLE
+    assert sorted(os.listdir(tmp_path)) in (["in.qves"], ["fifo", "in.qves"])
+
+
+def _fifo(tmp_path):
+    os.mkfifo(tmp_path / "fifo")
+    return tmp_path / "fifo"
+
+
+@pytest.mark.parametrize("container, facts", [
+    ("intact", {"header.complete": True, "version": 1, "recipient_count": 1,
+                "records.0.offset": RECORD, "records.0.used": True,
+                "records.0.key_id": b"\x0a\0\0\0", "iv": SAMPLE[IV:PAYLOAD],
+                "payload_length": len(SAMPLE) - PAYLOAD, "block_size": 16, "whole_blocks": True,
+                "cut_short": False, "key.record": 0, "key.ready": True,
+                "last_block_padding": True, "seal.found": True, "seal.key_id": b"\x0b\0\0\0",
+                "seal.names_built_in_key": True, "seal.result": "Success", "seal.cause": ""}),
+    ("magic", {"header.complete": False, "header.field": "magic", "header.offset": 0,
+               "records": (), "seal.reached": False, "seal.result": "HeaderInvalid"}),
+    ("wrapped key", {"header.complete": True, "key.record": 0, "key.ready": False,
+                     "last_block_padding": None, "seal.reached": False,
+                     "seal.result": "SessionKeyUnavailable"}),
+    ("payload", {"key.ready": True, "seal.found": True, "seal.result": "BadSignature"}),
+    ("no payload", {"header.complete": True, "payload_length": 0, "cut_short": True,
+                    "seal.result": "NoSeal"}),
+    ("last block gone", {"whole_blocks": True, "cut_short": False, "last_block_padding": False,
+                         "seal.found": False, "seal.result": "NoSeal"}),
+], indirect=["container"])
+def test_the_diagnosis(container, facts):
+    diagnosis = qvehelper.inspect(container)
+    assert diagnosis.path == str(container) and diagnosis.size == len(container.read_bytes())
+    if diagnosis.seal.found:
+        assert diagnosis.seal.plaintext_length == len(PLAINTEXT) + diagnosis.seal.length
+    for name, value in facts.items():
+        fact = diagnosis
+        for part in name.split("."):
+            fact = fact[int(part)] if part.isdigit() else getattr(fact, part)
+        assert fact == value, name
+
+
+@pytest.mark.parametrize("container", ["intact", "payload"], indirect=True)
+def test_a_diagnosis_without_the_seal(container):
+    diagnosis = qvehelper.inspect(container, seal=False)
+    assert diagnosis.seal is None and diagnosis.key.ready and diagnosis.header.complete
