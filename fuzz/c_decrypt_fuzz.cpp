@@ -2,10 +2,10 @@
 // A hostile container through the C interface, as a host calls it: decrypted
 // into place, checked with and without a scratch file, decrypted by the
 // seed's function and diagnosed, with progress that may stop the work. The
-// first byte says how (its bits, below), the second at which progress call
-// to stop (0: never); the rest is the file. Every way agrees on the result,
-// a failed decryption leaves nothing unless asked to, and progress never
-// runs past its total.
+// first byte says how and which paths (its bits, below), the second at which
+// progress call to stop (0: never); the rest is the file. Every way agrees on
+// the result, a failed decryption leaves nothing unless asked to, progress
+// never runs past its total, and the container is never touched.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +25,18 @@ enum Bits : std::uint8_t {
   kScratchFile = 4,
   kWide = 8,
   kDiagnoseDecrypts = 16,
+};
+
+// The top three bits: what the paths name, as a host may get them wrong.
+enum Paths : std::uint8_t {
+  kFaultless,
+  kOutputFolderMissing,
+  kOutputIsInput,
+  kOutputIsFolder,
+  kInputMissing,
+  kInputFolder,
+  kInputFifo,
+  kScratchFolderMissing,
 };
 
 struct Progress {
@@ -152,28 +164,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string folder = [] {
     std::string name = "/tmp/qve-fuzz-c-decrypt-" + std::to_string(::getpid());
     ::mkdir(name.c_str(), 0700);
+    ::mkdir((name + "/folder").c_str(), 0700);
+    ::mkfifo((name + "/fifo").c_str(), 0600);
     return name;
   }();
-  static const std::string input = folder + "/in.qves";
-  static const std::string output = folder + "/out.txt";
+  static const std::string container = folder + "/in.qves";
   static const std::string seedOutput = folder + "/seed.txt";
   const std::uint8_t bits = data[0];
+  const auto paths = static_cast<Paths>(bits >> 5);
   const std::uint8_t* file = data + 2;
   const std::size_t fileSize = size - 2;
   {
-    std::FILE* out = std::fopen(input.c_str(), "wb");
+    std::FILE* out = std::fopen(container.c_str(), "wb");
     if (out == nullptr) std::abort();
     std::fwrite(file, 1, fileSize, out);
     std::fclose(out);
   }
-  std::remove(output.c_str());
-  Slips(input);
+  const std::string input = paths == kInputMissing  ? folder + "/missing.qves"
+                            : paths == kInputFolder ? folder + "/folder"
+                            : paths == kInputFifo   ? folder + "/fifo"
+                                                    : container;
+  const std::string output = paths == kOutputFolderMissing ? folder + "/missing/out.txt"
+                             : paths == kOutputIsInput     ? input
+                             : paths == kOutputIsFolder    ? folder + "/folder"
+                                                           : folder + "/out.txt";
+  const std::string scratch = paths == kScratchFolderMissing ? folder + "/missing" : folder;
+  std::remove((folder + "/out.txt").c_str());
+  Slips(container);
   const bool magic = fileSize >= 4 && std::memcmp(file, "QVES", 4) == 0;
   if (qve_starts_container(file, fileSize) != int(magic)) std::abort();
 
-  // The seed's function: the result every other way must agree with.
-  const int seed = DecryptQveFile(Wide(input).c_str(), Wide(seedOutput).c_str());
+  // The seed's function: the result every other way must agree with. It
+  // would wait on the FIFO for a writer.
+  const int seed = paths == kInputFifo
+                       ? QVE_DECRYPT_INPUT_OPEN_FAILED
+                       : DecryptQveFile(Wide(input).c_str(), Wide(seedOutput).c_str());
   if (seed < 0 || seed > QVE_DECRYPT_BAD_SIGNATURE) std::abort();
+  const bool faultless = paths == kFaultless || paths == kScratchFolderMissing;
 
   Progress decryptProgress{.stopAt = data[1]};
   qve_decrypt_options decrypt{};
@@ -187,14 +214,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             : qve_decrypt(input.c_str(), output.c_str(), &decrypt);
   LastProblem();
   if (decryptProgress.stopped != (decrypted == QVE_ERROR_CANCELLED)) std::abort();
-  if (!decryptProgress.stopped) {
+  if (faultless && !decryptProgress.stopped) {
     if (decrypted != seed) std::abort();
     if (decrypted == QVE_DECRYPT_SUCCESS && qve_last_problem() != QVE_PROBLEM_NONE) std::abort();
     // Unverified plaintext is left only when asked for, or written directly.
     const bool kept =
         decrypted == QVE_DECRYPT_SUCCESS || decrypt.keep_unverified || decrypt.write_directly;
     if (Exists(output) != kept) std::abort();
-  } else if (!decrypt.write_directly && !decrypt.keep_unverified && Exists(output)) {
+  } else if (faultless && !decrypt.write_directly && Exists(output)) {
+    std::abort();
+  } else if (!faultless && decrypted == QVE_DECRYPT_SUCCESS) {
     std::abort();
   }
 
@@ -203,18 +232,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check.size = sizeof check;
   check.progress = Told;
   check.context = &checkProgress;
-  if (bits & kScratchFile) {
+  const std::wstring wideScratch = Wide(scratch);
+  if (bits & kScratchFile || paths == kScratchFolderMissing) {
     if (bits & kWide) {
-      check.scratch_folder_w = L"/tmp";
+      check.scratch_folder_w = wideScratch.c_str();
     } else {
-      check.scratch_folder = folder.c_str();
+      check.scratch_folder = scratch.c_str();
     }
   }
   const int checked =
       bits & kWide ? qve_check_w(Wide(input).c_str(), &check) : qve_check(input.c_str(), &check);
   LastProblem();
   if (checkProgress.stopped != (checked == QVE_ERROR_CANCELLED)) std::abort();
-  if (!checkProgress.stopped && checked != seed) std::abort();
+  if (paths == kScratchFolderMissing) {
+    if (checked != QVE_ERROR_SCRATCH) std::abort();
+  } else if (!checkProgress.stopped && paths != kInputFifo && checked != seed) {
+    std::abort();
+  }
 
   qve_diagnose_options diagnose{};
   diagnose.size = sizeof diagnose;
@@ -222,15 +256,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qve_diagnosis* d = nullptr;
   const int diagnosed = bits & kWide ? qve_diagnose_container_w(Wide(input).c_str(), &diagnose, &d)
                                      : qve_diagnose_container(input.c_str(), &diagnose, &d);
-  if (diagnosed != 0 || d == nullptr) std::abort();
-  if (qve_diagnosis_size(d) != fileSize) std::abort();
+  const int expected = paths == kInputMissing                         ? QVE_ERROR_NOT_FOUND
+                       : paths == kInputFolder || paths == kInputFifo ? QVE_ERROR_WRONG_KIND
+                                                                      : 0;
+  if (diagnosed != expected || (d != nullptr) != (expected == 0)) std::abort();
+  if (d != nullptr && qve_diagnosis_size(d) != fileSize) std::abort();
   // It says what a decryption gives with an output that takes everything.
-  if (diagnose.decrypt && qve_diagnosis_seal_result(d) != seed) std::abort();
+  if (d != nullptr && diagnose.decrypt && qve_diagnosis_seal_result(d) != seed) std::abort();
   ReadAll(d);
   qve_diagnosis_free(d);
 
-  std::remove(input.c_str());
-  std::remove(output.c_str());
+  // No call touches the container, whatever its output was called.
+  struct stat status;
+  if (::stat(container.c_str(), &status) != 0 || std::uint64_t(status.st_size) != fileSize)
+    std::abort();
+  std::remove(container.c_str());
+  std::remove((folder + "/out.txt").c_str());
   std::remove(seedOutput.c_str());
   return 0;
 }

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // A verification run that gathers covered lines for the page, over hostile
 // log files split as the verify target splits them, with small page limits
-// the first bytes choose. Gathering never changes a verdict, the page keeps
-// within every limit, and the page is written whatever the lines hold.
+// the first bytes choose, and as gzip content when they say so. Gathering
+// never changes a verdict, the page keeps within every limit, the page is
+// written whatever the lines hold, and a file's links read alone (for the
+// link order) are the ones the run found.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include "cli/verify_outcome.h"
 #include "platform/paths.h"
 #include "verify/details.h"
+#include "verify/file_links.h"
 
 namespace {
 
@@ -50,6 +53,12 @@ class ExcerptCheck final : public qve::VerifyObserver {
   qve::RunOptions options_;
 };
 
+class FileEnds final : public qve::VerifyObserver {
+ public:
+  void OnFileEnd(const qve::FileDetail& file) override { files.push_back(file); }
+  std::vector<qve::FileDetail> files;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -60,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return name;
   }();
   static const char* const kNames[] = {"System_1.log", "System_2.log", "system.log"};
+  const bool gunzip = data[0] / 60 % 2;
 
   const std::size_t fileCount = 1 + data[0] % 3;
   const std::uint8_t* body = data + 3;
@@ -75,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < fileCount; ++i) {
     const std::size_t from = cuts[i];
     const std::size_t to = i + 1 == fileCount ? bodySize : cuts[i + 1];
-    written.push_back(folder + "/" + kNames[i]);
+    written.push_back(folder + "/" + kNames[i] + (gunzip ? ".gz" : ""));
     Write(written.back(), body + from, to - from);
     paths.push_back(*qve::platform::ToWide(written.back()));
   }
@@ -89,19 +99,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   limits.excerptBytes = 64 * (1 + data[2] / 3 % 8);
   qve::RunOptions options = limits.Gathering();
   options.limits.heldBlockBytes = data[2] & 0x80 ? 0 : options.limits.heldBlockBytes;
+  options.gunzip = gunzip;
 
   qve::FileVerifier gathered;
   qve::FileRecorder recorder(gathered);
   qve::cli::PageGatherer page(limits);
   ExcerptCheck check(options);
+  FileEnds ends;
   qve::cli::VerifyOutcome outcome;
-  qve::cli::OutcomeBuilder builder(outcome, true, true, {&recorder, &page, &check});
+  qve::cli::OutcomeBuilder builder(outcome, true, true, {&recorder, &page, &check, &ends});
   qve::VerifyInOrder(paths, builder, options);
 
   // The verdicts of a run that gathers nothing.
-  qve::FileVerifier plain;
-  qve::VerifyFiles(plain, paths);
-  if (gathered.results != plain.results) std::abort();
+  if (!gunzip) {
+    qve::FileVerifier plain;
+    qve::VerifyFiles(plain, paths);
+    if (gathered.results != plain.results) std::abort();
+  }
+  if (ends.files.size() != fileCount) std::abort();
+  for (std::size_t i = 0; i < fileCount; ++i) {
+    const auto compression =
+        gunzip ? qve::platform::Compression::Gzip : qve::platform::Compression::None;
+    const qve::FileLinks links = qve::ReadFileLinks(written[i], compression);
+    const qve::FileDetail& file = ends.files[i];
+    if (links.opened != file.opened || links.firstLink != file.firstLink ||
+        links.lastChainValue != file.lastChainValue)
+      std::abort();
+  }
 
   if (page.files.size() != fileCount) std::abort();
   std::uint64_t shownBytes = 0;
