@@ -151,10 +151,20 @@ void Slips(const std::string& input) {
   check.scratch_folder = "/tmp";
   check.scratch_folder_w = L"/tmp";
   if (qve_check(input.c_str(), &check) != QVE_ERROR_MISUSE) std::abort();
+  check.scratch_folder = nullptr;
+  check.scratch_folder_w = nullptr;
   if (DecryptQveFile(nullptr, L"out") != QVE_DECRYPT_INPUT_OPEN_FAILED ||
       DecryptQveFile(Wide(input).c_str(), nullptr) != QVE_DECRYPT_OUTPUT_OPEN_FAILED)
     std::abort();
   ReadAll(nullptr);
+  // A wide path with no form on this system (past U+10FFFF) is refused,
+  // whichever way.
+  const std::wstring formless = L"/tmp/\x110000.qves";
+  if (qve_decrypt_w(formless.c_str(), L"out", &decrypt) == QVE_DECRYPT_SUCCESS ||
+      qve_decrypt_w(Wide(input).c_str(), formless.c_str(), &decrypt) == QVE_DECRYPT_SUCCESS ||
+      qve_check_w(formless.c_str(), &check) == QVE_DECRYPT_SUCCESS ||
+      qve_diagnose_container_w(formless.c_str(), &diagnose, &d) == 0)
+    std::abort();
 }
 
 }  // namespace
