@@ -32,7 +32,7 @@ enum Paths : std::uint8_t {
   kFaultless,
   kOutputFolderMissing,
   kOutputIsInput,
-  kOutputIsFolder,
+  kOutputIsDevice,  // /dev/full with kKeepUnverified, else /dev/null
   kInputMissing,
   kInputFolder,
   kInputFifo,
@@ -176,6 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ::mkdir(name.c_str(), 0700);
     ::mkdir((name + "/folder").c_str(), 0700);
     ::mkfifo((name + "/fifo").c_str(), 0600);
+    // As a program would: the temporary files go with a signal.
+    if (qve_remove_temporaries_on_signals() != 0) std::abort();
     return name;
   }();
   static const std::string container = folder + "/in.qves";
@@ -196,8 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                     : container;
   const std::string output = paths == kOutputFolderMissing ? folder + "/missing/out.txt"
                              : paths == kOutputIsInput     ? input
-                             : paths == kOutputIsFolder    ? folder + "/folder"
-                                                           : folder + "/out.txt";
+                             : paths == kOutputIsDevice
+                                 ? (bits & kKeepUnverified ? "/dev/full" : "/dev/null")
+                                 : folder + "/out.txt";
   const std::string scratch = paths == kScratchFolderMissing ? folder + "/missing" : folder;
   std::remove((folder + "/out.txt").c_str());
   Slips(container);
@@ -210,6 +213,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        ? QVE_DECRYPT_INPUT_OPEN_FAILED
                        : DecryptQveFile(Wide(input).c_str(), Wide(seedOutput).c_str());
   if (seed < 0 || seed > QVE_DECRYPT_BAD_SIGNATURE) std::abort();
+  // Another name of the container is not written: neither file is touched.
+  if (paths == kOutputIsInput &&
+      DecryptQveFile(Wide(input).c_str(), Wide(folder + "/./in.qves").c_str()) !=
+          QVE_DECRYPT_OUTPUT_OPEN_FAILED)
+    std::abort();
   const bool faultless = paths == kFaultless || paths == kScratchFolderMissing;
 
   Progress decryptProgress{.stopAt = data[1]};

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Limits small enough for a few lines to reach each of them.
   qve::cli::PageLimits limits;
-  limits.linesPerBlock = data[0] / 3 % 5;
+  limits.linesPerBlock = (data[0] / 3 + 2) % 5;  // 2 for the seeds of the verify target
   limits.bytesPerLine = 1 + data[1] % 16;
   limits.runsPerFile = 1 + data[0] / 15 % 4;
   limits.excerptsPerFile = 1 + data[2] % 3;
