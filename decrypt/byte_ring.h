@@ -17,7 +17,6 @@ class ByteRing {
  public:
   explicit ByteRing(std::size_t capacity);
 
-  std::size_t capacity() const { return storage_.size(); }
   std::size_t size() const { return size_; }
 
   // Keeps only the newest `capacity` bytes of everything appended so far.

@@ -8,17 +8,6 @@ namespace qve {
 
 Bytes ChainStart() { return ComputeDigest({}); }
 
-const char* BlockParseResultName(BlockParseResult result) {
-  static constexpr const char* kNames[] = {"Parsed",           "Empty",
-                                           "OneByte",          "BadMagic",
-                                           "VersionTruncated", "VersionUnsupported",
-                                           "IdTruncated",      "TextLengthTruncated",
-                                           "TextInvalid",      "LinkLengthTruncated",
-                                           "LinkInvalid",      "SignatureLengthTruncated",
-                                           "SignatureInvalid"};
-  return NameOf(kNames, static_cast<int>(result), "Unknown");
-}
-
 const char* BlockFieldName(BlockField field) {
   static constexpr const char* kNames[] = {"",
                                            "magic",
@@ -31,12 +20,6 @@ const char* BlockFieldName(BlockField field) {
                                            "signature length",
                                            "signature"};
   return NameOf(kNames, static_cast<int>(field), "");
-}
-
-const char* BlockCheckResultName(BlockCheckResult result) {
-  static constexpr const char* kNames[] = {"SignatureInvalid", "NoSignature", "LinkMismatch",
-                                           "Valid"};
-  return NameOf(kNames, static_cast<int>(result), "Unknown");
 }
 
 const char* BlockVerdictName(std::int32_t verdict) {

@@ -103,9 +103,7 @@ enum BlockVerdict : std::int32_t {
 
 // The enumerators' own names, e.g. "BlockChainBreak"; a value outside the
 // enumeration gets "BlockUnknown", "FileUnknown" or "ReportUnknown".
-const char* BlockParseResultName(BlockParseResult result);
 const char* BlockFieldName(BlockField field);
-const char* BlockCheckResultName(BlockCheckResult result);
 const char* BlockVerdictName(std::int32_t verdict);
 const char* FileVerdictName(std::uint32_t verdict);
 const char* ReportResultName(std::uint32_t result);

@@ -81,6 +81,17 @@ void DecryptSeeds() {
                  .body = Pattern(100, 2)}
            .Build());
   Seed("decrypt", "no-seal", Container{.body = Pattern(50, 4), .seal = std::nullopt}.Build());
+  // Unwraps with the built-in key, yet holds fewer bytes than a CRC: only
+  // a seed can reach past the unwrapping.
+  const Bytes shortBlock =
+      Container{.records = {{WrappedFor(kKeyId10, Bytes{1, 2})}}, .body = Pattern(40, 5)}.Build();
+  Seed("decrypt", "key-block-shorter-than-crc", shortBlock);
+  Seed("inspect", "key-block-shorter-than-crc", shortBlock);
+  // The C interface's two option bytes first: keep unverified output and
+  // stop at the first progress call; check with a scratch file.
+  Seed("c_decrypt", "key-block-shorter-than-crc", Concat({1, 1}, shortBlock));
+  Seed("c_decrypt", "sealed-scratch-file",
+       Concat({4 | 16, 0}, Container{.body = BytesOf("a sealed line\n")}.Build()));
 }
 
 // The verify target reads its first three bytes as the file count and the

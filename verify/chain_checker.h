@@ -43,7 +43,6 @@ class ChainChecker {
   void GiveUpFile();
 
   const FileDetail& file() const { return file_; }
-  const Bytes& chainValue() const { return chainValue_; }
 
  private:
   void Start(std::wstring path, const platform::TextLineReader* file, int reading);

@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: Apache-2.0
+// The report's C functions over hostile log files, as a host calls them: the
+// files added one by one or found in their folder, verified, read back and
+// cleared. The input is split into files as the verify target splits it; its
+// first byte also says how they are added. Whatever the files hold, the
+// counts agree with the records and a second run gives the same.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "QVEHelper.h"
+
+namespace {
+
+void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+}
+
+std::wstring Wide(const std::string& path) { return {path.begin(), path.end()}; }
+
+bool IsBad(std::uint32_t verdict) {
+  return verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID;
+}
+
+// The slips a host may make are no crash and no result.
+void Slips() {
+  if (VerifyReport(nullptr, true) != QVE_NO_RESULT ||
+      TotalFilesInVerificationReport(nullptr) != 0 ||
+      NumberOfBadFilesInVerificationReport(nullptr) != 0 ||
+      GetFileReportCountInVerificationReport(nullptr) != 0 ||
+      GetFileReportNameInVerificationReport(nullptr, 0) != nullptr ||
+      GetFileReportVerditInVerificationReport(nullptr, 0) != QVE_NO_RESULT)
+    std::abort();
+  ClearVerificationReport(nullptr);
+  AddFileToVerificationReport(nullptr, L"system.log");
+  AddFileInFolderToVerificationReport(nullptr, L".");
+  DeleteVerificationReport(nullptr);
+}
+
+// The entry points beside the report, with codes and keys from the input.
+void Names(const std::uint8_t* data) {
+  const int code = static_cast<std::int8_t>(data[1]);
+  for (const int of : {0, QVE_RESULT_OF_RUN, QVE_RESULT_OF_DECRYPTION}) {
+    if (qve_result_name(of, code) == nullptr || qve_result_name(of, data[2]) == nullptr)
+      std::abort();
+  }
+  std::uint8_t id[4], sha256[32];
+  const int key = data[2] % 4 + QVE_KEY_DECRYPTION - 1;
+  const int identity = qve_key_identity(key, id, sha256);
+  if ((identity == 0) != (key == QVE_KEY_DECRYPTION || key == QVE_KEY_VERIFICATION)) std::abort();
+  if (qve_key_identity(QVE_KEY_DECRYPTION, nullptr, sha256) != QVE_ERROR_MISUSE) std::abort();
+  if (qve_version() == nullptr || qve_crypto_library_version() == nullptr ||
+      qve_development_keys() > 1)
+    std::abort();
+}
+
+struct Run {
+  std::uint32_t result, total, bad;
+  std::vector<std::pair<std::wstring, std::uint32_t>> records;
+  bool operator==(const Run&) const = default;
+};
+
+Run Verify(QVE_VerificationReport* report, bool includeOk, std::uint32_t files) {
+  Run run{VerifyReport(report, includeOk),
+          TotalFilesInVerificationReport(report),
+          NumberOfBadFilesInVerificationReport(report),
+          {}};
+  if (run.result > QVE_REPORT_ALL_INVALID || run.total != files || run.bad > run.total)
+    std::abort();
+  const std::size_t count = GetFileReportCountInVerificationReport(report);
+  if (count > run.total || (includeOk && count != run.total)) std::abort();
+  std::uint32_t bad = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const wchar_t* name = GetFileReportNameInVerificationReport(report, i);
+    const std::uint32_t verdict = GetFileReportVerditInVerificationReport(report, i);
+    if (name == nullptr || verdict > QVE_FILE_INVALID || (!includeOk && verdict == QVE_FILE_OK))
+      std::abort();
+    bad += IsBad(verdict);
+    run.records.emplace_back(name, verdict);
+  }
+  const auto past = static_cast<std::uint32_t>(count);
+  if (GetFileReportNameInVerificationReport(report, past) != nullptr ||
+      GetFileReportVerditInVerificationReport(report, past) != QVE_NO_RESULT)
+    std::abort();
+  if (bad != run.bad) std::abort();
+  if ((run.result == QVE_REPORT_ALL_INVALID) != (run.bad > 0 && run.bad == run.total) ||
+      (run.result == QVE_REPORT_SOME_INVALID) != (run.bad > 0 && run.bad < run.total))
+    std::abort();
+  return run;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  static const std::string folder = [] {
+    std::string name = "/tmp/qve-fuzz-c-report-" + std::to_string(::getpid());
+    ::mkdir(name.c_str(), 0700);
+    Write(name + "/notes.txt", nullptr, 0);  // no log: the folder walk passes it over
+    return name;
+  }();
+  static const char* const kNames[] = {"System_1.log", "System_2.log", "system.log"};
+  Slips();
+  Names(data);
+
+  const std::size_t fileCount = 1 + data[0] % 3;
+  const bool includeOk = (data[0] / 3) & 1;
+  const bool byFolder = (data[0] / 6) & 1;
+  const bool missing = (data[0] / 12) & 1;
+  const std::uint8_t* body = data + 3;
+  const std::size_t bodySize = size - 3;
+  std::size_t cuts[4] = {0, 0, 0, bodySize};
+  cuts[1] = data[1] * bodySize / 255;
+  cuts[2] = std::max<std::size_t>(cuts[1], data[2] * bodySize / 255);
+  if (fileCount == 1) cuts[1] = cuts[2] = 0;
+  if (fileCount == 2) cuts[2] = cuts[1];
+
+  std::vector<std::string> written;
+  for (std::size_t i = 0; i < fileCount; ++i) {
+    const std::size_t from = cuts[i];
+    const std::size_t to = i + 1 == fileCount ? bodySize : cuts[i + 1];
+    written.push_back(folder + "/" + kNames[3 - fileCount + i]);
+    Write(written.back(), body + from, to - from);
+  }
+
+  QVE_VerificationReport* report = CreateVerificationReport();
+  if (report == nullptr) std::abort();
+  std::uint32_t files = static_cast<std::uint32_t>(fileCount);
+  if (byFolder) {
+    AddFileInFolderToVerificationReport(report, Wide(folder).c_str());
+  } else {
+    // Backwards: the report puts them in the order of their names.
+    for (auto path = written.rbegin(); path != written.rend(); ++path)
+      AddFileToVerificationReport(report, Wide(*path).c_str());
+  }
+  if (missing) {
+    // A file that is gone is a verdict, not a fault.
+    AddFileToVerificationReport(report, Wide(folder + "/System_0.log").c_str());
+    ++files;
+  }
+  const Run first = Verify(report, includeOk, files);
+  if (!(Verify(report, includeOk, files) == first)) std::abort();
+  ClearVerificationReport(report);
+  if (TotalFilesInVerificationReport(report) != 0 ||
+      GetFileReportCountInVerificationReport(report) != 0)
+    std::abort();
+  if (VerifyReport(report, true) > QVE_REPORT_ALL_INVALID ||
+      TotalFilesInVerificationReport(report) != 0)
+    std::abort();
+  DeleteVerificationReport(report);
+  for (const auto& path : written) std::remove(path.c_str());
+  return 0;
+}
