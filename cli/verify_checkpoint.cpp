@@ -13,8 +13,8 @@ CheckpointRecord ParseCheckpoint(std::string_view text, const std::string& file)
   try {
     return ParseCheckpointRecord(text);
   } catch (const RecordRefused& refused) {
-    throw CommandError(kDataError, "checkpoint " + Escaped(file) + " " + refused.what() +
-                                       "; it is left as it is");
+    throw CommandError(
+        kDataError, "checkpoint " + Escaped(file) + " " + refused.what() + "; it is left as it is");
   }
 }
 

@@ -120,15 +120,15 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
     record.Refuse("is not a checkpoint record");
   if (const std::uint32_t version = record.Number("version"); version != kVersion) {
     record.Refuse("is of version " + std::to_string(version) +
-                  ", which is not supported (this tool reads version " + std::to_string(kVersion) +
-                  ")",
+                      ", which is not supported (this tool reads version " +
+                      std::to_string(kVersion) + ")",
                   QVE_ERROR_RECORD_VERSION);
   }
   const std::string key = record.Text("verificationKey");
   if (FromHex(key) != VerificationKeyFingerprint()) {
     record.Refuse("is for another chain: it was recorded under the verification key " +
-                  Escaped(key) + ", and this program verifies with " +
-                  Hex(VerificationKeyFingerprint()),
+                      Escaped(key) + ", and this program verifies with " +
+                      Hex(VerificationKeyFingerprint()),
                   QVE_ERROR_RECORD_OTHER_CHAIN);
   }
   record.NothingElse();
