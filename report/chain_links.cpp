@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/verify_links.h"
+#include "report/chain_links.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <utility>
 
-#include "cli/escape.h"
+#include "format/escape.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"
 #include "verify/verify_files.h"
 
-namespace qve::cli {
+namespace qve {
 
 namespace {
 
@@ -198,4 +198,4 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                            Counted(byName - byLinks, "chain break") + " fewer"});
 }
 
-}  // namespace qve::cli
+}  // namespace qve
