@@ -232,6 +232,21 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 #define QVE_STATUS_STRICT_FAILED 5   /* StrictPolicyFailed */
 #define QVE_STATUS_INCOMPLETE 6      /* Incomplete: evidence not read or passed over */
 
+/* What a warning of a run is about (qve_run_warning_code). */
+#define QVE_WARNING_SAME_FILE 1        /* a file reached twice: verified once */
+#define QVE_WARNING_UNREADABLE 2       /* a file that cannot be read, or not to its end */
+#define QVE_WARNING_NAME_CASE 3        /* a log's name but for case: not verified */
+#define QVE_WARNING_PASSED_OVER 4      /* an entry of a folder passed over: link, FIFO, ... */
+#define QVE_WARNING_NO_LOG 5           /* a folder that holds no log, with a record given */
+#define QVE_WARNING_UNSIGNED_LINES 6   /* lines that no signature covers */
+#define QVE_WARNING_AFTER_NUL 7        /* bytes after a NUL, which no signature covers */
+#define QVE_WARNING_AFTER_END 8        /* bytes after an end-of-input byte (0x1A) */
+#define QVE_WARNING_CHANGED 9          /* a file that changed while it was read */
+#define QVE_WARNING_BYTE_ORDER_MARK 10 /* a byte-order mark: UTF-8, or UTF-16 text */
+#define QVE_WARNING_LINKS 11           /* links that say what names do not: missing, forked */
+#define QVE_WARNING_BREAK_FOLLOWS 12   /* a chain break that follows from an unreadable file */
+#define QVE_WARNING_KEPT_CHANGING 13   /* the files kept changing (rotations) during the run */
+
 /* What a code is the result of, for qve_result_name: a run gives a
  * QVE_STATUS_*, a decryption or check a QVE_DECRYPT_*, both give errors. */
 #define QVE_RESULT_OF_RUN 1

@@ -21,6 +21,7 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
     out.push_back(
         {file.path,
          std::string("cannot be read (") + ReadFaultText(detail.fault) + "); FileUnsigned", true});
+    out.back().code = QVE_WARNING_UNREADABLE;
     return;
   }
   if (detail.opened && !detail.readError) return;
@@ -31,11 +32,13 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   }
   if (!detail.opened) {
     out.push_back({file.path, "cannot be read (" + why + "); FileUnsigned", true});
+    out.back().code = QVE_WARNING_UNREADABLE;
   } else {
     out.push_back({file.path,
                    "could not be read to its end (" + why + "): " + Counted(detail.lines, "line") +
                        " verified, the rest not",
                    true});
+    out.back().code = QVE_WARNING_UNREADABLE;
   }
 }
 
@@ -44,20 +47,24 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
   if (const auto& tail = detail.unsignedTail) {
     out.push_back({file.path, LinesText(*tail) + (tail->first == tail->last ? " is" : " are") +
                                   " not signed"});
+    out.back().code = QVE_WARNING_UNSIGNED_LINES;
   }
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
     std::string message =
         "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
     if (nul.lines > 1) message += " (and on " + Counted(nul.lines - 1, "more line") + ")";
     out.push_back({file.path, message});
+    out.back().code = QVE_WARNING_AFTER_NUL;
   }
   if (detail.changedWhileRead) {
     out.push_back({file.path, "changed while it was read " + Counted(detail.reading, "time") +
                                   "; the verdict is that of the last reading"});
+    out.back().code = QVE_WARNING_CHANGED;
   }
   if (const auto& end = detail.endOfInput) {
     out.push_back({file.path, "line " + std::to_string(end->line) +
                                   ": data after an end-of-input byte (0x1A) is not read"});
+    out.back().code = QVE_WARNING_AFTER_END;
   }
   // The verdicts stand as the format reads the bytes; these say why they may
   // not be what the writer signed.
@@ -65,6 +72,7 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
     out.push_back({file.path,
                    "starts with a UTF-8 byte-order mark (EF BB BF), which is read as part of "
                    "line 1: an editor may have added it"});
+    out.back().code = QVE_WARNING_BYTE_ORDER_MARK;
   } else if (detail.byteOrderMark != ByteOrderMark::None) {
     const bool little = detail.byteOrderMark == ByteOrderMark::Utf16LittleEndian;
     out.push_back({file.path,
@@ -72,6 +80,7 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
                        ", " + (little ? "little" : "big") +
                        "-endian), not the bytes of a signed log: it was not verified as written",
                    true});
+    out.back().code = QVE_WARNING_BYTE_ORDER_MARK;
   }
 }
 
