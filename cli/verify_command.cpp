@@ -199,16 +199,6 @@ std::unique_ptr<Verified> VerifySettled(Chain& chain, const VerifyArguments& arg
   }
 }
 
-// Why a run does not pass, so that its record is not written; empty when it
-// does: only a run that exits 0, or 1 with nothing signed yet, vouches for
-// its chain.
-std::string Failing(const VerifyOutcome& outcome) {
-  if (outcome.badFiles > 0) return "the run has bad files";
-  if (outcome.strict && !outcome.strict->empty()) return "the strict policy fails";
-  if (qve::cli::IsIncomplete(outcome)) return "the run is incomplete";
-  return "";
-}
-
 // Verifies the chain and, with a record, judges it and replaces the record
 // when the run passes. Should the record have changed meanwhile (a writer
 // that takes no lock), the chain is judged again against the new one.
@@ -220,7 +210,7 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
     if (verified->error || !chain.store) return verified;
     VerifyOutcome& outcome = verified->outcome;
     qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(qve::cli::JudgeCheckpoint(
-        chain.store->file(), chain.recorded, verified->seen, Failing(outcome),
+        chain.store->file(), chain.recorded, verified->seen, qve::FailingReason(outcome),
         chain.store->access() == qve::cli::RecordAccess::ReadOnly));
     if (checkpoint.status == qve::cli::CheckpointStatus::Lost || !checkpoint.notWritten.empty())
       return verified;

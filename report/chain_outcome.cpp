@@ -196,6 +196,13 @@ bool IsIncomplete(const VerifyOutcome& outcome) {
                      [](const VerifyWarning& warning) { return warning.unverified; });
 }
 
+std::string FailingReason(const VerifyOutcome& outcome) {
+  if (outcome.badFiles > 0) return "the run has bad files";
+  if (outcome.strict && !outcome.strict->empty()) return "the strict policy fails";
+  if (IsIncomplete(outcome)) return "the run is incomplete";
+  return "";
+}
+
 int ChainStatusOf(const VerifyOutcome& outcome) {
   using QVE_Helper::ReportAllInvalid;
   using QVE_Helper::ReportSomeInvalid;

@@ -86,6 +86,11 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
 // verified.
 bool IsIncomplete(const VerifyOutcome& outcome);
 
+// Why a run does not pass, so that its record is not written; empty when it
+// does: only a run whose status is 0, or 1 with nothing signed yet, vouches
+// for its chain.
+std::string FailingReason(const VerifyOutcome& outcome);
+
 // A chain's status (QVE_STATUS_*): the first that applies of
 // CheckpointLost, the report's ReportAllInvalid and ReportSomeInvalid
 // (tampering), then StrictPolicyFailed, Incomplete, and ReportUnsigned or
