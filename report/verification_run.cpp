@@ -40,6 +40,10 @@ class VerificationRun::Queue final : public VerifyObserver {
   std::size_t files_ = 0;
 };
 
+VerificationRun::VerificationRun(VerificationRunOptions options) : options_(options) {}
+
+VerificationRun::~VerificationRun() = default;
+
 void VerificationRun::SetRecord(std::optional<CheckpointRecord> record) {
   recordGiven_ = true;
   recorded_ = std::move(record);

@@ -40,7 +40,8 @@ struct VerificationRunOptions {
 
 class VerificationRun {
  public:
-  explicit VerificationRun(VerificationRunOptions options) : options_(options) {}
+  explicit VerificationRun(VerificationRunOptions options);
+  ~VerificationRun();
 
   ChainFiles& files() { return files_; }
   // A record to hold the run to; nothing for one that is made anew.
@@ -49,6 +50,8 @@ class VerificationRun {
   // The next event; the run goes on as far as it takes to have one.
   // Throws as VerifyFiles.
   const RunEvent& Next();
+  // The event Next gave last.
+  const RunEvent& current() const { return current_; }
   bool started() const { return started_; }
   bool done() const { return done_; }
 
