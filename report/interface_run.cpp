@@ -74,6 +74,8 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
     const std::string shown = qve::Narrow(*path);
     qve::CollectPath(files, *path, shown);
     if (files.problems.size() > problems) return files.problems.back().code;
+    // Found again after the run, to tell a rotation meanwhile.
+    files.sources.emplace_back(*path, shown);
     return files.empty.size() > empty ? QVE_ERROR_NO_LOG : 0;
   });
 }
