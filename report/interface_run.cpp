@@ -98,10 +98,12 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
 void qve_run_free(qve_run* run) { delete run; }
 
 int qve_run_add(qve_run* run, const char* path) {
+  if (path == nullptr) return QVE_ERROR_MISUSE;
   return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
 }
 
 int qve_run_add_w(qve_run* run, const wchar_t* path) {
+  if (path == nullptr) return QVE_ERROR_MISUSE;
   return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
 }
 
