@@ -6,11 +6,12 @@ library's C interface: no compiler is needed."""
 import ctypes
 
 from . import _native
+from ._run import events, verify  # noqa: E402
 
 __version__ = "1.0.0"
 
 __all__ = ["QveError", "__version__", "library_version", "crypto_library_version",
-           "development_keys", "key_identity", "result_name"]
+           "development_keys", "key_identity", "result_name", "verify", "events"]
 
 
 class QveError(Exception):
