@@ -9,7 +9,8 @@ from . import _native
 
 ORDERS = {"links": 0, "name": 1}
 RECORD_INIT = 1
-EVENT_FILE_START, EVENT_BLOCK, EVENT_WARNING, EVENT_FILE_END, EVENT_RESTART, EVENT_DONE = range(1, 7)
+(EVENT_FILE_START, EVENT_BLOCK, EVENT_WARNING, EVENT_FILE_END, EVENT_RESTART,
+ EVENT_DONE) = range(1, 7)
 RESULT_OF_WARNING = 4
 FILE_VERDICTS = ["FileOk", "FileUnsigned", "FileChainBreak", "FileInvalid"]
 BLOCK_VERDICTS = ["BlockOk", "BlockUnsigned", "BlockNoSignature", "BlockInvalid",
@@ -151,8 +152,9 @@ def _stream(handle):
                 _c.qve_run_block_last_line(handle), _c.qve_run_block_offset(handle),
                 _c.qve_run_block_id(handle), _c.qve_run_block_link_matched(handle) == 1))
         elif kind == EVENT_WARNING:
+            code = _c.qve_run_warning_code(handle)
             yield Event("Warning", warning=Warning(
-                _native.text(_c.qve_result_name(RESULT_OF_WARNING, _c.qve_run_warning_code(handle))),
+                _native.text(_c.qve_result_name(RESULT_OF_WARNING, code)),
                 _native.text(_c.qve_run_warning_path(handle)),
                 _native.text(_c.qve_run_warning_text(handle)),
                 _c.qve_run_warning_unverified(handle) == 1))
