@@ -231,7 +231,7 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_create(nullptr, &run), QVE_ERROR_MISUSE);
   options.size = sizeof options;
   EXPECT_EQ(qve_run_create(&options, nullptr), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_run_add(nullptr, dir.path().c_str()), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_work(nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_status(nullptr), QVE_ERROR_MISUSE);
@@ -239,17 +239,39 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_file_name(nullptr, 0), nullptr);
   run = Create();
   EXPECT_EQ(qve_run_add(run, nullptr), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_run_add(run, (dir / "missing").c_str()), QVE_ERROR_NOT_FOUND);
-  EXPECT_EQ(qve_run_add(run, dir.path().c_str()), 0);
+  EXPECT_EQ(qve_run_add(run, (dir / "missing").string().c_str()), QVE_ERROR_NOT_FOUND);
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
   EXPECT_EQ(qve_run_status(run), QVE_ERROR_MISUSE) << "not done yet";
   EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
-  EXPECT_EQ(qve_run_add(run, dir.path().c_str()), QVE_ERROR_MISUSE) << "started";
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), QVE_ERROR_MISUSE) << "started";
   EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
   const Ran rest = Drain(run);
   EXPECT_EQ(rest.status, QVE_STATUS_OK);
   qve_run_free(run);
   qve_run_free(nullptr);
+}
+
+// A rotation while the run reads: the run is done again on the files as
+// they are named now, and nothing is taken for a break.
+TEST(Run, ARotationRestartsTheRun) {
+  testing::TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "system.log");
+  qve_run* run = Create();
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
+  EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
+  fs::rename(dir / "System_1.log", dir / "System_2.log");
+  fs::rename(dir / "system.log", dir / "System_1.log");
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "system.log");
+  const Ran ran = Drain(run);
+  qve_run_free(run);
+  const size_t restart = ran.events.find('R');
+  ASSERT_NE(restart, std::string::npos) << ran.events;
+  EXPECT_EQ(ran.events.substr(restart), "RS0ES0ES0ED");
+  EXPECT_EQ(ran.status, QVE_STATUS_OK);
+  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
 }
 
 TEST(Run, EveryCodeHasAName) {
