@@ -579,7 +579,8 @@ QVE_API const char* qve_run_event_path(const qve_run* run);
  * BlockUnsigned, 2 BlockNoSignature, 3 BlockInvalid, 4 BlockChainBreak, 5
  * BlockUnexpected), first and last line, the file offset of its signature
  * line, its id and text (*length bytes; NUL-terminated), and 1 when its
- * link is the chain value before it. */
+ * link is the chain value before it. The verdict is QVE_ERROR_MISUSE when
+ * the current event is no block. */
 QVE_API int qve_run_block_verdict(const qve_run* run);
 QVE_API uint32_t qve_run_block_first_line(const qve_run* run);
 QVE_API uint32_t qve_run_block_last_line(const qve_run* run);
@@ -602,7 +603,9 @@ QVE_API int qve_run_warning_unverified(const qve_run* run);
  * its last (*length bytes; NULL when it has none); its unsigned tail's
  * first and last line (0 for none), the first line with bytes after a NUL
  * and how many lines have them, and the line of an end-of-input byte
- * (0x1A) with bytes after it (0 for none). */
+ * (0x1A) with bytes after it (0 for none). The verdict of an index at or
+ * past the count is QVE_ERROR_MISUSE. Text and bytes belong to the run,
+ * valid until it is freed or restarts. */
 QVE_API size_t qve_run_file_count(const qve_run* run);
 QVE_API const char* qve_run_file_name(const qve_run* run, size_t index);
 QVE_API const char* qve_run_file_path(const qve_run* run, size_t index);
