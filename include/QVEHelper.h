@@ -568,7 +568,8 @@ QVE_API int qve_run_next(qve_run* run);
  * its checks later. 0, or QVE_ERROR_MISUSE. */
 QVE_API int qve_run_work(qve_run* run);
 
-/* The current event's facts; 0, NULL or "" where they do not apply. The
+/* The current event's facts, valid until the next qve_run_next; 0, NULL
+ * or "" where they do not apply. The
  * file's index (FILE_START, BLOCK, FILE_END) and, at FILE_START, its
  * reading (1, or above when it changed while read) and path. */
 QVE_API size_t qve_run_event_file(const qve_run* run);

@@ -3,6 +3,7 @@
 // VerificationRun, with one accessor per fact and no exception let out.
 #include <QVEHelper.h>
 
+#include <deque>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -20,9 +21,10 @@ struct qve_run {
   std::string warningPath;
   std::string warningText;
   std::string blockText;
-  // The files' names and paths, as the accessors give them.
-  std::vector<std::string> names;
-  std::vector<std::string> paths;
+  // The files' names and paths, as the accessors give them; a deque, so
+  // that a text given out stays where it is as files are added.
+  std::deque<std::string> names;
+  std::deque<std::string> paths;
   bool failed = false;  // an error ended the run
 };
 
