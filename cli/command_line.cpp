@@ -194,23 +194,6 @@ void Warn(const std::string& path, const std::string& message) {
   std::cerr << "warning: " << Escaped(path) << ": " << Escaped(message) << '\n';
 }
 
-std::string SkippedText(const platform::SkippedEntry& entry) {
-  using platform::SkipReason;
-  switch (entry.reason) {
-    case SkipReason::NameNotUtf8:
-      return "skipped: the name is not valid UTF-8";
-    case SkipReason::FolderUnreadable:
-      return "skipped: " + platform::ErrorText(entry.error);
-    case SkipReason::Link:
-      return "skipped: links are not followed";
-    case SkipReason::NotRegular:
-      return std::string("skipped: ") + entry.kind + ", not a regular file";
-    case SkipReason::Gone:
-      return "skipped: gone since its folder was listed";
-  }
-  return "skipped";
-}
-
 std::vector<std::string> ExpandPathArguments(const std::vector<std::string>& given) {
   std::vector<std::string> expanded;
   std::string unmatched;

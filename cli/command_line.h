@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/command_text.h"
+#include "report/chain_files.h"
 
 namespace qve::platform {
 struct SkippedEntry;
@@ -90,9 +91,7 @@ const std::string& ProgramName();
 // "warning: PATH: MESSAGE" on standard error, both escaped.
 void Warn(const std::string& path, const std::string& message);
 
-// Why a folder walk passed over an entry, as the commands warn about it:
-// "skipped: a FIFO, not a regular file".
-std::string SkippedText(const platform::SkippedEntry& entry);
+using qve::SkippedText;
 
 // The arguments of this run, program name first, as RunCommandLine got them.
 const std::vector<std::string>& CommandLineArguments();

@@ -1,39 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// How the commands show text that comes from files and file names: as it
-// is, but for what could pass for something else. One list of such
-// characters serves every output, so the text, inspect and the page agree.
-//   \n \t \r   a line feed, tab or carriage return
-//   \xhh       a byte that is not UTF-8, or a C0 or C1 control (DEL too)
-//   \u{hhhh}   an invisible or bidirectional formatting character
-// A backslash stays as it is: it separates Windows paths, and no line can
-// start with one that the output did not put there.
+// The library's escaping, under the names the commands use.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <span>
-#include <string>
-#include <string_view>
-#include <vector>
+#include "format/escape.h"
 
 namespace qve::cli {
 
-// The text form.
-std::string Escaped(std::string_view bytes);
-
-// The HTML form: markup characters become entities and every run of codes
-// stands between `open` and `close`, the markup that shows a code.
-std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
-
-// A path or name as the outputs take it, before escaping: UTF-8, with the
-// bytes of a Linux name that are not UTF-8 as they are (platform::ShownText).
-std::string Narrow(const std::wstring& text);
-
-// Bytes as lower-case hex digits, two a byte.
-std::string Hex(std::span<const std::uint8_t> bytes);
-
-// The bytes of hex digits of either case, two a byte; nothing for any other
-// text.
-std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits);
+using qve::Escaped;
+using qve::EscapedHtml;
+using qve::FromHex;
+using qve::Hex;
+using qve::Narrow;
 
 }  // namespace qve::cli

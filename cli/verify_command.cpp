@@ -66,24 +66,10 @@ struct VerifyArguments {
   std::vector<std::string> paths;
 };
 
-// One chain to verify: the files found for its PATH arguments and what was
-// said while finding them.
-struct Chain {
+// One chain to verify: the files found for its PATH arguments, what was
+// said while finding them, and its record.
+struct Chain : qve::ChainFiles {
   std::string path;  // the PATH with --each
-  // Its PATH arguments, to find the files again.
-  std::vector<std::pair<std::wstring, std::string>> sources;
-  std::vector<std::wstring> files;
-  // Every file found, by path, and which file it was: a run whose folders
-  // list other files after it than before (a rotation meanwhile) is done again.
-  std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> listed;
-  std::vector<VerifyWarning> warnings;
-  std::vector<VerifyWarning> caseOnly;   // names that are a log's but for case
-  std::set<std::wstring> alreadyWarned;  // files said to be unreadable before the run
-  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen;
-  std::vector<qve::cli::OutputInput> read;  // what the outputs must not replace
-  // Folder PATHs that hold no log: an error, unless a record says the
-  // chain held blocks, which are then lost.
-  std::vector<std::string> empty;
   std::unique_ptr<qve::cli::CheckpointStore> store;
   std::optional<qve::cli::CheckpointRecord> recorded;
   // What keeps the chain from being verified at all; with --each it is the
@@ -101,91 +87,20 @@ void Fail(Chain& chain, const CommandError& error) {
                              std::string(chain.error->what()) + "\n" + error.what());
 }
 
-void AddCandidate(Chain& chain, const std::wstring& path) {
-  const std::string shown = Narrow(path);
-  const qve::platform::FileStatus status = qve::platform::StatusOf(path);
-  chain.listed[shown] = {status.device, status.file};
-  if (status.kind != qve::platform::FileKind::Missing) {
-    const auto [at, added] = chain.seen.emplace(std::pair(status.device, status.file), shown);
-    if (!added) {
-      chain.warnings.push_back({shown, "the same file as " + at->second + "; verified once"});
-      return;
-    }
-    chain.read.push_back({shown, status});
+// The paths that could not be used since the last call, as the chain's
+// errors.
+void FailProblems(Chain& chain, std::size_t& told) {
+  for (; told < chain.problems.size(); ++told) {
+    const qve::PathProblem& problem = chain.problems[told];
+    Fail(chain,
+         CommandError(qve::cli::kNoInput, Escaped(problem.argument) + ": " + problem.reason));
   }
-  // The library's reader refuses the whole run for a path it cannot take.
-  const std::wstring narrowable = qve::platform::NarrowablePath(path);
-  if (!qve::platform::ToNarrow(path)) {
-    chain.warnings.push_back(
-        {shown,
-         "cannot be read (the name is not valid UTF-16: an unpaired surrogate); FileUnsigned",
-         true});
-    chain.alreadyWarned.insert(narrowable);
-  }
-  chain.files.push_back(narrowable);
-}
-
-// Adds what a folder PATH holds; false when it holds nothing to verify and
-// nothing that could have been (no log at all).
-bool CollectFolder(Chain& chain, const std::wstring& folder, const std::string& argument) {
-  using qve::platform::SkipReason;
-  const std::size_t warnings = chain.warnings.size();
-  std::size_t logs = 0;  // those reached twice too
-  const std::string top = Narrow(folder);
-  qve::platform::WalkFolder(
-      folder,
-      [&](const std::wstring& path, const std::wstring& name) {
-        if (qve::IsSystemLogName(name) || qve::IsCompressedSystemLogName(name)) {
-          ++logs;
-          AddCandidate(chain, path);
-        } else if (const char* rule = qve::SystemLogNameButForCase(name)) {
-          chain.caseOnly.push_back(
-              {Narrow(path),
-               std::string("not verified: the name differs from ") + rule + " in case", true});
-          chain.warnings.push_back(chain.caseOnly.back());
-        }
-      },
-      [&](const qve::platform::SkippedEntry& entry) {
-        if (entry.reason == SkipReason::FolderUnreadable && entry.shown == top) {
-          Fail(chain, CommandError(qve::cli::kNoInput, Escaped(argument) + ": " +
-                                                           qve::platform::ErrorText(entry.error)));
-          return;
-        }
-        // A folder that cannot be read, and a link, FIFO or device that might
-        // be a log (its name says so, or a linked folder might hold logs), is
-        // evidence passed over; anything else that is not a log is nothing.
-        const bool logName =
-            qve::IsSystemLogName(entry.name) || qve::IsCompressedSystemLogName(entry.name);
-        bool unverified = entry.reason == SkipReason::FolderUnreadable || logName;
-        if (entry.reason == SkipReason::Link && !logName) {
-          unverified = qve::platform::StatusOf(qve::platform::ArgumentPath(entry.shown)).kind ==
-                       qve::platform::FileKind::Folder;
-          if (!unverified) return;
-        }
-        if (entry.reason == SkipReason::NotRegular && !logName) return;
-        std::string text = qve::cli::SkippedText(entry);
-        if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
-        chain.warnings.push_back({entry.shown, text, unverified});
-      },
-      qve::platform::NotUtf8Names::Carry);
-  if (chain.error) return true;
-  const bool passedOver =
-      std::any_of(chain.warnings.begin() + std::ptrdiff_t(warnings), chain.warnings.end(),
-                  [](const VerifyWarning& warning) { return warning.unverified; });
-  return logs > 0 || passedOver;
 }
 
 void Collect(Chain& chain, const std::wstring& path, const std::string& argument) {
-  const qve::platform::FileStatus status = qve::platform::StatusOf(path);
-  if (status.kind == qve::platform::FileKind::Missing) {
-    Fail(chain, CommandError(qve::cli::kNoInput,
-                             Escaped(argument) + ": " + qve::platform::ErrorText(status.error)));
-  } else if (status.kind != qve::platform::FileKind::Folder) {
-    // The chain's order is that of the names as stored, whatever was typed.
-    AddCandidate(chain, qve::platform::NameAsStored(path));
-  } else if (!CollectFolder(chain, path, argument)) {
-    chain.empty.push_back(argument);
-  }
+  std::size_t told = chain.problems.size();
+  qve::CollectPath(chain, path, argument);
+  FailProblems(chain, told);
 }
 
 struct Verified {
@@ -246,9 +161,10 @@ std::unique_ptr<Verified> VerifyOnce(const Chain& chain, const VerifyArguments& 
 // The files of the chain's PATHs found anew, with what was said on the way.
 Chain FoundAgain(const Chain& chain) {
   Chain again;
+  static_cast<qve::ChainFiles&>(again) = qve::FoundAgain(chain);
   again.path = chain.path;
-  again.sources = chain.sources;
-  for (const auto& [path, argument] : chain.sources) Collect(again, path, argument);
+  std::size_t told = 0;
+  FailProblems(again, told);
   return again;
 }
 
@@ -270,7 +186,7 @@ std::unique_ptr<Verified> VerifySettled(Chain& chain, const VerifyArguments& arg
            again.error ? "changed while it was verified: " + why
                        : "its files kept changing while they were verified (" +
                              std::to_string(kReadings) + " times); the last verification stands",
-           true});
+           true, QVE_WARNING_KEPT_CHANGING});
       return verified;
     }
     chain.files = std::move(again.files);
@@ -281,16 +197,6 @@ std::unique_ptr<Verified> VerifySettled(Chain& chain, const VerifyArguments& arg
     chain.seen = std::move(again.seen);
     chain.read = std::move(again.read);
   }
-}
-
-// Why a run does not pass, so that its record is not written; empty when it
-// does: only a run that exits 0, or 1 with nothing signed yet, vouches for
-// its chain.
-std::string Failing(const VerifyOutcome& outcome) {
-  if (outcome.badFiles > 0) return "the run has bad files";
-  if (outcome.strict && !outcome.strict->empty()) return "the strict policy fails";
-  if (qve::cli::IsIncomplete(outcome)) return "the run is incomplete";
-  return "";
 }
 
 // Verifies the chain and, with a record, judges it and replaces the record
@@ -304,7 +210,7 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
     if (verified->error || !chain.store) return verified;
     VerifyOutcome& outcome = verified->outcome;
     qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(qve::cli::JudgeCheckpoint(
-        chain.store->file(), chain.recorded, verified->seen, Failing(outcome),
+        chain.store->file(), chain.recorded, verified->seen, qve::FailingReason(outcome),
         chain.store->access() == qve::cli::RecordAccess::ReadOnly));
     if (checkpoint.status == qve::cli::CheckpointStatus::Lost || !checkpoint.notWritten.empty())
       return verified;
@@ -586,7 +492,9 @@ int RunVerify(const VerifyArguments& args) {
   }
   // Without --each every PATH that cannot be used is named, and nothing is verified.
   if (!args.each && chains[0].error) throw *chains[0].error;
-  for (const Chain& chain : chains) read.insert(read.end(), chain.read.begin(), chain.read.end());
+  for (const Chain& chain : chains) {
+    for (const auto& [shown, status] : chain.read) read.push_back({shown, status});
+  }
   // Every output is checked before any work, and a record is read now: it
   // is written only after a run that passes.
   std::vector<qve::cli::OutputInput> records;
@@ -610,7 +518,7 @@ int RunVerify(const VerifyArguments& args) {
     for (const std::string& empty : chain.empty) {
       const std::string holds = "holds no log (system.log or System_*.log)";
       if (chain.recorded) {
-        chain.warnings.push_back({empty, holds, true});
+        chain.warnings.push_back({empty, holds, true, QVE_WARNING_NO_LOG});
       } else {
         Fail(chain, CommandError(qve::cli::kNoInput, Escaped(empty) + " " + holds));
       }

@@ -1,101 +1,38 @@
 // SPDX-License-Identifier: Apache-2.0
-// What one verification found, as the verify command shows it. The text
-// output and the JSON output render from this alone, and so can any other.
+// What one verification found, as the verify command shows it: the
+// library's outcome (report/chain_outcome.h), the command's statuses and
+// the JSON output.
 #pragma once
 
 #include <QVEHelper.h>
 
-#include <cstdint>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <set>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "cli/escape.h"
 #include "cli/verify_checkpoint.h"
-#include "verify/details.h"
+#include "report/chain_outcome.h"
 
 namespace qve::cli {
 
 // Exit statuses past the report's results (0-3): the command's own
 // judgements on top of them.
-inline constexpr int kCheckpointLost = 4;
-inline constexpr int kStrictPolicyFailed = 5;
-inline constexpr int kIncomplete = 6;  // something that could hold evidence was not verified
+inline constexpr int kCheckpointLost = QVE_STATUS_CHECKPOINT_LOST;
+inline constexpr int kStrictPolicyFailed = QVE_STATUS_STRICT_FAILED;
+inline constexpr int kIncomplete = QVE_STATUS_INCOMPLETE;
 
-struct VerifyWarning {
-  std::string path;  // as reached from the PATH argument
-  std::string message;
-  // Something that could hold evidence was not read or not verified: the
-  // run is Incomplete.
-  bool unverified = false;
-};
-
-struct VerifiedFile {
-  std::string path;  // as reached from the PATH argument
-  std::string name;
-  QVE_Helper::FileVerdict verdict = QVE_Helper::FileOk;
-  bool listed = false;  // the report made a record for it
-  FileDetail detail;
-  std::vector<BlockResult> blocks;  // every block that is not BlockOk, when kept
-  // Its first signature line's block, when it has one.
-  std::optional<BlockVerdict> firstSigned;
-  // Its empty signature lines: how many, and the first.
-  std::uint32_t emptySignatures = 0;
-  std::uint32_t firstEmptySignature = 0;
-  // The file that cannot be read, before it, that its chain break follows from.
-  std::string breakFollows;
-};
-
-// Why a run fails the strict policy.
-enum class StrictReason {
-  FileUnsigned,   // in a run that has signed files: signatures stripped
-  UnsignedLines,  // anywhere but at the end of the newest file
-  EmptySignatureLine,
-  BytesAfterNul,
-  BytesAfterEndOfInput,
-  NameCase,    // a log's name but for case, so not verified
-  Unverified,  // anything else that could hold evidence and was not verified
-};
-
-struct StrictFinding {
-  StrictReason reason;
-  std::string path;
-  std::string message;
-};
-
-struct VerifyOutcome {
-  std::string path;        // the PATH argument with --each, else empty
-  bool linkOrder = false;  // verified in link order, not name order
-  bool seams = false;      // in link order, runs of files the links do not join
-  std::uint32_t result = 0;
-  std::uint32_t totalFiles = 0;
-  std::uint32_t badFiles = 0;
-  std::vector<VerifiedFile> files;  // every verified file, in the run's order
-  std::vector<VerifyWarning> warnings;
-  // Entries passed over because their name is a log's only when case is ignored.
-  std::vector<VerifyWarning> caseOnly;
-  std::optional<CheckpointOutcome> checkpoint;       // with --checkpoint
-  std::optional<std::vector<StrictFinding>> strict;  // with --strict
-};
-
-// Why a file could not be read whole, in words: "damaged gzip data".
-const char* ReadFaultText(platform::ReadFault fault);
-
-// What the strict policy finds in an outcome; nothing when it passes.
-std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
-
-// Whether a warning says that something which could hold evidence was not
-// verified.
-bool IsIncomplete(const VerifyOutcome& outcome);
-
-// A chain's exit status: the first that applies of kCheckpointLost, the
-// report's ReportAllInvalid and ReportSomeInvalid (tampering), then
-// kStrictPolicyFailed, kIncomplete, and ReportUnsigned or ReportOk, so that
-// nothing less severe hides a more severe finding.
-int ChainStatusOf(const VerifyOutcome& outcome);
+using qve::ChainStatusOf;
+using qve::Counted;
+using qve::IsIncomplete;
+using qve::LinesText;
+using qve::OutcomeBuilder;
+using qve::RangeText;
+using qve::ReadFaultText;
+using qve::StrictFinding;
+using qve::StrictFindings;
+using qve::StrictReason;
+using qve::VerifiedFile;
+using qve::VerifyOutcome;
+using qve::VerifyWarning;
 
 // Of two statuses, the one a run of both exits with: a chain's 2 to 6 in the
 // order above before any error of the command's table, and an error before
@@ -106,34 +43,6 @@ int WorseStatus(int a, int b);
 // StrictPolicyFailed, Incomplete, and for the table's errors NoInput,
 // DataError, Busy and the like.
 const char* StatusName(int status);
-
-// Fills an outcome's files, and warns about the bytes no signature covers,
-// as the run goes; passes everything on to each of `next`.
-class OutcomeBuilder final : public VerifyObserver {
- public:
-  // A file that cannot be read is warned about, but for the paths in
-  // `alreadyWarned`, which the caller warned about before the run.
-  OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                 std::vector<VerifyObserver*> next = {}, std::set<std::wstring> alreadyWarned = {});
-  void OnFileStart(const FileDetail& file) override;
-  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
-  void OnFileEnd(const FileDetail& file) override;
-
- private:
-  VerifyOutcome& outcome_;
-  bool includeOkFiles_;
-  bool keepBlocks_;
-  std::vector<VerifyObserver*> next_;
-  std::set<std::wstring> alreadyWarned_;
-  VerifiedFile current_;
-};
-
-// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
-std::string RangeText(LineRange lines, std::string_view dash = "-");
-std::string LinesText(LineRange lines, std::string_view dash = "-");
-
-// "1 block", "2 blocks": `many` is `one` with an s unless given.
-std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);

@@ -232,10 +232,29 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 #define QVE_STATUS_STRICT_FAILED 5   /* StrictPolicyFailed */
 #define QVE_STATUS_INCOMPLETE 6      /* Incomplete: evidence not read or passed over */
 
+/* What a warning of a run is about (qve_run_warning_code). */
+#define QVE_WARNING_SAME_FILE 1        /* a file reached twice: verified once */
+#define QVE_WARNING_UNREADABLE 2       /* a file that cannot be read, or not to its end */
+#define QVE_WARNING_NAME_CASE 3        /* a log's name but for case: not verified */
+#define QVE_WARNING_PASSED_OVER 4      /* an entry of a folder passed over: link, FIFO, ... */
+#define QVE_WARNING_NO_LOG 5           /* a folder that holds no log, with a record given */
+#define QVE_WARNING_UNSIGNED_LINES 6   /* lines that no signature covers */
+#define QVE_WARNING_AFTER_NUL 7        /* bytes after a NUL, which no signature covers */
+#define QVE_WARNING_AFTER_END 8        /* bytes after an end-of-input byte (0x1A) */
+#define QVE_WARNING_CHANGED 9          /* a file that changed while it was read */
+#define QVE_WARNING_BYTE_ORDER_MARK 10 /* a byte-order mark: UTF-8, or UTF-16 text */
+#define QVE_WARNING_LINKS 11           /* links that say what names do not: missing, forked */
+#define QVE_WARNING_BREAK_FOLLOWS 12   /* a chain break that follows from an unreadable file */
+#define QVE_WARNING_KEPT_CHANGING 13   /* the files kept changing (rotations) during the run */
+
 /* What a code is the result of, for qve_result_name: a run gives a
  * QVE_STATUS_*, a decryption or check a QVE_DECRYPT_*, both give errors. */
 #define QVE_RESULT_OF_RUN 1
 #define QVE_RESULT_OF_DECRYPTION 2
+#define QVE_RESULT_OF_EVENT 3      /* qve_run_next's QVE_EVENT_* */
+#define QVE_RESULT_OF_WARNING 4    /* a QVE_WARNING_* */
+#define QVE_RESULT_OF_STRICT 5     /* a QVE_STRICT_* */
+#define QVE_RESULT_OF_CHECKPOINT 6 /* a QVE_CHECKPOINT_* */
 
 /* The code's name, "ReportOk", "Incomplete", "BadSignature",
  * "RecordDamaged", ...; "Unknown" for any other. */
@@ -483,6 +502,164 @@ QVE_API const char* qve_diagnosis_seal_problem(const qve_diagnosis* diagnosis);
  * (InputOpenFailed, OutputOpenFailed, OutputWriteFailed: qve_last_message
  * after the call says those). */
 QVE_API const char* qve_diagnosis_cause(const qve_diagnosis* diagnosis, int result);
+
+/* ------------------------------------------------------------------------
+ * A verification run: one chain of logs verified as qvehelper verify
+ * verifies it, its findings taken as a stream of events on the run's own
+ * thread, one by one, in order. The run keeps per-file totals, never every
+ * block, so its memory stays flat however long the logs are.
+ * ------------------------------------------------------------------------ */
+typedef struct qve_run qve_run;
+
+#define QVE_ORDER_LINKS 0 /* the order the blocks link in; runs they do not join by name */
+#define QVE_ORDER_NAME 1  /* the order of the names, as VerifyReport takes them */
+
+typedef struct qve_run_options {
+  size_t size; /* sizeof(qve_run_options) */
+  int order;   /* QVE_ORDER_LINKS (the default) or QVE_ORDER_NAME */
+  int strict;  /* 1: apply the strict policy (QVE_STATUS_STRICT_FAILED) */
+} qve_run_options;
+
+/* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
+ * argument or options of another size), QVE_ERROR_NO_MEMORY. */
+QVE_API int qve_run_create(const qve_run_options* options, qve_run** run);
+QVE_API void qve_run_free(qve_run* run);
+
+/* Adds a file, or every system.log, System_*.log and their gzip'd
+ * rotations (.gz, read as their content) below a folder; a file reached
+ * twice is verified once, and every entry passed over that could hold
+ * evidence becomes a warning. Before the first qve_run_next only. 0, or
+ * QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (a folder that cannot be read;
+ * nothing added), QVE_ERROR_NO_LOG (a folder that holds no log: with a
+ * record given it is a QVE_WARNING_NO_LOG of the run, as its blocks are
+ * lost), QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. */
+QVE_API int qve_run_add(qve_run* run, const char* path);
+QVE_API int qve_run_add_w(qve_run* run, const wchar_t* path);
+
+/* The checkpoint record to hold the run to: its bytes as stored, or with
+ * QVE_RECORD_INIT none yet (bytes may be NULL), so that the run makes the
+ * first. Where the record is kept and its lock are the caller's. Before
+ * the first qve_run_next only. 0, or QVE_ERROR_RECORD_DAMAGED (also an
+ * empty record), QVE_ERROR_RECORD_VERSION, QVE_ERROR_RECORD_OTHER_CHAIN (a
+ * record made under another verification key), QVE_ERROR_MISUSE,
+ * QVE_ERROR_NO_MEMORY; the run keeps no record then. */
+#define QVE_RECORD_INIT 1
+QVE_API int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags);
+
+/* The kinds of event. */
+#define QVE_EVENT_FILE_START \
+  1                          /* a file begins; read again from line 1 when its reading is above 1 */
+#define QVE_EVENT_BLOCK 2    /* a block of the file, good ones too */
+#define QVE_EVENT_WARNING 3  /* what a verdict cannot say */
+#define QVE_EVENT_FILE_END 4 /* the file is done: its facts are at its index */
+#define QVE_EVENT_RESTART 5  /* a rotation renamed files: all before no longer holds */
+#define QVE_EVENT_DONE 6     /* the run is over: its status and record are known */
+
+/* Goes on with the run until the next event and gives its kind; after
+ * QVE_EVENT_DONE the run is finished, and a further call gives
+ * QVE_ERROR_MISUSE. Also QVE_ERROR_INVALID_PATH, QVE_ERROR_CRYPTO,
+ * QVE_ERROR_NO_MEMORY, which end the run. */
+QVE_API int qve_run_next(qve_run* run);
+
+/* Work for a thread the host lends the run: checks blocks that are pending
+ * and returns as soon as there are none. The run checks its blocks in
+ * order as qve_run_next goes today, so none is ever pending and the call
+ * returns at once; a host written for it now gains from a run that spreads
+ * its checks later. 0, or QVE_ERROR_MISUSE. */
+QVE_API int qve_run_work(qve_run* run);
+
+/* The current event's facts, valid until the next qve_run_next; 0, NULL
+ * or "" where they do not apply. The
+ * file's index (FILE_START, BLOCK, FILE_END) and, at FILE_START, its
+ * reading (1, or above when it changed while read) and path. */
+QVE_API size_t qve_run_event_file(const qve_run* run);
+QVE_API int qve_run_event_reading(const qve_run* run);
+QVE_API const char* qve_run_event_path(const qve_run* run);
+
+/* A block (QVE_EVENT_BLOCK): its verdict (as BlockVerdict: 0 BlockOk, 1
+ * BlockUnsigned, 2 BlockNoSignature, 3 BlockInvalid, 4 BlockChainBreak, 5
+ * BlockUnexpected), first and last line, the file offset of its signature
+ * line, its id and text (*length bytes; NUL-terminated), and 1 when its
+ * link is the chain value before it. The verdict is QVE_ERROR_MISUSE when
+ * the current event is no block. */
+QVE_API int qve_run_block_verdict(const qve_run* run);
+QVE_API uint32_t qve_run_block_first_line(const qve_run* run);
+QVE_API uint32_t qve_run_block_last_line(const qve_run* run);
+QVE_API uint64_t qve_run_block_offset(const qve_run* run);
+QVE_API uint32_t qve_run_block_id(const qve_run* run);
+QVE_API const char* qve_run_block_text(const qve_run* run, size_t* length);
+QVE_API int qve_run_block_link_matched(const qve_run* run);
+
+/* A warning (QVE_EVENT_WARNING): its QVE_WARNING_*, the path it is about,
+ * its text, and 1 when it says that something which could hold evidence was
+ * not verified (the run is then QVE_STATUS_INCOMPLETE). */
+QVE_API int qve_run_warning_code(const qve_run* run);
+QVE_API const char* qve_run_warning_path(const qve_run* run);
+QVE_API const char* qve_run_warning_text(const qve_run* run);
+QVE_API int qve_run_warning_unverified(const qve_run* run);
+
+/* The files ended so far (all of them once the run is done), by index in
+ * the run's order: name, path, verdict (a FileVerdict), blocks, bad blocks
+ * and lines; the link of its first signed block and the chain value after
+ * its last (*length bytes; NULL when it has none); its unsigned tail's
+ * first and last line (0 for none), the first line with bytes after a NUL
+ * and how many lines have them, and the line of an end-of-input byte
+ * (0x1A) with bytes after it (0 for none). The verdict of an index at or
+ * past the count is QVE_ERROR_MISUSE. Text and bytes belong to the run,
+ * valid until it is freed or restarts. */
+QVE_API size_t qve_run_file_count(const qve_run* run);
+QVE_API const char* qve_run_file_name(const qve_run* run, size_t index);
+QVE_API const char* qve_run_file_path(const qve_run* run, size_t index);
+QVE_API int qve_run_file_verdict(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_blocks(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_bad_blocks(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_lines(const qve_run* run, size_t index);
+QVE_API const uint8_t* qve_run_file_first_link(const qve_run* run, size_t index, size_t* length);
+QVE_API const uint8_t* qve_run_file_last_chain_value(const qve_run* run, size_t index,
+                                                     size_t* length);
+QVE_API uint32_t qve_run_file_unsigned_first(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_unsigned_last(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_nul_first_line(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_nul_lines(const qve_run* run, size_t index);
+QVE_API uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index);
+
+/* Once done: the status (QVE_STATUS_*, the first of 4, 3, 2, 5, 6, 1, 0
+ * that applies), the report's result (QVE_REPORT_*), the files and the bad
+ * ones; QVE_ERROR_MISUSE before. The order the run took: QVE_ORDER_NAME,
+ * QVE_ORDER_LINKS, or QVE_ORDER_LINKS_WITH_SEAMS when runs of files the
+ * links do not join follow by name. */
+#define QVE_ORDER_LINKS_WITH_SEAMS 2
+QVE_API int qve_run_status(const qve_run* run);
+QVE_API int qve_run_result(const qve_run* run);
+QVE_API int qve_run_total_files(const qve_run* run);
+QVE_API int qve_run_bad_files(const qve_run* run);
+QVE_API int qve_run_order(const qve_run* run);
+
+/* With the strict option, once done: why the run fails it, each a reason,
+ * the path it is about and its text. */
+#define QVE_STRICT_FILE_UNSIGNED 1   /* signatures stripped from a file of a signed chain */
+#define QVE_STRICT_UNSIGNED_LINES 2  /* unsigned lines but at the newest file's end */
+#define QVE_STRICT_EMPTY_SIGNATURE 3 /* an empty signature line */
+#define QVE_STRICT_AFTER_NUL 4       /* bytes after a NUL */
+#define QVE_STRICT_AFTER_END 5       /* bytes after an end-of-input byte (0x1A) */
+#define QVE_STRICT_NAME_CASE 6       /* a log's name but for case, not verified */
+#define QVE_STRICT_UNVERIFIED 7      /* anything else that could hold evidence, not verified */
+QVE_API size_t qve_run_strict_count(const qve_run* run);
+QVE_API int qve_run_strict_reason(const qve_run* run, size_t index);
+QVE_API const char* qve_run_strict_path(const qve_run* run, size_t index);
+QVE_API const char* qve_run_strict_text(const qve_run* run, size_t index);
+
+/* With a record, once done: what became of it. LOST: the chain no longer
+ * holds the recorded block (QVE_STATUS_CHECKPOINT_LOST). */
+#define QVE_CHECKPOINT_NONE 0 /* no record was given */
+#define QVE_CHECKPOINT_NEW 1
+#define QVE_CHECKPOINT_EXTENDED 2
+#define QVE_CHECKPOINT_LOST 3
+QVE_API int qve_run_checkpoint(const qve_run* run);
+/* The new record's bytes (*length of them), for the caller to store in
+ * place of the old one; NULL when the run did not pass or recorded no
+ * block (the old record stands). Owned by the run. */
+QVE_API const uint8_t* qve_run_record(const qve_run* run, size_t* length);
 
 #ifdef __cplusplus
 }

@@ -40,7 +40,24 @@ constexpr const char* kStatuses[] = {"ReportOk",         "ReportUnsigned", "Repo
                                      "ReportAllInvalid", "CheckpointLost", "StrictPolicyFailed",
                                      "Incomplete"};
 
+// Names of the run's codes, from 1 (events, warnings, strict reasons) or
+// from 0 (checkpoint outcomes).
+constexpr const char* kEvents[] = {"FileStart", "Block", "Warning", "FileEnd", "Restart", "Done"};
+constexpr const char* kWarnings[] = {"SameFile",    "Unreadable",    "NameCase", "PassedOver",
+                                     "NoLog",       "UnsignedLines", "AfterNul", "AfterEnd",
+                                     "Changed",     "ByteOrderMark", "Links",    "BreakFollows",
+                                     "KeptChanging"};
+constexpr const char* kStrictReasons[] = {
+    "FileUnsigned",         "UnsignedLines", "EmptySignatureLine", "BytesAfterNul",
+    "BytesAfterEndOfInput", "NameCase",      "Unverified"};
+constexpr const char* kCheckpoints[] = {"None", "New", "Extended", "Lost"};
+
 constexpr const char* kUnknown = "Unknown";
+
+template <std::size_t N>
+const char* NameIn(const char* const (&names)[N], int code, int first) {
+  return code >= first && code - first < int(N) ? names[code - first] : kUnknown;
+}
 
 }  // namespace
 
@@ -52,7 +69,11 @@ const char* qve_result_name(int of, int code) {
                                      [&](const Named& named) { return named.code == code; });
     return found != std::end(kErrors) ? found->name : kUnknown;
   }
-  if (of == QVE_RESULT_OF_RUN) return code < int(std::size(kStatuses)) ? kStatuses[code] : kUnknown;
+  if (of == QVE_RESULT_OF_RUN) return NameIn(kStatuses, code, 0);
+  if (of == QVE_RESULT_OF_EVENT) return NameIn(kEvents, code, QVE_EVENT_FILE_START);
+  if (of == QVE_RESULT_OF_WARNING) return NameIn(kWarnings, code, QVE_WARNING_SAME_FILE);
+  if (of == QVE_RESULT_OF_STRICT) return NameIn(kStrictReasons, code, QVE_STRICT_FILE_UNSIGNED);
+  if (of == QVE_RESULT_OF_CHECKPOINT) return NameIn(kCheckpoints, code, QVE_CHECKPOINT_NONE);
   if (of == QVE_RESULT_OF_DECRYPTION)
     return qve::DecryptResultName(static_cast<QVE_Helper::DecryptResult>(code));
   return kUnknown;

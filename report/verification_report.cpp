@@ -52,42 +52,24 @@ std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
   return VerifyWith(includeOkFiles, recorder, RunOrder::ByName);
 }
 
-namespace {
-
-// Turns each file's details into its record as the file ends, and passes
-// everything on.
-class Counter final : public VerifyObserver {
- public:
-  Counter(bool includeOkFiles, VerifyObserver& next)
-      : includeOkFiles_(includeOkFiles), next_(next) {}
-
-  void OnFileStart(const FileDetail& file) override { next_.OnFileStart(file); }
-  void OnBlock(const FileDetail& file, const BlockDetail& block) override {
-    next_.OnBlock(file, block);
-  }
-  void OnFileEnd(const FileDetail& file) override {
-    ++totalFiles;
-    const QVE_Helper::FileVerdict verdict = FileVerdictOf(file.counts);
-    if (IsBadFile(verdict)) ++badFiles;
-    if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
-    if (IsListed(verdict, includeOkFiles_)) records.push_back({file.name, verdict});
-    next_.OnFileEnd(file);
-  }
-
-  std::uint32_t totalFiles = 0;
-  std::uint32_t badFiles = 0;
-  std::uint32_t unsignedFiles = 0;
-  std::vector<QVE_Helper::FileReport> records;
-
- private:
-  bool includeOkFiles_;
-  VerifyObserver& next_;
-};
-
-}  // namespace
+void ReportCounter::OnFileEnd(const FileDetail& file) {
+  ++totalFiles;
+  const QVE_Helper::FileVerdict verdict = FileVerdictOf(file.counts);
+  if (IsBadFile(verdict)) ++badFiles;
+  if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
+  if (IsListed(verdict, includeOkFiles_)) records.push_back({file.name, verdict});
+  next_.OnFileEnd(file);
+}
 
 std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver& observer,
                                              RunOrder order, const RunOptions& options) {
+  // A run that throws leaves no record and the counters at 0.
+  ReportCounter counter(includeOkFiles, observer);
+  VerifyInOrder(PrepareRun(order), counter, options);
+  return TakeRun(counter);
+}
+
+const std::vector<std::wstring>& VerificationReport::PrepareRun(RunOrder order) {
   fileReports_.clear();
   totalFiles_ = 0;
   badFiles_ = 0;
@@ -96,9 +78,10 @@ std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver
   // reported under its own name (on Windows; elsewhere a name is as stored).
   for (auto& path : files_) path = platform::NameAsStored(path);
   if (order == RunOrder::ByName) SortByFileName(files_);
-  // A run that throws leaves no record and the counters at 0.
-  Counter counter(includeOkFiles, observer);
-  VerifyInOrder(files_, counter, options);
+  return files_;
+}
+
+std::uint32_t VerificationReport::TakeRun(ReportCounter& counter) {
   fileReports_ = std::move(counter.records);
   totalFiles_ = counter.totalFiles;
   badFiles_ = counter.badFiles;

@@ -23,6 +23,29 @@ enum class RunOrder {
   AsListed,  // in the order they were added
 };
 
+// Turns each file's details into its record as the file ends, and passes
+// everything on.
+class ReportCounter final : public VerifyObserver {
+ public:
+  ReportCounter(bool includeOkFiles, VerifyObserver& next)
+      : includeOkFiles_(includeOkFiles), next_(next) {}
+
+  void OnFileStart(const FileDetail& file) override { next_.OnFileStart(file); }
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override {
+    next_.OnBlock(file, block);
+  }
+  void OnFileEnd(const FileDetail& file) override;
+
+  std::uint32_t totalFiles = 0;
+  std::uint32_t badFiles = 0;
+  std::uint32_t unsignedFiles = 0;
+  std::vector<QVE_Helper::FileReport> records;
+
+ private:
+  bool includeOkFiles_;
+  VerifyObserver& next_;
+};
+
 class VerificationReport final : public QVE_Helper::IVerificationReport {
  public:
   VerificationReport() = default;
@@ -44,6 +67,12 @@ class VerificationReport final : public QVE_Helper::IVerificationReport {
   // blocks: the records, counters and result are the same.
   std::uint32_t VerifyWith(bool includeOkFiles, VerifyObserver& observer, RunOrder order,
                            const RunOptions& options = {});
+
+  // A run in steps: the files in the run's order, then, once a
+  // ReportCounter has seen them all, its records and counters taken as
+  // VerifyWith takes them; gives the result.
+  const std::vector<std::wstring>& PrepareRun(RunOrder order);
+  std::uint32_t TakeRun(ReportCounter& counter);
 
   // The paths, in the order of the last run.
   const std::vector<std::wstring>& files() const { return files_; }

@@ -8,7 +8,7 @@
 #include "platform/paths.h"
 #include "platform/text_reader.h"
 #include "report/system_log_name.h"
-#include "verify/chain_checker.h"
+#include "verify/chain_steps.h"
 #include "verify/details.h"
 
 namespace qve {
@@ -53,34 +53,8 @@ void RecordBlock(FileCheckResult& result, BlockVerdict verdict, std::uint32_t fi
 
 void VerifyInOrder(const std::vector<std::wstring>& paths, VerifyObserver& observer,
                    const RunOptions& options) {
-  ChainChecker checker(observer, options);
-  for (const auto& path : paths) {
-    const platform::Compression compression =
-        options.gunzip ? platform::CompressionByName(path) : platform::Compression::None;
-    // A file cut or rewritten between the reading of a large block and its
-    // second reading is read once more from the start, as a run begun later
-    // would read it, so the change is never taken for tampering.
-    for (int reading = 1;; ++reading) {
-      platform::TextLineReader reader(platform::NarrowPath(path), options.limits.readBuffer,
-                                      compression);
-      if (reading == 1) {
-        checker.BeginFile(path, &reader);
-      } else {
-        checker.BeginFileAgain(&reader);
-      }
-      std::string_view piece;
-      bool lineEnds = false;
-      while (reader.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
-      checker.EndFile();
-      // Lines before damaged gzip data prove nothing about the rest: the
-      // file is judged as one that cannot be read, never better.
-      if (checker.file().fault != platform::ReadFault::None && options.readings > 1) {
-        checker.GiveUpFile();
-        break;
-      }
-      if (!checker.file().changedWhileRead || reading >= options.readings) break;
-    }
-    observer.OnFileEnd(checker.file());
+  ChainSteps steps(paths, observer, options);
+  while (steps.Step()) {
   }
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/escape.h"
+#include "format/escape.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "platform/paths.h"
 #include "platform/utf8.h"
 
-namespace qve::cli {
+namespace qve {
 
 namespace {
 
@@ -114,12 +114,6 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 
 std::string Narrow(const std::wstring& text) { return platform::ShownText(text); }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  for (const std::uint8_t byte : bytes) out += {kHex[byte >> 4], kHex[byte & 15]};
-  return out;
-}
-
 std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   if (digits.size() % 2 != 0) return std::nullopt;
   const auto value = [](char digit) {
@@ -137,4 +131,4 @@ std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   return bytes;
 }
 
-}  // namespace qve::cli
+}  // namespace qve

@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/verify_links.h"
+#include "report/chain_links.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <utility>
 
-#include "cli/escape.h"
+#include "format/escape.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"
 #include "verify/verify_files.h"
 
-namespace qve::cli {
+namespace qve {
 
 namespace {
 
@@ -130,6 +130,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                                          "the empty digest"
              : PathsText(files, which) + " continue the same block (chain value " + Hex(link) +
                    "): a file was replayed or rewritten"});
+    outcome.warnings.back().code = QVE_WARNING_LINKS;
   }
   bool signedBefore = false;
   const VerifiedFile* lastSigned = nullptr;
@@ -143,6 +144,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
         file.breakFollows = files[j].path;
         outcome.warnings.push_back(
             {file.path, "FileChainBreak follows from " + files[j].path + ", which cannot be read"});
+        outcome.warnings.back().code = QVE_WARNING_BREAK_FOLLOWS;
         break;
       }
     }
@@ -164,15 +166,18 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                             ", which no file of the run ends in: a file before it is missing "
                             "or was changed" +
                             seamText});
+        outcome.warnings.back().code = QVE_WARNING_LINKS;
       } else if (signedBefore) {
         outcome.warnings.push_back(
             {file.path,
              "starts a chain anew: its first block links to the empty digest" + seamText});
+        outcome.warnings.back().code = QVE_WARNING_LINKS;
       }
     }
     if (seam && outcome.warnings.size() == warned && file.breakFollows.empty()) {
       outcome.warnings.push_back({file.path, "the links join it to no file before it: it follows " +
                                                  lastSigned->path + " by the order of names"});
+      outcome.warnings.back().code = QVE_WARNING_LINKS;
     }
     if (file.detail.lastChainValue) {
       signedBefore = true;
@@ -196,6 +201,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
       {files[at].path, "name order puts it before " + files[order[at]].name +
                            ", link order after it: with --order links the run has " +
                            Counted(byName - byLinks, "chain break") + " fewer"});
+  outcome.warnings.back().code = QVE_WARNING_LINKS;
 }
 
-}  // namespace qve::cli
+}  // namespace qve

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: Apache-2.0
+// The checkpoint record: a run that passes records the newest block it
+// verified, and every later run must still hold that block, so that logs
+// removed from the newest end or rolled back no longer pass. This file holds
+// the record's format; where it is kept and its lock are the caller's.
+//
+// A record is one JSON object with exactly these members:
+//   "format": "qvehelper checkpoint", "version": 1,
+//   "verificationKey": SHA-256 of the key the chain is signed with, in hex,
+//   "chainValue": the chain value after the recorded block, in hex: the one
+//     member a later run is held to,
+//   "file", "line", "id": the block's file name, signature line and block id,
+//     for people,
+//   "start": the chain value the recording run started from, in hex, which
+//     tells a run that starts later (the oldest files gone) from one that
+//     starts where it did,
+//   "time": when it was recorded, RFC 3339.
+// Hex digits may be of either case. A record made under another
+// verification key is for another chain: no chain this library verifies can
+// hold its block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "crypto/bytes.h"
+
+namespace qve {
+
+// A block of the chain, where a run met it.
+struct ChainPoint {
+  std::string file;        // the name of its file
+  std::uint32_t line = 0;  // its signature line
+  std::uint32_t id = 0;
+  Bytes chainValue;          // after it: the digest of its bytes
+  std::size_t position = 0;  // its file's place in the run; not recorded
+};
+
+struct CheckpointRecord {
+  ChainPoint block;  // the newest verified block
+  Bytes start;       // the chain value the run started from
+  std::string time;  // RFC 3339
+};
+
+// Why a record cannot be used: `code` is QVE_ERROR_RECORD_DAMAGED,
+// QVE_ERROR_RECORD_VERSION or QVE_ERROR_RECORD_OTHER_CHAIN; what() says
+// what is wrong, as a predicate of the record ("is damaged: ...").
+class RecordRefused : public std::runtime_error {
+ public:
+  RecordRefused(int code, const std::string& why) : std::runtime_error(why), code(code) {}
+  int code;
+};
+
+// The record that `text` holds. Throws RecordRefused.
+CheckpointRecord ParseCheckpointRecord(std::string_view text);
+
+// The members that say where the record's block is: "file", "line", "id",
+// "chainValue", "start", "time".
+nlohmann::ordered_json CheckpointRecordMembers(const CheckpointRecord& record);
+
+// The text of `record`, as it is stored.
+std::string CheckpointRecordText(const CheckpointRecord& record);
+
+// Now, in UTC, as `format` for strftime.
+std::string UtcNow(const char* format);
+
+// Whether `text` is a date and time as RFC 3339 writes them
+// ("2026-12-07T02:05:47Z", "2026-12-07t03:05:47.5+01:00").
+bool IsRfc3339(std::string_view text);
+
+}  // namespace qve

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: Apache-2.0
+// How text from files and file names is shown: as it
+// is, but for what could pass for something else. One list of such
+// characters serves every output, so the text, inspect and the page agree.
+//   \n \t \r   a line feed, tab or carriage return
+//   \xhh       a byte that is not UTF-8, or a C0 or C1 control (DEL too)
+//   \u{hhhh}   an invisible or bidirectional formatting character
+// A backslash stays as it is: it separates Windows paths, and no line can
+// start with one that the output did not put there.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crypto/stop_words.h"  // Hex
+
+namespace qve {
+
+// The text form.
+std::string Escaped(std::string_view bytes);
+
+// The HTML form: markup characters become entities and every run of codes
+// stands between `open` and `close`, the markup that shows a code.
+std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
+
+// A path or name as the outputs take it, before escaping: UTF-8, with the
+// bytes of a Linux name that are not UTF-8 as they are (platform::ShownText).
+std::string Narrow(const std::wstring& text);
+
+// The bytes of hex digits of either case, two a byte; nothing for any other
+// text.
+std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits);
+
+}  // namespace qve

@@ -1,0 +1,212 @@
+# SPDX-License-Identifier: Apache-2.0
+"""Verification runs: one chain of logs verified as `qvehelper verify` does,
+through the library's qve_run_ functions."""
+import ctypes
+import os
+from dataclasses import dataclass, field
+
+from . import _native
+
+ORDERS = {"links": 0, "name": 1}
+RECORD_INIT = 1
+(EVENT_FILE_START, EVENT_BLOCK, EVENT_WARNING, EVENT_FILE_END, EVENT_RESTART,
+ EVENT_DONE) = range(1, 7)
+RESULT_OF_WARNING = 4
+FILE_VERDICTS = ["FileOk", "FileUnsigned", "FileChainBreak", "FileInvalid"]
+BLOCK_VERDICTS = ["BlockOk", "BlockUnsigned", "BlockNoSignature", "BlockInvalid",
+                  "BlockChainBreak", "BlockUnexpected"]
+REPORT_RESULTS = ["ReportOk", "ReportUnsigned", "ReportSomeInvalid", "ReportAllInvalid"]
+
+
+class _Options(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_size_t), ("order", ctypes.c_int), ("strict", ctypes.c_int)]
+
+
+_run = ctypes.c_void_p
+_size = ctypes.POINTER(ctypes.c_size_t)
+_PROTOTYPES = {
+    "qve_run_create": (ctypes.c_int, [ctypes.POINTER(_Options), ctypes.POINTER(_run)]),
+    "qve_run_free": (None, [_run]),
+    "qve_run_add": (ctypes.c_int, [_run, ctypes.c_char_p]),
+    "qve_run_set_record": (ctypes.c_int, [_run, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int]),
+    "qve_run_next": (ctypes.c_int, [_run]),
+    "qve_run_event_file": (ctypes.c_size_t, [_run]),
+    "qve_run_event_reading": (ctypes.c_int, [_run]),
+    "qve_run_event_path": (ctypes.c_char_p, [_run]),
+    "qve_run_block_verdict": (ctypes.c_int, [_run]),
+    "qve_run_block_first_line": (ctypes.c_uint32, [_run]),
+    "qve_run_block_last_line": (ctypes.c_uint32, [_run]),
+    "qve_run_block_offset": (ctypes.c_uint64, [_run]),
+    "qve_run_block_id": (ctypes.c_uint32, [_run]),
+    "qve_run_block_link_matched": (ctypes.c_int, [_run]),
+    "qve_run_warning_code": (ctypes.c_int, [_run]),
+    "qve_run_warning_path": (ctypes.c_char_p, [_run]),
+    "qve_run_warning_text": (ctypes.c_char_p, [_run]),
+    "qve_run_warning_unverified": (ctypes.c_int, [_run]),
+    "qve_run_file_count": (ctypes.c_size_t, [_run]),
+    "qve_run_file_name": (ctypes.c_char_p, [_run, ctypes.c_size_t]),
+    "qve_run_file_path": (ctypes.c_char_p, [_run, ctypes.c_size_t]),
+    "qve_run_file_verdict": (ctypes.c_int, [_run, ctypes.c_size_t]),
+    "qve_run_status": (ctypes.c_int, [_run]),
+    "qve_run_result": (ctypes.c_int, [_run]),
+    "qve_run_record": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
+}
+for _name, (_result, _arguments) in _PROTOTYPES.items():
+    _function = getattr(_native.library, _name)
+    _function.restype = _result
+    _function.argtypes = _arguments
+_c = _native.library
+
+
+@dataclass
+class Block:
+    verdict: str
+    first_line: int
+    last_line: int
+    offset: int
+    id: int
+    link_matched: bool
+
+
+@dataclass
+class Warning:
+    code: str
+    path: str
+    text: str
+    unverified: bool
+
+
+@dataclass
+class File:
+    name: str
+    path: str
+    verdict: str = None
+    blocks: list = field(default_factory=list)
+
+
+@dataclass
+class Event:
+    """One event of a run: `kind` is "FileStart", "Block", "Warning",
+    "FileEnd", "Restart" or "Done"; `file` the file's index, `block` or
+    `warning` where they apply."""
+    kind: str
+    file: int = None
+    path: str = None
+    block: Block = None
+    warning: Warning = None
+
+
+@dataclass
+class Run:
+    exit_status: int
+    result: str
+    files: list
+    warnings: list
+    checkpoint: bytes
+
+
+def _error(code):
+    from . import QveError
+    return QveError(code)
+
+
+def _path(path):
+    return os.fsencode(path) if not isinstance(path, bytes) else path
+
+
+def _open(paths, order, strict, checkpoint):
+    if order not in ORDERS:
+        raise ValueError(f"order {order!r}: 'links' or 'name'")
+    options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0)
+    handle = _run()
+    code = _c.qve_run_create(ctypes.byref(options), ctypes.byref(handle))
+    if code != 0:
+        raise _error(code)
+    try:
+        for path in [paths] if isinstance(paths, (str, bytes, os.PathLike)) else paths:
+            code = _c.qve_run_add(handle, _path(path))
+            if code != 0:
+                raise _error(code)
+        if checkpoint is not None:
+            record = bytes(checkpoint)
+            flags = 0 if record else RECORD_INIT
+            code = _c.qve_run_set_record(handle, record or None, len(record), flags)
+            if code != 0:
+                raise _error(code)
+    except BaseException:
+        _c.qve_run_free(handle)
+        raise
+    return handle
+
+
+def _stream(handle):
+    """The events until Done, then the handle's end facts stay to be read."""
+    while True:
+        kind = _c.qve_run_next(handle)
+        if kind < 0:
+            raise _error(kind)
+        if kind == EVENT_BLOCK:
+            verdict = _c.qve_run_block_verdict(handle)
+            yield Event("Block", _c.qve_run_event_file(handle), block=Block(
+                BLOCK_VERDICTS[verdict], _c.qve_run_block_first_line(handle),
+                _c.qve_run_block_last_line(handle), _c.qve_run_block_offset(handle),
+                _c.qve_run_block_id(handle), _c.qve_run_block_link_matched(handle) == 1))
+        elif kind == EVENT_WARNING:
+            code = _c.qve_run_warning_code(handle)
+            yield Event("Warning", warning=Warning(
+                _native.text(_c.qve_result_name(RESULT_OF_WARNING, code)),
+                _native.text(_c.qve_run_warning_path(handle)),
+                _native.text(_c.qve_run_warning_text(handle)),
+                _c.qve_run_warning_unverified(handle) == 1))
+        elif kind == EVENT_FILE_START:
+            yield Event("FileStart", _c.qve_run_event_file(handle),
+                        path=_native.text(_c.qve_run_event_path(handle)))
+        elif kind == EVENT_FILE_END:
+            yield Event("FileEnd", _c.qve_run_event_file(handle))
+        elif kind == EVENT_RESTART:
+            yield Event("Restart")
+        else:
+            yield Event("Done")
+            return
+
+
+def events(paths, *, order="links", strict=False, checkpoint=None):
+    """The run's stream of events, one by one, as the library gives them;
+    memory stays flat however long the logs. `checkpoint` is a record's
+    bytes, or b"" for none yet."""
+    handle = _open(paths, order, strict, checkpoint)
+    try:
+        yield from _stream(handle)
+    finally:
+        _c.qve_run_free(handle)
+
+
+def verify(paths, *, order="links", strict=False, checkpoint=None, blocks=True):
+    """Verifies PATHS (files and folders) as one chain. `checkpoint` is a
+    record's bytes (b"" for none yet); the result's `checkpoint` is the new
+    record's bytes, or None when the run did not pass. blocks=False keeps no
+    block, for huge runs."""
+    handle = _open(paths, order, strict, checkpoint)
+    try:
+        files, warnings = [], []
+        for event in _stream(handle):
+            if event.kind == "Restart":
+                files, warnings = [], []
+            elif event.kind == "FileStart":
+                if event.file == len(files):
+                    files.append(File(os.path.basename(event.path), event.path))
+                files[event.file].blocks = []
+            elif event.kind == "Block" and blocks:
+                files[event.file].blocks.append(event.block)
+            elif event.kind == "Warning":
+                warnings.append(event.warning)
+        for index, file in enumerate(files):
+            file.name = _native.text(_c.qve_run_file_name(handle, index))
+            file.path = _native.text(_c.qve_run_file_path(handle, index))
+            file.verdict = FILE_VERDICTS[_c.qve_run_file_verdict(handle, index)]
+        length = ctypes.c_size_t()
+        record = _c.qve_run_record(handle, ctypes.byref(length))
+        return Run(_c.qve_run_status(handle), REPORT_RESULTS[_c.qve_run_result(handle)], files,
+                   warnings, ctypes.string_at(record, length.value) if record else None)
+    finally:
+        _c.qve_run_free(handle)

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "report/chain_files.h"
+
+#include <algorithm>
+
+#include "format/escape.h"
+#include "platform/folder_walk.h"
+#include "platform/paths.h"
+#include "report/system_log_name.h"
+
+namespace qve {
+
+namespace {
+
+void AddCandidate(ChainFiles& chain, const std::wstring& path) {
+  const std::string shown = Narrow(path);
+  const platform::FileStatus status = platform::StatusOf(path);
+  chain.listed[shown] = {status.device, status.file};
+  if (status.kind != platform::FileKind::Missing) {
+    const auto [at, added] = chain.seen.emplace(std::pair(status.device, status.file), shown);
+    if (!added) {
+      chain.warnings.push_back({shown, "the same file as " + at->second + "; verified once", false,
+                                QVE_WARNING_SAME_FILE});
+      return;
+    }
+    chain.read.push_back({shown, status});
+  }
+  // The library's reader refuses the whole run for a path it cannot take.
+  const std::wstring narrowable = platform::NarrowablePath(path);
+  if (!platform::ToNarrow(path)) {
+    chain.warnings.push_back(
+        {shown,
+         "cannot be read (the name is not valid UTF-16: an unpaired surrogate); FileUnsigned", true,
+         QVE_WARNING_UNREADABLE});
+    chain.alreadyWarned.insert(narrowable);
+  }
+  chain.files.push_back(narrowable);
+}
+
+// Adds what a folder PATH holds; false when it holds nothing to verify and
+// nothing that could have been (no log at all).
+bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::string& argument) {
+  using platform::SkipReason;
+  const std::size_t warnings = chain.warnings.size();
+  std::size_t logs = 0;  // those reached twice too
+  const std::string top = Narrow(folder);
+  platform::WalkFolder(
+      folder,
+      [&](const std::wstring& path, const std::wstring& name) {
+        if (IsSystemLogName(name) || IsCompressedSystemLogName(name)) {
+          ++logs;
+          AddCandidate(chain, path);
+        } else if (const char* rule = SystemLogNameButForCase(name)) {
+          chain.caseOnly.push_back(
+              {Narrow(path),
+               std::string("not verified: the name differs from ") + rule + " in case", true,
+               QVE_WARNING_NAME_CASE});
+          chain.warnings.push_back(chain.caseOnly.back());
+        }
+      },
+      [&](const platform::SkippedEntry& entry) {
+        if (entry.reason == SkipReason::FolderUnreadable && entry.shown == top) {
+          chain.problems.push_back(
+              {QVE_ERROR_UNREADABLE, argument, platform::ErrorText(entry.error)});
+          return;
+        }
+        // A folder that cannot be read, and a link, FIFO or device that might
+        // be a log (its name says so, or a linked folder might hold logs), is
+        // evidence passed over; anything else that is not a log is nothing.
+        const bool logName = IsSystemLogName(entry.name) || IsCompressedSystemLogName(entry.name);
+        bool unverified = entry.reason == SkipReason::FolderUnreadable || logName;
+        if (entry.reason == SkipReason::Link && !logName) {
+          unverified = platform::StatusOf(platform::ArgumentPath(entry.shown)).kind ==
+                       platform::FileKind::Folder;
+          if (!unverified) return;
+        }
+        if (entry.reason == SkipReason::NotRegular && !logName) return;
+        std::string text = SkippedText(entry);
+        if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
+        chain.warnings.push_back({entry.shown, text, unverified, QVE_WARNING_PASSED_OVER});
+      },
+      platform::NotUtf8Names::Carry);
+  if (!chain.problems.empty()) return true;
+  const bool passedOver =
+      std::any_of(chain.warnings.begin() + std::ptrdiff_t(warnings), chain.warnings.end(),
+                  [](const VerifyWarning& warning) { return warning.unverified; });
+  return logs > 0 || passedOver;
+}
+
+}  // namespace
+
+void CollectPath(ChainFiles& chain, const std::wstring& path, const std::string& argument) {
+  const platform::FileStatus status = platform::StatusOf(path);
+  if (status.kind == platform::FileKind::Missing) {
+    chain.problems.push_back({QVE_ERROR_NOT_FOUND, argument, platform::ErrorText(status.error)});
+  } else if (status.kind != platform::FileKind::Folder) {
+    // The chain's order is that of the names as stored, whatever was typed.
+    AddCandidate(chain, platform::NameAsStored(path));
+  } else if (!CollectFolder(chain, path, argument)) {
+    chain.empty.push_back(argument);
+  }
+}
+
+ChainFiles FoundAgain(const ChainFiles& chain) {
+  ChainFiles again;
+  again.sources = chain.sources;
+  for (const auto& [path, argument] : chain.sources) CollectPath(again, path, argument);
+  return again;
+}
+
+std::string SkippedText(const platform::SkippedEntry& entry) {
+  using platform::SkipReason;
+  switch (entry.reason) {
+    case SkipReason::NameNotUtf8:
+      return "skipped: the name is not valid UTF-8";
+    case SkipReason::FolderUnreadable:
+      return "skipped: " + platform::ErrorText(entry.error);
+    case SkipReason::Link:
+      return "skipped: links are not followed";
+    case SkipReason::NotRegular:
+      return std::string("skipped: ") + entry.kind + ", not a regular file";
+    case SkipReason::Gone:
+      return "skipped: gone since its folder was listed";
+  }
+  return "skipped";
+}
+
+}  // namespace qve

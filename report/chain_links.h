@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: Apache-2.0
+// How the files of a chain link to one another, whatever their names say. A
+// file's first link and last chain value tell which file it continues and
+// which continues it, so they give the order the chain was written in
+// (the order "links"), and after a run they show where a file is
+// missing, where two files continue one block, and when link order would
+// have had fewer chain breaks than name order.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "report/chain_outcome.h"
+#include "verify/file_links.h"
+
+namespace qve {
+
+// Positions in `files`, given in name order, taken in link order: a file
+// whose first link is another file's last chain value comes right after it,
+// the first of them by name where several qualify; every other file, and
+// the rest of a fork, starts a run of its own, and those runs keep name
+// order, but for files with no signature line yet (a log just begun), which
+// come last.
+std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
+
+// `paths` in link order, ties in name order (equal names as given); a name
+// ending in ".gz" is read as its content, as the command's runs read it.
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths);
+
+// Warns, after a run, about a file that continues nothing in the run (one
+// before it is missing or was changed), two files that continue one block,
+// a chain break that follows from a file that cannot be read, in link order
+// every seam where the links join a file to none before it (and marks the
+// outcome so), and in name order chain breaks that link order would not have.
+void WarnAboutLinks(VerifyOutcome& outcome);
+
+}  // namespace qve

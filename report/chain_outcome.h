@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: Apache-2.0
+// What one verification run found, beyond the report's verdicts: every
+// file with its details, the warnings for what a verdict cannot say, the
+// strict policy's reasons and the checkpoint's outcome, and the chain's
+// status, the most severe of them. Every output renders from this alone.
+#pragma once
+
+#include <QVEHelper.h>
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/checkpoint_rules.h"
+#include "verify/details.h"
+
+namespace qve {
+
+struct VerifyWarning {
+  std::string path;  // as reached from the PATH argument
+  std::string message;
+  // Something that could hold evidence was not read or not verified: the
+  // run is Incomplete.
+  bool unverified = false;
+  int code = 0;  // a QVE_WARNING_*, 0 until the run names it
+};
+
+struct VerifiedFile {
+  std::string path;  // as reached from the PATH argument
+  std::string name;
+  QVE_Helper::FileVerdict verdict = QVE_Helper::FileOk;
+  bool listed = false;  // the report made a record for it
+  FileDetail detail;
+  std::vector<BlockResult> blocks;  // every block that is not BlockOk, when kept
+  // Its first signature line's block, when it has one.
+  std::optional<BlockVerdict> firstSigned;
+  // Its empty signature lines: how many, and the first.
+  std::uint32_t emptySignatures = 0;
+  std::uint32_t firstEmptySignature = 0;
+  // The file that cannot be read, before it, that its chain break follows from.
+  std::string breakFollows;
+};
+
+// Why a run fails the strict policy.
+enum class StrictReason {
+  FileUnsigned,   // in a run that has signed files: signatures stripped
+  UnsignedLines,  // anywhere but at the end of the newest file
+  EmptySignatureLine,
+  BytesAfterNul,
+  BytesAfterEndOfInput,
+  NameCase,    // a log's name but for case, so not verified
+  Unverified,  // anything else that could hold evidence and was not verified
+};
+
+struct StrictFinding {
+  StrictReason reason;
+  std::string path;
+  std::string message;
+};
+
+struct VerifyOutcome {
+  std::string path;        // the PATH argument with --each, else empty
+  bool linkOrder = false;  // verified in link order, not name order
+  bool seams = false;      // in link order, runs of files the links do not join
+  std::uint32_t result = 0;
+  std::uint32_t totalFiles = 0;
+  std::uint32_t badFiles = 0;
+  std::vector<VerifiedFile> files;  // every verified file, in the run's order
+  std::vector<VerifyWarning> warnings;
+  // Entries passed over because their name is a log's only when case is ignored.
+  std::vector<VerifyWarning> caseOnly;
+  std::optional<CheckpointOutcome> checkpoint;       // with --checkpoint
+  std::optional<std::vector<StrictFinding>> strict;  // with --strict
+};
+
+// Why a file could not be read whole, in words: "damaged gzip data".
+const char* ReadFaultText(platform::ReadFault fault);
+
+// What the strict policy finds in an outcome; nothing when it passes.
+std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
+
+// Whether a warning says that something which could hold evidence was not
+// verified.
+bool IsIncomplete(const VerifyOutcome& outcome);
+
+// Why a run does not pass, so that its record is not written; empty when it
+// does: only a run whose status is 0, or 1 with nothing signed yet, vouches
+// for its chain.
+std::string FailingReason(const VerifyOutcome& outcome);
+
+// A chain's status (QVE_STATUS_*): the first that applies of
+// CheckpointLost, the report's ReportAllInvalid and ReportSomeInvalid
+// (tampering), then StrictPolicyFailed, Incomplete, and ReportUnsigned or
+// ReportOk, so that nothing less severe hides a more severe finding.
+int ChainStatusOf(const VerifyOutcome& outcome);
+
+// Fills an outcome's files, and warns about the bytes no signature covers,
+// as the run goes; passes everything on to each of `next`.
+class OutcomeBuilder final : public VerifyObserver {
+ public:
+  // A file that cannot be read is warned about, but for the paths in
+  // `alreadyWarned`, which the caller warned about before the run.
+  OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
+                 std::vector<VerifyObserver*> next = {}, std::set<std::wstring> alreadyWarned = {});
+  void OnFileStart(const FileDetail& file) override;
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
+  void OnFileEnd(const FileDetail& file) override;
+
+ private:
+  VerifyOutcome& outcome_;
+  bool includeOkFiles_;
+  bool keepBlocks_;
+  std::vector<VerifyObserver*> next_;
+  std::set<std::wstring> alreadyWarned_;
+  VerifiedFile current_;
+};
+
+// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
+std::string RangeText(LineRange lines, std::string_view dash = "-");
+std::string LinesText(LineRange lines, std::string_view dash = "-");
+
+// "1 block", "2 blocks": `many` is `one` with an s unless given.
+std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
+
+}  // namespace qve

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: Apache-2.0
+// Judging a run by a checkpoint record (format/checkpoint_record.h): a run
+// must still hold the recorded block, and a run that passes gives a record
+// of its own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "format/checkpoint_record.h"
+#include "verify/details.h"
+
+namespace qve {
+
+// What a run shows of its chain that a checkpoint needs.
+struct ChainSeen {
+  std::optional<Bytes> start;        // the link its first signature line was taken with
+  std::optional<ChainPoint> newest;  // its last BlockOk block
+  // Of a record: where the run holds its block (validly signed), and
+  // whether a block of the run ends in the chain value it started from.
+  std::optional<ChainPoint> held;
+  bool heldStart = false;
+};
+
+class CheckpointWatch final : public VerifyObserver {
+ public:
+  explicit CheckpointWatch(std::optional<CheckpointRecord> recorded)
+      : recorded_(std::move(recorded)) {}
+  void OnFileStart(const FileDetail& file) override;
+  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
+  void OnFileEnd(const FileDetail& file) override;
+
+  const ChainSeen& seen() const { return seen_; }
+
+ private:
+  std::optional<CheckpointRecord> recorded_;
+  ChainSeen seen_;
+  ChainSeen beforeFile_;  // what was seen when the current file began
+  std::size_t position_ = 0;
+};
+
+enum class CheckpointStatus { New, Extended, Lost };
+
+struct CheckpointOutcome {
+  std::string file;  // where the caller keeps the record, as it names it
+  CheckpointStatus status = CheckpointStatus::New;
+  bool readOnly = false;  // FILE is never written
+  std::optional<CheckpointRecord> recorded;
+  std::optional<CheckpointRecord> now;  // this run's, when it verified a block
+  std::optional<ChainPoint> held;       // where this run holds the recorded block
+  bool startsLater = false;             // the oldest files were rotated away
+  bool written = false;
+  std::string notWritten;  // why FILE stays as it was, when the status allows writing
+
+  // The recorded block is held in a file of another name: a rotation
+  // renamed it.
+  bool renamed() const { return held && recorded && held->file != recorded->block.file; }
+};
+
+// Judges a run against the record. `failing` says why the run does not pass
+// (bad files, the strict policy, files not verified), empty when it does;
+// only then is FILE to be written.
+CheckpointOutcome JudgeCheckpoint(const std::string& file,
+                                  const std::optional<CheckpointRecord>& recorded,
+                                  const ChainSeen& seen, const std::string& failing,
+                                  bool readOnly = false);
+
+}  // namespace qve

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: Apache-2.0
+// One chain verified as the verify command verifies it, taken as a stream
+// of events: its files found, ordered by their links or names, read a step
+// at a time, judged by the strict policy and a checkpoint record, and
+// verified again where a rotation renamed files meanwhile. It holds per
+// file totals, never every block.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/checkpoint_record.h"
+#include "report/chain_files.h"
+#include "report/chain_outcome.h"
+#include "report/checkpoint_rules.h"
+#include "report/verification_report.h"
+#include "verify/chain_steps.h"
+
+namespace qve {
+
+enum class RunEventKind { FileStart = 1, Block, Warning, FileEnd, Restart, Done };
+
+struct RunEvent {
+  RunEventKind kind = RunEventKind::Done;
+  std::size_t file = 0;   // FileStart, Block, FileEnd: the file's index in the run
+  int reading = 1;        // FileStart: above 1 when the file is read again
+  std::wstring path;      // FileStart
+  BlockDetail block;      // Block
+  VerifyWarning warning;  // Warning
+};
+
+struct VerificationRunOptions {
+  bool linkOrder = true;
+  bool strict = false;
+};
+
+class VerificationRun {
+ public:
+  explicit VerificationRun(VerificationRunOptions options);
+  ~VerificationRun();
+
+  ChainFiles& files() { return files_; }
+  // A record to hold the run to; nothing for one that is made anew.
+  void SetRecord(std::optional<CheckpointRecord> record);
+
+  // The next event; the run goes on as far as it takes to have one.
+  // Throws as VerifyFiles.
+  const RunEvent& Next();
+  // The event Next gave last.
+  const RunEvent& current() const { return current_; }
+  bool started() const { return started_; }
+  bool done() const { return done_; }
+
+  const VerifyOutcome& outcome() const { return outcome_; }
+  int status() const { return ChainStatusOf(outcome_); }
+  // The new record's text, when the run passed and recorded a block.
+  const std::optional<std::string>& record() const { return record_; }
+
+ private:
+  class Queue;
+  void Begin();
+  void Finish();
+  void QueueWarnings();
+
+  VerificationRunOptions options_;
+  ChainFiles files_;
+  bool recordGiven_ = false;
+  std::optional<CheckpointRecord> recorded_;
+  bool started_ = false;
+  bool done_ = false;
+  int settledReadings_ = 0;
+
+  VerifyOutcome outcome_;
+  std::unique_ptr<VerificationReport> report_;
+  std::unique_ptr<Queue> queue_;
+  std::unique_ptr<OutcomeBuilder> builder_;
+  std::unique_ptr<CheckpointWatch> watch_;
+  std::unique_ptr<ReportCounter> counter_;
+  std::unique_ptr<ChainSteps> steps_;
+  std::deque<RunEvent> events_;
+  RunEvent current_;
+  std::size_t warningsQueued_ = 0;
+  std::optional<std::string> record_;
+};
+
+}  // namespace qve

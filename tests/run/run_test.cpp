@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: Apache-2.0
+// The verification run through the C interface alone: the events in order,
+// the status, the files' facts, the checkpoint record in and out, and the
+// codes for records that cannot be used and for calls out of order.
+#include <QVEHelper.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+
+namespace qve {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogBuilder;
+using testing::LogChain;
+
+// One letter an event: S file start, a digit a block's verdict, W warning,
+// E file end, R restart, D done.
+struct Ran {
+  std::string events;
+  int status = -100;
+  std::vector<std::string> names;  // the files, in the run's order
+  std::vector<int> warnings;
+  std::string record;
+  int checkpoint = -100;
+  int order = -100;
+  int linkMismatches = 0;  // blocks whose link did not match
+};
+
+qve_run* Create(int order = QVE_ORDER_LINKS, int strict = 0) {
+  qve_run_options options{};
+  options.size = sizeof options;
+  options.order = order;
+  options.strict = strict;
+  qve_run* run = nullptr;
+  EXPECT_EQ(qve_run_create(&options, &run), 0);
+  return run;
+}
+
+Ran Drain(qve_run* run) {
+  Ran ran;
+  for (int kind; (kind = qve_run_next(run)) != QVE_EVENT_DONE;) {
+    if (kind < 0) {
+      ADD_FAILURE() << qve_result_name(QVE_RESULT_OF_RUN, kind);
+      return ran;
+    }
+    EXPECT_EQ(qve_run_work(run), 0);
+    if (kind == QVE_EVENT_BLOCK) {
+      ran.events += char('0' + qve_run_block_verdict(run));
+      if (qve_run_block_verdict(run) != 1 && qve_run_block_link_matched(run) == 0)
+        ++ran.linkMismatches;
+    } else {
+      ran.events += "SxWER"[kind - 1];
+    }
+    if (kind == QVE_EVENT_WARNING) ran.warnings.push_back(qve_run_warning_code(run));
+  }
+  ran.events += 'D';
+  ran.status = qve_run_status(run);
+  ran.checkpoint = qve_run_checkpoint(run);
+  ran.order = qve_run_order(run);
+  for (size_t i = 0; i < qve_run_file_count(run); ++i)
+    ran.names.push_back(qve_run_file_name(run, i));
+  size_t length = 0;
+  if (const uint8_t* bytes = qve_run_record(run, &length)) ran.record.assign(bytes, bytes + length);
+  EXPECT_EQ(qve_run_next(run), QVE_ERROR_MISUSE) << "a finished run goes no further";
+  return ran;
+}
+
+Ran RunOn(const fs::path& folder, int order = QVE_ORDER_LINKS, int strict = 0,
+          const std::function<void(qve_run*)>& before = {}) {
+  qve_run* run = Create(order, strict);
+  EXPECT_EQ(qve_run_add(run, folder.string().c_str()), 0);
+  if (before) before(run);
+  Ran ran = Drain(run);
+  qve_run_free(run);
+  return ran;
+}
+
+// Two files of one chain, the second continuing the first.
+void Two(const fs::path& dir) {
+  LogChain chain;
+  LogBuilder(chain).DataLines(2, "one ").Sign().WriteTo(dir / "System_1.log");
+  LogBuilder(chain).DataLines(2, "two ").Sign().WriteTo(dir / "system.log");
+}
+
+struct Row {
+  const char* name;
+  std::function<void(const fs::path&)> setup;
+  int order;
+  int strict;
+  std::string events;
+  int status;
+  std::vector<std::string> names;
+  std::vector<int> warnings;
+};
+
+TEST(Run, EventsInOrder) {
+  // clang-format off
+  const Row rows[] = {
+      {"a good chain", Two, QVE_ORDER_LINKS, 0, "S0ES0ED", QVE_STATUS_OK,
+       {"System_1.log", "system.log"}, {}},
+      {"a tampered block", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
+         LogBuilder(chain).Script("a S b S!").WriteTo(dir / "system.log");
+       }, QVE_ORDER_LINKS, 0, "S0ES03ED", QVE_STATUS_SOME_INVALID,
+       {"System_1.log", "system.log"}, {}},
+      {"a chain break", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
+         LogBuilder(chain).Script("a S b S@").WriteTo(dir / "system.log");
+       }, QVE_ORDER_LINKS, 0, "S0ES04ED", QVE_STATUS_SOME_INVALID,
+       {"System_1.log", "system.log"}, {}},
+      {"an unsigned tail, strict", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder(chain).Script("a S b").WriteTo(dir / "System_1.log");
+         LogBuilder(chain).Script("c S").WriteTo(dir / "system.log");
+       }, QVE_ORDER_LINKS, 1, "S01WES0ED", QVE_STATUS_STRICT_FAILED,
+       {"System_1.log", "system.log"}, {QVE_WARNING_UNSIGNED_LINES}},
+      {"a gzip'd rotation", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder old(chain);
+         old.DataLines(2).Sign();
+         testing::WriteFile(dir / "System_1.log.gz", testing::Gzip(old.bytes()));
+         LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "system.log");
+       }, QVE_ORDER_LINKS, 0, "S0ES0ED", QVE_STATUS_OK,
+       {"System_1.log.gz", "system.log"}, {}},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing::TempDir dir;
+    row.setup(dir.path());
+    const Ran ran = RunOn(dir.path(), row.order, row.strict);
+    EXPECT_EQ(ran.events, row.events);
+    EXPECT_EQ(ran.status, row.status) << qve_result_name(QVE_RESULT_OF_RUN, ran.status);
+    EXPECT_EQ(ran.names, row.names);
+    EXPECT_EQ(ran.warnings, row.warnings);
+  }
+}
+
+// Written System_2, System_1, system.log: the links give that order, the
+// names another, with breaks and warnings that the links say otherwise.
+TEST(Run, LinkOrderAgainstNameOrder) {
+  testing::TempDir dir;
+  LogChain chain;
+  for (const char* name : {"System_2.log", "System_1.log", "system.log"})
+    LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / name);
+  const Ran links = RunOn(dir.path(), QVE_ORDER_LINKS);
+  EXPECT_EQ(links.status, QVE_STATUS_OK);
+  EXPECT_EQ(links.order, QVE_ORDER_LINKS);
+  EXPECT_EQ(links.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
+  EXPECT_EQ(links.linkMismatches, 0);
+  const Ran names = RunOn(dir.path(), QVE_ORDER_NAME);
+  EXPECT_EQ(names.status, QVE_STATUS_SOME_INVALID);
+  EXPECT_EQ(names.order, QVE_ORDER_NAME);
+  EXPECT_EQ(names.names, (std::vector<std::string>{"System_1.log", "System_2.log", "system.log"}));
+  EXPECT_EQ(names.linkMismatches, 3) << "each file links to another than the one before";
+  EXPECT_EQ(names.warnings, (std::vector<int>{QVE_WARNING_LINKS, QVE_WARNING_LINKS}))
+      << "System_1.log continues no file before it; link order has fewer breaks";
+}
+
+// A record made by a run that passes; a later run without the newest file
+// has cut the recorded block away.
+TEST(Run, CheckpointRoundTrip) {
+  testing::TempDir dir;
+  Two(dir.path());
+  const Ran first = RunOn(dir.path(), QVE_ORDER_LINKS, 0, [](qve_run* run) {
+    EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), 0);
+  });
+  EXPECT_EQ(first.checkpoint, QVE_CHECKPOINT_NEW);
+  ASSERT_FALSE(first.record.empty());
+  const auto against = [&](qve_run* run) {
+    EXPECT_EQ(qve_run_set_record(run, first.record.data(), first.record.size(), 0), 0);
+  };
+  const Ran again = RunOn(dir.path(), QVE_ORDER_LINKS, 0, against);
+  EXPECT_EQ(again.status, QVE_STATUS_OK);
+  EXPECT_EQ(again.checkpoint, QVE_CHECKPOINT_EXTENDED);
+  EXPECT_EQ(again.record.empty(), false);
+  fs::remove(dir / "system.log");
+  const Ran cut = RunOn(dir.path(), QVE_ORDER_LINKS, 0, against);
+  EXPECT_EQ(cut.status, QVE_STATUS_CHECKPOINT_LOST);
+  EXPECT_EQ(cut.checkpoint, QVE_CHECKPOINT_LOST);
+  EXPECT_TRUE(cut.record.empty()) << "a run that lost the block records nothing";
+}
+
+TEST(Run, RecordsThatCannotBeUsed) {
+  testing::TempDir dir;
+  Two(dir.path());
+  const std::string record = RunOn(dir.path(), QVE_ORDER_LINKS, 0, [](qve_run* run) {
+                               qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT);
+                             }).record;
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string changed = record;
+    const size_t at = changed.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return changed.replace(at, from.size(), to);
+  };
+  const struct {
+    std::string bytes;
+    int code;
+  } rows[] = {
+      {"", QVE_ERROR_RECORD_DAMAGED},
+      {record.substr(0, record.size() / 2), QVE_ERROR_RECORD_DAMAGED},
+      {replaced("\"version\": 1", "\"version\": 2"), QVE_ERROR_RECORD_VERSION},
+      {replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
+       QVE_ERROR_RECORD_OTHER_CHAIN},
+      {replaced("\"line\": ", "\"line\": \"x\", \"lines\": "), QVE_ERROR_RECORD_DAMAGED},
+  };
+  for (const auto& row : rows) {
+    qve_run* run = Create();
+    EXPECT_EQ(qve_run_set_record(run, row.bytes.data(), row.bytes.size(), 0), row.code)
+        << row.bytes;
+    EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
+    qve_run_free(run);
+  }
+}
+
+TEST(Run, Misuse) {
+  testing::TempDir dir;
+  Two(dir.path());
+  qve_run_options options{};
+  qve_run* run = nullptr;
+  EXPECT_EQ(qve_run_create(&options, &run), QVE_ERROR_MISUSE) << "no size";
+  EXPECT_EQ(qve_run_create(nullptr, &run), QVE_ERROR_MISUSE);
+  options.size = sizeof options;
+  EXPECT_EQ(qve_run_create(&options, nullptr), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_work(nullptr), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_status(nullptr), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_record(nullptr, nullptr), nullptr);
+  EXPECT_EQ(qve_run_file_name(nullptr, 0), nullptr);
+  run = Create();
+  EXPECT_EQ(qve_run_add(run, nullptr), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_add(run, (dir / "missing").string().c_str()), QVE_ERROR_NOT_FOUND);
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
+  EXPECT_EQ(qve_run_status(run), QVE_ERROR_MISUSE) << "not done yet";
+  EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), QVE_ERROR_MISUSE) << "started";
+  EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
+  const Ran rest = Drain(run);
+  EXPECT_EQ(rest.status, QVE_STATUS_OK);
+  qve_run_free(run);
+  qve_run_free(nullptr);
+}
+
+// A rotation while the run reads: the run is done again on the files as
+// they are named now, and nothing is taken for a break.
+TEST(Run, ARotationRestartsTheRun) {
+  testing::TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "system.log");
+  qve_run* run = Create();
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
+  EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
+  fs::rename(dir / "System_1.log", dir / "System_2.log");
+  fs::rename(dir / "system.log", dir / "System_1.log");
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "system.log");
+  const Ran ran = Drain(run);
+  qve_run_free(run);
+  const size_t restart = ran.events.find('R');
+  ASSERT_NE(restart, std::string::npos) << ran.events;
+  EXPECT_EQ(ran.events.substr(restart), "RS0ES0ES0ED");
+  EXPECT_EQ(ran.status, QVE_STATUS_OK);
+  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
+}
+
+TEST(Run, EveryCodeHasAName) {
+  const struct {
+    int of, first, last;
+  } kinds[] = {{QVE_RESULT_OF_RUN, 0, 6},
+               {QVE_RESULT_OF_EVENT, 1, 6},
+               {QVE_RESULT_OF_WARNING, 1, 13},
+               {QVE_RESULT_OF_STRICT, 1, 7},
+               {QVE_RESULT_OF_CHECKPOINT, 0, 3}};
+  for (const auto& kind : kinds) {
+    EXPECT_STREQ(qve_result_name(kind.of, kind.last + 1), "Unknown");
+    for (int code = kind.first; code <= kind.last; ++code)
+      EXPECT_STRNE(qve_result_name(kind.of, code), "Unknown") << kind.of << " " << code;
+  }
+}
+
+}  // namespace
+}  // namespace qve
