@@ -104,7 +104,10 @@ std::optional<Outcome> RefuseInput(const std::wstring& input, bool readStream,
   if (status.kind == FileKind::Other && !readStream)
     return Failed(QVE_ERROR_WRONG_KIND, QVE_PROBLEM_INPUT, input, status.what,
                   "INPUT " + Shown(input) + " is " + status.what + ", not a regular file");
-  // What would not open ends as InputOpenFailed, nothing else touched.
+  // What would not open ends as InputOpenFailed, nothing else touched. A
+  // stream is opened once only: a trial open of a FIFO lets its writer in,
+  // and closing it leaves that writer a broken pipe.
+  if (status.kind == FileKind::Other) return std::nullopt;
   const std::error_code unreadable = platform::ReadError(input);
   if (status.kind == FileKind::Missing || status.kind == FileKind::Folder || unreadable)
     return Outcome{InputOpenFailed, InputProblem(input, unreadable)};

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -162,6 +166,33 @@ TEST(Interface, SpecialFiles) {
   EXPECT_EQ(qve_diagnose_container(fifo.c_str(), &diagnose, &diagnosis), QVE_ERROR_WRONG_KIND);
   EXPECT_EQ(diagnosis, nullptr);
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "in.qves"}));
+
+  // Taken as a stream, the FIFO is opened once: a reader that came and
+  // went would let a writer waiting to open in, to write to no reader (a
+  // broken pipe), and the decryption would wait for good for another. The
+  // moment is short: many rounds.
+  const Bytes bytes = Container{.body = kBody}.Build();
+  options.read_stream = 1;
+  for (int round = 0; round < 50; ++round) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+      ::signal(SIGPIPE, SIG_IGN);
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      const bool written =
+          fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+      // A reader still waiting to open gets an empty stream, not a hang.
+      if (!written) close(open(fifo.c_str(), O_WRONLY));
+      _exit(written ? 0 : 1);
+    }
+    // Until the writer waits in its open.
+    const std::string wchan = "/proc/" + std::to_string(writer) + "/wchan";
+    for (int i = 0; i < 1000000 && ReadFile(wchan) != BytesOf("wait_for_partner"); ++i)
+      sched_yield();
+    EXPECT_EQ(qve_decrypt(fifo.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS) << round;
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+  }
 }
 #endif
 
