@@ -333,6 +333,32 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
 
+#ifndef _WIN32
+// A wide path with a character that no Linux name holds (a lone surrogate)
+// names no file: the path's error, as for UTF-8, not a file's.
+TEST(Interface, WidePathsWithNoForm) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{}.Build());
+  const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
+  qve_decrypt_options decrypt = DecryptOptions();
+  qve_check_options check = CheckOptions(), scratch = CheckOptions();
+  scratch.scratch_folder_w = none.c_str();
+  const qve_diagnose_options diagnose{sizeof diagnose, 0};
+  qve_diagnosis* diagnosis = nullptr;
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); },
+      [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check_w(none.c_str(), &check); },
+      [&] { return qve_check_w(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); },
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i)
+    EXPECT_EQ(calls[i](), QVE_ERROR_INVALID_PATH) << i;
+  EXPECT_EQ(diagnosis, nullptr);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves"}));
+}
+#endif
+
 using Diagnosis = std::unique_ptr<qve_diagnosis, decltype(&qve_diagnosis_free)>;
 
 Diagnosis Diagnose(const Bytes& file, bool decrypt = false) {
