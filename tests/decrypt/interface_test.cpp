@@ -10,12 +10,14 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <QVEHelper.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -193,6 +195,37 @@ TEST(Interface, SpecialFiles) {
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
   }
+}
+#endif
+
+#ifndef _WIN32
+std::atomic<int> umaskCalls{0};
+}  // namespace
+}  // namespace qve
+
+// Every umask call in the process, counted: the mask is the process's, so
+// a library that sets it, even to set it back, leaves a file another thread
+// of the host makes meanwhile unmasked.
+extern "C" mode_t umask(mode_t mask) {
+  ++qve::umaskCalls;
+  return static_cast<mode_t>(syscall(SYS_umask, mask));
+}
+
+namespace qve {
+namespace {
+
+// A new OUTPUT gets 0666 less the mask, which is read, never set.
+TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{.body = kBody}.Build());
+  const mode_t before = umask(027);
+  const int calls = umaskCalls;
+  const std::string in = (dir / "in.qves").string(), out = (dir / "new").string();
+  qve_decrypt_options options = DecryptOptions();
+  EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(umaskCalls, calls);
+  umask(before);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
 }
 #endif
 
