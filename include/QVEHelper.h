@@ -378,11 +378,12 @@ typedef struct qve_diagnose_options {
   int decrypt;
 } qve_diagnose_options;
 
-/* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error:
- * QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with qve_last_problem_reason),
- * QVE_ERROR_WRONG_KIND (a FIFO, socket, device or folder), QVE_ERROR_CRYPTO,
- * QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. Any file is
- * diagnosed: one that is no container stops at its magic. */
+/* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error with
+ * *diagnosis NULL: QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with
+ * qve_last_problem_reason), QVE_ERROR_WRONG_KIND (a FIFO, socket, device or
+ * folder), QVE_ERROR_CRYPTO, QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE,
+ * QVE_ERROR_NO_MEMORY. Any file is diagnosed: one that is no container
+ * stops at its magic. */
 QVE_API int qve_diagnose_container(const char* path, const qve_diagnose_options* options,
                                    qve_diagnosis** diagnosis);
 QVE_API int qve_diagnose_container_w(const wchar_t* path, const qve_diagnose_options* options,

@@ -322,7 +322,8 @@ TEST(Interface, Misuse) {
   qve_decrypt_options decrypt = DecryptOptions();
   qve_check_options check = CheckOptions();
   qve_diagnose_options diagnose{sizeof diagnose, 0};
-  qve_diagnosis* diagnosis = nullptr;
+  // Not a diagnosis: what a host's pointer holds before the call.
+  qve_diagnosis* diagnosis = reinterpret_cast<qve_diagnosis*>(&decrypt);
   const std::function<int()> calls[] = {
       [&] { return qve_decrypt(nullptr, out.c_str(), &decrypt); },
       [&] { return qve_decrypt(in.c_str(), nullptr, &decrypt); },
