@@ -335,7 +335,8 @@ QVE_API int qve_check_w(const wchar_t* input, const qve_check_options* options);
 
 /* Why the last qve_decrypt, qve_check or qve_diagnose_container call on
  * this thread gave what it gave: a QVE_PROBLEM_*, the path it concerns
- * ("" for none), the reason (the system's words, or what a path is; "" for
+ * ("" for none; as paths are given, so on Linux a name's bytes, UTF-8 or
+ * not), the reason (the system's words, or what a path is; "" for
  * none) and all of it in words, as qvehelper prints it (for a result, the
  * cause: "the plaintext ends in no seal trailer"). QVE_PROBLEM_NONE and ""
  * after Success. Valid until the next such call on the same thread. */
