@@ -155,6 +155,10 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
     if (const auto identity = platform::IdentityOf(output);
         identity && identity == platform::IdentityOf(input))
       return OutputFailed({platform::OutputProblem::SameFile, {}, {}, 0}, input, output);
+    // Opening a FIFO for writing waits for a reader for good, and what is
+    // no regular file cannot have the seal cut off.
+    if (const auto target = platform::StatusOf(output); target.kind == FileKind::Other)
+      return OutputFailed({platform::OutputProblem::NotRegular, {}, target.what, 0}, input, output);
     return decrypted(DecryptFile(input, output, told), output);
   }
   platform::OutputFault fault;

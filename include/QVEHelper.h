@@ -286,7 +286,8 @@ typedef struct qve_decrypt_options {
   int read_stream;
   /* 1: no temporary file: OUTPUT itself is created or truncated and
    * written, and left as the step reached leaves it, as DecryptQveFile
-   * does; for a caller whose OUTPUT is a temporary file of its own. */
+   * does; for a caller whose OUTPUT is a temporary file of its own. Of the
+   * checks only two apply: not INPUT, and not a FIFO, socket or device. */
   int write_directly;
 } qve_decrypt_options;
 

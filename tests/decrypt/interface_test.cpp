@@ -161,6 +161,14 @@ TEST(Interface, SpecialFiles) {
   EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
   EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  // Written directly too; a reader is there, so that a FIFO taken as the
+  // output would not keep the call waiting.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  options.write_directly = 1;
+  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  options.write_directly = 0;
+  close(reader);
   qve_check_options check = CheckOptions();
   EXPECT_EQ(qve_check(fifo.c_str(), &check), QVE_ERROR_WRONG_KIND);
   qve_diagnosis* diagnosis = nullptr;
