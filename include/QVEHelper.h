@@ -277,8 +277,10 @@ typedef struct qve_decrypt_options {
   size_t size;              /* sizeof(qve_decrypt_options) */
   qve_progress_fn progress; /* or NULL */
   void* context;            /* for progress */
-  /* 1: OUTPUT gets whatever was decrypted, whatever the result, once
-   * anything was written (not after InputOpenFailed or OutputOpenFailed). */
+  /* 1: OUTPUT gets whatever was decrypted, whatever the result, once the
+   * temporary file was opened (not after InputOpenFailed or
+   * OutputOpenFailed): after HeaderInvalid or SessionKeyUnavailable an empty
+   * file, as DecryptQveFile leaves. Never after an error (QVE_ERROR_*). */
   int keep_unverified;
   /* 1: INPUT may be a pipe, FIFO or device, read once in order (a
    * program's standard input); else such an INPUT is QVE_ERROR_WRONG_KIND,
