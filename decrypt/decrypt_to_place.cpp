@@ -104,7 +104,10 @@ std::optional<Outcome> RefuseInput(const std::wstring& input, bool readStream,
   if (status.kind == FileKind::Other && !readStream)
     return Failed(QVE_ERROR_WRONG_KIND, QVE_PROBLEM_INPUT, input, status.what,
                   "INPUT " + Shown(input) + " is " + status.what + ", not a regular file");
-  // What would not open ends as InputOpenFailed, nothing else touched.
+  // What would not open ends as InputOpenFailed, nothing else touched. A
+  // stream is opened once only: a trial open of a FIFO lets its writer in,
+  // and closing it leaves that writer a broken pipe.
+  if (status.kind == FileKind::Other) return std::nullopt;
   const std::error_code unreadable = platform::ReadError(input);
   if (status.kind == FileKind::Missing || status.kind == FileKind::Folder || unreadable)
     return Outcome{InputOpenFailed, InputProblem(input, unreadable)};
@@ -152,6 +155,10 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
     if (const auto identity = platform::IdentityOf(output);
         identity && identity == platform::IdentityOf(input))
       return OutputFailed({platform::OutputProblem::SameFile, {}, {}, 0}, input, output);
+    // Opening a FIFO for writing waits for a reader for good, and what is
+    // no regular file cannot have the seal cut off.
+    if (const auto target = platform::StatusOf(output); target.kind == FileKind::Other)
+      return OutputFailed({platform::OutputProblem::NotRegular, {}, target.what, 0}, input, output);
     return decrypted(DecryptFile(input, output, told), output);
   }
   platform::OutputFault fault;

@@ -80,7 +80,7 @@ void Remember(const Problem& problem) noexcept {
 }
 
 std::optional<std::wstring> PathOf(const char* path) { return platform::InterfacePath(path); }
-std::optional<std::wstring> PathOf(const wchar_t* path) { return std::wstring(path); }
+std::optional<std::wstring> PathOf(const wchar_t* path) { return platform::InterfacePath(path); }
 
 Outcome Misuse() {
   return {QVE_ERROR_MISUSE,

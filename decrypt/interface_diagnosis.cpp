@@ -33,8 +33,10 @@ Outcome Unusable(int code, const std::wstring& path, const std::string& reason) 
 template <typename Char>
 int Diagnose(const Char* path, const qve_diagnose_options* options, qve_diagnosis** out) {
   return Guarded([&] {
+    // Whatever else is wrong: a host that frees what it got on an error
+    // frees nothing.
+    if (out != nullptr) *out = nullptr;
     if (path == nullptr || out == nullptr || !Sized(options)) return Misuse();
-    *out = nullptr;
     const auto file = PathOf(path);
     if (!file) return InvalidPath();
     const platform::FileStatus status = platform::StatusOf(*file);

@@ -5,12 +5,13 @@
  * C++ callers use the QVE_Helper namespace; C callers use the functions in
  * the extern "C" block, which take the report as an opaque handle.
  *
- * Exceptions: the library catches none. What can go wrong in normal use is a
- * result or a verdict; the exceptions named next to a function leave it, the
- * C functions included, and a C host that does not catch them across its own
- * boundary is ended by them (std::terminate). Every function may raise
- * std::bad_alloc when memory runs out; nothing else leaves a function whose
- * comment names no exception.
+ * Exceptions: the functions before the extension interface (below) catch
+ * none. What can go wrong in normal use is a result or a verdict; the
+ * exceptions named next to a function leave it, the C functions included,
+ * and a C host that does not catch them across its own boundary is ended by
+ * them (std::terminate). Every such function may raise std::bad_alloc when
+ * memory runs out; nothing else leaves a function whose comment names no
+ * exception. The extension interface's qve_ functions raise nothing.
  */
 #ifndef QVEHELPER_H_
 #define QVEHELPER_H_
@@ -295,8 +296,10 @@ typedef struct qve_decrypt_options {
   size_t size;              /* sizeof(qve_decrypt_options) */
   qve_progress_fn progress; /* or NULL */
   void* context;            /* for progress */
-  /* 1: OUTPUT gets whatever was decrypted, whatever the result, once
-   * anything was written (not after InputOpenFailed or OutputOpenFailed). */
+  /* 1: OUTPUT gets whatever was decrypted, whatever the result, once the
+   * temporary file was opened (not after InputOpenFailed or
+   * OutputOpenFailed): after HeaderInvalid or SessionKeyUnavailable an empty
+   * file, as DecryptQveFile leaves. Never after an error (QVE_ERROR_*). */
   int keep_unverified;
   /* 1: INPUT may be a pipe, FIFO or device, read once in order (a
    * program's standard input); else such an INPUT is QVE_ERROR_WRONG_KIND,
@@ -304,7 +307,8 @@ typedef struct qve_decrypt_options {
   int read_stream;
   /* 1: no temporary file: OUTPUT itself is created or truncated and
    * written, and left as the step reached leaves it, as DecryptQveFile
-   * does; for a caller whose OUTPUT is a temporary file of its own. */
+   * does; for a caller whose OUTPUT is a temporary file of its own. Of the
+   * checks only two apply: not INPUT, and not a FIFO, socket or device. */
   int write_directly;
 } qve_decrypt_options;
 
@@ -353,7 +357,8 @@ QVE_API int qve_check_w(const wchar_t* input, const qve_check_options* options);
 
 /* Why the last qve_decrypt, qve_check or qve_diagnose_container call on
  * this thread gave what it gave: a QVE_PROBLEM_*, the path it concerns
- * ("" for none), the reason (the system's words, or what a path is; "" for
+ * ("" for none; as paths are given, so on Linux a name's bytes, UTF-8 or
+ * not), the reason (the system's words, or what a path is; "" for
  * none) and all of it in words, as qvehelper prints it (for a result, the
  * cause: "the plaintext ends in no seal trailer"). QVE_PROBLEM_NONE and ""
  * after Success. Valid until the next such call on the same thread. */
@@ -397,11 +402,12 @@ typedef struct qve_diagnose_options {
   int decrypt;
 } qve_diagnose_options;
 
-/* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error:
- * QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with qve_last_problem_reason),
- * QVE_ERROR_WRONG_KIND (a FIFO, socket, device or folder), QVE_ERROR_CRYPTO,
- * QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. Any file is
- * diagnosed: one that is no container stops at its magic. */
+/* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error with
+ * *diagnosis NULL: QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with
+ * qve_last_problem_reason), QVE_ERROR_WRONG_KIND (a FIFO, socket, device or
+ * folder), QVE_ERROR_CRYPTO, QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE,
+ * QVE_ERROR_NO_MEMORY. Any file is diagnosed: one that is no container
+ * stops at its magic. */
 QVE_API int qve_diagnose_container(const char* path, const qve_diagnose_options* options,
                                    qve_diagnosis** diagnosis);
 QVE_API int qve_diagnose_container_w(const wchar_t* path, const qve_diagnose_options* options,

@@ -29,6 +29,11 @@ std::string NarrowPath(std::wstring_view wide);
 // The inverse of ToNarrow: nothing for bytes that are not valid narrow text.
 std::optional<std::wstring> ToWide(std::string_view narrow);
 
+// A path given as wide text across the extension interface; nothing where
+// it names no file here (on Linux a character with no narrow form; on
+// Windows files are opened by their wide names, so every text names one).
+std::optional<std::wstring> InterfacePath(std::wstring_view text);
+
 // The path a command-line argument names, whatever its bytes, so that every
 // name the system holds can be given: on Linux bytes that are not UTF-8 stand
 // for themselves (and ToNarrow gives them back); on Windows the argument is

@@ -80,4 +80,9 @@ std::wstring FileNameOf(std::wstring_view path) {
 
 std::wstring ReportPath(std::wstring_view path) { return std::wstring(path); }
 
+std::optional<std::wstring> InterfacePath(std::wstring_view text) {
+  if (!ToNarrow(text)) return std::nullopt;
+  return std::wstring(text);
+}
+
 }  // namespace qve::platform

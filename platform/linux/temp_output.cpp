@@ -9,7 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <random>
@@ -98,7 +100,15 @@ std::string RandomName(const std::string& folder) {
   return name;
 }
 
+// Read, not set and set back: the mask is the process's, and a file another
+// thread of the host created meanwhile would get none.
 mode_t UsualMode() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Umask:", 0) == 0)
+      return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  // A kernel before 4.7 does not show it.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;

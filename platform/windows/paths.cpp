@@ -95,4 +95,6 @@ std::wstring ReportPath(std::wstring_view path) {
   return out;
 }
 
+std::optional<std::wstring> InterfacePath(std::wstring_view text) { return std::wstring(text); }
+
 }  // namespace qve::platform

@@ -6,12 +6,18 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <QVEHelper.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -155,6 +161,14 @@ TEST(Interface, SpecialFiles) {
   EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
   EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  // Written directly too; a reader is there, so that a FIFO taken as the
+  // output would not keep the call waiting.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  options.write_directly = 1;
+  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  options.write_directly = 0;
+  close(reader);
   qve_check_options check = CheckOptions();
   EXPECT_EQ(qve_check(fifo.c_str(), &check), QVE_ERROR_WRONG_KIND);
   qve_diagnosis* diagnosis = nullptr;
@@ -162,6 +176,64 @@ TEST(Interface, SpecialFiles) {
   EXPECT_EQ(qve_diagnose_container(fifo.c_str(), &diagnose, &diagnosis), QVE_ERROR_WRONG_KIND);
   EXPECT_EQ(diagnosis, nullptr);
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "in.qves"}));
+
+  // Taken as a stream, the FIFO is opened once: a reader that came and
+  // went would let a writer waiting to open in, to write to no reader (a
+  // broken pipe), and the decryption would wait for good for another. The
+  // moment is short: many rounds.
+  const Bytes bytes = Container{.body = kBody}.Build();
+  options.read_stream = 1;
+  for (int round = 0; round < 50; ++round) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+      ::signal(SIGPIPE, SIG_IGN);
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      const bool written =
+          fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+      // A reader still waiting to open gets an empty stream, not a hang.
+      if (!written) close(open(fifo.c_str(), O_WRONLY));
+      _exit(written ? 0 : 1);
+    }
+    // Until the writer waits in its open.
+    const std::string wchan = "/proc/" + std::to_string(writer) + "/wchan";
+    for (int i = 0; i < 1000000 && ReadFile(wchan) != BytesOf("wait_for_partner"); ++i)
+      sched_yield();
+    EXPECT_EQ(qve_decrypt(fifo.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS) << round;
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+  }
+}
+#endif
+
+#ifndef _WIN32
+std::atomic<int> umaskCalls{0};
+}  // namespace
+}  // namespace qve
+
+// Every umask call in the process, counted: the mask is the process's, so
+// a library that sets it, even to set it back, leaves a file another thread
+// of the host makes meanwhile unmasked.
+extern "C" mode_t umask(mode_t mask) {
+  ++qve::umaskCalls;
+  return static_cast<mode_t>(syscall(SYS_umask, mask));
+}
+
+namespace qve {
+namespace {
+
+// A new OUTPUT gets 0666 less the mask, which is read, never set.
+TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{.body = kBody}.Build());
+  const mode_t before = umask(027);
+  const int calls = umaskCalls;
+  const std::string in = (dir / "in.qves").string(), out = (dir / "new").string();
+  qve_decrypt_options options = DecryptOptions();
+  EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(umaskCalls, calls);
+  umask(before);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
 }
 #endif
 
@@ -192,6 +264,8 @@ TEST(Interface, ProgressAndStopping) {
   for (std::size_t stop = 0; stop < told.size(); ++stop) {
     WriteFile(dir / "out.bin", kOld);
     calls = {{}, stop};
+    // Stopped is no result: what was decrypted is not kept either way.
+    options.keep_unverified = int(stop % 2);
     EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_ERROR_CANCELLED) << stop;
     EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_CANCELLED);
     EXPECT_EQ(calls.seen.size(), stop + 1) << "no call after the one that stopped";
@@ -258,7 +332,8 @@ TEST(Interface, Misuse) {
   qve_decrypt_options decrypt = DecryptOptions();
   qve_check_options check = CheckOptions();
   qve_diagnose_options diagnose{sizeof diagnose, 0};
-  qve_diagnosis* diagnosis = nullptr;
+  // Not a diagnosis: what a host's pointer holds before the call.
+  qve_diagnosis* diagnosis = reinterpret_cast<qve_diagnosis*>(&decrypt);
   const std::function<int()> calls[] = {
       [&] { return qve_decrypt(nullptr, out.c_str(), &decrypt); },
       [&] { return qve_decrypt(in.c_str(), nullptr, &decrypt); },
@@ -301,6 +376,32 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_starts_container("QVES", 4), 1);
   EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
+
+#ifndef _WIN32
+// A wide path with a character that no Linux name holds (a lone surrogate)
+// names no file: the path's error, as for UTF-8, not a file's.
+TEST(Interface, WidePathsWithNoForm) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{}.Build());
+  const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
+  qve_decrypt_options decrypt = DecryptOptions();
+  qve_check_options check = CheckOptions(), scratch = CheckOptions();
+  scratch.scratch_folder_w = none.c_str();
+  const qve_diagnose_options diagnose{sizeof diagnose, 0};
+  qve_diagnosis* diagnosis = nullptr;
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); },
+      [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check_w(none.c_str(), &check); },
+      [&] { return qve_check_w(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); },
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i)
+    EXPECT_EQ(calls[i](), QVE_ERROR_INVALID_PATH) << i;
+  EXPECT_EQ(diagnosis, nullptr);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves"}));
+}
+#endif
 
 using Diagnosis = std::unique_ptr<qve_diagnosis, decltype(&qve_diagnosis_free)>;
 
