@@ -50,6 +50,7 @@ void Oddities(const fs::path& dir) {
   testing::WriteFile(d / "damaged.QVES", damaged);
   testing::WriteFile(d / "renamed.bin", testing::ReadFile(d / "good.qves"));
   testing::WriteFile(d / "ab", testing::BytesOf("shorter than the suffix\n"));
+  testing::WriteFile(d / ".qves", testing::BytesOf("the suffix alone\n"));
   fs::create_symlink("good.qves", d / "link.qves");
   ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
   fs::copy_file(d / "good.qves", d / "caf\xe9.qves");
@@ -109,7 +110,8 @@ TEST(CheckCommand, Table) {
       {"qvehelper check: d/damaged.QVES: not a QVES container (magic 58564553, expected 51564553)",
        "qvehelper check: d/empty.qves: not a QVES container (magic cut short by the end of the "
        "file)",
-       "warning: d/empty.qves: the file is empty",
+       "qvehelper check: d/.qves: not a QVES container (magic 74686520, expected 51564553)",
+       "warning: d/.qves: does not start with \"QVES\"", "warning: d/empty.qves: the file is empty",
        "warning: d/damaged.QVES: does not start with \"QVES\"",
        "warning: d/link.qves: skipped: links are not followed",
        "warning: d/fifo.qves: skipped: a FIFO, not a regular file",
@@ -121,7 +123,7 @@ TEST(CheckCommand, Table) {
        "Success d/good.qves\nHeaderInvalid d/header.qves\nBadSignature d/sub/bad-seal.qves\n"
        "NoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n", why},
       {"what a folder holds besides", {"d"}, 13,
-       "Success d/caf\\\\xe9\\.qves\nHeaderInvalid d/damaged.QVES\nHeaderInvalid d/empty.qves\n"
+       "HeaderInvalid d/\\.qves\nSuccess d/caf\\\\xe9\\.qves\nHeaderInvalid d/damaged.QVES\nHeaderInvalid d/empty.qves\n"
        "Success d/good.qves\nHeaderInvalid d/header.qves\nSuccess d/renamed.bin\n"
        "BadSignature d/sub/bad-seal.qves\nNoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n",
        besides,

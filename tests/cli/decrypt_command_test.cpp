@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "crypto/byte_builder.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
@@ -86,6 +87,9 @@ TEST(DecryptCommand, Table) {
   const auto version2 = [](const fs::path& dir) {
     testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   };
+  const auto tooManyRecipients = [](const fs::path& dir) {
+    testing::WriteFile(dir / "r33.qves", ByteBuilder().Tag("QVES").U16LE(1).U8(33).Take());
+  };
   const auto cutAfterIv = [](const fs::path& dir) {
     testing::WriteFile(dir / "iv.qves", Container{}.Header());
   };
@@ -134,6 +138,9 @@ TEST(DecryptCommand, Table) {
        'O', {"cut.qves"}, cutAtBlock},
       {"version 2", {"v2.qves", "out.bin"}, 6, "HeaderInvalid \\(6\\)\n",
        ".*: version 2 is not supported \\(this tool reads version 1\\)\n", 'O', {"v2.qves"}, version2},
+      {"33 recipients", {"r33.qves", "out.bin"}, 6, "HeaderInvalid \\(6\\)\n",
+       ".*: the header is damaged at offset 6: recipient count 33, at most 32\n", 'O', {"r33.qves"},
+       tooManyRecipients},
       {"standard input", {"-", "out.bin"}, 0, ok, "", 'B', {}, {}, fromStandardInput},
       {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
       {"standard input as nobody", {"-", "new"}, 0, ok, "", 'O', {"new"}, {},

@@ -202,6 +202,10 @@ TEST(Run, RecordsThatCannotBeUsed) {
     EXPECT_NE(at, std::string::npos) << from;
     return changed.replace(at, from.size(), to);
   };
+  const auto atTime = [&](const std::string& time) {
+    const size_t from = record.find("\"time\": \"") + 9, to = record.find('"', from);
+    return std::string(record).replace(from, to - from, time);
+  };
   const struct {
     std::string bytes;
     int code;
@@ -212,6 +216,25 @@ TEST(Run, RecordsThatCannotBeUsed) {
       {replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
        QVE_ERROR_RECORD_OTHER_CHAIN},
       {replaced("\"line\": ", "\"line\": \"x\", \"lines\": "), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2024-02-29t23:59:60.5z"), 0},
+      {atTime("2026-12-07T07:20:00.25+01:30"), 0},
+      {atTime("2026-12-07T07:20:00-00:00"), 0},
+      {atTime("yesterday"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07 07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026/12/07T07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07.20.00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2025-02-29T07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2100-02-29T07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-13-07T07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-04-31T07:20:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T24:00:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:60:00Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:61Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:00.Z"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:00"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:00+0130"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:00+24:00"), QVE_ERROR_RECORD_DAMAGED},
+      {atTime("2026-12-07T07:20:00Z "), QVE_ERROR_RECORD_DAMAGED},
   };
   for (const auto& row : rows) {
     qve_run* run = Create();
