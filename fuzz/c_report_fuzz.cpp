@@ -4,10 +4,6 @@
 // cleared. The input is split into files as the verify target splits it; its
 // first byte also says how they are added. Whatever the files hold, the
 // counts agree with the records and a second run gives the same.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,15 +12,9 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "fuzz/scratch_files.h"
 
 namespace {
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
-}
 
 std::wstring Wide(const std::string& path) { return {path.begin(), path.end()}; }
 
@@ -104,9 +94,8 @@ Run Verify(QVE_VerificationReport* report, bool includeOk, std::uint32_t files) 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   static const std::string folder = [] {
-    std::string name = "/tmp/qve-fuzz-c-report-" + std::to_string(::getpid());
-    ::mkdir(name.c_str(), 0700);
-    Write(name + "/notes.txt", nullptr, 0);  // no log: the folder walk passes it over
+    std::string name = qve::fuzz::ScratchFolder("c-report");
+    qve::fuzz::WriteBytes(name + "/notes.txt", nullptr, 0);  // no log: the walk passes it over
     return name;
   }();
   static const char* const kNames[] = {"System_1.log", "System_2.log", "system.log"};
@@ -117,21 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool includeOk = (data[0] / 3) & 1;
   const bool byFolder = (data[0] / 6) & 1;
   const bool missing = (data[0] / 12) & 1;
-  const std::uint8_t* body = data + 3;
-  const std::size_t bodySize = size - 3;
-  std::size_t cuts[4] = {0, 0, 0, bodySize};
-  cuts[1] = data[1] * bodySize / 255;
-  cuts[2] = std::max<std::size_t>(cuts[1], data[2] * bodySize / 255);
-  if (fileCount == 1) cuts[1] = cuts[2] = 0;
-  if (fileCount == 2) cuts[2] = cuts[1];
-
-  std::vector<std::string> written;
-  for (std::size_t i = 0; i < fileCount; ++i) {
-    const std::size_t from = cuts[i];
-    const std::size_t to = i + 1 == fileCount ? bodySize : cuts[i + 1];
-    written.push_back(folder + "/" + kNames[3 - fileCount + i]);
-    Write(written.back(), body + from, to - from);
-  }
+  const std::vector<std::string> written =
+      qve::fuzz::WriteCutInto(folder, {kNames + 3 - fileCount, kNames + 3}, data, size);
 
   QVE_VerificationReport* report = CreateVerificationReport();
   if (report == nullptr) std::abort();

@@ -5,10 +5,6 @@
 // never changes a verdict, the page keeps within every limit, the page is
 // written whatever the lines hold, and a file's links read alone (for the
 // link order) are the ones the run found.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,18 +14,12 @@
 
 #include "cli/html_report.h"
 #include "cli/verify_outcome.h"
+#include "fuzz/scratch_files.h"
 #include "platform/paths.h"
 #include "verify/details.h"
 #include "verify/file_links.h"
 
 namespace {
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
-}
 
 // What the run hands each block, against what it was asked to gather.
 class ExcerptCheck final : public qve::VerifyObserver {
@@ -63,32 +53,16 @@ class FileEnds final : public qve::VerifyObserver {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  static const std::string folder = [] {
-    std::string name = "/tmp/qve-fuzz-excerpt-" + std::to_string(::getpid());
-    ::mkdir(name.c_str(), 0700);
-    return name;
-  }();
+  static const std::string folder = qve::fuzz::ScratchFolder("excerpt");
   static const char* const kNames[] = {"System_1.log", "System_2.log", "system.log"};
   const bool gunzip = data[0] / 60 % 2;
 
   const std::size_t fileCount = 1 + data[0] % 3;
-  const std::uint8_t* body = data + 3;
-  const std::size_t bodySize = size - 3;
-  std::size_t cuts[4] = {0, 0, 0, bodySize};
-  cuts[1] = data[1] * bodySize / 255;
-  cuts[2] = std::max<std::size_t>(cuts[1], data[2] * bodySize / 255);
-  if (fileCount == 1) cuts[1] = cuts[2] = 0;
-  if (fileCount == 2) cuts[2] = cuts[1];
-
+  std::vector<std::string> names(kNames, kNames + fileCount);
+  for (auto& name : names) name += gunzip ? ".gz" : "";
+  const std::vector<std::string> written = qve::fuzz::WriteCutInto(folder, names, data, size);
   std::vector<std::wstring> paths;
-  std::vector<std::string> written;
-  for (std::size_t i = 0; i < fileCount; ++i) {
-    const std::size_t from = cuts[i];
-    const std::size_t to = i + 1 == fileCount ? bodySize : cuts[i + 1];
-    written.push_back(folder + "/" + kNames[i] + (gunzip ? ".gz" : ""));
-    Write(written.back(), body + from, to - from);
-    paths.push_back(*qve::platform::ToWide(written.back()));
-  }
+  for (const auto& path : written) paths.push_back(*qve::platform::ToWide(path));
 
   // Limits small enough for a few lines to reach each of them.
   qve::cli::PageLimits limits;
