@@ -1,15 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <stdexcept>
-
 #include "platform/paths.h"
 
 namespace qve::platform {
-
-std::string NarrowPath(std::wstring_view wide) {
-  auto narrow = ToNarrow(wide);
-  if (!narrow) throw std::invalid_argument("invalid wchar_t filename argument");
-  return std::move(*narrow);
-}
 
 std::wstring NarrowablePath(std::wstring_view path) {
   if (ToNarrow(path)) return std::wstring(path);

@@ -22,10 +22,6 @@ namespace qve::platform {
 // Windows an unpaired surrogate).
 std::optional<std::string> ToNarrow(std::wstring_view wide);
 
-// As ToNarrow, but throws std::invalid_argument("invalid wchar_t filename
-// argument") where the text cannot be converted.
-std::string NarrowPath(std::wstring_view wide);
-
 // The inverse of ToNarrow: nothing for bytes that are not valid narrow text.
 std::optional<std::wstring> ToWide(std::string_view narrow);
 

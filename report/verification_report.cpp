@@ -65,7 +65,9 @@ std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver
                                              RunOrder order, const RunOptions& options) {
   // A run that throws leaves no record and the counters at 0.
   ReportCounter counter(includeOkFiles, observer);
-  VerifyInOrder(PrepareRun(order), counter, options);
+  const std::vector<std::wstring>& paths = PrepareRun(order);
+  RequireNarrowForms(paths);  // the contract's exception, before any file is read
+  VerifyInOrder(paths, counter, options);
   return TakeRun(counter);
 }
 

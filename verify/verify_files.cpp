@@ -2,6 +2,7 @@
 #include "verify/verify_files.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/name_order.h"
@@ -71,10 +72,16 @@ void FileRecorder::OnFileEnd(const FileDetail&) {
   verifier_.results.push_back(std::move(current_));
 }
 
+void RequireNarrowForms(const std::vector<std::wstring>& paths) {
+  for (const auto& path : paths)
+    if (!platform::ToNarrow(path)) throw std::invalid_argument("invalid wchar_t filename argument");
+}
+
 void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
                  const VerifyLimits& limits) {
   SortByFileName(paths);
   verifier.results.clear();
+  RequireNarrowForms(paths);
   FileRecorder recorder(verifier);
   VerifyInOrder(paths, recorder, {.limits = limits});
 }

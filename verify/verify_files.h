@@ -6,8 +6,9 @@
 //
 // Error style of verify/: a block or file that is bad is a verdict, a file
 // that cannot be read is a fact of its FileDetail; neither throws. A path
-// with no narrow form throws std::invalid_argument and what crypto/ throws
-// passes through untouched, so the report leaves as the contract says.
+// with no narrow form is refused (std::invalid_argument) before a run by
+// RequireNarrowForms, and what crypto/ throws passes through untouched, so
+// the report leaves as the contract says.
 #pragma once
 
 #include <cstddef>
@@ -78,10 +79,15 @@ bool FileNameLess(std::wstring_view a, std::wstring_view b);
 // fixed order among themselves.
 void SortByFileName(std::vector<std::wstring>& paths);
 
+// Throws std::invalid_argument("invalid wchar_t filename argument") when a
+// path has no narrow form; a run takes such a path as a file that does not
+// open.
+void RequireNarrowForms(const std::vector<std::wstring>& paths);
+
 // Sorts `paths` by file name, in place, and rebuilds `verifier.results`.
 // Throws std::invalid_argument for a path with no narrow form and
 // std::runtime_error when the cryptographic library fails; `results` then
-// hold the files finished before.
+// hold the files finished before (none, for a path).
 void VerifyFiles(FileVerifier& verifier, std::vector<std::wstring>& paths,
                  const VerifyLimits& limits = {});
 

@@ -53,7 +53,10 @@ std::vector<std::string> FileInputs(const std::string& input) {
 InputPath::InputPath(const std::string& argument) : path_(argument) {
   if (argument != cli::kStandardStream) return;
   standardInput_.emplace("INPUT", cli::StandardInput::Reading::Again);
-  path_ = platform::NarrowPath(standardInput_->path());
+  const auto narrow = platform::ToNarrow(standardInput_->path());
+  if (!narrow)
+    throw CommandError(cli::kSoftwareError, "the copy of standard input has no usable name");
+  path_ = *narrow;
 }
 
 int RunWriter(const std::function<void()>& work) {
