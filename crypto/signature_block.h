@@ -71,7 +71,8 @@ class BlockCheck {
   MdCtxPtr ctx_;
 };
 
-// The whole check at once, for covered lines held in memory.
+// The whole check at once, for covered lines held in memory: BlockCheck's
+// steps, which the verifier takes line by line so as not to hold a block.
 BlockCheckResult CheckSignatureBlock(std::span<const std::uint8_t> expectedLink,
                                      std::span<const std::uint8_t> covered,
                                      std::span<const std::uint8_t> blockBytes, VerifyContext& key);
