@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "format/escape.h"
+#include "format/system_log_name.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
-#include "report/system_log_name.h"
 
 namespace qve {
 

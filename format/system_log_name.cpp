@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "report/system_log_name.h"
+#include "format/system_log_name.h"
 
 #include <algorithm>
 
