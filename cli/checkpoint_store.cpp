@@ -49,7 +49,7 @@ void CheckpointStore::Lock(const LockWait& wait) {
   lock_ = std::move(lock);
 }
 
-std::optional<CheckpointRecord> CheckpointStore::Read() {
+std::optional<std::string> CheckpointStore::Read() {
   const std::wstring path = platform::ArgumentPath(file_);
   const platform::FileStatus status = platform::StatusOf(path);
   const std::string called = "checkpoint " + Escaped(file_);
@@ -77,7 +77,7 @@ std::optional<CheckpointRecord> CheckpointStore::Read() {
     throw CommandError(kDataError,
                        called + " is damaged: larger than any record; it is left as it is");
   read_ = text;
-  return ParseCheckpoint(text, file_);
+  return text;
 }
 
 void CheckpointStore::CheckWritable(const std::vector<OutputInput>& inputs) const {
@@ -85,8 +85,7 @@ void CheckpointStore::CheckWritable(const std::vector<OutputInput>& inputs) cons
   const OutputFile probe(label_, file_, inputs);
 }
 
-bool CheckpointStore::Replace(const CheckpointRecord& record,
-                              const std::vector<OutputInput>& inputs) {
+bool CheckpointStore::Replace(const std::string& record, const std::vector<OutputInput>& inputs) {
   if (beforeReplace) beforeReplace();
   const std::optional<std::string> started = read_;
   try {
@@ -97,12 +96,11 @@ bool CheckpointStore::Replace(const CheckpointRecord& record,
   }
   if (read_ != started) return false;
   OutputFile out(label_, file_, inputs);
-  const std::string text = CheckpointFileText(record);
-  out.Write([&](std::ostream& stream) { stream << text; });
+  out.Write([&](std::ostream& stream) { stream << record; });
   // Checked once more as it is replaced: a writer without the lock may act
   // between the reading above and this.
   if (!out.CommitIfUnchanged(read_)) return false;
-  read_ = text;
+  read_ = record;
   return true;
 }
 

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "cli/output_file.h"
-#include "cli/verify_checkpoint.h"
 #include "platform/file_lock.h"
 
 namespace qve::cli {
@@ -52,20 +51,20 @@ class CheckpointStore {
   // opened or locked.
   void Lock(const LockWait& wait);
 
-  // Reads FILE: nothing when it does not exist and may be created. Throws
-  // CommandError: kNoInput when it cannot be read or does not exist and
-  // must; kDataError when it is damaged, of another version or for another
-  // chain.
-  std::optional<CheckpointRecord> Read();
+  // Reads FILE's bytes, which the library judges: nothing when it does not
+  // exist and may be created. Throws CommandError: kNoInput when it cannot
+  // be read or does not exist and must; kDataError when it is no file or
+  // larger than any record.
+  std::optional<std::string> Read();
 
   // Before any work: throws CommandError kCannotCreate (kUsageError for
   // one of `inputs`) when FILE could not be replaced.
   void CheckWritable(const std::vector<OutputInput>& inputs) const;
 
-  // Puts `record` in place as FILE if FILE still holds what Read found, and
-  // gives true; else false, and Read gives what it holds now. Throws
-  // CommandError as OutputFile does.
-  bool Replace(const CheckpointRecord& record, const std::vector<OutputInput>& inputs);
+  // Puts `record`, a record's bytes, in place as FILE if FILE still holds
+  // what Read found, and gives true; else false, and Read gives what it
+  // holds now. Throws CommandError as OutputFile does.
+  bool Replace(const std::string& record, const std::vector<OutputInput>& inputs);
 
   // A seam for tests: runs right before Replace reads FILE again.
   std::function<void()> beforeReplace;

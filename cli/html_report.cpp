@@ -22,21 +22,24 @@ extern const std::string_view kReportTemplate;
 
 // ---- Gathering -------------------------------------------------------------
 
-RunOptions PageLimits::Gathering() const {
-  return {.excerptLines = linesPerBlock, .excerptLineBytes = bytesPerLine};
-}
-
 // What a kept line costs besides its bytes, so that empty lines count too.
 constexpr std::uint64_t kLineCost = 64;
 
-void PageGatherer::OnFileStart(const FileDetail&) {
+void PageGatherer::OnRestart() {
+  files.clear();
+  current_ = PageFile{};
+  blocks_ = 0;
+  excerptBytes_ = 0;
+}
+
+void PageGatherer::OnFileStart(int) {
   // Read again from its start: what was kept of the file no longer holds.
   excerptBytes_ -= current_.excerptBytes;
   current_ = PageFile{};
   blocks_ = 0;
 }
 
-void PageGatherer::OnBlock(const FileDetail&, const BlockDetail& block) {
+void PageGatherer::OnBlock(const BlockSeen& block) {
   const std::size_t index = blocks_++;
   PageFile& file = current_;
   bool shown = false;
@@ -74,7 +77,7 @@ void PageGatherer::OnBlock(const FileDetail&, const BlockDetail& block) {
   }
 }
 
-void PageGatherer::OnFileEnd(const FileDetail&) {
+void PageGatherer::OnFileEnd() {
   files.push_back(std::move(current_));
   current_ = PageFile{};
 }
@@ -201,7 +204,7 @@ constexpr Kind kIgnored = {"ignored", "–"};
 constexpr Kind kNoLines = {"none", "∅"};
 constexpr Kind kMore = {"more", "…"};
 
-const Kind& KindOf(BlockVerdict verdict) {
+const Kind& KindOf(int verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
@@ -220,10 +223,10 @@ const char* StatusClass(int status) {
 
 // The chain's status, and the report's result where it differs.
 std::string StatusText(const VerifyOutcome& outcome) {
-  const int status = ChainStatusOf(outcome);
+  const int status = outcome.status;
   std::string text = std::string(StatusName(status)) + " (" + std::to_string(status) + ")";
   if (status != static_cast<int>(outcome.result))
-    text += "; report " + std::string(ReportResultName(outcome.result)) + " (" +
+    text += "; report " + std::string(qve_result_name(QVE_RESULT_OF_RUN, outcome.result)) + " (" +
             std::to_string(outcome.result) + ")";
   return text;
 }
@@ -261,14 +264,14 @@ std::string NotListedText(const PageFile& file) {
   return Counted(file.blocksNotListed, "more block") + " not listed one by one";
 }
 
-std::string IgnoredAfterNul(const BytesAfterNul& nul) {
-  return Counted(nul.bytes, "byte") + " after a NUL on " + Counted(nul.lines, "line") +
-         " (first at line " + std::to_string(nul.firstLine) + ") not covered";
+std::string IgnoredAfterNul(const VerifiedFile& file) {
+  return Counted(file.nulBytes, "byte") + " after a NUL on " + Counted(file.nulLines, "line") +
+         " (first at line " + std::to_string(file.nulFirstLine) + ") not covered";
 }
 
-std::string IgnoredAfterEnd(const EndOfInput& end) {
-  return Counted(end.bytesAfter, "byte") + " after the end-of-input byte 0x1A not read (line " +
-         std::to_string(end.line) + ")";
+std::string IgnoredAfterEnd(const VerifiedFile& file) {
+  return Counted(file.bytesAfterEnd, "byte") + " after the end-of-input byte 0x1A not read (line " +
+         std::to_string(file.endOfInputLine) + ")";
 }
 
 // A file of the chain, with what the command found and what the page kept,
@@ -295,7 +298,7 @@ const ChainPoint* CheckpointBlock(const VerifyOutcome& outcome) {
 }
 
 void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, std::size_t f) {
-  const FileDetail& detail = file.found.detail;
+  const VerifiedFile& detail = file.found;
   if (file.page.runs.empty() && file.page.blocksNotListed == 0)
     out << Cell(kNoLines, detail.opened ? "no lines" : "cannot be read").str();
   for (const PageRun& run : file.page.runs) {
@@ -308,8 +311,8 @@ void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, st
                 file.page.blocksNotListed, "", file.Mark(file.page.notListed))
                .str();
   }
-  if (detail.afterNul.lines > 0) out << Cell(kIgnored, IgnoredAfterNul(detail.afterNul)).str();
-  if (detail.endOfInput) out << Cell(kIgnored, IgnoredAfterEnd(*detail.endOfInput)).str();
+  if (detail.nulLines > 0) out << Cell(kIgnored, IgnoredAfterNul(detail)).str();
+  if (detail.endOfInputLine > 0) out << Cell(kIgnored, IgnoredAfterEnd(detail)).str();
 }
 
 Html BlockRow(const Kind& kind, const std::string& lines, const std::string& verdict,
@@ -322,7 +325,7 @@ Html BlockRow(const Kind& kind, const std::string& lines, const std::string& ver
 }
 
 Html BlockRows(const FileView& file) {
-  const FileDetail& detail = file.found.detail;
+  const VerifiedFile& detail = file.found;
   Html rows;
   if (file.page.runs.empty() && file.page.blocksNotListed == 0) {
     const char* note = detail.opened ? "No lines." : "The file cannot be read.";
@@ -336,9 +339,8 @@ Html BlockRows(const FileView& file) {
     rows += BlockRow(kMore, RangeText(file.page.notListed, kDash), NotListedText(file.page),
                      file.page.blocksNotListed);
   }
-  if (detail.afterNul.lines > 0)
-    rows += BlockRow(kIgnored, "", IgnoredAfterNul(detail.afterNul), detail.afterNul.lines);
-  if (detail.endOfInput) rows += BlockRow(kIgnored, "", IgnoredAfterEnd(*detail.endOfInput), 1);
+  if (detail.nulLines > 0) rows += BlockRow(kIgnored, "", IgnoredAfterNul(detail), detail.nulLines);
+  if (detail.endOfInputLine > 0) rows += BlockRow(kIgnored, "", IgnoredAfterEnd(detail), 1);
   return rows;
 }
 
@@ -471,9 +473,9 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
     const VerifiedFile& found = outcome.files[f];
     files.push_back(
         {found, chain.files[f], checkpoint && checkpoint->position == f ? checkpoint : nullptr});
-    blocks += found.detail.counts.blockCount;
-    badBlocks += found.detail.counts.badBlockCount;
-    if (const auto& tail = found.detail.unsignedTail) unsignedLines += tail->last - tail->first + 1;
+    blocks += found.blockCount;
+    badBlocks += found.badBlockCount;
+    if (const auto& tail = found.unsignedTail) unsignedLines += tail->last - tail->first + 1;
     if (found.verdict == QVE_Helper::FileChainBreak || found.verdict == QVE_Helper::FileInvalid) {
       if (!badLinks.str().empty()) badLinks += Text(", ");
       badLinks += Page().Fill("file-link",
@@ -503,15 +505,16 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
       out, "chain",
       {{"id", Text(ids.chain)},
        {"heading", Text(heading)},
-       {"resultClass", Text(StatusClass(ChainStatusOf(outcome)))},
+       {"resultClass", Text(StatusClass(outcome.status))},
        {"result", Text(StatusText(outcome))},
        {"headline", headline},
        {"judgements", Judgements(outcome)},
        {"counts", counts},
        {"checkpointLegend", checkpoint ? Page().Fill("checkpoint-legend", {}) : Html()},
-       {"order", Text(!outcome.linkOrder ? "by file name (--order name)"
-                      : outcome.seams    ? "by their links, runs the links do not join by name"
-                                         : "by their links")},
+       {"order", Text(outcome.order == QVE_ORDER_NAME ? "by file name (--order name)"
+                      : outcome.order == QVE_ORDER_LINKS_WITH_SEAMS
+                          ? "by their links, runs the links do not join by name"
+                          : "by their links")},
        {"strip",
         [&](std::ostream& strip) {
           for (std::size_t f = 0; f < files.size(); ++f) {

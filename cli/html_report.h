@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "cli/verify_outcome.h"
-#include "verify/details.h"
 
 namespace qve::cli {
 
@@ -24,14 +23,11 @@ struct PageLimits {
   std::size_t runsPerFile = 200;         // cells of the strip and rows of the table
   std::size_t excerptsPerFile = 20;      // bad blocks shown with their lines
   std::uint64_t excerptBytes = 4 << 20;  // of lines shown, for a whole chain
-
-  // What a run must gather for the page.
-  RunOptions Gathering() const;
 };
 
 // Blocks in a row with one verdict.
 struct PageRun {
-  BlockVerdict verdict = BlockOk;
+  int verdict = kBlockOk;
   LineRange lines;
   std::uint64_t blocks = 0;
   std::size_t firstBlock = 0;  // its index in the file
@@ -41,7 +37,7 @@ struct PageRun {
 // A bad block with its first covered lines.
 struct PageExcerpt {
   std::size_t block = 0;  // its index in the file
-  BlockVerdict verdict = BlockInvalid;
+  int verdict = kBlockOk;
   LineRange lines;
   bool coversNoLine = false;
   std::vector<CoveredLine> shown;
@@ -58,12 +54,13 @@ struct PageFile {
 };
 
 // Keeps the page's share of every file as the run hands it over.
-class PageGatherer final : public VerifyObserver {
+class PageGatherer final : public BlockSink {
  public:
   explicit PageGatherer(const PageLimits& limits) : limits_(limits) {}
-  void OnFileStart(const FileDetail& file) override;
-  void OnBlock(const FileDetail& file, const BlockDetail& block) override;
-  void OnFileEnd(const FileDetail& file) override;
+  void OnRestart() override;
+  void OnFileStart(int reading) override;
+  void OnBlock(const BlockSeen& block) override;
+  void OnFileEnd() override;
 
   std::vector<PageFile> files;  // one per file, in run order
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "cli/inspect.h"
-#include "cli/verify_outcome.h"
 #include "crypto/signature_block.h"
+#include "report/chain_outcome.h"
 #include "verify/details.h"
 
 namespace qve::cli {

@@ -29,18 +29,13 @@
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/standard_input.h"
-#include "cli/verify_checkpoint.h"
-#include "cli/verify_links.h"
 #include "cli/verify_outcome.h"
-#include "format/system_log_name.h"
 #include "platform/file_status.h"
-#include "platform/folder_walk.h"
 #include "platform/paths.h"
-#include "report/verification_report.h"
 
 namespace {
 
-using qve::BlockResult;
+using qve::cli::BlockRow;
 using qve::cli::CommandError;
 using qve::cli::Escaped;
 using qve::cli::Narrow;
@@ -66,12 +61,17 @@ struct VerifyArguments {
   std::vector<std::string> paths;
 };
 
-// One chain to verify: the files found for its PATH arguments, what was
-// said while finding them, and its record.
-struct Chain : qve::ChainFiles {
+using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
+
+// One chain to verify: its PATH arguments, the run that found their files,
+// and its record.
+struct Chain {
   std::string path;  // the PATH with --each
+  std::vector<std::pair<std::wstring, std::string>> sources;
+  RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
+  std::vector<std::string> empty;        // PATHs that hold no log
   std::unique_ptr<qve::cli::CheckpointStore> store;
-  std::optional<qve::cli::CheckpointRecord> recorded;
+  std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
   // What keeps the chain from being verified at all; with --each it is the
   // chain's result and the others go on.
   std::optional<CommandError> error;
@@ -87,137 +87,115 @@ void Fail(Chain& chain, const CommandError& error) {
                              std::string(chain.error->what()) + "\n" + error.what());
 }
 
-// The paths that could not be used since the last call, as the chain's
-// errors.
-void FailProblems(Chain& chain, std::size_t& told) {
-  for (; told < chain.problems.size(); ++told) {
-    const qve::PathProblem& problem = chain.problems[told];
-    Fail(chain,
-         CommandError(qve::cli::kNoInput, Escaped(problem.argument) + ": " + problem.reason));
+// A run of the chain with its PATHs added; what cannot be used fails the
+// chain.
+void Prepare(Chain& chain, const VerifyArguments& args, std::uint32_t excerptLines,
+             std::size_t excerptBytes) {
+  qve_run_options options{};
+  options.size = sizeof options;
+  options.order = args.order == "links" ? QVE_ORDER_LINKS : QVE_ORDER_NAME;
+  options.strict = args.strict ? 1 : 0;
+  options.excerpt_lines = excerptLines;
+  options.excerpt_line_bytes = excerptBytes;
+  qve_run* made = nullptr;
+  if (const int code = qve_run_create(&options, &made); code != 0) throw std::bad_alloc();
+  chain.run.reset(made);
+  chain.empty.clear();
+  for (const auto& [wide, argument] : chain.sources) {
+    const int code = qve_run_add_w(made, wide.c_str());
+    if (code == QVE_ERROR_NO_LOG) {
+      chain.empty.push_back(argument);
+    } else if (code == QVE_ERROR_NO_MEMORY) {
+      throw std::bad_alloc();
+    } else if (code != 0) {
+      const std::string why = *qve_run_refusal(made) != '\0'
+                                  ? qve_run_refusal(made)
+                                  : qve_result_name(QVE_RESULT_OF_RUN, code);
+      Fail(chain, CommandError(qve::cli::kNoInput, Escaped(argument) + ": " + why));
+    }
   }
 }
 
-void Collect(Chain& chain, const std::wstring& path, const std::string& argument) {
-  std::size_t told = chain.problems.size();
-  qve::CollectPath(chain, path, argument);
-  FailProblems(chain, told);
+// Holds the chain's next run to its record. Throws CommandError kDataError
+// for a record the library refuses.
+void HoldToRecord(Chain& chain) {
+  const int code =
+      chain.recorded
+          ? qve_run_set_record(chain.run.get(), chain.recorded->data(), chain.recorded->size(), 0)
+          : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
+  if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
+  if (code != 0) {
+    throw CommandError(qve::cli::kDataError, "checkpoint " + Escaped(chain.store->file()) + " " +
+                                                 qve_run_refusal(chain.run.get()) +
+                                                 "; it is left as it is");
+  }
 }
 
 struct Verified {
-  qve::VerificationReport report;
   VerifyOutcome outcome;
   std::unique_ptr<qve::cli::PageGatherer> page;  // with --html
   qve::cli::PageLimits pageLimits;
-  qve::cli::ChainSeen seen;  // with a checkpoint
-  // What ended the chain's work: the library threw, or its record changed
+  // What ended the chain's work: the library failed, or its record changed
   // into one that cannot be used. Nothing else is shown then.
   std::optional<CommandError> error;
   // Why the record a passing run made is not in place.
   std::optional<CommandError> notRecorded;
 };
 
-// One verification of the chain against the record it holds now; `chains`
-// share the page's room for lines.
-std::unique_ptr<Verified> VerifyOnce(const Chain& chain, const VerifyArguments& args,
-                                     std::size_t chains) {
-  auto out = std::make_unique<Verified>();
-  VerifyOutcome& outcome = out->outcome;
-  outcome.path = chain.path;
-  outcome.linkOrder = args.order == "links";
-  outcome.warnings = chain.warnings;
-  outcome.caseOnly = chain.caseOnly;
-  qve::RunOptions options;
-  std::vector<qve::VerifyObserver*> observers;
-  if (args.html) {
-    out->pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
-    out->page = std::make_unique<qve::cli::PageGatherer>(out->pageLimits);
-    options = out->pageLimits.Gathering();
-    observers.push_back(out->page.get());
-  }
-  options.gunzip = true;
-  std::optional<qve::cli::CheckpointWatch> watch;
-  if (chain.store) observers.push_back(&watch.emplace(chain.recorded));
-  qve::cli::OutcomeBuilder builder(outcome, args.includeOk, args.details, observers,
-                                   chain.alreadyWarned);
-  try {
-    // The library's own run, on the order the links give.
-    for (const auto& path : outcome.linkOrder ? qve::cli::SortByLinks(chain.files) : chain.files)
-      out->report.AddFile(path);
-    outcome.result = out->report.VerifyWith(
-        args.includeOk, builder,
-        outcome.linkOrder ? qve::RunOrder::AsListed : qve::RunOrder::ByName, options);
-  } catch (const std::exception& e) {
-    out->error = CommandError(qve::cli::kSoftwareError, e.what());
-    return out;
-  }
-  outcome.totalFiles = out->report.TotalFiles();
-  outcome.badFiles = out->report.NumberOfBadFiles();
-  qve::cli::WarnAboutLinks(outcome);
-  if (watch) out->seen = watch->seen();
-  if (args.strict) outcome.strict = qve::cli::StrictFindings(outcome);
-  return out;
-}
-
-// The files of the chain's PATHs found anew, with what was said on the way.
-Chain FoundAgain(const Chain& chain) {
-  Chain again;
-  static_cast<qve::ChainFiles&>(again) = qve::FoundAgain(chain);
-  again.path = chain.path;
-  std::size_t told = 0;
-  FailProblems(again, told);
-  return again;
-}
-
-// Verifies the chain until its folders list the same files after the run as
-// before it, three times at most: a rotation during a run would otherwise
-// show its files half renamed, as a break or as lost evidence.
-std::unique_ptr<Verified> VerifySettled(Chain& chain, const VerifyArguments& args,
-                                        std::size_t chains) {
-  constexpr int kReadings = 3;
-  for (int reading = 1;; ++reading) {
-    std::unique_ptr<Verified> verified = VerifyOnce(chain, args, chains);
-    if (verified->error) return verified;
-    Chain again = FoundAgain(chain);
-    if (!again.error && again.listed == chain.listed) return verified;
-    if (reading == kReadings || again.error) {
-      const std::string why = again.error ? again.error->what() : "";
-      verified->outcome.warnings.push_back(
-          {chain.sources.front().second,
-           again.error ? "changed while it was verified: " + why
-                       : "its files kept changing while they were verified (" +
-                             std::to_string(kReadings) + " times); the last verification stands",
-           true, QVE_WARNING_KEPT_CHANGING});
-      return verified;
-    }
-    chain.files = std::move(again.files);
-    chain.listed = std::move(again.listed);
-    chain.warnings = std::move(again.warnings);
-    chain.caseOnly = std::move(again.caseOnly);
-    chain.alreadyWarned = std::move(again.alreadyWarned);
-    chain.seen = std::move(again.seen);
-    chain.read = std::move(again.read);
-  }
-}
-
-// Verifies the chain and, with a record, judges it and replaces the record
-// when the run passes. Should the record have changed meanwhile (a writer
-// that takes no lock), the chain is judged again against the new one.
+// Verifies the chain and, with a record, replaces the record when the run
+// passes. Should the record have changed meanwhile (a writer that takes no
+// lock), the chain is verified again against the new one. `chains` share
+// the page's room for lines.
 std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
                                       const std::vector<qve::cli::OutputInput>& read) {
   constexpr int kAttempts = 3;
+  auto out = std::make_unique<Verified>();
+  out->pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+  const std::uint32_t excerptLines = args.html ? out->pageLimits.linesPerBlock : 0;
   for (int attempt = 1;; ++attempt) {
-    std::unique_ptr<Verified> verified = VerifySettled(chain, args, chains);
-    if (verified->error || !chain.store) return verified;
-    VerifyOutcome& outcome = verified->outcome;
-    qve::cli::CheckpointOutcome& checkpoint = outcome.checkpoint.emplace(qve::cli::JudgeCheckpoint(
-        chain.store->file(), chain.recorded, verified->seen, qve::FailingReason(outcome),
-        chain.store->access() == qve::cli::RecordAccess::ReadOnly));
-    if (checkpoint.status == qve::cli::CheckpointStatus::Lost || !checkpoint.notWritten.empty())
-      return verified;
+    if (!chain.run) {
+      Prepare(chain, args, excerptLines, out->pageLimits.bytesPerLine);
+      if (chain.error) {
+        out->error = chain.error;
+        return out;
+      }
+    }
+    if (chain.store && attempt > 1) {
+      try {
+        HoldToRecord(chain);
+      } catch (const CommandError& e) {
+        out->outcome.checkpoint->notWritten = e.what();
+        out->notRecorded = e;
+        return out;
+      }
+    }
+    VerifyOutcome& outcome = out->outcome;
+    outcome = VerifyOutcome{};
+    outcome.path = chain.path;
+    if (args.strict) outcome.strict.emplace();
+    if (args.html) out->page = std::make_unique<qve::cli::PageGatherer>(out->pageLimits);
+    const RunHandle run = std::move(chain.run);
+    if (const int code =
+            qve::cli::ReadRun(run.get(), outcome, args.includeOk, args.details, out->page.get())) {
+      if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
+      out->error =
+          CommandError(qve::cli::kSoftwareError, std::string("the verification failed: ") +
+                                                     qve_result_name(QVE_RESULT_OF_RUN, code));
+      return out;
+    }
+    if (!chain.store) return out;
+    qve::cli::CheckpointOutcome& checkpoint = *outcome.checkpoint;
+    checkpoint.file = chain.store->file();
+    checkpoint.readOnly = chain.store->access() == qve::cli::RecordAccess::ReadOnly;
+    if (checkpoint.status == qve::cli::CheckpointStatus::Lost) return out;
+    if (checkpoint.readOnly) checkpoint.notWritten = "it is read-only here";
+    if (!checkpoint.notWritten.empty()) return out;
+    std::size_t length = 0;
+    const std::uint8_t* bytes = qve_run_record(run.get(), &length);
     try {
-      if (chain.store->Replace(*checkpoint.now, read)) {
+      if (chain.store->Replace(std::string(reinterpret_cast<const char*>(bytes), length), read)) {
         checkpoint.written = true;
-        return verified;
+        return out;
       }
       if (attempt == kAttempts) {
         throw CommandError(qve::cli::kBusy, "checkpoint " + Escaped(chain.store->file()) +
@@ -226,8 +204,8 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
       chain.recorded = chain.store->Read();
     } catch (const CommandError& e) {
       checkpoint.notWritten = e.what();
-      verified->notRecorded = e;
-      return verified;
+      out->notRecorded = e;
+      return out;
     }
   }
 }
@@ -239,16 +217,15 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
   const std::string indent = args.each ? "  " : "";
   for (const auto& file : outcome.files) {
     if (file.listed) {
-      out << indent << qve::FileVerdictName(file.verdict) << ' '
+      out << indent << qve::cli::FileVerdictName(file.verdict) << ' '
           << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
       out << indent << "  " << Escaped(file.path) << ": "
-          << qve::cli::Counted(file.detail.counts.blockCount, "block") << ", "
-          << file.detail.counts.badBlockCount << " bad\n";
-      for (const BlockResult& block : file.blocks) {
-        out << indent << "    " << qve::BlockVerdictName(block.verdict) << " lines "
-            << block.firstLine << '-' << block.lastLine;
+          << qve::cli::Counted(file.blockCount, "block") << ", " << file.badBlockCount << " bad\n";
+      for (const BlockRow& block : file.blocks) {
+        out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+            << block.lines.first << '-' << block.lines.last;
         if (&block == &file.blocks.front() && !file.breakFollows.empty())
           out << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
         out << '\n';
@@ -261,7 +238,7 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
       << status << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
       << outcome.badFiles << " bad";
   if (status != static_cast<int>(outcome.result))
-    out << "; report " << qve::ReportResultName(outcome.result) << " (" << outcome.result << ")";
+    out << "; report " << qve::cli::StatusName(outcome.result) << " (" << outcome.result << ")";
   out << '\n';
   if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
@@ -305,7 +282,7 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
   if (chain.error) return ShowError(*chain.error, chain, args);
   if (verified.error) return ShowError(*verified.error, chain, args);
   const VerifyOutcome& outcome = verified.outcome;
-  int status = qve::cli::ChainStatusOf(outcome);
+  int status = outcome.status;
   if (verified.notRecorded) {
     Say(verified.notRecorded->what());
     status = qve::cli::WorseStatus(status, verified.notRecorded->status);
@@ -344,9 +321,14 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
                               [&] { return count.load(); });
   auto work = [&] {
     for (std::size_t i; (i = next++) < chains.size();) {
-      std::unique_ptr<Verified> verified = chains[i].error
-                                               ? std::make_unique<Verified>()
-                                               : VerifyChain(chains[i], args, chains.size(), read);
+      std::unique_ptr<Verified> verified;
+      try {
+        verified = chains[i].error ? std::make_unique<Verified>()
+                                   : VerifyChain(chains[i], args, chains.size(), read);
+      } catch (const std::exception& e) {
+        verified = std::make_unique<Verified>();
+        verified->error = CommandError(qve::cli::kSoftwareError, e.what());
+      }
       const std::lock_guard<std::mutex> lock(mutex);
       done[i] = std::move(verified);
       ++count;
@@ -435,6 +417,7 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
         throw;
       }
       chain->recorded = chain->store->Read();
+      HoldToRecord(*chain);
       chain->store->CheckWritable(read);
     } catch (const CommandError& e) {
       Fail(*chain, e);
@@ -473,7 +456,6 @@ int RunVerify(const VerifyArguments& args) {
     Chain& chain = chains[args.each ? i : 0];
     if (args.each) chain.path = args.paths[i];
     chain.sources.emplace_back(paths[i], args.paths[i]);
-    Collect(chain, paths[i], args.paths[i]);
     if (!args.checkpointDir) continue;
     const std::string name = RecordName(paths[i]);
     if (name.empty())
@@ -490,10 +472,16 @@ int RunVerify(const VerifyArguments& args) {
     chains[0].store =
         std::make_unique<qve::cli::CheckpointStore>(*args.checkpoint, recordOption, access);
   }
+  const qve::cli::PageLimits page;
+  for (Chain& chain : chains)
+    Prepare(chain, args, args.html ? page.linesPerBlock : 0, page.bytesPerLine);
   // Without --each every PATH that cannot be used is named, and nothing is verified.
   if (!args.each && chains[0].error) throw *chains[0].error;
   for (const Chain& chain : chains) {
-    for (const auto& [shown, status] : chain.read) read.push_back({shown, status});
+    for (std::size_t i = 0; i < qve_run_input_count(chain.run.get()); ++i) {
+      const std::string shown = qve_run_input_path(chain.run.get(), i);
+      read.push_back({shown, qve::platform::StatusOf(qve::platform::ArgumentPath(shown))});
+    }
   }
   // Every output is checked before any work, and a record is read now: it
   // is written only after a run that passes.
@@ -515,12 +503,11 @@ int RunVerify(const VerifyArguments& args) {
   }
   OpenRecords(chains, args, read);
   for (Chain& chain : chains) {
-    for (const std::string& empty : chain.empty) {
-      const std::string holds = "holds no log (system.log or System_*.log)";
-      if (chain.recorded) {
-        chain.warnings.push_back({empty, holds, true, QVE_WARNING_NO_LOG});
-      } else {
-        Fail(chain, CommandError(qve::cli::kNoInput, Escaped(empty) + " " + holds));
+    // With a record the run warns that a folder's blocks are lost.
+    if (!chain.recorded) {
+      for (const std::string& empty : chain.empty) {
+        Fail(chain, CommandError(qve::cli::kNoInput,
+                                 Escaped(empty) + " holds no log (system.log or System_*.log)"));
       }
     }
   }

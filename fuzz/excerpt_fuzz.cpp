@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cli/html_report.h"
-#include "cli/verify_outcome.h"
 #include "fuzz/scratch_files.h"
 #include "platform/paths.h"
+#include "report/chain_outcome.h"
 #include "verify/details.h"
 #include "verify/file_links.h"
 
@@ -41,6 +41,24 @@ class ExcerptCheck final : public qve::VerifyObserver {
 
  private:
   qve::RunOptions options_;
+};
+
+// The page's share of each block, as the library's run hands it to the command.
+class PageFeed final : public qve::VerifyObserver {
+ public:
+  explicit PageFeed(qve::cli::PageGatherer& page) : page_(page) {}
+  void OnFileStart(const qve::FileDetail& file) override { page_.OnFileStart(file.reading); }
+  void OnBlock(const qve::FileDetail&, const qve::BlockDetail& block) override {
+    qve::cli::BlockSeen seen{
+        block.verdict, {block.lines.first, block.lines.last}, block.coversNoLine, {}};
+    for (const qve::CoveredLine& line : block.excerpt)
+      seen.excerpt.push_back({line.number, line.shown, line.coveredBytes, line.nul});
+    page_.OnBlock(seen);
+  }
+  void OnFileEnd(const qve::FileDetail&) override { page_.OnFileEnd(); }
+
+ private:
+  qve::cli::PageGatherer& page_;
 };
 
 class FileEnds final : public qve::VerifyObserver {
@@ -71,17 +89,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   limits.runsPerFile = 1 + data[0] / 15 % 4;
   limits.excerptsPerFile = 1 + data[2] % 3;
   limits.excerptBytes = 64 * (1 + data[2] / 3 % 8);
-  qve::RunOptions options = limits.Gathering();
+  qve::RunOptions options{.excerptLines = limits.linesPerBlock,
+                          .excerptLineBytes = limits.bytesPerLine};
   options.limits.heldBlockBytes = data[2] & 0x80 ? 0 : options.limits.heldBlockBytes;
   options.gunzip = gunzip;
 
   qve::FileVerifier gathered;
   qve::FileRecorder recorder(gathered);
   qve::cli::PageGatherer page(limits);
+  PageFeed feed(page);
   ExcerptCheck check(options);
   FileEnds ends;
-  qve::cli::VerifyOutcome outcome;
-  qve::cli::OutcomeBuilder builder(outcome, true, true, {&recorder, &page, &check, &ends});
+  qve::VerifyOutcome outcome;
+  qve::OutcomeBuilder builder(outcome, true, true, {&recorder, &feed, &check, &ends});
   qve::VerifyInOrder(paths, builder, options);
 
   // The verdicts of a run that gathers nothing.
@@ -108,13 +128,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     for (const qve::cli::PageExcerpt& excerpt : file.excerpts) {
       if (excerpt.shown.size() > limits.linesPerBlock) std::abort();
-      for (const qve::CoveredLine& line : excerpt.shown) shownBytes += line.shown.size();
+      for (const qve::cli::CoveredLine& line : excerpt.shown) shownBytes += line.shown.size();
     }
   }
   if (shownBytes > limits.excerptBytes) std::abort();
 
+  qve::cli::VerifyOutcome shown;
+  for (const qve::VerifiedFile& file : outcome.files) {
+    shown.files.push_back({.path = file.path,
+                           .name = file.name,
+                           .verdict = int(file.verdict),
+                           .blockCount = file.detail.counts.blockCount,
+                           .badBlockCount = file.detail.counts.badBlockCount,
+                           .opened = file.detail.opened});
+  }
   std::ostringstream html;
-  qve::cli::WriteHtmlReport(html, {{outcome, page.files, limits}});
+  qve::cli::WriteHtmlReport(html, {{shown, page.files, limits}});
   if (html.str().empty()) std::abort();
   for (const auto& path : written) std::remove(path.c_str());
   return 0;

@@ -256,6 +256,8 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 #define QVE_RESULT_OF_WARNING 4    /* a QVE_WARNING_* */
 #define QVE_RESULT_OF_STRICT 5     /* a QVE_STRICT_* */
 #define QVE_RESULT_OF_CHECKPOINT 6 /* a QVE_CHECKPOINT_* */
+#define QVE_RESULT_OF_FILE 7       /* a file's verdict: "FileOk", ... */
+#define QVE_RESULT_OF_BLOCK 8      /* a block's verdict: "BlockOk", ... */
 
 /* The code's name, "ReportOk", "Incomplete", "BadSignature",
  * "RecordDamaged", ...; "Unknown" for any other. */
@@ -521,9 +523,13 @@ typedef struct qve_run qve_run;
 #define QVE_ORDER_NAME 1  /* the order of the names, as VerifyReport takes them */
 
 typedef struct qve_run_options {
-  size_t size; /* sizeof(qve_run_options) */
+  size_t size; /* sizeof(qve_run_options), or the size up to excerpt_lines */
   int order;   /* QVE_ORDER_LINKS (the default) or QVE_ORDER_NAME */
   int strict;  /* 1: apply the strict policy (QVE_STATUS_STRICT_FAILED) */
+  /* Covered lines each block event shows (qve_run_block_excerpt_*), and
+   * bytes of each (0: 4000): the run holds this much of a block at most. */
+  uint32_t excerpt_lines;
+  size_t excerpt_line_bytes;
 } qve_run_options;
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
@@ -541,6 +547,16 @@ QVE_API void qve_run_free(qve_run* run);
  * lost), QVE_ERROR_INVALID_PATH, QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. */
 QVE_API int qve_run_add(qve_run* run, const char* path);
 QVE_API int qve_run_add_w(qve_run* run, const wchar_t* path);
+
+/* Why the last qve_run_add or qve_run_set_record failed, in words: the
+ * system's reason for a path ("No such file or directory"), what is wrong
+ * with a record ("is damaged: ..."); "" after one that did not. */
+QVE_API const char* qve_run_refusal(const qve_run* run);
+
+/* The files the run will read, as added so far, in the order found: an
+ * output the caller writes must not be one of them. */
+QVE_API size_t qve_run_input_count(const qve_run* run);
+QVE_API const char* qve_run_input_path(const qve_run* run, size_t index);
 
 /* The checkpoint record to hold the run to: its bytes as stored, or with
  * QVE_RECORD_INIT none yet (bytes may be NULL), so that the run makes the
@@ -595,6 +611,17 @@ QVE_API uint64_t qve_run_block_offset(const qve_run* run);
 QVE_API uint32_t qve_run_block_id(const qve_run* run);
 QVE_API const char* qve_run_block_text(const qve_run* run, size_t* length);
 QVE_API int qve_run_block_link_matched(const qve_run* run);
+/* 1 when the block covers no data line (it stands at its signature line
+ * alone); its first covered lines, as many as the options ask: each
+ * line's number, its first bytes before any NUL (*length of them, never
+ * cut inside a UTF-8 character), how many bytes the signature covers, and
+ * 1 when the line goes on after a NUL, uncovered. */
+QVE_API int qve_run_block_covers_no_line(const qve_run* run);
+QVE_API size_t qve_run_block_excerpt_count(const qve_run* run);
+QVE_API uint32_t qve_run_block_excerpt_line(const qve_run* run, size_t index);
+QVE_API const char* qve_run_block_excerpt_text(const qve_run* run, size_t index, size_t* length);
+QVE_API uint64_t qve_run_block_excerpt_covered(const qve_run* run, size_t index);
+QVE_API int qve_run_block_excerpt_nul(const qve_run* run, size_t index);
 
 /* A warning (QVE_EVENT_WARNING): its QVE_WARNING_*, the path it is about,
  * its text, and 1 when it says that something which could hold evidence was
@@ -628,6 +655,15 @@ QVE_API uint32_t qve_run_file_unsigned_last(const qve_run* run, size_t index);
 QVE_API uint32_t qve_run_file_nul_first_line(const qve_run* run, size_t index);
 QVE_API uint32_t qve_run_file_nul_lines(const qve_run* run, size_t index);
 QVE_API uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index);
+/* 1 when the file opened; the bytes after NULs; the end-of-input byte's
+ * offset and the bytes after it; once the run is done, the path of the
+ * file before it that cannot be read and that its chain break follows
+ * from ("" for none). */
+QVE_API int qve_run_file_opened(const qve_run* run, size_t index);
+QVE_API uint64_t qve_run_file_nul_bytes(const qve_run* run, size_t index);
+QVE_API uint64_t qve_run_file_end_of_input_offset(const qve_run* run, size_t index);
+QVE_API uint64_t qve_run_file_end_of_input_bytes(const qve_run* run, size_t index);
+QVE_API const char* qve_run_file_break_follows(const qve_run* run, size_t index);
 
 /* Once done: the status (QVE_STATUS_*, the first of 4, 3, 2, 5, 6, 1, 0
  * that applies), the report's result (QVE_REPORT_*), the files and the bad
@@ -662,6 +698,29 @@ QVE_API const char* qve_run_strict_text(const qve_run* run, size_t index);
 #define QVE_CHECKPOINT_EXTENDED 2
 #define QVE_CHECKPOINT_LOST 3
 QVE_API int qve_run_checkpoint(const qve_run* run);
+/* The blocks of the chain a record is about, once done: the block the given
+ * record holds, where this run holds it (under its file's name now), and
+ * the newest block this run verified (the new record's). For each: 1 when
+ * it is known, its file's name, signature line, id, the chain value after
+ * it and the chain value its run started from (*length bytes), and when it
+ * was recorded (RFC 3339; "" for HELD). */
+#define QVE_POINT_RECORDED 0
+#define QVE_POINT_HELD 1
+#define QVE_POINT_NOW 2
+QVE_API int qve_run_point_known(const qve_run* run, int point);
+QVE_API const char* qve_run_point_file(const qve_run* run, int point);
+QVE_API uint32_t qve_run_point_line(const qve_run* run, int point);
+QVE_API uint32_t qve_run_point_id(const qve_run* run, int point);
+/* HELD and NOW: the index of the point's file in the run (as qve_run_file_*). */
+QVE_API size_t qve_run_point_file_index(const qve_run* run, int point);
+QVE_API const uint8_t* qve_run_point_chain_value(const qve_run* run, int point, size_t* length);
+QVE_API const uint8_t* qve_run_point_start(const qve_run* run, int point, size_t* length);
+QVE_API const char* qve_run_point_time(const qve_run* run, int point);
+/* 1 when the run starts later than the recorded one (its oldest files are
+ * gone); why the run gives no new record ("" when it gives one, and when
+ * no record was given): nothing signed, or the run does not pass. */
+QVE_API int qve_run_checkpoint_starts_later(const qve_run* run);
+QVE_API const char* qve_run_checkpoint_not_recorded(const qve_run* run);
 /* The new record's bytes (*length of them), for the caller to store in
  * place of the old one; NULL when the run did not pass or recorded no
  * block (the old record stands). Owned by the run. */

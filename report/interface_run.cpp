@@ -3,11 +3,13 @@
 // VerificationRun, with one accessor per fact and no exception let out.
 #include <QVEHelper.h>
 
+#include <cstddef>
 #include <deque>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "decrypt/interface_calls.h"
 #include "format/escape.h"
@@ -25,7 +27,9 @@ struct qve_run {
   // that a text given out stays where it is as files are added.
   std::deque<std::string> names;
   std::deque<std::string> paths;
+  std::deque<std::string> breaks;
   bool failed = false;  // an error ended the run
+  std::string refusal;  // why the last add or record failed
 };
 
 namespace {
@@ -62,20 +66,28 @@ const qve::VerifyOutcome* Finished(const qve_run* run) {
   return run != nullptr && run->run.done() ? &run->run.outcome() : nullptr;
 }
 
+const uint8_t* BytesOut(const qve::Bytes* bytes, size_t* length) {
+  if (length != nullptr) *length = bytes != nullptr ? bytes->size() : 0;
+  return bytes != nullptr ? bytes->data() : nullptr;
+}
+
 const uint8_t* BytesOut(const std::optional<qve::Bytes>& bytes, size_t* length) {
-  if (length != nullptr) *length = bytes ? bytes->size() : 0;
-  return bytes ? bytes->data() : nullptr;
+  return BytesOut(bytes ? &*bytes : nullptr, length);
 }
 
 int Add(qve_run* run, const std::optional<std::wstring>& path) {
   if (!Open(run)) return QVE_ERROR_MISUSE;
+  run->refusal.clear();
   if (!path) return QVE_ERROR_INVALID_PATH;
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
     const std::string shown = qve::Narrow(*path);
     qve::CollectPath(files, *path, shown);
-    if (files.problems.size() > problems) return files.problems.back().code;
+    if (files.problems.size() > problems) {
+      run->refusal = files.problems.back().reason;
+      return files.problems.back().code;
+    }
     // Found again after the run, to tell a rotation meanwhile.
     files.sources.emplace_back(*path, shown);
     return files.empty.size() > empty ? QVE_ERROR_NO_LOG : 0;
@@ -88,11 +100,20 @@ extern "C" {
 
 int qve_run_create(const qve_run_options* options, qve_run** run) {
   if (run != nullptr) *run = nullptr;
-  if (run == nullptr || !qve::interface::Sized(options)) return QVE_ERROR_MISUSE;
+  // Hosts built before the excerpts give the size up to them.
+  constexpr size_t kFirstSize = offsetof(qve_run_options, excerpt_lines);
+  if (run == nullptr || options == nullptr ||
+      (options->size != sizeof(qve_run_options) && options->size != kFirstSize))
+    return QVE_ERROR_MISUSE;
   if (options->order != QVE_ORDER_LINKS && options->order != QVE_ORDER_NAME)
     return QVE_ERROR_MISUSE;
+  qve::VerificationRunOptions chosen{options->order == QVE_ORDER_LINKS, options->strict != 0};
+  if (options->size == sizeof(qve_run_options)) {
+    chosen.excerptLines = options->excerpt_lines;
+    if (options->excerpt_line_bytes != 0) chosen.excerptLineBytes = options->excerpt_line_bytes;
+  }
   return Guarded([&] {
-    *run = new qve_run({options->order == QVE_ORDER_LINKS, options->strict != 0});
+    *run = new qve_run(chosen);
     return 0;
   });
 }
@@ -109,8 +130,22 @@ int qve_run_add_w(qve_run* run, const wchar_t* path) {
   return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
 }
 
+const char* qve_run_refusal(const qve_run* run) {
+  return run != nullptr ? run->refusal.c_str() : "";
+}
+
+size_t qve_run_input_count(const qve_run* run) {
+  return run != nullptr ? run->run.files().read.size() : 0;
+}
+
+const char* qve_run_input_path(const qve_run* run, size_t index) {
+  if (index >= qve_run_input_count(run)) return nullptr;
+  return run->run.files().read[index].first.c_str();
+}
+
 int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags) {
   if (!Open(run) || (flags & ~QVE_RECORD_INIT) != 0) return QVE_ERROR_MISUSE;
+  run->refusal.clear();
   if ((flags & QVE_RECORD_INIT) != 0) {
     return Guarded([&] {
       run->run.SetRecord(std::nullopt);
@@ -124,6 +159,7 @@ int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags
       run->run.SetRecord(qve::ParseCheckpointRecord(std::string_view(text, length)));
       return 0;
     } catch (const qve::RecordRefused& refused) {
+      run->refusal = refused.what();
       return refused.code;
     }
   });
@@ -140,6 +176,10 @@ int qve_run_next(qve_run* run) {
     if (event.kind == qve::RunEventKind::Restart) {
       run->names.clear();
       run->paths.clear();
+    }
+    if (event.kind == qve::RunEventKind::Done) {
+      for (const qve::VerifiedFile& file : run->run.outcome().files)
+        run->breaks.push_back(file.breakFollows);
     }
     for (const auto& files = run->run.outcome().files; run->names.size() < files.size();) {
       run->names.push_back(files[run->names.size()].name);
@@ -202,6 +242,43 @@ int qve_run_block_link_matched(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
   if (event == nullptr || event->block.isUnsignedTail()) return 0;
   return event->block.link == event->block.expectedLink ? 1 : 0;
+}
+
+int qve_run_block_covers_no_line(const qve_run* run) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  return event != nullptr && event->block.coversNoLine ? 1 : 0;
+}
+
+static const qve::CoveredLine* ExcerptAt(const qve_run* run, size_t index) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  if (event == nullptr || index >= event->block.excerpt.size()) return nullptr;
+  return &event->block.excerpt[index];
+}
+
+size_t qve_run_block_excerpt_count(const qve_run* run) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  return event != nullptr ? event->block.excerpt.size() : 0;
+}
+
+uint32_t qve_run_block_excerpt_line(const qve_run* run, size_t index) {
+  const qve::CoveredLine* line = ExcerptAt(run, index);
+  return line != nullptr ? line->number : 0;
+}
+
+const char* qve_run_block_excerpt_text(const qve_run* run, size_t index, size_t* length) {
+  const qve::CoveredLine* line = ExcerptAt(run, index);
+  if (length != nullptr) *length = line != nullptr ? line->shown.size() : 0;
+  return line != nullptr ? line->shown.c_str() : "";
+}
+
+uint64_t qve_run_block_excerpt_covered(const qve_run* run, size_t index) {
+  const qve::CoveredLine* line = ExcerptAt(run, index);
+  return line != nullptr ? line->coveredBytes : 0;
+}
+
+int qve_run_block_excerpt_nul(const qve_run* run, size_t index) {
+  const qve::CoveredLine* line = ExcerptAt(run, index);
+  return line != nullptr && line->nul ? 1 : 0;
 }
 
 int qve_run_warning_code(const qve_run* run) {
@@ -289,6 +366,31 @@ uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index) {
   return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->line : 0;
 }
 
+int qve_run_file_opened(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr && file->detail.opened ? 1 : 0;
+}
+
+uint64_t qve_run_file_nul_bytes(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr ? file->detail.afterNul.bytes : 0;
+}
+
+uint64_t qve_run_file_end_of_input_offset(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->offset : 0;
+}
+
+uint64_t qve_run_file_end_of_input_bytes(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->bytesAfter : 0;
+}
+
+const char* qve_run_file_break_follows(const qve_run* run, size_t index) {
+  if (FileAt(run, index) == nullptr) return nullptr;
+  return index < run->breaks.size() ? run->breaks[index].c_str() : "";
+}
+
 int qve_run_status(const qve_run* run) {
   return Finished(run) != nullptr ? run->run.status() : QVE_ERROR_MISUSE;
 }
@@ -352,6 +454,74 @@ int qve_run_checkpoint(const qve_run* run) {
       return QVE_CHECKPOINT_LOST;
   }
   return QVE_ERROR_MISUSE;
+}
+
+static const qve::CheckpointOutcome* CheckpointOf(const qve_run* run) {
+  const qve::VerifyOutcome* outcome = Finished(run);
+  return outcome != nullptr && outcome->checkpoint ? &*outcome->checkpoint : nullptr;
+}
+
+// The point asked for, and the record it belongs to (none for HELD).
+static std::pair<const qve::ChainPoint*, const qve::CheckpointRecord*> PointOf(const qve_run* run,
+                                                                               int point) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  if (checkpoint == nullptr) return {};
+  const std::optional<qve::CheckpointRecord>* record = nullptr;
+  if (point == QVE_POINT_RECORDED) record = &checkpoint->recorded;
+  if (point == QVE_POINT_NOW) record = &checkpoint->now;
+  if (record != nullptr)
+    return {*record ? &(*record)->block : nullptr, *record ? &**record : nullptr};
+  if (point == QVE_POINT_HELD && checkpoint->held) return {&*checkpoint->held, nullptr};
+  return {};
+}
+
+int qve_run_point_known(const qve_run* run, int point) {
+  return PointOf(run, point).first != nullptr ? 1 : 0;
+}
+
+const char* qve_run_point_file(const qve_run* run, int point) {
+  const qve::ChainPoint* at = PointOf(run, point).first;
+  return at != nullptr ? at->file.c_str() : "";
+}
+
+uint32_t qve_run_point_line(const qve_run* run, int point) {
+  const qve::ChainPoint* at = PointOf(run, point).first;
+  return at != nullptr ? at->line : 0;
+}
+
+uint32_t qve_run_point_id(const qve_run* run, int point) {
+  const qve::ChainPoint* at = PointOf(run, point).first;
+  return at != nullptr ? at->id : 0;
+}
+
+size_t qve_run_point_file_index(const qve_run* run, int point) {
+  const qve::ChainPoint* at = PointOf(run, point).first;
+  return at != nullptr && point != QVE_POINT_RECORDED ? at->position : 0;
+}
+
+const uint8_t* qve_run_point_chain_value(const qve_run* run, int point, size_t* length) {
+  const qve::ChainPoint* at = PointOf(run, point).first;
+  return BytesOut(at != nullptr ? &at->chainValue : nullptr, length);
+}
+
+const uint8_t* qve_run_point_start(const qve_run* run, int point, size_t* length) {
+  const qve::CheckpointRecord* record = PointOf(run, point).second;
+  return BytesOut(record != nullptr ? &record->start : nullptr, length);
+}
+
+const char* qve_run_point_time(const qve_run* run, int point) {
+  const qve::CheckpointRecord* record = PointOf(run, point).second;
+  return record != nullptr ? record->time.c_str() : "";
+}
+
+int qve_run_checkpoint_starts_later(const qve_run* run) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  return checkpoint != nullptr && checkpoint->startsLater ? 1 : 0;
+}
+
+const char* qve_run_checkpoint_not_recorded(const qve_run* run) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  return checkpoint != nullptr ? checkpoint->notWritten.c_str() : "";
 }
 
 const uint8_t* qve_run_record(const qve_run* run, size_t* length) {

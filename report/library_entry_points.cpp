@@ -9,6 +9,7 @@
 
 #include "crypto/built_in_keys.h"
 #include "format/container_format.h"
+#include "format/signed_log_format.h"
 
 namespace {
 
@@ -74,6 +75,10 @@ const char* qve_result_name(int of, int code) {
   if (of == QVE_RESULT_OF_WARNING) return NameIn(kWarnings, code, QVE_WARNING_SAME_FILE);
   if (of == QVE_RESULT_OF_STRICT) return NameIn(kStrictReasons, code, QVE_STRICT_FILE_UNSIGNED);
   if (of == QVE_RESULT_OF_CHECKPOINT) return NameIn(kCheckpoints, code, QVE_CHECKPOINT_NONE);
+  if (of == QVE_RESULT_OF_FILE && code <= int(QVE_Helper::FileInvalid))
+    return qve::FileVerdictName(static_cast<std::uint32_t>(code));
+  if (of == QVE_RESULT_OF_BLOCK && code <= int(qve::BlockUnexpected))
+    return qve::BlockVerdictName(code);
   if (of == QVE_RESULT_OF_DECRYPTION)
     return qve::DecryptResultName(static_cast<QVE_Helper::DecryptResult>(code));
   return kUnknown;

@@ -87,6 +87,8 @@ void VerificationRun::Begin() {
     report_->AddFile(path);
   RunOptions options;
   options.gunzip = true;
+  options.excerptLines = options_.excerptLines;
+  options.excerptLineBytes = options_.excerptLineBytes;
   steps_ = std::make_unique<ChainSteps>(
       report_->PrepareRun(options_.linkOrder ? RunOrder::AsListed : RunOrder::ByName), *counter_,
       options);

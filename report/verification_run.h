@@ -36,6 +36,9 @@ struct RunEvent {
 struct VerificationRunOptions {
   bool linkOrder = true;
   bool strict = false;
+  // Covered lines each block event carries, and bytes of each.
+  std::uint32_t excerptLines = 0;
+  std::size_t excerptLineBytes = 4000;
 };
 
 class VerificationRun {
@@ -44,6 +47,7 @@ class VerificationRun {
   ~VerificationRun();
 
   ChainFiles& files() { return files_; }
+  const ChainFiles& files() const { return files_; }
   // A record to hold the run to; nothing for one that is made anew.
   void SetRecord(std::optional<CheckpointRecord> record);
 

@@ -18,13 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/verify_links.h"
 #include "cli/verify_outcome.h"
 #include "platform/file_lock.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
-#include "verify/details.h"
 
 namespace qve {
 namespace {
@@ -365,27 +363,6 @@ TEST(VerifyOperations, Scenarios) {
     }
     chmod((dir / "a/sub").c_str(), 0755);
   }
-}
-
-// A file gone between the pass that orders the files by their links and
-// their verification: named, with the system's reason, and the run is
-// incomplete, whatever its report says.
-TEST(VerifyOperations, AFileThatVanishesIsNamed) {
-  testing::TempDir dir;
-  Device(dir / "a");
-  const std::vector<std::wstring> ordered = cli::SortByLinks(
-      {testing::WidePath(dir / "a/system.log"), testing::WidePath(dir / "a/System_1.log")});
-  fs::remove(dir / "a/system.log");
-  cli::VerifyOutcome outcome;
-  cli::OutcomeBuilder builder(outcome, true, true);
-  VerifyInOrder(ordered, builder);
-  ASSERT_EQ(outcome.files.size(), 2u);
-  EXPECT_EQ(outcome.files[1].detail.readError, std::errc::no_such_file_or_directory);
-  ASSERT_EQ(outcome.warnings.size(), 1u);
-  EXPECT_TRUE(outcome.warnings[0].unverified);
-  EXPECT_EQ(outcome.warnings[0].path, (dir / "a/system.log").string());
-  EXPECT_EQ(cli::ChainStatusOf(outcome), cli::kIncomplete);
-  EXPECT_EQ(cli::ToJson(outcome, false).at("exitStatus"), cli::kIncomplete);
 }
 
 // Statuses of several chains: tampering and lost evidence before the

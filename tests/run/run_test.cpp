@@ -30,7 +30,10 @@ struct Ran {
   std::string record;
   int checkpoint = -100;
   int order = -100;
-  int linkMismatches = 0;  // blocks whose link did not match
+  int linkMismatches = 0;   // blocks whose link did not match
+  std::vector<int> opened;  // per file
+  // The checkpoint's recorded, held and new block: "file:line@index", or "-".
+  std::vector<std::string> points;
 };
 
 qve_run* Create(int order = QVE_ORDER_LINKS, int strict = 0) {
@@ -64,8 +67,17 @@ Ran Drain(qve_run* run) {
   ran.status = qve_run_status(run);
   ran.checkpoint = qve_run_checkpoint(run);
   ran.order = qve_run_order(run);
-  for (size_t i = 0; i < qve_run_file_count(run); ++i)
+  for (size_t i = 0; i < qve_run_file_count(run); ++i) {
     ran.names.push_back(qve_run_file_name(run, i));
+    ran.opened.push_back(qve_run_file_opened(run, i));
+  }
+  for (const int point : {QVE_POINT_RECORDED, QVE_POINT_HELD, QVE_POINT_NOW}) {
+    ran.points.push_back(qve_run_point_known(run, point) == 0
+                             ? "-"
+                             : std::string(qve_run_point_file(run, point)) + ":" +
+                                   std::to_string(qve_run_point_line(run, point)) + "@" +
+                                   std::to_string(qve_run_point_file_index(run, point)));
+  }
   size_t length = 0;
   if (const uint8_t* bytes = qve_run_record(run, &length)) ran.record.assign(bytes, bytes + length);
   EXPECT_EQ(qve_run_next(run), QVE_ERROR_MISUSE) << "a finished run goes no further";
@@ -175,6 +187,7 @@ TEST(Run, CheckpointRoundTrip) {
     EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), 0);
   });
   EXPECT_EQ(first.checkpoint, QVE_CHECKPOINT_NEW);
+  EXPECT_EQ(first.points, (std::vector<std::string>{"-", "-", "system.log:3@1"}));
   ASSERT_FALSE(first.record.empty());
   const auto against = [&](qve_run* run) {
     EXPECT_EQ(qve_run_set_record(run, first.record.data(), first.record.size(), 0), 0);
@@ -183,11 +196,34 @@ TEST(Run, CheckpointRoundTrip) {
   EXPECT_EQ(again.status, QVE_STATUS_OK);
   EXPECT_EQ(again.checkpoint, QVE_CHECKPOINT_EXTENDED);
   EXPECT_EQ(again.record.empty(), false);
+  EXPECT_EQ(again.points,
+            (std::vector<std::string>{"system.log:3@0", "system.log:3@1", "system.log:3@1"}));
   fs::remove(dir / "system.log");
   const Ran cut = RunOn(dir.path(), QVE_ORDER_LINKS, 0, against);
   EXPECT_EQ(cut.status, QVE_STATUS_CHECKPOINT_LOST);
   EXPECT_EQ(cut.checkpoint, QVE_CHECKPOINT_LOST);
   EXPECT_TRUE(cut.record.empty()) << "a run that lost the block records nothing";
+}
+
+// A file gone between the run's walk and its reading is warned about as
+// unreadable; the run then finds its files changed and starts over on
+// those that are left, whose verdicts stand.
+TEST(Run, AFileThatVanishesRestartsTheRun) {
+  testing::TempDir dir;
+  Two(dir.path());
+  qve_run* run = Create();
+  ASSERT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
+  ASSERT_EQ(qve_run_input_count(run), 2u);
+  EXPECT_EQ(std::string(qve_run_input_path(run, 0)) + qve_run_input_path(run, 1),
+            (dir / "system.log").string() + (dir / "System_1.log").string());
+  fs::remove(dir / "system.log");
+  const Ran ran = Drain(run);
+  qve_run_free(run);
+  EXPECT_EQ(ran.events, "S0ESWERS0ED");
+  EXPECT_EQ(ran.warnings, std::vector<int>{QVE_WARNING_UNREADABLE});
+  EXPECT_EQ(ran.status, QVE_STATUS_OK);
+  EXPECT_EQ(ran.names, std::vector<std::string>{"System_1.log"});
+  EXPECT_EQ(ran.opened, std::vector<int>{1});
 }
 
 TEST(Run, RecordsThatCannotBeUsed) {
@@ -241,6 +277,7 @@ TEST(Run, RecordsThatCannotBeUsed) {
     EXPECT_EQ(qve_run_set_record(run, row.bytes.data(), row.bytes.size(), 0), row.code)
         << row.bytes;
     EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
+    EXPECT_EQ(*qve_run_refusal(run) != '\0', row.code != 0) << "a refusal says why";
     qve_run_free(run);
   }
 }
