@@ -2,15 +2,9 @@
 """Containers decrypted and checked through qve_decrypt and qve_check: the
 result by its name, progress that can stop the work, errors as QveError."""
 import ctypes
-import os
-import sys
 
 from . import _native
-
-# Windows paths are UTF-16 and go through the _w functions; elsewhere a
-# path is the name's bytes, whatever they are.
-WIDE = sys.platform == "win32"
-PATH = ctypes.c_wchar_p if WIDE else ctypes.c_char_p
+from ._native import PATH, WIDE, path_argument, prototype as _prototype
 
 ERROR_CANCELLED = -20
 
@@ -29,13 +23,6 @@ class CheckOptions(ctypes.Structure):
                 ("scratch_folder", ctypes.c_char_p), ("scratch_folder_w", ctypes.c_wchar_p)]
 
 
-def _prototype(name, result, arguments):
-    function = getattr(_native.library, name)
-    function.restype = result
-    function.argtypes = arguments
-    return function
-
-
 _suffix = "_w" if WIDE else ""
 _decrypt = _prototype("qve_decrypt" + _suffix, ctypes.c_int,
                       [PATH, PATH, ctypes.POINTER(DecryptOptions)])
@@ -43,14 +30,6 @@ _check = _prototype("qve_check" + _suffix, ctypes.c_int, [PATH, ctypes.POINTER(C
 _last_message = _prototype("qve_last_message", ctypes.c_char_p, [])
 _last_problem_path = _prototype("qve_last_problem_path", ctypes.c_char_p, [])
 _last_problem_reason = _prototype("qve_last_problem_reason", ctypes.c_char_p, [])
-
-
-def path_argument(path):
-    """A str, bytes or os.PathLike path as the library takes it."""
-    native = os.fsdecode(path) if WIDE else os.fsencode(path)
-    if ("\0" if WIDE else b"\0") in native:
-        raise ValueError(f"a path with a NUL character: {path!r}")
-    return native
 
 
 def last_error(code):

@@ -7,7 +7,8 @@ from dataclasses import dataclass
 from typing import Optional, Tuple
 
 from . import _native
-from ._decrypt import PATH, WIDE, last_error, path_argument
+from ._decrypt import last_error
+from ._native import PATH, WIDE, path_argument
 
 
 class DiagnoseOptions(ctypes.Structure):
@@ -58,10 +59,7 @@ def _bind():
 
 
 def _prototype(library, fact, result, arguments):
-    function = getattr(library, "qve_diagnosis_" + fact)
-    function.restype = result
-    function.argtypes = arguments
-    return function
+    return _native.prototype("qve_diagnosis_" + fact, result, arguments)
 
 
 _call = _bind()

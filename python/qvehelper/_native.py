@@ -12,6 +12,11 @@ RESULT_OF_DECRYPTION = 2
 KEY_DECRYPTION = 10
 KEY_VERIFICATION = 11
 
+# Windows paths are UTF-16 and go through the _w functions; elsewhere a
+# path is the name's bytes, whatever they are.
+WIDE = sys.platform == "win32"
+PATH = ctypes.c_wchar_p if WIDE else ctypes.c_char_p
+
 
 def _library_path():
     """QVEHELPER_LIBRARY names another library file; else the system's."""
@@ -34,13 +39,30 @@ def _load():
         "qve_development_keys": (ctypes.c_int, []),
     }
     for name, (result, arguments) in prototypes.items():
-        function = getattr(library, name)
-        function.restype = result
-        function.argtypes = arguments
+        _typed(getattr(library, name), result, arguments)
     return library
 
 
+def _typed(function, result, arguments):
+    function.restype = result
+    function.argtypes = arguments
+    return function
+
+
 library = _load()
+
+
+def prototype(name, result, arguments):
+    """The library's function `name`, typed."""
+    return _typed(getattr(library, name), result, arguments)
+
+
+def path_argument(path):
+    """A str, bytes or os.PathLike path as the library takes it."""
+    native = os.fsdecode(path) if WIDE else os.fsencode(path)
+    if ("\0" if WIDE else b"\0") in native:
+        raise ValueError(f"a path with a NUL character: {path!r}")
+    return native
 
 
 def text(raw):

@@ -27,7 +27,8 @@ _size = ctypes.POINTER(ctypes.c_size_t)
 _PROTOTYPES = {
     "qve_run_create": (ctypes.c_int, [ctypes.POINTER(_Options), ctypes.POINTER(_run)]),
     "qve_run_free": (None, [_run]),
-    "qve_run_add": (ctypes.c_int, [_run, ctypes.c_char_p]),
+    "qve_run_add" + ("_w" if _native.WIDE else ""): (ctypes.c_int, [_run, _native.PATH]),
+    "qve_run_refusal": (ctypes.c_char_p, [_run]),
     "qve_run_set_record": (ctypes.c_int, [_run, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int]),
     "qve_run_next": (ctypes.c_int, [_run]),
     "qve_run_event_file": (ctypes.c_size_t, [_run]),
@@ -52,10 +53,9 @@ _PROTOTYPES = {
     "qve_run_record": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
 }
 for _name, (_result, _arguments) in _PROTOTYPES.items():
-    _function = getattr(_native.library, _name)
-    _function.restype = _result
-    _function.argtypes = _arguments
+    _native.prototype(_name, _result, _arguments)
 _c = _native.library
+_add = _c.qve_run_add_w if _native.WIDE else _c.qve_run_add
 
 
 @dataclass
@@ -105,13 +105,15 @@ class Run:
     checkpoint: bytes
 
 
-def _error(code):
+def _error(code, handle=None):
+    """The QveError for a code, with the run's reason for a refused path or
+    record."""
     from . import QveError
-    return QveError(code)
-
-
-def _path(path):
-    return os.fsencode(path) if not isinstance(path, bytes) else path
+    reason = _native.text(_c.qve_run_refusal(handle)) if handle else ""
+    error = QveError(code, reason or None)
+    error.path = None
+    error.reason = reason
+    return error
 
 
 def _open(paths, order, strict, checkpoint):
@@ -124,15 +126,17 @@ def _open(paths, order, strict, checkpoint):
         raise _error(code)
     try:
         for path in [paths] if isinstance(paths, (str, bytes, os.PathLike)) else paths:
-            code = _c.qve_run_add(handle, _path(path))
+            code = _add(handle, _native.path_argument(path))
             if code != 0:
-                raise _error(code)
+                error = _error(code, handle)
+                error.path = os.fsdecode(path)
+                raise error
         if checkpoint is not None:
             record = bytes(checkpoint)
             flags = 0 if record else RECORD_INIT
             code = _c.qve_run_set_record(handle, record or None, len(record), flags)
             if code != 0:
-                raise _error(code)
+                raise _error(code, handle)
     except BaseException:
         _c.qve_run_free(handle)
         raise

@@ -72,3 +72,4 @@ def test_errors_carry_their_code(chain, paths, checkpoint, name):
     with pytest.raises(qvehelper.QveError) as raised:
         qvehelper.verify(chain / paths, checkpoint=checkpoint)
     assert raised.value.name == name and raised.value.code < 0
+    assert raised.value.reason, "the run says why"
