@@ -3,14 +3,18 @@
 // one row per signature line with the fields of its block and the verdict
 // the run gives it, then what the file holds besides. Rows are printed as the
 // run hands them over, so a log of any size takes no more memory.
+#include <QVEHelper.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
 #include <ostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 
 #include "cli/inspect.h"
-#include "crypto/signature_block.h"
-#include "report/chain_outcome.h"
-#include "verify/details.h"
+#include "cli/verify_outcome.h"
 
 namespace qve::cli {
 
@@ -18,67 +22,72 @@ namespace {
 
 constexpr std::size_t kShortLink = 4;  // bytes of a link shown in a row
 
-// Which field stops the parser, where it stands and why.
-std::string WhereParsingStops(const BlockStop& stop) {
-  using F = BlockField;
-  if (stop.status == BlockParseResult::OneByte) return "1 byte, too short for the magic";
-  const bool isTag = stop.field == F::Magic;
-  return "at offset " + std::to_string(stop.offset) + ": " +
-         Problem(stop, BlockFieldName(stop.field), isTag, kBlockMagic.size(),
-                 stop.field == F::Text || stop.field == F::Link || stop.field == F::Signature,
-                 isTag || stop.field == F::Version, "block");
+std::string HexOf(const std::uint8_t* bytes, std::size_t length) {
+  return Hex(std::span(bytes, length));
 }
 
-Json RowOf(const FileDetail& file, const BlockDetail& block) {
-  Json row = {{"line", block.lines.last}};
-  row["covers"] =
-      block.coversNoLine ? Json(nullptr) : Json{block.lines.first, block.lines.last - 1};
-  if (block.parse == BlockParseResult::Empty) {
+// The current block's row; `first` when it is the file's first signature
+// line, which may link anywhere.
+Json RowOf(qve_run* run, bool first) {
+  const std::uint32_t line = qve_run_block_last_line(run);
+  Json row = {{"line", line}};
+  row["covers"] = qve_run_block_covers_no_line(run) != 0
+                      ? Json(nullptr)
+                      : Json{qve_run_block_first_line(run), line - 1};
+  const int parse = qve_run_block_parse(run);
+  if (parse == 1) {
     row["empty"] = true;
-  } else if (block.parse != BlockParseResult::Parsed) {
-    row["malformed"] = WhereParsingStops(block.stop);
+  } else if (parse != 0) {
+    row["malformed"] = qve_run_block_stop(run);
   } else {
-    row["id"] = block.id;
-    row["text"] = Escaped(block.text);
-    row["link"] = Hex(std::span(block.link).first(std::min(block.link.size(), kShortLink)));
-    row["linkLength"] = block.link.size();
-    // The first signature line of a run may link anywhere.
-    row["chain"] = file.signatureLines == 1           ? "first block"
-                   : block.link == block.expectedLink ? "matches"
-                                                      : "differs";
-    row["signatureLength"] = block.signatureLength;
+    std::size_t length = 0, textLength = 0;
+    const std::uint8_t* link = qve_run_block_link(run, &length);
+    const char* text = qve_run_block_text(run, &textLength);
+    row["id"] = qve_run_block_id(run);
+    row["text"] = Escaped(std::string_view(text, textLength));
+    row["link"] = HexOf(link, std::min(length, kShortLink));
+    row["linkLength"] = length;
+    row["chain"] = first                                  ? "first block"
+                   : qve_run_block_link_matched(run) != 0 ? "matches"
+                                                          : "differs";
+    row["signatureLength"] = qve_run_block_signature_length(run);
   }
-  row["verdict"] = BlockVerdictName(block.verdict);
+  row["verdict"] = BlockVerdictName(qve_run_block_verdict(run));
   return row;
 }
 
-Json SummaryOf(const FileDetail& file) {
-  const auto hex = [](const std::optional<Bytes>& value) {
-    return value ? Json(Hex(*value)) : Json(nullptr);
+Json SummaryOf(qve_run* run, std::size_t i) {
+  const auto hex = [](const std::uint8_t* bytes, std::size_t length) {
+    return bytes != nullptr ? Json(HexOf(bytes, length)) : Json(nullptr);
   };
   Json ignored = Json::array();
-  if (const BytesAfterNul& nul = file.afterNul; nul.lines > 0) {
+  if (const std::uint32_t lines = qve_run_file_nul_lines(run, i); lines > 0) {
     ignored.push_back({{"after", "NUL"},
-                       {"bytes", nul.bytes},
-                       {"lines", nul.lines},
-                       {"firstLine", nul.firstLine}});
+                       {"bytes", qve_run_file_nul_bytes(run, i)},
+                       {"lines", lines},
+                       {"firstLine", qve_run_file_nul_first_line(run, i)}});
   }
-  if (const auto& end = file.endOfInput) {
+  if (const std::uint32_t line = qve_run_file_end_of_input_line(run, i); line > 0) {
     ignored.push_back({{"after", "0x1A"},
-                       {"bytes", end->bytesAfter},
-                       {"offset", end->offset},
-                       {"line", end->line}});
+                       {"bytes", qve_run_file_end_of_input_bytes(run, i)},
+                       {"offset", qve_run_file_end_of_input_offset(run, i)},
+                       {"line", line}});
   }
-  const auto& tail = file.unsignedTail;
-  return {{"lines", file.lines},
-          {"signatureLines", file.signatureLines},
-          {"firstLink", hex(file.firstLink)},
-          {"lastChainValue", hex(file.lastChainValue)},
-          {"unsignedTail", tail ? Json{tail->first, tail->last} : Json(nullptr)},
-          {"ignored", ignored},
-          {"changedWhileRead", file.changedWhileRead},
-          {"readFault", file.fault == platform::ReadFault::None ? Json(nullptr)
-                                                                : Json(ReadFaultText(file.fault))}};
+  std::size_t length = 0;
+  const std::uint8_t* firstLink = qve_run_file_first_link(run, i, &length);
+  Json summary = {{"lines", qve_run_file_lines(run, i)},
+                  {"signatureLines", qve_run_file_signature_lines(run, i)},
+                  {"firstLink", hex(firstLink, length)}};
+  const std::uint8_t* lastValue = qve_run_file_last_chain_value(run, i, &length);
+  summary["lastChainValue"] = hex(lastValue, length);
+  const std::uint32_t tail = qve_run_file_unsigned_first(run, i);
+  summary["unsignedTail"] =
+      tail != 0 ? Json{tail, qve_run_file_unsigned_last(run, i)} : Json(nullptr);
+  summary["ignored"] = ignored;
+  summary["changedWhileRead"] = qve_run_file_changed_while_read(run, i) != 0;
+  const std::string fault = qve_run_file_read_fault(run, i);
+  summary["readFault"] = fault.empty() ? Json(nullptr) : Json(fault);
+  return summary;
 }
 
 LineRange RangeOf(const Json& pair) { return {pair[0], pair[1]}; }
@@ -129,17 +138,15 @@ void PrintSummary(std::ostream& out, const Json& summary) {
 
 // Prints the file as the run reads it. The head waits for the first
 // signature line, which tells a log from a file of unknown kind.
-class LogPrinter final : public VerifyObserver {
+class LogPrinter {
  public:
   LogPrinter(std::ostream& out, Json head, bool detect, bool json)
       : head(std::move(head)), out_(out), detect_(detect), json_(json) {}
 
-  void OnBlock(const FileDetail& file, const BlockDetail& block) override {
-    // The rest of a long file would be read for nobody.
-    if (!out_) throw std::runtime_error("the output does not take the rows");
-    if (block.isUnsignedTail()) return;
+  void OnBlock(qve_run* run) {
+    if (qve_run_block_verdict(run) == 1) return;  // an unsigned tail
     Begin();
-    const Json row = RowOf(file, block);
+    const Json row = RowOf(run, signatureLines_++ == 0);
     if (json_) {
       out_ << (rows_++ > 0 ? "," : "") << row.dump();
     } else {
@@ -147,38 +154,42 @@ class LogPrinter final : public VerifyObserver {
     }
   }
 
-  void OnFileEnd(const FileDetail& file) override {
-    if (!begun_ && detect_ && file.signatureLines == 0 && file.fault != platform::ReadFault::None) {
+  void OnFileEnd(qve_run* run, std::size_t i) {
+    const std::string fault = qve_run_file_read_fault(run, i);
+    const std::uint32_t lines = qve_run_file_lines(run, i);
+    if (!begun_ && detect_ && signatureLines_ == 0 && !fault.empty()) {
       // Nothing shown yet, and nothing known of its kind but this.
       head.erase("size");
       head["kind"] = "unreadable";
-      head["reason"] = ReadFaultText(file.fault);
-      out_ << (json_ ? head.dump()
-                     : head["path"].get<std::string>() +
-                           ": cannot be read: " + head["reason"].get<std::string>())
+      head["reason"] = fault;
+      out_ << (json_ ? head.dump() : head["path"].get<std::string>() + ": cannot be read: " + fault)
            << '\n';
       return;
     }
-    if (file.fault != platform::ReadFault::None) unreadable = true;
-    if (!begun_ && detect_ && file.signatureLines == 0) {
+    if (!fault.empty()) unreadable = true;
+    if (!begun_ && detect_ && signatureLines_ == 0) {
       head["kind"] = "unknown";
       if (json_) {
-        head["lines"] = file.lines;
+        head["lines"] = lines;
         out_ << head.dump() << '\n';
       } else {
         out_ << head["path"].get<std::string>() << ": unknown, " << head["size"] << " bytes, "
-             << Counted(file.lines, "line") << ": no \"QVES\" magic and no signature line\n";
+             << Counted(lines, "line") << ": no \"QVES\" magic and no signature line\n";
       }
       return;
     }
     Begin();
-    const Json summary = SummaryOf(file);
+    const Json summary = SummaryOf(run, i);
     if (json_) {
       out_ << "]," << summary.dump().substr(1) << '\n';
     } else {
       PrintSummary(out_, summary);
     }
   }
+
+  // Whether the output still takes rows: the rest of a long file would be
+  // read for nobody.
+  bool taking() const { return bool(out_); }
 
   Json head;  // "path", "kind" and "size"
   // Rows were shown, but the file could not be read whole.
@@ -202,6 +213,7 @@ class LogPrinter final : public VerifyObserver {
   bool json_;
   bool begun_ = false;
   std::size_t rows_ = 0;
+  std::size_t signatureLines_ = 0;
 };
 
 }  // namespace
@@ -211,7 +223,23 @@ std::string InspectLog(const std::wstring& path, Json head, bool detect, bool js
   LogPrinter printer(out, std::move(head), detect, json);
   // One reading: rows already printed cannot be taken back, so a file that
   // changes while it is read, or cannot be read whole, is said to instead.
-  VerifyInOrder({path}, printer, {.readings = 1, .gunzip = true});
+  qve_run_options options{};
+  options.size = sizeof options;
+  options.order = QVE_ORDER_NAME;
+  options.once = 1;
+  qve_run* made = nullptr;
+  if (qve_run_create(&options, &made) != 0) throw std::bad_alloc();
+  const std::unique_ptr<qve_run, decltype(&qve_run_free)> run(made, qve_run_free);
+  if (const int code = qve_run_add_w(made, path.c_str()); code != 0)
+    throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
+  for (int kind; (kind = qve_run_next(made)) != QVE_EVENT_DONE;) {
+    if (kind < 0)
+      throw std::runtime_error(std::string("the log cannot be read: ") +
+                               qve_result_name(QVE_RESULT_OF_RUN, kind));
+    if (kind == QVE_EVENT_BLOCK) printer.OnBlock(made);
+    if (kind == QVE_EVENT_FILE_END) printer.OnFileEnd(made, qve_run_event_file(made));
+    if (!printer.taking()) throw std::runtime_error("the output does not take the rows");
+  }
   return printer.unreadable ? "unreadable" : printer.head["kind"];
 }
 

@@ -530,6 +530,10 @@ typedef struct qve_run_options {
    * bytes of each (0: 4000): the run holds this much of a block at most. */
   uint32_t excerpt_lines;
   size_t excerpt_line_bytes;
+  /* 1: read each file once and never start over, as a diagnosis reads: a
+   * file that changes while it is read is said to be
+   * (qve_run_file_changed_while_read) instead of being read again. */
+  int once;
 } qve_run_options;
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
@@ -617,6 +621,15 @@ QVE_API int qve_run_block_link_matched(const qve_run* run);
  * cut inside a UTF-8 character), how many bytes the signature covers, and
  * 1 when the line goes on after a NUL, uncovered. */
 QVE_API int qve_run_block_covers_no_line(const qve_run* run);
+/* How its signature line parses: 0 it does, 1 its payload is empty, above
+ * 1 where it stops (as BlockParseResult numbers them), which
+ * qve_run_block_stop says in words ("at offset 12: ..."); the link it
+ * carries (*length bytes; NULL when it has none) and its signature's
+ * length. */
+QVE_API int qve_run_block_parse(const qve_run* run);
+QVE_API const char* qve_run_block_stop(const qve_run* run);
+QVE_API const uint8_t* qve_run_block_link(const qve_run* run, size_t* length);
+QVE_API uint64_t qve_run_block_signature_length(const qve_run* run);
 QVE_API size_t qve_run_block_excerpt_count(const qve_run* run);
 QVE_API uint32_t qve_run_block_excerpt_line(const qve_run* run, size_t index);
 QVE_API const char* qve_run_block_excerpt_text(const qve_run* run, size_t index, size_t* length);
@@ -660,6 +673,12 @@ QVE_API uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index
  * file before it that cannot be read and that its chain break follows
  * from ("" for none). */
 QVE_API int qve_run_file_opened(const qve_run* run, size_t index);
+/* Its signature lines; 1 when a block read again did not end where its
+ * signature line starts (the file changed while it was read); why it could
+ * not be read whole ("damaged gzip data"), "" when it could. */
+QVE_API uint32_t qve_run_file_signature_lines(const qve_run* run, size_t index);
+QVE_API int qve_run_file_changed_while_read(const qve_run* run, size_t index);
+QVE_API const char* qve_run_file_read_fault(const qve_run* run, size_t index);
 QVE_API uint64_t qve_run_file_nul_bytes(const qve_run* run, size_t index);
 QVE_API uint64_t qve_run_file_end_of_input_offset(const qve_run* run, size_t index);
 QVE_API uint64_t qve_run_file_end_of_input_bytes(const qve_run* run, size_t index);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "crypto/stop_words.h"
 #include "format/escape.h"
 #include "platform/file_status.h"
 #include "report/verdicts.h"
@@ -213,6 +214,18 @@ int ChainStatusOf(const VerifyOutcome& outcome) {
   if (outcome.strict && !outcome.strict->empty()) return QVE_STATUS_STRICT_FAILED;
   if (IsIncomplete(outcome)) return QVE_STATUS_INCOMPLETE;
   return static_cast<int>(outcome.result);
+}
+
+std::string WhereParsingStops(const BlockDetail& block) {
+  using F = BlockField;
+  const BlockStop& stop = block.stop;
+  if (block.parse == BlockParseResult::Parsed || block.parse == BlockParseResult::Empty) return "";
+  if (stop.status == BlockParseResult::OneByte) return "1 byte, too short for the magic";
+  const bool isTag = stop.field == F::Magic;
+  return "at offset " + std::to_string(stop.offset) + ": " +
+         Problem(stop, BlockFieldName(stop.field), isTag, kBlockMagic.size(),
+                 stop.field == F::Text || stop.field == F::Link || stop.field == F::Signature,
+                 isTag || stop.field == F::Version, "block");
 }
 
 std::string RangeText(LineRange lines, std::string_view dash) {

@@ -79,6 +79,10 @@ struct VerifyOutcome {
 // Why a file could not be read whole, in words: "damaged gzip data".
 const char* ReadFaultText(platform::ReadFault fault);
 
+// Where a block's signature line stops parsing, in words ("at offset 12:
+// ..."); "" for one that parses or is empty.
+std::string WhereParsingStops(const BlockDetail& block);
+
 // What the strict policy finds in an outcome; nothing when it passes.
 std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
 

@@ -23,6 +23,7 @@ struct qve_run {
   std::string warningPath;
   std::string warningText;
   std::string blockText;
+  std::string blockStop;
   // The files' names and paths, as the accessors give them; a deque, so
   // that a text given out stays where it is as files are added.
   std::deque<std::string> names;
@@ -111,6 +112,7 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
   if (options->size == sizeof(qve_run_options)) {
     chosen.excerptLines = options->excerpt_lines;
     if (options->excerpt_line_bytes != 0) chosen.excerptLineBytes = options->excerpt_line_bytes;
+    chosen.once = options->once != 0;
   }
   return Guarded([&] {
     *run = new qve_run(chosen);
@@ -173,6 +175,8 @@ int qve_run_next(qve_run* run) {
     run->warningPath = event.warning.path;
     run->warningText = event.warning.message;
     run->blockText = event.block.text;
+    run->blockStop =
+        event.kind == qve::RunEventKind::Block ? qve::WhereParsingStops(event.block) : "";
     if (event.kind == qve::RunEventKind::Restart) {
       run->names.clear();
       run->paths.clear();
@@ -247,6 +251,26 @@ int qve_run_block_link_matched(const qve_run* run) {
 int qve_run_block_covers_no_line(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
   return event != nullptr && event->block.coversNoLine ? 1 : 0;
+}
+
+int qve_run_block_parse(const qve_run* run) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  return event != nullptr ? static_cast<int>(event->block.parse) : QVE_ERROR_MISUSE;
+}
+
+const char* qve_run_block_stop(const qve_run* run) {
+  return Event(run, qve::RunEventKind::Block) != nullptr ? run->blockStop.c_str() : "";
+}
+
+const uint8_t* qve_run_block_link(const qve_run* run, size_t* length) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  const bool linked = event != nullptr && event->block.parse == qve::BlockParseResult::Parsed;
+  return BytesOut(linked ? &event->block.link : nullptr, length);
+}
+
+uint64_t qve_run_block_signature_length(const qve_run* run) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  return event != nullptr ? event->block.signatureLength : 0;
 }
 
 static const qve::CoveredLine* ExcerptAt(const qve_run* run, size_t index) {
@@ -333,12 +357,15 @@ uint32_t qve_run_file_lines(const qve_run* run, size_t index) {
 
 const uint8_t* qve_run_file_first_link(const qve_run* run, size_t index, size_t* length) {
   const qve::VerifiedFile* file = FileAt(run, index);
-  return BytesOut(file != nullptr ? file->detail.firstLink : std::nullopt, length);
+  // Never a conditional of optionals: that would copy into a temporary.
+  if (file == nullptr) return BytesOut(nullptr, length);
+  return BytesOut(file->detail.firstLink, length);
 }
 
 const uint8_t* qve_run_file_last_chain_value(const qve_run* run, size_t index, size_t* length) {
   const qve::VerifiedFile* file = FileAt(run, index);
-  return BytesOut(file != nullptr ? file->detail.lastChainValue : std::nullopt, length);
+  if (file == nullptr) return BytesOut(nullptr, length);
+  return BytesOut(file->detail.lastChainValue, length);
 }
 
 uint32_t qve_run_file_unsigned_first(const qve_run* run, size_t index) {
@@ -369,6 +396,24 @@ uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index) {
 int qve_run_file_opened(const qve_run* run, size_t index) {
   const qve::VerifiedFile* file = FileAt(run, index);
   return file != nullptr && file->detail.opened ? 1 : 0;
+}
+
+uint32_t qve_run_file_signature_lines(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr ? file->detail.signatureLines : 0;
+}
+
+int qve_run_file_changed_while_read(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr && file->detail.changedWhileRead ? 1 : 0;
+}
+
+const char* qve_run_file_read_fault(const qve_run* run, size_t index) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  if (file == nullptr) return nullptr;
+  return file->detail.fault == qve::platform::ReadFault::None
+             ? ""
+             : qve::ReadFaultText(file->detail.fault);
 }
 
 uint64_t qve_run_file_nul_bytes(const qve_run* run, size_t index) {

@@ -89,6 +89,7 @@ void VerificationRun::Begin() {
   options.gunzip = true;
   options.excerptLines = options_.excerptLines;
   options.excerptLineBytes = options_.excerptLineBytes;
+  if (options_.once) options.readings = 1;
   steps_ = std::make_unique<ChainSteps>(
       report_->PrepareRun(options_.linkOrder ? RunOrder::AsListed : RunOrder::ByName), *counter_,
       options);
@@ -101,7 +102,7 @@ void VerificationRun::Finish() {
   // A rotation during the run would show its files half renamed, as a break
   // or as lost evidence: the run is done again, three times at most.
   constexpr int kReadings = 3;
-  ChainFiles again = FoundAgain(files_);
+  ChainFiles again = options_.once ? files_ : FoundAgain(files_);
   if (again.problems.empty() && again.listed != files_.listed && settledReadings_ < kReadings) {
     files_ = std::move(again);
     RunEvent restart;

@@ -39,6 +39,8 @@ struct VerificationRunOptions {
   // Covered lines each block event carries, and bytes of each.
   std::uint32_t excerptLines = 0;
   std::size_t excerptLineBytes = 4000;
+  // Each file read once, the run never done again.
+  bool once = false;
 };
 
 class VerificationRun {

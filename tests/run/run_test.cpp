@@ -32,6 +32,7 @@ struct Ran {
   int order = -100;
   int linkMismatches = 0;   // blocks whose link did not match
   std::vector<int> opened;  // per file
+  int joins = 0;            // files whose first link is the last chain value before them
   // The checkpoint's recorded, held and new block: "file:line@index", or "-".
   std::vector<std::string> points;
 };
@@ -70,6 +71,13 @@ Ran Drain(qve_run* run) {
   for (size_t i = 0; i < qve_run_file_count(run); ++i) {
     ran.names.push_back(qve_run_file_name(run, i));
     ran.opened.push_back(qve_run_file_opened(run, i));
+    size_t linkLength = 0, valueLength = 0;
+    const uint8_t* link = qve_run_file_first_link(run, i, &linkLength);
+    const uint8_t* value =
+        i > 0 ? qve_run_file_last_chain_value(run, i - 1, &valueLength) : nullptr;
+    if (link != nullptr && value != nullptr &&
+        std::string(link, link + linkLength) == std::string(value, value + valueLength))
+      ++ran.joins;
   }
   for (const int point : {QVE_POINT_RECORDED, QVE_POINT_HELD, QVE_POINT_NOW}) {
     ran.points.push_back(qve_run_point_known(run, point) == 0
@@ -169,11 +177,13 @@ TEST(Run, LinkOrderAgainstNameOrder) {
   EXPECT_EQ(links.order, QVE_ORDER_LINKS);
   EXPECT_EQ(links.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
   EXPECT_EQ(links.linkMismatches, 0);
+  EXPECT_EQ(links.joins, 2);
   const Ran names = RunOn(dir.path(), QVE_ORDER_NAME);
   EXPECT_EQ(names.status, QVE_STATUS_SOME_INVALID);
   EXPECT_EQ(names.order, QVE_ORDER_NAME);
   EXPECT_EQ(names.names, (std::vector<std::string>{"System_1.log", "System_2.log", "system.log"}));
   EXPECT_EQ(names.linkMismatches, 3) << "each file links to another than the one before";
+  EXPECT_EQ(names.joins, 0);
   EXPECT_EQ(names.warnings, (std::vector<int>{QVE_WARNING_LINKS, QVE_WARNING_LINKS}))
       << "System_1.log continues no file before it; link order has fewer breaks";
 }
