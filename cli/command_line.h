@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/command_text.h"
-#include "report/chain_files.h"
+#include "platform/folder_walk.h"
 
 namespace qve::platform {
 struct SkippedEntry;
@@ -91,7 +91,7 @@ const std::string& ProgramName();
 // "warning: PATH: MESSAGE" on standard error, both escaped.
 void Warn(const std::string& path, const std::string& message);
 
-using qve::SkippedText;
+using qve::platform::SkippedText;
 
 // The arguments of this run, program name first, as RunCommandLine got them.
 const std::vector<std::string>& CommandLineArguments();

@@ -2,7 +2,7 @@
 // The library's escaping, under the names the commands use.
 #pragma once
 
-#include "format/escape.h"
+#include "platform/escape.h"
 
 namespace qve::cli {
 

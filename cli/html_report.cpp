@@ -15,6 +15,7 @@
 #include "cli/escape.h"
 #include "platform/command_text.h"
 #include "platform/host_name.h"
+#include "platform/utc_time.h"
 
 namespace qve::cli {
 
@@ -356,10 +357,10 @@ Html LineText(const CoveredLine& line) {
 // What a bad block's lines are, in words.
 std::string Meaning(const PageExcerpt& excerpt, const VerifiedFile& file) {
   switch (excerpt.verdict) {
-    case BlockInvalid:
+    case kBlockInvalid:
       return "The signature does not vouch for these lines: they, or the signature line, were "
              "changed.";
-    case BlockChainBreak:
+    case kBlockChainBreak:
       if (excerpt.block == 0 && !file.breakFollows.empty())
         return "Signed, but not linked to the block before: the break follows from " +
                file.breakFollows + ", which cannot be read.";
@@ -537,7 +538,7 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
 }  // namespace
 
 void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
-  const std::string time = UtcNow("%Y-%m-%d %H:%M:%S UTC");
+  const std::string time = platform::UtcNow("%Y-%m-%d %H:%M:%S UTC");
   std::string command;
   for (const std::string& arg : CommandLineArguments())
     command += (command.empty() ? "" : " ") + platform::QuotedArgument(arg);

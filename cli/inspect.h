@@ -14,9 +14,6 @@
 #include <string_view>
 
 #include "cli/escape.h"
-// Problem(), the words for where a parser stopped, for the log half: the
-// library says it so.
-#include "crypto/stop_words.h"
 
 namespace qve::cli {
 

@@ -24,6 +24,7 @@ inline constexpr int kIncomplete = QVE_STATUS_INCOMPLETE;
 
 // The block verdicts, as BlockVerdict numbers them.
 inline constexpr int kBlockOk = 0;
+inline constexpr int kBlockInvalid = 3;
 inline constexpr int kBlockChainBreak = 4;
 
 struct LineRange {

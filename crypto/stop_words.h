@@ -9,10 +9,9 @@
 #include <span>
 #include <string>
 
-namespace qve {
+#include "platform/escape.h"  // Hex
 
-// Bytes as lower-case hex digits, two a byte.
-std::string Hex(std::span<const std::uint8_t> bytes);
+namespace qve {
 
 // A tag's bytes, read big-endian, as hex digits.
 std::string TagHex(std::uint64_t value, std::size_t size);

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "crypto/built_in_keys.h"
-#include "format/escape.h"
+#include "platform/escape.h"
 
 namespace qve {
 
@@ -153,26 +153,6 @@ std::string CheckpointRecordText(const CheckpointRecord& record) {
                {"verificationKey", Hex(VerificationKeyFingerprint())}};
   json.update(CheckpointRecordMembers(record));
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-std::string UtcNow(const char* format) {
-  // By the calendar of <chrono>, not gmtime, whose one result every thread
-  // shares: chains are judged on threads of their own.
-  using namespace std::chrono;
-  const auto now = floor<seconds>(system_clock::now());
-  const auto day = floor<days>(now);
-  const year_month_day date(day);
-  const hh_mm_ss time(now - day);
-  std::tm utc{};
-  utc.tm_year = int(date.year()) - 1900;
-  utc.tm_mon = int(unsigned(date.month())) - 1;
-  utc.tm_mday = int(unsigned(date.day()));
-  utc.tm_hour = int(time.hours().count());
-  utc.tm_min = int(time.minutes().count());
-  utc.tm_sec = int(time.seconds().count());
-  char text[64] = {};
-  std::strftime(text, sizeof text, format, &utc);
-  return text;
 }
 
 }  // namespace qve

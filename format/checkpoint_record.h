@@ -65,9 +65,6 @@ nlohmann::ordered_json CheckpointRecordMembers(const CheckpointRecord& record);
 // The text of `record`, as it is stored.
 std::string CheckpointRecordText(const CheckpointRecord& record);
 
-// Now, in UTC, as `format` for strftime.
-std::string UtcNow(const char* format);
-
 // Whether `text` is a date and time as RFC 3339 writes them
 // ("2026-12-07T02:05:47Z", "2026-12-07t03:05:47.5+01:00").
 bool IsRfc3339(std::string_view text);

@@ -52,4 +52,8 @@ enum class NotUtf8Names { Skip, Carry };
 void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
                 const OnSkipped& onSkipped = {}, NotUtf8Names notUtf8 = NotUtf8Names::Skip);
 
+// Why a walk passed over an entry, as the commands warn about it:
+// "skipped: a FIFO, not a regular file".
+std::string SkippedText(const SkippedEntry& entry);
+
 }  // namespace qve::platform

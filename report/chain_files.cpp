@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "format/escape.h"
 #include "format/system_log_name.h"
+#include "platform/escape.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 
@@ -75,7 +75,7 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
           if (!unverified) return;
         }
         if (entry.reason == SkipReason::NotRegular && !logName) return;
-        std::string text = SkippedText(entry);
+        std::string text = platform::SkippedText(entry);
         if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
         chain.warnings.push_back({entry.shown, text, unverified, QVE_WARNING_PASSED_OVER});
       },
@@ -106,23 +106,6 @@ ChainFiles FoundAgain(const ChainFiles& chain) {
   again.sources = chain.sources;
   for (const auto& [path, argument] : chain.sources) CollectPath(again, path, argument);
   return again;
-}
-
-std::string SkippedText(const platform::SkippedEntry& entry) {
-  using platform::SkipReason;
-  switch (entry.reason) {
-    case SkipReason::NameNotUtf8:
-      return "skipped: the name is not valid UTF-8";
-    case SkipReason::FolderUnreadable:
-      return "skipped: " + platform::ErrorText(entry.error);
-    case SkipReason::Link:
-      return "skipped: links are not followed";
-    case SkipReason::NotRegular:
-      return std::string("skipped: ") + entry.kind + ", not a regular file";
-    case SkipReason::Gone:
-      return "skipped: gone since its folder was listed";
-  }
-  return "skipped";
 }
 
 }  // namespace qve

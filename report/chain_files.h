@@ -51,8 +51,4 @@ void CollectPath(ChainFiles& chain, const std::wstring& path, const std::string&
 // The files of the chain's paths found anew, with what was said on the way.
 ChainFiles FoundAgain(const ChainFiles& chain);
 
-// Why a folder walk passed over an entry, as the commands warn about it:
-// "skipped: a FIFO, not a regular file".
-std::string SkippedText(const platform::SkippedEntry& entry);
-
 }  // namespace qve

@@ -6,8 +6,8 @@
 #include <map>
 #include <utility>
 
-#include "format/escape.h"
 #include "format/signed_log_format.h"
+#include "platform/escape.h"
 #include "platform/paths.h"
 #include "verify/verify_files.h"
 

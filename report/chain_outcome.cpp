@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "crypto/stop_words.h"
-#include "format/escape.h"
+#include "platform/escape.h"
 #include "platform/file_status.h"
 #include "report/verdicts.h"
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/checkpoint_rules.h"
 
-#include "format/escape.h"
 #include "format/signed_log_format.h"
+#include "platform/escape.h"
+#include "platform/utc_time.h"
 
 namespace qve {
 
@@ -42,7 +43,7 @@ CheckpointOutcome JudgeCheckpoint(const std::string& file,
   out.readOnly = readOnly;
   if (seen.newest) {
     out.now = CheckpointRecord{*seen.newest, seen.start.value_or(ChainStart()),
-                               UtcNow("%Y-%m-%dT%H:%M:%SZ")};
+                               platform::UtcNow("%Y-%m-%dT%H:%M:%SZ")};
   }
   if (recorded) {
     out.held = seen.held;

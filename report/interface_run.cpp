@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "decrypt/interface_calls.h"
-#include "format/escape.h"
+#include "platform/escape.h"
 #include "report/verification_run.h"
 
 struct qve_run {

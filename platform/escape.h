@@ -16,8 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/stop_words.h"  // Hex
-
 namespace qve {
 
 // The text form.
@@ -30,6 +28,9 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 // A path or name as the outputs take it, before escaping: UTF-8, with the
 // bytes of a Linux name that are not UTF-8 as they are (platform::ShownText).
 std::string Narrow(const std::wstring& text);
+
+// Bytes as lower-case hex digits, two a byte.
+std::string Hex(std::span<const std::uint8_t> bytes);
 
 // The bytes of hex digits of either case, two a byte; nothing for any other
 // text.

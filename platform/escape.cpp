@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "format/escape.h"
+#include "platform/escape.h"
 
 #include <algorithm>
 #include <cstring>
@@ -113,6 +113,12 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 }
 
 std::string Narrow(const std::wstring& text) { return platform::ShownText(text); }
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  for (const std::uint8_t byte : bytes) out += {kHex[byte >> 4], kHex[byte & 15]};
+  return out;
+}
 
 std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   if (digits.size() % 2 != 0) return std::nullopt;
