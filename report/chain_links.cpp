@@ -200,7 +200,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
       std::size_t(std::mismatch(order.begin(), order.end(), asRun.begin()).first - order.begin());
   outcome.warnings.push_back(
       {files[at].path, "name order puts it before " + files[order[at]].name +
-                           ", link order after it: with --order links the run has " +
+                           ", link order after it: in link order the run has " +
                            Counted(byName - byLinks, "chain break") + " fewer"});
   outcome.warnings.back().code = QVE_WARNING_LINKS;
 }

@@ -249,7 +249,7 @@ TEST(VerifyCommand, Table) {
       {"eleven files by name", {"--order", "name", "e"}, 2,
        "FileChainBreak System_10.log\nFileChainBreak System_2.log\nReportSomeInvalid \\(2\\): 11 files, 2 bad\n",
        "warning: e/System_10.log: name order puts it before System_2.log, link order after it: "
-       "with --order links the run has 2 chain breaks fewer\n", eleven},
+       "in link order the run has 2 chain breaks fewer\n", eleven},
       {"eleven files by links", {"e"}, 0, "ReportOk \\(0\\): 11 files, 0 bad\n", "", eleven},
       {"a middle file missing", {"--order", "links", "a"}, 2,
        "FileChainBreak system.log\nReportSomeInvalid \\(2\\): 2 files, 1 bad\n",
