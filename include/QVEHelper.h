@@ -217,7 +217,6 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 #define QVE_ERROR_RECORD_DAMAGED (-10)     /* a checkpoint record that is damaged (or empty) */
 #define QVE_ERROR_RECORD_VERSION (-11)     /* a checkpoint record of another version */
 #define QVE_ERROR_RECORD_OTHER_CHAIN (-12) /* a record made under another verification key */
-#define QVE_ERROR_RECORD_MISSING (-13)     /* no record where one must be given */
 #define QVE_ERROR_CANCELLED (-20)          /* the caller's progress callback asked to stop */
 #define QVE_ERROR_OUTPUT (-21)             /* an output cannot be created or put in place */
 #define QVE_ERROR_SAME_FILE (-22)          /* the output is one of the inputs */

@@ -30,7 +30,6 @@ constexpr Named kErrors[] = {
     {QVE_ERROR_RECORD_DAMAGED, "RecordDamaged"},
     {QVE_ERROR_RECORD_VERSION, "RecordVersion"},
     {QVE_ERROR_RECORD_OTHER_CHAIN, "RecordOtherChain"},
-    {QVE_ERROR_RECORD_MISSING, "RecordMissing"},
     {QVE_ERROR_CANCELLED, "Cancelled"},
     {QVE_ERROR_OUTPUT, "OutputFailed"},
     {QVE_ERROR_SAME_FILE, "SameFile"},
