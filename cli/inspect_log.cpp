@@ -90,50 +90,63 @@ Json SummaryOf(qve_run* run, std::size_t i) {
   return summary;
 }
 
-LineRange RangeOf(const Json& pair) { return {pair[0], pair[1]}; }
-
-void PrintRow(std::ostream& out, const Json& row) {
-  out << "  line " << row["line"] << ": covers "
-      << (row["covers"].is_null() ? "none" : RangeText(RangeOf(row["covers"]))) << ", ";
-  if (row.contains("empty")) {
+// The current block's row in text, from the same facts as RowOf.
+void PrintRow(std::ostream& out, qve_run* run, bool first) {
+  const std::uint32_t line = qve_run_block_last_line(run);
+  out << "  line " << line << ": covers "
+      << (qve_run_block_covers_no_line(run) != 0
+              ? "none"
+              : RangeText({qve_run_block_first_line(run), line - 1}))
+      << ", ";
+  const int parse = qve_run_block_parse(run);
+  if (parse == 1) {
     out << "empty payload";
-  } else if (row.contains("malformed")) {
-    out << "malformed " << row["malformed"].get<std::string>();
+  } else if (parse != 0) {
+    out << "malformed " << qve_run_block_stop(run);
   } else {
-    out << "id " << row["id"] << ", text \"" << row["text"].get<std::string>() << "\", link "
-        << row["link"].get<std::string>() << (row["linkLength"] > kShortLink ? ".." : "") << " ("
-        << row["linkLength"] << " bytes) " << row["chain"].get<std::string>() << ", signature "
-        << row["signatureLength"] << " bytes";
+    std::size_t length = 0, textLength = 0;
+    const std::uint8_t* link = qve_run_block_link(run, &length);
+    const char* text = qve_run_block_text(run, &textLength);
+    out << "id " << qve_run_block_id(run) << ", text \""
+        << Escaped(std::string_view(text, textLength)) << "\", link "
+        << HexOf(link, std::min(length, kShortLink)) << (length > kShortLink ? ".." : "") << " ("
+        << length << " bytes) "
+        << (first                                  ? "first block"
+            : qve_run_block_link_matched(run) != 0 ? "matches"
+                                                   : "differs")
+        << ", signature " << qve_run_block_signature_length(run) << " bytes";
   }
-  out << ": " << row["verdict"].get<std::string>() << '\n';
+  out << ": " << BlockVerdictName(qve_run_block_verdict(run)) << '\n';
 }
 
-void PrintSummary(std::ostream& out, const Json& summary) {
-  out << "  " << Counted(summary["lines"], "line") << ", "
-      << Counted(summary["signatureLines"], "signature line") << '\n';
-  if (!summary["firstLink"].is_null())
-    out << "  first link: " << summary["firstLink"].get<std::string>() << '\n';
-  if (!summary["lastChainValue"].is_null())
-    out << "  last chain value: " << summary["lastChainValue"].get<std::string>() << '\n';
-  const Json& tail = summary["unsignedTail"];
-  if (!tail.is_null()) out << "  unsigned tail: " << LinesText(RangeOf(tail)) << '\n';
-  for (const Json& skip : summary["ignored"]) {
-    if (skip["after"] == "NUL") {
-      out << "  ignored: " << Counted(skip["bytes"], "byte") << " after a NUL on "
-          << Counted(skip["lines"], "line") << " (first at line " << skip["firstLine"] << ")\n";
-    } else {
-      out << "  ignored: " << Counted(skip["bytes"], "byte")
-          << " after the end-of-input byte 0x1A at offset " << skip["offset"] << " (line "
-          << skip["line"] << ")\n";
-    }
+// The file's summary in text, from the same facts as SummaryOf.
+void PrintSummary(std::ostream& out, qve_run* run, std::size_t i) {
+  const std::uint32_t lines = qve_run_file_lines(run, i);
+  out << "  " << Counted(lines, "line") << ", "
+      << Counted(qve_run_file_signature_lines(run, i), "signature line") << '\n';
+  std::size_t length = 0;
+  if (const std::uint8_t* link = qve_run_file_first_link(run, i, &length))
+    out << "  first link: " << HexOf(link, length) << '\n';
+  if (const std::uint8_t* value = qve_run_file_last_chain_value(run, i, &length))
+    out << "  last chain value: " << HexOf(value, length) << '\n';
+  if (const std::uint32_t tail = qve_run_file_unsigned_first(run, i))
+    out << "  unsigned tail: " << LinesText({tail, qve_run_file_unsigned_last(run, i)}) << '\n';
+  if (const std::uint32_t nul = qve_run_file_nul_lines(run, i); nul > 0) {
+    out << "  ignored: " << Counted(qve_run_file_nul_bytes(run, i), "byte") << " after a NUL on "
+        << Counted(nul, "line") << " (first at line " << qve_run_file_nul_first_line(run, i)
+        << ")\n";
   }
-  if (summary["changedWhileRead"].get<bool>())
+  if (const std::uint32_t end = qve_run_file_end_of_input_line(run, i); end > 0) {
+    out << "  ignored: " << Counted(qve_run_file_end_of_input_bytes(run, i), "byte")
+        << " after the end-of-input byte 0x1A at offset "
+        << qve_run_file_end_of_input_offset(run, i) << " (line " << end << ")\n";
+  }
+  if (qve_run_file_changed_while_read(run, i) != 0)
     out << "  changed while it was read: a block read again did not end where its signature "
            "line starts, so these rows may not match the file as it is now\n";
-  if (!summary["readFault"].is_null())
-    out << "  cannot be read past line " << summary["lines"] << ": "
-        << summary["readFault"].get<std::string>() << "; a verification takes it as a file that "
-        << "cannot be read\n";
+  if (const std::string fault = qve_run_file_read_fault(run, i); !fault.empty())
+    out << "  cannot be read past line " << lines << ": " << fault
+        << "; a verification takes it as a file that cannot be read\n";
 }
 
 // Prints the file as the run reads it. The head waits for the first
@@ -146,11 +159,11 @@ class LogPrinter {
   void OnBlock(qve_run* run) {
     if (qve_run_block_verdict(run) == 1) return;  // an unsigned tail
     Begin();
-    const Json row = RowOf(run, signatureLines_++ == 0);
+    const bool first = signatureLines_++ == 0;
     if (json_) {
-      out_ << (rows_++ > 0 ? "," : "") << row.dump();
+      out_ << (rows_++ > 0 ? "," : "") << RowOf(run, first).dump();
     } else {
-      PrintRow(out_, row);
+      PrintRow(out_, run, first);
     }
   }
 
@@ -179,11 +192,10 @@ class LogPrinter {
       return;
     }
     Begin();
-    const Json summary = SummaryOf(run, i);
     if (json_) {
-      out_ << "]," << summary.dump().substr(1) << '\n';
+      out_ << "]," << SummaryOf(run, i).dump().substr(1) << '\n';
     } else {
-      PrintSummary(out_, summary);
+      PrintSummary(out_, run, i);
     }
   }
 
