@@ -221,8 +221,8 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
           << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
     }
     if (args.details) {
-      out << indent << "  " << Escaped(file.path) << ": "
-          << qve::cli::Counted(file.blockCount, "block") << ", " << file.badBlockCount << " bad\n";
+      out << indent << "  " << Escaped(file.path) << ": " << qve::Counted(file.blockCount, "block")
+          << ", " << file.badBlockCount << " bad\n";
       for (const BlockRow& block : file.blocks) {
         out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
             << block.lines.first << '-' << block.lines.last;
@@ -235,15 +235,15 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
   // The chain's status first, so that a line read alone says it; the
   // report's result beside it where it differs.
   out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::cli::StatusName(status) << " ("
-      << status << "): " << qve::cli::Counted(outcome.totalFiles, "file") << ", "
-      << outcome.badFiles << " bad";
+      << status << "): " << qve::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
+      << " bad";
   if (status != static_cast<int>(outcome.result))
     out << "; report " << qve::cli::StatusName(outcome.result) << " (" << outcome.result << ")";
   out << '\n';
   if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
   if (outcome.strict && !outcome.strict->empty()) {
     out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
-        << "): " << qve::cli::Counted(outcome.strict->size(), "reason") << '\n';
+        << "): " << qve::Counted(outcome.strict->size(), "reason") << '\n';
     for (const qve::cli::StrictFinding& finding : *outcome.strict)
       out << indent << "  " << Escaped(finding.path) << ": " << Escaped(finding.message) << '\n';
   }

@@ -190,19 +190,6 @@ const char* FileVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_
 
 const char* BlockVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_BLOCK, verdict); }
 
-std::string RangeText(LineRange lines, std::string_view dash) {
-  if (lines.first >= lines.last) return std::to_string(lines.last);
-  return std::to_string(lines.first) + std::string(dash) + std::to_string(lines.last);
-}
-
-std::string LinesText(LineRange lines, std::string_view dash) {
-  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines, dash);
-}
-
-std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
-}
-
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   using Json = nlohmann::ordered_json;
   Json out;

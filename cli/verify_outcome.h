@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/escape.h"
+
 namespace qve::cli {
 
 // Exit statuses past the report's results (0-3): the command's own
@@ -161,11 +163,13 @@ const char* BlockVerdictName(int verdict);
 // BlockInvalid, BlockChainBreak or BlockUnexpected: tampering.
 inline bool IsBad(int blockVerdict) { return blockVerdict >= 3; }
 
-// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
-std::string RangeText(LineRange lines, std::string_view dash = "-");
-std::string LinesText(LineRange lines, std::string_view dash = "-");
-// "1 block", "2 blocks": `many` is `one` with an s unless given.
-std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
+// The words for a range of lines (platform/escape.h).
+inline std::string RangeText(LineRange lines, std::string_view dash = "-") {
+  return qve::RangeText(lines.first, lines.last, dash);
+}
+inline std::string LinesText(LineRange lines, std::string_view dash = "-") {
+  return qve::LinesText(lines.first, lines.last, dash);
+}
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);

@@ -114,6 +114,19 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 
 std::string Narrow(const std::wstring& text) { return platform::ShownText(text); }
 
+std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
+}
+
+std::string RangeText(std::uint32_t first, std::uint32_t last, std::string_view dash) {
+  if (first >= last) return std::to_string(last);
+  return std::to_string(first) + std::string(dash) + std::to_string(last);
+}
+
+std::string LinesText(std::uint32_t first, std::uint32_t last, std::string_view dash) {
+  return (first >= last ? "line " : "lines ") + RangeText(first, last, dash);
+}
+
 std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string out;
   for (const std::uint8_t byte : bytes) out += {kHex[byte >> 4], kHex[byte & 15]};

@@ -29,6 +29,13 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
 // bytes of a Linux name that are not UTF-8 as they are (platform::ShownText).
 std::string Narrow(const std::wstring& text);
 
+// Words for counts and line ranges, the same in every output: "1 block",
+// "2 blocks" (`many` is `one` with an s unless given); "5" or "5-6"; "line
+// 5" or "lines 5-6" (the page's dash is an en dash).
+std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
+std::string RangeText(std::uint32_t first, std::uint32_t last, std::string_view dash = "-");
+std::string LinesText(std::uint32_t first, std::uint32_t last, std::string_view dash = "-");
+
 // Bytes as lower-case hex digits, two a byte.
 std::string Hex(std::span<const std::uint8_t> bytes);
 

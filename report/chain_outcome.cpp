@@ -46,8 +46,8 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
 void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
   if (const auto& tail = detail.unsignedTail) {
-    out.push_back({file.path, LinesText(*tail) + (tail->first == tail->last ? " is" : " are") +
-                                  " not signed"});
+    out.push_back({file.path, LinesText(tail->first, tail->last) +
+                                  (tail->first == tail->last ? " is" : " are") + " not signed"});
     out.back().code = QVE_WARNING_UNSIGNED_LINES;
   }
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
@@ -155,8 +155,9 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
                            : "FileUnsigned in a chain with signed files: it cannot be read"});
     } else if (detail.unsignedTail && !newest) {
       found.push_back({StrictReason::UnsignedLines, file.path,
-                       LinesText(*detail.unsignedTail) + " not signed, and not at the end of "
-                                                         "the newest file"});
+                       LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
+                           " not signed, and not at the end of "
+                           "the newest file"});
     }
     if (file.emptySignatures > 0) {
       std::string message =
@@ -226,19 +227,6 @@ std::string WhereParsingStops(const BlockDetail& block) {
          Problem(stop, BlockFieldName(stop.field), isTag, kBlockMagic.size(),
                  stop.field == F::Text || stop.field == F::Link || stop.field == F::Signature,
                  isTag || stop.field == F::Version, "block");
-}
-
-std::string RangeText(LineRange lines, std::string_view dash) {
-  if (lines.first >= lines.last) return std::to_string(lines.last);
-  return std::to_string(lines.first) + std::string(dash) + std::to_string(lines.last);
-}
-
-std::string LinesText(LineRange lines, std::string_view dash) {
-  return (lines.first >= lines.last ? "line " : "lines ") + RangeText(lines, dash);
-}
-
-std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
 }
 
 }  // namespace qve

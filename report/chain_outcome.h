@@ -122,11 +122,4 @@ class OutcomeBuilder final : public VerifyObserver {
   VerifiedFile current_;
 };
 
-// "5" or "5-6"; "line 5" or "lines 5-6"; the page's dash is an en dash.
-std::string RangeText(LineRange lines, std::string_view dash = "-");
-std::string LinesText(LineRange lines, std::string_view dash = "-");
-
-// "1 block", "2 blocks": `many` is `one` with an s unless given.
-std::string Counted(std::uint64_t count, const std::string& one, const std::string& many = "");
-
 }  // namespace qve

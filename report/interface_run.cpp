@@ -63,6 +63,13 @@ const qve::VerifiedFile* FileAt(const qve_run* run, std::size_t index) {
   return &run->run.outcome().files[index];
 }
 
+// A fact of the file at `index`; 0 for an index at or past the count.
+template <typename T, typename Fact>
+T FileFact(const qve_run* run, size_t index, Fact fact) {
+  const qve::VerifiedFile* file = FileAt(run, index);
+  return file != nullptr ? static_cast<T>(fact(*file)) : T{};
+}
+
 const qve::VerifyOutcome* Finished(const qve_run* run) {
   return run != nullptr && run->run.done() ? &run->run.outcome() : nullptr;
 }
@@ -341,18 +348,17 @@ int qve_run_file_verdict(const qve_run* run, size_t index) {
 }
 
 uint32_t qve_run_file_blocks(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.counts.blockCount : 0;
+  return FileFact<uint32_t>(run, index,
+                            [](const qve::VerifiedFile& f) { return f.detail.counts.blockCount; });
 }
 
 uint32_t qve_run_file_bad_blocks(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.counts.badBlockCount : 0;
+  return FileFact<uint32_t>(
+      run, index, [](const qve::VerifiedFile& f) { return f.detail.counts.badBlockCount; });
 }
 
 uint32_t qve_run_file_lines(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.lines : 0;
+  return FileFact<uint32_t>(run, index, [](const qve::VerifiedFile& f) { return f.detail.lines; });
 }
 
 const uint8_t* qve_run_file_first_link(const qve_run* run, size_t index, size_t* length) {
@@ -369,43 +375,46 @@ const uint8_t* qve_run_file_last_chain_value(const qve_run* run, size_t index, s
 }
 
 uint32_t qve_run_file_unsigned_first(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.unsignedTail ? file->detail.unsignedTail->first : 0;
+  return FileFact<uint32_t>(run, index, [](const qve::VerifiedFile& f) {
+    return f.detail.unsignedTail ? f.detail.unsignedTail->first : 0;
+  });
 }
 
 uint32_t qve_run_file_unsigned_last(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.unsignedTail ? file->detail.unsignedTail->last : 0;
+  return FileFact<uint32_t>(run, index, [](const qve::VerifiedFile& f) {
+    return f.detail.unsignedTail ? f.detail.unsignedTail->last : 0;
+  });
 }
 
 uint32_t qve_run_file_nul_first_line(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.afterNul.firstLine : 0;
+  return FileFact<uint32_t>(run, index,
+                            [](const qve::VerifiedFile& f) { return f.detail.afterNul.firstLine; });
 }
 
 uint32_t qve_run_file_nul_lines(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.afterNul.lines : 0;
+  return FileFact<uint32_t>(run, index,
+                            [](const qve::VerifiedFile& f) { return f.detail.afterNul.lines; });
 }
 
 uint32_t qve_run_file_end_of_input_line(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->line : 0;
+  return FileFact<uint32_t>(run, index, [](const qve::VerifiedFile& f) {
+    return f.detail.endOfInput ? f.detail.endOfInput->line : 0;
+  });
 }
 
 int qve_run_file_opened(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.opened ? 1 : 0;
+  return FileFact<int>(run, index,
+                       [](const qve::VerifiedFile& f) { return f.detail.opened ? 1 : 0; });
 }
 
 uint32_t qve_run_file_signature_lines(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.signatureLines : 0;
+  return FileFact<uint32_t>(run, index,
+                            [](const qve::VerifiedFile& f) { return f.detail.signatureLines; });
 }
 
 int qve_run_file_changed_while_read(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.changedWhileRead ? 1 : 0;
+  return FileFact<int>(
+      run, index, [](const qve::VerifiedFile& f) { return f.detail.changedWhileRead ? 1 : 0; });
 }
 
 const char* qve_run_file_read_fault(const qve_run* run, size_t index) {
@@ -417,18 +426,20 @@ const char* qve_run_file_read_fault(const qve_run* run, size_t index) {
 }
 
 uint64_t qve_run_file_nul_bytes(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? file->detail.afterNul.bytes : 0;
+  return FileFact<uint64_t>(run, index,
+                            [](const qve::VerifiedFile& f) { return f.detail.afterNul.bytes; });
 }
 
 uint64_t qve_run_file_end_of_input_offset(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->offset : 0;
+  return FileFact<uint64_t>(run, index, [](const qve::VerifiedFile& f) {
+    return f.detail.endOfInput ? f.detail.endOfInput->offset : 0;
+  });
 }
 
 uint64_t qve_run_file_end_of_input_bytes(const qve_run* run, size_t index) {
-  const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr && file->detail.endOfInput ? file->detail.endOfInput->bytesAfter : 0;
+  return FileFact<uint64_t>(run, index, [](const qve::VerifiedFile& f) {
+    return f.detail.endOfInput ? f.detail.endOfInput->bytesAfter : 0;
+  });
 }
 
 const char* qve_run_file_break_follows(const qve_run* run, size_t index) {
