@@ -9,7 +9,6 @@
 // applies the strict policy; a chain's status is the most severe of all.
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -26,6 +25,7 @@
 #include "cli/command_line.h"
 #include "cli/escape.h"
 #include "cli/html_report.h"
+#include "cli/jobs.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/standard_input.h"
@@ -307,59 +307,45 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
   return status;
 }
 
-// Every chain on up to `jobs` threads of its own, while this one shows each as
-// soon as it and all before it are done, so the output keeps the order of the
-// arguments.
+// Every chain on up to `jobs` threads; each is shown as soon as it and all
+// before it are done, by the thread that finished the last of them, so the
+// output keeps the order of the arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli::OutputFile* html,
               const std::vector<qve::cli::OutputInput>& read) {
   std::vector<std::unique_ptr<Verified>> done(chains.size());
   std::mutex mutex;
-  std::condition_variable finished;
-  std::atomic<std::size_t> next{0}, count{0};
+  std::size_t shown = 0;
+  std::atomic<std::size_t> count{0};
   qve::cli::Progress progress(args.each && !args.quiet && !args.json,
                               qve::cli::Progress::Unit::Chains, chains.size(),
                               [&] { return count.load(); });
-  auto work = [&] {
-    for (std::size_t i; (i = next++) < chains.size();) {
-      std::unique_ptr<Verified> verified;
-      try {
-        verified = chains[i].error ? std::make_unique<Verified>()
-                                   : VerifyChain(chains[i], args, chains.size(), read);
-      } catch (const std::exception& e) {
-        verified = std::make_unique<Verified>();
-        verified->error = CommandError(qve::cli::kSoftwareError, e.what());
-      }
-      const std::lock_guard<std::mutex> lock(mutex);
-      done[i] = std::move(verified);
-      ++count;
-      finished.notify_all();
-    }
-  };
-  const unsigned jobs = std::max(1u, std::min<unsigned>(args.jobs, unsigned(chains.size())));
-  std::vector<std::thread> workers;
-  for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work);
   std::optional<int> status;
   std::vector<qve::cli::HtmlChain> page;
-  for (std::size_t i = 0; i < chains.size(); ++i) {
+  std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
+  qve::cli::RunJobs(chains.size(), args.jobs, [&](std::size_t i) {
     std::unique_ptr<Verified> verified;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      finished.wait(lock, [&] { return done[i] != nullptr; });
-      verified = std::move(done[i]);
+    try {
+      verified = chains[i].error ? std::make_unique<Verified>()
+                                 : VerifyChain(chains[i], args, chains.size(), read);
+    } catch (const std::exception& e) {
+      verified = std::make_unique<Verified>();
+      verified->error = CommandError(qve::cli::kSoftwareError, e.what());
     }
-    const int shown = progress.Aside([&] {
-      return Show(*verified, chains[i], args,
-                  html != nullptr && html->toStandardOutput() ? std::cerr : std::cout);
-    });
-    status = status ? qve::cli::WorseStatus(*status, shown) : shown;
-    if (html != nullptr && !chains[i].error && !verified->error) {
-      page.push_back(
-          {std::move(verified->outcome), std::move(verified->page->files), verified->pageLimits});
+    const std::lock_guard<std::mutex> lock(mutex);
+    done[i] = std::move(verified);
+    ++count;
+    for (; shown < chains.size() && done[shown] != nullptr; ++shown) {
+      Verified& next = *done[shown];
+      const int chainStatus = progress.Aside([&] { return Show(next, chains[shown], args, out); });
+      status = status ? qve::cli::WorseStatus(*status, chainStatus) : chainStatus;
+      if (html != nullptr && !chains[shown].error && !next.error)
+        page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
+      done[shown].reset();
     }
-  }
-  for (auto& worker : workers) worker.join();
+    return true;
+  });
   if (html != nullptr) {
-    html->Write([&](std::ostream& out) { qve::cli::WriteHtmlReport(out, page); });
+    html->Write([&](std::ostream& pageOut) { qve::cli::WriteHtmlReport(pageOut, page); });
     html->Commit();
   }
   return status.value_or(0);
