@@ -10,8 +10,8 @@
 
 #include <span>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 
 namespace qve {
 

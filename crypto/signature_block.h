@@ -10,8 +10,8 @@
 #include <string>
 
 #include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 #include "format/signed_log_format.h"
 
 namespace qve {

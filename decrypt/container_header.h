@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 
 namespace qve {

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 
 namespace qve {

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

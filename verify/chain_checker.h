@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "crypto/built_in_keys.h"
-#include "crypto/bytes.h"
 #include "crypto/signature_block.h"
+#include "format/bytes.h"
 #include "platform/text_reader.h"
 #include "verify/details.h"
 #include "verify/log_line.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 #include "platform/text_reader.h"
 
 namespace qve {

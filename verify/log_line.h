@@ -8,8 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "crypto/bytes.h"
 #include "crypto/digest.h"
+#include "format/bytes.h"
 #include "format/signed_log_format.h"
 
 namespace qve {
