@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "crypto/byte_cursor.h"
 #include "crypto/digest.h"
 #include "crypto/openssl_ptr.h"
+#include "format/byte_cursor.h"
 
 namespace qve {
 
@@ -49,16 +49,18 @@ BlockStop ParseSignatureBlockStop(std::span<const std::uint8_t> bytes, Signature
   // the end makes the field invalid.
   std::span<const std::uint8_t> field;
   if (!ReadFieldOrStop(cursor, 4, kMaxBlockTextLength, stop, BlockField::TextLength,
-                       R::TextLengthTruncated, R::TextInvalid, R::TextInvalid, &field))
+                       BlockField::Text, R::TextLengthTruncated, R::TextInvalid, R::TextInvalid,
+                       &field))
     return stop;
   block.text.assign(field.begin(), field.end());
   if (!ReadFieldOrStop(cursor, 4, kMaxBlockLinkLength, stop, BlockField::LinkLength,
-                       R::LinkLengthTruncated, R::LinkInvalid, R::LinkInvalid, &field))
+                       BlockField::Link, R::LinkLengthTruncated, R::LinkInvalid, R::LinkInvalid,
+                       &field))
     return stop;
   block.link.assign(field.begin(), field.end());
   if (!ReadFieldOrStop(cursor, 4, kMaxBlockSignatureLength, stop, BlockField::SignatureLength,
-                       R::SignatureLengthTruncated, R::SignatureInvalid, R::SignatureInvalid,
-                       &field))
+                       BlockField::Signature, R::SignatureLengthTruncated, R::SignatureInvalid,
+                       R::SignatureInvalid, &field))
     return stop;
   block.signature.assign(field.begin(), field.end());
   return stop;

@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
-#include "crypto/byte_cursor.h"
 #include "crypto/openssl_ptr.h"
 #include "format/bytes.h"
+#include "format/parse_stop.h"
 #include "format/signed_log_format.h"
 
 namespace qve {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/byte_builder.h"
+#include "format/byte_builder.h"
 #include "format/bytes.h"
 #include "format/container_format.h"
 #include "tools/writer/container_writer.h"
