@@ -16,7 +16,7 @@
 #include "cli/escape.h"
 // Problem(), the words for where a parser stopped, for the log half: the
 // library says it so.
-#include "crypto/stop_words.h"
+#include "format/stop_words.h"
 
 namespace qve::cli {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/stop_words.h"  // Hex
+#include "format/stop_words.h"  // Hex
 
 namespace qve {
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "crypto/base64.h"
 #include "crypto/signature_block.h"
+#include "format/base64.h"
 
 namespace qve {
 

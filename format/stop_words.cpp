@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "crypto/stop_words.h"
+#include "format/stop_words.h"
 
 #include <vector>
 
