@@ -9,7 +9,7 @@
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
-#include "crypto/signature_block.h"
+#include "format/signature_block.h"
 #include "verify/details.h"
 
 namespace qve::cli {

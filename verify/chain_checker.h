@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
-#include "crypto/signature_block.h"
 #include "format/bytes.h"
 #include "platform/text_reader.h"
 #include "verify/details.h"

@@ -14,8 +14,8 @@
 #include <system_error>
 #include <vector>
 
-#include "crypto/signature_block.h"
 #include "format/bytes.h"
+#include "format/signature_block.h"
 #include "platform/text_reader.h"
 #include "verify/verify_files.h"
 

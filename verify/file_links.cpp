@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "crypto/signature_block.h"
+#include "format/signature_block.h"
 #include "platform/text_reader.h"
 #include "verify/log_line.h"
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "crypto/signature_block.h"
 #include "format/base64.h"
+#include "format/signature_block.h"
 
 namespace qve {
 

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "crypto/signature_block.h"
+#include "format/signature_block.h"
 #include "platform/paths.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
