@@ -49,10 +49,6 @@ inline constexpr std::size_t kBlockFixedSize = 2 + 4 + 4 + 4 + 4 + 4;
 inline constexpr std::size_t kUsableBlockBytes =
     kBlockFixedSize + kMaxBlockTextLength + kMaxBlockLinkLength + kMaxBlockSignatureLength;
 
-// The chain value before the first block of a run: the digest of nothing.
-// Throws std::runtime_error as ComputeDigest does.
-Bytes ChainStart();
-
 // Where parsing a block stopped; the value is the point of failure in layout
 // order.
 enum class BlockParseResult : int {

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "crypto/digest.h"
 #include "format/escape.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"

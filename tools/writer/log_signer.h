@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 
+#include "crypto/digest.h"
 #include "format/bytes.h"
 #include "format/signed_log_format.h"
 
