@@ -2,7 +2,7 @@
 // The library's escaping, under the names the commands use.
 #pragma once
 
-#include "format/escape.h"
+#include "report/escape.h"
 
 namespace qve::cli {
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // verify --checkpoint FILE: the checkpoint record's format and rules are the
-// library's (format/checkpoint_record.h, report/checkpoint_rules.h); this
+// library's (report/checkpoint_record.h, report/checkpoint_rules.h); this
 // file reads FILE's text as the command refuses it, and renders an outcome.
 // Where a record is kept, its lock and its replacement are
 // checkpoint_store.h's.
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format/checkpoint_record.h"
+#include "report/checkpoint_record.h"
 #include "report/checkpoint_rules.h"
 
 namespace qve::cli {

@@ -32,11 +32,11 @@
 #include "cli/verify_checkpoint.h"
 #include "cli/verify_links.h"
 #include "cli/verify_outcome.h"
-#include "format/system_log_name.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/verification_report.h"
+#include "verify/system_log_name.h"
 
 namespace {
 

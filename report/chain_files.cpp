@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "format/escape.h"
-#include "format/system_log_name.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
+#include "report/escape.h"
+#include "verify/system_log_name.h"
 
 namespace qve {
 

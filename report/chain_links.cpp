@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "crypto/digest.h"
-#include "format/escape.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"
+#include "report/escape.h"
 #include "verify/verify_files.h"
 
 namespace qve {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "format/escape.h"
 #include "platform/file_status.h"
+#include "report/escape.h"
 #include "report/verdicts.h"
 
 namespace qve {

@@ -2,8 +2,8 @@
 #include "report/checkpoint_rules.h"
 
 #include "crypto/digest.h"
-#include "format/escape.h"
 #include "format/signed_log_format.h"
+#include "report/escape.h"
 
 namespace qve {
 

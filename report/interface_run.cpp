@@ -10,7 +10,7 @@
 #include <string>
 
 #include "decrypt/interface_calls.h"
-#include "format/escape.h"
+#include "report/escape.h"
 #include "report/verification_run.h"
 
 struct qve_run {

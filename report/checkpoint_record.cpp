@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "format/checkpoint_record.h"
+#include "report/checkpoint_record.h"
 
 #include <QVEHelper.h>
 
@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "crypto/built_in_keys.h"
-#include "format/escape.h"
+#include "report/escape.h"
 
 namespace qve {
 

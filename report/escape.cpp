@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "format/escape.h"
+#include "report/escape.h"
 
 #include <algorithm>
 #include <cstring>
