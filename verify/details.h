@@ -16,7 +16,7 @@
 
 #include "format/bytes.h"
 #include "format/signature_block.h"
-#include "platform/text_reader.h"
+#include "verify/text_reader.h"
 #include "verify/verify_files.h"
 
 namespace qve {

@@ -7,10 +7,10 @@
 
 #include "platform/name_order.h"
 #include "platform/paths.h"
-#include "platform/text_reader.h"
 #include "verify/chain_steps.h"
 #include "verify/details.h"
 #include "verify/system_log_name.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 
