@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "crypto/base64.h"
+#include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
 #include "crypto/digest.h"
-#include "crypto/signature_block.h"
+#include "format/base64.h"
 #include "tools/writer/keys.h"
 #include "tools/writer/signature_block_writer.h"
 

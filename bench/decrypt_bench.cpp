@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/bytes.h"
 #include "decrypt/byte_ring.h"
 #include "decrypt/crc32.h"
 #include "decrypt/seal_trailer.h"
+#include "format/bytes.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/keys.h"
 

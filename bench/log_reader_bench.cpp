@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text_reader.h"
 #include "verify/log_line.h"
+#include "verify/text_reader.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ void BM_LogLineReader(benchmark::State& state) {
   const LogFile file;
   std::size_t signatures = 0;
   for (auto _ : state) {
-    qve::platform::TextLineReader reader(file.path());
+    qve::TextLineReader reader(file.path());
     std::string_view piece;
     bool lineEnds = false;
     qve::LineText line;

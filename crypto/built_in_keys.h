@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 
 namespace qve {

@@ -38,4 +38,6 @@ Bytes ComputeDigest(std::span<const std::uint8_t> input) {
   return digest.Final();
 }
 
+Bytes ChainStart() { return ComputeDigest({}); }
+
 }  // namespace qve

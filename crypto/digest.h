@@ -10,8 +10,8 @@
 
 #include <span>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 
 namespace qve {
 
@@ -34,5 +34,10 @@ class Digest {
 
 // Throws std::runtime_error naming the OpenSSL call that failed.
 Bytes ComputeDigest(std::span<const std::uint8_t> input);
+
+// The chain value before the first block of a run: the digest of nothing, as
+// the signed log's rules say (format/signed_log_format.h). Throws
+// std::runtime_error as ComputeDigest does.
+Bytes ChainStart();
 
 }  // namespace qve

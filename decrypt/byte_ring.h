@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "QVEHelper.h"
-#include "crypto/bytes.h"
 #include "decrypt/container_header.h"
 #include "decrypt/decrypt_file.h"
 #include "decrypt/seal_trailer.h"
 #include "decrypt/session_key.h"
+#include "format/bytes.h"
 
 namespace qve {
 

@@ -46,14 +46,14 @@ bool ReadRecipient(HeaderCursor& cursor, HeaderStop& stop,
   constexpr auto kCut = HeaderStatus::Truncated;
   std::span<const std::uint8_t> field;
   if (!ReadFieldOrStop(cursor, 2, kMaxKeyIdLength, stop, HeaderField::KeyIdLength,
-                       HeaderStatus::KeyIdLengthInvalid, HeaderStatus::KeyIdLengthInvalid, kCut,
-                       &field))
+                       HeaderField::KeyId, HeaderStatus::KeyIdLengthInvalid,
+                       HeaderStatus::KeyIdLengthInvalid, kCut, &field))
     return false;
   RecipientEntry& entry =
       recipients.emplace_back(RecipientEntry{Bytes(field.begin(), field.end()), {}});
   if (!ReadFieldOrStop(cursor, 2, kMaxWrappedKeyLength, stop, HeaderField::WrappedKeyLength,
-                       HeaderStatus::WrappedKeyLengthInvalid, HeaderStatus::WrappedKeyLengthInvalid,
-                       kCut, &field))
+                       HeaderField::WrappedKey, HeaderStatus::WrappedKeyLengthInvalid,
+                       HeaderStatus::WrappedKeyLengthInvalid, kCut, &field))
     return false;
   entry.wrappedKey.assign(field.begin(), field.end());
   return true;

@@ -9,9 +9,9 @@
 #include <span>
 #include <vector>
 
-#include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
+#include "format/parse_stop.h"
 
 namespace qve {
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "decrypt/decrypt_cause.h"
 
-#include "crypto/stop_words.h"
 #include "format/container_format.h"
+#include "format/stop_words.h"
+#include "platform/escape.h"
 
 namespace qve {
 

@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
 #include "decrypt/byte_ring.h"
 #include "decrypt/container_header.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 
 namespace qve {

@@ -64,13 +64,13 @@ SealStop ParseSealStop(std::span<const std::uint8_t> window, std::uint64_t windo
   // Each field is copied out as soon as it is read.
   std::span<const std::uint8_t> field;
   constexpr auto kKeyId = SealStatus::KeyIdInvalid;
-  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::KeyIdLength, kKeyId, kKeyId, kKeyId,
-                       &field))
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::KeyIdLength, SealField::KeyId, kKeyId,
+                       kKeyId, kKeyId, &field))
     return stop;
   keyId.assign(field.begin(), field.end());
   constexpr auto kSignature = SealStatus::SignatureInvalid;
-  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::SignatureLength, kSignature, kSignature,
-                       kSignature, &field))
+  if (!ReadFieldOrStop(trailer, 2, 0xFFFF, stop, SealField::SignatureLength, SealField::Signature,
+                       kSignature, kSignature, kSignature, &field))
     return stop;
   signature.assign(field.begin(), field.end());
   stop.status = SealStatus::Found;

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
+#include "format/parse_stop.h"
 
 namespace qve {
 

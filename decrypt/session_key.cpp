@@ -11,8 +11,8 @@
 #include <optional>
 #include <span>
 
-#include "crypto/byte_cursor.h"
 #include "decrypt/crc32.h"
+#include "format/byte_cursor.h"
 
 namespace qve {
 

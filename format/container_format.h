@@ -34,7 +34,7 @@
 #include <string_view>
 
 #include "QVEHelper.h"
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

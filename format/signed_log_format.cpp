@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "format/signed_log_format.h"
 
-#include "crypto/digest.h"
 #include "format/name_table.h"
 
 namespace qve {
-
-Bytes ChainStart() { return ComputeDigest({}); }
 
 const char* BlockFieldName(BlockField field) {
   static constexpr const char* kNames[] = {"",

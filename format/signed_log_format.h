@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 
@@ -48,10 +48,6 @@ inline constexpr std::size_t kBlockFixedSize = 2 + 4 + 4 + 4 + 4 + 4;
 // A block parser reads no byte past its signature field.
 inline constexpr std::size_t kUsableBlockBytes =
     kBlockFixedSize + kMaxBlockTextLength + kMaxBlockLinkLength + kMaxBlockSignatureLength;
-
-// The chain value before the first block of a run: the digest of nothing.
-// Throws std::runtime_error as ComputeDigest does.
-Bytes ChainStart();
 
 // Where parsing a block stopped; the value is the point of failure in layout
 // order.

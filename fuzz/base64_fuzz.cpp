@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "crypto/base64.h"
+#include "format/base64.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -112,8 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (ends.files.size() != fileCount) std::abort();
   for (std::size_t i = 0; i < fileCount; ++i) {
-    const auto compression =
-        gunzip ? qve::platform::Compression::Gzip : qve::platform::Compression::None;
+    const auto compression = gunzip ? qve::Compression::Gzip : qve::Compression::None;
     const qve::FileLinks links = qve::ReadFileLinks(written[i], compression);
     const qve::FileDetail& file = ends.files[i];
     if (links.opened != file.opened || links.firstLink != file.firstLink ||

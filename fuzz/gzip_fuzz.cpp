@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text_reader.h"
+#include "verify/text_reader.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ std::optional<std::string> Gunzip(std::string_view input) {
 }
 
 // The lines a reader gives, each followed by LF.
-std::string Text(qve::platform::TextLineReader& reader, std::vector<std::uint64_t>* starts) {
+std::string Text(qve::TextLineReader& reader, std::vector<std::uint64_t>* starts) {
   std::string text;
   std::string_view line;
   while (reader.NextLine(&line)) {
@@ -82,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   {
-    using qve::platform::Compression;
-    qve::platform::TextLineReader reader(path, bufferSize, Compression::Gzip);
+    using qve::Compression;
+    qve::TextLineReader reader(path, bufferSize, Compression::Gzip);
     std::vector<std::uint64_t> starts = {0};
     const std::string text = Text(reader, &starts);
     if ((reader.fault() == qve::platform::ReadFault::None) != content.has_value()) std::abort();
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // From a line start in the middle, as a large block is read again.
       const std::size_t from = starts.size() / 2;
       reader.KeepFrom(starts[from]);
-      qve::platform::TextLineReader again(reader, starts[from]);
+      qve::TextLineReader again(reader, starts[from]);
       std::size_t skip = 0;
       for (std::size_t i = 0; i < from; ++i) skip = text.find('\n', skip) + 1;
       if (Text(again, nullptr) != text.substr(skip)) std::abort();

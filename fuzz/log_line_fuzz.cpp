@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text_reader.h"
 #include "verify/log_line.h"
+#include "verify/text_reader.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string rebuilt;
   {
-    qve::platform::TextLineReader reader(path, bufferSize);
+    qve::TextLineReader reader(path, bufferSize);
     std::string_view piece;
     bool lineEnds = false;
     std::string line;

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "format/system_log_name.h"
 #include "platform/name_order.h"
 #include "platform/utf8.h"
+#include "verify/system_log_name.h"
 #include "verify/verify_files.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "crypto/bytes.h"
 #include "decrypt/byte_ring.h"
 #include "decrypt/seal_trailer.h"
+#include "format/bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qve::ByteRing window(qve::kWindowSize);

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
 #include "crypto/digest.h"
-#include "crypto/signature_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const qve::VerificationKey key;

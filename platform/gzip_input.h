@@ -15,13 +15,13 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/text_reader.h"
+#include "platform/text_file.h"
 
 namespace qve::platform {
 
 class GzipInput {
  public:
-  // Reads `size` bytes of the file at `offset` as TextLineReader::ReadAt does.
+  // Reads `size` bytes of the file at `offset` as platform::ReadAt does.
   using RawRead = long (*)(int fd, std::uint64_t offset, char* into, std::size_t size,
                            std::error_code* error);
 

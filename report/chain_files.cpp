@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "format/system_log_name.h"
 #include "platform/escape.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
+#include "verify/system_log_name.h"
 
 namespace qve {
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "crypto/digest.h"
 #include "format/signed_log_format.h"
 #include "platform/escape.h"
 #include "platform/paths.h"
@@ -104,8 +105,7 @@ std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
   std::stable_sort(paths.begin(), paths.end(), FileNameLess);
   std::vector<FileLinks> links;
   for (const auto& path : paths)
-    links.push_back(
-        ReadFileLinks(platform::ToNarrow(path).value_or(""), platform::CompressionByName(path)));
+    links.push_back(ReadFileLinks(platform::ToNarrow(path).value_or(""), CompressionByName(path)));
   std::vector<std::wstring> ordered;
   for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
   return ordered;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "crypto/stop_words.h"
+#include "format/stop_words.h"
 #include "platform/escape.h"
 #include "platform/file_status.h"
 #include "report/verdicts.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/checkpoint_rules.h"
 
+#include "crypto/digest.h"
 #include "format/signed_log_format.h"
 #include "platform/escape.h"
 #include "platform/utc_time.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Judging a run by a checkpoint record (format/checkpoint_record.h): a run
+// Judging a run by a checkpoint record (report/checkpoint_record.h): a run
 // must still hold the recorded block, and a run that passes gives a record
 // of its own.
 #pragma once
@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "format/checkpoint_record.h"
+#include "report/checkpoint_record.h"
 #include "verify/details.h"
 
 namespace qve {

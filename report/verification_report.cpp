@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/verification_report.h"
 
-#include "format/system_log_name.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "report/verdicts.h"
+#include "verify/system_log_name.h"
 
 namespace QVE_Helper {
 

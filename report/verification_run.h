@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "format/checkpoint_record.h"
 #include "report/chain_files.h"
 #include "report/chain_outcome.h"
+#include "report/checkpoint_record.h"
 #include "report/checkpoint_rules.h"
 #include "report/verification_report.h"
 #include "verify/chain_steps.h"

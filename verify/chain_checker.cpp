@@ -46,12 +46,12 @@ ChainChecker::ChainChecker(VerifyObserver& observer, const RunOptions& options)
       verifyContext_(key_.pkey()),
       chainValue_(ChainStart()) {}
 
-void ChainChecker::BeginFile(std::wstring path, const platform::TextLineReader* file) {
+void ChainChecker::BeginFile(std::wstring path, const TextLineReader* file) {
   ++filesBegun_;
   Start(std::move(path), file, 1);
 }
 
-void ChainChecker::BeginFileAgain(const platform::TextLineReader* file) {
+void ChainChecker::BeginFileAgain(const TextLineReader* file) {
   chainValue_ = file_.chainBefore;
   Start(std::move(file_.path), file, file_.reading + 1);
 }
@@ -65,7 +65,7 @@ void ChainChecker::GiveUpFile() {
   file_.readError = error;
 }
 
-void ChainChecker::Start(std::wstring path, const platform::TextLineReader* file, int reading) {
+void ChainChecker::Start(std::wstring path, const TextLineReader* file, int reading) {
   file_ = FileDetail{};
   file_.name = platform::FileNameOf(path);
   file_.path = std::move(path);
@@ -188,7 +188,7 @@ void ChainChecker::EndSignatureLine() {
 }
 
 void ChainChecker::ReadBlockAgain(BlockCheck& check) {
-  platform::TextLineReader again(*reader_, blockStart_);
+  TextLineReader again(*reader_, blockStart_);
   std::string_view piece;
   bool lineEnds = false;
   LineText line;

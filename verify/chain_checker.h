@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
-#include "crypto/bytes.h"
-#include "crypto/signature_block.h"
-#include "platform/text_reader.h"
+#include "format/bytes.h"
 #include "verify/details.h"
 #include "verify/log_line.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 
@@ -29,7 +29,7 @@ class ChainChecker {
   // Starts the next file; line numbers restart at 1. `file`, the reader that
   // the lines come from, tells whether the file opened and serves to read a
   // large block again.
-  void BeginFile(std::wstring path, const platform::TextLineReader* file);
+  void BeginFile(std::wstring path, const TextLineReader* file);
   // The next piece of the current line, as the reader gives it.
   void OnPiece(std::string_view piece, bool lineEnds);
   // Closes an unsigned tail; the chain value stays.
@@ -37,7 +37,7 @@ class ChainChecker {
 
   // After EndFile, starts the same file over from its first line, with the
   // chain as it stood before the file.
-  void BeginFileAgain(const platform::TextLineReader* file);
+  void BeginFileAgain(const TextLineReader* file);
   // After EndFile, takes the file back as one that cannot be read: no
   // lines, the chain as it stood before it, its fault kept.
   void GiveUpFile();
@@ -45,7 +45,7 @@ class ChainChecker {
   const FileDetail& file() const { return file_; }
 
  private:
-  void Start(std::wstring path, const platform::TextLineReader* file, int reading);
+  void Start(std::wstring path, const TextLineReader* file, int reading);
   // Gathers the first bytes of the file until they tell its byte-order mark.
   void NoteStart(std::string_view piece, bool lineEnds);
   // Adds the counted bytes of a line to the held block, unless it gave up.
@@ -63,7 +63,7 @@ class ChainChecker {
   VerificationKey key_;
   VerifyContext verifyContext_;
   Bytes chainValue_;
-  const platform::TextLineReader* reader_ = nullptr;
+  const TextLineReader* reader_ = nullptr;
   std::uint32_t filesBegun_ = 0;
   FileDetail file_;
 

@@ -16,11 +16,10 @@ ChainSteps::ChainSteps(std::vector<std::wstring> paths, VerifyObserver& observer
 
 void ChainSteps::Open() {
   const std::wstring& path = paths_[next_];
-  const platform::Compression compression =
-      options_.gunzip ? platform::CompressionByName(path) : platform::Compression::None;
+  const Compression compression = options_.gunzip ? CompressionByName(path) : Compression::None;
   // A path with no narrow form is refused before a run (RequireNarrowForms).
-  reader_ = std::make_unique<platform::TextLineReader>(platform::ToNarrow(path).value_or(""),
-                                                       options_.limits.readBuffer, compression);
+  reader_ = std::make_unique<TextLineReader>(platform::ToNarrow(path).value_or(""),
+                                             options_.limits.readBuffer, compression);
   if (++reading_ == 1) {
     checker_.BeginFile(path, reader_.get());
   } else {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/text_reader.h"
 #include "verify/chain_checker.h"
 #include "verify/details.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 
@@ -30,7 +30,7 @@ class ChainSteps {
   ChainChecker checker_;
   std::size_t next_ = 0;  // the file read, or to be read
   int reading_ = 0;
-  std::unique_ptr<platform::TextLineReader> reader_;
+  std::unique_ptr<TextLineReader> reader_;
 };
 
 }  // namespace qve

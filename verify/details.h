@@ -14,9 +14,9 @@
 #include <system_error>
 #include <vector>
 
-#include "crypto/bytes.h"
-#include "crypto/signature_block.h"
-#include "platform/text_reader.h"
+#include "format/bytes.h"
+#include "format/signature_block.h"
+#include "verify/text_reader.h"
 #include "verify/verify_files.h"
 
 namespace qve {

@@ -4,14 +4,14 @@
 #include <string_view>
 #include <utility>
 
-#include "crypto/signature_block.h"
-#include "platform/text_reader.h"
+#include "format/signature_block.h"
 #include "verify/log_line.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 
-FileLinks ReadFileLinks(const std::string& path, platform::Compression compression) {
-  platform::TextLineReader reader(path, platform::TextLineReader::kDefaultBufferSize, compression);
+FileLinks ReadFileLinks(const std::string& path, Compression compression) {
+  TextLineReader reader(path, TextLineReader::kDefaultBufferSize, compression);
   FileLinks links;
   links.opened = reader.isOpen();
   LineFeed line;

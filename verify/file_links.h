@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "crypto/bytes.h"
-#include "platform/text_reader.h"
+#include "format/bytes.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 
@@ -20,7 +20,6 @@ struct FileLinks {
 
 // One pass over the file; a file that does not open holds no lines, and
 // gzip content that cannot be read whole holds none either.
-FileLinks ReadFileLinks(const std::string& path,
-                        platform::Compression compression = platform::Compression::None);
+FileLinks ReadFileLinks(const std::string& path, Compression compression = Compression::None);
 
 }  // namespace qve

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "crypto/base64.h"
-#include "crypto/signature_block.h"
+#include "format/base64.h"
+#include "format/signed_log_format.h"
 
 namespace qve {
 
@@ -13,35 +13,6 @@ namespace {
 constexpr std::size_t kDecodeChunk = 1 << 16;  // characters per decoder call
 
 }  // namespace
-
-std::string_view LineText::Counted(std::string_view piece, bool mayHoldNul) {
-  raw_ += piece.size();
-  if (cut_) return {};
-  if (const std::size_t nul = mayHoldNul ? piece.find(kNul) : std::string_view::npos;
-      nul != std::string_view::npos) {
-    piece = piece.substr(0, nul);
-    cut_ = true;
-  }
-  if (piece.empty()) return piece;
-  if (length_ == 0) first_ = piece.front();
-  last_ = piece.back();
-  length_ += piece.size();
-  return piece;
-}
-
-LogLine ClassifyLine(std::string_view line) {
-  LineText rules;
-  LogLine result;
-  result.text = rules.Counted(line);
-  result.isSignature = rules.isSignature();
-  if (result.isSignature) result.payload = result.text.substr(1, result.text.size() - 2);
-  return result;
-}
-
-Bytes BlockBytesOf(std::string_view payload) {
-  if (payload.size() < kBase64Group) return {};
-  return DecodeBase64(payload);
-}
 
 // Whole groups of four characters decode alike in one call or in several, so
 // the text goes to the decoder in whole groups; a group cut between pieces

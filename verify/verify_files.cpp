@@ -5,12 +5,12 @@
 #include <stdexcept>
 #include <utility>
 
-#include "format/system_log_name.h"
 #include "platform/name_order.h"
 #include "platform/paths.h"
-#include "platform/text_reader.h"
 #include "verify/chain_steps.h"
 #include "verify/details.h"
+#include "verify/system_log_name.h"
+#include "verify/text_reader.h"
 
 namespace qve {
 

@@ -16,7 +16,7 @@
 #include <set>
 #include <string>
 
-#include "crypto/byte_builder.h"
+#include "format/byte_builder.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"

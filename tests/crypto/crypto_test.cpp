@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
 #include "crypto/digest.h"
-#include "crypto/signature_block.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 #include "tools/writer/signature_block_writer.h"

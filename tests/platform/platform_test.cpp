@@ -30,9 +30,9 @@
 #include "platform/name_order.h"
 #include "platform/paths.h"
 #include "platform/temp_output.h"
-#include "platform/text_reader.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
+#include "verify/text_reader.h"
 
 namespace qve::platform {
 namespace {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "crypto/digest.h"
 #include "tests/support/harness.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/keys.h"

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/byte_builder.h"
-#include "crypto/bytes.h"
+#include "format/byte_builder.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 #include "tools/writer/container_writer.h"
 #include "tools/writer/signature_block_writer.h"

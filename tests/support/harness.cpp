@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/base64.h"
 #include "decrypt/decrypt_stream.h"
+#include "format/base64.h"
 #include "platform/paths.h"
 
 namespace qve {

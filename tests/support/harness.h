@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/bytes.h"
 #include "decrypt/seal_trailer.h"
+#include "format/bytes.h"
 #include "verify/details.h"
 #include "verify/verify_files.h"
 

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "crypto/signature_block.h"
+#include "format/signature_block.h"
 #include "platform/paths.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
@@ -331,7 +331,7 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
     WriteFile(path, signed_);
     DetailRecorder recorder;
     ChainChecker checker(recorder, {.limits = {.heldBlockBytes = 5}});
-    platform::TextLineReader reader(path.string());
+    TextLineReader reader(path.string());
     checker.BeginFile(WidePath(path), &reader);
     std::string_view piece;
     bool lineEnds = false;
@@ -345,7 +345,7 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
     checker.EndFile();
     EXPECT_EQ(checker.file().changedWhileRead, row.changed) << row.name;
 
-    platform::TextLineReader again(path.string());
+    TextLineReader again(path.string());
     checker.BeginFileAgain(&again);
     while (again.NextPiece(&piece, &lineEnds)) checker.OnPiece(piece, lineEnds);
     checker.EndFile();

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "crypto/byte_builder.h"
+#include "format/byte_builder.h"
 #include "tools/writer/keys.h"
 
 namespace qve::writer {

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 #include "format/container_format.h"
 #include "tools/writer/keys.h"
 

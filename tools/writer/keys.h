@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 
 namespace qve::writer {
 

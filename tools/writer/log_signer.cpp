@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "platform/text_reader.h"
 #include "tools/writer/signature_block_writer.h"
 #include "tools/writer/unusable_input.h"
 #include "verify/log_line.h"
+#include "verify/text_reader.h"
 
 namespace qve::writer {
 
@@ -88,7 +88,7 @@ Bytes SignLog(const std::string& inputPath, std::ostream& out, const LogSignerOp
   if (options.text.size() > kMaxBlockTextLength)
     throw std::runtime_error("block text is longer than " + std::to_string(kMaxBlockTextLength) +
                              " bytes");
-  platform::TextLineReader reader(inputPath);
+  TextLineReader reader(inputPath);
   if (!reader.isOpen()) throw UnusableInput("cannot open " + inputPath + " as a file");
   Blocks blocks(out, options);
   LineText line;

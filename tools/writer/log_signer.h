@@ -12,7 +12,8 @@
 #include <span>
 #include <string>
 
-#include "crypto/bytes.h"
+#include "crypto/digest.h"
+#include "format/bytes.h"
 #include "format/signed_log_format.h"
 
 namespace qve::writer {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tools/writer/signature_block_writer.h"
 
-#include "crypto/byte_builder.h"
+#include "format/byte_builder.h"
 
 namespace qve::writer {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/bytes.h"
 #include "format/signed_log_format.h"
 #include "tools/writer/keys.h"
 

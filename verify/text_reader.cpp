@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/text_reader.h"
+#include "verify/text_reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,11 +8,15 @@
 #include "platform/gzip_input.h"
 #include "platform/name_order.h"
 
-namespace qve::platform {
+namespace qve {
+
+using platform::GzipInput;
+using platform::ReadFault;
 
 Compression CompressionByName(std::wstring_view path) {
-  return path.size() > 3 && SameName(path.substr(path.size() - 3), L".gz") ? Compression::Gzip
-                                                                           : Compression::None;
+  return path.size() > 3 && platform::SameName(path.substr(path.size() - 3), L".gz")
+             ? Compression::Gzip
+             : Compression::None;
 }
 
 // Two bytes at least: a CR at the end of a full buffer waits for the next
@@ -20,10 +24,10 @@ Compression CompressionByName(std::wstring_view path) {
 TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize,
                                Compression compression)
     : buffer_(std::max<std::size_t>(bufferSize, 2)) {
-  fd_ = OpenText(path, &error_);
+  fd_ = platform::OpenText(path, &error_);
   atEnd_ = fd_ < 0;
   if (fd_ >= 0 && compression == Compression::Gzip)
-    gzip_ = std::make_unique<GzipInput>(fd_, &ReadAt, buffer_.size());
+    gzip_ = std::make_unique<GzipInput>(fd_, &platform::ReadAt, buffer_.size());
 }
 
 TextLineReader::TextLineReader(const TextLineReader& file, std::uint64_t offset)
@@ -33,13 +37,13 @@ TextLineReader::TextLineReader(const TextLineReader& file, std::uint64_t offset)
 }
 
 TextLineReader::~TextLineReader() {
-  if (fd_ >= 0 && ownsFile_) CloseText(fd_);
+  if (fd_ >= 0 && ownsFile_) platform::CloseText(fd_);
 }
 
-std::optional<FileIdentity> TextLineReader::identity() const {
-  FileIdentity identity;
+std::optional<platform::FileIdentity> TextLineReader::identity() const {
+  platform::FileIdentity identity;
   std::uint64_t size = 0;
-  if (fd_ < 0 || !Describe(fd_, &identity, &size)) return std::nullopt;
+  if (fd_ < 0 || !platform::Describe(fd_, &identity, &size)) return std::nullopt;
   return identity;
 }
 
@@ -61,9 +65,10 @@ bool TextLineReader::Fill() {
     begin_ = 0;
   }
   const std::uint64_t at = bufferOffset_ + end_;
-  const long got = gzip_ != nullptr
-                       ? gzip_->ReadAt(at, buffer_.data() + end_, buffer_.size() - end_)
-                       : ReadAt(fd_, at, buffer_.data() + end_, buffer_.size() - end_, &error_);
+  const long got =
+      gzip_ != nullptr
+          ? gzip_->ReadAt(at, buffer_.data() + end_, buffer_.size() - end_)
+          : platform::ReadAt(fd_, at, buffer_.data() + end_, buffer_.size() - end_, &error_);
   if (got < 0 && gzip_ != nullptr) error_ = gzip_->error();
   if (got <= 0) {
     atEnd_ = true;
@@ -77,7 +82,7 @@ bool TextLineReader::Fill() {
         static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data());
     endOfTextOffset_ = bufferOffset_ + stopAt;
     bytesAfterEndOfText_ = end_ - stopAt - 1;
-    FileIdentity ignored;
+    platform::FileIdentity ignored;
     std::uint64_t size = 0;
     if (gzip_ != nullptr) {
       // The content's length is known only by reading it all, which also
@@ -85,7 +90,8 @@ bool TextLineReader::Fill() {
       if (const auto length = ownsFile_ ? gzip_->Length() : std::nullopt) {
         bytesAfterEndOfText_ = *length - *endOfTextOffset_ - 1;
       }
-    } else if (Describe(fd_, &ignored, &size) && size > *endOfTextOffset_ + bytesAfterEndOfText_) {
+    } else if (platform::Describe(fd_, &ignored, &size) &&
+               size > *endOfTextOffset_ + bytesAfterEndOfText_) {
       bytesAfterEndOfText_ = size - *endOfTextOffset_ - 1;
     }
     end_ = stopAt;
@@ -133,4 +139,4 @@ bool TextLineReader::NextLine(std::string_view* line) {
   return true;
 }
 
-}  // namespace qve::platform
+}  // namespace qve

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "format/checkpoint_record.h"
+#include "report/checkpoint_record.h"
 
 #include <QVEHelper.h>
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

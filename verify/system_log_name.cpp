@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "format/system_log_name.h"
+#include "verify/system_log_name.h"
 
 #include <algorithm>
 

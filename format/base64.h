@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

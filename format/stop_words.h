@@ -9,8 +9,6 @@
 #include <span>
 #include <string>
 
-#include "platform/escape.h"  // Hex
-
 namespace qve {
 
 // A tag's bytes, read big-endian, as hex digits.

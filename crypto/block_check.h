@@ -1,37 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
-// Signature blocks: the binary record that a log signature line carries
-// (layout in format/signed_log_format.h).
+// The check of a signature block (format/signature_block.h): its signature
+// over its own fields and the lines it covers, under the verification key,
+// and its link to the chain.
 #pragma once
 
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <span>
-#include <string>
 
-#include "crypto/byte_cursor.h"
-#include "crypto/bytes.h"
 #include "crypto/openssl_ptr.h"
+#include "format/signature_block.h"
 #include "format/signed_log_format.h"
 
 namespace qve {
-
-struct SignatureBlock {
-  std::uint32_t version = kSignatureBlockVersion;
-  std::uint32_t id = 0;
-  std::string text;
-  Bytes link;
-  Bytes signature;
-};
-
-// Where parsing stopped, offsets from the block's first byte.
-using BlockStop = ParseStop<BlockParseResult, BlockField>;
-
-// Fields parsed before a failure keep their values; later ones are untouched.
-BlockStop ParseSignatureBlockStop(std::span<const std::uint8_t> bytes, SignatureBlock& block);
-
-// The parser the check calls: only its code.
-BlockParseResult ParseSignatureBlock(std::span<const std::uint8_t> bytes, SignatureBlock& block);
 
 // The key's verification context, set up by EVP_DigestVerifyInit on first use
 // and copied for every block: the set-up costs more than the copy.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "crypto/base64.h"
+#include "format/base64.h"
 
 #include <array>
 

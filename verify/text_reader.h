@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // Reads a file line by line the way the log writer's platform reads text:
 // CR LF ends a line like LF, a lone CR stays in the line, 0x1A ends the input,
-// and a last line needs no LF. The file is opened without any lock, so a
-// writer may keep appending while it is read. Lines come in pieces of at most
-// the buffer's size, so a line of any length costs no more memory. A gzip
-// file may be read as its content, with offsets in the content.
+// and a last line needs no LF: the line rules of format/signed_log_format.h
+// over the raw bytes of platform/text_file.h, which opens the file without
+// any lock, so a writer may keep appending while it is read. Lines come in
+// pieces of at most the buffer's size, so a line of any length costs no more
+// memory. A gzip file may be read as its content, with offsets in the
+// content.
 #pragma once
 
 #include <cstddef>
@@ -19,8 +21,13 @@
 
 #include "format/signed_log_format.h"
 #include "platform/files.h"
+#include "platform/text_file.h"
 
-namespace qve::platform {
+namespace qve {
+
+namespace platform {
+class GzipInput;
+}  // namespace platform
 
 enum class Compression : std::uint8_t {
   None,
@@ -30,16 +37,6 @@ enum class Compression : std::uint8_t {
 // Gzip for a path whose name ends in ".gz"; the library's own readers never
 // ask.
 Compression CompressionByName(std::wstring_view path);
-
-// Why a reader gave no more lines before the end of what it reads.
-enum class ReadFault : std::uint8_t {
-  None,
-  GzipDamaged,   // not gzip data, a check failed, or bytes after the last member
-  GzipCutShort,  // the file ends inside a member
-  ReadFailed,    // the system could not read the file
-};
-
-class GzipInput;
 
 class TextLineReader {
  public:
@@ -95,11 +92,11 @@ class TextLineReader {
   bool lastLineUnterminated() const { return lastLineUnterminated_; }
 
   // Nothing for a file that did not open, or when the system does not say.
-  std::optional<FileIdentity> identity() const;
+  std::optional<platform::FileIdentity> identity() const;
 
   // After the last line: why the lines ended before the end of the content.
   // Only gzip content tells; its lines before a fault prove nothing.
-  ReadFault fault() const;
+  platform::ReadFault fault() const;
   // No second reader will start before `offset`: a hint that lets gzip
   // content forget the states it saved before. What this reader gives does
   // not change.
@@ -130,20 +127,10 @@ class TextLineReader {
     inLine_ = false;
   }
 
-  // The platform's side. OpenText gives -1 and why for a path that does not
-  // open or names no regular file; ReadAt reads at a file offset and gives 0
-  // at the end and less, with why, on an error.
-  static int OpenText(const std::string& path, std::error_code* error);
-  static long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size,
-                     std::error_code* error);
-  static void CloseText(int fd);
-  // False when the system does not tell.
-  static bool Describe(int fd, FileIdentity* identity, std::uint64_t* size);
-
   int fd_ = -1;
   bool ownsFile_ = true;
   std::error_code error_;
-  std::unique_ptr<GzipInput> gzip_;  // reads the content of gzip data
+  std::unique_ptr<platform::GzipInput> gzip_;  // reads the content of gzip data
   std::vector<char> buffer_;
   std::uint64_t bufferOffset_ = 0;  // where buffer_[0] lies in the file
   std::size_t begin_ = 0;           // first unconsumed byte
@@ -158,4 +145,4 @@ class TextLineReader {
   std::string joined_;  // NextLine's long line
 };
 
-}  // namespace qve::platform
+}  // namespace qve

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "crypto/bytes.h"
+#include "format/bytes.h"
 
 namespace qve {
 

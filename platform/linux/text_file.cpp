@@ -5,11 +5,11 @@
 
 #include <cerrno>
 
-#include "platform/text_reader.h"
+#include "platform/text_file.h"
 
 namespace qve::platform {
 
-int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
+int OpenText(const std::string& path, std::error_code* error) {
   // Non-blocking only so that opening a FIFO cannot hang; anything but a
   // regular file (a folder opens on Linux) reads as a file that does not open.
   // O_NOCTTY: a terminal given as a log must not become our controlling one.
@@ -32,8 +32,7 @@ int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
   return -1;
 }
 
-long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size,
-                            std::error_code* error) {
+long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size, std::error_code* error) {
   ssize_t got;
   do {
     got = ::pread(fd, into, size, static_cast<off_t>(offset));
@@ -42,9 +41,9 @@ long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_
   return static_cast<long>(got);
 }
 
-void TextLineReader::CloseText(int fd) { ::close(fd); }
+void CloseText(int fd) { ::close(fd); }
 
-bool TextLineReader::Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
+bool Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
   struct stat status;
   if (::fstat(fd, &status) != 0) return false;
   *identity = {static_cast<std::uint64_t>(status.st_dev),

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/text_reader.h"
+#include "platform/text_file.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -19,7 +19,7 @@ std::error_code LastError() { return {static_cast<int>(::GetLastError()), std::s
 
 }  // namespace
 
-int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
+int OpenText(const std::string& path, std::error_code* error) {
   // The narrow text is UTF-8, as ToNarrow made it; the file opens by its
   // wide name whatever the code page.
   const std::optional<std::wstring> wide = ToWide(path);
@@ -55,8 +55,7 @@ int TextLineReader::OpenText(const std::string& path, std::error_code* error) {
   return fd;
 }
 
-long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size,
-                            std::error_code* error) {
+long ReadAt(int fd, std::uint64_t offset, char* into, std::size_t size, std::error_code* error) {
   // A read at an offset, so that two readers can share one open file.
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
@@ -71,9 +70,9 @@ long TextLineReader::ReadAt(int fd, std::uint64_t offset, char* into, std::size_
   return static_cast<long>(got);
 }
 
-void TextLineReader::CloseText(int fd) { ::_close(fd); }
+void CloseText(int fd) { ::_close(fd); }
 
-bool TextLineReader::Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
+bool Describe(int fd, FileIdentity* identity, std::uint64_t* size) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)), &info))
     return false;

@@ -4,7 +4,7 @@
 // bytes come from a span (ByteCursor) or from any other source that can hand
 // out the next n bytes; the rules of reading a field are written once, here.
 // The cursor counts the bytes it has read, so a parser can say where it
-// stopped.
+// stopped (format/parse_stop.h).
 #pragma once
 
 #include <algorithm>
@@ -22,35 +22,6 @@ enum class FieldRead {
   NoLength,   // fewer bytes left than the length takes
   OverLimit,  // the length is above the field's limit
   Short,      // fewer bytes left than the length says
-};
-
-// Where a parser stopped and why: the field it was reading and the offset
-// of that field's first byte; what it read there (a length, a count, a
-// version, a tag's bytes big-endian) and what was allowed or expected; or,
-// when the input ended inside the field, how many of its bytes there were
-// (and for a field after its length, the length in `value`).
-template <typename Status, typename Field>
-struct ParseStop {
-  Status status{};
-  Field field{};
-  std::uint64_t offset = 0;
-  std::uint64_t value = 0;
-  std::uint64_t limit = 0;
-  bool cut = false;
-  std::uint64_t left = 0;
-
-  // A field read whole whose value is refused.
-  void Refuse(Status why, Field at, std::uint64_t fieldOffset, std::uint64_t read,
-              std::uint64_t allowed) {
-    *this = ParseStop{why, at, fieldOffset, read, allowed};
-  }
-  // A field the input ends inside, after `there` of its bytes.
-  void Cut(Status why, Field at, std::uint64_t fieldOffset, std::uint64_t there,
-           std::uint64_t declared = 0) {
-    *this = ParseStop{why, at, fieldOffset, declared, 0, true, there};
-  }
-
-  bool operator==(const ParseStop&) const = default;
 };
 
 // Bytes read as one big-endian number, as a tag is shown.
@@ -137,35 +108,6 @@ class BasicByteCursor {
   std::uint64_t offset_;
   std::size_t delivered_ = 0;
 };
-
-// A length-prefixed field whose failure is recorded in `stop`: at the length
-// when it is missing (`noLength`) or over `limit` (`overLimit`), at the field
-// itself, right after its length, when the bytes end inside it (`cut`).
-// `Field` enumerates the length and then the field.
-template <typename Cursor, typename Status, typename Field>
-bool ReadFieldOrStop(Cursor& cursor, std::size_t width, std::uint32_t limit,
-                     ParseStop<Status, Field>& stop, Field lengthField, Status noLength,
-                     Status overLimit, Status cut, std::span<const std::uint8_t>* field) {
-  const std::uint64_t at = cursor.offset();
-  std::uint32_t length = 0;
-  const FieldRead read = width == 2 ? cursor.ReadU16Prefixed(field, limit, &length)
-                                    : cursor.ReadU32Prefixed(field, limit, &length);
-  switch (read) {
-    case FieldRead::Read:
-      return true;
-    case FieldRead::NoLength:
-      stop.Cut(noLength, lengthField, at, cursor.delivered());
-      return false;
-    case FieldRead::OverLimit:
-      stop.Refuse(overLimit, lengthField, at, length, limit);
-      return false;
-    case FieldRead::Short:
-      break;
-  }
-  const auto content = static_cast<Field>(static_cast<int>(lengthField) + 1);
-  stop.Cut(cut, content, at + width, cursor.delivered(), length);
-  return false;
-}
 
 // Bytes in memory; a failed read consumes nothing.
 class SpanSource {
