@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "QVEHelper.h"
-#include "cli/command_line.h"
-#include "cli/escape.h"
 #include "cli/jobs.h"
-#include "cli/output_file.h"
-#include "cli/progress.h"
-#include "cli/standard_input.h"
+#include "command/command_line.h"
+#include "command/escape.h"
+#include "command/output_file.h"
+#include "command/progress.h"
+#include "command/standard_input.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"

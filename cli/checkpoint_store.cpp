@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "cli/command_line.h"
-#include "cli/escape.h"
+#include "command/command_line.h"
+#include "command/escape.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/output_file.h"
+#include "command/output_file.h"
 #include "platform/file_lock.h"
 
 namespace qve::cli {

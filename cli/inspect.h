@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/escape.h"
+#include "command/escape.h"
 
 namespace qve::cli {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "cli/inspect.h"
-#include "cli/standard_input.h"
+#include "command/command_line.h"
+#include "command/standard_input.h"
 
 namespace qve::cli {
 

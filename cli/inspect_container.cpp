@@ -11,7 +11,7 @@
 
 #include "QVEHelper.h"
 #include "cli/inspect.h"
-#include "cli/standard_input.h"
+#include "command/standard_input.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -22,14 +22,14 @@
 #include <vector>
 
 #include "cli/checkpoint_store.h"
-#include "cli/command_line.h"
-#include "cli/escape.h"
 #include "cli/html_report.h"
 #include "cli/jobs.h"
-#include "cli/output_file.h"
-#include "cli/progress.h"
-#include "cli/standard_input.h"
 #include "cli/verify_outcome.h"
+#include "command/command_line.h"
+#include "command/escape.h"
+#include "command/output_file.h"
+#include "command/progress.h"
+#include "command/standard_input.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 

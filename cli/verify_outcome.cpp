@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <span>
 
-#include "cli/command_line.h"
-#include "cli/escape.h"
+#include "command/command_line.h"
+#include "command/escape.h"
 
 namespace qve::cli {
 

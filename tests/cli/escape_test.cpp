@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/escape.h"
+#include "command/escape.h"
 
 namespace qve {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The progress line in process, on a clock the test moves: when it first
 // shows, what it says as time passes, and that it leaves a clean line.
-#include "cli/progress.h"
+#include "command/progress.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/command_line.h"
+#include "command/command_line.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 

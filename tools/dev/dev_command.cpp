@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include "cli/command_line.h"
+#include "command/command_line.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 #include "tools/writer/unusable_input.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the qvehelper-dev commands share beyond the frame: their inputs are
-// checked before OUTPUT is touched (cli/output_file.h writes it), INPUT and
+// checked before OUTPUT is touched (command/output_file.h writes it), INPUT and
 // OUTPUT may be - for the standard streams, and what the writer cannot use
 // ends with the exit status the table gives an input of the wrong kind.
 #pragma once
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output_file.h"
-#include "cli/standard_input.h"
+#include "command/output_file.h"
+#include "command/standard_input.h"
 
 namespace qve::dev {
 

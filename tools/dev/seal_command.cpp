@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "command/command_line.h"
 #include "decrypt/container_header.h"
 #include "platform/files.h"
 #include "platform/paths.h"

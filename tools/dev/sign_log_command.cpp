@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/command_line.h"
+#include "command/command_line.h"
 #include "format/signed_log_format.h"
 #include "tools/dev/default_key_dir.h"
 #include "tools/dev/dev_command.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/output_file.h"
+#include "command/output_file.h"
 
 #include <cerrno>
 
-#include "cli/escape.h"
-#include "cli/standard_input.h"
+#include "command/escape.h"
+#include "command/standard_input.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/build_description.h"
+#include "command/build_description.h"
 
 #include <QVEHelper.h>
 
 #include <cstdint>
 #include <span>
 
-#include "cli/escape.h"
+#include "command/escape.h"
 
 namespace qve::cli {
 

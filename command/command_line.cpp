@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/command_line.h"
+#include "command/command_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "QVEHelper.h"
-#include "cli/build_description.h"
-#include "cli/escape.h"
-#include "cli/progress.h"
+#include "command/build_description.h"
+#include "command/escape.h"
+#include "command/progress.h"
 #include "platform/command_text.h"
 #include "platform/file_status.h"
 #include "platform/folder_walk.h"

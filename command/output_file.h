@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "command/command_line.h"
 #include "platform/file_status.h"
 #include "platform/output_target.h"
 #include "platform/temp_output.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/progress.h"
+#include "command/progress.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cli/standard_input.h"
+#include "command/standard_input.h"
 
-#include "cli/command_line.h"
-#include "cli/output_file.h"
+#include "command/command_line.h"
+#include "command/output_file.h"
 #include "platform/file_status.h"
 #include "platform/paths.h"
 
