@@ -21,8 +21,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "format/bytes.h"
-
 namespace qve {
 
 // Line rules.
