@@ -8,13 +8,14 @@ import ctypes
 from . import _native
 from ._decrypt import check, decrypt
 from ._inspect import Diagnosis, Header, Record, Seal, SessionKey, inspect
-from ._run import events, verify
+from ._run import LogDiagnosis, Row, events, inspect_log, verify
 
 __version__ = "1.0.0"
 
 __all__ = ["QveError", "__version__", "library_version", "crypto_library_version",
            "development_keys", "key_identity", "result_name", "decrypt", "check", "inspect",
-           "Diagnosis", "Header", "Record", "Seal", "SessionKey", "verify", "events"]
+           "Diagnosis", "Header", "Record", "Seal", "SessionKey", "verify", "events",
+           "inspect_log", "LogDiagnosis", "Row"]
 
 
 class QveError(Exception):

@@ -19,7 +19,9 @@ REPORT_RESULTS = ["ReportOk", "ReportUnsigned", "ReportSomeInvalid", "ReportAllI
 
 
 class _Options(ctypes.Structure):
-    _fields_ = [("size", ctypes.c_size_t), ("order", ctypes.c_int), ("strict", ctypes.c_int)]
+    _fields_ = [("size", ctypes.c_size_t), ("order", ctypes.c_int), ("strict", ctypes.c_int),
+                ("excerpt_lines", ctypes.c_uint32), ("excerpt_line_bytes", ctypes.c_size_t),
+                ("once", ctypes.c_int)]
 
 
 _run = ctypes.c_void_p
@@ -51,6 +53,21 @@ _PROTOTYPES = {
     "qve_run_status": (ctypes.c_int, [_run]),
     "qve_run_result": (ctypes.c_int, [_run]),
     "qve_run_record": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
+    "qve_run_block_parse": (ctypes.c_int, [_run]),
+    "qve_run_block_stop": (ctypes.c_char_p, [_run]),
+    "qve_run_block_link": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
+    "qve_run_block_text": (ctypes.POINTER(ctypes.c_char), [_run, _size]),
+    "qve_run_block_signature_length": (ctypes.c_uint64, [_run]),
+    "qve_run_block_covers_no_line": (ctypes.c_int, [_run]),
+    "qve_run_file_lines": (ctypes.c_uint32, [_run, ctypes.c_size_t]),
+    "qve_run_file_signature_lines": (ctypes.c_uint32, [_run, ctypes.c_size_t]),
+    "qve_run_file_first_link": (ctypes.POINTER(ctypes.c_uint8), [_run, ctypes.c_size_t, _size]),
+    "qve_run_file_last_chain_value": (ctypes.POINTER(ctypes.c_uint8),
+                                      [_run, ctypes.c_size_t, _size]),
+    "qve_run_file_unsigned_first": (ctypes.c_uint32, [_run, ctypes.c_size_t]),
+    "qve_run_file_unsigned_last": (ctypes.c_uint32, [_run, ctypes.c_size_t]),
+    "qve_run_file_changed_while_read": (ctypes.c_int, [_run, ctypes.c_size_t]),
+    "qve_run_file_read_fault": (ctypes.c_char_p, [_run, ctypes.c_size_t]),
 }
 for _name, (_result, _arguments) in _PROTOTYPES.items():
     _native.prototype(_name, _result, _arguments)
@@ -116,10 +133,10 @@ def _error(code, handle=None):
     return error
 
 
-def _open(paths, order, strict, checkpoint):
+def _open(paths, order, strict, checkpoint, once=False):
     if order not in ORDERS:
         raise ValueError(f"order {order!r}: 'links' or 'name'")
-    options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0)
+    options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0, once=1 if once else 0)
     handle = _run()
     code = _c.qve_run_create(ctypes.byref(options), ctypes.byref(handle))
     if code != 0:
@@ -212,5 +229,76 @@ def verify(paths, *, order="links", strict=False, checkpoint=None, blocks=True):
         record = _c.qve_run_record(handle, ctypes.byref(length))
         return Run(_c.qve_run_status(handle), REPORT_RESULTS[_c.qve_run_result(handle)], files,
                    warnings, ctypes.string_at(record, length.value) if record else None)
+    finally:
+        _c.qve_run_free(handle)
+
+
+@dataclass
+class Row:
+    """A signature line of a log, as qvehelper inspect shows it: its line and
+    the lines it covers (None for none), how its block parses ("parsed",
+    "empty" or "malformed", with where it stops), its fields, whether its
+    link continues the chain ("first block", "matches", "differs") and its
+    verdict."""
+    line: int
+    covers: tuple
+    parse: str
+    stop: str
+    id: int
+    text: bytes
+    link: bytes
+    chain: str
+    signature_length: int
+    verdict: str
+
+
+@dataclass
+class LogDiagnosis:
+    path: str
+    rows: list
+    lines: int
+    signature_lines: int
+    first_link: bytes
+    last_chain_value: bytes
+    unsigned_tail: tuple
+    changed_while_read: bool
+    read_fault: str
+
+
+def _bytes(function, *arguments):
+    length = ctypes.c_size_t()
+    data = function(*arguments, ctypes.byref(length))
+    return ctypes.string_at(data, length.value) if data else None
+
+
+def inspect_log(path):
+    """What a signed log holds, as qvehelper inspect shows it: a row per
+    signature line, then the file's facts. The file is read once, as it is."""
+    handle = _open([path], "name", False, None, once=True)
+    try:
+        rows = []
+        for event in _stream(handle):
+            if event.kind != "Block" or event.block.verdict == "BlockUnsigned":
+                continue
+            parse = _c.qve_run_block_parse(handle)
+            covers = (None if _c.qve_run_block_covers_no_line(handle)
+                      else (event.block.first_line, event.block.last_line - 1))
+            chain = ("first block" if not rows else
+                     "matches" if event.block.link_matched else "differs")
+            rows.append(Row(event.block.last_line, covers,
+                            "parsed" if parse == 0 else "empty" if parse == 1 else "malformed",
+                            _native.text(_c.qve_run_block_stop(handle)), event.block.id,
+                            _bytes(_c.qve_run_block_text, handle) or b"",
+                            _bytes(_c.qve_run_block_link, handle) or b"", chain,
+                            _c.qve_run_block_signature_length(handle), event.block.verdict))
+        tail = _c.qve_run_file_unsigned_first(handle, 0)
+        return LogDiagnosis(
+            os.fsdecode(path), rows, _c.qve_run_file_lines(handle, 0),
+            _c.qve_run_file_signature_lines(handle, 0),
+            _bytes(_c.qve_run_file_first_link, handle, 0),
+            _bytes(_c.qve_run_file_last_chain_value, handle, 0),
+            (tail, _c.qve_run_file_unsigned_last(handle, 0)) if tail else None,
+            _c.qve_run_file_changed_while_read(handle, 0) == 1,
+            _native.text(_c.qve_run_file_read_fault(handle, 0)) or None)
     finally:
         _c.qve_run_free(handle)

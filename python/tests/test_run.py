@@ -73,3 +73,16 @@ def test_errors_carry_their_code(chain, paths, checkpoint, name):
         qvehelper.verify(chain / paths, checkpoint=checkpoint)
     assert raised.value.name == name and raised.value.code < 0
     assert raised.value.reason, "the run says why"
+
+
+def test_inspect_log_shows_each_signature_line(chain):
+    text = (chain / "system.log").read_bytes()
+    (chain / "system.log").write_bytes(text.replace(b"three", b"THREE") + b"tail\n")
+    log = qvehelper.inspect_log(chain / "system.log")
+    assert [(row.line, row.covers, row.chain, row.verdict) for row in log.rows] == [
+        (3, (1, 2), "first block", "BlockInvalid")]
+    assert log.rows[0].parse == "parsed" and len(log.rows[0].link) == 32
+    assert (log.lines, log.signature_lines, log.unsigned_tail) == (4, 1, (4, 4))
+    first = qvehelper.inspect_log(chain / "System_1.log")
+    assert log.first_link == first.last_chain_value
+    assert (log.changed_while_read, log.read_fault) == (False, None)
