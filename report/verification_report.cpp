@@ -47,17 +47,28 @@ void VerificationReport::AddFileInFolder(const std::wstring& folder) {
                        });
 }
 
+// As the contract has it: the verifier checks every file, and its results
+// become the records.
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
+  const std::vector<std::wstring>& paths = PrepareRun(RunOrder::ByName);
+  RequireNarrowForms(paths);  // the contract's exception, before any file is read
   FileRecorder recorder(verifier_);
-  return VerifyWith(includeOkFiles, recorder, RunOrder::ByName);
+  VerifyInOrder(paths, recorder);
+  ReportTally tally(includeOkFiles);
+  for (const FileCheckResult& result : verifier_.results) tally.Add(result.fileName, result);
+  return Take(tally);
+}
+
+void ReportTally::Add(const std::wstring& name, const BlockCounts& counts) {
+  ++totalFiles;
+  const QVE_Helper::FileVerdict verdict = FileVerdictOf(counts);
+  if (IsBadFile(verdict)) ++badFiles;
+  if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
+  if (IsListed(verdict, includeOkFiles)) records.push_back({name, verdict});
 }
 
 void ReportCounter::OnFileEnd(const FileDetail& file) {
-  ++totalFiles;
-  const QVE_Helper::FileVerdict verdict = FileVerdictOf(file.counts);
-  if (IsBadFile(verdict)) ++badFiles;
-  if (verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
-  if (IsListed(verdict, includeOkFiles_)) records.push_back({file.name, verdict});
+  tally.Add(file.name, file.counts);
   next_.OnFileEnd(file);
 }
 
@@ -83,11 +94,11 @@ const std::vector<std::wstring>& VerificationReport::PrepareRun(RunOrder order) 
   return files_;
 }
 
-std::uint32_t VerificationReport::TakeRun(ReportCounter& counter) {
-  fileReports_ = std::move(counter.records);
-  totalFiles_ = counter.totalFiles;
-  badFiles_ = counter.badFiles;
-  return ReportResultOf(totalFiles_, badFiles_, counter.unsignedFiles);
+std::uint32_t VerificationReport::Take(ReportTally& tally) {
+  fileReports_ = std::move(tally.records);
+  totalFiles_ = tally.totalFiles;
+  badFiles_ = tally.badFiles;
+  return ReportResultOf(totalFiles_, badFiles_, tally.unsignedFiles);
 }
 
 }  // namespace qve

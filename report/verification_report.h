@@ -23,12 +23,25 @@ enum class RunOrder {
   AsListed,  // in the order they were added
 };
 
-// Turns each file's details into its record as the file ends, and passes
-// everything on.
+// A run's records and counters, a file at a time, from its block counts:
+// the one rule by which a verifier's FileCheckResult and a streamed file's
+// details become the report's.
+struct ReportTally {
+  explicit ReportTally(bool includeOkFiles) : includeOkFiles(includeOkFiles) {}
+  void Add(const std::wstring& name, const BlockCounts& counts);
+
+  bool includeOkFiles;
+  std::uint32_t totalFiles = 0;
+  std::uint32_t badFiles = 0;
+  std::uint32_t unsignedFiles = 0;
+  std::vector<QVE_Helper::FileReport> records;
+};
+
+// Tallies each file as it ends, for a run that keeps no FileCheckResult, and
+// passes everything on.
 class ReportCounter final : public VerifyObserver {
  public:
-  ReportCounter(bool includeOkFiles, VerifyObserver& next)
-      : includeOkFiles_(includeOkFiles), next_(next) {}
+  ReportCounter(bool includeOkFiles, VerifyObserver& next) : tally(includeOkFiles), next_(next) {}
 
   void OnFileStart(const FileDetail& file) override { next_.OnFileStart(file); }
   void OnBlock(const FileDetail& file, const BlockDetail& block) override {
@@ -36,13 +49,9 @@ class ReportCounter final : public VerifyObserver {
   }
   void OnFileEnd(const FileDetail& file) override;
 
-  std::uint32_t totalFiles = 0;
-  std::uint32_t badFiles = 0;
-  std::uint32_t unsignedFiles = 0;
-  std::vector<QVE_Helper::FileReport> records;
+  ReportTally tally;
 
  private:
-  bool includeOkFiles_;
   VerifyObserver& next_;
 };
 
@@ -72,12 +81,14 @@ class VerificationReport final : public QVE_Helper::IVerificationReport {
   // ReportCounter has seen them all, its records and counters taken as
   // VerifyWith takes them; gives the result.
   const std::vector<std::wstring>& PrepareRun(RunOrder order);
-  std::uint32_t TakeRun(ReportCounter& counter);
+  std::uint32_t TakeRun(ReportCounter& counter) { return Take(counter.tally); }
 
   // The paths, in the order of the last run.
   const std::vector<std::wstring>& files() const { return files_; }
 
  private:
+  std::uint32_t Take(ReportTally& tally);
+
   std::vector<std::wstring> files_;
   std::uint32_t totalFiles_ = 0;
   std::uint32_t badFiles_ = 0;
