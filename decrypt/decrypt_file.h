@@ -20,6 +20,11 @@
 
 namespace qve {
 
+class Loan;
+namespace platform {
+class TempOutput;
+}
+
 // Told where the work is, step by step (QVE_STEP_*): at each step's start
 // and end and at every block the files are read in. Once `report` gives
 // false the reading stops as at the end of the input and stays stopped.
@@ -61,5 +66,16 @@ class DecryptProgress {
 // A result after progress stopped means nothing.
 QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& outputPath,
                                       DecryptProgress* progress = nullptr);
+
+// As DecryptFile, with the same results and the same file left behind, into
+// a temporary file written through its own handle only (TempAccess::
+// HandleOnly), and with the seal's digest taken of the plaintext as it is
+// written (on a thread of `loan` when one works for it) instead of a second
+// pass over the file: what nobody else can write is what was written. No
+// OutputReopenFailed, as nothing is reopened; progress tells the seal check
+// at its start and end only.
+QVE_Helper::DecryptResult DecryptIntoTemporary(const std::wstring& inputPath,
+                                               platform::TempOutput& output, Loan* loan,
+                                               DecryptProgress* progress = nullptr);
 
 }  // namespace qve

@@ -166,12 +166,17 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
   const auto place = platform::CheckOutputPlace(output, inputs, fault);
   if (!place) return OutputFailed(fault, input, output);
   std::error_code error;
-  const auto temporary = platform::TempOutput::Create(place->folder, error);
+  const auto temporary = platform::TempOutput::Create(
+      place->folder, error, platform::TempNaming::Unnamed,
+      settings.loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!temporary)
     return OutputFailed(
         {platform::OutputProblem::NoTemporary, place->folder, platform::ErrorText(error), 0}, input,
         output);
-  const Outcome outcome = decrypted(DecryptFile(input, temporary->path(), told), temporary->path());
+  const Outcome outcome = decrypted(
+      settings.loan != nullptr ? DecryptIntoTemporary(input, *temporary, settings.loan, told)
+                               : DecryptFile(input, temporary->path(), told),
+      temporary->path());
   // Nothing is called Success before it is where it was asked to go.
   if (outcome.code < 0 || !Keeps(DecryptResult(outcome.code), settings.keepUnverified))
     return outcome;
@@ -183,7 +188,7 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 }
 
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report) {
+                  const DecryptProgress::Report& report, Loan* loan) {
   platform::FileStatus status;
   if (auto refused = RefuseInput(input, false, status)) return *refused;
   DecryptProgress progress(report, status.size);
@@ -192,19 +197,22 @@ Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& 
     platform::FileStream file;
     if (!platform::OpenForReading(file, input))
       return {InputOpenFailed, InputProblem(input, platform::ReadError(input))};
-    const DecryptResult result = CheckInMemory(file, told);
+    const DecryptResult result = CheckInMemory(file, told, loan);
     if (progress.stopped()) return Cancelled();
     return {result, CauseOf(result, input, true, {})};
   }
   const std::string called = "the scratch file in " + Shown(*scratchFolder);
   std::error_code error;
   // Never published: the plaintext goes with the object.
-  const auto scratch = platform::TempOutput::Create(*scratchFolder, error);
+  const auto scratch = platform::TempOutput::Create(
+      *scratchFolder, error, platform::TempNaming::Unnamed,
+      loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!scratch)
     return Failed(QVE_ERROR_SCRATCH, QVE_PROBLEM_TEMPORARY, *scratchFolder,
                   platform::ErrorText(error),
                   called + " cannot be made: " + platform::ErrorText(error));
-  const DecryptResult result = DecryptFile(input, scratch->path(), told);
+  const DecryptResult result = loan != nullptr ? DecryptIntoTemporary(input, *scratch, loan, told)
+                                               : DecryptFile(input, scratch->path(), told);
   if (progress.stopped()) return Cancelled();
   // While the scratch file is there to ask why it took no more.
   Problem cause = CauseOf(result, input, true, scratch->path());
