@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "QVEHelper.h"
 
@@ -73,9 +74,11 @@ QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::
 // written (on a thread of `loan` when one works for it) instead of a second
 // pass over the file: what nobody else can write is what was written. No
 // OutputReopenFailed, as nothing is reopened; progress tells the seal check
-// at its start and end only.
+// at its start and end only. After OutputWriteFailed, `writeError` says why:
+// the file cannot be asked by its path meanwhile.
 QVE_Helper::DecryptResult DecryptIntoTemporary(const std::wstring& inputPath,
                                                platform::TempOutput& output, Loan* loan,
-                                               DecryptProgress* progress = nullptr);
+                                               DecryptProgress* progress,
+                                               std::error_code& writeError);
 
 }  // namespace qve

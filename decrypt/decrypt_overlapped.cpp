@@ -20,7 +20,8 @@ namespace qve {
 using namespace QVE_Helper;  // the results, by their names
 
 DecryptResult DecryptIntoTemporary(const std::wstring& inputPath, platform::TempOutput& output,
-                                   Loan* loan, DecryptProgress* progress) {
+                                   Loan* loan, DecryptProgress* progress,
+                                   std::error_code& writeError) {
   platform::FileStream input;
   if (!platform::OpenForReading(input, inputPath)) return InputOpenFailed;
   const VerificationKey key;
@@ -37,6 +38,7 @@ DecryptResult DecryptIntoTemporary(const std::wstring& inputPath, platform::Temp
     DecryptResult decrypted = OpenPayload(container, context);
     if (decrypted == Success) decrypted = DecryptPayload(context, container, plaintext);
     if (decrypted == Success && !sink.Flush()) decrypted = OutputWriteFailed;
+    writeError = sink.writeError();
     DecryptProgress::ContainerRead(progress, containerBlocks.handedOut());
     if (decrypted != Success) return decrypted;
     seal.length = ParseSeal(context.trailingWindow.Contents(), seal.keyId, seal.signature);

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 #include "platform/temp_output.h"
 
@@ -102,9 +101,8 @@ PlaintextSink::PlaintextSink(PlaintextDigest& digest, platform::TempOutput* file
 
 bool PlaintextSink::BlockFull() {
   if (file_ != nullptr) {
-    std::error_code error;
-    file_->Write(current_, error);
-    if (error) return false;
+    file_->Write(current_, writeError_);
+    if (writeError_) return false;
   }
   Bytes next = previous_.empty() ? Bytes{} : digest_.Hand(std::move(previous_));
   previous_ = std::move(current_);
@@ -138,9 +136,8 @@ PlaintextSink::int_type PlaintextSink::overflow(int_type c) {
 bool PlaintextSink::Flush() {
   if (failed_) return false;
   if (file_ == nullptr || current_.empty()) return true;
-  std::error_code error;
-  file_->Write(current_, error);
-  failed_ = static_cast<bool>(error);
+  file_->Write(current_, writeError_);
+  failed_ = static_cast<bool>(writeError_);
   return !failed_;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <streambuf>
+#include <system_error>
 #include <vector>
 
 #include "crypto/bytes.h"
@@ -84,6 +85,8 @@ class PlaintextSink : public std::streambuf {
   PlaintextSink(PlaintextDigest& digest, platform::TempOutput* file);
 
   std::uint64_t total() const { return total_; }
+  // Why the file took no more, once it did not.
+  const std::error_code& writeError() const { return writeError_; }
   // Writes what is still held; false when the file takes it not.
   bool Flush();
   // Hands all but the last `trailerLength` bytes and digests them all;
@@ -102,6 +105,7 @@ class PlaintextSink : public std::streambuf {
   Bytes current_, previous_;  // previous_: full, or empty before the first
   std::uint64_t total_ = 0;
   bool failed_ = false;
+  std::error_code writeError_;
 };
 
 }  // namespace qve
