@@ -49,14 +49,24 @@ namespace qve::cli {
 
 LentThreads::LentThreads(unsigned count) {
   if (qve_loan_create(&loan_) != 0) return;
-  for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { qve_loan_work(loan_); });
+  try {
+    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { qve_loan_work(loan_); });
+  } catch (...) {
+    // The threads already started must not outlive the loan.
+    Release();
+    throw;
+  }
 }
 
-LentThreads::~LentThreads() {
+LentThreads::~LentThreads() { Release(); }
+
+void LentThreads::Release() {
   if (loan_ == nullptr) return;
   qve_loan_end(loan_);
   for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
   qve_loan_free(loan_);
+  loan_ = nullptr;
 }
 
 }  // namespace qve::cli

@@ -38,6 +38,8 @@ class LentThreads {
   qve_loan* loan() const { return loan_; }
 
  private:
+  void Release();
+
   qve_loan* loan_ = nullptr;
   std::vector<std::thread> threads_;
 };
