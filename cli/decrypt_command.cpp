@@ -15,6 +15,7 @@
 #include <string>
 
 #include "QVEHelper.h"
+#include "cli/jobs.h"
 #include "command/command_line.h"
 #include "command/escape.h"
 #include "command/output_file.h"
@@ -31,6 +32,7 @@ struct DecryptOptions {
   std::string input;
   std::string output;
   bool keepUnverified = false;
+  unsigned jobs = CoreCount();
 };
 
 // The result line goes to standard error whenever standard output carries
@@ -87,8 +89,17 @@ int Run(const DecryptOptions& options) {
     input = platform::ArgumentPath(options.input);
   }
   DecryptionCounts counts;
-  qve_decrypt_options settings{sizeof settings,        DecryptionCounts::Count,   &counts,
-                               options.keepUnverified, standardInput.has_value(), false};
+  // The seal check's digest can take one more thread, no more: it is one
+  // pass in order.
+  std::optional<LentThreads> lent;
+  if (options.jobs > 1) lent.emplace(1);
+  qve_decrypt_options settings{sizeof settings,
+                               DecryptionCounts::Count,
+                               &counts,
+                               options.keepUnverified,
+                               standardInput.has_value(),
+                               false,
+                               lent ? lent->loan() : nullptr};
   std::optional<OutputFile> standardOutput;
   std::wstring output = platform::ArgumentPath(options.output);
   if (OutputFile::NamesStandardOutput(options.output)) {
@@ -118,6 +129,9 @@ const bool kRegistered = RegisterCommand(
       cmd.add_option("OUTPUT", options->output,
                      "Where the verified plaintext goes; - for standard output")
           ->required();
+      AddJobsOption(cmd, options->jobs,
+                    "threads (default: the cores): 1 reads the plaintext back for the seal "
+                    "check; more digest it on a second thread as it is written");
       cmd.add_flag("--keep-unverified", options->keepUnverified,
                    "Put whatever the library wrote in place as OUTPUT, even when the seal is "
                    "missing or does not verify");

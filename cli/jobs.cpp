@@ -10,7 +10,14 @@
 
 namespace qve::cli {
 
-void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& job) {
+unsigned CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& job,
+             qve_loan* loan) {
+  const std::size_t started = std::max<std::size_t>(
+      1, loan != nullptr ? std::max(threads, 1u) : std::min<std::size_t>(threads, count));
+  // Threads still taking jobs; the last one out lets the lent ones go.
+  std::atomic<std::size_t> taking{started};
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stop{false};
   std::exception_ptr failure;
@@ -25,13 +32,41 @@ void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::
         stop = true;
       }
     }
+    if (loan == nullptr) return;
+    if (--taking == 0) qve_loan_end(loan);
+    qve_loan_work(loan);
   };
   std::vector<std::thread> helpers;
-  for (std::size_t i = 1; i < std::min<std::size_t>(std::max(threads, 1u), count); ++i)
-    helpers.emplace_back(work);
+  for (std::size_t i = 1; i < started; ++i) helpers.emplace_back(work);
   work();
   for (std::thread& helper : helpers) helper.join();
   if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace qve::cli
+
+namespace qve::cli {
+
+LentThreads::LentThreads(unsigned count) {
+  if (qve_loan_create(&loan_) != 0) return;
+  try {
+    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { qve_loan_work(loan_); });
+  } catch (...) {
+    // The threads already started must not outlive the loan.
+    Release();
+    throw;
+  }
+}
+
+LentThreads::~LentThreads() { Release(); }
+
+void LentThreads::Release() {
+  if (loan_ == nullptr) return;
+  qve_loan_end(loan_);
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  qve_loan_free(loan_);
+  loan_ = nullptr;
 }
 
 }  // namespace qve::cli

@@ -9,62 +9,24 @@
 #include "decrypt/block_buffers.h"
 #include "decrypt/decrypt_stream.h"
 #include "decrypt/output_signature.h"
+#include "decrypt/plaintext_digest.h"
 #include "format/container_format.h"
 
 namespace qve {
 
 namespace {
 
-// Takes the plaintext instead of a file. All but the newest window's worth
-// goes into the signature check at once; the newest bytes wait until the
-// trailer is known, so that the trailer itself stays out, as it does when
-// the output file is cut.
-class CheckingSink : public std::streambuf {
- public:
-  explicit CheckingSink(OutputVerifier& verifier) : verifier_(verifier) {}
-
-  std::uint64_t total() const { return total_; }
-
-  // Passes all but the last `trailerLength` bytes held.
-  bool PassAllBut(std::size_t trailerLength) {
-    return Pass(held_.size() - std::min(trailerLength, held_.size()));
-  }
-
- protected:
-  std::streamsize xsputn(const char* bytes, std::streamsize count) override {
-    held_.insert(held_.end(), bytes, bytes + count);
-    total_ += static_cast<std::uint64_t>(count);
-    if (held_.size() > 2 * kWindowSize) Pass(held_.size() - kWindowSize);
-    return count;
-  }
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    const char byte = traits_type::to_char_type(c);
-    xsputn(&byte, 1);
-    return c;
-  }
-
- private:
-  bool Pass(std::size_t count) {
-    updated_ = updated_ && verifier_.Update(std::span(held_).first(count));
-    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
-    return updated_;
-  }
-
-  OutputVerifier& verifier_;
-  Bytes held_;
-  std::uint64_t total_ = 0;
-  bool updated_ = true;
-};
-
 // The library compares it only after the whole signature check.
 bool NamesBuiltInKey(const Bytes& keyId) { return keyId == KeyIdOf(kVerificationKeyNumber); }
 
-SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) {
+// The plaintext goes into the signature check as it is decrypted, none of
+// it kept but the newest, which waits for the trailer to be known.
+SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file, Loan* loan) {
   SealDiagnosis seal;
   const VerificationKey key;
   OutputVerifier verifier(key);
-  CheckingSink sink(verifier);
+  PlaintextDigest digest(verifier, loan);
+  PlaintextSink sink(digest, nullptr);
   std::ostream plaintext(&sink);
   seal.decrypted = DecryptPayload(context, file, plaintext);
   seal.plaintextLength = sink.total();
@@ -81,7 +43,7 @@ SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file) 
   seal.signatureLength = info.signature.size();
   if (verifier.bound() != QVE_Helper::Success) {
     seal.result = verifier.bound();
-  } else if (!sink.PassAllBut(info.length)) {
+  } else if (!sink.FinishAllBut(info.length)) {
     seal.result = QVE_Helper::VerifyUpdateFailed;
   } else {
     seal.result = verifier.Finish(info);
@@ -157,20 +119,20 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
     diagnosis.sessionKey = OpenSessionKey(context, key);
   }
   if (!diagnosis.sessionKey.ready) return diagnosis;
-  if (decrypt) diagnosis.seal = DecryptIntoMemory(context, file);
+  if (decrypt) diagnosis.seal = DecryptIntoMemory(context, file, nullptr);
   if (diagnosis.wholeBlocks && diagnosis.payloadLength > 0)
     diagnosis.tail = DecryptTail(context, file, diagnosis.header.end, diagnosis.payloadLength);
   return diagnosis;
 }
 
-QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress) {
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress, Loan* loan) {
   BlockReadBuffer blocks(*file.rdbuf(), kFileBlockSize,
                          DecryptProgress::ReadingContainer(progress));
   std::istream container(&blocks);
   DecryptionContext context;
   if (const auto opened = OpenPayload(container, context); opened != QVE_Helper::Success)
     return opened;
-  const SealDiagnosis seal = DecryptIntoMemory(context, container);
+  const SealDiagnosis seal = DecryptIntoMemory(context, container, loan);
   DecryptProgress::ContainerRead(progress, blocks.handedOut());
   return seal.decrypted != QVE_Helper::Success ? seal.decrypted : seal.result;
 }

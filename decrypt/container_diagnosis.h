@@ -77,7 +77,8 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 // The result the decryption of the container in `file`, read once in order
 // from its start, would give with an output that takes everything: the
 // plaintext is checked as it is decrypted, in memory, none of it kept.
-// `progress` hears how much of the container was read (QVE_STEP_DECRYPTING).
-QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress);
+// `progress` hears how much of the container was read (QVE_STEP_DECRYPTING);
+// a thread of `loan` (may be null) takes the digest when one works for it.
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress, Loan* loan);
 
 }  // namespace qve

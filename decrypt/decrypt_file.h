@@ -15,10 +15,16 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "QVEHelper.h"
 
 namespace qve {
+
+class Loan;
+namespace platform {
+class TempOutput;
+}
 
 // Told where the work is, step by step (QVE_STEP_*): at each step's start
 // and end and at every block the files are read in. Once `report` gives
@@ -61,5 +67,18 @@ class DecryptProgress {
 // A result after progress stopped means nothing.
 QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& outputPath,
                                       DecryptProgress* progress = nullptr);
+
+// As DecryptFile, with the same results and the same file left behind, into
+// a temporary file written through its own handle only (TempAccess::
+// HandleOnly), and with the seal's digest taken of the plaintext as it is
+// written (on a thread of `loan` when one works for it) instead of a second
+// pass over the file: what nobody else can write is what was written. No
+// OutputReopenFailed, as nothing is reopened; progress tells the seal check
+// at its start and end only. After OutputWriteFailed, `writeError` says why:
+// the file cannot be asked by its path meanwhile.
+QVE_Helper::DecryptResult DecryptIntoTemporary(const std::wstring& inputPath,
+                                               platform::TempOutput& output, Loan* loan,
+                                               DecryptProgress* progress,
+                                               std::error_code& writeError);
 
 }  // namespace qve

@@ -60,10 +60,11 @@ std::optional<ContainerDiagnosis> Diagnose(const std::wstring& input) {
 }
 
 // Why the seed's decryption gave `result`. `output` is the file it wrote,
-// asked while it is still there; `input` is read again for the container's
-// cause only when it `readsAgain` (never a pipe).
+// asked while it is still there, unless the write's own error is `known`;
+// `input` is read again for the container's cause only when it `readsAgain`
+// (never a pipe).
 Problem CauseOf(DecryptResult result, const std::wstring& input, bool readsAgain,
-                const std::wstring& output) {
+                const std::wstring& output, const std::error_code& known = {}) {
   switch (result) {
     case Success:
       return {};
@@ -76,7 +77,7 @@ Problem CauseOf(DecryptResult result, const std::wstring& input, bool readsAgain
     }
     case OutputWriteFailed: {
       std::string reason =
-          Because(platform::WriteError(output),
+          Because(known ? known : platform::WriteError(output),
                   "a write to the output failed, though writing there works again now");
       return {QVE_PROBLEM_WRITE, {}, reason, reason};
     }
@@ -146,9 +147,11 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
   const bool regular = status.kind == FileKind::Regular;
   DecryptProgress progress(settings.report, regular ? status.size : 0);
   DecryptProgress* const told = settings.report ? &progress : nullptr;
-  const auto decrypted = [&](DecryptResult result, const std::wstring& written) {
-    return progress.stopped() ? Cancelled()
-                              : Outcome{result, CauseOf(result, input, regular, written)};
+  const auto decrypted = [&](DecryptResult result, const std::wstring& written,
+                             const std::error_code& writeError = {}) {
+    return progress.stopped()
+               ? Cancelled()
+               : Outcome{result, CauseOf(result, input, regular, written, writeError)};
   };
   if (settings.writeDirectly) {
     // Creating the output would destroy the container.
@@ -166,12 +169,19 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
   const auto place = platform::CheckOutputPlace(output, inputs, fault);
   if (!place) return OutputFailed(fault, input, output);
   std::error_code error;
-  const auto temporary = platform::TempOutput::Create(place->folder, error);
+  const auto temporary = platform::TempOutput::Create(
+      place->folder, error, platform::TempNaming::Unnamed,
+      settings.loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!temporary)
     return OutputFailed(
         {platform::OutputProblem::NoTemporary, place->folder, platform::ErrorText(error), 0}, input,
         output);
-  const Outcome outcome = decrypted(DecryptFile(input, temporary->path(), told), temporary->path());
+  std::error_code writeError;
+  const Outcome outcome =
+      decrypted(settings.loan != nullptr
+                    ? DecryptIntoTemporary(input, *temporary, settings.loan, told, writeError)
+                    : DecryptFile(input, temporary->path(), told),
+                temporary->path(), writeError);
   // Nothing is called Success before it is where it was asked to go.
   if (outcome.code < 0 || !Keeps(DecryptResult(outcome.code), settings.keepUnverified))
     return outcome;
@@ -183,7 +193,7 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 }
 
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report) {
+                  const DecryptProgress::Report& report, Loan* loan) {
   platform::FileStatus status;
   if (auto refused = RefuseInput(input, false, status)) return *refused;
   DecryptProgress progress(report, status.size);
@@ -192,22 +202,27 @@ Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& 
     platform::FileStream file;
     if (!platform::OpenForReading(file, input))
       return {InputOpenFailed, InputProblem(input, platform::ReadError(input))};
-    const DecryptResult result = CheckInMemory(file, told);
+    const DecryptResult result = CheckInMemory(file, told, loan);
     if (progress.stopped()) return Cancelled();
     return {result, CauseOf(result, input, true, {})};
   }
   const std::string called = "the scratch file in " + Shown(*scratchFolder);
   std::error_code error;
   // Never published: the plaintext goes with the object.
-  const auto scratch = platform::TempOutput::Create(*scratchFolder, error);
+  const auto scratch = platform::TempOutput::Create(
+      *scratchFolder, error, platform::TempNaming::Unnamed,
+      loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!scratch)
     return Failed(QVE_ERROR_SCRATCH, QVE_PROBLEM_TEMPORARY, *scratchFolder,
                   platform::ErrorText(error),
                   called + " cannot be made: " + platform::ErrorText(error));
-  const DecryptResult result = DecryptFile(input, scratch->path(), told);
+  std::error_code writeError;
+  const DecryptResult result = loan != nullptr
+                                   ? DecryptIntoTemporary(input, *scratch, loan, told, writeError)
+                                   : DecryptFile(input, scratch->path(), told);
   if (progress.stopped()) return Cancelled();
   // While the scratch file is there to ask why it took no more.
-  Problem cause = CauseOf(result, input, true, scratch->path());
+  Problem cause = CauseOf(result, input, true, scratch->path(), writeError);
   if (!OfTheScratchFile(result)) return {result, cause};
   cause.path = *scratchFolder;
   if (result == OutputOpenFailed) cause.kind = QVE_PROBLEM_TEMPORARY;

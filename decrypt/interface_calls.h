@@ -4,22 +4,31 @@
 // ended as it did for qve_last_problem, and lets no exception out.
 #pragma once
 
+#include <cstddef>
 #include <new>
 #include <optional>
 #include <string>
 
 #include "QVEHelper.h"
 #include "decrypt/decrypt_to_place.h"
+#include "decrypt/plaintext_digest.h"
 
 namespace qve::interface {
 
 // Kept for qve_last_problem and the others until the next call on the thread.
 void Remember(const Problem& problem) noexcept;
 
-// An option struct the caller sized for this version.
+// An option struct the caller sized for this version, or for an older one
+// that ended before a member added since (`older`, its offset).
 template <typename Options>
-bool Sized(const Options* options) {
-  return options != nullptr && options->size == sizeof(Options);
+bool Sized(const Options* options, std::size_t older = sizeof(Options)) {
+  return options != nullptr && (options->size == sizeof(Options) || options->size == older);
+}
+
+// The options' loan; none in a struct sized before it.
+template <typename Options>
+Loan* LoanOf(const Options& options) {
+  return options.size == sizeof(Options) && options.loan != nullptr ? &options.loan->loan : nullptr;
 }
 
 std::optional<std::wstring> PathOf(const char* path);

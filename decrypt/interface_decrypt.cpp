@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The extension interface's decryption and check, and why the last call
 // ended as it did.
+#include <cstddef>
 #include <string>
 
 #include "QVEHelper.h"
@@ -43,20 +44,22 @@ DecryptProgress::Report ReportTo(qve_progress_fn progress, void* context) {
 template <typename Char>
 int Decrypt(const Char* input, const Char* output, const qve_decrypt_options* options) {
   return Guarded([&] {
-    if (input == nullptr || output == nullptr || !Sized(options)) return Misuse();
+    if (input == nullptr || output == nullptr ||
+        !Sized(options, offsetof(qve_decrypt_options, loan)))
+      return Misuse();
     const auto in = PathOf(input), out = PathOf(output);
     if (!in || !out) return InvalidPath();
     return DecryptToPlace(
         *in, *out,
         {ReportTo(options->progress, options->context), options->keep_unverified != 0,
-         options->read_stream != 0, options->write_directly != 0});
+         options->read_stream != 0, options->write_directly != 0, LoanOf(*options)});
   });
 }
 
 template <typename Char>
 int Check(const Char* input, const qve_check_options* options) {
   return Guarded([&] {
-    if (input == nullptr || !Sized(options) ||
+    if (input == nullptr || !Sized(options, offsetof(qve_check_options, loan)) ||
         (options->scratch_folder != nullptr && options->scratch_folder_w != nullptr))
       return Misuse();
     const auto in = PathOf(input);
@@ -65,7 +68,7 @@ int Check(const Char* input, const qve_check_options* options) {
     if (options->scratch_folder_w != nullptr) folder = PathOf(options->scratch_folder_w);
     const bool scratch = options->scratch_folder != nullptr || options->scratch_folder_w != nullptr;
     if (!in || (scratch && !folder)) return InvalidPath();
-    return CheckFile(*in, folder, ReportTo(options->progress, options->context));
+    return CheckFile(*in, folder, ReportTo(options->progress, options->context), LoanOf(*options));
   });
 }
 
@@ -109,6 +112,26 @@ int qve_check(const char* input, const qve_check_options* options) { return Chec
 
 int qve_check_w(const wchar_t* input, const qve_check_options* options) {
   return Check(input, options);
+}
+
+int qve_loan_create(qve_loan** loan) {
+  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  *loan = new (std::nothrow) qve_loan;
+  return *loan == nullptr ? QVE_ERROR_NO_MEMORY : 0;
+}
+
+void qve_loan_free(qve_loan* loan) { delete loan; }
+
+int qve_loan_work(qve_loan* loan) {
+  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  loan->loan.Work();
+  return 0;
+}
+
+int qve_loan_end(qve_loan* loan) {
+  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  loan->loan.End();
+  return 0;
 }
 
 int qve_last_problem(void) { return last.kind; }

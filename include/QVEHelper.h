@@ -293,6 +293,28 @@ QVE_API int qve_development_keys(void);
  * work, and the call gives QVE_ERROR_CANCELLED. */
 typedef int (*qve_progress_fn)(uint64_t done, uint64_t total, int step, void* context);
 
+/* A loan of threads from the host to decryptions and checks: the library
+ * starts no thread, but a host may lend it some. A decryption or check
+ * given a loan (its options' `loan`) decrypts and writes on the calling
+ * thread while a lent thread takes the SHA-256 of the plaintext for the
+ * seal check; with no thread working for the loan at the moment, the
+ * calling thread takes it too, so the results never depend on the lending.
+ * One loan serves any number of calls, at once or one after another, and
+ * any number of lent threads. */
+typedef struct qve_loan qve_loan;
+
+/* 0 with *loan set (free it with qve_loan_free once no thread works for it
+ * and no call uses it), or QVE_ERROR_MISUSE, QVE_ERROR_NO_MEMORY. */
+QVE_API int qve_loan_create(qve_loan** loan);
+QVE_API void qve_loan_free(qve_loan* loan);
+/* What a lent thread calls: works on what the calls given the loan have
+ * pending and waits (asleep) while there is none, until qve_loan_end; then
+ * returns 0 (at once when the loan has ended). QVE_ERROR_MISUSE for NULL. */
+QVE_API int qve_loan_work(qve_loan* loan);
+/* Lets every lent thread go: their qve_loan_work calls return. Calls still
+ * using the loan finish on their own threads. 0, or QVE_ERROR_MISUSE. */
+QVE_API int qve_loan_end(qve_loan* loan);
+
 typedef struct qve_decrypt_options {
   size_t size;              /* sizeof(qve_decrypt_options) */
   qve_progress_fn progress; /* or NULL */
@@ -311,6 +333,15 @@ typedef struct qve_decrypt_options {
    * does; for a caller whose OUTPUT is a temporary file of its own. Of the
    * checks only two apply: not INPUT, and not a FIFO, socket or device. */
   int write_directly;
+  /* A loan (or NULL: one thread, the plaintext read back for the seal
+   * check). With one, the temporary file is written through a handle no
+   * other process can open (Linux: unnamed where the file system allows;
+   * Windows: a handle that shares nothing but its deletion), and the seal
+   * check digests the plaintext as it is written instead of reading it
+   * back; QVE_STEP_CHECKING_SEAL is then told at its start and end only.
+   * The results and files left are the same. Not with write_directly, which
+   * keeps to one thread. A struct sized before this member asks for none. */
+  qve_loan* loan;
 } qve_decrypt_options;
 
 /* Decrypts the container INPUT into OUTPUT and checks its seal. Before any
@@ -343,6 +374,9 @@ typedef struct qve_check_options {
    * as it is decrypted (one step, QVE_STEP_DECRYPTING), in flat memory. */
   const char* scratch_folder;
   const wchar_t* scratch_folder_w;
+  /* A loan, as qve_decrypt_options's (NULL: one thread); also for a check
+   * in memory. A struct sized before this member asks for none. */
+  qve_loan* loan;
 } qve_check_options;
 
 /* Decrypts INPUT and checks its seal, keeping no plaintext anywhere: the

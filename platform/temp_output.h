@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -19,6 +20,14 @@ namespace qve::platform {
 // Unnamed: no name where the system allows it, else a hidden one. Named: the
 // hidden name always, so that its removal can be seen to work everywhere.
 enum class TempNaming { Unnamed, Named };
+
+// ByPath: path() opens the file, as the library's decryption opens its
+// output. HandleOnly: the bytes go through Write and Truncate alone, on a
+// handle no other process can open the file through for reading or writing
+// (on Linux the unnamed file's own; on Windows one that shares nothing but
+// its deletion, held until Publish), so that what was written is what is
+// published.
+enum class TempAccess { ByPath, HandleOnly };
 
 // Synced: the file's bytes reach the disk before it takes the destination's
 // name, and the folder's new entry after, so that a crash leaves the old
@@ -33,7 +42,8 @@ class TempOutput {
   // when the folder takes no file, or when `folder` leads through a link
   // that LinkRefusal (file_status.h) refuses.
   static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
-                                            TempNaming naming = TempNaming::Unnamed);
+                                            TempNaming naming = TempNaming::Unnamed,
+                                            TempAccess access = TempAccess::ByPath);
   virtual ~TempOutput() = default;  // discards the file unless it was published
 
   // From now on the signals that end the process remove every named
@@ -47,6 +57,10 @@ class TempOutput {
   virtual const std::wstring& path() const = 0;
   // Bytes in the file now; safe to call from another thread.
   virtual std::uint64_t Size() const = 0;
+  // Appends `bytes` through the file's own handle, all of them or `error`.
+  virtual void Write(std::span<const std::uint8_t> bytes, std::error_code& error) = 0;
+  // Cuts the file to `size` bytes through its own handle.
+  virtual void Truncate(std::uint64_t size, std::error_code& error) = 0;
   // Replaces `target` (a regular file, or nothing yet) with the file. An
   // existing target's mode bits are kept, and its owner and group where the
   // process may set them; a new one gets the umask'd 0666.

@@ -159,6 +159,22 @@ class LinuxTempOutput final : public TempOutput {
     return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   }
 
+  void Write(std::span<const std::uint8_t> bytes, std::error_code& error) override {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        error = LastError();
+        return;
+      }
+      done += std::size_t(put);
+    }
+  }
+
+  void Truncate(std::uint64_t size, std::error_code& error) override {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) error = LastError();
+  }
+
   void Publish(std::wstring_view target, std::error_code& error, Durability durability) override {
     const auto narrow = ToNarrow(target);
     if (!narrow) {
@@ -309,8 +325,11 @@ void TempOutput::RemoveOnSignals() {
   });
 }
 
+// Both accesses are the same here: an unnamed file opens only through
+// /proc/self/fd (this process and its debuggers); a named one, where the
+// file system has no unnamed files, by its owner too.
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
-                                               TempNaming naming) {
+                                               TempNaming naming, TempAccess) {
   const auto narrow = ToNarrow(folder);
   if (!narrow) {
     error = std::make_error_code(std::errc::invalid_argument);

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -73,15 +74,43 @@ void Copy(HANDLE from, HANDLE to, std::error_code& error) {
 
 class WindowsTempOutput final : public TempOutput {
  public:
-  explicit WindowsTempOutput(std::wstring name) : name_(std::move(name)), slot_(Claim(name_)) {}
+  // `held`: the handle the file was made with, kept, or INVALID_HANDLE_VALUE.
+  WindowsTempOutput(std::wstring name, HANDLE held)
+      : name_(std::move(name)), slot_(Claim(name_)), held_(held) {}
   ~WindowsTempOutput() override {
+    Let();
     if (!published_) DeleteFileW(name_.c_str());
     Release(slot_);
   }
 
   const std::wstring& path() const override { return name_; }
 
+  void Write(std::span<const std::uint8_t> bytes, std::error_code& error) override {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const DWORD part = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+      DWORD put = 0;
+      if (held_ == INVALID_HANDLE_VALUE ||
+          !WriteFile(held_, bytes.data() + done, part, &put, nullptr)) {
+        error = held_ == INVALID_HANDLE_VALUE ? std::make_error_code(std::errc::bad_file_descriptor)
+                                              : LastError();
+        return;
+      }
+      done += put;
+    }
+  }
+
+  void Truncate(std::uint64_t size, std::error_code& error) override {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (held_ == INVALID_HANDLE_VALUE || !SetFilePointerEx(held_, at, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(held_))
+      error = held_ == INVALID_HANDLE_VALUE ? std::make_error_code(std::errc::bad_file_descriptor)
+                                            : LastError();
+  }
+
   std::uint64_t Size() const override {
+    if (LARGE_INTEGER size{}; held_ != INVALID_HANDLE_VALUE && GetFileSizeEx(held_, &size))
+      return static_cast<std::uint64_t>(size.QuadPart);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(name_.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -89,6 +118,7 @@ class WindowsTempOutput final : public TempOutput {
 
   void Publish(std::wstring_view target, std::error_code& error, Durability durability) override {
     const std::wstring text(target);
+    Let();
     SetFileAttributesW(name_.c_str(), FILE_ATTRIBUTE_NORMAL);
     DWORD flags = MOVEFILE_REPLACE_EXISTING;
     if (durability == Durability::Synced) {
@@ -158,8 +188,15 @@ class WindowsTempOutput final : public TempOutput {
     return content;
   }
 
+  // Closes the held handle: the file can be named, moved and removed again.
+  void Let() {
+    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
+  }
+
   std::wstring name_;
   std::list<std::wstring>::iterator slot_;
+  HANDLE held_;
   bool published_ = false;
 };
 
@@ -172,16 +209,22 @@ void TempOutput::RemoveOnSignals() {
 }
 
 // Always named: Windows has no file without a name.
+// HandleOnly keeps the handle it was made with, which shares only its
+// deletion (so that a Ctrl-C still removes it): nobody else reads or writes
+// it until Publish lets it go.
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
-                                               TempNaming) {
+                                               TempNaming, TempAccess access) {
   const std::wstring base(folder);
+  const bool hold = access == TempAccess::HandleOnly;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::wstring name = RandomName(base);
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE file = CreateFileW(
+        name.c_str(), hold ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
+        hold ? FILE_SHARE_DELETE : 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
-      return std::make_unique<WindowsTempOutput>(std::move(name));
+      if (!hold) CloseHandle(file);
+      return std::make_unique<WindowsTempOutput>(std::move(name),
+                                                 hold ? file : INVALID_HANDLE_VALUE);
     }
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }

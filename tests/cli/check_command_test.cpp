@@ -143,9 +143,13 @@ TEST(CheckCommand, Table) {
       {"cut right after its IV", {"d/iv.qves"}, 1, "NoSeal d/iv.qves\n",
        {"qvehelper check: d/iv.qves: the container looks cut short: it ends right after its IV, with no payload"},
        cutAfterIv},
-      {"a scratch file past the size limit", {"d/good.qves", "d/header.qves"}, 74, "",
+      // One at a time, so that the second is not started before the first fails.
+      {"a scratch file past the size limit", {"-j", "1", "d/good.qves", "d/header.qves"}, 74, "",
        {"qvehelper check: d/good.qves: not checked: the scratch file in $TMP takes no more: file too large",
         "qvehelper check: d/header.qves: not checked: the run stopped at the scratch file's failure"},
+       {}, {.fileSizeLimit = 9000}},
+      {"a scratch file past the size limit, alone", {"d/good.qves"}, 74, "",
+       {"qvehelper check: d/good.qves: not checked: the scratch file in $TMP takes no more: file too large"},
        {}, {.fileSizeLimit = 9000}},
       {"no scratch folder", {"d/good.qves"}, 73, "",
        {"qvehelper check: the scratch folder $TMP/none: no such file or directory"}, {},
@@ -169,38 +173,45 @@ TEST(CheckCommand, Table) {
        notUtf8},
   };
   // clang-format on
-  for (const Row& row : rows) {
-    testing::TempDir dir, temporary;
-    chmod(temporary.path().c_str(), 0777);
-    Containers(dir.path());
-    if (row.setup) row.setup(dir.path());
-    const auto files = [&] {
-      return std::count_if(
-          fs::recursive_directory_iterator(dir.path()), {},
-          [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
-    };
-    const auto before = files();
-    // $TMP stands for the scratch folder the command is given.
-    const auto withScratch = [&](std::string text) {
-      if (const auto at = text.find("$TMP"); at != std::string::npos)
-        text.replace(at, 4, temporary.path().string());
-      return text;
-    };
-    testing::Command command =
-        testing::InFolder(row.how, QVE_CLI_FILE, "check", row.args, dir.path());
-    for (std::string& variable : command.environment) variable = withScratch(variable);
-    command.environment.push_back("TMPDIR=" + temporary.path().string());
-    const testing::CommandResult ran = testing::Run(command);
-    testing::ExpectPrinted(ran, row.status, row.out,
-                           row.errPattern.empty() ? testing::kAnything : row.errPattern, row.name);
-    if (row.errPattern.empty()) {
-      std::set<std::string> err;
-      for (const std::string& line : row.err) err.insert(withScratch(line));
-      EXPECT_EQ(Lines(ran.err), err) << row.name;
+  // The thread axis, where a row does not set the threads itself.
+  for (const char* jobs : {"1", "2"})
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string("-j ") + jobs);
+      std::vector<std::string> args = row.args;
+      if (std::find(args.begin(), args.end(), "-j") == args.end())
+        args.insert(args.begin(), {"-j", jobs});
+      testing::TempDir dir, temporary;
+      chmod(temporary.path().c_str(), 0777);
+      Containers(dir.path());
+      if (row.setup) row.setup(dir.path());
+      const auto files = [&] {
+        return std::count_if(
+            fs::recursive_directory_iterator(dir.path()), {},
+            [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
+      };
+      const auto before = files();
+      // $TMP stands for the scratch folder the command is given.
+      const auto withScratch = [&](std::string text) {
+        if (const auto at = text.find("$TMP"); at != std::string::npos)
+          text.replace(at, 4, temporary.path().string());
+        return text;
+      };
+      testing::Command command =
+          testing::InFolder(row.how, QVE_CLI_FILE, "check", args, dir.path());
+      for (std::string& variable : command.environment) variable = withScratch(variable);
+      command.environment.push_back("TMPDIR=" + temporary.path().string());
+      const testing::CommandResult ran = testing::Run(command);
+      testing::ExpectPrinted(ran, row.status, row.out,
+                             row.errPattern.empty() ? testing::kAnything : row.errPattern,
+                             row.name);
+      if (row.errPattern.empty()) {
+        std::set<std::string> err;
+        for (const std::string& line : row.err) err.insert(withScratch(line));
+        EXPECT_EQ(Lines(ran.err), err) << row.name;
+      }
+      EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
+      EXPECT_EQ(files(), before) << row.name;
     }
-    EXPECT_TRUE(fs::is_empty(temporary.path())) << row.name;
-    EXPECT_EQ(files(), before) << row.name;
-  }
 }
 
 }  // namespace

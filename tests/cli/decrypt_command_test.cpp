@@ -219,52 +219,60 @@ TEST(DecryptCommand, Table) {
   };
   // clang-format on
   umask(022);
-  for (const Row& row : rows) {
-    testing::TempDir dir;
-    chmod(dir.path().c_str(), 0777);
-    testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
-    testing::WriteFile(
-        dir / "bad.qves",
-        Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
-    Bytes cut = testing::ReadFile(dir / "c.qves");
-    cut.resize(cut.size() - 7);
-    testing::WriteFile(dir / "trunc.qves", cut);
-    testing::WriteFile(dir / "out.bin", kOld);
-    chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
-    chmod((dir / "out.bin").c_str(), 0600);
-    if (row.setup) row.setup(dir.path());
-    testing::Command command =
-        testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", row.args, dir.path());
-    if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
-        command.outputTo[0] != '|')
-      command.outputTo = dir / command.outputTo;
-    if (row.feed) command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
-    const testing::CommandResult ran = testing::Run(command);
-    const bool body = std::string(row.out) == "body";
-    testing::ExpectPrinted(ran, row.status, body ? testing::kAnything : row.out, row.err, row.name);
-    if (body) {
-      EXPECT_TRUE(ran.out == std::string(kBody.begin(), kBody.end())) << row.name;
+  // The thread axis: one thread reads the plaintext back, two digest it as
+  // it is written; both must end alike.
+  for (const char* jobs : {"1", "2"})
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string("-j ") + jobs);
+      std::vector<std::string> args = {"-j", jobs};
+      args.insert(args.end(), row.args.begin(), row.args.end());
+      testing::TempDir dir;
+      chmod(dir.path().c_str(), 0777);
+      testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
+      testing::WriteFile(
+          dir / "bad.qves",
+          Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
+      Bytes cut = testing::ReadFile(dir / "c.qves");
+      cut.resize(cut.size() - 7);
+      testing::WriteFile(dir / "trunc.qves", cut);
+      testing::WriteFile(dir / "out.bin", kOld);
+      chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
+      chmod((dir / "out.bin").c_str(), 0600);
+      if (row.setup) row.setup(dir.path());
+      testing::Command command =
+          testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
+      if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
+          command.outputTo[0] != '|')
+        command.outputTo = dir / command.outputTo;
+      if (row.feed)
+        command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
+      const testing::CommandResult ran = testing::Run(command);
+      const bool body = std::string(row.out) == "body";
+      testing::ExpectPrinted(ran, row.status, body ? testing::kAnything : row.out, row.err,
+                             row.name);
+      if (body) {
+        EXPECT_TRUE(ran.out == std::string(kBody.begin(), kBody.end())) << row.name;
+      }
+      std::set<std::string> expected = kBase;
+      expected.insert(row.added.begin(), row.added.end());
+      EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
+      Bytes appended = kOld;
+      appended.insert(appended.end(), kBody.begin(), kBody.end());
+      const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
+      EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
+      if (row.kept != nullptr) {
+        EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld) << row.name;
+      }
+      // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
+      struct stat status {};
+      ASSERT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
+      EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
+      if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
+        EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
+        EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
+      }
     }
-    std::set<std::string> expected = kBase;
-    expected.insert(row.added.begin(), row.added.end());
-    EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
-    Bytes appended = kOld;
-    appended.insert(appended.end(), kBody.begin(), kBody.end());
-    const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
-    EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
-    if (row.kept != nullptr) {
-      EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld) << row.name;
-    }
-    // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
-    struct stat status {};
-    ASSERT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
-    EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
-    if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
-      EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
-      EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
-    }
-  }
 }
 
 }  // namespace

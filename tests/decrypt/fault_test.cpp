@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <thread>
 
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
@@ -49,6 +51,16 @@ extern "C" __attribute__((visibility("default"))) int truncate(const char* path,
   return next(path, length);
 }
 
+// A temporary file written through its own handle is cut through it.
+extern "C" __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
+  if (failTruncate) {
+    errno = EPERM;
+    return -1;
+  }
+  static const auto next = Next<int (*)(int, off_t)>("ftruncate");
+  return next(fd, length);
+}
+
 namespace qve {
 namespace {
 
@@ -75,6 +87,31 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), row.expected) << row.name;
     if (row.seam) *row.seam = false;
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
+  }
+  // The extension's decryption, keeping what it wrote, on one thread and
+  // with a second one lent for the digest: the same results, the same file.
+  const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
+  for (const int threads : {1, 2}) {
+    for (const auto& row : rows) {
+      qve_decrypt_options options{sizeof options, nullptr, nullptr, 1, 0, 0, nullptr};
+      qve_loan* loan = nullptr;
+      std::thread lent;
+      if (threads == 2) {
+        ASSERT_EQ(qve_loan_create(&loan), 0);
+        lent = std::thread([loan] { qve_loan_work(loan); });
+        options.loan = loan;
+      }
+      if (row.seam) *row.seam = true;
+      EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), row.expected)
+          << row.name << threads;
+      if (loan != nullptr) {
+        qve_loan_end(loan);
+        lent.join();
+        qve_loan_free(loan);
+      }
+      if (row.seam) *row.seam = false;
+      EXPECT_EQ(ReadFile(dir / "kept.bin"), row.left) << row.name << threads;
+    }
   }
 }
 

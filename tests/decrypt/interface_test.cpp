@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -44,10 +45,32 @@ std::set<std::string> Names(const fs::path& folder) {
 }
 
 qve_decrypt_options DecryptOptions() {
-  return {sizeof(qve_decrypt_options), nullptr, nullptr, 0, 0, 0};
+  return {sizeof(qve_decrypt_options), nullptr, nullptr, 0, 0, 0, nullptr};
 }
 qve_check_options CheckOptions() {
-  return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr};
+  return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr};
+}
+
+// The thread axis: each call runs on its thread alone (no loan) and with a
+// loan that a second thread works for. Both must give the same.
+constexpr int kThreadCounts[] = {1, 2};
+
+// Runs `call` with `loan` set for `threads`: none for 1, else a loan that
+// threads - 1 lent threads work for until the call is over.
+int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call) {
+  if (threads == 1) return call();
+  qve_loan* lent = nullptr;
+  EXPECT_EQ(qve_loan_create(&lent), 0);
+  std::vector<std::thread> workers;
+  for (int i = 1; i < threads; ++i)
+    workers.emplace_back([lent] { EXPECT_EQ(qve_loan_work(lent), 0); });
+  loan = lent;
+  const int code = call();
+  loan = nullptr;
+  EXPECT_EQ(qve_loan_end(lent), 0);
+  for (std::thread& worker : workers) worker.join();
+  qve_loan_free(lent);
+  return code;
 }
 
 // Every progress call, and the call (from 0) that stops the work.
@@ -83,8 +106,19 @@ TEST(Interface, DecryptTable) {
   const Container noKey{
       .records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))},
       .body = kBody};
+  // Many digest blocks, so that they pile up and pass between the threads.
+  const Container large{.body = Pattern(1500000, 5)};
+  const Container largeOtherKey{.body = Pattern(1500000, 5), .seal = Seal{.keyId = kKeyId10}};
+  const Container largeNoSeal{.body = Pattern(1500000, 5), .seal = std::nullopt};
+  // Plaintext that ends 100 bytes into a digest block of 128 KiB, so that
+  // the trailer reaches back into the block before, and one that ends with
+  // a block.
+  const std::size_t trailer = Container{}.Plaintext().size();
+  const Container straddling{.body = Pattern(8 * 131072 + 100 - trailer, 6)};
+  const Container wholeBlocks{.body = Pattern(8 * 131072 - trailer, 6)};
   const auto keep = [](qve_decrypt_options& o) { o.keep_unverified = 1; };
   const auto direct = [](qve_decrypt_options& o) { o.write_directly = 1; };
+  const auto older = [](qve_decrypt_options& o) { o.size = offsetof(qve_decrypt_options, loan); };
   constexpr int Ok = QVE_DECRYPT_SUCCESS, NoSeal = QVE_DECRYPT_NO_SEAL;
   constexpr int NONE = QVE_PROBLEM_NONE, CONTAINER = QVE_PROBLEM_CONTAINER;
   const DecryptRow rows[] = {
@@ -108,43 +142,54 @@ TEST(Interface, DecryptTable) {
       {"directly", sealed, Ok, 'B', NONE, direct},
       {"directly, header", badHeader, QVE_DECRYPT_HEADER_INVALID, 'E', CONTAINER, direct},
       {"directly, no seal", noSeal, NoSeal, 'P', CONTAINER, direct},
+      {"options sized before the loan", sealed, Ok, 'B', NONE, older},
+      {"large", large, Ok, 'B', NONE},
+      {"large, another key, kept", largeOtherKey, QVE_DECRYPT_BAD_SIGNATURE, 'B', CONTAINER, keep},
+      {"large, no seal, kept", largeNoSeal, NoSeal, 'P', CONTAINER, keep},
+      {"the trailer across two blocks", straddling, Ok, 'B', NONE},
+      {"whole blocks", wholeBlocks, Ok, 'B', NONE},
       // clang-format on
   };
-  for (const DecryptRow& row : rows) {
-    TempDir dir;
-    WriteFile(dir / "in.qves", row.container.Build());
-    WriteFile(dir / "out.bin", kOld);
+  for (const int threads : kThreadCounts)
+    for (const DecryptRow& row : rows) {
+      TempDir dir;
+      WriteFile(dir / "in.qves", row.container.Build());
+      WriteFile(dir / "out.bin", kOld);
 #ifndef _WIN32
-    fs::permissions(dir / "out.bin", fs::perms::owner_read | fs::perms::owner_write);
+      fs::permissions(dir / "out.bin", fs::perms::owner_read | fs::perms::owner_write);
 #endif
-    const std::set<std::string> before = Names(dir.path());
-    qve_decrypt_options options = DecryptOptions();
-    if (row.set) row.set(options);
-    const auto path = [&](const char* name) {
-      return std::string(name).empty() ? std::string() : (dir / name).string();
-    };
-    const int code = qve_decrypt(path(row.input).c_str(), path(row.output).c_str(), &options);
-    EXPECT_EQ(code, row.code) << row.name;
-    EXPECT_EQ(qve_last_problem(), row.problem) << row.name;
-    EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE) << row.name;
-    std::set<std::string> after = before;
-    if (std::string(row.output) == "new" && code == QVE_DECRYPT_SUCCESS) after.insert("new");
-    EXPECT_EQ(Names(dir.path()), after) << row.name;  // no temporary file left
-    const Bytes left = row.left == 'B'   ? kBody
-                       : row.left == 'P' ? row.container.Plaintext()
-                       : row.left == 'E' ? Bytes{}
-                                         : kOld;
-    EXPECT_EQ(ReadFile(dir / "out.bin"), left) << row.name;
-    if (after.count("new")) {
-      EXPECT_EQ(ReadFile(dir / "new"), kBody) << row.name;
+      const std::set<std::string> before = Names(dir.path());
+      qve_decrypt_options options = DecryptOptions();
+      if (row.set) row.set(options);
+      const auto path = [&](const char* name) {
+        return std::string(name).empty() ? std::string() : (dir / name).string();
+      };
+      const int code = WithThreads(threads, options.loan, [&] {
+        return qve_decrypt(path(row.input).c_str(), path(row.output).c_str(), &options);
+      });
+      SCOPED_TRACE(std::to_string(threads) + " threads");
+      EXPECT_EQ(code, row.code) << row.name;
+      EXPECT_EQ(qve_last_problem(), row.problem) << row.name;
+      EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE)
+          << row.name;
+      std::set<std::string> after = before;
+      if (std::string(row.output) == "new" && code == QVE_DECRYPT_SUCCESS) after.insert("new");
+      EXPECT_EQ(Names(dir.path()), after) << row.name;  // no temporary file left
+      const Bytes left = row.left == 'B'   ? row.container.body
+                         : row.left == 'P' ? row.container.Plaintext()
+                         : row.left == 'E' ? Bytes{}
+                                           : kOld;
+      EXPECT_EQ(ReadFile(dir / "out.bin"), left) << row.name;
+      if (after.count("new")) {
+        EXPECT_EQ(ReadFile(dir / "new"), row.container.body) << row.name;
+      }
+#ifndef _WIN32
+      // A replaced file keeps its mode.
+      EXPECT_EQ(fs::status(dir / "out.bin").permissions(),
+                fs::perms::owner_read | fs::perms::owner_write)
+          << row.name;
+#endif
     }
-#ifndef _WIN32
-    // A replaced file keeps its mode.
-    EXPECT_EQ(fs::status(dir / "out.bin").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write)
-        << row.name;
-#endif
-  }
 }
 
 #ifndef _WIN32
@@ -238,54 +283,76 @@ TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
 #endif
 
 // Three 256 KiB blocks of container and of plaintext: each step is told at
-// its start, block by block and at its end, and a callback that stops at
-// any call leaves OUTPUT as it was and no file behind.
+// its start, block by block and at its end (with a loan, the seal check at
+// its start and end only, as the plaintext is not read back), and a
+// callback that stops at any call leaves OUTPUT as it was and no file
+// behind.
 TEST(Interface, ProgressAndStopping) {
   TempDir dir, scratch;
   const Container big{.body = Pattern(600000, 3)};
   const Bytes container = big.Build();
   WriteFile(dir / "in.qves", container);
-  WriteFile(dir / "out.bin", kOld);
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
-  Calls calls;
-  qve_decrypt_options options = DecryptOptions();
-  options.progress = Calls::Record;
-  options.context = &calls;
-  ASSERT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS);
   const std::uint64_t size = container.size(), plain = big.body.size();
   using Call = std::tuple<int, std::uint64_t, std::uint64_t>;
-  const std::vector<Call> told = {
-      {QVE_STEP_DECRYPTING, 0, size},          {QVE_STEP_DECRYPTING, 262144, size},
-      {QVE_STEP_DECRYPTING, 524288, size},     {QVE_STEP_DECRYPTING, size, size},
-      {QVE_STEP_DECRYPTING, size, size},       {QVE_STEP_CHECKING_SEAL, 0, plain},
-      {QVE_STEP_CHECKING_SEAL, 262144, plain}, {QVE_STEP_CHECKING_SEAL, 524288, plain},
-      {QVE_STEP_CHECKING_SEAL, plain, plain},  {QVE_STEP_CHECKING_SEAL, plain, plain}};
-  EXPECT_EQ(calls.seen, told);
-  for (std::size_t stop = 0; stop < told.size(); ++stop) {
+  const std::vector<Call> decrypting = {{QVE_STEP_DECRYPTING, 0, size},
+                                        {QVE_STEP_DECRYPTING, 262144, size},
+                                        {QVE_STEP_DECRYPTING, 524288, size},
+                                        {QVE_STEP_DECRYPTING, size, size},
+                                        {QVE_STEP_DECRYPTING, size, size}};
+  for (const int threads : kThreadCounts) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    std::vector<Call> told = decrypting;
+    if (threads == 1) {
+      told.insert(told.end(), {{QVE_STEP_CHECKING_SEAL, 0, plain},
+                               {QVE_STEP_CHECKING_SEAL, 262144, plain},
+                               {QVE_STEP_CHECKING_SEAL, 524288, plain},
+                               {QVE_STEP_CHECKING_SEAL, plain, plain},
+                               {QVE_STEP_CHECKING_SEAL, plain, plain}});
+    } else {
+      told.insert(told.end(),
+                  {{QVE_STEP_CHECKING_SEAL, 0, plain}, {QVE_STEP_CHECKING_SEAL, plain, plain}});
+    }
     WriteFile(dir / "out.bin", kOld);
-    calls = {{}, stop};
-    // Stopped is no result: what was decrypted is not kept either way.
-    options.keep_unverified = int(stop % 2);
-    EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_ERROR_CANCELLED) << stop;
-    EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_CANCELLED);
-    EXPECT_EQ(calls.seen.size(), stop + 1) << "no call after the one that stopped";
-    EXPECT_EQ(ReadFile(dir / "out.bin"), kOld) << stop;
-    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"})) << stop;
-  }
-  // A check in memory has the one step; with a scratch file, both.
-  const std::string folder = scratch.path().string();
-  for (const char* scratchFolder : {static_cast<const char*>(nullptr), folder.c_str()}) {
-    qve_check_options check = CheckOptions();
-    check.progress = Calls::Record;
-    check.context = &calls;
-    check.scratch_folder = scratchFolder;
-    calls = {};
-    EXPECT_EQ(qve_check(in.c_str(), &check), QVE_DECRYPT_SUCCESS);
-    EXPECT_EQ(calls.seen.size(), scratchFolder ? told.size() : 5u);
-    EXPECT_EQ(calls.seen.back(), scratchFolder ? told.back() : told[3]);
-    calls = {{}, 1};
-    EXPECT_EQ(qve_check(in.c_str(), &check), QVE_ERROR_CANCELLED);
-    EXPECT_TRUE(fs::is_empty(scratch.path()));
+    Calls calls;
+    qve_decrypt_options options = DecryptOptions();
+    options.progress = Calls::Record;
+    options.context = &calls;
+    const auto decrypt = [&] {
+      return WithThreads(threads, options.loan,
+                         [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); });
+    };
+    ASSERT_EQ(decrypt(), QVE_DECRYPT_SUCCESS);
+    EXPECT_EQ(calls.seen, told);
+    for (std::size_t stop = 0; stop < told.size(); ++stop) {
+      WriteFile(dir / "out.bin", kOld);
+      calls = {{}, stop};
+      // Stopped is no result: what was decrypted is not kept either way.
+      options.keep_unverified = int(stop % 2);
+      EXPECT_EQ(decrypt(), QVE_ERROR_CANCELLED) << stop;
+      EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_CANCELLED);
+      EXPECT_EQ(calls.seen.size(), stop + 1) << "no call after the one that stopped";
+      EXPECT_EQ(ReadFile(dir / "out.bin"), kOld) << stop;
+      EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"})) << stop;
+    }
+    // A check in memory has the one step; with a scratch file, both.
+    const std::string folder = scratch.path().string();
+    for (const char* scratchFolder : {static_cast<const char*>(nullptr), folder.c_str()}) {
+      qve_check_options check = CheckOptions();
+      check.progress = Calls::Record;
+      check.context = &calls;
+      check.scratch_folder = scratchFolder;
+      const auto checked = [&] {
+        return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
+      };
+      calls = {};
+      EXPECT_EQ(checked(), QVE_DECRYPT_SUCCESS);
+      EXPECT_EQ(calls.seen.size(), scratchFolder ? told.size() : 5u);
+      EXPECT_EQ(calls.seen.back(), scratchFolder ? told.back() : told[3]);
+      calls = {{}, 1};
+      EXPECT_EQ(checked(), QVE_ERROR_CANCELLED);
+      EXPECT_TRUE(fs::is_empty(scratch.path()));
+    }
   }
 }
 
@@ -300,6 +367,8 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
       {.version = 2},
       {.records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}},
       {.body = Pattern(20000), .cutTo = 288 + 4096},
+      {.body = Pattern(1500000, 4)},
+      {.body = Pattern(1500000, 4), .seal = Seal{.signature = Pattern(256)}},
   };
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
   const std::string folder = scratch.path().string();
@@ -308,12 +377,17 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
     qve_decrypt_options options = DecryptOptions();
     const int decrypted = qve_decrypt(in.c_str(), out.c_str(), &options);
     const std::string cause = qve_last_message();
-    qve_check_options check = CheckOptions();
-    EXPECT_EQ(qve_check(in.c_str(), &check), decrypted);
-    EXPECT_EQ(qve_last_message(), cause);
-    check.scratch_folder = folder.c_str();
-    EXPECT_EQ(qve_check(in.c_str(), &check), decrypted);
-    EXPECT_EQ(qve_last_message(), cause);
+    for (const int threads : kThreadCounts) {
+      qve_check_options check = CheckOptions();
+      const auto checked = [&] {
+        return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
+      };
+      EXPECT_EQ(checked(), decrypted) << threads;
+      EXPECT_EQ(qve_last_message(), cause);
+      check.scratch_folder = folder.c_str();
+      EXPECT_EQ(checked(), decrypted) << threads;
+      EXPECT_EQ(qve_last_message(), cause);
+    }
   }
   EXPECT_TRUE(fs::is_empty(scratch.path()));
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"}));
@@ -345,6 +419,9 @@ TEST(Interface, Misuse) {
         return qve_decrypt(in.c_str(), out.c_str(), &older);
       },
       [&] { return qve_check(nullptr, &check); },
+      [&] { return qve_loan_create(nullptr); },
+      [&] { return qve_loan_work(nullptr); },
+      [&] { return qve_loan_end(nullptr); },
       [&] { return qve_check(in.c_str(), nullptr); },
       [&] {
         qve_check_options both = check;

@@ -526,37 +526,48 @@ TEST(FolderWalk, SaysWhatItPassesOver) {
 
 // A temporary output replaces its target keeping the target's mode and
 // owner, or makes a new one with the umask'd 0666; nothing else is left.
+// Written by path or through its own handle, and cut there.
 TEST(TempOutput, PublishKeepsModeAndOwner) {
-  for (const TempNaming naming : {TempNaming::Unnamed, TempNaming::Named}) {
-    for (const bool existing : {true, false}) {
-      TempDir dir;
-      const auto target = dir / "out";
-      if (existing) {
-        WriteFile(target, std::string("old"));
-        ASSERT_EQ(chown(target.c_str(), NobodyUid(), NobodyGid()), 0);
-        ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+  for (const TempNaming naming : {TempNaming::Unnamed, TempNaming::Named})
+    for (const TempAccess access : {TempAccess::ByPath, TempAccess::HandleOnly}) {
+      for (const bool existing : {true, false}) {
+        TempDir dir;
+        const auto target = dir / "out";
+        if (existing) {
+          WriteFile(target, std::string("old"));
+          ASSERT_EQ(chown(target.c_str(), NobodyUid(), NobodyGid()), 0);
+          ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+        }
+        const mode_t mask = umask(027);
+        std::error_code error;
+        auto temporary = TempOutput::Create(WidePath(dir.path()), error, naming, access);
+        ASSERT_TRUE(temporary) << error.message();
+        if (access == TempAccess::ByPath) {
+          FileStream out;
+          ASSERT_TRUE(OpenForWriting(out, temporary->path()));
+          out << "new";
+          out.close();
+        } else {
+          const Bytes bytes = {'n', 'e', 'w', 'e', 'r'};
+          temporary->Write(std::span(bytes).first(2), error);
+          temporary->Write(std::span(bytes).subspan(2), error);
+          EXPECT_EQ(temporary->Size(), 5u);
+          temporary->Truncate(3, error);
+          EXPECT_FALSE(error) << error.message();
+        }
+        EXPECT_EQ(temporary->Size(), 3u);
+        temporary->Publish(WidePath(target), error);
+        umask(mask);
+        EXPECT_FALSE(error) << error.message();
+        temporary.reset();
+        EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"out"});
+        EXPECT_TRUE(ReadFile(target) == Bytes({'n', 'e', 'w'}));
+        struct stat status {};
+        ASSERT_EQ(stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, existing ? 0604u : 0640u);
+        EXPECT_EQ(status.st_uid, existing ? NobodyUid() : getuid());
       }
-      const mode_t mask = umask(027);
-      std::error_code error;
-      auto temporary = TempOutput::Create(WidePath(dir.path()), error, naming);
-      ASSERT_TRUE(temporary) << error.message();
-      FileStream out;
-      ASSERT_TRUE(OpenForWriting(out, temporary->path()));
-      out << "new";
-      out.close();
-      EXPECT_EQ(temporary->Size(), 3u);
-      temporary->Publish(WidePath(target), error);
-      umask(mask);
-      EXPECT_FALSE(error) << error.message();
-      temporary.reset();
-      EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"out"});
-      EXPECT_TRUE(ReadFile(target) == Bytes({'n', 'e', 'w'}));
-      struct stat status {};
-      ASSERT_EQ(stat(target.c_str(), &status), 0);
-      EXPECT_EQ(status.st_mode & 07777, existing ? 0604u : 0640u);
-      EXPECT_EQ(status.st_uid, existing ? NobodyUid() : getuid());
     }
-  }
 }
 
 // Links another user may have planted in a sticky world-writable folder are
