@@ -266,8 +266,9 @@ TEST(DecryptCommand, Table) {
     }
 }
 
-// The one place that pins what decrypt says: a row per distinct message, by
-// the name of the row above that makes it.
+// The one place that pins what decrypt says: a row per distinct message (a
+// system's reason or a kind of file in place of another, not again), by the
+// name of the row above that makes it.
 TEST(DecryptCommand, Wording) {
   umask(022);
   const std::pair<const char*, std::string> messages[] = {
@@ -283,17 +284,11 @@ TEST(DecryptCommand, Wording) {
       {"version 2", "version 2 is not supported (this tool reads version 1)"},
       {"33 recipients", "the header is damaged at offset 6: recipient count 33, at most 32"},
       {"missing input", "none: no such file or directory"},
-      {"folder input", ".: is a directory"},
-      {"unreadable input", "c.qves: permission denied"},
       {"FIFO as INPUT",
        "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
-      {"device as INPUT",
-       "INPUT d is a character device, not a regular file; give - to read a stream from standard "
-       "input"},
       {"empty INPUT", "INPUT and OUTPUT must not be empty"},
       {"same file", "OUTPUT ./c.qves is the same file as INPUT c.qves"},
       {"FIFO", "OUTPUT f is a FIFO; only a regular file is replaced"},
-      {"device", "OUTPUT d is a character device; only a regular file is replaced"},
       {"folder", "OUTPUT s is a folder; only a regular file is replaced"},
       {"no folder", "the folder no of OUTPUT no/x does not exist"},
       {"not replaceable", "OUTPUT ro cannot be replaced: permission denied"},
@@ -306,8 +301,6 @@ TEST(DecryptCommand, Wording) {
        "folder's owner, in a sticky world-writable folder; it is not followed (the rule of "
        "fs.protected_symlinks)"},
       {"full standard output", "cannot write standard output: no space left on device"},
-      {"closed standard output", "cannot write standard output: bad file descriptor"},
-      {"standard output's reader gone", "cannot write standard output: broken pipe"},
       {"file size limit", "file too large"},
   };
   const std::vector<Row> rows = Rows();
