@@ -257,15 +257,14 @@ TEST(CheckCommand, TerminalAndUsage) {
 // name of the row that makes it.
 TEST(CheckCommand, Wording) {
   const std::string say = "qvehelper check: ";
+  // clang-format off
   const std::pair<const char*, std::string> messages[] = {
       {"a folder", say + "d/header.qves: version 2 is not supported (this tool reads version 1)"},
       {"a folder", say + "d/sub/bad-seal.qves: the seal's signature does not match the plaintext"},
       {"a folder", say + "d/sub/no-seal.qves: the plaintext ends in no seal trailer"},
       {"a folder", say + "d/wrong-key.qves: no recipient record names the built-in key 0a000000"},
-      {"what a folder holds besides",
-       say + "d/damaged.QVES: not a QVES container (magic 58564553, expected 51564553)"},
-      {"what a folder holds besides",
-       say + "d/empty.qves: not a QVES container (magic cut short by the end of the file)"},
+      {"what a folder holds besides", say + "d/damaged.QVES: not a QVES container (magic 58564553, expected 51564553)"},
+      {"what a folder holds besides", say + "d/empty.qves: not a QVES container (magic cut short by the end of the file)"},
       {"what a folder holds besides", "warning: d/.qves: does not start with \"QVES\""},
       {"what a folder holds besides", "warning: d/empty.qves: the file is empty"},
       {"what a folder holds besides", "warning: d/link.qves: skipped: links are not followed"},
@@ -275,23 +274,17 @@ TEST(CheckCommand, Wording) {
       {"standard input", say + "CONTAINER cannot be standard input (-); ./- names a file called -"},
       {"an empty CONTAINER", say + "CONTAINER must not be empty"},
       {"a FIFO named", say + "CONTAINER d/fifo.qves is a FIFO, not a regular file"},
-      {"cut right after its IV",
-       say +
-           "d/iv.qves: the container looks cut short: it ends right after its IV, with no payload"},
-      {"a scratch file past the size limit",
-       say + "d/good.qves: not checked: the scratch file in $TMP takes no more: file too large"},
-      {"a scratch file past the size limit",
-       say + "d/header.qves: not checked: the run stopped at the scratch file's failure"},
+      {"cut right after its IV", say + "d/iv.qves: the container looks cut short: it ends right after its IV, with no payload"},
+      {"a scratch file past the size limit", say + "d/good.qves: not checked: the scratch file in $TMP takes no more: file too large"},
+      {"a scratch file past the size limit", say + "d/header.qves: not checked: the run stopped at the scratch file's failure"},
       {"no scratch folder", say + "the scratch folder $TMP/none: no such file or directory"},
-      {"a scratch folder through another user's link",
-       say + "the scratch folder sticky/tmp is a symbolic link, owned by neither this user nor the "
-             "folder's owner, in a sticky world-writable folder; it is not followed (the rule of "
-             "fs.protected_symlinks)"},
+      {"a scratch folder through another user's link", say + "the scratch folder sticky/tmp is a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
       {"standard output's reader gone", "qvehelper: cannot write standard output: broken pipe"},
       {"no container at all", "warning: d/none: no container below it"},
       {"no container at all", say + "no container found"},
       {"too many jobs", "qvehelper: --jobs: Value 257 not in range 1 to 256"},
   };
+  // clang-format on
   std::vector<Row> rows = Rows();
   for (Row& row : OtherRows()) rows.push_back(std::move(row));
   for (const auto& [name, text] : messages) {

@@ -271,21 +271,17 @@ TEST(DecryptCommand, Table) {
 // name of the row above that makes it.
 TEST(DecryptCommand, Wording) {
   umask(022);
+  // clang-format off
   const std::pair<const char*, std::string> messages[] = {
       {"a name too long", "OUTPUT " + std::string(256, 'n') + ": file name too long"},
-      {"seal of another key",
-       "the seal names key 0a000000, not the built-in verification key 0b000000"},
-      {"truncated",
-       "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks"},
-      {"cut at a block",
-       "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
-      {"cut after the IV",
-       "the container looks cut short: it ends right after its IV, with no payload"},
+      {"seal of another key", "the seal names key 0a000000, not the built-in verification key 0b000000"},
+      {"truncated", "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks"},
+      {"cut at a block", "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
+      {"cut after the IV", "the container looks cut short: it ends right after its IV, with no payload"},
       {"version 2", "version 2 is not supported (this tool reads version 1)"},
       {"33 recipients", "the header is damaged at offset 6: recipient count 33, at most 32"},
       {"missing input", "none: no such file or directory"},
-      {"FIFO as INPUT",
-       "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
+      {"FIFO as INPUT", "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
       {"empty INPUT", "INPUT and OUTPUT must not be empty"},
       {"same file", "OUTPUT ./c.qves is the same file as INPUT c.qves"},
       {"FIFO", "OUTPUT f is a FIFO; only a regular file is replaced"},
@@ -293,16 +289,12 @@ TEST(DecryptCommand, Wording) {
       {"no folder", "the folder no of OUTPUT no/x does not exist"},
       {"not replaceable", "OUTPUT ro cannot be replaced: permission denied"},
       {"folder not writable", "cannot create a file in .: permission denied"},
-      {"another user's link in a sticky folder",
-       "OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, in a "
-       "sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
-      {"another user's folder link in a sticky folder",
-       "OUTPUT s/out.bin leads through s, a symbolic link, owned by neither this user nor the "
-       "folder's owner, in a sticky world-writable folder; it is not followed (the rule of "
-       "fs.protected_symlinks)"},
+      {"another user's link in a sticky folder", "OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
+      {"another user's folder link in a sticky folder", "OUTPUT s/out.bin leads through s, a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
       {"full standard output", "cannot write standard output: no space left on device"},
       {"file size limit", "file too large"},
   };
+  // clang-format on
   const std::vector<Row> rows = Rows();
   for (const auto& [name, text] : messages) {
     const auto row = std::find_if(rows.begin(), rows.end(),

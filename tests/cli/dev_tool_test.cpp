@@ -168,50 +168,47 @@ TEST(DevToolAndFrame, Table) {
 // out, words wrapped at 78 columns under their text.
 TEST(DevToolAndFrame, Wording) {
   const std::string seal = "qvehelper-dev seal: ", sign = "qvehelper-dev sign-log: ";
+  // clang-format off
   const std::pair<const char*, std::string> messages[] = {
       {"seal onto itself", seal + "OUTPUT ./out.bin is the same file as out.bin\n"},
       {"sign onto itself", sign + "output plain.txt is the same file as plain.txt\n"},
       {"no colon", seal + "--recipient takes PUBLIC_PEM:KEY_NUMBER, not 'foo'\n"},
       {"33 recipients", seal + "a container holds 1 to 32 recipients, not 33\n"},
       {"negative count", "qvehelper-dev: --every: not a number of digits: -1\n"},
-      {"count past 64 bits",
-       "qvehelper-dev: --every: a number past 64 bits: 18446744073709551616\n"},
+      {"count past 64 bits", "qvehelper-dev: --every: a number past 64 bits: 18446744073709551616\n"},
       {"long text", sign + "--text holds at most 2048 bytes, not 2049\n"},
-      {"a line holding 0x1A",
-       sign + "input line 2 holds 0x1A, which would end the log for a reader\n"},
-      {"a line holding a NUL",
-       sign + "input line 2 holds a NUL, and a signature covers a line only up to its first NUL\n"},
+      {"a line holding 0x1A", sign + "input line 2 holds 0x1A, which would end the log for a reader\n"},
+      {"a line holding a NUL", sign + "input line 2 holds a NUL, and a signature covers a line only up to its first NUL\n"},
       {"chain from no signature", sign + "--chain-from plain.txt has no signature line\n"},
       {"not a key", sign + "plain.txt is not an RSA private key in PEM form\n"},
       {"missing input", seal + "cannot open none: no such file or directory\n"},
-      {"a key as standard input",
-       sign + "a key or --chain-from cannot be standard input (-); ./- names a file called -\n"},
+      {"a key as standard input", sign + "a key or --chain-from cannot be standard input (-); ./- names a file called -\n"},
       {"no keys beside the program", sign + "no development keys beside the program (looked in "},
       {"output past the size limit", sign + "cannot write output out.bin: file too large\n"},
-      {"device output",
-       seal + "OUTPUT /dev/full is a character device; only a regular file is replaced\n"},
-      {"unknown command",
-       "qvehelper: unknown command 'verfiy'; run 'qvehelper help' for the list\n"},
+      {"device output", seal + "OUTPUT /dev/full is a character device; only a regular file is replaced\n"},
+      {"unknown command", "qvehelper: unknown command 'verfiy'; run 'qvehelper help' for the list\n"},
       {"usage error", "qvehelper-dev: INPUT is required\n"},
       {"usage error", "Usage: qvehelper-dev seal "},
-      {"version to a full disk",
-       "qvehelper: cannot write standard output: no space left on device\n"},
+      {"version to a full disk", "qvehelper: cannot write standard output: no space left on device\n"},
       {"sign-log to a pipe nobody reads", sign + "cannot write standard output: broken pipe\n"},
       {"help", "Subcommands:"},
       {"help check",
-       "Exit status:\n  0    success: every container gives Success\n"
+       "Exit status:\n"
+       "  0    success: every container gives Success\n"
        "  1-13 the largest result of any container (see 'decrypt'); a line on standard\n"
        "       error says why each one that is not Success gives its result\n"
        "  64   a usage error: a CONTAINER is empty or -\n"
        "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
        "  66   an input is missing or cannot be read, said with the system's reason:\n"
-       "       no container was found\n  70   a failure inside the work, said with its cause\n"
+       "       no container was found\n"
+       "  70   a failure inside the work, said with its cause\n"
        "  73   an output cannot be created or put in place: the scratch folder\n"
        "       ($TMPDIR), named, takes no file\n"
        "  74   an output does not take the data (a full disk, a closed pipe): a\n"
        "       scratch file, which stops the run and names its folder, or standard\n"
        "       output\n"},
   };
+  // clang-format on
   const std::vector<Row> rows = Rows();
   for (const auto& [name, text] : messages) {
     const auto row = std::find_if(rows.begin(), rows.end(),

@@ -272,52 +272,33 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
 // The one place that pins what inspect says: a row per distinct kind of
 // line, by the name of the case above that makes it.
 TEST(InspectCommandWording, EachKindOfLine) {
+  // clang-format off
   const std::pair<const char*, std::string> lines[] = {
-      {"BadMagic",
-       Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")},
+      {"BadMagic", Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")},
       {"NeitherKind", ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n"},
-      {"SecondRecordUsed",
-       "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
-      {"WrongKey",
-       "  session key: no record for the built-in key 0a000000\n"
-       "  seal: not reached, the session key does not open\n"},
-      {"CrcMismatch",
-       "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
-      {"NoSeal",
-       "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n"
-       "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
-       "  seal: no trailer in 100 bytes of plaintext: closing tag "},
+      {"SecondRecordUsed", "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
+      {"WrongKey", "  session key: no record for the built-in key 0a000000\n  seal: not reached, the session key does not open\n"},
+      {"CrcMismatch", "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
+      {"NoSeal", "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n  session key: record 1 unwraps, CRC matches, key material 32 bytes\n  seal: no trailer in 100 bytes of plaintext: closing tag "},
       {"CutAfterTheIv", "  payload 0 bytes, none: the file ends right after the IV, cut short\n"},
-      {"CutAtABlock",
-       "  payload 4096 bytes, a whole number of 16-byte blocks, the last one's padding invalid: "
-       "cut short or damaged\n"},
-      {"SealOfAnotherKey",
-       "does not verify (BadSignature): the seal names key 0c000000, not the built-in verification "
-       "key 0b000000\n"},
+      {"CutAtABlock", "  payload 4096 bytes, a whole number of 16-byte blocks, the last one's padding invalid: cut short or damaged\n"},
+      {"SealOfAnotherKey", "does not verify (BadSignature): the seal names key 0c000000, not the built-in verification key 0b000000\n"},
       {"GoodSeal", "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies (Success)\n"},
       {"StandardInput", "-: container, 20576 bytes\n  version 1\n"},
       {"LogChangedLine", " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
-      {"LogBrokenLink",
-       "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 "
-       "bytes: BlockChainBreak\n"},
+      {"LogBrokenLink", "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 bytes: BlockChainBreak\n"},
       {"LogEscapedText", "covers 4, id 7, text \"tab\\there\\\", link "},
       {"LogEmptySignature", "  line 3: covers 1-2, empty payload: BlockNoSignature\n"},
-      {"LogOversizedText",
-       "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: "
-       "BlockInvalid\n"},
-      {"LogNulAndTail",
-       "BlockOk\n  4 lines, 1 signature line\n"
-       "  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
-       "  last chain value: "},
-      {"LogNulAndTailIgnored",
-       "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line "
-       "1)\n"},
+      {"LogOversizedText", "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: BlockInvalid\n"},
+      {"LogNulAndTail", "BlockOk\n  4 lines, 1 signature line\n  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n  last chain value: "},
+      {"LogNulAndTailIgnored", "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line 1)\n"},
       {"LogEndOfInput", "  ignored: 5 bytes after the end-of-input byte 0x1A at offset "},
       {"GzipLogCutShort", "\n  cannot be read past line 5: the gzip data is cut short; "},
       {"GzipLogNotGzip", "/file.gz: cannot be read: damaged gzip data\n"},
       {"Absent", ": cannot be read: no such file or directory\n"},
       {"Fifo", "/fifo: a FIFO, not a regular file; give - to read a stream from standard input\n"},
   };
+  // clang-format on
   for (const auto& [name, text] : lines) {
     const auto c = std::find_if(std::begin(kCases), std::end(kCases),
                                 [&](const Case& each) { return std::string(each.name) == name; });
