@@ -46,7 +46,7 @@ struct Row {
   std::vector<std::string> args;
   int status;
   std::vector<std::string> out;  // parts it must hold, in order; none: nothing
-  std::vector<std::string> err;  // parts it must hold; as many warnings as parts that are
+  std::vector<std::string> err;  // parts it must hold, its warnings one part each; none: nothing
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
   std::function<void(const fs::path&)> after = {};  // checks the files left
