@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper decrypt as users run it: one row per case, with what it prints,
-// its exit status and what it leaves in the folder.
+// qvehelper decrypt as users run it: one row per case, with its outcome,
+// its exit status and what it leaves in the folder; what it says in words,
+// in one table at the end.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,11 +11,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <regex>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "format/byte_builder.h"
 #include "tests/support/builders.h"
@@ -43,8 +46,8 @@ struct Row {
   const char* name;
   std::vector<std::string> args;
   int status;
-  const char* out;  // patterns; the whole text must match
-  const char* err;
+  const char* out;                   // the whole of it; "body": the plaintext
+  const char* err;                   // text it must hold ("\n": a line at all), or "": nothing
   char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended, '-' absent
   std::set<std::string> added = {};  // names beyond kBase left in the folder
   std::function<void(const fs::path&)> setup = {};
@@ -53,7 +56,7 @@ struct Row {
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
 };
 
-TEST(DecryptCommand, Table) {
+std::vector<Row> Rows() {
   const auto fifo = [](const char* name) {
     return [name](const fs::path& dir) { ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0); };
   };
@@ -118,28 +121,25 @@ TEST(DecryptCommand, Table) {
   const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
   const testing::Command nobody{.asNobody = true};
   const std::string longName(250, 'n');
-  const char* ok = "Success \\(0\\)\n";
-  const char* same = ".*: OUTPUT \\S+ is the same file as INPUT c\\.qves\n";
+  const char* ok = "Success (0)\n";
+  const char* noSeal = "NoSeal (1)\n";
+  const char* invalid = "HeaderInvalid (6)\n";
+  const char* unopened = "InputOpenFailed (2)\n";
+  const char* said = "\n";
   // clang-format off
-  const Row rows[] = {
+  return {
       {"success replaces", {"c.qves", "out.bin"}, 0, ok, "", 'B'},
       {"success creates", {"c.qves", "new"}, 0, ok, "", 'O', {"new"}},
       {"as nobody", {"c.qves", "new"}, 0, ok, "", 'O', {"new"}, {}, nobody},
       {"a long name", {"c.qves", longName}, 0, ok, "", 'O', {longName}},
-      {"a name too long", {"c.qves", std::string(256, 'n')}, 73, "", ".*: file name too long\n"},
-      {"seal of another key", {"bad.qves", "out.bin"}, 13, "BadSignature \\(13\\)\n",
-       ".*: the seal names key 0a000000, not the built-in verification key 0b000000\n"},
-      {"bad seal kept", {"--keep-unverified", "bad.qves", "out.bin"}, 13,
-       "BadSignature \\(13\\)\n", ".*names key.*\n", 'B'},
-      {"truncated", {"trunc.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
-       ".*: the container looks cut short: its payload is not a whole number of 16-byte cipher blocks\n"},
-      {"cut at a block", {"cut.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
-       ".*: the container looks cut short or damaged: the padding of its last cipher block is invalid\n",
-       'O', {"cut.qves"}, cutAtBlock},
-      {"version 2", {"v2.qves", "out.bin"}, 6, "HeaderInvalid \\(6\\)\n",
-       ".*: version 2 is not supported \\(this tool reads version 1\\)\n", 'O', {"v2.qves"}, version2},
-      {"33 recipients", {"r33.qves", "out.bin"}, 6, "HeaderInvalid \\(6\\)\n",
-       ".*: the header is damaged at offset 6: recipient count 33, at most 32\n", 'O', {"r33.qves"},
+      {"a name too long", {"c.qves", std::string(256, 'n')}, 73, "", said},
+      {"seal of another key", {"bad.qves", "out.bin"}, 13, "BadSignature (13)\n", "0a000000"},
+      {"bad seal kept", {"--keep-unverified", "bad.qves", "out.bin"}, 13, "BadSignature (13)\n",
+       "0a000000", 'B'},
+      {"truncated", {"trunc.qves", "out.bin"}, 1, noSeal, said},
+      {"cut at a block", {"cut.qves", "out.bin"}, 1, noSeal, said, 'O', {"cut.qves"}, cutAtBlock},
+      {"version 2", {"v2.qves", "out.bin"}, 6, invalid, said, 'O', {"v2.qves"}, version2},
+      {"33 recipients", {"r33.qves", "out.bin"}, 6, invalid, said, 'O', {"r33.qves"},
        tooManyRecipients},
       {"standard input", {"-", "out.bin"}, 0, ok, "", 'B', {}, {}, fromStandardInput},
       {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
@@ -149,130 +149,159 @@ TEST(DecryptCommand, Table) {
        {.input = fromStandardInput.input, .inputInFifo = true, .hangGuardSeconds = 20}},
       {"a pipe as /dev/stdout", {"c.qves", "/dev/stdout"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
       {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
-      {"missing input", {"none", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
-       ".*: none: no such file or directory\n"},
-      {"FIFO as INPUT", {"f", "out.bin"}, 65, "",
-       ".*: INPUT f is a FIFO, not a regular file; give - to read a stream from standard input\n",
-       'O', {"f"}, fifo("f"), {.hangGuardSeconds = 20}},
-      {"device as INPUT", {"d", "out.bin"}, 65, "", ".*: INPUT d is a character device, not .*\n",
-       'O', {"d"}, device},
-      {"socket as INPUT", {"sock", "out.bin"}, 65, "", ".*: INPUT sock is a socket, not .*\n",
-       'O', {"sock"}, socketFile},
-      {"empty INPUT", {"", "out.bin"}, 64, "", ".*must not be empty\n"},
-      {"cut after the IV", {"iv.qves", "out.bin"}, 1, "NoSeal \\(1\\)\n",
-       ".*: the container looks cut short: it ends right after its IV, with no payload\n",
-       'O', {"iv.qves"}, cutAfterIv},
-      {"folder input", {".", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n", ".*: \\.: is a directory\n"},
-      {"unreadable input", {"c.qves", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
-       ".*: c\\.qves: permission denied\n", 'O', {}, lockInput, nobody},
+      {"missing input", {"none", "out.bin"}, 2, unopened, "none"},
+      {"FIFO as INPUT", {"f", "out.bin"}, 65, "", said, 'O', {"f"}, fifo("f"), {.hangGuardSeconds = 20}},
+      {"device as INPUT", {"d", "out.bin"}, 65, "", said, 'O', {"d"}, device},
+      {"socket as INPUT", {"sock", "out.bin"}, 65, "", "sock", 'O', {"sock"}, socketFile},
+      {"empty INPUT", {"", "out.bin"}, 64, "", said},
+      {"cut after the IV", {"iv.qves", "out.bin"}, 1, noSeal, said, 'O', {"iv.qves"}, cutAfterIv},
+      {"folder input", {".", "out.bin"}, 2, unopened, said},
+      {"unreadable input", {"c.qves", "out.bin"}, 2, unopened, "c.qves", 'O', {}, lockInput, nobody},
       {"names not UTF-8", {"c\xe9", "out.bin"}, 0, ok, "", 'B', {"c\xe9"}, notUtf8},
       {"OUTPUT not UTF-8", {"c.qves", "o\xff"}, 0, ok, "", 'O', {"o\xff"}},
-      {"missing, not UTF-8", {"n\xe9", "out.bin"}, 2, "InputOpenFailed \\(2\\)\n",
-       ".*: n\\\\xe9: no such file or directory\n"},
-      {"same, not UTF-8", {"c\xe9", "./c\xe9"}, 64, "",
-       ".*: OUTPUT \\./c\\\\xe9 is the same file as INPUT c\\\\xe9\n", 'O', {"c\xe9"}, notUtf8},
-      {"empty OUTPUT", {"c.qves", ""}, 64, "", ".*must not be empty\n"},
-      {"same file", {"c.qves", "./c.qves"}, 64, "", same},
-      {"same file kept", {"--keep-unverified", "c.qves", "c.qves"}, 64, "", same},
-      {"same by link", {"--keep-unverified", "c.qves", "l"}, 64, "", same, 'O', {"l"}, link("c.qves", "l")},
-      {"same by hard link", {"c.qves", "h"}, 64, "", same, 'O', {"h"}, hardLink},
-      {"FIFO", {"c.qves", "f"}, 73, "", ".*: OUTPUT f is a FIFO; only a regular file is replaced\n",
-       'O', {"f"}, fifo("f")},
-      {"device", {"--keep-unverified", "c.qves", "d"}, 73, "", ".*: OUTPUT d is a character device.*\n",
-       'O', {"d"}, device},
-      {"folder", {"c.qves", "s"}, 73, "", ".*: OUTPUT s is a folder.*\n", 'O', {"s"}, folder},
-      {"no folder", {"--keep-unverified", "c.qves", "no/x"}, 73, "",
-       ".*: the folder no of OUTPUT no/x does not exist\n"},
-      {"not replaceable", {"c.qves", "ro"}, 73, "", ".*: OUTPUT ro cannot be replaced: permission denied\n",
-       'O', {"ro"}, othersFile(0644, 0777), nobody, {}, "ro"},
-      {"sticky folder", {"--keep-unverified", "c.qves", "ro"}, 73, "",
-       ".*: OUTPUT ro cannot be replaced: operation not permitted\n", 'O', {"ro"}, othersFile(0666, 01777),
-       nobody, {}, "ro"},
-      {"folder not writable", {"c.qves", "new"}, 73, "",
-       ".*: cannot create a file in \\.: permission denied\n", 'O', {}, lockFolder, nobody},
+      {"missing, not UTF-8", {"n\xe9", "out.bin"}, 2, unopened, "n\\xe9"},
+      {"same, not UTF-8", {"c\xe9", "./c\xe9"}, 64, "", "./c\\xe9", 'O', {"c\xe9"}, notUtf8},
+      {"empty OUTPUT", {"c.qves", ""}, 64, "", said},
+      {"same file", {"c.qves", "./c.qves"}, 64, "", "./c.qves"},
+      {"same file kept", {"--keep-unverified", "c.qves", "c.qves"}, 64, "", "c.qves"},
+      {"same by link", {"--keep-unverified", "c.qves", "l"}, 64, "", "c.qves", 'O', {"l"}, link("c.qves", "l")},
+      {"same by hard link", {"c.qves", "h"}, 64, "", "c.qves", 'O', {"h"}, hardLink},
+      {"FIFO", {"c.qves", "f"}, 73, "", said, 'O', {"f"}, fifo("f")},
+      {"device", {"--keep-unverified", "c.qves", "d"}, 73, "", said, 'O', {"d"}, device},
+      {"folder", {"c.qves", "s"}, 73, "", said, 'O', {"s"}, folder},
+      {"no folder", {"--keep-unverified", "c.qves", "no/x"}, 73, "", "no/x"},
+      {"not replaceable", {"c.qves", "ro"}, 73, "", "ro", 'O', {"ro"}, othersFile(0644, 0777), nobody, {},
+       "ro"},
+      {"sticky folder", {"--keep-unverified", "c.qves", "ro"}, 73, "", "ro", 'O', {"ro"},
+       othersFile(0666, 01777), nobody, {}, "ro"},
+      {"folder not writable", {"c.qves", "new"}, 73, "", said, 'O', {}, lockFolder, nobody},
       {"link followed", {"c.qves", "l"}, 0, ok, "", 'B', {"l"}, link("out.bin", "l")},
-      {"another user's link in a sticky folder", {"c.qves", "l"}, 73, "",
-       ".*: OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, .*\n",
-       'O', {"l"}, stickyLink("out.bin", "l", true)},
-      {"another user's folder link in a sticky folder", {"c.qves", "s/out.bin"}, 73, "",
-       ".*: OUTPUT s/out.bin leads through s, a symbolic link, owned by neither .*\n",
+      {"another user's link in a sticky folder", {"c.qves", "l"}, 73, "", said, 'O', {"l"},
+       stickyLink("out.bin", "l", true)},
+      {"another user's folder link in a sticky folder", {"c.qves", "s/out.bin"}, 73, "", "s/out.bin",
        'O', {"s"}, stickyLink(".", "s", true)},
       {"its own link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
        stickyLink("out.bin", "l", true), nobody},
       {"the folder owner's link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
        stickyLink("out.bin", "l", false), nobody},
       {"to standard output", {"c.qves", "-"}, 0, "body", ok},
-      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature \\(13\\)\n.*names key.*\n"},
+      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature (13)\n"},
       {"OUTPUT is standard output", {"c.qves", "out.bin"}, 0, "", ok, 'A', {}, {}, {.outputTo = "out.bin"}},
-      {"full standard output", {"c.qves", "-"}, 74, "", ".*: cannot write standard output: no space left on device\n",
-       'O', {}, {}, {.outputTo = "/dev/full"}},
-      {"closed standard output", {"c.qves", "-"}, 74, "", ".*: bad file descriptor\n",
-       'O', {}, {}, {.outputTo = "-"}},
-      {"standard output's reader gone", {"c.qves", "-"}, 74, "",
-       ".*: cannot write standard output: broken pipe\n", 'O', {}, {}, {.outputTo = "|x"}},
-      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "(\rdecrypted [^\r\n]+, seal checked [^\r\n]+/s[^\r\n]*)+\r +\r", 'B', {}, {},
+      {"full standard output", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "/dev/full"}},
+      {"closed standard output", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "-"}},
+      {"standard output's reader gone", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "|x"}},
+      // What the progress line says is the progress tests' concern.
+      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "\r", 'B', {}, {},
        {.errorToTerminal = true}},
-      {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed \\(5\\)\n", ".*: file too large\n",
-       'O', {}, {}, {.fileSizeLimit = 9000}},
+      {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed (5)\n", said, 'O', {}, {},
+       {.fileSizeLimit = 9000}},
       {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {}, {}, {}, Feed(SIGINT)},
       {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {}, {}, {}, Feed(SIGKILL)},
   };
   // clang-format on
+}
+
+// Runs `row` with `jobs` threads in a folder of its own, checks what it
+// leaves there and returns what it printed.
+testing::CommandResult RunRow(const Row& row, const char* jobs) {
+  std::vector<std::string> args = {"-j", jobs};
+  args.insert(args.end(), row.args.begin(), row.args.end());
+  testing::TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
+  testing::WriteFile(
+      dir / "bad.qves",
+      Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
+  Bytes cut = testing::ReadFile(dir / "c.qves");
+  cut.resize(cut.size() - 7);
+  testing::WriteFile(dir / "trunc.qves", cut);
+  testing::WriteFile(dir / "out.bin", kOld);
+  chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
+  chmod((dir / "out.bin").c_str(), 0600);
+  if (row.setup) row.setup(dir.path());
+  testing::Command command = testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
+  if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
+      command.outputTo[0] != '|')
+    command.outputTo = dir / command.outputTo;
+  if (row.feed) command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
+  const testing::CommandResult ran = testing::Run(command);
+  std::set<std::string> expected = kBase;
+  expected.insert(row.added.begin(), row.added.end());
+  EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
+  Bytes appended = kOld;
+  appended.insert(appended.end(), kBody.begin(), kBody.end());
+  const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
+  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
+  if (row.kept != nullptr) {
+    EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld) << row.name;
+  }
+  // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
+  struct stat status {};
+  EXPECT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
+  EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
+  if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
+    EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
+    EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
+  }
+  return ran;
+}
+
+TEST(DecryptCommand, Table) {
   umask(022);
   // The thread axis: one thread reads the plaintext back, two digest it as
   // it is written; both must end alike.
   for (const char* jobs : {"1", "2"})
-    for (const Row& row : rows) {
+    for (const Row& row : Rows()) {
       SCOPED_TRACE(std::string("-j ") + jobs);
-      std::vector<std::string> args = {"-j", jobs};
-      args.insert(args.end(), row.args.begin(), row.args.end());
-      testing::TempDir dir;
-      chmod(dir.path().c_str(), 0777);
-      testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
-      testing::WriteFile(
-          dir / "bad.qves",
-          Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
-      Bytes cut = testing::ReadFile(dir / "c.qves");
-      cut.resize(cut.size() - 7);
-      testing::WriteFile(dir / "trunc.qves", cut);
-      testing::WriteFile(dir / "out.bin", kOld);
-      chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
-      chmod((dir / "out.bin").c_str(), 0600);
-      if (row.setup) row.setup(dir.path());
-      testing::Command command =
-          testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
-      if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
-          command.outputTo[0] != '|')
-        command.outputTo = dir / command.outputTo;
-      if (row.feed)
-        command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
-      const testing::CommandResult ran = testing::Run(command);
-      const bool body = std::string(row.out) == "body";
-      testing::ExpectPrinted(ran, row.status, body ? testing::kAnything : row.out, row.err,
-                             row.name);
-      if (body) {
-        EXPECT_TRUE(ran.out == std::string(kBody.begin(), kBody.end())) << row.name;
-      }
-      std::set<std::string> expected = kBase;
-      expected.insert(row.added.begin(), row.added.end());
-      EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
-      Bytes appended = kOld;
-      appended.insert(appended.end(), kBody.begin(), kBody.end());
-      const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
-      EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
-      if (row.kept != nullptr) {
-        EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld) << row.name;
-      }
-      // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
-      struct stat status {};
-      ASSERT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
-      EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
-      EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
-      if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
-        EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
-        EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
+      const testing::CommandResult ran = RunRow(row, jobs);
+      EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.out << ran.err;
+      const std::string body(kBody.begin(), kBody.end());
+      EXPECT_TRUE(ran.out == (std::string(row.out) == "body" ? body : row.out)) << row.name;
+      if (*row.err == '\0') {
+        EXPECT_EQ(ran.err, "") << row.name;
+      } else {
+        EXPECT_NE(ran.err.find(row.err), std::string::npos) << row.name << ":\n" << ran.err;
       }
     }
+}
+
+// The one place that pins what decrypt says: a row per distinct message (a
+// system's reason or a kind of file in place of another, not again), by the
+// name of the row above that makes it.
+TEST(DecryptCommand, Wording) {
+  umask(022);
+  // clang-format off
+  const std::pair<const char*, std::string> messages[] = {
+      {"a name too long", "OUTPUT " + std::string(256, 'n') + ": file name too long"},
+      {"seal of another key", "the seal names key 0a000000, not the built-in verification key 0b000000"},
+      {"truncated", "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks"},
+      {"cut at a block", "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
+      {"cut after the IV", "the container looks cut short: it ends right after its IV, with no payload"},
+      {"version 2", "version 2 is not supported (this tool reads version 1)"},
+      {"33 recipients", "the header is damaged at offset 6: recipient count 33, at most 32"},
+      {"missing input", "none: no such file or directory"},
+      {"FIFO as INPUT", "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
+      {"empty INPUT", "INPUT and OUTPUT must not be empty"},
+      {"same file", "OUTPUT ./c.qves is the same file as INPUT c.qves"},
+      {"FIFO", "OUTPUT f is a FIFO; only a regular file is replaced"},
+      {"folder", "OUTPUT s is a folder; only a regular file is replaced"},
+      {"no folder", "the folder no of OUTPUT no/x does not exist"},
+      {"not replaceable", "OUTPUT ro cannot be replaced: permission denied"},
+      {"folder not writable", "cannot create a file in .: permission denied"},
+      {"another user's link in a sticky folder", "OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
+      {"another user's folder link in a sticky folder", "OUTPUT s/out.bin leads through s, a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
+      {"full standard output", "cannot write standard output: no space left on device"},
+      {"file size limit", "file too large"},
+  };
+  // clang-format on
+  const std::vector<Row> rows = Rows();
+  for (const auto& [name, text] : messages) {
+    const auto row = std::find_if(rows.begin(), rows.end(),
+                                  [&](const Row& each) { return std::string(each.name) == name; });
+    ASSERT_NE(row, rows.end()) << name;
+    EXPECT_EQ(RunRow(*row, "1").err, "qvehelper decrypt: " + text + "\n") << name;
+  }
 }
 
 }  // namespace

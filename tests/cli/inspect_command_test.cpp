@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect on containers and logs built byte by byte: each row is a
-// file, the arguments, and a line the output must hold.
+// file, the arguments, and the facts its JSON must hold; how each kind of
+// line reads, in one table at the end.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/inspect.h"
@@ -35,7 +38,7 @@ struct Case {
   const char* name;
   std::function<Bytes()> file;
   std::vector<std::string> args;
-  std::string expected;  // a part of the output
+  std::string fields;  // JSON that its --json object must hold, value by value
   int exitCode = 0;
   // The file as inspect is given it: by its path, as standard input ("-"),
   // by a name that is not UTF-8 ("c\xe9"),
@@ -67,20 +70,20 @@ std::string Header(const std::string& offset, const std::string& problem, const 
 
 const Case kCases[] = {
     // The container's fields and faults are the library's diagnosis, whose
-    // rows are in the decrypt tests; these pin how each kind of line reads.
+    // rows are in the decrypt tests; these check that inspect reports them.
     {"BadMagic",
      [] { return Container{.magic = "QVEX"}.Build(); },
      {"--as", "container"},
-     Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")},
+     R"({"header": {"code": 1, "status": "MagicVersionOrIvUnreadable", "field": "magic", "offset": 0}})"},
     {"OneByteIsNoContainer",
      [] { return testing::BytesOf("Q"); },
      {},
-     ": unknown, 1 bytes, 1 line: no \"QVES\" magic and no signature line\n",
+     R"({"kind": "unknown", "size": 1, "lines": 1})",
      65},
     {"WrappedKeyCutShort",
      [] { return Container{.cutTo = 100}.Build(); },
      {},
-     Header("16", "wrapped key of record 1: 256 bytes, 84 left", "3, Truncated")},
+     R"({"header": {"code": 3, "status": "Truncated", "field": "wrapped key", "record": 1, "offset": 16}})"},
     {"SecondRecordUsed",
      [] {
        return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey())),
@@ -88,14 +91,13 @@ const Case kCases[] = {
            .Build();
      },
      {},
-     "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
+     R"({"recipients": [{"used": false}, {"offset": 272, "tag": "P", "keyId": "0a000000", "wrappedKeyLength": 256, "used": true}], "sessionKey": {"record": 2}})"},
     {"WrongKey",
      [] {
        return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey()))}}.Build();
      },
      {"--seal"},
-     "  session key: no record for the built-in key 0a000000\n"
-     "  seal: not reached, the session key does not open\n"},
+     R"({"recipients": [{"keyId": "0b000000"}], "sessionKey": {"record": null}, "seal": {"reached": false}})"},
     {"CrcMismatch",
      [] {
        return Container{.records = Records{WrappedFor(
@@ -103,60 +105,53 @@ const Case kCases[] = {
            .Build();
      },
      {},
-     "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
+     R"({"sessionKey": {"record": 1, "unwraps": true, "crcMatches": false, "keyMaterialLength": 32}})"},
     {"NoSeal",
      [] { return Container{.body = Pattern(100), .seal = std::nullopt}.Build(); },
      {"--seal"},
-     "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n"
-     "  session key: record 1 unwraps, CRC matches, key material 32 bytes\n"
-     "  seal: no trailer in 100 bytes of plaintext: closing tag "},
+     R"({"payloadLength": 112, "wholeBlocks": true, "lastBlockPadding": true, "sessionKey": {"crcMatches": true}, "seal": {"plaintextLength": 100, "found": false, "stop": "NoClosingTag"}})"},
     {"CutAfterTheIv",
      [] { return Container{}.Header(); },
      {"--seal"},
-     "  payload 0 bytes, none: the file ends right after the IV, cut short\n"},
+     R"({"payloadLength": 0, "cutShort": true})"},
     {"CutAtABlock",
      [] { return Container{.body = Pattern(20000), .cutTo = 288 + 4096}.Build(); },
      {},
-     "  payload 4096 bytes, a whole number of 16-byte blocks, the last one's padding invalid: cut "
-     "short or damaged\n"},
+     R"({"payloadLength": 4096, "wholeBlocks": true, "cutShort": false, "lastBlockPadding": false})"},
     {"SealOfAnotherKey",
      [] { return Container{.seal = testing::Seal{.keyId = KeyIdOf(12)}}.Build(); },
      {"--seal"},
-     "does not verify (BadSignature): the seal names key 0c000000, not the built-in verification "
-     "key 0b000000\n"},
+     R"({"seal": {"keyId": "0c000000", "namesBuiltInKey": false, "result": "BadSignature", "verifies": false}})"},
     {"GoodSeal",
      [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
-     "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies (Success)\n"},
-
+     R"({"seal": {"length": 276, "keyId": "0b000000", "signatureLength": 256, "result": "Success", "verifies": true}})"},
     {"LogChangedLine",
      [] { return Log([](auto& b) { b.signOver = std::vector<std::string>{"other"}; }); },
      {},
-     " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
+     R"({"blocks": [{"verdict": "BlockOk"}, {"chain": "matches", "signatureLength": 256, "verdict": "BlockInvalid"}]})"},
     {"LogBrokenLink",
      [] { return Log([](auto& b) { b.link = Bytes(32, 0xAB); }); },
      {},
-     "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 "
-     "bytes: BlockChainBreak\n"},
+     R"({"blocks": [{"verdict": "BlockOk"}, {"line": 5, "covers": [4, 4], "id": 0, "text": "", "link": "abababab", "linkLength": 32, "chain": "differs", "verdict": "BlockChainBreak"}]})"},
     {"LogEscapedText",
      [] { return Log([](auto& b) { b.id = 7, b.text = "tab\there\\"; }); },
      {},
-     "covers 4, id 7, text \"tab\\there\\\", link "},
+     R"({"blocks": [{"verdict": "BlockOk"}, {"covers": [4, 4], "id": 7, "text": "tab\\there\\", "verdict": "BlockOk"}]})"},
     {"LogEmptySignature",
      [] {
        LogChain chain;
        return LogBuilder(chain).DataLines(2).EmptySignature().bytes();
      },
      {},
-     "  line 3: covers 1-2, empty payload: BlockNoSignature\n"},
+     R"({"blocks": [{"line": 3, "covers": [1, 2], "empty": true, "verdict": "BlockNoSignature"}]})"},
     {"LogOversizedText",
      [] {
        LogChain chain;
        return LogBuilder(chain).SignatureLine(Base64({.textLength = 4096})).bytes();
      },
      {},
-     "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: "
-     "BlockInvalid\n"},
+     R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})"},
     {"LogLinkPastEnd",
      [] {
        LogChain chain;
@@ -165,23 +160,21 @@ const Case kCases[] = {
            .bytes();
      },
      {},
-     "malformed at offset 18: link: 90 bytes, 12 left: BlockInvalid\n"},
+     R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})"},
     {"LogNulAndTail",
      [] {
        LogChain chain;
        return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
      },
      {},
-     "BlockOk\n  4 lines, 1 signature line\n"
-     "  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
-     "  last chain value: "},
+     R"({"blocks": [{"verdict": "BlockOk"}], "lines": 4, "signatureLines": 1, "firstLink": "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"})"},
     {"LogNulAndTailIgnored",
      [] {
        LogChain chain;
        return LogBuilder(chain).Data(std::string("abc\0def", 7)).Sign().DataLines(2).bytes();
      },
      {},
-     "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line 1)\n"},
+     R"({"unsignedTail": [3, 4], "ignored": [{"after": "NUL", "bytes": 3, "lines": 1, "firstLine": 1}]})"},
     {"LogEndOfInput",
      [] {
        return Log({}, [](LogBuilder& log) {
@@ -191,23 +184,23 @@ const Case kCases[] = {
        });
      },
      {},
-     "  ignored: 5 bytes after the end-of-input byte 0x1A at offset "},
+     R"({"ignored": [{"after": "0x1A", "bytes": 5}]})"},
     {"NeitherKind",
      [] { return testing::BytesOf("just text\n"); },
      {},
-     ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n",
+     R"({"kind": "unknown", "size": 10, "lines": 1})",
      65},
-    {"NameNotUtf8", [] { return Container{}.Build(); }, {}, "/c\\xe9: container, ", 0, "c\xe9"},
+    {"NameNotUtf8", [] { return Container{}.Build(); }, {}, R"({"kind": "container"})", 0, "c\xe9"},
     {"StandardInput",
      [] { return Container{.body = Pattern(20000)}.Build(); },
      {"--seal"},
-     "-: container, 20576 bytes\n  version 1\n",
+     R"({"path": "-", "kind": "container", "size": 20576, "version": 1})",
      0,
      "-"},
     {"GzipLog",
      [] { return testing::Gzip(Log({})); },
      {},
-     ": BlockOk\n  5 lines, 2 signature lines\n",
+     R"({"kind": "log", "blocks": [{"verdict": "BlockOk"}, {"verdict": "BlockOk"}], "lines": 5, "signatureLines": 2})",
      0,
      "gz"},
     {"GzipLogCutShort",
@@ -216,67 +209,104 @@ const Case kCases[] = {
        return testing::Head(gzip, gzip.size() - 4);
      },
      {},
-     "\n  cannot be read past line 5: the gzip data is cut short; ",
+     R"({"kind": "log", "lines": 5, "changedWhileRead": false})",
      66,
      "gz"},
-    {"GzipLogNotGzip",
-     [] { return Log({}); },
-     {},
-     "/file.gz: cannot be read: damaged gzip data\n",
-     66,
-     "gz"},
-    {"Absent",
-     [] { return Bytes(); },
-     {},
-     ": cannot be read: no such file or directory\n",
-     66,
-     "absent"},
-    {"NotReadableByNobody",
-     [] { return Bytes(); },
-     {},
-     ": cannot be read: permission denied\n",
-     66,
-     "nobody"},
-    {"Fifo",
-     [] { return Bytes(); },
-     {},
-     "/fifo: a FIFO, not a regular file; give - to read a stream from standard input\n",
-     65,
-     "fifo"},
+    {"GzipLogNotGzip", [] { return Log({}); }, {}, R"({"kind": "unreadable"})", 66, "gz"},
+    {"Absent", [] { return Bytes(); }, {}, R"({"kind": "unreadable"})", 66, "absent"},
+    {"NotReadableByNobody", [] { return Bytes(); }, {}, R"({"kind": "unreadable"})", 66, "nobody"},
+    {"Fifo", [] { return Bytes(); }, {}, R"({"kind": "special"})", 65, "fifo"},
     {"Empty", [] { return Bytes(); }, {}, "", 64, ""},
     {"ReaderGone", [] { return Container{}.Build(); }, {}, "", 74, "gone"},
 };
 
-class InspectCommandTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(InspectCommandTest, PrintsTheFault) {
+// Runs inspect as `c` gives it the file, asking for JSON or for text.
+testing::CommandResult Inspect(const Case& c, bool json) {
   testing::TempDir dir;
-  const Case& c = GetParam();
   const Bytes file = c.file();
   const std::string name = c.given == "c\xe9" ? c.given : c.given == "gz" ? "file.gz" : "file";
   testing::WriteFile(dir / name, file);
   std::filesystem::permissions(
       dir / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::vector<std::string> args = {"inspect"};
+  if (json) args.push_back("--json");
   args.insert(args.end(), c.args.begin(), c.args.end());
   if (c.given == "fifo") {
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    EXPECT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
   }
   const bool byPath = c.given != "-" && !c.given.empty();
   const std::string as = c.given == "absent" || c.given == "fifo" ? c.given : name;
   args.push_back(byPath ? (dir / as).string() : c.given);
-  const auto run = testing::Run({.program = QVE_CLI_FILE,
-                                 .args = args,
-                                 .input = std::string(file.begin(), file.end()),
-                                 .outputTo = c.given == "gone" ? "|x" : "",
-                                 .asNobody = c.given == "nobody",
-                                 .hangGuardSeconds = c.given == "fifo" ? 20u : 0u});
+  return testing::Run({.program = QVE_CLI_FILE,
+                       .args = args,
+                       .input = std::string(file.begin(), file.end()),
+                       .outputTo = c.given == "gone" ? "|x" : "",
+                       .asNobody = c.given == "nobody",
+                       .hangGuardSeconds = c.given == "fifo" ? 20u : 0u});
+}
+
+class InspectCommandTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(InspectCommandTest, ReportsTheFault) {
+  const Case& c = GetParam();
+  const auto run = Inspect(c, true);
   EXPECT_EQ(run.exitCode, c.exitCode);
-  EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+  if (c.fields.empty()) {
+    EXPECT_EQ(run.out, "");
+    return;
+  }
+  const auto report = nlohmann::json::parse(run.out).flatten();
+  const auto expected = nlohmann::json::parse(c.fields).flatten();
+  for (const auto& [pointer, value] : expected.items()) {
+    ASSERT_TRUE(report.contains(pointer)) << pointer << "\n" << run.out;
+    EXPECT_EQ(report[pointer], value) << pointer;
+  }
+  if (c.given == "c\xe9") {
+    EXPECT_TRUE(report["/path"].get<std::string>().ends_with("/c\\xe9")) << report["/path"];
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, InspectCommandTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The one place that pins what inspect says: a row per distinct kind of
+// line, by the name of the case above that makes it.
+TEST(InspectCommandWording, EachKindOfLine) {
+  // clang-format off
+  const std::pair<const char*, std::string> lines[] = {
+      {"BadMagic", Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")},
+      {"NeitherKind", ": unknown, 10 bytes, 1 line: no \"QVES\" magic and no signature line\n"},
+      {"SecondRecordUsed", "  record 2 at offset 272: tag P, key 0a000000, wrapped key 256 bytes (used)\n"},
+      {"WrongKey", "  session key: no record for the built-in key 0a000000\n  seal: not reached, the session key does not open\n"},
+      {"CrcMismatch", "  session key: record 1 unwraps, CRC does not match, key material 32 bytes\n"},
+      {"NoSeal", "  payload 112 bytes, a whole number of 16-byte blocks, the last one's padding valid\n  session key: record 1 unwraps, CRC matches, key material 32 bytes\n  seal: no trailer in 100 bytes of plaintext: closing tag "},
+      {"CutAfterTheIv", "  payload 0 bytes, none: the file ends right after the IV, cut short\n"},
+      {"CutAtABlock", "  payload 4096 bytes, a whole number of 16-byte blocks, the last one's padding invalid: cut short or damaged\n"},
+      {"SealOfAnotherKey", "does not verify (BadSignature): the seal names key 0c000000, not the built-in verification key 0b000000\n"},
+      {"GoodSeal", "  seal: 276 bytes, key 0b000000, signature 256 bytes, verifies (Success)\n"},
+      {"StandardInput", "-: container, 20576 bytes\n  version 1\n"},
+      {"LogChangedLine", " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
+      {"LogBrokenLink", "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 bytes: BlockChainBreak\n"},
+      {"LogEscapedText", "covers 4, id 7, text \"tab\\there\\\", link "},
+      {"LogEmptySignature", "  line 3: covers 1-2, empty payload: BlockNoSignature\n"},
+      {"LogOversizedText", "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: BlockInvalid\n"},
+      {"LogNulAndTail", "BlockOk\n  4 lines, 1 signature line\n  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n  last chain value: "},
+      {"LogNulAndTailIgnored", "\n  unsigned tail: lines 3-4\n  ignored: 3 bytes after a NUL on 1 line (first at line 1)\n"},
+      {"LogEndOfInput", "  ignored: 5 bytes after the end-of-input byte 0x1A at offset "},
+      {"GzipLogCutShort", "\n  cannot be read past line 5: the gzip data is cut short; "},
+      {"GzipLogNotGzip", "/file.gz: cannot be read: damaged gzip data\n"},
+      {"Absent", ": cannot be read: no such file or directory\n"},
+      {"Fifo", "/fifo: a FIFO, not a regular file; give - to read a stream from standard input\n"},
+  };
+  // clang-format on
+  for (const auto& [name, text] : lines) {
+    const auto c = std::find_if(std::begin(kCases), std::end(kCases),
+                                [&](const Case& each) { return std::string(each.name) == name; });
+    ASSERT_NE(c, std::end(kCases)) << name;
+    const auto run = Inspect(*c, false);
+    EXPECT_NE(run.out.find(text), std::string::npos) << name << ":\n" << run.out;
+  }
+}
 
 TEST(InspectCommandJsonTest, OneObjectPerFile) {
   testing::TempDir dir;
