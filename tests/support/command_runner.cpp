@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <thread>
 
 #include "tests/support/harness.h"
@@ -163,16 +162,6 @@ CommandResult Run(const Command& command) {
   result.out = piped ? fromPipe : std::string(printed.begin(), printed.end());
   result.err = command.errorToTerminal ? onTerminal : std::string(errors.begin(), errors.end());
   return result;
-}
-
-void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
-                   const std::string& err, const std::string& name) {
-  EXPECT_EQ(ran.exitCode, status) << name << "\n" << ran.out << ran.err;
-  const auto matches = [](const std::string& text, const std::string& pattern) {
-    return pattern == kAnything || std::regex_match(text, std::regex(pattern));
-  };
-  EXPECT_TRUE(matches(ran.out, out)) << name << ":\n" << ran.out;
-  EXPECT_TRUE(matches(ran.err, err)) << name << ":\n" << ran.err;
 }
 
 std::set<std::string> NamesIn(const std::filesystem::path& folder) {

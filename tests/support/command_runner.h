@@ -53,14 +53,6 @@ Command InFolder(Command how, const std::string& program, const std::string& sub
                  std::vector<std::string> args, const std::string& folder);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
 
-// A pattern for any text, checked without a regex: std::regex recurses per
-// character and overflows the stack on long outputs.
-inline const std::string kAnything = "[\\s\\S]*";
-
-// Checks the exit status and that each stream matches its pattern whole.
-void ExpectPrinted(const CommandResult& ran, int status, const std::string& out,
-                   const std::string& err, const std::string& name);
-
 // Writes `whole` but its last 1000 bytes into the pipe `to`, returning once
 // `child` has read nearly all of that, so its work is under way; then sends
 // `signal` to it while it waits for the rest, or with no signal writes the
