@@ -16,39 +16,17 @@ constexpr std::size_t kMaxPending = 8;
 
 }  // namespace
 
-void Loan::Work() {
-  std::unique_lock<std::mutex> lock(lock_);
-  for (;;) {
-    const auto job = std::find_if(jobs_.begin(), jobs_.end(),
-                                  [](const PlaintextDigest* digest) { return digest->Takeable(); });
-    if (job != jobs_.end()) {
-      (*job)->TakeOne(lock);
-    } else if (ended_) {
-      return;
-    } else {
-      changed_.wait(lock);
-    }
-  }
-}
-
-void Loan::End() {
-  const std::lock_guard<std::mutex> lock(lock_);
-  ended_ = true;
-  changed_.notify_all();
-}
-
 PlaintextDigest::PlaintextDigest(OutputVerifier& verifier, Loan* loan)
     : verifier_(verifier), loan_(loan != nullptr ? *loan : own_) {
   // A lent thread gives blocks back without allocating: it must not throw.
   spare_.reserve(kMaxPending + 4);
-  const std::lock_guard<std::mutex> lock(loan_.lock_);
-  loan_.jobs_.push_back(this);
+  loan_.Join(*this);
 }
 
 PlaintextDigest::~PlaintextDigest() {
-  std::unique_lock<std::mutex> lock(loan_.lock_);
-  loan_.changed_.wait(lock, [this] { return !digesting_; });
-  loan_.jobs_.erase(std::find(loan_.jobs_.begin(), loan_.jobs_.end(), this));
+  std::unique_lock<std::mutex> lock(loan_.lock());
+  while (digesting_) loan_.Wait(lock);
+  loan_.Leave(*this, lock);
 }
 
 void PlaintextDigest::TakeOne(std::unique_lock<std::mutex>& lock) {
@@ -64,16 +42,16 @@ void PlaintextDigest::TakeOne(std::unique_lock<std::mutex>& lock) {
   updated_ = updated_ && updated;
   if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(block));
   digesting_ = false;
-  loan_.changed_.notify_all();
+  loan_.Changed();
 }
 
 Bytes PlaintextDigest::Hand(Bytes block) {
-  std::unique_lock<std::mutex> lock(loan_.lock_);
+  std::unique_lock<std::mutex> lock(loan_.lock());
   pending_.push_back(std::move(block));
-  loan_.changed_.notify_all();
+  loan_.Changed();
   while (pending_.size() > kMaxPending) {
     if (digesting_)
-      loan_.changed_.wait(lock);
+      loan_.Wait(lock);
     else
       TakeOne(lock);
   }
@@ -84,10 +62,10 @@ Bytes PlaintextDigest::Hand(Bytes block) {
 }
 
 bool PlaintextDigest::Finish() {
-  std::unique_lock<std::mutex> lock(loan_.lock_);
+  std::unique_lock<std::mutex> lock(loan_.lock());
   while (!pending_.empty() || digesting_) {
     if (digesting_)
-      loan_.changed_.wait(lock);
+      loan_.Wait(lock);
     else
       TakeOne(lock);
   }

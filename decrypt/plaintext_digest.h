@@ -5,7 +5,6 @@
 // library starts no thread; without a lent one the caller digests it all.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -17,6 +16,7 @@
 
 #include "decrypt/output_signature.h"
 #include "format/bytes.h"
+#include "platform/work_loan.h"
 
 namespace qve {
 
@@ -24,28 +24,10 @@ namespace platform {
 class TempOutput;
 }
 
-class PlaintextDigest;
-
-// The threads a host lends to decryptions: each calls Work, which digests
-// whatever the decryptions that use the loan have pending and waits for
-// more, until End. Any number of threads and decryptions may share one.
-class Loan {
- public:
-  void Work();
-  void End();
-
- private:
-  friend class PlaintextDigest;
-  std::mutex lock_;
-  std::condition_variable changed_;  // pending, digested, ended or left
-  std::vector<PlaintextDigest*> jobs_;
-  bool ended_ = false;
-};
-
 // One decryption's digest: blocks handed in order are digested in order by
 // whichever thread takes them, a lent one or, once too many pile up, the
 // caller's own. Memory stays a few blocks whatever the plaintext's length.
-class PlaintextDigest {
+class PlaintextDigest final : public LoanJob {
  public:
   static constexpr std::size_t kBlockSize = 128 * 1024;
 
@@ -61,12 +43,11 @@ class PlaintextDigest {
   // Once every block is digested: false when the verifier refused one.
   bool Finish();
 
- private:
-  friend class Loan;
-  bool Takeable() const { return !pending_.empty() && !digesting_; }
+  bool Takeable() const override { return !pending_.empty() && !digesting_; }
   // Digests the oldest pending block, the lock released meanwhile.
-  void TakeOne(std::unique_lock<std::mutex>& lock);
+  void TakeOne(std::unique_lock<std::mutex>& lock) override;
 
+ private:
   OutputVerifier& verifier_;
   Loan own_;  // when no loan is given
   Loan& loan_;
