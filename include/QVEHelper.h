@@ -556,7 +556,8 @@ typedef struct qve_run qve_run;
 #define QVE_ORDER_NAME 1  /* the order of the names, as VerifyReport takes them */
 
 typedef struct qve_run_options {
-  size_t size; /* sizeof(qve_run_options), or the size up to excerpt_lines */
+  size_t size; /* sizeof(qve_run_options), or the size up to excerpt_lines
+                * or up to loan, as older hosts give it */
   int order;   /* QVE_ORDER_LINKS (the default) or QVE_ORDER_NAME */
   int strict;  /* 1: apply the strict policy (QVE_STATUS_STRICT_FAILED) */
   /* Covered lines each block event shows (qve_run_block_excerpt_*), and
@@ -567,6 +568,10 @@ typedef struct qve_run_options {
    * file that changes while it is read is said to be
    * (qve_run_file_changed_while_read) instead of being read again. */
   int once;
+  /* Threads lent to the run's block checks (qve_loan_work), or NULL: the
+   * blocks are checked on the thread of qve_run_next, and by threads in
+   * qve_run_work. The events and results are the same either way. */
+  qve_loan* loan;
 } qve_run_options;
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
@@ -620,11 +625,13 @@ QVE_API int qve_run_set_record(qve_run* run, const void* bytes, size_t length, i
  * QVE_ERROR_NO_MEMORY, which end the run. */
 QVE_API int qve_run_next(qve_run* run);
 
-/* Work for a thread the host lends the run: checks blocks that are pending
- * and returns as soon as there are none. The run checks its blocks in
- * order as qve_run_next goes today, so none is ever pending and the call
- * returns at once; a host written for it now gains from a run that spreads
- * its checks later. 0, or QVE_ERROR_MISUSE. */
+/* Work for a thread the host lends this run alone (a loan serves several):
+ * checks the blocks that are pending and returns as soon as there are none,
+ * at once when none is. Any thread, while another calls qve_run_next; once
+ * a thread has called it, qve_run_next leaves blocks pending for such
+ * threads, at most a few MiB of them, and checks them itself when the lent
+ * threads fall behind. The events come out in order on the thread of
+ * qve_run_next whatever the lending. 0, or QVE_ERROR_MISUSE. */
 QVE_API int qve_run_work(qve_run* run);
 
 /* The current event's facts, valid until the next qve_run_next; 0, NULL

@@ -108,19 +108,22 @@ extern "C" {
 
 int qve_run_create(const qve_run_options* options, qve_run** run) {
   if (run != nullptr) *run = nullptr;
-  // Hosts built before the excerpts give the size up to them.
+  // Hosts built before the excerpts, or before the loan, give the size up to them.
   constexpr size_t kFirstSize = offsetof(qve_run_options, excerpt_lines);
+  constexpr size_t kBeforeLoan = offsetof(qve_run_options, loan);
   if (run == nullptr || options == nullptr ||
-      (options->size != sizeof(qve_run_options) && options->size != kFirstSize))
+      (options->size != sizeof(qve_run_options) && options->size != kFirstSize &&
+       options->size != kBeforeLoan))
     return QVE_ERROR_MISUSE;
   if (options->order != QVE_ORDER_LINKS && options->order != QVE_ORDER_NAME)
     return QVE_ERROR_MISUSE;
   qve::VerificationRunOptions chosen{options->order == QVE_ORDER_LINKS, options->strict != 0};
-  if (options->size == sizeof(qve_run_options)) {
+  if (options->size != kFirstSize) {
     chosen.excerptLines = options->excerpt_lines;
     if (options->excerpt_line_bytes != 0) chosen.excerptLineBytes = options->excerpt_line_bytes;
     chosen.once = options->once != 0;
   }
+  chosen.loan = qve::interface::LoanOf(*options);
   return Guarded([&] {
     *run = new qve_run(chosen);
     return 0;
@@ -202,7 +205,11 @@ int qve_run_next(qve_run* run) {
   return code;
 }
 
-int qve_run_work(qve_run* run) { return run == nullptr ? QVE_ERROR_MISUSE : 0; }
+int qve_run_work(qve_run* run) {
+  if (run == nullptr) return QVE_ERROR_MISUSE;
+  run->run.Work();
+  return 0;
+}
 
 size_t qve_run_event_file(const qve_run* run) {
   if (run == nullptr || !run->run.started() || run->failed) return 0;

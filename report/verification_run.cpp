@@ -40,7 +40,8 @@ class VerificationRun::Queue final : public VerifyObserver {
   std::size_t files_ = 0;
 };
 
-VerificationRun::VerificationRun(VerificationRunOptions options) : options_(options) {}
+VerificationRun::VerificationRun(VerificationRunOptions options)
+    : options_(options), window_(options.loan) {}
 
 VerificationRun::~VerificationRun() = default;
 
@@ -90,6 +91,7 @@ void VerificationRun::Begin() {
   options.excerptLines = options_.excerptLines;
   options.excerptLineBytes = options_.excerptLineBytes;
   if (options_.once) options.readings = 1;
+  options.window = &window_;
   steps_ = std::make_unique<ChainSteps>(
       report_->PrepareRun(options_.linkOrder ? RunOrder::AsListed : RunOrder::ByName), *counter_,
       options);

@@ -18,6 +18,7 @@
 #include "report/checkpoint_record.h"
 #include "report/checkpoint_rules.h"
 #include "report/verification_report.h"
+#include "verify/block_window.h"
 #include "verify/chain_steps.h"
 
 namespace qve {
@@ -41,6 +42,8 @@ struct VerificationRunOptions {
   std::size_t excerptLineBytes = 4000;
   // Each file read once, the run never done again.
   bool once = false;
+  // Threads the host lends to the run's block checks, or none.
+  Loan* loan = nullptr;
 };
 
 class VerificationRun {
@@ -60,6 +63,10 @@ class VerificationRun {
   const RunEvent& current() const { return current_; }
   bool started() const { return started_; }
   bool done() const { return done_; }
+
+  // What a thread lent to this run alone does: checks the blocks waiting.
+  // Any thread, at any time while the run lives.
+  void Work() { window_.Work(); }
 
   const VerifyOutcome& outcome() const { return outcome_; }
   int status() const { return ChainStatusOf(outcome_); }
@@ -81,6 +88,8 @@ class VerificationRun {
   int settledReadings_ = 0;
 
   VerifyOutcome outcome_;
+  // Outlives every reading of the run, for the threads lent to it.
+  BlockWindow window_;
   std::unique_ptr<VerificationReport> report_;
   std::unique_ptr<Queue> queue_;
   std::unique_ptr<OutcomeBuilder> builder_;

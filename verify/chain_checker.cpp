@@ -44,7 +44,12 @@ ChainChecker::ChainChecker(VerifyObserver& observer, const RunOptions& options)
     : observer_(observer),
       options_(options),
       verifyContext_(key_.pkey()),
-      chainValue_(ChainStart()) {}
+      chainValue_(ChainStart()),
+      handChecked_([this](WindowBlock& checked) { HandChecked(checked); }) {}
+
+ChainChecker::~ChainChecker() {
+  if (options_.window != nullptr) options_.window->Abandon();
+}
 
 void ChainChecker::BeginFile(std::wstring path, const TextLineReader* file) {
   ++filesBegun_;
@@ -155,6 +160,11 @@ inline void ChainChecker::EndDataLine() {
 void ChainChecker::EndSignatureLine() {
   if (!spilled_) held_.resize(heldBefore_);
   const bool isFirstBlockOfRun = filesBegun_ == 1 && file_.signatureLines == 0;
+  // A spilled block is read again from the file, which only this thread reads.
+  if (options_.window != nullptr && options_.window->lent() && !spilled_) {
+    Lend(isFirstBlockOfRun);
+    return;
+  }
   BlockCheck check(line_.payload().kept(), verifyContext_);
   // A long signature line may spill a block that covers no line: then
   // there is nothing to read again.
@@ -187,6 +197,41 @@ void ChainChecker::EndSignatureLine() {
   ForgetBlock();
 }
 
+void ChainChecker::Lend(bool isFirstBlockOfRun) {
+  WindowBlock lent;
+  BlockCheck& check = lent.check.emplace(line_.payload().kept(), verifyContext_);
+  lent.covered = std::move(held_);
+  lent.expectedLink = chainValue_;
+  lent.firstOfRun = isFirstBlockOfRun;
+  BlockDetail& block = lent.detail;
+  block.coversNoLine = blockLines_ == 0;
+  block.lines = {block.coversNoLine ? lineNumber_ : blockFirstLine_, lineNumber_};
+  block.offset = lineStart_;
+  block.parse = check.stop().status;
+  block.stop = check.stop();
+  block.id = check.block().id;
+  block.signatureLength = check.block().signature.size();
+  block.expectedLink = chainValue_;
+  chainValue_ = line_.payload().digest();
+  block.chainValue = chainValue_;
+  if (file_.signatureLines++ == 0 && check.parsed()) file_.firstLink = check.block().link;
+  file_.lastChainValue = chainValue_;
+  block.excerpt = std::move(excerpt_);
+  excerpt_.clear();
+  options_.window->Add(std::move(lent), handChecked_);
+  ForgetBlock();
+}
+
+void ChainChecker::HandChecked(WindowBlock& checked) {
+  if (checked.failure) std::rethrow_exception(checked.failure);
+  BlockDetail& block = checked.detail;
+  block.verdict = VerdictOf(checked.result, checked.firstOfRun);
+  SignatureBlock& fields = checked.check->block();
+  block.text = std::move(fields.text);
+  block.link = std::move(fields.link);
+  Deliver(block);
+}
+
 void ChainChecker::ReadBlockAgain(BlockCheck& check) {
   TextLineReader again(*reader_, blockStart_);
   std::string_view piece;
@@ -215,11 +260,16 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
 }
 
 void ChainChecker::Hand(BlockDetail& block) {
+  if (options_.window != nullptr) options_.window->Drain(handChecked_);
   block.excerpt.swap(excerpt_);
-  file_.counts.Add(block.verdict);
-  observer_.OnBlock(file_, block);
+  Deliver(block);
   excerpt_.swap(block.excerpt);
   excerpt_.clear();
+}
+
+void ChainChecker::Deliver(BlockDetail& block) {
+  file_.counts.Add(block.verdict);
+  observer_.OnBlock(file_, block);
 }
 
 void ChainChecker::ForgetBlock() {
@@ -232,6 +282,8 @@ void ChainChecker::ForgetBlock() {
 }
 
 void ChainChecker::EndFile() {
+  // The file's end comes after all its blocks.
+  if (options_.window != nullptr) options_.window->Drain(handChecked_);
   if (blockLines_ > 0) {
     BlockDetail tail;
     tail.verdict = BlockUnsigned;

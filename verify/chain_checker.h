@@ -15,6 +15,7 @@
 #include "crypto/block_check.h"
 #include "crypto/built_in_keys.h"
 #include "format/bytes.h"
+#include "verify/block_window.h"
 #include "verify/details.h"
 #include "verify/log_line.h"
 #include "verify/text_reader.h"
@@ -25,6 +26,10 @@ class ChainChecker {
  public:
   // Builds the verification key and starts the chain at the empty digest.
   explicit ChainChecker(VerifyObserver& observer, const RunOptions& options = {});
+  // Leaves no block of its own to a lent thread.
+  ~ChainChecker();
+  ChainChecker(const ChainChecker&) = delete;
+  ChainChecker& operator=(const ChainChecker&) = delete;
 
   // Starts the next file; line numbers restart at 1. `file`, the reader that
   // the lines come from, tells whether the file opened and serves to read a
@@ -52,10 +57,16 @@ class ChainChecker {
   void Hold(std::string_view counted);
   void EndDataLine();
   void EndSignatureLine();
+  // Gives the block with its lines to the window, to be checked on a lent
+  // thread and handed on in turn.
+  void Lend(bool isFirstBlockOfRun);
+  void HandChecked(WindowBlock& checked);
   // Feeds `check` the block's lines as read again from the file.
   void ReadBlockAgain(BlockCheck& check);
-  // Counts the block and gives it, with the lines gathered, to the observer.
+  // Counts the block and gives it, with the lines gathered, to the observer,
+  // after every block lent before.
   void Hand(BlockDetail& block);
+  void Deliver(BlockDetail& block);
   void ForgetBlock();
 
   VerifyObserver& observer_;
@@ -82,6 +93,7 @@ class ChainChecker {
   std::uint32_t blockFirstLine_ = 1;
   std::vector<CoveredLine> excerpt_;  // the block's first lines, when gathered
   BlockDetail block_;                 // the last signed block, its storage reused
+  BlockWindow::Deliver handChecked_;
 };
 
 }  // namespace qve

@@ -21,6 +21,8 @@
 
 namespace qve {
 
+class BlockWindow;
+
 struct LineRange {
   std::uint32_t first = 0;
   std::uint32_t last = 0;
@@ -146,6 +148,8 @@ struct RunOptions {
   // Files whose name ends in ".gz" are read as the content of their gzip
   // data; the library's own runs read every file as it is.
   bool gunzip = false;
+  // Where blocks go to be checked on lent threads; none: on the run's own.
+  BlockWindow* window = nullptr;
 };
 
 // Verifies `paths` as one chain in the order given. Throws as VerifyFiles.
