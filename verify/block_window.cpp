@@ -17,7 +17,8 @@ constexpr std::size_t kBacklog = 4;
 
 }  // namespace
 
-BlockWindow::BlockWindow(Loan* loan) : loan_(loan != nullptr ? *loan : own_), lent_(loan != nullptr) {
+BlockWindow::BlockWindow(Loan* loan)
+    : loan_(loan != nullptr ? *loan : own_), lent_(loan != nullptr) {
   loan_.Join(*this);
 }
 
@@ -27,9 +28,7 @@ BlockWindow::~BlockWindow() {
   loan_.Leave(*this, lock);
 }
 
-bool BlockWindow::Full() const {
-  return entries_.size() >= kMaxBlocks || bytes_ >= kMaxBytes;
-}
+bool BlockWindow::Full() const { return entries_.size() >= kMaxBlocks || bytes_ >= kMaxBytes; }
 
 void BlockWindow::TakeOne(std::unique_lock<std::mutex>& lock) {
   // Entries stay where they are while others are added or delivered.

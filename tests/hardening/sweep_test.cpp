@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "report/verdicts.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
@@ -122,7 +123,16 @@ Outcome RunChain(const Chain& chain) {
   for (const auto& file : chain)
     AddFileToVerificationReport(report.get(), WidePath(dir / "logs" / file.name).c_str());
   const std::uint32_t result = VerifyReport(report.get(), true);
-  return {result, RecordsOf(report.get())};
+  Records records = RecordsOf(report.get());
+  // The same verdicts with the blocks checked on lent threads.
+  std::vector<std::wstring> paths;
+  for (const auto& [name, verdict] : records)
+    paths.push_back(WidePath(dir / "logs" / std::filesystem::path(name)));
+  Records lent;
+  for (const SeenFile& seen : VerifyInOrderLent(paths))
+    lent.emplace_back(seen.file.name, FileVerdictOf(seen.file.counts));
+  EXPECT_EQ(lent, records);
+  return {result, std::move(records)};
 }
 
 // ReportOk with every file named in `touched` FileOk.

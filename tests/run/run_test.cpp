@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/builders.h"
@@ -35,13 +36,16 @@ struct Ran {
   int joins = 0;            // files whose first link is the last chain value before them
   // The checkpoint's recorded, held and new block: "file:line@index", or "-".
   std::vector<std::string> points;
+
+  bool operator==(const Ran&) const = default;
 };
 
-qve_run* Create(int order = QVE_ORDER_LINKS, int strict = 0) {
+qve_run* Create(int order = QVE_ORDER_LINKS, int strict = 0, qve_loan* loan = nullptr) {
   qve_run_options options{};
   options.size = sizeof options;
   options.order = order;
   options.strict = strict;
+  options.loan = loan;
   qve_run* run = nullptr;
   EXPECT_EQ(qve_run_create(&options, &run), 0);
   return run;
@@ -92,13 +96,29 @@ Ran Drain(qve_run* run) {
   return ran;
 }
 
-Ran RunOn(const fs::path& folder, int order = QVE_ORDER_LINKS, int strict = 0,
-          const std::function<void(qve_run*)>& before = {}) {
-  qve_run* run = Create(order, strict);
+Ran RunOn(const fs::path& folder, int order, int strict,
+          const std::function<void(qve_run*)>& before, qve_loan* loan) {
+  qve_run* run = Create(order, strict, loan);
   EXPECT_EQ(qve_run_add(run, folder.string().c_str()), 0);
   if (before) before(run);
   Ran ran = Drain(run);
   qve_run_free(run);
+  return ran;
+}
+
+// Each run is made twice, the second time with threads lent to its blocks:
+// the two must not differ in anything.
+Ran RunOn(const fs::path& folder, int order = QVE_ORDER_LINKS, int strict = 0,
+          const std::function<void(qve_run*)>& before = {}) {
+  const Ran ran = RunOn(folder, order, strict, before, nullptr);
+  qve_loan* loan = nullptr;
+  EXPECT_EQ(qve_loan_create(&loan), 0);
+  std::vector<std::thread> lent;
+  for (int i = 0; i < 2; ++i) lent.emplace_back([loan] { qve_loan_work(loan); });
+  EXPECT_EQ(RunOn(folder, order, strict, before, loan), ran) << "with lent threads";
+  qve_loan_end(loan);
+  for (std::thread& thread : lent) thread.join();
+  qve_loan_free(loan);
   return ran;
 }
 

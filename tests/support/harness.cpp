@@ -13,12 +13,15 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "decrypt/decrypt_stream.h"
 #include "format/base64.h"
 #include "platform/paths.h"
+#include "platform/work_loan.h"
+#include "verify/block_window.h"
 
 namespace qve {
 void PrintTo(const BlockResult& b, std::ostream* os) {
@@ -131,8 +134,28 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   const RunOptions held = {.excerptLines = 2, .excerptLineBytes = 4};
   RunOptions again = held;
   again.limits = kReadAgain;
-  EXPECT_EQ(VerifyInOrder(sorted, again), VerifyInOrder(sorted, held)) << "details read again";
+  const auto details = VerifyInOrder(sorted, held);
+  EXPECT_EQ(VerifyInOrder(sorted, again), details) << "details read again";
+  EXPECT_EQ(VerifyInOrderLent(sorted, held), details) << "blocks checked on lent threads";
+  EXPECT_EQ(VerifyInOrderLent(sorted, again, 1), details) << "lent threads, blocks read again";
+  EXPECT_EQ(VerifyInOrderLent(sorted, held, 0), details) << "a loan no thread works for";
   return results;
+}
+
+std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
+                                        unsigned threads) {
+  Loan loan;
+  std::vector<std::thread> lent;
+  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&loan] { loan.Work(); });
+  std::vector<SeenFile> seen;
+  {
+    BlockWindow window(&loan);
+    options.window = &window;
+    seen = VerifyInOrder(paths, options);
+  }
+  loan.End();
+  for (std::thread& thread : lent) thread.join();
+  return seen;
 }
 
 std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,
