@@ -72,6 +72,7 @@ struct Chain {
   std::vector<std::string> empty;        // PATHs that hold no log
   std::unique_ptr<qve::cli::CheckpointStore> store;
   std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
+  qve_loan* loan = nullptr;             // threads lent to its runs' blocks, with -j above 1
   // What keeps the chain from being verified at all; with --each it is the
   // chain's result and the others go on.
   std::optional<CommandError> error;
@@ -97,6 +98,7 @@ void Prepare(Chain& chain, const VerifyArguments& args, std::uint32_t excerptLin
   options.strict = args.strict ? 1 : 0;
   options.excerpt_lines = excerptLines;
   options.excerpt_line_bytes = excerptBytes;
+  options.loan = chain.loan;
   qve_run* made = nullptr;
   if (const int code = qve_run_create(&options, &made); code != 0) throw std::bad_alloc();
   chain.run.reset(made);
@@ -311,7 +313,7 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
 // before it are done, by the thread that finished the last of them, so the
 // output keeps the order of the arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli::OutputFile* html,
-              const std::vector<qve::cli::OutputInput>& read) {
+              const std::vector<qve::cli::OutputInput>& read, qve_loan* loan) {
   std::vector<std::unique_ptr<Verified>> done(chains.size());
   std::mutex mutex;
   std::size_t shown = 0;
@@ -322,28 +324,32 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli:
   std::optional<int> status;
   std::vector<qve::cli::HtmlChain> page;
   std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
-  qve::cli::RunJobs(chains.size(), args.jobs, [&](std::size_t i) {
-    std::unique_ptr<Verified> verified;
-    try {
-      verified = chains[i].error ? std::make_unique<Verified>()
-                                 : VerifyChain(chains[i], args, chains.size(), read);
-    } catch (const std::exception& e) {
-      verified = std::make_unique<Verified>();
-      verified->error = CommandError(qve::cli::kSoftwareError, e.what());
-    }
-    const std::lock_guard<std::mutex> lock(mutex);
-    done[i] = std::move(verified);
-    ++count;
-    for (; shown < chains.size() && done[shown] != nullptr; ++shown) {
-      Verified& next = *done[shown];
-      const int chainStatus = progress.Aside([&] { return Show(next, chains[shown], args, out); });
-      status = status ? qve::cli::WorseStatus(*status, chainStatus) : chainStatus;
-      if (html != nullptr && !chains[shown].error && !next.error)
-        page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
-      done[shown].reset();
-    }
-    return true;
-  });
+  qve::cli::RunJobs(
+      chains.size(), args.jobs,
+      [&](std::size_t i) {
+        std::unique_ptr<Verified> verified;
+        try {
+          verified = chains[i].error ? std::make_unique<Verified>()
+                                     : VerifyChain(chains[i], args, chains.size(), read);
+        } catch (const std::exception& e) {
+          verified = std::make_unique<Verified>();
+          verified->error = CommandError(qve::cli::kSoftwareError, e.what());
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        done[i] = std::move(verified);
+        ++count;
+        for (; shown < chains.size() && done[shown] != nullptr; ++shown) {
+          Verified& next = *done[shown];
+          const int chainStatus =
+              progress.Aside([&] { return Show(next, chains[shown], args, out); });
+          status = status ? qve::cli::WorseStatus(*status, chainStatus) : chainStatus;
+          if (html != nullptr && !chains[shown].error && !next.error)
+            page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
+          done[shown].reset();
+        }
+        return true;
+      },
+      loan);
   if (html != nullptr) {
     html->Write([&](std::ostream& pageOut) { qve::cli::WriteHtmlReport(pageOut, page); });
     html->Commit();
@@ -436,6 +442,10 @@ int RunVerify(const VerifyArguments& args) {
   const qve::cli::RecordAccess access = readOnly              ? qve::cli::RecordAccess::ReadOnly
                                         : args.checkpointInit ? qve::cli::RecordAccess::WriteOrInit
                                                               : qve::cli::RecordAccess::Write;
+  // The threads of -j go to chains and, once none is left to take, to the
+  // blocks of those still running. The loan outlives the runs it serves.
+  std::optional<qve::cli::LentThreads> lent;
+  if (args.jobs > 1) lent.emplace(0);
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   std::set<std::string> recordNames;
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -459,8 +469,10 @@ int RunVerify(const VerifyArguments& args) {
         std::make_unique<qve::cli::CheckpointStore>(*args.checkpoint, recordOption, access);
   }
   const qve::cli::PageLimits page;
-  for (Chain& chain : chains)
+  for (Chain& chain : chains) {
+    chain.loan = lent ? lent->loan() : nullptr;
     Prepare(chain, args, args.html ? page.linesPerBlock : 0, page.bytesPerLine);
+  }
   // Without --each every PATH that cannot be used is named, and nothing is verified.
   if (!args.each && chains[0].error) throw *chains[0].error;
   for (const Chain& chain : chains) {
@@ -507,7 +519,7 @@ int RunVerify(const VerifyArguments& args) {
       throw CommandError(qve::cli::kUsageError,
                          "the page and --json cannot both go to standard output");
   }
-  return RunChains(chains, args, html ? &*html : nullptr, read);
+  return RunChains(chains, args, html ? &*html : nullptr, read, lent ? lent->loan() : nullptr);
 }
 
 const bool kRegistered = qve::cli::RegisterCommand(
@@ -529,8 +541,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
-      qve::cli::AddJobsOption(cmd, args->jobs, "with --each, chains verified at once")
-          ->needs(each)
+      qve::cli::AddJobsOption(cmd, args->jobs,
+                              "threads spent on the chain's blocks (with --each, on the chains "
+                              "and their blocks together)")
           ->capture_default_str();
       cmd.add_option("--order", args->order,
                      "verify the files in the order their signature blocks link (runs the links "

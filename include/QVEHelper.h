@@ -570,7 +570,8 @@ typedef struct qve_run_options {
   int once;
   /* Threads lent to the run's block checks (qve_loan_work), or NULL: the
    * blocks are checked on the thread of qve_run_next, and by threads in
-   * qve_run_work. The events and results are the same either way. */
+   * qve_run_work. The events and results are the same either way. The
+   * run is freed before the loan. */
   qve_loan* loan;
 } qve_run_options;
 

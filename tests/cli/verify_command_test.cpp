@@ -197,6 +197,10 @@ std::vector<Row> Rows() {
   // clang-format off
   return {
       {"one chain", {"a"}, 0, {ok}, {tail}},
+      {"one chain on three threads", {"-j", "3", "a"}, 0, {ok}, {tail}},
+      {"one tampered chain on two threads", {"-j", "2", "b"}, 2,
+       {"FileInvalid System_2.log\n", "ReportSomeInvalid (2): 3 files, 1 bad\n"}, {Warning("b/system.log")},
+       tamper},
       {"quiet", {"-q", "a"}, 0, {}, {}},
       {"a typo", {"a", "typo.log"}, 66, {}, {"typo.log"}},
       {"the same folder twice", {"a", "./a"}, 0, {ok},
@@ -337,7 +341,6 @@ std::vector<Row> Rows() {
       {"a page to standard output", {"--html", "-", "a"}, 0, {"<!DOCTYPE html>", "</html>\n"}, {tail, ok}},
       {"a page and JSON to standard output", {"--html", "-", "--json", "a"}, 64, {}, {"--json"}},
       {"standard input as a PATH", {"-"}, 64, {}, {"PATH"}},
-      {"jobs without each", {"-j", "2", "a"}, 64, {}, {"--jobs"}},
       {"a page in no folder", {"--html", "no/p.html", "a"}, 73, {}, {"no/p.html"}},
       {"a page nobody may write", {"--html", "p.html", "a"}, 73, {}, {"\n"}, {}, nobody},
       {"a page too large", {"--html", "p.html", "a"}, 74, {ok}, {tail, "p.html"}, oldPage, {.fileSizeLimit = 2000},
@@ -457,7 +460,6 @@ TEST(VerifyCommand, Wording) {
       {"a page without a name", say + "--html must not be empty\n"},
       {"a page and JSON to standard output", say + "the page and --json cannot both go to standard output\n"},
       {"standard input as a PATH", say + "PATH cannot be standard input (-); ./- names a file called -\n"},
-      {"jobs without each", "qvehelper: --jobs requires --each\n"},
       {"a page in no folder", say + "the folder no of --html no/p.html does not exist\n"},
       {"a page nobody may write", say + "cannot create a file in .: permission denied\n"},
       {"a page too large", say + "cannot write --html p.html: file too large\n"},
