@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -215,6 +216,8 @@ std::vector<Row> Rows() {
        {tail, Warning("b/system.log")}, tamper},
       {"each JSON", {"--each", "--json", "a", "b"}, 0, {}, {}, {}, {}, {},
        R"([{"path": "a", "exitStatus": 0, "status": "ReportOk", "result": "ReportOk"}, {"path": "b"}])"},
+      {"each JSON, a chain not found", {"--each", "--json", "a", "caf\xc3\xa9"}, 66, {}, {"caf\xc3\xa9:"}, {}, {}, {},
+       R"([{"path": "a", "exitStatus": 0}, {"path": "caf\u00e9", "exitStatus": 66, "status": "NoInput"}])"},
       {"JSON", {"--json", "--include-ok", "a"}, 0, {}, {}, {}, {}, {},
        R"({"files": [{"verdict": "FileOk"}, {"verdict": "FileOk"}, {"name": "system.log", "path": "a/system.log", "verdict": "FileOk",
            "verdictCode": 0, "unsignedLines": {"first": 5, "last": 6}}],
@@ -379,6 +382,9 @@ TEST(VerifyCommand, Table) {
         for (std::string line; std::getline(lines, line);)
           printed.push_back(nlohmann::json::parse(line));
       }
+      // Text goes out as UTF-8, as the paths are; only controls are escaped.
+      const bool escaped = std::regex_search(ran.out, std::regex(R"(\\u(?!00[01]))"));
+      EXPECT_FALSE(escaped) << row.name << "\n" << ran.out;
       const auto report = printed.flatten();
       const auto expected = nlohmann::json::parse(row.json).flatten();
       for (const auto& [pointer, value] : expected.items()) {
