@@ -195,6 +195,9 @@ std::vector<Row> Rows() {
       testing::WriteFile(dir / "g" / name, gzip);
   };
   const testing::Command terminal{.errorToTerminal = true};
+  // With standard error closed, the lock file would be the first file opened
+  // and take the warnings.
+  const auto lockEmpty = [](const fs::path& dir) { EXPECT_EQ(fs::file_size(dir / "cp.lock"), 0u); };
   // clang-format off
   return {
       {"one chain", {"a"}, 0, {ok}, {tail}},
@@ -345,6 +348,8 @@ std::vector<Row> Rows() {
       {"a page nobody may write", {"--html", "p.html", "a"}, 73, {}, {"\n"}, {}, nobody},
       {"a page too large", {"--html", "p.html", "a"}, 74, {ok}, {tail, "p.html"}, oldPage, {.fileSizeLimit = 2000},
        Page("p.html", false, 0640)},
+      {"standard error closed", {"--checkpoint-init", "--checkpoint", "cp", "a"}, 0, {ok}, {}, {},
+       {.errorClosed = true}, lockEmpty},
   };
   // clang-format on
 }
