@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,49 +42,9 @@ struct Checked {
   bool started = false;  // false when the run stopped before it
 };
 
-// The bytes of both steps of every container: decrypted, then read back for
-// the seal check. A container being checked counts what it has done so far.
-class Counted {
- public:
-  struct Running {
-    std::uint64_t size;
-    DecryptionCounts counts;
-  };
-
-  std::vector<ProgressStep> Steps() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::uint64_t decrypted = finished_, checked = finished_;
-    for (const Running* running : running_) {
-      if (running->counts.checking) {
-        decrypted += running->size;
-        checked += running->counts.checked;
-      } else {
-        decrypted += std::min<std::uint64_t>(running->counts.decrypted, running->size);
-      }
-    }
-    return {{"decrypted", decrypted, total_}, {"seal checked", checked, total_}};
-  }
-  void Start(const Running* running) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    running_.insert(running);
-  }
-  void Finish(const Running* running) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    running_.erase(running);
-    finished_ += running->size;
-  }
-  void SetTotal(std::uint64_t total) { total_ = total; }
-
- private:
-  std::mutex mutex_;
-  std::uint64_t total_ = 0;
-  std::uint64_t finished_ = 0;
-  std::set<const Running*> running_;
-};
-
-void CheckOne(Checked& item, Counted& counted, const std::wstring& folder, qve_loan* loan) {
+void CheckOne(Checked& item, DecryptionRun& counted, const std::wstring& folder, qve_loan* loan) {
   item.started = true;
-  Counted::Running running{item.size, {}};
+  DecryptionRun::Running running{item.size, {}};
   counted.Start(&running);
   qve_check_options options{sizeof options, DecryptionCounts::Count, &running.counts,
                             nullptr,        folder.c_str(),          loan};
@@ -108,7 +66,7 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
               const std::wstring& folder) {
   std::uint64_t total = 0;
   for (Checked& item : items) total += item.size = platform::StatusOf(item.path).size;
-  Counted counted;
+  DecryptionRun counted;
   counted.SetTotal(total);
   const Progress progress(showProgress, [&] { return counted.Steps(); });
   // One thread stays today's way: no loan, the plaintext read back.

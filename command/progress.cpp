@@ -116,6 +116,31 @@ int DecryptionCounts::Count(std::uint64_t done, std::uint64_t total, int step, v
   return 0;
 }
 
+std::vector<ProgressStep> DecryptionRun::Steps() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t decrypted = finished_, checked = finished_;
+  for (const Running* running : running_) {
+    if (running->counts.checking) {
+      decrypted += running->size;
+      checked += running->counts.checked;
+    } else {
+      decrypted += std::min<std::uint64_t>(running->counts.decrypted, running->size);
+    }
+  }
+  return {{"decrypted", decrypted, total_}, {"seal checked", checked, total_}};
+}
+
+void DecryptionRun::Start(const Running* running) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  running_.insert(running);
+}
+
+void DecryptionRun::Finish(const Running* running) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  running_.erase(running);
+  finished_ += running->size;
+}
+
 void Progress::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   auto next = start_ + (setup_.delay.count() > 0 ? setup_.delay : setup_.interval);

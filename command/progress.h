@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +63,28 @@ struct DecryptionCounts {
 
   // A qve_progress_fn whose context is the counts; never stops the work.
   static int Count(std::uint64_t done, std::uint64_t total, int step, void* counts);
+};
+
+// The bytes of both steps of every decryption of a run: decrypted, then
+// read back for the seal check. One under way counts what it has done so
+// far, one finished its whole size in both.
+class DecryptionRun {
+ public:
+  struct Running {
+    std::uint64_t size;
+    DecryptionCounts counts;
+  };
+
+  std::vector<ProgressStep> Steps();
+  void Start(const Running* running);
+  void Finish(const Running* running);
+  void SetTotal(std::uint64_t total) { total_ = total; }
+
+ private:
+  std::mutex mutex_;
+  std::uint64_t total_ = 0;
+  std::uint64_t finished_ = 0;
+  std::set<const Running*> running_;
 };
 
 class Progress {

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "format/line_rules.h"
 
-#include "format/base64.h"
-
 namespace qve {
 
 std::string_view LineText::Counted(std::string_view piece, bool mayHoldNul) {
@@ -27,11 +25,6 @@ LogLine ClassifyLine(std::string_view line) {
   result.isSignature = rules.isSignature();
   if (result.isSignature) result.payload = result.text.substr(1, result.text.size() - 2);
   return result;
-}
-
-Bytes BlockBytesOf(std::string_view payload) {
-  if (payload.size() < kBase64Group) return {};
-  return DecodeBase64(payload);
 }
 
 }  // namespace qve

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-// The line rules of a signed log: which line is a signature line, which bytes
-// of a line count, and the block bytes that a signature line's payload stands
-// for. Lines may come in pieces; the rules then hold for the whole line.
+// The line rules of a signed log: which line is a signature line and which
+// bytes of a line count. Lines may come in pieces; the rules then hold for the
+// whole line.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-#include "format/bytes.h"
 #include "format/signed_log_format.h"
 
 namespace qve {
@@ -48,10 +47,5 @@ struct LogLine {
 
 // `line` comes whole, without its line end.
 LogLine ClassifyLine(std::string_view line);
-
-// The block bytes of a whole payload: empty for a payload shorter than four
-// bytes, which is not decoded at all; otherwise every byte the stopping base64
-// decoder yields.
-Bytes BlockBytesOf(std::string_view payload);
 
 }  // namespace qve

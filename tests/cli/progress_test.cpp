@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The progress line in process, on a clock the test moves: when it first
-// shows, what it says as time passes, and that it leaves a clean line.
+// shows, what it says as time passes, and that it leaves a clean line; and
+// what a run of decryptions gives it to show.
 #include "command/progress.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,10 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <vector>
+
+#include "QVEHelper.h"
 
 namespace qve::cli {
 namespace {
@@ -135,6 +140,64 @@ TEST(Progress, StepsAreDoneOnlyTogether) {
                   std::string(7, ' '));
   }
   sink.Take();
+}
+
+// A run of decryptions as check counts it, each decryption as the library's
+// callback left it: both steps add up what every decryption has done, a
+// finished one its whole size, and a container counts its size as decrypted,
+// no more, once it is read past it, and whatever was told once its seal is
+// being checked.
+TEST(Progress, ARunCountsTheStepsOfEveryDecryption) {
+  using Told = std::tuple<int, std::uint64_t, std::uint64_t>;
+  constexpr int D = QVE_STEP_DECRYPTING, C = QVE_STEP_CHECKING_SEAL;
+  struct Decryption {
+    std::uint64_t size;
+    std::vector<Told> told = {};
+    bool finished = false;
+  };
+  const struct {
+    const char* name;
+    std::vector<Decryption> decryptions;
+    std::uint64_t decrypted, checked;  // of the sizes' sum
+  } rows[] = {
+      // clang-format off
+      {"none", {}, 0, 0},
+      {"started, nothing told", {{1000}}, 0, 0},
+      {"decrypting", {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, 400, 0},
+      {"read past its size", {{1000, {{D, 1500, 1000}}}}, 1000, 0},
+      {"checking its seal", {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, 1000, 300},
+      {"checking, its decryption's end untold", {{1000, {{D, 600, 1000}, {C, 0, 900}}}}, 1000, 0},
+      {"finished", {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, 700, 700},
+      {"finished with nothing told", {{700, {}, true}}, 700, 700},
+      {"several at once", {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
+                           {2000, {{D, 2000, 2000}, {C, 500, 1900}}},
+                           {4000},
+                           {8000, {{D, 100, 8000}}},
+                           {16000, {}, true}}, 19100, 17500},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    DecryptionRun run;
+    std::vector<DecryptionRun::Running> running(row.decryptions.size());
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < running.size(); ++i) {
+      const Decryption& decryption = row.decryptions[i];
+      running[i].size = decryption.size;
+      total += decryption.size;
+      run.Start(&running[i]);
+      for (const auto& [step, done, of] : decryption.told)
+        EXPECT_EQ(DecryptionCounts::Count(done, of, step, &running[i].counts), 0);
+      if (decryption.finished) run.Finish(&running[i]);
+    }
+    run.SetTotal(total);
+    const std::vector<ProgressStep> steps = run.Steps();
+    ASSERT_EQ(steps.size(), 2u) << row.name;
+    EXPECT_STREQ(steps[0].name, "decrypted") << row.name;
+    EXPECT_STREQ(steps[1].name, "seal checked") << row.name;
+    EXPECT_EQ(std::make_tuple(steps[0].done, steps[0].total, steps[1].done, steps[1].total),
+              std::make_tuple(row.decrypted, total, row.checked, total))
+        << row.name;
+  }
 }
 
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {

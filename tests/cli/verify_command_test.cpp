@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -194,6 +195,9 @@ std::vector<Row> Rows() {
       testing::WriteFile(dir / "g" / name, gzip);
   };
   const testing::Command terminal{.errorToTerminal = true};
+  // With standard error closed, the lock file would be the first file opened
+  // and take the warnings.
+  const auto lockEmpty = [](const fs::path& dir) { EXPECT_EQ(fs::file_size(dir / "cp.lock"), 0u); };
   // clang-format off
   return {
       {"one chain", {"a"}, 0, {ok}, {tail}},
@@ -219,6 +223,8 @@ std::vector<Row> Rows() {
        {tail, Warning("b/system.log")}, tamper},
       {"each JSON", {"--each", "--json", "a", "b"}, 0, {}, {}, {}, {}, {},
        R"([{"path": "a", "exitStatus": 0, "status": "ReportOk", "result": "ReportOk"}, {"path": "b"}])"},
+      {"each JSON, a chain not found", {"--each", "--json", "a", "caf\xc3\xa9"}, 66, {}, {"caf\xc3\xa9:"}, {}, {}, {},
+       R"([{"path": "a", "exitStatus": 0}, {"path": "caf\u00e9", "exitStatus": 66, "status": "NoInput"}])"},
       {"JSON", {"--json", "--include-ok", "a"}, 0, {}, {}, {}, {}, {},
        R"({"files": [{"verdict": "FileOk"}, {"verdict": "FileOk"}, {"name": "system.log", "path": "a/system.log", "verdict": "FileOk",
            "verdictCode": 0, "unsignedLines": {"first": 5, "last": 6}}],
@@ -345,6 +351,8 @@ std::vector<Row> Rows() {
       {"a page nobody may write", {"--html", "p.html", "a"}, 73, {}, {"\n"}, {}, nobody},
       {"a page too large", {"--html", "p.html", "a"}, 74, {ok}, {tail, "p.html"}, oldPage, {.fileSizeLimit = 2000},
        Page("p.html", false, 0640)},
+      {"standard error closed", {"--checkpoint-init", "--checkpoint", "cp", "a"}, 0, {ok}, {}, {},
+       {.errorClosed = true}, lockEmpty},
   };
   // clang-format on
 }
@@ -382,6 +390,9 @@ TEST(VerifyCommand, Table) {
         for (std::string line; std::getline(lines, line);)
           printed.push_back(nlohmann::json::parse(line));
       }
+      // Text goes out as UTF-8, as the paths are; only controls are escaped.
+      const bool escaped = std::regex_search(ran.out, std::regex(R"(\\u(?!00[01]))"));
+      EXPECT_FALSE(escaped) << row.name << "\n" << ran.out;
       const auto report = printed.flatten();
       const auto expected = nlohmann::json::parse(row.json).flatten();
       for (const auto& [pointer, value] : expected.items()) {

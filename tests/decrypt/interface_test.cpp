@@ -16,6 +16,7 @@
 #endif
 
 #include <QVEHelper.h>
+#include <openssl/err.h>
 
 #include <atomic>
 #include <functional>
@@ -397,6 +398,65 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
   EXPECT_EQ(qve_check(in.c_str(), &check), QVE_ERROR_SCRATCH);
   EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_TEMPORARY);
   EXPECT_EQ(qve_last_problem_path(), missing);
+}
+
+// An error that a host leaves on its thread's OpenSSL queue, before the call
+// or from its progress callback, is cleared before each OpenSSL call of the
+// seal check on that thread, so it neither outlives the call nor stands for
+// the check's own failure. With a loan and no plaintext, only the binding
+// and the final check run on the calling thread; with no loan the plaintext
+// is read back and digested there.
+TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
+  enum When { BeforeTheCall, AtTheSealCheck };
+  struct Left {
+    When when;
+    bool placed = false;
+    static int Place(std::uint64_t done, std::uint64_t, int step, void* context) {
+      auto& left = *static_cast<Left*>(context);
+      // Once: with no plaintext the check's end is told with 0 done too.
+      if (left.when == AtTheSealCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 &&
+          !left.placed) {
+        ERR_raise(ERR_LIB_USER, 1);
+        left.placed = true;
+      }
+      return 0;
+    }
+  };
+  const Container signedEmpty{}, otherKeyEmpty{.seal = Seal{.keyId = kKeyId10}},
+      otherKey{.body = kBody, .seal = Seal{.keyId = kKeyId10}};
+  const struct {
+    const char* name;
+    Container container;
+    When when;
+    int threads;  // 0: each count
+    int code;
+  } rows[] = {
+      // clang-format off
+      {"before, no plaintext, another key", otherKeyEmpty, BeforeTheCall, 0, QVE_DECRYPT_BAD_SIGNATURE},
+      {"at the check, no plaintext, signed", signedEmpty, AtTheSealCheck, 0, QVE_DECRYPT_SUCCESS},
+      {"at the check, digested here, another key", otherKey, AtTheSealCheck, 1, QVE_DECRYPT_BAD_SIGNATURE},
+      // clang-format on
+  };
+  TempDir dir;
+  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
+  for (const auto& row : rows)
+    for (const int threads : kThreadCounts) {
+      if (row.threads != 0 && row.threads != threads) continue;
+      SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(threads) + " threads");
+      WriteFile(dir / "in.qves", row.container.Build());
+      Left left{row.when};
+      qve_decrypt_options options = DecryptOptions();
+      options.progress = Left::Place;
+      options.context = &left;
+      ERR_clear_error();
+      if (row.when == BeforeTheCall) ERR_raise(ERR_LIB_USER, 1);
+      EXPECT_EQ(WithThreads(threads, options.loan,
+                            [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
+                row.code);
+      EXPECT_EQ(left.placed, row.when == AtTheSealCheck);
+      EXPECT_EQ(ERR_peek_error(), 0u);
+      ERR_clear_error();
+    }
 }
 
 TEST(Interface, Misuse) {

@@ -752,6 +752,29 @@ TEST(Wildcards, ExpandedWhereTheShellLeavesThem) {
   EXPECT_EQ(ExpandWildcards(at + P(L"s*b/x")), std::vector<std::wstring>{at + P(L"s*b/x")});
 }
 
+// An argument as the page shows the command line: as its system's shell
+// would read it back, an empty one included.
+TEST(QuotedArgument, AsTheShellReadsItBack) {
+  const struct {
+    std::string argument, onLinux, onWindows;
+  } rows[] = {
+      {"", "''", "\"\""},
+      {"System_1.log", "System_1.log", "System_1.log"},
+      {"--html=page.html", "--html=page.html", "\"--html=page.html\""},
+      {"a b", "'a b'", "\"a b\""},
+      {"it's", "'it'\\''s'", "it's"},
+      {"say \"hi\"", "'say \"hi\"'", "\"say \\\"hi\\\"\""},
+      {"C:\\my logs\\", "'C:\\my logs\\'", "\"C:\\my logs\\\\\""},
+  };
+  for (const auto& row : rows) {
+#ifdef _WIN32
+    EXPECT_EQ(QuotedArgument(row.argument), row.onWindows) << row.argument;
+#else
+    EXPECT_EQ(QuotedArgument(row.argument), row.onLinux) << row.argument;
+#endif
+  }
+}
+
 #ifdef _WIN32
 TEST(FolderWalk, WindowsSeparatorsDrivesAndNames) {
   TempDir dir;

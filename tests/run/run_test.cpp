@@ -36,6 +36,7 @@ struct Ran {
   int joins = 0;            // files whose first link is the last chain value before them
   // The checkpoint's recorded, held and new block: "file:line@index", or "-".
   std::vector<std::string> points;
+  std::string links;  // per block: L a link told, - none
 
   bool operator==(const Ran&) const = default;
 };
@@ -63,6 +64,10 @@ Ran Drain(qve_run* run) {
       ran.events += char('0' + qve_run_block_verdict(run));
       if (qve_run_block_verdict(run) != 1 && qve_run_block_link_matched(run) == 0)
         ++ran.linkMismatches;
+      size_t length = 1;
+      const bool told = qve_run_block_link(run, &length) != nullptr;
+      EXPECT_EQ(length == 0, !told);
+      ran.links += told ? 'L' : '-';
     } else {
       ran.events += "SxWER"[kind - 1];
     }
@@ -138,13 +143,14 @@ struct Row {
   int status;
   std::vector<std::string> names;
   std::vector<int> warnings;
+  std::string links = {};  // as Ran's, where given
 };
 
 TEST(Run, EventsInOrder) {
   // clang-format off
   const Row rows[] = {
       {"a good chain", Two, QVE_ORDER_LINKS, 0, "S0ES0ED", QVE_STATUS_OK,
-       {"System_1.log", "system.log"}, {}},
+       {"System_1.log", "system.log"}, {}, "LL"},
       {"a tampered block", [](const fs::path& dir) {
          LogChain chain;
          LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
@@ -171,6 +177,16 @@ TEST(Run, EventsInOrder) {
          LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "system.log");
        }, QVE_ORDER_LINKS, 0, "S0ES0ED", QVE_STATUS_OK,
        {"System_1.log.gz", "system.log"}, {}},
+      // A block that stops after its link field tells no link.
+      {"a malformed block", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder(chain).Script("a S").WriteTo(dir / "System_1.log");
+         LogBuilder(chain)
+             .Data("b")
+             .Sign([](testing::Block& block) { block.signatureLength = 100000; })
+             .WriteTo(dir / "system.log");
+       }, QVE_ORDER_LINKS, 0, "S0ES3ED", QVE_STATUS_SOME_INVALID,
+       {"System_1.log", "system.log"}, {}, "L-"},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -182,6 +198,9 @@ TEST(Run, EventsInOrder) {
     EXPECT_EQ(ran.status, row.status) << qve_result_name(QVE_RESULT_OF_RUN, ran.status);
     EXPECT_EQ(ran.names, row.names);
     EXPECT_EQ(ran.warnings, row.warnings);
+    if (!row.links.empty()) {
+      EXPECT_EQ(ran.links, row.links);
+    }
   }
 }
 

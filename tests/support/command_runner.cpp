@@ -114,6 +114,7 @@ CommandResult Run(const Command& command) {
     if (piped && pipeEnds[0] >= 0) close(pipeEnds[0]);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (command.outputTo == "-") close(1);
+    if (command.errorClosed) close(2);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
     if (command.openFileLimit != 0) {
       const rlimit limit{command.openFileLimit, command.openFileLimit};

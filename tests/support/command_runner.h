@@ -33,6 +33,7 @@ struct Command {
                               // whose reader has gone when "|x"
   std::vector<std::string> environment = {};     // NAME=value, added to the test's own
   bool errorToTerminal = false;                  // standard error on a pseudo-terminal
+  bool errorClosed = false;                      // standard error closed
   bool asNobody = false;                         // drop to the unprivileged user before exec
   unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
   unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
