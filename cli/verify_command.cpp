@@ -61,15 +61,13 @@ struct VerifyArguments {
   std::vector<std::string> paths;
 };
 
-using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
-
 // One chain to verify: its PATH arguments, the run that found their files,
 // and its record.
 struct Chain {
   std::string path;  // the PATH with --each
   std::vector<std::pair<std::wstring, std::string>> sources;
-  RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
-  std::vector<std::string> empty;        // PATHs that hold no log
+  qve::cli::RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
+  std::vector<std::string> empty;                  // PATHs that hold no log
   std::unique_ptr<qve::cli::CheckpointStore> store;
   std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
   // What keeps the chain from being verified at all; with --each it is the
@@ -164,7 +162,7 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
       try {
         HoldToRecord(chain);
       } catch (const CommandError& e) {
-        out->outcome.checkpoint->notWritten = e.what();
+        out->outcome.record->notWritten = e.what();
         out->notRecorded = e;
         return out;
       }
@@ -172,11 +170,12 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
     VerifyOutcome& outcome = out->outcome;
     outcome = VerifyOutcome{};
     outcome.path = chain.path;
-    if (args.strict) outcome.strict.emplace();
+    outcome.includeOk = args.includeOk;
+    outcome.strict = args.strict;
+    outcome.run = std::move(chain.run);
     if (args.html) out->page = std::make_unique<qve::cli::PageGatherer>(out->pageLimits);
-    const RunHandle run = std::move(chain.run);
-    if (const int code =
-            qve::cli::ReadRun(run.get(), outcome, args.includeOk, args.details, out->page.get())) {
+    qve_run* const run = outcome.get();
+    if (const int code = qve::cli::ReadRun(outcome, args.details, out->page.get())) {
       if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
       out->error =
           CommandError(qve::cli::kSoftwareError, std::string("the verification failed: ") +
@@ -184,14 +183,15 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
       return out;
     }
     if (!chain.store) return out;
-    qve::cli::CheckpointOutcome& checkpoint = *outcome.checkpoint;
+    qve::cli::RecordKept& checkpoint = outcome.record.emplace();
     checkpoint.file = chain.store->file();
     checkpoint.readOnly = chain.store->access() == qve::cli::RecordAccess::ReadOnly;
-    if (checkpoint.status == qve::cli::CheckpointStatus::Lost) return out;
-    if (checkpoint.readOnly) checkpoint.notWritten = "it is read-only here";
+    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return out;
+    checkpoint.notWritten =
+        checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
     if (!checkpoint.notWritten.empty()) return out;
     std::size_t length = 0;
-    const std::uint8_t* bytes = qve_run_record(run.get(), &length);
+    const std::uint8_t* bytes = qve_run_record(run, &length);
     try {
       if (chain.store->Replace(std::string(reinterpret_cast<const char*>(bytes), length), read)) {
         checkpoint.written = true;
@@ -212,40 +212,43 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
 
 void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& args,
                std::ostream& out) {
+  qve_run* run = outcome.get();
   std::map<std::string, int> names;
-  for (const auto& file : outcome.files) ++names[file.name];
+  for (std::size_t i = 0; i < outcome.files(); ++i) ++names[qve_run_file_name(run, i)];
   const std::string indent = args.each ? "  " : "";
-  for (const auto& file : outcome.files) {
-    if (file.listed) {
-      out << indent << qve::cli::FileVerdictName(file.verdict) << ' '
-          << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
+  for (std::size_t i = 0; i < outcome.files(); ++i) {
+    const std::string name = qve_run_file_name(run, i), path = qve_run_file_path(run, i);
+    if (outcome.Listed(i)) {
+      out << indent << qve::cli::FileVerdictName(qve_run_file_verdict(run, i)) << ' '
+          << Escaped(names[name] > 1 ? path : name) << '\n';
     }
-    if (args.details) {
-      out << indent << "  " << Escaped(file.path) << ": " << qve::Counted(file.blockCount, "block")
-          << ", " << file.badBlockCount << " bad\n";
-      for (const BlockRow& block : file.blocks) {
-        out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
-            << block.lines.first << '-' << block.lines.last;
-        if (&block == &file.blocks.front() && !file.breakFollows.empty())
-          out << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
-        out << '\n';
-      }
+    if (!args.details) continue;
+    out << indent << "  " << Escaped(path) << ": "
+        << qve::Counted(qve_run_file_blocks(run, i), "block") << ", "
+        << qve_run_file_bad_blocks(run, i) << " bad\n";
+    const std::string follows = qve_run_file_break_follows(run, i);
+    for (const BlockRow& block : outcome.blocks[i]) {
+      out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
+          << block.lines.first << '-' << block.lines.last;
+      if (&block == &outcome.blocks[i].front() && !follows.empty())
+        out << ": follows from " << Escaped(follows) << ", which cannot be read";
+      out << '\n';
     }
   }
-  // The chain's status first, so that a line read alone says it; the
-  // report's result beside it where it differs.
-  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::cli::StatusName(status) << " ("
-      << status << "): " << qve::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
-      << " bad";
-  if (status != static_cast<int>(outcome.result))
-    out << "; report " << qve::cli::StatusName(outcome.result) << " (" << outcome.result << ")";
-  out << '\n';
-  if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
-  if (outcome.strict && !outcome.strict->empty()) {
+  // The chain's status first, so that a line read alone says it.
+  out << (args.each ? Escaped(outcome.path) + ": " : "")
+      << qve::cli::StatusText(status, qve_run_result(run),
+                              ": " + qve::Counted(qve_run_total_files(run), "file") + ", " +
+                                  std::to_string(qve_run_bad_files(run)) + " bad")
+      << '\n';
+  if (outcome.record) out << indent << qve::cli::CheckpointText(outcome) << '\n';
+  if (const std::size_t reasons = qve_run_strict_count(run); outcome.strict && reasons > 0) {
     out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
-        << "): " << qve::Counted(outcome.strict->size(), "reason") << '\n';
-    for (const qve::cli::StrictFinding& finding : *outcome.strict)
-      out << indent << "  " << Escaped(finding.path) << ": " << Escaped(finding.message) << '\n';
+        << "): " << qve::Counted(reasons, "reason") << '\n';
+    for (std::size_t i = 0; i < reasons; ++i) {
+      out << indent << "  " << Escaped(qve_run_strict_path(run, i)) << ": "
+          << Escaped(qve_run_strict_text(run, i)) << '\n';
+    }
   }
 }
 
@@ -282,7 +285,7 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
   if (chain.error) return ShowError(*chain.error, chain, args);
   if (verified.error) return ShowError(*verified.error, chain, args);
   const VerifyOutcome& outcome = verified.outcome;
-  int status = outcome.status;
+  int status = qve_run_status(outcome.get());
   if (verified.notRecorded) {
     Say(verified.notRecorded->what());
     status = qve::cli::WorseStatus(status, verified.notRecorded->status);
@@ -298,9 +301,9 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
   } else {
     for (const VerifyWarning& warning : outcome.warnings)
       qve::cli::Warn(warning.path, warning.message);
-    if (outcome.checkpoint) {
-      for (const std::string& notice : qve::cli::CheckpointNotices(*outcome.checkpoint))
-        std::cerr << "notice: " << Escaped(outcome.checkpoint->file) << ": " << notice << '\n';
+    if (outcome.record) {
+      for (const std::string& notice : qve::cli::CheckpointNotices(outcome))
+        std::cerr << "notice: " << Escaped(outcome.record->file) << ": " << notice << '\n';
     }
     PrintText(outcome, status, args, out);
   }
