@@ -6,12 +6,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +31,11 @@ namespace qve::cli {
 
 namespace {
 
+// How far a container's check is, for the progress line.
+struct Counts : DecryptionCounts {
+  std::atomic<bool> finished{false};
+};
+
 struct Checked {
   std::wstring path;
   std::string shown;
@@ -42,56 +46,29 @@ struct Checked {
   // made (kCannotCreate) or took no more (kOutputError); or 0.
   int failure = 0;
   bool started = false;  // false when the run stopped before it
+  std::unique_ptr<Counts> counts = std::make_unique<Counts>();
 };
 
 // The bytes of both steps of every container: decrypted, then read back for
 // the seal check. A container being checked counts what it has done so far.
-class Counted {
- public:
-  struct Running {
-    std::uint64_t size;
-    DecryptionCounts counts;
-  };
-
-  std::vector<ProgressStep> Steps() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::uint64_t decrypted = finished_, checked = finished_;
-    for (const Running* running : running_) {
-      if (running->counts.checking) {
-        decrypted += running->size;
-        checked += running->counts.checked;
-      } else {
-        decrypted += std::min<std::uint64_t>(running->counts.decrypted, running->size);
-      }
-    }
-    return {{"decrypted", decrypted, total_}, {"seal checked", checked, total_}};
+std::vector<ProgressStep> Steps(const std::vector<Checked>& items, std::uint64_t total) {
+  std::uint64_t decrypted = 0, checked = 0;
+  for (const Checked& item : items) {
+    const Counts& counts = *item.counts;
+    const bool finished = counts.finished;
+    decrypted += finished || counts.checking ? item.size
+                                             : std::min<std::uint64_t>(counts.decrypted, item.size);
+    checked += finished ? item.size : counts.checking ? counts.checked.load() : 0;
   }
-  void Start(const Running* running) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    running_.insert(running);
-  }
-  void Finish(const Running* running) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    running_.erase(running);
-    finished_ += running->size;
-  }
-  void SetTotal(std::uint64_t total) { total_ = total; }
+  return {{"decrypted", decrypted, total}, {"seal checked", checked, total}};
+}
 
- private:
-  std::mutex mutex_;
-  std::uint64_t total_ = 0;
-  std::uint64_t finished_ = 0;
-  std::set<const Running*> running_;
-};
-
-void CheckOne(Checked& item, Counted& counted, const std::wstring& folder, qve_loan* loan) {
+void CheckOne(Checked& item, const std::wstring& folder, qve_loan* loan) {
   item.started = true;
-  Counted::Running running{item.size, {}};
-  counted.Start(&running);
-  qve_check_options options{sizeof options, DecryptionCounts::Count, &running.counts,
+  qve_check_options options{sizeof options, DecryptionCounts::Count, item.counts.get(),
                             nullptr,        folder.c_str(),          loan};
   const int code = qve_check_w(item.path.c_str(), &options);
-  counted.Finish(&running);
+  item.counts->finished = true;
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   item.error = qve_last_message();
   if (code >= 0) {
@@ -108,9 +85,7 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
               const std::wstring& folder) {
   std::uint64_t total = 0;
   for (Checked& item : items) total += item.size = platform::StatusOf(item.path).size;
-  Counted counted;
-  counted.SetTotal(total);
-  const Progress progress(showProgress, [&] { return counted.Steps(); });
+  const Progress progress(showProgress, [&] { return Steps(items, total); });
   // One thread stays today's way: no loan, the plaintext read back.
   std::optional<LentThreads> lent;
   if (jobs > 1) lent.emplace(0);
@@ -118,7 +93,7 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
   RunJobs(
       items.size(), jobs,
       [&](std::size_t i) {
-        CheckOne(items[i], counted, folder, loan);
+        CheckOne(items[i], folder, loan);
         return items[i].failure == 0;
       },
       loan);
@@ -168,7 +143,8 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
       [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); },
       platform::NotUtf8Names::Carry);
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0, 0, false});
+  for (auto& file : found)
+    items.push_back({file, Narrow(file), -1, {}, 0, 0, false, std::make_unique<Counts>()});
   return !found.empty();
 }
 
@@ -195,7 +171,7 @@ int RunCheck(const CheckArguments& args) {
   for (std::size_t i = 0; i < args.paths.size(); ++i) {
     const std::wstring path = platform::ArgumentPath(args.paths[i]);
     if (statuses[i].kind != platform::FileKind::Folder) {
-      items.push_back({path, args.paths[i], -1, {}, 0, 0, false});
+      items.push_back({path, args.paths[i], -1, {}, 0, 0, false, std::make_unique<Counts>()});
     } else if (!AddFolder(path, items)) {
       Warn(args.paths[i], "no container below it");
     }
