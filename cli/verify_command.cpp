@@ -388,17 +388,13 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
   std::sort(locking.begin(), locking.end(), [](const Chain* a, const Chain* b) {
     return LockOrderKey(a->store->lockFile()) < LockOrderKey(b->store->lockFile());
   });
-  qve::cli::LockWait wait;
-  wait.wait = std::chrono::seconds(args.wait);
-  const auto deadline = wait.now() + wait.wait;
+  const std::chrono::seconds wait(args.wait);
+  // Every lock by the same deadline.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   for (Chain* chain : locking) {
-    // Every lock by the same deadline.
-    wait.wait =
-        std::max(std::chrono::milliseconds(0),
-                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wait.now()));
     try {
       try {
-        chain->store->Lock(wait);
+        chain->store->Lock(deadline, wait);
       } catch (const CommandError& e) {
         // A folder that is missing or takes no file says so better as the
         // record's than as its lock's.
