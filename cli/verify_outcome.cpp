@@ -2,6 +2,7 @@
 #include "cli/verify_outcome.h"
 
 #include <algorithm>
+#include <map>
 #include <span>
 
 #include "command/command_line.h"
@@ -105,31 +106,20 @@ int WorseStatus(int a, int b) {
                                    kUsageError,
                                    1,
                                    0};
-  const auto rank = [](int status) {
-    const auto* at = std::find(std::begin(kOrder), std::end(kOrder), status);
-    return at - std::begin(kOrder);
-  };
+  const auto rank = [](int status) { return std::ranges::find(kOrder, status) - kOrder; };
   return rank(a) <= rank(b) ? a : b;
 }
 
 const char* StatusName(int status) {
-  switch (status) {
-    case kUsageError:
-      return "UsageError";
-    case kDataError:
-      return "DataError";
-    case kNoInput:
-      return "NoInput";
-    case kSoftwareError:
-      return "SoftwareError";
-    case kCannotCreate:
-      return "CannotCreate";
-    case kOutputError:
-      return "OutputError";
-    case kBusy:
-      return "Busy";
-  }
-  return qve_result_name(QVE_RESULT_OF_RUN, status);
+  static const std::map<int, const char*> kErrors = {{kUsageError, "UsageError"},
+                                                     {kDataError, "DataError"},
+                                                     {kNoInput, "NoInput"},
+                                                     {kSoftwareError, "SoftwareError"},
+                                                     {kCannotCreate, "CannotCreate"},
+                                                     {kOutputError, "OutputError"},
+                                                     {kBusy, "Busy"}};
+  const auto error = kErrors.find(status);
+  return error != kErrors.end() ? error->second : qve_result_name(QVE_RESULT_OF_RUN, status);
 }
 
 const char* FileVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_FILE, verdict); }
