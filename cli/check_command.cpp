@@ -183,8 +183,7 @@ int RunCheck(const CheckArguments& args) {
   for (const Checked& item : items) {
     const std::string error =
         item.started ? item.error : "not checked: the run stopped at the scratch file's failure";
-    if (!error.empty())
-      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << error << '\n';
+    if (!error.empty()) Say(Escaped(item.shown) + ": " + error);
     if (item.result < 0) {
       // One that was not started leaves the status to the failure that
       // stopped the run.
