@@ -291,12 +291,8 @@ std::vector<Piece> Pieces(const FileView& file, const Ids& ids) {
                       Counted(more, "more block") + " not listed one by one", more, more, "", ""});
   }
   if (const std::uint32_t lines = qve_run_file_nul_lines(file.run, f); lines > 0) {
-    pieces.push_back({kIgnored, std::nullopt,
-                      Counted(qve_run_file_nul_bytes(file.run, f), "byte") + " after a NUL on " +
-                          Counted(lines, "line") + " (first at line " +
-                          std::to_string(qve_run_file_nul_first_line(file.run, f)) +
-                          ") not covered",
-                      lines, 1, "", ""});
+    pieces.push_back(
+        {kIgnored, std::nullopt, AfterNulText(file.run, f) + " not covered", lines, 1, "", ""});
   }
   if (const std::uint32_t line = qve_run_file_end_of_input_line(file.run, f); line > 0) {
     pieces.push_back({kIgnored, std::nullopt,

@@ -122,11 +122,7 @@ void PrintSummary(std::ostream& out, qve_run* run, std::size_t i, bool json) {
   if (!firstLink.is_null()) out << "  first link: " << firstLink.get<std::string>() << '\n';
   if (!lastValue.is_null()) out << "  last chain value: " << lastValue.get<std::string>() << '\n';
   if (tail != 0) out << "  unsigned tail: " << LinesText(tailLines) << '\n';
-  if (nulLines > 0) {
-    out << "  ignored: " << Counted(qve_run_file_nul_bytes(run, i), "byte") << " after a NUL on "
-        << Counted(nulLines, "line") << " (first at line " << qve_run_file_nul_first_line(run, i)
-        << ")\n";
-  }
+  if (nulLines > 0) out << "  ignored: " << AfterNulText(run, i) << '\n';
   if (endLine > 0) {
     out << "  ignored: " << Counted(qve_run_file_end_of_input_bytes(run, i), "byte")
         << " after the end-of-input byte 0x1A at offset "

@@ -126,6 +126,12 @@ const char* FileVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_
 
 const char* BlockVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_BLOCK, verdict); }
 
+std::string AfterNulText(qve_run* run, std::size_t i) {
+  return Counted(qve_run_file_nul_bytes(run, i), "byte") + " after a NUL on " +
+         Counted(qve_run_file_nul_lines(run, i), "line") + " (first at line " +
+         std::to_string(qve_run_file_nul_first_line(run, i)) + ")";
+}
+
 std::string StatusText(int status, int result, const std::string& between) {
   std::string text = StatusName(status) + (" (" + std::to_string(status) + ")") + between;
   if (status != result)

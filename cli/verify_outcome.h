@@ -126,6 +126,9 @@ inline std::string LinesText(LineRange lines, std::string_view dash = "-") {
   return qve::LinesText(lines.first, lines.last, dash);
 }
 
+// The bytes after a NUL in the file at `i`, in words (its NUL lines > 0).
+std::string AfterNulText(qve_run* run, std::size_t i);
+
 // The chain's status in words, then `between`, and the report's result
 // where it differs.
 std::string StatusText(int status, int result, const std::string& between = "");
