@@ -41,41 +41,44 @@ void PageGatherer::OnFileStart(int) {
   blocks_ = 0;
 }
 
-void PageGatherer::OnBlock(const BlockSeen& block) {
+void PageGatherer::OnBlock(qve_run* run) {
   const std::size_t index = blocks_++;
+  const int verdict = qve_run_block_verdict(run);
+  const LineRange lines{qve_run_block_first_line(run), qve_run_block_last_line(run)};
   PageFile& file = current_;
   bool shown = false;
-  if (IsBad(block.verdict)) {
+  if (IsBad(verdict)) {
     // The lines that fit in what is left of the page's room.
-    std::size_t fit = 0;
+    const std::size_t count = qve_run_block_excerpt_count(run);
+    std::vector<CoveredLine> fit;
     std::uint64_t cost = 0;
-    for (; fit < block.excerpt.size(); ++fit) {
-      const std::uint64_t line = block.excerpt[fit].shown.size() + kLineCost;
-      if (excerptBytes_ + cost + line > limits_.excerptBytes) break;
-      cost += line;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::size_t length = 0;
+      const char* text = qve_run_block_excerpt_text(run, i, &length);
+      if (excerptBytes_ + cost + length + kLineCost > limits_.excerptBytes) break;
+      cost += length + kLineCost;
+      fit.push_back({qve_run_block_excerpt_line(run, i), std::string(text, length),
+                     qve_run_block_excerpt_covered(run, i),
+                     qve_run_block_excerpt_nul(run, i) != 0});
     }
-    if (file.excerpts.size() < limits_.excerptsPerFile && (fit > 0 || block.excerpt.empty())) {
+    if (file.excerpts.size() < limits_.excerptsPerFile && (!fit.empty() || count == 0)) {
       excerptBytes_ += cost;
       file.excerptBytes += cost;
-      file.excerpts.push_back({index,
-                               block.verdict,
-                               block.lines,
-                               block.coversNoLine,
-                               {block.excerpt.begin(), block.excerpt.begin() + fit}});
+      file.excerpts.push_back(
+          {index, verdict, lines, qve_run_block_covers_no_line(run) != 0, std::move(fit)});
       shown = true;
     } else {
       ++file.excerptsNotShown;
     }
   }
-  if (file.blocksNotListed == 0 && !file.runs.empty() &&
-      file.runs.back().verdict == block.verdict) {
-    file.runs.back().lines.last = block.lines.last;
+  if (file.blocksNotListed == 0 && !file.runs.empty() && file.runs.back().verdict == verdict) {
+    file.runs.back().lines.last = lines.last;
     ++file.runs.back().blocks;
   } else if (file.blocksNotListed == 0 && file.runs.size() < limits_.runsPerFile) {
-    file.runs.push_back({block.verdict, block.lines, 1, index, shown});
+    file.runs.push_back({verdict, lines, 1, index, shown});
   } else {
-    if (file.blocksNotListed++ == 0) file.notListed.first = block.lines.first;
-    file.notListed.last = block.lines.last;
+    if (file.blocksNotListed++ == 0) file.notListed.first = lines.first;
+    file.notListed.last = lines.last;
   }
 }
 

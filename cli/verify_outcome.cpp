@@ -31,21 +31,6 @@ bool Renamed(qve_run* run) {
              qve_run_point_file(run, QVE_POINT_RECORDED);
 }
 
-BlockSeen BlockOf(qve_run* run) {
-  BlockSeen block;
-  block.verdict = qve_run_block_verdict(run);
-  block.lines = {qve_run_block_first_line(run), qve_run_block_last_line(run)};
-  block.coversNoLine = qve_run_block_covers_no_line(run) != 0;
-  for (std::size_t i = 0; i < qve_run_block_excerpt_count(run); ++i) {
-    std::size_t length = 0;
-    const char* text = qve_run_block_excerpt_text(run, i, &length);
-    block.excerpt.push_back({qve_run_block_excerpt_line(run, i), std::string(text, length),
-                             qve_run_block_excerpt_covered(run, i),
-                             qve_run_block_excerpt_nul(run, i) != 0});
-  }
-  return block;
-}
-
 }  // namespace
 
 int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
@@ -63,7 +48,7 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
         if (details && verdict != kBlockOk)
           blocks.push_back(
               {verdict, {qve_run_block_first_line(run), qve_run_block_last_line(run)}});
-        if (sink != nullptr) sink->OnBlock(BlockOf(run));
+        if (sink != nullptr) sink->OnBlock(run);
         break;
       }
       case QVE_EVENT_WARNING:

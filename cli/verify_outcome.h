@@ -74,21 +74,6 @@ struct VerifyOutcome {
   }
 };
 
-// A block as the run hands it over, with its first covered lines.
-struct CoveredLine {
-  std::uint32_t number = 0;
-  std::string shown;
-  std::uint64_t coveredBytes = 0;
-  bool nul = false;  // the rest of the line, from a NUL on, is not covered
-};
-
-struct BlockSeen {
-  int verdict = kBlockOk;
-  LineRange lines;
-  bool coversNoLine = false;
-  std::vector<CoveredLine> excerpt;
-};
-
 // Takes every block of a run as it comes, file by file.
 class BlockSink {
  public:
@@ -96,7 +81,8 @@ class BlockSink {
   // The run starts over: a rotation renamed its files.
   virtual void OnRestart() {}
   virtual void OnFileStart(int /*reading*/) {}
-  virtual void OnBlock(const BlockSeen& /*block*/) {}
+  // The block is the run's current event (qve_run_block_*).
+  virtual void OnBlock(qve_run* /*run*/) {}
   virtual void OnFileEnd() {}
 };
 
