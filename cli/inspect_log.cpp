@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
@@ -136,81 +137,12 @@ void PrintSummary(std::ostream& out, qve_run* run, std::size_t i, bool json) {
         << "; a verification takes it as a file that cannot be read\n";
 }
 
-// Prints the file as the run reads it. The head waits for the first
-// signature line, which tells a log from a file of unknown kind.
-class LogPrinter {
- public:
-  LogPrinter(std::ostream& out, Json head, bool detect, bool json)
-      : head(std::move(head)), out_(out), detect_(detect), json_(json) {}
-
-  void OnBlock(qve_run* run) {
-    if (qve_run_block_verdict(run) == 1) return;  // an unsigned tail
-    Begin();
-    PrintRow(out_, run, signatureLines_++ == 0, json_, rows_);
-  }
-
-  void OnFileEnd(qve_run* run, std::size_t i) {
-    const std::string fault = qve_run_file_read_fault(run, i);
-    const std::uint32_t lines = qve_run_file_lines(run, i);
-    if (!begun_ && detect_ && signatureLines_ == 0 && !fault.empty()) {
-      // Nothing shown yet, and nothing known of its kind but this.
-      head.erase("size");
-      head["kind"] = "unreadable";
-      head["reason"] = fault;
-      out_ << (json_ ? head.dump() : head["path"].get<std::string>() + ": cannot be read: " + fault)
-           << '\n';
-      return;
-    }
-    if (!fault.empty()) unreadable = true;
-    if (!begun_ && detect_ && signatureLines_ == 0) {
-      head["kind"] = "unknown";
-      if (json_) {
-        head["lines"] = lines;
-        out_ << head.dump() << '\n';
-      } else {
-        out_ << head["path"].get<std::string>() << ": unknown, " << head["size"] << " bytes, "
-             << Counted(lines, "line") << ": no \"QVES\" magic and no signature line\n";
-      }
-      return;
-    }
-    Begin();
-    PrintSummary(out_, run, i, json_);
-  }
-
-  // Whether the output still takes rows: the rest of a long file would be
-  // read for nobody.
-  bool taking() const { return bool(out_); }
-
-  Json head;  // "path", "kind" and "size"
-  // Rows were shown, but the file could not be read whole.
-  bool unreadable = false;
-
- private:
-  void Begin() {
-    if (begun_) return;
-    begun_ = true;
-    if (json_) {
-      std::string open = head.dump();
-      open.pop_back();
-      out_ << open << ",\"blocks\":[";
-    } else {
-      out_ << head["path"].get<std::string>() << ": log, " << head["size"] << " bytes\n";
-    }
-  }
-
-  std::ostream& out_;
-  bool detect_;
-  bool json_;
-  bool begun_ = false;
-  std::size_t rows_ = 0;
-  std::size_t signatureLines_ = 0;
-};
-
 }  // namespace
 
+// The head waits for the first signature line, which tells a log from a
+// file of unknown kind.
 std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
                        std::ostream& out) {
-  LogPrinter printer(out, std::move(head), detect, json);
   // One reading: rows already printed cannot be taken back, so a file that
   // changes while it is read, or cannot be read whole, is said to instead.
   qve_run_options options{};
@@ -222,15 +154,56 @@ std::string InspectLog(const std::wstring& path, Json head, bool detect, bool js
   const std::unique_ptr<qve_run, decltype(&qve_run_free)> run(made, qve_run_free);
   if (const int code = qve_run_add_w(made, path.c_str()); code != 0)
     throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
+  std::size_t rows = 0, signatureLines = 0;
+  bool begun = false;
+  bool unreadable = false;  // rows were shown, but the file could not be read whole
+  const auto begin = [&] {
+    if (std::exchange(begun, true)) return;
+    if (json) {
+      std::string open = head.dump();
+      open.pop_back();
+      out << open << ",\"blocks\":[";
+    } else {
+      out << head["path"].get<std::string>() << ": log, " << head["size"] << " bytes\n";
+    }
+  };
   for (int kind; (kind = qve_run_next(made)) != QVE_EVENT_DONE;) {
+    // The rest of a long file would be read for nobody.
+    if (!out) throw std::runtime_error("the output does not take the rows");
     if (kind < 0)
       throw std::runtime_error(std::string("the log cannot be read: ") +
                                qve_result_name(QVE_RESULT_OF_RUN, kind));
-    if (kind == QVE_EVENT_BLOCK) printer.OnBlock(made);
-    if (kind == QVE_EVENT_FILE_END) printer.OnFileEnd(made, qve_run_event_file(made));
-    if (!printer.taking()) throw std::runtime_error("the output does not take the rows");
+    if (kind == QVE_EVENT_BLOCK && qve_run_block_verdict(made) != 1) {  // 1: an unsigned tail
+      begin();
+      PrintRow(out, made, signatureLines++ == 0, json, rows);
+    }
+    if (kind != QVE_EVENT_FILE_END) continue;
+    const std::size_t i = qve_run_event_file(made);
+    const std::string fault = qve_run_file_read_fault(made, i);
+    if (!begun && detect && signatureLines == 0 && !fault.empty()) {
+      // Nothing shown yet, and nothing known of its kind but this.
+      head.erase("size");
+      head["kind"] = "unreadable";
+      head["reason"] = fault;
+      out << (json ? head.dump() : head["path"].get<std::string>() + ": cannot be read: " + fault)
+          << '\n';
+    } else if (!begun && detect && signatureLines == 0) {
+      head["kind"] = "unknown";
+      const std::uint32_t lines = qve_run_file_lines(made, i);
+      if (json) {
+        head["lines"] = lines;
+        out << head.dump() << '\n';
+      } else {
+        out << head["path"].get<std::string>() << ": unknown, " << head["size"] << " bytes, "
+            << Counted(lines, "line") << ": no \"QVES\" magic and no signature line\n";
+      }
+    } else {
+      unreadable = unreadable || !fault.empty();
+      begin();
+      PrintSummary(out, made, i, json);
+    }
   }
-  return printer.unreadable ? "unreadable" : printer.head["kind"];
+  return unreadable ? "unreadable" : head["kind"];
 }
 
 }  // namespace qve::cli
