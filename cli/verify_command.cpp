@@ -65,9 +65,15 @@ struct Chain {
   std::vector<std::string> empty;        // PATHs that hold no log
   std::unique_ptr<CheckpointStore> store;
   std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
-  // What keeps the chain from being verified at all; with --each it is the
-  // chain's result and the others go on.
+  // What keeps the chain from being verified, or ended its work (the library
+  // failed); nothing else is shown then. With --each it is the chain's
+  // result and the others go on.
   std::optional<CommandError> error;
+  VerifyOutcome outcome;
+  std::unique_ptr<PageGatherer> page;  // with --html
+  PageLimits pageLimits;
+  // Why the record a passing run made is not in place.
+  std::optional<CommandError> notRecorded;
 };
 
 // Every reason is said; the status is the worst of them.
@@ -123,72 +129,57 @@ void HoldToRecord(Chain& chain) {
   }
 }
 
-struct Verified {
-  VerifyOutcome outcome;
-  std::unique_ptr<PageGatherer> page;  // with --html
-  PageLimits pageLimits;
-  // What ended the chain's work: the library failed, or its record changed
-  // into one that cannot be used. Nothing else is shown then.
-  std::optional<CommandError> error;
-  // Why the record a passing run made is not in place.
-  std::optional<CommandError> notRecorded;
-};
-
 // Verifies the chain and, with a record, replaces the record when the run
 // passes. Should the record have changed meanwhile (a writer that takes no
 // lock), the chain is verified again against the new one. `chains` share
 // the page's room for lines.
-std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
-                                      const std::vector<OutputInput>& read) {
+void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
+                 const std::vector<OutputInput>& read) {
   constexpr int kAttempts = 3;
-  auto out = std::make_unique<Verified>();
-  out->pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
-  const std::uint32_t excerptLines = args.html ? out->pageLimits.linesPerBlock : 0;
+  chain.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+  const std::uint32_t excerptLines = args.html ? chain.pageLimits.linesPerBlock : 0;
   for (int attempt = 1;; ++attempt) {
     if (!chain.run) {
-      Prepare(chain, args, excerptLines, out->pageLimits.bytesPerLine);
-      if (chain.error) {
-        out->error = chain.error;
-        return out;
-      }
+      Prepare(chain, args, excerptLines, chain.pageLimits.bytesPerLine);
+      if (chain.error) return;
     }
     if (chain.store && attempt > 1) {
       try {
         HoldToRecord(chain);
       } catch (const CommandError& e) {
-        out->outcome.record->notWritten = e.what();
-        out->notRecorded = e;
-        return out;
+        chain.outcome.record->notWritten = e.what();
+        chain.notRecorded = e;
+        return;
       }
     }
-    VerifyOutcome& outcome = out->outcome;
+    VerifyOutcome& outcome = chain.outcome;
     outcome = VerifyOutcome{};
     outcome.path = chain.path;
     outcome.includeOk = args.includeOk;
     outcome.strict = args.strict;
     outcome.run = std::move(chain.run);
-    if (args.html) out->page = std::make_unique<PageGatherer>(out->pageLimits);
+    if (args.html) chain.page = std::make_unique<PageGatherer>(chain.pageLimits);
     qve_run* const run = outcome.get();
-    if (const int code = ReadRun(outcome, args.details, out->page.get())) {
+    if (const int code = ReadRun(outcome, args.details, chain.page.get())) {
       if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
-      out->error = CommandError(kSoftwareError, std::string("the verification failed: ") +
-                                                    qve_result_name(QVE_RESULT_OF_RUN, code));
-      return out;
+      chain.error = CommandError(kSoftwareError, std::string("the verification failed: ") +
+                                                     qve_result_name(QVE_RESULT_OF_RUN, code));
+      return;
     }
-    if (!chain.store) return out;
+    if (!chain.store) return;
     RecordKept& checkpoint = outcome.record.emplace();
     checkpoint.file = chain.store->file();
     checkpoint.readOnly = chain.store->access() == RecordAccess::ReadOnly;
-    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return out;
+    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
     checkpoint.notWritten =
         checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
-    if (!checkpoint.notWritten.empty()) return out;
+    if (!checkpoint.notWritten.empty()) return;
     std::size_t length = 0;
     const std::uint8_t* bytes = qve_run_record(run, &length);
     try {
       if (chain.store->Replace(std::string(reinterpret_cast<const char*>(bytes), length), read)) {
         checkpoint.written = true;
-        return out;
+        return;
       }
       if (attempt == kAttempts) {
         throw CommandError(kBusy, "checkpoint " + Escaped(chain.store->file()) +
@@ -197,8 +188,8 @@ std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args,
       chain.recorded = chain.store->Read();
     } catch (const CommandError& e) {
       checkpoint.notWritten = e.what();
-      out->notRecorded = e;
-      return out;
+      chain.notRecorded = e;
+      return;
     }
   }
 }
@@ -264,15 +255,13 @@ int ShowError(const CommandError& error, const Chain& chain, const VerifyArgumen
 
 // Gives the chain's exit status. `out` is standard error when the page goes
 // to standard output.
-int Show(const Verified& verified, const Chain& chain, const VerifyArguments& args,
-         std::ostream& out) {
+int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   if (chain.error) return ShowError(*chain.error, chain, args);
-  if (verified.error) return ShowError(*verified.error, chain, args);
-  const VerifyOutcome& outcome = verified.outcome;
+  const VerifyOutcome& outcome = chain.outcome;
   int status = qve_run_status(outcome.get());
-  if (verified.notRecorded) {
-    Say(verified.notRecorded->what());
-    status = WorseStatus(status, verified.notRecorded->status);
+  if (chain.notRecorded) {
+    Say(chain.notRecorded->what());
+    status = WorseStatus(status, chain.notRecorded->status);
   }
   if (args.quiet) return status;
   if (args.json) {
@@ -298,7 +287,7 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
 // output keeps the order of the arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFile* html,
               const std::vector<OutputInput>& read) {
-  std::vector<std::unique_ptr<Verified>> done(chains.size());
+  std::vector<bool> done(chains.size());
   std::mutex mutex;
   std::size_t shown = 0;
   std::atomic<std::size_t> count{0};
@@ -308,24 +297,23 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
   std::vector<HtmlChain> page;
   std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
   RunJobs(chains.size(), args.jobs, [&](std::size_t i) {
-    std::unique_ptr<Verified> verified;
     try {
-      verified = chains[i].error ? std::make_unique<Verified>()
-                                 : VerifyChain(chains[i], args, chains.size(), read);
+      if (!chains[i].error) VerifyChain(chains[i], args, chains.size(), read);
     } catch (const std::exception& e) {
-      verified = std::make_unique<Verified>();
-      verified->error = CommandError(kSoftwareError, e.what());
+      chains[i].error = CommandError(kSoftwareError, e.what());
     }
     const std::lock_guard<std::mutex> lock(mutex);
-    done[i] = std::move(verified);
+    done[i] = true;
     ++count;
-    for (; shown < chains.size() && done[shown] != nullptr; ++shown) {
-      Verified& next = *done[shown];
-      const int chainStatus = progress.Aside([&] { return Show(next, chains[shown], args, out); });
+    for (; shown < chains.size() && done[shown]; ++shown) {
+      Chain& next = chains[shown];
+      const int chainStatus = progress.Aside([&] { return Show(next, args, out); });
       status = status ? WorseStatus(*status, chainStatus) : chainStatus;
-      if (html != nullptr && !chains[shown].error && !next.error)
+      if (html != nullptr && !next.error)
         page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
-      done[shown].reset();
+      // Shown: what it found is let go.
+      next.outcome = VerifyOutcome{};
+      next.page.reset();
     }
     return true;
   });
