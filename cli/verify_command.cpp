@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper verify: verifies signed logs as one chain (or, with --each, every
-// PATH as its own chain) and prints a verdict per file. Reads the block
-// details that the exported interface does not show, and warns about all
-// that a verdict cannot: what the scan passed over, files that do not read,
-// files reached twice, bytes that no signature covers and files whose links
-// say something their names do not. On top of the library's verdicts it
-// orders the files by their links, holds the chain to a checkpoint and
-// applies the strict policy; a chain's status is the most severe of all.
+// PATH as its own chain) through the library's run, and prints a verdict per
+// file with a warning for all that a verdict cannot say. The command keeps
+// each chain's checkpoint record where it was told to, under its lock, and
+// shows the run as text, JSON or a page; a chain's status is the most severe
+// of all.
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
