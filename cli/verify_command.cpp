@@ -294,7 +294,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
   std::optional<int> status;
   std::vector<HtmlChain> page;
   std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
-  RunJobs(chains.size(), args.jobs, [&](std::size_t i) {
+  qve::cli::RunJobs(chains.size(), args.jobs, [&](std::size_t i) {
     try {
       if (!chains[i].error) VerifyChain(chains[i], args, chains.size(), read);
     } catch (const std::exception& e) {
@@ -492,7 +492,7 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
-      AddJobsOption(cmd, args->jobs, "with --each, chains verified at once")
+      qve::cli::AddJobsOption(cmd, args->jobs, "with --each, chains verified at once")
           ->needs(each)
           ->capture_default_str();
       cmd.add_option("--order", args->order,
