@@ -33,8 +33,8 @@ namespace {
 struct Checked {
   std::wstring path;
   std::string shown;
-  int result = -1;    // -1: no result, for `failure` or an error
-  std::string error;  // why, for every result but Success
+  int result = -1;         // -1: no result, for `failure` or an error
+  std::string error = {};  // why, for every result but Success
   std::uint64_t size = 0;
   // Not the container's fault but the run's: its scratch file could not be
   // made (kCannotCreate) or took no more (kOutputError); or 0.
@@ -126,7 +126,7 @@ bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
       [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); },
       platform::NotUtf8Names::Carry);
   std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, Narrow(file), -1, {}, 0, 0, false});
+  for (auto& file : found) items.push_back({file, Narrow(file)});
   return !found.empty();
 }
 
@@ -153,7 +153,7 @@ int RunCheck(const CheckArguments& args) {
   for (std::size_t i = 0; i < args.paths.size(); ++i) {
     const std::wstring path = platform::ArgumentPath(args.paths[i]);
     if (statuses[i].kind != platform::FileKind::Folder) {
-      items.push_back({path, args.paths[i], -1, {}, 0, 0, false});
+      items.push_back({path, args.paths[i]});
     } else if (!AddFolder(path, items)) {
       Warn(args.paths[i], "no container below it");
     }
@@ -165,8 +165,7 @@ int RunCheck(const CheckArguments& args) {
   for (const Checked& item : items) {
     const std::string error =
         item.started ? item.error : "not checked: the run stopped at the scratch file's failure";
-    if (!error.empty())
-      std::cerr << ProgramName() << " check: " << Escaped(item.shown) << ": " << error << '\n';
+    if (!error.empty()) Say(Escaped(item.shown) + ": " + error);
     if (item.result < 0) {
       // One that was not started leaves the status to the failure that
       // stopped the run.

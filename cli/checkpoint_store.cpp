@@ -2,6 +2,7 @@
 #include "cli/checkpoint_store.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "command/command_line.h"
 #include "command/escape.h"
@@ -21,7 +22,8 @@ constexpr std::chrono::milliseconds kLockPoll{100};
 CheckpointStore::CheckpointStore(std::string file, std::string label, RecordAccess access)
     : file_(std::move(file)), label_(std::move(label)), access_(access) {}
 
-void CheckpointStore::Lock(const LockWait& wait) {
+void CheckpointStore::Lock(std::chrono::steady_clock::time_point deadline,
+                           std::chrono::seconds wait) {
   if (access_ == RecordAccess::ReadOnly || lock_) return;
   // A record that must exist and does not fails when it is read; no lock
   // file is left for it.
@@ -34,16 +36,15 @@ void CheckpointStore::Lock(const LockWait& wait) {
   std::unique_ptr<platform::FileLock> lock =
       platform::FileLock::Open(platform::ArgumentPath(lockFile()), error);
   if (!lock) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
-  const auto deadline = wait.now() + wait.wait;
   while (!lock->TryLock(error)) {
     if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
-    const auto now = wait.now();
+    const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
-      throw CommandError(
-          kBusy, "another run holds " + called + " " + Escaped(file_) + "; gave up after waiting " +
-                     std::to_string((wait.wait.count() + 999) / 1000) + " s (--wait)");
+      throw CommandError(kBusy, "another run holds " + called + " " + Escaped(file_) +
+                                    "; gave up after waiting " + std::to_string(wait.count()) +
+                                    " s (--wait)");
     }
-    wait.pause(
+    std::this_thread::sleep_for(
         std::min(kLockPoll, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)));
   }
   lock_ = std::move(lock);
@@ -86,7 +87,6 @@ void CheckpointStore::CheckWritable(const std::vector<OutputInput>& inputs) cons
 }
 
 bool CheckpointStore::Replace(const std::string& record, const std::vector<OutputInput>& inputs) {
-  if (beforeReplace) beforeReplace();
   const std::optional<std::string> started = read_;
   try {
     Read();

@@ -9,11 +9,9 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "command/output_file.h"
@@ -27,15 +25,6 @@ enum class RecordAccess {
   WriteOrInit,  // the same, and a missing record is created
 };
 
-// How long to wait for another run's lock, and the clock to wait by.
-struct LockWait {
-  std::chrono::milliseconds wait = std::chrono::minutes(5);
-  std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
-  std::function<void(std::chrono::milliseconds)> pause = [](std::chrono::milliseconds time) {
-    std::this_thread::sleep_for(time);
-  };
-};
-
 class CheckpointStore {
  public:
   // `label` names it in messages ("--checkpoint").
@@ -47,9 +36,9 @@ class CheckpointStore {
   std::string lockFile() const { return file_ + ".lock"; }
 
   // Takes the lock, unless read-only. Throws CommandError: kBusy when another
-  // run holds it past `wait`; kCannotCreate when the lock file cannot be
-  // opened or locked.
-  void Lock(const LockWait& wait);
+  // run holds it past `deadline` (`wait`, --wait, said in the message);
+  // kCannotCreate when the lock file cannot be opened or locked.
+  void Lock(std::chrono::steady_clock::time_point deadline, std::chrono::seconds wait);
 
   // Reads FILE's bytes, which the library judges: nothing when it does not
   // exist and may be created. Throws CommandError: kNoInput when it cannot
@@ -65,9 +54,6 @@ class CheckpointStore {
   // what Read found, and gives true; else false, and Read gives what it
   // holds now. Throws CommandError as OutputFile does.
   bool Replace(const std::string& record, const std::vector<OutputInput>& inputs);
-
-  // A seam for tests: runs right before Replace reads FILE again.
-  std::function<void()> beforeReplace;
 
  private:
   std::string file_;

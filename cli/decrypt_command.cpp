@@ -40,7 +40,7 @@ struct DecryptOptions {
 int Report(int result, const std::string& cause, bool toStandardOutput) {
   std::ostream& line = toStandardOutput ? std::cerr : std::cout;
   line << qve_result_name(QVE_RESULT_OF_DECRYPTION, result) << " (" << result << ")\n";
-  if (result != QVE_DECRYPT_SUCCESS) std::cerr << ProgramName() << " decrypt: " << cause << '\n';
+  if (result != QVE_DECRYPT_SUCCESS) Say(cause);
   return result;
 }
 

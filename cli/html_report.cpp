@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -40,41 +41,44 @@ void PageGatherer::OnFileStart(int) {
   blocks_ = 0;
 }
 
-void PageGatherer::OnBlock(const BlockSeen& block) {
+void PageGatherer::OnBlock(qve_run* run) {
   const std::size_t index = blocks_++;
+  const int verdict = qve_run_block_verdict(run);
+  const LineRange lines{qve_run_block_first_line(run), qve_run_block_last_line(run)};
   PageFile& file = current_;
   bool shown = false;
-  if (IsBad(block.verdict)) {
+  if (IsBad(verdict)) {
     // The lines that fit in what is left of the page's room.
-    std::size_t fit = 0;
+    const std::size_t count = qve_run_block_excerpt_count(run);
+    std::vector<CoveredLine> fit;
     std::uint64_t cost = 0;
-    for (; fit < block.excerpt.size(); ++fit) {
-      const std::uint64_t line = block.excerpt[fit].shown.size() + kLineCost;
-      if (excerptBytes_ + cost + line > limits_.excerptBytes) break;
-      cost += line;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::size_t length = 0;
+      const char* text = qve_run_block_excerpt_text(run, i, &length);
+      if (excerptBytes_ + cost + length + kLineCost > limits_.excerptBytes) break;
+      cost += length + kLineCost;
+      fit.push_back({qve_run_block_excerpt_line(run, i), std::string(text, length),
+                     qve_run_block_excerpt_covered(run, i),
+                     qve_run_block_excerpt_nul(run, i) != 0});
     }
-    if (file.excerpts.size() < limits_.excerptsPerFile && (fit > 0 || block.excerpt.empty())) {
+    if (file.excerpts.size() < limits_.excerptsPerFile && (!fit.empty() || count == 0)) {
       excerptBytes_ += cost;
       file.excerptBytes += cost;
-      file.excerpts.push_back({index,
-                               block.verdict,
-                               block.lines,
-                               block.coversNoLine,
-                               {block.excerpt.begin(), block.excerpt.begin() + fit}});
+      file.excerpts.push_back(
+          {index, verdict, lines, qve_run_block_covers_no_line(run) != 0, std::move(fit)});
       shown = true;
     } else {
       ++file.excerptsNotShown;
     }
   }
-  if (file.blocksNotListed == 0 && !file.runs.empty() &&
-      file.runs.back().verdict == block.verdict) {
-    file.runs.back().lines.last = block.lines.last;
+  if (file.blocksNotListed == 0 && !file.runs.empty() && file.runs.back().verdict == verdict) {
+    file.runs.back().lines.last = lines.last;
     ++file.runs.back().blocks;
   } else if (file.blocksNotListed == 0 && file.runs.size() < limits_.runsPerFile) {
-    file.runs.push_back({block.verdict, block.lines, 1, index, shown});
+    file.runs.push_back({verdict, lines, 1, index, shown});
   } else {
-    if (file.blocksNotListed++ == 0) file.notListed.first = block.lines.first;
-    file.notListed.last = block.lines.last;
+    if (file.blocksNotListed++ == 0) file.notListed.first = lines.first;
+    file.notListed.last = lines.last;
   }
 }
 
@@ -209,27 +213,19 @@ const Kind& KindOf(int verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
-const char* VerdictClass(std::uint32_t verdict) {
-  return verdict == QVE_Helper::FileOk           ? "good"
-         : verdict == QVE_Helper::FileUnsigned   ? "plain"
-         : verdict == QVE_Helper::FileChainBreak ? "broken"
-                                                 : "bad";
+const char* VerdictClass(int verdict) {
+  return verdict == QVE_FILE_OK            ? "good"
+         : verdict == QVE_FILE_UNSIGNED    ? "plain"
+         : verdict == QVE_FILE_CHAIN_BREAK ? "broken"
+                                           : "bad";
 }
 
 const char* StatusClass(int status) {
-  return status == QVE_Helper::ReportOk         ? "good"
-         : status == QVE_Helper::ReportUnsigned ? "plain"
-                                                : "bad";
+  return status == QVE_STATUS_OK ? "good" : status == QVE_STATUS_UNSIGNED ? "plain" : "bad";
 }
 
-// The chain's status, and the report's result where it differs.
 std::string StatusText(const VerifyOutcome& outcome) {
-  const int status = outcome.status;
-  std::string text = std::string(StatusName(status)) + " (" + std::to_string(status) + ")";
-  if (status != static_cast<int>(outcome.result))
-    text += "; report " + std::string(qve_result_name(QVE_RESULT_OF_RUN, outcome.result)) + " (" +
-            std::to_string(outcome.result) + ")";
-  return text;
+  return qve::cli::StatusText(qve_run_status(outcome.get()), qve_run_result(outcome.get()));
 }
 
 struct Ids {
@@ -240,15 +236,15 @@ struct Ids {
   }
 };
 
-// `mark` when the cell holds the checkpoint's block.
+// `mark`, the checkpoint's block in words, when the cell holds it.
 Html Cell(const Kind& kind, std::string tip, std::uint64_t count = 1,
-          const std::string& target = "", const ChainPoint* mark = nullptr) {
+          const std::string& target = "", const std::string& mark = "") {
   const Html shownCount =
       count > 1 ? Page().Fill("cell-count", {{"count", Number(count)}}, false) : Html();
-  if (mark != nullptr) tip += "; the checkpoint: " + PointText(*mark);
+  if (!mark.empty()) tip += "; the checkpoint: " + mark;
   return Page().Fill(target.empty() ? "cell" : "cell-link",
                      {{"kind", Text(kind.name)},
-                      {"mark", mark != nullptr ? Page().Fill("cell-mark", {}, false) : Html()},
+                      {"mark", !mark.empty() ? Page().Fill("cell-mark", {}, false) : Html()},
                       {"target", Text(target)},
                       {"tip", Text(tip)},
                       {"letter", Text(kind.letter)},
@@ -256,92 +252,87 @@ Html Cell(const Kind& kind, std::string tip, std::uint64_t count = 1,
                      false);
 }
 
-std::string RunText(const PageRun& run) {
-  return LinesText(run.lines, kDash) + ": " +
-         (run.blocks > 1 ? Counted(run.blocks, "block") + " " : "") + BlockVerdictName(run.verdict);
-}
-
-std::string NotListedText(const PageFile& file) {
-  return Counted(file.blocksNotListed, "more block") + " not listed one by one";
-}
-
-std::string IgnoredAfterNul(const VerifiedFile& file) {
-  return Counted(file.nulBytes, "byte") + " after a NUL on " + Counted(file.nulLines, "line") +
-         " (first at line " + std::to_string(file.nulFirstLine) + ") not covered";
-}
-
-std::string IgnoredAfterEnd(const VerifiedFile& file) {
-  return Counted(file.bytesAfterEnd, "byte") + " after the end-of-input byte 0x1A not read (line " +
-         std::to_string(file.endOfInputLine) + ")";
-}
-
-// A file of the chain, with what the command found and what the page kept,
+// A file of the chain: the run's facts at its index, what the page kept,
 // and the checkpoint's block when it is in the file.
 struct FileView {
-  const VerifiedFile& found;
+  qve_run* run;
+  std::size_t index;
   const PageFile& page;
-  const ChainPoint* checkpoint = nullptr;
+  std::string checkpoint;  // in words
+  std::uint32_t checkpointLine = 0;
 
-  const ChainPoint* Mark(LineRange lines) const {
-    const bool in =
-        checkpoint != nullptr && lines.first <= checkpoint->line && checkpoint->line <= lines.last;
-    return in ? checkpoint : nullptr;
+  std::string Mark(LineRange lines) const {
+    const bool in = lines.first <= checkpointLine && checkpointLine <= lines.last;
+    return in ? checkpoint : "";
   }
+  bool Empty() const { return page.runs.empty() && page.blocksNotListed == 0; }
+  bool Opened() const { return qve_run_file_opened(run, index) != 0; }
 };
 
-// The block FILE records once the run is over: the new one when it was
-// written, else the recorded one where the run holds it.
-const ChainPoint* CheckpointBlock(const VerifyOutcome& outcome) {
-  if (!outcome.checkpoint) return nullptr;
-  const CheckpointOutcome& checkpoint = *outcome.checkpoint;
-  if (checkpoint.written) return &checkpoint.now->block;
-  return checkpoint.held ? &*checkpoint.held : nullptr;
-}
+// What the strip shows as a cell and the table as a row: a run of blocks,
+// the blocks not listed, or bytes that no block covers.
+struct Piece {
+  const Kind& kind;
+  std::optional<LineRange> lines;
+  std::string words;
+  std::uint64_t rows = 1;   // the table's count
+  std::uint64_t cells = 1;  // the strip's
+  std::string blocks;       // the strip's count of blocks, in words
+  std::string target;
+};
 
-void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids, std::size_t f) {
-  const VerifiedFile& detail = file.found;
-  if (file.page.runs.empty() && file.page.blocksNotListed == 0)
-    out << Cell(kNoLines, detail.opened ? "no lines" : "cannot be read").str();
+std::vector<Piece> Pieces(const FileView& file, const Ids& ids) {
+  std::vector<Piece> pieces;
+  const std::size_t f = file.index;
   for (const PageRun& run : file.page.runs) {
-    out << Cell(KindOf(run.verdict), RunText(run), run.blocks,
-                run.linked ? ids.Block(f, run.firstBlock) : "", file.Mark(run.lines))
-               .str();
+    pieces.push_back({KindOf(run.verdict), run.lines, BlockVerdictName(run.verdict), run.blocks,
+                      run.blocks, run.blocks > 1 ? Counted(run.blocks, "block") + " " : "",
+                      run.linked ? ids.Block(f, run.firstBlock) : ""});
   }
-  if (file.page.blocksNotListed > 0) {
-    out << Cell(kMore, LinesText(file.page.notListed, kDash) + ": " + NotListedText(file.page),
-                file.page.blocksNotListed, "", file.Mark(file.page.notListed))
-               .str();
+  if (const std::uint64_t more = file.page.blocksNotListed; more > 0) {
+    pieces.push_back({kMore, file.page.notListed,
+                      Counted(more, "more block") + " not listed one by one", more, more, "", ""});
   }
-  if (detail.nulLines > 0) out << Cell(kIgnored, IgnoredAfterNul(detail)).str();
-  if (detail.endOfInputLine > 0) out << Cell(kIgnored, IgnoredAfterEnd(detail)).str();
+  if (const std::uint32_t lines = qve_run_file_nul_lines(file.run, f); lines > 0) {
+    pieces.push_back(
+        {kIgnored, std::nullopt, AfterNulText(file.run, f) + " not covered", lines, 1, "", ""});
+  }
+  if (const std::uint32_t line = qve_run_file_end_of_input_line(file.run, f); line > 0) {
+    pieces.push_back({kIgnored, std::nullopt,
+                      Counted(qve_run_file_end_of_input_bytes(file.run, f), "byte") +
+                          " after the end-of-input byte 0x1A not read (line " +
+                          std::to_string(line) + ")",
+                      1, 1, "", ""});
+  }
+  return pieces;
 }
 
-Html BlockRow(const Kind& kind, const std::string& lines, const std::string& verdict,
-              std::uint64_t count) {
-  return Page().Fill("block-row", {{"lines", Text(lines)},
-                                   {"kind", Text(kind.name)},
-                                   {"letter", Text(kind.letter)},
-                                   {"verdict", Text(verdict)},
-                                   {"count", Number(count)}});
+void WriteStripCells(std::ostream& out, const FileView& file, const Ids& ids) {
+  if (file.Empty()) out << Cell(kNoLines, file.Opened() ? "no lines" : "cannot be read").str();
+  for (const Piece& piece : Pieces(file, ids)) {
+    const std::string tip = piece.lines
+                                ? LinesText(*piece.lines, kDash) + ": " + piece.blocks + piece.words
+                                : piece.words;
+    out << Cell(piece.kind, tip, piece.cells, piece.target,
+                piece.lines ? file.Mark(*piece.lines) : "")
+               .str();
+  }
 }
 
-Html BlockRows(const FileView& file) {
-  const VerifiedFile& detail = file.found;
+Html BlockRows(const FileView& file, const Ids& ids) {
   Html rows;
-  if (file.page.runs.empty() && file.page.blocksNotListed == 0) {
-    const char* note = detail.opened ? "No lines." : "The file cannot be read.";
+  if (file.Empty()) {
+    const char* note = file.Opened() ? "No lines." : "The file cannot be read.";
     rows += Page().Fill("empty-row", {{"note", Text(note)}});
   }
-  for (const PageRun& run : file.page.runs) {
-    rows += BlockRow(KindOf(run.verdict), RangeText(run.lines, kDash),
-                     BlockVerdictName(run.verdict), run.blocks);
+  for (const Piece& piece : Pieces(file, ids)) {
+    rows += Page().Fill("block-row",
+                        {{"lines", Text(piece.lines ? RangeText(*piece.lines, kDash) : "")},
+                         {"kind", Text(piece.kind.name)},
+                         {"letter", Text(piece.kind.letter)},
+                         {"verdict", Text(piece.words)},
+                         {"count", Number(piece.rows)}});
   }
-  if (file.page.blocksNotListed > 0) {
-    rows += BlockRow(kMore, RangeText(file.page.notListed, kDash), NotListedText(file.page),
-                     file.page.blocksNotListed);
-  }
-  if (detail.nulLines > 0) rows += BlockRow(kIgnored, "", IgnoredAfterNul(detail), detail.nulLines);
-  if (detail.endOfInputLine > 0) rows += BlockRow(kIgnored, "", IgnoredAfterEnd(detail), 1);
   return rows;
 }
 
@@ -355,15 +346,15 @@ Html LineText(const CoveredLine& line) {
 }
 
 // What a bad block's lines are, in words.
-std::string Meaning(const PageExcerpt& excerpt, const VerifiedFile& file) {
+std::string Meaning(const PageExcerpt& excerpt, const std::string& breakFollows) {
   switch (excerpt.verdict) {
     case kBlockInvalid:
       return "The signature does not vouch for these lines: they, or the signature line, were "
              "changed.";
     case kBlockChainBreak:
-      if (excerpt.block == 0 && !file.breakFollows.empty())
+      if (excerpt.block == 0 && !breakFollows.empty())
         return "Signed, but not linked to the block before: the break follows from " +
-               file.breakFollows + ", which cannot be read.";
+               breakFollows + ", which cannot be read.";
       return "Signed, but not linked to the block before.";
     default:
       return "The check of the signature gave an unknown result.";
@@ -371,7 +362,7 @@ std::string Meaning(const PageExcerpt& excerpt, const VerifiedFile& file) {
 }
 
 void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::string& id,
-                  const VerifiedFile& file) {
+                  const std::string& breakFollows) {
   const std::uint32_t covered = excerpt.coversNoLine ? 0 : excerpt.lines.last - excerpt.lines.first;
   Html omitted;
   if (covered == 0) {
@@ -391,7 +382,7 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
        {"lines", Text(covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}, kDash)
                               : "no data lines")},
        {"signatureLine", Number(excerpt.lines.last)},
-       {"meaning", Text(Meaning(excerpt, file))},
+       {"meaning", Text(Meaning(excerpt, breakFollows))},
        {"lineRows",
         [&](std::ostream& rows) {
           for (const CoveredLine& line : excerpt.shown) {
@@ -401,8 +392,9 @@ void WriteExcerpt(std::ostream& out, const PageExcerpt& excerpt, const std::stri
        {"omitted", omitted}});
 }
 
-void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids, std::size_t f,
+void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids,
                       const PageLimits& limits) {
+  const std::size_t f = file.index;
   Html notShown;
   if (file.page.excerptsNotShown > 0) {
     notShown = Page().Fill("excerpts-omitted",
@@ -410,77 +402,86 @@ void WriteFileSection(std::ostream& out, const FileView& file, const Ids& ids, s
                             {"perFile", Number(limits.excerptsPerFile)},
                             {"mebibytes", Number(limits.excerptBytes >> 20)}});
   }
+  const std::string follows = qve_run_file_break_follows(file.run, f);
+  const int verdict = qve_run_file_verdict(file.run, f);
   Page().Write(
       out, "file",
       {{"fileId", Text(ids.File(f))},
        {"position", Number(f + 1)},
-       {"name", Text(file.found.name)},
-       {"verdictClass", Text(VerdictClass(file.found.verdict))},
-       {"verdict", Text(FileVerdictName(file.found.verdict))},
-       {"path", Text(file.found.path)},
-       {"note", file.found.breakFollows.empty()
-                    ? Html()
-                    : Page().Fill("break-follows", {{"file", Text(file.found.breakFollows)}})},
-       {"rows", BlockRows(file)},
+       {"name", Text(qve_run_file_name(file.run, f))},
+       {"verdictClass", Text(VerdictClass(verdict))},
+       {"verdict", Text(FileVerdictName(verdict))},
+       {"path", Text(qve_run_file_path(file.run, f))},
+       {"note", follows.empty() ? Html() : Page().Fill("break-follows", {{"file", Text(follows)}})},
+       {"rows", BlockRows(file, ids)},
        {"excerpts",
         [&](std::ostream& excerpts) {
           for (const PageExcerpt& excerpt : file.page.excerpts)
-            WriteExcerpt(excerpts, excerpt, ids.Block(f, excerpt.block), file.found);
+            WriteExcerpt(excerpts, excerpt, ids.Block(f, excerpt.block), follows);
         }},
        {"notShown", notShown}});
 }
 
-Html Warnings(const std::vector<VerifyWarning>& warnings) {
-  if (warnings.empty()) return Page().Fill("no-warnings", {});
+Html Warnings(const std::vector<std::pair<std::string, std::string>>& warnings, const char* none,
+              const char* list) {
+  if (warnings.empty()) return Page().Fill(none, {});
   Html items;
-  for (const VerifyWarning& w : warnings) {
-    items += Page().Fill("warning", {{"path", Text(w.path)}, {"message", Text(w.message)}});
-  }
-  return Page().Fill("warnings", {{"items", items}});
+  for (const auto& [path, message] : warnings)
+    items += Page().Fill("warning", {{"path", Text(path)}, {"message", Text(message)}});
+  return Page().Fill(list, {{"items", items}, {"code", Number(kStrictPolicyFailed)}});
 }
 
 // The checkpoint's and the strict policy's verdicts on the chain.
 Html Judgements(const VerifyOutcome& outcome) {
   Html html;
-  if (const auto& checkpoint = outcome.checkpoint) {
-    const bool lost = checkpoint->status == CheckpointStatus::Lost;
-    const std::string text = CheckpointText(*checkpoint);
+  qve_run* run = outcome.get();
+  if (outcome.record) {
+    const bool lost = qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST;
+    const std::string text = CheckpointText(outcome);
     // The text starts with the status, which the badge shows.
     const std::size_t colon = text.find(": ");
     html += Page().Fill("checkpoint", {{"class", Text(lost ? "bad" : "good")},
                                        {"status", Text(text.substr(0, colon))},
                                        {"text", Text(text.substr(colon + 2))}});
   }
-  if (const auto& strict = outcome.strict) {
-    if (strict->empty()) return html += Page().Fill("strict-met", {});
-    Html items;
-    for (const StrictFinding& finding : *strict) {
-      items += Page().Fill("warning",
-                           {{"path", Text(finding.path)}, {"message", Text(finding.message)}});
-    }
-    html += Page().Fill("strict", {{"code", Number(kStrictPolicyFailed)}, {"items", items}});
-  }
-  return html;
+  if (!outcome.strict) return html;
+  std::vector<std::pair<std::string, std::string>> reasons;
+  for (std::size_t i = 0; i < qve_run_strict_count(run); ++i)
+    reasons.emplace_back(qve_run_strict_path(run, i), qve_run_strict_text(run, i));
+  return html += Warnings(reasons, "strict-met", "strict");
 }
 
 void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, std::size_t count) {
   const Ids ids{"c" + std::to_string(index + 1)};
   const VerifyOutcome& outcome = chain.outcome;
+  qve_run* run = outcome.get();
+  // The block FILE records once the run is over: the new one when it was
+  // written, else the recorded one where the run holds it.
+  int point = -1;
+  if (outcome.record && outcome.record->written) {
+    point = QVE_POINT_NOW;
+  } else if (outcome.record && qve_run_point_known(run, QVE_POINT_HELD) != 0) {
+    point = QVE_POINT_HELD;
+  }
   std::vector<FileView> files;
   std::uint64_t blocks = 0, badBlocks = 0, unsignedLines = 0;
   Html badLinks, headline;
-  const ChainPoint* checkpoint = CheckpointBlock(outcome);
-  for (std::size_t f = 0; f < outcome.files.size() && f < chain.files.size(); ++f) {
-    const VerifiedFile& found = outcome.files[f];
-    files.push_back(
-        {found, chain.files[f], checkpoint && checkpoint->position == f ? checkpoint : nullptr});
-    blocks += found.blockCount;
-    badBlocks += found.badBlockCount;
-    if (const auto& tail = found.unsignedTail) unsignedLines += tail->last - tail->first + 1;
-    if (found.verdict == QVE_Helper::FileChainBreak || found.verdict == QVE_Helper::FileInvalid) {
+  for (std::size_t f = 0; f < outcome.files() && f < chain.files.size(); ++f) {
+    FileView& file = files.emplace_back(FileView{run, f, chain.files[f], "", 0});
+    if (point >= 0 && qve_run_point_file_index(run, point) == f) {
+      file.checkpoint = PointText(run, point);
+      file.checkpointLine = qve_run_point_line(run, point);
+    }
+    blocks += qve_run_file_blocks(run, f);
+    badBlocks += qve_run_file_bad_blocks(run, f);
+    if (const std::uint32_t tail = qve_run_file_unsigned_first(run, f))
+      unsignedLines += qve_run_file_unsigned_last(run, f) - tail + 1;
+    const int verdict = qve_run_file_verdict(run, f);
+    if (verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID) {
       if (!badLinks.str().empty()) badLinks += Text(", ");
-      badLinks += Page().Fill("file-link",
-                              {{"fileId", Text(ids.File(f))}, {"name", Text(found.name)}}, false);
+      badLinks += Page().Fill(
+          "file-link", {{"fileId", Text(ids.File(f))}, {"name", Text(qve_run_file_name(run, f))}},
+          false);
     }
   }
   if (!badLinks.str().empty()) headline = Page().Fill("headline", {{"links", badLinks}});
@@ -494,44 +495,46 @@ void WriteChain(std::ostream& out, const HtmlChain& chain, std::size_t index, st
   };
   Html counts;
   for (const Count& count :
-       {Count{outcome.totalFiles, "file verified", "files verified"},
-        Count{outcome.badFiles, "bad file", "bad files"}, Count{blocks, "block", "blocks"},
-        Count{badBlocks, "bad block", "bad blocks"},
+       {Count{std::uint64_t(qve_run_total_files(run)), "file verified", "files verified"},
+        Count{std::uint64_t(qve_run_bad_files(run)), "bad file", "bad files"},
+        Count{blocks, "block", "blocks"}, Count{badBlocks, "bad block", "bad blocks"},
         Count{unsignedLines, "unsigned line", "unsigned lines"},
         Count{outcome.warnings.size(), "warning", "warnings"}}) {
     counts += Page().Fill("count", {{"number", Number(count.number)},
                                     {"label", Text(count.number == 1 ? count.one : count.many)}});
   }
+  std::vector<std::pair<std::string, std::string>> warnings;
+  for (const VerifyWarning& w : outcome.warnings) warnings.emplace_back(w.path, w.message);
+  const int order = qve_run_order(run);
   Page().Write(
       out, "chain",
       {{"id", Text(ids.chain)},
        {"heading", Text(heading)},
-       {"resultClass", Text(StatusClass(outcome.status))},
+       {"resultClass", Text(StatusClass(qve_run_status(run)))},
        {"result", Text(StatusText(outcome))},
        {"headline", headline},
        {"judgements", Judgements(outcome)},
        {"counts", counts},
-       {"checkpointLegend", checkpoint ? Page().Fill("checkpoint-legend", {}) : Html()},
-       {"order", Text(outcome.order == QVE_ORDER_NAME ? "by file name (--order name)"
-                      : outcome.order == QVE_ORDER_LINKS_WITH_SEAMS
+       {"checkpointLegend", point >= 0 ? Page().Fill("checkpoint-legend", {}) : Html()},
+       {"order", Text(order == QVE_ORDER_NAME ? "by file name (--order name)"
+                      : order == QVE_ORDER_LINKS_WITH_SEAMS
                           ? "by their links, runs the links do not join by name"
                           : "by their links")},
        {"strip",
         [&](std::ostream& strip) {
-          for (std::size_t f = 0; f < files.size(); ++f) {
-            if (f > 0) Page().Write(strip, "strip-arrow", {}, false);
+          for (const FileView& file : files) {
+            if (file.index > 0) Page().Write(strip, "strip-arrow", {}, false);
             Page().Write(
                 strip, "strip-file",
-                {{"fileId", Text(ids.File(f))},
-                 {"name", Text(files[f].found.name)},
-                 {"cells", [&](std::ostream& cells) { WriteStripCells(cells, files[f], ids, f); }}},
+                {{"fileId", Text(ids.File(file.index))},
+                 {"name", Text(qve_run_file_name(run, file.index))},
+                 {"cells", [&](std::ostream& cells) { WriteStripCells(cells, file, ids); }}},
                 false);
           }
         }},
-       {"warnings", Warnings(outcome.warnings)},
+       {"warnings", Warnings(warnings, "no-warnings", "warnings")},
        {"files", [&](std::ostream& sections) {
-          for (std::size_t f = 0; f < files.size(); ++f)
-            WriteFileSection(sections, files[f], ids, f, chain.limits);
+          for (const FileView& file : files) WriteFileSection(sections, file, ids, chain.limits);
         }}});
 }
 

@@ -25,6 +25,14 @@ struct PageLimits {
   std::uint64_t excerptBytes = 4 << 20;  // of lines shown, for a whole chain
 };
 
+// A covered line of a bad block, as much of it as the page shows.
+struct CoveredLine {
+  std::uint32_t number = 0;
+  std::string shown;
+  std::uint64_t coveredBytes = 0;
+  bool nul = false;  // the rest of the line, from a NUL on, is not covered
+};
+
 // Blocks in a row with one verdict.
 struct PageRun {
   int verdict = kBlockOk;
@@ -59,7 +67,7 @@ class PageGatherer final : public BlockSink {
   explicit PageGatherer(const PageLimits& limits) : limits_(limits) {}
   void OnRestart() override;
   void OnFileStart(int reading) override;
-  void OnBlock(const BlockSeen& block) override;
+  void OnBlock(qve_run* run) override;
   void OnFileEnd() override;
 
   std::vector<PageFile> files;  // one per file, in run order

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper verify: verifies signed logs as one chain (or, with --each, every
-// PATH as its own chain) and prints a verdict per file. Reads the block
-// details that the exported interface does not show, and warns about all
-// that a verdict cannot: what the scan passed over, files that do not read,
-// files reached twice, bytes that no signature covers and files whose links
-// say something their names do not. On top of the library's verdicts it
-// orders the files by their links, holds the chain to a checkpoint and
-// applies the strict policy; a chain's status is the most severe of all.
+// PATH as its own chain) through the library's run, and prints a verdict per
+// file with a warning for all that a verdict cannot say. The command keeps
+// each chain's checkpoint record where it was told to, under its lock, and
+// shows the run as text, JSON or a page; a chain's status is the most severe
+// of all.
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -33,14 +31,9 @@
 #include "platform/file_status.h"
 #include "platform/paths.h"
 
-namespace {
+namespace qve::cli {
 
-using qve::cli::BlockRow;
-using qve::cli::CommandError;
-using qve::cli::Escaped;
-using qve::cli::Narrow;
-using qve::cli::VerifyOutcome;
-using qve::cli::VerifyWarning;
+namespace {
 
 struct VerifyArguments {
   bool includeOk = false;
@@ -61,8 +54,6 @@ struct VerifyArguments {
   std::vector<std::string> paths;
 };
 
-using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
-
 // One chain to verify: its PATH arguments, the run that found their files,
 // and its record.
 struct Chain {
@@ -70,12 +61,18 @@ struct Chain {
   std::vector<std::pair<std::wstring, std::string>> sources;
   RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
   std::vector<std::string> empty;        // PATHs that hold no log
-  std::unique_ptr<qve::cli::CheckpointStore> store;
+  std::unique_ptr<CheckpointStore> store;
   std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
   qve_loan* loan = nullptr;             // threads lent to its runs' blocks, with -j above 1
-  // What keeps the chain from being verified at all; with --each it is the
-  // chain's result and the others go on.
+  // What keeps the chain from being verified, or ended its work (the library
+  // failed); nothing else is shown then. With --each it is the chain's
+  // result and the others go on.
   std::optional<CommandError> error;
+  VerifyOutcome outcome;
+  std::unique_ptr<PageGatherer> page;  // with --html
+  PageLimits pageLimits;
+  // Why the record a passing run made is not in place.
+  std::optional<CommandError> notRecorded;
 };
 
 // Every reason is said; the status is the worst of them.
@@ -84,7 +81,7 @@ void Fail(Chain& chain, const CommandError& error) {
     chain.error = error;
     return;
   }
-  chain.error = CommandError(qve::cli::WorseStatus(chain.error->status, error.status),
+  chain.error = CommandError(WorseStatus(chain.error->status, error.status),
                              std::string(chain.error->what()) + "\n" + error.what());
 }
 
@@ -113,7 +110,7 @@ void Prepare(Chain& chain, const VerifyArguments& args, std::uint32_t excerptLin
       const std::string why = *qve_run_refusal(made) != '\0'
                                   ? qve_run_refusal(made)
                                   : qve_result_name(QVE_RESULT_OF_RUN, code);
-      Fail(chain, CommandError(qve::cli::kNoInput, Escaped(argument) + ": " + why));
+      Fail(chain, CommandError(kNoInput, Escaped(argument) + ": " + why));
     }
   }
 }
@@ -127,135 +124,114 @@ void HoldToRecord(Chain& chain) {
           : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code != 0) {
-    throw CommandError(qve::cli::kDataError, "checkpoint " + Escaped(chain.store->file()) + " " +
-                                                 qve_run_refusal(chain.run.get()) +
-                                                 "; it is left as it is");
+    throw CommandError(kDataError, "checkpoint " + Escaped(chain.store->file()) + " " +
+                                       qve_run_refusal(chain.run.get()) + "; it is left as it is");
   }
 }
-
-struct Verified {
-  VerifyOutcome outcome;
-  std::unique_ptr<qve::cli::PageGatherer> page;  // with --html
-  qve::cli::PageLimits pageLimits;
-  // What ended the chain's work: the library failed, or its record changed
-  // into one that cannot be used. Nothing else is shown then.
-  std::optional<CommandError> error;
-  // Why the record a passing run made is not in place.
-  std::optional<CommandError> notRecorded;
-};
 
 // Verifies the chain and, with a record, replaces the record when the run
 // passes. Should the record have changed meanwhile (a writer that takes no
 // lock), the chain is verified again against the new one. `chains` share
 // the page's room for lines.
-std::unique_ptr<Verified> VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
-                                      const std::vector<qve::cli::OutputInput>& read) {
+void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
+                 const std::vector<OutputInput>& read) {
   constexpr int kAttempts = 3;
-  auto out = std::make_unique<Verified>();
-  out->pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
-  const std::uint32_t excerptLines = args.html ? out->pageLimits.linesPerBlock : 0;
+  chain.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
+  const std::uint32_t excerptLines = args.html ? chain.pageLimits.linesPerBlock : 0;
   for (int attempt = 1;; ++attempt) {
     if (!chain.run) {
-      Prepare(chain, args, excerptLines, out->pageLimits.bytesPerLine);
-      if (chain.error) {
-        out->error = chain.error;
-        return out;
-      }
+      Prepare(chain, args, excerptLines, chain.pageLimits.bytesPerLine);
+      if (chain.error) return;
     }
     if (chain.store && attempt > 1) {
       try {
         HoldToRecord(chain);
       } catch (const CommandError& e) {
-        out->outcome.checkpoint->notWritten = e.what();
-        out->notRecorded = e;
-        return out;
+        chain.outcome.record->notWritten = e.what();
+        chain.notRecorded = e;
+        return;
       }
     }
-    VerifyOutcome& outcome = out->outcome;
+    VerifyOutcome& outcome = chain.outcome;
     outcome = VerifyOutcome{};
     outcome.path = chain.path;
-    if (args.strict) outcome.strict.emplace();
-    if (args.html) out->page = std::make_unique<qve::cli::PageGatherer>(out->pageLimits);
-    const RunHandle run = std::move(chain.run);
-    if (const int code =
-            qve::cli::ReadRun(run.get(), outcome, args.includeOk, args.details, out->page.get())) {
+    outcome.includeOk = args.includeOk;
+    outcome.strict = args.strict;
+    outcome.run = std::move(chain.run);
+    if (args.html) chain.page = std::make_unique<PageGatherer>(chain.pageLimits);
+    qve_run* const run = outcome.get();
+    if (const int code = ReadRun(outcome, args.details, chain.page.get())) {
       if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
-      out->error =
-          CommandError(qve::cli::kSoftwareError, std::string("the verification failed: ") +
+      chain.error = CommandError(kSoftwareError, std::string("the verification failed: ") +
                                                      qve_result_name(QVE_RESULT_OF_RUN, code));
-      return out;
+      return;
     }
-    if (!chain.store) return out;
-    qve::cli::CheckpointOutcome& checkpoint = *outcome.checkpoint;
+    if (!chain.store) return;
+    RecordKept& checkpoint = outcome.record.emplace();
     checkpoint.file = chain.store->file();
-    checkpoint.readOnly = chain.store->access() == qve::cli::RecordAccess::ReadOnly;
-    if (checkpoint.status == qve::cli::CheckpointStatus::Lost) return out;
-    if (checkpoint.readOnly) checkpoint.notWritten = "it is read-only here";
-    if (!checkpoint.notWritten.empty()) return out;
+    checkpoint.readOnly = chain.store->access() == RecordAccess::ReadOnly;
+    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
+    checkpoint.notWritten =
+        checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
+    if (!checkpoint.notWritten.empty()) return;
     std::size_t length = 0;
-    const std::uint8_t* bytes = qve_run_record(run.get(), &length);
+    const std::uint8_t* bytes = qve_run_record(run, &length);
     try {
       if (chain.store->Replace(std::string(reinterpret_cast<const char*>(bytes), length), read)) {
         checkpoint.written = true;
-        return out;
+        return;
       }
       if (attempt == kAttempts) {
-        throw CommandError(qve::cli::kBusy, "checkpoint " + Escaped(chain.store->file()) +
-                                                " kept changing while the chain was verified");
+        throw CommandError(kBusy, "checkpoint " + Escaped(chain.store->file()) +
+                                      " kept changing while the chain was verified");
       }
       chain.recorded = chain.store->Read();
     } catch (const CommandError& e) {
       checkpoint.notWritten = e.what();
-      out->notRecorded = e;
-      return out;
+      chain.notRecorded = e;
+      return;
     }
   }
 }
 
 void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& args,
                std::ostream& out) {
+  qve_run* run = outcome.get();
   std::map<std::string, int> names;
-  for (const auto& file : outcome.files) ++names[file.name];
+  for (std::size_t i = 0; i < outcome.files(); ++i) ++names[qve_run_file_name(run, i)];
   const std::string indent = args.each ? "  " : "";
-  for (const auto& file : outcome.files) {
-    if (file.listed) {
-      out << indent << qve::cli::FileVerdictName(file.verdict) << ' '
-          << Escaped(names[file.name] > 1 ? file.path : file.name) << '\n';
+  for (std::size_t i = 0; i < outcome.files(); ++i) {
+    const std::string name = qve_run_file_name(run, i), path = qve_run_file_path(run, i);
+    if (outcome.Listed(i)) {
+      out << indent << FileVerdictName(qve_run_file_verdict(run, i)) << ' '
+          << Escaped(names[name] > 1 ? path : name) << '\n';
     }
-    if (args.details) {
-      out << indent << "  " << Escaped(file.path) << ": " << qve::Counted(file.blockCount, "block")
-          << ", " << file.badBlockCount << " bad\n";
-      for (const BlockRow& block : file.blocks) {
-        out << indent << "    " << qve::cli::BlockVerdictName(block.verdict) << " lines "
-            << block.lines.first << '-' << block.lines.last;
-        if (&block == &file.blocks.front() && !file.breakFollows.empty())
-          out << ": follows from " << Escaped(file.breakFollows) << ", which cannot be read";
-        out << '\n';
-      }
+    if (!args.details) continue;
+    out << indent << "  " << Escaped(path) << ": " << Counted(qve_run_file_blocks(run, i), "block")
+        << ", " << qve_run_file_bad_blocks(run, i) << " bad\n";
+    const std::string follows = qve_run_file_break_follows(run, i);
+    for (const BlockRow& block : outcome.blocks[i]) {
+      out << indent << "    " << BlockVerdictName(block.verdict) << " lines " << block.lines.first
+          << '-' << block.lines.last;
+      if (&block == &outcome.blocks[i].front() && !follows.empty())
+        out << ": follows from " << Escaped(follows) << ", which cannot be read";
+      out << '\n';
     }
   }
-  // The chain's status first, so that a line read alone says it; the
-  // report's result beside it where it differs.
-  out << (args.each ? Escaped(outcome.path) + ": " : "") << qve::cli::StatusName(status) << " ("
-      << status << "): " << qve::Counted(outcome.totalFiles, "file") << ", " << outcome.badFiles
-      << " bad";
-  if (status != static_cast<int>(outcome.result))
-    out << "; report " << qve::cli::StatusName(outcome.result) << " (" << outcome.result << ")";
-  out << '\n';
-  if (outcome.checkpoint) out << indent << qve::cli::CheckpointText(*outcome.checkpoint) << '\n';
-  if (outcome.strict && !outcome.strict->empty()) {
-    out << indent << "StrictPolicyFailed (" << qve::cli::kStrictPolicyFailed
-        << "): " << qve::Counted(outcome.strict->size(), "reason") << '\n';
-    for (const qve::cli::StrictFinding& finding : *outcome.strict)
-      out << indent << "  " << Escaped(finding.path) << ": " << Escaped(finding.message) << '\n';
-  }
-}
-
-void Say(const std::string& message) {
-  for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
-    to = message.find('\n', from);
-    if (to == std::string::npos) to = message.size();
-    std::cerr << qve::cli::ProgramName() << " verify: " << message.substr(from, to - from) << '\n';
+  // The chain's status first, so that a line read alone says it.
+  out << (args.each ? Escaped(outcome.path) + ": " : "")
+      << StatusText(status, qve_run_result(run),
+                    ": " + Counted(qve_run_total_files(run), "file") + ", " +
+                        std::to_string(qve_run_bad_files(run)) + " bad")
+      << '\n';
+  if (outcome.record) out << indent << CheckpointText(outcome) << '\n';
+  if (const std::size_t reasons = qve_run_strict_count(run); outcome.strict && reasons > 0) {
+    out << indent << "StrictPolicyFailed (" << kStrictPolicyFailed
+        << "): " << Counted(reasons, "reason") << '\n';
+    for (std::size_t i = 0; i < reasons; ++i) {
+      out << indent << "  " << Escaped(qve_run_strict_path(run, i)) << ": "
+          << Escaped(qve_run_strict_text(run, i)) << '\n';
+    }
   }
 }
 
@@ -266,43 +242,40 @@ int ShowError(const CommandError& error, const Chain& chain, const VerifyArgumen
   if (args.json) {
     const nlohmann::ordered_json json = {{"path", chain.path},
                                          {"exitStatus", error.status},
-                                         {"status", qve::cli::StatusName(error.status)},
+                                         {"status", StatusName(error.status)},
                                          {"error", error.what()}};
     std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    std::cout << Escaped(chain.path) << ": " << qve::cli::StatusName(error.status) << " ("
-              << error.status << "): not verified\n";
+    std::cout << Escaped(chain.path) << ": " << StatusName(error.status) << " (" << error.status
+              << "): not verified\n";
   }
   return error.status;
 }
 
 // Gives the chain's exit status. `out` is standard error when the page goes
 // to standard output.
-int Show(const Verified& verified, const Chain& chain, const VerifyArguments& args,
-         std::ostream& out) {
+int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   if (chain.error) return ShowError(*chain.error, chain, args);
-  if (verified.error) return ShowError(*verified.error, chain, args);
-  const VerifyOutcome& outcome = verified.outcome;
-  int status = outcome.status;
-  if (verified.notRecorded) {
-    Say(verified.notRecorded->what());
-    status = qve::cli::WorseStatus(status, verified.notRecorded->status);
+  const VerifyOutcome& outcome = chain.outcome;
+  int status = qve_run_status(outcome.get());
+  if (chain.notRecorded) {
+    Say(chain.notRecorded->what());
+    status = WorseStatus(status, chain.notRecorded->status);
   }
   if (args.quiet) return status;
   if (args.json) {
-    auto json = qve::cli::ToJson(outcome, args.details);
+    auto json = ToJson(outcome, args.details);
     json["exitStatus"] = status;
-    json["status"] = qve::cli::StatusName(status);
+    json["status"] = StatusName(status);
     std::cout << json.dump(args.each ? -1 : 2, ' ', false,
                            nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    for (const VerifyWarning& warning : outcome.warnings)
-      qve::cli::Warn(warning.path, warning.message);
-    if (outcome.checkpoint) {
-      for (const std::string& notice : qve::cli::CheckpointNotices(*outcome.checkpoint))
-        std::cerr << "notice: " << Escaped(outcome.checkpoint->file) << ": " << notice << '\n';
+    for (const VerifyWarning& warning : outcome.warnings) Warn(warning.path, warning.message);
+    if (outcome.record) {
+      for (const std::string& notice : CheckpointNotices(outcome))
+        std::cerr << "notice: " << Escaped(outcome.record->file) << ": " << notice << '\n';
     }
     PrintText(outcome, status, args, out);
   }
@@ -312,46 +285,41 @@ int Show(const Verified& verified, const Chain& chain, const VerifyArguments& ar
 // Every chain on up to `jobs` threads; each is shown as soon as it and all
 // before it are done, by the thread that finished the last of them, so the
 // output keeps the order of the arguments.
-int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, qve::cli::OutputFile* html,
-              const std::vector<qve::cli::OutputInput>& read, qve_loan* loan) {
-  std::vector<std::unique_ptr<Verified>> done(chains.size());
+int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFile* html,
+              const std::vector<OutputInput>& read, qve_loan* loan) {
+  std::vector<bool> done(chains.size());
   std::mutex mutex;
   std::size_t shown = 0;
   std::atomic<std::size_t> count{0};
-  qve::cli::Progress progress(args.each && !args.quiet && !args.json,
-                              qve::cli::Progress::Unit::Chains, chains.size(),
-                              [&] { return count.load(); });
+  Progress progress(args.each && !args.quiet && !args.json, Progress::Unit::Chains, chains.size(),
+                    [&] { return count.load(); });
   std::optional<int> status;
-  std::vector<qve::cli::HtmlChain> page;
+  std::vector<HtmlChain> page;
   std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
-  qve::cli::RunJobs(
-      chains.size(), args.jobs,
-      [&](std::size_t i) {
-        std::unique_ptr<Verified> verified;
-        try {
-          verified = chains[i].error ? std::make_unique<Verified>()
-                                     : VerifyChain(chains[i], args, chains.size(), read);
-        } catch (const std::exception& e) {
-          verified = std::make_unique<Verified>();
-          verified->error = CommandError(qve::cli::kSoftwareError, e.what());
-        }
-        const std::lock_guard<std::mutex> lock(mutex);
-        done[i] = std::move(verified);
-        ++count;
-        for (; shown < chains.size() && done[shown] != nullptr; ++shown) {
-          Verified& next = *done[shown];
-          const int chainStatus =
-              progress.Aside([&] { return Show(next, chains[shown], args, out); });
-          status = status ? qve::cli::WorseStatus(*status, chainStatus) : chainStatus;
-          if (html != nullptr && !chains[shown].error && !next.error)
-            page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
-          done[shown].reset();
-        }
-        return true;
-      },
-      loan);
+  const auto verifyOne = [&](std::size_t i) {
+    try {
+      if (!chains[i].error) VerifyChain(chains[i], args, chains.size(), read);
+    } catch (const std::exception& e) {
+      chains[i].error = CommandError(kSoftwareError, e.what());
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    done[i] = true;
+    ++count;
+    for (; shown < chains.size() && done[shown]; ++shown) {
+      Chain& next = chains[shown];
+      const int chainStatus = progress.Aside([&] { return Show(next, args, out); });
+      status = status ? WorseStatus(*status, chainStatus) : chainStatus;
+      if (html != nullptr && !next.error)
+        page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
+      // Shown: what it found is let go.
+      next.outcome = VerifyOutcome{};
+      next.page.reset();
+    }
+    return true;
+  };
+  RunJobs(chains.size(), args.jobs, verifyOne, loan);
   if (html != nullptr) {
-    html->Write([&](std::ostream& pageOut) { qve::cli::WriteHtmlReport(pageOut, page); });
+    html->Write([&](std::ostream& pageOut) { WriteHtmlReport(pageOut, page); });
     html->Commit();
   }
   return status.value_or(0);
@@ -375,7 +343,7 @@ std::string RecordName(const std::wstring& path) {
 std::wstring LockOrderKey(const std::string& file) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::path path(qve::platform::ArgumentPath(file));
+  const fs::path path(platform::ArgumentPath(file));
   return fs::weakly_canonical(fs::absolute(path, error), error).wstring();
 }
 
@@ -383,7 +351,7 @@ std::wstring LockOrderKey(const std::string& file) {
 // other), read and checked writable before any work. A chain whose record
 // cannot be used gets the error.
 void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
-                 const std::vector<qve::cli::OutputInput>& read) {
+                 const std::vector<OutputInput>& read) {
   std::vector<Chain*> locking;
   for (Chain& chain : chains) {
     if (chain.store && !chain.error) locking.push_back(&chain);
@@ -391,21 +359,17 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
   std::sort(locking.begin(), locking.end(), [](const Chain* a, const Chain* b) {
     return LockOrderKey(a->store->lockFile()) < LockOrderKey(b->store->lockFile());
   });
-  qve::cli::LockWait wait;
-  wait.wait = std::chrono::seconds(args.wait);
-  const auto deadline = wait.now() + wait.wait;
+  const std::chrono::seconds wait(args.wait);
+  // Every lock by the same deadline.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   for (Chain* chain : locking) {
-    // Every lock by the same deadline.
-    wait.wait =
-        std::max(std::chrono::milliseconds(0),
-                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wait.now()));
     try {
       try {
-        chain->store->Lock(wait);
+        chain->store->Lock(deadline, wait);
       } catch (const CommandError& e) {
         // A folder that is missing or takes no file says so better as the
         // record's than as its lock's.
-        if (e.status == qve::cli::kCannotCreate) chain->store->CheckWritable(read);
+        if (e.status == kCannotCreate) chain->store->CheckWritable(read);
         throw;
       }
       chain->recorded = chain->store->Read();
@@ -419,12 +383,12 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
 
 int RunVerify(const VerifyArguments& args) {
   std::vector<std::wstring> paths;
-  std::vector<qve::cli::OutputInput> read;
+  std::vector<OutputInput> read;
   for (const auto& arg : args.paths) {
-    if (arg.empty()) throw CommandError(qve::cli::kUsageError, "PATH must not be empty");
-    qve::cli::RefuseStandardStream(arg, "PATH");
-    std::wstring wide = qve::platform::ArgumentPath(arg);
-    read.push_back({arg, qve::platform::StatusOf(wide)});
+    if (arg.empty()) throw CommandError(kUsageError, "PATH must not be empty");
+    RefuseStandardStream(arg, "PATH");
+    std::wstring wide = platform::ArgumentPath(arg);
+    read.push_back({arg, platform::StatusOf(wide)});
     paths.push_back(std::move(wide));
   }
   const bool readOnly = args.checkpointReadOnly;
@@ -432,19 +396,19 @@ int RunVerify(const VerifyArguments& args) {
       std::string(args.checkpoint ? "--checkpoint" : "--checkpoint-dir") +
       (readOnly ? "-read-only" : "");
   if (args.checkpoint && args.each && paths.size() > 1)
-    throw CommandError(qve::cli::kUsageError,
+    throw CommandError(kUsageError,
                        recordOption +
                            " keeps the record of one chain; with --each and several PATHs, "
                            "--checkpoint-dir keeps one for each");
   if ((args.checkpoint && args.checkpoint->empty()) ||
       (args.checkpointDir && args.checkpointDir->empty()))
-    throw CommandError(qve::cli::kUsageError, recordOption + " must not be empty");
-  const qve::cli::RecordAccess access = readOnly              ? qve::cli::RecordAccess::ReadOnly
-                                        : args.checkpointInit ? qve::cli::RecordAccess::WriteOrInit
-                                                              : qve::cli::RecordAccess::Write;
+    throw CommandError(kUsageError, recordOption + " must not be empty");
+  const RecordAccess access = readOnly              ? RecordAccess::ReadOnly
+                              : args.checkpointInit ? RecordAccess::WriteOrInit
+                                                    : RecordAccess::Write;
   // The threads of -j go to chains and, once none is left to take, to the
   // blocks of those still running. The loan outlives the runs it serves.
-  std::optional<qve::cli::LentThreads> lent;
+  std::optional<LentThreads> lent;
   if (args.jobs > 1) lent.emplace(0);
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   std::set<std::string> recordNames;
@@ -455,20 +419,18 @@ int RunVerify(const VerifyArguments& args) {
     if (!args.checkpointDir) continue;
     const std::string name = RecordName(paths[i]);
     if (name.empty())
-      throw CommandError(qve::cli::kUsageError, recordOption + ": " + Escaped(args.paths[i]) +
-                                                    " has no name to call its record by");
+      throw CommandError(kUsageError, recordOption + ": " + Escaped(args.paths[i]) +
+                                          " has no name to call its record by");
     const std::string file = *args.checkpointDir + "/" + name + ".checkpoint";
     if (!recordNames.insert(file).second)
-      throw CommandError(qve::cli::kUsageError, recordOption + ": two PATHs are called " +
-                                                    Escaped(name) +
-                                                    ", and so would be their records");
-    chain.store = std::make_unique<qve::cli::CheckpointStore>(file, recordOption, access);
+      throw CommandError(kUsageError, recordOption + ": two PATHs are called " + Escaped(name) +
+                                          ", and so would be their records");
+    chain.store = std::make_unique<CheckpointStore>(file, recordOption, access);
   }
   if (args.checkpoint) {
-    chains[0].store =
-        std::make_unique<qve::cli::CheckpointStore>(*args.checkpoint, recordOption, access);
+    chains[0].store = std::make_unique<CheckpointStore>(*args.checkpoint, recordOption, access);
   }
-  const qve::cli::PageLimits page;
+  const PageLimits page;
   for (Chain& chain : chains) {
     chain.loan = lent ? lent->loan() : nullptr;
     Prepare(chain, args, args.html ? page.linesPerBlock : 0, page.bytesPerLine);
@@ -478,24 +440,23 @@ int RunVerify(const VerifyArguments& args) {
   for (const Chain& chain : chains) {
     for (std::size_t i = 0; i < qve_run_input_count(chain.run.get()); ++i) {
       const std::string shown = qve_run_input_path(chain.run.get(), i);
-      read.push_back({shown, qve::platform::StatusOf(qve::platform::ArgumentPath(shown))});
+      read.push_back({shown, platform::StatusOf(platform::ArgumentPath(shown))});
     }
   }
   // Every output is checked before any work, and a record is read now: it
   // is written only after a run that passes.
-  std::vector<qve::cli::OutputInput> records;
+  std::vector<OutputInput> records;
   for (Chain& chain : chains) {
     if (!chain.store) continue;
     if (args.html && chain.store->file() == *args.html)
-      throw CommandError(qve::cli::kUsageError,
+      throw CommandError(kUsageError,
                          "--html and " + recordOption + " name one file, " + Escaped(*args.html));
-    const qve::platform::FileStatus status =
-        qve::platform::StatusOf(qve::platform::ArgumentPath(chain.store->file()));
-    for (const qve::cli::OutputInput& input : read) {
+    const platform::FileStatus status =
+        platform::StatusOf(platform::ArgumentPath(chain.store->file()));
+    for (const OutputInput& input : read) {
       if (input.status.SameFileAs(status))
-        throw CommandError(qve::cli::kUsageError, recordOption + " " +
-                                                      Escaped(chain.store->file()) +
-                                                      " is the same file as " + input.shown);
+        throw CommandError(kUsageError, recordOption + " " + Escaped(chain.store->file()) +
+                                            " is the same file as " + input.shown);
     }
     records.push_back({recordOption + " " + chain.store->file(), status});
   }
@@ -504,25 +465,24 @@ int RunVerify(const VerifyArguments& args) {
     // With a record the run warns that a folder's blocks are lost.
     if (!chain.recorded) {
       for (const std::string& empty : chain.empty) {
-        Fail(chain, CommandError(qve::cli::kNoInput,
-                                 Escaped(empty) + " holds no log (system.log or System_*.log)"));
+        Fail(chain,
+             CommandError(kNoInput, Escaped(empty) + " holds no log (system.log or System_*.log)"));
       }
     }
   }
   if (!args.each && chains[0].error) throw *chains[0].error;
   // The page must not replace anything it reports on, nor a record.
-  std::optional<qve::cli::OutputFile> html;
+  std::optional<OutputFile> html;
   if (args.html) {
     records.insert(records.end(), read.begin(), read.end());
     html.emplace("--html", *args.html, records, true);
     if (html->toStandardOutput() && args.json)
-      throw CommandError(qve::cli::kUsageError,
-                         "the page and --json cannot both go to standard output");
+      throw CommandError(kUsageError, "the page and --json cannot both go to standard output");
   }
   return RunChains(chains, args, html ? &*html : nullptr, read, lent ? lent->loan() : nullptr);
 }
 
-const bool kRegistered = qve::cli::RegisterCommand(
+const bool kRegistered = RegisterCommand(
     "verify",
     "Verifies signed system logs as one chain. A folder adds every system.log and System_*.log "
     "below it, and their gzip'd rotations (.gz), read as their content; a file reached twice is "
@@ -541,9 +501,9 @@ const bool kRegistered = qve::cli::RegisterCommand(
       cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
-      qve::cli::AddJobsOption(cmd, args->jobs,
-                              "threads spent on the chain's blocks (with --each, on the chains "
-                              "and their blocks together)")
+      AddJobsOption(cmd, args->jobs,
+                    "threads spent on the chain's blocks (with --each, on the chains "
+                    "and their blocks together)")
           ->capture_default_str();
       cmd.add_option("--order", args->order,
                      "verify the files in the order their signature blocks link (runs the links "
@@ -590,8 +550,7 @@ const bool kRegistered = qve::cli::RegisterCommand(
                    "end, empty signature lines, bytes after a NUL or 0x1A, and anything that "
                    "could hold evidence and was not verified");
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
-      using qve::cli::ExitStatus;
-      cmd.footer(qve::cli::ExitStatusHelp({
+      cmd.footer(ExitStatusHelp({
           {0, "ReportOk"},
           {1, 1, "ReportUnsigned: nothing signed was found"},
           {2, 2, "ReportSomeInvalid"},
@@ -602,30 +561,31 @@ const bool kRegistered = qve::cli::RegisterCommand(
            "Incomplete: a file that could hold evidence was not read, or an entry was passed "
            "over (of 0-6 the first of 4, 3, 2, 5, 6, 1, 0 that applies; with --each, of all "
            "PATHs, and 65, 66 or 75 only where no PATH has 2-6)"},
-          {qve::cli::kUsageError,
+          {kUsageError,
            "an empty PATH, --html or a checkpoint naming a file to verify, -j without --each, "
            "or the page to standard output with --json, among others"},
-          {qve::cli::kDataError,
-           "a checkpoint that is damaged, of another version or for another chain"},
-          {qve::cli::kNoInput,
+          {kDataError, "a checkpoint that is damaged, of another version or for another chain"},
+          {kNoInput,
            "a PATH does not exist, cannot be read or holds no log, or a checkpoint does not "
            "exist (without --checkpoint-init) or cannot be read; without --each nothing was "
            "verified"},
-          {qve::cli::kCannotCreate, "the --html page, a checkpoint or its lock file"},
-          {qve::cli::kOutputError, "standard output, the --html page or a checkpoint"},
-          {qve::cli::kBusy, "another run held a checkpoint's lock for longer than --wait"},
+          {kCannotCreate, "the --html page, a checkpoint or its lock file"},
+          {kOutputError, "standard output, the --html page or a checkpoint"},
+          {kBusy, "another run held a checkpoint's lock for longer than --wait"},
       }));
       return std::function<int()>([args, readOnly, dirReadOnly, checkpoint, checkpointDir] {
         args->checkpointReadOnly = readOnly->count() > 0 || dirReadOnly->count() > 0;
         if (args->checkpointInit && (args->checkpointReadOnly ||
                                      (checkpoint->count() == 0 && checkpointDir->count() == 0))) {
-          throw CommandError(qve::cli::kUsageError,
+          throw CommandError(kUsageError,
                              "--checkpoint-init creates records of --checkpoint or "
                              "--checkpoint-dir; a read-only record is never written");
         }
-        args->paths = qve::cli::ExpandPathArguments(args->paths);
+        args->paths = ExpandPathArguments(args->paths);
         return RunVerify(*args);
       });
     });
 
 }  // namespace
+
+}  // namespace qve::cli

@@ -38,6 +38,7 @@ std::vector<Registered>& Registry() {
 
 std::vector<std::string> arguments;  // as RunCommandLine got them
 std::string program;
+std::string chosenCommand;
 
 bool IsCommand(const std::string& name) {
   if (name == "help") return true;
@@ -160,21 +161,14 @@ int Dispatch(const std::string& description, int argc, char** argv) {
     return kUsageError;
   }
   const CLI::App* chosen = app.get_subcommands().front();
-  const auto say = [&](const std::string& message) {
-    std::string prefix = program + " " + chosen->get_name() + ": ";
-    for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
-      to = message.find('\n', from);
-      if (to == std::string::npos) to = message.size();
-      std::cerr << prefix << std::string_view(message).substr(from, to - from) << '\n';
-    }
-  };
+  chosenCommand = chosen->get_name();
   try {
     return actions.at(chosen)();
   } catch (const CommandError& e) {
-    say(e.what());
+    Say(e.what());
     return e.status;
   } catch (const std::exception& e) {
-    say(e.what());
+    Say(e.what());
     return kSoftwareError;
   }
 }
@@ -187,6 +181,15 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 }
 
 const std::string& ProgramName() { return program; }
+
+void Say(const std::string& message) {
+  const std::string prefix = program + " " + chosenCommand + ": ";
+  for (std::size_t from = 0, to; from < message.size(); from = to + 1) {
+    to = message.find('\n', from);
+    if (to == std::string::npos) to = message.size();
+    std::cerr << prefix << std::string_view(message).substr(from, to - from) << '\n';
+  }
+}
 
 const std::vector<std::string>& CommandLineArguments() { return arguments; }
 

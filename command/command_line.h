@@ -88,6 +88,10 @@ int RunCommandLine(const std::string& program, const std::string& description, i
 // The program name, for messages: "qvehelper decrypt: ...".
 const std::string& ProgramName();
 
+// "PROGRAM COMMAND: " before each line of `message`, on standard error: what
+// ends the command, and what it says and goes on after.
+void Say(const std::string& message);
+
 // "warning: PATH: MESSAGE" on standard error, both escaped.
 void Warn(const std::string& path, const std::string& message);
 

@@ -43,24 +43,6 @@ class ExcerptCheck final : public qve::VerifyObserver {
   qve::RunOptions options_;
 };
 
-// The page's share of each block, as the library's run hands it to the command.
-class PageFeed final : public qve::VerifyObserver {
- public:
-  explicit PageFeed(qve::cli::PageGatherer& page) : page_(page) {}
-  void OnFileStart(const qve::FileDetail& file) override { page_.OnFileStart(file.reading); }
-  void OnBlock(const qve::FileDetail&, const qve::BlockDetail& block) override {
-    qve::cli::BlockSeen seen{
-        block.verdict, {block.lines.first, block.lines.last}, block.coversNoLine, {}};
-    for (const qve::CoveredLine& line : block.excerpt)
-      seen.excerpt.push_back({line.number, line.shown, line.coveredBytes, line.nul});
-    page_.OnBlock(seen);
-  }
-  void OnFileEnd(const qve::FileDetail&) override { page_.OnFileEnd(); }
-
- private:
-  qve::cli::PageGatherer& page_;
-};
-
 class FileEnds final : public qve::VerifyObserver {
  public:
   void OnFileEnd(const qve::FileDetail& file) override { files.push_back(file); }
@@ -96,12 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   qve::FileVerifier gathered;
   qve::FileRecorder recorder(gathered);
-  qve::cli::PageGatherer page(limits);
-  PageFeed feed(page);
   ExcerptCheck check(options);
   FileEnds ends;
   qve::VerifyOutcome outcome;
-  qve::OutcomeBuilder builder(outcome, true, true, {&recorder, &feed, &check, &ends});
+  qve::OutcomeBuilder builder(outcome, true, true, {&recorder, &check, &ends});
   qve::VerifyInOrder(paths, builder, options);
 
   // The verdicts of a run that gathers nothing.
@@ -120,6 +100,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
   }
 
+  // The page's share of the same files, as the interface's run hands it to
+  // the command.
+  qve_run_options asked{};
+  asked.size = sizeof asked;
+  asked.order = QVE_ORDER_NAME;
+  asked.excerpt_lines = limits.linesPerBlock;
+  asked.excerpt_line_bytes = limits.bytesPerLine;
+  qve::cli::VerifyOutcome shown;
+  qve_run* made = nullptr;
+  if (qve_run_create(&asked, &made) != 0) std::abort();
+  shown.run.reset(made);
+  for (const auto& path : written) qve_run_add(made, path.c_str());
+  qve::cli::PageGatherer page(limits);
+  if (qve::cli::ReadRun(shown, true, &page) != 0) std::abort();
   if (page.files.size() != fileCount) std::abort();
   std::uint64_t shownBytes = 0;
   for (const qve::cli::PageFile& file : page.files) {
@@ -132,17 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (shownBytes > limits.excerptBytes) std::abort();
 
-  qve::cli::VerifyOutcome shown;
-  for (const qve::VerifiedFile& file : outcome.files) {
-    shown.files.push_back({.path = file.path,
-                           .name = file.name,
-                           .verdict = int(file.verdict),
-                           .blockCount = file.detail.counts.blockCount,
-                           .badBlockCount = file.detail.counts.badBlockCount,
-                           .opened = file.detail.opened});
-  }
   std::ostringstream html;
-  qve::cli::WriteHtmlReport(html, {{shown, page.files, limits}});
+  std::vector<qve::cli::HtmlChain> chains;
+  chains.push_back({std::move(shown), std::move(page.files), limits});
+  qve::cli::WriteHtmlReport(html, chains);
   if (html.str().empty()) std::abort();
   for (const auto& path : written) std::remove(path.c_str());
   return 0;
