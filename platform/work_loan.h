@@ -7,6 +7,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -47,5 +49,10 @@ class Loan {
   std::vector<LoanJob*> jobs_;
   bool ended_ = false;
 };
+
+// Runs task(0) to task(count - 1) on the calling thread and on the threads
+// of `loan` (may be null) free meanwhile, and returns once all are done; then
+// throws what a task threw first, the tasks not begun skipped.
+void ForEach(Loan* loan, std::size_t count, const std::function<void(std::size_t)>& task);
 
 }  // namespace qve

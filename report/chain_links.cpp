@@ -101,11 +101,15 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
   return order;
 }
 
-std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths) {
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, Loan* loan) {
+  // One file is in order without being read.
+  if (paths.size() < 2) return paths;
   std::stable_sort(paths.begin(), paths.end(), FileNameLess);
-  std::vector<FileLinks> links;
-  for (const auto& path : paths)
-    links.push_back(ReadFileLinks(platform::ToNarrow(path).value_or(""), CompressionByName(path)));
+  std::vector<FileLinks> links(paths.size());
+  ForEach(loan, paths.size(), [&](std::size_t i) {
+    links[i] =
+        ReadFileLinks(platform::ToNarrow(paths[i]).value_or(""), CompressionByName(paths[i]));
+  });
   std::vector<std::wstring> ordered;
   for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
   return ordered;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/work_loan.h"
 #include "report/chain_outcome.h"
 #include "verify/file_links.h"
 
@@ -27,7 +28,8 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
 
 // `paths` in link order, ties in name order (equal names as given); a name
 // ending in ".gz" is read as its content, as the command's runs read it.
-std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths);
+// The files are read on the threads of `loan` too, when there is one.
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, Loan* loan = nullptr);
 
 // Warns, after a run, about a file that continues nothing in the run (one
 // before it is missing or was changed), two files that continue one block,

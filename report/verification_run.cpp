@@ -84,7 +84,8 @@ void VerificationRun::Begin() {
   next.push_back(queue_.get());
   builder_ = std::make_unique<OutcomeBuilder>(outcome_, true, false, next, files_.alreadyWarned);
   counter_ = std::make_unique<ReportCounter>(true, *builder_);
-  for (const auto& path : options_.linkOrder ? SortByLinks(files_.files) : files_.files)
+  for (const auto& path :
+       options_.linkOrder ? SortByLinks(files_.files, options_.loan) : files_.files)
     report_->AddFile(path);
   RunOptions options;
   options.gunzip = true;
