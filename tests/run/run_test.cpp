@@ -5,6 +5,7 @@
 #include <QVEHelper.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -340,6 +341,16 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_create(nullptr, &run), QVE_ERROR_MISUSE);
   options.size = sizeof options;
   EXPECT_EQ(qve_run_create(&options, nullptr), QVE_ERROR_MISUSE);
+  // Hosts built before the excerpts and before the loan; any other size is misuse.
+  for (const size_t size : {offsetof(qve_run_options, excerpt_lines),
+                            offsetof(qve_run_options, loan), sizeof options}) {
+    options.size = size;
+    EXPECT_EQ(qve_run_create(&options, &run), 0) << size;
+    qve_run_free(run);
+  }
+  options.size = offsetof(qve_run_options, once);
+  EXPECT_EQ(qve_run_create(&options, &run), QVE_ERROR_MISUSE);
+  options.size = sizeof options;
   EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_work(nullptr), QVE_ERROR_MISUSE);
