@@ -570,6 +570,28 @@ TEST(TempOutput, PublishKeepsModeAndOwner) {
     }
 }
 
+// A target that cannot be replaced (a folder that holds a file) is an error,
+// and both the folder and what was written stay as they were.
+TEST(TempOutput, PublishOntoAFolderFails) {
+  for (const TempNaming naming : {TempNaming::Unnamed, TempNaming::Named}) {
+    TempDir dir;
+    const auto target = dir / "out";
+    fs::create_directory(target);
+    WriteFile(target / "kept", std::string("kept"));
+    std::error_code error;
+    auto temporary =
+        TempOutput::Create(WidePath(dir.path()), error, naming, TempAccess::HandleOnly);
+    ASSERT_TRUE(temporary) << error.message();
+    const Bytes bytes = {'n', 'e', 'w'};
+    temporary->Write(bytes, error);
+    temporary->Publish(WidePath(target), error);
+    EXPECT_TRUE(error) << "a folder replaced";
+    temporary.reset();
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_TRUE(ReadFile(target / "kept") == Bytes({'k', 'e', 'p', 't'}));
+  }
+}
+
 // Links another user may have planted in a sticky world-writable folder are
 // not followed, wherever the path meets them; all others are. Root runs the
 // table, so "another user" is nobody; s/ is root's sticky world-writable
