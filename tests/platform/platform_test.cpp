@@ -570,8 +570,8 @@ TEST(TempOutput, PublishKeepsModeAndOwner) {
     }
 }
 
-// A target that cannot be replaced (a folder that holds a file) is an error,
-// and both the folder and what was written stay as they were.
+// A target that cannot be replaced (a folder that holds a file) is an error;
+// the folder stays as it was and the temporary file goes.
 TEST(TempOutput, PublishOntoAFolderFails) {
   for (const TempNaming naming : {TempNaming::Unnamed, TempNaming::Named}) {
     TempDir dir;
@@ -587,6 +587,7 @@ TEST(TempOutput, PublishOntoAFolderFails) {
     temporary->Publish(WidePath(target), error);
     EXPECT_TRUE(error) << "a folder replaced";
     temporary.reset();
+    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"out"}) << "the temporary file left";
     EXPECT_TRUE(fs::is_directory(target));
     EXPECT_TRUE(ReadFile(target / "kept") == Bytes({'k', 'e', 'p', 't'}));
   }
