@@ -176,35 +176,17 @@ void ChainChecker::EndSignatureLine() {
   const BlockCheckResult result = check.Finish(chainValue_);
 
   BlockDetail& block = block_;
+  Describe(block, check);
   block.verdict = VerdictOf(result, isFirstBlockOfRun);
-  block.coversNoLine = blockLines_ == 0;
-  // A block that covers no line is reported at its own signature line.
-  block.lines = {block.coversNoLine ? lineNumber_ : blockFirstLine_, lineNumber_};
-  block.offset = lineStart_;
-  block.parse = check.stop().status;
-  block.stop = check.stop();
-  SignatureBlock& fields = check.block();
-  block.id = fields.id;
-  block.text = std::move(fields.text);
-  block.link = std::move(fields.link);
-  block.signatureLength = fields.signature.size();
-  block.expectedLink = chainValue_;
-  chainValue_ = line_.payload().digest();
-  block.chainValue = chainValue_;
-  if (file_.signatureLines++ == 0 && check.parsed()) file_.firstLink = block.link;
-  file_.lastChainValue = chainValue_;
+  block.text = std::move(check.block().text);
+  block.link = std::move(check.block().link);
   Hand(block);
   ForgetBlock();
 }
 
-void ChainChecker::Lend(bool isFirstBlockOfRun) {
-  WindowBlock lent;
-  BlockCheck& check = lent.check.emplace(line_.payload().kept(), verifyContext_);
-  lent.covered = std::move(held_);
-  lent.expectedLink = chainValue_;
-  lent.firstOfRun = isFirstBlockOfRun;
-  BlockDetail& block = lent.detail;
+void ChainChecker::Describe(BlockDetail& block, BlockCheck& check) {
   block.coversNoLine = blockLines_ == 0;
+  // A block that covers no line is reported at its own signature line.
   block.lines = {block.coversNoLine ? lineNumber_ : blockFirstLine_, lineNumber_};
   block.offset = lineStart_;
   block.parse = check.stop().status;
@@ -216,6 +198,16 @@ void ChainChecker::Lend(bool isFirstBlockOfRun) {
   block.chainValue = chainValue_;
   if (file_.signatureLines++ == 0 && check.parsed()) file_.firstLink = check.block().link;
   file_.lastChainValue = chainValue_;
+}
+
+void ChainChecker::Lend(bool isFirstBlockOfRun) {
+  WindowBlock lent;
+  BlockCheck& check = lent.check.emplace(line_.payload().kept(), verifyContext_);
+  lent.covered = std::move(held_);
+  lent.expectedLink = chainValue_;
+  lent.firstOfRun = isFirstBlockOfRun;
+  BlockDetail& block = lent.detail;
+  Describe(block, check);
   block.excerpt = std::move(excerpt_);
   excerpt_.clear();
   options_.window->Add(std::move(lent), handChecked_);
@@ -260,7 +252,8 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
 }
 
 void ChainChecker::Hand(BlockDetail& block) {
-  if (options_.window != nullptr) options_.window->Drain(handChecked_);
+  // Only a run whose blocks were ever lent has any waiting.
+  if (options_.window != nullptr && options_.window->lent()) options_.window->Drain(handChecked_);
   block.excerpt.swap(excerpt_);
   Deliver(block);
   excerpt_.swap(block.excerpt);

@@ -57,6 +57,9 @@ class ChainChecker {
   void Hold(std::string_view counted);
   void EndDataLine();
   void EndSignatureLine();
+  // Fills in what the reader knows of the block at its signature line, all
+  // but its verdict, text and link, and moves the chain on past it.
+  void Describe(BlockDetail& block, BlockCheck& check);
   // Gives the block with its lines to the window, to be checked on a lent
   // thread and handed on in turn.
   void Lend(bool isFirstBlockOfRun);
