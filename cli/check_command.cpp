@@ -11,7 +11,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "QVEHelper.h"
@@ -22,8 +21,6 @@
 #include "command/progress.h"
 #include "command/standard_input.h"
 #include "platform/file_status.h"
-#include "platform/files.h"
-#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace qve::cli {
@@ -82,52 +79,24 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
       loan);
 }
 
-// What a file's first bytes say: nothing there, the magic, something else,
-// or that it does not open.
-enum class Start { Empty, Magic, Other, Unreadable };
-
-Start StartOf(const std::wstring& path) {
-  platform::FileStream file;
-  if (!platform::OpenForReading(file, path)) return Start::Unreadable;
-  char magic[4] = {};
-  file.read(magic, 4);
-  if (file.gcount() == 0) return file.bad() ? Start::Unreadable : Start::Empty;
-  return qve_starts_container(magic, std::size_t(file.gcount())) ? Start::Magic : Start::Other;
-}
-
-bool HasContainerName(std::wstring_view name) {
-  constexpr std::wstring_view kSuffix = L".qves";
-  if (name.size() < kSuffix.size()) return false;
-  const std::wstring_view end = name.substr(name.size() - kSuffix.size());
-  return std::equal(end.begin(), end.end(), kSuffix.begin(), [](wchar_t a, wchar_t b) {
-    return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b;
-  });
-}
-
-// A folder stands for every regular file below it named *.qves (any case) or
-// starting with the magic; all it passes over is said. False when it holds
-// no container.
+// A folder stands for the containers the library finds below it; all it
+// passes over is said. False when it holds no container.
 bool AddFolder(const std::wstring& folder, std::vector<Checked>& items) {
-  std::vector<std::wstring> found;
-  platform::WalkFolder(
-      folder,
-      [&](const std::wstring& path, const std::wstring& name) {
-        const Start start = StartOf(path);
-        const bool named = HasContainerName(name);
-        if (named && start == Start::Empty) {
-          Warn(Narrow(path), "the file is empty");
-        } else if (named && start == Start::Other) {
-          Warn(Narrow(path), "does not start with \"QVES\"");
-        } else if (!named && start == Start::Unreadable) {
-          Warn(Narrow(path), "skipped: " + platform::ErrorText(platform::ReadError(path)));
-        }
-        if (named || start == Start::Magic) found.push_back(path);
-      },
-      [&](const platform::SkippedEntry& entry) { Warn(entry.shown, SkippedText(entry)); },
-      platform::NotUtf8Names::Carry);
-  std::sort(found.begin(), found.end());
-  for (auto& file : found) items.push_back({file, Narrow(file)});
-  return !found.empty();
+  const auto found = [](const char* path, const wchar_t* wide, const char* warning, void* to) {
+    try {
+      if (warning != nullptr) {
+        Warn(path, warning);
+      } else {
+        static_cast<std::vector<Checked>*>(to)->push_back({wide, path});
+      }
+      return 0;
+    } catch (...) {
+      return 1;
+    }
+  };
+  const int count = qve_find_containers_w(folder.c_str(), found, &items);
+  if (count < 0) throw std::bad_alloc();
+  return count > 0;
 }
 
 struct CheckArguments {

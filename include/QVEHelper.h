@@ -421,6 +421,26 @@ QVE_API const char* qve_last_message(void);
  * the whole magic "QVES"), else 0. */
 QVE_API int qve_starts_container(const void* bytes, size_t length);
 
+/* What qve_find_containers tells of an entry, on the calling thread: a
+ * container to check (WARNING NULL; PATH_W opens it with the *_w calls), or
+ * an entry passed over or taken with a doubt (WARNING says why, in words;
+ * PATH_W NULL). PATH is as qvehelper shows it: UTF-8, on Linux a name's
+ * bytes. Both are valid during the call. Return 0 to go on; anything else
+ * stops the search, which then gives QVE_ERROR_CANCELLED. */
+typedef int (*qve_found_fn)(const char* path, const wchar_t* path_w, const char* warning,
+                            void* context);
+
+/* The containers below FOLDER, as qvehelper check takes a folder: every
+ * regular file below it named *.qves (any case) or starting with "QVES",
+ * told in order of their paths after every warning. Links are not
+ * followed. The warnings: a *.qves file that is empty or starts otherwise
+ * (taken all the same), a file that does not open, and every entry the
+ * walk passes over (a link, a FIFO, a folder that cannot be read). Gives
+ * how many containers were told, or QVE_ERROR_MISUSE (a NULL argument),
+ * QVE_ERROR_INVALID_PATH, QVE_ERROR_CANCELLED, QVE_ERROR_NO_MEMORY. */
+QVE_API int qve_find_containers(const char* folder, qve_found_fn found, void* context);
+QVE_API int qve_find_containers_w(const wchar_t* folder, qve_found_fn found, void* context);
+
 /* For a program, not a library: from now on SIGINT, SIGTERM, SIGHUP and
  * SIGPIPE (on Windows Ctrl-C and closing the console) first remove the
  * named temporary files the library has open, then do what they did

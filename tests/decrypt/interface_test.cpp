@@ -406,6 +406,83 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
 // the check's own failure. With a loan and no plaintext, only the binding
 // and the final check run on the calling thread; with no loan the plaintext
 // is read back and digested there.
+// A folder as check takes it: the containers by name (any case) or by their
+// first bytes, in order of their paths after every entry passed over or
+// taken with a doubt; each told by a wide path that opens it.
+TEST(Interface, FindContainers) {
+  TempDir dir;
+  const fs::path d = dir / "d";
+  fs::create_directories(d / "sub");
+  const Bytes container = Container{}.Build();
+  // Name, bytes, what is told of it: a container, a warning or both.
+  const struct {
+    const char* name;
+    Bytes bytes;
+    bool container, warned;
+  } entries[] = {
+      {"b.qves", container, true, false},      {"sub/a.QVES", container, true, false},
+      {"renamed.bin", container, true, false}, {"notes.txt", BytesOf("QVE"), false, false},
+      {"empty.qves", Bytes(), true, true},     {"other.qves", BytesOf("PK\x03\x04"), true, true},
+  };
+  std::set<std::string> warned;
+  for (const auto& entry : entries) {
+    WriteFile(d / entry.name, entry.bytes);
+    if (entry.warned) warned.insert(entry.name);
+  }
+#ifndef _WIN32
+  fs::create_symlink("b.qves", d / "link.qves");
+  ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
+  warned.insert({"link.qves", "fifo.qves"});
+#endif
+  struct Told {
+    fs::path folder;
+    std::vector<std::pair<std::string, std::wstring>> containers = {};
+    std::set<std::string> warned = {};
+    int stopAt = -1;  // calls to take before stopping
+    bool warnedLate = false;
+  } told{d};
+  const qve_found_fn found = [](const char* path, const wchar_t* wide, const char* warning,
+                                void* context) {
+    Told& to = *static_cast<Told*>(context);
+    if (to.stopAt-- == 0) return 1;
+    const std::string name = fs::path(path).lexically_relative(to.folder).generic_string();
+    if (warning == nullptr && wide != nullptr) {
+      to.containers.emplace_back(name, wide);
+    } else if (warning != nullptr && *warning != '\0' && wide == nullptr) {
+      to.warnedLate = to.warnedLate || !to.containers.empty();
+      to.warned.insert(name);
+    } else {
+      ADD_FAILURE() << name << " is told as neither";
+    }
+    return 0;
+  };
+  EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &told), 5);
+  std::vector<std::string> names;
+  for (const auto& [name, wide] : told.containers) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", "renamed.bin",
+                                             "sub/a.QVES"}));
+  EXPECT_EQ(told.warned, warned);
+  EXPECT_FALSE(told.warnedLate);
+  qve_check_options check = CheckOptions();
+  ASSERT_EQ(told.containers.size(), 5u);
+  EXPECT_EQ(qve_check_w(told.containers.back().second.c_str(), &check), QVE_DECRYPT_SUCCESS);
+  // The wide form tells the same; a folder that is not there is a warning.
+  Told wide{d};
+  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), found, &wide), 5);
+  EXPECT_EQ(wide.containers, told.containers);
+  Told missing{dir / "missing"};
+  EXPECT_EQ(qve_find_containers((dir / "missing").string().c_str(), found, &missing), 0);
+  EXPECT_EQ(missing.warned.size(), 1u);
+  // The callback stops it, at a warning or at a container.
+  for (const int stopAt : {0, int(warned.size())}) {
+    Told stopped{d};
+    stopped.stopAt = stopAt;
+    EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &stopped), QVE_ERROR_CANCELLED);
+  }
+  EXPECT_EQ(qve_find_containers(nullptr, found, &told), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), nullptr, &told), QVE_ERROR_MISUSE);
+}
+
 TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
   enum When { BeforeTheCall, AtTheSealCheck };
   struct Left {
