@@ -106,10 +106,10 @@ inline bool IsBad(int blockVerdict) { return blockVerdict >= 3; }
 
 // The words for a range of lines (platform/escape.h).
 inline std::string RangeText(LineRange lines, std::string_view dash = "-") {
-  return qve::RangeText(lines.first, lines.last, dash);
+  return platform::RangeText(lines.first, lines.last, dash);
 }
 inline std::string LinesText(LineRange lines, std::string_view dash = "-") {
-  return qve::LinesText(lines.first, lines.last, dash);
+  return platform::LinesText(lines.first, lines.last, dash);
 }
 
 // The bytes after a NUL in the file at `i`, in words (its NUL lines > 0).

@@ -6,10 +6,13 @@
 
 namespace qve::cli {
 
-using qve::Escaped;
-using qve::EscapedHtml;
-using qve::FromHex;
-using qve::Hex;
-using qve::Narrow;
+using platform::Counted;
+using platform::Escaped;
+using platform::EscapedHtml;
+using platform::FromHex;
+using platform::Hex;
+using platform::LinesText;
+using platform::Narrow;
+using platform::RangeText;
 
 }  // namespace qve::cli

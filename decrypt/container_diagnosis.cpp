@@ -21,7 +21,8 @@ bool NamesBuiltInKey(const Bytes& keyId) { return keyId == KeyIdOf(kVerification
 
 // The plaintext goes into the signature check as it is decrypted, none of
 // it kept but the newest, which waits for the trailer to be known.
-SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file, Loan* loan) {
+SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file,
+                                platform::Loan* loan) {
   SealDiagnosis seal;
   const VerificationKey key;
   OutputVerifier verifier(key);
@@ -125,7 +126,8 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
   return diagnosis;
 }
 
-QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress, Loan* loan) {
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress,
+                                        platform::Loan* loan) {
   BlockReadBuffer blocks(*file.rdbuf(), kFileBlockSize,
                          DecryptProgress::ReadingContainer(progress));
   std::istream container(&blocks);

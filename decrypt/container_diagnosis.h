@@ -79,6 +79,7 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 // plaintext is checked as it is decrypted, in memory, none of it kept.
 // `progress` hears how much of the container was read (QVE_STEP_DECRYPTING);
 // a thread of `loan` (may be null) takes the digest when one works for it.
-QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress, Loan* loan);
+QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress,
+                                        platform::Loan* loan);
 
 }  // namespace qve

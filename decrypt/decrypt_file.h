@@ -21,10 +21,10 @@
 
 namespace qve {
 
-class Loan;
 namespace platform {
+class Loan;
 class TempOutput;
-}
+}  // namespace platform
 
 // Told where the work is, step by step (QVE_STEP_*): at each step's start
 // and end and at every block the files are read in. Once `report` gives
@@ -77,7 +77,7 @@ QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::
 // at its start and end only. After OutputWriteFailed, `writeError` says why:
 // the file cannot be asked by its path meanwhile.
 QVE_Helper::DecryptResult DecryptIntoTemporary(const std::wstring& inputPath,
-                                               platform::TempOutput& output, Loan* loan,
+                                               platform::TempOutput& output, platform::Loan* loan,
                                                DecryptProgress* progress,
                                                std::error_code& writeError);
 

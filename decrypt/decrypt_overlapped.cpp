@@ -20,7 +20,7 @@ namespace qve {
 using namespace QVE_Helper;  // the results, by their names
 
 DecryptResult DecryptIntoTemporary(const std::wstring& inputPath, platform::TempOutput& output,
-                                   Loan* loan, DecryptProgress* progress,
+                                   platform::Loan* loan, DecryptProgress* progress,
                                    std::error_code& writeError) {
   platform::FileStream input;
   if (!platform::OpenForReading(input, inputPath)) return InputOpenFailed;

@@ -193,7 +193,7 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 }
 
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report, Loan* loan) {
+                  const DecryptProgress::Report& report, platform::Loan* loan) {
   platform::FileStatus status;
   if (auto refused = RefuseInput(input, false, status)) return *refused;
   DecryptProgress progress(report, status.size);

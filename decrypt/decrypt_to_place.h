@@ -33,7 +33,7 @@ struct DecryptSettings {
   bool writeDirectly = false;
   // With a loan, the extension's own decryption (DecryptIntoTemporary),
   // its digest on the loan's threads; without, the seed's.
-  Loan* loan = nullptr;
+  platform::Loan* loan = nullptr;
 };
 
 // What qve_decrypt does.
@@ -43,6 +43,6 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 // What qve_check does: with a scratch folder the seed's decryption into an
 // unnamed scratch file there, without one a check in memory.
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report, Loan* loan);
+                  const DecryptProgress::Report& report, platform::Loan* loan);
 
 }  // namespace qve

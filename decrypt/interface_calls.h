@@ -27,7 +27,7 @@ bool Sized(const Options* options, std::size_t older = sizeof(Options)) {
 
 // The options' loan; none in a struct sized before it.
 template <typename Options>
-Loan* LoanOf(const Options& options) {
+platform::Loan* LoanOf(const Options& options) {
   return options.size == sizeof(Options) && options.loan != nullptr ? &options.loan->loan : nullptr;
 }
 

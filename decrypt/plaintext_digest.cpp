@@ -16,7 +16,7 @@ constexpr std::size_t kMaxPending = 8;
 
 }  // namespace
 
-PlaintextDigest::PlaintextDigest(OutputVerifier& verifier, Loan* loan)
+PlaintextDigest::PlaintextDigest(OutputVerifier& verifier, platform::Loan* loan)
     : verifier_(verifier), loan_(loan != nullptr ? *loan : own_) {
   // A lent thread gives blocks back without allocating: it must not throw.
   spare_.reserve(kMaxPending + 4);

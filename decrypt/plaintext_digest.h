@@ -27,12 +27,12 @@ class TempOutput;
 // One decryption's digest: blocks handed in order are digested in order by
 // whichever thread takes them, a lent one or, once too many pile up, the
 // caller's own. Memory stays a few blocks whatever the plaintext's length.
-class PlaintextDigest final : public LoanJob {
+class PlaintextDigest final : public platform::LoanJob {
  public:
   static constexpr std::size_t kBlockSize = 128 * 1024;
 
   // `loan` may be null: the caller's thread does it all.
-  PlaintextDigest(OutputVerifier& verifier, Loan* loan);
+  PlaintextDigest(OutputVerifier& verifier, platform::Loan* loan);
   ~PlaintextDigest();
   PlaintextDigest(const PlaintextDigest&) = delete;
   PlaintextDigest& operator=(const PlaintextDigest&) = delete;
@@ -49,8 +49,8 @@ class PlaintextDigest final : public LoanJob {
 
  private:
   OutputVerifier& verifier_;
-  Loan own_;  // when no loan is given
-  Loan& loan_;
+  platform::Loan own_;  // when no loan is given
+  platform::Loan& loan_;
   std::deque<Bytes> pending_;
   std::vector<Bytes> spare_;
   bool digesting_ = false;
@@ -93,5 +93,5 @@ class PlaintextSink : public std::streambuf {
 
 // The handle the extension interface gives out.
 struct qve_loan {
-  qve::Loan loan;
+  qve::platform::Loan loan;
 };

@@ -8,7 +8,7 @@
 #include "platform/paths.h"
 #include "platform/utf8.h"
 
-namespace qve {
+namespace qve::platform {
 
 namespace {
 
@@ -150,4 +150,4 @@ std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   return bytes;
 }
 
-}  // namespace qve
+}  // namespace qve::platform

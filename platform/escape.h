@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qve {
+namespace qve::platform {
 
 // The text form.
 std::string Escaped(std::string_view bytes);
@@ -43,4 +43,4 @@ std::string Hex(std::span<const std::uint8_t> bytes);
 // text.
 std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits);
 
-}  // namespace qve
+}  // namespace qve::platform

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <exception>
 
-namespace qve {
+namespace qve::platform {
 
 void Loan::Work() {
   std::unique_lock<std::mutex> lock(lock_);
@@ -91,4 +91,4 @@ void ForEach(Loan* loan, std::size_t count, const std::function<void(std::size_t
   if (tasks.failure()) std::rethrow_exception(tasks.failure());
 }
 
-}  // namespace qve
+}  // namespace qve::platform

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-namespace qve {
+namespace qve::platform {
 
 // Work that lent threads may take a piece at a time. Both calls come with
 // the loan's lock held.
@@ -55,4 +55,4 @@ class Loan {
 // throws what a task threw first, the tasks not begun skipped.
 void ForEach(Loan* loan, std::size_t count, const std::function<void(std::size_t)>& task);
 
-}  // namespace qve
+}  // namespace qve::platform

@@ -101,12 +101,12 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
   return order;
 }
 
-std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, Loan* loan) {
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, platform::Loan* loan) {
   // One file is in order without being read.
   if (paths.size() < 2) return paths;
   std::stable_sort(paths.begin(), paths.end(), FileNameLess);
   std::vector<FileLinks> links(paths.size());
-  ForEach(loan, paths.size(), [&](std::size_t i) {
+  platform::ForEach(loan, paths.size(), [&](std::size_t i) {
     links[i] =
         ReadFileLinks(platform::ToNarrow(paths[i]).value_or(""), CompressionByName(paths[i]));
   });
@@ -133,8 +133,8 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
          link == start
              ? PathsText(files, which) + " each start a chain: their first blocks link to "
                                          "the empty digest"
-             : PathsText(files, which) + " continue the same block (chain value " + Hex(link) +
-                   "): a file was replayed or rewritten"});
+             : PathsText(files, which) + " continue the same block (chain value " +
+                   platform::Hex(link) + "): a file was replayed or rewritten"});
     outcome.warnings.back().code = QVE_WARNING_LINKS;
   }
   bool signedBefore = false;
@@ -167,7 +167,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
     if (i > 0 && link && !continuesOne && !inFork[i] && file.breakFollows.empty()) {
       if (*link != start) {
         outcome.warnings.push_back(
-            {file.path, "its first block links to " + Hex(*link) +
+            {file.path, "its first block links to " + platform::Hex(*link) +
                             ", which no file of the run ends in: a file before it is missing "
                             "or was changed" +
                             seamText});
@@ -205,7 +205,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
   outcome.warnings.push_back(
       {files[at].path, "name order puts it before " + files[order[at]].name +
                            ", link order after it: in link order the run has " +
-                           Counted(byName - byLinks, "chain break") + " fewer"});
+                           platform::Counted(byName - byLinks, "chain break") + " fewer"});
   outcome.warnings.back().code = QVE_WARNING_LINKS;
 }
 

@@ -29,7 +29,8 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files);
 // `paths` in link order, ties in name order (equal names as given); a name
 // ending in ".gz" is read as its content, as the command's runs read it.
 // The files are read on the threads of `loan` too, when there is one.
-std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, Loan* loan = nullptr);
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths,
+                                      platform::Loan* loan = nullptr);
 
 // Warns, after a run, about a file that continues nothing in the run (one
 // before it is missing or was changed), two files that continue one block,

@@ -36,8 +36,8 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
     out.back().code = QVE_WARNING_UNREADABLE;
   } else {
     out.push_back({file.path,
-                   "could not be read to its end (" + why + "): " + Counted(detail.lines, "line") +
-                       " verified, the rest not",
+                   "could not be read to its end (" + why +
+                       "): " + platform::Counted(detail.lines, "line") + " verified, the rest not",
                    true});
     out.back().code = QVE_WARNING_UNREADABLE;
   }
@@ -46,19 +46,20 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
 void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
   if (const auto& tail = detail.unsignedTail) {
-    out.push_back({file.path, LinesText(tail->first, tail->last) +
+    out.push_back({file.path, platform::LinesText(tail->first, tail->last) +
                                   (tail->first == tail->last ? " is" : " are") + " not signed"});
     out.back().code = QVE_WARNING_UNSIGNED_LINES;
   }
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
     std::string message =
         "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
-    if (nul.lines > 1) message += " (and on " + Counted(nul.lines - 1, "more line") + ")";
+    if (nul.lines > 1) message += " (and on " + platform::Counted(nul.lines - 1, "more line") + ")";
     out.push_back({file.path, message});
     out.back().code = QVE_WARNING_AFTER_NUL;
   }
   if (detail.changedWhileRead) {
-    out.push_back({file.path, "changed while it was read " + Counted(detail.reading, "time") +
+    out.push_back({file.path, "changed while it was read " +
+                                  platform::Counted(detail.reading, "time") +
                                   "; the verdict is that of the last reading"});
     out.back().code = QVE_WARNING_CHANGED;
   }
@@ -112,8 +113,8 @@ void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
 
 void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   VerifiedFile& verified = current_;
-  verified.path = Narrow(file.path);
-  verified.name = Narrow(file.name);
+  verified.path = platform::Narrow(file.path);
+  verified.name = platform::Narrow(file.name);
   verified.verdict = FileVerdictOf(file.counts);
   verified.listed = IsListed(verified.verdict, includeOkFiles_);
   verified.detail = file;
@@ -155,7 +156,7 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
                            : "FileUnsigned in a chain with signed files: it cannot be read"});
     } else if (detail.unsignedTail && !newest) {
       found.push_back({StrictReason::UnsignedLines, file.path,
-                       LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
+                       platform::LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
                            " not signed, and not at the end of "
                            "the newest file"});
     }
@@ -163,7 +164,7 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
       std::string message =
           "line " + std::to_string(file.firstEmptySignature) + ": an empty signature line";
       if (file.emptySignatures > 1)
-        message += " (and " + Counted(file.emptySignatures - 1, "more", "more") + ")";
+        message += " (and " + platform::Counted(file.emptySignatures - 1, "more", "more") + ")";
       found.push_back({StrictReason::EmptySignatureLine, file.path, message});
     }
     if (detail.afterNul.lines > 0) {

@@ -58,14 +58,14 @@ class RecordReader {
     return value.get<std::string>();
   }
   Bytes Digest(const char* name) const {
-    const std::optional<Bytes> bytes = FromHex(Text(name));
+    const std::optional<Bytes> bytes = platform::FromHex(Text(name));
     if (!bytes || bytes->size() != kDigestBytes) Damaged(name, "a SHA-256 value in hex");
     return *bytes;
   }
   void NothingElse() const {
     for (const auto& [name, value] : json_.items()) {
       if (std::find(kMembers.begin(), kMembers.end(), name) == kMembers.end())
-        Refuse("is damaged: \"" + Escaped(name) + "\" is no member of a record");
+        Refuse("is damaged: \"" + platform::Escaped(name) + "\" is no member of a record");
     }
   }
 
@@ -125,10 +125,10 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
                   QVE_ERROR_RECORD_VERSION);
   }
   const std::string key = record.Text("verificationKey");
-  if (FromHex(key) != VerificationKeyFingerprint()) {
+  if (platform::FromHex(key) != VerificationKeyFingerprint()) {
     record.Refuse("is for another chain: it was recorded under the verification key " +
-                      Escaped(key) + ", and this program verifies with " +
-                      Hex(VerificationKeyFingerprint()),
+                      platform::Escaped(key) + ", and this program verifies with " +
+                      platform::Hex(VerificationKeyFingerprint()),
                   QVE_ERROR_RECORD_OTHER_CHAIN);
   }
   record.NothingElse();
@@ -142,15 +142,18 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
 }
 
 nlohmann::ordered_json CheckpointRecordMembers(const CheckpointRecord& record) {
-  return {{"file", record.block.file},  {"line", record.block.line},
-          {"id", record.block.id},      {"chainValue", Hex(record.block.chainValue)},
-          {"start", Hex(record.start)}, {"time", record.time}};
+  return {{"file", record.block.file},
+          {"line", record.block.line},
+          {"id", record.block.id},
+          {"chainValue", platform::Hex(record.block.chainValue)},
+          {"start", platform::Hex(record.start)},
+          {"time", record.time}};
 }
 
 std::string CheckpointRecordText(const CheckpointRecord& record) {
   Json json = {{"format", kFormat},
                {"version", kVersion},
-               {"verificationKey", Hex(VerificationKeyFingerprint())}};
+               {"verificationKey", platform::Hex(VerificationKeyFingerprint())}};
   json.update(CheckpointRecordMembers(record));
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -24,7 +24,8 @@ void CheckpointWatch::OnBlock(const FileDetail& file, const BlockDetail& block) 
   const bool signedValidly = block.verdict == BlockOk || block.verdict == BlockChainBreak;
   if (!signedValidly) return;
   const auto point = [&] {
-    return ChainPoint{Narrow(file.name), block.lines.last, block.id, block.chainValue, position_};
+    return ChainPoint{platform::Narrow(file.name), block.lines.last, block.id, block.chainValue,
+                      position_};
   };
   if (block.verdict == BlockOk) seen_.newest = point();
   if (!recorded_) return;

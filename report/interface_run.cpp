@@ -90,7 +90,7 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
-    const std::string shown = qve::Narrow(*path);
+    const std::string shown = qve::platform::Narrow(*path);
     qve::CollectPath(files, *path, shown);
     if (files.problems.size() > problems) {
       run->refusal = files.problems.back().reason;
@@ -181,7 +181,8 @@ int qve_run_next(qve_run* run) {
   if (run == nullptr || run->run.done() || run->failed) return QVE_ERROR_MISUSE;
   const int code = Guarded([&] {
     const qve::RunEvent& event = run->run.Next();
-    run->eventPath = event.kind == qve::RunEventKind::FileStart ? qve::Narrow(event.path) : "";
+    run->eventPath =
+        event.kind == qve::RunEventKind::FileStart ? qve::platform::Narrow(event.path) : "";
     run->warningPath = event.warning.path;
     run->warningText = event.warning.message;
     run->blockText = event.block.text;

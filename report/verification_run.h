@@ -43,7 +43,7 @@ struct VerificationRunOptions {
   // Each file read once, the run never done again.
   bool once = false;
   // Threads the host lends to the run's block checks, or none.
-  Loan* loan = nullptr;
+  platform::Loan* loan = nullptr;
 };
 
 class VerificationRun {

@@ -17,7 +17,7 @@ constexpr std::size_t kBacklog = 4;
 
 }  // namespace
 
-BlockWindow::BlockWindow(Loan* loan)
+BlockWindow::BlockWindow(platform::Loan* loan)
     : loan_(loan != nullptr ? *loan : own_), lent_(loan != nullptr) {
   loan_.Join(*this);
 }

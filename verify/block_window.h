@@ -37,12 +37,12 @@ struct WindowBlock {
   bool firstOfRun = false;
 };
 
-class BlockWindow final : public LoanJob {
+class BlockWindow final : public platform::LoanJob {
  public:
   using Deliver = std::function<void(WindowBlock&)>;
 
   // `loan` may be null: the threads that call Work are the only lent ones.
-  explicit BlockWindow(Loan* loan);
+  explicit BlockWindow(platform::Loan* loan);
   ~BlockWindow();
   BlockWindow(const BlockWindow&) = delete;
   BlockWindow& operator=(const BlockWindow&) = delete;
@@ -78,8 +78,8 @@ class BlockWindow final : public LoanJob {
   // Delivers the done blocks at the front, the lock released meanwhile.
   void DeliverDone(std::unique_lock<std::mutex>& lock, const Deliver& deliver);
 
-  Loan own_;  // when no loan is given
-  Loan& loan_;
+  platform::Loan own_;  // when no loan is given
+  platform::Loan& loan_;
   std::atomic<bool> lent_;
   // In order; the first started_ are taken (or done), the rest wait.
   std::deque<Entry> entries_;

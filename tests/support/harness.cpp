@@ -144,7 +144,7 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
 
 std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
                                         unsigned threads) {
-  Loan loan;
+  platform::Loan loan;
   std::vector<std::thread> lent;
   for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&loan] { loan.Work(); });
   std::vector<SeenFile> seen;
