@@ -57,6 +57,17 @@ enum {
 
 enum { QVE_FILE_OK = 0, QVE_FILE_UNSIGNED = 1, QVE_FILE_CHAIN_BREAK = 2, QVE_FILE_INVALID = 3 };
 
+/* A block's verdict, as qve_run_block_verdict gives it. From INVALID up the
+ * block was tampered with. */
+enum {
+  QVE_BLOCK_OK = 0,
+  QVE_BLOCK_UNSIGNED = 1,
+  QVE_BLOCK_NO_SIGNATURE = 2,
+  QVE_BLOCK_INVALID = 3,
+  QVE_BLOCK_CHAIN_BREAK = 4,
+  QVE_BLOCK_UNEXPECTED = 5
+};
+
 enum {
   QVE_REPORT_OK = 0,
   QVE_REPORT_UNSIGNED = 1,

@@ -35,6 +35,16 @@ struct qve_run {
 
 namespace {
 
+// The verdicts a host names are the report's own.
+constexpr int kBlockVerdicts[] = {qve::BlockOk,      qve::BlockUnsigned,   qve::BlockNoSignature,
+                                  qve::BlockInvalid, qve::BlockChainBreak, qve::BlockUnexpected};
+static_assert(kBlockVerdicts[QVE_BLOCK_OK] == QVE_BLOCK_OK &&
+              kBlockVerdicts[QVE_BLOCK_UNSIGNED] == QVE_BLOCK_UNSIGNED &&
+              kBlockVerdicts[QVE_BLOCK_NO_SIGNATURE] == QVE_BLOCK_NO_SIGNATURE &&
+              kBlockVerdicts[QVE_BLOCK_INVALID] == QVE_BLOCK_INVALID &&
+              kBlockVerdicts[QVE_BLOCK_CHAIN_BREAK] == QVE_BLOCK_CHAIN_BREAK &&
+              kBlockVerdicts[QVE_BLOCK_UNEXPECTED] == QVE_BLOCK_UNEXPECTED);
+
 // Memory running out is QVE_ERROR_NO_MEMORY, a path with no narrow form
 // QVE_ERROR_INVALID_PATH; anything else can only be OpenSSL refusing.
 template <typename Call>
