@@ -674,7 +674,7 @@ QVE_API size_t qve_run_event_file(const qve_run* run);
 QVE_API int qve_run_event_reading(const qve_run* run);
 QVE_API const char* qve_run_event_path(const qve_run* run);
 
-/* A block (QVE_EVENT_BLOCK): its verdict (as BlockVerdict: 0 BlockOk, 1
+/* A block (QVE_EVENT_BLOCK): its verdict (QVE_BLOCK_*: 0 BlockOk, 1
  * BlockUnsigned, 2 BlockNoSignature, 3 BlockInvalid, 4 BlockChainBreak, 5
  * BlockUnexpected), first and last line, the file offset of its signature
  * line, its id and text (*length bytes; NUL-terminated), and 1 when its
