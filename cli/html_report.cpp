@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -29,15 +30,16 @@ constexpr std::uint64_t kLineCost = 64;
 
 void PageGatherer::OnRestart() {
   files.clear();
-  current_ = PageFile{};
-  blocks_ = 0;
   excerptBytes_ = 0;
 }
 
-void PageGatherer::OnFileStart(int) {
+void PageGatherer::OnFileStart(int reading) {
   // Read again from its start: what was kept of the file no longer holds.
-  excerptBytes_ -= current_.excerptBytes;
-  current_ = PageFile{};
+  if (reading > 1 && !files.empty()) {
+    excerptBytes_ -= files.back().excerptBytes;
+    files.pop_back();
+  }
+  files.emplace_back();
   blocks_ = 0;
 }
 
@@ -45,8 +47,7 @@ void PageGatherer::OnBlock(qve_run* run) {
   const std::size_t index = blocks_++;
   const int verdict = qve_run_block_verdict(run);
   const LineRange lines{qve_run_block_first_line(run), qve_run_block_last_line(run)};
-  PageFile& file = current_;
-  bool shown = false;
+  PageFile& file = files.back();
   if (IsBad(verdict)) {
     // The lines that fit in what is left of the page's room.
     const std::size_t count = qve_run_block_excerpt_count(run);
@@ -66,7 +67,6 @@ void PageGatherer::OnBlock(qve_run* run) {
       file.excerptBytes += cost;
       file.excerpts.push_back(
           {index, verdict, lines, qve_run_block_covers_no_line(run) != 0, std::move(fit)});
-      shown = true;
     } else {
       ++file.excerptsNotShown;
     }
@@ -75,36 +75,30 @@ void PageGatherer::OnBlock(qve_run* run) {
     file.runs.back().lines.last = lines.last;
     ++file.runs.back().blocks;
   } else if (file.blocksNotListed == 0 && file.runs.size() < limits_.runsPerFile) {
-    file.runs.push_back({verdict, lines, 1, index, shown});
+    file.runs.push_back({verdict, lines, 1, index});
   } else {
     if (file.blocksNotListed++ == 0) file.notListed.first = lines.first;
     file.notListed.last = lines.last;
   }
 }
 
-void PageGatherer::OnFileEnd() {
-  files.push_back(std::move(current_));
-  current_ = PageFile{};
-}
-
 namespace {
 
 // ---- Markup that is safe by construction ----------------------------------
 
-// The template's fragments by name.
+// The template's fragments by name. Each runs from its comment line to the
+// next one, less its last line break.
 std::string_view Fragment(std::string_view name) {
   static const auto fragments = [] {
     static constexpr std::string_view kOpen = "<!--# ", kClose = " -->\n";
-    const std::string_view source = kReportTemplate;
     std::map<std::string_view, std::string_view> found;
-    for (std::size_t at = source.find(kOpen); at != std::string_view::npos;) {
-      const std::size_t nameEnd = source.find(kClose, at);
+    std::string_view rest = kReportTemplate;
+    for (std::size_t at; (at = rest.rfind(kOpen)) != std::string_view::npos;
+         rest.remove_suffix(rest.size() - at)) {
+      const std::size_t nameEnd = rest.find(kClose, at);
       const std::size_t body = nameEnd + kClose.size();
-      const std::size_t next = source.find(kOpen, body);
-      std::string_view text = source.substr(body, next - body);
-      if (text.ends_with('\n')) text.remove_suffix(1);
-      found[source.substr(at + kOpen.size(), nameEnd - at - kOpen.size())] = text;
-      at = next;
+      found[rest.substr(at + kOpen.size(), nameEnd - at - kOpen.size())] =
+          rest.substr(body, rest.size() - body - 1);
     }
     return found;
   }();
@@ -159,11 +153,19 @@ class Page {
   std::ostream& out_;
 };
 
-// The fragment where `on`, else nothing. Its slots are those of the call of
-// the page it is given to, and live as long.
-Page::Fill When(bool on, std::string_view fragment, std::initializer_list<Page::Slot> slots = {}) {
+// A fragment as a slot's markup, or nothing for no name. Its slots are
+// those of the call of the page it is given to, and live as long.
+Page::Fill Part(std::string_view fragment, std::initializer_list<Page::Slot> slots = {}) {
   return [=](Page& page) {
-    if (on) page(fragment, slots);
+    if (!fragment.empty()) page(fragment, slots);
+  };
+}
+
+// Each warning, an item of a list.
+Page::Fill Items(const std::vector<VerifyWarning>& warnings) {
+  return [&warnings](Page& items) {
+    for (const VerifyWarning& w : warnings)
+      items("warning", {{"path", w.path}, {"message", w.message}});
   };
 }
 
@@ -187,15 +189,10 @@ const Kind& KindOf(int verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
-const char* VerdictClass(int verdict) {
-  return verdict == QVE_FILE_OK            ? "good"
-         : verdict == QVE_FILE_UNSIGNED    ? "plain"
-         : verdict == QVE_FILE_CHAIN_BREAK ? "broken"
-                                           : "bad";
-}
-
-const char* StatusClass(int status) {
-  return status == QVE_STATUS_OK ? "good" : status == QVE_STATUS_UNSIGNED ? "plain" : "bad";
+// The badge's look: by a file's verdict, or by a chain's status.
+const char* BadgeClass(int code, bool file) {
+  constexpr const char* kClasses[] = {"good", "plain", "broken"};
+  return code >= 0 && code < (file ? 3 : 2) ? kClasses[code] : "bad";
 }
 
 std::string StatusText(const VerifyOutcome& outcome) {
@@ -233,6 +230,11 @@ struct ChainView {
   int point = -1;  // QVE_POINT_*, or none
 };
 
+// Whether the page shows the lines of the file's block.
+bool Shown(const PageFile& file, std::size_t block) {
+  return std::ranges::find(file.excerpts, block, &PageExcerpt::block) != file.excerpts.end();
+}
+
 // The strip's cells or the table's rows of file `f`: its runs of blocks, the
 // blocks not listed, and bytes that no block covers. Each fragment shows
 // what it needs of the same slots.
@@ -260,7 +262,7 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
           {"mark", mark.empty() ? "" : " checkpoint"},
           {"tip", tip},
           {"target", target},
-          {"count", When(cells > 1, "cell-count", {{"count", cells}})},
+          {"count", Part(cells > 1 ? "cell-count" : "", {{"count", cells}})},
           {"lines", lines ? RangeText(*lines, kDash) : ""},
           {"verdict", words},
           {"number", rows}});
@@ -268,7 +270,7 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
   for (const PageRun& r : file.runs) {
     piece(KindOf(r.verdict), r.lines, BlockVerdictName(r.verdict), r.blocks, r.blocks,
           r.blocks > 1 ? Counted(r.blocks, "block") + " " : "",
-          r.linked ? chain.BlockId(f, r.firstBlock) : "");
+          Shown(file, r.firstBlock) ? chain.BlockId(f, r.firstBlock) : "");
   }
   if (const std::uint64_t more = file.blocksNotListed; more > 0)
     piece(kMore, file.notListed, Counted(more, "more block") + " not listed one by one", more,
@@ -300,20 +302,21 @@ void WriteExcerpt(Page& page, const PageExcerpt& excerpt, const std::string& id,
         {"lines", covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}, kDash)
                           : "no data lines"},
         {"signatureLine", excerpt.lines.last},
-        {"meaning", When(true, meaning, {{"file", breakFollows}})},
+        {"meaning", Part(meaning, {{"file", breakFollows}})},
         {"lineRows",
          [&](Page& rows) {
            for (const CoveredLine& line : excerpt.shown) {
              const std::uint64_t more = line.coveredBytes - line.shown.size();
-             rows("line",
-                  {{"number", line.number},
-                   {"text", line.shown},
-                   {"more", When(more > 0, "more-bytes", {{"count", Counted(more, "more byte")}})},
-                   {"nul", When(line.nul, "nul")}});
+             rows("line", {{"number", line.number},
+                           {"text", line.shown},
+                           {"more", Part(more > 0 ? "more-bytes" : "",
+                                         {{"count", Counted(more, "more byte")}})},
+                           {"nul", Part(line.nul ? "nul" : "")}});
            }
          }},
-        {"noLines", When(covered == 0, "omitted-none")},
-        {"omitted", When(covered > shown, "omitted",
+        {"omitted", Part(covered == 0      ? "omitted-none"
+                         : covered > shown ? "omitted"
+                                           : "",
                          {{"count", Counted(covered - shown, "more line")}, {"shown", shown}})}});
 }
 
@@ -325,17 +328,17 @@ void WriteFile(Page& page, const ChainView& chain, std::size_t f) {
   page("file", {{"fileId", chain.FileId(f)},
                 {"position", f + 1},
                 {"name", qve_run_file_name(chain.run, f)},
-                {"verdictClass", VerdictClass(verdict)},
+                {"verdictClass", BadgeClass(verdict, true)},
                 {"verdict", FileVerdictName(verdict)},
                 {"path", qve_run_file_path(chain.run, f)},
-                {"note", When(!follows.empty(), "break-follows", {{"file", follows}})},
+                {"note", Part(follows.empty() ? "" : "break-follows", {{"file", follows}})},
                 {"rows", [&](Page& rows) { WritePieces(rows, chain, f, false); }},
                 {"excerpts",
                  [&](Page& excerpts) {
                    for (const PageExcerpt& excerpt : file.excerpts)
                      WriteExcerpt(excerpts, excerpt, chain.BlockId(f, excerpt.block), follows);
                  }},
-                {"notShown", When(file.excerptsNotShown > 0, "excerpts-omitted",
+                {"notShown", Part(file.excerptsNotShown > 0 ? "excerpts-omitted" : "",
                                   {{"count", Counted(file.excerptsNotShown, "more bad block")},
                                    {"perFile", limits.excerptsPerFile},
                                    {"mebibytes", limits.excerptBytes >> 20}})}});
@@ -354,15 +357,11 @@ void WriteJudgements(Page& page, const VerifyOutcome& outcome) {
                         {"text", text.substr(colon + 2)}});
   }
   if (!outcome.strict) return;
-  const std::size_t reasons = qve_run_strict_count(run);
-  page(reasons == 0 ? "strict-met" : "strict",
-       {{"code", kStrictPolicyFailed}, {"items", [&](Page& items) {
-                                          for (std::size_t i = 0; i < reasons; ++i) {
-                                            items("warning",
-                                                  {{"path", qve_run_strict_path(run, i)},
-                                                   {"message", qve_run_strict_text(run, i)}});
-                                          }
-                                        }}});
+  std::vector<VerifyWarning> reasons;
+  for (std::size_t i = 0; i < qve_run_strict_count(run); ++i)
+    reasons.push_back({qve_run_strict_path(run, i), qve_run_strict_text(run, i)});
+  page(reasons.empty() ? "strict-met" : "strict",
+       {{"code", kStrictPolicyFailed}, {"items", Items(reasons)}});
 }
 
 void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size_t count) {
@@ -385,9 +384,9 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
   const int order = qve_run_order(run);
   page("chain", {{"id", view.id},
                  {"heading", heading},
-                 {"resultClass", StatusClass(qve_run_status(run))},
+                 {"resultClass", BadgeClass(qve_run_status(run), false)},
                  {"result", StatusText(outcome)},
-                 {"headline", When(!bad.empty(), "headline",
+                 {"headline", Part(bad.empty() ? "" : "headline",
                                    {{"links",
                                      [&](Page& links) {
                                        for (const std::size_t f : bad) {
@@ -410,7 +409,7 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
                     count(unsignedLines, "unsigned line", "unsigned lines");
                     count(outcome.warnings.size(), "warning", "warnings");
                   }},
-                 {"checkpointLegend", When(view.point >= 0, "checkpoint-legend")},
+                 {"checkpointLegend", Part(view.point >= 0 ? "checkpoint-legend" : "")},
                  {"order", order == QVE_ORDER_NAME ? "by file name (--order name)"
                            : order == QVE_ORDER_LINKS_WITH_SEAMS
                                ? "by their links, runs the links do not join by name"
@@ -425,14 +424,8 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
                              {"cells", [&](Page& cells) { WritePieces(cells, view, f, true); }}});
                     }
                   }},
-                 {"warnings",
-                  [&](Page& warnings) {
-                    warnings(outcome.warnings.empty() ? "no-warnings" : "warnings",
-                             {{"items", [&](Page& items) {
-                                 for (const VerifyWarning& w : outcome.warnings)
-                                   items("warning", {{"path", w.path}, {"message", w.message}});
-                               }}});
-                  }},
+                 {"warnings", Part(outcome.warnings.empty() ? "no-warnings" : "warnings",
+                                   {{"items", Items(outcome.warnings)}})},
                  {"files", [&](Page& files) {
                     for (std::size_t f = 0; f < view.Files(); ++f) WriteFile(files, view, f);
                   }}});
@@ -455,14 +448,9 @@ void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
                 {"build",
                  [&](Page& build) {
                    // Written by: the build's description, a line each.
-                   const std::string description = BuildDescription(ProgramName());
-                   for (std::size_t at = 0; at <= description.size();) {
-                     const std::size_t end =
-                         std::min(description.find('\n', at), description.size());
-                     const std::string line = description.substr(at, end - at);
-                     build("build-line", {{"line", (at == 0 ? "Written by " : "") + line}});
-                     at = end + 1;
-                   }
+                   std::istringstream lines("Written by " + BuildDescription(ProgramName()));
+                   for (std::string line; std::getline(lines, line);)
+                     build("build-line", {{"line", line}});
                  }},
                 {"chainCount", chains.size()},
                 {"chains", [&](Page& sections) {

@@ -39,7 +39,6 @@ struct PageRun {
   LineRange lines;
   std::uint64_t blocks = 0;
   std::size_t firstBlock = 0;  // its index in the file
-  bool linked = false;         // the first block's lines are shown
 };
 
 // A bad block with its first covered lines.
@@ -68,13 +67,11 @@ class PageGatherer final : public BlockSink {
   void OnRestart() override;
   void OnFileStart(int reading) override;
   void OnBlock(qve_run* run) override;
-  void OnFileEnd() override;
 
-  std::vector<PageFile> files;  // one per file, in run order
+  std::vector<PageFile> files;  // one per file, in run order; the last may be being read
 
  private:
   PageLimits limits_;
-  PageFile current_;
   std::size_t blocks_ = 0;  // of the current file so far
   std::uint64_t excerptBytes_ = 0;
 };
