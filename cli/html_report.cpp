@@ -40,33 +40,31 @@ void PageGatherer::OnFileStart(int reading) {
     files.pop_back();
   }
   files.emplace_back();
-  blocks_ = 0;
 }
 
 void PageGatherer::OnBlock(qve_run* run) {
-  const std::size_t index = blocks_++;
+  PageFile& file = files.back();
+  const std::size_t index = file.blocks++;
   const int verdict = qve_run_block_verdict(run);
   const LineRange lines{qve_run_block_first_line(run), qve_run_block_last_line(run)};
-  PageFile& file = files.back();
   if (IsBad(verdict)) {
+    PageExcerpt excerpt{{verdict, lines}, index, qve_run_block_covers_no_line(run) != 0, {}};
     // The lines that fit in what is left of the page's room.
     const std::size_t count = qve_run_block_excerpt_count(run);
-    std::vector<CoveredLine> fit;
     std::uint64_t cost = 0;
     for (std::size_t i = 0; i < count; ++i) {
       std::size_t length = 0;
       const char* text = qve_run_block_excerpt_text(run, i, &length);
       if (excerptBytes_ + cost + length + kLineCost > limits_.excerptBytes) break;
       cost += length + kLineCost;
-      fit.push_back({qve_run_block_excerpt_line(run, i), std::string(text, length),
-                     qve_run_block_excerpt_covered(run, i),
-                     qve_run_block_excerpt_nul(run, i) != 0});
+      excerpt.shown.push_back({qve_run_block_excerpt_line(run, i), std::string(text, length),
+                               qve_run_block_excerpt_covered(run, i),
+                               qve_run_block_excerpt_nul(run, i) != 0});
     }
-    if (file.excerpts.size() < limits_.excerptsPerFile && (!fit.empty() || count == 0)) {
+    if (file.excerpts.size() < limits_.excerptsPerFile && (!excerpt.shown.empty() || count == 0)) {
       excerptBytes_ += cost;
       file.excerptBytes += cost;
-      file.excerpts.push_back(
-          {index, verdict, lines, qve_run_block_covers_no_line(run) != 0, std::move(fit)});
+      file.excerpts.push_back(std::move(excerpt));
     } else {
       ++file.excerptsNotShown;
     }
@@ -75,7 +73,7 @@ void PageGatherer::OnBlock(qve_run* run) {
     file.runs.back().lines.last = lines.last;
     ++file.runs.back().blocks;
   } else if (file.blocksNotListed == 0 && file.runs.size() < limits_.runsPerFile) {
-    file.runs.push_back({verdict, lines, 1, index});
+    file.runs.push_back({{verdict, lines}, 1, index});
   } else {
     if (file.blocksNotListed++ == 0) file.notListed.first = lines.first;
     file.notListed.last = lines.last;
@@ -182,8 +180,6 @@ struct Kind {
 // By block verdict code.
 constexpr Kind kBlockKinds[] = {{"ok", "✓"},      {"unsigned", "U"}, {"nosig", "N"},
                                 {"invalid", "I"}, {"break", "B"},    {"unexpected", "X"}};
-constexpr Kind kIgnored = {"ignored", "–"};
-constexpr Kind kMore = {"more", "…"};
 
 const Kind& KindOf(int verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
@@ -247,9 +243,9 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
          {{"tip", opened ? "no lines" : "cannot be read"},
           {"note", opened ? "No lines." : "The file cannot be read."}});
   }
-  // `rows` and `cells`: the table's count and the strip's.
+  // `count` shows in the table, and on the strip's cells of lines.
   const auto piece = [&](const Kind& kind, std::optional<LineRange> lines, const std::string& words,
-                         std::uint64_t rows, std::uint64_t cells, const std::string& blocks = "",
+                         std::uint64_t count, const std::string& blocks = "",
                          const std::string& target = "") {
     const std::string mark = lines ? chain.Mark(f, *lines) : "";
     std::string tip = lines ? LinesText(*lines, kDash) + ": " + blocks + words : words;
@@ -262,26 +258,26 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
           {"mark", mark.empty() ? "" : " checkpoint"},
           {"tip", tip},
           {"target", target},
-          {"count", Part(cells > 1 ? "cell-count" : "", {{"count", cells}})},
+          {"count", Part(lines && count > 1 ? "cell-count" : "", {{"count", count}})},
           {"lines", lines ? RangeText(*lines, kDash) : ""},
           {"verdict", words},
-          {"number", rows}});
+          {"number", count}});
   };
   for (const PageRun& r : file.runs) {
-    piece(KindOf(r.verdict), r.lines, BlockVerdictName(r.verdict), r.blocks, r.blocks,
+    piece(KindOf(r.verdict), r.lines, BlockVerdictName(r.verdict), r.blocks,
           r.blocks > 1 ? Counted(r.blocks, "block") + " " : "",
           Shown(file, r.firstBlock) ? chain.BlockId(f, r.firstBlock) : "");
   }
   if (const std::uint64_t more = file.blocksNotListed; more > 0)
-    piece(kMore, file.notListed, Counted(more, "more block") + " not listed one by one", more,
+    piece({"more", "…"}, file.notListed, Counted(more, "more block") + " not listed one by one",
           more);
   if (const std::uint32_t lines = qve_run_file_nul_lines(run, f); lines > 0)
-    piece(kIgnored, std::nullopt, AfterNulText(run, f) + " not covered", lines, 1);
+    piece({"ignored", "–"}, std::nullopt, AfterNulText(run, f) + " not covered", lines);
   if (const std::uint32_t line = qve_run_file_end_of_input_line(run, f); line > 0) {
-    piece(kIgnored, std::nullopt,
+    piece({"ignored", "–"}, std::nullopt,
           Counted(qve_run_file_end_of_input_bytes(run, f), "byte") +
               " after the end-of-input byte 0x1A not read (line " + std::to_string(line) + ")",
-          1, 1);
+          1);
   }
 }
 
@@ -348,11 +344,10 @@ void WriteFile(Page& page, const ChainView& chain, std::size_t f) {
 void WriteJudgements(Page& page, const VerifyOutcome& outcome) {
   qve_run* run = outcome.get();
   if (outcome.record) {
-    const bool lost = qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST;
     const std::string text = CheckpointText(outcome);
     // The text starts with the status, which the badge shows.
     const std::size_t colon = text.find(": ");
-    page("checkpoint", {{"class", lost ? "bad" : "good"},
+    page("checkpoint", {{"class", qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST ? "bad" : "good"},
                         {"status", text.substr(0, colon)},
                         {"text", text.substr(colon + 2)}});
   }

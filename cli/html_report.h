@@ -33,19 +33,15 @@ struct CoveredLine {
   bool nul = false;  // the rest of the line, from a NUL on, is not covered
 };
 
-// Blocks in a row with one verdict.
-struct PageRun {
-  int verdict = kBlockOk;
-  LineRange lines;
+// Blocks in a row with one verdict, and the lines they span.
+struct PageRun : BlockRow {
   std::uint64_t blocks = 0;
   std::size_t firstBlock = 0;  // its index in the file
 };
 
 // A bad block with its first covered lines.
-struct PageExcerpt {
+struct PageExcerpt : BlockRow {
   std::size_t block = 0;  // its index in the file
-  int verdict = kBlockOk;
-  LineRange lines;
   bool coversNoLine = false;
   std::vector<CoveredLine> shown;
 };
@@ -58,6 +54,7 @@ struct PageFile {
   std::vector<PageExcerpt> excerpts;
   std::uint64_t excerptsNotShown = 0;  // bad blocks whose lines are not shown
   std::uint64_t excerptBytes = 0;
+  std::size_t blocks = 0;  // so far
 };
 
 // Keeps the page's share of every file as the run hands it over.
@@ -72,7 +69,6 @@ class PageGatherer final : public BlockSink {
 
  private:
   PageLimits limits_;
-  std::size_t blocks_ = 0;  // of the current file so far
   std::uint64_t excerptBytes_ = 0;
 };
 
