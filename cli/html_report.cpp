@@ -93,10 +93,10 @@ std::string_view Fragment(std::string_view name) {
     std::string_view rest = kReportTemplate;
     for (std::size_t at; (at = rest.rfind(kOpen)) != std::string_view::npos;
          rest.remove_suffix(rest.size() - at)) {
-      const std::size_t nameEnd = rest.find(kClose, at);
-      const std::size_t body = nameEnd + kClose.size();
-      found[rest.substr(at + kOpen.size(), nameEnd - at - kOpen.size())] =
-          rest.substr(body, rest.size() - body - 1);
+      const std::string_view fragment =
+          rest.substr(at + kOpen.size(), rest.size() - at - kOpen.size() - 1);
+      const std::size_t nameEnd = fragment.find(kClose);
+      found[fragment.substr(0, nameEnd)] = fragment.substr(nameEnd + kClose.size());
     }
     return found;
   }();
@@ -226,11 +226,6 @@ struct ChainView {
   int point = -1;  // QVE_POINT_*, or none
 };
 
-// Whether the page shows the lines of the file's block.
-bool Shown(const PageFile& file, std::size_t block) {
-  return std::ranges::find(file.excerpts, block, &PageExcerpt::block) != file.excerpts.end();
-}
-
 // The strip's cells or the table's rows of file `f`: its runs of blocks, the
 // blocks not listed, and bytes that no block covers. Each fragment shows
 // what it needs of the same slots.
@@ -264,9 +259,12 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
           {"number", count}});
   };
   for (const PageRun& r : file.runs) {
+    // Its cell links to its first block's lines, where the page shows them.
+    const bool shown =
+        std::ranges::find(file.excerpts, r.firstBlock, &PageExcerpt::block) != file.excerpts.end();
     piece(KindOf(r.verdict), r.lines, BlockVerdictName(r.verdict), r.blocks,
           r.blocks > 1 ? Counted(r.blocks, "block") + " " : "",
-          Shown(file, r.firstBlock) ? chain.BlockId(f, r.firstBlock) : "");
+          shown ? chain.BlockId(f, r.firstBlock) : "");
   }
   if (const std::uint64_t more = file.blocksNotListed; more > 0)
     piece({"more", "…"}, file.notListed, Counted(more, "more block") + " not listed one by one",
