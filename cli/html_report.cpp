@@ -185,7 +185,8 @@ const Kind& KindOf(int verdict) {
   return verdict >= 0 && verdict < 6 ? kBlockKinds[verdict] : kBlockKinds[5];
 }
 
-// The badge's look: by a file's verdict, or by a chain's status.
+// The badge's look, by a file's verdict or by a chain's status: both
+// numbered from OK, then UNSIGNED (QVEHelper.h).
 const char* BadgeClass(int code, bool file) {
   constexpr const char* kClasses[] = {"good", "plain", "broken"};
   return code >= 0 && code < (file ? 3 : 2) ? kClasses[code] : "bad";

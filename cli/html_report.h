@@ -54,7 +54,7 @@ struct PageFile {
   std::vector<PageExcerpt> excerpts;
   std::uint64_t excerptsNotShown = 0;  // bad blocks whose lines are not shown
   std::uint64_t excerptBytes = 0;
-  std::size_t blocks = 0;  // so far
+  std::size_t blocks = 0;  // read so far
 };
 
 // Keeps the page's share of every file as the run hands it over.
