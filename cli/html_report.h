@@ -33,20 +33,15 @@ struct CoveredLine {
   bool nul = false;  // the rest of the line, from a NUL on, is not covered
 };
 
-// Blocks in a row with one verdict.
-struct PageRun {
-  int verdict = kBlockOk;
-  LineRange lines;
+// Blocks in a row with one verdict, and the lines they span.
+struct PageRun : BlockRow {
   std::uint64_t blocks = 0;
   std::size_t firstBlock = 0;  // its index in the file
-  bool linked = false;         // the first block's lines are shown
 };
 
 // A bad block with its first covered lines.
-struct PageExcerpt {
+struct PageExcerpt : BlockRow {
   std::size_t block = 0;  // its index in the file
-  int verdict = kBlockOk;
-  LineRange lines;
   bool coversNoLine = false;
   std::vector<CoveredLine> shown;
 };
@@ -59,6 +54,7 @@ struct PageFile {
   std::vector<PageExcerpt> excerpts;
   std::uint64_t excerptsNotShown = 0;  // bad blocks whose lines are not shown
   std::uint64_t excerptBytes = 0;
+  std::size_t blocks = 0;  // read so far
 };
 
 // Keeps the page's share of every file as the run hands it over.
@@ -68,14 +64,11 @@ class PageGatherer final : public BlockSink {
   void OnRestart() override;
   void OnFileStart(int reading) override;
   void OnBlock(qve_run* run) override;
-  void OnFileEnd() override;
 
-  std::vector<PageFile> files;  // one per file, in run order
+  std::vector<PageFile> files;  // one per file, in run order; the last may be being read
 
  private:
   PageLimits limits_;
-  PageFile current_;
-  std::size_t blocks_ = 0;  // of the current file so far
   std::uint64_t excerptBytes_ = 0;
 };
 
