@@ -37,8 +37,6 @@ T Put(Json& into, const char* key, T value) {
   return value;
 }
 
-const char* YesNo(bool yes, const char* ifYes, const char* ifNo) { return yes ? ifYes : ifNo; }
-
 // The bytes a diagnosis lends, as hex.
 template <typename Accessor, typename... Index>
 std::string HexOf(Accessor accessor, Diagnosis d, Index... index) {
@@ -71,26 +69,6 @@ struct Output {
   }
 };
 
-Json SessionKey(Diagnosis d, std::ostream& text) {
-  const std::int64_t record = qve_diagnosis_key_record(d) + 1;
-  Json key = {{"record", record > 0 ? Json(record) : Json(nullptr)}};
-  text << "  session key: ";
-  if (record == 0) {
-    std::uint8_t id[4] = {}, sha256[32] = {};
-    qve_key_identity(QVE_KEY_DECRYPTION, id, sha256);
-    text << Put(key, "problem", "no record for the built-in key " + Hex(id)) << '\n';
-  } else if (!Put(key, "unwraps", qve_diagnosis_key_unwraps(d) == 1)) {
-    text << "record " << record << " does not unwrap\n";
-  } else {
-    const bool crc = Put(key, "crcMatches", qve_diagnosis_key_crc_matches(d) == 1);
-    text << "record " << record << " unwraps, CRC " << YesNo(crc, "matches", "does not match")
-         << ", key material " << Put(key, "keyMaterialLength", qve_diagnosis_key_material_length(d))
-         << " bytes\n";
-    key["ready"] = qve_diagnosis_key_ready(d) == 1;
-  }
-  return key;
-}
-
 Json Seal(Diagnosis d, std::ostream& text) {
   Json seal;
   text << "  seal: ";
@@ -120,7 +98,7 @@ Json Seal(Diagnosis d, std::ostream& text) {
   const int result = qve_diagnosis_seal_result(d);
   const char* name = Put(seal, "result", qve_result_name(QVE_RESULT_OF_DECRYPTION, result));
   const bool verifies = Put(seal, "verifies", result == QVE_DECRYPT_SUCCESS);
-  text << YesNo(verifies, "verifies", "does not verify") << " (" << name << ")";
+  text << (verifies ? "verifies" : "does not verify") << " (" << name << ")";
   // The seal's key, as the cause of a BadSignature names it.
   if (!builtIn) text << ": " << qve_diagnosis_cause(d, QVE_DECRYPT_BAD_SIGNATURE);
   text << '\n';
@@ -138,16 +116,15 @@ void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
     text << "  recipient count " << Put(json, "recipientCount", count) << '\n';
   json["recipients"] = Json::array();
   for (std::size_t i = 0; i < qve_diagnosis_record_count(d); ++i) {
-    Json record;
+    Json& record = json["recipients"].emplace_back();
     const char tag = static_cast<char>(qve_diagnosis_record_tag(d, i));
     text << "  record " << i + 1 << " at offset "
          << Put(record, "offset", qve_diagnosis_record_offset(d, i)) << ": tag "
          << Put(record, "tag", std::string(1, tag)) << ", key "
          << Put(record, "keyId", HexOf(qve_diagnosis_record_key_id, d, i)) << ", wrapped key "
          << Put(record, "wrappedKeyLength", qve_diagnosis_record_wrapped_key_length(d, i))
-         << " bytes"
-         << YesNo(Put(record, "used", qve_diagnosis_record_used(d, i) == 1), " (used)", "") << '\n';
-    json["recipients"].push_back(std::move(record));
+         << " bytes" << (Put(record, "used", qve_diagnosis_record_used(d, i) == 1) ? " (used)" : "")
+         << '\n';
   }
   if (status != 0) {
     Json& header = json["header"];
@@ -167,14 +144,29 @@ void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
   if (length == 0)
     text << "none: the file ends right after the IV, cut short";
   else
-    text << YesNo(whole, "a whole number of ", "not a whole number of ") << block << "-byte blocks"
-         << YesNo(whole, "", ", cut short");
+    text << (whole ? "a whole number of " : "not a whole number of ") << block << "-byte blocks"
+         << (whole ? "" : ", cut short");
   const int padding = qve_diagnosis_last_block_padding(d);
   if (padding >= 0)
     text << ", the last one's padding "
-         << YesNo(padding == 1, "valid", "invalid: cut short or damaged");
-  text << '\n';
-  json["sessionKey"] = SessionKey(d, text);
+         << (padding == 1 ? "valid" : "invalid: cut short or damaged");
+  text << "\n  session key: ";
+  const std::int64_t record = qve_diagnosis_key_record(d) + 1;
+  Json key = {{"record", record > 0 ? Json(record) : Json(nullptr)}};
+  if (record == 0) {
+    std::uint8_t id[4] = {}, sha256[32] = {};
+    qve_key_identity(QVE_KEY_DECRYPTION, id, sha256);
+    text << Put(key, "problem", "no record for the built-in key " + Hex(id)) << '\n';
+  } else if (!Put(key, "unwraps", qve_diagnosis_key_unwraps(d) == 1)) {
+    text << "record " << record << " does not unwrap\n";
+  } else {
+    const bool crc = Put(key, "crcMatches", qve_diagnosis_key_crc_matches(d) == 1);
+    text << "record " << record << " unwraps, CRC " << (crc ? "matches" : "does not match")
+         << ", key material " << Put(key, "keyMaterialLength", qve_diagnosis_key_material_length(d))
+         << " bytes\n";
+    key["ready"] = qve_diagnosis_key_ready(d) == 1;
+  }
+  json["sessionKey"] = std::move(key);
   if (padding >= 0) json["lastBlockPadding"] = padding == 1;
   if (seal) json["seal"] = Seal(d, text);
 }
@@ -230,10 +222,9 @@ void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
 void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
              std::ostream& text) {
   const std::uint32_t lines = Put(json, "lines", qve_run_file_lines(run, i));
-  text << "  " << Counted(lines, "line") << ", "
-       << Counted(Put(json, "signatureLines", qve_run_file_signature_lines(run, i)),
-                  "signature line")
-       << '\n';
+  const std::uint32_t signatures =
+      Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
+  text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
   // Bytes as hex, or null when there are none.
   const auto hex = [&](const char* key, const char* label, auto accessor) {
     std::size_t length = 0;
@@ -243,28 +234,23 @@ void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
   };
   hex("firstLink", "  first link: ", qve_run_file_first_link);
   hex("lastChainValue", "  last chain value: ", qve_run_file_last_chain_value);
-  json["unsignedTail"] = nullptr;
-  if (const std::uint32_t tail = qve_run_file_unsigned_first(run, i); tail != 0) {
-    const LineRange range{tail, qve_run_file_unsigned_last(run, i)};
-    json["unsignedTail"] = {range.first, range.last};
-    text << "  unsigned tail: " << LinesText(range) << '\n';
-  }
+  const LineRange tail{qve_run_file_unsigned_first(run, i), qve_run_file_unsigned_last(run, i)};
+  json["unsignedTail"] = tail.first != 0 ? Json{tail.first, tail.last} : Json(nullptr);
+  if (tail.first != 0) text << "  unsigned tail: " << LinesText(tail) << '\n';
   json["ignored"] = Json::array();
   if (const std::uint32_t nulLines = qve_run_file_nul_lines(run, i); nulLines > 0) {
-    Json nul = {{"after", "NUL"}};
+    Json& nul = json["ignored"].emplace_back(Json{{"after", "NUL"}});
     text << "  ignored: " << Counted(Put(nul, "bytes", qve_run_file_nul_bytes(run, i)), "byte")
          << " after a NUL on " << Counted(Put(nul, "lines", nulLines), "line") << " (first at line "
          << Put(nul, "firstLine", qve_run_file_nul_first_line(run, i)) << ")\n";
-    json["ignored"].push_back(std::move(nul));
   }
   if (const std::uint32_t endLine = qve_run_file_end_of_input_line(run, i); endLine > 0) {
-    Json end = {{"after", "0x1A"}};
+    Json& end = json["ignored"].emplace_back(Json{{"after", "0x1A"}});
     text << "  ignored: "
          << Counted(Put(end, "bytes", qve_run_file_end_of_input_bytes(run, i)), "byte")
          << " after the end-of-input byte 0x1A at offset "
          << Put(end, "offset", qve_run_file_end_of_input_offset(run, i)) << " (line "
          << Put(end, "line", endLine) << ")\n";
-    json["ignored"].push_back(std::move(end));
   }
   if (Put(json, "changedWhileRead", qve_run_file_changed_while_read(run, i) != 0))
     text << "  changed while it was read: a block read again did not end where its signature "
@@ -293,9 +279,9 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
   std::size_t rows = 0;
   const char* kind = "log";
-  // Says a part of the file, after its head when it is the first.
+  // Says a row or the summary, after the file's head when it is the first.
   const auto say = [&](const std::string& json, const std::string& text) {
-    if (rows == 0) {
+    if (rows++ == 0) {
       std::ostringstream head;
       const std::string open = output.Head("log", size, head).dump();
       output.out << (output.json ? open.substr(0, open.size() - 1) + ",\"blocks\":[" : head.str());
@@ -308,14 +294,12 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     if (event < 0)
       throw std::runtime_error(std::string("the log cannot be read: ") +
                                qve_result_name(QVE_RESULT_OF_RUN, event));
-    // 1: an unsigned tail, which is no row.
     const int verdict = event == QVE_EVENT_BLOCK ? qve_run_block_verdict(made) : 1;
-    if (verdict != 1) {
-      Json row;
-      std::ostringstream text;
-      Row(made, verdict, rows == 0, row, text);
-      say((rows > 0 ? "," : "") + row.dump(), text.str());
-      ++rows;
+    Json json;
+    std::ostringstream text;
+    if (verdict != 1) {  // 1: an unsigned tail, which is no row
+      Row(made, verdict, rows == 0, json, text);
+      say((rows > 0 ? "," : "") + json.dump(), text.str());
     }
     if (event != QVE_EVENT_FILE_END) continue;
     const std::size_t i = qve_run_event_file(made);
@@ -329,8 +313,6 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
                          ": unknown, " + std::to_string(size) + " bytes, " +
                              Counted(lines, "line") + ": no \"QVES\" magic and no signature line");
     } else {
-      Json json;
-      std::ostringstream text;
       Summary(made, i, fault, json, text);
       say("]," + json.dump().substr(1) + '\n', text.str());
       if (!fault.empty()) kind = "unreadable";
