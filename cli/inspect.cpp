@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -37,12 +38,12 @@ T Put(Json& into, const char* key, T value) {
   return value;
 }
 
-// The bytes a diagnosis lends, as hex.
-template <typename Accessor, typename... Index>
-std::string HexOf(Accessor accessor, Diagnosis d, Index... index) {
+// What an accessor lends: its bytes, as long as it says they are.
+template <typename Accessor, typename... Arguments>
+auto Lent(Accessor accessor, Arguments... arguments) {
   std::size_t length = 0;
-  const std::uint8_t* bytes = accessor(d, index..., &length);
-  return Hex({bytes, length});
+  const auto* bytes = accessor(arguments..., &length);
+  return std::span(bytes, length);
 }
 
 // Where one file is said, and how: as JSON or as text after its path.
@@ -91,7 +92,7 @@ Json Seal(Diagnosis d, std::ostream& text) {
     return seal;
   }
   text << Put(seal, "length", qve_diagnosis_seal_length(d)) << " bytes, key "
-       << Put(seal, "keyId", HexOf(qve_diagnosis_seal_key_id, d));
+       << Put(seal, "keyId", Hex(Lent(qve_diagnosis_seal_key_id, d)));
   const bool builtIn = Put(seal, "namesBuiltInKey", qve_diagnosis_seal_names_built_in_key(d) == 1);
   text << ", signature " << Put(seal, "signatureLength", qve_diagnosis_seal_signature_length(d))
        << " bytes, ";
@@ -121,7 +122,7 @@ void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
     text << "  record " << i + 1 << " at offset "
          << Put(record, "offset", qve_diagnosis_record_offset(d, i)) << ": tag "
          << Put(record, "tag", std::string(1, tag)) << ", key "
-         << Put(record, "keyId", HexOf(qve_diagnosis_record_key_id, d, i)) << ", wrapped key "
+         << Put(record, "keyId", Hex(Lent(qve_diagnosis_record_key_id, d, i))) << ", wrapped key "
          << Put(record, "wrappedKeyLength", qve_diagnosis_record_wrapped_key_length(d, i))
          << " bytes" << (Put(record, "used", qve_diagnosis_record_used(d, i) == 1) ? " (used)" : "")
          << '\n';
@@ -135,7 +136,7 @@ void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
          << status << ", " << statusName << ")\n";
     return;
   }
-  text << "  iv " << Put(json, "iv", HexOf(qve_diagnosis_iv, d)) << '\n';
+  text << "  iv " << Put(json, "iv", Hex(Lent(qve_diagnosis_iv, d))) << '\n';
   const auto length = Put(json, "payloadLength", qve_diagnosis_payload_length(d));
   const auto block = Put(json, "blockSize", qve_diagnosis_block_size(d));
   const bool whole = Put(json, "wholeBlocks", qve_diagnosis_whole_blocks(d) == 1);
@@ -175,8 +176,7 @@ const char* InspectContainer(const std::wstring& wide, bool seal, const Output& 
   const qve_diagnose_options asked{sizeof asked, seal};
   qve_diagnosis* made = nullptr;
   const int code = qve_diagnose_container_w(wide.c_str(), &asked, &made);
-  const std::unique_ptr<qve_diagnosis, decltype(&qve_diagnosis_free)> diagnosis(made,
-                                                                                qve_diagnosis_free);
+  const std::unique_ptr<qve_diagnosis, void (*)(qve_diagnosis*)> owned(made, qve_diagnosis_free);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code == QVE_ERROR_CRYPTO) throw std::runtime_error(qve_last_message());
   if (code < 0) return output.Unreadable(qve_last_problem_reason());
@@ -201,13 +201,12 @@ void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
   } else if (parse != 0) {
     text << "malformed " << Put(row, "malformed", qve_run_block_stop(run));
   } else {
-    std::size_t length = 0, textLength = 0;
     text << "id " << Put(row, "id", qve_run_block_id(run));
-    const char* said = qve_run_block_text(run, &textLength);
-    text << ", text \"" << Put(row, "text", Escaped({said, textLength})) << "\", link ";
-    const std::uint8_t* link = qve_run_block_link(run, &length);
-    text << Put(row, "link", Hex({link, std::min(length, kShortLink)}))
-         << (length > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", length)
+    const auto said = Lent(qve_run_block_text, run);
+    text << ", text \"" << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link ";
+    const auto link = Lent(qve_run_block_link, run);
+    text << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
+         << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
          << " bytes) ";
     const char* chain = first                                  ? "first block"
                         : qve_run_block_link_matched(run) != 0 ? "matches"
@@ -227,10 +226,9 @@ void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
   text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
   // Bytes as hex, or null when there are none.
   const auto hex = [&](const char* key, const char* label, auto accessor) {
-    std::size_t length = 0;
-    const std::uint8_t* bytes = accessor(run, i, &length);
+    const auto bytes = Lent(accessor, run, i);
     json[key] = nullptr;
-    if (bytes != nullptr) text << label << Put(json, key, Hex({bytes, length})) << '\n';
+    if (bytes.data() != nullptr) text << label << Put(json, key, Hex(bytes)) << '\n';
   };
   hex("firstLink", "  first link: ", qve_run_file_first_link);
   hex("lastChainValue", "  last chain value: ", qve_run_file_last_chain_value);
@@ -278,7 +276,6 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
   if (qve_run_add_w(made, wide.c_str()) != 0)
     throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
   std::size_t rows = 0;
-  const char* kind = "log";
   // Says a row or the summary, after the file's head when it is the first.
   const auto say = [&](const std::string& json, const std::string& text) {
     if (rows++ == 0) {
@@ -295,30 +292,27 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
       throw std::runtime_error(std::string("the log cannot be read: ") +
                                qve_result_name(QVE_RESULT_OF_RUN, event));
     const int verdict = event == QVE_EVENT_BLOCK ? qve_run_block_verdict(made) : 1;
-    Json json;
+    if (verdict == 1) continue;  // 1: an unsigned tail, which is no row
+    Json row;
     std::ostringstream text;
-    if (verdict != 1) {  // 1: an unsigned tail, which is no row
-      Row(made, verdict, rows == 0, json, text);
-      say((rows > 0 ? "," : "") + json.dump(), text.str());
-    }
-    if (event != QVE_EVENT_FILE_END) continue;
-    const std::size_t i = qve_run_event_file(made);
-    const std::string fault = qve_run_file_read_fault(made, i);
-    if (rows == 0 && detect && !fault.empty()) {
-      // Nothing shown yet, and nothing known of its kind but this.
-      kind = output.Unreadable(fault);
-    } else if (rows == 0 && detect) {
-      const std::uint32_t lines = qve_run_file_lines(made, i);
-      kind = output.Line("unknown", {{"size", size}, {"lines", lines}},
-                         ": unknown, " + std::to_string(size) + " bytes, " +
-                             Counted(lines, "line") + ": no \"QVES\" magic and no signature line");
-    } else {
-      Summary(made, i, fault, json, text);
-      say("]," + json.dump().substr(1) + '\n', text.str());
-      if (!fault.empty()) kind = "unreadable";
-    }
+    Row(made, verdict, rows == 0, row, text);
+    say((rows > 0 ? "," : "") + row.dump(), text.str());
   }
-  return kind;
+  // The file is the run's only one, at index 0.
+  const std::string fault = qve_run_file_read_fault(made, 0);
+  // Nothing shown yet, and nothing known of its kind but this.
+  if (rows == 0 && detect && !fault.empty()) return output.Unreadable(fault);
+  if (rows == 0 && detect) {
+    const std::uint32_t lines = qve_run_file_lines(made, 0);
+    return output.Line("unknown", {{"size", size}, {"lines", lines}},
+                       ": unknown, " + std::to_string(size) + " bytes, " + Counted(lines, "line") +
+                           ": no \"QVES\" magic and no signature line");
+  }
+  Json summary;
+  std::ostringstream text;
+  Summary(made, 0, fault, summary, text);
+  say("]," + summary.dump().substr(1) + '\n', text.str());
+  return fault.empty() ? "log" : "unreadable";
 }
 
 }  // namespace

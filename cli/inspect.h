@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect: what a container or a signed log holds, as the
-// library's readers see it, with every fault named where it is. Each file
-// becomes one JSON object or its text form, both from the same facts; a
-// log's is printed as the file is read, since a log may hold any number of
-// blocks.
+// library's readers see it, with every fault named where it is, each file
+// as one JSON object or as text.
 #pragma once
 
 #include <iosfwd>
