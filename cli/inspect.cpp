@@ -27,7 +27,6 @@ namespace qve::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-using Diagnosis = const qve_diagnosis*;
 
 constexpr std::size_t kShortLink = 4;  // bytes of a link shown in a row
 
@@ -70,7 +69,7 @@ struct Output {
   }
 };
 
-Json Seal(Diagnosis d, std::ostream& text) {
+Json Seal(const qve_diagnosis* d, std::ostream& text) {
   Json seal;
   text << "  seal: ";
   if (!Put(seal, "reached", qve_diagnosis_seal_reached(d) == 1)) {
@@ -107,7 +106,7 @@ Json Seal(Diagnosis d, std::ostream& text) {
 }
 
 // The header's records, then where it stops or what follows it.
-void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
+void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text) {
   const int status = qve_diagnosis_header_status(d);
   const char* statusName = qve_diagnosis_header_status_name(d);
   json["header"] = {{"code", status}, {"status", statusName}};
@@ -172,21 +171,6 @@ void Describe(Diagnosis d, bool seal, Json& json, std::ostream& text) {
   if (seal) json["seal"] = Seal(d, text);
 }
 
-const char* InspectContainer(const std::wstring& wide, bool seal, const Output& output) {
-  const qve_diagnose_options asked{sizeof asked, seal};
-  qve_diagnosis* made = nullptr;
-  const int code = qve_diagnose_container_w(wide.c_str(), &asked, &made);
-  const std::unique_ptr<qve_diagnosis, void (*)(qve_diagnosis*)> owned(made, qve_diagnosis_free);
-  if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
-  if (code == QVE_ERROR_CRYPTO) throw std::runtime_error(qve_last_message());
-  if (code < 0) return output.Unreadable(qve_last_problem_reason());
-  std::ostringstream text;
-  Json json = output.Head("container", qve_diagnosis_size(made), text);
-  Describe(made, seal, json, text);
-  output.out << (output.json ? json.dump() + '\n' : text.str());
-  return "container";
-}
-
 // The run's current block, `first` when it is the file's first signature
 // line, which may link anywhere.
 void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
@@ -201,17 +185,16 @@ void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
   } else if (parse != 0) {
     text << "malformed " << Put(row, "malformed", qve_run_block_stop(run));
   } else {
-    text << "id " << Put(row, "id", qve_run_block_id(run));
     const auto said = Lent(qve_run_block_text, run);
-    text << ", text \"" << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link ";
     const auto link = Lent(qve_run_block_link, run);
-    text << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
-         << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
-         << " bytes) ";
     const char* chain = first                                  ? "first block"
                         : qve_run_block_link_matched(run) != 0 ? "matches"
                                                                : "differs";
-    text << Put(row, "chain", chain) << ", signature "
+    text << "id " << Put(row, "id", qve_run_block_id(run)) << ", text \""
+         << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link "
+         << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
+         << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
+         << " bytes) " << Put(row, "chain", chain) << ", signature "
          << Put(row, "signatureLength", qve_run_block_signature_length(run)) << " bytes";
   }
   text << ": " << Put(row, "verdict", BlockVerdictName(verdict)) << '\n';
@@ -221,8 +204,7 @@ void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
 void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
              std::ostream& text) {
   const std::uint32_t lines = Put(json, "lines", qve_run_file_lines(run, i));
-  const std::uint32_t signatures =
-      Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
+  const auto signatures = Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
   text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
   // Bytes as hex, or null when there are none.
   const auto hex = [&](const char* key, const char* label, auto accessor) {
@@ -321,12 +303,10 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
                         const std::wstring* reads) {
   const Output output{Escaped(path), options.json, out};
   const std::wstring wide = reads != nullptr ? *reads : platform::ArgumentPath(path);
-  if (reads == nullptr) {
-    // Before anything opens it: a FIFO would keep the reader waiting.
-    const platform::FileStatus status = platform::StatusOf(wide);
-    if (status.kind == platform::FileKind::Other)
-      return output.Line("special", {{"what", status.what}}, ": " + SpecialFileText(status, true));
-  }
+  // Before anything opens it: a FIFO would keep the reader waiting.
+  const platform::FileStatus status = platform::StatusOf(wide);
+  if (reads == nullptr && status.kind == platform::FileKind::Other)
+    return output.Line("special", {{"what", status.what}}, ": " + SpecialFileText(status, true));
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);
@@ -338,13 +318,25 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   stream.read(start, sizeof start);
   const auto read = static_cast<std::size_t>(stream.gcount());
   stream.close();
-  if (options.as == ReadAs::Container ||
-      (options.as == ReadAs::Detect && qve_starts_container(start, read)))
-    return InspectContainer(wide, options.seal, output);
-  // The library's log reader takes only a path with a narrow form.
-  if (!platform::ToNarrow(wide))
-    return output.Unreadable("the name is not valid UTF-16 (an unpaired surrogate)");
-  return InspectLog(wide, size, options.as == ReadAs::Detect, output);
+  const bool detect = options.as == ReadAs::Detect;
+  if (options.as == ReadAs::Log || (detect && !qve_starts_container(start, read))) {
+    // The library's log reader takes only a path with a narrow form.
+    if (!platform::ToNarrow(wide))
+      return output.Unreadable("the name is not valid UTF-16 (an unpaired surrogate)");
+    return InspectLog(wide, size, detect, output);
+  }
+  const qve_diagnose_options asked{sizeof asked, options.seal};
+  qve_diagnosis* made = nullptr;
+  const int code = qve_diagnose_container_w(wide.c_str(), &asked, &made);
+  const std::unique_ptr<qve_diagnosis, void (*)(qve_diagnosis*)> owned(made, qve_diagnosis_free);
+  if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
+  if (code == QVE_ERROR_CRYPTO) throw std::runtime_error(qve_last_message());
+  if (code < 0) return output.Unreadable(qve_last_problem_reason());
+  std::ostringstream text;
+  Json json = output.Head("container", qve_diagnosis_size(made), text);
+  Describe(made, options.seal, json, text);
+  out << (options.json ? json.dump() + '\n' : text.str());
+  return "container";
 }
 
 }  // namespace qve::cli

@@ -27,8 +27,7 @@ struct InspectArguments {
 int RunInspect(InspectArguments& args) {
   if (args.as != "auto") args.options.as = args.as == "log" ? ReadAs::Log : ReadAs::Container;
   const std::vector<std::string> paths = ExpandPathArguments(args.paths);
-  if (std::ranges::count(paths, std::string()) > 0)
-    throw CommandError(kUsageError, "FILE must not be empty");
+  if (std::ranges::count(paths, "") > 0) throw CommandError(kUsageError, "FILE must not be empty");
   const auto dashes = std::ranges::count(paths, kStandardStream);
   if (dashes > 1) throw CommandError(kUsageError, "standard input (-) can be read only once");
   // Read once, into a file that can be read again: the kind is told from its
