@@ -51,21 +51,16 @@ struct Output {
   bool json;
   std::ostream& out;
 
-  // The file in one line: its path, kind and `facts`, or `words` after its
-  // path. Gives its kind.
-  const char* Line(const char* kind, const Json& facts, const std::string& words) const {
+  // The whole file: its path, kind and `facts` as one JSON object, or its
+  // path and `words`, which end its text's lines. Gives its kind.
+  const char* Say(const char* kind, const Json& facts, const std::string& words) const {
     Json object = {{"path", path}, {"kind", kind}};
     object.update(facts);
-    out << (json ? object.dump() : path + words) << '\n';
+    out << (json ? object.dump() + '\n' : path + words);
     return kind;
   }
   const char* Unreadable(const std::string& reason) const {
-    return Line("unreadable", {{"reason", reason}}, ": cannot be read: " + reason);
-  }
-  // The start of its JSON object and its text's first line.
-  Json Head(const char* kind, std::uint64_t size, std::ostream& text) const {
-    text << path << ": " << kind << ", " << size << " bytes\n";
-    return {{"path", path}, {"kind", kind}, {"size", size}};
+    return Say("unreadable", {{"reason", reason}}, ": cannot be read: " + reason + '\n');
   }
 };
 
@@ -206,14 +201,13 @@ void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
   const std::uint32_t lines = Put(json, "lines", qve_run_file_lines(run, i));
   const auto signatures = Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
   text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
-  // Bytes as hex, or null when there are none.
-  const auto hex = [&](const char* key, const char* label, auto accessor) {
-    const auto bytes = Lent(accessor, run, i);
-    json[key] = nullptr;
-    if (bytes.data() != nullptr) text << label << Put(json, key, Hex(bytes)) << '\n';
-  };
-  hex("firstLink", "  first link: ", qve_run_file_first_link);
-  hex("lastChainValue", "  last chain value: ", qve_run_file_last_chain_value);
+  // The first link and the last chain value, null when the file has none.
+  const auto link = Lent(qve_run_file_first_link, run, i);
+  json["firstLink"] = link.data() != nullptr ? Json(Hex(link)) : Json(nullptr);
+  if (link.data() != nullptr) text << "  first link: " << Hex(link) << '\n';
+  const auto value = Lent(qve_run_file_last_chain_value, run, i);
+  json["lastChainValue"] = value.data() != nullptr ? Json(Hex(value)) : Json(nullptr);
+  if (value.data() != nullptr) text << "  last chain value: " << Hex(value) << '\n';
   const LineRange tail{qve_run_file_unsigned_first(run, i), qve_run_file_unsigned_last(run, i)};
   json["unsignedTail"] = tail.first != 0 ? Json{tail.first, tail.last} : Json(nullptr);
   if (tail.first != 0) text << "  unsigned tail: " << LinesText(tail) << '\n';
@@ -261,9 +255,9 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
   // Says a row or the summary, after the file's head when it is the first.
   const auto say = [&](const std::string& json, const std::string& text) {
     if (rows++ == 0) {
-      std::ostringstream head;
-      const std::string open = output.Head("log", size, head).dump();
-      output.out << (output.json ? open.substr(0, open.size() - 1) + ",\"blocks\":[" : head.str());
+      const std::string open = Json{{"path", output.path}, {"kind", "log"}, {"size", size}}.dump();
+      output.out << (output.json ? open.substr(0, open.size() - 1) + ",\"blocks\":["
+                                 : output.path + ": log, " + std::to_string(size) + " bytes\n");
     }
     output.out << (output.json ? json : text);
   };
@@ -286,9 +280,9 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
   if (rows == 0 && detect && !fault.empty()) return output.Unreadable(fault);
   if (rows == 0 && detect) {
     const std::uint32_t lines = qve_run_file_lines(made, 0);
-    return output.Line("unknown", {{"size", size}, {"lines", lines}},
-                       ": unknown, " + std::to_string(size) + " bytes, " + Counted(lines, "line") +
-                           ": no \"QVES\" magic and no signature line");
+    return output.Say("unknown", {{"size", size}, {"lines", lines}},
+                      ": unknown, " + std::to_string(size) + " bytes, " + Counted(lines, "line") +
+                          ": no \"QVES\" magic and no signature line\n");
   }
   Json summary;
   std::ostringstream text;
@@ -306,7 +300,8 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   // Before anything opens it: a FIFO would keep the reader waiting.
   const platform::FileStatus status = platform::StatusOf(wide);
   if (reads == nullptr && status.kind == platform::FileKind::Other)
-    return output.Line("special", {{"what", status.what}}, ": " + SpecialFileText(status, true));
+    return output.Say("special", {{"what", status.what}},
+                      ": " + SpecialFileText(status, true) + '\n');
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);
@@ -332,11 +327,11 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code == QVE_ERROR_CRYPTO) throw std::runtime_error(qve_last_message());
   if (code < 0) return output.Unreadable(qve_last_problem_reason());
+  Json facts = {{"size", size}};
   std::ostringstream text;
-  Json json = output.Head("container", qve_diagnosis_size(made), text);
-  Describe(made, options.seal, json, text);
-  out << (options.json ? json.dump() + '\n' : text.str());
-  return "container";
+  Describe(made, options.seal, facts, text);
+  return output.Say("container", facts,
+                    ": container, " + std::to_string(size) + " bytes\n" + text.str());
 }
 
 }  // namespace qve::cli
