@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
@@ -64,12 +64,11 @@ struct Output {
   }
 };
 
-Json Seal(const qve_diagnosis* d, std::ostream& text) {
-  Json seal;
+void Seal(const qve_diagnosis* d, Json& seal, std::ostream& text) {
   text << "  seal: ";
   if (!Put(seal, "reached", qve_diagnosis_seal_reached(d) == 1)) {
     text << "not reached, the session key does not open\n";
-    return seal;
+    return;
   }
   const bool decrypts = Put(seal, "decrypts", qve_diagnosis_seal_decrypts(d) == 1);
   const auto plaintext = Put(seal, "plaintextLength", qve_diagnosis_seal_plaintext_length(d));
@@ -83,7 +82,7 @@ Json Seal(const qve_diagnosis* d, std::ostream& text) {
     else
       text << "no trailer in " << plaintext << " bytes of plaintext: " << problem << " at offset "
            << offset << '\n';
-    return seal;
+    return;
   }
   text << Put(seal, "length", qve_diagnosis_seal_length(d)) << " bytes, key "
        << Put(seal, "keyId", Hex(Lent(qve_diagnosis_seal_key_id, d)));
@@ -97,7 +96,6 @@ Json Seal(const qve_diagnosis* d, std::ostream& text) {
   // The seal's key, as the cause of a BadSignature names it.
   if (!builtIn) text << ": " << qve_diagnosis_cause(d, QVE_DECRYPT_BAD_SIGNATURE);
   text << '\n';
-  return seal;
 }
 
 // The header's records, then where it stops or what follows it.
@@ -147,7 +145,7 @@ void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text)
          << (padding == 1 ? "valid" : "invalid: cut short or damaged");
   text << "\n  session key: ";
   const std::int64_t record = qve_diagnosis_key_record(d) + 1;
-  Json key = {{"record", record > 0 ? Json(record) : Json(nullptr)}};
+  Json& key = json["sessionKey"] = {{"record", record > 0 ? Json(record) : Json(nullptr)}};
   if (record == 0) {
     std::uint8_t id[4] = {}, sha256[32] = {};
     qve_key_identity(QVE_KEY_DECRYPTION, id, sha256);
@@ -161,9 +159,8 @@ void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text)
          << " bytes\n";
     key["ready"] = qve_diagnosis_key_ready(d) == 1;
   }
-  json["sessionKey"] = std::move(key);
   if (padding >= 0) json["lastBlockPadding"] = padding == 1;
-  if (seal) json["seal"] = Seal(d, text);
+  if (seal) Seal(d, json["seal"], text);
 }
 
 // The run's current block, `first` when it is the file's first signature
@@ -196,8 +193,7 @@ void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
 }
 
 // What the file holds besides its rows; `fault` why it cannot be read whole.
-void Summary(qve_run* run, std::size_t i, const std::string& fault, Json& json,
-             std::ostream& text) {
+void Summary(qve_run* run, std::size_t i, std::string_view fault, Json& json, std::ostream& text) {
   const std::uint32_t lines = Put(json, "lines", qve_run_file_lines(run, i));
   const auto signatures = Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
   text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
@@ -252,14 +248,13 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
   if (qve_run_add_w(made, wide.c_str()) != 0)
     throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
   std::size_t rows = 0;
+  const std::string open = Json{{"path", output.path}, {"kind", "log"}, {"size", size}}.dump();
+  const std::string head = output.json
+                               ? open.substr(0, open.size() - 1) + ",\"blocks\":["
+                               : output.path + ": log, " + std::to_string(size) + " bytes\n";
   // Says a row or the summary, after the file's head when it is the first.
   const auto say = [&](const std::string& json, const std::string& text) {
-    if (rows++ == 0) {
-      const std::string open = Json{{"path", output.path}, {"kind", "log"}, {"size", size}}.dump();
-      output.out << (output.json ? open.substr(0, open.size() - 1) + ",\"blocks\":["
-                                 : output.path + ": log, " + std::to_string(size) + " bytes\n");
-    }
-    output.out << (output.json ? json : text);
+    output.out << (rows++ == 0 ? head : "") << (output.json ? json : text);
   };
   for (int event; (event = qve_run_next(made)) != QVE_EVENT_DONE;) {
     // The rest of a long file would be read for nobody.
