@@ -163,35 +163,6 @@ void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text)
   if (seal) Seal(d, json["seal"], text);
 }
 
-// The run's current block, `first` when it is the file's first signature
-// line, which may link anywhere.
-void Row(qve_run* run, int verdict, bool first, Json& row, std::ostream& text) {
-  const std::uint32_t line = Put(row, "line", qve_run_block_last_line(run));
-  const LineRange covers{qve_run_block_first_line(run), line - 1};
-  const bool coversNone = qve_run_block_covers_no_line(run) != 0;
-  row["covers"] = coversNone ? Json(nullptr) : Json{covers.first, covers.last};
-  text << "  line " << line << ": covers " << (coversNone ? "none" : RangeText(covers)) << ", ";
-  if (const int parse = qve_run_block_parse(run); parse == 1) {
-    row["empty"] = true;
-    text << "empty payload";
-  } else if (parse != 0) {
-    text << "malformed " << Put(row, "malformed", qve_run_block_stop(run));
-  } else {
-    const auto said = Lent(qve_run_block_text, run);
-    const auto link = Lent(qve_run_block_link, run);
-    const char* chain = first                                  ? "first block"
-                        : qve_run_block_link_matched(run) != 0 ? "matches"
-                                                               : "differs";
-    text << "id " << Put(row, "id", qve_run_block_id(run)) << ", text \""
-         << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link "
-         << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
-         << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
-         << " bytes) " << Put(row, "chain", chain) << ", signature "
-         << Put(row, "signatureLength", qve_run_block_signature_length(run)) << " bytes";
-  }
-  text << ": " << Put(row, "verdict", BlockVerdictName(verdict)) << '\n';
-}
-
 // What the file holds besides its rows; `fault` why it cannot be read whole.
 void Summary(qve_run* run, std::size_t i, std::string_view fault, Json& json, std::ostream& text) {
   const std::uint32_t lines = Put(json, "lines", qve_run_file_lines(run, i));
@@ -244,7 +215,7 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
   options.once = 1;
   qve_run* made = nullptr;
   if (qve_run_create(&options, &made) != 0) throw std::bad_alloc();
-  const RunHandle run(made, qve_run_free);
+  const RunHandle owned(made, qve_run_free);
   if (qve_run_add_w(made, wide.c_str()) != 0)
     throw std::runtime_error(std::string("the log cannot be read: ") + qve_run_refusal(made));
   std::size_t rows = 0;
@@ -264,9 +235,32 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
                                qve_result_name(QVE_RESULT_OF_RUN, event));
     const int verdict = event == QVE_EVENT_BLOCK ? qve_run_block_verdict(made) : 1;
     if (verdict == 1) continue;  // 1: an unsigned tail, which is no row
+    // The block's row; the file's first signature line may link anywhere.
     Json row;
     std::ostringstream text;
-    Row(made, verdict, rows == 0, row, text);
+    const std::uint32_t line = Put(row, "line", qve_run_block_last_line(made));
+    const LineRange covers{qve_run_block_first_line(made), line - 1};
+    const bool coversNone = qve_run_block_covers_no_line(made) != 0;
+    row["covers"] = coversNone ? Json(nullptr) : Json{covers.first, covers.last};
+    text << "  line " << line << ": covers " << (coversNone ? "none" : RangeText(covers)) << ", ";
+    if (const int parse = qve_run_block_parse(made); parse == 1) {
+      row["empty"] = true;
+      text << "empty payload";
+    } else if (parse != 0) {
+      text << "malformed " << Put(row, "malformed", qve_run_block_stop(made));
+    } else {
+      const auto said = Lent(qve_run_block_text, made);
+      const auto link = Lent(qve_run_block_link, made);
+      const bool matches = qve_run_block_link_matched(made) != 0;
+      const char* chain = rows == 0 ? "first block" : matches ? "matches" : "differs";
+      text << "id " << Put(row, "id", qve_run_block_id(made)) << ", text \""
+           << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link "
+           << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
+           << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
+           << " bytes) " << Put(row, "chain", chain) << ", signature "
+           << Put(row, "signatureLength", qve_run_block_signature_length(made)) << " bytes";
+    }
+    text << ": " << Put(row, "verdict", BlockVerdictName(verdict)) << '\n';
     say((rows > 0 ? "," : "") + row.dump(), text.str());
   }
   // The file is the run's only one, at index 0.
