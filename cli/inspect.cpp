@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // inspect's reading of a file: its kind told by its content, then the
 // library's diagnosis of a container, or a log read as a verification run
-// of its own. Each fact is read from the library once and put into the
-// file's JSON object and its text together, in the same statement.
+// of its own, each fact read once into the file's JSON object and its text.
 #include <QVEHelper.h>
 
 #include <algorithm>
@@ -64,6 +63,7 @@ struct Output {
   }
 };
 
+// What the in-memory decryption found of the seal trailer.
 void Seal(const qve_diagnosis* d, Json& seal, std::ostream& text) {
   text << "  seal: ";
   if (!Put(seal, "reached", qve_diagnosis_seal_reached(d) == 1)) {
