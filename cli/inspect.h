@@ -1,23 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper inspect: what a container or a signed log holds, as the
-// library's readers see it, with every fault named where it is. Each file
-// becomes one JSON object or its text form. A container's both come from
-// the library's diagnosis, fact by fact; a log's is printed as the file is
-// read, since a log may hold any number of blocks.
+// library's readers see it, with every fault named where it is, each file
+// as one JSON object or as text.
 #pragma once
 
-#include <cstdint>
 #include <iosfwd>
-#include <nlohmann/json.hpp>
-#include <span>
 #include <string>
-#include <string_view>
 
 #include "command/escape.h"
 
 namespace qve::cli {
-
-using Json = nlohmann::ordered_json;
 
 // What inspect reads a file as.
 enum class ReadAs { Detect, Container, Log };
@@ -31,16 +23,10 @@ struct InspectOptions {
 // Prints what the file holds to `out`; gives the kind found: "container",
 // "log", "unknown" (neither magic nor a signature line), "special" (a FIFO,
 // socket or device, never opened) or "unreadable" (a path that is not UTF-8
-// too), with the system's reason. `reads`, when given,
-// is the file read under the name `path` (standard input's copy for "-").
-// Throws std::runtime_error where OpenSSL fails.
+// too), with the system's reason. `reads`, when given, is the file read
+// under the name `path` (standard input's copy for "-"). Throws
+// std::runtime_error where OpenSSL fails.
 std::string InspectFile(const std::string& path, const InspectOptions& options, std::ostream& out,
                         const std::wstring* reads = nullptr);
-
-// Reads the file as a verification run of its own and prints it as it goes;
-// `head` holds its "path", "kind" ("log") and "size". With `detect`, a file
-// without a signature line is "unknown".
-std::string InspectLog(const std::wstring& path, Json head, bool detect, bool json,
-                       std::ostream& out);
 
 }  // namespace qve::cli

@@ -26,18 +26,16 @@ struct InspectArguments {
 
 int RunInspect(InspectArguments& args) {
   if (args.as != "auto") args.options.as = args.as == "log" ? ReadAs::Log : ReadAs::Container;
-  int status = 0;
+  const std::vector<std::string> paths = ExpandPathArguments(args.paths);
+  if (std::ranges::count(paths, "") > 0) throw CommandError(kUsageError, "FILE must not be empty");
+  const auto dashes = std::ranges::count(paths, kStandardStream);
+  if (dashes > 1) throw CommandError(kUsageError, "standard input (-) can be read only once");
   // Read once, into a file that can be read again: the kind is told from its
   // first bytes, and a log's long blocks are read twice.
   std::optional<StandardInput> standardInput;
-  if (std::count(args.paths.begin(), args.paths.end(), std::string()) > 0)
-    throw CommandError(kUsageError, "FILE must not be empty");
-  if (std::count(args.paths.begin(), args.paths.end(), kStandardStream) > 1)
-    throw CommandError(kUsageError, "standard input (-) can be read only once");
-  for (const std::string& path : args.paths) {
-    if (path == kStandardStream) standardInput.emplace("FILE", StandardInput::Reading::Again);
-  }
-  for (const std::string& path : args.paths) {
+  if (dashes == 1) standardInput.emplace("FILE", StandardInput::Reading::Again);
+  int status = 0;
+  for (const std::string& path : paths) {
     // Nobody reads on: the frame says so and exits kOutputError.
     if (!std::cout) break;
     std::string kind;
@@ -76,10 +74,7 @@ const bool kRegistered = RegisterCommand(
                           {kNoInput, "a FILE, or standard input for -"},
                           {kCannotCreate, "no scratch file for standard input (-) can be made"}}) +
           "Of several FILEs, the highest status counts.\n");
-      return std::function<int()>([args] {
-        args->paths = ExpandPathArguments(args->paths);
-        return RunInspect(*args);
-      });
+      return std::function<int()>([args] { return RunInspect(*args); });
     });
 
 }  // namespace
