@@ -285,8 +285,8 @@ void WriteExcerpt(Page& page, const PageExcerpt& excerpt, const std::string& id,
   const std::uint32_t covered = excerpt.coversNoLine ? 0 : excerpt.lines.last - excerpt.lines.first;
   const std::size_t shown = excerpt.shown.size();
   const Kind& kind = KindOf(excerpt.verdict);
-  const char* meaning = excerpt.verdict == kBlockInvalid              ? "meaning-invalid"
-                        : excerpt.verdict != kBlockChainBreak         ? "meaning-unexpected"
+  const char* meaning = excerpt.verdict == QVE_BLOCK_INVALID          ? "meaning-invalid"
+                        : excerpt.verdict != QVE_BLOCK_CHAIN_BREAK    ? "meaning-unexpected"
                         : excerpt.block == 0 && !breakFollows.empty() ? "meaning-break-follows"
                                                                       : "meaning-break";
   page("excerpt",

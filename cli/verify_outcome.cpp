@@ -45,7 +45,7 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
         break;
       case QVE_EVENT_BLOCK: {
         const int verdict = qve_run_block_verdict(run);
-        if (details && verdict != kBlockOk)
+        if (details && verdict != QVE_BLOCK_OK)
           blocks.push_back(
               {verdict, {qve_run_block_first_line(run), qve_run_block_last_line(run)}});
         if (sink != nullptr) sink->OnBlock(run);

@@ -26,18 +26,13 @@ inline constexpr int kCheckpointLost = QVE_STATUS_CHECKPOINT_LOST;
 inline constexpr int kStrictPolicyFailed = QVE_STATUS_STRICT_FAILED;
 inline constexpr int kIncomplete = QVE_STATUS_INCOMPLETE;
 
-// The block verdicts, as BlockVerdict numbers them.
-inline constexpr int kBlockOk = 0;
-inline constexpr int kBlockInvalid = 3;
-inline constexpr int kBlockChainBreak = 4;
-
 struct LineRange {
   std::uint32_t first = 0;
   std::uint32_t last = 0;
 };
 
 struct BlockRow {
-  int verdict = kBlockOk;
+  int verdict = QVE_BLOCK_OK;
   LineRange lines;
 };
 
@@ -102,7 +97,7 @@ const char* StatusName(int status);
 const char* FileVerdictName(int verdict);
 const char* BlockVerdictName(int verdict);
 // BlockInvalid, BlockChainBreak or BlockUnexpected: tampering.
-inline bool IsBad(int blockVerdict) { return blockVerdict >= 3; }
+inline bool IsBad(int blockVerdict) { return blockVerdict >= QVE_BLOCK_INVALID; }
 
 // The words for a range of lines (platform/escape.h).
 inline std::string RangeText(LineRange lines, std::string_view dash = "-") {
