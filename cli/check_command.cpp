@@ -14,9 +14,8 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "cli/frame.h"
 #include "cli/jobs.h"
-#include "command/command_line.h"
-#include "command/escape.h"
 #include "command/output_file.h"
 #include "command/progress.h"
 #include "command/standard_input.h"

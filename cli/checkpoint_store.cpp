@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "command/command_line.h"
-#include "command/escape.h"
+#include "cli/frame.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/frame.h"
 #include "command/output_file.h"
 #include "platform/file_lock.h"
 

@@ -15,9 +15,8 @@
 #include <string>
 
 #include "QVEHelper.h"
+#include "cli/frame.h"
 #include "cli/jobs.h"
-#include "command/command_line.h"
-#include "command/escape.h"
 #include "command/output_file.h"
 #include "command/progress.h"
 #include "command/standard_input.h"

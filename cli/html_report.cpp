@@ -12,9 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/frame.h"
 #include "command/build_description.h"
-#include "command/command_line.h"
-#include "command/escape.h"
 #include "platform/command_text.h"
 #include "platform/host_name.h"
 #include "platform/utc_time.h"

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/frame.h"
 #include "cli/inspect.h"
 #include "cli/verify_outcome.h"
 #include "command/standard_input.h"

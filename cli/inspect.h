@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "command/escape.h"
+#include "cli/frame.h"
 
 namespace qve::cli {
 

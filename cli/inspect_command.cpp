@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/frame.h"
 #include "cli/inspect.h"
-#include "command/command_line.h"
 #include "command/standard_input.h"
 
 namespace qve::cli {

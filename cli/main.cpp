@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "command/command_line.h"
+#include "cli/frame.h"
 
 int main(int argc, char** argv) {
   // No argument of this program can hold a quote: on Windows "my logs\" is

@@ -20,11 +20,10 @@
 #include <vector>
 
 #include "cli/checkpoint_store.h"
+#include "cli/frame.h"
 #include "cli/html_report.h"
 #include "cli/jobs.h"
 #include "cli/verify_outcome.h"
-#include "command/command_line.h"
-#include "command/escape.h"
 #include "command/output_file.h"
 #include "command/progress.h"
 #include "command/standard_input.h"

@@ -5,8 +5,7 @@
 #include <map>
 #include <span>
 
-#include "command/command_line.h"
-#include "command/escape.h"
+#include "cli/frame.h"
 
 namespace qve::cli {
 

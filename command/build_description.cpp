@@ -8,7 +8,7 @@
 
 #include "command/escape.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 namespace {
 
@@ -31,4 +31,4 @@ std::string BuildDescription(const std::string& program) {
   return text + "\nlicence: Apache-2.0";
 }
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace qve::cli {
+namespace qve::command {
 
 // Lines without a final newline: "<program> <version>", OpenSSL's own
 // version text, "built-in keys:" (followed by "development keys, insecure"
@@ -14,4 +14,4 @@ namespace qve::cli {
 // SHA-256 of its public key as DER SubjectPublicKeyInfo.
 std::string BuildDescription(const std::string& program);
 
-}  // namespace qve::cli
+}  // namespace qve::command

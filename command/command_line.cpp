@@ -20,7 +20,7 @@
 #include "platform/paths.h"
 #include "platform/temp_output.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 namespace {
 
@@ -272,4 +272,4 @@ int RunCommandLine(const std::string& name, const std::string& description, int 
   return status;
 }
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -24,7 +24,7 @@ namespace qve::platform {
 struct SkippedEntry;
 }
 
-namespace qve::cli {
+namespace qve::command {
 
 // The exit statuses of every command, one table: 0 for success, below 64 a
 // command's own results (decrypt's and check's 1-13, verify's 1-3), and
@@ -105,4 +105,4 @@ const std::vector<std::string>& CommandLineArguments();
 // command with kNoInput, naming it.
 std::vector<std::string> ExpandPathArguments(const std::vector<std::string>& arguments);
 
-}  // namespace qve::cli
+}  // namespace qve::command

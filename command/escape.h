@@ -4,7 +4,7 @@
 
 #include "platform/escape.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 using platform::Counted;
 using platform::Escaped;
@@ -15,4 +15,4 @@ using platform::LinesText;
 using platform::Narrow;
 using platform::RangeText;
 
-}  // namespace qve::cli
+}  // namespace qve::command

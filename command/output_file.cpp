@@ -8,7 +8,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 using platform::OutputProblem;
 
@@ -126,4 +126,4 @@ CommandError OutputFile::NotPublished(const std::error_code& error) const {
                      {OutputProblem::NotPublished, {}, platform::ErrorText(error), 0});
 }
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -20,7 +20,7 @@
 #include "platform/output_target.h"
 #include "platform/temp_output.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 // A file the command reads, which its output must not be.
 struct OutputInput {
@@ -91,4 +91,4 @@ class OutputFile {
   std::unique_ptr<platform::TempOutput> temporary_;
 };
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -8,7 +8,7 @@
 #include "QVEHelper.h"
 #include "platform/file_status.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 namespace {
 
@@ -169,4 +169,4 @@ void Progress::Clear() {
   shown_ = 0;
 }
 
-}  // namespace qve::cli
+}  // namespace qve::command

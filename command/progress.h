@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace qve::cli {
+namespace qve::command {
 
 // Time as the progress line sees it.
 class ProgressClock {
@@ -136,4 +136,4 @@ class Progress {
   std::thread watcher_;
 };
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -6,7 +6,7 @@
 #include "platform/file_status.h"
 #include "platform/paths.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 StandardInput::StandardInput(const std::string& label, Reading reading) {
   if (platform::StandardInputIsTerminal())
@@ -48,4 +48,4 @@ void RefuseStandardStream(const std::string& argument, const std::string& what) 
                                         "called -");
 }
 
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -11,7 +11,7 @@
 #include "platform/file_status.h"
 #include "platform/temp_output.h"
 
-namespace qve::cli {
+namespace qve::command {
 
 inline constexpr std::string_view kStandardStream = "-";
 
@@ -46,4 +46,4 @@ std::string SpecialFileText(const platform::FileStatus& status, bool streamsToo)
 // ("PATH", "--key") cannot take.
 void RefuseStandardStream(const std::string& argument, const std::string& what);
 
-}  // namespace qve::cli
+}  // namespace qve::command

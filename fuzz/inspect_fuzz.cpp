@@ -20,7 +20,7 @@ void Inspect(const std::string& path, qve::cli::ReadAs kind, bool json) {
   qve::cli::InspectFile(path, {kind, true, json}, out);
   std::istringstream lines(out.str());
   for (std::string line; std::getline(lines, line);) {
-    if (qve::cli::Escaped(line) != line) std::abort();
+    if (qve::command::Escaped(line) != line) std::abort();
   }
 }
 

@@ -14,7 +14,7 @@
 
 #include "QVEHelper.h"
 
-namespace qve::cli {
+namespace qve::command {
 namespace {
 
 using namespace std::chrono_literals;
@@ -219,4 +219,4 @@ TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
 }
 
 }  // namespace
-}  // namespace qve::cli
+}  // namespace qve::command

@@ -39,12 +39,12 @@ std::string DevKeyFile(const std::string& keyDir, const std::string& name) {
   std::string looked;
   for (const std::string& candidate : KeyDirCandidates())
     looked += (looked.empty() ? "" : " and ") + candidate;
-  throw cli::CommandError(cli::kNoInput,
-                          "no development keys beside the program (looked in " +
-                              (looked.empty() ? std::string("no folder: the program's own path "
-                                                            "is unknown")
-                                              : looked) +
-                              "); give the key files or --key-dir");
+  throw command::CommandError(command::kNoInput,
+                              "no development keys beside the program (looked in " +
+                                  (looked.empty() ? std::string("no folder: the program's own path "
+                                                                "is unknown")
+                                                  : looked) +
+                                  "); give the key files or --key-dir");
 }
 
 }  // namespace qve::dev

@@ -12,7 +12,7 @@
 
 namespace qve::dev {
 
-using cli::CommandError;
+using command::CommandError;
 
 const CLI::Validator& Digits() {
   static const CLI::Validator digits(
@@ -29,33 +29,34 @@ const CLI::Validator& Digits() {
   return digits;
 }
 
-std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths) {
-  std::vector<cli::OutputInput> inputs;
+std::vector<command::OutputInput> Inputs(const std::vector<std::string>& paths) {
+  std::vector<command::OutputInput> inputs;
   for (const auto& path : paths) {
-    cli::RefuseStandardStream(path, "a key or --chain-from");
-    if (path.empty()) throw CommandError(cli::kUsageError, "not a usable path: ''");
+    command::RefuseStandardStream(path, "a key or --chain-from");
+    if (path.empty()) throw CommandError(command::kUsageError, "not a usable path: ''");
     const std::wstring wide = platform::ArgumentPath(path);
     const platform::FileStatus status = platform::StatusOf(wide);
     std::error_code why = status.error;
     if (status.kind != platform::FileKind::Missing) why = platform::ReadError(wide);
     if (why)
-      throw CommandError(cli::kNoInput, "cannot open " + path + ": " + platform::ErrorText(why));
+      throw CommandError(command::kNoInput,
+                         "cannot open " + path + ": " + platform::ErrorText(why));
     inputs.push_back({path, status});
   }
   return inputs;
 }
 
 std::vector<std::string> FileInputs(const std::string& input) {
-  if (input == cli::kStandardStream) return {};
+  if (input == command::kStandardStream) return {};
   return {input};
 }
 
 InputPath::InputPath(const std::string& argument) : path_(argument) {
-  if (argument != cli::kStandardStream) return;
-  standardInput_.emplace("INPUT", cli::StandardInput::Reading::Again);
+  if (argument != command::kStandardStream) return;
+  standardInput_.emplace("INPUT", command::StandardInput::Reading::Again);
   const auto narrow = platform::ToNarrow(standardInput_->path());
   if (!narrow)
-    throw CommandError(cli::kSoftwareError, "the copy of standard input has no usable name");
+    throw CommandError(command::kSoftwareError, "the copy of standard input has no usable name");
   path_ = *narrow;
 }
 
@@ -63,24 +64,24 @@ int RunWriter(const std::function<void()>& work) {
   try {
     work();
   } catch (const writer::UnusableInput& e) {
-    throw CommandError(cli::kDataError, e.what());
+    throw CommandError(command::kDataError, e.what());
   }
   return 0;
 }
 
 std::string WriterExitStatusHelp() {
-  return cli::ExitStatusHelp({
+  return command::ExitStatusHelp({
              {0, "OUTPUT holds the complete result"},
-             {cli::kUsageError,
+             {command::kUsageError,
               "a malformed option, OUTPUT the same file as an input, or - where it cannot be"},
-             {cli::kDataError,
+             {command::kDataError,
               "a key is not an RSA key of the kind needed, an input line would not read back as "
               "itself (it reads as a signature line, or holds 0x1A or a NUL), or --chain-from "
               "names a "
               "log with no signature line"},
-             {cli::kNoInput, "an input, a key or the development keys cannot be found or read"},
-             {cli::kCannotCreate, "OUTPUT"},
-             {cli::kOutputError, "OUTPUT or standard output"},
+             {command::kNoInput, "an input, a key or the development keys cannot be found or read"},
+             {command::kCannotCreate, "OUTPUT"},
+             {command::kOutputError, "OUTPUT or standard output"},
          }) +
          "OUTPUT is replaced only by a complete result; on any failure it stays as it was.\n";
 }

@@ -25,7 +25,7 @@ const CLI::Validator& Digits();
 // The inputs as OUTPUT must not be: throws CommandError, kUsageError for a
 // path that is empty, not UTF-8 or -, kNoInput with the system's reason for
 // one that does not exist or cannot be read.
-std::vector<cli::OutputInput> Inputs(const std::vector<std::string>& paths);
+std::vector<command::OutputInput> Inputs(const std::vector<std::string>& paths);
 
 // INPUT as a file OUTPUT must not be: none for -.
 std::vector<std::string> FileInputs(const std::string& input);
@@ -38,7 +38,7 @@ class InputPath {
   const std::string& path() const { return path_; }
 
  private:
-  std::optional<cli::StandardInput> standardInput_;
+  std::optional<command::StandardInput> standardInput_;
   std::string path_;
 };
 

@@ -20,7 +20,7 @@
 
 namespace {
 
-using qve::cli::CommandError;
+using qve::command::CommandError;
 
 struct SealOptions {
   std::string input;
@@ -45,7 +45,7 @@ std::pair<std::string, std::uint32_t> ParseRecipient(const std::string& argument
                         number.find_first_not_of("0123456789") == std::string::npos &&
                         std::stoull(number) <= 0xFFFFFFFFull;
   if (colon == 0 || !isNumber)
-    throw CommandError(qve::cli::kUsageError,
+    throw CommandError(qve::command::kUsageError,
                        "--recipient takes PUBLIC_PEM:KEY_NUMBER, not '" + argument + "'");
   return {argument.substr(0, colon), static_cast<std::uint32_t>(std::stoull(number))};
 }
@@ -58,7 +58,7 @@ void Seal(const SealOptions& options) {
                         qve::kDecryptionKeyNumber);
   for (const auto& argument : options.extraRecipients) wanted.push_back(ParseRecipient(argument));
   if (wanted.empty() || wanted.size() > qve::kMaxRecipients)
-    throw CommandError(qve::cli::kUsageError,
+    throw CommandError(qve::command::kUsageError,
                        "a container holds 1 to " + std::to_string(qve::kMaxRecipients) +
                            " recipients, not " + std::to_string(wanted.size()));
   const std::string signingKeyFile =
@@ -67,7 +67,7 @@ void Seal(const SealOptions& options) {
   std::vector<std::string> files = qve::dev::FileInputs(options.input);
   files.push_back(signingKeyFile);
   for (const auto& [pem, number] : wanted) files.push_back(pem);
-  qve::cli::OutputFile output("OUTPUT", options.output, qve::dev::Inputs(files), true);
+  qve::command::OutputFile output("OUTPUT", options.output, qve::dev::Inputs(files), true);
   const qve::dev::InputPath input(options.input);
 
   std::vector<LoadedRecipient> loaded;
@@ -78,7 +78,7 @@ void Seal(const SealOptions& options) {
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(signingKeyFile);
   qve::platform::FileStream in;
   if (!qve::platform::OpenForReading(in, qve::platform::ArgumentPath(input.path())))
-    throw CommandError(qve::cli::kNoInput, "cannot open " + options.input);
+    throw CommandError(qve::command::kNoInput, "cannot open " + options.input);
 
   output.Write([&](std::ostream& out) {
     qve::writer::ContainerWriter writer(out, recipients, signingKey.get(),
@@ -89,13 +89,13 @@ void Seal(const SealOptions& options) {
       writer.Write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
                              static_cast<std::size_t>(in.gcount())));
     }
-    if (in.bad()) throw CommandError(qve::cli::kNoInput, "cannot read " + options.input);
+    if (in.bad()) throw CommandError(qve::command::kNoInput, "cannot read " + options.input);
     writer.Finish();
   });
   output.Commit();
 }
 
-const bool kRegistered = qve::cli::RegisterCommand(
+const bool kRegistered = qve::command::RegisterCommand(
     "seal", "Seal a plaintext file into a container the library decrypts.", [](CLI::App& cmd) {
       auto options = std::make_shared<SealOptions>();
       cmd.add_option("INPUT", options->input, "Plaintext file; - for standard input")->required();

@@ -14,7 +14,7 @@
 
 namespace {
 
-using qve::cli::CommandError;
+using qve::command::CommandError;
 
 struct SignLogArguments {
   std::string input;
@@ -28,7 +28,7 @@ struct SignLogArguments {
 
 void SignLogFile(const SignLogArguments& args) {
   if (args.text.size() > qve::kMaxBlockTextLength)
-    throw CommandError(qve::cli::kUsageError,
+    throw CommandError(qve::command::kUsageError,
                        "--text holds at most 2048 bytes, not " + std::to_string(args.text.size()));
   const std::string key =
       args.key.empty() ? qve::dev::DevKeyFile(qve::dev::DefaultKeyDir(), "verification-private.pem")
@@ -36,7 +36,7 @@ void SignLogFile(const SignLogArguments& args) {
   std::vector<std::string> files = qve::dev::FileInputs(args.input);
   files.push_back(key);
   if (!args.chainFrom.empty()) files.push_back(args.chainFrom);
-  qve::cli::OutputFile output("output", args.output, qve::dev::Inputs(files), true);
+  qve::command::OutputFile output("output", args.output, qve::dev::Inputs(files), true);
 
   qve::writer::LogSignerOptions options;
   const qve::PkeyPtr signingKey = qve::writer::LoadPrivateKeyPem(key);
@@ -47,7 +47,7 @@ void SignLogFile(const SignLogArguments& args) {
   if (!args.chainFrom.empty()) {
     const qve::FileLinks from = qve::ReadFileLinks(args.chainFrom);
     if (!from.lastChainValue)
-      throw CommandError(qve::cli::kDataError,
+      throw CommandError(qve::command::kDataError,
                          "--chain-from " + args.chainFrom + " has no signature line");
     options.link = *from.lastChainValue;
   }
@@ -56,7 +56,7 @@ void SignLogFile(const SignLogArguments& args) {
   output.Commit();
 }
 
-const bool kRegistered = qve::cli::RegisterCommand(
+const bool kRegistered = qve::command::RegisterCommand(
     "sign-log",
     "Copies a text log, inserting signature lines signed with the verification key's private "
     "half; files signed one after another with --chain-from form one chain.",
