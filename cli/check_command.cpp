@@ -66,16 +66,14 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
   counted.SetTotal(total);
   const Progress progress(showProgress, [&] { return counted.Steps(); });
   // One thread stays today's way: no loan, the plaintext read back.
-  std::optional<LentThreads> lent;
-  if (jobs > 1) lent.emplace(0);
-  qve_loan* const loan = lent ? lent->loan() : nullptr;
+  const Loan loan = LoanFor(jobs);
   RunJobs(
       items.size(), jobs,
       [&](std::size_t i) {
-        CheckOne(items[i], counted, folder, loan);
+        CheckOne(items[i], counted, folder, loan.get());
         return items[i].failure == 0;
       },
-      loan);
+      loan.get());
 }
 
 // A folder stands for the containers the library finds below it; all it

@@ -44,8 +44,7 @@ int Report(int result, const std::string& cause, bool toStandardOutput) {
 }
 
 // The command's status for an error of the library, with its words.
-CommandError ErrorOf(int code) {
-  const std::string message = qve_last_message();
+CommandError ErrorOf(int code, const std::string& message) {
   switch (code) {
     case QVE_ERROR_WRONG_KIND:
       return {kDataError, message + "; give - to read a stream from standard input"};
@@ -88,17 +87,14 @@ int Run(const DecryptOptions& options) {
     input = platform::ArgumentPath(options.input);
   }
   DecryptionCounts counts;
-  // The seal check's digest can take one more thread, no more: it is one
-  // pass in order.
-  std::optional<LentThreads> lent;
-  if (options.jobs > 1) lent.emplace(1);
+  const Loan loan = LoanFor(options.jobs);
   qve_decrypt_options settings{sizeof settings,
                                DecryptionCounts::Count,
                                &counts,
                                options.keepUnverified,
                                standardInput.has_value(),
                                false,
-                               lent ? lent->loan() : nullptr};
+                               loan.get()};
   std::optional<OutputFile> standardOutput;
   std::wstring output = platform::ArgumentPath(options.output);
   if (OutputFile::NamesStandardOutput(options.output)) {
@@ -107,13 +103,22 @@ int Run(const DecryptOptions& options) {
     output = standardOutput->path();
     settings.write_directly = true;
   }
-  int result;
+  int result = 0;
+  std::string cause;
   {
     const Progress line(true, [&] { return Steps(counts); });
-    result = qve_decrypt_w(input.c_str(), output.c_str(), &settings);
+    // The seal check's digest can take one more thread, no more: it is one
+    // pass in order. The message is the calling thread's.
+    RunJobs(
+        1, loan ? 2 : 1,
+        [&](std::size_t) {
+          result = qve_decrypt_w(input.c_str(), output.c_str(), &settings);
+          cause = qve_last_message();
+          return true;
+        },
+        loan.get());
   }
-  if (result < 0) throw ErrorOf(result);
-  std::string cause = qve_last_message();
+  if (result < 0) throw ErrorOf(result, cause);
   if (result == QVE_DECRYPT_INPUT_OPEN_FAILED) cause = Escaped(options.input) + ": " + cause;
   // Nothing is said to have succeeded before it is where it was asked to go.
   if (standardOutput && Keeps(result, options.keepUnverified)) standardOutput->Commit();

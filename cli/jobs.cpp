@@ -43,30 +43,10 @@ void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::
   if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace qve::cli
-
-namespace qve::cli {
-
-LentThreads::LentThreads(unsigned count) {
-  if (qve_loan_create(&loan_) != 0) return;
-  try {
-    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { qve_loan_work(loan_); });
-  } catch (...) {
-    // The threads already started must not outlive the loan.
-    Release();
-    throw;
-  }
-}
-
-LentThreads::~LentThreads() { Release(); }
-
-void LentThreads::Release() {
-  if (loan_ == nullptr) return;
-  qve_loan_end(loan_);
-  for (std::thread& thread : threads_) thread.join();
-  threads_.clear();
-  qve_loan_free(loan_);
-  loan_ = nullptr;
+Loan LoanFor(unsigned threads) {
+  qve_loan* loan = nullptr;
+  if (threads > 1 && qve_loan_create(&loan) != 0) loan = nullptr;
+  return {loan, qve_loan_free};
 }
 
 }  // namespace qve::cli

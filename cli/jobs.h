@@ -5,8 +5,7 @@
 
 #include <cstddef>
 #include <functional>
-#include <thread>
-#include <vector>
+#include <memory>
 
 #include "QVEHelper.h"
 
@@ -25,23 +24,10 @@ unsigned CoreCount();
 void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& job,
              qve_loan* loan = nullptr);
 
-// A loan with `count` threads of this command working for it (or none: for
-// RunJobs to lend its own), from construction to destruction. loan() is
-// null when the library could not make one: the work keeps to one thread.
-class LentThreads {
- public:
-  explicit LentThreads(unsigned count);
-  ~LentThreads();
-  LentThreads(const LentThreads&) = delete;
-  LentThreads& operator=(const LentThreads&) = delete;
-
-  qve_loan* loan() const { return loan_; }
-
- private:
-  void Release();
-
-  qve_loan* loan_ = nullptr;
-  std::vector<std::thread> threads_;
-};
+// A loan for RunJobs to lend its threads to, when there is more than one;
+// else none, as when the library could not make one: the work keeps to
+// its thread.
+using Loan = std::unique_ptr<qve_loan, decltype(&qve_loan_free)>;
+Loan LoanFor(unsigned threads);
 
 }  // namespace qve::cli

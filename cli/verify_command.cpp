@@ -407,8 +407,7 @@ int RunVerify(const VerifyArguments& args) {
                                                     : RecordAccess::Write;
   // The threads of -j go to chains and, once none is left to take, to the
   // blocks of those still running. The loan outlives the runs it serves.
-  std::optional<LentThreads> lent;
-  if (args.jobs > 1) lent.emplace(0);
+  const Loan loan = LoanFor(args.jobs);
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   std::set<std::string> recordNames;
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -431,7 +430,7 @@ int RunVerify(const VerifyArguments& args) {
   }
   const PageLimits page;
   for (Chain& chain : chains) {
-    chain.loan = lent ? lent->loan() : nullptr;
+    chain.loan = loan.get();
     Prepare(chain, args, args.html ? page.linesPerBlock : 0, page.bytesPerLine);
   }
   // Without --each every PATH that cannot be used is named, and nothing is verified.
@@ -478,7 +477,7 @@ int RunVerify(const VerifyArguments& args) {
     if (html->toStandardOutput() && args.json)
       throw CommandError(kUsageError, "the page and --json cannot both go to standard output");
   }
-  return RunChains(chains, args, html ? &*html : nullptr, read, lent ? lent->loan() : nullptr);
+  return RunChains(chains, args, html ? &*html : nullptr, read, loan.get());
 }
 
 const bool kRegistered = RegisterCommand(
