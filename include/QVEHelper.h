@@ -212,7 +212,10 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   (QVE_ERROR_*). Nothing is thrown across the interface; memory running
  *   out is QVE_ERROR_NO_MEMORY. qve_result_name names every code.
  * - Text given out (names, messages) is UTF-8 and NUL-terminated, owned by
- *   the library, valid as each function says.
+ *   the library, valid as each function says. A path given out is in the
+ *   form paths are taken (on Linux a name's bytes; on Windows an unpaired
+ *   surrogate as the three bytes WTF-8 gives it); qve_path_w gives its
+ *   wide form.
  * - The library starts no thread of its own.
  * ------------------------------------------------------------------------ */
 
@@ -272,6 +275,12 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
 /* The code's name, "ReportOk", "Incomplete", "BadSignature",
  * "RecordDamaged", ...; "Unknown" for any other. */
 QVE_API const char* qve_result_name(int of, int code);
+
+/* The wide form of a path as the library takes and gives it (char*): the
+ * very name, for the _w functions and for opening it on Windows, where a
+ * UTF-8 decoder would lose an unpaired surrogate. NULL for NULL or bytes
+ * that name no path here. Valid until the next call on the same thread. */
+QVE_API const wchar_t* qve_path_w(const char* path);
 
 /* This library's version, "1.0.0", and the name and version of the
  * cryptographic library it runs with. */

@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "crypto/built_in_keys.h"
 #include "format/container_format.h"
 #include "format/signed_log_format.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -81,6 +85,19 @@ const char* qve_result_name(int of, int code) {
   if (of == QVE_RESULT_OF_DECRYPTION)
     return qve::DecryptResultName(static_cast<QVE_Helper::DecryptResult>(code));
   return kUnknown;
+}
+
+const wchar_t* qve_path_w(const char* path) {
+  thread_local std::wstring wide;
+  if (path == nullptr) return nullptr;
+  try {
+    const std::optional<std::wstring> named = qve::platform::InterfacePath(std::string_view(path));
+    if (!named) return nullptr;
+    wide = *named;
+    return wide.c_str();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 const char* qve_version(void) { return QVE_VERSION; }

@@ -414,15 +414,20 @@ TEST(Interface, FindContainers) {
   const fs::path d = dir / "d";
   fs::create_directories(d / "sub");
   const Bytes container = Container{}.Build();
+#ifndef _WIN32
+  const char* const renamed = "renamed\xe9.bin";  // no UTF-8, as Linux names may be
+#else
+  const char* const renamed = "renamed.bin";
+#endif
   // Name, bytes, what is told of it: a container, a warning or both.
   const struct {
     const char* name;
     Bytes bytes;
     bool container, warned;
   } entries[] = {
-      {"b.qves", container, true, false},      {"sub/a.QVES", container, true, false},
-      {"renamed.bin", container, true, false}, {"notes.txt", BytesOf("QVE"), false, false},
-      {"empty.qves", Bytes(), true, true},     {"other.qves", BytesOf("PK\x03\x04"), true, true},
+      {"b.qves", container, true, false},  {"sub/a.QVES", container, true, false},
+      {renamed, container, true, false},   {"notes.txt", BytesOf("QVE"), false, false},
+      {"empty.qves", Bytes(), true, true}, {"other.qves", BytesOf("PK\x03\x04"), true, true},
   };
   std::set<std::string> warned;
   for (const auto& entry : entries) {
@@ -447,6 +452,8 @@ TEST(Interface, FindContainers) {
     if (to.stopAt-- == 0) return 1;
     const std::string name = fs::path(path).lexically_relative(to.folder).generic_string();
     if (warning == nullptr && wide != nullptr) {
+      // The path given out names the same file as the wide one.
+      EXPECT_STREQ(qve_path_w(path), wide) << name;
       to.containers.emplace_back(name, wide);
     } else if (warning != nullptr && *warning != '\0' && wide == nullptr) {
       to.warnedLate = to.warnedLate || !to.containers.empty();
@@ -459,13 +466,14 @@ TEST(Interface, FindContainers) {
   EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &told), 5);
   std::vector<std::string> names;
   for (const auto& [name, wide] : told.containers) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", "renamed.bin",
+  EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", renamed,
                                              "sub/a.QVES"}));
   EXPECT_EQ(told.warned, warned);
   EXPECT_FALSE(told.warnedLate);
   qve_check_options check = CheckOptions();
   ASSERT_EQ(told.containers.size(), 5u);
-  EXPECT_EQ(qve_check_w(told.containers.back().second.c_str(), &check), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(qve_check_w(told.containers[3].second.c_str(), &check), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(qve_path_w(nullptr), nullptr);
   // The wide form tells the same; a folder that is not there is a warning.
   Told wide{d};
   EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), found, &wide), 5);
