@@ -49,7 +49,7 @@ void CheckpointStore::Lock(std::chrono::steady_clock::time_point deadline,
   lock_ = std::move(lock);
 }
 
-std::optional<std::string> CheckpointStore::Read() {
+void CheckpointStore::Read() {
   const std::wstring path = platform::ArgumentPath(file_);
   const platform::FileStatus status = platform::StatusOf(path);
   const std::string called = "checkpoint " + Escaped(file_);
@@ -57,7 +57,7 @@ std::optional<std::string> CheckpointStore::Read() {
   if (status.kind == platform::FileKind::Missing) {
     if (!platform::IsNotFound(status.error))
       throw CommandError(kNoInput, called + ": " + platform::ErrorText(status.error));
-    if (access_ == RecordAccess::WriteOrInit) return std::nullopt;
+    if (access_ == RecordAccess::WriteOrInit) return;
     throw CommandError(
         kNoInput,
         called + " does not exist" +
@@ -76,8 +76,7 @@ std::optional<std::string> CheckpointStore::Read() {
   if (text.size() > kLargestRecord)
     throw CommandError(kDataError,
                        called + " is damaged: larger than any record; it is left as it is");
-  read_ = text;
-  return text;
+  read_ = std::move(text);
 }
 
 void CheckpointStore::CheckWritable(const std::vector<OutputInput>& inputs) const {

@@ -41,18 +41,19 @@ class CheckpointStore {
   // kCannotCreate when the lock file cannot be opened or locked.
   void Lock(std::chrono::steady_clock::time_point deadline, std::chrono::seconds wait);
 
-  // Reads FILE's bytes, which the library judges: nothing when it does not
-  // exist and may be created. Throws CommandError: kNoInput when it cannot
-  // be read or does not exist and must; kDataError when it is no file or
-  // larger than any record.
-  std::optional<std::string> Read();
+  // Reads FILE's bytes, which the library judges, into recorded(): nothing
+  // when it does not exist and may be created. Throws CommandError: kNoInput
+  // when it cannot be read or does not exist and must; kDataError when it is
+  // no file or larger than any record.
+  void Read();
+  const std::optional<std::string>& recorded() const { return read_; }
 
   // Before any work: throws CommandError kCannotCreate (kUsageError for
   // one of `inputs`) when FILE could not be replaced.
   void CheckWritable(const std::vector<OutputInput>& inputs) const;
 
   // Puts `record`, a record's bytes, in place as FILE if FILE still holds
-  // what Read found, and gives true; else false, and Read gives what it
+  // what Read found, and gives true; else false, and Read finds what it
   // holds now. Throws CommandError as OutputFile does.
   bool Replace(const std::string& record, const std::vector<OutputInput>& inputs);
 

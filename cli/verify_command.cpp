@@ -15,7 +15,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,6 +33,29 @@ namespace qve::cli {
 
 namespace {
 
+// The ways to name a chain's record: one, or one per PATH in a folder;
+// read-only or not. Each excludes those before it.
+struct RecordOption {
+  const char* name;
+  const char* help;
+  bool dir;
+  bool readOnly;
+};
+
+constexpr RecordOption kRecordOptions[] = {
+    {"--checkpoint",
+     "the chain must still hold the newest block recorded in FILE; a run that passes records its "
+     "own",
+     false, false},
+    {"--checkpoint-dir",
+     "with --each, one checkpoint per PATH in DIR, named after the PATH's last component", true,
+     false},
+    {"--checkpoint-read-only", "as --checkpoint, but FILE is never written and no lock is taken",
+     false, true},
+    {"--checkpoint-dir-read-only",
+     "as --checkpoint-dir, but no record is written and no lock is taken", true, true},
+};
+
 struct VerifyArguments {
   bool includeOk = false;
   bool details = false;
@@ -43,10 +65,8 @@ struct VerifyArguments {
   unsigned jobs = 0;
   std::optional<std::string> html;
   std::string order = "links";
-  // One record, or one per PATH in a folder; read-only or not.
-  std::optional<std::string> checkpoint;
-  std::optional<std::string> checkpointDir;
-  bool checkpointReadOnly = false;
+  const RecordOption* record = nullptr;   // the one given
+  std::optional<std::string> checkpoint;  // its FILE or DIR
   bool checkpointInit = false;
   unsigned wait = 300;
   bool strict = false;
@@ -56,18 +76,16 @@ struct VerifyArguments {
 // One chain to verify: its PATH arguments, the run that found their files,
 // and its record.
 struct Chain {
-  std::string path;  // the PATH with --each
   std::vector<std::pair<std::wstring, std::string>> sources;
   RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
   std::vector<std::string> empty;        // PATHs that hold no log
   std::unique_ptr<CheckpointStore> store;
-  std::optional<std::string> recorded;  // the record's bytes; nothing: made anew
-  qve_loan* loan = nullptr;             // threads lent to its runs' blocks, with -j above 1
+  qve_loan* loan = nullptr;  // threads lent to its runs' blocks, with -j above 1
   // What keeps the chain from being verified, or ended its work (the library
   // failed); nothing else is shown then. With --each it is the chain's
   // result and the others go on.
   std::optional<CommandError> error;
-  VerifyOutcome outcome;
+  VerifyOutcome outcome;               // its path with --each
   std::unique_ptr<PageGatherer> page;  // with --html
   PageLimits pageLimits;
   // Why the record a passing run made is not in place.
@@ -86,14 +104,13 @@ void Fail(Chain& chain, const CommandError& error) {
 
 // A run of the chain with its PATHs added; what cannot be used fails the
 // chain.
-void Prepare(Chain& chain, const VerifyArguments& args, std::uint32_t excerptLines,
-             std::size_t excerptBytes) {
+void Prepare(Chain& chain, const VerifyArguments& args) {
   qve_run_options options{};
   options.size = sizeof options;
   options.order = args.order == "links" ? QVE_ORDER_LINKS : QVE_ORDER_NAME;
   options.strict = args.strict ? 1 : 0;
-  options.excerpt_lines = excerptLines;
-  options.excerpt_line_bytes = excerptBytes;
+  options.excerpt_lines = args.html ? chain.pageLimits.linesPerBlock : 0;
+  options.excerpt_line_bytes = chain.pageLimits.bytesPerLine;
   options.loan = chain.loan;
   qve_run* made = nullptr;
   if (const int code = qve_run_create(&options, &made); code != 0) throw std::bad_alloc();
@@ -117,10 +134,10 @@ void Prepare(Chain& chain, const VerifyArguments& args, std::uint32_t excerptLin
 // Holds the chain's next run to its record. Throws CommandError kDataError
 // for a record the library refuses.
 void HoldToRecord(Chain& chain) {
-  const int code =
-      chain.recorded
-          ? qve_run_set_record(chain.run.get(), chain.recorded->data(), chain.recorded->size(), 0)
-          : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
+  const std::optional<std::string>& recorded = chain.store->recorded();
+  const int code = recorded
+                       ? qve_run_set_record(chain.run.get(), recorded->data(), recorded->size(), 0)
+                       : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code != 0) {
     throw CommandError(kDataError, "checkpoint " + Escaped(chain.store->file()) + " " +
@@ -135,27 +152,9 @@ void HoldToRecord(Chain& chain) {
 void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
                  const std::vector<OutputInput>& read) {
   constexpr int kAttempts = 3;
+  VerifyOutcome& outcome = chain.outcome;
   chain.pageLimits.excerptBytes /= std::max<std::size_t>(chains, 1);
-  const std::uint32_t excerptLines = args.html ? chain.pageLimits.linesPerBlock : 0;
   for (int attempt = 1;; ++attempt) {
-    if (!chain.run) {
-      Prepare(chain, args, excerptLines, chain.pageLimits.bytesPerLine);
-      if (chain.error) return;
-    }
-    if (chain.store && attempt > 1) {
-      try {
-        HoldToRecord(chain);
-      } catch (const CommandError& e) {
-        chain.outcome.record->notWritten = e.what();
-        chain.notRecorded = e;
-        return;
-      }
-    }
-    VerifyOutcome& outcome = chain.outcome;
-    outcome = VerifyOutcome{};
-    outcome.path = chain.path;
-    outcome.includeOk = args.includeOk;
-    outcome.strict = args.strict;
     outcome.run = std::move(chain.run);
     if (args.html) chain.page = std::make_unique<PageGatherer>(chain.pageLimits);
     qve_run* const run = outcome.get();
@@ -184,7 +183,11 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
         throw CommandError(kBusy, "checkpoint " + Escaped(chain.store->file()) +
                                       " kept changing while the chain was verified");
       }
-      chain.recorded = chain.store->Read();
+      // Again, against what the record holds now.
+      chain.store->Read();
+      Prepare(chain, args);
+      if (chain.error) return;
+      HoldToRecord(chain);
     } catch (const CommandError& e) {
       checkpoint.notWritten = e.what();
       chain.notRecorded = e;
@@ -234,42 +237,32 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
   }
 }
 
-// A chain that could not be verified: its error, and with --each its line.
-int ShowError(const CommandError& error, const Chain& chain, const VerifyArguments& args) {
-  Say(error.what());
-  if (args.quiet || !args.each) return error.status;
-  if (args.json) {
-    const nlohmann::ordered_json json = {{"path", chain.path},
-                                         {"exitStatus", error.status},
-                                         {"status", StatusName(error.status)},
-                                         {"error", error.what()}};
-    std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
-  } else {
-    std::cout << Escaped(chain.path) << ": " << StatusName(error.status) << " (" << error.status
-              << "): not verified\n";
-  }
-  return error.status;
-}
-
 // Gives the chain's exit status. `out` is standard error when the page goes
-// to standard output.
+// to standard output. A chain that could not be verified shows its error,
+// and with --each its line.
 int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
-  if (chain.error) return ShowError(*chain.error, chain, args);
   const VerifyOutcome& outcome = chain.outcome;
-  int status = qve_run_status(outcome.get());
-  if (chain.notRecorded) {
+  const std::optional<CommandError>& error = chain.error;
+  int status = error ? error->status : qve_run_status(outcome.get());
+  if (error) {
+    Say(error->what());
+    if (!args.each) return status;
+  } else if (chain.notRecorded) {
     Say(chain.notRecorded->what());
     status = WorseStatus(status, chain.notRecorded->status);
   }
   if (args.quiet) return status;
   if (args.json) {
-    auto json = ToJson(outcome, args.details);
+    auto json =
+        error ? nlohmann::ordered_json{{"path", outcome.path}} : ToJson(outcome, args.details);
     json["exitStatus"] = status;
     json["status"] = StatusName(status);
-    std::cout << json.dump(args.each ? -1 : 2, ' ', false,
-                           nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
+    if (error) json["error"] = error->what();
+    out << json.dump(args.each ? -1 : 2, ' ', false,
+                     nlohmann::ordered_json::error_handler_t::replace)
+        << '\n';
+  } else if (error) {
+    out << Escaped(outcome.path) << ": " << StatusText(status, status, ": not verified") << '\n';
   } else {
     for (const VerifyWarning& warning : outcome.warnings) Warn(warning.path, warning.message);
     if (outcome.record) {
@@ -371,7 +364,7 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
         if (e.status == kCannotCreate) chain->store->CheckWritable(read);
         throw;
       }
-      chain->recorded = chain->store->Read();
+      chain->store->Read();
       HoldToRecord(*chain);
       chain->store->CheckWritable(read);
     } catch (const CommandError& e) {
@@ -390,21 +383,18 @@ int RunVerify(const VerifyArguments& args) {
     read.push_back({arg, platform::StatusOf(wide)});
     paths.push_back(std::move(wide));
   }
-  const bool readOnly = args.checkpointReadOnly;
-  const std::string recordOption =
-      std::string(args.checkpoint ? "--checkpoint" : "--checkpoint-dir") +
-      (readOnly ? "-read-only" : "");
-  if (args.checkpoint && args.each && paths.size() > 1)
+  const RecordOption* record = args.record;
+  const std::string recordOption = record ? record->name : "";
+  if (record && !record->dir && args.each && paths.size() > 1)
     throw CommandError(kUsageError,
                        recordOption +
                            " keeps the record of one chain; with --each and several PATHs, "
                            "--checkpoint-dir keeps one for each");
-  if ((args.checkpoint && args.checkpoint->empty()) ||
-      (args.checkpointDir && args.checkpointDir->empty()))
+  if (record && args.checkpoint->empty())
     throw CommandError(kUsageError, recordOption + " must not be empty");
-  const RecordAccess access = readOnly              ? RecordAccess::ReadOnly
-                              : args.checkpointInit ? RecordAccess::WriteOrInit
-                                                    : RecordAccess::Write;
+  const RecordAccess access = record && record->readOnly ? RecordAccess::ReadOnly
+                              : args.checkpointInit      ? RecordAccess::WriteOrInit
+                                                         : RecordAccess::Write;
   // The threads of -j go to chains and, once none is left to take, to the
   // blocks of those still running. The loan outlives the runs it serves.
   const Loan loan = LoanFor(args.jobs);
@@ -412,26 +402,26 @@ int RunVerify(const VerifyArguments& args) {
   std::set<std::string> recordNames;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Chain& chain = chains[args.each ? i : 0];
-    if (args.each) chain.path = args.paths[i];
+    if (args.each) chain.outcome.path = args.paths[i];
     chain.sources.emplace_back(paths[i], args.paths[i]);
-    if (!args.checkpointDir) continue;
+    if (!record || !record->dir) continue;
     const std::string name = RecordName(paths[i]);
     if (name.empty())
       throw CommandError(kUsageError, recordOption + ": " + Escaped(args.paths[i]) +
                                           " has no name to call its record by");
-    const std::string file = *args.checkpointDir + "/" + name + ".checkpoint";
+    const std::string file = *args.checkpoint + "/" + name + ".checkpoint";
     if (!recordNames.insert(file).second)
       throw CommandError(kUsageError, recordOption + ": two PATHs are called " + Escaped(name) +
                                           ", and so would be their records");
     chain.store = std::make_unique<CheckpointStore>(file, recordOption, access);
   }
-  if (args.checkpoint) {
+  if (record && !record->dir)
     chains[0].store = std::make_unique<CheckpointStore>(*args.checkpoint, recordOption, access);
-  }
-  const PageLimits page;
   for (Chain& chain : chains) {
     chain.loan = loan.get();
-    Prepare(chain, args, args.html ? page.linesPerBlock : 0, page.bytesPerLine);
+    chain.outcome.includeOk = args.includeOk;
+    chain.outcome.strict = args.strict;
+    Prepare(chain, args);
   }
   // Without --each every PATH that cannot be used is named, and nothing is verified.
   if (!args.each && chains[0].error) throw *chains[0].error;
@@ -459,14 +449,12 @@ int RunVerify(const VerifyArguments& args) {
     records.push_back({recordOption + " " + chain.store->file(), status});
   }
   OpenRecords(chains, args, read);
+  // With a record the run warns that a folder's blocks are lost.
   for (Chain& chain : chains) {
-    // With a record the run warns that a folder's blocks are lost.
-    if (!chain.recorded) {
-      for (const std::string& empty : chain.empty) {
-        Fail(chain,
-             CommandError(kNoInput, Escaped(empty) + " holds no log (system.log or System_*.log)"));
-      }
-    }
+    if (chain.store && chain.store->recorded()) continue;
+    for (const std::string& empty : chain.empty)
+      Fail(chain,
+           CommandError(kNoInput, Escaped(empty) + " holds no log (system.log or System_*.log)"));
   }
   if (!args.each && chains[0].error) throw *chains[0].error;
   // The page must not replace anything it reports on, nor a record.
@@ -487,7 +475,7 @@ const bool kRegistered = RegisterCommand(
     "verified once.",
     [](CLI::App& cmd) {
       auto args = std::make_shared<VerifyArguments>();
-      args->jobs = std::max(1u, std::thread::hardware_concurrency());
+      args->jobs = CoreCount();
       cmd.add_flag("--include-ok", args->includeOk, "list FileOk files too");
       cmd.add_flag("--details", args->details,
                    "show every block that is not BlockOk, with its lines, per verified file");
@@ -509,32 +497,14 @@ const bool kRegistered = RegisterCommand(
                      "library does")
           ->check(CLI::IsMember({"links", "name"}))
           ->capture_default_str();
-      CLI::Option* checkpoint =
-          cmd.add_option("--checkpoint", args->checkpoint,
-                         "the chain must still hold the newest block recorded in FILE; a run "
-                         "that passes records its own")
-              ->type_name("FILE");
-      CLI::Option* checkpointDir =
-          cmd.add_option("--checkpoint-dir", args->checkpointDir,
-                         "with --each, one checkpoint per PATH in DIR, named after the PATH's "
-                         "last component")
-              ->type_name("DIR")
-              ->needs(each)
-              ->excludes(checkpoint);
-      CLI::Option* readOnly =
-          cmd.add_option("--checkpoint-read-only", args->checkpoint,
-                         "as --checkpoint, but FILE is never written and no lock is taken")
-              ->type_name("FILE")
-              ->excludes(checkpoint)
-              ->excludes(checkpointDir);
-      CLI::Option* dirReadOnly =
-          cmd.add_option("--checkpoint-dir-read-only", args->checkpointDir,
-                         "as --checkpoint-dir, but no record is written and no lock is taken")
-              ->type_name("DIR")
-              ->needs(each)
-              ->excludes(checkpoint)
-              ->excludes(checkpointDir)
-              ->excludes(readOnly);
+      std::vector<CLI::Option*> records;
+      for (const RecordOption& record : kRecordOptions) {
+        CLI::Option* option = cmd.add_option(record.name, args->checkpoint, record.help)
+                                  ->type_name(record.dir ? "DIR" : "FILE");
+        if (record.dir) option->needs(each);
+        for (CLI::Option* before : records) option->excludes(before);
+        records.push_back(option);
+      }
       cmd.add_flag(
           "--checkpoint-init", args->checkpointInit,
           "create the records that do not exist yet (without it, a missing record is an error)");
@@ -571,10 +541,11 @@ const bool kRegistered = RegisterCommand(
           {kOutputError, "standard output, the --html page or a checkpoint"},
           {kBusy, "another run held a checkpoint's lock for longer than --wait"},
       }));
-      return std::function<int()>([args, readOnly, dirReadOnly, checkpoint, checkpointDir] {
-        args->checkpointReadOnly = readOnly->count() > 0 || dirReadOnly->count() > 0;
-        if (args->checkpointInit && (args->checkpointReadOnly ||
-                                     (checkpoint->count() == 0 && checkpointDir->count() == 0))) {
+      return std::function<int()>([args, records] {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+          if (records[i]->count() > 0) args->record = &kRecordOptions[i];
+        }
+        if (args->checkpointInit && (!args->record || args->record->readOnly)) {
           throw CommandError(kUsageError,
                              "--checkpoint-init creates records of --checkpoint or "
                              "--checkpoint-dir; a read-only record is never written");

@@ -35,6 +35,8 @@ bool Renamed(qve_run* run) {
 int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
   qve_run* run = outcome.get();
   std::vector<BlockRow> blocks;  // of the current file
+  outcome.blocks.clear();
+  outcome.warnings.clear();
   for (;;) {
     const int kind = qve_run_next(run);
     switch (kind) {

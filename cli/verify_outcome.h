@@ -81,8 +81,9 @@ class BlockSink {
   virtual void OnFileEnd() {}
 };
 
-// Goes through the outcome's run to its end and keeps what passes; a run
-// that restarts is kept anew. Gives 0 or the QVE_ERROR_* that ended the run.
+// Goes through the outcome's run to its end and keeps what passes, in place
+// of what it held; a run that restarts is kept anew. Gives 0 or the
+// QVE_ERROR_* that ended the run.
 int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink = nullptr);
 
 // Of two statuses, the one a run of both exits with: a chain's 2 to 6 in the
