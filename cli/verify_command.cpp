@@ -7,6 +7,7 @@
 // of all.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -15,10 +16,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "cli/checkpoint_store.h"
 #include "cli/frame.h"
 #include "cli/html_report.h"
 #include "cli/jobs.h"
@@ -26,7 +27,9 @@
 #include "command/output_file.h"
 #include "command/progress.h"
 #include "command/standard_input.h"
+#include "platform/file_lock.h"
 #include "platform/file_status.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace qve::cli {
@@ -73,14 +76,26 @@ struct VerifyArguments {
   std::vector<std::string> paths;
 };
 
+constexpr std::size_t kLargestRecord = 1 << 16;
+constexpr std::chrono::milliseconds kLockPoll{100};
+
 // One chain to verify: its PATH arguments, the run that found their files,
 // and its record.
+//
+// The record never goes back: a run that may write it holds an exclusive
+// lock on FILE.lock for all its work, so overlapping runs (cron) take turns,
+// and before it puts its record in place it reads FILE again and writes only
+// if FILE still holds what the run was judged against (a writer that takes
+// no lock may have replaced it). The new record reaches the disk before it
+// takes FILE's name. A read-only record is read and never locked or written.
 struct Chain {
   std::vector<std::pair<std::wstring, std::string>> sources;
-  RunHandle run{nullptr, qve_run_free};  // the next run, its PATHs added
-  std::vector<std::string> empty;        // PATHs that hold no log
-  std::unique_ptr<CheckpointStore> store;
-  qve_loan* loan = nullptr;  // threads lent to its runs' blocks, with -j above 1
+  RunHandle run{nullptr, qve_run_free};   // the next run, its PATHs added
+  std::vector<std::string> empty;         // PATHs that hold no log
+  std::optional<std::string> recordFile;  // where it has a record
+  std::unique_ptr<platform::FileLock> lock;
+  std::optional<std::string> recorded;  // FILE's bytes as last read; nothing: made anew
+  qve_loan* loan = nullptr;             // threads lent to its runs' blocks, with -j above 1
   // What keeps the chain from being verified, or ended its work (the library
   // failed); nothing else is shown then. With --each it is the chain's
   // result and the others go on.
@@ -100,6 +115,95 @@ void Fail(Chain& chain, const CommandError& error) {
   }
   chain.error = CommandError(WorseStatus(chain.error->status, error.status),
                              std::string(chain.error->what()) + "\n" + error.what());
+}
+
+// Takes the lock on the chain's record, unless read-only. Throws
+// CommandError: kBusy when another run holds it past `deadline`;
+// kCannotCreate when the lock file cannot be opened or locked.
+void LockRecord(Chain& chain, const VerifyArguments& args,
+                std::chrono::steady_clock::time_point deadline) {
+  const std::string& file = *chain.recordFile;
+  if (args.record->readOnly) return;
+  // A record that must exist and does not fails when it is read; no lock
+  // file is left for it.
+  if (!args.checkpointInit &&
+      platform::IsNotFound(platform::StatusOf(platform::ArgumentPath(file)).error))
+    return;
+  const std::wstring lockFile = platform::ArgumentPath(file + ".lock");
+  const std::string called =
+      "the lock file " + Escaped(file + ".lock") + " of " + args.record->name;
+  RefuseForeignLink(called, lockFile);
+  std::error_code error;
+  std::unique_ptr<platform::FileLock> lock = platform::FileLock::Open(lockFile, error);
+  if (!lock) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
+  while (!lock->TryLock(error)) {
+    if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      throw CommandError(kBusy, "another run holds " + called + " " + Escaped(file) +
+                                    "; gave up after waiting " + std::to_string(args.wait) +
+                                    " s (--wait)");
+    }
+    std::this_thread::sleep_for(
+        std::min(kLockPoll, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)));
+  }
+  chain.lock = std::move(lock);
+}
+
+// Reads the record's bytes, which the library judges: nothing when it does
+// not exist and may be created. Throws CommandError: kNoInput when it cannot
+// be read or does not exist and must; kDataError when it is no file or
+// larger than any record.
+void ReadRecord(Chain& chain, const VerifyArguments& args) {
+  const std::wstring path = platform::ArgumentPath(*chain.recordFile);
+  const platform::FileStatus status = platform::StatusOf(path);
+  const std::string called = "checkpoint " + Escaped(*chain.recordFile);
+  chain.recorded.reset();
+  if (status.kind == platform::FileKind::Missing) {
+    if (!platform::IsNotFound(status.error))
+      throw CommandError(kNoInput, called + ": " + platform::ErrorText(status.error));
+    if (args.checkpointInit) return;
+    throw CommandError(
+        kNoInput,
+        called + " does not exist" +
+            (args.record->readOnly ? "" : "; --checkpoint-init creates a missing record"));
+  }
+  if (status.kind != platform::FileKind::Regular)
+    throw CommandError(kDataError, called + " is " + status.what + ", not a regular file");
+  platform::FileStream in;
+  if (!platform::OpenForReading(in, path))
+    throw CommandError(
+        kNoInput, called + " cannot be read: " + platform::ErrorText(platform::ReadError(path)));
+  std::string text(kLargestRecord + 1, '\0');
+  in.read(text.data(), std::streamsize(text.size()));
+  text.resize(std::size_t(in.gcount()));
+  if (in.bad()) throw CommandError(kNoInput, called + " cannot be read");
+  if (text.size() > kLargestRecord)
+    throw CommandError(kDataError,
+                       called + " is damaged: larger than any record; it is left as it is");
+  chain.recorded = std::move(text);
+}
+
+// Puts `record`, a record's bytes, in place if FILE still holds what was
+// read, and gives true; else false, and ReadRecord finds what it holds now.
+// Throws CommandError as OutputFile does.
+bool ReplaceRecord(Chain& chain, const VerifyArguments& args, const std::string& record,
+                   const std::vector<OutputInput>& inputs) {
+  const std::optional<std::string> started = chain.recorded;
+  try {
+    ReadRecord(chain, args);
+  } catch (const CommandError&) {
+    // What replaced it is judged by the next reading, which says what is wrong.
+    return false;
+  }
+  if (chain.recorded != started) return false;
+  OutputFile out(args.record->name, *chain.recordFile, inputs);
+  out.Write([&](std::ostream& stream) { stream << record; });
+  // Checked once more as it is replaced: a writer without the lock may act
+  // between the reading above and this.
+  if (!out.CommitIfUnchanged(chain.recorded)) return false;
+  chain.recorded = record;
+  return true;
 }
 
 // A run of the chain with its PATHs added; what cannot be used fails the
@@ -134,13 +238,13 @@ void Prepare(Chain& chain, const VerifyArguments& args) {
 // Holds the chain's next run to its record. Throws CommandError kDataError
 // for a record the library refuses.
 void HoldToRecord(Chain& chain) {
-  const std::optional<std::string>& recorded = chain.store->recorded();
+  const std::optional<std::string>& recorded = chain.recorded;
   const int code = recorded
                        ? qve_run_set_record(chain.run.get(), recorded->data(), recorded->size(), 0)
                        : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code != 0) {
-    throw CommandError(kDataError, "checkpoint " + Escaped(chain.store->file()) + " " +
+    throw CommandError(kDataError, "checkpoint " + Escaped(*chain.recordFile) + " " +
                                        qve_run_refusal(chain.run.get()) + "; it is left as it is");
   }
 }
@@ -164,10 +268,10 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
                                                      qve_result_name(QVE_RESULT_OF_RUN, code));
       return;
     }
-    if (!chain.store) return;
+    if (!chain.recordFile) return;
     RecordKept& checkpoint = outcome.record.emplace();
-    checkpoint.file = chain.store->file();
-    checkpoint.readOnly = chain.store->access() == RecordAccess::ReadOnly;
+    checkpoint.file = *chain.recordFile;
+    checkpoint.readOnly = args.record->readOnly;
     if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
     checkpoint.notWritten =
         checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
@@ -175,16 +279,17 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
     std::size_t length = 0;
     const std::uint8_t* bytes = qve_run_record(run, &length);
     try {
-      if (chain.store->Replace(std::string(reinterpret_cast<const char*>(bytes), length), read)) {
+      const std::string record(reinterpret_cast<const char*>(bytes), length);
+      if (ReplaceRecord(chain, args, record, read)) {
         checkpoint.written = true;
         return;
       }
       if (attempt == kAttempts) {
-        throw CommandError(kBusy, "checkpoint " + Escaped(chain.store->file()) +
+        throw CommandError(kBusy, "checkpoint " + Escaped(*chain.recordFile) +
                                       " kept changing while the chain was verified");
       }
       // Again, against what the record holds now.
-      chain.store->Read();
+      ReadRecord(chain, args);
       Prepare(chain, args);
       if (chain.error) return;
       HoldToRecord(chain);
@@ -346,27 +451,31 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
                  const std::vector<OutputInput>& read) {
   std::vector<Chain*> locking;
   for (Chain& chain : chains) {
-    if (chain.store && !chain.error) locking.push_back(&chain);
+    if (chain.recordFile && !chain.error) locking.push_back(&chain);
   }
   std::sort(locking.begin(), locking.end(), [](const Chain* a, const Chain* b) {
-    return LockOrderKey(a->store->lockFile()) < LockOrderKey(b->store->lockFile());
+    return LockOrderKey(*a->recordFile + ".lock") < LockOrderKey(*b->recordFile + ".lock");
   });
-  const std::chrono::seconds wait(args.wait);
+  // Throws CommandError kCannotCreate (kUsageError for a file read) when
+  // the record could not be replaced.
+  const auto checkWritable = [&](const Chain& chain) {
+    if (!args.record->readOnly) const OutputFile probe(args.record->name, *chain.recordFile, read);
+  };
   // Every lock by the same deadline.
-  const auto deadline = std::chrono::steady_clock::now() + wait;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(args.wait);
   for (Chain* chain : locking) {
     try {
       try {
-        chain->store->Lock(deadline, wait);
+        LockRecord(*chain, args, deadline);
       } catch (const CommandError& e) {
         // A folder that is missing or takes no file says so better as the
         // record's than as its lock's.
-        if (e.status == kCannotCreate) chain->store->CheckWritable(read);
+        if (e.status == kCannotCreate) checkWritable(*chain);
         throw;
       }
-      chain->store->Read();
+      ReadRecord(*chain, args);
       HoldToRecord(*chain);
-      chain->store->CheckWritable(read);
+      checkWritable(*chain);
     } catch (const CommandError& e) {
       Fail(*chain, e);
     }
@@ -392,9 +501,6 @@ int RunVerify(const VerifyArguments& args) {
                            "--checkpoint-dir keeps one for each");
   if (record && args.checkpoint->empty())
     throw CommandError(kUsageError, recordOption + " must not be empty");
-  const RecordAccess access = record && record->readOnly ? RecordAccess::ReadOnly
-                              : args.checkpointInit      ? RecordAccess::WriteOrInit
-                                                         : RecordAccess::Write;
   // The threads of -j go to chains and, once none is left to take, to the
   // blocks of those still running. The loan outlives the runs it serves.
   const Loan loan = LoanFor(args.jobs);
@@ -413,10 +519,9 @@ int RunVerify(const VerifyArguments& args) {
     if (!recordNames.insert(file).second)
       throw CommandError(kUsageError, recordOption + ": two PATHs are called " + Escaped(name) +
                                           ", and so would be their records");
-    chain.store = std::make_unique<CheckpointStore>(file, recordOption, access);
+    chain.recordFile = file;
   }
-  if (record && !record->dir)
-    chains[0].store = std::make_unique<CheckpointStore>(*args.checkpoint, recordOption, access);
+  if (record && !record->dir) chains[0].recordFile = args.checkpoint;
   for (Chain& chain : chains) {
     chain.loan = loan.get();
     chain.outcome.includeOk = args.includeOk;
@@ -435,23 +540,23 @@ int RunVerify(const VerifyArguments& args) {
   // is written only after a run that passes.
   std::vector<OutputInput> records;
   for (Chain& chain : chains) {
-    if (!chain.store) continue;
-    if (args.html && chain.store->file() == *args.html)
+    if (!chain.recordFile) continue;
+    const std::string& file = *chain.recordFile;
+    if (args.html && file == *args.html)
       throw CommandError(kUsageError,
                          "--html and " + recordOption + " name one file, " + Escaped(*args.html));
-    const platform::FileStatus status =
-        platform::StatusOf(platform::ArgumentPath(chain.store->file()));
+    const platform::FileStatus status = platform::StatusOf(platform::ArgumentPath(file));
     for (const OutputInput& input : read) {
       if (input.status.SameFileAs(status))
-        throw CommandError(kUsageError, recordOption + " " + Escaped(chain.store->file()) +
+        throw CommandError(kUsageError, recordOption + " " + Escaped(file) +
                                             " is the same file as " + input.shown);
     }
-    records.push_back({recordOption + " " + chain.store->file(), status});
+    records.push_back({recordOption + " " + file, status});
   }
   OpenRecords(chains, args, read);
   // With a record the run warns that a folder's blocks are lost.
   for (Chain& chain : chains) {
-    if (chain.store && chain.store->recorded()) continue;
+    if (chain.recorded) continue;
     for (const std::string& empty : chain.empty)
       Fail(chain,
            CommandError(kNoInput, Escaped(empty) + " holds no log (system.log or System_*.log)"));
