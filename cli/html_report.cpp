@@ -243,7 +243,8 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
                          std::uint64_t count, const std::string& blocks = "",
                          const std::string& target = "") {
     const std::string mark = lines ? chain.Mark(f, *lines) : "";
-    std::string tip = lines ? LinesText(*lines, kDash) + ": " + blocks + words : words;
+    std::string tip =
+        lines ? LinesText(lines->first, lines->last, kDash) + ": " + blocks + words : words;
     if (!mark.empty()) tip += "; the checkpoint: " + mark;
     page(!strip           ? "block-row"
          : target.empty() ? "cell"
@@ -254,7 +255,7 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
           {"tip", tip},
           {"target", target},
           {"count", Part(lines && count > 1 ? "cell-count" : "", {{"count", count}})},
-          {"lines", lines ? RangeText(*lines, kDash) : ""},
+          {"lines", lines ? RangeText(lines->first, lines->last, kDash) : ""},
           {"verdict", words},
           {"number", count}});
   };
@@ -293,8 +294,8 @@ void WriteExcerpt(Page& page, const PageExcerpt& excerpt, const std::string& id,
         {"kind", kind.name},
         {"letter", kind.letter},
         {"verdict", BlockVerdictName(excerpt.verdict)},
-        {"lines", covered ? LinesText({excerpt.lines.first, excerpt.lines.last - 1}, kDash)
-                          : "no data lines"},
+        {"lines",
+         covered ? LinesText(excerpt.lines.first, excerpt.lines.last - 1, kDash) : "no data lines"},
         {"signatureLine", excerpt.lines.last},
         {"meaning", Part(meaning, {{"file", breakFollows}})},
         {"lineRows",
@@ -354,7 +355,7 @@ void WriteJudgements(Page& page, const VerifyOutcome& outcome) {
   for (std::size_t i = 0; i < qve_run_strict_count(run); ++i)
     reasons.push_back({qve_run_strict_path(run, i), qve_run_strict_text(run, i)});
   page(reasons.empty() ? "strict-met" : "strict",
-       {{"code", kStrictPolicyFailed}, {"items", Items(reasons)}});
+       {{"code", QVE_STATUS_STRICT_FAILED}, {"items", Items(reasons)}});
 }
 
 void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size_t count) {

@@ -178,7 +178,7 @@ void Summary(qve_run* run, std::size_t i, std::string_view fault, Json& json, st
   if (value.data() != nullptr) text << "  last chain value: " << Hex(value) << '\n';
   const LineRange tail{qve_run_file_unsigned_first(run, i), qve_run_file_unsigned_last(run, i)};
   json["unsignedTail"] = tail.first != 0 ? Json{tail.first, tail.last} : Json(nullptr);
-  if (tail.first != 0) text << "  unsigned tail: " << LinesText(tail) << '\n';
+  if (tail.first != 0) text << "  unsigned tail: " << LinesText(tail.first, tail.last) << '\n';
   json["ignored"] = Json::array();
   if (const std::uint32_t nulLines = qve_run_file_nul_lines(run, i); nulLines > 0) {
     Json& nul = json["ignored"].emplace_back(Json{{"after", "NUL"}});
@@ -243,7 +243,8 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     const LineRange covers{qve_run_block_first_line(made), line - 1};
     const bool coversNone = qve_run_block_covers_no_line(made) != 0;
     row["covers"] = coversNone ? Json(nullptr) : Json{covers.first, covers.last};
-    text << "  line " << line << ": covers " << (coversNone ? "none" : RangeText(covers)) << ", ";
+    text << "  line " << line << ": covers "
+         << (coversNone ? "none" : RangeText(covers.first, covers.last)) << ", ";
     if (const int parse = qve_run_block_parse(made); parse == 1) {
       row["empty"] = true;
       text << "empty payload";

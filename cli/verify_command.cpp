@@ -333,7 +333,7 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
       << '\n';
   if (outcome.record) out << indent << CheckpointText(outcome) << '\n';
   if (const std::size_t reasons = qve_run_strict_count(run); outcome.strict && reasons > 0) {
-    out << indent << "StrictPolicyFailed (" << kStrictPolicyFailed
+    out << indent << "StrictPolicyFailed (" << QVE_STATUS_STRICT_FAILED
         << "): " << Counted(reasons, "reason") << '\n';
     for (std::size_t i = 0; i < reasons; ++i) {
       out << indent << "  " << Escaped(qve_run_strict_path(run, i)) << ": "

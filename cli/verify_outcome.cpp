@@ -60,7 +60,6 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
         outcome.blocks.resize(qve_run_event_file(run));
         outcome.blocks.push_back(std::move(blocks));
         blocks.clear();
-        if (sink != nullptr) sink->OnFileEnd();
         break;
       case QVE_EVENT_RESTART:
         outcome.blocks.clear();
@@ -78,11 +77,11 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
 
 int WorseStatus(int a, int b) {
   // From the most severe; a status not listed is an error of the table.
-  static constexpr int kOrder[] = {kCheckpointLost,
+  static constexpr int kOrder[] = {QVE_STATUS_CHECKPOINT_LOST,
                                    3,
                                    2,
-                                   kStrictPolicyFailed,
-                                   kIncomplete,
+                                   QVE_STATUS_STRICT_FAILED,
+                                   QVE_STATUS_INCOMPLETE,
                                    kSoftwareError,
                                    kOutputError,
                                    kCannotCreate,
@@ -225,7 +224,7 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
   const RecordKept& kept = *outcome.record;
   const std::string file = Escaped(kept.file);
   if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) {
-    return "CheckpointLost (" + std::to_string(kCheckpointLost) +
+    return "CheckpointLost (" + std::to_string(QVE_STATUS_CHECKPOINT_LOST) +
            "): " + PointText(run, QVE_POINT_RECORDED) + ", recorded " +
            Escaped(qve_run_point_time(run, QVE_POINT_RECORDED)) +
            ", is no longer in the chain: what was verified before has been removed or rolled "

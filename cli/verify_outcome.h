@@ -13,18 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "platform/escape.h"
-
 namespace qve::cli {
-
-// Exit statuses past the report's results (0-3): the command's own
-// judgements on top of them.
-inline constexpr int kCheckpointLost = QVE_STATUS_CHECKPOINT_LOST;
-inline constexpr int kStrictPolicyFailed = QVE_STATUS_STRICT_FAILED;
-inline constexpr int kIncomplete = QVE_STATUS_INCOMPLETE;
 
 struct LineRange {
   std::uint32_t first = 0;
@@ -78,7 +69,6 @@ class BlockSink {
   virtual void OnFileStart(int /*reading*/) {}
   // The block is the run's current event (qve_run_block_*).
   virtual void OnBlock(qve_run* /*run*/) {}
-  virtual void OnFileEnd() {}
 };
 
 // Goes through the outcome's run to its end and keeps what passes, in place
@@ -99,14 +89,6 @@ const char* FileVerdictName(int verdict);
 const char* BlockVerdictName(int verdict);
 // BlockInvalid, BlockChainBreak or BlockUnexpected: tampering.
 inline bool IsBad(int blockVerdict) { return blockVerdict >= QVE_BLOCK_INVALID; }
-
-// The words for a range of lines (platform/escape.h).
-inline std::string RangeText(LineRange lines, std::string_view dash = "-") {
-  return platform::RangeText(lines.first, lines.last, dash);
-}
-inline std::string LinesText(LineRange lines, std::string_view dash = "-") {
-  return platform::LinesText(lines.first, lines.last, dash);
-}
 
 // The bytes after a NUL in the file at `i`, in words (its NUL lines > 0).
 std::string AfterNulText(qve_run* run, std::size_t i);
