@@ -103,18 +103,13 @@ struct Chain {
   VerifyOutcome outcome;               // its path with --each
   std::unique_ptr<PageGatherer> page;  // with --html
   PageLimits pageLimits;
-  // Why the record a passing run made is not in place.
-  std::optional<CommandError> notRecorded;
 };
 
 // Every reason is said; the status is the worst of them.
 void Fail(Chain& chain, const CommandError& error) {
-  if (!chain.error) {
-    chain.error = error;
-    return;
-  }
-  chain.error = CommandError(WorseStatus(chain.error->status, error.status),
-                             std::string(chain.error->what()) + "\n" + error.what());
+  chain.error = !chain.error ? error
+                             : CommandError(WorseStatus(chain.error->status, error.status),
+                                            std::string(chain.error->what()) + "\n" + error.what());
 }
 
 // Takes the lock on the chain's record, unless read-only. Throws
@@ -238,10 +233,10 @@ void Prepare(Chain& chain, const VerifyArguments& args) {
 // Holds the chain's next run to its record. Throws CommandError kDataError
 // for a record the library refuses.
 void HoldToRecord(Chain& chain) {
-  const std::optional<std::string>& recorded = chain.recorded;
-  const int code = recorded
-                       ? qve_run_set_record(chain.run.get(), recorded->data(), recorded->size(), 0)
-                       : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
+  const int code =
+      chain.recorded
+          ? qve_run_set_record(chain.run.get(), chain.recorded->data(), chain.recorded->size(), 0)
+          : qve_run_set_record(chain.run.get(), nullptr, 0, QVE_RECORD_INIT);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
   if (code != 0) {
     throw CommandError(kDataError, "checkpoint " + Escaped(*chain.recordFile) + " " +
@@ -295,7 +290,7 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
       HoldToRecord(chain);
     } catch (const CommandError& e) {
       checkpoint.notWritten = e.what();
-      chain.notRecorded = e;
+      checkpoint.failed = e.status;
       return;
     }
   }
@@ -352,9 +347,9 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   if (error) {
     Say(error->what());
     if (!args.each) return status;
-  } else if (chain.notRecorded) {
-    Say(chain.notRecorded->what());
-    status = WorseStatus(status, chain.notRecorded->status);
+  } else if (outcome.record && outcome.record->failed != 0) {
+    Say(outcome.record->notWritten);
+    status = WorseStatus(status, outcome.record->failed);
   }
   if (args.quiet) return status;
   if (args.json) {
@@ -422,26 +417,21 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
   return status.value_or(0);
 }
 
+namespace fs = std::filesystem;
+
+// Where a path leads, whatever its spelling.
+fs::path Resolved(const fs::path& path) {
+  std::error_code error;
+  return fs::weakly_canonical(fs::absolute(path, error), error);
+}
+
 // The name a PATH's record takes in --checkpoint-dir: its last component.
 std::string RecordName(const std::wstring& path) {
-  namespace fs = std::filesystem;
   fs::path normal = fs::path(path).lexically_normal();
   if (!normal.has_filename()) normal = normal.parent_path();  // "dev42/"
   std::wstring name = normal.filename().wstring();
-  if (name.empty() || name == L"." || name == L"..") {
-    std::error_code error;
-    name = fs::weakly_canonical(fs::absolute(normal, error), error).filename().wstring();
-  }
+  if (name.empty() || name == L"." || name == L"..") name = Resolved(normal).filename().wstring();
   return Narrow(name);
-}
-
-// Where a record lies, as one key whatever its spelling, so that runs take
-// the locks of several records in one order.
-std::wstring LockOrderKey(const std::string& file) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path path(platform::ArgumentPath(file));
-  return fs::weakly_canonical(fs::absolute(path, error), error).wstring();
 }
 
 // Each chain's record: locked (in one order, so two runs never wait on each
@@ -453,9 +443,12 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
   for (Chain& chain : chains) {
     if (chain.recordFile && !chain.error) locking.push_back(&chain);
   }
-  std::sort(locking.begin(), locking.end(), [](const Chain* a, const Chain* b) {
-    return LockOrderKey(*a->recordFile + ".lock") < LockOrderKey(*b->recordFile + ".lock");
-  });
+  // Where the locks lie, as one key whatever their spelling.
+  const auto lockKey = [](const Chain* chain) {
+    return Resolved(platform::ArgumentPath(*chain->recordFile + ".lock")).wstring();
+  };
+  std::sort(locking.begin(), locking.end(),
+            [&](const Chain* a, const Chain* b) { return lockKey(a) < lockKey(b); });
   // Throws CommandError kCannotCreate (kUsageError for a file read) when
   // the record could not be replaced.
   const auto checkWritable = [&](const Chain& chain) {

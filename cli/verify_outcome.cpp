@@ -241,8 +241,8 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
              std::to_string(qve_run_point_line(run, QVE_POINT_HELD));
   }
   if (!kept.written) {
-    if (!recorded) return "Checkpoint not created: " + file + " is not written: " + kept.notWritten;
-    return "Checkpoint held: " + was + "; " + file + " is not written: " + kept.notWritten;
+    return (recorded ? "Checkpoint held: " + was + "; " : "Checkpoint not created: ") + file +
+           " is not written: " + kept.notWritten;
   }
   if (!recorded) return "Checkpoint new: " + PointText(run, QVE_POINT_NOW) + ", written to " + file;
   if (ChainValue(run, QVE_POINT_NOW) == ChainValue(run, QVE_POINT_RECORDED))

@@ -39,6 +39,7 @@ struct RecordKept {
   bool readOnly = false;
   bool written = false;
   std::string notWritten;  // why FILE stays as it was, when the status allows writing
+  int failed = 0;          // the command's status, when an error kept it so
 };
 
 using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
@@ -76,9 +77,9 @@ class BlockSink {
 // QVE_ERROR_* that ended the run.
 int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink = nullptr);
 
-// Of two statuses, the one a run of both exits with: a chain's 2 to 6 in the
-// order above before any error of the command's table, and an error before
-// 1 and 0.
+// Of two statuses, the one a run of both exits with: of a chain's 2 to 6 the
+// first of 4, 3, 2, 5, 6, before any error of the command's table, and an
+// error before 1 and 0.
 int WorseStatus(int a, int b);
 
 // The word for a status: the report's results, CheckpointLost,
