@@ -365,10 +365,7 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
     out << Escaped(outcome.path) << ": " << StatusText(status, status, ": not verified") << '\n';
   } else {
     for (const VerifyWarning& warning : outcome.warnings) Warn(warning.path, warning.message);
-    if (outcome.record) {
-      for (const std::string& notice : CheckpointNotices(outcome))
-        std::cerr << "notice: " << Escaped(outcome.record->file) << ": " << notice << '\n';
-    }
+    if (outcome.record) WriteCheckpointNotices(outcome, std::cerr);
     PrintText(outcome, status, args, out);
   }
   return status;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <span>
 
 #include "cli/frame.h"
@@ -11,14 +12,12 @@ namespace qve::cli {
 
 namespace {
 
-std::string HexOf(const std::uint8_t* bytes, std::size_t length) {
-  return bytes != nullptr ? Hex(std::span(bytes, length)) : "";
-}
-
-std::string ChainValue(qve_run* run, int point) {
+// The bytes a point's accessor gives (its chain value, its start), in hex.
+template <typename Accessor>
+std::string PointHex(Accessor bytesOf, qve_run* run, int point) {
   std::size_t length = 0;
-  const std::uint8_t* value = qve_run_point_chain_value(run, point, &length);
-  return HexOf(value, length);
+  const std::uint8_t* bytes = bytesOf(run, point, &length);
+  return bytes != nullptr ? Hex(std::span(bytes, length)) : "";
 }
 
 bool Known(qve_run* run, int point) { return qve_run_point_known(run, point) != 0; }
@@ -59,7 +58,6 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
       case QVE_EVENT_FILE_END:
         outcome.blocks.resize(qve_run_event_file(run));
         outcome.blocks.push_back(std::move(blocks));
-        blocks.clear();
         break;
       case QVE_EVENT_RESTART:
         outcome.blocks.clear();
@@ -184,10 +182,8 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
                    {"line", qve_run_point_line(run, at)},
                    {"id", qve_run_point_id(run, at)}};
       if (!whole) return json;
-      std::size_t length = 0;
-      const std::uint8_t* start = qve_run_point_start(run, at, &length);
-      json["chainValue"] = ChainValue(run, at);
-      json["start"] = HexOf(start, length);
+      json["chainValue"] = PointHex(qve_run_point_chain_value, run, at);
+      json["start"] = PointHex(qve_run_point_start, run, at);
       json["time"] = qve_run_point_time(run, at);
       return json;
     };
@@ -245,24 +241,23 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
            " is not written: " + kept.notWritten;
   }
   if (!recorded) return "Checkpoint new: " + PointText(run, QVE_POINT_NOW) + ", written to " + file;
-  if (ChainValue(run, QVE_POINT_NOW) == ChainValue(run, QVE_POINT_RECORDED))
+  if (PointHex(qve_run_point_chain_value, run, QVE_POINT_NOW) ==
+      PointHex(qve_run_point_chain_value, run, QVE_POINT_RECORDED))
     return "Checkpoint extended: " + was + ", nothing newer; written to " + file;
   return "Checkpoint extended: " + was + (Renamed(run) ? ", to " : " to ") +
          PointText(run, QVE_POINT_NOW) + ", written to " + file;
 }
 
-std::vector<std::string> CheckpointNotices(const VerifyOutcome& outcome) {
+void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out) {
   qve_run* run = outcome.get();
-  std::vector<std::string> notices;
-  if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return notices;
+  const std::string notice = "notice: " + Escaped(outcome.record->file) + ": ";
+  if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
   if (Renamed(run)) {
-    notices.push_back("the recorded block " + PointText(run, QVE_POINT_RECORDED) + " is now in " +
-                      Escaped(qve_run_point_file(run, QVE_POINT_HELD)) +
-                      ": a rotation renamed files");
+    out << notice << "the recorded block " << PointText(run, QVE_POINT_RECORDED) << " is now in "
+        << Escaped(qve_run_point_file(run, QVE_POINT_HELD)) << ": a rotation renamed files\n";
   }
   if (qve_run_checkpoint_starts_later(run) != 0)
-    notices.push_back("the run starts later than the recorded one: the oldest files are gone");
-  return notices;
+    out << notice << "the run starts later than the recorded one: the oldest files are gone\n";
 }
 
 }  // namespace qve::cli

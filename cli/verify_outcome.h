@@ -9,6 +9,7 @@
 #include <QVEHelper.h>
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -105,8 +106,8 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);
 std::string PointText(qve_run* run, int point);
 // A checkpoint's outcome in words: the line of the text output, and the
 // notices of what a reader would not guess from it (files renamed by a
-// rotation, the oldest files gone).
+// rotation, the oldest files gone), a line each.
 std::string CheckpointText(const VerifyOutcome& outcome);
-std::vector<std::string> CheckpointNotices(const VerifyOutcome& outcome);
+void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out);
 
 }  // namespace qve::cli
