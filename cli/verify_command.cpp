@@ -158,10 +158,8 @@ void ReadRecord(Chain& chain, const VerifyArguments& args) {
     if (!platform::IsNotFound(status.error))
       throw CommandError(kNoInput, called + ": " + platform::ErrorText(status.error));
     if (args.checkpointInit) return;
-    throw CommandError(
-        kNoInput,
-        called + " does not exist" +
-            (args.record->readOnly ? "" : "; --checkpoint-init creates a missing record"));
+    const char* hint = args.record->readOnly ? "" : "; --checkpoint-init creates a missing record";
+    throw CommandError(kNoInput, called + " does not exist" + hint);
   }
   if (status.kind != platform::FileKind::Regular)
     throw CommandError(kDataError, called + " is " + status.what + ", not a regular file");
@@ -342,10 +340,9 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
 // and with --each its line.
 int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   const VerifyOutcome& outcome = chain.outcome;
-  const std::optional<CommandError>& error = chain.error;
-  int status = error ? error->status : qve_run_status(outcome.get());
-  if (error) {
-    Say(error->what());
+  int status = chain.error ? chain.error->status : qve_run_status(outcome.get());
+  if (chain.error) {
+    Say(chain.error->what());
     if (!args.each) return status;
   } else if (outcome.record && outcome.record->failed != 0) {
     Say(outcome.record->notWritten);
@@ -353,15 +350,15 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   }
   if (args.quiet) return status;
   if (args.json) {
-    auto json =
-        error ? nlohmann::ordered_json{{"path", outcome.path}} : ToJson(outcome, args.details);
+    auto json = chain.error ? nlohmann::ordered_json{{"path", outcome.path}}
+                            : ToJson(outcome, args.details);
     json["exitStatus"] = status;
     json["status"] = StatusName(status);
-    if (error) json["error"] = error->what();
+    if (chain.error) json["error"] = chain.error->what();
     out << json.dump(args.each ? -1 : 2, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace)
         << '\n';
-  } else if (error) {
+  } else if (chain.error) {
     out << Escaped(outcome.path) << ": " << StatusText(status, status, ": not verified") << '\n';
   } else {
     for (const VerifyWarning& warning : outcome.warnings) Warn(warning.path, warning.message);
@@ -482,14 +479,13 @@ int RunVerify(const VerifyArguments& args) {
     read.push_back({arg, platform::StatusOf(wide)});
     paths.push_back(std::move(wide));
   }
-  const RecordOption* record = args.record;
-  const std::string recordOption = record ? record->name : "";
-  if (record && !record->dir && args.each && paths.size() > 1)
+  const std::string recordOption = args.record ? args.record->name : "";
+  if (args.record && !args.record->dir && args.each && paths.size() > 1)
     throw CommandError(kUsageError,
                        recordOption +
                            " keeps the record of one chain; with --each and several PATHs, "
                            "--checkpoint-dir keeps one for each");
-  if (record && args.checkpoint->empty())
+  if (args.record && args.checkpoint->empty())
     throw CommandError(kUsageError, recordOption + " must not be empty");
   // The threads of -j go to chains and, once none is left to take, to the
   // blocks of those still running. The loan outlives the runs it serves.
@@ -500,7 +496,7 @@ int RunVerify(const VerifyArguments& args) {
     Chain& chain = chains[args.each ? i : 0];
     if (args.each) chain.outcome.path = args.paths[i];
     chain.sources.emplace_back(paths[i], args.paths[i]);
-    if (!record || !record->dir) continue;
+    if (!args.record || !args.record->dir) continue;
     const std::string name = RecordName(paths[i]);
     if (name.empty())
       throw CommandError(kUsageError, recordOption + ": " + Escaped(args.paths[i]) +
@@ -511,7 +507,7 @@ int RunVerify(const VerifyArguments& args) {
                                           ", and so would be their records");
     chain.recordFile = file;
   }
-  if (record && !record->dir) chains[0].recordFile = args.checkpoint;
+  if (args.record && !args.record->dir) chains[0].recordFile = args.checkpoint;
   for (Chain& chain : chains) {
     chain.loan = loan.get();
     chain.outcome.includeOk = args.includeOk;
