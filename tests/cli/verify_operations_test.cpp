@@ -100,6 +100,17 @@ testing::Command Before(const std::string& call, const std::string& target,
                               ":verify_asan_link_order=0"}};
 }
 
+// Makes the command's calls `call` on names ending in `target` fail with
+// `error`: `times` of them (0: all) from the `nth` on.
+[[maybe_unused]] testing::Command Failing(const std::string& call, const std::string& target,
+                                          int error, int nth = 1, int times = 1) {
+  testing::Command how = Before(call, target, "");
+  how.environment.push_back("QVE_SEAM_ERRNO=" + std::to_string(error));
+  how.environment.push_back("QVE_SEAM_NTH=" + std::to_string(nth));
+  how.environment.push_back("QVE_SEAM_TIMES=" + std::to_string(times));
+  return how;
+}
+
 // Runs `shell` right before the command renames a file onto "record".
 testing::Command BeforeRecord(const std::string& shell) {
   return Before("rename", "record", shell);
