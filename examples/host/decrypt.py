@@ -13,19 +13,22 @@ import sys
 import qvehelper
 
 
-def progress(done, total):
-    print(f"{done} of {total} bytes", file=sys.stderr)
+def progress(done: int, total: int, step: qvehelper.Step) -> bool:
+    print(f"{step}: {done} of {total} bytes", file=sys.stderr)
     return True  # False stops the work: the result "Cancelled"
 
 
-def main(container, output):
+def main(container: str, output: str) -> int:
     print("QVEHelper", qvehelper.library_version(), "with", qvehelper.crypto_library_version())
     try:
-        decrypted = qvehelper.decrypt(container, output, progress=progress)
-        checked = qvehelper.check(container)
         diagnosis = qvehelper.inspect(container)
+        checked = qvehelper.check(container)
+        decrypted = qvehelper.decrypt(container, output, progress=progress, workers=1)
+    except qvehelper.DecryptionError as failed:
+        print(f"decrypt: {failed.result}: {failed.message}", file=sys.stderr)
+        return 1
     except qvehelper.QveError as error:
-        print(f"{error.name} ({error.code}): {error}", file=sys.stderr)
+        print(f"{error.name} ({error.code}): {error.message}", file=sys.stderr)
         return 2
     print("decrypt:", decrypted, "check:", checked)
     print(f"{diagnosis.size} bytes, header {diagnosis.header.status_name}")
@@ -33,8 +36,9 @@ def main(container, output):
         used = " (used)" if record.used else ""
         print(f"record {number}: key {record.key_id.hex()}{used}")
     seal = diagnosis.seal
-    print(f"seal: {seal.result}" + (f": {seal.cause}" if seal.cause else ""))
-    return 0 if decrypted == checked == "Success" else 1
+    if seal is not None:
+        print(f"seal: {seal.result}" + (f": {seal.cause}" if seal.cause else ""))
+    return 0 if decrypted == checked == qvehelper.DecryptResult.SUCCESS else 1
 
 
 if __name__ == "__main__":

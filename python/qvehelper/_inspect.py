@@ -2,13 +2,13 @@
 """A container's diagnosis (qve_diagnose_container and its accessors) as
 plain objects that outlive the library's handle."""
 import ctypes
-import os
 from dataclasses import dataclass
-from typing import Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 from . import _native
-from ._decrypt import last_error
-from ._native import PATH, WIDE, path_argument
+from ._codes import DecryptResult
+from ._errors import last_error
+from ._native import PATH, SUFFIX, PathLike, bytes_out, path_argument
 
 
 class DiagnoseOptions(ctypes.Structure):
@@ -22,7 +22,7 @@ _U64, _I64, _INT, _SZ, _U32, _TEXT = (ctypes.c_uint64, ctypes.c_int64, ctypes.c_
                                       ctypes.c_size_t, ctypes.c_uint32, ctypes.c_char_p)
 # Each accessor's result type; the record ones also take an index, the byte
 # ones a length out.
-_FACTS = {
+_FACTS: Dict[str, Any] = {
     "size": _U64, "header_status": _INT, "header_status_name": _TEXT, "header_field": _TEXT,
     "header_record": _U32, "header_offset": _U64, "header_value": _U64, "header_limit": _U64,
     "header_cut": _INT, "header_left": _U64, "header_problem": _TEXT, "version": _I64,
@@ -34,31 +34,29 @@ _FACTS = {
     "seal_names_built_in_key": _INT, "seal_signature_length": _SZ, "seal_result": _INT,
     "seal_stop": _TEXT, "seal_stop_offset": _U64, "seal_problem": _TEXT,
 }
-_RECORD_FACTS = {"record_offset": _U64, "record_tag": _INT, "record_wrapped_key_length": _SZ,
+_RECORD_FACTS: Dict[str, Any] = {"record_offset": _U64, "record_tag": _INT, "record_wrapped_key_length": _SZ,
                  "record_used": _INT}
 
 
-def _bind():
-    library = _native.library
-    functions = {}
+def _bind() -> Dict[str, Callable[..., Any]]:
+    functions: Dict[str, Callable[..., Any]] = {}
     for name, result in _FACTS.items():
-        functions[name] = _prototype(library, name, result, [_HANDLE])
+        functions[name] = _prototype(name, result, [_HANDLE])
     for name, result in _RECORD_FACTS.items():
-        functions[name] = _prototype(library, name, result, [_HANDLE, ctypes.c_size_t])
-    functions["record_key_id"] = _prototype(library, "record_key_id", _BYTES,
+        functions[name] = _prototype(name, result, [_HANDLE, ctypes.c_size_t])
+    functions["record_key_id"] = _prototype("record_key_id", _BYTES,
                                             [_HANDLE, ctypes.c_size_t, _SIZE])
-    functions["iv"] = _prototype(library, "iv", _BYTES, [_HANDLE, _SIZE])
-    functions["seal_key_id"] = _prototype(library, "seal_key_id", _BYTES, [_HANDLE, _SIZE])
-    functions["cause"] = _prototype(library, "cause", _TEXT, [_HANDLE, ctypes.c_int])
-    functions["free"] = _prototype(library, "free", None, [_HANDLE])
-    functions["diagnose"] = getattr(library, "qve_diagnose_container" + ("_w" if WIDE else ""))
-    functions["diagnose"].restype = ctypes.c_int
-    functions["diagnose"].argtypes = [PATH, ctypes.POINTER(DiagnoseOptions),
-                                      ctypes.POINTER(_HANDLE)]
+    functions["iv"] = _prototype("iv", _BYTES, [_HANDLE, _SIZE])
+    functions["seal_key_id"] = _prototype("seal_key_id", _BYTES, [_HANDLE, _SIZE])
+    functions["cause"] = _prototype("cause", _TEXT, [_HANDLE, ctypes.c_int])
+    functions["free"] = _prototype("free", None, [_HANDLE])
+    functions["diagnose"] = _native.prototype(
+        "qve_diagnose_container" + SUFFIX, ctypes.c_int,
+        [PATH, ctypes.POINTER(DiagnoseOptions), ctypes.POINTER(_HANDLE)])
     return functions
 
 
-def _prototype(library, fact, result, arguments):
+def _prototype(fact: str, result: Any, arguments: List[Any]) -> Callable[..., Any]:
     return _native.prototype("qve_diagnosis_" + fact, result, arguments)
 
 
@@ -85,7 +83,7 @@ class Header:
     problem: str
 
     @property
-    def complete(self):
+    def complete(self) -> bool:
         return self.status == 0
 
 
@@ -129,7 +127,7 @@ class Seal:
     key_id: bytes
     names_built_in_key: bool
     signature_length: int
-    result: str
+    result: DecryptResult
     cause: str
     stop: str
     stop_offset: int
@@ -158,24 +156,19 @@ class Diagnosis:
     seal: Optional[Seal]
 
 
-def _bytes(pointer, length):
-    return ctypes.string_at(pointer, length.value) if pointer else b""
-
-
-def _facts(handle, path, seal):
+def _facts(handle: Any, path: str, seal: bool) -> Diagnosis:
     fact = {name: _call[name](handle) for name in _FACTS}
     for name, value in fact.items():
         if _FACTS[name] is _TEXT:
             fact[name] = _native.text(value)
-    length = ctypes.c_size_t()
     records = []
     for index in range(fact["record_count"]):
-        key_id = _bytes(_call["record_key_id"](handle, index, ctypes.byref(length)), length)
+        key_id = bytes_out(_call["record_key_id"], handle, index) or b""
         records.append(Record(offset=_call["record_offset"](handle, index),
                               tag=_call["record_tag"](handle, index), key_id=key_id,
                               wrapped_key_length=_call["record_wrapped_key_length"](handle, index),
                               used=_call["record_used"](handle, index) == 1))
-    iv = _bytes(_call["iv"](handle, ctypes.byref(length)), length)
+    iv = bytes_out(_call["iv"], handle) or b""
     header = Header(**{name: fact["header_" + name] for name in (
         "status", "status_name", "field", "record", "offset", "value", "limit", "left",
         "problem")}, cut=fact["header_cut"] == 1)
@@ -194,33 +187,32 @@ def _facts(handle, path, seal):
         seal=_seal(handle, fact) if seal else None)
 
 
-def _seal(handle, fact):
-    length = ctypes.c_size_t()
-    key_id = _bytes(_call["seal_key_id"](handle, ctypes.byref(length)), length)
+def _seal(handle: Any, fact: Dict[str, Any]) -> Seal:
+    key_id = bytes_out(_call["seal_key_id"], handle) or b""
     result = fact["seal_result"]
     return Seal(reached=fact["seal_reached"] == 1, decrypts=fact["seal_decrypts"] == 1,
                 plaintext_length=fact["seal_plaintext_length"], found=fact["seal_found"] == 1,
                 length=fact["seal_length"], key_id=key_id,
                 names_built_in_key=fact["seal_names_built_in_key"] == 1,
                 signature_length=fact["seal_signature_length"],
-                result=_native.text(
-                    _native.library.qve_result_name(_native.RESULT_OF_DECRYPTION, result)),
+                result=DecryptResult.of(result),
                 cause=_native.text(_call["cause"](handle, result)), stop=fact["seal_stop"],
                 stop_offset=fact["seal_stop_offset"], problem=fact["seal_problem"])
 
 
-def inspect(path, *, seal=True):
+def inspect(path: PathLike, *, seal: bool = True) -> Diagnosis:
     """The diagnosis of the file PATH as a container (any file: one that is
     no container stops at its magic), as qvehelper inspect shows it; with
     seal (the default) the payload is also decrypted once in memory and the
     seal checked. Nothing is written anywhere. A file that does not exist or
-    cannot be read, a FIFO, device or folder raise QveError."""
+    cannot be read, a FIFO, device or folder raise InputError (also
+    FileNotFoundError, PermissionError, IsADirectoryError with errno)."""
     options = DiagnoseOptions(size=ctypes.sizeof(DiagnoseOptions), decrypt=1 if seal else 0)
     handle = _HANDLE()
     code = _call["diagnose"](path_argument(path), ctypes.byref(options), ctypes.byref(handle))
     try:
         if code < 0:
             raise last_error(code)
-        return _facts(handle, os.fsdecode(path), seal)
+        return _facts(handle, _native.shown(path), seal)
     finally:
         _call["free"](handle)

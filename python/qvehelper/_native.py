@@ -1,13 +1,17 @@
 # SPDX-License-Identifier: Apache-2.0
-"""The library's C interface through ctypes: where the library is found, and
-the prototype of each function the package calls."""
+"""The library's C interface through ctypes: where the library is found, the
+prototype of each function the package calls, and how paths, text and bytes
+cross the interface (one place for all of it)."""
 import ctypes
 import os
 import sys
+from typing import Any, Callable, Iterable, List, Optional, Sequence, Union
 
 # What a code is the result of, as qve_result_name takes it.
 RESULT_OF_RUN = 1
 RESULT_OF_DECRYPTION = 2
+RESULT_OF_WARNING = 4
+RESULT_OF_STRICT = 5
 
 KEY_DECRYPTION = 10
 KEY_VERIFICATION = 11
@@ -15,10 +19,14 @@ KEY_VERIFICATION = 11
 # Windows paths are UTF-16 and go through the _w functions; elsewhere a
 # path is the name's bytes, whatever they are.
 WIDE = sys.platform == "win32"
-PATH = ctypes.c_wchar_p if WIDE else ctypes.c_char_p
+SUFFIX = "_w" if WIDE else ""
+PATH: Any = ctypes.c_wchar_p if WIDE else ctypes.c_char_p
+
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+Paths = Union[PathLike, Iterable[PathLike]]
 
 
-def _library_path():
+def _library_path() -> str:
     """QVEHELPER_LIBRARY names another library file; else the system's."""
     named = os.environ.get("QVEHELPER_LIBRARY")
     if named:
@@ -26,46 +34,56 @@ def _library_path():
     return "QVEHelper.dll" if sys.platform == "win32" else "libqvehelper.so.1"
 
 
-def _load():
-    library = ctypes.CDLL(_library_path())
-    prototypes = {
-        "qve_result_name": (ctypes.c_char_p, [ctypes.c_int, ctypes.c_int]),
-        "qve_version": (ctypes.c_char_p, []),
-        "qve_crypto_library_version": (ctypes.c_char_p, []),
-        "qve_key_identity": (
-            ctypes.c_int,
-            [ctypes.c_int, ctypes.POINTER(ctypes.c_uint8), ctypes.POINTER(ctypes.c_uint8)],
-        ),
-        "qve_development_keys": (ctypes.c_int, []),
-    }
-    for name, (result, arguments) in prototypes.items():
-        _typed(getattr(library, name), result, arguments)
-    return library
+library = ctypes.CDLL(_library_path())
 
 
-def _typed(function, result, arguments):
-    function.restype = result
-    function.argtypes = arguments
-    return function
-
-
-library = _load()
-
-
-def prototype(name, result, arguments):
+def prototype(name: str, result: Any, arguments: Sequence[Any]) -> Callable[..., Any]:
     """The library's function `name`, typed."""
-    return _typed(getattr(library, name), result, arguments)
+    function = getattr(library, name)
+    function.restype = result
+    function.argtypes = list(arguments)
+    return function  # type: ignore[no-any-return]
 
 
-def path_argument(path):
+result_name_of = prototype("qve_result_name", ctypes.c_char_p, [ctypes.c_int, ctypes.c_int])
+last_message = prototype("qve_last_message", ctypes.c_char_p, [])
+last_problem_path = prototype("qve_last_problem_path", ctypes.c_char_p, [])
+last_problem_reason = prototype("qve_last_problem_reason", ctypes.c_char_p, [])
+
+
+def path_argument(path: PathLike) -> Union[str, bytes]:
     """A str, bytes or os.PathLike path as the library takes it."""
-    native = os.fsdecode(path) if WIDE else os.fsencode(path)
-    if ("\0" if WIDE else b"\0") in native:
+    native: Union[str, bytes] = os.fsdecode(path) if WIDE else os.fsencode(path)
+    if ("\0" if WIDE else b"\0") in native:  # type: ignore[operator]
         raise ValueError(f"a path with a NUL character: {path!r}")
     return native
 
 
-def text(raw):
+def shown(path: PathLike) -> str:
+    """A path given by the caller as the package gives paths back: str, a
+    Linux name's bytes that are no UTF-8 kept as surrogates."""
+    return os.fsdecode(path)
+
+
+def path_list(paths: Paths) -> List[PathLike]:
+    """One path or an iterable of them, as a list."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        return [paths]
+    return list(paths)
+
+
+def text(raw: Optional[bytes]) -> str:
     """UTF-8 from the library, as Python text; bytes that are not UTF-8 (a
     Linux file name) kept as surrogates, as os.fsdecode keeps them."""
-    return raw.decode("utf-8", "surrogateescape") if raw is not None else None
+    return raw.decode("utf-8", "surrogateescape") if raw is not None else ""
+
+
+def result_name(of: int, code: int) -> str:
+    return text(result_name_of(of, code))
+
+
+def bytes_out(function: Callable[..., Any], *arguments: Any) -> Optional[bytes]:
+    """What an accessor that gives bytes and their length gives; None for NULL."""
+    length = ctypes.c_size_t()
+    data = function(*arguments, ctypes.byref(length))
+    return ctypes.string_at(data, length.value) if data else None

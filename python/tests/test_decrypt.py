@@ -2,12 +2,18 @@
 """decrypt, check and inspect against the built library, on the sample
 container and on copies of it damaged byte by byte: the results, the files
 left behind, progress and stopping, errors and the diagnosis's facts."""
+import copy
+import errno
 import os
+import pickle
 import sys
 
 import pytest
 
 import qvehelper
+from qvehelper import DecryptResult
+
+FACTS = ("code", "name", "message", "path", "reason", "errno", "args")
 
 EXAMPLES = os.path.join(os.path.dirname(__file__), "../../examples")
 with open(os.path.join(EXAMPLES, "sample.qves"), "rb") as sample_file:
@@ -54,13 +60,20 @@ def container(request, tmp_path):
     ("no payload", "NoSeal"),
     ("last block gone", "NoSeal"),
 ], indirect=["container"])
-@pytest.mark.parametrize("existing", [None, b"kept"])
-def test_results_and_files_left(container, result, existing, tmp_path):
+@pytest.mark.parametrize("existing, workers", [(None, 0), (b"kept", 2)])
+def test_results_and_files_left(container, result, existing, workers, tmp_path):
     output = tmp_path / "out.txt"
     if existing is not None:
         output.write_bytes(existing)
-    assert qvehelper.decrypt(container, output) == result
-    assert qvehelper.check(str(container)) == result
+    if result == "Success":
+        assert qvehelper.decrypt(container, output, workers=workers) == result
+    else:
+        with pytest.raises(qvehelper.DecryptionError) as raised:
+            qvehelper.decrypt(container, output, workers=workers)
+        assert (raised.value.result, raised.value.code) == (result, DecryptResult(result).code)
+        assert raised.value.message, "the library's cause"
+    assert qvehelper.check(str(container), workers=workers) == result
+    assert qvehelper.check(tmp_path) == {str(container): result}
     if result == "Success":
         assert output.read_bytes() == PLAINTEXT
     elif existing is None:
@@ -85,14 +98,13 @@ def check(path, progress):
                          ids=["decrypt", "check"])
 def test_progress_counts_each_step(container, call, steps, tmp_path):
     seen = []
-    assert call(tmp_path)(container, lambda done, total: seen.append((done, total))) == "Success"
-    runs = []
-    for done, total in seen:
-        if done == 0:
-            runs.append([])
-        runs[-1].append((done, total))
-    assert len(runs) == steps and runs[0][0] == (0, len(SAMPLE))
-    for run in runs:
+    assert call(tmp_path)(container, lambda *told: seen.append(told)) == "Success"
+    runs = {}
+    for done, total, step in seen:
+        runs.setdefault(step, []).append((done, total))
+    assert list(runs) == list(qvehelper.Step)[:steps]
+    assert runs[qvehelper.Step.DECRYPTING][0] == (0, len(SAMPLE))
+    for run in runs.values():
         assert [done for done, _ in run] == sorted(done for done, _ in run)
         assert run[-1][0] == run[-1][1] > 0
 
@@ -126,22 +138,40 @@ def test_progress_stops_the_work(container, call, stop_at, stop, tmp_path):
 
 
 @pytest.mark.parametrize("container", ["intact"], indirect=True)
-@pytest.mark.parametrize("make, code, path", [
-    (lambda tmp, given: qvehelper.decrypt(given, tmp / "none" / "out.txt"), -21, "none"),
+@pytest.mark.parametrize("make, code, path, kind", [
+    (lambda tmp, given: qvehelper.decrypt(given, tmp / "none" / "out.txt"), -21, "none",
+     qvehelper.OutputError),
     # A Linux name's bytes that are no UTF-8 come back as they were given.
     pytest.param(lambda tmp, given: qvehelper.decrypt(given, tmp / "n\udcfe" / "out.txt"), -21,
-                 "n\udcfe", marks=pytest.mark.skipif(sys.platform == "win32", reason="bytes")),
-    (lambda tmp, given: qvehelper.decrypt(given, given), -22, "in.qves"),
-    (lambda tmp, given: qvehelper.check(_fifo(tmp)), -8, None),
-    (lambda tmp, given: qvehelper.inspect(tmp / "missing.qves"), -5, "missing.qves"),
-    (lambda tmp, given: qvehelper.inspect(tmp), -8, None),
-], ids=["no folder", "no folder, bytes", "same file", "fifo", "missing", "folder"])
-def test_errors_carry_their_code(container, make, code, path, tmp_path):
-    with pytest.raises(qvehelper.QveError) as raised:
+                 "n\udcfe", qvehelper.OutputError,
+                 marks=pytest.mark.skipif(sys.platform == "win32", reason="bytes")),
+    (lambda tmp, given: qvehelper.decrypt(given, given), -22, "in.qves", qvehelper.OutputError),
+    (lambda tmp, given: qvehelper.check(_fifo(tmp)), -8, None, qvehelper.InputError),
+    (lambda tmp, given: qvehelper.inspect(tmp / "missing.qves"), -5, "missing.qves",
+     FileNotFoundError),
+    (lambda tmp, given: qvehelper.inspect(tmp), -8, "", IsADirectoryError),
+    (lambda tmp, given: qvehelper.decrypt(tmp / "missing.qves", tmp / "out"), 2, "missing.qves",
+     FileNotFoundError),
+    (lambda tmp, given: qvehelper.check(tmp / "missing.qves"), 2, "missing.qves",
+     FileNotFoundError),
+    (lambda tmp, given: qvehelper.find_containers(tmp / "missing"), -5, "missing",
+     FileNotFoundError),
+], ids=["no folder", "no folder, bytes", "same file", "fifo", "missing", "folder",
+        "decrypt missing", "check missing", "find in missing"])
+def test_errors_carry_their_code(container, make, code, path, kind, tmp_path):
+    with pytest.raises(kind) as raised:
         make(tmp_path, container)
-    assert raised.value.code == code
+    error = raised.value
+    assert isinstance(error, qvehelper.QveError) and error.code == code
     if path is not None:
-        assert raised.value.path == str(tmp_path / path)
+        assert error.path == str(tmp_path / path).rstrip("/")
+    if isinstance(error, OSError) and kind is not OSError:
+        assert error.errno == {FileNotFoundError: errno.ENOENT,
+                               IsADirectoryError: errno.EISDIR}.get(kind, error.errno)
+    # A pool that gives the error back to another process loses nothing.
+    for again in (pickle.loads(pickle.dumps(error)), copy.copy(error)):
+        assert type(again) is type(error) and str(again) == str(error)
+        assert [getattr(again, n, None) for n in FACTS] == [getattr(error, n, None) for n in FACTS]
     assert container.read_bytes() == SAMPLE
     assert sorted(os.listdir(tmp_path)) in (["in.qves"], ["fifo", "in.qves"])
 

@@ -3,6 +3,7 @@
 of its codes."""
 import hashlib
 import os
+import pickle
 import subprocess
 
 import pytest
@@ -58,3 +59,18 @@ def test_an_error_carries_its_code():
     error = qvehelper.QveError(-5, "no.log")
     assert (error.code, error.name) == (-5, "NotFound")
     assert "no.log" in str(error)
+
+
+@pytest.mark.parametrize("member, name, code, of", [
+    (qvehelper.DecryptResult.SUCCESS, "Success", 0, _native.RESULT_OF_DECRYPTION),
+    (qvehelper.DecryptResult.BAD_SIGNATURE, "BadSignature", 13, _native.RESULT_OF_DECRYPTION),
+    (qvehelper.RunStatus.CHECKPOINT_LOST, "CheckpointLost", 4, _native.RESULT_OF_RUN),
+    (qvehelper.ReportResult.REPORT_SOME_INVALID, "ReportSomeInvalid", 2, _native.RESULT_OF_RUN),
+    (qvehelper.WarningCode.KEPT_CHANGING, "KeptChanging", 13, _native.RESULT_OF_WARNING),
+    (qvehelper.StrictReason.UNVERIFIED, "Unverified", 7, _native.RESULT_OF_STRICT),
+])
+def test_results_are_the_library_s_names(member, name, code, of):
+    # As 1.0's strings compare and print, with the number beside.
+    assert (member, f"{member}", str(member), member.code) == (name, name, name, code)
+    assert qvehelper.result_name(code, of) == name and type(member).of(code) is member
+    assert pickle.loads(pickle.dumps(member)) is member

@@ -1,14 +1,17 @@
 # SPDX-License-Identifier: Apache-2.0
 """verify() and events() against the built library, on logs signed by the
 writer tool qvehelper-dev (QVE_DEV_TOOL)."""
+import json
 import os
 import subprocess
+from concurrent.futures import ProcessPoolExecutor
 
 import pytest
 
 import qvehelper
 
 TOOL = os.environ.get("QVE_DEV_TOOL")
+COMMAND = os.environ.get("QVE_CLI")
 pytestmark = pytest.mark.skipif(not TOOL, reason="QVE_DEV_TOOL names no writer tool")
 
 
@@ -41,7 +44,7 @@ def test_a_chain_is_verified(chain, change, status, result, verdicts):
     if change:
         change(chain / "system.log")
     run = qvehelper.verify(chain)
-    assert (run.exit_status, run.result) == (status, result)
+    assert (run.exit_status, run.result, run.status) == (status, result, result)
     names = ["System_1.log", "system.log"]
     assert [(f.name, f.verdict) for f in run.files] == list(zip(names, verdicts))
     assert [(b.first_line, b.last_line) for b in run.files[0].blocks] == [(1, 3)]
@@ -55,27 +58,84 @@ def test_the_stream_comes_in_order_and_blocks_can_be_left_out(chain):
     assert all(not f.blocks for f in qvehelper.verify(chain, blocks=False).files)
 
 
-def test_a_record_made_then_cut_away(chain):
-    record = qvehelper.verify(chain, checkpoint=b"").checkpoint
-    assert record and b"qvehelper checkpoint" in record
-    assert qvehelper.verify(chain, checkpoint=record).exit_status == 0
-    (chain / "system.log").unlink()
-    cut = qvehelper.verify(chain, checkpoint=record)
-    assert (cut.exit_status, cut.checkpoint) == (4, None)
+def unlink(*names):
+    return lambda folder: [(folder / name).unlink() for name in names]
 
 
-@pytest.mark.parametrize("paths, checkpoint, name", [
-    ("missing", None, "NotFound"),
-    (".", b"{}", "RecordDamaged"),
+@pytest.mark.parametrize("change, status, outcome", [
+    (None, 0, "extended"),
+    # A rolled-back chain: its newest file removed, or every log of the folder.
+    (unlink("system.log"), 4, "lost"),
+    (unlink("system.log", "System_1.log"), 4, "lost"),
 ])
-def test_errors_carry_their_code(chain, paths, checkpoint, name):
-    with pytest.raises(qvehelper.QveError) as raised:
+def test_a_run_held_to_its_record(chain, change, status, outcome):
+    first = qvehelper.verify(chain, init=True)
+    assert first.checkpoint_outcome.status == "new" and b"qvehelper checkpoint" in first.checkpoint
+    if change:
+        change(chain)
+    with qvehelper.events(chain, checkpoint=first.checkpoint, workers=2) as stream:
+        seen = list(stream)
+    run = seen[-1].run
+    assert (seen[-1].kind, run.exit_status, run.status.code) == ("Done", status, status)
+    assert run.checkpoint_outcome.status == outcome and (run.checkpoint is None) == bool(status)
+    assert all(e.verdict in ("FileOk", "FileInvalid") for e in seen if e.kind == "FileEnd")
+    assert run == qvehelper.verify(chain, checkpoint=first.checkpoint, blocks=False)
+
+
+@pytest.mark.parametrize("paths, checkpoint, kind, name", [
+    ("missing", None, FileNotFoundError, "NotFound"),
+    ("missing", b"{}", qvehelper.RecordError, "RecordDamaged"),
+    (".", b"", qvehelper.RecordError, "RecordDamaged"),
+])
+def test_errors_carry_their_code(chain, paths, checkpoint, kind, name):
+    with pytest.raises(kind) as raised:
         qvehelper.verify(chain / paths, checkpoint=checkpoint)
     assert raised.value.name == name and raised.value.code < 0
     assert raised.value.reason, "the run says why"
 
 
+def verify_or_error(path):
+    try:
+        return qvehelper.verify(path)
+    except qvehelper.QveError as error:
+        return error
+
+
+def test_a_pool_of_processes_loses_no_device(chain, tmp_path_factory):
+    devices = [chain] * 5 + [chain / "gone"]
+    with ProcessPoolExecutor(2) as pool:
+        runs = [pool.submit(qvehelper.verify, device) for device in devices]
+        kept = list(pool.map(verify_or_error, devices))
+    assert [run.result() == kept[i] for i, run in enumerate(runs[:5])] == [True] * 5
+    with pytest.raises(FileNotFoundError) as raised:
+        runs[5].result()
+    assert (raised.value.code, raised.value.path) == (-5, str(chain / "gone"))
+    assert kept[5].path == raised.value.path
+
+
+@pytest.mark.skipif(not COMMAND, reason="QVE_CLI names no command")
+@pytest.mark.parametrize("strict, change", [(False, None), (True, tamper)])
+def test_the_run_is_the_command_s_json(chain, strict, change, tmp_path_factory):
+    (chain / "System_1.log").write_bytes((chain / "System_1.log").read_bytes() + b"tail\n")
+    if change:
+        change(chain / "system.log")
+    record = tmp_path_factory.mktemp("record") / "record"
+    command = [COMMAND, "verify", "--json", "--details", "--include-ok", "--checkpoint-init",
+               "--checkpoint", str(record)] + (["--strict"] if strict else [])
+    printed = json.loads(subprocess.run(command + [str(chain)], capture_output=True).stdout)
+    if "report" not in printed:  # the report's own result beside the status, as before
+        printed["report"] = {key: printed.pop(key) for key in ("totalFiles", "badFiles")}
+        printed["report"].update(result=printed["result"], resultCode=printed["resultCode"])
+        printed.update(result=printed["status"], resultCode=printed["exitStatus"])
+    run = qvehelper.verify(chain, init=True, strict=strict)
+    assert run.to_dict() == dict(printed, checkpoint=dict(
+        printed["checkpoint"], file=None, readOnly=False, now=run.to_dict()["checkpoint"]["now"]))
+    assert run.files[0].unsigned_lines == (4, 4) and run.files[0].block_count == 2
+
+
 def test_inspect_log_shows_each_signature_line(chain):
+    with pytest.raises(IsADirectoryError):
+        qvehelper.inspect_log(chain)
     text = (chain / "system.log").read_bytes()
     (chain / "system.log").write_bytes(text.replace(b"three", b"THREE") + b"tail\n")
     log = qvehelper.inspect_log(chain / "system.log")
