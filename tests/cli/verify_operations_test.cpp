@@ -156,7 +156,8 @@ TEST(VerifyOperations, Scenarios) {
        {"--checkpoint", "record", "a"}, 4,
        [&](const std::vector<Json>& chains, const fs::path& dir) {
          EXPECT_EQ(status(chains.at(0)), 4);
-         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+         EXPECT_EQ(chains.at(0).at("resultCode"), 4);
+         EXPECT_EQ(chains.at(0).at("report").at("resultCode"), 0);
          EXPECT_EQ(Text(dir / "record"), Text(dir / "longer.record")) << "the newer record is kept";
        },
        BeforeRecord("cp longer.record record")},
@@ -336,7 +337,8 @@ TEST(VerifyOperations, Scenarios) {
        {"a"}, 6,
        [&](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_EQ(chains.at(0).at("status"), "Incomplete");
-         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+         EXPECT_EQ(chains.at(0).at("result"), "Incomplete");
+         EXPECT_EQ(chains.at(0).at("report").at("result"), "ReportOk");
        }},
       {"a folder holding no log", [](const fs::path& dir) { fs::create_directory(dir / "a"); },
        {"a"}, 66, {}},
