@@ -725,11 +725,14 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--details", args->details,
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
-                   "print one JSON object (with --each, one object per line for each PATH)");
+                   "print one JSON object (with --each, one object per line for each PATH); "
+                   "names that are not UTF-8 in the text's escape (\\xe9)");
       cmd.add_option("--html", args->html,
                      "also write the verification as one self-contained HTML page")
           ->type_name("REPORT.html");
-      cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
+      cmd.add_flag("-q,--quiet", args->quiet,
+                   "for cron: nothing on success (an unsigned tail, a rotation's notice), and on "
+                   "failure one line per problem, naming its file, on standard error");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
       AddJobsOption(cmd, args->jobs,
@@ -775,14 +778,16 @@ const bool kRegistered = RegisterCommand(
            "over (of 0-6 the first of 4, 3, 2, 5, 6, 1, 0 that applies; with --each, of all "
            "PATHs, and 65, 66 or 75 only where no PATH has 2-6)"},
           {kUsageError,
-           "an empty PATH, --html or a checkpoint naming a file to verify, -j without --each, "
-           "or the page to standard output with --json, among others"},
+           "an empty PATH, --html or a checkpoint naming a file to verify, or the page to "
+           "standard output with --json, among others"},
           {kDataError, "a checkpoint that is damaged, of another version or for another chain"},
           {kNoInput,
            "a PATH does not exist, cannot be read or holds no log, or a checkpoint does not "
            "exist (without --checkpoint-init) or cannot be read; without --each nothing was "
            "verified"},
-          {kCannotCreate, "the --html page, a checkpoint or its lock file"},
+          {kCannotCreate,
+           "the --html page, a checkpoint or its lock file (the chain is verified all the same; "
+           "the record's 73 or 74 only where no PATH has 2-6)"},
           {kOutputError, "standard output, the --html page or a checkpoint"},
           {kBusy, "another run held a checkpoint's lock for longer than --wait"},
       }));
