@@ -32,9 +32,9 @@ void PageGatherer::OnRestart() {
   excerptBytes_ = 0;
 }
 
-void PageGatherer::OnFileStart(int reading) {
+void PageGatherer::OnFileStart(qve_run* run) {
   // Read again from its start: what was kept of the file no longer holds.
-  if (reading > 1 && !files.empty()) {
+  if (qve_run_event_reading(run) > 1 && !files.empty()) {
     excerptBytes_ -= files.back().excerptBytes;
     files.pop_back();
   }
@@ -358,7 +358,22 @@ void WriteJudgements(Page& page, const VerifyOutcome& outcome) {
        {{"code", QVE_STATUS_STRICT_FAILED}, {"items", Items(reasons)}});
 }
 
+std::string Heading(const HtmlChain& chain, std::size_t index, std::size_t count) {
+  std::string heading = "Chain";
+  if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
+  if (!chain.outcome.path.empty()) heading += ": " + chain.outcome.path;
+  return heading;
+}
+
 void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size_t count) {
+  if (chain.error) {
+    const int status = chain.error->status;
+    page("chain-failed", {{"id", "c" + std::to_string(index + 1)},
+                          {"heading", Heading(chain, index, count)},
+                          {"result", qve::cli::StatusText(status, status)},
+                          {"reason", chain.error->what()}});
+    return;
+  }
   const ChainView view(chain, index);
   const VerifyOutcome& outcome = chain.outcome;
   qve_run* run = view.run;
@@ -372,9 +387,7 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
     const int verdict = qve_run_file_verdict(run, f);
     if (verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID) bad.push_back(f);
   }
-  std::string heading = "Chain";
-  if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
-  if (!outcome.path.empty()) heading += ": " + outcome.path;
+  const std::string heading = Heading(chain, index, count);
   const int order = qve_run_order(run);
   page("chain", {{"id", view.id},
                  {"heading", heading},
@@ -427,12 +440,12 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
 
 }  // namespace
 
-void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, int exitStatus) {
   std::string command;
   for (const std::string& arg : CommandLineArguments())
     command += (command.empty() ? "" : " ") + platform::QuotedArgument(arg);
   std::string title = "Verification report";
-  if (chains.size() == 1) title += ": " + StatusText(chains[0].outcome);
+  title += ": " + qve::cli::StatusText(exitStatus, exitStatus);
   Page page(out);
   page("page", {{"title", title},
                 {"time", platform::UtcNow("%Y-%m-%d %H:%M:%S UTC")},
@@ -447,6 +460,8 @@ void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains) {
                      build("build-line", {{"line", line}});
                  }},
                 {"chainCount", chains.size()},
+                {"exitClass", BadgeClass(exitStatus, false)},
+                {"exitStatus", qve::cli::StatusText(exitStatus, exitStatus)},
                 {"chains", [&](Page& sections) {
                    for (std::size_t i = 0; i < chains.size(); ++i)
                      WriteChain(sections, chains[i], i, chains.size());

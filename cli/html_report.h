@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/verify_outcome.h"
+#include "command/command_line.h"
 
 namespace qve::cli {
 
@@ -62,7 +64,7 @@ class PageGatherer final : public BlockSink {
  public:
   explicit PageGatherer(const PageLimits& limits) : limits_(limits) {}
   void OnRestart() override;
-  void OnFileStart(int reading) override;
+  void OnFileStart(qve_run* run) override;
   void OnBlock(qve_run* run) override;
 
   std::vector<PageFile> files;  // one per file, in run order; the last may be being read
@@ -72,16 +74,18 @@ class PageGatherer final : public BlockSink {
   std::uint64_t excerptBytes_ = 0;
 };
 
-// One verified chain: what the command found and the page's share of each
-// of its files, in the same order.
+// One chain: what the command found and the page's share of each of its
+// files, in the same order; or, for one that was not verified, why.
 struct HtmlChain {
   VerifyOutcome outcome;  // its path, with --each, is shown in the chain's heading
   std::vector<PageFile> files;
   PageLimits limits = {};
+  std::optional<command::CommandError> error;  // not verified: no run
 };
 
 // The whole page, one section per chain, written as it is made, with when,
-// where and by which command and build of this process it was made.
-void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains);
+// where and by which command and build of this process it was made, and
+// the run's exit status.
+void WriteHtmlReport(std::ostream& out, const std::vector<HtmlChain>& chains, int exitStatus);
 
 }  // namespace qve::cli

@@ -100,8 +100,12 @@ struct Chain {
   // failed); nothing else is shown then. With --each it is the chain's
   // result and the others go on.
   std::optional<CommandError> error;
-  VerifyOutcome outcome;               // its path with --each
-  std::unique_ptr<PageGatherer> page;  // with --html
+  // Why its record cannot be written (its folder is read-only, full, ...):
+  // the chain is verified all the same, and this is said with it.
+  std::optional<CommandError> recordError;
+  std::atomic<std::uint64_t>* read = nullptr;  // bytes of its files read, for the progress line
+  VerifyOutcome outcome;                       // its path with --each
+  std::unique_ptr<PageGatherer> page;          // with --html
   PageLimits pageLimits;
 };
 
@@ -190,7 +194,7 @@ bool ReplaceRecord(Chain& chain, const VerifyArguments& args, const std::string&
     return false;
   }
   if (chain.recorded != started) return false;
-  OutputFile out(args.record->name, *chain.recordFile, inputs);
+  OutputFile out(args.record->name, *chain.recordFile, inputs, false, chain.lock != nullptr);
   out.Write([&](std::ostream& stream) { stream << record; });
   // Checked once more as it is replaced: a writer without the lock may act
   // between the reading above and this.
@@ -242,6 +246,34 @@ void HoldToRecord(Chain& chain) {
   }
 }
 
+// Counts the bytes of the chain's files read, for the progress line, and
+// hands the run's events on.
+class ReadCounter final : public BlockSink {
+ public:
+  ReadCounter(std::atomic<std::uint64_t>& read, BlockSink* next) : read_(read), next_(next) {}
+  void OnRestart() override {
+    finished_ = size_ = 0;
+    read_ = 0;
+    if (next_ != nullptr) next_->OnRestart();
+  }
+  void OnFileStart(qve_run* run) override {
+    if (qve_run_event_reading(run) == 1) finished_ += size_;
+    size_ = platform::StatusOf(platform::ArgumentPath(qve_run_event_path(run))).size;
+    read_ = finished_;
+    if (next_ != nullptr) next_->OnFileStart(run);
+  }
+  void OnBlock(qve_run* run) override {
+    // A .gz's offsets are of its content, larger than the file.
+    read_ = finished_ + std::min<std::uint64_t>(qve_run_block_offset(run), size_);
+    if (next_ != nullptr) next_->OnBlock(run);
+  }
+
+ private:
+  std::atomic<std::uint64_t>& read_;
+  BlockSink* next_;
+  std::uint64_t finished_ = 0, size_ = 0;
+};
+
 // Verifies the chain and, with a record, replaces the record when the run
 // passes. Should the record have changed meanwhile (a writer that takes no
 // lock), the chain is verified again against the new one. `chains` share
@@ -255,7 +287,10 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
     outcome.run = std::move(chain.run);
     if (args.html) chain.page = std::make_unique<PageGatherer>(chain.pageLimits);
     qve_run* const run = outcome.get();
-    if (const int code = ReadRun(outcome, args.details, chain.page.get())) {
+    std::optional<ReadCounter> counter;
+    if (chain.read != nullptr) counter.emplace(*chain.read, chain.page.get());
+    if (const int code =
+            ReadRun(outcome, args.details, counter ? &*counter : (BlockSink*)chain.page.get())) {
       if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
       chain.error = CommandError(kSoftwareError, std::string("the verification failed: ") +
                                                      qve_result_name(QVE_RESULT_OF_RUN, code));
@@ -265,6 +300,11 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
     RecordKept& checkpoint = outcome.record.emplace();
     checkpoint.file = *chain.recordFile;
     checkpoint.readOnly = args.record->readOnly;
+    if (chain.recordError) {
+      checkpoint.notWritten = chain.recordError->what();
+      checkpoint.failed = chain.recordError->status;
+      return;
+    }
     if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
     checkpoint.notWritten =
         checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
@@ -335,26 +375,53 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
   }
 }
 
-// Gives the chain's exit status. `out` is standard error when the page goes
-// to standard output. A chain that could not be verified shows its error,
-// and with --each its line.
+// Under -q, what makes a verified chain's status other than 0, a line each
+// naming its file; the notices and the warnings that do not are left out.
+void SayProblems(const VerifyOutcome& outcome, int status) {
+  qve_run* run = outcome.get();
+  if (status == 0) return;
+  const std::string chain = outcome.path.empty() ? "" : Escaped(outcome.path) + ": ";
+  if (status == 1) Say(chain + StatusText(1, 1, ": nothing signed was found"));
+  for (std::size_t i = 0; i < outcome.files(); ++i) {
+    const int verdict = qve_run_file_verdict(run, i);
+    if (verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID)
+      Say(Escaped(qve_run_file_path(run, i)) + ": " + FileVerdictName(verdict));
+  }
+  if (outcome.record && qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST)
+    Say(Escaped(outcome.record->file) + ": " + CheckpointText(outcome));
+  for (std::size_t i = 0; outcome.strict && i < qve_run_strict_count(run); ++i)
+    Say(Escaped(qve_run_strict_path(run, i)) + ": " + Escaped(qve_run_strict_text(run, i)));
+  for (const VerifyWarning& warning : outcome.warnings) {
+    if (warning.unverified) Say(Escaped(warning.path) + ": " + Escaped(warning.message));
+  }
+}
+
+// Gives the chain's share of the run's exit status: its own, or the error
+// that kept its record from being written where that ranks above it. `out`
+// is standard error when the page goes to standard output. A chain that
+// could not be verified shows its error, and with --each its line.
 int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
   const VerifyOutcome& outcome = chain.outcome;
-  int status = chain.error ? chain.error->status : qve_run_status(outcome.get());
+  const int status = chain.error ? chain.error->status : qve_run_status(outcome.get());
+  int share = status;
   if (chain.error) {
     Say(chain.error->what());
     if (!args.each) return status;
   } else if (outcome.record && outcome.record->failed != 0) {
     Say(outcome.record->notWritten);
-    status = WorseStatus(status, outcome.record->failed);
+    share = WorseStatus(status, outcome.record->failed);
   }
-  if (args.quiet) return status;
+  if (args.quiet) {
+    if (!chain.error) SayProblems(outcome, status);
+    return share;
+  }
   if (args.json) {
     auto json = chain.error ? nlohmann::ordered_json{{"path", outcome.path}}
                             : ToJson(outcome, args.details);
     json["exitStatus"] = status;
     json["status"] = StatusName(status);
     if (chain.error) json["error"] = chain.error->what();
+    MakeRecoverable(json);
     out << json.dump(args.each ? -1 : 2, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace)
         << '\n';
@@ -365,7 +432,7 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
     if (outcome.record) WriteCheckpointNotices(outcome, std::cerr);
     PrintText(outcome, status, args, out);
   }
-  return status;
+  return share;
 }
 
 // Every chain on up to `jobs` threads; each is shown as soon as it and all
@@ -377,8 +444,20 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
   std::mutex mutex;
   std::size_t shown = 0;
   std::atomic<std::size_t> count{0};
-  Progress progress(args.each && !args.quiet && !args.json, Progress::Unit::Chains, chains.size(),
-                    [&] { return count.load(); });
+  // With --each, chains done; of one chain, the bytes of its files read.
+  std::atomic<std::uint64_t> bytesRead{0};
+  std::uint64_t bytes = 0;
+  if (!args.each && chains[0].run) {
+    chains[0].read = &bytesRead;
+    for (std::size_t i = 0; i < qve_run_input_count(chains[0].run.get()); ++i)
+      bytes +=
+          platform::StatusOf(platform::ArgumentPath(qve_run_input_path(chains[0].run.get(), i)))
+              .size;
+  }
+  Progress progress(!args.quiet && !args.json,
+                    args.each ? Progress::Unit::Chains : Progress::Unit::Bytes,
+                    args.each ? chains.size() : bytes,
+                    [&]() -> std::uint64_t { return args.each ? count.load() : bytesRead.load(); });
   std::optional<int> status;
   std::vector<HtmlChain> page;
   std::ostream& out = html != nullptr && html->toStandardOutput() ? std::cerr : std::cout;
@@ -395,8 +474,12 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
       Chain& next = chains[shown];
       const int chainStatus = progress.Aside([&] { return Show(next, args, out); });
       status = status ? WorseStatus(*status, chainStatus) : chainStatus;
-      if (html != nullptr && !next.error)
-        page.push_back({std::move(next.outcome), std::move(next.page->files), next.pageLimits});
+      if (html != nullptr && next.error) {
+        page.push_back({std::move(next.outcome), {}, next.pageLimits, next.error});
+      } else if (html != nullptr) {
+        page.push_back(
+            {std::move(next.outcome), std::move(next.page->files), next.pageLimits, std::nullopt});
+      }
       // Shown: what it found is let go.
       next.outcome = VerifyOutcome{};
       next.page.reset();
@@ -405,7 +488,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
   };
   RunJobs(chains.size(), args.jobs, verifyOne, loan);
   if (html != nullptr) {
-    html->Write([&](std::ostream& pageOut) { WriteHtmlReport(pageOut, page); });
+    html->Write([&](std::ostream& pageOut) { WriteHtmlReport(pageOut, page, status.value_or(0)); });
     html->Commit();
   }
   return status.value_or(0);
@@ -430,7 +513,8 @@ std::string RecordName(const std::wstring& path) {
 
 // Each chain's record: locked (in one order, so two runs never wait on each
 // other), read and checked writable before any work. A chain whose record
-// cannot be used gets the error.
+// cannot be read, or whose lock another run holds, gets the error; one whose
+// record or lock cannot be written is verified all the same.
 void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
                  const std::vector<OutputInput>& read) {
   std::vector<Chain*> locking;
@@ -443,10 +527,18 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
   };
   std::sort(locking.begin(), locking.end(),
             [&](const Chain* a, const Chain* b) { return lockKey(a) < lockKey(b); });
-  // Throws CommandError kCannotCreate (kUsageError for a file read) when
-  // the record could not be replaced.
-  const auto checkWritable = [&](const Chain& chain) {
-    if (!args.record->readOnly) const OutputFile probe(args.record->name, *chain.recordFile, read);
+  // Sets the chain's recordError when the record could not be replaced;
+  // throws CommandError kUsageError for a file read. Under the lock, it
+  // also removes the temporary a killed run left.
+  const auto checkWritable = [&](Chain& chain) {
+    if (args.record->readOnly || chain.recordError) return;
+    try {
+      const OutputFile probe(args.record->name, *chain.recordFile, read, false,
+                             chain.lock != nullptr);
+    } catch (const CommandError& e) {
+      if (e.status == kUsageError) throw;
+      chain.recordError = e;
+    }
   };
   // Every lock by the same deadline.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(args.wait);
@@ -455,16 +547,77 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
       try {
         LockRecord(*chain, args, deadline);
       } catch (const CommandError& e) {
+        if (e.status != kCannotCreate) throw;
         // A folder that is missing or takes no file says so better as the
         // record's than as its lock's.
-        if (e.status == kCannotCreate) checkWritable(*chain);
-        throw;
+        checkWritable(*chain);
+        if (!chain->recordError) chain->recordError = e;
       }
       ReadRecord(*chain, args);
       HoldToRecord(*chain);
       checkWritable(*chain);
     } catch (const CommandError& e) {
       Fail(*chain, e);
+    }
+  }
+}
+
+// Ends a run whose one chain cannot be verified, with its error, and says
+// so on the page in place of the one a run before left: a page green from
+// last night must not stand. A page that may not go where it is asked (a
+// log, a record, a folder) is not written.
+[[noreturn]] void Stop(const Chain& chain, const VerifyArguments& args,
+                       std::vector<OutputInput> inputs) {
+  if (args.html) {
+    if (chain.recordFile)
+      inputs.push_back(
+          {*chain.recordFile, platform::StatusOf(platform::ArgumentPath(*chain.recordFile))});
+    try {
+      OutputFile html("--html", *args.html, inputs, true);
+      if (!html.toStandardOutput() || !args.json) {
+        std::vector<HtmlChain> page(1);
+        page[0].error = chain.error;
+        html.Write([&](std::ostream& out) { WriteHtmlReport(out, page, chain.error->status); });
+        html.Commit();
+      }
+    } catch (const CommandError& e) {
+      if (e.status != kUsageError) Say(e.what());
+    }
+  }
+  throw *chain.error;
+}
+
+// A folder given as one chain that holds device folders (each with a log
+// of its own) is more likely a fleet than a device.
+void HintEach(const VerifyArguments& args, const std::vector<std::wstring>& paths) {
+  if (args.each || args.quiet) return;
+  namespace fs = std::filesystem;
+  const auto holdsLog = [](const fs::path& folder) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      // Compared as the system spells names: a name need not convert.
+      const fs::path name = it->path().filename();
+      if (name == "system.log" || name.native().starts_with(fs::path("System_").native()))
+        return true;
+    }
+    return false;
+  };
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    std::error_code error;
+    std::size_t devices = 0;
+    try {
+      for (fs::directory_iterator it(paths[i], error), end; !error && it != end;
+           it.increment(error)) {
+        std::error_code kind;
+        if (it->is_directory(kind) && holdsLog(it->path())) ++devices;
+      }
+    } catch (const std::exception&) {
+      continue;  // a name the library's own conversion takes; no hint is worth the run
+    }
+    if (devices > 1) {
+      std::cerr << "notice: " << Escaped(args.paths[i]) << " holds " << devices
+                << " folders with logs of their own, verified here as one chain; --each verifies "
+                   "each PATH as a chain of its own\n";
     }
   }
 }
@@ -515,7 +668,7 @@ int RunVerify(const VerifyArguments& args) {
     Prepare(chain, args);
   }
   // Without --each every PATH that cannot be used is named, and nothing is verified.
-  if (!args.each && chains[0].error) throw *chains[0].error;
+  if (!args.each && chains[0].error) Stop(chains[0], args, read);
   for (const Chain& chain : chains) {
     for (std::size_t i = 0; i < qve_run_input_count(chain.run.get()); ++i) {
       const std::string shown = qve_run_input_path(chain.run.get(), i);
@@ -540,6 +693,7 @@ int RunVerify(const VerifyArguments& args) {
     records.push_back({recordOption + " " + file, status});
   }
   OpenRecords(chains, args, read);
+  HintEach(args, paths);
   // With a record the run warns that a folder's blocks are lost.
   for (Chain& chain : chains) {
     if (chain.recorded) continue;
@@ -547,7 +701,7 @@ int RunVerify(const VerifyArguments& args) {
       Fail(chain,
            CommandError(kNoInput, Escaped(empty) + " holds no log (system.log or System_*.log)"));
   }
-  if (!args.each && chains[0].error) throw *chains[0].error;
+  if (!args.each && chains[0].error) Stop(chains[0], args, read);
   // The page must not replace anything it reports on, nor a record.
   std::optional<OutputFile> html;
   if (args.html) {
@@ -571,11 +725,14 @@ const bool kRegistered = RegisterCommand(
       cmd.add_flag("--details", args->details,
                    "show every block that is not BlockOk, with its lines, per verified file");
       cmd.add_flag("--json", args->json,
-                   "print one JSON object (with --each, one object per line for each PATH)");
+                   "print one JSON object (with --each, one object per line for each PATH); "
+                   "names that are not UTF-8 in the text's escape (\\xe9)");
       cmd.add_option("--html", args->html,
                      "also write the verification as one self-contained HTML page")
           ->type_name("REPORT.html");
-      cmd.add_flag("-q,--quiet", args->quiet, "print nothing; only the exit status tells");
+      cmd.add_flag("-q,--quiet", args->quiet,
+                   "for cron: nothing on success (an unsigned tail, a rotation's notice), and on "
+                   "failure one line per problem, naming its file, on standard error");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
       AddJobsOption(cmd, args->jobs,
@@ -621,14 +778,16 @@ const bool kRegistered = RegisterCommand(
            "over (of 0-6 the first of 4, 3, 2, 5, 6, 1, 0 that applies; with --each, of all "
            "PATHs, and 65, 66 or 75 only where no PATH has 2-6)"},
           {kUsageError,
-           "an empty PATH, --html or a checkpoint naming a file to verify, -j without --each, "
-           "or the page to standard output with --json, among others"},
+           "an empty PATH, --html or a checkpoint naming a file to verify, or the page to "
+           "standard output with --json, among others"},
           {kDataError, "a checkpoint that is damaged, of another version or for another chain"},
           {kNoInput,
            "a PATH does not exist, cannot be read or holds no log, or a checkpoint does not "
            "exist (without --checkpoint-init) or cannot be read; without --each nothing was "
            "verified"},
-          {kCannotCreate, "the --html page, a checkpoint or its lock file"},
+          {kCannotCreate,
+           "the --html page, a checkpoint or its lock file (the chain is verified all the same; "
+           "the record's 73 or 74 only where no PATH has 2-6)"},
           {kOutputError, "standard output, the --html page or a checkpoint"},
           {kBusy, "another run held a checkpoint's lock for longer than --wait"},
       }));

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "cli/frame.h"
+#include "platform/utf8.h"
 
 namespace qve::cli {
 
@@ -41,7 +42,7 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
     switch (kind) {
       case QVE_EVENT_FILE_START:
         blocks.clear();
-        if (sink != nullptr) sink->OnFileStart(qve_run_event_reading(run));
+        if (sink != nullptr) sink->OnFileStart(run);
         break;
       case QVE_EVENT_BLOCK: {
         const int verdict = qve_run_block_verdict(run);
@@ -128,12 +129,19 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   const int order = qve_run_order(run);
   Json out;
   if (!outcome.path.empty()) out["path"] = outcome.path;
-  out["exitStatus"] = qve_run_status(run);
-  out["status"] = StatusName(qve_run_status(run));
-  out["result"] = StatusName(qve_run_result(run));
-  out["resultCode"] = qve_run_result(run);
+  // result and resultCode are the chain's, as a reader of one of them takes
+  // them; the report's own is under "report".
+  const int status = qve_run_status(run);
+  out["exitStatus"] = status;
+  out["status"] = StatusName(status);
+  out["result"] = StatusName(status);
+  out["resultCode"] = status;
   out["totalFiles"] = qve_run_total_files(run);
   out["badFiles"] = qve_run_bad_files(run);
+  out["report"] = {{"result", StatusName(qve_run_result(run))},
+                   {"resultCode", qve_run_result(run)},
+                   {"totalFiles", qve_run_total_files(run)},
+                   {"badFiles", qve_run_bad_files(run)}};
   out["order"] = order == QVE_ORDER_NAME               ? "name"
                  : order == QVE_ORDER_LINKS_WITH_SEAMS ? "links, with seams"
                                                        : "links";
@@ -187,17 +195,21 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
       json["time"] = qve_run_point_time(run, at);
       return json;
     };
-    const int status = qve_run_checkpoint(run);
-    out["checkpoint"] = {{"file", kept->file},
-                         {"status", status == QVE_CHECKPOINT_LOST       ? "lost"
-                                    : status == QVE_CHECKPOINT_EXTENDED ? "extended"
-                                                                        : "new"},
-                         {"readOnly", kept->readOnly},
-                         {"written", kept->written},
-                         {"startsLater", qve_run_checkpoint_starts_later(run) != 0},
-                         {"recorded", point(QVE_POINT_RECORDED, true)},
-                         {"held", point(QVE_POINT_HELD, false)},
-                         {"now", point(QVE_POINT_NOW, true)}};
+    const int checkpoint = qve_run_checkpoint(run);
+    // As the text says it: what was not written is held, or not created.
+    out["checkpoint"] = {
+        {"file", kept->file},
+        {"status", checkpoint == QVE_CHECKPOINT_LOST ? "lost"
+                   : !kept->written ? (Known(run, QVE_POINT_RECORDED) ? "held" : "not created")
+                   : checkpoint == QVE_CHECKPOINT_EXTENDED ? "extended"
+                                                           : "new"},
+        {"readOnly", kept->readOnly},
+        {"written", kept->written},
+        {"error", kept->failed != 0 ? Json(kept->notWritten) : Json(nullptr)},
+        {"startsLater", qve_run_checkpoint_starts_later(run) != 0},
+        {"recorded", point(QVE_POINT_RECORDED, true)},
+        {"held", point(QVE_POINT_HELD, false)},
+        {"now", point(QVE_POINT_NOW, true)}};
   }
   out["strict"] = outcome.strict ? Json::array() : Json(nullptr);
   for (std::size_t i = 0; outcome.strict && i < qve_run_strict_count(run); ++i) {
@@ -207,6 +219,23 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
          {"message", qve_run_strict_text(run, i)}});
   }
   return out;
+}
+
+void MakeRecoverable(nlohmann::ordered_json& json) {
+  if (json.is_structured()) {
+    for (auto& member : json) MakeRecoverable(member);
+    return;
+  }
+  if (!json.is_string()) return;
+  const std::string& text = json.get_ref<const std::string&>();
+  for (std::size_t at = 0, length; at < text.size(); at += length) {
+    char32_t c = 0;
+    length = platform::DecodeUtf8(std::string_view(text).substr(at), &c);
+    if (length == 0) {
+      json = Escaped(text);
+      return;
+    }
+  }
 }
 
 std::string PointText(qve_run* run, int point) {

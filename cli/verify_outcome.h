@@ -40,7 +40,7 @@ struct RecordKept {
   bool readOnly = false;
   bool written = false;
   std::string notWritten;  // why FILE stays as it was, when the status allows writing
-  int failed = 0;          // the command's status, when an error kept it so
+  int failed = 0;          // the command's status, when an error kept it so (73, 74, 75)
 };
 
 using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
@@ -68,7 +68,8 @@ class BlockSink {
   virtual ~BlockSink() = default;
   // The run starts over: a rotation renamed its files.
   virtual void OnRestart() {}
-  virtual void OnFileStart(int /*reading*/) {}
+  // The file is the run's current event (qve_run_event_*).
+  virtual void OnFileStart(qve_run* /*run*/) {}
   // The block is the run's current event (qve_run_block_*).
   virtual void OnBlock(qve_run* /*run*/) {}
 };
@@ -101,6 +102,10 @@ std::string StatusText(int status, int result, const std::string& between = "");
 
 // The JSON object of one outcome; `details` adds every file's blocks.
 nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details);
+
+// Every string of `json` that is not UTF-8 (a name's bytes) in the text
+// output's escape ("\xe9", "\\" for a backslash), which gives them back.
+void MakeRecoverable(nlohmann::ordered_json& json);
 
 // The record's block at a QVE_POINT_*, by file, line and id.
 std::string PointText(qve_run* run, int point);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -105,6 +106,20 @@ int UnknownCommand(const std::string& name) {
   return kUsageError;
 }
 
+// The usage line, the reason (`sayReason`) and where the whole help is: the
+// help itself would bury the reason.
+int UsageError(const CLI::App& app, const CLI::App& failing,
+               const std::function<void()>& sayReason) {
+  const std::string name = &failing == &app ? program : program + " " + failing.get_name();
+  std::string usage = CLI::Formatter().make_usage(&failing, name);
+  if (usage.starts_with("Usage")) usage[0] = 'u';
+  std::cerr << usage;
+  sayReason();
+  std::cerr << "see '" << program << " help" << (&failing == &app ? "" : " " + failing.get_name())
+            << "'\n";
+  return kUsageError;
+}
+
 int Dispatch(const std::string& description, int argc, char** argv) {
   CLI::App app(description, program);
   app.set_version_flag("--version", [] { return BuildDescription(program); });
@@ -155,16 +170,14 @@ int Dispatch(const std::string& description, int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
     const CLI::App* failing = app.get_subcommands().empty() ? &app : app.get_subcommands()[0];
-    // A subcommand's usage line carries the program name only when given it.
-    std::cerr << program << ": " << e.what() << "\n\n"
-              << failing->help(failing == &app ? "" : program);
-    return kUsageError;
+    return UsageError(app, *failing, [&] { std::cerr << program << ": " << e.what() << '\n'; });
   }
   const CLI::App* chosen = app.get_subcommands().front();
   chosenCommand = chosen->get_name();
   try {
     return actions.at(chosen)();
   } catch (const CommandError& e) {
+    if (e.status == kUsageError) return UsageError(app, *chosen, [&] { Say(e.what()); });
     Say(e.what());
     return e.status;
   } catch (const std::exception& e) {

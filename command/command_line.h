@@ -76,11 +76,11 @@ using CommandSetup = std::function<std::function<int()>(CLI::App& command)>;
 bool RegisterCommand(std::string name, std::string description, CommandSetup setup);
 
 // Parses argv against the registered subcommands and runs the chosen one.
-// Usage errors print the message and the usage to stderr and give
-// kUsageError; a CommandError its message and status; any other exception
-// its message and kSoftwareError; a standard output that does not take what
-// was written gives kOutputError.
-// `backslashQuote` says how Windows reads a backslash before a quote.
+// Usage errors (a CommandError of kUsageError too) print the usage line,
+// the message and where the help is to stderr and give kUsageError; a CommandError its message and
+// status; any other exception its message and kSoftwareError; a standard output that does not take
+// what was written gives kOutputError. `backslashQuote` says how Windows reads a backslash before a
+// quote.
 int RunCommandLine(const std::string& program, const std::string& description, int argc,
                    char** argv,
                    platform::BackslashQuote backslashQuote = platform::BackslashQuote::Escapes);

@@ -2,6 +2,7 @@
 #include "command/output_file.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "command/escape.h"
 #include "command/standard_input.h"
@@ -44,8 +45,26 @@ bool OutputFile::NamesStandardOutput(const std::string& name) {
                                         .SameFileAs(platform::StatusOfStandardOutput());
 }
 
+namespace {
+
+// The temporary's name for `target` in `folder`: ".qve-" and ten characters
+// of a hash of the target's name, so that it is found again by the next run.
+std::wstring ClaimedTemporary(const std::wstring& folder, const std::wstring& target) {
+  std::uint64_t hash = 14695981039346656037u;  // FNV-1a
+  for (const wchar_t c : std::filesystem::path(target).filename().wstring()) {
+    hash ^= static_cast<std::uint64_t>(c);
+    hash *= 1099511628211u;
+  }
+  static constexpr wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+  std::wstring name = folder + L"/.qve-";
+  for (int i = 0; i < 10; ++i, hash /= 36) name += kDigits[hash % 36];
+  return name;
+}
+
+}  // namespace
+
 OutputFile::OutputFile(std::string label, const std::string& name,
-                       const std::vector<OutputInput>& inputs, bool standardOutputToo)
+                       const std::vector<OutputInput>& inputs, bool standardOutputToo, bool locked)
     : label_(std::move(label)), name_(Escaped(name)) {
   const std::string called = label_ + " " + name_;
   if (name.empty()) throw CommandError(kUsageError, label_ + " must not be empty");
@@ -70,7 +89,14 @@ OutputFile::OutputFile(std::string label, const std::string& name,
     throw OutputError(called, wide, fault, inputs);
   }
   std::error_code error;
-  temporary_ = platform::TempOutput::Create(folder, error);
+  std::wstring claimed;
+  if (locked && !toStandardOutput_) {
+    claimed = ClaimedTemporary(folder, target_);
+    std::error_code stale;
+    std::filesystem::remove(claimed, stale);
+  }
+  temporary_ = platform::TempOutput::Create(folder, error, platform::TempNaming::Unnamed,
+                                            platform::TempAccess::ByPath, claimed);
   if (!temporary_)
     throw OutputError(called, wide,
                       {OutputProblem::NoTemporary, folder, platform::ErrorText(error), 0});

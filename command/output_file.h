@@ -54,9 +54,12 @@ class OutputFile {
   // this user may not replace, or a name that leads through another user's
   // link in a sticky folder (RefuseForeignLink). `label` names the output in
   // messages ("OUTPUT", "--html"). With `standardOutputToo`, "-" and any name
-  // of the command's standard output mean standard output.
+  // of the command's standard output mean standard output. With `locked`
+  // the caller holds the destination's lock: its temporary takes a name of
+  // its own (one per destination), and one that a killed run left there is
+  // removed now.
   OutputFile(std::string label, const std::string& name, const std::vector<OutputInput>& inputs,
-             bool standardOutputToo = false);
+             bool standardOutputToo = false, bool locked = false);
 
   // True when `name` means the command's standard output: "-", or any name
   // of the file or pipe it is.

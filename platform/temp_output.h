@@ -40,10 +40,14 @@ class TempOutput {
   // A new empty file in `folder`, which must be the destination's folder for
   // Publish to replace the destination in one step. Nothing and `error` set
   // when the folder takes no file, or when `folder` leads through a link
-  // that LinkRefusal (file_status.h) refuses.
+  // that LinkRefusal (file_status.h) refuses. A `claimed` path in `folder`
+  // is the name it takes in place of a random one, for a caller that holds
+  // the destination's lock: what is found there is what a killed process
+  // left, and is removed.
   static std::unique_ptr<TempOutput> Create(std::wstring_view folder, std::error_code& error,
                                             TempNaming naming = TempNaming::Unnamed,
-                                            TempAccess access = TempAccess::ByPath);
+                                            TempAccess access = TempAccess::ByPath,
+                                            std::wstring_view claimed = {});
   virtual ~TempOutput() = default;  // discards the file unless it was published
 
   // From now on the signals that end the process remove every named

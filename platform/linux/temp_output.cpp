@@ -142,8 +142,8 @@ void Copy(int from, off_t at, int to, std::error_code& error) {
 
 class LinuxTempOutput final : public TempOutput {
  public:
-  LinuxTempOutput(int fd, std::string folder, std::string name)
-      : fd_(fd), folder_(std::move(folder)), name_(std::move(name)) {
+  LinuxTempOutput(int fd, std::string folder, std::string name, std::string claimed)
+      : fd_(fd), folder_(std::move(folder)), name_(std::move(name)), claimed_(std::move(claimed)) {
     if (!name_.empty()) guard_ = std::make_unique<NamedGuard>(name_);
     path_ = *ToWide(name_.empty() ? "/proc/self/fd/" + std::to_string(fd_) : name_);
   }
@@ -255,12 +255,14 @@ class LinuxTempOutput final : public TempOutput {
       // A name of our own first, then rename: linkat never replaces.
       std::string linked;
       for (int attempt = 0;; ++attempt) {
-        linked = RandomName(folder_);
+        linked = claimed_.empty() ? RandomName(folder_) : claimed_;
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) == 0)
           break;
-        if (errno != EEXIST || attempt == 100) {
-          error = LastError();
+        const int failed = errno;
+        if (failed == EEXIST && !claimed_.empty()) ::unlink(linked.c_str());
+        if (failed != EEXIST || attempt == 100) {
+          error = {failed, std::generic_category()};
           return false;
         }
       }
@@ -296,6 +298,7 @@ class LinuxTempOutput final : public TempOutput {
   int fd_;
   std::string folder_;
   std::string name_;  // empty while the file has no name
+  std::string claimed_;
   std::wstring path_;
   std::unique_ptr<NamedGuard> guard_;
 };
@@ -329,9 +332,11 @@ void TempOutput::RemoveOnSignals() {
 // /proc/self/fd (this process and its debuggers); a named one, where the
 // file system has no unnamed files, by its owner too.
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
-                                               TempNaming naming, TempAccess) {
+                                               TempNaming naming, TempAccess,
+                                               std::wstring_view claimed) {
   const auto narrow = ToNarrow(folder);
-  if (!narrow) {
+  const auto claimedName = ToNarrow(claimed);
+  if (!narrow || !claimedName) {
     error = std::make_error_code(std::errc::invalid_argument);
     return nullptr;
   }
@@ -340,7 +345,8 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
   // Owner-only while it holds what nobody has vouched for yet.
   if (naming == TempNaming::Unnamed) {
     const int fd = ::open(narrow->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 && ProcSeesFile(fd)) return std::make_unique<LinuxTempOutput>(fd, *narrow, "");
+    if (fd >= 0 && ProcSeesFile(fd))
+      return std::make_unique<LinuxTempOutput>(fd, *narrow, "", *claimedName);
     if (fd >= 0) {
       ::close(fd);
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -349,10 +355,11 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
     }
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = RandomName(*narrow);
+    std::string name = claimedName->empty() ? RandomName(*narrow) : *claimedName;
     const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return std::make_unique<LinuxTempOutput>(fd, *narrow, std::move(name));
+    if (fd >= 0) return std::make_unique<LinuxTempOutput>(fd, *narrow, name, *claimedName);
     if (errno != EEXIST) break;
+    if (!claimedName->empty()) ::unlink(name.c_str());
   }
   error = LastError();
   return nullptr;

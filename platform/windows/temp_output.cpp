@@ -213,11 +213,12 @@ void TempOutput::RemoveOnSignals() {
 // deletion (so that a Ctrl-C still removes it): nobody else reads or writes
 // it until Publish lets it go.
 std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::error_code& error,
-                                               TempNaming, TempAccess access) {
+                                               TempNaming, TempAccess access,
+                                               std::wstring_view claimed) {
   const std::wstring base(folder);
   const bool hold = access == TempAccess::HandleOnly;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::wstring name = RandomName(base);
+    std::wstring name = claimed.empty() ? RandomName(base) : std::wstring(claimed);
     const HANDLE file = CreateFileW(
         name.c_str(), hold ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
         hold ? FILE_SHARE_DELETE : 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -227,6 +228,7 @@ std::unique_ptr<TempOutput> TempOutput::Create(std::wstring_view folder, std::er
                                                  hold ? file : INVALID_HANDLE_VALUE);
     }
     if (GetLastError() != ERROR_FILE_EXISTS) break;
+    if (!claimed.empty()) DeleteFileW(name.c_str());
   }
   error = LastError();
   return nullptr;

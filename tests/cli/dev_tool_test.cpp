@@ -188,7 +188,7 @@ TEST(DevToolAndFrame, Wording) {
       {"device output", seal + "OUTPUT /dev/full is a character device; only a regular file is replaced\n"},
       {"unknown command", "qvehelper: unknown command 'verfiy'; run 'qvehelper help' for the list\n"},
       {"usage error", "qvehelper-dev: INPUT is required\n"},
-      {"usage error", "Usage: qvehelper-dev seal "},
+      {"usage error", "usage: qvehelper-dev seal "},
       {"version to a full disk", "qvehelper: cannot write standard output: no space left on device\n"},
       {"sign-log to a pipe nobody reads", sign + "cannot write standard output: broken pipe\n"},
       {"help", "Subcommands:"},

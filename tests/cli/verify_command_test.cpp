@@ -75,6 +75,15 @@ std::function<void(const fs::path&)> Page(const char* page, bool written, mode_t
   };
 }
 
+// A page written, and holding `parts`.
+std::function<void(const fs::path&)> PageHolds(std::vector<std::string> parts) {
+  return [=](const fs::path& dir) {
+    const Bytes bytes = testing::ReadFile(dir / "p.html");
+    const std::string text(bytes.begin(), bytes.end());
+    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part;
+  };
+}
+
 std::vector<Row> Rows() {
   const std::string tail = Warning("a/system.log");
   const std::string ok = "ReportOk (0): 3 files, 0 bad\n";
@@ -206,6 +215,10 @@ std::vector<Row> Rows() {
        {"FileInvalid System_2.log\n", "ReportSomeInvalid (2): 3 files, 1 bad\n"}, {Warning("b/system.log")},
        tamper},
       {"quiet", {"-q", "a"}, 0, {}, {}},
+      {"quiet, failing", {"-q", "--each", "a", "b", "c"}, 2, {}, {"b/System_2.log: FileInvalid", "c: "}, tamper},
+      {"a folder of devices as one chain", {"."}, 2, {"ReportSomeInvalid (2)"},
+       {"notice: . holds 2 folders", "warning: ", "warning: ", "warning: ", "warning: ", "warning: ", "warning: "}},
+      {"a usage error", {"--bogus", "a"}, 64, {}, {"usage: qvehelper verify ", "--bogus", "see 'qvehelper help verify'"}},
       {"a typo", {"a", "typo.log"}, 66, {}, {"typo.log"}},
       {"the same folder twice", {"a", "./a"}, 0, {ok},
        {Warning("./a/System_1.log"), Warning("./a/System_2.log"), Warning("./a/system.log"), tail}},
@@ -246,6 +259,8 @@ std::vector<Row> Rows() {
       {"named not UTF-8", {"--include-ok", "a/System_1.log", "a/System_2.log", "a/System_\xff.log"}, 0,
        {"FileOk System_1.log\nFileOk System_2.log\nFileOk System_\\xff.log\n" + ok},
        {Warning("a/System_\\xff.log")}, renamedNotUtf8},
+      {"named not UTF-8 in JSON", {"--json", "--include-ok", "a/System_\xff.log"}, 0, {}, {}, renamedNotUtf8, {}, {},
+       R"({"files": [{"name": "System_\\xff.log", "path": "a/System_\\xff.log"}]})"},
       {"FIFOs", {"a"}, 6, {"Incomplete (6): 3 files, 0 bad" + report}, {Warning("a/System_9.log"), tail}, fifos},
       {"deeper than the open-file limit", {"deep"}, 0, {"ReportOk (0): 1 file, 0 bad\n"}, {}, deep,
        {.openFileLimit = 12}},
@@ -340,6 +355,10 @@ std::vector<Row> Rows() {
        R"([{"path": "a"}, {"path": "b"}])"},
       {"a page", {"--html", "p.html", "a"}, 0, {ok}, {tail}, {}, {}, Page("p.html", true)},
       {"a page replaced", {"--html", "p.html", "a"}, 0, {ok}, {tail}, oldPage, {}, Page("p.html", true, 0640)},
+      {"a page when nothing is verified", {"--html", "p.html", "c"}, 66, {}, {"c: "}, oldPage, {},
+       PageHolds({"NoInput (66)", "c: "})},
+      {"a page for every PATH", {"--each", "--html", "p.html", "a", "c"}, 66, {"a: " + ok, "c: "}, {tail, "c: "}, {}, {},
+       PageHolds({"Chain 2 of 2: c", "NoInput (66)"})},
       {"a page naming a log", {"--html", "a/system.log", "a"}, 64, {}, {"a/system.log"}, {}, {}, logKept},
       {"a page naming a PATH", {"--html", "b/system.log", "a", "b/system.log"}, 64, {}, {"b/system.log"}, {}, {},
        logKept},
@@ -433,6 +452,8 @@ TEST(VerifyCommand, Wording) {
   const std::pair<const char*, std::string> messages[] = {
       {"one chain", "warning: a/system.log: lines 5-6 are not signed\n"},
       {"a typo", say + "typo.log: no such file or directory\n"},
+      {"quiet, failing", say + "b/System_2.log: FileInvalid\n"},
+      {"a folder of devices as one chain", "notice: . holds 2 folders with logs of their own, verified here as one chain; --each verifies each PATH as a chain of its own\n"},
       {"a file with its folder", "warning: a/system.log: the same file as a/system.log; verified once\n"},
       {"unreadable", "warning: a/System_2.log: cannot be read (permission denied); FileUnsigned\n"},
       {"unreadable", "warning: a/locked: skipped: permission denied\n"},

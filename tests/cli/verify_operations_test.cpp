@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -156,7 +158,8 @@ TEST(VerifyOperations, Scenarios) {
        {"--checkpoint", "record", "a"}, 4,
        [&](const std::vector<Json>& chains, const fs::path& dir) {
          EXPECT_EQ(status(chains.at(0)), 4);
-         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+         EXPECT_EQ(chains.at(0).at("resultCode"), 4);
+         EXPECT_EQ(chains.at(0).at("report").at("resultCode"), 0);
          EXPECT_EQ(Text(dir / "record"), Text(dir / "longer.record")) << "the newer record is kept";
        },
        BeforeRecord("cp longer.record record")},
@@ -336,7 +339,47 @@ TEST(VerifyOperations, Scenarios) {
        {"a"}, 6,
        [&](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_EQ(chains.at(0).at("status"), "Incomplete");
-         EXPECT_EQ(chains.at(0).at("resultCode"), 0);
+         EXPECT_EQ(chains.at(0).at("result"), "Incomplete");
+         EXPECT_EQ(chains.at(0).at("report").at("result"), "ReportOk");
+       }},
+      {"a read-only record folder: every chain verified, tampering said, records not written",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Device(dir / "b");
+         Bytes log = testing::ReadFile(dir / "b/system.log");
+         log[0] = 'S';
+         testing::WriteFile(dir / "b/system.log", log);
+         fs::create_directory(dir / "cps");
+       },
+       {"--checkpoint-init", "--checkpoint-dir", "cps", "a", "b"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(status(chains.at(0)), 0);
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("written"), false);
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "not created");
+         EXPECT_TRUE(chains.at(0).at("checkpoint").at("error").is_string());
+         EXPECT_EQ(status(chains.at(1)), 2);
+         EXPECT_TRUE(testing::NamesIn(dir / "cps").empty());
+       },
+       Failing("open-write", "*cps/", EROFS, 1, 0)},
+      {"no inode left for the record: verified, held, and 73 where nothing is worse",
+       DeviceRecorded, {"--checkpoint", "record", "a"}, 73,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(status(chains.at(0)), 0);
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "held");
+         EXPECT_EQ(Record(dir / "record").at("line"), 3);
+       },
+       Failing("open-write", "*record", ENOSPC, 1, 0)},
+      {"a temporary record a killed run left is removed under the lock",
+       [&](const fs::path& dir) {
+         DeviceRecorded(dir);
+         testing::Run(testing::InFolder(Before("rename", "record", "kill -9 $PPID"), cli, "verify",
+                                        {"--checkpoint", "record", "a"}, dir.string()));
+         const std::set<std::string> names = testing::NamesIn(dir);
+         ASSERT_TRUE(std::ranges::any_of(names, [](const std::string& n) { return n.starts_with(".qve-"); }));
+       },
+       {"--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>&, const fs::path& dir) {
+         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a", "record", "record.lock"}));
        }},
       {"a folder holding no log", [](const fs::path& dir) { fs::create_directory(dir / "a"); },
        {"a"}, 66, {}},
