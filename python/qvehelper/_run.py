@@ -212,6 +212,7 @@ class Run:
         return {
             "exitStatus": self.exit_status, "status": self.status.value,
             "result": self.status.value, "resultCode": self.status.code,
+            "totalFiles": self.total_files, "badFiles": self.bad_files,
             "report": {"result": self.result.value, "resultCode": self.result.code,
                        "totalFiles": self.total_files, "badFiles": self.bad_files},
             "order": self.order,
@@ -228,14 +229,22 @@ class Run:
                                     for b in f.blocks if b.verdict != BlockVerdict.BLOCK_OK]}
                         for f in self.files],
             "checkpoint": None if outcome is None else {
-                "file": None, "status": outcome.status.value, "readOnly": False,
-                "written": self.checkpoint is not None, "startsLater": outcome.starts_later,
+                "file": None, "status": _status_shown(outcome, self.checkpoint is not None),
+                "readOnly": False,
+                "written": self.checkpoint is not None, "error": None, "startsLater": outcome.starts_later,
                 "recorded": point(outcome.recorded, True), "held": point(outcome.held, False),
                 "now": point(outcome.now, True)},
             "strict": None if self.strict is None else [
                 {"path": s.path, "reason": s.reason.value, "message": s.text}
                 for s in self.strict],
         }
+
+
+def _status_shown(outcome: CheckpointOutcome, written: bool) -> str:
+    # As the command says it: a record not written is held, or not created.
+    if outcome.status == CheckpointStatus.LOST or written:
+        return str(outcome.status.value)
+    return "held" if outcome.recorded is not None else "not created"
 
 
 @dataclass
