@@ -21,7 +21,9 @@ REPORT_RESULTS = ["ReportOk", "ReportUnsigned", "ReportSomeInvalid", "ReportAllI
 class _Options(ctypes.Structure):
     _fields_ = [("size", ctypes.c_size_t), ("order", ctypes.c_int), ("strict", ctypes.c_int),
                 ("excerpt_lines", ctypes.c_uint32), ("excerpt_line_bytes", ctypes.c_size_t),
-                ("once", ctypes.c_int)]
+                ("once", ctypes.c_int), ("loan", ctypes.c_void_p),
+                ("max_unsigned_lines", ctypes.c_uint32), ("stale_after_days", ctypes.c_uint32),
+                ("accept", ctypes.c_int)]
 
 
 _run = ctypes.c_void_p
@@ -53,6 +55,11 @@ _PROTOTYPES = {
     "qve_run_status": (ctypes.c_int, [_run]),
     "qve_run_result": (ctypes.c_int, [_run]),
     "qve_run_record": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
+    "qve_run_longest_block": (ctypes.c_uint32, [_run]),
+    "qve_run_checkpoint_history_left": (ctypes.c_int, [_run, ctypes.POINTER(ctypes.c_uint32),
+                                                       ctypes.POINTER(ctypes.c_uint32)]),
+    "qve_run_checkpoint_shrunk": (ctypes.c_int, [_run]),
+    "qve_run_checkpoint_stale": (ctypes.c_int, [_run]),
     "qve_run_block_parse": (ctypes.c_int, [_run]),
     "qve_run_block_stop": (ctypes.c_char_p, [_run]),
     "qve_run_block_link": (ctypes.POINTER(ctypes.c_uint8), [_run, _size]),
@@ -120,6 +127,14 @@ class Run:
     files: list
     warnings: list
     checkpoint: bytes
+    # The data lines of the longest signed block; with a record, the files
+    # and lines that left the old end of its history (None unless the run
+    # starts later than a version 2 record), whether more left than a
+    # rotation takes, and whether it is stale.
+    longest_block: int = 0
+    history_left: tuple = None
+    history_shrunk: bool = False
+    stale: bool = False
 
 
 def _error(code, handle=None):
@@ -133,10 +148,11 @@ def _error(code, handle=None):
     return error
 
 
-def _open(paths, order, strict, checkpoint, once=False):
+def _open(paths, order, strict, checkpoint, once=False, policy=None):
     if order not in ORDERS:
         raise ValueError(f"order {order!r}: 'links' or 'name'")
-    options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0, once=1 if once else 0)
+    options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0, once=1 if once else 0,
+                       **(policy or {}))
     handle = _run()
     code = _c.qve_run_create(ctypes.byref(options), ctypes.byref(handle))
     if code != 0:
@@ -202,12 +218,17 @@ def events(paths, *, order="links", strict=False, checkpoint=None):
         _c.qve_run_free(handle)
 
 
-def verify(paths, *, order="links", strict=False, checkpoint=None, blocks=True):
+def verify(paths, *, order="links", strict=False, checkpoint=None, blocks=True, accept=False,
+           stale_after=0, max_unsigned=0):
     """Verifies PATHS (files and folders) as one chain. `checkpoint` is a
     record's bytes (b"" for none yet); the result's `checkpoint` is the new
-    record's bytes, or None when the run did not pass. blocks=False keeps no
-    block, for huge runs."""
-    handle = _open(paths, order, strict, checkpoint)
+    record's bytes, or None when the run did not pass (with accept=True,
+    whenever it verified a block). blocks=False keeps no block, for huge
+    runs. stale_after (days) and max_unsigned (lines) are the policy's, as
+    the command's --stale-after and --max-unsigned."""
+    handle = _open(paths, order, strict, checkpoint, policy={
+        "accept": 1 if accept else 0, "stale_after_days": stale_after,
+        "max_unsigned_lines": max_unsigned})
     try:
         files, warnings = [], []
         for event in _stream(handle):
@@ -227,8 +248,14 @@ def verify(paths, *, order="links", strict=False, checkpoint=None, blocks=True):
             file.verdict = FILE_VERDICTS[_c.qve_run_file_verdict(handle, index)]
         length = ctypes.c_size_t()
         record = _c.qve_run_record(handle, ctypes.byref(length))
+        files_left, lines_left = ctypes.c_uint32(), ctypes.c_uint32()
+        left = _c.qve_run_checkpoint_history_left(handle, ctypes.byref(files_left),
+                                                  ctypes.byref(lines_left))
         return Run(_c.qve_run_status(handle), REPORT_RESULTS[_c.qve_run_result(handle)], files,
-                   warnings, ctypes.string_at(record, length.value) if record else None)
+                   warnings, ctypes.string_at(record, length.value) if record else None,
+                   _c.qve_run_longest_block(handle),
+                   (files_left.value, lines_left.value) if left else None,
+                   _c.qve_run_checkpoint_shrunk(handle) == 1, _c.qve_run_checkpoint_stale(handle) == 1)
     finally:
         _c.qve_run_free(handle)
 
