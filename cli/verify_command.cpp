@@ -73,6 +73,9 @@ struct VerifyArguments {
   bool checkpointInit = false;
   unsigned wait = 300;
   bool strict = false;
+  bool accept = false;
+  unsigned staleAfter = 0;   // days; 0: not asked
+  unsigned maxUnsigned = 0;  // lines; 0: the longest signed block
   std::vector<std::string> paths;
 };
 
@@ -213,6 +216,9 @@ void Prepare(Chain& chain, const VerifyArguments& args) {
   options.excerpt_lines = args.html ? chain.pageLimits.linesPerBlock : 0;
   options.excerpt_line_bytes = chain.pageLimits.bytesPerLine;
   options.loan = chain.loan;
+  options.max_unsigned_lines = args.maxUnsigned;
+  options.stale_after_days = args.staleAfter;
+  options.accept = args.accept ? 1 : 0;
   qve_run* made = nullptr;
   if (const int code = qve_run_create(&options, &made); code != 0) throw std::bad_alloc();
   chain.run.reset(made);
@@ -300,12 +306,14 @@ void VerifyChain(Chain& chain, const VerifyArguments& args, std::size_t chains,
     RecordKept& checkpoint = outcome.record.emplace();
     checkpoint.file = *chain.recordFile;
     checkpoint.readOnly = args.record->readOnly;
+    checkpoint.accepted = args.accept;
     if (chain.recordError) {
       checkpoint.notWritten = chain.recordError->what();
       checkpoint.failed = chain.recordError->status;
       return;
     }
-    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
+    // --accept rewrites even a record whose block is lost.
+    if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST && !args.accept) return;
     checkpoint.notWritten =
         checkpoint.readOnly ? "it is read-only here" : qve_run_checkpoint_not_recorded(run);
     if (!checkpoint.notWritten.empty()) return;
@@ -761,10 +769,30 @@ const bool kRegistered = RegisterCommand(
           ->type_name("SECONDS")
           ->check(CLI::Range(0u, 86400u))
           ->capture_default_str();
+      cmd.add_flag(
+          "--accept", args->accept,
+          "write every record from this run whatever it found (a device reset, history removed on "
+          "purpose, lost evidence), after saying what the record gives up; the exit status stays "
+          "that of the verification");
+      cmd.add_option("--stale-after", args->staleAfter,
+                     "a chain whose record has not grown for DAYS is stale: a warning, with "
+                     "--strict a reason to fail")
+          ->type_name("DAYS")
+          ->check(CLI::Range(1u, 36500u));
       cmd.add_flag("--strict", args->strict,
-                   "fail with 5 on signatures stripped, unsigned lines but at the newest file's "
-                   "end, empty signature lines, bytes after a NUL or 0x1A, and anything that "
-                   "could hold evidence and was not verified");
+                   "fail with 5 on: a file with no signature in a chain with signed ones; unsigned "
+                   "lines but at the newest file's end, or more of them there than the chain's "
+                   "longest signed block covers (or --max-unsigned); empty signature lines; bytes "
+                   "after a NUL or 0x1A; anything that could hold evidence and was not verified; "
+                   "with a record, more files gone from the old end than arrived at the new end, "
+                   "and a record stale for --stale-after. Without a record it cannot see files "
+                   "removed from either end, a newest file cut back, nor one stripped of its "
+                   "signatures that has no more lines than a signed block");
+      cmd.add_option("--max-unsigned", args->maxUnsigned,
+                     "with --strict, the newest file's unsigned tail may be LINES long (default: "
+                     "as long as the chain's longest signed block)")
+          ->type_name("LINES")
+          ->check(CLI::Range(1u, 1000000u));
       cmd.add_option("PATH", args->paths, "log files and folders")->required();
       cmd.footer(ExitStatusHelp({
           {0, "ReportOk"},
@@ -800,6 +828,15 @@ const bool kRegistered = RegisterCommand(
                              "--checkpoint-init creates records of --checkpoint or "
                              "--checkpoint-dir; a read-only record is never written");
         }
+        if (args->accept && (!args->record || args->record->readOnly)) {
+          throw CommandError(kUsageError,
+                             "--accept writes records of --checkpoint or --checkpoint-dir; a "
+                             "read-only record is never written");
+        }
+        if (args->staleAfter != 0 && !args->record)
+          throw CommandError(kUsageError, "--stale-after judges a chain by its record: give one");
+        if (args->maxUnsigned != 0 && !args->strict)
+          throw CommandError(kUsageError, "--max-unsigned is a rule of --strict");
         args->paths = ExpandPathArguments(args->paths);
         return RunVerify(*args);
       });

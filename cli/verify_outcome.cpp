@@ -145,6 +145,7 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
   out["order"] = order == QVE_ORDER_NAME               ? "name"
                  : order == QVE_ORDER_LINKS_WITH_SEAMS ? "links, with seams"
                                                        : "links";
+  out["longestSignedBlock"] = qve_run_longest_block(run);
   out["files"] = Json::array();
   out["warnings"] = Json::array();
   if (details) out["details"] = Json::array();
@@ -193,8 +194,18 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
       json["chainValue"] = PointHex(qve_run_point_chain_value, run, at);
       json["start"] = PointHex(qve_run_point_start, run, at);
       json["time"] = qve_run_point_time(run, at);
+      json["grew"] = qve_run_point_grew(run, at);
       return json;
     };
+    std::uint32_t filesLeft = 0, linesLeft = 0;
+    const bool left = qve_run_checkpoint_history_left(run, &filesLeft, &linesLeft) != 0;
+    Json oldest = nullptr;
+    if (Known(run, QVE_POINT_OLDEST)) {
+      oldest = {{"file", qve_run_point_file(run, QVE_POINT_OLDEST)},
+                {"line", qve_run_point_line(run, QVE_POINT_OLDEST)},
+                {"chainValue", PointHex(qve_run_point_chain_value, run, QVE_POINT_OLDEST)}};
+    }
+    const std::string givesUp = GivesUpText(outcome);
     const int checkpoint = qve_run_checkpoint(run);
     // As the text says it: what was not written is held, or not created.
     out["checkpoint"] = {
@@ -209,7 +220,13 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
         {"startsLater", qve_run_checkpoint_starts_later(run) != 0},
         {"recorded", point(QVE_POINT_RECORDED, true)},
         {"held", point(QVE_POINT_HELD, false)},
-        {"now", point(QVE_POINT_NOW, true)}};
+        {"now", point(QVE_POINT_NOW, true)},
+        {"oldest", std::move(oldest)},
+        {"historyLeft", left ? Json{{"files", filesLeft}, {"lines", linesLeft}} : Json(nullptr)},
+        {"historyShrunk", qve_run_checkpoint_shrunk(run) != 0},
+        {"stale", qve_run_checkpoint_stale(run) != 0},
+        {"accepted", kept->accepted && kept->written},
+        {"givesUp", givesUp.empty() ? Json(nullptr) : Json(givesUp)}};
   }
   out["strict"] = outcome.strict ? Json::array() : Json(nullptr);
   for (std::size_t i = 0; outcome.strict && i < qve_run_strict_count(run); ++i) {
@@ -277,16 +294,57 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
          PointText(run, QVE_POINT_NOW) + ", written to " + file;
 }
 
+std::string GivesUpText(const VerifyOutcome& outcome) {
+  qve_run* run = outcome.get();
+  if (!outcome.record || !outcome.record->accepted || !outcome.record->written ||
+      !Known(run, QVE_POINT_RECORDED))
+    return "";
+  if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) {
+    return "the record gives up " + PointText(run, QVE_POINT_RECORDED) + ", recorded " +
+           Escaped(qve_run_point_time(run, QVE_POINT_RECORDED)) +
+           ", which the chain no longer holds, and all it vouched for before it";
+  }
+  std::uint32_t files = 0, lines = 0;
+  if (qve_run_checkpoint_history_left(run, &files, &lines) == 0 || files + lines == 0) return "";
+  std::string text = "the record gives up " + Counted(files, "file") + " (" +
+                     Counted(lines, "line") + ") of history at the old end";
+  if (Known(run, QVE_POINT_OLDEST))
+    text += ", from " + Escaped(qve_run_point_file(run, QVE_POINT_OLDEST)) + " line " +
+            std::to_string(qve_run_point_line(run, QVE_POINT_OLDEST)) + " on";
+  return text;
+}
+
 void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out) {
   qve_run* run = outcome.get();
-  const std::string notice = "notice: " + Escaped(outcome.record->file) + ": ";
+  const std::string file = Escaped(outcome.record->file) + ": ";
+  const std::string notice = "notice: " + file;
+  if (const std::string givesUp = GivesUpText(outcome); !givesUp.empty())
+    out << notice << "--accept: " << givesUp << "\n";
   if (qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST) return;
   if (Renamed(run)) {
     out << notice << "the recorded block " << PointText(run, QVE_POINT_RECORDED) << " is now in "
         << Escaped(qve_run_point_file(run, QVE_POINT_HELD)) << ": a rotation renamed files\n";
   }
-  if (qve_run_checkpoint_starts_later(run) != 0)
+  std::uint32_t files = 0, lines = 0;
+  if (qve_run_checkpoint_history_left(run, &files, &lines) != 0) {
+    out << notice << "the run starts later than the recorded one: " << Counted(files, "file")
+        << " (" << Counted(lines, "line") << ") of the recorded history left its old end\n";
+  } else if (qve_run_checkpoint_starts_later(run) != 0) {
     out << notice << "the run starts later than the recorded one: the oldest files are gone\n";
+  }
+  // Under --strict these are reasons of the policy, listed with the others.
+  if (outcome.strict) return;
+  if (qve_run_checkpoint_shrunk(run) != 0) {
+    out << "warning: " << file
+        << "more files left the old end of the chain than arrived at its new end since the "
+           "record, more than a rotation takes; the record keeps its oldest block, "
+        << Escaped(qve_run_point_file(run, QVE_POINT_OLDEST)) << " line "
+        << qve_run_point_line(run, QVE_POINT_OLDEST) << ", until --accept\n";
+  }
+  if (qve_run_checkpoint_stale(run) != 0) {
+    out << "warning: " << file << "the chain has not grown since "
+        << Escaped(qve_run_point_grew(run, QVE_POINT_RECORDED)) << " (--stale-after)\n";
+  }
 }
 
 }  // namespace qve::cli

@@ -41,6 +41,7 @@ struct RecordKept {
   bool written = false;
   std::string notWritten;  // why FILE stays as it was, when the status allows writing
   int failed = 0;          // the command's status, when an error kept it so (73, 74, 75)
+  bool accepted = false;   // --accept: written whatever the run found
 };
 
 using RunHandle = std::unique_ptr<qve_run, decltype(&qve_run_free)>;
@@ -114,5 +115,8 @@ std::string PointText(qve_run* run, int point);
 // rotation, the oldest files gone), a line each.
 std::string CheckpointText(const VerifyOutcome& outcome);
 void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out);
+// What a record written by --accept gives up of what the old one vouched
+// for, in words; "" for nothing.
+std::string GivesUpText(const VerifyOutcome& outcome);
 
 }  // namespace qve::cli

@@ -596,8 +596,8 @@ typedef struct qve_run qve_run;
 #define QVE_ORDER_NAME 1  /* the order of the names, as VerifyReport takes them */
 
 typedef struct qve_run_options {
-  size_t size; /* sizeof(qve_run_options), or the size up to excerpt_lines
-                * or up to loan, as older hosts give it */
+  size_t size; /* sizeof(qve_run_options), or the size up to excerpt_lines,
+                * up to loan or up to max_unsigned_lines, as older hosts give it */
   int order;   /* QVE_ORDER_LINKS (the default) or QVE_ORDER_NAME */
   int strict;  /* 1: apply the strict policy (QVE_STATUS_STRICT_FAILED) */
   /* Covered lines each block event shows (qve_run_block_excerpt_*), and
@@ -613,6 +613,18 @@ typedef struct qve_run_options {
    * qve_run_work. The events and results are the same either way. The
    * run is freed before the loan. */
   qve_loan* loan;
+  /* With strict: the newest file's unsigned tail may be this many lines
+   * long (0: as many as the chain's longest signed block covers, see
+   * qve_run_longest_block), else QVE_STRICT_UNSIGNED_TAIL. */
+  uint32_t max_unsigned_lines;
+  /* With a record: a chain whose record has not grown for this many days
+   * is stale (qve_run_checkpoint_stale; with strict QVE_STRICT_STALE); 0:
+   * never. */
+  uint32_t stale_after_days;
+  /* 1: qve_run_record gives this run's record whatever the run found (a
+   * device reset, history removed on purpose, lost evidence); the status
+   * stays what the run found. */
+  int accept;
 } qve_run_options;
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
@@ -776,6 +788,9 @@ QVE_API int qve_run_result(const qve_run* run);
 QVE_API int qve_run_total_files(const qve_run* run);
 QVE_API int qve_run_bad_files(const qve_run* run);
 QVE_API int qve_run_order(const qve_run* run);
+/* Once done: the data lines that the chain's longest validly signed block
+ * covers, how many the writer signs at most (0 when nothing is signed). */
+QVE_API uint32_t qve_run_longest_block(const qve_run* run);
 
 /* With the strict option, once done: why the run fails it, each a reason,
  * the path it is about and its text. */
@@ -786,6 +801,9 @@ QVE_API int qve_run_order(const qve_run* run);
 #define QVE_STRICT_AFTER_END 5       /* bytes after an end-of-input byte (0x1A) */
 #define QVE_STRICT_NAME_CASE 6       /* a log's name but for case, not verified */
 #define QVE_STRICT_UNVERIFIED 7      /* anything else that could hold evidence, not verified */
+#define QVE_STRICT_HISTORY_SHRUNK 8  /* more files left the old end than a rotation takes */
+#define QVE_STRICT_UNSIGNED_TAIL 9   /* the newest file's unsigned tail is too long */
+#define QVE_STRICT_STALE 10          /* the record has not grown for stale_after_days */
 QVE_API size_t qve_run_strict_count(const qve_run* run);
 QVE_API int qve_run_strict_reason(const qve_run* run, size_t index);
 QVE_API const char* qve_run_strict_path(const qve_run* run, size_t index);
@@ -807,6 +825,9 @@ QVE_API int qve_run_checkpoint(const qve_run* run);
 #define QVE_POINT_RECORDED 0
 #define QVE_POINT_HELD 1
 #define QVE_POINT_NOW 2
+/* The oldest block the given record vouches for (a version 2 record):
+ * file, line and chain value. */
+#define QVE_POINT_OLDEST 3
 QVE_API int qve_run_point_known(const qve_run* run, int point);
 QVE_API const char* qve_run_point_file(const qve_run* run, int point);
 QVE_API uint32_t qve_run_point_line(const qve_run* run, int point);
@@ -816,11 +837,23 @@ QVE_API size_t qve_run_point_file_index(const qve_run* run, int point);
 QVE_API const uint8_t* qve_run_point_chain_value(const qve_run* run, int point, size_t* length);
 QVE_API const uint8_t* qve_run_point_start(const qve_run* run, int point, size_t* length);
 QVE_API const char* qve_run_point_time(const qve_run* run, int point);
+/* RECORDED and NOW: when the record's block last changed (RFC 3339; a
+ * version 1 record's time). */
+QVE_API const char* qve_run_point_grew(const qve_run* run, int point);
 /* 1 when the run starts later than the recorded one (its oldest files are
  * gone); why the run gives no new record ("" when it gives one, and when
  * no record was given): nothing signed, or the run does not pass. */
 QVE_API int qve_run_checkpoint_starts_later(const qve_run* run);
 QVE_API const char* qve_run_checkpoint_not_recorded(const qve_run* run);
+/* When the run starts later than a version 2 record: 1, with the files and
+ * lines of the recorded history that left its old end (either pointer may
+ * be NULL); else 0. 1 when more files left the old end than arrived at the
+ * new end since the record (then the new record keeps the recorded oldest
+ * block, unless accept); 1 when the record has not grown for
+ * stale_after_days. */
+QVE_API int qve_run_checkpoint_history_left(const qve_run* run, uint32_t* files, uint32_t* lines);
+QVE_API int qve_run_checkpoint_shrunk(const qve_run* run);
+QVE_API int qve_run_checkpoint_stale(const qve_run* run);
 /* The new record's bytes (*length of them), for the caller to store in
  * place of the old one; NULL when the run did not pass or recorded no
  * block (the old record stands). Owned by the run. */

@@ -106,6 +106,8 @@ void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
   if (keepBlocks_ && block.verdict != BlockOk)
     current_.blocks.push_back({block.verdict, block.lines.first, block.lines.last});
   if (!block.isUnsignedTail() && !current_.firstSigned) current_.firstSigned = block.verdict;
+  if ((block.verdict == BlockOk || block.verdict == BlockChainBreak) && !block.coversNoLine)
+    outcome_.longestBlock = std::max(outcome_.longestBlock, block.lines.last - block.lines.first);
   if (block.verdict == BlockNoSignature && current_.emptySignatures++ == 0)
     current_.firstEmptySignature = block.lines.last;
   for (VerifyObserver* next : next_) next->OnBlock(file, block);
@@ -138,7 +140,7 @@ const char* ReadFaultText(platform::ReadFault fault) {
   return "read whole";
 }
 
-std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
+std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome, std::uint32_t maxUnsigned) {
   std::vector<StrictFinding> found;
   const bool anySigned = std::any_of(outcome.files.begin(), outcome.files.end(), [](const auto& f) {
     return f.verdict != QVE_Helper::FileUnsigned;
@@ -159,6 +161,16 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
                        platform::LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
                            " not signed, and not at the end of "
                            "the newest file"});
+    } else if (const auto& tail = detail.unsignedTail; tail && anySigned) {
+      // Longer than the writer signs: lines were added, or signatures stripped.
+      const std::uint32_t limit = maxUnsigned != 0 ? maxUnsigned : outcome.longestBlock;
+      if (tail->last - tail->first + 1 > limit) {
+        found.push_back({StrictReason::UnsignedTail, file.path,
+                         platform::LinesText(tail->first, tail->last) + " not signed: more than " +
+                             platform::Counted(limit, "line") +
+                             (maxUnsigned != 0 ? " (--max-unsigned)"
+                                               : ", the longest signed block of the chain")});
+      }
     }
     if (file.emptySignatures > 0) {
       std::string message =
@@ -192,6 +204,24 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome) {
                        warning.message});
   }
   return found;
+}
+
+void StrictRecordFindings(const VerifyOutcome& outcome, const std::string& path,
+                          std::vector<StrictFinding>& found) {
+  if (!outcome.checkpoint) return;
+  const CheckpointOutcome& checkpoint = *outcome.checkpoint;
+  if (checkpoint.shrunk) {
+    found.push_back({StrictReason::HistoryShrunk, path,
+                     platform::Counted(checkpoint.left->files, "file") + " (" +
+                         platform::Counted(checkpoint.left->lines, "line") +
+                         ") left the old end of the chain since the record, and " +
+                         std::to_string(checkpoint.left->arrived) +
+                         " arrived at its new end: more than a rotation takes"});
+  }
+  if (checkpoint.stale) {
+    found.push_back(
+        {StrictReason::Stale, path, "the chain has not grown since " + checkpoint.recorded->grew});
+  }
 }
 
 bool IsIncomplete(const VerifyOutcome& outcome) {

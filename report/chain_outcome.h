@@ -51,8 +51,11 @@ enum class StrictReason {
   EmptySignatureLine,
   BytesAfterNul,
   BytesAfterEndOfInput,
-  NameCase,    // a log's name but for case, so not verified
-  Unverified,  // anything else that could hold evidence and was not verified
+  NameCase,       // a log's name but for case, so not verified
+  Unverified,     // anything else that could hold evidence and was not verified
+  HistoryShrunk,  // more files left the old end than arrived since the record
+  UnsignedTail,   // the newest file's tail longer than the device signs
+  Stale,          // the record has not grown for the days asked
 };
 
 struct StrictFinding {
@@ -68,6 +71,9 @@ struct VerifyOutcome {
   std::uint32_t result = 0;
   std::uint32_t totalFiles = 0;
   std::uint32_t badFiles = 0;
+  // The data lines of its longest validly signed block: how many lines the
+  // writer signs at most.
+  std::uint32_t longestBlock = 0;
   std::vector<VerifiedFile> files;  // every verified file, in the run's order
   std::vector<VerifyWarning> warnings;
   // Entries passed over because their name is a log's only when case is ignored.
@@ -83,8 +89,16 @@ const char* ReadFaultText(platform::ReadFault fault);
 // ..."); "" for one that parses or is empty.
 std::string WhereParsingStops(const BlockDetail& block);
 
-// What the strict policy finds in an outcome; nothing when it passes.
-std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome);
+// What the strict policy finds in an outcome; nothing when it passes. The
+// newest file's unsigned tail may be as long as `maxUnsigned` lines, or
+// with 0 as the longest signed block.
+std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome,
+                                          std::uint32_t maxUnsigned = 0);
+
+// The policy's findings about the record: history gone beyond rotation, a
+// record that has not grown.
+void StrictRecordFindings(const VerifyOutcome& outcome, const std::string& path,
+                          std::vector<StrictFinding>& found);
 
 // Whether a warning says that something which could hold evidence was not
 // verified.

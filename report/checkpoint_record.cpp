@@ -20,10 +20,14 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kFormat = "qvehelper checkpoint";
-constexpr unsigned kVersion = 1;
+constexpr unsigned kVersion = 2;
 constexpr std::size_t kDigestBytes = 32;  // SHA-256
-constexpr std::array<const char*, 9> kMembers = {
-    "format", "version", "verificationKey", "file", "line", "id", "chainValue", "start", "time"};
+constexpr std::array<const char*, 15> kMembers = {
+    "format", "version", "verificationKey", "file",  "line",       "id",         "chainValue",
+    "start",  "time",    "files",           "lines", "oldestFile", "oldestLine", "oldestChainValue",
+    "grew"};
+// Of those, the members a version 1 record has.
+constexpr std::size_t kVersion1Members = 9;
 
 // The chain a record is for: the key its signatures verify under.
 Bytes VerificationKeyFingerprint() {
@@ -62,9 +66,10 @@ class RecordReader {
     if (!bytes || bytes->size() != kDigestBytes) Damaged(name, "a SHA-256 value in hex");
     return *bytes;
   }
-  void NothingElse() const {
+  void NothingElse(std::size_t members) const {
     for (const auto& [name, value] : json_.items()) {
-      if (std::find(kMembers.begin(), kMembers.end(), name) == kMembers.end())
+      if (std::find(kMembers.begin(), kMembers.begin() + members, name) ==
+          kMembers.begin() + members)
         Refuse("is damaged: \"" + platform::Escaped(name) + "\" is no member of a record");
     }
   }
@@ -112,15 +117,37 @@ bool IsRfc3339(std::string_view text) {
          offsetHour && *offsetHour <= 23 && offsetMinute && *offsetMinute <= 59;
 }
 
+std::optional<std::int64_t> Rfc3339Seconds(std::string_view text) {
+  if (!IsRfc3339(text)) return std::nullopt;
+  using namespace std::chrono;
+  const auto number = [&](std::size_t at, std::size_t count) {
+    return int(*Digits(text, at, count));
+  };
+  const sys_days day = year_month_day(year(number(0, 4)), month(unsigned(number(5, 2))),
+                                      std::chrono::day(unsigned(number(8, 2))));
+  std::int64_t seconds = day.time_since_epoch().count() * 86400LL + number(11, 2) * 3600LL +
+                         number(14, 2) * 60LL + number(17, 2);
+  std::size_t at = 19;
+  if (text[at] == '.') {
+    for (++at; text[at] >= '0' && text[at] <= '9';) ++at;
+  }
+  if (text[at] == '+' || text[at] == '-') {
+    const std::int64_t offset = number(at + 1, 2) * 3600LL + number(at + 4, 2) * 60LL;
+    seconds += text[at] == '+' ? -offset : offset;
+  }
+  return seconds;
+}
+
 CheckpointRecord ParseCheckpointRecord(std::string_view text) {
   const Json json = Json::parse(text, nullptr, false);
   const RecordReader record(json);
   if (json.is_discarded() || !json.is_object()) record.Refuse("is damaged: not a JSON object");
   if (!json.contains("format") || json["format"] != std::string(kFormat))
     record.Refuse("is not a checkpoint record");
-  if (const std::uint32_t version = record.Number("version"); version != kVersion) {
+  const std::uint32_t version = record.Number("version");
+  if (version != 1 && version != kVersion) {
     record.Refuse("is of version " + std::to_string(version) +
-                      ", which is not supported (this tool reads version " +
+                      ", which is not supported (this tool reads versions 1 and " +
                       std::to_string(kVersion) + ")",
                   QVE_ERROR_RECORD_VERSION);
   }
@@ -131,13 +158,22 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
                       platform::Hex(VerificationKeyFingerprint()),
                   QVE_ERROR_RECORD_OTHER_CHAIN);
   }
-  record.NothingElse();
+  record.NothingElse(version == 1 ? kVersion1Members : kMembers.size());
   CheckpointRecord out;
   out.block = {record.Text("file"), record.Number("line"), record.Number("id"),
                record.Digest("chainValue")};
   out.start = record.Digest("start");
   out.time = record.Text("time");
   if (!IsRfc3339(out.time)) record.Damaged("time", "a time as RFC 3339 writes it");
+  out.grew = out.time;
+  if (version == 1) return out;
+  RecordedHistory& history = out.history.emplace();
+  history.files = record.Number("files");
+  history.lines = record.Number("lines");
+  history.oldest = {record.Text("oldestFile"), record.Number("oldestLine"), 0,
+                    record.Digest("oldestChainValue")};
+  out.grew = record.Text("grew");
+  if (!IsRfc3339(out.grew)) record.Damaged("grew", "a time as RFC 3339 writes it");
   return out;
 }
 
@@ -155,6 +191,16 @@ std::string CheckpointRecordText(const CheckpointRecord& record) {
                {"version", kVersion},
                {"verificationKey", platform::Hex(VerificationKeyFingerprint())}};
   json.update(CheckpointRecordMembers(record));
+  // A record is always written as version 2: one read as version 1 vouches
+  // from this run's oldest block on.
+  const RecordedHistory history = record.history.value_or(RecordedHistory{});
+  json["files"] = history.files;
+  json["lines"] = history.lines;
+  json["oldestFile"] = history.oldest.file;
+  json["oldestLine"] = history.oldest.line;
+  json["oldestChainValue"] = platform::Hex(
+      history.oldest.chainValue.empty() ? record.block.chainValue : history.oldest.chainValue);
+  json["grew"] = record.grew.empty() ? record.time : record.grew;
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -5,7 +5,7 @@
 // the record's format; where it is kept and its lock are the caller's.
 //
 // A record is one JSON object with exactly these members:
-//   "format": "qvehelper checkpoint", "version": 1,
+//   "format": "qvehelper checkpoint", "version": 2 (1 is read too),
 //   "verificationKey": SHA-256 of the key the chain is signed with, in hex,
 //   "chainValue": the chain value after the recorded block, in hex: the one
 //     member a later run is held to,
@@ -14,7 +14,13 @@
 //   "start": the chain value the recording run started from, in hex, which
 //     tells a run that starts later (the oldest files gone) from one that
 //     starts where it did,
-//   "time": when it was recorded, RFC 3339.
+//   "time": when it was recorded, RFC 3339,
+// and since version 2, what the record vouches for from the old end on, so
+// that history which leaves faster than rotation takes it is seen:
+//   "files", "lines": the files and lines of the chain up to the recorded
+//     block (its file and line included),
+//   "oldestFile", "oldestLine", "oldestChainValue": the oldest signed block,
+//   "grew": when the recorded block last changed, RFC 3339.
 // Hex digits may be of either case. A record made under another
 // verification key is for another chain: no chain this library verifies can
 // hold its block.
@@ -23,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,12 +45,23 @@ struct ChainPoint {
   std::uint32_t id = 0;
   Bytes chainValue;          // after it: the digest of its bytes
   std::size_t position = 0;  // its file's place in the run; not recorded
+  // The lines of the run's files before it, and its own line; not recorded.
+  std::uint64_t historyLine = 0;
+};
+
+// What a version 2 record vouches for from the old end of the chain.
+struct RecordedHistory {
+  std::uint32_t files = 0;
+  std::uint32_t lines = 0;
+  ChainPoint oldest{};  // its file, line and chain value
 };
 
 struct CheckpointRecord {
-  ChainPoint block;  // the newest verified block
-  Bytes start;       // the chain value the run started from
-  std::string time;  // RFC 3339
+  ChainPoint block;                          // the newest verified block
+  Bytes start;                               // the chain value the run started from
+  std::string time;                          // RFC 3339
+  std::optional<RecordedHistory> history{};  // none in a version 1 record
+  std::string grew{};                        // RFC 3339; a version 1 record's time
 };
 
 // Why a record cannot be used: `code` is QVE_ERROR_RECORD_DAMAGED,
@@ -68,5 +86,9 @@ std::string CheckpointRecordText(const CheckpointRecord& record);
 // Whether `text` is a date and time as RFC 3339 writes them
 // ("2026-12-07T02:05:47Z", "2026-12-07t03:05:47.5+01:00").
 bool IsRfc3339(std::string_view text);
+
+// The seconds since 1970 (UTC) that an RFC 3339 time says; nothing for one
+// that is not.
+std::optional<std::int64_t> Rfc3339Seconds(std::string_view text);
 
 }  // namespace qve

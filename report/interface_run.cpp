@@ -121,9 +121,10 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
   // Hosts built before the excerpts, or before the loan, give the size up to them.
   constexpr size_t kFirstSize = offsetof(qve_run_options, excerpt_lines);
   constexpr size_t kBeforeLoan = offsetof(qve_run_options, loan);
+  constexpr size_t kBeforePolicy = offsetof(qve_run_options, max_unsigned_lines);
   if (run == nullptr || options == nullptr ||
       (options->size != sizeof(qve_run_options) && options->size != kFirstSize &&
-       options->size != kBeforeLoan))
+       options->size != kBeforeLoan && options->size != kBeforePolicy))
     return QVE_ERROR_MISUSE;
   if (options->order != QVE_ORDER_LINKS && options->order != QVE_ORDER_NAME)
     return QVE_ERROR_MISUSE;
@@ -134,6 +135,11 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
     chosen.once = options->once != 0;
   }
   chosen.loan = qve::interface::LoanOf(*options);
+  if (options->size == sizeof(qve_run_options)) {
+    chosen.maxUnsigned = options->max_unsigned_lines;
+    chosen.record.staleAfterDays = options->stale_after_days;
+    chosen.record.accept = options->accept != 0;
+  }
   return Guarded([&] {
     *run = new qve_run(chosen);
     return 0;
@@ -500,6 +506,11 @@ static const qve::StrictFinding* StrictAt(const qve_run* run, size_t index) {
   return index < qve_run_strict_count(run) ? &(*run->run.outcome().strict)[index] : nullptr;
 }
 
+uint32_t qve_run_longest_block(const qve_run* run) {
+  const qve::VerifyOutcome* outcome = Finished(run);
+  return outcome != nullptr ? outcome->longestBlock : 0;
+}
+
 int qve_run_strict_reason(const qve_run* run, size_t index) {
   const qve::StrictFinding* finding = StrictAt(run, index);
   return finding != nullptr ? static_cast<int>(finding->reason) + 1 : QVE_ERROR_MISUSE;
@@ -546,6 +557,8 @@ static std::pair<const qve::ChainPoint*, const qve::CheckpointRecord*> PointOf(c
   if (record != nullptr)
     return {*record ? &(*record)->block : nullptr, *record ? &**record : nullptr};
   if (point == QVE_POINT_HELD && checkpoint->held) return {&*checkpoint->held, nullptr};
+  if (point == QVE_POINT_OLDEST && checkpoint->recorded && checkpoint->recorded->history)
+    return {&checkpoint->recorded->history->oldest, nullptr};
   return {};
 }
 
@@ -586,6 +599,29 @@ const uint8_t* qve_run_point_start(const qve_run* run, int point, size_t* length
 const char* qve_run_point_time(const qve_run* run, int point) {
   const qve::CheckpointRecord* record = PointOf(run, point).second;
   return record != nullptr ? record->time.c_str() : "";
+}
+
+const char* qve_run_point_grew(const qve_run* run, int point) {
+  const qve::CheckpointRecord* record = PointOf(run, point).second;
+  return record != nullptr ? record->grew.c_str() : "";
+}
+
+int qve_run_checkpoint_history_left(const qve_run* run, uint32_t* files, uint32_t* lines) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  const bool known = checkpoint != nullptr && checkpoint->left;
+  if (files != nullptr) *files = known ? checkpoint->left->files : 0;
+  if (lines != nullptr) *lines = known ? checkpoint->left->lines : 0;
+  return known ? 1 : 0;
+}
+
+int qve_run_checkpoint_shrunk(const qve_run* run) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  return checkpoint != nullptr && checkpoint->shrunk ? 1 : 0;
+}
+
+int qve_run_checkpoint_stale(const qve_run* run) {
+  const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
+  return checkpoint != nullptr && checkpoint->stale ? 1 : 0;
 }
 
 int qve_run_checkpoint_starts_later(const qve_run* run) {

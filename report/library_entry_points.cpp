@@ -52,8 +52,8 @@ constexpr const char* kWarnings[] = {"SameFile",    "Unreadable",    "NameCase",
                                      "Changed",     "ByteOrderMark", "Links",    "BreakFollows",
                                      "KeptChanging"};
 constexpr const char* kStrictReasons[] = {
-    "FileUnsigned",         "UnsignedLines", "EmptySignatureLine", "BytesAfterNul",
-    "BytesAfterEndOfInput", "NameCase",      "Unverified"};
+    "FileUnsigned", "UnsignedLines", "EmptySignatureLine", "BytesAfterNul", "BytesAfterEndOfInput",
+    "NameCase",     "Unverified",    "HistoryShrunk",      "UnsignedTail",  "Stale"};
 constexpr const char* kCheckpoints[] = {"None", "New", "Extended", "Lost"};
 
 constexpr const char* kUnknown = "Unknown";

@@ -126,11 +126,19 @@ void VerificationRun::Finish() {
          true, QVE_WARNING_KEPT_CHANGING});
   }
   WarnAboutLinks(outcome_);
-  if (options_.strict) outcome_.strict = StrictFindings(outcome_);
+  if (options_.strict) outcome_.strict = StrictFindings(outcome_, options_.maxUnsigned);
   if (recordGiven_) {
-    CheckpointOutcome& checkpoint = outcome_.checkpoint.emplace(
-        JudgeCheckpoint("", recorded_, watch_->seen(), FailingReason(outcome_)));
-    if (checkpoint.status != CheckpointStatus::Lost && checkpoint.notWritten.empty())
+    CheckpointOutcome& checkpoint = outcome_.checkpoint.emplace(JudgeCheckpoint(
+        "", recorded_, watch_->seen(), FailingReason(outcome_), false, options_.record));
+    if (outcome_.strict) {
+      const std::size_t before = outcome_.strict->size();
+      const std::string source = files_.sources.empty() ? "" : files_.sources.front().second;
+      StrictRecordFindings(outcome_, source, *outcome_.strict);
+      if (outcome_.strict->size() > before && checkpoint.notWritten.empty() && !checkpoint.accepted)
+        checkpoint.notWritten = FailingReason(outcome_);
+    }
+    if (checkpoint.accepted ||
+        (checkpoint.status != CheckpointStatus::Lost && checkpoint.notWritten.empty()))
       record_ = CheckpointRecordText(*checkpoint.now);
   }
   QueueWarnings();

@@ -44,6 +44,10 @@ struct VerificationRunOptions {
   bool once = false;
   // Threads the host lends to the run's block checks, or none.
   platform::Loan* loan = nullptr;
+  // The strict policy's longest unsigned tail of the newest file; 0: the
+  // longest signed block.
+  std::uint32_t maxUnsigned = 0;
+  CheckpointPolicy record{};
 };
 
 class VerificationRun {

@@ -83,8 +83,8 @@ from ._decrypt import Containers, PassedOver, check, decrypt, find_containers
 from ._errors import (CancelledError, CryptoError, DecryptionError, InputError, MisuseError,
                       OutputError, QveError, RecordError, error_for)
 from ._inspect import Diagnosis, Header, Record, Seal, SessionKey, inspect
-from ._run import (Block, CheckpointOutcome, Event, Events, File, LogDiagnosis, Point, Row, Run,
-                   Strict, Warning, events, inspect_log, verify)
+from ._run import (Block, CheckpointOutcome, Event, Events, File, LogDiagnosis, Point, Policy,
+                   Row, Run, Strict, Warning, events, inspect_log, verify)
 
 __version__ = "1.0.0"
 
@@ -97,8 +97,8 @@ __all__ = [
     "Code", "DecryptResult", "RunStatus", "ReportResult", "FileVerdict", "BlockVerdict",
     "WarningCode", "StrictReason", "CheckpointStatus", "Step", "EventKind",
     "Containers", "PassedOver", "Diagnosis", "Header", "Record", "Seal", "SessionKey",
-    "Run", "File", "Block", "Warning", "Strict", "Point", "CheckpointOutcome", "Event", "Events",
-    "LogDiagnosis", "Row",
+    "Run", "File", "Block", "Warning", "Strict", "Point", "CheckpointOutcome", "Policy", "Event",
+    "Events", "LogDiagnosis", "Row",
 ]
 
 RESULT_OF_RUN = _native.RESULT_OF_RUN

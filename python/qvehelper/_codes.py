@@ -115,6 +115,9 @@ class StrictReason(Code):
     BYTES_AFTER_END_OF_INPUT = ("BytesAfterEndOfInput", 5)
     NAME_CASE = ("NameCase", 6)
     UNVERIFIED = ("Unverified", 7)
+    HISTORY_SHRUNK = ("HistoryShrunk", 8)
+    UNSIGNED_TAIL = ("UnsignedTail", 9)
+    STALE = ("Stale", 10)
 
 
 class CheckpointStatus(Code):

@@ -5,7 +5,7 @@ import ctypes
 import os
 from dataclasses import dataclass, field
 from types import TracebackType
-from typing import Any, Dict, Iterator, List, Optional, Tuple, Type
+from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Type
 
 from . import _native
 from ._codes import (BlockVerdict, CheckpointStatus, EventKind, FileVerdict, ReportResult,
@@ -18,13 +18,15 @@ ORDERS = {"links": 0, "name": 1}
 _ORDER_NAMES = {0: "links", 1: "name", 2: "links, with seams"}
 _RECORD_INIT = 1
 _NO_LOG = -7
-_POINTS = {"recorded": 0, "held": 1, "now": 2}
+_POINTS = {"recorded": 0, "held": 1, "now": 2, "oldest": 3}
 
 
 class _Options(ctypes.Structure):
     _fields_ = [("size", ctypes.c_size_t), ("order", ctypes.c_int), ("strict", ctypes.c_int),
                 ("excerpt_lines", ctypes.c_uint32), ("excerpt_line_bytes", ctypes.c_size_t),
-                ("once", ctypes.c_int), ("loan", ctypes.c_void_p)]
+                ("once", ctypes.c_int), ("loan", ctypes.c_void_p),
+                ("max_unsigned_lines", ctypes.c_uint32), ("stale_after_days", ctypes.c_uint32),
+                ("accept", ctypes.c_int)]
 
 
 _H = ctypes.c_void_p
@@ -60,6 +62,9 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "point_line": (_U32, [_H, _I]), "point_id": (_U32, [_H, _I]),
     "point_file_index": (_SZ, [_H, _I]), "point_chain_value": (_BYTES, [_H, _I, _SIZE]),
     "point_start": (_BYTES, [_H, _I, _SIZE]), "point_time": (_TEXT, [_H, _I]),
+    "point_grew": (_TEXT, [_H, _I]), "longest_block": (_U32, [_H]),
+    "checkpoint_history_left": (_I, [_H, ctypes.POINTER(_U32), ctypes.POINTER(_U32)]),
+    "checkpoint_shrunk": (_I, [_H]), "checkpoint_stale": (_I, [_H]),
 }
 # A file's facts by index: the accessor's name after qve_run_file_ and its type.
 _FILE_FACTS: Dict[str, Any] = {
@@ -155,6 +160,7 @@ class Point:
     start: bytes
     time: str
     file_index: Optional[int]
+    grew: str = ""
 
 
 @dataclass
@@ -162,13 +168,20 @@ class CheckpointOutcome:
     """What became of the record a run was held to (or asked to make):
     `status` new, extended or lost; whether the run starts later than the
     recorded one; the block it recorded, where this run holds it, the newest
-    block verified; why no new record was made ("" when one was)."""
+    block verified; why no new record was made ("" when one was); the
+    oldest block the record vouches for; the (files, lines) that left the
+    old end of its history since (None unless the run starts later), whether
+    more left than a rotation takes, and whether the record is stale."""
     status: CheckpointStatus
     starts_later: bool
     recorded: Optional[Point]
     held: Optional[Point]
     now: Optional[Point]
     not_recorded: str
+    oldest: Optional[Point] = None
+    history_left: Optional[Tuple[int, int]] = None
+    history_shrunk: bool = False
+    stale: bool = False
 
 
 @dataclass
@@ -190,6 +203,8 @@ class Run:
     order: str = "links"
     strict: Optional[List[Strict]] = None
     checkpoint_outcome: Optional[CheckpointOutcome] = None
+    longest_block: int = 0  # the data lines of the chain's longest signed block
+    accepted: bool = False  # accept=True made the new record whatever the run found
 
     def to_dict(self) -> Dict[str, Any]:
         """The object `qvehelper verify --json --details --include-ok` prints
@@ -205,8 +220,13 @@ class Run:
                 return None
             json: Dict[str, Any] = {"file": at.file, "line": at.line, "id": at.id}
             if whole:
-                json.update(chainValue=at.chain_value.hex(), start=at.start.hex(), time=at.time)
+                json.update(chainValue=at.chain_value.hex(), start=at.start.hex(), time=at.time,
+                            grew=at.grew)
             return json
+
+        def oldest(at: Optional[Point]) -> Optional[Dict[str, Any]]:
+            return None if at is None else {"file": at.file, "line": at.line,
+                                            "chainValue": at.chain_value.hex()}
 
         outcome = self.checkpoint_outcome
         return {
@@ -215,7 +235,7 @@ class Run:
             "totalFiles": self.total_files, "badFiles": self.bad_files,
             "report": {"result": self.result.value, "resultCode": self.result.code,
                        "totalFiles": self.total_files, "badFiles": self.bad_files},
-            "order": self.order,
+            "order": self.order, "longestSignedBlock": self.longest_block,
             "files": [{"name": f.name, "path": f.path, "verdict": f.verdict.value,
                        "verdictCode": f.verdict.code, "unsignedLines": unsigned(f)}
                       for f in self.files],
@@ -233,7 +253,11 @@ class Run:
                 "readOnly": False,
                 "written": self.checkpoint is not None, "error": None, "startsLater": outcome.starts_later,
                 "recorded": point(outcome.recorded, True), "held": point(outcome.held, False),
-                "now": point(outcome.now, True)},
+                "now": point(outcome.now, True), "oldest": oldest(outcome.oldest),
+                "historyLeft": None if outcome.history_left is None else dict(
+                    zip(("files", "lines"), outcome.history_left)),
+                "historyShrunk": outcome.history_shrunk, "stale": outcome.stale,
+                "accepted": self.accepted and self.checkpoint is not None, "givesUp": None},
             "strict": None if self.strict is None else [
                 {"path": s.path, "reason": s.reason.value, "message": s.text}
                 for s in self.strict],
@@ -275,14 +299,24 @@ def _raise(code: int, handle: Any, path: Optional[PathLike] = None) -> None:
     raise error_for(code, message, where, reason or None)
 
 
+class Policy(NamedTuple):
+    """What a run is held to beyond its signatures, as the command's
+    --accept, --stale-after DAYS and --max-unsigned LINES."""
+    accept: bool = False
+    stale_after: int = 0
+    max_unsigned: int = 0
+
+
 def _open(paths: Paths, order: str, strict: bool, checkpoint: Optional[bytes], init: bool,
-          loan: Loan, once: bool = False) -> Any:
+          loan: Loan, once: bool = False, policy: Policy = Policy()) -> Any:
     if order not in ORDERS:
         raise ValueError(f"order {order!r}: 'links' or 'name'")
     if init and checkpoint is not None:
         raise ValueError("init=True asks for a first record: no checkpoint with it")
     options = _Options(ctypes.sizeof(_Options), ORDERS[order], 1 if strict else 0,
-                       once=1 if once else 0, loan=loan.handle)
+                       once=1 if once else 0, loan=loan.handle,
+                       max_unsigned_lines=policy.max_unsigned,
+                       stale_after_days=policy.stale_after, accept=1 if policy.accept else 0)
     handle = _H()
     code = _c["create"](ctypes.byref(options), ctypes.byref(handle))
     if code != 0:
@@ -314,7 +348,15 @@ def _point(handle: Any, name: str) -> Optional[Point]:
                  bytes_out(_c["point_chain_value"], handle, at) or b"",
                  bytes_out(_c["point_start"], handle, at) or b"",
                  text(_c["point_time"](handle, at)),
-                 None if name == "recorded" else _c["point_file_index"](handle, at))
+                 None if name in ("recorded", "oldest") else _c["point_file_index"](handle, at),
+                 text(_c["point_grew"](handle, at)))
+
+
+def _history_left(handle: Any) -> Optional[Tuple[int, int]]:
+    files, lines = _U32(), _U32()
+    if not _c["checkpoint_history_left"](handle, ctypes.byref(files), ctypes.byref(lines)):
+        return None
+    return (files.value, lines.value)
 
 
 def _file(handle: Any, index: int, blocks: List[Block]) -> File:
@@ -334,8 +376,8 @@ def _file(handle: Any, index: int, blocks: List[Block]) -> File:
 class _Collector:
     """What a run's events leave, kept until the run is done."""
 
-    def __init__(self, blocks: bool, strict: bool, record: bool) -> None:
-        self.keep_blocks, self.strict, self.record = blocks, strict, record
+    def __init__(self, blocks: bool, strict: bool, record: bool, accept: bool = False) -> None:
+        self.keep_blocks, self.strict, self.record, self.accept = blocks, strict, record, accept
         self.blocks: Dict[int, List[Block]] = {}
         self.paths: Dict[str, int] = {}
         self.warnings: List[Warning] = []
@@ -383,14 +425,16 @@ class _Collector:
                 CheckpointStatus.of(code) if code > 1 else CheckpointStatus.NEW,
                 _c["checkpoint_starts_later"](handle) == 1, _point(handle, "recorded"),
                 _point(handle, "held"), _point(handle, "now"),
-                text(_c["checkpoint_not_recorded"](handle)))
+                text(_c["checkpoint_not_recorded"](handle)), _point(handle, "oldest"),
+                _history_left(handle), _c["checkpoint_shrunk"](handle) == 1,
+                _c["checkpoint_stale"](handle) == 1)
         strict = [Strict(StrictReason.of(_c["strict_reason"](handle, i)),
                          text(_c["strict_path"](handle, i)), text(_c["strict_text"](handle, i)))
                   for i in range(_c["strict_count"](handle))] if self.strict else None
         return Run(status.code, ReportResult.of(_c["result"](handle)), files, self.warnings,
                    bytes_out(_c["record"], handle), status, _c["total_files"](handle),
                    _c["bad_files"](handle), _ORDER_NAMES.get(_c["order"](handle), "links"),
-                   strict, outcome)
+                   strict, outcome, _c["longest_block"](handle), self.accept)
 
 
 class Events(Iterator[Event]):
@@ -400,14 +444,17 @@ class Events(Iterator[Event]):
     block, or close(), ends the run and lets its lent threads go."""
 
     def __init__(self, paths: Paths, order: str, strict: bool, checkpoint: Optional[bytes],
-                 init: bool, workers: int, blocks: bool = False) -> None:
+                 init: bool, workers: int, blocks: bool = False,
+                 policy: Policy = Policy()) -> None:
         self._loan = Loan(workers)
         try:
-            self._handle: Any = _open(paths, order, strict, checkpoint, init, self._loan)
+            self._handle: Any = _open(paths, order, strict, checkpoint, init, self._loan,
+                                      policy=policy)
         except BaseException:
             self._loan.close()
             raise
-        self._collector = _Collector(blocks, strict, checkpoint is not None or init)
+        self._collector = _Collector(blocks, strict, checkpoint is not None or init,
+                                     policy.accept)
         self._done = False
 
     def __iter__(self) -> "Events":
@@ -445,16 +492,17 @@ class Events(Iterator[Event]):
 
 
 def events(paths: Paths, *, order: str = "links", strict: bool = False,
-           checkpoint: Optional[bytes] = None, init: bool = False, workers: int = 0) -> Events:
+           checkpoint: Optional[bytes] = None, init: bool = False, workers: int = 0,
+           policy: Policy = Policy()) -> Events:
     """The run of verify(), as its stream of events; memory stays flat
     however long the logs. The arguments are verify()'s; errors in PATHS or
     the record are raised here, before any event."""
-    return Events(paths, order, strict, checkpoint, init, workers)
+    return Events(paths, order, strict, checkpoint, init, workers, policy=policy)
 
 
 def verify(paths: Paths, *, order: str = "links", strict: bool = False,
            checkpoint: Optional[bytes] = None, init: bool = False, blocks: bool = True,
-           workers: int = 0) -> Run:
+           workers: int = 0, policy: Policy = Policy()) -> Run:
     """Verifies PATHS (files, and folders for every log below them) as one
     chain, as `qvehelper verify` does. `order` "links" or "name"; `strict`
     applies the strict policy. `checkpoint` holds the run to a record's bytes
@@ -462,8 +510,9 @@ def verify(paths: Paths, *, order: str = "links", strict: bool = False,
     record. The Run's `checkpoint` is the new record's bytes to store. With a
     record, a folder emptied of its logs is lost evidence (CheckpointLost),
     not an error. blocks=False keeps no block, for huge runs. `workers` lends
-    that many Python threads to the block checks."""
-    with Events(paths, order, strict, checkpoint, init, workers, blocks) as stream:
+    that many Python threads to the block checks. `policy` holds the run to
+    the command's --accept, --stale-after and --max-unsigned."""
+    with Events(paths, order, strict, checkpoint, init, workers, blocks, policy) as stream:
         for event in stream:
             if event.run is not None:
                 return event.run

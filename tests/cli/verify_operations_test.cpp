@@ -90,6 +90,20 @@ std::function<void(const fs::path&)> RecordedAndEdited(std::function<void(Json&)
   };
 }
 
+// Device `a` recorded, then its oldest file removed: more history gone
+// than arrived.
+void OldestRemoved(const fs::path& dir) {
+  DeviceRecorded(dir);
+  fs::remove(dir / "a/System_1.log");
+}
+
+// The chain's object of one more run of verify --each --json in `dir`.
+Json Again(const fs::path& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--each", "--json"});
+  const auto ran = testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify", args, dir.string()));
+  return Json::parse(ran.out);
+}
+
 // Runs `shell` right before the command's first `call` ("open", "rename")
 // on a name ending in `target`. Under AddressSanitizer the seam comes before
 // its runtime, which it must then not refuse.
@@ -381,6 +395,114 @@ TEST(VerifyOperations, Scenarios) {
        [&](const std::vector<Json>&, const fs::path& dir) {
          EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a", "record", "record.lock"}));
        }},
+      {"history removed beyond rotation fails --strict, and the record stays",
+       OldestRemoved, {"--strict", "--checkpoint", "record", "a"}, 5,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         const Json& checkpoint = chains.at(0).at("checkpoint");
+         EXPECT_EQ(chains.at(0).at("strict").at(0).at("reason"), "HistoryShrunk");
+         EXPECT_EQ(checkpoint.at("historyLeft"), (Json{{"files", 1}, {"lines", 3}}));
+         EXPECT_EQ(checkpoint.at("written"), false);
+         EXPECT_EQ(Record(dir / "record").at("oldestFile"), "System_1.log");
+       }},
+      {"without --strict a warning, and the record keeps its oldest block until --accept",
+       OldestRemoved, {"--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("historyShrunk"), true);
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("written"), true);
+         const Json record = Record(dir / "record");
+         EXPECT_EQ(record.at("version"), 2);
+         EXPECT_EQ(record.at("oldestFile"), "System_1.log");
+         EXPECT_EQ(record.at("files"), 2);
+         EXPECT_EQ(Again(dir, {"--checkpoint", "record", "a"}).at("checkpoint").at("historyShrunk"),
+                   true);
+         const Json accepted = Again(dir, {"--accept", "--checkpoint", "record", "a"});
+         EXPECT_EQ(accepted.at("checkpoint").at("accepted"), true);
+         EXPECT_FALSE(accepted.at("checkpoint").at("givesUp").is_null());
+         EXPECT_EQ(Record(dir / "record").at("oldestFile"), "system.log");
+         EXPECT_EQ(Again(dir, {"--strict", "--checkpoint", "record", "a"}).at("exitStatus"), 0);
+       }},
+      {"a rotation that takes as many files as it adds: history left said, no failure",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
+         Recorded(dir);
+         fs::remove(dir / "a/System_1.log");
+         fs::rename(dir / "a/system.log", dir / "a/System_2.log");
+         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+       },
+       {"--strict", "--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         const Json& checkpoint = chains.at(0).at("checkpoint");
+         EXPECT_EQ(checkpoint.at("historyLeft"), (Json{{"files", 1}, {"lines", 3}}));
+         EXPECT_EQ(checkpoint.at("historyShrunk"), false);
+         EXPECT_EQ(Record(dir / "record").at("oldestFile"), "System_2.log");
+       }},
+      {"--accept takes a reset device: 4 is still said, and the record is rewritten",
+       [](const fs::path& dir) {
+         DeviceRecorded(dir);
+         LogChain chain;
+         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+         fs::remove(dir / "a/System_1.log");
+       },
+       {"--accept", "--checkpoint", "record", "a"}, 4,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         const Json& checkpoint = chains.at(0).at("checkpoint");
+         EXPECT_EQ(checkpoint.at("written"), true);
+         EXPECT_FALSE(checkpoint.at("givesUp").is_null());
+         EXPECT_EQ(Record(dir / "record").at("chainValue"), checkpoint.at("now").at("chainValue"));
+       }},
+      {"--accept with a read-only record", nullptr,
+       {"--accept", "--checkpoint-read-only", "record", "a"}, 64, {}},
+      {"--stale-after without a record", nullptr, {"--stale-after", "2", "a"}, 64, {}},
+      {"a record that has not grown for --stale-after days fails --strict",
+       RecordedAndEdited([](Json& record) { record["grew"] = "2020-01-01T00:00:00Z"; }),
+       {"--strict", "--stale-after", "30", "--checkpoint", "record", "a"}, 5,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(chains.at(0).at("strict").at(0).at("reason"), "Stale");
+         EXPECT_EQ(Record(dir / "record").at("grew"), "2020-01-01T00:00:00Z");
+       }},
+      {"a stale record without --strict: a warning, and the time it grew stays",
+       RecordedAndEdited([](Json& record) { record["grew"] = "2020-01-01T00:00:00+02:00"; }),
+       {"--stale-after", "30", "--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("stale"), true);
+         EXPECT_EQ(Record(dir / "record").at("grew"), "2020-01-01T00:00:00+02:00");
+       }},
+      {"a version 1 record is read, and written as version 2",
+       RecordedAndEdited([](Json& record) {
+         for (const char* name : {"files", "lines", "oldestFile", "oldestLine",
+                                  "oldestChainValue", "grew"})
+           record.erase(name);
+         record["version"] = 1;
+       }),
+       {"--checkpoint", "record", "a"}, 0,
+       [&](const std::vector<Json>&, const fs::path& dir) {
+         EXPECT_EQ(Record(dir / "record").at("version"), 2);
+         EXPECT_EQ(Record(dir / "record").at("files"), 2);
+         EXPECT_EQ(Record(dir / "record").at("lines"), 6);
+       }},
+      {"a newest file stripped of its signatures, longer than a signed block, fails --strict",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(2).Sign().DataLines(2).Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(3, "stripped ").WriteTo(dir / "a/system.log");
+       },
+       {"--strict", "a"}, 5,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("longestSignedBlock"), 2);
+         EXPECT_EQ(chains.at(0).at("strict").at(0).at("reason"), "UnsignedTail");
+       }},
+      {"the same within --max-unsigned passes",
+       [](const fs::path& dir) {
+         LogChain chain;
+         fs::create_directories(dir / "a");
+         LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "a/System_1.log");
+         LogBuilder(chain).DataLines(3).WriteTo(dir / "a/system.log");
+       },
+       {"--strict", "--max-unsigned", "3", "a"}, 0, {}},
       {"a folder holding no log", [](const fs::path& dir) { fs::create_directory(dir / "a"); },
        {"a"}, 66, {}},
       {"a folder holding no log, with a record: the evidence is lost",

@@ -298,7 +298,7 @@ TEST(Run, RecordsThatCannotBeUsed) {
   } rows[] = {
       {"", QVE_ERROR_RECORD_DAMAGED},
       {record.substr(0, record.size() / 2), QVE_ERROR_RECORD_DAMAGED},
-      {replaced("\"version\": 1", "\"version\": 2"), QVE_ERROR_RECORD_VERSION},
+      {replaced("\"version\": 2", "\"version\": 3"), QVE_ERROR_RECORD_VERSION},
       {replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
        QVE_ERROR_RECORD_OTHER_CHAIN},
       {replaced("\"line\": ", "\"line\": \"x\", \"lines\": "), QVE_ERROR_RECORD_DAMAGED},
@@ -400,7 +400,7 @@ TEST(Run, EveryCodeHasAName) {
   } kinds[] = {{QVE_RESULT_OF_RUN, 0, 6},
                {QVE_RESULT_OF_EVENT, 1, 6},
                {QVE_RESULT_OF_WARNING, 1, 13},
-               {QVE_RESULT_OF_STRICT, 1, 7},
+               {QVE_RESULT_OF_STRICT, 1, 10},
                {QVE_RESULT_OF_CHECKPOINT, 0, 3}};
   for (const auto& kind : kinds) {
     EXPECT_STREQ(qve_result_name(kind.of, kind.last + 1), "Unknown");
