@@ -123,9 +123,14 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files,
     }
     return false;
   };
-  for (const bool live : {false, true}) {
+  // Nor which run is the oldest but that one starts the chain.
+  const Bytes start = ChainStart();
+  const auto startsChain = [&](std::size_t i) {
+    return newestFirst == 0 && !numbered.empty() && files[i].firstLink == start;
+  };
+  for (const int pass : {0, 1, 2}) {
     for (const std::size_t i : byAge) {
-      if (startsRun(i) && holdsLive(i) == live) place(i);
+      if (startsRun(i) && (holdsLive(i) ? 2 : startsChain(i) ? 0 : 1) == pass) place(i);
     }
   }
   // What is left links round in a circle.

@@ -246,6 +246,13 @@ std::vector<Row> Rows() {
       {"named not UTF-8", {"--include-ok", "a/System_1.log", "a/System_2.log", "a/System_\xff.log"}, 0,
        {"FileOk System_1.log\nFileOk System_2.log\nFileOk System_\\xff.log\n" + ok},
        {Warning("a/System_\\xff.log")}, renamedNotUtf8},
+      {"a FIFO named in a file's place", {"a/System_1.log", "a/System_2.log", "a/system.log"}, 6,
+       {"FileUnsigned System_2.log\nFileChainBreak system.log\nIncomplete (6): 3 files, 0 bad" + report},
+       {Warning("a/System_2.log"), tail, Warning("a/system.log") + " FileChainBreak"},
+       [](const fs::path& dir) {
+         fs::remove(dir / "a/System_2.log");
+         ASSERT_EQ(mkfifo((dir / "a/System_2.log").c_str(), 0644), 0);
+       }},
       {"FIFOs", {"a"}, 6, {"FileUnsigned System_9.log\nIncomplete (6): 4 files, 0 bad" + report}, {Warning("a/System_9.log"), tail}, fifos},
       {"deeper than the open-file limit", {"deep"}, 0, {"ReportOk (0): 1 file, 0 bad\n"}, {}, deep,
        {.openFileLimit = 12}},
