@@ -779,9 +779,11 @@ QVE_API const char* qve_run_file_break_follows(const qve_run* run, size_t index)
 
 /* Once done: the status (QVE_STATUS_*, the first of 4, 3, 2, 5, 6, 1, 0
  * that applies), the report's result (QVE_REPORT_*), the files and the bad
- * ones; QVE_ERROR_MISUSE before. The order the run took: QVE_ORDER_NAME,
- * QVE_ORDER_LINKS, or QVE_ORDER_LINKS_WITH_SEAMS when runs of files the
- * links do not join follow by name. */
+ * ones, where a file whose one bad block is a chain break that follows from
+ * a file that cannot be read is not bad; QVE_ERROR_MISUSE before. The order
+ * the run took: QVE_ORDER_NAME, QVE_ORDER_LINKS, or
+ * QVE_ORDER_LINKS_WITH_SEAMS when runs of files the links do not join
+ * follow by name. */
 #define QVE_ORDER_LINKS_WITH_SEAMS 2
 QVE_API int qve_run_status(const qve_run* run);
 QVE_API int qve_run_result(const qve_run* run);

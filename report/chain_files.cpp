@@ -74,7 +74,14 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
                        platform::FileKind::Folder;
           if (!unverified) return;
         }
-        if (entry.reason == SkipReason::NotRegular && !logName) return;
+        if (entry.reason == SkipReason::NotRegular) {
+          // As when it is named: a file of the chain that cannot be read.
+          if (logName) {
+            ++logs;
+            AddCandidate(chain, platform::ArgumentPath(entry.shown));
+          }
+          return;
+        }
         std::string text = platform::SkippedText(entry);
         if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
         chain.warnings.push_back({entry.shown, text, unverified, QVE_WARNING_PASSED_OVER});

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "crypto/digest.h"
 #include "format/signed_log_format.h"
 #include "platform/escape.h"
 #include "platform/paths.h"
+#include "verify/system_log_name.h"
 #include "verify/verify_files.h"
 
 namespace qve {
@@ -47,6 +49,10 @@ std::size_t ChainBreaks(const std::vector<VerifiedFile>& files,
   return breaks;
 }
 
+// A rotation's name, whose number tells its age one way or the other; the
+// live log's name says it is the newest.
+bool IsNumbered(std::wstring_view name) { return AsTheRuleSpellsIt(name).starts_with(L"System_"); }
+
 std::string PathsText(const std::vector<VerifiedFile>& files,
                       const std::vector<std::size_t>& which) {
   std::string text;
@@ -59,13 +65,16 @@ std::string PathsText(const std::vector<VerifiedFile>& files,
 
 }  // namespace
 
-std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
+std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files,
+                                   const std::vector<bool>& numbered) {
   const std::size_t n = files.size();
+  const auto isNumbered = [&](std::size_t i) { return numbered.empty() || numbered[i]; };
   ByChainValue<std::vector<std::size_t>> endingIn;
   for (std::size_t i = 0; i < n; ++i) {
     if (files[i].lastChainValue) endingIn[*files[i].lastChainValue].push_back(i);
   }
   std::vector<std::size_t> before(n, kNone), after(n, kNone);
+  std::ptrdiff_t newestFirst = 0;  // joins from a higher number, less those from a lower
   for (std::size_t i = 0; i < n; ++i) {
     if (!files[i].firstLink) continue;
     const auto found = endingIn.find(*files[i].firstLink);
@@ -73,9 +82,21 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
     for (const std::size_t j : found->second) {
       if (j == i) continue;
       before[i] = j;
-      if (after[j] == kNone) after[j] = i;
+      if (after[j] == kNone) {
+        after[j] = i;
+        if (isNumbered(i) && isNumbered(j)) newestFirst += j > i ? 1 : -1;
+      }
       break;
     }
+  }
+  // The order in which runs are taken: by age as the names tell it.
+  std::vector<std::size_t> byAge;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t i = newestFirst > 0 ? n - 1 - k : k;
+    if (newestFirst <= 0 || isNumbered(i)) byAge.push_back(i);
+  }
+  for (std::size_t i = 0; newestFirst > 0 && i < n; ++i) {
+    if (!isNumbered(i)) byAge.push_back(i);
   }
   std::vector<std::size_t> order;
   std::vector<bool> placed(n);
@@ -90,14 +111,33 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files) {
   const auto begun = [&](std::size_t i) {
     return !files[i].opened || files[i].firstLink || files[i].lastChainValue;
   };
-  for (std::size_t i = 0; i < n; ++i) {
-    if (begun(i) && (before[i] == kNone || after[before[i]] != i)) place(i);
+  const auto startsRun = [&](std::size_t i) {
+    return begun(i) && (before[i] == kNone || after[before[i]] != i);
+  };
+  // With nothing to tell which way the numbers run, the live log's run is
+  // the newest still.
+  const auto holdsLive = [&](std::size_t i) {
+    if (newestFirst != 0) return false;
+    for (std::size_t k = 0; i != kNone && k < n; i = after[i], ++k) {
+      if (!isNumbered(i)) return true;
+    }
+    return false;
+  };
+  // Nor which run is the oldest but that one starts the chain.
+  const Bytes start = ChainStart();
+  const auto startsChain = [&](std::size_t i) {
+    return newestFirst == 0 && !numbered.empty() && files[i].firstLink == start;
+  };
+  for (const int pass : {0, 1, 2}) {
+    for (const std::size_t i : byAge) {
+      if (startsRun(i) && (holdsLive(i) ? 2 : startsChain(i) ? 0 : 1) == pass) place(i);
+    }
   }
   // What is left links round in a circle.
-  for (std::size_t i = 0; i < n; ++i) {
+  for (const std::size_t i : byAge) {
     if (begun(i)) place(i);
   }
-  for (std::size_t i = 0; i < n; ++i) place(i);
+  for (const std::size_t i : byAge) place(i);
   return order;
 }
 
@@ -110,9 +150,33 @@ std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, platform:
     links[i] =
         ReadFileLinks(platform::ToNarrow(paths[i]).value_or(""), CompressionByName(paths[i]));
   });
+  std::vector<bool> numbered;
+  for (const auto& path : paths) numbered.push_back(IsNumbered(platform::FileNameOf(path)));
   std::vector<std::wstring> ordered;
-  for (const std::size_t i : LinkOrder(links)) ordered.push_back(std::move(paths[i]));
+  for (const std::size_t i : LinkOrder(links, numbered)) ordered.push_back(std::move(paths[i]));
   return ordered;
+}
+
+void LeaveOutGzipCopies(std::vector<std::wstring>& paths, std::vector<VerifyWarning>& warnings) {
+  const std::set<std::wstring> given(paths.begin(), paths.end());
+  const auto links = [](const std::wstring& path) {
+    return ReadFileLinks(platform::ToNarrow(path).value_or(""), CompressionByName(path));
+  };
+  std::erase_if(paths, [&](const std::wstring& path) {
+    if (CompressionByName(path) != Compression::Gzip) return false;
+    const std::wstring plain = path.substr(0, path.size() - 3);
+    if (given.count(plain) == 0) return false;
+    const FileLinks copy = links(path);
+    if (!copy.lastChainValue) return false;
+    const FileLinks original = links(plain);
+    if (copy.firstLink != original.firstLink || copy.lastChainValue != original.lastChainValue)
+      return false;
+    warnings.push_back({platform::Narrow(path),
+                        "a gzip'd copy of " + platform::Narrow(plain) +
+                            ", which holds the same signed lines; verified once",
+                        false, QVE_WARNING_SAME_FILE});
+    return true;
+  });
 }
 
 void WarnAboutLinks(VerifyOutcome& outcome) {
@@ -142,10 +206,15 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     VerifiedFile& file = files[i];
     const std::optional<Bytes>& link = file.detail.firstLink;
-    // The chain value stays as it was across a file that cannot be read.
+    // The chain value stays as it was across a file that cannot be read,
+    // and is that of its last block read across one read in part.
     if (file.detail.counts.firstBlockChainBreak) {
-      for (std::size_t j = i; j-- > 0 && !files[j].detail.lastChainValue;) {
-        if (files[j].detail.opened) continue;
+      for (std::size_t j = i; j-- > 0;) {
+        const FileDetail& before = files[j].detail;
+        if (before.opened && !before.readError && before.fault == platform::ReadFault::None) {
+          if (before.lastChainValue) break;
+          continue;
+        }
         file.breakFollows = files[j].path;
         outcome.warnings.push_back(
             {file.path, "FileChainBreak follows from " + files[j].path + ", which cannot be read"});
@@ -191,12 +260,14 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
   }
   if (outcome.linkOrder) return;
   std::vector<FileLinks> links;
+  std::vector<bool> numbered;
   std::vector<std::size_t> asRun;
   for (const VerifiedFile& file : files) {
     asRun.push_back(links.size());
     links.push_back({file.detail.opened, file.detail.firstLink, file.detail.lastChainValue});
+    numbered.push_back(IsNumbered(file.detail.name));
   }
-  const std::vector<std::size_t> order = LinkOrder(links);
+  const std::vector<std::size_t> order = LinkOrder(links, numbered);
   const std::size_t byName = ChainBreaks(files, asRun, start);
   const std::size_t byLinks = ChainBreaks(files, order, start);
   if (byLinks >= byName) return;

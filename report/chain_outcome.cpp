@@ -229,6 +229,28 @@ bool IsIncomplete(const VerifyOutcome& outcome) {
                      [](const VerifyWarning& warning) { return warning.unverified; });
 }
 
+std::string FirstUnread(const VerifyOutcome& outcome) {
+  for (const VerifyWarning& warning : outcome.warnings) {
+    if (warning.code == QVE_WARNING_UNREADABLE ||
+        (warning.code == QVE_WARNING_PASSED_OVER && warning.unverified))
+      return warning.path;
+  }
+  return "";
+}
+
+void LeaveOutBreaksThatFollow(VerifyOutcome& outcome) {
+  std::uint32_t bad = 0, unsignedFiles = 0;
+  for (const VerifiedFile& file : outcome.files) {
+    if (IsBadFile(file.verdict) &&
+        !(file.verdict == QVE_Helper::FileChainBreak && !file.breakFollows.empty()))
+      ++bad;
+    if (file.verdict == QVE_Helper::FileUnsigned) ++unsignedFiles;
+  }
+  if (bad == outcome.badFiles) return;
+  outcome.badFiles = bad;
+  outcome.result = ReportResultOf(outcome.totalFiles, bad, unsignedFiles);
+}
+
 std::string FailingReason(const VerifyOutcome& outcome) {
   if (outcome.badFiles > 0) return "the run has bad files";
   if (outcome.strict && !outcome.strict->empty()) return "the strict policy fails";

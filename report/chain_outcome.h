@@ -104,6 +104,15 @@ void StrictRecordFindings(const VerifyOutcome& outcome, const std::string& path,
 // verified.
 bool IsIncomplete(const VerifyOutcome& outcome);
 
+// The first file or entry that could hold evidence and could not be read
+// (or not to its end); empty when everything found was read.
+std::string FirstUnread(const VerifyOutcome& outcome);
+
+// Counts again, once the links are judged, leaving out of the bad files
+// each whose one bad block is a chain break that follows from a file that
+// cannot be read: what that file held is unknown, not tampered with.
+void LeaveOutBreaksThatFollow(VerifyOutcome& outcome);
+
 // Why a run does not pass, so that its record is not written; empty when it
 // does: only a run whose status is 0, or 1 with nothing signed yet, vouches
 // for its chain.

@@ -74,11 +74,12 @@ void KeepHistory(CheckpointOutcome& out, const CheckpointPolicy& policy) {
 CheckpointOutcome JudgeCheckpoint(const std::string& file,
                                   const std::optional<CheckpointRecord>& recorded,
                                   const ChainSeen& seen, const std::string& failing, bool readOnly,
-                                  const CheckpointPolicy& policy) {
+                                  const CheckpointPolicy& policy, const std::string& unread) {
   CheckpointOutcome out;
   out.file = file;
   out.recorded = recorded;
   out.readOnly = readOnly;
+  bool unseen = false;
   if (seen.newest) {
     out.now = CheckpointRecord{*seen.newest, seen.start.value_or(ChainStart()),
                                platform::UtcNow("%Y-%m-%dT%H:%M:%SZ")};
@@ -92,12 +93,13 @@ CheckpointOutcome JudgeCheckpoint(const std::string& file,
     out.held = seen.held;
     // A run that starts right after the recorded block still extends it.
     const bool startsAfter = seen.start == recorded->block.chainValue;
-    if (!out.held && !startsAfter) {
+    unseen = !out.held && !startsAfter;
+    if (unseen && unread.empty()) {
       out.status = CheckpointStatus::Lost;
       return out;
     }
     out.status = CheckpointStatus::Extended;
-    out.startsLater = seen.start != recorded->start && !seen.heldStart;
+    out.startsLater = !unseen && seen.start != recorded->start && !seen.heldStart;
     if (out.startsLater && recorded->history) {
       const std::uint64_t heldFiles = out.held ? out.held->position + 1 : 0;
       const std::uint64_t heldLines = out.held ? out.held->historyLine : 0;
@@ -113,7 +115,9 @@ CheckpointOutcome JudgeCheckpoint(const std::string& file,
                 *now - *since >= policy.staleAfterDays * kSecondsPerDay;
   }
   if (out.now && recorded) KeepHistory(out, policy);
-  if (readOnly) {
+  if (unseen) {
+    out.notWritten = "the recorded block may be in " + unread + ", which cannot be read";
+  } else if (readOnly) {
     out.notWritten = "it is read-only here";
   } else if (!out.now) {
     out.notWritten = "nothing signed to record";

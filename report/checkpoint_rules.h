@@ -84,10 +84,13 @@ struct CheckpointOutcome {
 
 // Judges a run against the record. `failing` says why the run does not pass
 // (bad files, the strict policy, files not verified), empty when it does;
-// only then is FILE to be written.
+// only then is FILE to be written. `unread` names a file of the chain that
+// could not be read: a recorded block the run does not hold may be there,
+// so it is not lost, only not seen.
 CheckpointOutcome JudgeCheckpoint(const std::string& file,
                                   const std::optional<CheckpointRecord>& recorded,
                                   const ChainSeen& seen, const std::string& failing,
-                                  bool readOnly = false, const CheckpointPolicy& policy = {});
+                                  bool readOnly = false, const CheckpointPolicy& policy = {},
+                                  const std::string& unread = "");
 
 }  // namespace qve

@@ -72,6 +72,8 @@ void VerificationRun::Begin() {
           {empty, "holds no log (system.log or System_*.log)", true, QVE_WARNING_NO_LOG});
     }
   }
+  std::vector<std::wstring> files = files_.files;
+  LeaveOutGzipCopies(files, outcome_.warnings);
   warningsQueued_ = 0;
   QueueWarnings();
   report_ = std::make_unique<VerificationReport>();
@@ -84,8 +86,7 @@ void VerificationRun::Begin() {
   next.push_back(queue_.get());
   builder_ = std::make_unique<OutcomeBuilder>(outcome_, true, false, next, files_.alreadyWarned);
   counter_ = std::make_unique<ReportCounter>(true, *builder_);
-  for (const auto& path :
-       options_.linkOrder ? SortByLinks(files_.files, options_.loan) : files_.files)
+  for (const auto& path : options_.linkOrder ? SortByLinks(std::move(files), options_.loan) : files)
     report_->AddFile(path);
   RunOptions options;
   options.gunzip = true;
@@ -126,10 +127,12 @@ void VerificationRun::Finish() {
          true, QVE_WARNING_KEPT_CHANGING});
   }
   WarnAboutLinks(outcome_);
+  LeaveOutBreaksThatFollow(outcome_);
   if (options_.strict) outcome_.strict = StrictFindings(outcome_, options_.maxUnsigned);
   if (recordGiven_) {
     CheckpointOutcome& checkpoint = outcome_.checkpoint.emplace(JudgeCheckpoint(
-        "", recorded_, watch_->seen(), FailingReason(outcome_), false, options_.record));
+        "", recorded_, watch_->seen(), FailingReason(outcome_), false, options_.record,
+        FirstUnread(outcome_)));
     if (outcome_.strict) {
       const std::size_t before = outcome_.strict->size();
       const std::string source = files_.sources.empty() ? "" : files_.sources.front().second;

@@ -25,6 +25,12 @@ TextLineReader::TextLineReader(const std::string& path, std::size_t bufferSize,
                                Compression compression)
     : buffer_(std::max<std::size_t>(bufferSize, 2)) {
   fd_ = platform::OpenText(path, &error_);
+  // A rotation renames a log and a pull replaces one: gone for a moment is
+  // not gone, so a name that is not there is tried once more.
+  if (fd_ < 0 && error_ == std::errc::no_such_file_or_directory) {
+    error_.clear();
+    fd_ = platform::OpenText(path, &error_);
+  }
   atEnd_ = fd_ < 0;
   if (fd_ >= 0 && compression == Compression::Gzip)
     gzip_ = std::make_unique<GzipInput>(fd_, &platform::ReadAt, buffer_.size());

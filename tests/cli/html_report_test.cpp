@@ -113,13 +113,13 @@ const Case kCases[] = {
        std::filesystem::permissions(dir / "System_2.log", std::filesystem::perms::none);
        return Folder(dir);
      },
-     2,
+     6,
      "ok|none|break",
      {R"(<td colspan="3" class="none">The file cannot be read.</td>)",
       "cannot be read (permission denied); FileUnsigned</li>",
       R"(<p class="note">The chain break follows from <code>)",
       "Signed, but not linked to the block before: the break follows from ",
-      R"(<div class="count"><strong>1</strong><span>bad file</span></div>)"},
+      R"(<div class="count"><strong>0</strong><span>bad files</span></div>)"},
      true},
     {"CheckpointInLinkOrder",
      [](const TempDir& dir) {

@@ -61,6 +61,25 @@ void Verify(const fs::path& dir, std::vector<std::string> args) {
   ASSERT_EQ(ran.exitCode, 0) << ran.err;
 }
 
+// Device `a` as System_N.log.gz numbered newest first, N from `files` down
+// to 1, and system.log; `missing` is signed but not kept.
+void NewestFirst(const fs::path& dir, int files, int missing = 0) {
+  fs::create_directories(dir / "a");
+  LogChain chain;
+  for (int n = files; n >= 1; --n) {
+    const Bytes log = LogBuilder(chain).DataLines(1).Sign().bytes();
+    const std::string name = "a/System_" + std::to_string(n) + ".log.gz";
+    if (n != missing) testing::WriteFile(dir / name, testing::Gzip(log));
+  }
+  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/system.log");
+}
+
+// How many of `list` are about `path`.
+std::size_t About(const Json& list, const std::string& path) {
+  return std::size_t(std::count_if(list.begin(), list.end(),
+                                   [&](const Json& item) { return item.at("path") == path; }));
+}
+
 // A record of device `a` taken now.
 void Recorded(const fs::path& dir) {
   Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "record", "a"});
@@ -118,8 +137,8 @@ testing::Command Before(const std::string& call, const std::string& target,
 
 // Makes the command's calls `call` on names ending in `target` fail with
 // `error`: `times` of them (0: all) from the `nth` on.
-[[maybe_unused]] testing::Command Failing(const std::string& call, const std::string& target,
-                                          int error, int nth = 1, int times = 1) {
+testing::Command Failing(const std::string& call, const std::string& target, int error, int nth = 1,
+                         int times = 1) {
   testing::Command how = Before(call, target, "");
   how.environment.push_back("QVE_SEAM_ERRNO=" + std::to_string(error));
   how.environment.push_back("QVE_SEAM_NTH=" + std::to_string(nth));
@@ -503,6 +522,54 @@ TEST(VerifyOperations, Scenarios) {
          LogBuilder(chain).DataLines(3).WriteTo(dir / "a/system.log");
        },
        {"--strict", "--max-unsigned", "3", "a"}, 0, {}},
+      {"system.log this user cannot read, with a record: incomplete, the record held, not lost",
+       [](const fs::path& dir) {
+         DeviceRecorded(dir);
+         for (const char* name : {"", "record", "record.lock"})
+           chown((dir / name).c_str(), testing::NobodyUid(), testing::NobodyGid());
+         chmod((dir / "a/system.log").c_str(), 0);
+       },
+       {"--checkpoint", "record", "a"}, 6,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "held");
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("written"), false);
+       },
+       nobody},
+      {"a middle file this user cannot read: incomplete, the next file's break follows from it",
+       [](const fs::path& dir) {
+         NewestFirst(dir, 2);
+         chmod((dir / "a/System_1.log.gz").c_str(), 0);
+       },
+       {"--details", "a"}, 6,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("badFiles"), 0);
+         EXPECT_EQ(chains.at(0).at("details").at(2).at("path"), "a/system.log");
+         EXPECT_EQ(chains.at(0).at("details").at(2).at("breakFollows"), "a/System_1.log.gz");
+       },
+       nobody},
+      {"system.log gone for a moment as the run reads it: opened once more", nullptr, {"a"}, 0, {},
+       Failing("open", "a/system.log", ENOENT, 2)},
+      {"system.log gone, with a record: incomplete, not lost", DeviceRecorded,
+       {"--checkpoint", "record", "a"}, 6, {}, Failing("open", "a/system.log", ENOENT, 1, 0)},
+      {"newest-first numbering: the missing file is said before the file after it",
+       [](const fs::path& dir) { NewestFirst(dir, 6, 4); },
+       {"a"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_3.log.gz"), 1u);
+         EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_6.log.gz"), 0u);
+         EXPECT_EQ(chains.at(0).at("files").at(0).at("path"), "a/System_3.log.gz");
+       }},
+      {"a plain and a gzip'd copy of one file: verified once",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         testing::WriteFile(dir / "a/System_1.log.gz",
+                            testing::Gzip(testing::ReadFile(dir / "a/System_1.log")));
+       },
+       {"a"}, 0,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("totalFiles"), 2);
+         EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_1.log.gz"), 1u);
+       }},
       {"a folder holding no log", [](const fs::path& dir) { fs::create_directory(dir / "a"); },
        {"a"}, 66, {}},
       {"a folder holding no log, with a record: the evidence is lost",
