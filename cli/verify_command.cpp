@@ -23,6 +23,7 @@
 #include "cli/frame.h"
 #include "cli/html_report.h"
 #include "cli/jobs.h"
+#include "cli/verify_metrics.h"
 #include "cli/verify_outcome.h"
 #include "command/output_file.h"
 #include "command/progress.h"
@@ -67,6 +68,7 @@ struct VerifyArguments {
   bool each = false;
   unsigned jobs = 0;
   std::optional<std::string> html;
+  std::optional<std::string> metrics;
   std::string order = "links";
   const RecordOption* record = nullptr;   // the one given
   std::optional<std::string> checkpoint;  // its FILE or DIR
@@ -447,7 +449,7 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
 // before it are done, by the thread that finished the last of them, so the
 // output keeps the order of the arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFile* html,
-              const std::vector<OutputInput>& read, qve_loan* loan) {
+              const std::vector<OutputInput>& read, qve_loan* loan, VerifyMetrics* metrics) {
   std::vector<bool> done(chains.size());
   std::mutex mutex;
   std::size_t shown = 0;
@@ -482,6 +484,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
       Chain& next = chains[shown];
       const int chainStatus = progress.Aside([&] { return Show(next, args, out); });
       status = status ? WorseStatus(*status, chainStatus) : chainStatus;
+      if (metrics != nullptr) metrics->Add(next.outcome, chainStatus);
       if (html != nullptr && next.error) {
         page.push_back({std::move(next.outcome), {}, next.pageLimits, next.error});
       } else if (html != nullptr) {
@@ -499,6 +502,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
     html->Write([&](std::ostream& pageOut) { WriteHtmlReport(pageOut, page, status.value_or(0)); });
     html->Commit();
   }
+  if (metrics != nullptr) metrics->Commit();
   return status.value_or(0);
 }
 
@@ -718,7 +722,10 @@ int RunVerify(const VerifyArguments& args) {
     if (html->toStandardOutput() && args.json)
       throw CommandError(kUsageError, "the page and --json cannot both go to standard output");
   }
-  return RunChains(chains, args, html ? &*html : nullptr, read, loan.get());
+  std::optional<VerifyMetrics> metrics;
+  if (args.metrics) metrics.emplace(*args.metrics, records, read, args.html);
+  return RunChains(chains, args, html ? &*html : nullptr, read, loan.get(),
+                   metrics ? &*metrics : nullptr);
 }
 
 const bool kRegistered = RegisterCommand(
@@ -743,6 +750,7 @@ const bool kRegistered = RegisterCommand(
                    "failure one line per problem, naming its file, on standard error");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
+      AddMetricsOption(cmd, args->metrics, each);
       AddJobsOption(cmd, args->jobs,
                     "threads spent on the chain's blocks (with --each, on the chains "
                     "and their blocks together)")

@@ -64,3 +64,24 @@ if(QVE_INSTALL_DEV_TOOLS)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/keys/dev/
     DESTINATION ${CMAKE_INSTALL_DATADIR}/qvehelper/keys/dev COMPONENT dev-tools)
 endif()
+
+# The nightly run over a fleet (qvehelper-fleet.service and .timer, started
+# by none until the administrator enables the timer), its script and its
+# list of devices. The unit names the script and the list where this
+# configuration puts them; a package passes absolute folders (Debian:
+# QVE_SYSTEMD_UNIT_DIR=/lib/systemd/system, and /etc for the list).
+if(NOT WIN32)
+  set(QVE_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+    "Where the systemd units are installed, under the prefix unless absolute")
+  set(QVE_FLEET_SCRIPT ${CMAKE_INSTALL_FULL_LIBEXECDIR}/qvehelper/fleet)
+  set(QVE_FLEET_CONF ${CMAKE_INSTALL_FULL_SYSCONFDIR}/qvehelper/fleet.conf)
+  configure_file(${PROJECT_SOURCE_DIR}/cli/fleet/qvehelper-fleet.service.in
+    ${PROJECT_BINARY_DIR}/qvehelper-fleet.service @ONLY)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/cli/fleet/fleet
+    DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/qvehelper COMPONENT runtime)
+  install(FILES ${PROJECT_BINARY_DIR}/qvehelper-fleet.service
+                ${PROJECT_SOURCE_DIR}/cli/fleet/qvehelper-fleet.timer
+    DESTINATION ${QVE_SYSTEMD_UNIT_DIR} COMPONENT runtime)
+  install(FILES ${PROJECT_SOURCE_DIR}/cli/fleet/fleet.conf
+    DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/qvehelper COMPONENT runtime)
+endif()

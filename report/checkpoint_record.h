@@ -35,6 +35,7 @@
 #include <string_view>
 
 #include "format/bytes.h"
+#include "platform/utc_time.h"
 
 namespace qve {
 
@@ -83,12 +84,7 @@ nlohmann::ordered_json CheckpointRecordMembers(const CheckpointRecord& record);
 // The text of `record`, as it is stored.
 std::string CheckpointRecordText(const CheckpointRecord& record);
 
-// Whether `text` is a date and time as RFC 3339 writes them
-// ("2026-12-07T02:05:47Z", "2026-12-07t03:05:47.5+01:00").
-bool IsRfc3339(std::string_view text);
-
-// The seconds since 1970 (UTC) that an RFC 3339 time says; nothing for one
-// that is not.
-std::optional<std::int64_t> Rfc3339Seconds(std::string_view text);
+using platform::IsRfc3339;
+using platform::Rfc3339Seconds;
 
 }  // namespace qve

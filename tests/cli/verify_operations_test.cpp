@@ -292,6 +292,34 @@ TEST(VerifyOperations, Scenarios) {
          EXPECT_EQ(status(chains.at(0)), 2);
          EXPECT_EQ(status(chains.at(1)), 66);
        }},
+      {"a fleet's metrics: every device's status, when its chain last grew as a unix time",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         fs::create_directory(dir / "cps");
+         Verify(dir, {"-q", "--each", "--checkpoint-init", "--checkpoint-dir", "cps", "a"});
+         Json record = Record(dir / "cps/a.checkpoint");
+         record["grew"] = "2026-12-07t03:05:47.5+01:00";
+         Write(dir / "cps/a.checkpoint", record);
+       },
+       {"--checkpoint-dir-read-only", "cps", "--metrics", "m.prom", "a", "c"}, 66,
+       [&](const std::vector<Json>&, const fs::path& dir) {
+         const std::string prom = Text(dir / "m.prom");
+         for (const char* line : {"qvehelper_verify_status{path=\"a\"} 0\n",
+                                  "qvehelper_verify_status{path=\"c\"} 66\n",
+                                  "qvehelper_verify_files{path=\"a\"} 2\n",
+                                  "qvehelper_verify_bad_blocks{path=\"a\"} 0\n",
+                                  "qvehelper_checkpoint_grew_timestamp_seconds{path=\"a\"} "
+                                  "1796609147\n"})
+           EXPECT_NE(prom.find(line), std::string::npos) << line << prom;
+         EXPECT_EQ(prom.find("files{path=\"c\"}"), std::string::npos) << prom;
+       }},
+      {"metrics that would replace a log: refused before any work",
+       {}, {"--metrics", "a/system.log", "a"}, 64,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_TRUE(chains.empty());
+         EXPECT_EQ(Text(dir / "a/system.log").substr(0, 4), "sys ");
+         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a"}));
+       }},
       {"a read-only record this user may not replace, and no lock",
        [](const fs::path& dir) {
          DeviceRecorded(dir);
