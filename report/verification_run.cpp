@@ -130,9 +130,9 @@ void VerificationRun::Finish() {
   LeaveOutBreaksThatFollow(outcome_);
   if (options_.strict) outcome_.strict = StrictFindings(outcome_, options_.maxUnsigned);
   if (recordGiven_) {
-    CheckpointOutcome& checkpoint = outcome_.checkpoint.emplace(JudgeCheckpoint(
-        "", recorded_, watch_->seen(), FailingReason(outcome_), false, options_.record,
-        FirstUnread(outcome_)));
+    CheckpointOutcome& checkpoint = outcome_.checkpoint.emplace(
+        JudgeCheckpoint("", recorded_, watch_->seen(), FailingReason(outcome_), false,
+                        options_.record, FirstUnread(outcome_)));
     if (outcome_.strict) {
       const std::size_t before = outcome_.strict->size();
       const std::string source = files_.sources.empty() ? "" : files_.sources.front().second;
