@@ -516,11 +516,11 @@ fs::path Resolved(const fs::path& path) {
 
 // The name a PATH's record takes in --checkpoint-dir: its last component.
 std::string RecordName(const std::wstring& path) {
-  fs::path normal = fs::path(path).lexically_normal();
+  fs::path normal = platform::NativePath(path).lexically_normal();
   if (!normal.has_filename()) normal = normal.parent_path();  // "dev42/"
-  std::wstring name = normal.filename().wstring();
-  if (name.empty() || name == L"." || name == L"..") name = Resolved(normal).filename().wstring();
-  return Narrow(name);
+  fs::path name = normal.filename();
+  if (name.empty() || name == "." || name == "..") name = Resolved(normal).filename();
+  return Narrow(platform::FromNativePath(name));
 }
 
 // Each chain's record: locked (in one order, so two runs never wait on each
@@ -535,7 +535,7 @@ void OpenRecords(std::vector<Chain>& chains, const VerifyArguments& args,
   }
   // Where the locks lie, as one key whatever their spelling.
   const auto lockKey = [](const Chain* chain) {
-    return Resolved(platform::ArgumentPath(*chain->recordFile + ".lock")).wstring();
+    return Resolved(platform::NativePath(platform::ArgumentPath(*chain->recordFile + ".lock")));
   };
   std::sort(locking.begin(), locking.end(),
             [&](const Chain* a, const Chain* b) { return lockKey(a) < lockKey(b); });
@@ -618,8 +618,8 @@ void HintEach(const VerifyArguments& args, const std::vector<std::wstring>& path
     std::error_code error;
     std::size_t devices = 0;
     try {
-      for (fs::directory_iterator it(paths[i], error), end; !error && it != end;
-           it.increment(error)) {
+      for (fs::directory_iterator it(platform::NativePath(paths[i]), error), end;
+           !error && it != end; it.increment(error)) {
         std::error_code kind;
         if (it->is_directory(kind) && holdsLog(it->path())) ++devices;
       }

@@ -51,7 +51,7 @@ namespace {
 // of a hash of the target's name, so that it is found again by the next run.
 std::wstring ClaimedTemporary(const std::wstring& folder, const std::wstring& target) {
   std::uint64_t hash = 14695981039346656037u;  // FNV-1a
-  for (const wchar_t c : std::filesystem::path(target).filename().wstring()) {
+  for (const wchar_t c : platform::FileNameOf(target)) {
     hash ^= static_cast<std::uint64_t>(c);
     hash *= 1099511628211u;
   }
@@ -93,7 +93,7 @@ OutputFile::OutputFile(std::string label, const std::string& name,
   if (locked && !toStandardOutput_) {
     claimed = ClaimedTemporary(folder, target_);
     std::error_code stale;
-    std::filesystem::remove(claimed, stale);
+    std::filesystem::remove(platform::NativePath(claimed), stale);
   }
   temporary_ = platform::TempOutput::Create(folder, error, platform::TempNaming::Unnamed,
                                             platform::TempAccess::ByPath, claimed);

@@ -10,6 +10,7 @@
 //          '\', '/' and the drive's ':' all end a path component.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,12 @@ std::string ShownText(std::wstring_view text);
 // narrow form, and no Windows file name holds a '?', so the stand-in reads as
 // a file that does not open. Every path the commands make on Linux has one.
 std::wstring NarrowablePath(std::wstring_view path);
+
+// A path as std::filesystem takes it, every name as the system holds it (on
+// Linux its bytes, on Windows its UTF-16), so that no name fails to
+// convert; and back.
+std::filesystem::path NativePath(std::wstring_view path);
+std::wstring FromNativePath(const std::filesystem::path& path);
 
 // The last component of a path.
 std::wstring FileNameOf(std::wstring_view path);

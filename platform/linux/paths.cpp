@@ -80,6 +80,12 @@ std::wstring FileNameOf(std::wstring_view path) {
 
 std::wstring ReportPath(std::wstring_view path) { return std::wstring(path); }
 
+std::filesystem::path NativePath(std::wstring_view path) { return ShownText(path); }
+
+std::wstring FromNativePath(const std::filesystem::path& path) {
+  return ArgumentPath(path.native());
+}
+
 std::optional<std::wstring> InterfacePath(std::wstring_view text) {
   if (!ToNarrow(text)) return std::nullopt;
   return std::wstring(text);

@@ -97,4 +97,8 @@ std::wstring ReportPath(std::wstring_view path) {
 
 std::optional<std::wstring> InterfacePath(std::wstring_view text) { return std::wstring(text); }
 
+std::filesystem::path NativePath(std::wstring_view path) { return std::wstring(path); }
+
+std::wstring FromNativePath(const std::filesystem::path& path) { return path.native(); }
+
 }  // namespace qve::platform

@@ -292,6 +292,22 @@ TEST(VerifyOperations, Scenarios) {
          EXPECT_EQ(status(chains.at(0)), 2);
          EXPECT_EQ(status(chains.at(1)), 66);
        }},
+      {"a device named in bytes that are not UTF-8: its record made, the fleet verified",
+       [](const fs::path& dir) {
+         Device(dir / "a");
+         Device(dir / "d\xe9v");
+         fs::create_directory(dir / "cps");
+         Bytes log = testing::ReadFile(dir / "a/system.log");
+         log[0] = 'S';
+         testing::WriteFile(dir / "a/system.log", log);
+       },
+       {"--checkpoint-init", "--checkpoint-dir", "cps", "a", "d\xe9v"}, 2,
+       [&](const std::vector<Json>& chains, const fs::path& dir) {
+         EXPECT_EQ(status(chains.at(0)), 2);
+         EXPECT_EQ(status(chains.at(1)), 0);
+         EXPECT_EQ(chains.at(1).at("path"), "d\\xe9v");
+         EXPECT_TRUE(fs::exists(dir / "cps/d\xe9v.checkpoint"));
+       }},
       {"a fleet's metrics: every device's status, when its chain last grew as a unix time",
        [](const fs::path& dir) {
          Device(dir / "a");
