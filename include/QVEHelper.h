@@ -204,7 +204,9 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   gives QVE_ERROR_MISUSE, never an Ok value; an accessor then gives 0,
  *   NULL or an empty value.
  * - An option struct starts with its size: set `size` to sizeof the struct;
- *   a zeroed struct with `size` set asks for every default.
+ *   a zeroed struct with `size` set asks for every default, which its
+ *   QVE_*_OPTIONS_INIT gives (since 1.1): qve_run_options options =
+ *   QVE_RUN_OPTIONS_INIT;
  * - A path is UTF-8 (char*; on Linux a name's bytes, whatever they are) or a
  *   wide string (wchar_t*, the same function with the suffix _w).
  * - Functions give int codes: 0 and above are results of the operation (a
@@ -218,6 +220,21 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   wide form.
  * - The library starts no thread of its own.
  * ------------------------------------------------------------------------ */
+
+/* An options struct with its size set and every other member zero. C++
+ * before C++20 has no designated initializer, and g++ warns of the members
+ * a designated one leaves out. */
+#ifdef __cplusplus
+#define QVE_OPTIONS_INIT_(type)   \
+  ([] {                           \
+    type options_{};              \
+    options_.size = sizeof(type); \
+    return options_;              \
+  }())
+#else
+#define QVE_OPTIONS_INIT_(type) \
+  { .size = sizeof(type) }
+#endif
 
 /* Errors, the same for every function. */
 #define QVE_ERROR_MISUSE (-1)              /* a NULL handle or argument, a call out of order */
@@ -282,10 +299,29 @@ QVE_API const char* qve_result_name(int of, int code);
  * that name no path here. Valid until the next call on the same thread. */
 QVE_API const wchar_t* qve_path_w(const char* path);
 
-/* This library's version, "1.0.0", and the name and version of the
+/* This library's version, "1.1.0", and the name and version of the
  * cryptographic library it runs with. */
 QVE_API const char* qve_version(void);
 QVE_API const char* qve_crypto_library_version(void);
+
+/* The version of this header, which a host was built with; the library it
+ * runs with may be a later 1.x (same SONAME), so a host that needs a name
+ * added since asks qve_version_number() or qve_has() before calling it.
+ * QVE_VERSION_NUMBER is MAJOR * 10000 + MINOR * 100 + PATCH: 10100. */
+#define QVE_VERSION_MAJOR 1
+#define QVE_VERSION_MINOR 1
+#define QVE_VERSION_PATCH 0
+#define QVE_VERSION_NUMBER (QVE_VERSION_MAJOR * 10000 + QVE_VERSION_MINOR * 100 + QVE_VERSION_PATCH)
+/* Since 1.1: the running library's QVE_VERSION_NUMBER. */
+QVE_API int qve_version_number(void);
+/* Since 1.1: 1 when the running library has FEATURE, else 0 (also for a
+ * name it does not know, or NULL). A name for what came after 1.0, so that
+ * a host can ask for a capability rather than compare versions:
+ *   "run-policy"     qve_run_options' max_unsigned_lines, stale_after_days,
+ *                    accept, and a version 2 checkpoint record
+ *   "last-error"     every failing call sets qve_last_message and the rest
+ *   "run-work-wait"  qve_run_work_wait */
+QVE_API int qve_has(const char* feature);
 
 /* The built-in keys: the private key that opens containers and the public
  * key that checks seals and log signatures. */
@@ -363,6 +399,7 @@ typedef struct qve_decrypt_options {
    * keeps to one thread. A struct sized before this member asks for none. */
   qve_loan* loan;
 } qve_decrypt_options;
+#define QVE_DECRYPT_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_decrypt_options)
 
 /* Decrypts the container INPUT into OUTPUT and checks its seal. Before any
  * work OUTPUT is checked: no link on its way that another user may have
@@ -398,6 +435,7 @@ typedef struct qve_check_options {
    * in memory. A struct sized before this member asks for none. */
   qve_loan* loan;
 } qve_check_options;
+#define QVE_CHECK_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_check_options)
 
 /* Decrypts INPUT and checks its seal, keeping no plaintext anywhere: the
  * scratch file is unnamed on Linux (O_TMPFILE: no other process can open
@@ -476,6 +514,7 @@ typedef struct qve_diagnose_options {
   /* 1: also decrypt the payload once in memory and check the seal. */
   int decrypt;
 } qve_diagnose_options;
+#define QVE_DIAGNOSE_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_diagnose_options)
 
 /* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error with
  * *diagnosis NULL: QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with
@@ -626,6 +665,7 @@ typedef struct qve_run_options {
    * stays what the run found. */
   int accept;
 } qve_run_options;
+#define QVE_RUN_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_run_options)
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
  * argument or options of another size), QVE_ERROR_NO_MEMORY. */

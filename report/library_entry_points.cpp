@@ -102,6 +102,19 @@ const wchar_t* qve_path_w(const char* path) {
 
 const char* qve_version(void) { return QVE_VERSION; }
 
+// A host built with this header must see the version it runs with.
+static_assert(QVE_VERSION_NUMBER == QVE_BUILT_VERSION_NUMBER,
+              "QVEHelper.h's QVE_VERSION_* differ from CMakeLists.txt's project version");
+
+int qve_version_number(void) { return QVE_BUILT_VERSION_NUMBER; }
+
+int qve_has(const char* feature) {
+  if (feature == nullptr) return 0;
+  static constexpr std::string_view kFeatures[] = {"run-policy"};
+  return std::find(std::begin(kFeatures), std::end(kFeatures), feature) != std::end(kFeatures) ? 1
+                                                                                               : 0;
+}
+
 const char* qve_crypto_library_version(void) { return OpenSSL_version(OPENSSL_VERSION); }
 
 int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]) {
