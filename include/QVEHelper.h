@@ -213,6 +213,17 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   run's QVE_STATUS_*, a decryption's QVE_DECRYPT_*), below 0 an error
  *   (QVE_ERROR_*). Nothing is thrown across the interface; memory running
  *   out is QVE_ERROR_NO_MEMORY. qve_result_name names every code.
+ * - One error channel (since 1.1; in 1.0 the container calls alone): a
+ *   call that fails gives its code and sets the calling thread's last
+ *   error, which qve_last_problem (a QVE_PROBLEM_*; NONE where none
+ *   fits), qve_last_problem_path and qve_last_problem_reason (where there
+ *   is one; "" else) and qve_last_message (all of it in words) read. A
+ *   call fails when it gives a code below 0, or a result but Success from
+ *   qve_decrypt and qve_check. A call that succeeds leaves the last error
+ *   as it was, but qve_decrypt, qve_check and qve_diagnose_container clear
+ *   it. Accessors that give no code (counts, text) set nothing. A run's
+ *   refusal (qve_run_refusal) is the reason of the error that its add or
+ *   record call set.
  * - Text given out (names, messages) is UTF-8 and NUL-terminated, owned by
  *   the library, valid as each function says. A path given out is in the
  *   form paths are taken (on Linux a name's bytes; on Windows an unpaired
@@ -448,13 +459,15 @@ typedef struct qve_check_options {
 QVE_API int qve_check(const char* input, const qve_check_options* options);
 QVE_API int qve_check_w(const wchar_t* input, const qve_check_options* options);
 
-/* Why the last qve_decrypt, qve_check or qve_diagnose_container call on
- * this thread gave what it gave: a QVE_PROBLEM_*, the path it concerns
+/* Why the last call on this thread that failed (see the rules above) did,
+ * or what the last qve_decrypt, qve_check or qve_diagnose_container call
+ * gave: a QVE_PROBLEM_*, the path it concerns
  * ("" for none; as paths are given, so on Linux a name's bytes, UTF-8 or
  * not), the reason (the system's words, or what a path is; "" for
  * none) and all of it in words, as qvehelper prints it (for a result, the
  * cause: "the plaintext ends in no seal trailer"). QVE_PROBLEM_NONE and ""
- * after Success. Valid until the next such call on the same thread. */
+ * after Success. Valid until the next call on the same thread that sets
+ * them. A path a run refuses is QVE_PROBLEM_INPUT. */
 #define QVE_PROBLEM_NONE 0
 #define QVE_PROBLEM_INPUT 1       /* INPUT does not open or is no regular file */
 #define QVE_PROBLEM_LINK 2        /* path: the link another user may have planted */
@@ -668,7 +681,8 @@ typedef struct qve_run_options {
 #define QVE_RUN_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_run_options)
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
- * argument or options of another size), QVE_ERROR_NO_MEMORY. */
+ * argument or options of another size, which qve_last_message says),
+ * QVE_ERROR_NO_MEMORY. */
 QVE_API int qve_run_create(const qve_run_options* options, qve_run** run);
 QVE_API void qve_run_free(qve_run* run);
 

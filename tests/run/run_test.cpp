@@ -328,6 +328,10 @@ TEST(Run, RecordsThatCannotBeUsed) {
         << row.bytes;
     EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
     EXPECT_EQ(*qve_run_refusal(run) != '\0', row.code != 0) << "a refusal says why";
+    // ... through the one error channel too.
+    if (row.code != 0) {
+      EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
+    }
     qve_run_free(run);
   }
 }
@@ -350,6 +354,7 @@ TEST(Run, Misuse) {
   }
   options.size = offsetof(qve_run_options, once);
   EXPECT_EQ(qve_run_create(&options, &run), QVE_ERROR_MISUSE);
+  EXPECT_NE(*qve_last_message(), '\0') << "a size of no version is said";
   options.size = sizeof options;
   EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
@@ -360,6 +365,9 @@ TEST(Run, Misuse) {
   run = Create();
   EXPECT_EQ(qve_run_add(run, nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_add(run, (dir / "missing").string().c_str()), QVE_ERROR_NOT_FOUND);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_INPUT);
+  EXPECT_EQ(qve_last_problem_path(), (dir / "missing").string());
+  EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
   EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
   EXPECT_EQ(qve_run_status(run), QVE_ERROR_MISUSE) << "not done yet";
   EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
