@@ -684,6 +684,12 @@ typedef struct qve_run_options {
  * argument or options of another size, which qve_last_message says),
  * QVE_ERROR_NO_MEMORY. */
 QVE_API int qve_run_create(const qve_run_options* options, qve_run** run);
+/* Before qve_run_free every thread must have returned from its calls on
+ * the run (qve_run_work and qve_run_work_wait included) and make no more;
+ * only a thread asleep in qve_run_work_wait may still be there: the free
+ * wakes it and returns once it has left. The sure way: take the run to
+ * QVE_EVENT_DONE (or an error), which returns every qve_run_work_wait,
+ * join the lent threads, then free. */
 QVE_API void qve_run_free(qve_run* run);
 
 /* Adds a file, or every system.log, System_*.log and their gzip'd
@@ -740,6 +746,12 @@ QVE_API int qve_run_next(qve_run* run);
  * threads fall behind. The events come out in order on the thread of
  * qve_run_next whatever the lending. 0, or QVE_ERROR_MISUSE. */
 QVE_API int qve_run_work(qve_run* run);
+/* Since 1.1: what a lent thread calls once and no poll: checks the blocks
+ * pending as qve_run_work does, and sleeps while there is none, until the
+ * run is over (QVE_EVENT_DONE, or an error from qve_run_next) or is being
+ * freed; then gives 0 (at once for a run already over). QVE_ERROR_MISUSE
+ * for NULL. */
+QVE_API int qve_run_work_wait(qve_run* run);
 
 /* The current event's facts, valid until the next qve_run_next; 0, NULL
  * or "" where they do not apply. The

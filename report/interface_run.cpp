@@ -112,6 +112,10 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
 
 }  // namespace
 
+std::size_t qve::interface::LentThreadsWaiting(qve_run* run) {
+  return run->run.lentThreadsWaiting();
+}
+
 extern "C" {
 
 int qve_run_create(const qve_run_options* options, qve_run** run) {
@@ -213,13 +217,22 @@ int qve_run_next(qve_run* run) {
     }
     return static_cast<int>(event.kind);
   });
-  if (code < 0) run->failed = true;
+  if (code < 0) {
+    run->failed = true;
+    run->run.Close();
+  }
   return code;
 }
 
 int qve_run_work(qve_run* run) {
   if (run == nullptr) return Misused(run, "");
   run->run.Work();
+  return 0;
+}
+
+int qve_run_work_wait(qve_run* run) {
+  if (run == nullptr) return Misused(run, "");
+  run->run.WorkUntilOver();
   return 0;
 }
 

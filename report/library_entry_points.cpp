@@ -111,7 +111,7 @@ int qve_version_number(void) { return QVE_BUILT_VERSION_NUMBER; }
 
 int qve_has(const char* feature) {
   if (feature == nullptr) return 0;
-  static constexpr std::string_view kFeatures[] = {"run-policy", "last-error"};
+  static constexpr std::string_view kFeatures[] = {"run-policy", "last-error", "run-work-wait"};
   return std::find(std::begin(kFeatures), std::end(kFeatures), feature) != std::end(kFeatures) ? 1
                                                                                                : 0;
 }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "decrypt/interface_calls.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 
@@ -103,11 +104,16 @@ Ran Drain(qve_run* run) {
 }
 
 Ran RunOn(const fs::path& folder, int order, int strict,
-          const std::function<void(qve_run*)>& before, qve_loan* loan) {
+          const std::function<void(qve_run*)>& before, qve_loan* loan, int waiting = 0) {
   qve_run* run = Create(order, strict, loan);
   EXPECT_EQ(qve_run_add(run, folder.string().c_str()), 0);
   if (before) before(run);
+  // Threads lent to this run alone, asleep until it ends.
+  std::vector<std::thread> lent;
+  for (int i = 0; i < waiting; ++i)
+    lent.emplace_back([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
   Ran ran = Drain(run);
+  for (std::thread& thread : lent) thread.join();
   qve_run_free(run);
   return ran;
 }
@@ -122,6 +128,7 @@ Ran RunOn(const fs::path& folder, int order = QVE_ORDER_LINKS, int strict = 0,
   std::vector<std::thread> lent;
   for (int i = 0; i < 2; ++i) lent.emplace_back([loan] { qve_loan_work(loan); });
   EXPECT_EQ(RunOn(folder, order, strict, before, loan), ran) << "with lent threads";
+  EXPECT_EQ(RunOn(folder, order, strict, before, nullptr, 2), ran) << "with waiting threads";
   qve_loan_end(loan);
   for (std::thread& thread : lent) thread.join();
   qve_loan_free(loan);
@@ -376,8 +383,16 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
   const Ran rest = Drain(run);
   EXPECT_EQ(rest.status, QVE_STATUS_OK);
+  EXPECT_EQ(qve_run_work_wait(run), 0) << "over: at once";
+  EXPECT_EQ(qve_run_work_wait(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);
   qve_run_free(nullptr);
+  // A thread asleep in the wait is woken by the free, which returns once it left.
+  run = Create();
+  std::thread lent([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
+  while (interface::LentThreadsWaiting(run) == 0) std::this_thread::yield();
+  qve_run_free(run);
+  lent.join();
 }
 
 // A rotation while the run reads: the run is done again on the files as
