@@ -47,9 +47,10 @@ struct Stopped {};
 template <typename Char>
 int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
   try {
-    if (folder == nullptr || found == nullptr) return QVE_ERROR_MISUSE;
+    if (folder == nullptr || found == nullptr)
+      return Fail(QVE_ERROR_MISUSE, "a NULL folder or callback");
     const auto root = PathOf(folder);
-    if (!root) return QVE_ERROR_INVALID_PATH;
+    if (!root) return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
     const auto tell = [&](const std::string& shown, const wchar_t* path, const char* warning) {
       if (found(shown.c_str(), path, warning, context) != 0) throw Stopped{};
     };
@@ -79,9 +80,10 @@ int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
       tell(platform::ShownText(path), path.c_str(), nullptr);
     return int(std::min<std::size_t>(containers.size(), INT32_MAX));
   } catch (const Stopped&) {
-    return QVE_ERROR_CANCELLED;
+    return Fail(QVE_ERROR_CANCELLED, "the callback stopped the search", {}, {},
+                QVE_PROBLEM_CANCELLED);
   } catch (...) {
-    return QVE_ERROR_NO_MEMORY;
+    return Fail(QVE_ERROR_NO_MEMORY, "memory ran out");
   }
 }
 

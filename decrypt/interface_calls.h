@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-// What every container call of the extension interface does around its
-// work: checks its arguments, turns paths into the library's, keeps why it
-// ended as it did for qve_last_problem, and lets no exception out.
+// What every call of the extension interface does around its work, the
+// container calls and the run's alike: checks its options, turns paths into
+// the library's, keeps why it failed for qve_last_problem and
+// qve_last_message, and lets no exception out.
 #pragma once
 
 #include <cstddef>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "QVEHelper.h"
 #include "decrypt/decrypt_to_place.h"
@@ -15,14 +18,26 @@
 
 namespace qve::interface {
 
-// Kept for qve_last_problem and the others until the next call on the thread.
+// Kept for qve_last_problem and the others until the next call on the
+// thread that sets them.
 void Remember(const Problem& problem) noexcept;
 
+// Remembers why a call fails and gives its code, for `return Fail(...)`.
+int Fail(int code, std::string_view message, const std::wstring& path = {},
+         std::string_view reason = {}, int kind = QVE_PROBLEM_NONE) noexcept;
+
 // An option struct the caller sized for this version, or for an older one
-// that ended before a member added since (`older`, its offset).
+// that ended before a member added since (each `older` its offset).
+template <typename Options, typename... Older>
+bool Sized(const Options* options, Older... older) {
+  return options != nullptr &&
+         (options->size == sizeof(Options) || ((options->size == std::size_t(older)) || ...));
+}
+
+// Why options fail Sized, in words.
 template <typename Options>
-bool Sized(const Options* options, std::size_t older = sizeof(Options)) {
-  return options != nullptr && (options->size == sizeof(Options) || options->size == older);
+const char* Unsized(const Options* options) {
+  return options == nullptr ? "a NULL options struct" : "options of another size";
 }
 
 // The options' loan; none in a struct sized before it.
@@ -36,27 +51,34 @@ std::optional<std::wstring> PathOf(const wchar_t* path);
 
 Outcome Misuse();
 Outcome InvalidPath();
+inline constexpr std::string_view kInvalidPath = "a path with no form on this system";
 
-// Runs `call`, which gives an Outcome, as one interface call: its code, its
-// problem remembered. Memory running out is QVE_ERROR_NO_MEMORY; any other
-// exception can only be OpenSSL refusing an operation, QVE_ERROR_CRYPTO.
+// A call that gives an Outcome (the container calls) has it remembered
+// whatever it is, as 1.0 did; one that gives a code has reported its own
+// failure through Fail.
+inline int Settle(const Outcome& outcome) noexcept {
+  Remember(outcome.problem);
+  return outcome.code;
+}
+inline int Settle(int code) noexcept { return code; }
+
+// Threads in qve_run_work_wait on `run`: a test waits for one to be there.
+std::size_t LentThreadsWaiting(qve_run* run);
+
+// Runs `call` as one interface call. Memory running out is
+// QVE_ERROR_NO_MEMORY, a path with no narrow form QVE_ERROR_INVALID_PATH;
+// any other exception can only be OpenSSL refusing an operation,
+// QVE_ERROR_CRYPTO.
 template <typename Call>
 int Guarded(Call&& call) noexcept {
   try {
-    const Outcome outcome = call();
-    Remember(outcome.problem);
-    return outcome.code;
+    return Settle(call());
   } catch (const std::bad_alloc&) {
-    Remember({});
-    return QVE_ERROR_NO_MEMORY;
+    return Fail(QVE_ERROR_NO_MEMORY, "memory ran out");
+  } catch (const std::invalid_argument&) {
+    return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
   } catch (const std::exception& e) {
-    Problem problem{QVE_PROBLEM_CRYPTO, {}, {}, {}};
-    try {
-      problem.message = e.what();
-    } catch (...) {
-    }
-    Remember(problem);
-    return QVE_ERROR_CRYPTO;
+    return Fail(QVE_ERROR_CRYPTO, e.what(), {}, {}, QVE_PROBLEM_CRYPTO);
   }
 }
 

@@ -82,6 +82,16 @@ void Remember(const Problem& problem) noexcept {
   }
 }
 
+int Fail(int code, std::string_view message, const std::wstring& path, std::string_view reason,
+         int kind) noexcept {
+  try {
+    Remember({kind, path, std::string(reason), std::string(message)});
+  } catch (...) {
+    Remember({});
+  }
+  return code;
+}
+
 std::optional<std::wstring> PathOf(const char* path) { return platform::InterfacePath(path); }
 std::optional<std::wstring> PathOf(const wchar_t* path) { return platform::InterfacePath(path); }
 
@@ -91,7 +101,7 @@ Outcome Misuse() {
 }
 
 Outcome InvalidPath() {
-  return {QVE_ERROR_INVALID_PATH, {QVE_PROBLEM_NONE, {}, {}, "a path with no form on this system"}};
+  return {QVE_ERROR_INVALID_PATH, {QVE_PROBLEM_NONE, {}, {}, std::string(kInvalidPath)}};
 }
 
 }  // namespace qve::interface
@@ -115,21 +125,21 @@ int qve_check_w(const wchar_t* input, const qve_check_options* options) {
 }
 
 int qve_loan_create(qve_loan** loan) {
-  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  if (loan == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL result pointer");
   *loan = new (std::nothrow) qve_loan;
-  return *loan == nullptr ? QVE_ERROR_NO_MEMORY : 0;
+  return *loan == nullptr ? Fail(QVE_ERROR_NO_MEMORY, "memory ran out") : 0;
 }
 
 void qve_loan_free(qve_loan* loan) { delete loan; }
 
 int qve_loan_work(qve_loan* loan) {
-  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  if (loan == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL loan");
   loan->loan.Work();
   return 0;
 }
 
 int qve_loan_end(qve_loan* loan) {
-  if (loan == nullptr) return QVE_ERROR_MISUSE;
+  if (loan == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL loan");
   loan->loan.End();
   return 0;
 }

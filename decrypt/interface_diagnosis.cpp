@@ -221,11 +221,12 @@ size_t qve_diagnosis_seal_signature_length(const qve_diagnosis* d) {
   return FoundSealOf(d) ? FoundSealOf(d)->signatureLength : 0;
 }
 int qve_diagnosis_seal_result(const qve_diagnosis* d) {
-  if (d == nullptr) return QVE_ERROR_MISUSE;
+  if (d == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL diagnosis");
   if (!Complete(d)) return QVE_DECRYPT_HEADER_INVALID;
   if (!d->facts.sessionKey.ready) return QVE_DECRYPT_SESSION_KEY_UNAVAILABLE;
   // Without the decrypt option the seal was not looked at.
-  return SealOf(d) ? static_cast<int>(SealOf(d)->result) : QVE_ERROR_MISUSE;
+  return SealOf(d) ? static_cast<int>(SealOf(d)->result)
+                   : Fail(QVE_ERROR_MISUSE, "a diagnosis made without the decrypt option");
 }
 const char* qve_diagnosis_seal_stop(const qve_diagnosis* d) {
   return SealOf(d) ? qve::SealStatusName(SealOf(d)->stop.status) : "";

@@ -204,13 +204,26 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   gives QVE_ERROR_MISUSE, never an Ok value; an accessor then gives 0,
  *   NULL or an empty value.
  * - An option struct starts with its size: set `size` to sizeof the struct;
- *   a zeroed struct with `size` set asks for every default.
+ *   a zeroed struct with `size` set asks for every default, which its
+ *   QVE_*_OPTIONS_INIT gives (since 1.1): qve_run_options options =
+ *   QVE_RUN_OPTIONS_INIT;
  * - A path is UTF-8 (char*; on Linux a name's bytes, whatever they are) or a
  *   wide string (wchar_t*, the same function with the suffix _w).
  * - Functions give int codes: 0 and above are results of the operation (a
  *   run's QVE_STATUS_*, a decryption's QVE_DECRYPT_*), below 0 an error
  *   (QVE_ERROR_*). Nothing is thrown across the interface; memory running
  *   out is QVE_ERROR_NO_MEMORY. qve_result_name names every code.
+ * - One error channel (since 1.1; in 1.0 the container calls alone): a
+ *   call that fails gives its code and sets the calling thread's last
+ *   error, which qve_last_problem (a QVE_PROBLEM_*; NONE where none
+ *   fits), qve_last_problem_path and qve_last_problem_reason (where there
+ *   is one; "" else) and qve_last_message (all of it in words) read. A
+ *   call fails when it gives a code below 0, or a result but Success from
+ *   qve_decrypt and qve_check. A call that succeeds leaves the last error
+ *   as it was, but qve_decrypt, qve_check and qve_diagnose_container clear
+ *   it. Accessors that give no code (counts, text) set nothing. A run's
+ *   refusal (qve_run_refusal) is the reason of the error that its add or
+ *   record call set.
  * - Text given out (names, messages) is UTF-8 and NUL-terminated, owned by
  *   the library, valid as each function says. A path given out is in the
  *   form paths are taken (on Linux a name's bytes; on Windows an unpaired
@@ -218,6 +231,21 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   wide form.
  * - The library starts no thread of its own.
  * ------------------------------------------------------------------------ */
+
+/* An options struct with its size set and every other member zero. C++
+ * before C++20 has no designated initializer, and g++ warns of the members
+ * a designated one leaves out. */
+#ifdef __cplusplus
+#define QVE_OPTIONS_INIT_(type)   \
+  ([] {                           \
+    type options_{};              \
+    options_.size = sizeof(type); \
+    return options_;              \
+  }())
+#else
+#define QVE_OPTIONS_INIT_(type) \
+  { .size = sizeof(type) }
+#endif
 
 /* Errors, the same for every function. */
 #define QVE_ERROR_MISUSE (-1)              /* a NULL handle or argument, a call out of order */
@@ -282,10 +310,29 @@ QVE_API const char* qve_result_name(int of, int code);
  * that name no path here. Valid until the next call on the same thread. */
 QVE_API const wchar_t* qve_path_w(const char* path);
 
-/* This library's version, "1.0.0", and the name and version of the
+/* This library's version, "1.1.0", and the name and version of the
  * cryptographic library it runs with. */
 QVE_API const char* qve_version(void);
 QVE_API const char* qve_crypto_library_version(void);
+
+/* The version of this header, which a host was built with; the library it
+ * runs with may be a later 1.x (same SONAME), so a host that needs a name
+ * added since asks qve_version_number() or qve_has() before calling it.
+ * QVE_VERSION_NUMBER is MAJOR * 10000 + MINOR * 100 + PATCH: 10100. */
+#define QVE_VERSION_MAJOR 1
+#define QVE_VERSION_MINOR 1
+#define QVE_VERSION_PATCH 0
+#define QVE_VERSION_NUMBER (QVE_VERSION_MAJOR * 10000 + QVE_VERSION_MINOR * 100 + QVE_VERSION_PATCH)
+/* Since 1.1: the running library's QVE_VERSION_NUMBER. */
+QVE_API int qve_version_number(void);
+/* Since 1.1: 1 when the running library has FEATURE, else 0 (also for a
+ * name it does not know, or NULL). A name for what came after 1.0, so that
+ * a host can ask for a capability rather than compare versions:
+ *   "run-policy"     qve_run_options' max_unsigned_lines, stale_after_days,
+ *                    accept, and a version 2 checkpoint record
+ *   "last-error"     every failing call sets qve_last_message and the rest
+ *   "run-work-wait"  qve_run_work_wait */
+QVE_API int qve_has(const char* feature);
 
 /* The built-in keys: the private key that opens containers and the public
  * key that checks seals and log signatures. */
@@ -363,6 +410,7 @@ typedef struct qve_decrypt_options {
    * keeps to one thread. A struct sized before this member asks for none. */
   qve_loan* loan;
 } qve_decrypt_options;
+#define QVE_DECRYPT_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_decrypt_options)
 
 /* Decrypts the container INPUT into OUTPUT and checks its seal. Before any
  * work OUTPUT is checked: no link on its way that another user may have
@@ -398,6 +446,7 @@ typedef struct qve_check_options {
    * in memory. A struct sized before this member asks for none. */
   qve_loan* loan;
 } qve_check_options;
+#define QVE_CHECK_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_check_options)
 
 /* Decrypts INPUT and checks its seal, keeping no plaintext anywhere: the
  * scratch file is unnamed on Linux (O_TMPFILE: no other process can open
@@ -410,13 +459,15 @@ typedef struct qve_check_options {
 QVE_API int qve_check(const char* input, const qve_check_options* options);
 QVE_API int qve_check_w(const wchar_t* input, const qve_check_options* options);
 
-/* Why the last qve_decrypt, qve_check or qve_diagnose_container call on
- * this thread gave what it gave: a QVE_PROBLEM_*, the path it concerns
+/* Why the last call on this thread that failed (see the rules above) did,
+ * or what the last qve_decrypt, qve_check or qve_diagnose_container call
+ * gave: a QVE_PROBLEM_*, the path it concerns
  * ("" for none; as paths are given, so on Linux a name's bytes, UTF-8 or
  * not), the reason (the system's words, or what a path is; "" for
  * none) and all of it in words, as qvehelper prints it (for a result, the
  * cause: "the plaintext ends in no seal trailer"). QVE_PROBLEM_NONE and ""
- * after Success. Valid until the next such call on the same thread. */
+ * after Success. Valid until the next call on the same thread that sets
+ * them. A path a run refuses is QVE_PROBLEM_INPUT. */
 #define QVE_PROBLEM_NONE 0
 #define QVE_PROBLEM_INPUT 1       /* INPUT does not open or is no regular file */
 #define QVE_PROBLEM_LINK 2        /* path: the link another user may have planted */
@@ -476,6 +527,7 @@ typedef struct qve_diagnose_options {
   /* 1: also decrypt the payload once in memory and check the seal. */
   int decrypt;
 } qve_diagnose_options;
+#define QVE_DIAGNOSE_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_diagnose_options)
 
 /* 0 with *diagnosis set (free it with qve_diagnosis_free), or an error with
  * *diagnosis NULL: QVE_ERROR_NOT_FOUND, QVE_ERROR_UNREADABLE (with
@@ -626,10 +678,18 @@ typedef struct qve_run_options {
    * stays what the run found. */
   int accept;
 } qve_run_options;
+#define QVE_RUN_OPTIONS_INIT QVE_OPTIONS_INIT_(qve_run_options)
 
 /* 0 with *run set (free it with qve_run_free), or QVE_ERROR_MISUSE (a NULL
- * argument or options of another size), QVE_ERROR_NO_MEMORY. */
+ * argument or options of another size, which qve_last_message says),
+ * QVE_ERROR_NO_MEMORY. */
 QVE_API int qve_run_create(const qve_run_options* options, qve_run** run);
+/* Before qve_run_free every thread must have returned from its calls on
+ * the run (qve_run_work and qve_run_work_wait included) and make no more;
+ * only a thread asleep in qve_run_work_wait may still be there: the free
+ * wakes it and returns once it has left. The sure way: take the run to
+ * QVE_EVENT_DONE (or an error), which returns every qve_run_work_wait,
+ * join the lent threads, then free. */
 QVE_API void qve_run_free(qve_run* run);
 
 /* Adds a file, or every system.log, System_*.log and their gzip'd
@@ -686,6 +746,12 @@ QVE_API int qve_run_next(qve_run* run);
  * threads fall behind. The events come out in order on the thread of
  * qve_run_next whatever the lending. 0, or QVE_ERROR_MISUSE. */
 QVE_API int qve_run_work(qve_run* run);
+/* Since 1.1: what a lent thread calls once and no poll: checks the blocks
+ * pending as qve_run_work does, and sleeps while there is none, until the
+ * run is over (QVE_EVENT_DONE, or an error from qve_run_next) or is being
+ * freed; then gives 0 (at once for a run already over). QVE_ERROR_MISUSE
+ * for NULL. */
+QVE_API int qve_run_work_wait(qve_run* run);
 
 /* The current event's facts, valid until the next qve_run_next; 0, NULL
  * or "" where they do not apply. The

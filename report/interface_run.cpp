@@ -18,11 +18,9 @@
 struct qve_run {
   explicit qve_run(qve::VerificationRunOptions options) : run(options) {}
   qve::VerificationRun run;
-  // The current event's text, as the accessors give it.
+  // The current event's text that the event holds in another form; the
+  // rest the accessors give from the event itself, copying nothing.
   std::string eventPath;
-  std::string warningPath;
-  std::string warningText;
-  std::string blockText;
   std::string blockStop;
   // The files' names and paths, as the accessors give them; a deque, so
   // that a text given out stays where it is as files are added.
@@ -45,20 +43,15 @@ static_assert(kBlockVerdicts[QVE_BLOCK_OK] == QVE_BLOCK_OK &&
               kBlockVerdicts[QVE_BLOCK_CHAIN_BREAK] == QVE_BLOCK_CHAIN_BREAK &&
               kBlockVerdicts[QVE_BLOCK_UNEXPECTED] == QVE_BLOCK_UNEXPECTED);
 
-// Memory running out is QVE_ERROR_NO_MEMORY, a path with no narrow form
-// QVE_ERROR_INVALID_PATH; anything else can only be OpenSSL refusing.
-template <typename Call>
-int Guarded(Call&& call) noexcept {
-  try {
-    return call();
-  } catch (const std::bad_alloc&) {
-    return QVE_ERROR_NO_MEMORY;
-  } catch (const std::invalid_argument&) {
-    return QVE_ERROR_INVALID_PATH;
-  } catch (const std::exception&) {
-    return QVE_ERROR_CRYPTO;
-  }
+using qve::interface::Fail;
+using qve::interface::Guarded;
+
+// A misuse of a run, remembered with what was wrong.
+int Misused(const qve_run* run, const char* what) noexcept {
+  return Fail(QVE_ERROR_MISUSE, run == nullptr ? "a NULL run" : what);
 }
+
+constexpr const char* kNotDone = "the run is not done";
 
 bool Open(const qve_run* run) { return run != nullptr && !run->run.started() && !run->failed; }
 
@@ -94,25 +87,34 @@ const uint8_t* BytesOut(const std::optional<qve::Bytes>& bytes, size_t* length) 
 }
 
 int Add(qve_run* run, const std::optional<std::wstring>& path) {
-  if (!Open(run)) return QVE_ERROR_MISUSE;
+  if (!Open(run)) return Misused(run, "a path added once the run began");
   run->refusal.clear();
-  if (!path) return QVE_ERROR_INVALID_PATH;
+  if (!path) return Fail(QVE_ERROR_INVALID_PATH, qve::interface::kInvalidPath);
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
     const std::string shown = qve::platform::Narrow(*path);
     qve::CollectPath(files, *path, shown);
     if (files.problems.size() > problems) {
-      run->refusal = files.problems.back().reason;
-      return files.problems.back().code;
+      const qve::PathProblem& problem = files.problems.back();
+      run->refusal = problem.reason;
+      return Fail(problem.code, shown + ": " + problem.reason, *path, problem.reason,
+                  QVE_PROBLEM_INPUT);
     }
     // Found again after the run, to tell a rotation meanwhile.
     files.sources.emplace_back(*path, shown);
-    return files.empty.size() > empty ? QVE_ERROR_NO_LOG : 0;
+    if (files.empty.size() > empty)
+      return Fail(QVE_ERROR_NO_LOG, shown + " holds no log (system.log or System_*.log)", *path, {},
+                  QVE_PROBLEM_INPUT);
+    return 0;
   });
 }
 
 }  // namespace
+
+std::size_t qve::interface::LentThreadsWaiting(qve_run* run) {
+  return run->run.lentThreadsWaiting();
+}
 
 extern "C" {
 
@@ -122,12 +124,11 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
   constexpr size_t kFirstSize = offsetof(qve_run_options, excerpt_lines);
   constexpr size_t kBeforeLoan = offsetof(qve_run_options, loan);
   constexpr size_t kBeforePolicy = offsetof(qve_run_options, max_unsigned_lines);
-  if (run == nullptr || options == nullptr ||
-      (options->size != sizeof(qve_run_options) && options->size != kFirstSize &&
-       options->size != kBeforeLoan && options->size != kBeforePolicy))
-    return QVE_ERROR_MISUSE;
+  if (run == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL result pointer");
+  if (!qve::interface::Sized(options, kFirstSize, kBeforeLoan, kBeforePolicy))
+    return Fail(QVE_ERROR_MISUSE, qve::interface::Unsized(options));
   if (options->order != QVE_ORDER_LINKS && options->order != QVE_ORDER_NAME)
-    return QVE_ERROR_MISUSE;
+    return Fail(QVE_ERROR_MISUSE, "no such order");
   qve::VerificationRunOptions chosen{options->order == QVE_ORDER_LINKS, options->strict != 0};
   if (options->size != kFirstSize) {
     chosen.excerptLines = options->excerpt_lines;
@@ -149,12 +150,12 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
 void qve_run_free(qve_run* run) { delete run; }
 
 int qve_run_add(qve_run* run, const char* path) {
-  if (path == nullptr) return QVE_ERROR_MISUSE;
+  if (path == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL path");
   return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
 }
 
 int qve_run_add_w(qve_run* run, const wchar_t* path) {
-  if (path == nullptr) return QVE_ERROR_MISUSE;
+  if (path == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL path");
   return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
 }
 
@@ -172,7 +173,8 @@ const char* qve_run_input_path(const qve_run* run, size_t index) {
 }
 
 int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags) {
-  if (!Open(run) || (flags & ~QVE_RECORD_INIT) != 0) return QVE_ERROR_MISUSE;
+  if (!Open(run)) return Misused(run, "a record set once the run began");
+  if ((flags & ~QVE_RECORD_INIT) != 0) return Fail(QVE_ERROR_MISUSE, "no such flag");
   run->refusal.clear();
   if ((flags & QVE_RECORD_INIT) != 0) {
     return Guarded([&] {
@@ -180,7 +182,7 @@ int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags
       return 0;
     });
   }
-  if (bytes == nullptr && length > 0) return QVE_ERROR_MISUSE;
+  if (bytes == nullptr && length > 0) return Fail(QVE_ERROR_MISUSE, "NULL bytes of a length");
   return Guarded([&] {
     try {
       const char* text = static_cast<const char*>(bytes);
@@ -188,20 +190,17 @@ int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags
       return 0;
     } catch (const qve::RecordRefused& refused) {
       run->refusal = refused.what();
-      return refused.code;
+      return Fail(refused.code, "the checkpoint record " + run->refusal, {}, run->refusal);
     }
   });
 }
 
 int qve_run_next(qve_run* run) {
-  if (run == nullptr || run->run.done() || run->failed) return QVE_ERROR_MISUSE;
+  if (run == nullptr || run->run.done() || run->failed) return Misused(run, "the run is over");
   const int code = Guarded([&] {
     const qve::RunEvent& event = run->run.Next();
     run->eventPath =
         event.kind == qve::RunEventKind::FileStart ? qve::platform::Narrow(event.path) : "";
-    run->warningPath = event.warning.path;
-    run->warningText = event.warning.message;
-    run->blockText = event.block.text;
     run->blockStop =
         event.kind == qve::RunEventKind::Block ? qve::WhereParsingStops(event.block) : "";
     if (event.kind == qve::RunEventKind::Restart) {
@@ -218,13 +217,22 @@ int qve_run_next(qve_run* run) {
     }
     return static_cast<int>(event.kind);
   });
-  if (code < 0) run->failed = true;
+  if (code < 0) {
+    run->failed = true;
+    run->run.Close();
+  }
   return code;
 }
 
 int qve_run_work(qve_run* run) {
-  if (run == nullptr) return QVE_ERROR_MISUSE;
+  if (run == nullptr) return Misused(run, "");
   run->run.Work();
+  return 0;
+}
+
+int qve_run_work_wait(qve_run* run) {
+  if (run == nullptr) return Misused(run, "");
+  run->run.WorkUntilOver();
   return 0;
 }
 
@@ -244,7 +252,7 @@ const char* qve_run_event_path(const qve_run* run) {
 
 int qve_run_block_verdict(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
-  return event != nullptr ? event->block.verdict : QVE_ERROR_MISUSE;
+  return event != nullptr ? event->block.verdict : Misused(run, "the current event is no block");
 }
 
 uint32_t qve_run_block_first_line(const qve_run* run) {
@@ -268,9 +276,9 @@ uint32_t qve_run_block_id(const qve_run* run) {
 }
 
 const char* qve_run_block_text(const qve_run* run, size_t* length) {
-  const bool block = Event(run, qve::RunEventKind::Block) != nullptr;
-  if (length != nullptr) *length = block ? run->blockText.size() : 0;
-  return block ? run->blockText.c_str() : "";
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  if (length != nullptr) *length = event != nullptr ? event->block.text.size() : 0;
+  return event != nullptr ? event->block.text.c_str() : "";
 }
 
 int qve_run_block_link_matched(const qve_run* run) {
@@ -286,7 +294,8 @@ int qve_run_block_covers_no_line(const qve_run* run) {
 
 int qve_run_block_parse(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
-  return event != nullptr ? static_cast<int>(event->block.parse) : QVE_ERROR_MISUSE;
+  return event != nullptr ? static_cast<int>(event->block.parse)
+                          : Misused(run, "the current event is no block");
 }
 
 const char* qve_run_block_stop(const qve_run* run) {
@@ -342,11 +351,13 @@ int qve_run_warning_code(const qve_run* run) {
 }
 
 const char* qve_run_warning_path(const qve_run* run) {
-  return Event(run, qve::RunEventKind::Warning) != nullptr ? run->warningPath.c_str() : "";
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Warning);
+  return event != nullptr ? event->warning.path.c_str() : "";
 }
 
 const char* qve_run_warning_text(const qve_run* run) {
-  return Event(run, qve::RunEventKind::Warning) != nullptr ? run->warningText.c_str() : "";
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Warning);
+  return event != nullptr ? event->warning.message.c_str() : "";
 }
 
 int qve_run_warning_unverified(const qve_run* run) {
@@ -368,7 +379,7 @@ const char* qve_run_file_path(const qve_run* run, size_t index) {
 
 int qve_run_file_verdict(const qve_run* run, size_t index) {
   const qve::VerifiedFile* file = FileAt(run, index);
-  return file != nullptr ? int(file->verdict) : QVE_ERROR_MISUSE;
+  return file != nullptr ? int(file->verdict) : Misused(run, "no file at that index");
 }
 
 uint32_t qve_run_file_blocks(const qve_run* run, size_t index) {
@@ -472,27 +483,27 @@ const char* qve_run_file_break_follows(const qve_run* run, size_t index) {
 }
 
 int qve_run_status(const qve_run* run) {
-  return Finished(run) != nullptr ? run->run.status() : QVE_ERROR_MISUSE;
+  return Finished(run) != nullptr ? run->run.status() : Misused(run, kNotDone);
 }
 
 int qve_run_result(const qve_run* run) {
   const qve::VerifyOutcome* outcome = Finished(run);
-  return outcome != nullptr ? int(outcome->result) : QVE_ERROR_MISUSE;
+  return outcome != nullptr ? int(outcome->result) : Misused(run, kNotDone);
 }
 
 int qve_run_total_files(const qve_run* run) {
   const qve::VerifyOutcome* outcome = Finished(run);
-  return outcome != nullptr ? int(outcome->totalFiles) : QVE_ERROR_MISUSE;
+  return outcome != nullptr ? int(outcome->totalFiles) : Misused(run, kNotDone);
 }
 
 int qve_run_bad_files(const qve_run* run) {
   const qve::VerifyOutcome* outcome = Finished(run);
-  return outcome != nullptr ? int(outcome->badFiles) : QVE_ERROR_MISUSE;
+  return outcome != nullptr ? int(outcome->badFiles) : Misused(run, kNotDone);
 }
 
 int qve_run_order(const qve_run* run) {
   const qve::VerifyOutcome* outcome = Finished(run);
-  if (outcome == nullptr) return QVE_ERROR_MISUSE;
+  if (outcome == nullptr) return Misused(run, kNotDone);
   if (!outcome->linkOrder) return QVE_ORDER_NAME;
   return outcome->seams ? QVE_ORDER_LINKS_WITH_SEAMS : QVE_ORDER_LINKS;
 }
@@ -513,7 +524,8 @@ uint32_t qve_run_longest_block(const qve_run* run) {
 
 int qve_run_strict_reason(const qve_run* run, size_t index) {
   const qve::StrictFinding* finding = StrictAt(run, index);
-  return finding != nullptr ? static_cast<int>(finding->reason) + 1 : QVE_ERROR_MISUSE;
+  return finding != nullptr ? static_cast<int>(finding->reason) + 1
+                            : Misused(run, "no strict reason at that index");
 }
 
 const char* qve_run_strict_path(const qve_run* run, size_t index) {
@@ -528,7 +540,7 @@ const char* qve_run_strict_text(const qve_run* run, size_t index) {
 
 int qve_run_checkpoint(const qve_run* run) {
   const qve::VerifyOutcome* outcome = Finished(run);
-  if (outcome == nullptr) return QVE_ERROR_MISUSE;
+  if (outcome == nullptr) return Misused(run, kNotDone);
   if (!outcome->checkpoint) return QVE_CHECKPOINT_NONE;
   switch (outcome->checkpoint->status) {
     case qve::CheckpointStatus::New:

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "crypto/built_in_keys.h"
+#include "decrypt/interface_calls.h"
 #include "format/container_format.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"
@@ -102,13 +103,27 @@ const wchar_t* qve_path_w(const char* path) {
 
 const char* qve_version(void) { return QVE_VERSION; }
 
+// A host built with this header must see the version it runs with.
+static_assert(QVE_VERSION_NUMBER == QVE_BUILT_VERSION_NUMBER,
+              "QVEHelper.h's QVE_VERSION_* differ from CMakeLists.txt's project version");
+
+int qve_version_number(void) { return QVE_BUILT_VERSION_NUMBER; }
+
+int qve_has(const char* feature) {
+  if (feature == nullptr) return 0;
+  static constexpr std::string_view kFeatures[] = {"run-policy", "last-error", "run-work-wait"};
+  return std::find(std::begin(kFeatures), std::end(kFeatures), feature) != std::end(kFeatures) ? 1
+                                                                                               : 0;
+}
+
 const char* qve_crypto_library_version(void) { return OpenSSL_version(OPENSSL_VERSION); }
 
 int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]) {
-  if (id == nullptr || sha256 == nullptr ||
-      (key != QVE_KEY_DECRYPTION && key != QVE_KEY_VERIFICATION))
-    return QVE_ERROR_MISUSE;
-  try {
+  using qve::interface::Fail;
+  if (id == nullptr || sha256 == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL argument");
+  if (key != QVE_KEY_DECRYPTION && key != QVE_KEY_VERIFICATION)
+    return Fail(QVE_ERROR_MISUSE, "no such key");
+  return qve::interface::Guarded([&] {
     qve::Bytes keyId, fingerprint;
     if (key == QVE_KEY_DECRYPTION) {
       const qve::DecryptionKey built;
@@ -119,15 +134,12 @@ int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]) {
       keyId = built.keyId();
       fingerprint = qve::PublicKeyFingerprint(built.pkey());
     }
-    if (keyId.size() != 4 || fingerprint.size() != 32) return QVE_ERROR_CRYPTO;
+    if (keyId.size() != 4 || fingerprint.size() != 32)
+      return Fail(QVE_ERROR_CRYPTO, "the built-in key has no identity", {}, {}, QVE_PROBLEM_CRYPTO);
     std::copy(keyId.begin(), keyId.end(), id);
     std::copy(fingerprint.begin(), fingerprint.end(), sha256);
     return 0;
-  } catch (const std::bad_alloc&) {
-    return QVE_ERROR_NO_MEMORY;
-  } catch (const std::exception&) {
-    return QVE_ERROR_CRYPTO;
-  }
+  });
 }
 
 int qve_development_keys(void) { return QVE_DEVELOPMENT_KEYS ? 1 : 0; }

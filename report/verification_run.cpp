@@ -161,7 +161,10 @@ const RunEvent& VerificationRun::Next() {
   }
   current_ = std::move(events_.front());
   events_.pop_front();
-  if (current_.kind == RunEventKind::Done) done_ = true;
+  if (current_.kind == RunEventKind::Done) {
+    done_ = true;
+    window_.Close();
+  }
   return current_;
 }
 

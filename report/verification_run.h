@@ -71,6 +71,11 @@ class VerificationRun {
   // What a thread lent to this run alone does: checks the blocks waiting.
   // Any thread, at any time while the run lives.
   void Work() { window_.Work(); }
+  // The same, asleep while no block waits, until the run is over (done, or
+  // Close after a failure) or freed.
+  void WorkUntilOver() { window_.WorkUntilClosed(); }
+  void Close() { window_.Close(); }
+  std::size_t lentThreadsWaiting() { return window_.workers(); }
 
   const VerifyOutcome& outcome() const { return outcome_; }
   int status() const { return ChainStatusOf(outcome_); }

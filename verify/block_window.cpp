@@ -25,6 +25,10 @@ BlockWindow::BlockWindow(platform::Loan* loan)
 BlockWindow::~BlockWindow() {
   Abandon();
   std::unique_lock<std::mutex> lock(loan_.lock());
+  // The threads still waiting leave before the window goes.
+  closed_ = true;
+  loan_.Changed();
+  while (workers_ > 0) loan_.Wait(lock);
   loan_.Leave(*this, lock);
 }
 
@@ -108,6 +112,33 @@ void BlockWindow::Work() {
   lent_ = true;
   std::unique_lock<std::mutex> lock(loan_.lock());
   while (Takeable()) TakeOne(lock);
+}
+
+void BlockWindow::WorkUntilClosed() {
+  lent_ = true;
+  std::unique_lock<std::mutex> lock(loan_.lock());
+  ++workers_;
+  while (!closed_) {
+    if (Takeable()) {
+      TakeOne(lock);
+    } else {
+      loan_.Wait(lock);
+    }
+  }
+  --workers_;
+  // Notified with the lock held: the destructor may be waiting to free it.
+  loan_.Changed();
+}
+
+void BlockWindow::Close() {
+  const std::lock_guard<std::mutex> lock(loan_.lock());
+  closed_ = true;
+  loan_.Changed();
+}
+
+std::size_t BlockWindow::workers() {
+  const std::lock_guard<std::mutex> lock(loan_.lock());
+  return workers_;
 }
 
 }  // namespace qve

@@ -63,6 +63,13 @@ class BlockWindow final : public platform::LoanJob {
 
   // A lent thread's side: checks waiting blocks until none is left.
   void Work();
+  // Checks waiting blocks and sleeps while there is none, until Close or
+  // the window's end.
+  void WorkUntilClosed();
+  // No more blocks will come: the threads in WorkUntilClosed return.
+  void Close();
+  // Threads in WorkUntilClosed.
+  std::size_t workers();
 
   bool Takeable() const override { return started_ < entries_.size(); }
   void TakeOne(std::unique_lock<std::mutex>& lock) override;
@@ -85,6 +92,8 @@ class BlockWindow final : public platform::LoanJob {
   std::deque<Entry> entries_;
   std::size_t started_ = 0;
   std::size_t bytes_ = 0;
+  bool closed_ = false;
+  std::size_t workers_ = 0;
 };
 
 }  // namespace qve

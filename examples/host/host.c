@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   if (decrypted != QVE_DECRYPT_SUCCESS && *qve_last_message()) printf("  %s\n", qve_last_message());
 
   /* No scratch folder: the plaintext is checked in memory as it is decrypted. */
-  const qve_check_options check = {.size = sizeof check};
+  const qve_check_options check = QVE_CHECK_OPTIONS_INIT;
   const int checked = qve_check(argv[1], &check);
   printf("check: %s\n", decryption_name(checked));
 

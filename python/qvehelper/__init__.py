@@ -86,10 +86,11 @@ from ._inspect import Diagnosis, Header, Record, Seal, SessionKey, inspect
 from ._run import (Block, CheckpointOutcome, Event, Events, File, LogDiagnosis, Point, Policy,
                    Row, Run, Strict, Warning, events, inspect_log, verify)
 
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 __all__ = [
-    "__version__", "library_version", "crypto_library_version", "development_keys",
+    "__version__", "library_version", "library_version_number", "library_has",
+    "crypto_library_version", "development_keys",
     "key_identity", "result_name",
     "decrypt", "check", "find_containers", "inspect", "verify", "events", "inspect_log",
     "QveError", "InputError", "OutputError", "RecordError", "DecryptionError", "CancelledError",
@@ -106,6 +107,8 @@ RESULT_OF_DECRYPTION = _native.RESULT_OF_DECRYPTION
 
 _version = _native.prototype("qve_version", ctypes.c_char_p, [])
 _crypto_version = _native.prototype("qve_crypto_library_version", ctypes.c_char_p, [])
+_version_number = _native.prototype("qve_version_number", ctypes.c_int, [])
+_has = _native.prototype("qve_has", ctypes.c_int, [ctypes.c_char_p])
 _development_keys = _native.prototype("qve_development_keys", ctypes.c_int, [])
 _key_identity = _native.prototype(
     "qve_key_identity", ctypes.c_int,
@@ -120,8 +123,20 @@ def result_name(code: int, of: int = _native.RESULT_OF_RUN) -> str:
 
 
 def library_version() -> str:
-    """The loaded library's version, "1.0.0"."""
+    """The loaded library's version, "1.1.0"."""
     return _native.text(_version())
+
+
+def library_version_number() -> int:
+    """The loaded library's version as a number, MAJOR * 10000 + MINOR * 100 +
+    PATCH: 10100 for "1.1.0"."""
+    return int(_version_number())
+
+
+def library_has(feature: str) -> bool:
+    """Whether the loaded library has a feature named as qvehelper(3) names
+    them ("run-work-wait", "last-error", "run-policy")."""
+    return bool(_has(feature.encode()))
 
 
 def crypto_library_version() -> str:

@@ -23,6 +23,9 @@ def public_der(pem, private):
 
 def test_the_package_is_the_library_s_version():
     assert qvehelper.__version__ == qvehelper.library_version()
+    major, minor, patch = (int(part) for part in qvehelper.__version__.split("."))
+    assert qvehelper.library_version_number() == major * 10000 + minor * 100 + patch
+    assert qvehelper.library_has("run-policy") and not qvehelper.library_has("no-such")
     assert qvehelper.crypto_library_version().startswith("OpenSSL ")
 
 

@@ -55,6 +55,17 @@ TEST(LibraryInfo, EveryCodeHasItsName) {
 
 TEST(LibraryInfo, TheBuildAndItsKeys) {
   EXPECT_STREQ(qve_version(), QVE_VERSION);
+  // The header a host is built with says the version it runs with here.
+  EXPECT_EQ(std::to_string(QVE_VERSION_MAJOR) + "." + std::to_string(QVE_VERSION_MINOR) + "." +
+                std::to_string(QVE_VERSION_PATCH),
+            QVE_VERSION);
+  EXPECT_EQ(qve_version_number(), QVE_VERSION_NUMBER);
+  EXPECT_EQ(qve_has("run-policy"), 1);
+  EXPECT_EQ(qve_has("Run-Policy"), 0);
+  EXPECT_EQ(qve_has(nullptr), 0);
+  const qve_run_options options = QVE_RUN_OPTIONS_INIT;
+  EXPECT_EQ(options.size, sizeof options);
+  EXPECT_EQ(options.loan, nullptr);
   EXPECT_STREQ(qve_crypto_library_version(), OpenSSL_version(OPENSSL_VERSION));
   // This suite is built with keys/dev.
   EXPECT_EQ(qve_development_keys(), 1);

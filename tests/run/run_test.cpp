@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "decrypt/interface_calls.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 
@@ -103,11 +104,16 @@ Ran Drain(qve_run* run) {
 }
 
 Ran RunOn(const fs::path& folder, int order, int strict,
-          const std::function<void(qve_run*)>& before, qve_loan* loan) {
+          const std::function<void(qve_run*)>& before, qve_loan* loan, int waiting = 0) {
   qve_run* run = Create(order, strict, loan);
   EXPECT_EQ(qve_run_add(run, folder.string().c_str()), 0);
   if (before) before(run);
+  // Threads lent to this run alone, asleep until it ends.
+  std::vector<std::thread> lent;
+  for (int i = 0; i < waiting; ++i)
+    lent.emplace_back([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
   Ran ran = Drain(run);
+  for (std::thread& thread : lent) thread.join();
   qve_run_free(run);
   return ran;
 }
@@ -122,6 +128,7 @@ Ran RunOn(const fs::path& folder, int order = QVE_ORDER_LINKS, int strict = 0,
   std::vector<std::thread> lent;
   for (int i = 0; i < 2; ++i) lent.emplace_back([loan] { qve_loan_work(loan); });
   EXPECT_EQ(RunOn(folder, order, strict, before, loan), ran) << "with lent threads";
+  EXPECT_EQ(RunOn(folder, order, strict, before, nullptr, 2), ran) << "with waiting threads";
   qve_loan_end(loan);
   for (std::thread& thread : lent) thread.join();
   qve_loan_free(loan);
@@ -328,6 +335,10 @@ TEST(Run, RecordsThatCannotBeUsed) {
         << row.bytes;
     EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
     EXPECT_EQ(*qve_run_refusal(run) != '\0', row.code != 0) << "a refusal says why";
+    // ... through the one error channel too.
+    if (row.code != 0) {
+      EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
+    }
     qve_run_free(run);
   }
 }
@@ -350,6 +361,7 @@ TEST(Run, Misuse) {
   }
   options.size = offsetof(qve_run_options, once);
   EXPECT_EQ(qve_run_create(&options, &run), QVE_ERROR_MISUSE);
+  EXPECT_NE(*qve_last_message(), '\0') << "a size of no version is said";
   options.size = sizeof options;
   EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
@@ -360,6 +372,9 @@ TEST(Run, Misuse) {
   run = Create();
   EXPECT_EQ(qve_run_add(run, nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_add(run, (dir / "missing").string().c_str()), QVE_ERROR_NOT_FOUND);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_INPUT);
+  EXPECT_EQ(qve_last_problem_path(), (dir / "missing").string());
+  EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
   EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
   EXPECT_EQ(qve_run_status(run), QVE_ERROR_MISUSE) << "not done yet";
   EXPECT_EQ(qve_run_next(run), QVE_EVENT_FILE_START);
@@ -368,8 +383,16 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
   const Ran rest = Drain(run);
   EXPECT_EQ(rest.status, QVE_STATUS_OK);
+  EXPECT_EQ(qve_run_work_wait(run), 0) << "over: at once";
+  EXPECT_EQ(qve_run_work_wait(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);
   qve_run_free(nullptr);
+  // A thread asleep in the wait is woken by the free, which returns once it left.
+  run = Create();
+  std::thread lent([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
+  while (interface::LentThreadsWaiting(run) == 0) std::this_thread::yield();
+  qve_run_free(run);
+  lent.join();
 }
 
 // A rotation while the run reads: the run is done again on the files as
