@@ -82,8 +82,13 @@ int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
   } catch (const Stopped&) {
     return Fail(QVE_ERROR_CANCELLED, "the callback stopped the search", {}, {},
                 QVE_PROBLEM_CANCELLED);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     return Fail(QVE_ERROR_NO_MEMORY, "memory ran out");
+  } catch (const std::exception& e) {
+    // The code 1.0 gave; the words say what it was.
+    return Fail(QVE_ERROR_NO_MEMORY, e.what());
+  } catch (...) {
+    return Fail(QVE_ERROR_NO_MEMORY, "the search failed");
   }
 }
 

@@ -62,9 +62,6 @@ inline int Settle(const Outcome& outcome) noexcept {
 }
 inline int Settle(int code) noexcept { return code; }
 
-// Threads in qve_run_work_wait on `run`: a test waits for one to be there.
-std::size_t LentThreadsWaiting(qve_run* run);
-
 // Runs `call` as one interface call. Memory running out is
 // QVE_ERROR_NO_MEMORY, a path with no narrow form QVE_ERROR_INVALID_PATH;
 // any other exception can only be OpenSSL refusing an operation,

@@ -217,11 +217,14 @@ QVE_API uint32_t GetFileReportVerditInVerificationReport(QVE_VerificationReport*
  *   call that fails gives its code and sets the calling thread's last
  *   error, which qve_last_problem (a QVE_PROBLEM_*; NONE where none
  *   fits), qve_last_problem_path and qve_last_problem_reason (where there
- *   is one; "" else) and qve_last_message (all of it in words) read. A
- *   call fails when it gives a code below 0, or a result but Success from
- *   qve_decrypt and qve_check. A call that succeeds leaves the last error
- *   as it was, but qve_decrypt, qve_check and qve_diagnose_container clear
- *   it. Accessors that give no code (counts, text) set nothing. A run's
+ *   is one; "" else) and qve_last_message (all of it in words) read, valid
+ *   until the thread's next failing call (1.0 kept them until the next
+ *   decryption, check or diagnosis: copy them before another call). A
+ *   call fails when it gives a QVE_ERROR_* where it documents one, or a
+ *   result but Success from qve_decrypt and qve_check; an accessor's -1 for
+ *   "none" is no failure. A call that succeeds leaves the last error as it
+ *   was, but qve_decrypt, qve_check and qve_diagnose_container clear it.
+ *   Accessors that give no code (counts, text) set nothing. A run's
  *   refusal (qve_run_refusal) is the reason of the error that its add or
  *   record call set.
  * - Text given out (names, messages) is UTF-8 and NUL-terminated, owned by
@@ -331,7 +334,7 @@ QVE_API int qve_version_number(void);
  *   "run-policy"     qve_run_options' max_unsigned_lines, stale_after_days,
  *                    accept, and a version 2 checkpoint record
  *   "last-error"     every failing call sets qve_last_message and the rest
- *   "run-work-wait"  qve_run_work_wait */
+ *   "run-work-wait"  qve_run_work_wait and qve_run_stop_work */
 QVE_API int qve_has(const char* feature);
 
 /* The built-in keys: the private key that opens containers and the public
@@ -685,11 +688,9 @@ typedef struct qve_run_options {
  * QVE_ERROR_NO_MEMORY. */
 QVE_API int qve_run_create(const qve_run_options* options, qve_run** run);
 /* Before qve_run_free every thread must have returned from its calls on
- * the run (qve_run_work and qve_run_work_wait included) and make no more;
- * only a thread asleep in qve_run_work_wait may still be there: the free
- * wakes it and returns once it has left. The sure way: take the run to
- * QVE_EVENT_DONE (or an error), which returns every qve_run_work_wait,
- * join the lent threads, then free. */
+ * the run (qve_run_work and qve_run_work_wait included) and make no more:
+ * end their work (take the run to QVE_EVENT_DONE or an error, or call
+ * qve_run_stop_work), join the lent threads, then free. */
 QVE_API void qve_run_free(qve_run* run);
 
 /* Adds a file, or every system.log, System_*.log and their gzip'd
@@ -749,9 +750,14 @@ QVE_API int qve_run_work(qve_run* run);
 /* Since 1.1: what a lent thread calls once and no poll: checks the blocks
  * pending as qve_run_work does, and sleeps while there is none, until the
  * run is over (QVE_EVENT_DONE, or an error from qve_run_next) or is being
- * freed; then gives 0 (at once for a run already over). QVE_ERROR_MISUSE
- * for NULL. */
+ * stopped (qve_run_stop_work); then gives 0 (at once for a run already
+ * over). QVE_ERROR_MISUSE for NULL. */
 QVE_API int qve_run_work_wait(qve_run* run);
+/* Since 1.1: lets every lent thread of the run go, for a host that ends a
+ * run before QVE_EVENT_DONE: every qve_run_work_wait returns, now or as it
+ * is called, and qve_run_next checks the blocks itself. Any thread, any
+ * time while the run lives. 0, or QVE_ERROR_MISUSE for NULL. */
+QVE_API int qve_run_stop_work(qve_run* run);
 
 /* The current event's facts, valid until the next qve_run_next; 0, NULL
  * or "" where they do not apply. The

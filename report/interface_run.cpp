@@ -112,10 +112,6 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
 
 }  // namespace
 
-std::size_t qve::interface::LentThreadsWaiting(qve_run* run) {
-  return run->run.lentThreadsWaiting();
-}
-
 extern "C" {
 
 int qve_run_create(const qve_run_options* options, qve_run** run) {
@@ -233,6 +229,12 @@ int qve_run_work(qve_run* run) {
 int qve_run_work_wait(qve_run* run) {
   if (run == nullptr) return Misused(run, "");
   run->run.WorkUntilOver();
+  return 0;
+}
+
+int qve_run_stop_work(qve_run* run) {
+  if (run == nullptr) return Misused(run, "");
+  run->run.Close();
   return 0;
 }
 

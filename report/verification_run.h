@@ -75,7 +75,6 @@ class VerificationRun {
   // Close after a failure) or freed.
   void WorkUntilOver() { window_.WorkUntilClosed(); }
   void Close() { window_.Close(); }
-  std::size_t lentThreadsWaiting() { return window_.workers(); }
 
   const VerifyOutcome& outcome() const { return outcome_; }
   int status() const { return ChainStatusOf(outcome_); }

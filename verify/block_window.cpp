@@ -136,9 +136,4 @@ void BlockWindow::Close() {
   loan_.Changed();
 }
 
-std::size_t BlockWindow::workers() {
-  const std::lock_guard<std::mutex> lock(loan_.lock());
-  return workers_;
-}
-
 }  // namespace qve

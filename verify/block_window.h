@@ -68,8 +68,6 @@ class BlockWindow final : public platform::LoanJob {
   void WorkUntilClosed();
   // No more blocks will come: the threads in WorkUntilClosed return.
   void Close();
-  // Threads in WorkUntilClosed.
-  std::size_t workers();
 
   bool Takeable() const override { return started_ < entries_.size(); }
   void TakeOne(std::unique_lock<std::mutex>& lock) override;

@@ -387,12 +387,14 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_work_wait(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);
   qve_run_free(nullptr);
-  // A thread asleep in the wait is woken by the free, which returns once it left.
+  // A run ended early: stopping the work lets its lent threads go.
   run = Create();
+  EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
   std::thread lent([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
-  while (interface::LentThreadsWaiting(run) == 0) std::this_thread::yield();
-  qve_run_free(run);
+  EXPECT_EQ(qve_run_stop_work(run), 0);
   lent.join();
+  EXPECT_EQ(qve_run_stop_work(nullptr), QVE_ERROR_MISUSE);
+  qve_run_free(run);
 }
 
 // A rotation while the run reads: the run is done again on the files as
