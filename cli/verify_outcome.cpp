@@ -239,12 +239,23 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
 }
 
 void MakeRecoverable(nlohmann::ordered_json& json) {
-  if (json.is_structured()) {
+  if (json.is_object()) {
+    // An error is the text output's line, escaped already.
+    for (auto& [key, member] : json.items())
+      if (key != "error") MakeRecoverable(member);
+    return;
+  }
+  if (json.is_array()) {
     for (auto& member : json) MakeRecoverable(member);
     return;
   }
   if (!json.is_string()) return;
   const std::string& text = json.get_ref<const std::string&>();
+  // One that holds a backslash too: "a\\xe9" must not read as byte E9.
+  if (platform::NamesHoldBackslash() && text.find('\\') != std::string::npos) {
+    json = Escaped(text);
+    return;
+  }
   for (std::size_t at = 0, length; at < text.size(); at += length) {
     char32_t c = 0;
     length = platform::DecodeUtf8(std::string_view(text).substr(at), &c);
