@@ -386,15 +386,19 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
 }
 
 // Under -q, what makes a verified chain's status other than 0, a line each
-// naming its file; the notices and the warnings that do not are left out.
+// naming its file, and the record's warnings; the notices and the other
+// warnings are left out, and so is a break that follows from a file that
+// cannot be read, which has its own line.
 void SayProblems(const VerifyOutcome& outcome, int status) {
   qve_run* run = outcome.get();
+  if (outcome.record) WriteRecordWarnings(outcome, std::cerr);
   if (status == 0) return;
   const std::string chain = outcome.path.empty() ? "" : Escaped(outcome.path) + ": ";
   if (status == 1) Say(chain + StatusText(1, 1, ": nothing signed was found"));
   for (std::size_t i = 0; i < outcome.files(); ++i) {
     const int verdict = qve_run_file_verdict(run, i);
-    if (verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID)
+    if (verdict == QVE_FILE_INVALID ||
+        (verdict == QVE_FILE_CHAIN_BREAK && *qve_run_file_break_follows(run, i) == '\0'))
       Say(Escaped(qve_run_file_path(run, i)) + ": " + FileVerdictName(verdict));
   }
   if (outcome.record && qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST)

@@ -282,7 +282,7 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
            Escaped(qve_run_point_time(run, QVE_POINT_RECORDED)) +
            ", is no longer in the chain: what was verified before has been removed or rolled "
            "back; " +
-           file + " is kept";
+           file + (kept.written ? " is replaced (--accept)" : " is kept");
   }
   // The recorded block by the name its file has now.
   const bool recorded = Known(run, QVE_POINT_RECORDED);
@@ -343,9 +343,16 @@ void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out) {
   } else if (qve_run_checkpoint_starts_later(run) != 0) {
     out << notice << "the run starts later than the recorded one: the oldest files are gone\n";
   }
-  // Under --strict these are reasons of the policy, listed with the others.
+  WriteRecordWarnings(outcome, out);
+}
+
+void WriteRecordWarnings(const VerifyOutcome& outcome, std::ostream& out) {
+  qve_run* run = outcome.get();
+  const std::string file = Escaped(outcome.record->file) + ": ";
+  // Under --strict these are reasons of the policy, listed with the others;
+  // what --accept gave up is its notice's.
   if (outcome.strict) return;
-  if (qve_run_checkpoint_shrunk(run) != 0) {
+  if (qve_run_checkpoint_shrunk(run) != 0 && GivesUpText(outcome).empty()) {
     out << "warning: " << file
         << "more files left the old end of the chain than arrived at its new end since the "
            "record, more than a rotation takes; the record keeps its oldest block, "
