@@ -7,6 +7,7 @@
 // of all.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -638,7 +640,23 @@ void HintEach(const VerifyArguments& args, const std::vector<std::wstring>& path
   }
 }
 
+// A page or metrics by a log's name would be taken for evidence by the
+// next run, or replace it: refused, whether or not it is among the PATHs.
+void RefuseLogName(const char* option, const std::optional<std::string>& file) {
+  if (!file) return;
+  std::string name = std::filesystem::path(*file).filename().string();
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (name.ends_with(".gz")) name.resize(name.size() - 3);
+  if (name == "system.log" || (name.starts_with("system_") && name.ends_with(".log") &&
+                               name.size() > std::string_view("system_.log").size()))
+    throw CommandError(kUsageError, std::string(option) + " " + Escaped(*file) +
+                                        " has a log's name; the page and the metrics never "
+                                        "take the place of evidence");
+}
+
 int RunVerify(const VerifyArguments& args) {
+  RefuseLogName("--html", args.html);
+  RefuseLogName("--metrics", args.metrics);
   std::vector<std::wstring> paths;
   std::vector<OutputInput> read;
   for (const auto& arg : args.paths) {
