@@ -768,8 +768,9 @@ const bool kRegistered = RegisterCommand(
                      "also write the verification as one self-contained HTML page")
           ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet,
-                   "for cron: nothing on success (an unsigned tail, a rotation's notice), and on "
-                   "failure one line per problem, naming its file, on standard error");
+                   "for cron: nothing on success (an unsigned tail, a rotation's notice) but "
+                   "history gone beyond rotation and a stale chain, and on failure one line per "
+                   "problem, naming its file, on standard error");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
       AddMetricsOption(cmd, args->metrics, each);
