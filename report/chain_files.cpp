@@ -125,7 +125,7 @@ ChainFiles FoundAgain(const ChainFiles& chain) {
     again.listed[shown] = file;
     again.seen.emplace(file, shown);
     again.read.push_back({shown, status});
-    again.files.push_back(chain.paths.at(shown));
+    again.files.push_back(again.paths[shown] = chain.paths.at(shown));
   }
   return again;
 }
