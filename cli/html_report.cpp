@@ -358,6 +358,13 @@ void WriteJudgements(Page& page, const VerifyOutcome& outcome) {
        {{"code", QVE_STATUS_STRICT_FAILED}, {"items", Items(reasons)}});
 }
 
+// The reasons of one chain, which the text output says a line each, on one.
+std::string Joined(std::string reasons) {
+  for (std::size_t at; (at = reasons.find('\n')) != std::string::npos;)
+    reasons.replace(at, 1, "; ");
+  return reasons;
+}
+
 std::string Heading(const HtmlChain& chain, std::size_t index, std::size_t count) {
   std::string heading = "Chain";
   if (count > 1) heading += " " + std::to_string(index + 1) + " of " + std::to_string(count);
@@ -371,7 +378,7 @@ void WriteChain(Page& page, const HtmlChain& chain, std::size_t index, std::size
     page("chain-failed", {{"id", "c" + std::to_string(index + 1)},
                           {"heading", Heading(chain, index, count)},
                           {"result", qve::cli::StatusText(status, status)},
-                          {"reason", chain.error->what()}});
+                          {"reason", Joined(chain.error->what())}});
     return;
   }
   const ChainView view(chain, index);

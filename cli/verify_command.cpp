@@ -7,6 +7,7 @@
 // of all.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -386,15 +388,19 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
 }
 
 // Under -q, what makes a verified chain's status other than 0, a line each
-// naming its file; the notices and the warnings that do not are left out.
+// naming its file, and the record's warnings; the notices and the other
+// warnings are left out, and so is a break that follows from a file that
+// cannot be read, which has its own line.
 void SayProblems(const VerifyOutcome& outcome, int status) {
   qve_run* run = outcome.get();
+  if (outcome.record) WriteRecordWarnings(outcome, std::cerr);
   if (status == 0) return;
   const std::string chain = outcome.path.empty() ? "" : Escaped(outcome.path) + ": ";
   if (status == 1) Say(chain + StatusText(1, 1, ": nothing signed was found"));
   for (std::size_t i = 0; i < outcome.files(); ++i) {
     const int verdict = qve_run_file_verdict(run, i);
-    if (verdict == QVE_FILE_CHAIN_BREAK || verdict == QVE_FILE_INVALID)
+    if (verdict == QVE_FILE_INVALID ||
+        (verdict == QVE_FILE_CHAIN_BREAK && *qve_run_file_break_follows(run, i) == '\0'))
       Say(Escaped(qve_run_file_path(run, i)) + ": " + FileVerdictName(verdict));
   }
   if (outcome.record && qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST)
@@ -634,7 +640,23 @@ void HintEach(const VerifyArguments& args, const std::vector<std::wstring>& path
   }
 }
 
+// A page or metrics by a log's name would be taken for evidence by the
+// next run, or replace it: refused, whether or not it is among the PATHs.
+void RefuseLogName(const char* option, const std::optional<std::string>& file) {
+  if (!file) return;
+  std::string name = std::filesystem::path(*file).filename().string();
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (name.ends_with(".gz")) name.resize(name.size() - 3);
+  if (name == "system.log" || (name.starts_with("system_") && name.ends_with(".log") &&
+                               name.size() > std::string_view("system_.log").size()))
+    throw CommandError(kUsageError, std::string(option) + " " + Escaped(*file) +
+                                        " has a log's name; the page and the metrics never "
+                                        "take the place of evidence");
+}
+
 int RunVerify(const VerifyArguments& args) {
+  RefuseLogName("--html", args.html);
+  RefuseLogName("--metrics", args.metrics);
   std::vector<std::wstring> paths;
   std::vector<OutputInput> read;
   for (const auto& arg : args.paths) {
@@ -746,8 +768,9 @@ const bool kRegistered = RegisterCommand(
                      "also write the verification as one self-contained HTML page")
           ->type_name("REPORT.html");
       cmd.add_flag("-q,--quiet", args->quiet,
-                   "for cron: nothing on success (an unsigned tail, a rotation's notice), and on "
-                   "failure one line per problem, naming its file, on standard error");
+                   "for cron: nothing on success (an unsigned tail, a rotation's notice) but "
+                   "history gone beyond rotation and a stale chain, and on failure one line per "
+                   "problem, naming its file, on standard error");
       CLI::Option* each = cmd.add_flag(
           "--each", args->each, "verify every PATH as a chain of its own, with its own report");
       AddMetricsOption(cmd, args->metrics, each);

@@ -239,12 +239,23 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
 }
 
 void MakeRecoverable(nlohmann::ordered_json& json) {
-  if (json.is_structured()) {
+  if (json.is_object()) {
+    // An error is the text output's line, escaped already.
+    for (auto& [key, member] : json.items())
+      if (key != "error") MakeRecoverable(member);
+    return;
+  }
+  if (json.is_array()) {
     for (auto& member : json) MakeRecoverable(member);
     return;
   }
   if (!json.is_string()) return;
   const std::string& text = json.get_ref<const std::string&>();
+  // One that holds a backslash too: "a\\xe9" must not read as byte E9.
+  if (platform::NamesHoldBackslash() && text.find('\\') != std::string::npos) {
+    json = Escaped(text);
+    return;
+  }
   for (std::size_t at = 0, length; at < text.size(); at += length) {
     char32_t c = 0;
     length = platform::DecodeUtf8(std::string_view(text).substr(at), &c);
@@ -271,7 +282,7 @@ std::string CheckpointText(const VerifyOutcome& outcome) {
            Escaped(qve_run_point_time(run, QVE_POINT_RECORDED)) +
            ", is no longer in the chain: what was verified before has been removed or rolled "
            "back; " +
-           file + " is kept";
+           file + (kept.written ? " is replaced (--accept)" : " is kept");
   }
   // The recorded block by the name its file has now.
   const bool recorded = Known(run, QVE_POINT_RECORDED);
@@ -332,9 +343,16 @@ void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out) {
   } else if (qve_run_checkpoint_starts_later(run) != 0) {
     out << notice << "the run starts later than the recorded one: the oldest files are gone\n";
   }
-  // Under --strict these are reasons of the policy, listed with the others.
+  WriteRecordWarnings(outcome, out);
+}
+
+void WriteRecordWarnings(const VerifyOutcome& outcome, std::ostream& out) {
+  qve_run* run = outcome.get();
+  const std::string file = Escaped(outcome.record->file) + ": ";
+  // Under --strict these are reasons of the policy, listed with the others;
+  // what --accept gave up is its notice's.
   if (outcome.strict) return;
-  if (qve_run_checkpoint_shrunk(run) != 0) {
+  if (qve_run_checkpoint_shrunk(run) != 0 && GivesUpText(outcome).empty()) {
     out << "warning: " << file
         << "more files left the old end of the chain than arrived at its new end since the "
            "record, more than a rotation takes; the record keeps its oldest block, "

@@ -115,6 +115,9 @@ std::string PointText(qve_run* run, int point);
 // rotation, the oldest files gone), a line each.
 std::string CheckpointText(const VerifyOutcome& outcome);
 void WriteCheckpointNotices(const VerifyOutcome& outcome, std::ostream& out);
+// Of those, what needs a person even when the status is 0 (history gone
+// beyond rotation, a stale chain), which -q says too.
+void WriteRecordWarnings(const VerifyOutcome& outcome, std::ostream& out);
 // What a record written by --accept gives up of what the old one vouched
 // for, in words; "" for nothing.
 std::string GivesUpText(const VerifyOutcome& outcome);

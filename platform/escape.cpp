@@ -49,6 +49,7 @@ std::string CodeOf(char32_t c) {
   if (c == '\n') return "\\n";
   if (c == '\t') return "\\t";
   if (c == '\r') return "\\r";
+  if (c == '\\' && NamesHoldBackslash()) return "\\\\";
   if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return Byte(static_cast<unsigned>(c));
   const bool invisible = std::any_of(std::begin(kInvisible), std::end(kInvisible),
                                      [c](const Range& r) { return c >= r.first && c <= r.last; });

@@ -5,8 +5,9 @@
 //   \n \t \r   a line feed, tab or carriage return
 //   \xhh       a byte that is not UTF-8, or a C0 or C1 control (DEL too)
 //   \u{hhhh}   an invisible or bidirectional formatting character
-// A backslash stays as it is: it separates Windows paths, and no line can
-// start with one that the output did not put there.
+//   \\         a backslash, where a name can hold one (Linux): else a name
+//              "a\xe9" would show as the name of byte E9 does. On Windows
+//              it separates the parts of a path, and stays.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ namespace qve::platform {
 
 // The text form.
 std::string Escaped(std::string_view bytes);
+
+// Whether a file name can hold a backslash, which the text form then escapes.
+bool NamesHoldBackslash();
 
 // The HTML form: markup characters become entities and every run of codes
 // stands between `open` and `close`, the markup that shows a code.

@@ -35,6 +35,7 @@ void AddCandidate(ChainFiles& chain, const std::wstring& path) {
     chain.alreadyWarned.insert(narrowable);
   }
   chain.files.push_back(narrowable);
+  chain.paths[shown] = narrowable;
 }
 
 // Adds what a folder PATH holds; false when it holds nothing to verify and
@@ -112,6 +113,20 @@ ChainFiles FoundAgain(const ChainFiles& chain) {
   ChainFiles again;
   again.sources = chain.sources;
   for (const auto& [path, argument] : chain.sources) CollectPath(again, path, argument);
+  if (!again.problems.empty()) return again;
+  // A file gone from the listing that no other name holds now (a rotation
+  // renames, or gzips under the name with .gz) stays in the run: that it
+  // could not be read must not read as history that never was.
+  for (const auto& [shown, status] : chain.read) {
+    const std::pair<std::uint64_t, std::uint64_t> file{status.device, status.file};
+    if (again.listed.count(shown) > 0 || again.listed.count(shown + ".gz") > 0 ||
+        again.seen.count(file) > 0)
+      continue;
+    again.listed[shown] = file;
+    again.seen.emplace(file, shown);
+    again.read.push_back({shown, status});
+    again.files.push_back(again.paths[shown] = chain.paths.at(shown));
+  }
   return again;
 }
 

@@ -39,6 +39,7 @@ struct ChainFiles {
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen;
   // Each file found as it was found, which an output must not replace.
   std::vector<std::pair<std::string, platform::FileStatus>> read;
+  std::map<std::string, std::wstring> paths;  // each file of `files` by its name shown
   // Folders given that hold no log: an error, unless a record says the
   // chain held blocks, which are then lost.
   std::vector<std::string> empty;

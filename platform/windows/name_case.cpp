@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "platform/escape.h"
 #include "platform/name_order.h"
 
 namespace qve::platform {
@@ -15,5 +16,8 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
+
+// It separates the parts of a path, and no name holds one.
+bool NamesHoldBackslash() { return false; }
 
 }  // namespace qve::platform

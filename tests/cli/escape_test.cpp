@@ -17,7 +17,7 @@ TEST(Escape, TextAndHtml) {
     // Only so many bytes are given; the rest lie in memory right after them.
     std::size_t given = std::string::npos;
   } rows[] = {
-      {"plain \\ path", "plain \\ path", "plain \\ path"},
+      {"a\\xe9 path", "a\\\\xe9 path", "a[\\\\]xe9 path"},
       {"a\nb\tc\rd", "a\\nb\\tc\\rd", "a[\\n]b[\\t]c[\\r]d"},
       {std::string("nul\0 del\x7f", 9), "nul\\x00 del\\x7f", ""},
       {"\x1b[31m", "\\x1b[31m", "[\\x1b][31m"},

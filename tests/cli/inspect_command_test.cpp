@@ -137,7 +137,7 @@ const Case kCases[] = {
     {"LogEscapedText",
      [] { return Log([](auto& b) { b.id = 7, b.text = "tab\there\\"; }); },
      {},
-     R"({"blocks": [{"verdict": "BlockOk"}, {"covers": [4, 4], "id": 7, "text": "tab\\there\\", "verdict": "BlockOk"}]})"},
+     R"({"blocks": [{"verdict": "BlockOk"}, {"covers": [4, 4], "id": 7, "text": "tab\\there\\\\", "verdict": "BlockOk"}]})"},
     {"LogEmptySignature",
      [] {
        LogChain chain;
@@ -287,7 +287,7 @@ TEST(InspectCommandWording, EachKindOfLine) {
       {"StandardInput", "-: container, 20576 bytes\n  version 1\n"},
       {"LogChangedLine", " (32 bytes) matches, signature 256 bytes: BlockInvalid\n"},
       {"LogBrokenLink", "  line 5: covers 4, id 0, text \"\", link abababab.. (32 bytes) differs, signature 256 bytes: BlockChainBreak\n"},
-      {"LogEscapedText", "covers 4, id 7, text \"tab\\there\\\", link "},
+      {"LogEscapedText", "covers 4, id 7, text \"tab\\there\\\\\", link "},
       {"LogEmptySignature", "  line 3: covers 1-2, empty payload: BlockNoSignature\n"},
       {"LogOversizedText", "  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: BlockInvalid\n"},
       {"LogNulAndTail", "BlockOk\n  4 lines, 1 signature line\n  first link: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n  last chain value: "},

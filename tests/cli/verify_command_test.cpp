@@ -51,8 +51,14 @@ struct Row {
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
   std::function<void(const fs::path&)> after = {};  // checks the files left
-  std::string json = {};  // values its JSON must hold, where it prints JSON
+  std::string json = {};                // values its JSON must hold, where it prints JSON
+  std::vector<std::string> never = {};  // parts neither output may hold
 };
+
+std::string Text(const fs::path& path) {
+  const Bytes bytes = testing::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 // "warning: PATH:" begins a line about PATH, and is no wording.
 std::string Warning(const std::string& path) { return "warning: " + path + ":"; }
@@ -216,6 +222,15 @@ std::vector<Row> Rows() {
        tamper},
       {"quiet", {"-q", "a"}, 0, {}, {}},
       {"quiet, failing", {"-q", "--each", "a", "b", "c"}, 2, {}, {"b/System_2.log: FileInvalid", "c: "}, tamper},
+      {"quiet, unreadable: the break that follows is no line of its own", {"-q", "a"}, 6, {},
+       {"a/System_2.log: ", "a/locked: "}, lock, nobody, {}, {}, {"a/system.log"}},
+      {"quiet, history gone and a stale chain: said all the same", {"-q", "--stale-after", "30", "--checkpoint", "cp", "a"},
+       0, {}, {Warning("cp"), Warning("cp")}, checkpointed([=](const fs::path& dir) {
+         remove("a/System_1.log")(dir);
+         nlohmann::json record = nlohmann::json::parse(Text(dir / "cp"));
+         record["grew"] = "2020-01-01T00:00:00Z";
+         testing::WriteFile(dir / "cp", record.dump());
+       }), {}, {}, {}, {"notice"}},
       {"a folder of devices as one chain", {"."}, 2, {"ReportSomeInvalid (2)"},
        {"notice: . holds 2 folders", "warning: ", "warning: ", "warning: ", "warning: ", "warning: ", "warning: "}},
       {"a usage error", {"--bogus", "a"}, 64, {}, {"usage: qvehelper verify ", "--bogus", "see 'qvehelper help verify'"}},
@@ -259,6 +274,11 @@ std::vector<Row> Rows() {
       {"named not UTF-8", {"--include-ok", "a/System_1.log", "a/System_2.log", "a/System_\xff.log"}, 0,
        {"FileOk System_1.log\nFileOk System_2.log\nFileOk System_\\xff.log\n" + ok},
        {Warning("a/System_\\xff.log")}, renamedNotUtf8},
+      {"a backslash in a name is not a byte's escape", {"--include-ok", "a"}, 0, {"FileOk System_1\\\\xff.log\n"},
+       {tail}, [](const fs::path& dir) { fs::rename(dir / "a/System_1.log", dir / "a/System_1\\xff.log"); }},
+      {"nor in JSON", {"--json", "--include-ok", "a"}, 0, {}, {},
+       [](const fs::path& dir) { fs::rename(dir / "a/System_1.log", dir / "a/System_1\\xff.log"); }, {}, {},
+       R"({"files": [{"name": "System_1\\\\xff.log"}]})"},
       {"named not UTF-8 in JSON", {"--json", "--include-ok", "a/System_\xff.log"}, 0, {}, {}, renamedNotUtf8, {}, {},
        R"({"files": [{"name": "System_\\xff.log", "path": "a/System_\\xff.log"}]})"},
       {"a FIFO named in a file's place", {"a/System_1.log", "a/System_2.log", "a/system.log"}, 6,
@@ -294,6 +314,10 @@ std::vector<Row> Rows() {
       {"a checkpoint with the oldest file gone", {"--checkpoint", "cp", "a"}, 0,
        {"ReportOk (0): 2 files, 0 bad\nCheckpoint extended", "cp\n"}, {tail, "notice: cp:", "warning: cp:"},
        checkpointed(remove("a/System_1.log"))},
+      {"the same, accepted: what is given up, no warning to --accept", {"--accept", "--checkpoint", "cp", "a"}, 0,
+       {"Checkpoint extended"}, {tail, "notice: cp: --accept"}, checkpointed(remove("a/System_1.log"))},
+      {"a checkpoint lost, accepted", {"--accept", "--checkpoint", "cp", "a"}, 4, {"CheckpointLost (4)"},
+       {"notice: cp: --accept"}, checkpointed(remove("a/system.log")), {}, {}, {}, {"cp is kept"}},
       {"a checkpoint in JSON", {"--json", "--strict", "--checkpoint-init", "--checkpoint", "cp", "a"}, 0, {}, {},
        {}, {}, {}, R"({"order": "links", "checkpoint": {"file": "cp", "status": "new", "readOnly": false,
        "written": true, "startsLater": false, "recorded": null, "held": null, "now": {"file": "system.log",
@@ -367,6 +391,11 @@ std::vector<Row> Rows() {
       {"a page for every PATH", {"--each", "--html", "p.html", "a", "c"}, 66, {"a: " + ok, "c: "}, {tail, "c: "}, {}, {},
        PageHolds({"Chain 2 of 2: c", "NoInput (66)"})},
       {"a page naming a log", {"--html", "a/system.log", "a"}, 64, {}, {"a/system.log"}, {}, {}, logKept},
+      {"a page by a log's name, not among the PATHs", {"--html", "System_9.log.gz", "a"}, 64, {}, {"System_9.log.gz"},
+       write("System_9.log.gz", "kept"), {}, recorded("System_9.log.gz", "kept")},
+      {"a page for a chain with two reasons: on one line", {"--each", "--html", "p.html", "--checkpoint-dir", "d", "e"},
+       66, {"e: "}, {"d/e.checkpoint"}, [](const fs::path& dir) { fs::create_directories(dir / "d"); fs::create_directories(dir / "e"); },
+       {}, [](const fs::path& dir) { EXPECT_EQ(Text(dir / "p.html").find("\\n"), std::string::npos); }},
       {"a page naming a PATH", {"--html", "b/system.log", "a", "b/system.log"}, 64, {}, {"b/system.log"}, {}, {},
        logKept},
       {"a page without a name", {"--html", "", "a"}, 64, {}, {"--html"}},
@@ -446,6 +475,8 @@ TEST(VerifyCommand, Table) {
     if (row.err.empty()) {
       EXPECT_EQ(ran.err, "") << row.name;
     }
+    for (const std::string& part : row.never)
+      EXPECT_EQ((ran.out + ran.err).find(part), std::string::npos) << row.name << ": " << part;
   }
 }
 

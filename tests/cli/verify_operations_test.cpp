@@ -595,6 +595,20 @@ TEST(VerifyOperations, Scenarios) {
        Failing("open", "a/system.log", ENOENT, 2)},
       {"system.log gone, with a record: incomplete, not lost", DeviceRecorded,
        {"--checkpoint", "record", "a"}, 6, {}, Failing("open", "a/system.log", ENOENT, 1, 0)},
+      {"system.log moved away as the run opens it, with a record: incomplete, the record held",
+       DeviceRecorded, {"--checkpoint", "record", "a"}, 6,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("checkpoint").at("status"), "held");
+         EXPECT_EQ(chains.at(0).at("totalFiles"), 2);
+       },
+       Before("open", "a/system.log", "mv a/system.log elsewhere")},
+      {"a middle file moved away as the run opens it, the newest replaced: incomplete, not a break",
+       [](const fs::path& dir) { NewestFirst(dir, 2); }, {"a"}, 6,
+       [&](const std::vector<Json>& chains, const fs::path&) {
+         EXPECT_EQ(chains.at(0).at("badFiles"), 0);
+       },
+       Before("open", "a/System_1.log.gz",
+              "mv a/System_1.log.gz elsewhere && cp a/system.log new && mv new a/system.log")},
       {"newest-first numbering: the missing file is said before the file after it",
        [](const fs::path& dir) { NewestFirst(dir, 6, 4); },
        {"a"}, 2,

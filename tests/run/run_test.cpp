@@ -263,9 +263,8 @@ TEST(Run, CheckpointRoundTrip) {
 }
 
 // A file gone between the run's walk and its reading is warned about as
-// unreadable; the run then finds its files changed and starts over on
-// those that are left, whose verdicts stand.
-TEST(Run, AFileThatVanishesRestartsTheRun) {
+// unreadable, and stays in the run: it was there, so the run is incomplete.
+TEST(Run, AFileThatVanishesStaysInTheRun) {
   testing::TempDir dir;
   Two(dir.path());
   qve_run* run = Create();
@@ -276,11 +275,11 @@ TEST(Run, AFileThatVanishesRestartsTheRun) {
   fs::remove(dir / "system.log");
   const Ran ran = Drain(run);
   qve_run_free(run);
-  EXPECT_EQ(ran.events, "S0ESWERS0ED");
+  EXPECT_EQ(ran.events, "S0ESWED");
   EXPECT_EQ(ran.warnings, std::vector<int>{QVE_WARNING_UNREADABLE});
-  EXPECT_EQ(ran.status, QVE_STATUS_OK);
-  EXPECT_EQ(ran.names, std::vector<std::string>{"System_1.log"});
-  EXPECT_EQ(ran.opened, std::vector<int>{1});
+  EXPECT_EQ(ran.status, QVE_STATUS_INCOMPLETE);
+  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_1.log", "system.log"}));
+  EXPECT_EQ(ran.opened, (std::vector<int>{1, 0}));
 }
 
 TEST(Run, RecordsThatCannotBeUsed) {
