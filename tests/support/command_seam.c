@@ -22,44 +22,26 @@
 #include <stdlib.h>
 #include <string.h>
 
+// Taken from the environment at the first matching call, and then removed
+// from it. Nothing is allocated before: a sanitizer's runtime opens files
+// while it starts, and must not meet its own malloc in here.
 static struct {
-  int read;  // the settings below were taken from the environment
-  char* on;
-  char* target;
-  char* command;
+  int taken;
+  const char* on;
+  const char* target;
+  const char* command;
   int error;
   long nth;
   long times;
   long calls;  // matching calls so far
 } seam;
 
-static char* Take(const char* name) {
-  const char* value = getenv(name);
-  char* copy = value != NULL ? strdup(value) : NULL;
-  unsetenv(name);
-  return copy;
-}
-
 static long Number(const char* name, long otherwise) {
-  char* text = Take(name);
-  const long value = text != NULL ? strtol(text, NULL, 10) : otherwise;
-  free(text);
-  return value;
+  const char* text = getenv(name);
+  return text != NULL ? strtol(text, NULL, 10) : otherwise;
 }
 
-static void ReadSettings(void) {
-  if (__atomic_exchange_n(&seam.read, 1, __ATOMIC_SEQ_CST)) return;
-  seam.on = Take("QVE_SEAM_ON");
-  seam.target = Take("QVE_SEAM_TARGET");
-  seam.command = Take("QVE_SEAM_COMMAND");
-  seam.error = (int)Number("QVE_SEAM_ERRNO", 0);
-  seam.nth = Number("QVE_SEAM_NTH", 1);
-  seam.times = Number("QVE_SEAM_TIMES", 1);
-  unsetenv("LD_PRELOAD");
-}
-
-static int Matches(const char* path) {
-  const char* target = seam.target;
+static int Matches(const char* target, const char* path) {
   if (target == NULL || path == NULL) return 0;
   if (target[0] == '*') return strstr(path, target + 1) != NULL;
   const size_t length = strlen(path);
@@ -68,13 +50,33 @@ static int Matches(const char* path) {
 
 // Whether the call of kind `call` on `path` is to fail, with errno set.
 static int Before(const char* call, const char* path) {
-  ReadSettings();
-  if (seam.on == NULL || strcmp(seam.on, call) != 0 || !Matches(path)) return 0;
+  if (!__atomic_load_n(&seam.taken, __ATOMIC_SEQ_CST)) {
+    const char* on = getenv("QVE_SEAM_ON");
+    const char* target = getenv("QVE_SEAM_TARGET");
+    if (on == NULL || strcmp(on, call) != 0 || !Matches(target, path)) return 0;
+    if (!__atomic_exchange_n(&seam.taken, 1, __ATOMIC_SEQ_CST)) {
+      // The environment's own strings stay where they are once unset.
+      seam.on = on;
+      seam.target = target;
+      seam.command = getenv("QVE_SEAM_COMMAND");
+      seam.error = (int)Number("QVE_SEAM_ERRNO", 0);
+      seam.nth = Number("QVE_SEAM_NTH", 1);
+      seam.times = Number("QVE_SEAM_TIMES", 1);
+      // Never in what the command starts.
+      unsetenv("QVE_SEAM_ON");
+      unsetenv("QVE_SEAM_TARGET");
+      unsetenv("QVE_SEAM_COMMAND");
+      unsetenv("QVE_SEAM_ERRNO");
+      unsetenv("QVE_SEAM_NTH");
+      unsetenv("QVE_SEAM_TIMES");
+      unsetenv("LD_PRELOAD");
+    }
+  }
+  if (seam.on == NULL || strcmp(seam.on, call) != 0 || !Matches(seam.target, path)) return 0;
   const long count = __atomic_add_fetch(&seam.calls, 1, __ATOMIC_SEQ_CST);
-  char* command = __atomic_exchange_n(&seam.command, NULL, __ATOMIC_SEQ_CST);
+  const char* command = __atomic_exchange_n(&seam.command, NULL, __ATOMIC_SEQ_CST);
   if (command != NULL && command[0] != '\0' && system(command) != 0)
     fprintf(stderr, "seam: the command failed\n");
-  free(command);
   if (seam.error == 0 || count < seam.nth) return 0;
   if (seam.times != 0 && count >= seam.nth + seam.times) return 0;
   errno = seam.error;
