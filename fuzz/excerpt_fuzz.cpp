@@ -127,9 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (shownBytes > limits.excerptBytes) std::abort();
 
   std::ostringstream html;
+  const int status = qve_run_status(shown.get());
   std::vector<qve::cli::HtmlChain> chains;
-  chains.push_back({std::move(shown), std::move(page.files), limits});
-  qve::cli::WriteHtmlReport(html, chains);
+  chains.push_back({std::move(shown), std::move(page.files), limits, std::nullopt});
+  qve::cli::WriteHtmlReport(html, chains, status);
   if (html.str().empty()) std::abort();
   for (const auto& path : written) std::remove(path.c_str());
   return 0;
