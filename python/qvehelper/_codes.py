@@ -23,8 +23,8 @@ class Code(str, enum.Enum):
     def __str__(self) -> str:
         return str.__str__(self)
 
-    def __format__(self, spec: str) -> str:
-        return str.__format__(self, spec)
+    def __format__(self, format_spec: str) -> str:
+        return str.__format__(self, format_spec)
 
     @classmethod
     def of(cls: Type[_Code], code: int) -> _Code:

@@ -91,6 +91,18 @@ void DeviceRecorded(const fs::path& dir) {
   Recorded(dir);
 }
 
+// Device `a` of two files recorded, then rotated by `rotate` and given a
+// new system.log that continues the chain.
+void RotatedAfterRecord(const fs::path& dir, const std::function<void(const fs::path&)>& rotate) {
+  LogChain chain;
+  fs::create_directories(dir / "a");
+  LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
+  LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
+  Recorded(dir);
+  rotate(dir / "a");
+  LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+}
+
 // Device `a` recorded, and beside it the same device with two lines more
 // signed, and its record.
 void WithLonger(const fs::path& dir) {
@@ -198,16 +210,11 @@ TEST(VerifyOperations, Scenarios) {
        BeforeRecord("cp longer.record record")},
       {"newest-first rotation: link order, the record's block found under its new name",
        [](const fs::path& dir) {
-         // Written as System_2.log, System_1.log, system.log; recorded when
-         // the second file was still system.log.
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
-         Recorded(dir);
-         fs::rename(dir / "a/System_1.log", dir / "a/System_2.log");
-         fs::rename(dir / "a/system.log", dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+         // Written as System_2.log, System_1.log, system.log.
+         RotatedAfterRecord(dir, [](const fs::path& a) {
+           fs::rename(a / "System_1.log", a / "System_2.log");
+           fs::rename(a / "system.log", a / "System_1.log");
+         });
        },
        {"--checkpoint", "record", "a"}, 0,
        [&](const std::vector<Json>& chains, const fs::path& dir) {
@@ -486,14 +493,10 @@ TEST(VerifyOperations, Scenarios) {
        }},
       {"a rotation that takes as many files as it adds: history left said, no failure",
        [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
-         Recorded(dir);
-         fs::remove(dir / "a/System_1.log");
-         fs::rename(dir / "a/system.log", dir / "a/System_2.log");
-         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
+         RotatedAfterRecord(dir, [](const fs::path& a) {
+           fs::remove(a / "System_1.log");
+           fs::rename(a / "system.log", a / "System_2.log");
+         });
        },
        {"--strict", "--checkpoint", "record", "a"}, 0,
        [&](const std::vector<Json>& chains, const fs::path& dir) {
