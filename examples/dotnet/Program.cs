@@ -9,8 +9,13 @@ try
     switch (args.FirstOrDefault())
     {
         case "verify" when args.Length > 1:
-            VerificationResult run = Verification.Run(args.Skip(1));
-            foreach (VerifiedFile file in run.Files)
+            // Events as they come, without holding this thread; the last holds the result.
+            VerificationResult? run = null;
+            await foreach (VerificationEvent found in Verification.EventsAsync(args.Skip(1)))
+            {
+                run = found.Result ?? run;
+            }
+            foreach (VerifiedFile file in run!.Files)
             {
                 Console.WriteLine($"{file.Verdict} {file.Name}: {file.BlockCount} blocks, {file.BadBlockCount} bad");
             }
