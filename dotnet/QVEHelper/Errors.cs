@@ -60,15 +60,11 @@ namespace QVEHelper
         internal static string Name(int of, int code) => Native.Text(Native.qve_result_name(of, code));
 
         // The exception for the code the calling thread's last call gave.
-        internal static Exception Last(int code, bool decryption = false, string? refusal = null)
+        internal static Exception Last(int code, bool decryption = false)
         {
             string message = Native.Text(Native.qve_last_message());
             string path = Native.PathText(Native.qve_last_problem_path());
             string reason = Native.Text(Native.qve_last_problem_reason());
-            if (!string.IsNullOrEmpty(refusal) && reason.Length == 0)
-            {
-                reason = refusal!;
-            }
             return For(code, message, path.Length > 0 ? path : null, reason.Length > 0 ? reason : null, decryption);
         }
 

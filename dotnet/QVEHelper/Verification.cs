@@ -373,11 +373,16 @@ namespace QVEHelper
 
             internal VerificationEvent Next()
             {
-                int kind = Native.qve_run_next(handle);
-                if (kind < 0)
+                int kind;
+                do
                 {
-                    throw Errors.Last(kind);
+                    kind = Native.qve_run_next(handle);
+                    if (kind < 0)
+                    {
+                        throw Errors.Last(kind);
+                    }
                 }
+                while (!Enum.IsDefined(typeof(VerificationEventKind), kind)); // a kind of a later library
                 int file = (int)Native.qve_run_event_file(handle).ToUInt64();
                 switch ((VerificationEventKind)kind)
                 {
@@ -413,7 +418,7 @@ namespace QVEHelper
                         blocks.Clear();
                         warnings.Clear();
                         return new VerificationEvent { Kind = VerificationEventKind.Restart };
-                    default:
+                    default: // Done
                         return new VerificationEvent { Kind = VerificationEventKind.Done, Result = Result() };
                 }
             }
