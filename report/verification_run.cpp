@@ -20,11 +20,17 @@ class VerificationRun::Queue final : public VerifyObserver {
     run_.events_.push_back(std::move(event));
   }
   void OnBlock(const FileDetail&, const BlockDetail& block) override {
-    RunEvent event;
+    // The block's storage is the checker's again once this returns, so it
+    // is copied, into buffers that earlier blocks left big enough.
+    std::vector<RunEvent>& spare = run_.spare_;
+    RunEvent& event = run_.events_.emplace_back();
+    if (!spare.empty()) {
+      event = std::move(spare.back());
+      spare.pop_back();
+    }
     event.kind = RunEventKind::Block;
     event.file = files_;
     event.block = block;
-    run_.events_.push_back(std::move(event));
   }
   void OnFileEnd(const FileDetail&) override {
     // The file's warnings come before its end.
@@ -151,6 +157,14 @@ void VerificationRun::Finish() {
   events_.push_back(std::move(done));
 }
 
+const std::string& VerificationRun::currentStop() const {
+  if (!currentStop_) {
+    currentStop_ =
+        current_.kind == RunEventKind::Block ? WhereParsingStops(current_.block) : std::string();
+  }
+  return *currentStop_;
+}
+
 const RunEvent& VerificationRun::Next() {
   if (!started_) {
     started_ = true;
@@ -159,8 +173,13 @@ const RunEvent& VerificationRun::Next() {
   while (events_.empty()) {
     if (!steps_->Step()) Finish();
   }
-  current_ = std::move(events_.front());
+  std::swap(current_, events_.front());
+  // The events queue up only a few deep between two steps.
+  constexpr std::size_t kSpare = 8;
+  if (events_.front().kind == RunEventKind::Block && spare_.size() < kSpare)
+    spare_.push_back(std::move(events_.front()));
   events_.pop_front();
+  currentStop_.reset();
   if (current_.kind == RunEventKind::Done) {
     done_ = true;
     window_.Close();

@@ -65,6 +65,10 @@ class VerificationRun {
   const RunEvent& Next();
   // The event Next gave last.
   const RunEvent& current() const { return current_; }
+  // Where the current block's parsing stopped, in words; "" for a block
+  // that parsed or is empty, and for any other event. Made when first asked
+  // for, on the thread that takes the events.
+  const std::string& currentStop() const;
   bool started() const { return started_; }
   bool done() const { return done_; }
 
@@ -106,6 +110,10 @@ class VerificationRun {
   std::unique_ptr<ChainSteps> steps_;
   std::deque<RunEvent> events_;
   RunEvent current_;
+  // Block events given out, kept so that the next blocks reuse their
+  // storage rather than allocate afresh.
+  std::vector<RunEvent> spare_;
+  mutable std::optional<std::string> currentStop_;
   std::size_t warningsQueued_ = 0;
   std::optional<std::string> record_;
 };
