@@ -21,7 +21,6 @@ struct qve_run {
   // The current event's text that the event holds in another form; the
   // rest the accessors give from the event itself, copying nothing.
   std::string eventPath;
-  std::string blockStop;
   // The files' names and paths, as the accessors give them; a deque, so
   // that a text given out stays where it is as files are added.
   std::deque<std::string> names;
@@ -197,8 +196,6 @@ int qve_run_next(qve_run* run) {
     const qve::RunEvent& event = run->run.Next();
     run->eventPath =
         event.kind == qve::RunEventKind::FileStart ? qve::platform::Narrow(event.path) : "";
-    run->blockStop =
-        event.kind == qve::RunEventKind::Block ? qve::WhereParsingStops(event.block) : "";
     if (event.kind == qve::RunEventKind::Restart) {
       run->names.clear();
       run->paths.clear();
@@ -301,7 +298,7 @@ int qve_run_block_parse(const qve_run* run) {
 }
 
 const char* qve_run_block_stop(const qve_run* run) {
-  return Event(run, qve::RunEventKind::Block) != nullptr ? run->blockStop.c_str() : "";
+  return Event(run, qve::RunEventKind::Block) != nullptr ? run->run.currentStop().c_str() : "";
 }
 
 const uint8_t* qve_run_block_link(const qve_run* run, size_t* length) {

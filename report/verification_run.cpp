@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/verification_run.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "report/chain_links.h"
@@ -12,27 +13,18 @@ class VerificationRun::Queue final : public VerifyObserver {
  public:
   explicit Queue(VerificationRun& run) : run_(run) {}
   void OnFileStart(const FileDetail& file) override {
-    RunEvent event;
-    event.kind = RunEventKind::FileStart;
-    event.file = files_;
+    RunEvent& event = run_.events_.Add(RunEventKind::FileStart, files_);
     event.reading = file.reading;
     event.path = file.path;
-    run_.events_.push_back(std::move(event));
   }
   void OnBlock(const FileDetail&, const BlockDetail& block) override {
-    RunEvent event;
-    event.kind = RunEventKind::Block;
-    event.file = files_;
-    event.block = block;
-    run_.events_.push_back(std::move(event));
+    // The block's storage is the checker's again once this returns.
+    run_.events_.Add(RunEventKind::Block, files_).block = block;
   }
   void OnFileEnd(const FileDetail&) override {
     // The file's warnings come before its end.
     run_.QueueWarnings();
-    RunEvent event;
-    event.kind = RunEventKind::FileEnd;
-    event.file = files_++;
-    run_.events_.push_back(std::move(event));
+    run_.events_.Add(RunEventKind::FileEnd, files_++);
   }
 
  private:
@@ -52,10 +44,7 @@ void VerificationRun::SetRecord(std::optional<CheckpointRecord> record) {
 
 void VerificationRun::QueueWarnings() {
   for (; warningsQueued_ < outcome_.warnings.size(); ++warningsQueued_) {
-    RunEvent event;
-    event.kind = RunEventKind::Warning;
-    event.warning = outcome_.warnings[warningsQueued_];
-    events_.push_back(std::move(event));
+    events_.Add(RunEventKind::Warning).warning = outcome_.warnings[warningsQueued_];
   }
 }
 
@@ -109,9 +98,7 @@ void VerificationRun::Finish() {
   ChainFiles again = options_.once ? files_ : FoundAgain(files_);
   if (again.problems.empty() && again.listed != files_.listed && settledReadings_ < kReadings) {
     files_ = std::move(again);
-    RunEvent restart;
-    restart.kind = RunEventKind::Restart;
-    events_.push_back(std::move(restart));
+    events_.Add(RunEventKind::Restart);
     Begin();
     return;
   }
@@ -146,9 +133,37 @@ void VerificationRun::Finish() {
   }
   QueueWarnings();
   steps_.reset();
-  RunEvent done;
-  done.kind = RunEventKind::Done;
-  events_.push_back(std::move(done));
+  events_.Add(RunEventKind::Done);
+}
+
+RunEvent& VerificationRun::Events::Add(RunEventKind kind, std::size_t file) {
+  if (count_ == slots_.size()) {
+    // Full: the events in order, and as many slots again.
+    std::vector<RunEvent> more(std::max<std::size_t>(8, 2 * slots_.size()));
+    for (std::size_t i = 0; i < count_; ++i)
+      more[i] = std::move(slots_[(head_ + i) % slots_.size()]);
+    slots_.swap(more);
+    head_ = 0;
+  }
+  RunEvent& event = slots_[(head_ + count_++) % slots_.size()];
+  event.kind = kind;
+  event.file = file;
+  event.reading = 1;
+  return event;
+}
+
+void VerificationRun::Events::PopFront() {
+  head_ = (head_ + 1) % slots_.size();
+  --count_;
+}
+
+const std::string& VerificationRun::currentStop() const {
+  if (!currentStop_) {
+    const RunEvent& event = current();
+    currentStop_ =
+        event.kind == RunEventKind::Block ? WhereParsingStops(event.block) : std::string();
+  }
+  return *currentStop_;
 }
 
 const RunEvent& VerificationRun::Next() {
@@ -156,16 +171,22 @@ const RunEvent& VerificationRun::Next() {
     started_ = true;
     Begin();
   }
+  // The event given out last is done with; its slot takes a later one.
+  if (hasCurrent_) {
+    events_.PopFront();
+    hasCurrent_ = false;
+    currentStop_.reset();
+  }
   while (events_.empty()) {
     if (!steps_->Step()) Finish();
   }
-  current_ = std::move(events_.front());
-  events_.pop_front();
-  if (current_.kind == RunEventKind::Done) {
+  hasCurrent_ = true;
+  const RunEvent& current = events_.front();
+  if (current.kind == RunEventKind::Done) {
     done_ = true;
     window_.Close();
   }
-  return current_;
+  return current;
 }
 
 }  // namespace qve

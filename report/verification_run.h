@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,7 +63,11 @@ class VerificationRun {
   // Throws as VerifyFiles.
   const RunEvent& Next();
   // The event Next gave last.
-  const RunEvent& current() const { return current_; }
+  const RunEvent& current() const { return hasCurrent_ ? events_.front() : none_; }
+  // Where the current block's parsing stopped, in words; "" for a block
+  // that parsed or is empty, and for any other event. Made when first asked
+  // for, on the thread that takes the events.
+  const std::string& currentStop() const;
   bool started() const { return started_; }
   bool done() const { return done_; }
 
@@ -83,6 +86,23 @@ class VerificationRun {
 
  private:
   class Queue;
+  // The events not yet taken, the current one first, in slots used again
+  // and again: a block's text, link and chain values are copied into the
+  // buffers an earlier block left, so a run under way allocates none.
+  class Events {
+   public:
+    // A slot at the back for an event of `kind` about `file`; its other
+    // members hold what the slot's last event left, for the caller to set.
+    RunEvent& Add(RunEventKind kind, std::size_t file = 0);
+    bool empty() const { return count_ == 0; }
+    const RunEvent& front() const { return slots_[head_]; }
+    void PopFront();
+
+   private:
+    std::vector<RunEvent> slots_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+  };
   void Begin();
   void Finish();
   void QueueWarnings();
@@ -104,8 +124,10 @@ class VerificationRun {
   std::unique_ptr<CheckpointWatch> watch_;
   std::unique_ptr<ReportCounter> counter_;
   std::unique_ptr<ChainSteps> steps_;
-  std::deque<RunEvent> events_;
-  RunEvent current_;
+  Events events_;
+  bool hasCurrent_ = false;
+  RunEvent none_;
+  mutable std::optional<std::string> currentStop_;
   std::size_t warningsQueued_ = 0;
   std::optional<std::string> record_;
 };

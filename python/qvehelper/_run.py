@@ -473,6 +473,24 @@ class Events(Iterator[Event]):
             self._done = True
         return event
 
+    def _finish(self) -> Run:
+        # verify()'s loop: blocks not kept stay in the library, never made
+        # into Python objects.
+        next_event = _c["next"]
+        skip = None if self._collector.keep_blocks else EventKind.BLOCK.code
+        while not self._done and self._handle is not None:
+            kind = next_event(self._handle)
+            if kind == skip:
+                continue
+            if kind < 0:
+                self.close()
+                raise error_for(kind)
+            event = self._collector.event(self._handle, kind)
+            if event.run is not None:
+                self._done = True
+                return event.run
+        raise ValueError("the run's events were taken to their end already")
+
     def close(self) -> None:
         if self._handle is not None:
             _c["free"](self._handle)
@@ -513,10 +531,7 @@ def verify(paths: Paths, *, order: str = "links", strict: bool = False,
     that many Python threads to the block checks. `policy` holds the run to
     the command's --accept, --stale-after and --max-unsigned."""
     with Events(paths, order, strict, checkpoint, init, workers, blocks, policy) as stream:
-        for event in stream:
-            if event.run is not None:
-                return event.run
-    raise AssertionError("a run ends with Done")
+        return stream._finish()
 
 
 @dataclass
