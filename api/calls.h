@@ -15,6 +15,7 @@
 #include "QVEHelper.h"
 #include "decrypt/decrypt_to_place.h"
 #include "decrypt/plaintext_digest.h"
+#include "platform/work_loan.h"
 
 namespace qve::interface {
 
@@ -80,3 +81,8 @@ int Guarded(Call&& call) noexcept {
 }
 
 }  // namespace qve::interface
+
+// The handle the interface gives out for a loan.
+struct qve_loan {
+  qve::platform::Loan loan;
+};

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "QVEHelper.h"
+#include "api/calls.h"
 #include "decrypt/container_diagnosis.h"
 #include "decrypt/decrypt_cause.h"
-#include "decrypt/interface_calls.h"
 #include "format/container_format.h"
 #include "platform/file_status.h"
 #include "platform/files.h"

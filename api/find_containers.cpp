@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "QVEHelper.h"
-#include "decrypt/interface_calls.h"
+#include "api/calls.h"
 #include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"

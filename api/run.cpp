@@ -11,7 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "decrypt/interface_calls.h"
+#include "api/calls.h"
+#include "api/codes.h"
 #include "platform/escape.h"
 #include "report/verification_run.h"
 
@@ -45,6 +46,9 @@ static_assert(kBlockVerdicts[QVE_BLOCK_OK] == QVE_BLOCK_OK &&
 
 using qve::interface::Fail;
 using qve::interface::Guarded;
+using qve::interface::PathFaultCode;
+using qve::interface::RecordFaultCode;
+using qve::interface::WarningCode;
 
 // A misuse of a run, remembered with what was wrong.
 int Misused(const qve_run* run, const char* what) noexcept {
@@ -98,7 +102,7 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
     if (files.problems.size() > problems) {
       const qve::PathProblem& problem = files.problems.back();
       run->refusal = problem.reason;
-      return Fail(problem.code, shown + ": " + problem.reason, *path, problem.reason,
+      return Fail(PathFaultCode(problem.code), shown + ": " + problem.reason, *path, problem.reason,
                   QVE_PROBLEM_INPUT);
     }
     // Found again after the run, to tell a rotation meanwhile.
@@ -186,7 +190,8 @@ int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags
       return 0;
     } catch (const qve::RecordRefused& refused) {
       run->refusal = refused.what();
-      return Fail(refused.code, "the checkpoint record " + run->refusal, {}, run->refusal);
+      return Fail(RecordFaultCode(refused.code), "the checkpoint record " + run->refusal, {},
+                  run->refusal);
     }
   });
 }
@@ -349,7 +354,7 @@ int qve_run_block_excerpt_nul(const qve_run* run, size_t index) {
 
 int qve_run_warning_code(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Warning);
-  return event != nullptr ? event->warning.code : 0;
+  return event != nullptr ? WarningCode(event->warning.code) : 0;
 }
 
 const char* qve_run_warning_path(const qve_run* run) {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "decrypt/interface_calls.h"
+#include "api/calls.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 
