@@ -35,8 +35,14 @@ QVE_API int qve_diagnose_container_w(const wchar_t* path, const qve_diagnose_opt
 QVE_API void qve_diagnosis_free(qve_diagnosis* diagnosis);
 
 /* The accessors give 0, "", NULL or -1 (where -1 means none) for a NULL
- * diagnosis or an index at or past the count, and for a fact the diagnosis
- * did not reach. Text and bytes belong to the diagnosis. */
+ * diagnosis or an index at or past the count (both a misuse, which sets the
+ * last error), and for a fact the diagnosis did not reach. Text and bytes
+ * belong to the diagnosis.
+ *
+ * Accessors, not a struct: a diagnosis is read once, by a tool that prints
+ * it, and its facts grow with each step the library learns to take; a new
+ * accessor is a new name a host can look for (qve_has), where a struct
+ * would need a version member checked before every read. */
 QVE_API uint64_t qve_diagnosis_size(const qve_diagnosis* diagnosis);
 
 /* Where reading the header stopped: the header reader's code (0 the header

@@ -164,6 +164,16 @@ QVE_API int qve_run_work_wait(qve_run* run);
  * time while the run lives. 0, or QVE_ERROR_MISUSE for NULL. */
 QVE_API int qve_run_stop_work(qve_run* run);
 
+/* Accessors, not structs, in each family below. A block's facts are read
+ * once per block, mostly its verdict alone: an accessor copies nothing a
+ * host does not ask for, where a struct would carry the text, link and
+ * excerpt of every block. A file's and a point's facts are few and read
+ * once per run, so a struct would save nothing but names; the families keep
+ * growing (1.1 added history and policy facts), and a new accessor is
+ * visible to a host through qve_has where a struct needs a version check.
+ * Every accessor misused (see the error rule in common.h) sets the last
+ * error. */
+
 /* The current event's facts, valid until the next qve_run_next; 0, NULL
  * or "" where they do not apply. The
  * file's index (FILE_START, BLOCK, FILE_END) and, at FILE_START, its
