@@ -65,10 +65,12 @@ inline int Settle(int code) noexcept { return code; }
 
 // Runs `call` as one interface call. Memory running out is
 // QVE_ERROR_NO_MEMORY, a path with no narrow form QVE_ERROR_INVALID_PATH;
-// any other exception can only be OpenSSL refusing an operation,
-// QVE_ERROR_CRYPTO.
+// any other exception is `otherwise`: for a call that does cryptography it
+// can only be OpenSSL refusing an operation, QVE_ERROR_CRYPTO; a call that
+// does none keeps the code 1.0 gave it, its words saying what it was.
 template <typename Call>
-int Guarded(Call&& call) noexcept {
+int Guarded(Call&& call, int otherwise = QVE_ERROR_CRYPTO) noexcept {
+  const int kind = otherwise == QVE_ERROR_CRYPTO ? QVE_PROBLEM_CRYPTO : QVE_PROBLEM_NONE;
   try {
     return Settle(call());
   } catch (const std::bad_alloc&) {
@@ -76,7 +78,9 @@ int Guarded(Call&& call) noexcept {
   } catch (const std::invalid_argument&) {
     return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
   } catch (const std::exception& e) {
-    return Fail(QVE_ERROR_CRYPTO, e.what(), {}, {}, QVE_PROBLEM_CRYPTO);
+    return Fail(otherwise, e.what(), {}, {}, kind);
+  } catch (...) {
+    return Fail(otherwise, "the call failed", {}, {}, kind);
   }
 }
 

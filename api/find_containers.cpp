@@ -44,52 +44,55 @@ bool HasContainerName(std::wstring_view name) {
 // The caller's callback stopped the search.
 struct Stopped {};
 
+// Tells `found` of every entry below `root`; throws Stopped when it asks to
+// stop.
+int Walk(const std::wstring& root, qve_found_fn found, void* context) {
+  const auto tell = [&](const std::string& shown, const wchar_t* path, const char* warning) {
+    if (found(shown.c_str(), path, warning, context) != 0) throw Stopped{};
+  };
+  std::vector<std::wstring> containers;
+  platform::WalkFolder(
+      root,
+      [&](const std::wstring& path, const std::wstring& name) {
+        const Start start = StartOf(path);
+        const bool named = HasContainerName(name);
+        const std::string shown = platform::ShownText(path);
+        if (named && start == Start::Empty) {
+          tell(shown, nullptr, "the file is empty");
+        } else if (named && start == Start::Other) {
+          tell(shown, nullptr, "does not start with \"QVES\"");
+        } else if (!named && start == Start::Unreadable) {
+          tell(shown, nullptr,
+               ("skipped: " + platform::ErrorText(platform::ReadError(path))).c_str());
+        }
+        if (named || start == Start::Magic) containers.push_back(path);
+      },
+      [&](const platform::SkippedEntry& entry) {
+        tell(entry.shown, nullptr, platform::SkippedText(entry).c_str());
+      },
+      platform::NotUtf8Names::Carry);
+  std::sort(containers.begin(), containers.end());
+  for (const std::wstring& path : containers)
+    tell(platform::ShownText(path), path.c_str(), nullptr);
+  return int(std::min<std::size_t>(containers.size(), INT32_MAX));
+}
+
 template <typename Char>
 int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
-  try {
-    if (folder == nullptr || found == nullptr)
-      return Fail(QVE_ERROR_MISUSE, "a NULL folder or callback");
-    const auto root = PathOf(folder);
-    if (!root) return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
-    const auto tell = [&](const std::string& shown, const wchar_t* path, const char* warning) {
-      if (found(shown.c_str(), path, warning, context) != 0) throw Stopped{};
-    };
-    std::vector<std::wstring> containers;
-    platform::WalkFolder(
-        *root,
-        [&](const std::wstring& path, const std::wstring& name) {
-          const Start start = StartOf(path);
-          const bool named = HasContainerName(name);
-          const std::string shown = platform::ShownText(path);
-          if (named && start == Start::Empty) {
-            tell(shown, nullptr, "the file is empty");
-          } else if (named && start == Start::Other) {
-            tell(shown, nullptr, "does not start with \"QVES\"");
-          } else if (!named && start == Start::Unreadable) {
-            tell(shown, nullptr,
-                 ("skipped: " + platform::ErrorText(platform::ReadError(path))).c_str());
-          }
-          if (named || start == Start::Magic) containers.push_back(path);
-        },
-        [&](const platform::SkippedEntry& entry) {
-          tell(entry.shown, nullptr, platform::SkippedText(entry).c_str());
-        },
-        platform::NotUtf8Names::Carry);
-    std::sort(containers.begin(), containers.end());
-    for (const std::wstring& path : containers)
-      tell(platform::ShownText(path), path.c_str(), nullptr);
-    return int(std::min<std::size_t>(containers.size(), INT32_MAX));
-  } catch (const Stopped&) {
-    return Fail(QVE_ERROR_CANCELLED, "the callback stopped the search", {}, {},
-                QVE_PROBLEM_CANCELLED);
-  } catch (const std::bad_alloc&) {
-    return Fail(QVE_ERROR_NO_MEMORY, "memory ran out");
-  } catch (const std::exception& e) {
-    // The code 1.0 gave; the words say what it was.
-    return Fail(QVE_ERROR_NO_MEMORY, e.what());
-  } catch (...) {
-    return Fail(QVE_ERROR_NO_MEMORY, "the search failed");
-  }
+  if (folder == nullptr || found == nullptr)
+    return Fail(QVE_ERROR_MISUSE, "a NULL folder or callback");
+  return Guarded(
+      [&] {
+        const auto root = PathOf(folder);
+        if (!root) return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
+        try {
+          return Walk(*root, found, context);
+        } catch (const Stopped&) {
+          return Fail(QVE_ERROR_CANCELLED, "the callback stopped the search", {}, {},
+                      QVE_PROBLEM_CANCELLED);
+        }
+      },
+      QVE_ERROR_NO_MEMORY);
 }
 
 }  // namespace
