@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts under the prefix: the library with its SONAME
-# links, the public header and its manual page (qvehelper.3), the command
+# links, the public header with its parts and its manual page (qvehelper.3), the command
 # with its manual page and bash completion, a CMake package
 # (QVEHelper::qvehelper) and a pkg-config file.
 # The writer tool and the public development keys only with
@@ -13,6 +13,9 @@ install(TARGETS qvehelper_shared
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/QVEHelper.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+# The umbrella header's parts, which it includes by these names.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qvehelper
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.h")
 install(TARGETS qvehelper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
 set(QVE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QVEHelper)

@@ -11,12 +11,12 @@
 #include <optional>
 #include <vector>
 
-#include "QVEHelper.h"
 #include "decrypt/container_header.h"
 #include "decrypt/decrypt_file.h"
 #include "decrypt/seal_trailer.h"
 #include "decrypt/session_key.h"
 #include "format/bytes.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 
@@ -77,7 +77,7 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 // The result the decryption of the container in `file`, read once in order
 // from its start, would give with an output that takes everything: the
 // plaintext is checked as it is decrypted, in memory, none of it kept.
-// `progress` hears how much of the container was read (QVE_STEP_DECRYPTING);
+// `progress` hears how much of the container was read (DecryptStep::Decrypting);
 // a thread of `loan` (may be null) takes the digest when one works for it.
 QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress,
                                         platform::Loan* loan);

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "QVEHelper.h"
 #include "decrypt/container_diagnosis.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 

@@ -7,7 +7,7 @@
 // cannot be written and a seal that does not verify are all a DecryptResult;
 // nothing throws for them. OpenSSL failures inside a step end in the result
 // the contract names for that step; allocation failure leaves by exception
-// and the interface's calls turn it into QVE_ERROR_NO_MEMORY. The diagnosis
+// and the interface's calls turn it into their own code. The diagnosis
 // throws std::runtime_error only where the container changes under it.
 #pragma once
 
@@ -17,7 +17,7 @@
 #include <string>
 #include <system_error>
 
-#include "QVEHelper.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 
@@ -26,33 +26,37 @@ class Loan;
 class TempOutput;
 }  // namespace platform
 
-// Told where the work is, step by step (QVE_STEP_*): at each step's start
-// and end and at every block the files are read in. Once `report` gives
-// false the reading stops as at the end of the input and stays stopped.
+// The steps of a decryption progress is told of: the container read and
+// decrypted, then the plaintext read back for the seal check.
+enum class DecryptStep : int { Decrypting = 1, CheckingSeal = 2 };
+
+// Told where the work is, step by step: at each step's start and end and at
+// every block the files are read in. Once `report` gives false the reading
+// stops as at the end of the input and stays stopped.
 class DecryptProgress {
  public:
-  using Report = std::function<bool(int step, std::uint64_t done, std::uint64_t total)>;
+  using Report = std::function<bool(DecryptStep step, std::uint64_t done, std::uint64_t total)>;
   DecryptProgress(Report report, std::uint64_t inputSize)
       : report_(std::move(report)), inputSize_(inputSize) {}
 
   std::uint64_t inputSize() const { return inputSize_; }
   bool stopped() const { return stopped_; }
 
-  // The reading of the container as QVE_STEP_DECRYPTING, for the
+  // The reading of the container as DecryptStep::Decrypting, for the
   // BlockReadBuffer that reads it (nothing without progress), and its end
   // after `read` bytes.
   static std::function<bool(std::uint64_t)> ReadingContainer(DecryptProgress* progress) {
     if (progress == nullptr) return {};
     return [progress](std::uint64_t read) {
-      return progress->Tell(QVE_STEP_DECRYPTING, read, progress->inputSize());
+      return progress->Tell(DecryptStep::Decrypting, read, progress->inputSize());
     };
   }
   static void ContainerRead(DecryptProgress* progress, std::uint64_t read) {
     if (progress != nullptr)
-      progress->Tell(QVE_STEP_DECRYPTING, read, std::max(read, progress->inputSize()));
+      progress->Tell(DecryptStep::Decrypting, read, std::max(read, progress->inputSize()));
   }
   // False once stopped.
-  bool Tell(int step, std::uint64_t done, std::uint64_t total) {
+  bool Tell(DecryptStep step, std::uint64_t done, std::uint64_t total) {
     if (!stopped_ && report_ && !report_(step, done, total)) stopped_ = true;
     return !stopped_;
   }

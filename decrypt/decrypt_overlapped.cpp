@@ -53,7 +53,7 @@ DecryptResult DecryptIntoTemporary(const std::wstring& inputPath, platform::Temp
   if (error) return OutputTruncateFailed;
   const std::uint64_t plaintext = size - seal.length;
   const auto tell = [&](std::uint64_t done) {
-    return progress == nullptr || progress->Tell(QVE_STEP_CHECKING_SEAL, done, plaintext);
+    return progress == nullptr || progress->Tell(DecryptStep::CheckingSeal, done, plaintext);
   };
   if (!tell(0)) return VerifyUpdateFailed;  // stopped: the result means nothing
   if (verifier.bound() != Success) return verifier.bound();

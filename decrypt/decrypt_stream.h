@@ -7,10 +7,10 @@
 #include <istream>
 #include <ostream>
 
-#include "QVEHelper.h"
 #include "decrypt/decryption_context.h"
 #include "decrypt/seal_trailer.h"
 #include "format/container_format.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 

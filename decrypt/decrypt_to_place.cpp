@@ -35,13 +35,12 @@ Outcome Failed(int code, int kind, std::wstring path, std::string reason, std::s
 }
 
 Outcome Cancelled() {
-  return Failed(QVE_ERROR_CANCELLED, QVE_PROBLEM_CANCELLED, {}, {},
-                "stopped: the progress callback asked to");
+  return Failed(kCancelled, kCancelledProblem, {}, {}, "stopped: the progress callback asked to");
 }
 
 Problem InputProblem(const std::wstring& input, const std::error_code& error) {
   std::string reason = Because(error, "cannot be opened");
-  return {QVE_PROBLEM_INPUT, input, reason, reason};
+  return {kInputProblem, input, reason, reason};
 }
 
 // Header, key and the end of the payload only: no second pass over it.
@@ -73,26 +72,26 @@ Problem CauseOf(DecryptResult result, const std::wstring& input, bool readsAgain
     case OutputOpenFailed: {
       std::string reason =
           Because(platform::ReadError(output), "the output file could not be opened for writing");
-      return {QVE_PROBLEM_WRITE, {}, reason, reason};
+      return {kWriteProblem, {}, reason, reason};
     }
     case OutputWriteFailed: {
       std::string reason =
           Because(known ? known : platform::WriteError(output),
                   "a write to the output failed, though writing there works again now");
-      return {QVE_PROBLEM_WRITE, {}, reason, reason};
+      return {kWriteProblem, {}, reason, reason};
     }
     case OutputSizeFailed:
     case OutputTruncateFailed:
     case OutputReopenFailed:
-      return {QVE_PROBLEM_CHANGED, {}, {}, ContainerCause(result, nullptr)};
+      return {kChangedProblem, {}, {}, ContainerCause(result, nullptr)};
     case VerifyInitFailed:
     case VerifyUpdateFailed:
-      return {QVE_PROBLEM_CRYPTO, {}, {}, ContainerCause(result, nullptr)};
+      return {kCryptoProblem, {}, {}, ContainerCause(result, nullptr)};
     default:
       break;
   }
   const auto diagnosis = readsAgain ? Diagnose(input) : std::nullopt;
-  return {QVE_PROBLEM_CONTAINER, {}, {}, ContainerCause(result, diagnosis ? &*diagnosis : nullptr)};
+  return {kContainerProblem, {}, {}, ContainerCause(result, diagnosis ? &*diagnosis : nullptr)};
 }
 
 // An INPUT that must not be opened or does not open, as its outcome; else
@@ -103,7 +102,7 @@ std::optional<Outcome> RefuseInput(const std::wstring& input, bool readStream,
   // The decryption would wait on a FIFO for good, or read a device as no
   // container at all.
   if (status.kind == FileKind::Other && !readStream)
-    return Failed(QVE_ERROR_WRONG_KIND, QVE_PROBLEM_INPUT, input, status.what,
+    return Failed(kWrongKind, kInputProblem, input, status.what,
                   "INPUT " + Shown(input) + " is " + status.what + ", not a regular file");
   // What would not open ends as InputOpenFailed, nothing else touched. A
   // stream is opened once only: a trial open of a FIFO lets its writer in,
@@ -118,7 +117,7 @@ std::optional<Outcome> RefuseInput(const std::wstring& input, bool readStream,
 Outcome OutputFailed(const platform::OutputFault& fault, const std::wstring& input,
                      const std::wstring& output) {
   const bool same = fault.problem == platform::OutputProblem::SameFile;
-  return Failed(same ? QVE_ERROR_SAME_FILE : QVE_ERROR_OUTPUT, static_cast<int>(fault.problem),
+  return Failed(same ? kSameFileFailed : kOutputFailed, static_cast<int>(fault.problem),
                 same ? input : fault.path, fault.reason,
                 platform::OutputFaultText("OUTPUT " + Shown(output), output, fault,
                                           "INPUT " + Shown(input), Shown));
@@ -213,8 +212,7 @@ Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& 
       *scratchFolder, error, platform::TempNaming::Unnamed,
       loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!scratch)
-    return Failed(QVE_ERROR_SCRATCH, QVE_PROBLEM_TEMPORARY, *scratchFolder,
-                  platform::ErrorText(error),
+    return Failed(kScratchFailed, kTemporaryProblem, *scratchFolder, platform::ErrorText(error),
                   called + " cannot be made: " + platform::ErrorText(error));
   std::error_code writeError;
   const DecryptResult result = loan != nullptr
@@ -225,11 +223,11 @@ Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& 
   Problem cause = CauseOf(result, input, true, scratch->path(), writeError);
   if (!OfTheScratchFile(result)) return {result, cause};
   cause.path = *scratchFolder;
-  if (result == OutputOpenFailed) cause.kind = QVE_PROBLEM_TEMPORARY;
+  if (result == OutputOpenFailed) cause.kind = kTemporaryProblem;
   cause.message = called + (result == OutputWriteFailed ? " takes no more: " + cause.message
                                                         : " failed: " + cause.message + " (" +
                                                               DecryptResultName(result) + ")");
-  return {QVE_ERROR_SCRATCH, cause};
+  return {kScratchFailed, cause};
 }
 
 }  // namespace qve

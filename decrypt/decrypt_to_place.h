@@ -12,17 +12,40 @@
 
 namespace qve {
 
-// Why an outcome is what it is: a QVE_PROBLEM_*, the path it concerns, the
+// What a problem concerns. The numbers between Input and Temporary are
+// platform::OutputProblem's, whose cases an output's problem takes.
+enum ProblemKind : int {
+  kNoProblem = 0,
+  kInputProblem = 1,
+  kTemporaryProblem = 8,
+  kWriteProblem = 10,
+  kChangedProblem = 11,
+  kContainerProblem = 12,
+  kCryptoProblem = 13,
+  kCancelledProblem = 14,
+};
+
+// Why a decryption or check failed where no DecryptResult says it; the
+// numbers are negative so that one int holds either.
+enum DecryptFailure : int {
+  kWrongKind = -8,
+  kCancelled = -20,
+  kOutputFailed = -21,
+  kSameFileFailed = -22,
+  kScratchFailed = -23,
+};
+
+// Why an outcome is what it is: a ProblemKind, the path it concerns, the
 // reason in the system's words (or what a path is), and all of it in words.
 struct Problem {
-  int kind = QVE_PROBLEM_NONE;
+  int kind = kNoProblem;
   std::wstring path;
   std::string reason;
   std::string message;
 };
 
 struct Outcome {
-  int code = QVE_DECRYPT_SUCCESS;  // a QVE_DECRYPT_* result or a QVE_ERROR_*
+  int code = QVE_Helper::Success;  // a DecryptResult or a DecryptFailure
   Problem problem;
 };
 
@@ -36,11 +59,11 @@ struct DecryptSettings {
   platform::Loan* loan = nullptr;
 };
 
-// What qve_decrypt does.
+// A decryption into OUTPUT, put in place only when it is whole.
 Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
                        const DecryptSettings& settings);
 
-// What qve_check does: with a scratch folder the seed's decryption into an
+// A container's check: with a scratch folder the seed's decryption into an
 // unnamed scratch file there, without one a check in memory.
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
                   const DecryptProgress::Report& report, platform::Loan* loan);

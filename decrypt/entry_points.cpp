@@ -4,7 +4,6 @@
 #include <string>
 #include <system_error>
 
-#include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
 #include "decrypt/block_buffers.h"
 #include "decrypt/decrypt_file.h"
@@ -12,6 +11,7 @@
 #include "decrypt/output_signature.h"
 #include "decrypt/seal_trailer.h"
 #include "platform/files.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 
@@ -56,7 +56,7 @@ DecryptResult DecryptFile(const std::wstring& inputPath, const std::wstring& out
   if (error) return OutputTruncateFailed;
   const std::uint64_t plaintext = size - seal.length;
   const auto tell = [&](std::uint64_t done) {
-    return progress == nullptr || progress->Tell(QVE_STEP_CHECKING_SEAL, done, plaintext);
+    return progress == nullptr || progress->Tell(DecryptStep::CheckingSeal, done, plaintext);
   };
 
   input.close();

@@ -7,10 +7,10 @@
 #include <istream>
 #include <span>
 
-#include "QVEHelper.h"
 #include "crypto/built_in_keys.h"
 #include "crypto/openssl_ptr.h"
 #include "decrypt/seal_trailer.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 

@@ -90,8 +90,3 @@ class PlaintextSink : public std::streambuf {
 };
 
 }  // namespace qve
-
-// The handle the extension interface gives out.
-struct qve_loan {
-  qve::platform::Loan loan;
-};

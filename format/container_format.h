@@ -33,8 +33,8 @@
 #include <span>
 #include <string_view>
 
-#include "QVEHelper.h"
 #include "format/bytes.h"
+#include "qvehelper/contract.h"
 
 namespace qve {
 

@@ -16,8 +16,8 @@
 
 namespace qve::platform {
 
-// Why an output cannot go where it is asked to; the numbers are the
-// extension interface's QVE_PROBLEM_* for the same cases.
+// Why an output cannot go where it is asked to; the numbers are those the C
+// interface publishes for the same cases.
 enum class OutputProblem {
   None = 0,
   ForeignLink = 2,     // `path`: the link another user may have planted

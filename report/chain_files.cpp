@@ -20,7 +20,7 @@ void AddCandidate(ChainFiles& chain, const std::wstring& path) {
     const auto [at, added] = chain.seen.emplace(std::pair(status.device, status.file), shown);
     if (!added) {
       chain.warnings.push_back({shown, "the same file as " + at->second + "; verified once", false,
-                                QVE_WARNING_SAME_FILE});
+                                WarningKind::SameFile});
       return;
     }
     chain.read.push_back({shown, status});
@@ -31,7 +31,7 @@ void AddCandidate(ChainFiles& chain, const std::wstring& path) {
     chain.warnings.push_back(
         {shown,
          "cannot be read (the name is not valid UTF-16: an unpaired surrogate); FileUnsigned", true,
-         QVE_WARNING_UNREADABLE});
+         WarningKind::Unreadable});
     chain.alreadyWarned.insert(narrowable);
   }
   chain.files.push_back(narrowable);
@@ -55,14 +55,14 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
           chain.caseOnly.push_back(
               {platform::Narrow(path),
                std::string("not verified: the name differs from ") + rule + " in case", true,
-               QVE_WARNING_NAME_CASE});
+               WarningKind::NameCase});
           chain.warnings.push_back(chain.caseOnly.back());
         }
       },
       [&](const platform::SkippedEntry& entry) {
         if (entry.reason == SkipReason::FolderUnreadable && entry.shown == top) {
           chain.problems.push_back(
-              {QVE_ERROR_UNREADABLE, argument, platform::ErrorText(entry.error)});
+              {PathFault::Unreadable, argument, platform::ErrorText(entry.error)});
           return;
         }
         // A folder that cannot be read, and a link, FIFO or device that might
@@ -85,7 +85,7 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
         }
         std::string text = platform::SkippedText(entry);
         if (entry.reason == SkipReason::Link && !logName) text += " (a link to a folder)";
-        chain.warnings.push_back({entry.shown, text, unverified, QVE_WARNING_PASSED_OVER});
+        chain.warnings.push_back({entry.shown, text, unverified, WarningKind::PassedOver});
       },
       platform::NotUtf8Names::Carry);
   if (!chain.problems.empty()) return true;
@@ -100,7 +100,7 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
 void CollectPath(ChainFiles& chain, const std::wstring& path, const std::string& argument) {
   const platform::FileStatus status = platform::StatusOf(path);
   if (status.kind == platform::FileKind::Missing) {
-    chain.problems.push_back({QVE_ERROR_NOT_FOUND, argument, platform::ErrorText(status.error)});
+    chain.problems.push_back({PathFault::NotFound, argument, platform::ErrorText(status.error)});
   } else if (status.kind != platform::FileKind::Folder) {
     // The chain's order is that of the names as stored, whatever was typed.
     AddCandidate(chain, platform::NameAsStored(path));

@@ -18,10 +18,10 @@
 
 namespace qve {
 
-// A path given that cannot be used: QVE_ERROR_NOT_FOUND or
-// QVE_ERROR_UNREADABLE, the path as given and the system's reason.
+// A path given that cannot be used, the path as given and the system's
+// reason.
 struct PathProblem {
-  int code = 0;
+  PathFault code = PathFault::NotFound;
   std::string argument;
   std::string reason;
 };

@@ -174,7 +174,7 @@ void LeaveOutGzipCopies(std::vector<std::wstring>& paths, std::vector<VerifyWarn
     warnings.push_back({platform::Narrow(path),
                         "a gzip'd copy of " + platform::Narrow(plain) +
                             ", which holds the same signed lines; verified once",
-                        false, QVE_WARNING_SAME_FILE});
+                        false, WarningKind::SameFile});
     return true;
   });
 }
@@ -199,7 +199,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                                          "the empty digest"
              : PathsText(files, which) + " continue the same block (chain value " +
                    platform::Hex(link) + "): a file was replayed or rewritten"});
-    outcome.warnings.back().code = QVE_WARNING_LINKS;
+    outcome.warnings.back().code = WarningKind::Links;
   }
   bool signedBefore = false;
   const VerifiedFile* lastSigned = nullptr;
@@ -218,7 +218,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
         file.breakFollows = files[j].path;
         outcome.warnings.push_back(
             {file.path, "FileChainBreak follows from " + files[j].path + ", which cannot be read"});
-        outcome.warnings.back().code = QVE_WARNING_BREAK_FOLLOWS;
+        outcome.warnings.back().code = WarningKind::BreakFollows;
         break;
       }
     }
@@ -240,18 +240,18 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
                             ", which no file of the run ends in: a file before it is missing "
                             "or was changed" +
                             seamText});
-        outcome.warnings.back().code = QVE_WARNING_LINKS;
+        outcome.warnings.back().code = WarningKind::Links;
       } else if (signedBefore) {
         outcome.warnings.push_back(
             {file.path,
              "starts a chain anew: its first block links to the empty digest" + seamText});
-        outcome.warnings.back().code = QVE_WARNING_LINKS;
+        outcome.warnings.back().code = WarningKind::Links;
       }
     }
     if (seam && outcome.warnings.size() == warned && file.breakFollows.empty()) {
       outcome.warnings.push_back({file.path, "the links join it to no file before it: it follows " +
                                                  lastSigned->path + " by the order of names"});
-      outcome.warnings.back().code = QVE_WARNING_LINKS;
+      outcome.warnings.back().code = WarningKind::Links;
     }
     if (file.detail.lastChainValue) {
       signedBefore = true;
@@ -277,7 +277,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
       {files[at].path, "name order puts it before " + files[order[at]].name +
                            ", link order after it: in link order the run has " +
                            platform::Counted(byName - byLinks, "chain break") + " fewer"});
-  outcome.warnings.back().code = QVE_WARNING_LINKS;
+  outcome.warnings.back().code = WarningKind::Links;
 }
 
 }  // namespace qve

@@ -22,7 +22,7 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
     out.push_back(
         {file.path,
          std::string("cannot be read (") + ReadFaultText(detail.fault) + "); FileUnsigned", true});
-    out.back().code = QVE_WARNING_UNREADABLE;
+    out.back().code = WarningKind::Unreadable;
     return;
   }
   if (detail.opened && !detail.readError) return;
@@ -33,13 +33,13 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   }
   if (!detail.opened) {
     out.push_back({file.path, "cannot be read (" + why + "); FileUnsigned", true});
-    out.back().code = QVE_WARNING_UNREADABLE;
+    out.back().code = WarningKind::Unreadable;
   } else {
     out.push_back({file.path,
                    "could not be read to its end (" + why +
                        "): " + platform::Counted(detail.lines, "line") + " verified, the rest not",
                    true});
-    out.back().code = QVE_WARNING_UNREADABLE;
+    out.back().code = WarningKind::Unreadable;
   }
 }
 
@@ -48,25 +48,25 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
   if (const auto& tail = detail.unsignedTail) {
     out.push_back({file.path, platform::LinesText(tail->first, tail->last) +
                                   (tail->first == tail->last ? " is" : " are") + " not signed"});
-    out.back().code = QVE_WARNING_UNSIGNED_LINES;
+    out.back().code = WarningKind::UnsignedLines;
   }
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
     std::string message =
         "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
     if (nul.lines > 1) message += " (and on " + platform::Counted(nul.lines - 1, "more line") + ")";
     out.push_back({file.path, message});
-    out.back().code = QVE_WARNING_AFTER_NUL;
+    out.back().code = WarningKind::AfterNul;
   }
   if (detail.changedWhileRead) {
     out.push_back({file.path, "changed while it was read " +
                                   platform::Counted(detail.reading, "time") +
                                   "; the verdict is that of the last reading"});
-    out.back().code = QVE_WARNING_CHANGED;
+    out.back().code = WarningKind::Changed;
   }
   if (const auto& end = detail.endOfInput) {
     out.push_back({file.path, "line " + std::to_string(end->line) +
                                   ": data after an end-of-input byte (0x1A) is not read"});
-    out.back().code = QVE_WARNING_AFTER_END;
+    out.back().code = WarningKind::AfterEnd;
   }
   // The verdicts stand as the format reads the bytes; these say why they may
   // not be what the writer signed.
@@ -74,7 +74,7 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
     out.push_back({file.path,
                    "starts with a UTF-8 byte-order mark (EF BB BF), which is read as part of "
                    "line 1: an editor may have added it"});
-    out.back().code = QVE_WARNING_BYTE_ORDER_MARK;
+    out.back().code = WarningKind::ByteOrderMark;
   } else if (detail.byteOrderMark != ByteOrderMark::None) {
     const bool little = detail.byteOrderMark == ByteOrderMark::Utf16LittleEndian;
     out.push_back({file.path,
@@ -82,7 +82,7 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
                        ", " + (little ? "little" : "big") +
                        "-endian), not the bytes of a signed log: it was not verified as written",
                    true});
-    out.back().code = QVE_WARNING_BYTE_ORDER_MARK;
+    out.back().code = WarningKind::ByteOrderMark;
   }
 }
 
@@ -231,8 +231,8 @@ bool IsIncomplete(const VerifyOutcome& outcome) {
 
 std::string FirstUnread(const VerifyOutcome& outcome) {
   for (const VerifyWarning& warning : outcome.warnings) {
-    if (warning.code == QVE_WARNING_UNREADABLE ||
-        (warning.code == QVE_WARNING_PASSED_OVER && warning.unverified))
+    if (warning.code == WarningKind::Unreadable ||
+        (warning.code == WarningKind::PassedOver && warning.unverified))
       return warning.path;
   }
   return "";
@@ -262,11 +262,11 @@ int ChainStatusOf(const VerifyOutcome& outcome) {
   using QVE_Helper::ReportAllInvalid;
   using QVE_Helper::ReportSomeInvalid;
   if (outcome.checkpoint && outcome.checkpoint->status == CheckpointStatus::Lost)
-    return QVE_STATUS_CHECKPOINT_LOST;
+    return kStatusCheckpointLost;
   if (outcome.result == ReportAllInvalid || outcome.result == ReportSomeInvalid)
     return static_cast<int>(outcome.result);
-  if (outcome.strict && !outcome.strict->empty()) return QVE_STATUS_STRICT_FAILED;
-  if (IsIncomplete(outcome)) return QVE_STATUS_INCOMPLETE;
+  if (outcome.strict && !outcome.strict->empty()) return kStatusStrictFailed;
+  if (IsIncomplete(outcome)) return kStatusIncomplete;
   return static_cast<int>(outcome.result);
 }
 

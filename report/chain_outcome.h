@@ -5,7 +5,7 @@
 // status, the most severe of them. Every output renders from this alone.
 #pragma once
 
-#include <QVEHelper.h>
+#include "qvehelper/contract.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "report/checkpoint_rules.h"
+#include "report/run_codes.h"
 #include "verify/details.h"
 
 namespace qve {
@@ -25,7 +26,7 @@ struct VerifyWarning {
   // Something that could hold evidence was not read or not verified: the
   // run is Incomplete.
   bool unverified = false;
-  int code = 0;  // a QVE_WARNING_*, 0 until the run names it
+  WarningKind code = WarningKind::None;
 };
 
 struct VerifiedFile {
@@ -118,7 +119,7 @@ void LeaveOutBreaksThatFollow(VerifyOutcome& outcome);
 // for its chain.
 std::string FailingReason(const VerifyOutcome& outcome);
 
-// A chain's status (QVE_STATUS_*): the first that applies of
+// A chain's status (ChainStatus): the first that applies of
 // CheckpointLost, the report's ReportAllInvalid and ReportSomeInvalid
 // (tampering), then StrictPolicyFailed, Incomplete, and ReportUnsigned or
 // ReportOk, so that nothing less severe hides a more severe finding.

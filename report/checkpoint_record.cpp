@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "report/checkpoint_record.h"
 
-#include <QVEHelper.h>
+#include "qvehelper/contract.h"
 
 #include <algorithm>
 #include <array>
@@ -40,7 +40,7 @@ class RecordReader {
  public:
   explicit RecordReader(const Json& json) : json_(json) {}
 
-  [[noreturn]] void Refuse(const std::string& why, int code = QVE_ERROR_RECORD_DAMAGED) const {
+  [[noreturn]] void Refuse(const std::string& why, RecordFault code = RecordFault::Damaged) const {
     throw RecordRefused(code, why);
   }
   [[noreturn]] void Damaged(const char* name, const char* what) const {
@@ -91,14 +91,14 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
     record.Refuse("is of version " + std::to_string(version) +
                       ", which is not supported (this tool reads versions 1 and " +
                       std::to_string(kVersion) + ")",
-                  QVE_ERROR_RECORD_VERSION);
+                  RecordFault::Version);
   }
   const std::string key = record.Text("verificationKey");
   if (platform::FromHex(key) != VerificationKeyFingerprint()) {
     record.Refuse("is for another chain: it was recorded under the verification key " +
                       platform::Escaped(key) + ", and this program verifies with " +
                       platform::Hex(VerificationKeyFingerprint()),
-                  QVE_ERROR_RECORD_OTHER_CHAIN);
+                  RecordFault::OtherChain);
   }
   record.NothingElse(version == 1 ? kVersion1Members : kMembers.size());
   CheckpointRecord out;

@@ -36,6 +36,7 @@
 
 #include "format/bytes.h"
 #include "platform/utc_time.h"
+#include "report/run_codes.h"
 
 namespace qve {
 
@@ -65,13 +66,12 @@ struct CheckpointRecord {
   std::string grew{};                        // RFC 3339; a version 1 record's time
 };
 
-// Why a record cannot be used: `code` is QVE_ERROR_RECORD_DAMAGED,
-// QVE_ERROR_RECORD_VERSION or QVE_ERROR_RECORD_OTHER_CHAIN; what() says
-// what is wrong, as a predicate of the record ("is damaged: ...").
+// Why a record cannot be used; what() says what is wrong, as a predicate
+// of the record ("is damaged: ...").
 class RecordRefused : public std::runtime_error {
  public:
-  RecordRefused(int code, const std::string& why) : std::runtime_error(why), code(code) {}
-  int code;
+  RecordRefused(RecordFault code, const std::string& why) : std::runtime_error(why), code(code) {}
+  RecordFault code;
 };
 
 // The record that `text` holds. Throws RecordRefused.

@@ -5,7 +5,7 @@
 // give 0, or for a verdict or result QVE_NO_RESULT, which no caller can take
 // for a good one. A deleted report cannot be told from a live one without global
 // state, so that stays the caller's to avoid.
-#include <QVEHelper.h>
+#include "qvehelper/contract.h"
 
 #include <string>
 

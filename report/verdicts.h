@@ -2,7 +2,7 @@
 // How a file's blocks make its verdict, and the files' verdicts the result.
 #pragma once
 
-#include <QVEHelper.h>
+#include "qvehelper/contract.h"
 
 #include <cstdint>
 

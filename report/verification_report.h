@@ -7,7 +7,7 @@
 // contract says; the qve_ calls catch every exception and return a code.
 #pragma once
 
-#include <QVEHelper.h>
+#include "qvehelper/contract.h"
 
 #include <cstdint>
 #include <string>

@@ -58,7 +58,7 @@ void VerificationRun::Begin() {
   if (recorded_) {
     for (const std::string& empty : files_.empty) {
       outcome_.warnings.push_back(
-          {empty, "holds no log (system.log or System_*.log)", true, QVE_WARNING_NO_LOG});
+          {empty, "holds no log (system.log or System_*.log)", true, WarningKind::NoLog});
     }
   }
   std::vector<std::wstring> files = files_.files;
@@ -111,7 +111,7 @@ void VerificationRun::Finish() {
                    again.problems.front().reason
              : "its files kept changing while they were verified (" + std::to_string(kReadings) +
                    " times); the last verification stands",
-         true, QVE_WARNING_KEPT_CHANGING});
+         true, WarningKind::KeptChanging});
   }
   WarnAboutLinks(outcome_);
   LeaveOutBreaksThatFollow(outcome_);

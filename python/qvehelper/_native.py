@@ -34,12 +34,25 @@ def _library_path() -> str:
     return "QVEHelper.dll" if sys.platform == "win32" else "libqvehelper.so.1"
 
 
-library = ctypes.CDLL(_library_path())
+library_path = _library_path()
+library = ctypes.CDLL(library_path)
+
+# The names 1.1 added that the package calls. Each is bound as its module is
+# imported, never at a first use, so that an older library fails the import
+# and says why instead of failing a run half done.
+ADDED_IN_1_1 = ("qve_version_number", "qve_has", "qve_run_work_wait", "qve_run_stop_work")
 
 
 def prototype(name: str, result: Any, arguments: Sequence[Any]) -> Callable[..., Any]:
-    """The library's function `name`, typed."""
-    function = getattr(library, name)
+    """The library's function `name`, typed; ImportError when the library
+    has no such function (one older than this package)."""
+    try:
+        function = getattr(library, name)
+    except AttributeError:
+        since = " (added in 1.1)" if name in ADDED_IN_1_1 else ""
+        raise ImportError(f"{library_path}: this QVEHelper library has no {name}{since}; the "
+                          "qvehelper package needs the library of its own version, 1.1 or "
+                          "later") from None
     function.restype = result
     function.argtypes = list(arguments)
     return function  # type: ignore[no-any-return]

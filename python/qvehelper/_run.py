@@ -40,7 +40,7 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "add" + SUFFIX: (_I, [_H, _native.PATH]),
     "refusal": (_TEXT, [_H]),
     "set_record": (_I, [_H, ctypes.c_char_p, _SZ, _I]),
-    "next": (_I, [_H]),
+    "next": (_I, [_H]), "work": (_I, [_H]), "work_wait": (_I, [_H]), "stop_work": (_I, [_H]),
     "event_file": (_SZ, [_H]), "event_reading": (_I, [_H]), "event_path": (_TEXT, [_H]),
     "block_verdict": (_I, [_H]), "block_first_line": (_U32, [_H]),
     "block_last_line": (_U32, [_H]), "block_offset": (_U64, [_H]), "block_id": (_U32, [_H]),

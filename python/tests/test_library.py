@@ -27,6 +27,9 @@ def test_the_package_is_the_library_s_version():
     assert qvehelper.library_version_number() == major * 10000 + minor * 100 + patch
     assert qvehelper.library_has("run-policy") and not qvehelper.library_has("no-such")
     assert qvehelper.crypto_library_version().startswith("OpenSSL ")
+    # A library without a name the package calls fails the import, not a use.
+    with pytest.raises(ImportError):
+        _native.prototype("qve_run_work_wait_of_no_version", None, [])
 
 
 @pytest.mark.parametrize("key, number, pem, private", [

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "decrypt/interface_calls.h"
+#include "api/calls.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
 
@@ -382,6 +382,27 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
   const Ran rest = Drain(run);
   EXPECT_EQ(rest.status, QVE_STATUS_OK);
+  // An accessor misused gives no code, but says why all the same: one row
+  // per family of accessors.
+  const std::function<void()> misused[] = {
+      [run] { qve_run_event_reading(run); },  // the current event is DONE
+      [run] { qve_run_block_id(run); },
+      [run] { qve_run_warning_text(run); },
+      [run] { qve_run_file_blocks(run, 2); },
+      [run] { qve_run_input_path(run, 2); },
+      [run] { qve_run_strict_path(run, 0); },
+      [run] { qve_run_point_file(run, 7); },
+      [] { qve_run_longest_block(nullptr); },
+      [] { qve_diagnosis_size(nullptr); },
+      [] { qve_diagnosis_record_tag(nullptr, 0); },
+  };
+  for (std::size_t row = 0; row < std::size(misused); ++row) {
+    qve_loan_work(nullptr);
+    const std::string before = qve_last_message();
+    misused[row]();
+    EXPECT_STRNE(qve_last_message(), before.c_str()) << row;
+    EXPECT_NE(*qve_last_message(), '\0') << row;
+  }
   EXPECT_EQ(qve_run_work_wait(run), 0) << "over: at once";
   EXPECT_EQ(qve_run_work_wait(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "api/calls.h"
 #include "crypto/built_in_keys.h"
-#include "decrypt/interface_calls.h"
 #include "format/container_format.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"

@@ -5,8 +5,9 @@
 #include <string>
 
 #include "QVEHelper.h"
+#include "api/calls.h"
+#include "api/codes.h"
 #include "decrypt/decrypt_to_place.h"
-#include "decrypt/interface_calls.h"
 #include "format/container_format.h"
 #include "platform/output_target.h"
 #include "platform/paths.h"
@@ -17,17 +18,6 @@ namespace qve::interface {
 
 namespace {
 
-// The problem numbers of an output are the platform's own.
-using platform::OutputProblem;
-static_assert(int(OutputProblem::ForeignLink) == QVE_PROBLEM_LINK);
-static_assert(int(OutputProblem::NotRegular) == QVE_PROBLEM_NOT_REGULAR);
-static_assert(int(OutputProblem::NoFolder) == QVE_PROBLEM_FOLDER);
-static_assert(int(OutputProblem::NameRefused) == QVE_PROBLEM_NAME);
-static_assert(int(OutputProblem::NotReplaceable) == QVE_PROBLEM_NOT_REPLACEABLE);
-static_assert(int(OutputProblem::SameFile) == QVE_PROBLEM_SAME_FILE);
-static_assert(int(OutputProblem::NoTemporary) == QVE_PROBLEM_TEMPORARY);
-static_assert(int(OutputProblem::NotPublished) == QVE_PROBLEM_PUBLISH);
-
 struct LastProblem {
   int kind = QVE_PROBLEM_NONE;
   std::string path, reason, message;
@@ -36,8 +26,8 @@ thread_local LastProblem last;
 
 DecryptProgress::Report ReportTo(qve_progress_fn progress, void* context) {
   if (progress == nullptr) return {};
-  return [progress, context](int step, std::uint64_t done, std::uint64_t total) {
-    return progress(done, total, step, context) == 0;
+  return [progress, context](DecryptStep step, std::uint64_t done, std::uint64_t total) {
+    return progress(done, total, StepCode(step), context) == 0;
   };
 }
 

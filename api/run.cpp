@@ -11,7 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "decrypt/interface_calls.h"
+#include "api/calls.h"
+#include "api/codes.h"
 #include "platform/escape.h"
 #include "report/verification_run.h"
 
@@ -44,6 +45,9 @@ static_assert(kBlockVerdicts[QVE_BLOCK_OK] == QVE_BLOCK_OK &&
 
 using qve::interface::Fail;
 using qve::interface::Guarded;
+using qve::interface::PathFaultCode;
+using qve::interface::RecordFaultCode;
+using qve::interface::WarningCode;
 
 // A misuse of a run, remembered with what was wrong.
 int Misused(const qve_run* run, const char* what) noexcept {
@@ -54,14 +58,24 @@ constexpr const char* kNotDone = "the run is not done";
 
 bool Open(const qve_run* run) { return run != nullptr && !run->run.started() && !run->failed; }
 
+// The lookups of the accessors: none, with the misuse remembered, for a
+// fact asked out of order or of an index at or past its count.
 const qve::RunEvent* Event(const qve_run* run, qve::RunEventKind kind) {
-  if (run == nullptr || !run->run.started() || run->failed) return nullptr;
+  if (run == nullptr || !run->run.started() || run->failed) {
+    Misused(run, "no current event");
+    return nullptr;
+  }
   const qve::RunEvent& event = run->run.current();
-  return event.kind == kind ? &event : nullptr;
+  if (event.kind == kind) return &event;
+  Misused(run, "the current event is of another kind");
+  return nullptr;
 }
 
 const qve::VerifiedFile* FileAt(const qve_run* run, std::size_t index) {
-  if (run == nullptr || index >= run->run.outcome().files.size()) return nullptr;
+  if (run == nullptr || index >= run->run.outcome().files.size()) {
+    Misused(run, "no file at that index");
+    return nullptr;
+  }
   return &run->run.outcome().files[index];
 }
 
@@ -73,7 +87,9 @@ T FileFact(const qve_run* run, size_t index, Fact fact) {
 }
 
 const qve::VerifyOutcome* Finished(const qve_run* run) {
-  return run != nullptr && run->run.done() ? &run->run.outcome() : nullptr;
+  if (run != nullptr && run->run.done()) return &run->run.outcome();
+  Misused(run, kNotDone);
+  return nullptr;
 }
 
 const uint8_t* BytesOut(const qve::Bytes* bytes, size_t* length) {
@@ -97,7 +113,7 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
     if (files.problems.size() > problems) {
       const qve::PathProblem& problem = files.problems.back();
       run->refusal = problem.reason;
-      return Fail(problem.code, shown + ": " + problem.reason, *path, problem.reason,
+      return Fail(PathFaultCode(problem.code), shown + ": " + problem.reason, *path, problem.reason,
                   QVE_PROBLEM_INPUT);
     }
     // Found again after the run, to tell a rotation meanwhile.
@@ -159,11 +175,16 @@ const char* qve_run_refusal(const qve_run* run) {
 }
 
 size_t qve_run_input_count(const qve_run* run) {
-  return run != nullptr ? run->run.files().read.size() : 0;
+  if (run != nullptr) return run->run.files().read.size();
+  Misused(run, "");
+  return 0;
 }
 
 const char* qve_run_input_path(const qve_run* run, size_t index) {
-  if (index >= qve_run_input_count(run)) return nullptr;
+  if (index >= qve_run_input_count(run)) {
+    Misused(run, "no input at that index");
+    return nullptr;
+  }
   return run->run.files().read[index].first.c_str();
 }
 
@@ -185,7 +206,8 @@ int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags
       return 0;
     } catch (const qve::RecordRefused& refused) {
       run->refusal = refused.what();
-      return Fail(refused.code, "the checkpoint record " + run->refusal, {}, run->refusal);
+      return Fail(RecordFaultCode(refused.code), "the checkpoint record " + run->refusal, {},
+                  run->refusal);
     }
   });
 }
@@ -236,7 +258,10 @@ int qve_run_stop_work(qve_run* run) {
 }
 
 size_t qve_run_event_file(const qve_run* run) {
-  if (run == nullptr || !run->run.started() || run->failed) return 0;
+  if (run == nullptr || !run->run.started() || run->failed) {
+    Misused(run, "no current event");
+    return 0;
+  }
   return run->run.current().file;
 }
 
@@ -314,8 +339,10 @@ uint64_t qve_run_block_signature_length(const qve_run* run) {
 
 static const qve::CoveredLine* ExcerptAt(const qve_run* run, size_t index) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
-  if (event == nullptr || index >= event->block.excerpt.size()) return nullptr;
-  return &event->block.excerpt[index];
+  if (event == nullptr) return nullptr;
+  if (index < event->block.excerpt.size()) return &event->block.excerpt[index];
+  Misused(run, "no excerpt line at that index");
+  return nullptr;
 }
 
 size_t qve_run_block_excerpt_count(const qve_run* run) {
@@ -346,7 +373,7 @@ int qve_run_block_excerpt_nul(const qve_run* run, size_t index) {
 
 int qve_run_warning_code(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Warning);
-  return event != nullptr ? event->warning.code : 0;
+  return event != nullptr ? WarningCode(event->warning.code) : 0;
 }
 
 const char* qve_run_warning_path(const qve_run* run) {
@@ -365,7 +392,9 @@ int qve_run_warning_unverified(const qve_run* run) {
 }
 
 size_t qve_run_file_count(const qve_run* run) {
-  return run != nullptr ? run->run.outcome().files.size() : 0;
+  if (run != nullptr) return run->run.outcome().files.size();
+  Misused(run, "");
+  return 0;
 }
 
 const char* qve_run_file_name(const qve_run* run, size_t index) {
@@ -513,7 +542,9 @@ size_t qve_run_strict_count(const qve_run* run) {
 }
 
 static const qve::StrictFinding* StrictAt(const qve_run* run, size_t index) {
-  return index < qve_run_strict_count(run) ? &(*run->run.outcome().strict)[index] : nullptr;
+  if (index < qve_run_strict_count(run)) return &(*run->run.outcome().strict)[index];
+  if (run != nullptr && run->run.done()) Misused(run, "no strict reason at that index");
+  return nullptr;
 }
 
 uint32_t qve_run_longest_block(const qve_run* run) {
@@ -560,6 +591,10 @@ static const qve::CheckpointOutcome* CheckpointOf(const qve_run* run) {
 // The point asked for, and the record it belongs to (none for HELD).
 static std::pair<const qve::ChainPoint*, const qve::CheckpointRecord*> PointOf(const qve_run* run,
                                                                                int point) {
+  if (point < QVE_POINT_RECORDED || point > QVE_POINT_OLDEST) {
+    Misused(run, "no such point");
+    return {};
+  }
   const qve::CheckpointOutcome* checkpoint = CheckpointOf(run);
   if (checkpoint == nullptr) return {};
   const std::optional<qve::CheckpointRecord>* record = nullptr;

@@ -15,6 +15,7 @@
 #include "QVEHelper.h"
 #include "decrypt/decrypt_to_place.h"
 #include "decrypt/plaintext_digest.h"
+#include "platform/work_loan.h"
 
 namespace qve::interface {
 
@@ -64,10 +65,12 @@ inline int Settle(int code) noexcept { return code; }
 
 // Runs `call` as one interface call. Memory running out is
 // QVE_ERROR_NO_MEMORY, a path with no narrow form QVE_ERROR_INVALID_PATH;
-// any other exception can only be OpenSSL refusing an operation,
-// QVE_ERROR_CRYPTO.
+// any other exception is `otherwise`: for a call that does cryptography it
+// can only be OpenSSL refusing an operation, QVE_ERROR_CRYPTO; a call that
+// does none keeps the code 1.0 gave it, its words saying what it was.
 template <typename Call>
-int Guarded(Call&& call) noexcept {
+int Guarded(Call&& call, int otherwise = QVE_ERROR_CRYPTO) noexcept {
+  const int kind = otherwise == QVE_ERROR_CRYPTO ? QVE_PROBLEM_CRYPTO : QVE_PROBLEM_NONE;
   try {
     return Settle(call());
   } catch (const std::bad_alloc&) {
@@ -75,8 +78,15 @@ int Guarded(Call&& call) noexcept {
   } catch (const std::invalid_argument&) {
     return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
   } catch (const std::exception& e) {
-    return Fail(QVE_ERROR_CRYPTO, e.what(), {}, {}, QVE_PROBLEM_CRYPTO);
+    return Fail(otherwise, e.what(), {}, {}, kind);
+  } catch (...) {
+    return Fail(otherwise, "the call failed", {}, {}, kind);
   }
 }
 
 }  // namespace qve::interface
+
+// The handle the interface gives out for a loan.
+struct qve_loan {
+  qve::platform::Loan loan;
+};
