@@ -50,7 +50,7 @@ int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
     if (folder == nullptr || found == nullptr)
       return Fail(QVE_ERROR_MISUSE, "a NULL folder or callback");
     const auto root = PathOf(folder);
-    if (!root) return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
+    if (!root) return Fail(QVE_ERROR_INVALID_PATH, NoPath(folder));
     const auto tell = [&](const std::string& shown, const wchar_t* path, const char* warning) {
       if (found(shown.c_str(), path, warning, context) != 0) throw Stopped{};
     };
