@@ -55,7 +55,7 @@ TEST(Paths, Conversions) {
     EXPECT_EQ(ToNarrow(wide), narrow);
     EXPECT_EQ(ToWide(narrow), wide);
   }
-  for (const std::wstring lone :
+  for (const std::wstring& lone :
        {std::wstring(L"a") + wchar_t(0xD800), std::wstring(L"a") + wchar_t(0xDBFF) + L"b",
         std::wstring(L"a") + wchar_t(0xDC00), std::wstring(L"a") + wchar_t(0xDFFF) + L"b",
         std::wstring{wchar_t(0xD800), wchar_t(0xD800)},
