@@ -50,9 +50,16 @@ platform::Loan* LoanOf(const Options& options) {
 std::optional<std::wstring> PathOf(const char* path);
 std::optional<std::wstring> PathOf(const wchar_t* path);
 
-Outcome Misuse();
-Outcome InvalidPath();
 inline constexpr std::string_view kInvalidPath = "a path with no form on this system";
+// Narrow text is UTF-8 whatever the code page; text in another one reads as
+// no path, which the host must be told plainly.
+inline constexpr std::string_view kNotUtf8 =
+    "a path that is not UTF-8 (the narrow functions take UTF-8 whatever the code page)";
+inline std::string_view NoPath(const char*) { return kNotUtf8; }
+inline std::string_view NoPath(const wchar_t*) { return kInvalidPath; }
+
+Outcome Misuse();
+Outcome InvalidPath(std::string_view why = kInvalidPath);
 
 // A call that gives an Outcome (the container calls) has it remembered
 // whatever it is, as 1.0 did; one that gives a code has reported its own

@@ -38,7 +38,7 @@ int Decrypt(const Char* input, const Char* output, const qve_decrypt_options* op
         !Sized(options, offsetof(qve_decrypt_options, loan)))
       return Misuse();
     const auto in = PathOf(input), out = PathOf(output);
-    if (!in || !out) return InvalidPath();
+    if (!in || !out) return InvalidPath(NoPath(input));
     return DecryptToPlace(
         *in, *out,
         {ReportTo(options->progress, options->context), options->keep_unverified != 0,
@@ -57,7 +57,7 @@ int Check(const Char* input, const qve_check_options* options) {
     if (options->scratch_folder != nullptr) folder = PathOf(options->scratch_folder);
     if (options->scratch_folder_w != nullptr) folder = PathOf(options->scratch_folder_w);
     const bool scratch = options->scratch_folder != nullptr || options->scratch_folder_w != nullptr;
-    if (!in || (scratch && !folder)) return InvalidPath();
+    if (!in || (scratch && !folder)) return InvalidPath(NoPath(input));
     return CheckFile(*in, folder, ReportTo(options->progress, options->context), LoanOf(*options));
   });
 }
@@ -90,8 +90,8 @@ Outcome Misuse() {
           {QVE_PROBLEM_NONE, {}, {}, "a NULL path or options, or options of another size"}};
 }
 
-Outcome InvalidPath() {
-  return {QVE_ERROR_INVALID_PATH, {QVE_PROBLEM_NONE, {}, {}, std::string(kInvalidPath)}};
+Outcome InvalidPath(std::string_view why) {
+  return {QVE_ERROR_INVALID_PATH, {QVE_PROBLEM_NONE, {}, {}, std::string(why)}};
 }
 
 }  // namespace qve::interface

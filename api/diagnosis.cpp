@@ -38,7 +38,7 @@ int Diagnose(const Char* path, const qve_diagnose_options* options, qve_diagnosi
     if (out != nullptr) *out = nullptr;
     if (path == nullptr || out == nullptr || !Sized(options)) return Misuse();
     const auto file = PathOf(path);
-    if (!file) return InvalidPath();
+    if (!file) return InvalidPath(NoPath(path));
     const platform::FileStatus status = platform::StatusOf(*file);
     // A FIFO would keep the reader waiting.
     if (status.kind == FileKind::Other || status.kind == FileKind::Folder)

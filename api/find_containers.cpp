@@ -84,7 +84,7 @@ int Find(const Char* folder, qve_found_fn found, void* context) noexcept {
   return Guarded(
       [&] {
         const auto root = PathOf(folder);
-        if (!root) return Fail(QVE_ERROR_INVALID_PATH, kInvalidPath);
+        if (!root) return Fail(QVE_ERROR_INVALID_PATH, NoPath(folder));
         try {
           return Walk(*root, found, context);
         } catch (const Stopped&) {

@@ -101,10 +101,13 @@ const uint8_t* BytesOut(const std::optional<qve::Bytes>& bytes, size_t* length) 
   return BytesOut(bytes ? &*bytes : nullptr, length);
 }
 
-int Add(qve_run* run, const std::optional<std::wstring>& path) {
+int Add(qve_run* run, const std::optional<std::wstring>& path, std::string_view why) {
   if (!Open(run)) return Misused(run, "a path added once the run began");
   run->refusal.clear();
-  if (!path) return Fail(QVE_ERROR_INVALID_PATH, qve::interface::kInvalidPath);
+  if (!path) {
+    run->refusal = why;
+    return Fail(QVE_ERROR_INVALID_PATH, why, {}, why);
+  }
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
@@ -162,12 +165,14 @@ void qve_run_free(qve_run* run) { delete run; }
 
 int qve_run_add(qve_run* run, const char* path) {
   if (path == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL path");
-  return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
+  return Guarded(
+      [&] { return Add(run, qve::interface::PathOf(path), qve::interface::NoPath(path)); });
 }
 
 int qve_run_add_w(qve_run* run, const wchar_t* path) {
   if (path == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL path");
-  return Guarded([&] { return Add(run, qve::interface::PathOf(path)); });
+  return Guarded(
+      [&] { return Add(run, qve::interface::PathOf(path), qve::interface::NoPath(path)); });
 }
 
 const char* qve_run_refusal(const qve_run* run) {

@@ -151,10 +151,8 @@ const bool kRegistered = RegisterCommand(
            "INPUT or OUTPUT empty, INPUT and OUTPUT the same file, or INPUT - on a terminal"},
           {kDataError, "INPUT is a FIFO, socket or device (- reads a stream)"},
           {kNoInput, "standard input, for INPUT -"},
-          {kCannotCreate,
-           "OUTPUT is not a regular file, its folder is missing, it cannot be replaced, or "
-           "it leads through another user's link in a sticky folder; no scratch file can be "
-           "made"},
+          {kCannotCreate, std::string("OUTPUT ") + platform::RefusedOutputPlaces() +
+                              "; no scratch file can be made"},
           {kOutputError, "standard output does not take the plaintext"},
       }));
       return std::function<int()>([options] { return Run(*options); });

@@ -18,6 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The compiler's own runtime (libgcc, libstdc++, winpthread) goes into each
 # binary, so the DLL needs no other MinGW DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# DWARF for the debug files the release archive carries beside the stripped
+# binaries (MinGW's compiler makes no PDB).
+set(CMAKE_C_FLAGS_INIT -g)
+set(CMAKE_CXX_FLAGS_INIT -g)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -static)
 
 # Build-time tools and tests run through Wine.

@@ -23,9 +23,10 @@ std::vector<std::string> CommandArguments(int argc, char** argv,
                                           BackslashQuote backslashQuote = BackslashQuote::Escapes);
 
 // The paths a PATH argument stands for. On Windows, whose shells leave
-// wildcards to the program, '*' and '?' in its last component match the
-// names in that folder, ignoring case, and the matches come sorted; a
-// pattern that matches nothing gives none. Elsewhere, and for an argument
+// wildcards to the program, '*' and '?' match the names in their folder,
+// ignoring case, in any component ("case_*\system.log": only folders that
+// hold the rest), and the matches come sorted; a pattern that matches
+// nothing gives none. Elsewhere, and for an argument
 // without them, the argument alone.
 std::vector<std::wstring> ExpandWildcards(const std::wstring& argument);
 

@@ -66,6 +66,10 @@ std::error_code ReplaceError(std::wstring_view path);
 // such link. Nothing on Windows, where no such folder exists.
 std::error_code LinkRefusal(std::wstring_view path, std::wstring* link = nullptr);
 
+// The places an output is refused in, as help text says them: the links of
+// LinkRefusal where there are any.
+const char* RefusedOutputPlaces();
+
 // True for the error of a name that does not exist (in a folder that does).
 bool IsNotFound(const std::error_code& error);
 

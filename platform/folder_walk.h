@@ -20,8 +20,8 @@
 namespace qve::platform {
 
 enum class SkipReason {
-  NameNotUtf8,       // a name with no narrow form (not UTF-8 on Linux, an unpaired
-                     // surrogate on Windows), unless carried
+  NameNotUtf8,       // a name with no narrow form (on Linux one that is not
+                     // UTF-8; every Windows name has one), unless carried
   FolderUnreadable,  // `folder` itself included; `error` says why
   Link,              // a symbolic link, or on Windows a junction or other name surrogate
   NotRegular,        // a FIFO, device or socket; `kind` says which

@@ -4,9 +4,10 @@
 //   Linux: wchar_t holds UTF-32; file names are bytes, taken here as UTF-8,
 //          where U+DC80..U+DCFF stand for the bytes 0x80..0xFF that are not
 //          (as Python names such files); '/' is the only separator.
-//   Windows: wchar_t holds UTF-16; narrow text is UTF-8 whatever the code
-//          page, and files are opened by their wide names, so a host
-//          without a UTF-8 manifest reaches every name;
+//   Windows: wchar_t holds UTF-16; narrow text is WTF-8 (UTF-8, with an
+//          unpaired surrogate as the three bytes it would have as a
+//          character) whatever the code page, and files are opened by their
+//          wide names, so a host without a UTF-8 manifest reaches every name;
 //          '\', '/' and the drive's ':' all end a path component.
 #pragma once
 
@@ -20,7 +21,7 @@ namespace qve::platform {
 // The narrow form of the text; nothing where a character has none (on Linux
 // a surrogate code point that stands for no byte, a value above U+10FFFF, or
 // bytes that stand for themselves but would spell a character together; on
-// Windows an unpaired surrogate).
+// Windows every text has one).
 std::optional<std::string> ToNarrow(std::wstring_view wide);
 
 // The inverse of ToNarrow: nothing for bytes that are not valid narrow text.

@@ -10,7 +10,8 @@
  *
  * Exits 0 when the container decrypts with a good seal and the logs verify.
  * On Windows (link with shell32) the paths are read from the UTF-16 command
- * line, so names in any script arrive whole whatever the code page.
+ * line, so names in any script arrive whole whatever the code page, and are
+ * printed whole to a console or, as UTF-8, to a file.
  */
 #include <QVEHelper.h>
 #include <stdio.h>
@@ -24,6 +25,32 @@
 #else
 #include <locale.h>
 #endif
+
+/* Prints a name whole and a line end. printf("%ls") would spell it in the C
+ * runtime's locale, "C" by default, which holds no Cyrillic or CJK: on
+ * Windows a console takes the UTF-16 itself and a file or pipe gets UTF-8. */
+static void print_name_line(const wchar_t* name) {
+#ifdef _WIN32
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0, written = 0;
+  int length = (int)wcslen(name);
+  fflush(stdout);
+  if (GetConsoleMode(out, &mode)) {
+    WriteConsoleW(out, name, (DWORD)length, &written, NULL);
+  } else {
+    int size = WideCharToMultiByte(CP_UTF8, 0, name, length, NULL, 0, NULL, NULL);
+    char* utf8 = malloc(size > 0 ? (size_t)size : 1);
+    if (utf8 != NULL && size > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, name, length, utf8, size, NULL, NULL);
+      fwrite(utf8, 1, (size_t)size, stdout);
+    }
+    free(utf8);
+  }
+  putchar('\n');
+#else
+  printf("%ls\n", name);
+#endif
+}
 
 static const char* verdict_name(uint32_t verdict) {
   switch (verdict) {
@@ -52,8 +79,8 @@ static uint32_t verify_folder(const wchar_t* folder) {
   for (uint32_t i = 0; i < count; ++i) {
     /* The name belongs to the report: read it before the next VerifyReport,
      * Clear or Delete, and never free it. */
-    printf("  %-14s %ls\n", verdict_name(GetFileReportVerditInVerificationReport(report, i)),
-           GetFileReportNameInVerificationReport(report, i));
+    printf("  %-14s ", verdict_name(GetFileReportVerditInVerificationReport(report, i)));
+    print_name_line(GetFileReportNameInVerificationReport(report, i));
   }
   DeleteVerificationReport(report);
   return result;

@@ -97,7 +97,8 @@ class QVE_API IVerificationReport {
   // A folder that is missing or cannot be read adds nothing and raises nothing.
   virtual void AddFileInFolder(const std::wstring& folder) = 0;
   // Raises std::invalid_argument ("invalid wchar_t filename argument") for a
-  // path with no narrow form (on Windows, one with an unpaired surrogate)
+  // path with no narrow form (on Linux, one holding a character no name
+  // holds; every Windows path has one, so there it is a verdict)
   // and std::runtime_error ("EVP_...() failed.") when libcrypto refuses a
   // digest or signature operation. A missing, unreadable or bad file is a
   // verdict, not an exception.

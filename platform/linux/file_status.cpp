@@ -289,4 +289,9 @@ void GuardStandardStreams() {
   }
 }
 
+const char* RefusedOutputPlaces() {
+  return "is not a regular file, its folder is missing, it cannot be replaced, or it leads "
+         "through another user's link in a sticky folder";
+}
+
 }  // namespace qve::platform

@@ -135,6 +135,10 @@ std::error_code ReplaceError(std::wstring_view path) {
 
 std::error_code LinkRefusal(std::wstring_view, std::wstring*) { return {}; }
 
+const char* RefusedOutputPlaces() {
+  return "is not a regular file, its folder is missing or it cannot be replaced";
+}
+
 bool IsNotFound(const std::error_code& error) {
   return error.category() == std::system_category() &&
          (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND);

@@ -46,7 +46,8 @@ std::error_code List(const std::wstring& prefix, std::vector<Entry>& entries) {
 }  // namespace
 
 void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
-                const OnSkipped& onSkipped, NotUtf8Names notUtf8) {
+                const OnSkipped& onSkipped, NotUtf8Names) {
+  // Every Windows name has a narrow form (WTF-8), so none is passed over for that.
   const auto skip = [&](SkipReason reason, const std::wstring& path, std::wstring name,
                         std::error_code error = {}, const char* kind = "") {
     if (onSkipped) onSkipped({reason, ShownText(path), std::move(name), error, kind});
@@ -76,12 +77,6 @@ void WalkFolder(std::wstring_view folder, const OnRegularFile& onRegularFile,
     }
     const Entry entry = std::move(level.entries[level.next++]);
     std::wstring path = level.prefix + entry.name;
-    // A name with an unpaired surrogate has no narrow form, which the
-    // library's reader would refuse for the whole run.
-    if (notUtf8 == NotUtf8Names::Skip && !ToNarrow(entry.name)) {
-      skip(SkipReason::NameNotUtf8, path, entry.name);
-      continue;
-    }
     // A symbolic link, a junction or any other reparse point standing for
     // another name is a link: neither followed nor selected.
     if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&

@@ -9,21 +9,34 @@ namespace qve::platform {
 
 static_assert(sizeof(wchar_t) == 2, "the Windows platform layer expects UTF-16 wchar_t");
 
-std::optional<std::string> ToNarrow(std::wstring_view wide) {
-  // UTF-8 whatever the code page, so that every name a host can give has a
-  // narrow form; only an unpaired surrogate has none.
-  std::string out;
-  out.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = wide[i];
-    if ((c & 0xF800) == 0xD800) {
-      if ((c & 0xFC00) != 0xD800 || i + 1 == wide.size() || (wide[i + 1] & 0xFC00) != 0xDC00)
-        return std::nullopt;
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    }
-    AppendUtf8(c, out);
+namespace {
+
+// The length of the three bytes WTF-8 gives a lone surrogate, its value in
+// `*c`; 0 when `bytes` do not start with them.
+std::size_t SurrogateBytes(std::string_view bytes, char32_t* c) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (bytes.size() < 3 || byte(0) != 0xED || (byte(1) & 0xE0) != 0xA0 || (byte(2) & 0xC0) != 0x80)
+    return 0;
+  *c = 0xD000 | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+  return 3;
+}
+
+void AppendUtf16(char32_t c, std::wstring& out) {
+  if (c >= 0x10000) {
+    out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  } else {
+    out.push_back(static_cast<wchar_t>(c));
   }
-  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ToNarrow(std::wstring_view wide) {
+  // WTF-8 whatever the code page: UTF-8, and an unpaired surrogate as the
+  // three bytes it would have as a character, so that every name a host
+  // can hold has a narrow form and comes back as it was.
+  return ShownText(wide);
 }
 
 std::optional<std::wstring> ToWide(std::string_view narrow) {
@@ -31,14 +44,16 @@ std::optional<std::wstring> ToWide(std::string_view narrow) {
   out.reserve(narrow.size());
   while (!narrow.empty()) {
     char32_t c = 0;
-    const std::size_t length = DecodeUtf8(narrow, &c);
-    if (length == 0) return std::nullopt;
-    if (c >= 0x10000) {
-      out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(c));
+    std::size_t length = DecodeUtf8(narrow, &c);
+    if (length == 0) {
+      length = SurrogateBytes(narrow, &c);
+      // A pair written as two surrogates has a four-byte form, and only
+      // that one comes back from ToNarrow.
+      if (length == 0 ||
+          ((c & 0xFC00) == 0xDC00 && !out.empty() && (out.back() & 0xFC00) == 0xD800))
+        return std::nullopt;
     }
+    AppendUtf16(c, out);
     narrow.remove_prefix(length);
   }
   return out;
@@ -50,23 +65,12 @@ std::wstring ArgumentPath(std::string_view argument) {
   while (!argument.empty()) {
     char32_t c = 0xFFFD;
     std::size_t length = DecodeUtf8(argument, &c);
-    // The three bytes of an unpaired surrogate, as ShownText writes it.
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(argument[i]); };
-    if (length == 0 && argument.size() >= 3 && byte(0) == 0xED && (byte(1) & 0xE0) == 0xA0 &&
-        (byte(2) & 0xC0) == 0x80) {
-      c = 0xD000 | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
-      length = 3;
-    }
+    if (length == 0) length = SurrogateBytes(argument, &c);
     if (length == 0) {
       c = 0xFFFD;
       length = 1;
     }
-    if (c >= 0x10000) {
-      out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(c));
-    }
+    AppendUtf16(c, out);
     argument.remove_prefix(length);
   }
   return out;

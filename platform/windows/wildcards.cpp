@@ -52,13 +52,18 @@ bool SortedLess(const std::wstring& a, const std::wstring& b) {
 }  // namespace
 
 std::vector<std::wstring> ExpandWildcards(const std::wstring& argument) {
-  const std::size_t cut = argument.find_last_of(L"\\/:");
+  // "\\?\" and "\\.\" begin a path as it is, no pattern.
+  const std::size_t from =
+      argument.starts_with(L"\\\\?\\") || argument.starts_with(L"\\\\.\\") ? 4 : 0;
+  const std::size_t wild = argument.find_first_of(L"*?", from);
+  if (wild == std::wstring::npos) return {argument};
+  const std::size_t cut = argument.find_last_of(L"\\/:", wild);
   const std::size_t start = cut == std::wstring::npos ? 0 : cut + 1;
-  std::wstring pattern = argument.substr(start);
-  if (pattern.find_first_of(L"*?") == std::wstring::npos) return {argument};
+  const std::size_t end = std::min(argument.find_first_of(L"\\/", wild), argument.size());
+  std::wstring pattern = argument.substr(start, end - start);
   // "*.*" is every name, dot or not, as cmd has it.
   if (pattern == L"*.*") pattern = L"*";
-  const std::wstring folder = argument.substr(0, start);
+  const std::wstring folder = argument.substr(0, start), rest = argument.substr(end);
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data{};
   const HANDLE find = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &data,
@@ -66,12 +71,26 @@ std::vector<std::wstring> ExpandWildcards(const std::wstring& argument) {
   if (find == INVALID_HANDLE_VALUE) return {};
   do {
     const std::wstring_view name = data.cFileName;
-    if (name != L"." && name != L".." && Matches(pattern, name)) names.emplace_back(name);
+    // A pattern in a folder part ("case_*\system.log") matches folders only.
+    if (name != L"." && name != L".." && Matches(pattern, name) &&
+        (rest.empty() || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+      names.emplace_back(name);
   } while (FindNextFileW(find, &data));
   FindClose(find);
   std::sort(names.begin(), names.end(), SortedLess);
-  for (std::wstring& name : names) name.insert(0, folder);
-  return names;
+  std::vector<std::wstring> paths;
+  for (const std::wstring& name : names) {
+    const std::wstring path = folder + name + rest;
+    if (rest.empty()) {
+      paths.push_back(path);
+      continue;
+    }
+    // What a folder matched holds is there when the rest has no pattern.
+    for (std::wstring& match : ExpandWildcards(path))
+      if (match != path || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        paths.push_back(std::move(match));
+  }
+  return paths;
 }
 
 }  // namespace qve::platform

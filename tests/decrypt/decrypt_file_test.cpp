@@ -143,7 +143,10 @@ TEST(Decrypt, PathTable) {
       {"output in a missing folder", WidePath(in), WidePath(dir / "none" / "out.bin"),
        QVE_Helper::OutputOpenFailed},
       {"input not Unicode", notUnicode, WidePath(out), QVE_Helper::InputOpenFailed},
+#ifndef _WIN32
+      // On Windows the name is made: every text names a file there.
       {"output not Unicode", WidePath(in), notUnicode, QVE_Helper::OutputOpenFailed},
+#endif
       {"output with no size", WidePath(in), WidePath(kNullDevice), QVE_Helper::OutputSizeFailed},
 #ifndef _WIN32
       // Refused while decrypting once the buffer spills, else at the end.

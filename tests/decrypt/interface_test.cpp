@@ -599,31 +599,53 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
 
-#ifndef _WIN32
-// A wide path with a character that no Linux name holds (a lone surrogate)
-// names no file: the path's error, as for UTF-8, not a file's.
-TEST(Interface, WidePathsWithNoForm) {
+// A path with no form here names no file: the path's error, not a file's,
+// and the run says why. On Linux a wide path with a lone surrogate, which no
+// Linux name holds; on Windows, where every wide text names a file, narrow
+// text that is not UTF-8 (a name in the code page).
+TEST(Interface, PathsWithNoForm) {
   TempDir dir;
   WriteFile(dir / "in.qves", Container{}.Build());
-  const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
   qve_decrypt_options decrypt = DecryptOptions();
   qve_check_options check = CheckOptions(), scratch = CheckOptions();
-  scratch.scratch_folder_w = none.c_str();
   const qve_diagnose_options diagnose{sizeof diagnose, 0};
   qve_diagnosis* diagnosis = nullptr;
+  const qve_run_options runOptions = QVE_RUN_OPTIONS_INIT;
+  qve_run* run = nullptr;
+  ASSERT_EQ(qve_run_create(&runOptions, &run), 0);
+#ifdef _WIN32
+  const std::string in = (dir / "in.qves").string(), none = dir.path().string() + "/caf\xe9";
+  scratch.scratch_folder = none.c_str();
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt(none.c_str(), (in + ".out").c_str(), &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check(none.c_str(), &check); },
+      [&] { return qve_check(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container(none.c_str(), &diagnose, &diagnosis); },
+      [&] { return qve_run_add(run, none.c_str()); },
+  };
+#else
+  const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
+  scratch.scratch_folder_w = none.c_str();
   const std::function<int()> calls[] = {
       [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); },
       [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
       [&] { return qve_check_w(none.c_str(), &check); },
       [&] { return qve_check_w(in.c_str(), &scratch); },
       [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); },
+      [&] { return qve_run_add_w(run, none.c_str()); },
   };
-  for (std::size_t i = 0; i < std::size(calls); ++i)
+#endif
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
     EXPECT_EQ(calls[i](), QVE_ERROR_INVALID_PATH) << i;
+    EXPECT_STRNE(qve_last_message(), "") << i;
+  }
+  EXPECT_STRNE(qve_run_refusal(run), "");
+  EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
+  qve_run_free(run);
   EXPECT_EQ(diagnosis, nullptr);
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves"}));
 }
-#endif
 
 using Diagnosis = std::unique_ptr<qve_diagnosis, decltype(&qve_diagnosis_free)>;
 

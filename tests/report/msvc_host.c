@@ -6,13 +6,21 @@
  * container as "данные.qves" and two copies of the sample chain named in
  * upper case, the second one's SYSTEM.LOG tampered with: "日志" (with an
  * empty subfolder "журнал") and "😀". Prints a line per check; exits 0 when
- * all hold. */
+ * all hold. Also holds the newest log of "日志" open without sharing, as a
+ * program that locks its log would, and gives paths a .NET string can hold:
+ * an unpaired surrogate, and narrow text in the code page rather than UTF-8. */
 #include <QVEHelper.h>
 
 __declspec(dllimport) void* GetStdHandle(unsigned long which);
 __declspec(dllimport) int WriteFile(void* file, const void* bytes, unsigned long size,
                                     unsigned long* written, void* overlapped);
 __declspec(dllimport) void ExitProcess(unsigned int status);
+__declspec(dllimport) void* CreateFileW(const wchar_t* name, unsigned long access,
+                                        unsigned long share, void* security,
+                                        unsigned long disposition, unsigned long flags,
+                                        void* template_file);
+__declspec(dllimport) int CloseHandle(void* handle);
+__declspec(dllimport) int CopyFileW(const wchar_t* from, const wchar_t* to, int fail_if_exists);
 
 static void* out;
 static unsigned int failures;
@@ -89,8 +97,52 @@ static void Run(void) {
   DeleteVerificationReport(NULL);
 }
 
+/* A run over `folder` to its end: its status, or the error. Constant data
+ * is static, so that nothing calls a memcpy there is none of. */
+static int RunStatus(const wchar_t* folder) {
+  static const qve_run_options options = QVE_RUN_OPTIONS_INIT;
+  qve_run* run = NULL;
+  if (qve_run_create(&options, &run) != 0) return -100;
+  int event = qve_run_add_w(run, folder);
+  while (event >= 0 && event != QVE_EVENT_DONE) event = qve_run_next(run);
+  const int status = event < 0 ? event : qve_run_status(run);
+  qve_run_free(run);
+  return status;
+}
+
+static void Hosts(void) {
+  /* GENERIC_READ, no sharing, OPEN_EXISTING */
+  void* held = CreateFileW(L"\u65e5\u5fd7\\SYSTEM.LOG", 0x80000000ul, 0, NULL, 3, 0, NULL);
+  Check(held != (void*)-1 && RunStatus(L"\u65e5\u5fd7") == QVE_STATUS_INCOMPLETE,
+        "the newest log held open without sharing makes the run Incomplete (6)");
+  if (held != (void*)-1) CloseHandle(held);
+  Check(RunStatus(L"\u65e5\u5fd7") == QVE_STATUS_OK, "once let go, the same chain is ReportOk");
+
+  /* The name a .NET string may hold: its own file, opened by that very name. */
+  static const wchar_t lone[] = {L'x', 0xD800, L'.', L'l', L'o', L'g', 0};
+  const bool made = CopyFileW(L"\u65e5\u5fd7\\SYSTEM_1.LOG", lone, 0) != 0;
+  QVE_VerificationReport* report = CreateVerificationReport();
+  AddFileToVerificationReport(report, lone);
+  const uint32_t result = VerifyReport(report, true);
+  Check(GetFileReportCountInVerificationReport(report) == 1 &&
+            Record(report, 0, lone, made ? QVE_FILE_OK : QVE_FILE_UNSIGNED) &&
+            result == (made ? QVE_REPORT_OK : QVE_REPORT_UNSIGNED),
+        "a path with an unpaired surrogate gets a verdict through the C functions");
+  DeleteVerificationReport(report);
+  static const qve_run_options options = QVE_RUN_OPTIONS_INIT;
+  qve_run* run = NULL;
+  Check(qve_run_create(&options, &run) == 0 &&
+            qve_run_add_w(run, lone) == (made ? 0 : QVE_ERROR_NOT_FOUND),
+        "qve_run_add_w takes a path with an unpaired surrogate");
+  /* "café" in code page 1252: not UTF-8, and said so. */
+  Check(qve_run_add(run, "caf\xe9") == QVE_ERROR_INVALID_PATH && qve_run_refusal(run)[0] != 0,
+        "narrow text that is not UTF-8 is refused with a reason");
+  qve_run_free(run);
+}
+
 void Start(void) {
   out = GetStdHandle((unsigned long)-11); /* STD_OUTPUT_HANDLE */
   Run();
+  Hosts();
   ExitProcess(failures == 0 ? 0 : 1);
 }
