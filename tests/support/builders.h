@@ -25,7 +25,7 @@
 
 namespace qve::testing {
 
-inline Bytes BytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using qve::BytesOf;
 Bytes Concat(Bytes a, std::span<const std::uint8_t> b);
 Bytes Head(const Bytes& bytes, std::size_t n);
 // Deterministic filler: byte i is (i * 131 + seed) mod 251. Neighbouring
