@@ -12,8 +12,9 @@
 #include <utility>
 
 #include "decrypt/interface_calls.h"
-#include "platform/escape.h"
+#include "platform/paths.h"
 #include "report/verification_run.h"
+#include "text/escape.h"
 
 struct qve_run {
   explicit qve_run(qve::VerificationRunOptions options) : run(options) {}
@@ -93,7 +94,7 @@ int Add(qve_run* run, const std::optional<std::wstring>& path) {
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
-    const std::string shown = qve::platform::Narrow(*path);
+    const std::string shown = qve::platform::ShownText(*path);
     qve::CollectPath(files, *path, shown);
     if (files.problems.size() > problems) {
       const qve::PathProblem& problem = files.problems.back();
@@ -196,7 +197,7 @@ int qve_run_next(qve_run* run) {
   const int code = Guarded([&] {
     const qve::RunEvent& event = run->run.Next();
     run->eventPath =
-        event.kind == qve::RunEventKind::FileStart ? qve::platform::Narrow(event.path) : "";
+        event.kind == qve::RunEventKind::FileStart ? qve::platform::ShownText(event.path) : "";
     run->blockStop =
         event.kind == qve::RunEventKind::Block ? qve::WhereParsingStops(event.block) : "";
     if (event.kind == qve::RunEventKind::Restart) {
