@@ -72,16 +72,6 @@ void ReportCounter::OnFileEnd(const FileDetail& file) {
   next_.OnFileEnd(file);
 }
 
-std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver& observer,
-                                             RunOrder order, const RunOptions& options) {
-  // A run that throws leaves no record and the counters at 0.
-  ReportCounter counter(includeOkFiles, observer);
-  const std::vector<std::wstring>& paths = PrepareRun(order);
-  RequireNarrowForms(paths);  // the contract's exception, before any file is read
-  VerifyInOrder(paths, counter, options);
-  return TakeRun(counter);
-}
-
 const std::vector<std::wstring>& VerificationReport::PrepareRun(RunOrder order) {
   fileReports_.clear();
   totalFiles_ = 0;
