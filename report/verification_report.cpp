@@ -50,10 +50,9 @@ void VerificationReport::AddFileInFolder(const std::wstring& folder) {
 // As the contract has it: the verifier checks every file, and its results
 // become the records.
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
-  const std::vector<std::wstring>& paths = PrepareRun(RunOrder::ByName);
-  RequireNarrowForms(paths);  // the contract's exception, before any file is read
-  FileRecorder recorder(verifier_);
-  VerifyInOrder(paths, recorder);
+  // VerifyFiles puts the files in name order, once.
+  PrepareRun(RunOrder::AsListed);
+  VerifyFiles(verifier_, files_);
   ReportTally tally(includeOkFiles);
   for (const FileCheckResult& result : verifier_.results) tally.Add(result.fileName, result);
   return Take(tally);
