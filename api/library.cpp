@@ -2,7 +2,6 @@
 // The extension interface's entry points that belong to no one subsystem:
 // the names of its codes, the version and the built-in keys.
 #include <QVEHelper.h>
-#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <new>
@@ -12,6 +11,7 @@
 
 #include "api/calls.h"
 #include "crypto/built_in_keys.h"
+#include "crypto/library_version.h"
 #include "format/container_format.h"
 #include "format/signed_log_format.h"
 #include "platform/paths.h"
@@ -116,7 +116,7 @@ int qve_has(const char* feature) {
                                                                                                : 0;
 }
 
-const char* qve_crypto_library_version(void) { return OpenSSL_version(OPENSSL_VERSION); }
+const char* qve_crypto_library_version(void) { return qve::CryptoLibraryVersion(); }
 
 int qve_key_identity(int key, uint8_t id[4], uint8_t sha256[32]) {
   using qve::interface::Fail;

@@ -13,8 +13,10 @@
 
 #include "api/calls.h"
 #include "api/codes.h"
-#include "platform/escape.h"
+#include "platform/paths.h"
+#include "text/escape.h"
 #include "report/verification_run.h"
+#include "text/escape.h"
 
 struct qve_run {
   explicit qve_run(qve::VerificationRunOptions options) : run(options) {}
@@ -111,7 +113,7 @@ int Add(qve_run* run, const std::optional<std::wstring>& path, std::string_view 
   return Guarded([&] {
     qve::ChainFiles& files = run->run.files();
     const std::size_t problems = files.problems.size(), empty = files.empty.size();
-    const std::string shown = qve::platform::Narrow(*path);
+    const std::string shown = qve::platform::ShownText(*path);
     qve::CollectPath(files, *path, shown);
     if (files.problems.size() > problems) {
       const qve::PathProblem& problem = files.problems.back();
@@ -222,7 +224,7 @@ int qve_run_next(qve_run* run) {
   const int code = Guarded([&] {
     const qve::RunEvent& event = run->run.Next();
     run->eventPath =
-        event.kind == qve::RunEventKind::FileStart ? qve::platform::Narrow(event.path) : "";
+        event.kind == qve::RunEventKind::FileStart ? qve::platform::ShownText(event.path) : "";
     if (event.kind == qve::RunEventKind::Restart) {
       run->names.clear();
       run->paths.clear();

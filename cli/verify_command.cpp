@@ -526,7 +526,7 @@ std::string RecordName(const std::wstring& path) {
   if (!normal.has_filename()) normal = normal.parent_path();  // "dev42/"
   fs::path name = normal.filename();
   if (name.empty() || name == "." || name == "..") name = Resolved(normal).filename();
-  return Narrow(platform::FromNativePath(name));
+  return ShownText(platform::FromNativePath(name));
 }
 
 // Each chain's record: locked (in one order, so two runs never wait on each

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "cli/frame.h"
+#include "platform/name_order.h"
 #include "platform/utf8.h"
 
 namespace qve::cli {

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
-// The library's escaping, under the names the commands use.
+// The words and escaping the commands share with the library, under the
+// names the commands use.
 #pragma once
 
-#include "platform/escape.h"
+#include "platform/paths.h"
+#include "text/escape.h"
 
 namespace qve::command {
 
-using platform::Counted;
-using platform::Escaped;
-using platform::EscapedHtml;
-using platform::FromHex;
-using platform::Hex;
-using platform::LinesText;
-using platform::Narrow;
-using platform::RangeText;
+using platform::ShownText;
+using text::Counted;
+using text::Escaped;
+using text::EscapedHtml;
+using text::FromHex;
+using text::Hex;
+using text::LinesText;
+using text::RangeText;
 
 }  // namespace qve::command

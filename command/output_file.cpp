@@ -19,7 +19,7 @@ CommandError OutputError(const std::string& called, std::wstring_view path,
   const std::string input = fault.input < inputs.size() ? inputs[fault.input].shown : "an input";
   const std::string text = platform::OutputFaultText(
       called, path, fault, input,
-      [](std::wstring_view shown) { return Escaped(Narrow(std::wstring(shown))); });
+      [](std::wstring_view shown) { return Escaped(ShownText(std::wstring(shown))); });
   const bool usage = fault.problem == OutputProblem::SameFile;
   return {usage ? kUsageError : kCannotCreate, text};
 }
@@ -32,7 +32,7 @@ void RefuseForeignLink(const std::string& called, std::wstring_view path) {
 std::wstring UsableScratchFolder() {
   std::error_code error;
   const std::wstring folder = platform::ScratchFolder(error);
-  const std::string called = "the scratch folder " + Escaped(Narrow(folder));
+  const std::string called = "the scratch folder " + Escaped(ShownText(folder));
   if (error) throw CommandError(kCannotCreate, called + ": " + platform::ErrorText(error));
   RefuseForeignLink(called, folder);
   return folder;

@@ -5,29 +5,24 @@
 #include <stdexcept>
 
 #include "crypto/digest.h"
-#include "crypto/openssl_ptr.h"
 
 namespace qve {
 
-MdCtxPtr VerifyContext::Fresh() {
-  if (!prepared_) {
-    MdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, LibraryDigest(), nullptr, key_) != 1)
-      throw std::runtime_error("EVP_DigestVerifyInit() failed.");
-    // Each copy is finished once, so OpenSSL need not copy it again to finish.
-    EVP_MD_CTX_set_flags(ctx.get(), EVP_MD_CTX_FLAG_FINALISE);
-    prepared_ = std::move(ctx);
+// The queue is left alone: the messages are fixed, whatever OpenSSL says.
+SignatureCheck VerifyContext::Fresh() {
+  if (!prepared_.bound()) {
+    if (!prepared_.Start(key_)) throw std::runtime_error("EVP_DigestVerifyInit() failed.");
+    prepared_.FinishOnlyOnce();
   }
-  MdCtxPtr copy(EVP_MD_CTX_new());
-  if (!copy || EVP_MD_CTX_copy_ex(copy.get(), prepared_.get()) != 1)
-    throw std::runtime_error("EVP_DigestVerifyInit() failed.");
+  SignatureCheck copy(ErrorQueue::Untouched);
+  if (!copy.StartLike(prepared_)) throw std::runtime_error("EVP_DigestVerifyInit() failed.");
   return copy;
 }
 
 BlockCheck::BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& key)
     : stop_(ParseSignatureBlockStop(blockBytes, block_)) {
   if (!parsed()) return;
-  ctx_ = key.Fresh();
+  check_.emplace(key.Fresh());
   std::uint8_t id[4];
   for (int i = 0; i < 4; ++i) id[i] = std::uint8_t(block_.id >> (8 * i));
   Add(id);
@@ -36,15 +31,14 @@ BlockCheck::BlockCheck(std::span<const std::uint8_t> blockBytes, VerifyContext& 
 }
 
 void BlockCheck::Add(std::span<const std::uint8_t> covered) {
-  if (ctx_ && EVP_DigestVerifyUpdate(ctx_.get(), covered.data(), covered.size()) != 1)
+  if (check_ && !check_->Update(covered))
     throw std::runtime_error("EVP_DigestVerifyUpdate() failed.");
 }
 
 BlockCheckResult BlockCheck::Finish(std::span<const std::uint8_t> expectedLink) {
   if (stop_.status == BlockParseResult::Empty) return BlockCheckResult::NoSignature;
   if (!parsed()) return BlockCheckResult::SignatureInvalid;
-  const int verified =
-      EVP_DigestVerifyFinal(ctx_.get(), block_.signature.data(), block_.signature.size());
+  const int verified = check_->Finish(block_.signature);
   if (verified != 0 && verified != 1) throw std::runtime_error("EVP_DigestVerifyFinal() failed.");
   if (verified == 0) return BlockCheckResult::SignatureInvalid;
   const bool linked =

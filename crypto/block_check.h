@@ -4,29 +4,30 @@
 // and its link to the chain.
 #pragma once
 
-#include <openssl/evp.h>
+#include <openssl/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
-#include "crypto/openssl_ptr.h"
+#include "crypto/signature_check.h"
 #include "format/signature_block.h"
 #include "format/signed_log_format.h"
 
 namespace qve {
 
-// The key's verification context, set up by EVP_DigestVerifyInit on first use
-// and copied for every block: the set-up costs more than the copy.
+// The key's signature check, bound on first use and copied for every block:
+// binding costs more than the copy.
 class VerifyContext {
  public:
   explicit VerifyContext(EVP_PKEY* publicKey) : key_(publicKey) {}
 
-  // A context ready for the message. Throws std::runtime_error.
-  MdCtxPtr Fresh();
+  // A check bound to the key. Throws std::runtime_error.
+  SignatureCheck Fresh();
 
  private:
   EVP_PKEY* key_;
-  MdCtxPtr prepared_;
+  SignatureCheck prepared_{ErrorQueue::Untouched};
 };
 
 // The check of one block, taking the covered lines after the block's own
@@ -50,7 +51,7 @@ class BlockCheck {
  private:
   SignatureBlock block_;
   BlockStop stop_;
-  MdCtxPtr ctx_;
+  std::optional<SignatureCheck> check_;
 };
 
 // The whole check at once, for covered lines held in memory: BlockCheck's

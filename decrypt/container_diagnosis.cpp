@@ -56,13 +56,13 @@ SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file,
 // copy of the context's cipher.
 TailDiagnosis DecryptTail(const DecryptionContext& context, std::istream& file,
                           std::uint64_t payloadStart, std::uint64_t payloadLength) {
-  const auto block = static_cast<std::size_t>(context.blockSize);
+  const std::size_t block = kPayloadBlockSize;
   // Padding takes at most one block, so one more leaves a whole window.
   const auto length =
       static_cast<std::size_t>(std::min<std::uint64_t>(payloadLength, kWindowSize + block));
   const std::uint64_t skipped = payloadLength - length;
   Bytes iv = context.iv;
-  Bytes cipher(length);
+  Bytes ciphertext(length);
   file.clear();
   if (skipped > 0) {
     file.seekg(static_cast<std::streamoff>(payloadStart + skipped - block));
@@ -70,19 +70,16 @@ TailDiagnosis DecryptTail(const DecryptionContext& context, std::istream& file,
   } else {
     file.seekg(static_cast<std::streamoff>(payloadStart));
   }
-  file.read(reinterpret_cast<char*>(cipher.data()), static_cast<std::streamsize>(length));
+  file.read(reinterpret_cast<char*>(ciphertext.data()), static_cast<std::streamsize>(length));
   if (!file) throw std::runtime_error("the container cannot be read again");
 
-  CipherCtxPtr copy(EVP_CIPHER_CTX_new());
+  auto copy = context.cipher.CopyFrom(iv);
   Bytes plain(length + block);
   int updated = 0, finished = 0;
-  if (!copy || EVP_CIPHER_CTX_copy(copy.get(), context.cipherContext.get()) != 1 ||
-      EVP_DecryptInit_ex(copy.get(), nullptr, nullptr, nullptr, iv.data()) != 1 ||
-      EVP_DecryptUpdate(copy.get(), plain.data(), &updated, cipher.data(),
-                        static_cast<int>(length)) != 1)
+  if (!copy || !copy->Update(ciphertext, plain.data(), updated))
     throw std::runtime_error("OpenSSL cannot decrypt the end of the payload");
   TailDiagnosis tail;
-  tail.paddingValid = EVP_DecryptFinal_ex(copy.get(), plain.data() + updated, &finished) == 1;
+  tail.paddingValid = copy->Final(plain.data() + updated, finished);
   plain.resize(static_cast<std::size_t>(updated + (tail.paddingValid ? finished : 0)));
 
   const std::span window = std::span(plain).last(std::min(plain.size(), kWindowSize));
@@ -98,7 +95,7 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
   ContainerDiagnosis diagnosis;
   diagnosis.size = size;
   DecryptionContext context;
-  context.iv.resize(PayloadIvLength());
+  context.iv.resize(kPayloadIvLength);
   file.clear();
   file.seekg(0);
   diagnosis.header = ReadHeaderStop(file, context.iv, context.recipients);
@@ -111,7 +108,7 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 
   diagnosis.iv = context.iv;
   diagnosis.payloadLength = size - std::min(size, diagnosis.header.end);
-  diagnosis.blockSize = static_cast<std::size_t>(context.blockSize);
+  diagnosis.blockSize = kPayloadBlockSize;
   diagnosis.wholeBlocks = diagnosis.payloadLength % diagnosis.blockSize == 0;
   // Padding adds at least one byte, so even an empty plaintext takes a block.
   diagnosis.cutShort = !diagnosis.wholeBlocks || diagnosis.payloadLength == 0;

@@ -3,7 +3,7 @@
 
 #include "format/container_format.h"
 #include "format/stop_words.h"
-#include "platform/escape.h"
+#include "text/escape.h"
 
 namespace qve {
 
@@ -22,8 +22,7 @@ std::string HeaderCause(const HeaderStop& stop) {
 
 std::string KeyCause(const SessionKeyCheck& key) {
   if (!key.record)
-    return "no recipient record names the built-in key " +
-           platform::Hex(KeyIdOf(kDecryptionKeyNumber));
+    return "no recipient record names the built-in key " + text::Hex(KeyIdOf(kDecryptionKeyNumber));
   const std::string record = "record " + std::to_string(*key.record + 1) + ", the built-in key's,";
   if (!key.unwraps) return record + " does not unwrap with it";
   if (!key.crcMatches) return record + " holds a key block whose CRC does not match";
@@ -95,8 +94,8 @@ std::string SealProblem(const SealStop& stop) {
 }
 
 std::string OtherKey(const Bytes& keyId) {
-  return "the seal names key " + platform::Hex(keyId) + ", not the built-in verification key " +
-         platform::Hex(KeyIdOf(kVerificationKeyNumber));
+  return "the seal names key " + text::Hex(keyId) + ", not the built-in verification key " +
+         text::Hex(KeyIdOf(kVerificationKeyNumber));
 }
 
 }  // namespace qve

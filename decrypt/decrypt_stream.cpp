@@ -12,7 +12,7 @@ namespace qve {
 using QVE_Helper::DecryptResult;
 
 DecryptResult OpenPayload(std::istream& input, DecryptionContext& context) {
-  context.iv.resize(PayloadIvLength());
+  context.iv.resize(kPayloadIvLength);
   if (ReadHeader(input, context.iv, context.recipients) != HeaderStatus::Complete)
     return QVE_Helper::HeaderInvalid;
   // Released on return, before the context.
@@ -34,7 +34,6 @@ DecryptResult DecryptStream(std::istream& input, std::ostream& output, SealInfo&
 DecryptResult DecryptPayload(DecryptionContext& context, std::istream& input,
                              std::ostream& output) {
   std::array<char, kChunkSize> chunk;
-  const auto blockSize = static_cast<std::size_t>(context.blockSize);
   bool finalStep = false;
   do {
     int produced = 0;
@@ -43,12 +42,13 @@ DecryptResult DecryptPayload(DecryptionContext& context, std::istream& input,
     // Cipher errors go unreported: they produce nothing, which ends the loop,
     // and the missing plaintext shows as a missing seal or a bad signature.
     if (delivered > 0) {
-      context.outputBuffer.resize(blockSize + static_cast<std::size_t>(delivered));
-      EVP_DecryptUpdate(context.cipherContext.get(), context.outputBuffer.data(), &produced,
-                        reinterpret_cast<const unsigned char*>(chunk.data()), delivered);
+      context.outputBuffer.resize(kPayloadBlockSize + static_cast<std::size_t>(delivered));
+      context.cipher.Update(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                      static_cast<std::size_t>(delivered)),
+                            context.outputBuffer.data(), produced);
     } else {
-      context.outputBuffer.resize(blockSize);
-      EVP_DecryptFinal_ex(context.cipherContext.get(), context.outputBuffer.data(), &produced);
+      context.outputBuffer.resize(kPayloadBlockSize);
+      context.cipher.Final(context.outputBuffer.data(), produced);
       finalStep = true;
     }
     if (produced > 0) {

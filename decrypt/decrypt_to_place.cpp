@@ -13,7 +13,7 @@
 #include "platform/output_target.h"
 #include "platform/paths.h"
 #include "platform/temp_output.h"
-#include "platform/utf8.h"
+#include "text/escape.h"
 
 namespace qve {
 
@@ -22,9 +22,7 @@ namespace {
 using namespace QVE_Helper;  // the results, by their names
 using platform::FileKind;
 
-std::string Shown(std::wstring_view path) {
-  return platform::EscapedText(platform::ShownText(path));
-}
+std::string Shown(std::wstring_view path) { return text::EscapedText(platform::ShownText(path)); }
 
 std::string Because(const std::error_code& error, const std::string& otherwise) {
   return error ? platform::ErrorText(error) : otherwise;

@@ -2,11 +2,9 @@
 // The cipher state of one decryption, from the header to the last chunk.
 #pragma once
 
-#include <openssl/evp.h>
-
 #include <vector>
 
-#include "crypto/openssl_ptr.h"
+#include "crypto/payload_cipher.h"
 #include "decrypt/byte_ring.h"
 #include "decrypt/container_header.h"
 #include "format/bytes.h"
@@ -19,11 +17,9 @@ struct DecryptionContext {
   DecryptionContext(const DecryptionContext&) = delete;
   DecryptionContext& operator=(const DecryptionContext&) = delete;
 
-  const EVP_CIPHER* cipher = PayloadCipher();
-  CipherCtxPtr cipherContext{EVP_CIPHER_CTX_new()};
+  PayloadDecryption cipher;
   std::vector<RecipientEntry> recipients;
   Bytes iv;
-  int blockSize = EVP_CIPHER_get_block_size(cipher);
   Bytes outputBuffer;
   ByteRing trailingWindow{kWindowSize};  // the newest plaintext
 };

@@ -1,51 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "decrypt/output_signature.h"
 
-#include <openssl/err.h>
-
 #include <array>
 
-#include "crypto/digest.h"
 #include "format/container_format.h"
 
 namespace qve {
 
-namespace {
-
-// A failure's code is taken off the queue again, so the failure leaves
-// nothing behind in the queue but what came after its first code.
-void TakeFailureCode() { ERR_get_error(); }
-
-}  // namespace
-
-OutputVerifier::OutputVerifier(const VerificationKey& key) : key_(key), context_(EVP_MD_CTX_new()) {
-  ERR_clear_error();
+OutputVerifier::OutputVerifier(const VerificationKey& key) : key_(key) {
   // A key that could not be built must not be used.
-  if (context_ && key.pkey() != nullptr &&
-      EVP_DigestVerifyInit(context_.get(), nullptr, LibraryDigest(), nullptr, key.pkey()) == 1) {
-    bound_ = QVE_Helper::Success;
-  } else {
-    TakeFailureCode();
-  }
+  if (check_.Start(key.pkey())) bound_ = QVE_Helper::Success;
 }
 
-bool OutputVerifier::Update(std::span<const std::uint8_t> bytes) {
-  ERR_clear_error();
-  if (bound_ == QVE_Helper::Success &&
-      EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 0)
-    return true;
-  TakeFailureCode();
-  return false;
-}
+bool OutputVerifier::Update(std::span<const std::uint8_t> bytes) { return check_.Update(bytes); }
 
 QVE_Helper::DecryptResult OutputVerifier::Finish(const SealInfo& seal) {
   if (seal.keyId != key_.keyId()) return QVE_Helper::BadSignature;
-  ERR_clear_error();
-  if (bound_ == QVE_Helper::Success &&
-      EVP_DigestVerifyFinal(context_.get(), seal.signature.data(), seal.signature.size()) == 1)
-    return QVE_Helper::Success;
-  TakeFailureCode();
-  return QVE_Helper::BadSignature;
+  return check_.Finish(seal.signature) == 1 ? QVE_Helper::Success : QVE_Helper::BadSignature;
 }
 
 QVE_Helper::DecryptResult VerifyOutputSignature(std::istream& output, const SealInfo& seal,

@@ -8,14 +8,15 @@
 #include <span>
 
 #include "crypto/built_in_keys.h"
-#include "crypto/openssl_ptr.h"
+#include "crypto/signature_check.h"
 #include "decrypt/seal_trailer.h"
 #include "qvehelper/contract.h"
 
 namespace qve {
 
 // The check fed piece by piece, for the output file or for plaintext as it
-// streams by. Each OpenSSL call starts from an empty error queue.
+// streams by. Each OpenSSL call starts from an empty error queue, and a
+// failure's code is taken off it again.
 class OutputVerifier {
  public:
   explicit OutputVerifier(const VerificationKey& key);
@@ -30,7 +31,7 @@ class OutputVerifier {
 
  private:
   const VerificationKey& key_;
-  MdCtxPtr context_;
+  SignatureCheck check_{ErrorQueue::ClearedPerCall};
   QVE_Helper::DecryptResult bound_ = QVE_Helper::VerifyInitFailed;
 };
 

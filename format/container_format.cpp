@@ -18,18 +18,6 @@ Bytes KeyIdOf(std::uint32_t keyNumber) {
                static_cast<std::uint8_t>(keyNumber >> 24)};
 }
 
-std::size_t PayloadIvLength() {
-  return static_cast<std::size_t>(EVP_CIPHER_get_iv_length(PayloadCipher()));
-}
-
-std::size_t PayloadKeyLength() {
-  return static_cast<std::size_t>(EVP_CIPHER_get_key_length(PayloadCipher()));
-}
-
-std::size_t PayloadBlockSize() {
-  return static_cast<std::size_t>(EVP_CIPHER_get_block_size(PayloadCipher()));
-}
-
 const char* DecryptResultName(QVE_Helper::DecryptResult result) {
   switch (result) {
     case QVE_Helper::Success:

@@ -17,16 +17,13 @@
 //
 // Error style of format/: bytes that break a rule are a result, never an
 // exception: a parser returns how far it got and why it stopped, and its
-// caller decides what that means. Only allocation failure and the digest of
-// the chain's start value (which throws as crypto/ does) leave by exception.
+// caller decides what that means. Only allocation failure leaves by exception.
 //
 // Names of parsers, for both formats: the contract's reader (ReadHeader,
 // ParseSeal, ParseSignatureBlock) gives only its code and is a thin call of
 // the detailed one, named the same with "Stop" after it (ReadHeaderStop, ...),
 // which also gives the field, offset, value and limit where it stopped.
 #pragma once
-
-#include <openssl/evp.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -61,12 +58,11 @@ inline constexpr std::size_t kBuiltInKeyBytes = 256;
 // A key's identifier: its number as 4 bytes, least significant first.
 Bytes KeyIdOf(std::uint32_t keyNumber);
 
-// The payload cipher: the header's IV is its IV, its key the first bytes of
-// the key block. Lengths are asked of the cipher, never written down.
-inline const EVP_CIPHER* PayloadCipher() { return EVP_aes_256_cbc(); }
-std::size_t PayloadIvLength();
-std::size_t PayloadKeyLength();
-std::size_t PayloadBlockSize();
+// The payload is AES-256-CBC with PKCS #7 padding: the header's IV is its
+// IV, its key the first bytes of the key block.
+inline constexpr std::size_t kPayloadIvLength = 16;
+inline constexpr std::size_t kPayloadKeyLength = 32;
+inline constexpr std::size_t kPayloadBlockSize = 16;
 
 // The key block ends in its CRC-32.
 inline constexpr std::size_t kKeyBlockCrcSize = 4;

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::istringstream input(std::string(reinterpret_cast<const char*>(data), size),
                            std::ios::binary);
-  qve::Bytes iv(qve::PayloadIvLength());
+  qve::Bytes iv(qve::kPayloadIvLength);
   std::vector<qve::RecipientEntry> recipients;
   const auto status = qve::ReadHeader(input, iv, recipients);
   if (recipients.size() > qve::kMaxRecipients) std::abort();

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (error) std::abort();
   // Plaintext is never longer than the ciphertext after header and IV.
   if (result == QVE_Helper::Success &&
-      outputSize + qve::kFixedHeaderSize + qve::PayloadIvLength() > size)
+      outputSize + qve::kFixedHeaderSize + qve::kPayloadIvLength > size)
     std::abort();
 
   std::remove(input.c_str());

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ExcerptCheck check(options);
   FileEnds ends;
   qve::VerifyOutcome outcome;
-  qve::OutcomeBuilder builder(outcome, true, true, {&recorder, &check, &ends});
+  qve::OutcomeBuilder builder(outcome, {&recorder, &check, &ends});
   qve::VerifyInOrder(paths, builder, options);
 
   // The verdicts of a run that gathers nothing.

@@ -15,4 +15,8 @@ bool NameLess(std::wstring_view a, std::wstring_view b);
 // case as the system folds it, on Linux only when they are equal.
 bool SameName(std::wstring_view a, std::wstring_view b);
 
+// Whether a file name can hold a backslash (Linux), which shown text then
+// escapes.
+bool NamesHoldBackslash();
+
 }  // namespace qve::platform

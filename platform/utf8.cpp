@@ -54,30 +54,4 @@ std::size_t CutBefore(std::string_view bytes, std::size_t limit) {
   return cut;
 }
 
-std::string EscapedText(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  while (!bytes.empty()) {
-    char32_t c = 0;
-    const std::size_t length = DecodeUtf8(bytes, &c);
-    if (length != 0 && c >= 0x20 && (c < 0x7F || c > 0x9F)) {
-      out.append(bytes.substr(0, length));
-      bytes.remove_prefix(length);
-      continue;
-    }
-    const unsigned value = length == 0 ? static_cast<unsigned char>(bytes[0]) : unsigned(c);
-    if (value == '\n') {
-      out += "\\n";
-    } else if (value == '\t') {
-      out += "\\t";
-    } else if (value == '\r') {
-      out += "\\r";
-    } else {
-      out += {'\\', 'x', kHex[value >> 4], kHex[value & 15]};
-    }
-    bytes.remove_prefix(std::max<std::size_t>(length, 1));
-  }
-  return out;
-}
-
 }  // namespace qve::platform

@@ -24,9 +24,4 @@ void AppendUtf8(char32_t c, std::string& out);
 // continuation byte stands there. `bytes` may hold only the first limit + 1.
 std::size_t CutBefore(std::string_view bytes, std::size_t limit);
 
-// Text as the library's messages show it, always UTF-8: a byte that is not
-// UTF-8 and a control character as \xhh (\n, \t and \r by name), the rest
-// as it is.
-std::string EscapedText(std::string_view bytes);
-
 }  // namespace qve::platform

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "platform/escape.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
+#include "text/escape.h"
 #include "verify/system_log_name.h"
 
 namespace qve {
@@ -13,7 +13,7 @@ namespace qve {
 namespace {
 
 void AddCandidate(ChainFiles& chain, const std::wstring& path) {
-  const std::string shown = platform::Narrow(path);
+  const std::string shown = platform::ShownText(path);
   const platform::FileStatus status = platform::StatusOf(path);
   chain.listed[shown] = {status.device, status.file};
   if (status.kind != platform::FileKind::Missing) {
@@ -44,7 +44,7 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
   using platform::SkipReason;
   const std::size_t warnings = chain.warnings.size();
   std::size_t logs = 0;  // those reached twice too
-  const std::string top = platform::Narrow(folder);
+  const std::string top = platform::ShownText(folder);
   platform::WalkFolder(
       folder,
       [&](const std::wstring& path, const std::wstring& name) {
@@ -53,7 +53,7 @@ bool CollectFolder(ChainFiles& chain, const std::wstring& folder, const std::str
           AddCandidate(chain, path);
         } else if (const char* rule = SystemLogNameButForCase(name)) {
           chain.caseOnly.push_back(
-              {platform::Narrow(path),
+              {platform::ShownText(path),
                std::string("not verified: the name differs from ") + rule + " in case", true,
                WarningKind::NameCase});
           chain.warnings.push_back(chain.caseOnly.back());

@@ -9,8 +9,8 @@
 
 #include "crypto/digest.h"
 #include "format/signed_log_format.h"
-#include "platform/escape.h"
 #include "platform/paths.h"
+#include "text/escape.h"
 #include "verify/system_log_name.h"
 #include "verify/verify_files.h"
 
@@ -171,8 +171,8 @@ void LeaveOutGzipCopies(std::vector<std::wstring>& paths, std::vector<VerifyWarn
     const FileLinks original = links(plain);
     if (copy.firstLink != original.firstLink || copy.lastChainValue != original.lastChainValue)
       return false;
-    warnings.push_back({platform::Narrow(path),
-                        "a gzip'd copy of " + platform::Narrow(plain) +
+    warnings.push_back({platform::ShownText(path),
+                        "a gzip'd copy of " + platform::ShownText(plain) +
                             ", which holds the same signed lines; verified once",
                         false, WarningKind::SameFile});
     return true;
@@ -198,7 +198,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
              ? PathsText(files, which) + " each start a chain: their first blocks link to "
                                          "the empty digest"
              : PathsText(files, which) + " continue the same block (chain value " +
-                   platform::Hex(link) + "): a file was replayed or rewritten"});
+                   text::Hex(link) + "): a file was replayed or rewritten"});
     outcome.warnings.back().code = WarningKind::Links;
   }
   bool signedBefore = false;
@@ -236,7 +236,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
     if (i > 0 && link && !continuesOne && !inFork[i] && file.breakFollows.empty()) {
       if (*link != start) {
         outcome.warnings.push_back(
-            {file.path, "its first block links to " + platform::Hex(*link) +
+            {file.path, "its first block links to " + text::Hex(*link) +
                             ", which no file of the run ends in: a file before it is missing "
                             "or was changed" +
                             seamText});
@@ -276,7 +276,7 @@ void WarnAboutLinks(VerifyOutcome& outcome) {
   outcome.warnings.push_back(
       {files[at].path, "name order puts it before " + files[order[at]].name +
                            ", link order after it: in link order the run has " +
-                           platform::Counted(byName - byLinks, "chain break") + " fewer"});
+                           text::Counted(byName - byLinks, "chain break") + " fewer"});
   outcome.warnings.back().code = WarningKind::Links;
 }
 

@@ -5,9 +5,10 @@
 #include <utility>
 
 #include "format/stop_words.h"
-#include "platform/escape.h"
 #include "platform/file_status.h"
+#include "platform/paths.h"
 #include "report/verdicts.h"
+#include "text/escape.h"
 
 namespace qve {
 
@@ -37,7 +38,7 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   } else {
     out.push_back({file.path,
                    "could not be read to its end (" + why +
-                       "): " + platform::Counted(detail.lines, "line") + " verified, the rest not",
+                       "): " + text::Counted(detail.lines, "line") + " verified, the rest not",
                    true});
     out.back().code = WarningKind::Unreadable;
   }
@@ -46,20 +47,19 @@ void WarnUnread(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
 void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) {
   const FileDetail& detail = file.detail;
   if (const auto& tail = detail.unsignedTail) {
-    out.push_back({file.path, platform::LinesText(tail->first, tail->last) +
+    out.push_back({file.path, text::LinesText(tail->first, tail->last) +
                                   (tail->first == tail->last ? " is" : " are") + " not signed"});
     out.back().code = WarningKind::UnsignedLines;
   }
   if (const BytesAfterNul& nul = detail.afterNul; nul.lines > 0) {
     std::string message =
         "line " + std::to_string(nul.firstLine) + ": bytes after a NUL are not signed";
-    if (nul.lines > 1) message += " (and on " + platform::Counted(nul.lines - 1, "more line") + ")";
+    if (nul.lines > 1) message += " (and on " + text::Counted(nul.lines - 1, "more line") + ")";
     out.push_back({file.path, message});
     out.back().code = WarningKind::AfterNul;
   }
   if (detail.changedWhileRead) {
-    out.push_back({file.path, "changed while it was read " +
-                                  platform::Counted(detail.reading, "time") +
+    out.push_back({file.path, "changed while it was read " + text::Counted(detail.reading, "time") +
                                   "; the verdict is that of the last reading"});
     out.back().code = WarningKind::Changed;
   }
@@ -88,14 +88,9 @@ void WarnUnseenBytes(const VerifiedFile& file, std::vector<VerifyWarning>& out) 
 
 }  // namespace
 
-OutcomeBuilder::OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                               std::vector<VerifyObserver*> next,
+OutcomeBuilder::OutcomeBuilder(VerifyOutcome& outcome, std::vector<VerifyObserver*> next,
                                std::set<std::wstring> alreadyWarned)
-    : outcome_(outcome),
-      includeOkFiles_(includeOkFiles),
-      keepBlocks_(keepBlocks),
-      next_(std::move(next)),
-      alreadyWarned_(std::move(alreadyWarned)) {}
+    : outcome_(outcome), next_(std::move(next)), alreadyWarned_(std::move(alreadyWarned)) {}
 
 void OutcomeBuilder::OnFileStart(const FileDetail& file) {
   current_ = VerifiedFile{};
@@ -103,8 +98,6 @@ void OutcomeBuilder::OnFileStart(const FileDetail& file) {
 }
 
 void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
-  if (keepBlocks_ && block.verdict != BlockOk)
-    current_.blocks.push_back({block.verdict, block.lines.first, block.lines.last});
   if (!block.isUnsignedTail() && !current_.firstSigned) current_.firstSigned = block.verdict;
   if ((block.verdict == BlockOk || block.verdict == BlockChainBreak) && !block.coversNoLine)
     outcome_.longestBlock = std::max(outcome_.longestBlock, block.lines.last - block.lines.first);
@@ -115,10 +108,9 @@ void OutcomeBuilder::OnBlock(const FileDetail& file, const BlockDetail& block) {
 
 void OutcomeBuilder::OnFileEnd(const FileDetail& file) {
   VerifiedFile& verified = current_;
-  verified.path = platform::Narrow(file.path);
-  verified.name = platform::Narrow(file.name);
+  verified.path = platform::ShownText(file.path);
+  verified.name = platform::ShownText(file.name);
   verified.verdict = FileVerdictOf(file.counts);
-  verified.listed = IsListed(verified.verdict, includeOkFiles_);
   verified.detail = file;
   if (alreadyWarned_.count(file.path) == 0) WarnUnread(verified, outcome_.warnings);
   WarnUnseenBytes(verified, outcome_.warnings);
@@ -158,7 +150,7 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome, std::uin
                            : "FileUnsigned in a chain with signed files: it cannot be read"});
     } else if (detail.unsignedTail && !newest) {
       found.push_back({StrictReason::UnsignedLines, file.path,
-                       platform::LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
+                       text::LinesText(detail.unsignedTail->first, detail.unsignedTail->last) +
                            " not signed, and not at the end of "
                            "the newest file"});
     } else if (const auto& tail = detail.unsignedTail; tail && anySigned) {
@@ -166,8 +158,8 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome, std::uin
       const std::uint32_t limit = maxUnsigned != 0 ? maxUnsigned : outcome.longestBlock;
       if (tail->last - tail->first + 1 > limit) {
         found.push_back({StrictReason::UnsignedTail, file.path,
-                         platform::LinesText(tail->first, tail->last) + " not signed: more than " +
-                             platform::Counted(limit, "line") +
+                         text::LinesText(tail->first, tail->last) + " not signed: more than " +
+                             text::Counted(limit, "line") +
                              (maxUnsigned != 0 ? " (--max-unsigned)"
                                                : ", the longest signed block of the chain")});
       }
@@ -176,7 +168,7 @@ std::vector<StrictFinding> StrictFindings(const VerifyOutcome& outcome, std::uin
       std::string message =
           "line " + std::to_string(file.firstEmptySignature) + ": an empty signature line";
       if (file.emptySignatures > 1)
-        message += " (and " + platform::Counted(file.emptySignatures - 1, "more", "more") + ")";
+        message += " (and " + text::Counted(file.emptySignatures - 1, "more", "more") + ")";
       found.push_back({StrictReason::EmptySignatureLine, file.path, message});
     }
     if (detail.afterNul.lines > 0) {
@@ -212,8 +204,8 @@ void StrictRecordFindings(const VerifyOutcome& outcome, const std::string& path,
   const CheckpointOutcome& checkpoint = *outcome.checkpoint;
   if (checkpoint.shrunk) {
     found.push_back({StrictReason::HistoryShrunk, path,
-                     platform::Counted(checkpoint.left->files, "file") + " (" +
-                         platform::Counted(checkpoint.left->lines, "line") +
+                     text::Counted(checkpoint.left->files, "file") + " (" +
+                         text::Counted(checkpoint.left->lines, "line") +
                          ") left the old end of the chain since the record, and " +
                          std::to_string(checkpoint.left->arrived) +
                          " arrived at its new end: more than a rotation takes"});

@@ -33,9 +33,7 @@ struct VerifiedFile {
   std::string path;  // as reached from the PATH argument
   std::string name;
   QVE_Helper::FileVerdict verdict = QVE_Helper::FileOk;
-  bool listed = false;  // the report made a record for it
   FileDetail detail;
-  std::vector<BlockResult> blocks;  // every block that is not BlockOk, when kept
   // Its first signature line's block, when it has one.
   std::optional<BlockVerdict> firstSigned;
   // Its empty signature lines: how many, and the first.
@@ -66,7 +64,6 @@ struct StrictFinding {
 };
 
 struct VerifyOutcome {
-  std::string path;        // the PATH argument with --each, else empty
   bool linkOrder = false;  // verified in link order, not name order
   bool seams = false;      // in link order, runs of files the links do not join
   std::uint32_t result = 0;
@@ -131,16 +128,14 @@ class OutcomeBuilder final : public VerifyObserver {
  public:
   // A file that cannot be read is warned about, but for the paths in
   // `alreadyWarned`, which the caller warned about before the run.
-  OutcomeBuilder(VerifyOutcome& outcome, bool includeOkFiles, bool keepBlocks,
-                 std::vector<VerifyObserver*> next = {}, std::set<std::wstring> alreadyWarned = {});
+  explicit OutcomeBuilder(VerifyOutcome& outcome, std::vector<VerifyObserver*> next = {},
+                          std::set<std::wstring> alreadyWarned = {});
   void OnFileStart(const FileDetail& file) override;
   void OnBlock(const FileDetail& file, const BlockDetail& block) override;
   void OnFileEnd(const FileDetail& file) override;
 
  private:
   VerifyOutcome& outcome_;
-  bool includeOkFiles_;
-  bool keepBlocks_;
   std::vector<VerifyObserver*> next_;
   std::set<std::wstring> alreadyWarned_;
   VerifiedFile current_;

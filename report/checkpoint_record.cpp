@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "crypto/built_in_keys.h"
-#include "platform/escape.h"
+#include "text/escape.h"
 
 namespace qve {
 
@@ -62,7 +62,7 @@ class RecordReader {
     return value.get<std::string>();
   }
   Bytes Digest(const char* name) const {
-    const std::optional<Bytes> bytes = platform::FromHex(Text(name));
+    const std::optional<Bytes> bytes = text::FromHex(Text(name));
     if (!bytes || bytes->size() != kDigestBytes) Damaged(name, "a SHA-256 value in hex");
     return *bytes;
   }
@@ -70,7 +70,7 @@ class RecordReader {
     for (const auto& [name, value] : json_.items()) {
       if (std::find(kMembers.begin(), kMembers.begin() + members, name) ==
           kMembers.begin() + members)
-        Refuse("is damaged: \"" + platform::Escaped(name) + "\" is no member of a record");
+        Refuse("is damaged: \"" + text::Escaped(name) + "\" is no member of a record");
     }
   }
 
@@ -94,10 +94,10 @@ CheckpointRecord ParseCheckpointRecord(std::string_view text) {
                   RecordFault::Version);
   }
   const std::string key = record.Text("verificationKey");
-  if (platform::FromHex(key) != VerificationKeyFingerprint()) {
+  if (text::FromHex(key) != VerificationKeyFingerprint()) {
     record.Refuse("is for another chain: it was recorded under the verification key " +
-                      platform::Escaped(key) + ", and this program verifies with " +
-                      platform::Hex(VerificationKeyFingerprint()),
+                      text::Escaped(key) + ", and this program verifies with " +
+                      text::Hex(VerificationKeyFingerprint()),
                   RecordFault::OtherChain);
   }
   record.NothingElse(version == 1 ? kVersion1Members : kMembers.size());
@@ -123,15 +123,15 @@ nlohmann::ordered_json CheckpointRecordMembers(const CheckpointRecord& record) {
   return {{"file", record.block.file},
           {"line", record.block.line},
           {"id", record.block.id},
-          {"chainValue", platform::Hex(record.block.chainValue)},
-          {"start", platform::Hex(record.start)},
+          {"chainValue", text::Hex(record.block.chainValue)},
+          {"start", text::Hex(record.start)},
           {"time", record.time}};
 }
 
 std::string CheckpointRecordText(const CheckpointRecord& record) {
   Json json = {{"format", kFormat},
                {"version", kVersion},
-               {"verificationKey", platform::Hex(VerificationKeyFingerprint())}};
+               {"verificationKey", text::Hex(VerificationKeyFingerprint())}};
   json.update(CheckpointRecordMembers(record));
   // A record is always written as version 2: one read as version 1 vouches
   // from this run's oldest block on.
@@ -140,7 +140,7 @@ std::string CheckpointRecordText(const CheckpointRecord& record) {
   json["lines"] = history.lines;
   json["oldestFile"] = history.oldest.file;
   json["oldestLine"] = history.oldest.line;
-  json["oldestChainValue"] = platform::Hex(
+  json["oldestChainValue"] = text::Hex(
       history.oldest.chainValue.empty() ? record.block.chainValue : history.oldest.chainValue);
   json["grew"] = record.grew.empty() ? record.time : record.grew;
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

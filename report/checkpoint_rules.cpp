@@ -3,8 +3,9 @@
 
 #include "crypto/digest.h"
 #include "format/signed_log_format.h"
-#include "platform/escape.h"
+#include "platform/paths.h"
 #include "platform/utc_time.h"
+#include "text/escape.h"
 
 namespace qve {
 
@@ -25,7 +26,7 @@ void CheckpointWatch::OnBlock(const FileDetail& file, const BlockDetail& block) 
   if (!signedValidly) return;
   const auto point = [&] {
     return ChainPoint{
-        platform::Narrow(file.name),    block.lines.last, block.id, block.chainValue, position_,
+        platform::ShownText(file.name), block.lines.last, block.id, block.chainValue, position_,
         linesBefore_ + block.lines.last};
   };
   if (!seen_.oldest) seen_.oldest = point();

@@ -50,10 +50,9 @@ void VerificationReport::AddFileInFolder(const std::wstring& folder) {
 // As the contract has it: the verifier checks every file, and its results
 // become the records.
 std::uint32_t VerificationReport::Verify(bool includeOkFiles) {
-  const std::vector<std::wstring>& paths = PrepareRun(RunOrder::ByName);
-  RequireNarrowForms(paths);  // the contract's exception, before any file is read
-  FileRecorder recorder(verifier_);
-  VerifyInOrder(paths, recorder);
+  // VerifyFiles puts the files in name order, once.
+  PrepareRun(RunOrder::AsListed);
+  VerifyFiles(verifier_, files_);
   ReportTally tally(includeOkFiles);
   for (const FileCheckResult& result : verifier_.results) tally.Add(result.fileName, result);
   return Take(tally);
@@ -70,16 +69,6 @@ void ReportTally::Add(const std::wstring& name, const BlockCounts& counts) {
 void ReportCounter::OnFileEnd(const FileDetail& file) {
   tally.Add(file.name, file.counts);
   next_.OnFileEnd(file);
-}
-
-std::uint32_t VerificationReport::VerifyWith(bool includeOkFiles, VerifyObserver& observer,
-                                             RunOrder order, const RunOptions& options) {
-  // A run that throws leaves no record and the counters at 0.
-  ReportCounter counter(includeOkFiles, observer);
-  const std::vector<std::wstring>& paths = PrepareRun(order);
-  RequireNarrowForms(paths);  // the contract's exception, before any file is read
-  VerifyInOrder(paths, counter, options);
-  return TakeRun(counter);
 }
 
 const std::vector<std::wstring>& VerificationReport::PrepareRun(RunOrder order) {

@@ -71,15 +71,10 @@ class VerificationReport final : public QVE_Helper::IVerificationReport {
     return fileReports_[index];
   }
 
-  // As Verify, with every file's details handed to `observer` as the run
-  // goes instead of kept in the verifier, where they would grow with the
-  // blocks: the records, counters and result are the same.
-  std::uint32_t VerifyWith(bool includeOkFiles, VerifyObserver& observer, RunOrder order,
-                           const RunOptions& options = {});
-
   // A run in steps: the files in the run's order, then, once a
   // ReportCounter has seen them all, its records and counters taken as
-  // VerifyWith takes them; gives the result.
+  // Verify takes its own; gives the result. Details go to the counter's
+  // observer as the run goes instead of growing in the verifier.
   const std::vector<std::wstring>& PrepareRun(RunOrder order);
   std::uint32_t TakeRun(ReportCounter& counter) { return Take(counter.tally); }
 

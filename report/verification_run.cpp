@@ -73,7 +73,7 @@ void VerificationRun::Begin() {
     next.push_back(watch_.get());
   }
   next.push_back(queue_.get());
-  builder_ = std::make_unique<OutcomeBuilder>(outcome_, true, false, next, files_.alreadyWarned);
+  builder_ = std::make_unique<OutcomeBuilder>(outcome_, next, files_.alreadyWarned);
   counter_ = std::make_unique<ReportCounter>(true, *builder_);
   for (const auto& path : options_.linkOrder ? SortByLinks(std::move(files), options_.loan) : files)
     report_->AddFile(path);

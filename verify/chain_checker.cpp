@@ -25,10 +25,6 @@ BlockVerdict VerdictOf(BlockCheckResult result, bool isFirstBlockOfRun) {
   return BlockUnexpected;
 }
 
-std::span<const std::uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 constexpr std::size_t kBatchBytes = 1 << 16;
 
 ByteOrderMark MarkOf(std::string_view start) {

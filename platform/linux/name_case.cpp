@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/escape.h"
 #include "platform/name_order.h"
 
 namespace qve::platform {

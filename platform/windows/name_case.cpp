@@ -3,7 +3,6 @@
 
 #include <climits>
 
-#include "platform/escape.h"
 #include "platform/name_order.h"
 
 namespace qve::platform {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/escape.h"
+#include "text/escape.h"
 
 namespace qve {
 namespace {
@@ -37,9 +37,9 @@ TEST(Escape, TextAndHtml) {
   };
   for (const auto& row : rows) {
     const std::string_view bytes = std::string_view(row.bytes).substr(0, row.given);
-    EXPECT_EQ(platform::Escaped(bytes), row.text) << row.text;
+    EXPECT_EQ(text::Escaped(bytes), row.text) << row.text;
     if (row.html.empty()) continue;
-    EXPECT_EQ(platform::EscapedHtml(bytes, "[", "]"), row.html) << row.text;
+    EXPECT_EQ(text::EscapedHtml(bytes, "[", "]"), row.html) << row.text;
   }
 }
 

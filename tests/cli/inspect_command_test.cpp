@@ -325,8 +325,8 @@ TEST(InspectCommandJsonTest, OneObjectPerFile) {
   EXPECT_EQ(log["blocks"][1]["chain"], "matches");
   EXPECT_EQ(log["blocks"][1]["verdict"], "BlockOk");
   EXPECT_TRUE(log["ignored"].empty()) << log["ignored"];
-  EXPECT_EQ(log["firstLink"], platform::Hex(LogChain::EmptyDigest()));
-  EXPECT_EQ(log["lastChainValue"], platform::Hex(chain.value()));
+  EXPECT_EQ(log["firstLink"], text::Hex(LogChain::EmptyDigest()));
+  EXPECT_EQ(log["lastChainValue"], text::Hex(chain.value()));
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST(Stress, SixtyFourMegabytesVerifyInFlatMemory) {
       {
         std::ofstream file(path, std::ios::binary);
         const auto put = [&](const std::string& text) {
-          const Bytes bytes = gzip ? Gzip(BytesOf(text)) : BytesOf(text);
+          const Bytes bytes = gzip ? Gzip(BytesOf(text)) : Bytes(BytesOf(text));
           file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         };
         put(row.head);

@@ -328,6 +328,14 @@ TEST(VerifyReport, Results) {
   }
 }
 
+// A run in steps, as the interface's run takes it.
+std::uint32_t VerifyWith(VerificationReport& report, bool includeOkFiles, VerifyObserver& observer,
+                         RunOrder order) {
+  ReportCounter counter(includeOkFiles, observer);
+  VerifyInOrder(report.PrepareRun(order), counter);
+  return report.TakeRun(counter);
+}
+
 // A run with an observer: in the order the files were added when asked, the
 // same records as Verify otherwise, and none at all when the run throws.
 TEST(VerifyReport, RunWithDetails) {
@@ -344,16 +352,16 @@ TEST(VerifyReport, RunWithDetails) {
   VerificationReport report;
   for (const char* name : {"c.log", "b.log", "a.log"}) report.AddFile(WidePath(dir / name));
   DetailRecorder seen;
-  EXPECT_EQ(report.VerifyWith(true, seen, RunOrder::AsListed), QVE_REPORT_OK);
+  EXPECT_EQ(VerifyWith(report, true, seen, RunOrder::AsListed), QVE_REPORT_OK);
   EXPECT_EQ(RecordsOf(&report),
             (Records{{L"c.log", QVE_FILE_OK}, {L"b.log", QVE_FILE_OK}, {L"a.log", QVE_FILE_OK}}));
   EXPECT_EQ(seen.seen.at(2).file.unsignedTail, (LineRange{3, 3}));
-  EXPECT_EQ(report.VerifyWith(false, seen, RunOrder::ByName), QVE_REPORT_SOME_INVALID);
+  EXPECT_EQ(VerifyWith(report, false, seen, RunOrder::ByName), QVE_REPORT_SOME_INVALID);
   const Records byName = RecordsOf(&report);
   EXPECT_EQ(report.Verify(false), QVE_REPORT_SOME_INVALID);
   EXPECT_EQ(RecordsOf(&report), byName);
   Throwing throwing;
-  EXPECT_THROW(report.VerifyWith(true, throwing, RunOrder::ByName), std::runtime_error);
+  EXPECT_THROW(VerifyWith(report, true, throwing, RunOrder::ByName), std::runtime_error);
   EXPECT_EQ(report.TotalFiles() + report.NumberOfBadFiles() + report.GetFileReportCount(), 0u);
 }
 

@@ -25,7 +25,7 @@
 
 namespace qve::testing {
 
-inline Bytes BytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using qve::BytesOf;
 Bytes Concat(Bytes a, std::span<const std::uint8_t> b);
 Bytes Head(const Bytes& bytes, std::size_t n);
 // Deterministic filler: byte i is (i * 131 + seed) mod 251. Neighbouring
@@ -78,8 +78,8 @@ struct Container {
   std::optional<std::uint32_t> count{};
   // Default: one record for key 10 wrapping the session key.
   std::optional<std::vector<Record>> records{};
-  Bytes sessionKey = Pattern(PayloadKeyLength(), 7);
-  Bytes iv = Pattern(PayloadIvLength(), 99);
+  Bytes sessionKey = Pattern(kPayloadKeyLength, 7);
+  Bytes iv = Pattern(kPayloadIvLength, 99);
   Bytes body{};
   std::optional<Seal> seal = Seal{};
   std::optional<Bytes> payload{};  // ciphertext used as is

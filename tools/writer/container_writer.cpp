@@ -56,15 +56,16 @@ Bytes EncodeSeal(const SealFields& seal) {
 PayloadEncryptor::PayloadEncryptor(std::span<const std::uint8_t> key,
                                    std::span<const std::uint8_t> iv)
     : ctx_(EVP_CIPHER_CTX_new()) {
-  if (key.size() != PayloadKeyLength() || iv.size() != PayloadIvLength())
-    Fail("the payload cipher takes a " + std::to_string(PayloadKeyLength()) + "-byte key and a " +
-         std::to_string(PayloadIvLength()) + "-byte IV");
-  if (!ctx_ || EVP_EncryptInit_ex(ctx_.get(), PayloadCipher(), nullptr, key.data(), iv.data()) != 1)
+  if (key.size() != kPayloadKeyLength || iv.size() != kPayloadIvLength)
+    Fail("the payload cipher takes a " + std::to_string(kPayloadKeyLength) + "-byte key and a " +
+         std::to_string(kPayloadIvLength) + "-byte IV");
+  if (!ctx_ ||
+      EVP_EncryptInit_ex(ctx_.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv.data()) != 1)
     Fail("EVP_EncryptInit_ex failed");
 }
 
 Bytes PayloadEncryptor::Update(std::span<const std::uint8_t> plaintext) {
-  Bytes out(plaintext.size() + PayloadBlockSize());
+  Bytes out(plaintext.size() + kPayloadBlockSize);
   int length = 0;
   if (EVP_EncryptUpdate(ctx_.get(), out.data(), &length, plaintext.data(),
                         static_cast<int>(plaintext.size())) != 1)
@@ -74,7 +75,7 @@ Bytes PayloadEncryptor::Update(std::span<const std::uint8_t> plaintext) {
 }
 
 Bytes PayloadEncryptor::Final() {
-  Bytes out(PayloadBlockSize());
+  Bytes out(kPayloadBlockSize);
   int length = 0;
   if (EVP_EncryptFinal_ex(ctx_.get(), out.data(), &length) != 1) Fail("EVP_EncryptFinal_ex failed");
   out.resize(static_cast<std::size_t>(length));
@@ -91,8 +92,8 @@ ContainerWriter::ContainerWriter(std::ostream& out, const std::vector<Recipient>
                                  EVP_PKEY* signingKey, Bytes sealKeyId)
     : out_(out),
       sealKeyId_(std::move(sealKeyId)),
-      sessionKey_(RandomBytes(PayloadKeyLength())),
-      iv_(RandomBytes(PayloadIvLength())),
+      sessionKey_(RandomBytes(kPayloadKeyLength)),
+      iv_(RandomBytes(kPayloadIvLength)),
       signer_(signingKey),
       encryptor_(sessionKey_, iv_) {
   if (recipients.size() > kMaxRecipients)

@@ -14,10 +14,6 @@ namespace qve::writer {
 
 namespace {
 
-std::span<const std::uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 void Put(std::ostream& out, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/escape.h"
+#include "text/escape.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
-#include "platform/paths.h"
+#include "platform/name_order.h"
 #include "platform/utf8.h"
 
-namespace qve::platform {
+namespace qve::text {
 
 namespace {
 
@@ -49,7 +49,7 @@ std::string CodeOf(char32_t c) {
   if (c == '\n') return "\\n";
   if (c == '\t') return "\\t";
   if (c == '\r') return "\\r";
-  if (c == '\\' && NamesHoldBackslash()) return "\\\\";
+  if (c == '\\' && platform::NamesHoldBackslash()) return "\\\\";
   if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return Byte(static_cast<unsigned>(c));
   const bool invisible = std::any_of(std::begin(kInvisible), std::end(kInvisible),
                                      [c](const Range& r) { return c >= r.first && c <= r.last; });
@@ -113,7 +113,30 @@ std::string EscapedHtml(std::string_view bytes, std::string_view open, std::stri
   return out;
 }
 
-std::string Narrow(const std::wstring& text) { return platform::ShownText(text); }
+std::string EscapedText(std::string_view bytes) {
+  std::string out;
+  while (!bytes.empty()) {
+    char32_t c = 0;
+    const std::size_t length = platform::DecodeUtf8(bytes, &c);
+    if (length != 0 && c >= 0x20 && (c < 0x7F || c > 0x9F)) {
+      out.append(bytes.substr(0, length));
+      bytes.remove_prefix(length);
+      continue;
+    }
+    const unsigned value = length == 0 ? static_cast<unsigned char>(bytes[0]) : unsigned(c);
+    if (value == '\n') {
+      out += "\\n";
+    } else if (value == '\t') {
+      out += "\\t";
+    } else if (value == '\r') {
+      out += "\\r";
+    } else {
+      out += Byte(value);
+    }
+    bytes.remove_prefix(std::max<std::size_t>(length, 1));
+  }
+  return out;
+}
 
 std::string Counted(std::uint64_t count, const std::string& one, const std::string& many) {
   return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
@@ -151,4 +174,4 @@ std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits) {
   return bytes;
 }
 
-}  // namespace qve::platform
+}  // namespace qve::text

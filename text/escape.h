@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// How text from files and file names is shown: as it
+// The words of messages, shared by the library and the commands, and how
+// text from files and file names is shown in them: as it
 // is, but for what could pass for something else. One list of such
 // characters serves every output, so the text, inspect and the page agree.
 //   \n \t \r   a line feed, tab or carriage return
@@ -17,21 +18,19 @@
 #include <string_view>
 #include <vector>
 
-namespace qve::platform {
+namespace qve::text {
 
 // The text form.
 std::string Escaped(std::string_view bytes);
-
-// Whether a file name can hold a backslash, which the text form then escapes.
-bool NamesHoldBackslash();
 
 // The HTML form: markup characters become entities and every run of codes
 // stands between `open` and `close`, the markup that shows a code.
 std::string EscapedHtml(std::string_view bytes, std::string_view open, std::string_view close);
 
-// A path or name as the outputs take it, before escaping: UTF-8, with the
-// bytes of a Linux name that are not UTF-8 as they are (platform::ShownText).
-std::string Narrow(const std::wstring& text);
+// Text as the library's messages show it, always UTF-8: a byte that is not
+// UTF-8 and a control character as \xhh (\n, \t and \r by name), the rest
+// as it is.
+std::string EscapedText(std::string_view bytes);
 
 // Words for counts and line ranges, the same in every output: "1 block",
 // "2 blocks" (`many` is `one` with an s unless given); "5" or "5-6"; "line
@@ -47,4 +46,4 @@ std::string Hex(std::span<const std::uint8_t> bytes);
 // text.
 std::optional<std::vector<std::uint8_t>> FromHex(std::string_view digits);
 
-}  // namespace qve::platform
+}  // namespace qve::text
