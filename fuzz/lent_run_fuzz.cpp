@@ -30,7 +30,23 @@ struct Plan {
   unsigned workerYields = 0;  // between two qve_run_work
   qve_run_options options = QVE_RUN_OPTIONS_INIT;
   bool byFolder = false;
+  bool odd = false;  // the odd entries added too, and a file twice
 };
+
+// A folder of what a walk passes over or cannot read: a FIFO and a link
+// with a log's name, a log's name but for case, a link to a folder.
+const std::string& OddFolder() {
+  static const std::string folder = [] {
+    const std::string name = qve::fuzz::ScratchFolder("lent-run-odd");
+    ::mkfifo((name + "/System_5.log").c_str(), 0600);
+    qve::fuzz::WriteBytes(name + "/SYSTEM_6.LOG", nullptr, 0);
+    ::symlink("SYSTEM_6.LOG", (name + "/System_7.log").c_str());
+    ::mkdir((name + "/inner").c_str(), 0700);
+    ::symlink("inner", (name + "/linked").c_str());
+    return name;
+  }();
+  return folder;
+}
 
 // What a run gave, in the order it gave it. The record's time is apart: two
 // runs a second apart record different times.
@@ -234,6 +250,10 @@ Seen Run(const Plan& plan, const std::string& folder, const std::vector<std::str
   } else {
     for (const auto& path : paths) Put(seen.events, std::uint64_t(qve_run_add(run, path.c_str())));
   }
+  if (plan.odd && !paths.empty()) {
+    Put(seen.events, std::uint64_t(qve_run_add(run, OddFolder().c_str())));
+    Put(seen.events, std::uint64_t(qve_run_add(run, paths.front().c_str())));
+  }
   for (std::size_t i = 0; i <= qve_run_input_count(run); ++i)
     Put(seen.events, qve_run_input_path(run, i));
   if (record != nullptr) {
@@ -309,6 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.max_unsigned_lines = data[1] / 32 % 4;
   options.stale_after_days = data[2] / 32 % 2;
   lent.byFolder = data[1] / 128;
+  lent.odd = choice / 24 % 2;
   // 0: no record; 1: a first one; 2: the first one's, held to; 3: the same,
   // one byte damaged.
   const unsigned recorded = data[2] / 64;
