@@ -31,6 +31,10 @@ struct Plan {
   qve_run_options options = QVE_RUN_OPTIONS_INIT;
   bool byFolder = false;
   bool odd = false;  // the odd entries added too, and a file twice
+  // A rotation while the run reads: after this many events (0: none) the
+  // newest log is renamed, as a writer rotates it, and named back after.
+  unsigned rotateAt = 0;
+  std::string newest, rotated;
 };
 
 // A folder of what a walk passes over or cannot read: a FIFO and a link
@@ -200,10 +204,12 @@ void Done(Seen& seen, const qve_run* run) {
 }
 
 // Reads the run to its end, writing down every event.
-void Read(Seen& seen, qve_run* run, unsigned yields) {
+void Read(Seen& seen, qve_run* run, const Plan& plan) {
   std::string& out = seen.events;
-  for (;;) {
-    for (unsigned i = 0; i < yields; ++i) std::this_thread::yield();
+  for (unsigned events = 0;; ++events) {
+    if (events == plan.rotateAt && plan.rotateAt > 0)
+      std::rename(plan.newest.c_str(), plan.rotated.c_str());
+    for (unsigned i = 0; i < plan.readerYields; ++i) std::this_thread::yield();
     const int event = qve_run_next(run);
     Put(out, std::uint64_t(event));
     if (event < 0) {
@@ -286,7 +292,8 @@ Seen Run(const Plan& plan, const std::string& folder, const std::vector<std::str
       }
     });
   }
-  Read(seen, run, plan.readerYields);
+  Read(seen, run, plan);
+  std::rename(plan.rotated.c_str(), plan.newest.c_str());
   // As a host ends the lending: no thread may still be in a call on the run.
   over = true;
   qve_run_stop_work(run);
@@ -333,13 +340,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // 0: no record; 1: a first one; 2: the first one's, held to; 3: the same,
   // one byte damaged.
   const unsigned recorded = data[2] / 64;
-  Plan alone = lent;
-  alone.lending = Lending::None;
-  alone.threads = 0;
 
   const std::size_t fileCount = 1 + data[0] % 3;
   const std::vector<std::string> written =
       qve::fuzz::WriteCutInto(folder, {kNames, kNames + fileCount}, data, size);
+  lent.rotateAt = choice / 48 % 2 * (1 + data[2] / 4 % 8);
+  lent.newest = written.back();
+  lent.rotated = folder + "/System_9.log";
+  Plan alone = lent;
+  alone.lending = Lending::None;
+  alone.threads = 0;
 
   const Record first;
   const Record* record = recorded > 0 ? &first : nullptr;
