@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // A hostile container through the C interface, as a host calls it: decrypted
 // into place, checked with and without a scratch file, decrypted by the
-// seed's function and diagnosed, with progress that may stop the work. The
-// first byte says how and which paths (its bits, below), the second at which
-// progress call to stop (0: never); the rest is the file. Every way agrees on
-// the result, a failed decryption leaves nothing unless asked to, progress
-// never runs past its total, and the container is never touched.
+// seed's function and diagnosed, with progress that may stop the work, and
+// found in its folder. The first byte says how and which paths (its bits,
+// below); the second's low half at which progress call to stop (0: never),
+// its high half whether threads are lent and what the output is where the
+// paths are faultless; the rest is the file. Every way agrees on the result,
+// a failed decryption leaves nothing unless asked to, an output the library
+// refuses or cannot replace is left as it was, progress never runs past its
+// total, and the container is never touched.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +17,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "QVEHelper.h"
+#include "fuzz/scratch_files.h"
 
 namespace {
 
@@ -39,10 +44,22 @@ enum Paths : std::uint8_t {
   kScratchFolderMissing,
 };
 
+// The second byte's high half, where the paths are faultless: an output of
+// a kind the library refuses, one it replaces, and one that turns into a
+// folder while the decryption runs, so that putting it in place fails.
+enum Output : std::uint8_t {
+  kAsThePathsSay,
+  kOutputFolder,
+  kOutputFifo,
+  kOutputExists,
+  kOutputTakenMeanwhile,
+};
+
 struct Progress {
   unsigned calls = 0;
   unsigned stopAt = 0;  // 0: never
   bool stopped = false;
+  const char* takeOnFirstCall = nullptr;  // a folder made there
 };
 
 int Told(uint64_t done, uint64_t total, int step, void* context) {
@@ -50,6 +67,8 @@ int Told(uint64_t done, uint64_t total, int step, void* context) {
   if (step != QVE_STEP_DECRYPTING && step != QVE_STEP_CHECKING_SEAL) std::abort();
   if (total != 0 && done > total) std::abort();
   if (progress.stopped) std::abort();  // asked to stop, the work stops
+  if (progress.calls == 0 && progress.takeOnFirstCall != nullptr)
+    ::mkdir(progress.takeOnFirstCall, 0700);
   if (++progress.calls == progress.stopAt) progress.stopped = true;
   return progress.stopped ? 1 : 0;
 }
@@ -59,7 +78,36 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0;
 }
 
+int Found(const char* path, const wchar_t* pathW, const char* warning, void* context) {
+  if (path == nullptr || (pathW == nullptr) != (warning != nullptr)) std::abort();
+  *static_cast<int*>(context) += warning == nullptr;
+  return 0;
+}
+
+// One thread lent for the whole process, as a host lends it; the calls
+// given the loan take their work themselves when it is busy.
+qve_loan* Lent() {
+  static qve_loan* const loan = [] {
+    qve_loan* made = nullptr;
+    if (qve_loan_create(&made) != 0) std::abort();
+    std::thread([made] { qve_loan_work(made); }).detach();
+    return made;
+  }();
+  return loan;
+}
+
 std::wstring Wide(const std::string& path) { return {path.begin(), path.end()}; }
+
+std::string Bytes(const std::string& path) {
+  std::string bytes;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[256];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+      bytes.append(chunk, got);
+    std::fclose(file);
+  }
+  return bytes;
+}
 
 void Text(const char* text) {
   if (text == nullptr) std::abort();
@@ -184,6 +232,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string seedOutput = folder + "/seed.txt";
   const std::uint8_t bits = data[0];
   const auto paths = static_cast<Paths>(bits >> 5);
+  const unsigned stopAt = data[1] & 15;
+  const bool lend = data[1] & 16;
+  const auto outputKind = paths == kFaultless ? static_cast<Output>(data[1] >> 5) : kAsThePathsSay;
   const std::uint8_t* file = data + 2;
   const std::size_t fileSize = size - 2;
   {
@@ -200,9 +251,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              : paths == kOutputIsInput     ? input
                              : paths == kOutputIsDevice
                                  ? (bits & kKeepUnverified ? "/dev/full" : "/dev/null")
-                                 : folder + "/out.txt";
+                             : outputKind == kOutputFolder ? folder + "/folder"
+                             : outputKind == kOutputFifo   ? folder + "/fifo"
+                                                           : folder + "/out.txt";
   const std::string scratch = paths == kScratchFolderMissing ? folder + "/missing" : folder;
   std::remove((folder + "/out.txt").c_str());
+  static const std::string kOld = "what was there";
+  if (outputKind == kOutputExists)
+    qve::fuzz::WriteBytes(output, reinterpret_cast<const std::uint8_t*>(kOld.data()), kOld.size());
   Slips(container);
   const bool magic = fileSize >= 4 && std::memcmp(file, "QVES", 4) == 0;
   if (qve_starts_container(file, fileSize) != int(magic)) std::abort();
@@ -218,15 +274,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       DecryptQveFile(Wide(input).c_str(), Wide(folder + "/./in.qves").c_str()) !=
           QVE_DECRYPT_OUTPUT_OPEN_FAILED)
     std::abort();
-  const bool faultless = paths == kFaultless || paths == kScratchFolderMissing;
+  const bool faultless = (paths == kFaultless || paths == kScratchFolderMissing) &&
+                         (outputKind == kAsThePathsSay || outputKind == kOutputExists ||
+                          outputKind > kOutputTakenMeanwhile);
 
-  Progress decryptProgress{.stopAt = data[1]};
+  Progress decryptProgress{.stopAt = stopAt};
+  if (outputKind == kOutputTakenMeanwhile) decryptProgress.takeOnFirstCall = output.c_str();
   qve_decrypt_options decrypt{};
   decrypt.size = sizeof decrypt;
   decrypt.progress = Told;
   decrypt.context = &decryptProgress;
   decrypt.keep_unverified = (bits & kKeepUnverified) != 0;
   decrypt.write_directly = (bits & kWriteDirectly) != 0;
+  decrypt.loan = lend && !decrypt.write_directly ? Lent() : nullptr;
   const int decrypted = bits & kWide
                             ? qve_decrypt_w(Wide(input).c_str(), Wide(output).c_str(), &decrypt)
                             : qve_decrypt(input.c_str(), output.c_str(), &decrypt);
@@ -238,18 +298,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Unverified plaintext is left only when asked for, or written directly.
     const bool kept =
         decrypted == QVE_DECRYPT_SUCCESS || decrypt.keep_unverified || decrypt.write_directly;
-    if (Exists(output) != kept) std::abort();
-  } else if (faultless && !decrypt.write_directly && Exists(output)) {
+    if (outputKind == kOutputExists) {
+      if (!kept && Bytes(output) != kOld) std::abort();
+    } else if (Exists(output) != kept) {
+      std::abort();
+    }
+  } else if (faultless && !decrypt.write_directly &&
+             Exists(output) != (outputKind == kOutputExists)) {
     std::abort();
-  } else if (!faultless && decrypted == QVE_DECRYPT_SUCCESS) {
+  } else if (!faultless && decrypted == QVE_DECRYPT_SUCCESS &&
+             !(outputKind == kOutputTakenMeanwhile && decrypt.write_directly)) {
     std::abort();
   }
+  // What is no regular file stays what it was.
+  if (outputKind == kOutputFolder || outputKind == kOutputFifo) {
+    struct stat status;
+    if (::stat(output.c_str(), &status) != 0 || S_ISREG(status.st_mode) ||
+        decrypted == QVE_DECRYPT_SUCCESS)
+      std::abort();
+  }
+  if (outputKind == kOutputTakenMeanwhile) {
+    ::rmdir(output.c_str());
+    std::remove(output.c_str());
+  }
 
-  Progress checkProgress{.stopAt = data[1]};
+  Progress checkProgress{.stopAt = stopAt};
   qve_check_options check{};
   check.size = sizeof check;
   check.progress = Told;
   check.context = &checkProgress;
+  check.loan = lend ? Lent() : nullptr;
   const std::wstring wideScratch = Wide(scratch);
   if (bits & kScratchFile || paths == kScratchFolderMissing) {
     if (bits & kWide) {
@@ -283,6 +361,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (d != nullptr && diagnose.decrypt && qve_diagnosis_seal_result(d) != seed) std::abort();
   ReadAll(d);
   qve_diagnosis_free(d);
+
+  // The search of a folder finds the container by its name.
+  int found = 0;
+  const int told = bits & kWide ? qve_find_containers_w(Wide(folder).c_str(), Found, &found)
+                                : qve_find_containers(folder.c_str(), Found, &found);
+  if (told != found || told < 1) std::abort();
 
   // No call touches the container, whatever its output was called.
   struct stat status;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,14 @@ void Names(const std::uint8_t* data) {
   if ((identity == 0) != (key == QVE_KEY_DECRYPTION || key == QVE_KEY_VERIFICATION)) std::abort();
   if (qve_key_identity(QVE_KEY_DECRYPTION, nullptr, sha256) != QVE_ERROR_MISUSE) std::abort();
   if (qve_version() == nullptr || qve_crypto_library_version() == nullptr ||
-      qve_development_keys() > 1)
+      qve_development_keys() > 1 || qve_version_number() != QVE_VERSION_NUMBER ||
+      qve_has("run-work-wait") != 1 || qve_has(nullptr) != 0)
     std::abort();
+  // Any bytes are a name here, or none; never a crash. Three are no feature.
+  const std::string bytes(reinterpret_cast<const char*>(data), 3);
+  if (qve_has(bytes.c_str()) != 0) std::abort();
+  if (qve_path_w(nullptr) != nullptr) std::abort();
+  if (const wchar_t* wide = qve_path_w(bytes.c_str())) (void)std::wcslen(wide);
 }
 
 struct Run {
@@ -108,6 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool missing = (data[0] / 12) & 1;
   const std::vector<std::string> written =
       qve::fuzz::WriteCutInto(folder, {kNames + 3 - fileCount, kNames + 3}, data, size);
+
+  for (const auto& path : written) {
+    const wchar_t* wide = qve_path_w(path.c_str());
+    if (wide == nullptr || Wide(path) != wide) std::abort();
+  }
 
   QVE_VerificationReport* report = CreateVerificationReport();
   if (report == nullptr) std::abort();
