@@ -178,7 +178,9 @@ int qve_run_add_w(qve_run* run, const wchar_t* path) {
 }
 
 const char* qve_run_refusal(const qve_run* run) {
-  return run != nullptr ? run->refusal.c_str() : "";
+  if (run != nullptr) return run->refusal.c_str();
+  Misused(run, "");
+  return "";
 }
 
 size_t qve_run_input_count(const qve_run* run) {

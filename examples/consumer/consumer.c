@@ -28,7 +28,8 @@
 
 /* Prints a name whole and a line end. printf("%ls") would spell it in the C
  * runtime's locale, "C" by default, which holds no Cyrillic or CJK: on
- * Windows a console takes the UTF-16 itself and a file or pipe gets UTF-8. */
+ * Windows a console takes the UTF-16 itself and a file or pipe gets UTF-8,
+ * elsewhere every output gets UTF-8. */
 static void print_name_line(const wchar_t* name) {
 #ifdef _WIN32
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -48,7 +49,20 @@ static void print_name_line(const wchar_t* name) {
   }
   putchar('\n');
 #else
-  printf("%ls\n", name);
+  /* A name on Linux is UTF-8 bytes whatever the locale: give them back as
+   * they are, which "%ls" cannot in the "C" locale of a service. */
+  static const int lead[] = {0, 0xC0, 0xE0, 0xF0};
+  for (; *name != L'\0'; ++name) {
+    unsigned long c = (unsigned long)*name;
+    if (c < 0x80) {
+      putchar((int)c);
+      continue;
+    }
+    int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    putchar(lead[tail] | (int)(c >> (6 * tail)));
+    while (tail-- > 0) putchar(0x80 | (int)((c >> (6 * tail)) & 0x3F));
+  }
+  putchar('\n');
 #endif
 }
 

@@ -393,6 +393,7 @@ TEST(Run, Misuse) {
       [run] { qve_run_strict_path(run, 0); },
       [run] { qve_run_point_file(run, 7); },
       [] { qve_run_longest_block(nullptr); },
+      [] { qve_run_refusal(nullptr); },  // a text, not a code
       [] { qve_diagnosis_size(nullptr); },
       [] { qve_diagnosis_record_tag(nullptr, 0); },
   };
