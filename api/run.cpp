@@ -14,7 +14,6 @@
 #include "api/calls.h"
 #include "api/codes.h"
 #include "platform/paths.h"
-#include "text/escape.h"
 #include "report/verification_run.h"
 #include "text/escape.h"
 
