@@ -24,6 +24,13 @@
 
 namespace qve::cli {
 
+using command::DecryptionCounts;
+using command::DecryptionRun;
+using command::Progress;
+using command::RefuseStandardStream;
+using command::SpecialFileText;
+using command::UsableScratchFolder;
+
 namespace {
 
 struct Checked {

@@ -25,6 +25,14 @@
 
 namespace qve::cli {
 
+using command::DecryptionCounts;
+using command::kStandardStream;
+using command::OutputFile;
+using command::OutputInput;
+using command::Progress;
+using command::ProgressStep;
+using command::StandardInput;
+
 namespace {
 
 struct DecryptOptions {

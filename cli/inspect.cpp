@@ -295,7 +295,7 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   const platform::FileStatus status = platform::StatusOf(wide);
   if (reads == nullptr && status.kind == platform::FileKind::Other)
     return output.Say("special", {{"what", status.what}},
-                      ": " + SpecialFileText(status, true) + '\n');
+                      ": " + command::SpecialFileText(status, true) + '\n');
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);

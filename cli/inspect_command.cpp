@@ -16,6 +16,9 @@
 
 namespace qve::cli {
 
+using command::kStandardStream;
+using command::StandardInput;
+
 namespace {
 
 struct InspectArguments {

@@ -37,6 +37,12 @@
 
 namespace qve::cli {
 
+using command::OutputFile;
+using command::OutputInput;
+using command::Progress;
+using command::RefuseForeignLink;
+using command::RefuseStandardStream;
+
 namespace {
 
 // The ways to name a chain's record: one, or one per PATH in a folder;
