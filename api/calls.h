@@ -15,7 +15,7 @@
 #include "QVEHelper.h"
 #include "decrypt/decrypt_to_place.h"
 #include "decrypt/plaintext_digest.h"
-#include "platform/work_loan.h"
+#include "platform/worker_pool.h"
 
 namespace qve::interface {
 
@@ -41,18 +41,19 @@ const char* Unsized(const Options* options) {
   return options == nullptr ? "a NULL options struct" : "options of another size";
 }
 
-// The options' loan; none in a struct sized before it.
+// The worker pool behind the options' qve_loan; none when the caller's
+// struct ends before that member.
 template <typename Options>
-platform::Loan* LoanOf(const Options& options) {
-  return options.size == sizeof(Options) && options.loan != nullptr ? &options.loan->loan : nullptr;
+platform::WorkerPool* PoolOf(const Options& options) {
+  return options.size == sizeof(Options) && options.loan != nullptr ? &options.loan->pool : nullptr;
 }
 
 std::optional<std::wstring> PathOf(const char* path);
 std::optional<std::wstring> PathOf(const wchar_t* path);
 
 inline constexpr std::string_view kInvalidPath = "a path with no form on this system";
-// Narrow text is UTF-8 whatever the code page; text in another one reads as
-// no path, which the host must be told plainly.
+// Narrow (char) paths are UTF-8 whatever the code page. Text in another
+// encoding is no path at all, and the message says so plainly.
 inline constexpr std::string_view kNotUtf8 =
     "a path that is not UTF-8 (the narrow functions take UTF-8 whatever the code page)";
 inline std::string_view NoPath(const char*) { return kNotUtf8; }
@@ -93,7 +94,7 @@ int Guarded(Call&& call, int otherwise = QVE_ERROR_CRYPTO) noexcept {
 
 }  // namespace qve::interface
 
-// The handle the interface gives out for a loan.
+// The C interface's handle for a worker pool.
 struct qve_loan {
-  qve::platform::Loan loan;
+  qve::platform::WorkerPool pool;
 };

@@ -42,7 +42,7 @@ int Decrypt(const Char* input, const Char* output, const qve_decrypt_options* op
     return DecryptToPlace(
         *in, *out,
         {ReportTo(options->progress, options->context), options->keep_unverified != 0,
-         options->read_stream != 0, options->write_directly != 0, LoanOf(*options)});
+         options->read_stream != 0, options->write_directly != 0, PoolOf(*options)});
   });
 }
 
@@ -58,7 +58,7 @@ int Check(const Char* input, const qve_check_options* options) {
     if (options->scratch_folder_w != nullptr) folder = PathOf(options->scratch_folder_w);
     const bool scratch = options->scratch_folder != nullptr || options->scratch_folder_w != nullptr;
     if (!in || (scratch && !folder)) return InvalidPath(NoPath(input));
-    return CheckFile(*in, folder, ReportTo(options->progress, options->context), LoanOf(*options));
+    return CheckFile(*in, folder, ReportTo(options->progress, options->context), PoolOf(*options));
   });
 }
 
@@ -124,13 +124,13 @@ void qve_loan_free(qve_loan* loan) { delete loan; }
 
 int qve_loan_work(qve_loan* loan) {
   if (loan == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL loan");
-  loan->loan.Work();
+  loan->pool.Work();
   return 0;
 }
 
 int qve_loan_end(qve_loan* loan) {
   if (loan == nullptr) return Fail(QVE_ERROR_MISUSE, "a NULL loan");
-  loan->loan.End();
+  loan->pool.Shutdown();
   return 0;
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Which files below a folder are containers to check: the name says so
-// (*.qves, any case) or the first bytes do. Whatever is passed over, or
-// taken with a doubt, is said, so that a folder run never stays silent about
-// a file that could hold a container.
+// (*.qves, any case) or the first bytes do. Every file skipped, or taken
+// with a doubt, is reported, so that a folder run never silently misses a
+// file that could hold a container.
 #include <algorithm>
 #include <string>
 #include <string_view>

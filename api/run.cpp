@@ -57,7 +57,8 @@ int Misused(const qve_run* run, const char* what) noexcept {
 
 constexpr const char* kNotDone = "the run is not done";
 
-bool Open(const qve_run* run) { return run != nullptr && !run->run.started() && !run->failed; }
+// A run that has not started: paths and the record can still be set.
+bool Pending(const qve_run* run) { return run != nullptr && !run->run.started() && !run->failed; }
 
 // The lookups of the accessors: none, with the misuse remembered, for a
 // fact asked out of order or of an index at or past its count.
@@ -103,7 +104,7 @@ const uint8_t* BytesOut(const std::optional<qve::Bytes>& bytes, size_t* length) 
 }
 
 int Add(qve_run* run, const std::optional<std::wstring>& path, std::string_view why) {
-  if (!Open(run)) return Misused(run, "a path added once the run began");
+  if (!Pending(run)) return Misused(run, "a path added once the run began");
   run->refusal.clear();
   if (!path) {
     run->refusal = why;
@@ -150,7 +151,7 @@ int qve_run_create(const qve_run_options* options, qve_run** run) {
     if (options->excerpt_line_bytes != 0) chosen.excerptLineBytes = options->excerpt_line_bytes;
     chosen.once = options->once != 0;
   }
-  chosen.loan = qve::interface::LoanOf(*options);
+  chosen.pool = qve::interface::PoolOf(*options);
   if (options->size == sizeof(qve_run_options)) {
     chosen.maxUnsigned = options->max_unsigned_lines;
     chosen.record.staleAfterDays = options->stale_after_days;
@@ -197,7 +198,7 @@ const char* qve_run_input_path(const qve_run* run, size_t index) {
 }
 
 int qve_run_set_record(qve_run* run, const void* bytes, size_t length, int flags) {
-  if (!Open(run)) return Misused(run, "a record set once the run began");
+  if (!Pending(run)) return Misused(run, "a record set once the run began");
   if ((flags & ~QVE_RECORD_INIT) != 0) return Fail(QVE_ERROR_MISUSE, "no such flag");
   run->refusal.clear();
   if ((flags & QVE_RECORD_INIT) != 0) {

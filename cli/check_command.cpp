@@ -24,6 +24,13 @@
 
 namespace qve::cli {
 
+using command::DecryptionCounts;
+using command::DecryptionRun;
+using command::Progress;
+using command::RefuseStandardStream;
+using command::SpecialFileText;
+using command::UsableScratchFolder;
+
 namespace {
 
 struct Checked {
@@ -38,12 +45,12 @@ struct Checked {
   bool started = false;  // false when the run stopped before it
 };
 
-void CheckOne(Checked& item, DecryptionRun& counted, const std::wstring& folder, qve_loan* loan) {
+void CheckOne(Checked& item, DecryptionRun& counted, const std::wstring& folder, qve_loan* pool) {
   item.started = true;
   DecryptionRun::Running running{item.size, {}};
   counted.Start(&running);
   qve_check_options options{sizeof options, DecryptionCounts::Count, &running.counts,
-                            nullptr,        folder.c_str(),          loan};
+                            nullptr,        folder.c_str(),          pool};
   const int code = qve_check_w(item.path.c_str(), &options);
   counted.Finish(&running);
   if (code == QVE_ERROR_NO_MEMORY) throw std::bad_alloc();
@@ -65,15 +72,15 @@ void CheckAll(std::vector<Checked>& items, unsigned jobs, bool showProgress,
   DecryptionRun counted;
   counted.SetTotal(total);
   const Progress progress(showProgress, [&] { return counted.Steps(); });
-  // One thread stays today's way: no loan, the plaintext read back.
-  const Loan loan = LoanFor(jobs);
+  // With one thread there is no pool, and the plaintext is read back.
+  const WorkerPool pool = WorkerPoolFor(jobs);
   RunJobs(
       items.size(), jobs,
       [&](std::size_t i) {
-        CheckOne(items[i], counted, folder, loan.get());
+        CheckOne(items[i], counted, folder, pool.get());
         return items[i].failure == 0;
       },
-      loan.get());
+      pool.get());
 }
 
 // A folder stands for the containers the library finds below it; all it

@@ -25,6 +25,14 @@
 
 namespace qve::cli {
 
+using command::DecryptionCounts;
+using command::kStandardStream;
+using command::OutputFile;
+using command::OutputInput;
+using command::Progress;
+using command::ProgressStep;
+using command::StandardInput;
+
 namespace {
 
 struct DecryptOptions {
@@ -87,14 +95,14 @@ int Run(const DecryptOptions& options) {
     input = platform::ArgumentPath(options.input);
   }
   DecryptionCounts counts;
-  const Loan loan = LoanFor(options.jobs);
+  const WorkerPool pool = WorkerPoolFor(options.jobs);
   qve_decrypt_options settings{sizeof settings,
                                DecryptionCounts::Count,
                                &counts,
                                options.keepUnverified,
                                standardInput.has_value(),
                                false,
-                               loan.get()};
+                               pool.get()};
   std::optional<OutputFile> standardOutput;
   std::wstring output = platform::ArgumentPath(options.output);
   if (OutputFile::NamesStandardOutput(options.output)) {
@@ -110,13 +118,13 @@ int Run(const DecryptOptions& options) {
     // The seal check's digest can take one more thread, no more: it is one
     // pass in order. The message is the calling thread's.
     RunJobs(
-        1, loan ? 2 : 1,
+        1, pool ? 2 : 1,
         [&](std::size_t) {
           result = qve_decrypt_w(input.c_str(), output.c_str(), &settings);
           cause = qve_last_message();
           return true;
         },
-        loan.get());
+        pool.get());
   }
   if (result < 0) throw ErrorOf(result, cause);
   if (result == QVE_DECRYPT_INPUT_OPEN_FAILED) cause = Escaped(options.input) + ": " + cause;

@@ -20,6 +20,8 @@
 
 namespace qve::cli {
 
+using command::BuildDescription;
+
 extern const std::string_view kReportTemplate;
 
 // ---- Gathering -------------------------------------------------------------

@@ -39,7 +39,7 @@ T Put(Json& into, const char* key, T value) {
 
 // What an accessor lends: its bytes, as long as it says they are.
 template <typename Accessor, typename... Arguments>
-auto Lent(Accessor accessor, Arguments... arguments) {
+auto Borrowed(Accessor accessor, Arguments... arguments) {
   std::size_t length = 0;
   const auto* bytes = accessor(arguments..., &length);
   return std::span(bytes, length);
@@ -86,7 +86,7 @@ void Seal(const qve_diagnosis* d, Json& seal, std::ostream& text) {
     return;
   }
   text << Put(seal, "length", qve_diagnosis_seal_length(d)) << " bytes, key "
-       << Put(seal, "keyId", Hex(Lent(qve_diagnosis_seal_key_id, d)));
+       << Put(seal, "keyId", Hex(Borrowed(qve_diagnosis_seal_key_id, d)));
   const bool builtIn = Put(seal, "namesBuiltInKey", qve_diagnosis_seal_names_built_in_key(d) == 1);
   text << ", signature " << Put(seal, "signatureLength", qve_diagnosis_seal_signature_length(d))
        << " bytes, ";
@@ -115,7 +115,8 @@ void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text)
     text << "  record " << i + 1 << " at offset "
          << Put(record, "offset", qve_diagnosis_record_offset(d, i)) << ": tag "
          << Put(record, "tag", std::string(1, tag)) << ", key "
-         << Put(record, "keyId", Hex(Lent(qve_diagnosis_record_key_id, d, i))) << ", wrapped key "
+         << Put(record, "keyId", Hex(Borrowed(qve_diagnosis_record_key_id, d, i)))
+         << ", wrapped key "
          << Put(record, "wrappedKeyLength", qve_diagnosis_record_wrapped_key_length(d, i))
          << " bytes" << (Put(record, "used", qve_diagnosis_record_used(d, i) == 1) ? " (used)" : "")
          << '\n';
@@ -129,7 +130,7 @@ void Describe(const qve_diagnosis* d, bool seal, Json& json, std::ostream& text)
          << status << ", " << statusName << ")\n";
     return;
   }
-  text << "  iv " << Put(json, "iv", Hex(Lent(qve_diagnosis_iv, d))) << '\n';
+  text << "  iv " << Put(json, "iv", Hex(Borrowed(qve_diagnosis_iv, d))) << '\n';
   const auto length = Put(json, "payloadLength", qve_diagnosis_payload_length(d));
   const auto block = Put(json, "blockSize", qve_diagnosis_block_size(d));
   const bool whole = Put(json, "wholeBlocks", qve_diagnosis_whole_blocks(d) == 1);
@@ -170,10 +171,10 @@ void Summary(qve_run* run, std::size_t i, std::string_view fault, Json& json, st
   const auto signatures = Put(json, "signatureLines", qve_run_file_signature_lines(run, i));
   text << "  " << Counted(lines, "line") << ", " << Counted(signatures, "signature line") << '\n';
   // The first link and the last chain value, null when the file has none.
-  const auto link = Lent(qve_run_file_first_link, run, i);
+  const auto link = Borrowed(qve_run_file_first_link, run, i);
   json["firstLink"] = link.data() != nullptr ? Json(Hex(link)) : Json(nullptr);
   if (link.data() != nullptr) text << "  first link: " << Hex(link) << '\n';
-  const auto value = Lent(qve_run_file_last_chain_value, run, i);
+  const auto value = Borrowed(qve_run_file_last_chain_value, run, i);
   json["lastChainValue"] = value.data() != nullptr ? Json(Hex(value)) : Json(nullptr);
   if (value.data() != nullptr) text << "  last chain value: " << Hex(value) << '\n';
   const LineRange tail{qve_run_file_unsigned_first(run, i), qve_run_file_unsigned_last(run, i)};
@@ -251,8 +252,8 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     } else if (parse != 0) {
       text << "malformed " << Put(row, "malformed", qve_run_block_stop(made));
     } else {
-      const auto said = Lent(qve_run_block_text, made);
-      const auto link = Lent(qve_run_block_link, made);
+      const auto said = Borrowed(qve_run_block_text, made);
+      const auto link = Borrowed(qve_run_block_link, made);
       const bool matches = qve_run_block_link_matched(made) != 0;
       const char* chain = rows == 0 ? "first block" : matches ? "matches" : "differs";
       text << "id " << Put(row, "id", qve_run_block_id(made)) << ", text \""
@@ -295,7 +296,7 @@ std::string InspectFile(const std::string& path, const InspectOptions& options, 
   const platform::FileStatus status = platform::StatusOf(wide);
   if (reads == nullptr && status.kind == platform::FileKind::Other)
     return output.Say("special", {{"what", status.what}},
-                      ": " + SpecialFileText(status, true) + '\n');
+                      ": " + command::SpecialFileText(status, true) + '\n');
   platform::FileStream stream;
   std::error_code error;
   const std::uint64_t size = platform::FileSize(wide, error);

@@ -16,6 +16,9 @@
 
 namespace qve::cli {
 
+using command::kStandardStream;
+using command::StandardInput;
+
 namespace {
 
 struct InspectArguments {
@@ -30,8 +33,8 @@ int RunInspect(InspectArguments& args) {
   if (std::ranges::count(paths, "") > 0) throw CommandError(kUsageError, "FILE must not be empty");
   const auto dashes = std::ranges::count(paths, kStandardStream);
   if (dashes > 1) throw CommandError(kUsageError, "standard input (-) can be read only once");
-  // Read once, into a file that can be read again: the kind is told from its
-  // first bytes, and a log's long blocks are read twice.
+  // Copied once into a file that can be read again: the kind is decided by
+  // its first bytes, and a log's long blocks are read twice.
   std::optional<StandardInput> standardInput;
   if (dashes == 1) standardInput.emplace("FILE", StandardInput::Reading::Again);
   int status = 0;

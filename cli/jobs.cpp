@@ -13,10 +13,10 @@ namespace qve::cli {
 unsigned CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& job,
-             qve_loan* loan) {
+             qve_loan* pool) {
   const std::size_t started = std::max<std::size_t>(
-      1, loan != nullptr ? std::max(threads, 1u) : std::min<std::size_t>(threads, count));
-  // Threads still taking jobs; the last one out lets the lent ones go.
+      1, pool != nullptr ? std::max(threads, 1u) : std::min<std::size_t>(threads, count));
+  // Threads still taking jobs; the last one out shuts the pool down.
   std::atomic<std::size_t> taking{started};
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stop{false};
@@ -32,9 +32,9 @@ void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::
         stop = true;
       }
     }
-    if (loan == nullptr) return;
-    if (--taking == 0) qve_loan_end(loan);
-    qve_loan_work(loan);
+    if (pool == nullptr) return;
+    if (--taking == 0) qve_loan_end(pool);
+    qve_loan_work(pool);
   };
   std::vector<std::thread> helpers;
   for (std::size_t i = 1; i < started; ++i) helpers.emplace_back(work);
@@ -43,10 +43,10 @@ void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::
   if (failure) std::rethrow_exception(failure);
 }
 
-Loan LoanFor(unsigned threads) {
-  qve_loan* loan = nullptr;
-  if (threads > 1 && qve_loan_create(&loan) != 0) loan = nullptr;
-  return {loan, qve_loan_free};
+WorkerPool WorkerPoolFor(unsigned threads) {
+  qve_loan* pool = nullptr;
+  if (threads > 1 && qve_loan_create(&pool) != 0) pool = nullptr;
+  return {pool, qve_loan_free};
 }
 
 }  // namespace qve::cli

@@ -14,20 +14,20 @@ namespace qve::cli {
 // The default of -j: the cores.
 unsigned CoreCount();
 
-// Runs `job` for each number until all are done or a job gives false, after
-// which no thread takes another (the ones running finish). Returns once
-// every thread has; an exception a job throws is passed on then, the others
-// stopping as after false.
-// With `loan`, a thread that finds no job left is lent to the jobs still
-// running through it (their decryptions' digests), until all are done: the
-// `threads` are a budget for the jobs and their second threads together.
+// Runs `job` for each number until all are done or a job returns false,
+// after which no thread starts another (running ones finish). Returns once
+// every thread has finished, then rethrows the first exception a job threw;
+// an exception stops the others as false does.
+// With `pool`, a thread that finds no job left becomes a worker of the pool
+// for the jobs still running (their decryptions' digests) until all are
+// done: `threads` is the budget for the jobs and their workers together.
 void RunJobs(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& job,
-             qve_loan* loan = nullptr);
+             qve_loan* pool = nullptr);
 
-// A loan for RunJobs to lend its threads to, when there is more than one;
-// else none, as when the library could not make one: the work keeps to
-// its thread.
-using Loan = std::unique_ptr<qve_loan, decltype(&qve_loan_free)>;
-Loan LoanFor(unsigned threads);
+// The library's worker pool for RunJobs when there is more than one thread.
+// None otherwise, or when the library could not make one: then each job
+// runs on its own thread alone.
+using WorkerPool = std::unique_ptr<qve_loan, decltype(&qve_loan_free)>;
+WorkerPool WorkerPoolFor(unsigned threads);
 
 }  // namespace qve::cli

@@ -2,7 +2,7 @@
 // qvehelper verify: verifies signed logs as one chain (or, with --each, every
 // PATH as its own chain) through the library's run, and prints a verdict per
 // file with a warning for all that a verdict cannot say. The command keeps
-// each chain's checkpoint record where it was told to, under its lock, and
+// each chain's checkpoint record where the options say, under its lock, and
 // shows the run as text, JSON or a page; a chain's status is the most severe
 // of all.
 #include <algorithm>
@@ -36,6 +36,12 @@
 #include "platform/paths.h"
 
 namespace qve::cli {
+
+using command::OutputFile;
+using command::OutputInput;
+using command::Progress;
+using command::RefuseForeignLink;
+using command::RefuseStandardStream;
 
 namespace {
 
@@ -102,7 +108,7 @@ struct Chain {
   std::optional<std::string> recordFile;  // where it has a record
   std::unique_ptr<platform::FileLock> lock;
   std::optional<std::string> recorded;  // FILE's bytes as last read; nothing: made anew
-  qve_loan* loan = nullptr;             // threads lent to its runs' blocks, with -j above 1
+  qve_loan* pool = nullptr;             // workers for its runs' blocks, with -j above 1
   // What keeps the chain from being verified, or ended its work (the library
   // failed); nothing else is shown then. With --each it is the chain's
   // result and the others go on.
@@ -219,7 +225,7 @@ void Prepare(Chain& chain, const VerifyArguments& args) {
   options.strict = args.strict ? 1 : 0;
   options.excerpt_lines = args.html ? chain.pageLimits.linesPerBlock : 0;
   options.excerpt_line_bytes = chain.pageLimits.bytesPerLine;
-  options.loan = chain.loan;
+  options.loan = chain.pool;
   options.max_unsigned_lines = args.maxUnsigned;
   options.stale_after_days = args.staleAfter;
   options.accept = args.accept ? 1 : 0;
@@ -257,7 +263,7 @@ void HoldToRecord(Chain& chain) {
 }
 
 // Counts the bytes of the chain's files read, for the progress line, and
-// hands the run's events on.
+// passes the run's events on.
 class ReadCounter final : public BlockSink {
  public:
   ReadCounter(std::atomic<std::uint64_t>& read, BlockSink* next) : read_(read), next_(next) {}
@@ -455,7 +461,7 @@ int Show(const Chain& chain, const VerifyArguments& args, std::ostream& out) {
 // before it are done, by the thread that finished the last of them, so the
 // output keeps the order of the arguments.
 int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFile* html,
-              const std::vector<OutputInput>& read, qve_loan* loan, VerifyMetrics* metrics) {
+              const std::vector<OutputInput>& read, qve_loan* pool, VerifyMetrics* metrics) {
   std::vector<bool> done(chains.size());
   std::mutex mutex;
   std::size_t shown = 0;
@@ -503,7 +509,7 @@ int RunChains(std::vector<Chain>& chains, const VerifyArguments& args, OutputFil
     }
     return true;
   };
-  RunJobs(chains.size(), args.jobs, verifyOne, loan);
+  RunJobs(chains.size(), args.jobs, verifyOne, pool);
   if (html != nullptr) {
     html->Write([&](std::ostream& pageOut) { WriteHtmlReport(pageOut, page, status.value_or(0)); });
     html->Commit();
@@ -675,8 +681,8 @@ int RunVerify(const VerifyArguments& args) {
   if (args.record && args.checkpoint->empty())
     throw CommandError(kUsageError, recordOption + " must not be empty");
   // The threads of -j go to chains and, once none is left to take, to the
-  // blocks of those still running. The loan outlives the runs it serves.
-  const Loan loan = LoanFor(args.jobs);
+  // blocks of those still running. The pool outlives the runs it serves.
+  const WorkerPool pool = WorkerPoolFor(args.jobs);
   std::vector<Chain> chains(args.each ? paths.size() : 1);
   std::set<std::string> recordNames;
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -696,7 +702,7 @@ int RunVerify(const VerifyArguments& args) {
   }
   if (args.record && !args.record->dir) chains[0].recordFile = args.checkpoint;
   for (Chain& chain : chains) {
-    chain.loan = loan.get();
+    chain.pool = pool.get();
     chain.outcome.includeOk = args.includeOk;
     chain.outcome.strict = args.strict;
     Prepare(chain, args);
@@ -746,7 +752,7 @@ int RunVerify(const VerifyArguments& args) {
   }
   std::optional<VerifyMetrics> metrics;
   if (args.metrics) metrics.emplace(*args.metrics, records, read, args.html);
-  return RunChains(chains, args, html ? &*html : nullptr, read, loan.get(),
+  return RunChains(chains, args, html ? &*html : nullptr, read, pool.get(),
                    metrics ? &*metrics : nullptr);
 }
 

@@ -9,6 +9,8 @@
 
 namespace qve::cli {
 
+using command::OutputInput;
+
 namespace {
 
 struct Family {

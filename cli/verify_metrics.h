@@ -24,8 +24,9 @@ class VerifyMetrics {
  public:
   // FILE may be none of the records, the files read and the --html page.
   // Throws CommandError as OutputFile.
-  VerifyMetrics(const std::string& file, const std::vector<OutputInput>& records,
-                const std::vector<OutputInput>& read, const std::optional<std::string>& page);
+  VerifyMetrics(const std::string& file, const std::vector<command::OutputInput>& records,
+                const std::vector<command::OutputInput>& read,
+                const std::optional<std::string>& page);
 
   // A device as shown: its outcome (no run where it was not verified) and
   // its exit status.
@@ -43,7 +44,7 @@ class VerifyMetrics {
     std::optional<std::uint64_t> badBlocks;
     std::optional<std::int64_t> recordChanged;  // unix time
   };
-  OutputFile file_;
+  command::OutputFile file_;
   std::vector<Device> devices_;
 };
 

@@ -18,8 +18,8 @@ inline constexpr std::size_t kFileBlockSize = 256 * 1024;
 // Reads `source` a block at a time. A read error ends the input like its end.
 class BlockReadBuffer : public std::streambuf {
  public:
-  // Before each block is read, `before` (when given) is told how many bytes
-  // were handed out so far; false from it ends the input there.
+  // Before each block is read, `before` (when given) gets the number of
+  // bytes handed out so far; returning false ends the input there.
   using BeforeBlock = std::function<bool(std::uint64_t handedOut)>;
   BlockReadBuffer(std::streambuf& source, std::size_t blockSize, BeforeBlock before = {});
 

@@ -22,11 +22,11 @@ bool NamesBuiltInKey(const Bytes& keyId) { return keyId == KeyIdOf(kVerification
 // The plaintext goes into the signature check as it is decrypted, none of
 // it kept but the newest, which waits for the trailer to be known.
 SealDiagnosis DecryptIntoMemory(DecryptionContext& context, std::istream& file,
-                                platform::Loan* loan) {
+                                platform::WorkerPool* pool) {
   SealDiagnosis seal;
   const VerificationKey key;
   OutputVerifier verifier(key);
-  PlaintextDigest digest(verifier, loan);
+  PlaintextDigest digest(verifier, pool);
   PlaintextSink sink(digest, nullptr);
   std::ostream plaintext(&sink);
   seal.decrypted = DecryptPayload(context, file, plaintext);
@@ -124,14 +124,14 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 }
 
 QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress,
-                                        platform::Loan* loan) {
+                                        platform::WorkerPool* pool) {
   BlockReadBuffer blocks(*file.rdbuf(), kFileBlockSize,
                          DecryptProgress::ReadingContainer(progress));
   std::istream container(&blocks);
   DecryptionContext context;
   if (const auto opened = OpenPayload(container, context); opened != QVE_Helper::Success)
     return opened;
-  const SealDiagnosis seal = DecryptIntoMemory(context, container, loan);
+  const SealDiagnosis seal = DecryptIntoMemory(context, container, pool);
   DecryptProgress::ContainerRead(progress, blocks.handedOut());
   return seal.decrypted != QVE_Helper::Success ? seal.decrypted : seal.result;
 }

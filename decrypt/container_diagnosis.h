@@ -78,8 +78,8 @@ ContainerDiagnosis DiagnoseContainer(std::istream& file, std::uint64_t size, boo
 // from its start, would give with an output that takes everything: the
 // plaintext is checked as it is decrypted, in memory, none of it kept.
 // `progress` hears how much of the container was read (DecryptStep::Decrypting);
-// a thread of `loan` (may be null) takes the digest when one works for it.
+// a thread of `pool` (may be null) takes the digest when one works for it.
 QVE_Helper::DecryptResult CheckInMemory(std::istream& file, DecryptProgress* progress,
-                                        platform::Loan* loan);
+                                        platform::WorkerPool* pool);
 
 }  // namespace qve

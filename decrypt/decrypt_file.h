@@ -22,15 +22,15 @@
 namespace qve {
 
 namespace platform {
-class Loan;
+class WorkerPool;
 class TempOutput;
 }  // namespace platform
 
-// The steps of a decryption progress is told of: the container read and
-// decrypted, then the plaintext read back for the seal check.
+// The steps a decryption reports progress for: reading and decrypting the
+// container, then reading the plaintext back for the seal check.
 enum class DecryptStep : int { Decrypting = 1, CheckingSeal = 2 };
 
-// Told where the work is, step by step: at each step's start and end and at
+// Reports where the work is, step by step: at each step's start and end and at
 // every block the files are read in. Once `report` gives false the reading
 // stops as at the end of the input and stays stopped.
 class DecryptProgress {
@@ -75,13 +75,14 @@ QVE_Helper::DecryptResult DecryptFile(const std::wstring& inputPath, const std::
 // As DecryptFile, with the same results and the same file left behind, into
 // a temporary file written through its own handle only (TempAccess::
 // HandleOnly), and with the seal's digest taken of the plaintext as it is
-// written (on a thread of `loan` when one works for it) instead of a second
+// written (on a thread of `pool` when one works for it) instead of a second
 // pass over the file: what nobody else can write is what was written. No
 // OutputReopenFailed, as nothing is reopened; progress tells the seal check
 // at its start and end only. After OutputWriteFailed, `writeError` says why:
 // the file cannot be asked by its path meanwhile.
 QVE_Helper::DecryptResult DecryptIntoTemporary(const std::wstring& inputPath,
-                                               platform::TempOutput& output, platform::Loan* loan,
+                                               platform::TempOutput& output,
+                                               platform::WorkerPool* pool,
                                                DecryptProgress* progress,
                                                std::error_code& writeError);
 

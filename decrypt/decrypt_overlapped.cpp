@@ -20,13 +20,13 @@ namespace qve {
 using namespace QVE_Helper;  // the results, by their names
 
 DecryptResult DecryptIntoTemporary(const std::wstring& inputPath, platform::TempOutput& output,
-                                   platform::Loan* loan, DecryptProgress* progress,
+                                   platform::WorkerPool* pool, DecryptProgress* progress,
                                    std::error_code& writeError) {
   platform::FileStream input;
   if (!platform::OpenForReading(input, inputPath)) return InputOpenFailed;
   const VerificationKey key;
   OutputVerifier verifier(key);
-  PlaintextDigest digest(verifier, loan);
+  PlaintextDigest digest(verifier, pool);
   PlaintextSink sink(digest, &output);
   SealInfo seal;
   {

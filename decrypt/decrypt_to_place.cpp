@@ -128,8 +128,8 @@ bool Keeps(DecryptResult result, bool keepUnverified) {
          (keepUnverified && result != InputOpenFailed && result != OutputOpenFailed);
 }
 
-// The results that tell of the file the decryption wrote, here the scratch
-// file, and nothing of the container.
+// Results about the file the decryption wrote (here the scratch file), not
+// about the container.
 bool OfTheScratchFile(DecryptResult result) {
   return result == OutputOpenFailed || result == OutputWriteFailed || result == OutputSizeFailed ||
          result == OutputTruncateFailed || result == OutputReopenFailed;
@@ -143,7 +143,7 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
   if (auto refused = RefuseInput(input, settings.readStream, status)) return *refused;
   const bool regular = status.kind == FileKind::Regular;
   DecryptProgress progress(settings.report, regular ? status.size : 0);
-  DecryptProgress* const told = settings.report ? &progress : nullptr;
+  DecryptProgress* const progressOrNull = settings.report ? &progress : nullptr;
   const auto decrypted = [&](DecryptResult result, const std::wstring& written,
                              const std::error_code& writeError = {}) {
     return progress.stopped()
@@ -159,7 +159,7 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
     // no regular file cannot have the seal cut off.
     if (const auto target = platform::StatusOf(output); target.kind == FileKind::Other)
       return OutputFailed({platform::OutputProblem::NotRegular, {}, target.what, 0}, input, output);
-    return decrypted(DecryptFile(input, output, told), output);
+    return decrypted(DecryptFile(input, output, progressOrNull), output);
   }
   platform::OutputFault fault;
   const std::array inputs{status};
@@ -168,17 +168,17 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
   std::error_code error;
   const auto temporary = platform::TempOutput::Create(
       place->folder, error, platform::TempNaming::Unnamed,
-      settings.loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
+      settings.pool != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!temporary)
     return OutputFailed(
         {platform::OutputProblem::NoTemporary, place->folder, platform::ErrorText(error), 0}, input,
         output);
   std::error_code writeError;
-  const Outcome outcome =
-      decrypted(settings.loan != nullptr
-                    ? DecryptIntoTemporary(input, *temporary, settings.loan, told, writeError)
-                    : DecryptFile(input, temporary->path(), told),
-                temporary->path(), writeError);
+  const Outcome outcome = decrypted(
+      settings.pool != nullptr
+          ? DecryptIntoTemporary(input, *temporary, settings.pool, progressOrNull, writeError)
+          : DecryptFile(input, temporary->path(), progressOrNull),
+      temporary->path(), writeError);
   // Nothing is called Success before it is where it was asked to go.
   if (outcome.code < 0 || !Keeps(DecryptResult(outcome.code), settings.keepUnverified))
     return outcome;
@@ -190,16 +190,16 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 }
 
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report, platform::Loan* loan) {
+                  const DecryptProgress::Report& report, platform::WorkerPool* pool) {
   platform::FileStatus status;
   if (auto refused = RefuseInput(input, false, status)) return *refused;
   DecryptProgress progress(report, status.size);
-  DecryptProgress* const told = report ? &progress : nullptr;
+  DecryptProgress* const progressOrNull = report ? &progress : nullptr;
   if (!scratchFolder) {
     platform::FileStream file;
     if (!platform::OpenForReading(file, input))
       return {InputOpenFailed, InputProblem(input, platform::ReadError(input))};
-    const DecryptResult result = CheckInMemory(file, told, loan);
+    const DecryptResult result = CheckInMemory(file, progressOrNull, pool);
     if (progress.stopped()) return Cancelled();
     return {result, CauseOf(result, input, true, {})};
   }
@@ -208,14 +208,14 @@ Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& 
   // Never published: the plaintext goes with the object.
   const auto scratch = platform::TempOutput::Create(
       *scratchFolder, error, platform::TempNaming::Unnamed,
-      loan != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
+      pool != nullptr ? platform::TempAccess::HandleOnly : platform::TempAccess::ByPath);
   if (!scratch)
     return Failed(kScratchFailed, kTemporaryProblem, *scratchFolder, platform::ErrorText(error),
                   called + " cannot be made: " + platform::ErrorText(error));
   std::error_code writeError;
-  const DecryptResult result = loan != nullptr
-                                   ? DecryptIntoTemporary(input, *scratch, loan, told, writeError)
-                                   : DecryptFile(input, scratch->path(), told);
+  const DecryptResult result =
+      pool != nullptr ? DecryptIntoTemporary(input, *scratch, pool, progressOrNull, writeError)
+                      : DecryptFile(input, scratch->path(), progressOrNull);
   if (progress.stopped()) return Cancelled();
   // While the scratch file is there to ask why it took no more.
   Problem cause = CauseOf(result, input, true, scratch->path(), writeError);

@@ -50,13 +50,13 @@ struct Outcome {
 };
 
 struct DecryptSettings {
-  DecryptProgress::Report report;  // none: no progress is told
+  DecryptProgress::Report report;  // none: progress is not reported
   bool keepUnverified = false;
   bool readStream = false;
   bool writeDirectly = false;
-  // With a loan, the extension's own decryption (DecryptIntoTemporary),
-  // its digest on the loan's threads; without, the seed's.
-  platform::Loan* loan = nullptr;
+  // With a pool, the extension's own decryption (DecryptIntoTemporary),
+  // its digest on the pool's threads; without, the seed's.
+  platform::WorkerPool* pool = nullptr;
 };
 
 // A decryption into OUTPUT, put in place only when it is whole.
@@ -66,6 +66,6 @@ Outcome DecryptToPlace(const std::wstring& input, const std::wstring& output,
 // A container's check: with a scratch folder the seed's decryption into an
 // unnamed scratch file there, without one a check in memory.
 Outcome CheckFile(const std::wstring& input, const std::optional<std::wstring>& scratchFolder,
-                  const DecryptProgress::Report& report, platform::Loan* loan);
+                  const DecryptProgress::Report& report, platform::WorkerPool* pool);
 
 }  // namespace qve

@@ -11,25 +11,25 @@ namespace qve {
 namespace {
 
 // Blocks waiting for a digest before the caller digests one itself: enough
-// to ride out a lent thread's short stalls, few enough to keep memory flat.
+// to ride out a worker's short stalls, few enough to keep memory flat.
 constexpr std::size_t kMaxPending = 8;
 
 }  // namespace
 
-PlaintextDigest::PlaintextDigest(OutputVerifier& verifier, platform::Loan* loan)
-    : verifier_(verifier), loan_(loan != nullptr ? *loan : own_) {
-  // A lent thread gives blocks back without allocating: it must not throw.
+PlaintextDigest::PlaintextDigest(OutputVerifier& verifier, platform::WorkerPool* pool)
+    : verifier_(verifier), pool_(pool != nullptr ? *pool : own_) {
+  // A worker returns blocks to spare_ without allocating, so it cannot throw.
   spare_.reserve(kMaxPending + 4);
-  loan_.Join(*this);
+  pool_.Attach(*this);
 }
 
 PlaintextDigest::~PlaintextDigest() {
-  std::unique_lock<std::mutex> lock(loan_.lock());
-  while (digesting_) loan_.Wait(lock);
-  loan_.Leave(*this, lock);
+  std::unique_lock<std::mutex> lock(pool_.lock());
+  while (digesting_) pool_.Wait(lock);
+  pool_.Detach(*this, lock);
 }
 
-void PlaintextDigest::TakeOne(std::unique_lock<std::mutex>& lock) {
+void PlaintextDigest::RunOne(std::unique_lock<std::mutex>& lock) {
   digesting_ = true;
   Bytes block = std::move(pending_.front());
   pending_.pop_front();
@@ -42,18 +42,18 @@ void PlaintextDigest::TakeOne(std::unique_lock<std::mutex>& lock) {
   updated_ = updated_ && updated;
   if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(block));
   digesting_ = false;
-  loan_.Changed();
+  pool_.Changed();
 }
 
-Bytes PlaintextDigest::Hand(Bytes block) {
-  std::unique_lock<std::mutex> lock(loan_.lock());
+Bytes PlaintextDigest::Submit(Bytes block) {
+  std::unique_lock<std::mutex> lock(pool_.lock());
   pending_.push_back(std::move(block));
-  loan_.Changed();
+  pool_.Changed();
   while (pending_.size() > kMaxPending) {
     if (digesting_)
-      loan_.Wait(lock);
+      pool_.Wait(lock);
     else
-      TakeOne(lock);
+      RunOne(lock);
   }
   if (spare_.empty()) return {};
   Bytes spare = std::move(spare_.back());
@@ -62,12 +62,12 @@ Bytes PlaintextDigest::Hand(Bytes block) {
 }
 
 bool PlaintextDigest::Finish() {
-  std::unique_lock<std::mutex> lock(loan_.lock());
+  std::unique_lock<std::mutex> lock(pool_.lock());
   while (!pending_.empty() || digesting_) {
     if (digesting_)
-      loan_.Wait(lock);
+      pool_.Wait(lock);
     else
-      TakeOne(lock);
+      RunOne(lock);
   }
   return updated_;
 }
@@ -82,7 +82,7 @@ bool PlaintextSink::BlockFull() {
     file_->Write(current_, writeError_);
     if (writeError_) return false;
   }
-  Bytes next = previous_.empty() ? Bytes{} : digest_.Hand(std::move(previous_));
+  Bytes next = previous_.empty() ? Bytes{} : digest_.Submit(std::move(previous_));
   previous_ = std::move(current_);
   current_ = std::move(next);
   current_.clear();
@@ -127,8 +127,8 @@ bool PlaintextSink::FinishAllBut(std::size_t trailerLength) {
   const std::size_t fromPrevious = std::min(keep, previous_.size());
   previous_.resize(fromPrevious);
   current_.resize(keep - fromPrevious);
-  if (!previous_.empty()) digest_.Hand(std::move(previous_));
-  if (!current_.empty()) digest_.Hand(std::move(current_));
+  if (!previous_.empty()) digest_.Submit(std::move(previous_));
+  if (!current_.empty()) digest_.Submit(std::move(current_));
   previous_.clear();
   current_.clear();
   return digest_.Finish();

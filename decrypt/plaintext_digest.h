@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The seal check's digest of the plaintext taken as the plaintext is
-// produced, on a thread a host lends when there is one: the caller's thread
-// decrypts and writes while the lent one digests what came before. The
-// library starts no thread; without a lent one the caller digests it all.
+// The seal check's digest of the plaintext, taken while the plaintext is
+// produced. With a worker pool, the caller's thread decrypts and writes while
+// a worker digests the blocks before. The library starts no thread, so
+// without a worker the caller digests everything itself.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@
 
 #include "decrypt/output_signature.h"
 #include "format/bytes.h"
-#include "platform/work_loan.h"
+#include "platform/worker_pool.h"
 
 namespace qve {
 
@@ -24,33 +24,33 @@ namespace platform {
 class TempOutput;
 }
 
-// One decryption's digest: blocks handed in order are digested in order by
-// whichever thread takes them, a lent one or, once too many pile up, the
-// caller's own. Memory stays a few blocks whatever the plaintext's length.
-class PlaintextDigest final : public platform::LoanJob {
+// One decryption's digest: blocks are digested in the order submitted, by a
+// worker or, once too many pile up, by the caller. Memory stays at a few
+// blocks however long the plaintext is.
+class PlaintextDigest final : public platform::WorkItem {
  public:
   static constexpr std::size_t kBlockSize = 128 * 1024;
 
-  // `loan` may be null: the caller's thread does it all.
-  PlaintextDigest(OutputVerifier& verifier, platform::Loan* loan);
+  // `pool` may be null: the caller's thread does it all.
+  PlaintextDigest(OutputVerifier& verifier, platform::WorkerPool* pool);
   ~PlaintextDigest();
   PlaintextDigest(const PlaintextDigest&) = delete;
   PlaintextDigest& operator=(const PlaintextDigest&) = delete;
 
-  // Queues `block` after those handed before; gives back an empty block
-  // to fill (one digested before, so that memory is reused).
-  Bytes Hand(Bytes block);
+  // Queues `block` after those submitted before. Returns an empty block to
+  // fill, one already digested when possible, so memory is reused.
+  Bytes Submit(Bytes block);
   // Once every block is digested: false when the verifier refused one.
   bool Finish();
 
-  bool Takeable() const override { return !pending_.empty() && !digesting_; }
+  bool HasPending() const override { return !pending_.empty() && !digesting_; }
   // Digests the oldest pending block, the lock released meanwhile.
-  void TakeOne(std::unique_lock<std::mutex>& lock) override;
+  void RunOne(std::unique_lock<std::mutex>& lock) override;
 
  private:
   OutputVerifier& verifier_;
-  platform::Loan own_;  // when no loan is given
-  platform::Loan& loan_;
+  platform::WorkerPool own_;  // when no pool is given
+  platform::WorkerPool& pool_;
   std::deque<Bytes> pending_;
   std::vector<Bytes> spare_;
   bool digesting_ = false;
@@ -58,9 +58,9 @@ class PlaintextDigest final : public platform::LoanJob {
 };
 
 // Takes the plaintext of a decryption: writes it to `file` (when given) a
-// block at a time, and hands all but the newest block to the digest at
-// once; the newest wait until the trailer is known, so that the trailer
-// itself stays out of the digest, as it does when the output file is cut.
+// block at a time and submits all but the newest block to the digest at
+// once. The newest waits until the trailer is known, so that the trailer
+// stays out of the digest, as it does when the output file is cut.
 class PlaintextSink : public std::streambuf {
  public:
   PlaintextSink(PlaintextDigest& digest, platform::TempOutput* file);
@@ -70,7 +70,7 @@ class PlaintextSink : public std::streambuf {
   const std::error_code& writeError() const { return writeError_; }
   // Writes what is still held; false when the file takes it not.
   bool Flush();
-  // Hands all but the last `trailerLength` bytes and digests them all;
+  // Submits all but the last `trailerLength` bytes and digests them all;
   // false when the verifier refused some.
   bool FinishAllBut(std::size_t trailerLength);
 

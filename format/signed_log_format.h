@@ -13,8 +13,9 @@
 //   "QV" | version u32 (=2) | id u32 | T u32 | text[T<=2048]
 //        | K u32 | link[K<=131072] | S u32 | signature[S<=131072] | ignored...
 // The signature covers id (LE) | link | text | each covered line + 0x00. The
-// chain starts at the digest of nothing; after each signature line it is the
-// digest of that line's block bytes.
+// chain starts at the digest of nothing (crypto/digest.cpp computes it, since
+// format/ holds no cryptography); after each signature line it is the digest
+// of that line's block bytes.
 #pragma once
 
 #include <cstddef>

@@ -141,12 +141,12 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files,
   return order;
 }
 
-std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, platform::Loan* loan) {
+std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths, platform::WorkerPool* pool) {
   // One file is in order without being read.
   if (paths.size() < 2) return paths;
   std::stable_sort(paths.begin(), paths.end(), FileNameLess);
   std::vector<FileLinks> links(paths.size());
-  platform::ForEach(loan, paths.size(), [&](std::size_t i) {
+  platform::ForEach(pool, paths.size(), [&](std::size_t i) {
     links[i] =
         ReadFileLinks(platform::ToNarrow(paths[i]).value_or(""), CompressionByName(paths[i]));
   });

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/work_loan.h"
+#include "platform/worker_pool.h"
 #include "report/chain_outcome.h"
 #include "verify/file_links.h"
 
@@ -34,9 +34,9 @@ std::vector<std::size_t> LinkOrder(const std::vector<FileLinks>& files,
 
 // `paths` in link order, ties in name order (equal names as given); a name
 // ending in ".gz" is read as its content, as the command's runs read it.
-// The files are read on the threads of `loan` too, when there is one.
+// The files are read on the threads of `pool` too, when there is one.
 std::vector<std::wstring> SortByLinks(std::vector<std::wstring> paths,
-                                      platform::Loan* loan = nullptr);
+                                      platform::WorkerPool* pool = nullptr);
 
 // Takes out of `paths` each NAME.gz whose content is the signed log NAME
 // beside it holds too (what gzip -k leaves): one file, not a replay of it;

@@ -33,7 +33,7 @@ class VerificationRun::Queue final : public VerifyObserver {
 };
 
 VerificationRun::VerificationRun(VerificationRunOptions options)
-    : options_(options), window_(options.loan) {}
+    : options_(options), window_(options.pool) {}
 
 VerificationRun::~VerificationRun() = default;
 
@@ -75,7 +75,7 @@ void VerificationRun::Begin() {
   next.push_back(queue_.get());
   builder_ = std::make_unique<OutcomeBuilder>(outcome_, next, files_.alreadyWarned);
   counter_ = std::make_unique<ReportCounter>(true, *builder_);
-  for (const auto& path : options_.linkOrder ? SortByLinks(std::move(files), options_.loan) : files)
+  for (const auto& path : options_.linkOrder ? SortByLinks(std::move(files), options_.pool) : files)
     report_->AddFile(path);
   RunOptions options;
   options.gunzip = true;

@@ -41,8 +41,8 @@ struct VerificationRunOptions {
   std::size_t excerptLineBytes = 4000;
   // Each file read once, the run never done again.
   bool once = false;
-  // Threads the host lends to the run's block checks, or none.
-  platform::Loan* loan = nullptr;
+  // The host's workers for the run's block checks, or none.
+  platform::WorkerPool* pool = nullptr;
   // The strict policy's longest unsigned tail of the newest file; 0: the
   // longest signed block.
   std::uint32_t maxUnsigned = 0;
@@ -71,8 +71,8 @@ class VerificationRun {
   bool started() const { return started_; }
   bool done() const { return done_; }
 
-  // What a thread lent to this run alone does: checks the blocks waiting.
-  // Any thread, at any time while the run lives.
+  // A worker given to this run alone: checks the waiting blocks. Any thread
+  // may call it at any time while the run lives.
   void Work() { window_.Work(); }
   // The same, asleep while no block waits, until the run is over (done, or
   // Close after a failure) or freed.
@@ -116,7 +116,7 @@ class VerificationRun {
   int settledReadings_ = 0;
 
   VerifyOutcome outcome_;
-  // Outlives every reading of the run, for the threads lent to it.
+  // Outlives every reading of the run, since its workers may still be in it.
   BlockWindow window_;
   std::unique_ptr<VerificationReport> report_;
   std::unique_ptr<Queue> queue_;

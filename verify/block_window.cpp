@@ -7,35 +7,35 @@ namespace qve {
 
 namespace {
 
-// In flight at most: enough to keep many lent threads busy on short blocks,
-// few enough bytes that memory stays flat whatever the blocks' length.
+// In flight at most: enough to keep many workers busy on short blocks, and
+// few enough bytes that memory stays flat however long the blocks are.
 constexpr std::size_t kMaxBlocks = 256;
 constexpr std::size_t kMaxBytes = 16 << 20;
-// Blocks left waiting before the reader checks one itself: the lent
-// threads are behind, or none works for the run at the moment.
+// Blocks left waiting before the reader checks one itself: past this, the
+// workers are behind or none is working for the run right now.
 constexpr std::size_t kBacklog = 4;
 
 }  // namespace
 
-BlockWindow::BlockWindow(platform::Loan* loan)
-    : loan_(loan != nullptr ? *loan : own_), lent_(loan != nullptr) {
-  loan_.Join(*this);
+BlockWindow::BlockWindow(platform::WorkerPool* pool)
+    : pool_(pool != nullptr ? *pool : own_), hasWorkers_(pool != nullptr) {
+  pool_.Attach(*this);
 }
 
 BlockWindow::~BlockWindow() {
   Abandon();
-  std::unique_lock<std::mutex> lock(loan_.lock());
+  std::unique_lock<std::mutex> lock(pool_.lock());
   // The threads still waiting leave before the window goes.
   closed_ = true;
-  loan_.Changed();
-  while (workers_ > 0) loan_.Wait(lock);
-  loan_.Leave(*this, lock);
+  pool_.Changed();
+  while (workers_ > 0) pool_.Wait(lock);
+  pool_.Detach(*this, lock);
 }
 
 bool BlockWindow::Full() const { return entries_.size() >= kMaxBlocks || bytes_ >= kMaxBytes; }
 
-void BlockWindow::TakeOne(std::unique_lock<std::mutex>& lock) {
-  // Entries stay where they are while others are added or delivered.
+void BlockWindow::RunOne(std::unique_lock<std::mutex>& lock) {
+  // A deque keeps this entry in place while others are added or published.
   Entry& entry = entries_[started_++];
   lock.unlock();
   WindowBlock& block = entry.block;
@@ -48,13 +48,13 @@ void BlockWindow::TakeOne(std::unique_lock<std::mutex>& lock) {
   Bytes().swap(block.covered);
   lock.lock();
   entry.done = true;
-  loan_.Changed();
+  pool_.Changed();
 }
 
-void BlockWindow::DeliverDone(std::unique_lock<std::mutex>& lock, const Deliver& deliver) {
+void BlockWindow::PublishChecked(std::unique_lock<std::mutex>& lock, const Publisher& publish) {
   while (!entries_.empty() && entries_.front().done) {
     lock.unlock();
-    deliver(entries_.front().block);
+    publish(entries_.front().block);
     lock.lock();
     bytes_ -= entries_.front().bytes;
     entries_.pop_front();
@@ -62,40 +62,40 @@ void BlockWindow::DeliverDone(std::unique_lock<std::mutex>& lock, const Deliver&
   }
 }
 
-void BlockWindow::Add(WindowBlock block, const Deliver& deliver) {
-  std::unique_lock<std::mutex> lock(loan_.lock());
+void BlockWindow::Add(WindowBlock block, const Publisher& publish) {
+  std::unique_lock<std::mutex> lock(pool_.lock());
   const std::size_t bytes = block.covered.size();
   entries_.push_back({std::move(block), bytes});
   bytes_ += bytes;
-  loan_.Changed();
+  pool_.Changed();
   for (;;) {
-    DeliverDone(lock, deliver);
+    PublishChecked(lock, publish);
     const std::size_t waiting = entries_.size() - started_;
     if (waiting > 0 && (waiting > kBacklog || Full())) {
-      TakeOne(lock);
+      RunOne(lock);
     } else if (Full()) {
-      loan_.Wait(lock);
+      pool_.Wait(lock);
     } else {
       return;
     }
   }
 }
 
-void BlockWindow::Drain(const Deliver& deliver) {
-  std::unique_lock<std::mutex> lock(loan_.lock());
+void BlockWindow::Drain(const Publisher& publish) {
+  std::unique_lock<std::mutex> lock(pool_.lock());
   for (;;) {
-    DeliverDone(lock, deliver);
+    PublishChecked(lock, publish);
     if (entries_.empty()) return;
-    if (Takeable()) {
-      TakeOne(lock);
+    if (HasPending()) {
+      RunOne(lock);
     } else {
-      loan_.Wait(lock);
+      pool_.Wait(lock);
     }
   }
 }
 
 void BlockWindow::Abandon() {
-  std::unique_lock<std::mutex> lock(loan_.lock());
+  std::unique_lock<std::mutex> lock(pool_.lock());
   entries_.resize(started_);
   for (;;) {
     while (!entries_.empty() && entries_.front().done) {
@@ -103,37 +103,37 @@ void BlockWindow::Abandon() {
       --started_;
     }
     if (entries_.empty()) break;
-    loan_.Wait(lock);
+    pool_.Wait(lock);
   }
   bytes_ = 0;
 }
 
 void BlockWindow::Work() {
-  lent_ = true;
-  std::unique_lock<std::mutex> lock(loan_.lock());
-  while (Takeable()) TakeOne(lock);
+  hasWorkers_ = true;
+  std::unique_lock<std::mutex> lock(pool_.lock());
+  while (HasPending()) RunOne(lock);
 }
 
 void BlockWindow::WorkUntilClosed() {
-  lent_ = true;
-  std::unique_lock<std::mutex> lock(loan_.lock());
+  hasWorkers_ = true;
+  std::unique_lock<std::mutex> lock(pool_.lock());
   ++workers_;
   while (!closed_) {
-    if (Takeable()) {
-      TakeOne(lock);
+    if (HasPending()) {
+      RunOne(lock);
     } else {
-      loan_.Wait(lock);
+      pool_.Wait(lock);
     }
   }
   --workers_;
   // Notified with the lock held: the destructor may be waiting to free it.
-  loan_.Changed();
+  pool_.Changed();
 }
 
 void BlockWindow::Close() {
-  const std::lock_guard<std::mutex> lock(loan_.lock());
+  const std::lock_guard<std::mutex> lock(pool_.lock());
   closed_ = true;
-  loan_.Changed();
+  pool_.Changed();
 }
 
 }  // namespace qve

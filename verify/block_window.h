@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// Blocks whose checks run on threads a host lends while the reader reads
-// on. A block's check (the digest of its lines, its signature) depends on
-// its own bytes and the link it must carry alone, and the reader knows that
-// link as soon as it has read the signature line before: any thread may
-// take any block. The blocks come back out in the order they went in, on
-// the reader's thread. At most a fixed number of blocks and bytes are in
-// flight; a reader that meets the bound, or finds the lent threads behind,
-// checks the oldest waiting block itself, so that nothing depends on the
-// lending but the time.
+// A queue of signed blocks checked by worker threads while the reader reads
+// on. A block's check (the digest of its lines, its signature) needs only
+// its own bytes and the link it must carry. The reader knows that link once
+// it has read the previous signature line, so any worker can check any
+// block. Checked blocks are published in the order they were added, on the
+// reader's thread. The number of blocks and bytes in flight is bounded. When
+// the queue is full or the workers fall behind, the reader checks the oldest
+// waiting block itself, so the result never depends on the workers, only
+// the time taken.
 #pragma once
 
 #include <atomic>
@@ -20,7 +20,7 @@
 
 #include "crypto/block_check.h"
 #include "format/bytes.h"
-#include "platform/work_loan.h"
+#include "platform/worker_pool.h"
 #include "verify/details.h"
 
 namespace qve {
@@ -37,31 +37,31 @@ struct WindowBlock {
   bool firstOfRun = false;
 };
 
-class BlockWindow final : public platform::LoanJob {
+class BlockWindow final : public platform::WorkItem {
  public:
-  using Deliver = std::function<void(WindowBlock&)>;
+  using Publisher = std::function<void(WindowBlock&)>;
 
-  // `loan` may be null: the threads that call Work are the only lent ones.
-  explicit BlockWindow(platform::Loan* loan);
+  // `pool` may be null: then only the threads that call Work are workers.
+  explicit BlockWindow(platform::WorkerPool* pool);
   ~BlockWindow();
   BlockWindow(const BlockWindow&) = delete;
   BlockWindow& operator=(const BlockWindow&) = delete;
 
-  // Whether blocks go through the window: with a loan, or once a thread
-  // has come to work. Until then the reader checks each block as it comes,
-  // as a run with no lent thread does.
-  bool lent() const { return lent_; }
+  // Whether blocks go through the window: with a pool, or once a thread has
+  // called Work. Until then the reader checks each block itself, as a run
+  // without workers does.
+  bool hasWorkers() const { return hasWorkers_; }
 
-  // The reader's side. Adds `block` and hands `deliver` every block whose
-  // check is done, in order; returns once the window is below its bound.
-  void Add(WindowBlock block, const Deliver& deliver);
-  // Returns once every block added is delivered.
-  void Drain(const Deliver& deliver);
+  // The reader's side. Adds `block` and passes every checked block to
+  // `publish`, in order; returns once the window is below its bound.
+  void Add(WindowBlock block, const Publisher& publish);
+  // Returns once every block added is published.
+  void Drain(const Publisher& publish);
   // After a failure: blocks not taken are dropped, and the call returns once
   // no thread works on one.
   void Abandon();
 
-  // A lent thread's side: checks waiting blocks until none is left.
+  // A worker's side: checks waiting blocks until none is left.
   void Work();
   // Checks waiting blocks and sleeps while there is none, until Close or
   // the window's end.
@@ -69,8 +69,8 @@ class BlockWindow final : public platform::LoanJob {
   // No more blocks will come: the threads in WorkUntilClosed return.
   void Close();
 
-  bool Takeable() const override { return started_ < entries_.size(); }
-  void TakeOne(std::unique_lock<std::mutex>& lock) override;
+  bool HasPending() const override { return started_ < entries_.size(); }
+  void RunOne(std::unique_lock<std::mutex>& lock) override;
 
  private:
   struct Entry {
@@ -80,12 +80,12 @@ class BlockWindow final : public platform::LoanJob {
   };
 
   bool Full() const;
-  // Delivers the done blocks at the front, the lock released meanwhile.
-  void DeliverDone(std::unique_lock<std::mutex>& lock, const Deliver& deliver);
+  // Publishes the checked blocks at the front, the lock released meanwhile.
+  void PublishChecked(std::unique_lock<std::mutex>& lock, const Publisher& publish);
 
-  platform::Loan own_;  // when no loan is given
-  platform::Loan& loan_;
-  std::atomic<bool> lent_;
+  platform::WorkerPool own_;  // when no pool is given
+  platform::WorkerPool& pool_;
+  std::atomic<bool> hasWorkers_;
   // In order; the first started_ are taken (or done), the rest wait.
   std::deque<Entry> entries_;
   std::size_t started_ = 0;

@@ -41,7 +41,7 @@ ChainChecker::ChainChecker(VerifyObserver& observer, const RunOptions& options)
       options_(options),
       verifyContext_(key_.pkey()),
       chainValue_(ChainStart()),
-      handChecked_([this](WindowBlock& checked) { HandChecked(checked); }) {}
+      publishChecked_([this](WindowBlock& checked) { PublishChecked(checked); }) {}
 
 ChainChecker::~ChainChecker() {
   if (options_.window != nullptr) options_.window->Abandon();
@@ -157,8 +157,8 @@ void ChainChecker::EndSignatureLine() {
   if (!spilled_) held_.resize(heldBefore_);
   const bool isFirstBlockOfRun = filesBegun_ == 1 && file_.signatureLines == 0;
   // A spilled block is read again from the file, which only this thread reads.
-  if (options_.window != nullptr && options_.window->lent() && !spilled_) {
-    Lend(isFirstBlockOfRun);
+  if (options_.window != nullptr && options_.window->hasWorkers() && !spilled_) {
+    Enqueue(isFirstBlockOfRun);
     return;
   }
   BlockCheck check(line_.payload().kept(), verifyContext_);
@@ -176,8 +176,8 @@ void ChainChecker::EndSignatureLine() {
   block.verdict = VerdictOf(result, isFirstBlockOfRun);
   block.text = std::move(check.block().text);
   block.link = std::move(check.block().link);
-  Hand(block);
-  ForgetBlock();
+  PublishInOrder(block);
+  DropBlock();
 }
 
 void ChainChecker::Describe(BlockDetail& block, BlockCheck& check) {
@@ -196,28 +196,28 @@ void ChainChecker::Describe(BlockDetail& block, BlockCheck& check) {
   file_.lastChainValue = chainValue_;
 }
 
-void ChainChecker::Lend(bool isFirstBlockOfRun) {
-  WindowBlock lent;
-  BlockCheck& check = lent.check.emplace(line_.payload().kept(), verifyContext_);
-  lent.covered = std::move(held_);
-  lent.expectedLink = chainValue_;
-  lent.firstOfRun = isFirstBlockOfRun;
-  BlockDetail& block = lent.detail;
+void ChainChecker::Enqueue(bool isFirstBlockOfRun) {
+  WindowBlock queued;
+  BlockCheck& check = queued.check.emplace(line_.payload().kept(), verifyContext_);
+  queued.covered = std::move(held_);
+  queued.expectedLink = chainValue_;
+  queued.firstOfRun = isFirstBlockOfRun;
+  BlockDetail& block = queued.detail;
   Describe(block, check);
   block.excerpt = std::move(excerpt_);
   excerpt_.clear();
-  options_.window->Add(std::move(lent), handChecked_);
-  ForgetBlock();
+  options_.window->Add(std::move(queued), publishChecked_);
+  DropBlock();
 }
 
-void ChainChecker::HandChecked(WindowBlock& checked) {
+void ChainChecker::PublishChecked(WindowBlock& checked) {
   if (checked.failure) std::rethrow_exception(checked.failure);
   BlockDetail& block = checked.detail;
   block.verdict = VerdictOf(checked.result, checked.firstOfRun);
   SignatureBlock& fields = checked.check->block();
   block.text = std::move(fields.text);
   block.link = std::move(fields.link);
-  Deliver(block);
+  Publish(block);
 }
 
 void ChainChecker::ReadBlockAgain(BlockCheck& check) {
@@ -247,21 +247,22 @@ void ChainChecker::ReadBlockAgain(BlockCheck& check) {
   if (lines < blockLines_ || again.offset() != lineStart_) file_.changedWhileRead = true;
 }
 
-void ChainChecker::Hand(BlockDetail& block) {
-  // Only a run whose blocks were ever lent has any waiting.
-  if (options_.window != nullptr && options_.window->lent()) options_.window->Drain(handChecked_);
+void ChainChecker::PublishInOrder(BlockDetail& block) {
+  // Only a run that ever had workers can have blocks waiting.
+  if (options_.window != nullptr && options_.window->hasWorkers())
+    options_.window->Drain(publishChecked_);
   block.excerpt.swap(excerpt_);
-  Deliver(block);
+  Publish(block);
   excerpt_.swap(block.excerpt);
   excerpt_.clear();
 }
 
-void ChainChecker::Deliver(BlockDetail& block) {
+void ChainChecker::Publish(BlockDetail& block) {
   file_.counts.Add(block.verdict);
   observer_.OnBlock(file_, block);
 }
 
-void ChainChecker::ForgetBlock() {
+void ChainChecker::DropBlock() {
   // The storage of a very large block is given back.
   if (held_.capacity() > options_.limits.heldBlockBytes) Bytes().swap(held_);
   held_.clear();
@@ -272,7 +273,7 @@ void ChainChecker::ForgetBlock() {
 
 void ChainChecker::EndFile() {
   // The file's end comes after all its blocks.
-  if (options_.window != nullptr) options_.window->Drain(handChecked_);
+  if (options_.window != nullptr) options_.window->Drain(publishChecked_);
   if (blockLines_ > 0) {
     BlockDetail tail;
     tail.verdict = BlockUnsigned;
@@ -281,7 +282,7 @@ void ChainChecker::EndFile() {
     tail.expectedLink = chainValue_;
     tail.chainValue = chainValue_;
     file_.unsignedTail = tail.lines;
-    Hand(tail);
+    PublishInOrder(tail);
   }
   file_.lines = lineNumber_ - 1;
   if (reader_ != nullptr && reader_->error()) file_.readError = reader_->error();
@@ -291,7 +292,7 @@ void ChainChecker::EndFile() {
     file_.endOfInput = EndOfInput{lineNumber_ - (reader_->lastLineUnterminated() ? 1 : 0),
                                   *reader_->endOfTextOffset(), reader_->bytesAfterEndOfText()};
   }
-  ForgetBlock();
+  DropBlock();
   line_.Next();
   lineShown_.clear();
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The state of one verification run: the link that the next block must carry,
 // the data lines waiting for their signature line, and the details of the
-// file being read, handed to the run's observer block by block. A block's
+// file being read, passed to the run's observer block by block. A block's
 // lines are held while they are few; past a bound only where the block starts
 // is kept, and its lines are read again from the file when its signature line
 // comes. An unsigned tail is never read again.
@@ -26,7 +26,7 @@ class ChainChecker {
  public:
   // Builds the verification key and starts the chain at the empty digest.
   explicit ChainChecker(VerifyObserver& observer, const RunOptions& options = {});
-  // Leaves no block of its own to a lent thread.
+  // Leaves no block of its own in the window for a worker to touch.
   ~ChainChecker();
   ChainChecker(const ChainChecker&) = delete;
   ChainChecker& operator=(const ChainChecker&) = delete;
@@ -60,17 +60,18 @@ class ChainChecker {
   // Fills in what the reader knows of the block at its signature line, all
   // but its verdict, text and link, and moves the chain on past it.
   void Describe(BlockDetail& block, BlockCheck& check);
-  // Gives the block with its lines to the window, to be checked on a lent
-  // thread and handed on in turn.
-  void Lend(bool isFirstBlockOfRun);
-  void HandChecked(WindowBlock& checked);
+  // Queues the block with its lines in the window, to be checked by a
+  // worker and published in turn.
+  void Enqueue(bool isFirstBlockOfRun);
+  void PublishChecked(WindowBlock& checked);
   // Feeds `check` the block's lines as read again from the file.
   void ReadBlockAgain(BlockCheck& check);
-  // Counts the block and gives it, with the lines gathered, to the observer,
-  // after every block lent before.
-  void Hand(BlockDetail& block);
-  void Deliver(BlockDetail& block);
-  void ForgetBlock();
+  // Publishes the block with the lines gathered, after every block queued
+  // before it, so the observer sees the blocks in file order.
+  void PublishInOrder(BlockDetail& block);
+  // Counts the block and passes it to the observer.
+  void Publish(BlockDetail& block);
+  void DropBlock();
 
   VerifyObserver& observer_;
   RunOptions options_;
@@ -96,7 +97,7 @@ class ChainChecker {
   std::uint32_t blockFirstLine_ = 1;
   std::vector<CoveredLine> excerpt_;  // the block's first lines, when gathered
   BlockDetail block_;                 // the last signed block, its storage reused
-  BlockWindow::Deliver handChecked_;
+  BlockWindow::Publisher publishChecked_;
 };
 
 }  // namespace qve

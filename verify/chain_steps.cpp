@@ -14,7 +14,7 @@ ChainSteps::ChainSteps(std::vector<std::wstring> paths, VerifyObserver& observer
       options_(options),
       checker_(observer, options) {}
 
-void ChainSteps::Open() {
+void ChainSteps::OpenCurrentFile() {
   const std::wstring& path = paths_[next_];
   const Compression compression = options_.gunzip ? CompressionByName(path) : Compression::None;
   // A path with no narrow form is refused before a run (RequireNarrowForms).
@@ -31,7 +31,7 @@ bool ChainSteps::Step() {
   if (!reader_) {
     if (next_ == paths_.size()) return false;
     reading_ = 0;
-    Open();
+    OpenCurrentFile();
     return true;
   }
   std::string_view piece;
@@ -49,7 +49,7 @@ bool ChainSteps::Step() {
     // A file cut or rewritten between the reading of a large block and its
     // second reading is read once more from the start, as a run begun later
     // would read it, so the change is never taken for tampering.
-    Open();
+    OpenCurrentFile();
     return true;
   }
   observer_.OnFileEnd(checker_.file());

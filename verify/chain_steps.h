@@ -22,7 +22,8 @@ class ChainSteps {
   bool Step();
 
  private:
-  void Open();
+  // Opens the current file, for its first reading or a later one.
+  void OpenCurrentFile();
 
   std::vector<std::wstring> paths_;
   VerifyObserver& observer_;

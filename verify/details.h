@@ -148,7 +148,7 @@ struct RunOptions {
   // Files whose name ends in ".gz" are read as the content of their gzip
   // data; the library's own runs read every file as it is.
   bool gunzip = false;
-  // Where blocks go to be checked on lent threads; none: on the run's own.
+  // Where blocks go to be checked by workers; none: the run checks them itself.
   BlockWindow* window = nullptr;
 };
 

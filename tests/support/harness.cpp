@@ -20,7 +20,7 @@
 #include "decrypt/decrypt_stream.h"
 #include "format/base64.h"
 #include "platform/paths.h"
-#include "platform/work_loan.h"
+#include "platform/worker_pool.h"
 #include "verify/block_window.h"
 
 namespace qve {
@@ -138,22 +138,22 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   EXPECT_EQ(VerifyInOrder(sorted, again), details) << "details read again";
   EXPECT_EQ(VerifyInOrderLent(sorted, held), details) << "blocks checked on lent threads";
   EXPECT_EQ(VerifyInOrderLent(sorted, again, 1), details) << "lent threads, blocks read again";
-  EXPECT_EQ(VerifyInOrderLent(sorted, held, 0), details) << "a loan no thread works for";
+  EXPECT_EQ(VerifyInOrderLent(sorted, held, 0), details) << "a pool no thread works for";
   return results;
 }
 
 std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
                                         unsigned threads) {
-  platform::Loan loan;
+  platform::WorkerPool pool;
   std::vector<std::thread> lent;
-  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&loan] { loan.Work(); });
+  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&pool] { pool.Work(); });
   std::vector<SeenFile> seen;
   {
-    BlockWindow window(&loan);
+    BlockWindow window(&pool);
     options.window = &window;
     seen = VerifyInOrder(paths, options);
   }
-  loan.End();
+  pool.Shutdown();
   for (std::thread& thread : lent) thread.join();
   return seen;
 }
