@@ -262,7 +262,7 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
            << " bytes) " << Put(row, "chain", chain) << ", signature "
            << Put(row, "signatureLength", qve_run_block_signature_length(made)) << " bytes";
     }
-    text << ": " << Put(row, "verdict", BlockVerdictName(verdict)) << '\n';
+    text << ": " << Put(row, "verdict", qve_result_name(QVE_RESULT_OF_BLOCK, verdict)) << '\n';
     // Joined by append: g++ 12 -O3 takes "x" + a temporary for an
     // overlapping copy (-Wrestrict).
     std::string json = rows > 0 ? "," : "";
