@@ -41,9 +41,8 @@ constexpr Named kErrors[] = {
     {QVE_ERROR_SCRATCH, "ScratchFailed"},
 };
 
-constexpr const char* kStatuses[] = {"ReportOk",         "ReportUnsigned", "ReportSomeInvalid",
-                                     "ReportAllInvalid", "CheckpointLost", "StrictPolicyFailed",
-                                     "Incomplete"};
+// A run's statuses beyond the report's results, which format/ names.
+constexpr const char* kStatuses[] = {"CheckpointLost", "StrictPolicyFailed", "Incomplete"};
 
 // Names of the run's codes, from 1 (events, warnings, strict reasons) or
 // from 0 (checkpoint outcomes).
@@ -74,7 +73,9 @@ const char* qve_result_name(int of, int code) {
                                      [&](const Named& named) { return named.code == code; });
     return found != std::end(kErrors) ? found->name : kUnknown;
   }
-  if (of == QVE_RESULT_OF_RUN) return NameIn(kStatuses, code, 0);
+  if (of == QVE_RESULT_OF_RUN && code <= QVE_STATUS_ALL_INVALID)
+    return qve::ReportResultName(static_cast<std::uint32_t>(code));
+  if (of == QVE_RESULT_OF_RUN) return NameIn(kStatuses, code, QVE_STATUS_CHECKPOINT_LOST);
   if (of == QVE_RESULT_OF_EVENT) return NameIn(kEvents, code, QVE_EVENT_FILE_START);
   if (of == QVE_RESULT_OF_WARNING) return NameIn(kWarnings, code, QVE_WARNING_SAME_FILE);
   if (of == QVE_RESULT_OF_STRICT) return NameIn(kStrictReasons, code, QVE_STRICT_FILE_UNSIGNED);

@@ -4,6 +4,7 @@
 #include <QVEHelper.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <new>
 #include <optional>
@@ -28,6 +29,9 @@ struct qve_run {
   std::deque<std::string> names;
   std::deque<std::string> paths;
   std::deque<std::string> breaks;
+  // Signature lines of the current file's reading, the current block's
+  // included: the first links to what came before the file.
+  std::uint32_t signatureLines = 0;
   bool failed = false;  // an error ended the run
   std::string refusal;  // why the last add or record failed
 };
@@ -43,6 +47,8 @@ static_assert(kBlockVerdicts[QVE_BLOCK_OK] == QVE_BLOCK_OK &&
               kBlockVerdicts[QVE_BLOCK_INVALID] == QVE_BLOCK_INVALID &&
               kBlockVerdicts[QVE_BLOCK_CHAIN_BREAK] == QVE_BLOCK_CHAIN_BREAK &&
               kBlockVerdicts[QVE_BLOCK_UNEXPECTED] == QVE_BLOCK_UNEXPECTED);
+static_assert(int(qve::BlockParseResult::Parsed) == QVE_PARSE_OK &&
+              int(qve::BlockParseResult::Empty) == QVE_PARSE_EMPTY);
 
 using qve::interface::Fail;
 using qve::interface::Guarded;
@@ -227,6 +233,9 @@ int qve_run_next(qve_run* run) {
     const qve::RunEvent& event = run->run.Next();
     run->eventPath =
         event.kind == qve::RunEventKind::FileStart ? qve::platform::ShownText(event.path) : "";
+    if (event.kind == qve::RunEventKind::FileStart) run->signatureLines = 0;
+    if (event.kind == qve::RunEventKind::Block && !event.block.isUnsignedTail())
+      ++run->signatureLines;
     if (event.kind == qve::RunEventKind::Restart) {
       run->names.clear();
       run->paths.clear();
@@ -318,6 +327,15 @@ int qve_run_block_link_matched(const qve_run* run) {
   const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
   if (event == nullptr || event->block.isUnsignedTail()) return 0;
   return event->block.link == event->block.expectedLink ? 1 : 0;
+}
+
+int qve_run_block_chain(const qve_run* run) {
+  const qve::RunEvent* event = Event(run, qve::RunEventKind::Block);
+  if (event == nullptr) return Misused(run, "the current event is no block");
+  if (event->block.isUnsignedTail()) return QVE_LINK_UNSIGNED_TAIL;
+  if (event->block.parse != qve::BlockParseResult::Parsed) return QVE_LINK_UNPARSED;
+  if (run->signatureLines == 1) return QVE_LINK_FIRST;
+  return qve_run_block_link_matched(run) != 0 ? QVE_LINK_MATCHES : QVE_LINK_DIFFERS;
 }
 
 int qve_run_block_covers_no_line(const qve_run* run) {

@@ -48,7 +48,7 @@ void PageGatherer::OnBlock(qve_run* run) {
   const std::size_t index = file.blocks++;
   const int verdict = qve_run_block_verdict(run);
   const LineRange lines{qve_run_block_first_line(run), qve_run_block_last_line(run)};
-  if (IsBad(verdict)) {
+  if (verdict >= QVE_BLOCK_INVALID) {
     PageExcerpt excerpt{{verdict, lines}, index, qve_run_block_covers_no_line(run) != 0, {}};
     // The lines that fit in what is left of the page's room.
     const std::size_t count = qve_run_block_excerpt_count(run);
@@ -265,7 +265,7 @@ void WritePieces(Page& page, const ChainView& chain, std::size_t f, bool strip) 
     // Its cell links to its first block's lines, where the page shows them.
     const bool shown =
         std::ranges::find(file.excerpts, r.firstBlock, &PageExcerpt::block) != file.excerpts.end();
-    piece(KindOf(r.verdict), r.lines, BlockVerdictName(r.verdict), r.blocks,
+    piece(KindOf(r.verdict), r.lines, qve_result_name(QVE_RESULT_OF_BLOCK, r.verdict), r.blocks,
           r.blocks > 1 ? Counted(r.blocks, "block") + " " : "",
           shown ? chain.BlockId(f, r.firstBlock) : "");
   }
@@ -295,7 +295,7 @@ void WriteExcerpt(Page& page, const PageExcerpt& excerpt, const std::string& id,
        {{"id", id},
         {"kind", kind.name},
         {"letter", kind.letter},
-        {"verdict", BlockVerdictName(excerpt.verdict)},
+        {"verdict", qve_result_name(QVE_RESULT_OF_BLOCK, excerpt.verdict)},
         {"lines",
          covered ? LinesText(excerpt.lines.first, excerpt.lines.last - 1, kDash) : "no data lines"},
         {"signatureLine", excerpt.lines.last},
@@ -326,7 +326,7 @@ void WriteFile(Page& page, const ChainView& chain, std::size_t f) {
                 {"position", f + 1},
                 {"name", qve_run_file_name(chain.run, f)},
                 {"verdictClass", BadgeClass(verdict, true)},
-                {"verdict", FileVerdictName(verdict)},
+                {"verdict", qve_result_name(QVE_RESULT_OF_FILE, verdict)},
                 {"path", qve_run_file_path(chain.run, f)},
                 {"note", Part(follows.empty() ? "" : "break-follows", {{"file", follows}})},
                 {"rows", [&](Page& rows) { WritePieces(rows, chain, f, false); }},

@@ -37,7 +37,14 @@ T Put(Json& into, const char* key, T value) {
   return value;
 }
 
-// What an accessor lends: its bytes, as long as it says they are.
+// A parsed block's QVE_LINK_* as a row says it.
+const char* ChainWord(int chain) {
+  return chain == QVE_LINK_FIRST     ? "first block"
+         : chain == QVE_LINK_MATCHES ? "matches"
+                                     : "differs";
+}
+
+// The bytes an accessor points to, as long as it says they are.
 template <typename Accessor, typename... Arguments>
 auto Borrowed(Accessor accessor, Arguments... arguments) {
   std::size_t length = 0;
@@ -235,8 +242,10 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     if (event < 0)
       throw std::runtime_error(std::string("the log cannot be read: ") +
                                qve_result_name(QVE_RESULT_OF_RUN, event));
-    const int verdict = event == QVE_EVENT_BLOCK ? qve_run_block_verdict(made) : 1;
-    if (verdict == 1) continue;  // 1: an unsigned tail, which is no row
+    if (event != QVE_EVENT_BLOCK) continue;
+    const int chain = qve_run_block_chain(made);
+    if (chain == QVE_LINK_UNSIGNED_TAIL) continue;  // no signature line, so no row
+    const int verdict = qve_run_block_verdict(made);
     // The block's row; the file's first signature line may link anywhere.
     Json row;
     std::ostringstream text;
@@ -246,24 +255,22 @@ const char* InspectLog(const std::wstring& wide, std::uint64_t size, bool detect
     row["covers"] = coversNone ? Json(nullptr) : Json{covers.first, covers.last};
     text << "  line " << line << ": covers "
          << (coversNone ? "none" : RangeText(covers.first, covers.last)) << ", ";
-    if (const int parse = qve_run_block_parse(made); parse == 1) {
+    if (const int parse = qve_run_block_parse(made); parse == QVE_PARSE_EMPTY) {
       row["empty"] = true;
       text << "empty payload";
-    } else if (parse != 0) {
+    } else if (parse != QVE_PARSE_OK) {
       text << "malformed " << Put(row, "malformed", qve_run_block_stop(made));
     } else {
       const auto said = Borrowed(qve_run_block_text, made);
       const auto link = Borrowed(qve_run_block_link, made);
-      const bool matches = qve_run_block_link_matched(made) != 0;
-      const char* chain = rows == 0 ? "first block" : matches ? "matches" : "differs";
       text << "id " << Put(row, "id", qve_run_block_id(made)) << ", text \""
            << Put(row, "text", Escaped({said.begin(), said.end()})) << "\", link "
            << Put(row, "link", Hex(link.first(std::min(link.size(), kShortLink))))
            << (link.size() > kShortLink ? ".." : "") << " (" << Put(row, "linkLength", link.size())
-           << " bytes) " << Put(row, "chain", chain) << ", signature "
+           << " bytes) " << Put(row, "chain", ChainWord(chain)) << ", signature "
            << Put(row, "signatureLength", qve_run_block_signature_length(made)) << " bytes";
     }
-    text << ": " << Put(row, "verdict", BlockVerdictName(verdict)) << '\n';
+    text << ": " << Put(row, "verdict", qve_result_name(QVE_RESULT_OF_BLOCK, verdict)) << '\n';
     // Joined by append: g++ 12 -O3 takes "x" + a temporary for an
     // overlapping copy (-Wrestrict).
     std::string json = rows > 0 ? "," : "";

@@ -361,7 +361,7 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
   for (std::size_t i = 0; i < outcome.files(); ++i) {
     const std::string name = qve_run_file_name(run, i), path = qve_run_file_path(run, i);
     if (outcome.Listed(i)) {
-      out << indent << FileVerdictName(qve_run_file_verdict(run, i)) << ' '
+      out << indent << qve_result_name(QVE_RESULT_OF_FILE, qve_run_file_verdict(run, i)) << ' '
           << Escaped(names[name] > 1 ? path : name) << '\n';
     }
     if (!args.details) continue;
@@ -369,8 +369,8 @@ void PrintText(const VerifyOutcome& outcome, int status, const VerifyArguments& 
         << ", " << qve_run_file_bad_blocks(run, i) << " bad\n";
     const std::string follows = qve_run_file_break_follows(run, i);
     for (const BlockRow& block : outcome.blocks[i]) {
-      out << indent << "    " << BlockVerdictName(block.verdict) << " lines " << block.lines.first
-          << '-' << block.lines.last;
+      out << indent << "    " << qve_result_name(QVE_RESULT_OF_BLOCK, block.verdict) << " lines "
+          << block.lines.first << '-' << block.lines.last;
       if (&block == &outcome.blocks[i].front() && !follows.empty())
         out << ": follows from " << Escaped(follows) << ", which cannot be read";
       out << '\n';
@@ -407,7 +407,7 @@ void SayProblems(const VerifyOutcome& outcome, int status) {
     const int verdict = qve_run_file_verdict(run, i);
     if (verdict == QVE_FILE_INVALID ||
         (verdict == QVE_FILE_CHAIN_BREAK && *qve_run_file_break_follows(run, i) == '\0'))
-      Say(Escaped(qve_run_file_path(run, i)) + ": " + FileVerdictName(verdict));
+      Say(Escaped(qve_run_file_path(run, i)) + ": " + qve_result_name(QVE_RESULT_OF_FILE, verdict));
   }
   if (outcome.record && qve_run_checkpoint(run) == QVE_CHECKPOINT_LOST)
     Say(Escaped(outcome.record->file) + ": " + CheckpointText(outcome));

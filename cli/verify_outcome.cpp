@@ -78,8 +78,8 @@ int ReadRun(VerifyOutcome& outcome, bool details, BlockSink* sink) {
 int WorseStatus(int a, int b) {
   // From the most severe; a status not listed is an error of the table.
   static constexpr int kOrder[] = {QVE_STATUS_CHECKPOINT_LOST,
-                                   3,
-                                   2,
+                                   QVE_STATUS_ALL_INVALID,
+                                   QVE_STATUS_SOME_INVALID,
                                    QVE_STATUS_STRICT_FAILED,
                                    QVE_STATUS_INCOMPLETE,
                                    kSoftwareError,
@@ -89,8 +89,8 @@ int WorseStatus(int a, int b) {
                                    kDataError,
                                    kBusy,
                                    kUsageError,
-                                   1,
-                                   0};
+                                   QVE_STATUS_UNSIGNED,
+                                   QVE_STATUS_OK};
   const auto rank = [](int status) { return std::ranges::find(kOrder, status) - kOrder; };
   return rank(a) <= rank(b) ? a : b;
 }
@@ -106,10 +106,6 @@ const char* StatusName(int status) {
   const auto error = kErrors.find(status);
   return error != kErrors.end() ? error->second : qve_result_name(QVE_RESULT_OF_RUN, status);
 }
-
-const char* FileVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_FILE, verdict); }
-
-const char* BlockVerdictName(int verdict) { return qve_result_name(QVE_RESULT_OF_BLOCK, verdict); }
 
 std::string AfterNulText(qve_run* run, std::size_t i) {
   return Counted(qve_run_file_nul_bytes(run, i), "byte") + " after a NUL on " +
@@ -159,14 +155,14 @@ nlohmann::ordered_json ToJson(const VerifyOutcome& outcome, bool details) {
     if (outcome.Listed(i)) {
       out["files"].push_back({{"name", qve_run_file_name(run, i)},
                               {"path", qve_run_file_path(run, i)},
-                              {"verdict", FileVerdictName(verdict)},
+                              {"verdict", qve_result_name(QVE_RESULT_OF_FILE, verdict)},
                               {"verdictCode", verdict},
                               {"unsignedLines", unsignedLines}});
     }
     if (!details) continue;
     Json blocks = Json::array();
     for (const BlockRow& block : outcome.blocks[i]) {
-      blocks.push_back({{"verdict", BlockVerdictName(block.verdict)},
+      blocks.push_back({{"verdict", qve_result_name(QVE_RESULT_OF_BLOCK, block.verdict)},
                         {"verdictCode", block.verdict},
                         {"firstLine", block.lines.first},
                         {"lastLine", block.lines.last}});

@@ -89,10 +89,6 @@ int WorseStatus(int a, int b);
 // StrictPolicyFailed, Incomplete, and for the table's errors NoInput,
 // DataError, Busy and the like.
 const char* StatusName(int status);
-const char* FileVerdictName(int verdict);
-const char* BlockVerdictName(int verdict);
-// BlockInvalid, BlockChainBreak or BlockUnexpected: tampering.
-inline bool IsBad(int blockVerdict) { return blockVerdict >= QVE_BLOCK_INVALID; }
 
 // The bytes after a NUL in the file at `i`, in words (its NUL lines > 0).
 std::string AfterNulText(qve_run* run, std::size_t i);

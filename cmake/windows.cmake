@@ -23,8 +23,8 @@ if(MINGW)
 endif()
 
 # Code linked to the static library finds the definitions in the same link,
-# not in the DLL, so it must not see the names as dllimport.
-target_compile_definitions(qvehelper_core INTERFACE QVEHELPER_BUILDING)
+# not in the DLL, so it must not see the names as dllimport (export.h).
+target_compile_definitions(qvehelper_core INTERFACE QVEHELPER_STATIC)
 
 # The commands carry an application manifest (UTF-8 code page, long paths),
 # which the executables add to their sources.

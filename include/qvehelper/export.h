@@ -16,12 +16,12 @@
 #include <stdint.h>
 #endif
 
-#if defined(_WIN32)
-#if defined(QVEHELPER_BUILDING)
+#if defined(_WIN32) && defined(QVEHELPER_BUILDING)
 #define QVE_API __declspec(dllexport)
-#else
+#elif defined(_WIN32) && defined(QVEHELPER_STATIC) /* linked with the static library */
+#define QVE_API
+#elif defined(_WIN32)
 #define QVE_API __declspec(dllimport)
-#endif
 #else
 #define QVE_API __attribute__((visibility("default")))
 #endif

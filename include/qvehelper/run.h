@@ -210,6 +210,19 @@ QVE_API int qve_run_block_parse(const qve_run* run);
 QVE_API const char* qve_run_block_stop(const qve_run* run);
 QVE_API const uint8_t* qve_run_block_link(const qve_run* run, size_t* length);
 QVE_API uint64_t qve_run_block_signature_length(const qve_run* run);
+#define QVE_PARSE_OK 0    /* qve_run_block_parse: the signature line parses */
+#define QVE_PARSE_EMPTY 1 /* its payload is empty */
+/* Since 1.1: where the block stands in its file's chain, as qvehelper
+ * inspect shows it: the unsigned tail (no signature line, so no row), the
+ * file's first signature line (its link points before the file), one whose
+ * link is the chain value before it or is not, or one that does not parse
+ * (no link). QVE_ERROR_MISUSE when the current event is no block. */
+#define QVE_LINK_UNSIGNED_TAIL 0
+#define QVE_LINK_FIRST 1
+#define QVE_LINK_MATCHES 2
+#define QVE_LINK_DIFFERS 3
+#define QVE_LINK_UNPARSED 4
+QVE_API int qve_run_block_chain(const qve_run* run);
 QVE_API size_t qve_run_block_excerpt_count(const qve_run* run);
 QVE_API uint32_t qve_run_block_excerpt_line(const qve_run* run, size_t index);
 QVE_API const char* qve_run_block_excerpt_text(const qve_run* run, size_t index, size_t* length);

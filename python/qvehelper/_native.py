@@ -10,8 +10,12 @@ from typing import Any, Callable, Iterable, List, Optional, Sequence, Union
 # What a code is the result of, as qve_result_name takes it.
 RESULT_OF_RUN = 1
 RESULT_OF_DECRYPTION = 2
+RESULT_OF_EVENT = 3
 RESULT_OF_WARNING = 4
 RESULT_OF_STRICT = 5
+RESULT_OF_CHECKPOINT = 6
+RESULT_OF_FILE = 7
+RESULT_OF_BLOCK = 8
 
 KEY_DECRYPTION = 10
 KEY_VERIFICATION = 11
@@ -40,7 +44,8 @@ library = ctypes.CDLL(library_path)
 # The names 1.1 added that the package calls. Each is bound as its module is
 # imported, never at a first use, so that an older library fails the import
 # and says why instead of failing a run half done.
-ADDED_IN_1_1 = ("qve_version_number", "qve_has", "qve_run_work_wait", "qve_run_stop_work")
+ADDED_IN_1_1 = ("qve_version_number", "qve_has", "qve_run_work_wait", "qve_run_stop_work",
+                "qve_run_block_chain")
 
 
 def prototype(name: str, result: Any, arguments: Sequence[Any]) -> Callable[..., Any]:

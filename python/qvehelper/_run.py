@@ -19,6 +19,10 @@ _ORDER_NAMES = {0: "links", 1: "name", 2: "links, with seams"}
 _RECORD_INIT = 1
 _NO_LOG = -7
 _POINTS = {"recorded": 0, "held": 1, "now": 2, "oldest": 3}
+# qve_run_block_chain's QVE_LINK_*, as a row of inspect says it.
+_LINK_UNSIGNED_TAIL = 0
+_CHAIN_WORDS = {1: "first block", 2: "matches", 3: "differs"}
+_PARSE_WORDS = {0: "parsed", 1: "empty"}
 
 
 class _Options(ctypes.Structure):
@@ -45,6 +49,7 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "block_verdict": (_I, [_H]), "block_first_line": (_U32, [_H]),
     "block_last_line": (_U32, [_H]), "block_offset": (_U64, [_H]), "block_id": (_U32, [_H]),
     "block_link_matched": (_I, [_H]), "block_parse": (_I, [_H]), "block_stop": (_TEXT, [_H]),
+    "block_chain": (_I, [_H]),
     "block_link": (_BYTES, [_H, _SIZE]), "block_text": (_BYTES, [_H, _SIZE]),
     "block_signature_length": (_U64, [_H]), "block_covers_no_line": (_I, [_H]),
     "warning_code": (_I, [_H]), "warning_path": (_TEXT, [_H]), "warning_text": (_TEXT, [_H]),
@@ -539,8 +544,8 @@ class Row:
     """A signature line of a log, as qvehelper inspect shows it: its line and
     the lines it covers (None for none), how its block parses ("parsed",
     "empty" or "malformed", with where it stops), its fields, whether its
-    link continues the chain ("first block", "matches", "differs") and its
-    verdict."""
+    link continues the chain ("first block", "matches", "differs"; "" for a
+    line that does not parse) and its verdict."""
     line: int
     covers: Optional[Tuple[int, int]]
     parse: str
@@ -587,18 +592,21 @@ def inspect_log(path: PathLike) -> LogDiagnosis:
             if event.kind == EventKind.DONE:
                 break
             block = event.block
-            if block is None or block.verdict == BlockVerdict.BLOCK_UNSIGNED:
+            if block is None:
+                continue
+            chain = _c["block_chain"](handle)
+            if chain == _LINK_UNSIGNED_TAIL:
                 continue
             parse = _c["block_parse"](handle)
             rows.append(Row(
                 block.last_line,
                 None if _c["block_covers_no_line"](handle) else (block.first_line,
                                                                    block.last_line - 1),
-                "parsed" if parse == 0 else "empty" if parse == 1 else "malformed",
+                _PARSE_WORDS.get(parse, "malformed"),
                 text(_c["block_stop"](handle)), block.id,
                 bytes_out(_c["block_text"], handle) or b"",
                 bytes_out(_c["block_link"], handle) or b"",
-                "first block" if not rows else "matches" if block.link_matched else "differs",
+                _CHAIN_WORDS.get(chain, ""),
                 _c["block_signature_length"](handle), block.verdict))
         file = _file(handle, 0, [])
         return LogDiagnosis(shown(path), rows, file.lines, file.signature_lines,

@@ -142,3 +142,6 @@ def test_inspect_log_shows_each_signature_line(chain):
     first = qvehelper.inspect_log(chain / "System_1.log")
     assert log.first_link == first.last_chain_value
     assert (log.changed_while_read, log.read_fault) == (False, None)
+    sign(chain, "two_blocks.log", ["a", "b", "c", "d"])
+    rows = qvehelper.inspect_log(chain / "two_blocks.log").rows
+    assert [row.chain for row in rows] == ["first block", "matches"]

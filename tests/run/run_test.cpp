@@ -39,7 +39,8 @@ struct Ran {
   int joins = 0;            // files whose first link is the last chain value before them
   // The checkpoint's recorded, held and new block: "file:line@index", or "-".
   std::vector<std::string> points;
-  std::string links;  // per block: L a link told, - none
+  std::string links;   // per block: L a link told, - none
+  std::string chains;  // per block: its QVE_LINK_*
 
   bool operator==(const Ran&) const = default;
 };
@@ -71,6 +72,7 @@ Ran Drain(qve_run* run) {
       const bool told = qve_run_block_link(run, &length) != nullptr;
       EXPECT_EQ(length == 0, !told);
       ran.links += told ? 'L' : '-';
+      ran.chains += char('0' + qve_run_block_chain(run));
     } else {
       ran.events += "SxWER"[kind - 1];
     }
@@ -163,13 +165,14 @@ struct Row {
   std::vector<std::string> names;
   std::vector<int> warnings;
   std::string links = {};  // as Ran's, where given
+  std::string chains = {};
 };
 
 TEST(Run, EventsInOrder) {
   // clang-format off
   const Row rows[] = {
       {"a good chain", Two, QVE_ORDER_LINKS, 0, "S0ES0ED", QVE_STATUS_OK,
-       {"System_1.log", "system.log"}, {}, "LL"},
+       {"System_1.log", "system.log"}, {}, "LL", "11"},
       {"a tampered block", [](const fs::path& dir) {
          LogChain chain;
          LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
@@ -206,6 +209,12 @@ TEST(Run, EventsInOrder) {
              .WriteTo(dir / "system.log");
        }, QVE_ORDER_LINKS, 0, "S0ES3ED", QVE_STATUS_SOME_INVALID,
        {"System_1.log", "system.log"}, {}, "L-"},
+      // The row logic of inspect: first, differs, matches, no parse, the tail.
+      {"where blocks stand in the chain", [](const fs::path& dir) {
+         LogChain chain;
+         LogBuilder(chain).Script("a S b S@ c S d E e").WriteTo(dir / "system.log");
+       }, QVE_ORDER_NAME, 0, "S04021WED", QVE_STATUS_ALL_INVALID, {"system.log"},
+       {QVE_WARNING_UNSIGNED_LINES}, "LLL--", "13240"},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -219,6 +228,9 @@ TEST(Run, EventsInOrder) {
     EXPECT_EQ(ran.warnings, row.warnings);
     if (!row.links.empty()) {
       EXPECT_EQ(ran.links, row.links);
+    }
+    if (!row.chains.empty()) {
+      EXPECT_EQ(ran.chains, row.chains);
     }
   }
 }
