@@ -9,8 +9,11 @@
 // a failed decryption leaves nothing unless asked to, an output the library
 // refuses or cannot replace is left as it was, progress never runs past its
 // total, and the container is never touched.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <cstdio>
@@ -45,14 +48,39 @@ enum Paths : std::uint8_t {
 };
 
 // The second byte's high half, where the paths are faultless: an output of
-// a kind the library refuses, one it replaces, and one that turns into a
-// folder while the decryption runs, so that putting it in place fails.
+// a kind the library refuses, one it replaces, one that turns into a folder
+// while the decryption runs, so that putting it in place fails, one in a
+// folder where nothing can be made, and a file-size limit that makes the
+// output and the scratch file take no more, as a full disk does.
 enum Output : std::uint8_t {
   kAsThePathsSay,
   kOutputFolder,
   kOutputFifo,
   kOutputExists,
   kOutputTakenMeanwhile,
+  kOutputUnmakeable,
+  kOutputLimited,
+};
+
+// While it lives, a write past a few KiB fails with EFBIG.
+class SizeLimit {
+ public:
+  explicit SizeLimit(bool on) : on_(on) {
+    if (!on_) return;
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limit = previous_;
+    limit.rlim_cur = 4096;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
+  }
+  ~SizeLimit() {
+    if (on_) ::setrlimit(RLIMIT_FSIZE, &previous_);
+  }
+  SizeLimit(const SizeLimit&) = delete;
+  SizeLimit& operator=(const SizeLimit&) = delete;
+
+ private:
+  bool on_;
+  rlimit previous_{};
 };
 
 struct Progress {
@@ -224,8 +252,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ::mkdir(name.c_str(), 0700);
     ::mkdir((name + "/folder").c_str(), 0700);
     ::mkfifo((name + "/fifo").c_str(), 0600);
-    // As a program would: the temporary files go with a signal.
+    // As a program would: the temporary files go with a signal. One that
+    // sets a file-size limit takes EFBIG rather than SIGXFSZ.
     if (qve_remove_temporaries_on_signals() != 0) std::abort();
+    std::signal(SIGXFSZ, SIG_IGN);
     return name;
   }();
   static const std::string container = folder + "/in.qves";
@@ -251,9 +281,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              : paths == kOutputIsInput     ? input
                              : paths == kOutputIsDevice
                                  ? (bits & kKeepUnverified ? "/dev/full" : "/dev/null")
-                             : outputKind == kOutputFolder ? folder + "/folder"
-                             : outputKind == kOutputFifo   ? folder + "/fifo"
-                                                           : folder + "/out.txt";
+                             : outputKind == kOutputFolder     ? folder + "/folder"
+                             : outputKind == kOutputFifo       ? folder + "/fifo"
+                             : outputKind == kOutputUnmakeable ? "/proc/self/qve-out.txt"
+                                                               : folder + "/out.txt";
   const std::string scratch = paths == kScratchFolderMissing ? folder + "/missing" : folder;
   std::remove((folder + "/out.txt").c_str());
   static const std::string kOld = "what was there";
@@ -274,9 +305,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       DecryptQveFile(Wide(input).c_str(), Wide(folder + "/./in.qves").c_str()) !=
           QVE_DECRYPT_OUTPUT_OPEN_FAILED)
     std::abort();
-  const bool faultless = (paths == kFaultless || paths == kScratchFolderMissing) &&
-                         (outputKind == kAsThePathsSay || outputKind == kOutputExists ||
-                          outputKind > kOutputTakenMeanwhile);
+  const bool faultless =
+      (paths == kFaultless || paths == kScratchFolderMissing) &&
+      (outputKind == kAsThePathsSay || outputKind == kOutputExists || outputKind > kOutputLimited);
+  const bool limited = outputKind == kOutputLimited;
 
   Progress decryptProgress{.stopAt = stopAt};
   if (outputKind == kOutputTakenMeanwhile) decryptProgress.takeOnFirstCall = output.c_str();
@@ -287,9 +319,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   decrypt.keep_unverified = (bits & kKeepUnverified) != 0;
   decrypt.write_directly = (bits & kWriteDirectly) != 0;
   decrypt.loan = lend && !decrypt.write_directly ? Lent() : nullptr;
-  const int decrypted = bits & kWide
-                            ? qve_decrypt_w(Wide(input).c_str(), Wide(output).c_str(), &decrypt)
-                            : qve_decrypt(input.c_str(), output.c_str(), &decrypt);
+  const int decrypted = [&] {
+    const SizeLimit limit(limited);
+    return bits & kWide ? qve_decrypt_w(Wide(input).c_str(), Wide(output).c_str(), &decrypt)
+                        : qve_decrypt(input.c_str(), output.c_str(), &decrypt);
+  }();
   LastProblem();
   if (decryptProgress.stopped != (decrypted == QVE_ERROR_CANCELLED)) std::abort();
   if (faultless && !decryptProgress.stopped) {
@@ -306,7 +340,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (faultless && !decrypt.write_directly &&
              Exists(output) != (outputKind == kOutputExists)) {
     std::abort();
-  } else if (!faultless && decrypted == QVE_DECRYPT_SUCCESS &&
+  } else if (!faultless && decrypted == QVE_DECRYPT_SUCCESS && !limited &&
              !(outputKind == kOutputTakenMeanwhile && decrypt.write_directly)) {
     std::abort();
   }
@@ -336,13 +370,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check.scratch_folder = scratch.c_str();
     }
   }
-  const int checked =
-      bits & kWide ? qve_check_w(Wide(input).c_str(), &check) : qve_check(input.c_str(), &check);
+  const int checked = [&] {
+    const SizeLimit limit(limited);
+    return bits & kWide ? qve_check_w(Wide(input).c_str(), &check)
+                        : qve_check(input.c_str(), &check);
+  }();
   LastProblem();
   if (checkProgress.stopped != (checked == QVE_ERROR_CANCELLED)) std::abort();
   if (paths == kScratchFolderMissing) {
     if (checked != QVE_ERROR_SCRATCH) std::abort();
-  } else if (!checkProgress.stopped && paths != kInputFifo && checked != seed) {
+  } else if (!checkProgress.stopped && paths != kInputFifo && !limited && checked != seed) {
     std::abort();
   }
 

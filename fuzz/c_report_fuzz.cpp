@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "format/signed_log_format.h"
 #include "fuzz/scratch_files.h"
 
 namespace {
@@ -41,9 +42,12 @@ void Slips() {
 // The entry points beside the report, with codes and keys from the input.
 void Names(const std::uint8_t* data) {
   const int code = static_cast<std::int8_t>(data[1]);
-  for (const int of : {0, QVE_RESULT_OF_RUN, QVE_RESULT_OF_DECRYPTION}) {
+  // Every kind of result, each code near its range and the input's.
+  for (int of = 0; of <= QVE_RESULT_OF_BLOCK + 1; ++of) {
     if (qve_result_name(of, code) == nullptr || qve_result_name(of, data[2]) == nullptr)
       std::abort();
+    for (int known = -16; known <= 16; ++known)
+      if (qve_result_name(of, known) == nullptr) std::abort();
   }
   std::uint8_t id[4], sha256[32];
   const int key = data[2] % 4 + QVE_KEY_DECRYPTION - 1;
@@ -73,6 +77,10 @@ Run Verify(QVE_VerificationReport* report, bool includeOk, std::uint32_t files) 
           NumberOfBadFilesInVerificationReport(report),
           {}};
   if (run.result > QVE_REPORT_ALL_INVALID || run.total != files || run.bad > run.total)
+    std::abort();
+  // The format's name of the result is the interface's.
+  if (std::strcmp(qve::ReportResultName(run.result),
+                  qve_result_name(QVE_RESULT_OF_RUN, int(run.result))) != 0)
     std::abort();
   const std::size_t count = GetFileReportCountInVerificationReport(report);
   if (count > run.total || (includeOk && count != run.total)) std::abort();

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 #include "QVEHelper.h"
 #include "fuzz/scratch_files.h"
 
@@ -38,11 +40,16 @@ struct Plan {
 };
 
 // A folder of what a walk passes over or cannot read: a FIFO and a link
-// with a log's name, a log's name but for case, a link to a folder.
+// with a log's name, a log's name but for case, a link to a folder, a
+// folder with no log, and gzip rotations cut short and damaged.
 const std::string& OddFolder() {
   static const std::string folder = [] {
     const std::string name = qve::fuzz::ScratchFolder("lent-run-odd");
     ::mkfifo((name + "/System_5.log").c_str(), 0600);
+    static const std::uint8_t kCutGzip[] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3, 0x4b, 0xe4, 0x4a};
+    qve::fuzz::WriteBytes(name + "/System_8.log.gz", kCutGzip, sizeof kCutGzip);
+    static const std::uint8_t kDamagedGzip[] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3, 0xff, 0xff};
+    qve::fuzz::WriteBytes(name + "/System_4.log.gz", kDamagedGzip, sizeof kDamagedGzip);
     qve::fuzz::WriteBytes(name + "/SYSTEM_6.LOG", nullptr, 0);
     ::symlink("SYSTEM_6.LOG", (name + "/System_7.log").c_str());
     ::mkdir((name + "/inner").c_str(), 0700);
@@ -236,6 +243,27 @@ void Read(Seen& seen, qve_run* run, const Plan& plan) {
   }
 }
 
+// A gzip'd copy of a log beside it, as a rotation may leave one.
+void WriteGzipCopy(const std::string& path) {
+  std::string plain;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+      plain.append(chunk, got);
+    std::fclose(file);
+  }
+  z_stream stream{};
+  if (deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
+  std::vector<std::uint8_t> packed(deflateBound(&stream, plain.size()) + 32);
+  stream.next_in = reinterpret_cast<Bytef*>(plain.data());
+  stream.avail_in = static_cast<uInt>(plain.size());
+  stream.next_out = packed.data();
+  stream.avail_out = static_cast<uInt>(packed.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) std::abort();
+  qve::fuzz::WriteBytes(path + ".gz", packed.data(), stream.total_out);
+  deflateEnd(&stream);
+}
+
 struct Record {
   const std::string* bytes = nullptr;  // none: QVE_RECORD_INIT
 };
@@ -259,6 +287,10 @@ Seen Run(const Plan& plan, const std::string& folder, const std::vector<std::str
   if (plan.odd && !paths.empty()) {
     Put(seen.events, std::uint64_t(qve_run_add(run, OddFolder().c_str())));
     Put(seen.events, std::uint64_t(qve_run_add(run, paths.front().c_str())));
+    Put(seen.events, std::uint64_t(qve_run_add(run, (OddFolder() + "/inner").c_str())));
+    Put(seen.events, std::uint64_t(qve_run_add(run, (OddFolder() + "/gone.log").c_str())));
+    // Opens, then fails its first read.
+    Put(seen.events, std::uint64_t(qve_run_add(run, "/proc/self/mem")));
   }
   for (std::size_t i = 0; i <= qve_run_input_count(run); ++i)
     Put(seen.events, qve_run_input_path(run, i));
@@ -345,6 +377,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> written =
       qve::fuzz::WriteCutInto(folder, {kNames, kNames + fileCount}, data, size);
   lent.rotateAt = choice / 48 % 2 * (1 + data[2] / 4 % 8);
+  if (lent.odd && lent.byFolder) WriteGzipCopy(written.front());
   lent.newest = written.back();
   lent.rotated = folder + "/System_9.log";
   Plan alone = lent;
@@ -356,10 +389,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Seen made = Run(alone, folder, written, record);
   Same(made, Run(lent, folder, written, record));
   if (recorded >= 2 && !made.record.empty()) {
-    if (recorded == 3) made.record[data[1] % made.record.size()] ^= char(1 + data[2] % 255);
+    // A few low bits: a digit stays a digit now and then, so that a number
+    // changes rather than the text breaking.
+    if (recorded == 3) made.record[data[1] % made.record.size()] ^= char(1 + data[2] % 63);
     const Record held{&made.record};
     Same(Run(alone, folder, written, &held), Run(lent, folder, written, &held));
+    // The same record once the oldest file has left the chain, as rotation
+    // takes it away.
+    if (written.size() > 1) {
+      std::remove(written.front().c_str());
+      const std::vector<std::string> later(written.begin() + 1, written.end());
+      Same(Run(alone, folder, later, &held), Run(lent, folder, later, &held));
+    }
   }
   for (const auto& path : written) std::remove(path.c_str());
+  std::remove((written.front() + ".gz").c_str());
   return 0;
 }
