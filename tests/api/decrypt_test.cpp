@@ -210,8 +210,7 @@ TEST(Interface, SpecialFiles) {
   EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
   EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
-  // Written directly too; a reader is there, so that a FIFO taken as the
-  // output would not keep the call waiting.
+  // Written directly too; a reader is there, so a mistake cannot hang.
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   options.write_directly = 1;
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
@@ -226,10 +225,9 @@ TEST(Interface, SpecialFiles) {
   EXPECT_EQ(diagnosis, nullptr);
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "in.qves"}));
 
-  // Taken as a stream, the FIFO is opened once: a reader that came and
-  // went would let a writer waiting to open in, to write to no reader (a
-  // broken pipe), and the decryption would wait for good for another. The
-  // moment is short: many rounds.
+  // Taken as a stream, the FIFO is opened once: opened twice, a writer could
+  // slip in between and leave the second open waiting for good. Many rounds,
+  // as the moment is short.
   const Bytes bytes = Container{.body = kBody}.Build();
   options.read_stream = 1;
   for (int round = 0; round < 50; ++round) {
@@ -260,9 +258,8 @@ std::atomic<int> umaskCalls{0};
 }  // namespace
 }  // namespace qve
 
-// Every umask call in the process, counted: the mask is the process's, so
-// a library that sets it, even to set it back, leaves a file another thread
-// of the host makes meanwhile unmasked.
+// The mask is the process's: setting it, even to set it back, leaves a file
+// another thread makes meanwhile unmasked.
 extern "C" mode_t umask(mode_t mask) {
   ++qve::umaskCalls;
   return static_cast<mode_t>(syscall(SYS_umask, mask));
@@ -286,11 +283,9 @@ TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
 }
 #endif
 
-// Three 256 KiB blocks of container and of plaintext: each step is told at
-// its start, block by block and at its end (with a loan, the seal check at
-// its start and end only, as the plaintext is not read back), and a
-// callback that stops at any call leaves OUTPUT as it was and no file
-// behind.
+// Each step is told at its start, per 256 KiB block and at its end (with a
+// loan the plaintext is not read back: the seal check's start and end only);
+// a stop at any call leaves OUTPUT as it was and no file behind.
 TEST(Interface, ProgressAndStopping) {
   TempDir dir, scratch;
   const Container big{.body = Pattern(600000, 3)};
@@ -299,24 +294,18 @@ TEST(Interface, ProgressAndStopping) {
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
   const std::uint64_t size = container.size(), plain = big.body.size();
   using Call = std::tuple<int, std::uint64_t, std::uint64_t>;
-  const std::vector<Call> decrypting = {{QVE_STEP_DECRYPTING, 0, size},
-                                        {QVE_STEP_DECRYPTING, 262144, size},
-                                        {QVE_STEP_DECRYPTING, 524288, size},
-                                        {QVE_STEP_DECRYPTING, size, size},
-                                        {QVE_STEP_DECRYPTING, size, size}};
+  const auto steps = [](int step, std::uint64_t total, bool perBlock) {
+    std::vector<Call> told = {{step, 0, total}};
+    if (perBlock)
+      told.insert(told.end(), {{step, 262144, total}, {step, 524288, total}, {step, total, total}});
+    told.push_back({step, total, total});
+    return told;
+  };
   for (const int threads : kThreadCounts) {
     SCOPED_TRACE(std::to_string(threads) + " threads");
-    std::vector<Call> told = decrypting;
-    if (threads == 1) {
-      told.insert(told.end(), {{QVE_STEP_CHECKING_SEAL, 0, plain},
-                               {QVE_STEP_CHECKING_SEAL, 262144, plain},
-                               {QVE_STEP_CHECKING_SEAL, 524288, plain},
-                               {QVE_STEP_CHECKING_SEAL, plain, plain},
-                               {QVE_STEP_CHECKING_SEAL, plain, plain}});
-    } else {
-      told.insert(told.end(),
-                  {{QVE_STEP_CHECKING_SEAL, 0, plain}, {QVE_STEP_CHECKING_SEAL, plain, plain}});
-    }
+    std::vector<Call> told = steps(QVE_STEP_DECRYPTING, size, true);
+    const std::vector<Call> sealCheck = steps(QVE_STEP_CHECKING_SEAL, plain, threads == 1);
+    told.insert(told.end(), sealCheck.begin(), sealCheck.end());
     WriteFile(dir / "out.bin", kOld);
     Calls calls;
     qve_decrypt_options options = DecryptOptions();
@@ -403,12 +392,9 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
   EXPECT_EQ(qve_last_problem_path(), missing);
 }
 
-// An error that a host leaves on its thread's OpenSSL queue, before the call
-// or from its progress callback, is cleared before each OpenSSL call of the
-// seal check on that thread, so it neither outlives the call nor stands for
-// the check's own failure. With a loan and no plaintext, only the binding
-// and the final check run on the calling thread; with no loan the plaintext
-// is read back and digested there.
+// An error a host leaves on its thread's OpenSSL queue, before the call or
+// from its callback, is cleared before the seal check's OpenSSL calls there,
+// so it neither outlives the call nor stands for the check's own failure.
 TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
   enum When { BeforeTheCall, AtTheSealCheck };
   struct Left {
@@ -517,10 +503,8 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
 
-// A path with no form here names no file: the path's error, not a file's,
-// and the run says why. On Linux a wide path with a lone surrogate, which no
-// Linux name holds; on Windows, where every wide text names a file, narrow
-// text that is not UTF-8 (a name in the code page).
+// A path with no form here (a lone surrogate on Linux, narrow text that is
+// not UTF-8 on Windows) names no file: the path's error, not a file's.
 TEST(Interface, PathsWithNoForm) {
   TempDir dir;
   WriteFile(dir / "in.qves", Container{}.Build());

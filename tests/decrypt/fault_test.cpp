@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The failures that a sound key, digest and file system do not produce: the
-// two signature-check failures and a refused truncation. This executable
-// defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the
-// library's calls land here first; each forwards to the real one unless a
-// test has armed it to fail.
+// Failures a sound key, digest and file system do not produce. This executable
+// defines the calls that fail, so the library's calls land here first; each
+// forwards to the real one unless a row has armed it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -51,7 +49,6 @@ extern "C" __attribute__((visibility("default"))) int truncate(const char* path,
   return next(path, length);
 }
 
-// A temporary file written through its own handle is cut through it.
 extern "C" __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
   if (failTruncate) {
     errno = EPERM;
@@ -88,8 +85,7 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     if (row.seam) *row.seam = false;
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
   }
-  // The extension's decryption, keeping what it wrote, on one thread and
-  // with a second one lent for the digest: the same results, the same file.
+  // The C interface keeping what it wrote, alone and with a lent thread.
   const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
   for (const int threads : {1, 2}) {
     for (const auto& row : rows) {
