@@ -271,10 +271,6 @@ TEST(Crc32, LibraryAgreesWithTheWritersBitwiseCrc) {
     EXPECT_EQ(crc(data, 7), writer::Crc32(data)) << size;
     EXPECT_EQ(crc(data, size), writer::Crc32(data)) << size;
   }
-  EXPECT_EQ(writer::KeyBlock(BytesOf("123456789")),
-            ByteBuilder().Tag("123456789").U32LE(0xCBF43926).Take());
-  EXPECT_EQ(writer::EncodeSeal({.keyId = kKeyId11, .signature = {7, 8}}),
-            BytesOf(std::string("Seal\x01\0\x04\0\x0B\0\0\0\x02\0\x07\x08Seal\x16\0", 22)));
 }
 
 }  // namespace

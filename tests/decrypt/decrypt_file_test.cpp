@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <utility>
 
 #include "decrypt/block_buffers.h"
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
-#include "tools/writer/container_writer.h"
 
 namespace qve {
 namespace {
@@ -81,25 +79,6 @@ const ContainerRow kContainerRows[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, DecryptContainer, ::testing::ValuesIn(kContainerRows),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The writer side must make what the library reads.
-TEST(Decrypt, WriterRoundTrips) {
-  TempDir dir;
-  for (const std::size_t size : {0u, 4095u, 200001u}) {
-    const Bytes plaintext = Pattern(size, 5);
-    {
-      std::ofstream container(dir / "in.qves", std::ios::binary);
-      writer::ContainerWriter writer(
-          container, {{kKeyId11, DevVerificationPublicKey()}, {kKeyId10, DevDecryptionPublicKey()}},
-          DevVerificationPrivateKey(), kKeyId11);
-      for (std::size_t at = 0; at < size; at += 1000)
-        writer.Write(std::span(plaintext).subspan(at, std::min<std::size_t>(1000, size - at)));
-      writer.Finish();
-    }
-    EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), QVE_Helper::Success) << size;
-    EXPECT_EQ(ReadFile(dir / "out.bin"), plaintext) << size;
-  }
-}
 
 #ifdef _WIN32
 const fs::path kNullDevice = "NUL";
