@@ -23,9 +23,9 @@ constexpr auto H = QVE_Helper::HeaderInvalid;
 constexpr auto K = QVE_Helper::SessionKeyUnavailable;
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
-// Offsets of kTwo: magic 0, version 4, N 6, record 1 at 7 (tag 7, K 8,
-// keyId 10, W 14, key 16), record 2 at 19 (K 20, keyId 22, W 23, key 25),
-// IV 27, end 43. Neither record is for key 10.
+// The header's stops are the diagnosis's (tests/api); here what the
+// decryption makes of them. kTwo's IV is at 27, its end at 43, and neither
+// record is for key 10.
 const Bytes kTwo = Container{
     .records = {{{.keyId = {1, 2, 3, 4}, .wrappedKey = {5, 6, 7}},
                  {.keyId = {8}, .wrappedKey = {9, 10}}}},
@@ -66,19 +66,11 @@ TEST_P(DecryptStreamHeader, FieldsAndLimits) {
 // clang-format off
 const HeaderRow kHeaderRows[] = {
     {.name = "TwoRecords", .container = kTwo, .result = K},
-    {.name = "Empty", .container = {}, .result = H},
     {.name = "WrongMagic", .container = Container{.magic = "QVEZ"}.Build(), .result = H},
-    {.name = "Version2", .container = Container{.version = 2}.Build(), .result = H},
-    {.name = "VersionBytes0001", .container = Container{.version = 0x0100}.Build(), .result = H},
     {.name = "Count33", .container = Container{.count = 33}.Build(), .result = H},
     {.name = "ThirtyTwoRecordsKey10Last", .container = ThirtyTwoRecords(), .result = S},
-    {.name = "LowerCaseTag", .container = Before({.tag = 'p', .keyId = {1}, .wrappedKey = {2}}), .result = H},
-    {.name = "KeyId16385", .container = Before({.keyId = Bytes(16385, 1), .wrappedKey = {2}}), .result = H},
     {.name = "KeyId16384", .container = Before({.keyId = Bytes(16384, 1), .wrappedKey = {2}}), .result = S},
-    {.name = "KeyIdCut", .container = Head(kTwo, 13), .result = H},
-    {.name = "WrappedKey4097", .container = Before({.keyId = {1}, .wrappedKey = Bytes(4097, 2)}), .result = H},
     {.name = "WrappedKey4096", .container = Before({.keyId = {1}, .wrappedKey = Bytes(4096, 2)}), .result = S},
-    {.name = "SecondWrappedKeyCut", .container = Head(kTwo, 26), .result = H},
     {.name = "EmptyKeyIdAndWrappedKey", .container = Before({}), .result = S},
     {.name = "IvCutShort", .container = Head(kTwo, 42), .result = H},
     {.name = "EndsRightAfterTheIv", .container = Head(kTwo, 43), .result = K},
@@ -171,9 +163,6 @@ const SealRow kSealRows[] = {
     {.name = "MinimalAfterData", .plaintext = After(100, Minimal()), .length = 16},
     {.name = "Length1", .plaintext = After(100, Length(1)), .length = 0},
     {.name = "Length6ReadsTheClosingTagAsOpening", .plaintext = After(100, Length(6)), .length = 0},
-    {.name = "ClosingTagWrong", .plaintext = After(100, Trailer({.close = "seal"})), .length = 0},
-    {.name = "OpeningTagWrong", .plaintext = After(100, Trailer({.open = "Seel"})), .length = 0},
-    {.name = "Version2", .plaintext = After(100, Trailer({.version = 2})), .length = 0},
     {.name = "LengthBeyondTheData", .plaintext = Trailer({.length = 31}), .length = 0},
     {.name = "TrailerAfter20000Bytes", .plaintext = After(20000 - 30, Trailer({})), .length = 30, .keyId = kKeyId11, .signature = kSig},
     {.name = "LengthBeyondTheWindow", .plaintext = After(20000 - 16, Minimal(9000)), .length = 0},
@@ -181,7 +170,6 @@ const SealRow kSealRows[] = {
      .length = 8192, .keyId = kKeyId11, .signature = Pattern(8172, 4)},
     {.name = "TrailerOf8193", .plaintext = After(20000 - 8193, Trailer({.signature = Pattern(8173, 4)})), .length = 0},
     {.name = "KeyIdExactlyToTheEnd", .plaintext = After(100, Trailer({.keyIdLength = 22})), .length = 0},
-    {.name = "SignaturePastTheEnd", .plaintext = After(100, Trailer({.signatureLength = 100})), .length = 0},
     {.name = "SignatureOverTheClosingTag", .plaintext = After(100, Trailer({.signatureLength = 16})), .length = 30,
      .keyId = kKeyId11, .signature = Concat(kSig, Length(30))},
     {.name = "GapBeforeTheClosingTag", .plaintext = After(100, Trailer({.gap = Pattern(7, 2)})), .length = 37,
