@@ -113,6 +113,7 @@ struct DecryptRow {
   const char* input = "in.qves";
   const char* output = "out.bin";
 };
+void PrintTo(const DecryptRow& row, std::ostream* os) { *os << row.name; }
 
 class InterfaceDecrypt : public ::testing::TestWithParam<DecryptRow> {};
 

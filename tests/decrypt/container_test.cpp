@@ -52,6 +52,7 @@ struct HeaderRow {
   Bytes container;
   DecryptResult result;
 };
+void PrintTo(const HeaderRow& row, std::ostream* os) { *os << row.name; }
 
 class DecryptStreamHeader : public ::testing::TestWithParam<HeaderRow> {};
 
@@ -92,6 +93,7 @@ struct KeyRow {
   std::vector<Record> records;
   bool ready;
 };
+void PrintTo(const KeyRow& row, std::ostream* os) { *os << row.name; }
 
 class DecryptStreamSessionKey : public ::testing::TestWithParam<KeyRow> {};
 
@@ -142,6 +144,7 @@ struct SealRow {
   Bytes keyId = {};
   Bytes signature = {};
 };
+void PrintTo(const SealRow& row, std::ostream* os) { *os << row.name; }
 
 class DecryptStreamSeal : public ::testing::TestWithParam<SealRow> {};
 

@@ -36,6 +36,7 @@ struct ContainerRow {
   DecryptResult result;
   Left left;
 };
+void PrintTo(const ContainerRow& row, std::ostream* os) { *os << row.name; }
 
 class DecryptContainer : public ::testing::TestWithParam<ContainerRow> {};
 

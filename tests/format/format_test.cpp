@@ -54,6 +54,7 @@ struct BlockRow {
   R result;
   std::optional<BlockStop> stop = {};  // where inspect says it stopped
 };
+void PrintTo(const BlockRow& row, std::ostream* os) { *os << row.name; }
 
 class ParseSignatureBlockRows : public ::testing::TestWithParam<BlockRow> {};
 
