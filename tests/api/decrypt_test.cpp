@@ -422,9 +422,10 @@ TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
     int code;
   } rows[] = {
       // clang-format off
-      {"before, no plaintext, another key", otherKeyEmpty, BeforeTheCall, 0, QVE_DECRYPT_BAD_SIGNATURE},
-      {"at the check, no plaintext, signed", signedEmpty, AtTheSealCheck, 0, QVE_DECRYPT_SUCCESS},
-      {"at the check, digested here, another key", otherKey, AtTheSealCheck, 1, QVE_DECRYPT_BAD_SIGNATURE},
+      {.name = "before, no plaintext, another key", .container = otherKeyEmpty, .when = BeforeTheCall, .threads = 0, .code = QVE_DECRYPT_BAD_SIGNATURE},
+      {.name = "at the check, no plaintext, signed", .container = signedEmpty, .when = AtTheSealCheck, .threads = 0, .code = QVE_DECRYPT_SUCCESS},
+      {.name = "at the check, digested here, another key", .container = otherKey, .when = AtTheSealCheck, .threads = 1,
+       .code = QVE_DECRYPT_BAD_SIGNATURE},
       // clang-format on
   };
   TempDir dir;

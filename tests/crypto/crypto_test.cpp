@@ -37,23 +37,25 @@ TEST(CheckSignatureBlock, Results) {
     R expected;
     Bytes expectedLink = {};
   } rows[] = {
-      {"valid", valid({.id = 5, .text = "note"}), lines, R::Valid},
-      {"no lines", valid({.signOver = std::vector<std::string>{}}), {}, R::Valid},
-      {"trailing bytes", valid({.trailing = {0, 1, 2}}), lines, R::Valid},
-      {"longest text", valid({.text = std::string(2048, 't')}), lines, R::Valid},
-      {"link longer than a digest", valid({.link = longLink}), lines, R::Valid, longLink},
-      {"empty", {}, lines, R::NoSignature},
-      {"one byte", {'Q'}, lines, R::SignatureInvalid},
-      {"link differs in a byte", valid({.link = otherLink}), lines, R::LinkMismatch},
-      {"link shorter", valid({.link = Head(chain, 31)}), lines, R::LinkMismatch},
-      {"link longer", valid({.link = Concat(chain, Bytes{0})}), lines, R::LinkMismatch},
-      {"long link expected", valid({}), lines, R::LinkMismatch, longLink},
-      {"other lines", valid({}), {"first line", "", "third lin"}, R::SignatureInvalid},
-      {"extra empty line", valid({}), {"first line", "", "third line", ""}, R::SignatureInvalid},
-      {"wrong key", valid({.key = DevDecryptionPrivateKey()}), lines, R::SignatureInvalid},
-      {"empty signature", valid({}, false), lines, R::SignatureInvalid},
-      {"257 bytes", valid({.signature = Bytes(257, 0xFF)}, false), lines, R::SignatureInvalid},
-      {"all ones", valid({.signature = Bytes(256, 0xFF)}, false), lines, R::SignatureInvalid},
+      // clang-format off
+      {.name = "valid", .block = valid({.id = 5, .text = "note"}), .pending = lines, .expected = R::Valid},
+      {.name = "no lines", .block = valid({.signOver = std::vector<std::string>{}}), .pending = {}, .expected = R::Valid},
+      {.name = "trailing bytes", .block = valid({.trailing = {0, 1, 2}}), .pending = lines, .expected = R::Valid},
+      {.name = "longest text", .block = valid({.text = std::string(2048, 't')}), .pending = lines, .expected = R::Valid},
+      {.name = "link longer than a digest", .block = valid({.link = longLink}), .pending = lines, .expected = R::Valid, .expectedLink = longLink},
+      {.name = "empty", .block = {}, .pending = lines, .expected = R::NoSignature},
+      {.name = "one byte", .block = {'Q'}, .pending = lines, .expected = R::SignatureInvalid},
+      {.name = "link differs in a byte", .block = valid({.link = otherLink}), .pending = lines, .expected = R::LinkMismatch},
+      {.name = "link shorter", .block = valid({.link = Head(chain, 31)}), .pending = lines, .expected = R::LinkMismatch},
+      {.name = "link longer", .block = valid({.link = Concat(chain, Bytes{0})}), .pending = lines, .expected = R::LinkMismatch},
+      {.name = "long link expected", .block = valid({}), .pending = lines, .expected = R::LinkMismatch, .expectedLink = longLink},
+      {.name = "other lines", .block = valid({}), .pending = {"first line", "", "third lin"}, .expected = R::SignatureInvalid},
+      {.name = "extra empty line", .block = valid({}), .pending = {"first line", "", "third line", ""}, .expected = R::SignatureInvalid},
+      {.name = "wrong key", .block = valid({.key = DevDecryptionPrivateKey()}), .pending = lines, .expected = R::SignatureInvalid},
+      {.name = "empty signature", .block = valid({}, false), .pending = lines, .expected = R::SignatureInvalid},
+      {.name = "257 bytes", .block = valid({.signature = Bytes(257, 0xFF)}, false), .pending = lines, .expected = R::SignatureInvalid},
+      {.name = "all ones", .block = valid({.signature = Bytes(256, 0xFF)}, false), .pending = lines, .expected = R::SignatureInvalid},
+      // clang-format on
   };
   // One context serves block after block, as in a verification run; each
   // block is checked over its lines at once and byte by byte.

@@ -72,10 +72,12 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     QVE_Helper::DecryptResult expected;
     Bytes left;
   } rows[] = {
-      {"unarmed", nullptr, QVE_Helper::Success, c.body},
-      {"verification cannot start", &failVerifyInit, QVE_Helper::VerifyInitFailed, c.body},
-      {"digest update fails", &failDigestUpdate, QVE_Helper::VerifyUpdateFailed, c.body},
-      {"truncation refused", &failTruncate, QVE_Helper::OutputTruncateFailed, c.Plaintext()},
+      // clang-format off
+      {.name = "unarmed", .seam = nullptr, .expected = QVE_Helper::Success, .left = c.body},
+      {.name = "verification cannot start", .seam = &failVerifyInit, .expected = QVE_Helper::VerifyInitFailed, .left = c.body},
+      {.name = "digest update fails", .seam = &failDigestUpdate, .expected = QVE_Helper::VerifyUpdateFailed, .left = c.body},
+      {.name = "truncation refused", .seam = &failTruncate, .expected = QVE_Helper::OutputTruncateFailed, .left = c.Plaintext()},
+      // clang-format on
   };
   TempDir dir;
   WriteFile(dir / "in.qves", c.Build());
