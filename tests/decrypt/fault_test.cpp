@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The failures that a sound key, digest and file system do not produce: the
-// two signature-check failures and a refused truncation. This executable
-// defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the
-// library's calls land here first; each forwards to the real one unless a
-// test has armed it to fail.
+// Failures a sound key, digest and file system do not produce. This executable
+// defines the calls that fail, so the library's calls land here first; each
+// forwards to the real one unless a row has armed it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -51,7 +49,6 @@ extern "C" __attribute__((visibility("default"))) int truncate(const char* path,
   return next(path, length);
 }
 
-// A temporary file written through its own handle is cut through it.
 extern "C" __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
   if (failTruncate) {
     errno = EPERM;
@@ -75,10 +72,12 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     QVE_Helper::DecryptResult expected;
     Bytes left;
   } rows[] = {
-      {"unarmed", nullptr, QVE_Helper::Success, c.body},
-      {"verification cannot start", &failVerifyInit, QVE_Helper::VerifyInitFailed, c.body},
-      {"digest update fails", &failDigestUpdate, QVE_Helper::VerifyUpdateFailed, c.body},
-      {"truncation refused", &failTruncate, QVE_Helper::OutputTruncateFailed, c.Plaintext()},
+      // clang-format off
+      {.name = "unarmed", .seam = nullptr, .expected = QVE_Helper::Success, .left = c.body},
+      {.name = "verification cannot start", .seam = &failVerifyInit, .expected = QVE_Helper::VerifyInitFailed, .left = c.body},
+      {.name = "digest update fails", .seam = &failDigestUpdate, .expected = QVE_Helper::VerifyUpdateFailed, .left = c.body},
+      {.name = "truncation refused", .seam = &failTruncate, .expected = QVE_Helper::OutputTruncateFailed, .left = c.Plaintext()},
+      // clang-format on
   };
   TempDir dir;
   WriteFile(dir / "in.qves", c.Build());
@@ -88,8 +87,7 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     if (row.seam) *row.seam = false;
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
   }
-  // The extension's decryption, keeping what it wrote, on one thread and
-  // with a second one lent for the digest: the same results, the same file.
+  // The C interface keeping what it wrote, alone and with a lent thread.
   const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
   for (const int threads : {1, 2}) {
     for (const auto& row : rows) {

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-// Tamper sweeps. Every single-bit change to the protecting parts of a small
-// container, and every changed byte, deleted or swapped line, deleted file and
-// swapped file name of a chain of three signed logs is tried. None may pass as
-// untouched, except for the changes each format cannot see, which are asserted
-// here as exactly those limits; a checkpoint taken before narrows them to the
-// oldest files removed.
+// Tamper sweeps over a small container and a chain of three signed logs: no
+// change may pass as untouched but those the format cannot see, and a
+// checkpoint taken before narrows those to the oldest files removed.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include "report/verdicts.h"
 #include "tests/support/builders.h"
@@ -74,25 +72,18 @@ struct LogFile {
 using Chain = std::vector<LogFile>;
 
 Lines SplitLines(const Bytes& bytes) {
-  Lines lines(1);
-  for (const auto byte : bytes) {
-    if (byte == '\n') {
-      lines.emplace_back();
-    } else {
-      lines.back().push_back(char(byte));
-    }
-  }
-  lines.pop_back();  // every file ends in LF
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
 // System_1.log, System_2.log, system.log: one chain, every line distinct,
 // every file ending in a signature line.
-Chain BuildChain(const std::string& extraInFirst = "") {
+Chain BuildChain() {
   LogChain chain;
   LogBuilder first(chain), second(chain), third(chain);
   first.DataLines(2, "boot ").Sign();
-  if (!extraInFirst.empty()) first.Data(extraInFirst).Sign();
   first.Data("service up").Sign();
   second.Data("user login").Sign().DataLines(2, "job ").Sign();
   third.Data("user logout").Data("shutdown").Sign();
@@ -217,42 +208,6 @@ TEST(LogSweep, EveryChangeIsCaughtButThoseTheFormatCannotSee) {
     for (const auto& file : tampered) remaining.push_back(file.name);
     EXPECT_EQ(LooksUntouched(tampered, remaining), f != 1) << f;
   }
-}
-
-// The limits, each on its own: what the format does not protect, and a run
-// without a checkpoint lets pass.
-TEST(LogSweep, Limits) {
-  // The unsigned tail can change.
-  Chain chain = BuildChain();
-  chain[2].lines.push_back("written after the last signature");
-  const Outcome before = RunChain(chain);
-  chain[2].lines.back() = "something else entirely";
-  EXPECT_EQ(before.result, QVE_REPORT_OK);
-  EXPECT_EQ(RunChain(chain).records, before.records);
-  // Bytes after a NUL can change.
-  chain = BuildChain(std::string("kept\0ignored", 12));
-  ASSERT_EQ(chain[0].lines[3], std::string("kept\0ignored", 12));
-  chain[0].lines[3] = std::string("kept\0CHANGED!", 13);
-  EXPECT_TRUE(LooksUntouched(chain, {"System_1.log"}));
-  chain[0].lines[3].replace(0, 4, "KEPT");
-  EXPECT_FALSE(LooksUntouched(chain, {"System_1.log"}));
-  // The payload past the decoding stop can change.
-  chain = BuildChain();
-  chain[1].lines.back().insert(chain[1].lines.back().size() - 1, "!anything at all");
-  EXPECT_TRUE(LooksUntouched(chain, {"System_2.log"}));
-  // The chain's last signature line can go: its block becomes an unsigned
-  // tail, which a file with a signed block before it passes as FileOk.
-  chain = BuildChain();
-  chain.pop_back();
-  chain.back().lines.pop_back();
-  EXPECT_TRUE(LooksUntouched(chain, {"System_2.log"}));
-  // The last file cut down to data lines is FileUnsigned, yet the report
-  // stays ReportOk while other files are signed.
-  chain = BuildChain();
-  chain[2].lines.resize(2);
-  const Outcome cut = RunChain(chain);
-  EXPECT_EQ(cut.result, QVE_REPORT_OK);
-  EXPECT_EQ(cut.records.back().second, QVE_FILE_UNSIGNED);
 }
 
 // Verifies the original chain with --checkpoint, then `changed` in its place

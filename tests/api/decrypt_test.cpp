@@ -1,0 +1,555 @@
+// SPDX-License-Identifier: Apache-2.0
+// Decryption and the check through the C interface alone: the result or error
+// of each call, what it leaves in the folder, its progress and its stopping.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <QVEHelper.h>
+#include <openssl/err.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+
+const Bytes kOld = BytesOf("an earlier output");
+const Bytes kBody = Pattern(30000, 1);
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+qve_decrypt_options DecryptOptions() {
+  return {sizeof(qve_decrypt_options), nullptr, nullptr, 0, 0, 0, nullptr};
+}
+qve_check_options CheckOptions() {
+  return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr};
+}
+
+// Each call runs on its thread alone and with a loan that a second thread
+// works for: both must give the same.
+constexpr int kThreadCounts[] = {1, 2};
+
+int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call) {
+  if (threads == 1) return call();
+  qve_loan* lent = nullptr;
+  EXPECT_EQ(qve_loan_create(&lent), 0);
+  std::vector<std::thread> workers;
+  for (int i = 1; i < threads; ++i)
+    workers.emplace_back([lent] { EXPECT_EQ(qve_loan_work(lent), 0); });
+  loan = lent;
+  const int code = call();
+  loan = nullptr;
+  EXPECT_EQ(qve_loan_end(lent), 0);
+  for (std::thread& worker : workers) worker.join();
+  qve_loan_free(lent);
+  return code;
+}
+
+// Every progress call, and the call (from 0) that stops the work.
+struct Calls {
+  std::vector<std::tuple<int, std::uint64_t, std::uint64_t>> seen;
+  std::size_t stopAt = std::size_t(-1);
+
+  static int Record(std::uint64_t done, std::uint64_t total, int step, void* context) {
+    auto& calls = *static_cast<Calls*>(context);
+    calls.seen.emplace_back(step, done, total);
+    return calls.seen.size() - 1 == calls.stopAt ? 1 : 0;
+  }
+};
+
+const Container kSealed{.body = kBody};
+const Container kNoSeal{.body = kBody, .seal = std::nullopt};
+const Container kOtherKey{.body = kBody, .seal = Seal{.keyId = kKeyId10}};
+const Container kBadHeader{.version = 2, .body = kBody};
+const Container kNoKey{
+    .records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}, .body = kBody};
+// Many digest blocks, so that they pile up and pass between the threads.
+const Container kLarge{.body = Pattern(1500000, 5)};
+const Container kLargeOtherKey{.body = Pattern(1500000, 5), .seal = Seal{.keyId = kKeyId10}};
+// Plaintext that ends 100 bytes into a 128 KiB digest block, so that the
+// trailer reaches back into the block before, and one that ends with a block.
+const std::size_t kTrailer = Container{}.Plaintext().size();
+const Container kStraddling{.body = Pattern(8 * 131072 + 100 - kTrailer, 6)};
+const Container kWholeBlocks{.body = Pattern(8 * 131072 - kTrailer, 6)};
+
+void Keep(qve_decrypt_options& o) { o.keep_unverified = 1; }
+void Direct(qve_decrypt_options& o) { o.write_directly = 1; }
+void Older(qve_decrypt_options& o) { o.size = offsetof(qve_decrypt_options, loan); }
+
+// What OUTPUT holds afterwards: the Old bytes, the Body, the whole
+// Plaintext or Empty.
+struct DecryptRow {
+  const char* name;
+  Container container;
+  int code;
+  char left;
+  int problem = QVE_PROBLEM_CONTAINER;
+  void (*set)(qve_decrypt_options&) = nullptr;
+  const char* input = "in.qves";
+  const char* output = "out.bin";
+};
+void PrintTo(const DecryptRow& row, std::ostream* os) { *os << row.name; }
+
+class InterfaceDecrypt : public ::testing::TestWithParam<DecryptRow> {};
+
+TEST_P(InterfaceDecrypt, ResultAndFolder) {
+  const DecryptRow& row = GetParam();
+  for (const int threads : kThreadCounts) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    TempDir dir;
+    WriteFile(dir / "in.qves", row.container.Build());
+    WriteFile(dir / "out.bin", kOld);
+#ifndef _WIN32
+    fs::permissions(dir / "out.bin", fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    const std::set<std::string> before = Names(dir.path());
+    qve_decrypt_options options = DecryptOptions();
+    if (row.set) row.set(options);
+    const auto path = [&](const std::string& name) {
+      return name.empty() ? name : (dir / name).string();
+    };
+    const int code = WithThreads(threads, options.loan, [&] {
+      return qve_decrypt(path(row.input).c_str(), path(row.output).c_str(), &options);
+    });
+    EXPECT_EQ(code, row.code);
+    EXPECT_EQ(qve_last_problem(), row.problem);
+    EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE);
+    std::set<std::string> after = before;
+    if (std::string(row.output) == "new" && code == QVE_DECRYPT_SUCCESS) after.insert("new");
+    EXPECT_EQ(Names(dir.path()), after);  // no temporary file left
+    const Bytes left = row.left == 'B'   ? row.container.body
+                       : row.left == 'P' ? row.container.Plaintext()
+                       : row.left == 'E' ? Bytes{}
+                                         : kOld;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), left);
+    if (after.count("new")) {
+      EXPECT_EQ(ReadFile(dir / "new"), row.container.body);
+    }
+#ifndef _WIN32
+    // A replaced file keeps its mode.
+    EXPECT_EQ(fs::status(dir / "out.bin").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+  }
+}
+
+constexpr int kOk = QVE_DECRYPT_SUCCESS, kNone = QVE_PROBLEM_NONE;
+// clang-format off
+const DecryptRow kDecryptRows[] = {
+    {.name = "Success", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone},
+    {.name = "SuccessANewFile", .container = kSealed, .code = kOk, .left = 'O', .problem = kNone, .output = "new"},
+    {.name = "NoSeal", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'O'},
+    {.name = "NoSealKept", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'P', .set = Keep},
+    {.name = "AnotherKey", .container = kOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'O'},
+    {.name = "AnotherKeyKept", .container = kOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep},
+    {.name = "Header", .container = kBadHeader, .code = QVE_DECRYPT_HEADER_INVALID, .left = 'O'},
+    {.name = "HeaderKept", .container = kBadHeader, .code = QVE_DECRYPT_HEADER_INVALID, .left = 'E', .set = Keep},
+    {.name = "NoKey", .container = kNoKey, .code = QVE_DECRYPT_SESSION_KEY_UNAVAILABLE, .left = 'O'},
+    {.name = "MissingInput", .container = kSealed, .code = QVE_DECRYPT_INPUT_OPEN_FAILED, .left = 'O',
+     .problem = QVE_PROBLEM_INPUT, .set = Keep, .input = "none"},
+    {.name = "FolderAsInput", .container = kSealed, .code = QVE_DECRYPT_INPUT_OPEN_FAILED, .left = 'O',
+     .problem = QVE_PROBLEM_INPUT, .input = "."},
+    {.name = "SameFile", .container = kSealed, .code = QVE_ERROR_SAME_FILE, .left = 'O', .problem = QVE_PROBLEM_SAME_FILE,
+     .output = "in.qves"},
+    {.name = "SameFileDirectly", .container = kSealed, .code = QVE_ERROR_SAME_FILE, .left = 'O',
+     .problem = QVE_PROBLEM_SAME_FILE, .set = Direct, .output = "in.qves"},
+    {.name = "AFolderAsOutput", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_NOT_REGULAR,
+     .set = Keep, .output = "."},
+    {.name = "NoFolder", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_FOLDER,
+     .output = "none/out"},
+    {.name = "EmptyOutputName", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_NAME,
+     .output = ""},
+    {.name = "Directly", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone, .set = Direct},
+    {.name = "DirectlyHeader", .container = kBadHeader, .code = QVE_DECRYPT_HEADER_INVALID, .left = 'E', .set = Direct},
+    {.name = "DirectlyNoSeal", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'P', .set = Direct},
+    {.name = "OptionsSizedBeforeTheLoan", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone, .set = Older},
+    {.name = "Large", .container = kLarge, .code = kOk, .left = 'B', .problem = kNone},
+    {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep},
+    {.name = "TheTrailerAcrossTwoBlocks", .container = kStraddling, .code = kOk, .left = 'B', .problem = kNone},
+    {.name = "WholeBlocks", .container = kWholeBlocks, .code = kOk, .left = 'B', .problem = kNone},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, InterfaceDecrypt, ::testing::ValuesIn(kDecryptRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Inputs that would keep a reader waiting, and what is no regular file.
+TEST(Interface, SpecialFiles) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{.body = kBody}.Build());
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  qve_decrypt_options options = DecryptOptions();
+  const std::string in = (dir / "in.qves").string(), fifo = (dir / "fifo").string();
+  const std::string out = (dir / "out").string();
+  EXPECT_EQ(qve_decrypt(fifo.c_str(), out.c_str(), &options), QVE_ERROR_WRONG_KIND);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_INPUT);
+  EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
+  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  // Written directly too; a reader is there, so a mistake cannot hang.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  options.write_directly = 1;
+  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  options.write_directly = 0;
+  close(reader);
+  qve_check_options check = CheckOptions();
+  EXPECT_EQ(qve_check(fifo.c_str(), &check), QVE_ERROR_WRONG_KIND);
+  qve_diagnosis* diagnosis = nullptr;
+  const qve_diagnose_options diagnose{sizeof diagnose, 0};
+  EXPECT_EQ(qve_diagnose_container(fifo.c_str(), &diagnose, &diagnosis), QVE_ERROR_WRONG_KIND);
+  EXPECT_EQ(diagnosis, nullptr);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "in.qves"}));
+
+  // Taken as a stream, the FIFO is opened once: opened twice, a writer could
+  // slip in between and leave the second open waiting for good. Many rounds,
+  // as the moment is short.
+  const Bytes bytes = Container{.body = kBody}.Build();
+  options.read_stream = 1;
+  for (int round = 0; round < 50; ++round) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+      ::signal(SIGPIPE, SIG_IGN);
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      const bool written =
+          fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+      // A reader still waiting to open gets an empty stream, not a hang.
+      if (!written) close(open(fifo.c_str(), O_WRONLY));
+      _exit(written ? 0 : 1);
+    }
+    // Until the writer waits in its open.
+    const std::string wchan = "/proc/" + std::to_string(writer) + "/wchan";
+    for (int i = 0; i < 1000000 && ReadFile(wchan) != BytesOf("wait_for_partner"); ++i)
+      sched_yield();
+    EXPECT_EQ(qve_decrypt(fifo.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS) << round;
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+  }
+}
+#endif
+
+#ifndef _WIN32
+std::atomic<int> umaskCalls{0};
+}  // namespace
+}  // namespace qve
+
+// The mask is the process's: setting it, even to set it back, leaves a file
+// another thread makes meanwhile unmasked.
+extern "C" mode_t umask(mode_t mask) {
+  ++qve::umaskCalls;
+  return static_cast<mode_t>(syscall(SYS_umask, mask));
+}
+
+namespace qve {
+namespace {
+
+// A new OUTPUT gets 0666 less the mask, which is read, never set.
+TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{.body = kBody}.Build());
+  const mode_t before = umask(027);
+  const int calls = umaskCalls;
+  const std::string in = (dir / "in.qves").string(), out = (dir / "new").string();
+  qve_decrypt_options options = DecryptOptions();
+  EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(umaskCalls, calls);
+  umask(before);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
+}
+#endif
+
+// Each step is told at its start, per 256 KiB block and at its end (with a
+// loan the plaintext is not read back: the seal check's start and end only);
+// a stop at any call leaves OUTPUT as it was and no file behind.
+TEST(Interface, ProgressAndStopping) {
+  TempDir dir, scratch;
+  const Container big{.body = Pattern(600000, 3)};
+  const Bytes container = big.Build();
+  WriteFile(dir / "in.qves", container);
+  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
+  const std::uint64_t size = container.size(), plain = big.body.size();
+  using Call = std::tuple<int, std::uint64_t, std::uint64_t>;
+  const auto steps = [](int step, std::uint64_t total, bool perBlock) {
+    std::vector<Call> told = {{step, 0, total}};
+    if (perBlock)
+      told.insert(told.end(), {{step, 262144, total}, {step, 524288, total}, {step, total, total}});
+    told.push_back({step, total, total});
+    return told;
+  };
+  for (const int threads : kThreadCounts) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    std::vector<Call> told = steps(QVE_STEP_DECRYPTING, size, true);
+    const std::vector<Call> sealCheck = steps(QVE_STEP_CHECKING_SEAL, plain, threads == 1);
+    told.insert(told.end(), sealCheck.begin(), sealCheck.end());
+    WriteFile(dir / "out.bin", kOld);
+    Calls calls;
+    qve_decrypt_options options = DecryptOptions();
+    options.progress = Calls::Record;
+    options.context = &calls;
+    const auto decrypt = [&] {
+      return WithThreads(threads, options.loan,
+                         [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); });
+    };
+    ASSERT_EQ(decrypt(), QVE_DECRYPT_SUCCESS);
+    EXPECT_EQ(calls.seen, told);
+    for (std::size_t stop = 0; stop < told.size(); ++stop) {
+      WriteFile(dir / "out.bin", kOld);
+      calls = {{}, stop};
+      // Stopped is no result: what was decrypted is not kept either way.
+      options.keep_unverified = int(stop % 2);
+      EXPECT_EQ(decrypt(), QVE_ERROR_CANCELLED) << stop;
+      EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_CANCELLED);
+      EXPECT_EQ(calls.seen.size(), stop + 1) << "no call after the one that stopped";
+      EXPECT_EQ(ReadFile(dir / "out.bin"), kOld) << stop;
+      EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"})) << stop;
+    }
+    // A check in memory has the one step; with a scratch file, both.
+    const std::string folder = scratch.path().string();
+    for (const char* scratchFolder : {static_cast<const char*>(nullptr), folder.c_str()}) {
+      qve_check_options check = CheckOptions();
+      check.progress = Calls::Record;
+      check.context = &calls;
+      check.scratch_folder = scratchFolder;
+      const auto checked = [&] {
+        return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
+      };
+      calls = {};
+      EXPECT_EQ(checked(), QVE_DECRYPT_SUCCESS);
+      EXPECT_EQ(calls.seen.size(), scratchFolder ? told.size() : 5u);
+      EXPECT_EQ(calls.seen.back(), scratchFolder ? told.back() : told[3]);
+      calls = {{}, 1};
+      EXPECT_EQ(checked(), QVE_ERROR_CANCELLED);
+      EXPECT_TRUE(fs::is_empty(scratch.path()));
+    }
+  }
+}
+
+// The check gives what the decryption gives, in memory or with a scratch
+// file, and leaves no file anywhere.
+TEST(Interface, CheckAgreesWithTheDecryption) {
+  TempDir dir, scratch;
+  const Container containers[] = {
+      {.body = kBody},
+      {.body = kBody, .seal = std::nullopt},
+      {.body = kBody, .seal = Seal{.signature = Pattern(256)}},
+      {.version = 2},
+      {.records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}},
+      {.body = Pattern(20000), .cutTo = 288 + 4096},
+      {.body = Pattern(1500000, 4)},
+      {.body = Pattern(1500000, 4), .seal = Seal{.signature = Pattern(256)}},
+  };
+  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
+  const std::string folder = scratch.path().string();
+  for (const Container& container : containers) {
+    WriteFile(dir / "in.qves", container.Build());
+    qve_decrypt_options options = DecryptOptions();
+    const int decrypted = qve_decrypt(in.c_str(), out.c_str(), &options);
+    const std::string cause = qve_last_message();
+    for (const int threads : kThreadCounts) {
+      qve_check_options check = CheckOptions();
+      const auto checked = [&] {
+        return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
+      };
+      EXPECT_EQ(checked(), decrypted) << threads;
+      EXPECT_EQ(qve_last_message(), cause);
+      check.scratch_folder = folder.c_str();
+      EXPECT_EQ(checked(), decrypted) << threads;
+      EXPECT_EQ(qve_last_message(), cause);
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(scratch.path()));
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"}));
+  qve_check_options check = CheckOptions();
+  const std::string missing = (scratch / "none").string();
+  check.scratch_folder = missing.c_str();
+  EXPECT_EQ(qve_check(in.c_str(), &check), QVE_ERROR_SCRATCH);
+  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_TEMPORARY);
+  EXPECT_EQ(qve_last_problem_path(), missing);
+}
+
+// An error a host leaves on its thread's OpenSSL queue, before the call or
+// from its callback, is cleared before the seal check's OpenSSL calls there,
+// so it neither outlives the call nor stands for the check's own failure.
+TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
+  enum When { BeforeTheCall, AtTheSealCheck };
+  struct Left {
+    When when;
+    bool placed = false;
+    static int Place(std::uint64_t done, std::uint64_t, int step, void* context) {
+      auto& left = *static_cast<Left*>(context);
+      // Once: with no plaintext the check's end is told with 0 done too.
+      if (left.when == AtTheSealCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 &&
+          !left.placed) {
+        ERR_raise(ERR_LIB_USER, 1);
+        left.placed = true;
+      }
+      return 0;
+    }
+  };
+  const Container signedEmpty{}, otherKeyEmpty{.seal = Seal{.keyId = kKeyId10}},
+      otherKey{.body = kBody, .seal = Seal{.keyId = kKeyId10}};
+  const struct {
+    const char* name;
+    Container container;
+    When when;
+    int threads;  // 0: each count
+    int code;
+  } rows[] = {
+      // clang-format off
+      {.name = "before, no plaintext, another key", .container = otherKeyEmpty, .when = BeforeTheCall, .threads = 0, .code = QVE_DECRYPT_BAD_SIGNATURE},
+      {.name = "at the check, no plaintext, signed", .container = signedEmpty, .when = AtTheSealCheck, .threads = 0, .code = QVE_DECRYPT_SUCCESS},
+      {.name = "at the check, digested here, another key", .container = otherKey, .when = AtTheSealCheck, .threads = 1,
+       .code = QVE_DECRYPT_BAD_SIGNATURE},
+      // clang-format on
+  };
+  TempDir dir;
+  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
+  for (const auto& row : rows)
+    for (const int threads : kThreadCounts) {
+      if (row.threads != 0 && row.threads != threads) continue;
+      SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(threads) + " threads");
+      WriteFile(dir / "in.qves", row.container.Build());
+      Left left{row.when};
+      qve_decrypt_options options = DecryptOptions();
+      options.progress = Left::Place;
+      options.context = &left;
+      ERR_clear_error();
+      if (row.when == BeforeTheCall) ERR_raise(ERR_LIB_USER, 1);
+      EXPECT_EQ(WithThreads(threads, options.loan,
+                            [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
+                row.code);
+      EXPECT_EQ(left.placed, row.when == AtTheSealCheck);
+      EXPECT_EQ(ERR_peek_error(), 0u);
+      ERR_clear_error();
+    }
+}
+
+TEST(Interface, Misuse) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{}.Build());
+  const std::string in = (dir / "in.qves").string(), out = (dir / "out").string();
+  qve_decrypt_options decrypt = DecryptOptions();
+  qve_check_options check = CheckOptions();
+  qve_diagnose_options diagnose{sizeof diagnose, 0};
+  // Not a diagnosis: what a host's pointer holds before the call.
+  qve_diagnosis* diagnosis = reinterpret_cast<qve_diagnosis*>(&decrypt);
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt(nullptr, out.c_str(), &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), nullptr, &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), out.c_str(), nullptr); },
+      [&] { return qve_decrypt_w(nullptr, L"out", &decrypt); },
+      [&] {
+        qve_decrypt_options older = decrypt;
+        older.size -= sizeof(int);
+        return qve_decrypt(in.c_str(), out.c_str(), &older);
+      },
+      [&] { return qve_check(nullptr, &check); },
+      [&] { return qve_loan_create(nullptr); },
+      [&] { return qve_loan_work(nullptr); },
+      [&] { return qve_loan_end(nullptr); },
+      [&] { return qve_check(in.c_str(), nullptr); },
+      [&] {
+        qve_check_options both = check;
+        both.scratch_folder = ".";
+        both.scratch_folder_w = L".";
+        return qve_check(in.c_str(), &both);
+      },
+      [&] { return qve_diagnose_container(nullptr, &diagnose, &diagnosis); },
+      [&] { return qve_diagnose_container(in.c_str(), nullptr, &diagnosis); },
+      [&] { return qve_diagnose_container(in.c_str(), &diagnose, nullptr); },
+      [&] {
+        qve_diagnose_options larger[2] = {diagnose, diagnose};
+        larger[0].size = sizeof larger;
+        return qve_diagnose_container(in.c_str(), larger, &diagnosis);
+      },
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), QVE_ERROR_MISUSE) << i;
+  EXPECT_EQ(diagnosis, nullptr);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves"}));
+  // Every accessor takes a NULL diagnosis.
+  EXPECT_EQ(qve_diagnosis_record_count(nullptr), 0u);
+  EXPECT_EQ(qve_diagnosis_version(nullptr), -1);
+  EXPECT_STREQ(qve_diagnosis_cause(nullptr, 1), "");
+  std::size_t length = 1;
+  EXPECT_EQ(qve_diagnosis_iv(nullptr, &length), nullptr);
+  EXPECT_EQ(length, 0u);
+  qve_diagnosis_free(nullptr);
+  EXPECT_EQ(qve_starts_container(nullptr, 4), 0);
+  EXPECT_EQ(qve_starts_container("QVES", 4), 1);
+  EXPECT_EQ(qve_starts_container("QVE", 3), 0);
+}
+
+// A path with no form here (a lone surrogate on Linux, narrow text that is
+// not UTF-8 on Windows) names no file: the path's error, not a file's.
+TEST(Interface, PathsWithNoForm) {
+  TempDir dir;
+  WriteFile(dir / "in.qves", Container{}.Build());
+  qve_decrypt_options decrypt = DecryptOptions();
+  qve_check_options check = CheckOptions(), scratch = CheckOptions();
+  const qve_diagnose_options diagnose{sizeof diagnose, 0};
+  qve_diagnosis* diagnosis = nullptr;
+  const qve_run_options runOptions = QVE_RUN_OPTIONS_INIT;
+  qve_run* run = nullptr;
+  ASSERT_EQ(qve_run_create(&runOptions, &run), 0);
+#ifdef _WIN32
+  const std::string in = (dir / "in.qves").string(), none = dir.path().string() + "/caf\xe9";
+  scratch.scratch_folder = none.c_str();
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt(none.c_str(), (in + ".out").c_str(), &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check(none.c_str(), &check); },
+      [&] { return qve_check(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container(none.c_str(), &diagnose, &diagnosis); },
+      [&] { return qve_run_add(run, none.c_str()); },
+  };
+#else
+  const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
+  scratch.scratch_folder_w = none.c_str();
+  const std::function<int()> calls[] = {
+      [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); },
+      [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check_w(none.c_str(), &check); },
+      [&] { return qve_check_w(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); },
+      [&] { return qve_run_add_w(run, none.c_str()); },
+  };
+#endif
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
+    EXPECT_EQ(calls[i](), QVE_ERROR_INVALID_PATH) << i;
+    EXPECT_STRNE(qve_last_message(), "") << i;
+  }
+  EXPECT_STRNE(qve_run_refusal(run), "");
+  EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
+  qve_run_free(run);
+  EXPECT_EQ(diagnosis, nullptr);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves"}));
+}
+
+}  // namespace
+}  // namespace qve
