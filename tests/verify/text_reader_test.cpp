@@ -149,21 +149,26 @@ TEST(TextLineReader, DamagedGzipContent) {
     bytes.at(at) ^= 0x20;
     return bytes;
   };
+  using enum ReadFault;
   const struct {
     const char* name;
     Bytes bytes;
     ReadFault fault;
   } rows[] = {
-      {"empty", {}, ReadFault::GzipCutShort},
-      {"plain text", text, ReadFault::GzipDamaged},
-      {"the magic changed", changed(1), ReadFault::GzipDamaged},
-      {"a deflate byte changed", changed(gzip.size() / 2), ReadFault::GzipDamaged},
-      {"the CRC changed", changed(gzip.size() - 8), ReadFault::GzipDamaged},
-      {"the length changed", changed(gzip.size() - 1), ReadFault::GzipDamaged},
-      {"bytes after the member", Concat(gzip, BytesOf("tail\n")), ReadFault::GzipDamaged},
-      {"zeros after the member", Concat(gzip, Bytes(4)), ReadFault::GzipDamaged},
-      {"one byte after the member", Concat(gzip, Bytes{0x1F}), ReadFault::GzipCutShort},
-      {"a second member cut", Concat(gzip, Head(gzip, 20)), ReadFault::GzipCutShort},
+      {.name = "empty", .bytes = {}, .fault = GzipCutShort},
+      {.name = "plain text", .bytes = text, .fault = GzipDamaged},
+      {.name = "the magic changed", .bytes = changed(1), .fault = GzipDamaged},
+      {.name = "a deflate byte changed", .bytes = changed(gzip.size() / 2), .fault = GzipDamaged},
+      {.name = "the CRC changed", .bytes = changed(gzip.size() - 8), .fault = GzipDamaged},
+      {.name = "the length changed", .bytes = changed(gzip.size() - 1), .fault = GzipDamaged},
+      {.name = "bytes after the member",
+       .bytes = Concat(gzip, BytesOf("tail\n")),
+       .fault = GzipDamaged},
+      {.name = "zeros after the member", .bytes = Concat(gzip, Bytes(4)), .fault = GzipDamaged},
+      {.name = "one byte after the member",
+       .bytes = Concat(gzip, Bytes{0x1F}),
+       .fault = GzipCutShort},
+      {.name = "a second member cut", .bytes = Concat(gzip, Head(gzip, 20)), .fault = GzipCutShort},
   };
   TempDir dir;
   const auto read = [&](const Bytes& bytes) {

@@ -127,9 +127,6 @@ TEST(VerifyFiles, LineRules) {
       {.script = "a\rb \rc S"},
       {.script = "x\r S"},
       {.script = "", .count = 1, .bad = 0, .extra = [](auto& l) { l.Data("").Data("").Sign(); }},
-      {.script = "ab~cd S"},
-      {.script = "ab~ S"},
-      {.script = "a +b\032c\n S d", .blocks = {{U, 1, 2}}},
       {.script = "a S +tail", .blocks = {{U, 3, 3}}},
       {.script = "a S +|QUJD|\r", .blocks = {{U, 3, 3}}},
       {.script = "a S +|QUJD|\r\n", .blocks = {{I, 3, 3}}},
@@ -342,11 +339,11 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
     Bytes now;
     bool changed;
   } rows[] = {
-      {"the same bytes again", signed_, false},
-      {"a byte changed", with(5, 1, "O"), false},
-      {"cut", Bytes(signed_.begin(), signed_.begin() + 5), true},
-      {"a line made longer", with(8, 0, "!"), true},
-      {"emptied", {}, true},
+      {.name = "the same bytes again", .now = signed_, .changed = false},
+      {.name = "a byte changed", .now = with(5, 1, "O"), .changed = false},
+      {.name = "cut", .now = Head(signed_, 5), .changed = true},
+      {.name = "a line made longer", .now = with(8, 0, "!"), .changed = true},
+      {.name = "emptied", .now = {}, .changed = true},
   };
   TempDir dir;
   const auto path = dir / "a.log";
@@ -388,31 +385,31 @@ TEST(VerifyFiles, Chains) {
     std::vector<std::string> given;
     std::vector<std::pair<std::wstring, Blocks>> expected;
   } rows[] = {
-      {{{"System_1.log", "1 2 S x S"}, {"System_2.log", "1 2 3 S"}, {"system.log", "y S tail"}},
-       {"system.log", "System_2.log", "System_1.log"},
-       {{L"System_1.log", {}}, {L"System_2.log", {}}, {L"system.log", {{U, 3, 3}}}}},
-      {{{"b.log", "1 2 S"}, {"a.log", "x S"}},
-       {"b.log", "a.log"},
-       {{L"a.log", {}}, {L"b.log", {{C, 1, 3}}}}},
-      {{{"a.log", "a S@"}, {"b.log", "c S@"}},
-       {"a.log", "b.log"},
-       {{L"a.log", {}}, {L"b.log", {{C, 1, 2}}}}},
-      {{{"a.log", "a"}, {"b.log", "b S@"}},
-       {"a.log", "b.log"},
-       {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
-      {{{"a.log", "a S b E"}, {"b.log", "c S"}},
-       {"a.log", "b.log"},
-       {{L"a.log", {{N, 3, 4}}}, {L"b.log", {}}}},
-      {{{"a.log", "a S b ||"}, {"b.log", "c S"}},
-       {"a.log", "b.log"},
-       {{L"a.log", {{N, 3, 4}}}, {L"b.log", {{C, 1, 2}}}}},
+      {.files = {{"System_1.log", "1 2 S x S"},
+                 {"System_2.log", "1 2 3 S"},
+                 {"system.log", "y S tail"}},
+       .given = {"system.log", "System_2.log", "System_1.log"},
+       .expected = {{L"System_1.log", {}}, {L"System_2.log", {}}, {L"system.log", {{U, 3, 3}}}}},
+      {.files = {{"a.log", "a S@"}, {"b.log", "c S@"}},
+       .given = {"a.log", "b.log"},
+       .expected = {{L"a.log", {}}, {L"b.log", {{C, 1, 2}}}}},
+      {.files = {{"a.log", "a"}, {"b.log", "b S@"}},
+       .given = {"a.log", "b.log"},
+       .expected = {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
+      {.files = {{"a.log", "a S b E"}, {"b.log", "c S"}},
+       .given = {"a.log", "b.log"},
+       .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {}}}},
+      {.files = {{"a.log", "a S b ||"}, {"b.log", "c S"}},
+       .given = {"a.log", "b.log"},
+       .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {{C, 1, 2}}}}},
       // Missing and unopenable files leave the chain alone.
-      {{{"a.log", "a S"}, {"c.log", "/"}, {"d.log", "d S"}},
-       {"d.log", "c.log", "b.log", "a.log"},
-       {{L"a.log", {}}, {L"b.log", {}}, {L"c.log", {}}, {L"d.log", {}}}},
-      {{{"one", "/"}, {"two", "/"}, {"one/x.log", "a"}, {"two/x.log", "b"}, {"w.log", "c"}},
-       {"two/x.log", "w.log", "one/x.log"},
-       {{L"w.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}}},
+      {.files = {{"a.log", "a S"}, {"c.log", "/"}, {"d.log", "d S"}},
+       .given = {"d.log", "c.log", "b.log", "a.log"},
+       .expected = {{L"a.log", {}}, {L"b.log", {}}, {L"c.log", {}}, {L"d.log", {}}}},
+      {.files =
+           {{"one", "/"}, {"two", "/"}, {"one/x.log", "a"}, {"two/x.log", "b"}, {"w.log", "c"}},
+       .given = {"two/x.log", "w.log", "one/x.log"},
+       .expected = {{L"w.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}, {L"x.log", {{U, 1, 1}}}}},
   };
   for (const auto& row : rows) {
     TempDir dir;
