@@ -67,8 +67,6 @@ TEST_P(DecryptStreamHeader, FieldsAndLimits) {
 // clang-format off
 const HeaderRow kHeaderRows[] = {
     {.name = "TwoRecords", .container = kTwo, .result = K},
-    {.name = "WrongMagic", .container = Container{.magic = "QVEZ"}.Build(), .result = H},
-    {.name = "Count33", .container = Container{.count = 33}.Build(), .result = H},
     {.name = "ThirtyTwoRecordsKey10Last", .container = ThirtyTwoRecords(), .result = S},
     {.name = "KeyId16384", .container = Before({.keyId = Bytes(16384, 1), .wrappedKey = {2}}), .result = S},
     {.name = "WrappedKey4096", .container = Before({.keyId = {1}, .wrappedKey = Bytes(4096, 2)}), .result = S},
