@@ -247,19 +247,13 @@ TEST(BlockWriteBuffer, HandsOverWholeBlocksUntilTheFlush) {
 }
 
 TEST(Crc32, LibraryAgreesWithTheWritersBitwiseCrc) {
-  const auto crc = [](const Bytes& b, std::size_t step) {
-    std::uint32_t value = kCrc32Start;
-    for (std::size_t at = 0; at < b.size(); at += step)
-      value = Crc32Update(value, b.data() + at, std::min(step, b.size() - at));
-    return value ^ 0xFFFFFFFFu;
+  const auto crc = [](const Bytes& b) {
+    return Crc32Update(kCrc32Start, b.data(), b.size()) ^ 0xFFFFFFFFu;
   };
-  EXPECT_EQ(writer::Crc32(BytesOf("123456789")), 0xCBF43926u);
-  EXPECT_EQ(crc({}, 1), 0u);
-  for (const std::size_t size : {1u, 3u, 255u, 256u, 4097u}) {
-    const Bytes data = Pattern(size, 17);
-    EXPECT_EQ(crc(data, 7), writer::Crc32(data)) << size;
-    EXPECT_EQ(crc(data, size), writer::Crc32(data)) << size;
-  }
+  EXPECT_EQ(crc(BytesOf("123456789")), 0xCBF43926u);
+  EXPECT_EQ(crc({}), 0u);
+  const Bytes data = Pattern(4097, 17);
+  EXPECT_EQ(crc(data), writer::Crc32(data));
 }
 
 }  // namespace
