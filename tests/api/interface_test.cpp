@@ -183,8 +183,7 @@ const DecryptRow kDecryptRows[] = {
     {.name = "DirectlyNoSeal", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'P', .set = Direct},
     {.name = "OptionsSizedBeforeTheLoan", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone, .set = Older},
     {.name = "Large", .container = kLarge, .code = kOk, .left = 'B', .problem = kNone, .threads = 2},
-    {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep,
-     .threads = 0},
+    {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep, .threads = 2},
     {.name = "TheTrailerAcrossTwoBlocks", .container = kStraddling, .code = kOk, .left = 'B', .problem = kNone, .threads = 0},
     {.name = "WholeBlocks", .container = kWholeBlocks, .code = kOk, .left = 'B', .problem = kNone, .threads = 2},
 };
