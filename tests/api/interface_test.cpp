@@ -22,7 +22,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -52,25 +51,8 @@ qve_check_options CheckOptions() {
   return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
-// With 2 threads the call has a loan that a second thread works for, and the
-// digest goes there.
+// With 2 threads the digest goes to the lent one.
 constexpr int kThreadCounts[] = {1, 2};
-
-int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call) {
-  if (threads == 1) return call();
-  qve_loan* lent = nullptr;
-  EXPECT_EQ(qve_loan_create(&lent), 0);
-  std::vector<std::thread> workers;
-  for (int i = 1; i < threads; ++i)
-    workers.emplace_back([lent] { EXPECT_EQ(qve_loan_work(lent), 0); });
-  loan = lent;
-  const int code = call();
-  loan = nullptr;
-  EXPECT_EQ(qve_loan_end(lent), 0);
-  for (std::thread& worker : workers) worker.join();
-  qve_loan_free(lent);
-  return code;
-}
 
 // Every progress call, and the call (from 0) that stops the work.
 struct Calls {
