@@ -60,8 +60,6 @@ TEST_P(DecryptContainer, ResultAndOutput) {
 // clang-format off
 const ContainerRow kContainerRows[] = {
     {.name = "Success", .container = {.body = kBody}, .result = kOk, .left = Left::Body},
-    {.name = "OtherRecordsFirst", .container = {.records = {{WrappedFor(kKeyId11, kKeyBlock), WrappedFor(kKeyId10, kKeyBlock)}}, .body = kBody},
-     .result = kOk, .left = Left::Body},
     {.name = "EmptyBody", .container = {}, .result = kOk, .left = Left::Body},
     // The plaintext read back ends with a whole chunk: the last read gives nothing.
     {.name = "BodyOf4096", .container = {.body = Pattern(4096)}, .result = kOk, .left = Left::Body},
