@@ -199,7 +199,7 @@ def _fifo(tmp_path):
                     "seal.result": "NoSeal"}),
     ("last block gone", {"whole_blocks": True, "cut_short": False, "last_block_padding": False,
                          "seal.found": False, "seal.result": "NoSeal"}),
-], indirect=["container"])
+], indirect=["container"], ids=list(DAMAGED))
 def test_the_diagnosis(container, facts):
     diagnosis = qvehelper.inspect(container)
     assert diagnosis.path == str(container) and diagnosis.size == len(container.read_bytes())

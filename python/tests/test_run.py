@@ -39,7 +39,7 @@ def tamper(path):
 @pytest.mark.parametrize("change, status, result, verdicts", [
     (None, 0, "ReportOk", ["FileOk", "FileOk"]),
     (tamper, 2, "ReportSomeInvalid", ["FileOk", "FileInvalid"]),
-])
+], ids=["intact", "tampered"])
 def test_a_chain_is_verified(chain, change, status, result, verdicts):
     if change:
         change(chain / "system.log")
@@ -67,7 +67,7 @@ def unlink(*names):
     # A rolled-back chain: its newest file removed, or every log of the folder.
     (unlink("system.log"), 4, "lost"),
     (unlink("system.log", "System_1.log"), 4, "lost"),
-])
+], ids=["extended", "newest removed", "all removed"])
 def test_a_run_held_to_its_record(chain, change, status, outcome):
     first = qvehelper.verify(chain, init=True)
     assert first.checkpoint_outcome.status == "new" and b"qvehelper checkpoint" in first.checkpoint
@@ -86,7 +86,7 @@ def test_a_run_held_to_its_record(chain, change, status, outcome):
     ("missing", None, FileNotFoundError, "NotFound"),
     ("missing", b"{}", qvehelper.RecordError, "RecordDamaged"),
     (".", b"", qvehelper.RecordError, "RecordDamaged"),
-])
+], ids=["missing", "missing with record", "empty record"])
 def test_errors_carry_their_code(chain, paths, checkpoint, kind, name):
     with pytest.raises(kind) as raised:
         qvehelper.verify(chain / paths, checkpoint=checkpoint)
@@ -114,7 +114,8 @@ def test_a_pool_of_processes_loses_no_device(chain, tmp_path_factory):
 
 
 @pytest.mark.skipif(not COMMAND, reason="QVE_CLI names no command")
-@pytest.mark.parametrize("strict, change", [(False, None), (True, tamper)])
+@pytest.mark.parametrize("strict, change", [(False, None), (True, tamper)],
+                         ids=["plain", "strict tampered"])
 def test_the_run_is_the_command_s_json(chain, strict, change, tmp_path_factory):
     (chain / "System_1.log").write_bytes((chain / "System_1.log").read_bytes() + b"tail\n")
     if change:

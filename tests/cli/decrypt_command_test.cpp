@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper decrypt as users run it: one row per case, with its outcome,
-// its exit status and what it leaves in the folder; what it says in words,
-// in one table at the end.
+// qvehelper decrypt as users run it, on one thread and on two: one row per
+// case, with its outcome, its exit status, what it leaves in the folder and,
+// where a row is the one that makes a message, its wording.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,12 +11,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "format/byte_builder.h"
@@ -43,18 +42,21 @@ std::function<void(pid_t, int, const fs::path&)> Feed(int signal) {
 }
 
 struct Row {
-  const char* name;
+  std::string name;
   std::vector<std::string> args;
-  int status;
-  const char* out;                   // the whole of it; "body": the plaintext
-  const char* err;                   // text it must hold ("\n": a line at all), or "": nothing
-  char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended, '-' absent
+  int status = 0;
+  std::string out = "";              // the whole of it; "body": the plaintext
+  std::string err = "";              // text it must hold ("\n": a line at all), or "": nothing
+  char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended
   std::set<std::string> added = {};  // names beyond kBase left in the folder
   std::function<void(const fs::path&)> setup = {};
   testing::Command how = {};
   std::function<void(pid_t, int, const fs::path&)> feed = {};
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
+  std::string says = "";       // its one message, word for word: only here is wording pinned
 };
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 std::vector<Row> Rows() {
   const auto fifo = [](const char* name) {
@@ -118,85 +120,112 @@ std::vector<Row> Rows() {
     };
   };
   const Bytes sealed = Container{.body = kBody}.Build();
-  const testing::Command fromStandardInput{.input = std::string(sealed.begin(), sealed.end())};
+  const std::string input(sealed.begin(), sealed.end());
   const testing::Command nobody{.asNobody = true};
   const std::string longName(250, 'n');
-  const char* ok = "Success (0)\n";
-  const char* noSeal = "NoSeal (1)\n";
-  const char* invalid = "HeaderInvalid (6)\n";
-  const char* unopened = "InputOpenFailed (2)\n";
-  const char* said = "\n";
+  const std::string ok = "Success (0)\n", noSeal = "NoSeal (1)\n", invalid = "HeaderInvalid (6)\n";
+  const std::string unopened = "InputOpenFailed (2)\n", said = "\n";
+  const std::string sticky =
+      ", owned by neither this user nor the folder's owner, in a sticky world-writable folder; it "
+      "is not followed (the rule of fs.protected_symlinks)";
   // clang-format off
   return {
-      {"success replaces", {"c.qves", "out.bin"}, 0, ok, "", 'B'},
-      {"success creates", {"c.qves", "new"}, 0, ok, "", 'O', {"new"}},
-      {"as nobody", {"c.qves", "new"}, 0, ok, "", 'O', {"new"}, {}, nobody},
-      {"a long name", {"c.qves", longName}, 0, ok, "", 'O', {longName}},
-      {"a name too long", {"c.qves", std::string(256, 'n')}, 73, "", said},
-      {"seal of another key", {"bad.qves", "out.bin"}, 13, "BadSignature (13)\n", "0a000000"},
-      {"bad seal kept", {"--keep-unverified", "bad.qves", "out.bin"}, 13, "BadSignature (13)\n",
-       "0a000000", 'B'},
-      {"truncated", {"trunc.qves", "out.bin"}, 1, noSeal, said},
-      {"cut at a block", {"cut.qves", "out.bin"}, 1, noSeal, said, 'O', {"cut.qves"}, cutAtBlock},
-      {"version 2", {"v2.qves", "out.bin"}, 6, invalid, said, 'O', {"v2.qves"}, version2},
-      {"33 recipients", {"r33.qves", "out.bin"}, 6, invalid, said, 'O', {"r33.qves"},
-       tooManyRecipients},
-      {"standard input", {"-", "out.bin"}, 0, ok, "", 'B', {}, {}, fromStandardInput},
-      {"standard input to standard output", {"-", "-"}, 0, "body", ok, 'O', {}, {}, fromStandardInput},
-      {"standard input as nobody", {"-", "new"}, 0, ok, "", 'O', {"new"}, {},
-       {.input = fromStandardInput.input, .asNobody = true}},
-      {"standard input, a FIFO its writer has left", {"-", "out.bin"}, 0, ok, "", 'B', {}, {},
-       {.input = fromStandardInput.input, .inputInFifo = true, .hangGuardSeconds = 20}},
-      {"a pipe as /dev/stdout", {"c.qves", "/dev/stdout"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
-      {"a pipe as /dev/fd/1", {"c.qves", "/dev/fd/1"}, 0, "body", ok, 'O', {}, {}, {.outputTo = "|"}},
-      {"missing input", {"none", "out.bin"}, 2, unopened, "none"},
-      {"FIFO as INPUT", {"f", "out.bin"}, 65, "", said, 'O', {"f"}, fifo("f"), {.hangGuardSeconds = 20}},
-      {"device as INPUT", {"d", "out.bin"}, 65, "", said, 'O', {"d"}, device},
-      {"socket as INPUT", {"sock", "out.bin"}, 65, "", "sock", 'O', {"sock"}, socketFile},
-      {"empty INPUT", {"", "out.bin"}, 64, "", said},
-      {"cut after the IV", {"iv.qves", "out.bin"}, 1, noSeal, said, 'O', {"iv.qves"}, cutAfterIv},
-      {"folder input", {".", "out.bin"}, 2, unopened, said},
-      {"unreadable input", {"c.qves", "out.bin"}, 2, unopened, "c.qves", 'O', {}, lockInput, nobody},
-      {"names not UTF-8", {"c\xe9", "out.bin"}, 0, ok, "", 'B', {"c\xe9"}, notUtf8},
-      {"OUTPUT not UTF-8", {"c.qves", "o\xff"}, 0, ok, "", 'O', {"o\xff"}},
-      {"missing, not UTF-8", {"n\xe9", "out.bin"}, 2, unopened, "n\\xe9"},
-      {"same, not UTF-8", {"c\xe9", "./c\xe9"}, 64, "", "./c\\xe9", 'O', {"c\xe9"}, notUtf8},
-      {"empty OUTPUT", {"c.qves", ""}, 64, "", said},
-      {"same file", {"c.qves", "./c.qves"}, 64, "", "./c.qves"},
-      {"same file kept", {"--keep-unverified", "c.qves", "c.qves"}, 64, "", "c.qves"},
-      {"same by link", {"--keep-unverified", "c.qves", "l"}, 64, "", "c.qves", 'O', {"l"}, link("c.qves", "l")},
-      {"same by hard link", {"c.qves", "h"}, 64, "", "c.qves", 'O', {"h"}, hardLink},
-      {"FIFO", {"c.qves", "f"}, 73, "", said, 'O', {"f"}, fifo("f")},
-      {"device", {"--keep-unverified", "c.qves", "d"}, 73, "", said, 'O', {"d"}, device},
-      {"folder", {"c.qves", "s"}, 73, "", said, 'O', {"s"}, folder},
-      {"no folder", {"--keep-unverified", "c.qves", "no/x"}, 73, "", "no/x"},
-      {"not replaceable", {"c.qves", "ro"}, 73, "", "ro", 'O', {"ro"}, othersFile(0644, 0777), nobody, {},
-       "ro"},
-      {"sticky folder", {"--keep-unverified", "c.qves", "ro"}, 73, "", "ro", 'O', {"ro"},
-       othersFile(0666, 01777), nobody, {}, "ro"},
-      {"folder not writable", {"c.qves", "new"}, 73, "", said, 'O', {}, lockFolder, nobody},
-      {"link followed", {"c.qves", "l"}, 0, ok, "", 'B', {"l"}, link("out.bin", "l")},
-      {"another user's link in a sticky folder", {"c.qves", "l"}, 73, "", said, 'O', {"l"},
-       stickyLink("out.bin", "l", true)},
-      {"another user's folder link in a sticky folder", {"c.qves", "s/out.bin"}, 73, "", "s/out.bin",
-       'O', {"s"}, stickyLink(".", "s", true)},
-      {"its own link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
-       stickyLink("out.bin", "l", true), nobody},
-      {"the folder owner's link in a sticky folder", {"c.qves", "l"}, 0, ok, "", 'B', {"l"},
-       stickyLink("out.bin", "l", false), nobody},
-      {"to standard output", {"c.qves", "-"}, 0, "body", ok},
-      {"nothing unverified", {"bad.qves", "-"}, 13, "", "BadSignature (13)\n"},
-      {"OUTPUT is standard output", {"c.qves", "out.bin"}, 0, "", ok, 'A', {}, {}, {.outputTo = "out.bin"}},
-      {"full standard output", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "/dev/full"}},
-      {"closed standard output", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "-"}},
-      {"standard output's reader gone", {"c.qves", "-"}, 74, "", said, 'O', {}, {}, {.outputTo = "|x"}},
+      {.name = "SuccessReplaces", .args = {"c.qves", "out.bin"}, .out = ok, .content = 'B'},
+      {.name = "SuccessCreates", .args = {"c.qves", "new"}, .out = ok, .added = {"new"}},
+      {.name = "AsNobody", .args = {"c.qves", "new"}, .out = ok, .added = {"new"}, .how = nobody},
+      {.name = "LongName", .args = {"c.qves", longName}, .out = ok, .added = {longName}},
+      {.name = "NameTooLong", .args = {"c.qves", std::string(256, 'n')}, .status = 73, .err = said,
+       .says = "OUTPUT " + std::string(256, 'n') + ": file name too long"},
+      {.name = "SealOfAnotherKey", .args = {"bad.qves", "out.bin"}, .status = 13, .out = "BadSignature (13)\n",
+       .err = "0a000000", .says = "the seal names key 0a000000, not the built-in verification key 0b000000"},
+      {.name = "BadSealKept", .args = {"--keep-unverified", "bad.qves", "out.bin"}, .status = 13,
+       .out = "BadSignature (13)\n", .err = "0a000000", .content = 'B'},
+      {.name = "Truncated", .args = {"trunc.qves", "out.bin"}, .status = 1, .out = noSeal, .err = said,
+       .says = "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks"},
+      {.name = "CutAtBlock", .args = {"cut.qves", "out.bin"}, .status = 1, .out = noSeal, .err = said,
+       .added = {"cut.qves"}, .setup = cutAtBlock,
+       .says = "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
+      {.name = "Version2", .args = {"v2.qves", "out.bin"}, .status = 6, .out = invalid, .err = said,
+       .added = {"v2.qves"}, .setup = version2, .says = "version 2 is not supported (this tool reads version 1)"},
+      {.name = "Recipients33", .args = {"r33.qves", "out.bin"}, .status = 6, .out = invalid, .err = said,
+       .added = {"r33.qves"}, .setup = tooManyRecipients,
+       .says = "the header is damaged at offset 6: recipient count 33, at most 32"},
+      {.name = "StandardInput", .args = {"-", "out.bin"}, .out = ok, .content = 'B', .how = {.input = input}},
+      {.name = "StandardInputToStandardOutput", .args = {"-", "-"}, .out = "body", .err = ok, .how = {.input = input}},
+      {.name = "StandardInputAsNobody", .args = {"-", "new"}, .out = ok, .added = {"new"},
+       .how = {.input = input, .asNobody = true}},
+      {.name = "StandardInputFifoWriterGone", .args = {"-", "out.bin"}, .out = ok, .content = 'B',
+       .how = {.input = input, .inputInFifo = true, .hangGuardSeconds = 20}},
+      // By identity, as /dev/fd/1 is too.
+      {.name = "PipeAsDevStdout", .args = {"c.qves", "/dev/stdout"}, .out = "body", .err = ok, .how = {.outputTo = "|"}},
+      {.name = "MissingInput", .args = {"none", "out.bin"}, .status = 2, .out = unopened, .err = "none",
+       .says = "none: no such file or directory"},
+      {.name = "FifoAsInput", .args = {"f", "out.bin"}, .status = 65, .err = said, .added = {"f"}, .setup = fifo("f"),
+       .how = {.hangGuardSeconds = 20},
+       .says = "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
+      {.name = "DeviceAsInput", .args = {"d", "out.bin"}, .status = 65, .err = said, .added = {"d"}, .setup = device},
+      {.name = "SocketAsInput", .args = {"sock", "out.bin"}, .status = 65, .err = "sock", .added = {"sock"},
+       .setup = socketFile},
+      {.name = "EmptyInput", .args = {"", "out.bin"}, .status = 64, .err = said, .says = "INPUT and OUTPUT must not be empty"},
+      {.name = "CutAfterIv", .args = {"iv.qves", "out.bin"}, .status = 1, .out = noSeal, .err = said,
+       .added = {"iv.qves"}, .setup = cutAfterIv,
+       .says = "the container looks cut short: it ends right after its IV, with no payload"},
+      {.name = "FolderInput", .args = {".", "out.bin"}, .status = 2, .out = unopened, .err = said},
+      {.name = "UnreadableInput", .args = {"c.qves", "out.bin"}, .status = 2, .out = unopened, .err = "c.qves",
+       .setup = lockInput, .how = nobody},
+      {.name = "NamesNotUtf8", .args = {"c\xe9", "out.bin"}, .out = ok, .content = 'B', .added = {"c\xe9"}, .setup = notUtf8},
+      {.name = "OutputNotUtf8", .args = {"c.qves", "o\xff"}, .out = ok, .added = {"o\xff"}},
+      {.name = "MissingNotUtf8", .args = {"n\xe9", "out.bin"}, .status = 2, .out = unopened, .err = "n\\xe9"},
+      {.name = "SameNotUtf8", .args = {"c\xe9", "./c\xe9"}, .status = 64, .err = "./c\\xe9", .added = {"c\xe9"},
+       .setup = notUtf8},
+      {.name = "EmptyOutput", .args = {"c.qves", ""}, .status = 64, .err = said},
+      {.name = "SameFile", .args = {"c.qves", "./c.qves"}, .status = 64, .err = "./c.qves",
+       .says = "OUTPUT ./c.qves is the same file as INPUT c.qves"},
+      {.name = "SameFileKept", .args = {"--keep-unverified", "c.qves", "c.qves"}, .status = 64, .err = "c.qves"},
+      {.name = "SameByLink", .args = {"--keep-unverified", "c.qves", "l"}, .status = 64, .err = "c.qves",
+       .added = {"l"}, .setup = link("c.qves", "l")},
+      {.name = "SameByHardLink", .args = {"c.qves", "h"}, .status = 64, .err = "c.qves", .added = {"h"}, .setup = hardLink},
+      {.name = "FifoOutput", .args = {"c.qves", "f"}, .status = 73, .err = said, .added = {"f"}, .setup = fifo("f"),
+       .says = "OUTPUT f is a FIFO; only a regular file is replaced"},
+      {.name = "DeviceOutput", .args = {"--keep-unverified", "c.qves", "d"}, .status = 73, .err = said, .added = {"d"},
+       .setup = device},
+      {.name = "FolderOutput", .args = {"c.qves", "s"}, .status = 73, .err = said, .added = {"s"}, .setup = folder,
+       .says = "OUTPUT s is a folder; only a regular file is replaced"},
+      {.name = "NoFolder", .args = {"--keep-unverified", "c.qves", "no/x"}, .status = 73, .err = "no/x",
+       .says = "the folder no of OUTPUT no/x does not exist"},
+      {.name = "NotReplaceable", .args = {"c.qves", "ro"}, .status = 73, .err = "ro", .added = {"ro"},
+       .setup = othersFile(0644, 0777), .how = nobody, .kept = "ro",
+       .says = "OUTPUT ro cannot be replaced: permission denied"},
+      {.name = "StickyFolder", .args = {"--keep-unverified", "c.qves", "ro"}, .status = 73, .err = "ro", .added = {"ro"},
+       .setup = othersFile(0666, 01777), .how = nobody, .kept = "ro"},
+      {.name = "FolderNotWritable", .args = {"c.qves", "new"}, .status = 73, .err = said, .setup = lockFolder,
+       .how = nobody, .says = "cannot create a file in .: permission denied"},
+      {.name = "LinkFollowed", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
+       .setup = link("out.bin", "l")},
+      {.name = "OthersLinkInStickyFolder", .args = {"c.qves", "l"}, .status = 73, .err = said, .added = {"l"},
+       .setup = stickyLink("out.bin", "l", true), .says = "OUTPUT l is a symbolic link" + sticky},
+      {.name = "OthersFolderLinkInStickyFolder", .args = {"c.qves", "s/out.bin"}, .status = 73, .err = "s/out.bin",
+       .added = {"s"}, .setup = stickyLink(".", "s", true),
+       .says = "OUTPUT s/out.bin leads through s, a symbolic link" + sticky},
+      {.name = "OwnLinkInStickyFolder", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
+       .setup = stickyLink("out.bin", "l", true), .how = nobody},
+      {.name = "FolderOwnersLinkInStickyFolder", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
+       .setup = stickyLink("out.bin", "l", false), .how = nobody},
+      {.name = "ToStandardOutput", .args = {"c.qves", "-"}, .out = "body", .err = ok},
+      {.name = "NothingUnverified", .args = {"bad.qves", "-"}, .status = 13, .err = "BadSignature (13)\n"},
+      {.name = "OutputIsStandardOutput", .args = {"c.qves", "out.bin"}, .err = ok, .content = 'A',
+       .how = {.outputTo = "out.bin"}},
+      {.name = "FullStandardOutput", .args = {"c.qves", "-"}, .status = 74, .err = said, .how = {.outputTo = "/dev/full"},
+       .says = "cannot write standard output: no space left on device"},
+      {.name = "ClosedStandardOutput", .args = {"c.qves", "-"}, .status = 74, .err = said, .how = {.outputTo = "-"}},
+      {.name = "ReaderGone", .args = {"c.qves", "-"}, .status = 74, .err = said, .how = {.outputTo = "|x"}},
       // What the progress line says is the progress tests' concern.
-      {"progress", {"--progress-delay=0", "c.qves", "out.bin"}, 0, ok, "\r", 'B', {}, {},
-       {.errorToTerminal = true}},
-      {"file size limit", {"c.qves", "out.bin"}, 5, "OutputWriteFailed (5)\n", said, 'O', {}, {},
-       {.fileSizeLimit = 9000}},
-      {"SIGINT", {"-", "out.bin"}, 130, "", "", 'O', {}, {}, {}, Feed(SIGINT)},
-      {"SIGKILL", {"-", "out.bin"}, 137, "", "", 'O', {}, {}, {}, Feed(SIGKILL)},
+      {.name = "Progress", .args = {"--progress-delay=0", "c.qves", "out.bin"}, .out = ok, .err = "\r", .content = 'B',
+       .how = {.errorToTerminal = true}},
+      {.name = "FileSizeLimit", .args = {"c.qves", "out.bin"}, .status = 5, .out = "OutputWriteFailed (5)\n", .err = said,
+       .how = {.fileSizeLimit = 9000}, .says = "file too large"},
+      {.name = "Sigint", .args = {"-", "out.bin"}, .status = 130, .feed = Feed(SIGINT)},
+      {.name = "Sigkill", .args = {"-", "out.bin"}, .status = 137, .feed = Feed(SIGKILL)},
   };
   // clang-format on
 }
@@ -227,89 +256,59 @@ testing::CommandResult RunRow(const Row& row, const char* jobs) {
   const testing::CommandResult ran = testing::Run(command);
   std::set<std::string> expected = kBase;
   expected.insert(row.added.begin(), row.added.end());
-  EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
+  EXPECT_EQ(testing::NamesIn(dir.path()), expected);
   Bytes appended = kOld;
   appended.insert(appended.end(), kBody.begin(), kBody.end());
   const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
-  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content) << row.name;
+  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content);
   if (row.kept != nullptr) {
-    EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld) << row.name;
+    EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld);
   }
   // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
   struct stat status {};
   EXPECT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u) << row.name;
-  EXPECT_EQ(status.st_uid, testing::NobodyUid()) << row.name;
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(status.st_uid, testing::NobodyUid());
   if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
-    EXPECT_EQ(status.st_mode & 0777, 0644u) << row.name;
-    EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody) << row.name;
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody);
   }
   return ran;
 }
 
-TEST(DecryptCommand, Table) {
+class DecryptCommand : public ::testing::TestWithParam<std::tuple<Row, const char*>> {};
+
+// One thread reads the plaintext back, two digest it as it is written; both
+// must end alike.
+TEST_P(DecryptCommand, Row) {
   umask(022);
-  // The thread axis: one thread reads the plaintext back, two digest it as
-  // it is written; both must end alike.
-  for (const char* jobs : {"1", "2"})
-    for (const Row& row : Rows()) {
-      SCOPED_TRACE(std::string("-j ") + jobs);
-      const testing::CommandResult ran = RunRow(row, jobs);
-      EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.out << ran.err;
-      const std::string body(kBody.begin(), kBody.end());
-      EXPECT_TRUE(ran.out == (std::string(row.out) == "body" ? body : row.out)) << row.name;
-      if (*row.err == '\0') {
-        EXPECT_EQ(ran.err, "") << row.name;
-      } else {
-        EXPECT_NE(ran.err.find(row.err), std::string::npos) << row.name << ":\n" << ran.err;
-      }
-    }
+  const auto& [row, jobs] = GetParam();
+  const testing::CommandResult ran = RunRow(row, jobs);
+  EXPECT_EQ(ran.exitCode, row.status) << ran.out << ran.err;
+  const std::string body(kBody.begin(), kBody.end());
+  EXPECT_TRUE(ran.out == (row.out == "body" ? body : row.out));
+  if (row.err.empty()) {
+    EXPECT_EQ(ran.err, "");
+  } else {
+    EXPECT_NE(ran.err.find(row.err), std::string::npos) << ran.err;
+  }
+  if (row.says.empty()) return;
+  // A usage error's reason stands between its usage line and where the help is.
+  std::string err = ran.err;
+  if (err.starts_with("usage: ")) {
+    err.erase(0, err.find('\n') + 1);
+    EXPECT_TRUE(err.ends_with("see 'qvehelper help decrypt'\n"));
+    err.erase(err.rfind("see '"));
+  }
+  EXPECT_EQ(err, "qvehelper decrypt: " + row.says + "\n");
 }
 
-// The one place that pins what decrypt says: a row per distinct message (a
-// system's reason or a kind of file in place of another, not again), by the
-// name of the row above that makes it.
-TEST(DecryptCommand, Wording) {
-  umask(022);
-  // clang-format off
-  const std::pair<const char*, std::string> messages[] = {
-      {"a name too long", "OUTPUT " + std::string(256, 'n') + ": file name too long"},
-      {"seal of another key", "the seal names key 0a000000, not the built-in verification key 0b000000"},
-      {"truncated", "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks"},
-      {"cut at a block", "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
-      {"cut after the IV", "the container looks cut short: it ends right after its IV, with no payload"},
-      {"version 2", "version 2 is not supported (this tool reads version 1)"},
-      {"33 recipients", "the header is damaged at offset 6: recipient count 33, at most 32"},
-      {"missing input", "none: no such file or directory"},
-      {"FIFO as INPUT", "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
-      {"empty INPUT", "INPUT and OUTPUT must not be empty"},
-      {"same file", "OUTPUT ./c.qves is the same file as INPUT c.qves"},
-      {"FIFO", "OUTPUT f is a FIFO; only a regular file is replaced"},
-      {"folder", "OUTPUT s is a folder; only a regular file is replaced"},
-      {"no folder", "the folder no of OUTPUT no/x does not exist"},
-      {"not replaceable", "OUTPUT ro cannot be replaced: permission denied"},
-      {"folder not writable", "cannot create a file in .: permission denied"},
-      {"another user's link in a sticky folder", "OUTPUT l is a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
-      {"another user's folder link in a sticky folder", "OUTPUT s/out.bin leads through s, a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"},
-      {"full standard output", "cannot write standard output: no space left on device"},
-      {"file size limit", "file too large"},
-  };
-  // clang-format on
-  const std::vector<Row> rows = Rows();
-  for (const auto& [name, text] : messages) {
-    const auto row = std::find_if(rows.begin(), rows.end(),
-                                  [&](const Row& each) { return std::string(each.name) == name; });
-    ASSERT_NE(row, rows.end()) << name;
-    // A usage error's reason stands between its usage line and where the help is.
-    std::string err = RunRow(*row, "1").err;
-    if (err.starts_with("usage: ")) {
-      err.erase(0, err.find('\n') + 1);
-      EXPECT_TRUE(err.ends_with("see 'qvehelper help decrypt'\n")) << name;
-      err.erase(err.rfind("see '"));
-    }
-    EXPECT_EQ(err, "qvehelper decrypt: " + text + "\n") << name;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Rows, DecryptCommand,
+                         ::testing::Combine(::testing::ValuesIn(Rows()),
+                                            ::testing::Values("1", "2")),
+                         [](const auto& info) {
+                           return std::get<0>(info.param).name + "_j" + std::get<1>(info.param);
+                         });
 
 }  // namespace
 }  // namespace qve

@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // qvehelper-dev and the frame both programs share, as users run them: one row
-// per case, with its exit status, what it names and the folder afterwards;
-// what they say in words, in one table at the end.
+// per case, with its exit status, what it names, the folder afterwards and,
+// where a row is the one that makes a message, its wording.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/builders.h"
@@ -25,16 +23,19 @@ namespace fs = std::filesystem;
 const std::set<std::string> kBase = {"bad.txt", "out.bin", "plain.txt"};
 
 struct Row {
-  const char* name;
-  const char* program;
+  std::string name;
+  std::string program = QVE_DEV_CLI_FILE;
   std::vector<std::string> args;
-  int status;
-  std::vector<std::string> out;  // parts it must hold, in order; none: nothing
-  std::string err;               // a part it must hold ("\n": a line at all), or "": nothing
+  int status = 0;
+  std::vector<std::string> out = {};  // parts it must hold, in order; none: nothing
+  std::string err = "";               // a part it must hold ("\n": a line at all), or "": nothing
   std::set<std::string> added = {};
   testing::Command how = {};
   std::function<void(const fs::path&)> setup = {};
+  std::vector<std::string> says = {};  // word for word: only here is wording pinned
 };
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 // The program alone in the folder, as a build tree moved away without its
 // keys; or installed, with the keys in PREFIX/share.
@@ -51,70 +52,106 @@ std::vector<Row> Rows() {
   std::vector<std::string> many = {"seal", "plain.txt", "out.bin"};
   for (int i = 1; i <= 32; ++i)
     many.insert(many.end(), {"--recipient", key + ":" + std::to_string(i)});
-  const char* dev = QVE_DEV_CLI_FILE;
   const char* cli = QVE_CLI_FILE;
-  const std::string said = "\n";
+  const std::string said = "\n", seal = "qvehelper-dev seal: ", sign = "qvehelper-dev sign-log: ";
   // clang-format off
   return {
-      {"seal", dev, {"seal", "plain.txt", "c.qves"}, 0, {}, "", {"c.qves"}},
-      {"sign", dev, {"sign-log", "plain.txt", "s.log", "-n", "1", "--id", "4294967295"}, 0, {}, "", {"s.log"}},
-      {"seal onto itself", dev, {"seal", "out.bin", "./out.bin"}, 64, {}, "./out.bin"},
-      {"sign onto itself", dev, {"sign-log", "plain.txt", "plain.txt"}, 64, {}, "plain.txt"},
-      {"no colon", dev, {"seal", "plain.txt", "out.bin", "--recipient", "foo"}, 64, {}, "'foo'"},
-      {"no key", dev, {"seal", "plain.txt", "out.bin", "--recipient", ":abc"}, 64, {}, "':abc'"},
-      {"key number past 32 bits", dev, {"seal", "plain.txt", "out.bin", "--recipient", key + ":99999999999"},
-       64, {}, "99999999999"},
-      {"33 recipients", dev, many, 64, {}, "33"},
-      {"seal id past 32 bits", dev, {"seal", "plain.txt", "out.bin", "--seal-key-id", "4294967296"}, 64, {}, said},
-      {"negative count", dev, {"sign-log", "plain.txt", "out.bin", "-n", "-1"}, 64, {}, "-1"},
-      {"count past 64 bits", dev, {"sign-log", "plain.txt", "out.bin", "-n", "18446744073709551616"}, 64, {}, said},
-      {"long text", dev, {"sign-log", "plain.txt", "out.bin", "--text", std::string(2049, 't')}, 64, {}, "2049"},
-      {"a line holding 0x1A", dev, {"sign-log", "bad.txt", "out.bin"}, 65, {}, said},
-      {"a line holding a NUL", dev, {"sign-log", "-", "out.bin"}, 65, {}, said, {},
-       {.input = std::string("first\nsec\0ond\n", 14)}},
-      {"chain from no signature", dev, {"sign-log", "plain.txt", "out.bin", "--chain-from", "plain.txt"}, 65, {},
-       "plain.txt"},
-      {"not a key", dev, {"sign-log", "--key", "plain.txt", "plain.txt", "out.bin"}, 65, {}, "plain.txt"},
-      {"missing input", dev, {"seal", "none", "out.bin"}, 66, {}, "none"},
-      {"input named not UTF-8", dev, {"seal", "p\xe9", "c.qves"}, 0, {}, "", {"c.qves", "p\xe9"}, {},
-       [](const fs::path& dir) { fs::copy_file(dir / "plain.txt", dir / "p\xe9"); }},
-      {"input nobody may read", dev, {"seal", "bad.txt", "new.qves"}, 66, {}, "bad.txt", {}, {.asNobody = true}},
-      {"a key as standard input", dev, {"sign-log", "--key", "-", "plain.txt", "out.bin"}, 64, {}, said},
-      {"sign from standard input to standard output", dev, {"sign-log", "-n", "1", "-", "-"}, 0,
-       {"first\n\x1F", "\x1F\n"}, "", {}, {.input = "first\n"}},
-      {"seal from standard input to standard output", dev, {"seal", "-", "-"}, 0, {}, "", {"c.qves"},
-       {.input = "first\nsecond\n", .outputTo = "c.qves"}},
-      {"keys beside the program", dev, {"seal", "plain.txt", "c.qves"}, 0, {}, "", {"c.qves"}, {.asNobody = true}},
-      {"no keys beside the program", "./qvehelper-dev", {"sign-log", "plain.txt", "s.log"}, 66, {}, "/keys/dev",
-       {"qvehelper-dev"}, {}, Alone},
-      {"installed keys", "./bin/qvehelper-dev", {"seal", "plain.txt", "c.qves"}, 0, {}, "", {"bin", "share", "c.qves"},
-       {}, Installed},
-      {"output past the size limit", dev, {"sign-log", "plain.txt", "out.bin", "-n", "1"}, 74, {}, "out.bin", {},
-       {.fileSizeLimit = 300}},
-      {"device output", dev, {"seal", "plain.txt", "/dev/full"}, 73, {}, "/dev/full"},
-      {"unknown command", cli, {"verfiy", "logs"}, 64, {}, "'verfiy'"},
-      // Help names each subcommand, its usage and its exit statuses.
-      {"help", cli, {"help"}, 0, {"decrypt", "verify", "help"}, ""},
-      {"help help", cli, {"help", "help"}, 0, {"qvehelper help ", "64 "}, ""},
-      {"help inspect", cli, {"help", "inspect"}, 0, {"65 ", "66 "}, ""},
-      {"help check", cli, {"help", "check"}, 0, {"\n  0 ", "\n  1-13 ", "\n  64 ", "\n  65 ", "\n  66 ", "\n  70 ",
-       "\n  73 ", "\n  74 "}, ""},
-      {"help decrypt", cli, {"help", "decrypt"}, 0, {"qvehelper decrypt ", "64 ", "70 ", "73 ", "74 "}, ""},
-      {"verify --help", cli, {"verify", "--help"}, 0, {"qvehelper verify ", "64 ", "66 ", "70 ", "74 "}, ""},
-      {"usage error", dev, {"seal"}, 64, {}, "qvehelper-dev seal "},
-      {"version to a full disk", cli, {"--version"}, 74, {}, said, {}, {.outputTo = "/dev/full"}},
-      {"help to a closed stream", cli, {"help"}, 74, {}, said, {}, {.outputTo = "-"}},
+      {.name = "Seal", .args = {"seal", "plain.txt", "c.qves"}, .added = {"c.qves"}},
+      {.name = "Sign", .args = {"sign-log", "plain.txt", "s.log", "-n", "1", "--id", "4294967295"}, .added = {"s.log"}},
+      {.name = "SealOntoItself", .args = {"seal", "out.bin", "./out.bin"}, .status = 64, .err = "./out.bin",
+       .says = {seal + "OUTPUT ./out.bin is the same file as out.bin\n"}},
+      {.name = "SignOntoItself", .args = {"sign-log", "plain.txt", "plain.txt"}, .status = 64, .err = "plain.txt",
+       .says = {sign + "output plain.txt is the same file as plain.txt\n"}},
+      {.name = "NoColon", .args = {"seal", "plain.txt", "out.bin", "--recipient", "foo"}, .status = 64, .err = "'foo'",
+       .says = {seal + "--recipient takes PUBLIC_PEM:KEY_NUMBER, not 'foo'\n"}},
+      {.name = "NoKey", .args = {"seal", "plain.txt", "out.bin", "--recipient", ":abc"}, .status = 64, .err = "':abc'"},
+      {.name = "KeyNumberPast32Bits", .args = {"seal", "plain.txt", "out.bin", "--recipient", key + ":99999999999"},
+       .status = 64, .err = "99999999999"},
+      {.name = "Recipients33", .args = many, .status = 64, .err = "33",
+       .says = {seal + "a container holds 1 to 32 recipients, not 33\n"}},
+      {.name = "SealIdPast32Bits", .args = {"seal", "plain.txt", "out.bin", "--seal-key-id", "4294967296"}, .status = 64,
+       .err = said},
+      {.name = "NegativeCount", .args = {"sign-log", "plain.txt", "out.bin", "-n", "-1"}, .status = 64, .err = "-1",
+       .says = {"qvehelper-dev: --every: not a number of digits: -1\n"}},
+      {.name = "CountPast64Bits", .args = {"sign-log", "plain.txt", "out.bin", "-n", "18446744073709551616"}, .status = 64,
+       .err = said, .says = {"qvehelper-dev: --every: a number past 64 bits: 18446744073709551616\n"}},
+      {.name = "LongText", .args = {"sign-log", "plain.txt", "out.bin", "--text", std::string(2049, 't')}, .status = 64,
+       .err = "2049", .says = {sign + "--text holds at most 2048 bytes, not 2049\n"}},
+      {.name = "LineHolding1A", .args = {"sign-log", "bad.txt", "out.bin"}, .status = 65, .err = said,
+       .says = {sign + "input line 2 holds 0x1A, which would end the log for a reader\n"}},
+      {.name = "LineHoldingNul", .args = {"sign-log", "-", "out.bin"}, .status = 65, .err = said,
+       .how = {.input = std::string("first\nsec\0ond\n", 14)},
+       .says = {sign + "input line 2 holds a NUL, and a signature covers a line only up to its first NUL\n"}},
+      {.name = "ChainFromNoSignature", .args = {"sign-log", "plain.txt", "out.bin", "--chain-from", "plain.txt"},
+       .status = 65, .err = "plain.txt", .says = {sign + "--chain-from plain.txt has no signature line\n"}},
+      {.name = "NotAKey", .args = {"sign-log", "--key", "plain.txt", "plain.txt", "out.bin"}, .status = 65,
+       .err = "plain.txt", .says = {sign + "plain.txt is not an RSA private key in PEM form\n"}},
+      {.name = "MissingInput", .args = {"seal", "none", "out.bin"}, .status = 66, .err = "none",
+       .says = {seal + "cannot open none: no such file or directory\n"}},
+      {.name = "InputNamedNotUtf8", .args = {"seal", "p\xe9", "c.qves"}, .added = {"c.qves", "p\xe9"},
+       .setup = [](const fs::path& dir) { fs::copy_file(dir / "plain.txt", dir / "p\xe9"); }},
+      {.name = "InputNobodyMayRead", .args = {"seal", "bad.txt", "new.qves"}, .status = 66, .err = "bad.txt",
+       .how = {.asNobody = true}},
+      {.name = "KeyAsStandardInput", .args = {"sign-log", "--key", "-", "plain.txt", "out.bin"}, .status = 64, .err = said,
+       .says = {sign + "a key or --chain-from cannot be standard input (-); ./- names a file called -\n"}},
+      {.name = "SignStandardInputToOutput", .args = {"sign-log", "-n", "1", "-", "-"}, .out = {"first\n\x1F", "\x1F\n"},
+       .how = {.input = "first\n"}},
+      {.name = "SealStandardInputToOutput", .args = {"seal", "-", "-"}, .added = {"c.qves"},
+       .how = {.input = "first\nsecond\n", .outputTo = "c.qves"}},
+      {.name = "KeysBesideTheProgram", .args = {"seal", "plain.txt", "c.qves"}, .added = {"c.qves"}, .how = {.asNobody = true}},
+      {.name = "NoKeysBesideTheProgram", .program = "./qvehelper-dev", .args = {"sign-log", "plain.txt", "s.log"},
+       .status = 66, .err = "/keys/dev", .added = {"qvehelper-dev"}, .setup = Alone,
+       .says = {sign + "no development keys beside the program (looked in "}},
+      {.name = "InstalledKeys", .program = "./bin/qvehelper-dev", .args = {"seal", "plain.txt", "c.qves"},
+       .added = {"bin", "share", "c.qves"}, .setup = Installed},
+      {.name = "OutputPastSizeLimit", .args = {"sign-log", "plain.txt", "out.bin", "-n", "1"}, .status = 74,
+       .err = "out.bin", .how = {.fileSizeLimit = 300}, .says = {sign + "cannot write output out.bin: file too large\n"}},
+      {.name = "DeviceOutput", .args = {"seal", "plain.txt", "/dev/full"}, .status = 73, .err = "/dev/full",
+       .says = {seal + "OUTPUT /dev/full is a character device; only a regular file is replaced\n"}},
+      {.name = "UnknownCommand", .program = cli, .args = {"verfiy", "logs"}, .status = 64, .err = "'verfiy'",
+       .says = {"qvehelper: unknown command 'verfiy'; run 'qvehelper help' for the list\n"}},
+      // Help names each subcommand, its usage and its exit statuses, laid
+      // out by the frame, words wrapped at 78 columns under their text.
+      {.name = "Help", .program = cli, .args = {"help"}, .out = {"decrypt", "verify", "help"}, .says = {"Subcommands:"}},
+      {.name = "HelpHelp", .program = cli, .args = {"help", "help"}, .out = {"qvehelper help ", "64 "}},
+      {.name = "HelpInspect", .program = cli, .args = {"help", "inspect"}, .out = {"65 ", "66 "}},
+      {.name = "HelpCheck", .program = cli, .args = {"help", "check"}, .out = {"\n  0 ", "\n  1-13 ", "\n  64 "},
+       .says = {"Exit status:\n"
+                "  0    success: every container gives Success\n"
+                "  1-13 the largest result of any container (see 'decrypt'); a line on standard\n"
+                "       error says why each one that is not Success gives its result\n"
+                "  64   a usage error: a CONTAINER is empty or -\n"
+                "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
+                "  66   an input is missing or cannot be read, said with the system's reason:\n"
+                "       no container was found\n"
+                "  70   a failure inside the work, said with its cause\n"
+                "  73   an output cannot be created or put in place: the scratch folder\n"
+                "       ($TMPDIR), named, takes no file\n"
+                "  74   an output does not take the data (a full disk, a closed pipe): a\n"
+                "       scratch file, which stops the run and names its folder, or standard\n"
+                "       output\n"}},
+      {.name = "HelpDecrypt", .program = cli, .args = {"help", "decrypt"}, .out = {"qvehelper decrypt ", "64 ", "70 ", "73 ", "74 "}},
+      {.name = "VerifyHelp", .program = cli, .args = {"verify", "--help"}, .out = {"qvehelper verify ", "64 ", "66 ", "70 ", "74 "}},
+      {.name = "UsageError", .args = {"seal"}, .status = 64, .err = "qvehelper-dev seal ",
+       .says = {"qvehelper-dev: INPUT is required\n", "usage: qvehelper-dev seal "}},
+      {.name = "VersionToFullDisk", .program = cli, .args = {"--version"}, .status = 74, .err = said,
+       .how = {.outputTo = "/dev/full"}, .says = {"qvehelper: cannot write standard output: no space left on device\n"}},
+      {.name = "HelpToClosedStream", .program = cli, .args = {"help"}, .status = 74, .err = said, .how = {.outputTo = "-"}},
       // A pipe whose reader has gone: a failed write, not death by SIGPIPE.
-      {"help to a pipe nobody reads", cli, {"help"}, 74, {}, said, {}, {.outputTo = "|x"}},
-      {"verify to a pipe nobody reads", cli, {"verify", "plain.txt"}, 74, {}, said, {}, {.outputTo = "|x"}},
-      {"sign-log to a pipe nobody reads", dev, {"sign-log", "plain.txt", "-"}, 74, {}, said, {}, {.outputTo = "|x"}},
+      {.name = "HelpToGoneReader", .program = cli, .args = {"help"}, .status = 74, .err = said, .how = {.outputTo = "|x"}},
+      {.name = "VerifyToGoneReader", .program = cli, .args = {"verify", "plain.txt"}, .status = 74, .err = said,
+       .how = {.outputTo = "|x"}},
+      {.name = "SignToGoneReader", .args = {"sign-log", "plain.txt", "-"}, .status = 74, .err = said,
+       .how = {.outputTo = "|x"}, .says = {sign + "cannot write standard output: broken pipe\n"}},
   };
   // clang-format on
 }
 
-// Runs `row` in a folder of its own, checks what it leaves there and returns
-// what it printed.
-testing::CommandResult RunRow(const Row& row) {
+class DevToolAndFrame : public ::testing::TestWithParam<Row> {};
+
+// Each row runs in a folder of its own.
+TEST_P(DevToolAndFrame, Row) {
+  const Row& row = GetParam();
   testing::TempDir dir;
   testing::WriteFile(dir / "plain.txt", std::string("first\nsecond\n"));
   testing::WriteFile(dir / "bad.txt", std::string("first\nsec\x1aond\n"));
@@ -132,92 +169,32 @@ testing::CommandResult RunRow(const Row& row) {
   const testing::CommandResult ran = testing::Run(command);
   std::set<std::string> expected = kBase;
   expected.insert(row.added.begin(), row.added.end());
-  EXPECT_EQ(testing::NamesIn(dir.path()), expected) << row.name;
-  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == Bytes({'o', 'l', 'd'})) << row.name;
+  EXPECT_EQ(testing::NamesIn(dir.path()), expected);
+  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == Bytes({'o', 'l', 'd'}));
   if (row.added.count("c.qves")) {
     const auto decrypted = testing::Run(
         {.program = QVE_CLI_FILE, .args = {"decrypt", "c.qves", "-"}, .folder = dir.path()});
     EXPECT_EQ(decrypted.out, "first\nsecond\n");
   }
-  return ran;
+  EXPECT_EQ(ran.exitCode, row.status) << ran.out << ran.err;
+  std::size_t at = 0;
+  for (const std::string& part : row.out) {
+    at = ran.out.find(part, at);
+    EXPECT_NE(at, std::string::npos) << part << "\n" << ran.out;
+  }
+  if (row.out.empty()) {
+    EXPECT_EQ(ran.out, "");
+  }
+  if (row.err.empty()) {
+    EXPECT_EQ(ran.err, "");
+  }
+  EXPECT_NE(ran.err.find(row.err), std::string::npos) << ran.err;
+  for (const std::string& text : row.says)
+    EXPECT_NE((ran.out + ran.err).find(text), std::string::npos) << text << "\n" << ran.err;
 }
 
-TEST(DevToolAndFrame, Table) {
-  for (const Row& row : Rows()) {
-    const testing::CommandResult ran = RunRow(row);
-    EXPECT_EQ(ran.exitCode, row.status) << row.name << "\n" << ran.out << ran.err;
-    std::size_t at = 0;
-    for (const std::string& part : row.out) {
-      at = ran.out.find(part, at);
-      EXPECT_NE(at, std::string::npos) << row.name << ": " << part << "\n" << ran.out;
-    }
-    if (row.out.empty()) {
-      EXPECT_EQ(ran.out, "") << row.name;
-    }
-    if (row.err.empty()) {
-      EXPECT_EQ(ran.err, "") << row.name;
-    } else {
-      EXPECT_NE(ran.err.find(row.err), std::string::npos) << row.name << ":\n" << ran.err;
-    }
-  }
-}
-
-// The one place that pins what the programs say: a row per distinct message
-// (a system's reason or a kind of file in place of another, not again), by
-// the name of the row above that makes it, and the one table the frame lays
-// out, words wrapped at 78 columns under their text.
-TEST(DevToolAndFrame, Wording) {
-  const std::string seal = "qvehelper-dev seal: ", sign = "qvehelper-dev sign-log: ";
-  // clang-format off
-  const std::pair<const char*, std::string> messages[] = {
-      {"seal onto itself", seal + "OUTPUT ./out.bin is the same file as out.bin\n"},
-      {"sign onto itself", sign + "output plain.txt is the same file as plain.txt\n"},
-      {"no colon", seal + "--recipient takes PUBLIC_PEM:KEY_NUMBER, not 'foo'\n"},
-      {"33 recipients", seal + "a container holds 1 to 32 recipients, not 33\n"},
-      {"negative count", "qvehelper-dev: --every: not a number of digits: -1\n"},
-      {"count past 64 bits", "qvehelper-dev: --every: a number past 64 bits: 18446744073709551616\n"},
-      {"long text", sign + "--text holds at most 2048 bytes, not 2049\n"},
-      {"a line holding 0x1A", sign + "input line 2 holds 0x1A, which would end the log for a reader\n"},
-      {"a line holding a NUL", sign + "input line 2 holds a NUL, and a signature covers a line only up to its first NUL\n"},
-      {"chain from no signature", sign + "--chain-from plain.txt has no signature line\n"},
-      {"not a key", sign + "plain.txt is not an RSA private key in PEM form\n"},
-      {"missing input", seal + "cannot open none: no such file or directory\n"},
-      {"a key as standard input", sign + "a key or --chain-from cannot be standard input (-); ./- names a file called -\n"},
-      {"no keys beside the program", sign + "no development keys beside the program (looked in "},
-      {"output past the size limit", sign + "cannot write output out.bin: file too large\n"},
-      {"device output", seal + "OUTPUT /dev/full is a character device; only a regular file is replaced\n"},
-      {"unknown command", "qvehelper: unknown command 'verfiy'; run 'qvehelper help' for the list\n"},
-      {"usage error", "qvehelper-dev: INPUT is required\n"},
-      {"usage error", "usage: qvehelper-dev seal "},
-      {"version to a full disk", "qvehelper: cannot write standard output: no space left on device\n"},
-      {"sign-log to a pipe nobody reads", sign + "cannot write standard output: broken pipe\n"},
-      {"help", "Subcommands:"},
-      {"help check",
-       "Exit status:\n"
-       "  0    success: every container gives Success\n"
-       "  1-13 the largest result of any container (see 'decrypt'); a line on standard\n"
-       "       error says why each one that is not Success gives its result\n"
-       "  64   a usage error: a CONTAINER is empty or -\n"
-       "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
-       "  66   an input is missing or cannot be read, said with the system's reason:\n"
-       "       no container was found\n"
-       "  70   a failure inside the work, said with its cause\n"
-       "  73   an output cannot be created or put in place: the scratch folder\n"
-       "       ($TMPDIR), named, takes no file\n"
-       "  74   an output does not take the data (a full disk, a closed pipe): a\n"
-       "       scratch file, which stops the run and names its folder, or standard\n"
-       "       output\n"},
-  };
-  // clang-format on
-  const std::vector<Row> rows = Rows();
-  for (const auto& [name, text] : messages) {
-    const auto row = std::find_if(rows.begin(), rows.end(),
-                                  [&](const Row& each) { return std::string(each.name) == name; });
-    ASSERT_NE(row, rows.end()) << name;
-    const testing::CommandResult ran = RunRow(*row);
-    EXPECT_NE((ran.out + ran.err).find(text), std::string::npos) << name << ":\n" << ran.err;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Rows, DevToolAndFrame, ::testing::ValuesIn(Rows()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace qve

@@ -33,7 +33,7 @@ struct Case {
   const char* name;
   // Writes the logs into the folder; gives the paths to verify.
   std::function<std::vector<std::string>(const TempDir&)> make;
-  int exitCode;
+  int exitCode = 0;
   std::string strip;               // cell kinds per file, files split by '|'
   std::vector<std::string> inDom;  // serialised DOM pieces that must be there
   bool asNobody = false;           // run as the unprivileged user (CI runs as root)
@@ -52,43 +52,29 @@ void BreakSignature(testing::Block& block) {
 }
 
 const Case kCases[] = {
-    {"BundledChain",
-     [](const TempDir&) { return Examples("logs"); },
-     0,
-     "ok|ok|ok unsigned",
-     {R"(<span class="verdict result good">ReportOk (0)</span>)",
-      R"(<span class="cell k-ok" title="lines 1–10: 2 blocks BlockOk">✓<small>×2</small></span>)",
-      R"(<td class="n">6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)"}},
-    {"TamperedChain",
-     [](const TempDir&) { return Examples("logs-tampered"); },
-     2,
-     "ok|invalid ok|ok unsigned",
-     {R"(<span class="verdict bad">FileInvalid</span>)",
-      R"(<a class="cell k-invalid" href="#c1-f2-b1" title="lines 1–4: BlockInvalid">I</a>)",
-      "<tr><th>3</th><td>2024-03-02 08:10:44 INFO  auth: user guest logged in</td></tr>",
-      "The signature does not vouch for these lines"}},
-    {"UnsignedTail",
-     [](const TempDir& dir) {
+    // clang-format off
+    {.name = "BundledChain", .make = [](const TempDir&) { return Examples("logs"); },
+     .strip = "ok|ok|ok unsigned",
+     .inDom = {R"(<span class="verdict result good">ReportOk (0)</span>)", R"(<span class="cell k-ok" title="lines 1–10: 2 blocks BlockOk">✓<small>×2</small></span>)", R"(<td class="n">6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)"}},
+    {.name = "TamperedChain", .make = [](const TempDir&) { return Examples("logs-tampered"); }, .exitCode = 2,
+     .strip = "ok|invalid ok|ok unsigned",
+     .inDom = {R"(<span class="verdict bad">FileInvalid</span>)", R"(<a class="cell k-invalid" href="#c1-f2-b1" title="lines 1–4: BlockInvalid">I</a>)", "<tr><th>3</th><td>2024-03-02 08:10:44 INFO  auth: user guest logged in</td></tr>", "The signature does not vouch for these lines"}},
+    {.name = "UnsignedTail",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder(chain).DataLines(2).Sign().DataLines(3, "tail ").WriteTo(dir / "system.log");
        return Folder(dir);
      },
-     0,
-     "ok unsigned",
-     {R"(<td class="n">4–6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)",
-      R"(<div class="count"><strong>3</strong><span>unsigned lines</span></div>)",
-      R"(<div class="count"><strong>1</strong><span>file verified</span></div>)",
-      "lines 4-6 are not signed"}},
-    {"NeverSigned",
-     [](const TempDir& dir) {
+     .strip = "ok unsigned",
+     .inDom = {R"(<td class="n">4–6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)", R"(<div class="count"><strong>3</strong><span>unsigned lines</span></div>)", R"(<div class="count"><strong>1</strong><span>file verified</span></div>)", "lines 4-6 are not signed"}},
+    {.name = "NeverSigned",
+     .make = [](const TempDir& dir) {
        testing::WriteFile(dir / "system.log", testing::BytesOf("one\ntwo\n"));
        return Folder(dir);
      },
-     1,
-     "unsigned",
-     {R"(<span class="verdict plain">FileUnsigned</span>)"}},
-    {"ChainBreak",
-     [](const TempDir& dir) {
+     .exitCode = 1, .strip = "unsigned", .inDom = {R"(<span class="verdict plain">FileUnsigned</span>)"}},
+    {.name = "ChainBreak",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "System_1.log");
        LogBuilder(chain)
@@ -99,13 +85,10 @@ const Case kCases[] = {
            .WriteTo(dir / "System_2.log");
        return Folder(dir);
      },
-     2,
-     "ok|break ok",
-     {R"(<span class="verdict broken">FileChainBreak</span>)",
-      "<tr><th>1</th><td>restarted</td></tr>",
-      R"(<p class="meaning">Signed, but not linked to the block before.</p>)"}},
-    {"FileThatCannotBeRead",
-     [](const TempDir& dir) {
+     .exitCode = 2, .strip = "ok|break ok",
+     .inDom = {R"(<span class="verdict broken">FileChainBreak</span>)", "<tr><th>1</th><td>restarted</td></tr>", R"(<p class="meaning">Signed, but not linked to the block before.</p>)"}},
+    {.name = "FileThatCannotBeRead",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
        LogBuilder(chain).DataLines(1, "secret ").Sign().WriteTo(dir / "System_2.log");
@@ -113,16 +96,11 @@ const Case kCases[] = {
        std::filesystem::permissions(dir / "System_2.log", std::filesystem::perms::none);
        return Folder(dir);
      },
-     6,
-     "ok|none|break",
-     {R"(<td colspan="3" class="none">The file cannot be read.</td>)",
-      "cannot be read (permission denied); FileUnsigned</li>",
-      R"(<p class="note">The chain break follows from <code>)",
-      "Signed, but not linked to the block before: the break follows from ",
-      R"(<div class="count"><strong>0</strong><span>bad files</span></div>)"},
-     true},
-    {"CheckpointInLinkOrder",
-     [](const TempDir& dir) {
+     .exitCode = 6, .strip = "ok|none|break",
+     .inDom = {R"(<td colspan="3" class="none">The file cannot be read.</td>)", "cannot be read (permission denied); FileUnsigned</li>", R"(<p class="note">The chain break follows from <code>)", "Signed, but not linked to the block before: the break follows from ", R"(<div class="count"><strong>0</strong><span>bad files</span></div>)"},
+     .asNobody = true},
+    {.name = "CheckpointInLinkOrder",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        for (const char* name : {"System_9.log", "System_10.log"})
          LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / name);
@@ -135,14 +113,10 @@ const Case kCases[] = {
                                        (dir / "System_9.log").string(),
                                        (dir / "System_10.log").string()};
      },
-     0,
-     "ok|ok",
-     {"<h3>Chain, in verification order: by their links</h3>",
-      R"(<span class="verdict good">Checkpoint new</span> System_10.log line 2 (id 0), written to )",
-      R"x(<span class="cell k-ok checkpoint" title="lines 1–2: BlockOk; the checkpoint: System_10.log line 2 (id 0)">)x",
-      "the strict policy is met."}},
-    {"MarkupAndInvalidBytes",
-     [](const TempDir& dir) {
+     .strip = "ok|ok",
+     .inDom = {"<h3>Chain, in verification order: by their links</h3>", R"(<span class="verdict good">Checkpoint new</span> System_10.log line 2 (id 0), written to )", R"x(<span class="cell k-ok checkpoint" title="lines 1–2: BlockOk; the checkpoint: System_10.log line 2 (id 0)">)x", "the strict policy is met."}},
+    {.name = "MarkupAndInvalidBytes",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder(chain)
            .Data(kScriptLine)
@@ -151,61 +125,49 @@ const Case kCases[] = {
            .WriteTo(dir / kHostileName);
        return Folder(dir);
      },
-     3,
-     "invalid",
-     {"System_&lt;img src=x onerror=alert(1)&gt;&amp;amp;\"'<span class=\"esc\">\\x01</span>.log",
-      "<tr><th>1</th><td>&lt;script&gt;alert(1)&lt;/script&gt; &amp; &lt;b "
-      "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>",
-      "bad <span class=\"esc\">\\xff\\xfe</span> bytes <span class=\"esc\">\\x1b</span>[31m "
-      "red <span class=\"esc\">\\u{202e}</span> reversed"}},
-    {"LongBadBlock",
-     [](const TempDir& dir) {
+     .exitCode = 3, .strip = "invalid",
+     .inDom = {"System_&lt;img src=x onerror=alert(1)&gt;&amp;amp;\"'<span " "class=\"esc\">\\x01</span>.log", "<tr><th>1</th><td>&lt;script&gt;alert(1)&lt;/script&gt; &amp; &lt;b " "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>", "bad <span class=\"esc\">\\xff\\xfe</span> bytes <span class=\"esc\">\\x1b</span>[31m " "red <span class=\"esc\">\\u{202e}</span> reversed"}},
+    {.name = "LongBadBlock",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder(chain).DataLines(205).Sign(BreakSignature).WriteTo(dir / "system.log");
        return Folder(dir);
      },
-     3,
-     "invalid",
-     {"<tr><th>200</th><td>line 200</td></tr>", "!<tr><th>201</th>",
-      "Not shown: 5 more lines of this block, after the first 200."}},
-    {"EveryBlockBad",
-     [](const TempDir& dir) {
+     .exitCode = 3, .strip = "invalid",
+     .inDom = {"<tr><th>200</th><td>line 200</td></tr>", "!<tr><th>201</th>", "Not shown: 5 more lines of this block, after the first 200."}},
+    {.name = "EveryBlockBad",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder log(chain);
        for (int i = 0; i < 25; ++i) log.Script("line S#");
        log.WriteTo(dir / "system.log");
        return Folder(dir);
      },
-     3,
-     "invalid",
-     {R"(<a class="cell k-invalid" href="#c1-f1-b1" title="lines 1–50: 25 blocks BlockInvalid">)",
-      R"(<div class="excerpt" id="c1-f1-b20">)", R"(!id="c1-f1-b21")",
-      "Not shown: the lines of 5 more bad blocks. The page shows those of at most 20 bad blocks "
-      "per file and 4 MiB of lines per chain."}},
-    {"ManyRuns",
-     [](const TempDir& dir) {
+     .exitCode = 3, .strip = "invalid",
+     .inDom = {R"(<a class="cell k-invalid" href="#c1-f1-b1" title="lines 1–50: 25 blocks BlockInvalid">)", R"(<div class="excerpt" id="c1-f1-b20">)", R"(!id="c1-f1-b21")", "Not shown: the lines of 5 more bad blocks. The page shows those of at most 20 bad " "blocks " "per file and 4 MiB of lines per chain."}},
+    {.name = "ManyRuns",
+     .make = [](const TempDir& dir) {
        LogChain chain;
        LogBuilder log(chain);
        for (int i = 0; i < 101; ++i) log.Script(i < 100 ? "line S E" : "line S");
        log.WriteTo(dir / "system.log");
        return Folder(dir);
      },
-     0,
-     [] {
-       std::string strip;
-       for (int i = 0; i < 100; ++i) strip += "ok nosig ";
-       return strip + "more";
-     }(),
-     {R"(<span class="cell k-more" title="lines 301–302: 1 more block not listed one by one">)"}},
-    {"EachChain",
-     [](const TempDir&) {
-       return std::vector<std::string>{"--each", Examples("logs")[0], Examples("logs-tampered")[0]};
+     .strip =
+         [] {
+           std::string strip;
+           for (int i = 0; i < 100; ++i) strip += "ok nosig ";
+           return strip + "more";
+         }(),
+     .inDom = {R"(<span class="cell k-more" title="lines 301–302: 1 more block not listed one by one">)"}},
+    {.name = "EachChain",
+     .make = [](const TempDir&) {
+       return std::vector<std::string>{"--each", Examples("logs")[0],
+                                       Examples("logs-tampered")[0]};
      },
-     2,
-     "ok|ok|ok unsigned|ok|invalid ok|ok unsigned",
-     {"<h2>Chain 1 of 2: " + Examples("logs")[0] + " <span class=\"verdict result good\">",
-      "<h2>Chain 2 of 2: " + Examples("logs-tampered")[0] + " <span class=\"verdict result bad\">",
-      "<div class=\"excerpt\" id=\"c2-f2-b1\">"}},
+     .exitCode = 2, .strip = "ok|ok|ok unsigned|ok|invalid ok|ok unsigned",
+     .inDom = {"<h2>Chain 1 of 2: " + Examples("logs")[0] + " <span class=\"verdict result good\">", "<h2>Chain 2 of 2: " + Examples("logs-tampered")[0] + " <span class=\"verdict result bad\">", "<div class=\"excerpt\" id=\"c2-f2-b1\">"}},
+    // clang-format on
 };
 
 // The DOM as Chromium builds it from the file. Chromium reserves hundreds of

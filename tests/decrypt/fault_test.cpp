@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The failures that a sound key, digest and file system do not produce: the
-// two signature-check failures and a refused truncation. This executable
-// defines EVP_DigestVerifyInit, EVP_DigestUpdate and truncate itself, so the
-// library's calls land here first; each forwards to the real one unless a
-// test has armed it to fail.
+// Failures a sound key, digest and file system do not produce. This executable
+// defines the calls that fail, so the library's calls land here first; each
+// forwards to the real one unless a row has armed it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -11,7 +9,6 @@
 
 #include <cerrno>
 #include <string>
-#include <thread>
 
 #include "tests/support/builders.h"
 #include "tests/support/harness.h"
@@ -51,7 +48,6 @@ extern "C" __attribute__((visibility("default"))) int truncate(const char* path,
   return next(path, length);
 }
 
-// A temporary file written through its own handle is cut through it.
 extern "C" __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
   if (failTruncate) {
     errno = EPERM;
@@ -75,43 +71,30 @@ TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
     QVE_Helper::DecryptResult expected;
     Bytes left;
   } rows[] = {
-      {"unarmed", nullptr, QVE_Helper::Success, c.body},
-      {"verification cannot start", &failVerifyInit, QVE_Helper::VerifyInitFailed, c.body},
-      {"digest update fails", &failDigestUpdate, QVE_Helper::VerifyUpdateFailed, c.body},
-      {"truncation refused", &failTruncate, QVE_Helper::OutputTruncateFailed, c.Plaintext()},
+      // clang-format off
+      {.name = "unarmed", .seam = nullptr, .expected = QVE_Helper::Success, .left = c.body},
+      {.name = "verification cannot start", .seam = &failVerifyInit, .expected = QVE_Helper::VerifyInitFailed, .left = c.body},
+      {.name = "digest update fails", .seam = &failDigestUpdate, .expected = QVE_Helper::VerifyUpdateFailed, .left = c.body},
+      {.name = "truncation refused", .seam = &failTruncate, .expected = QVE_Helper::OutputTruncateFailed, .left = c.Plaintext()},
+      // clang-format on
   };
   TempDir dir;
   WriteFile(dir / "in.qves", c.Build());
+  // The C interface keeps what it wrote, alone and with a lent thread.
+  const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
   for (const auto& row : rows) {
     if (row.seam) *row.seam = true;
     EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), row.expected) << row.name;
-    if (row.seam) *row.seam = false;
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
-  }
-  // The extension's decryption, keeping what it wrote, on one thread and
-  // with a second one lent for the digest: the same results, the same file.
-  const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
-  for (const int threads : {1, 2}) {
-    for (const auto& row : rows) {
+    for (const int threads : {1, 2}) {
       qve_decrypt_options options{sizeof options, nullptr, nullptr, 1, 0, 0, nullptr};
-      qve_loan* loan = nullptr;
-      std::thread lent;
-      if (threads == 2) {
-        ASSERT_EQ(qve_loan_create(&loan), 0);
-        lent = std::thread([loan] { qve_loan_work(loan); });
-        options.loan = loan;
-      }
-      if (row.seam) *row.seam = true;
-      EXPECT_EQ(qve_decrypt(in.c_str(), out.c_str(), &options), row.expected)
+      EXPECT_EQ(WithThreads(threads, options.loan,
+                            [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
+                row.expected)
           << row.name << threads;
-      if (loan != nullptr) {
-        qve_loan_end(loan);
-        lent.join();
-        qve_loan_free(loan);
-      }
-      if (row.seam) *row.seam = false;
       EXPECT_EQ(ReadFile(dir / "kept.bin"), row.left) << row.name << threads;
     }
+    if (row.seam) *row.seam = false;
   }
 }
 

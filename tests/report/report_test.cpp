@@ -12,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 #include "report/verification_report.h"
@@ -35,30 +36,19 @@ std::vector<std::wstring> Listed(QVE_VerificationReport* report) {
 TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
   TempDir dir;
   const fs::path day = dir / "day1";
-  for (const char* name : {"system.log",
-                           "System_1.log",
-                           "System_abc.log",
-                           "System_.log",
-                           "system_1.log",
-                           "System_1.LOG",
-                           "SYSTEM.LOG",
-                           "xSystem_1.log",
-                           "System_1.txt",
-                           "system.log.1",
-                           "System_1.log ",
-                           "system.lo",
-                           "System_a.log.log",
-                           "System_2.log.gz",
-                           "system.log.gz",
-                           "System_\xc3\xa9.log",
-                           "sub/System_22.log",
-                           "system.log.d/system.log",
-                           "folder/system.log/System_5.log",
-                           "a\\b/system.log",
-                           "locked/System_7.log",
-                           "real/System_1.log",
-                           "System_\xff\xfe.log",
-                           "sub\xc0\xaf/system.log"}) {
+  const char* const names[] = {"system.log",          "System_1.log",       "System_abc.log",
+                               "System_.log",         "system_1.log",       "System_1.LOG",
+                               "SYSTEM.LOG",          "xSystem_1.log",      "System_1.txt",
+                               "system.log.1",        "System_1.log ",      "system.lo",
+                               "System_a.log.log",    "System_2.log.gz",    "system.log.gz",
+                               "System_\xc3\xa9.log", "System_\xff\xfe.log"};
+  const char* const paths[] = {
+      "sub/System_22.log",     "system.log.d/system.log", "folder/system.log/System_5.log",
+      "a\\b/system.log",       "locked/System_7.log",     "real/System_1.log",
+      "sub\xc0\xaf/system.log"};
+  std::vector<const char*> all(std::begin(names), std::end(names));
+  all.insert(all.end(), std::begin(paths), std::end(paths));
+  for (const char* name : all) {
     fs::create_directories((day / name).parent_path());
     WriteFile(day / name, std::string("line\n"));
   }
@@ -137,97 +127,95 @@ TEST(FolderScan, WindowsNames) {
 }
 #endif
 
+// Records as "name:V ...", V the verdict: O ok, U unsigned, C chain break,
+// I invalid.
+Records R(std::string_view text) {
+  Records records;
+  std::istringstream words{std::string(text)};
+  for (std::string word; words >> word;) {
+    const auto verdict = std::string_view("OUCI").find(word.back());
+    records.emplace_back(std::wstring(word.begin(), word.end() - 2), std::uint32_t(verdict));
+  }
+  return records;
+}
+
 // A chain written as System_1.log, System_2.log and system.log, stored under
 // the names of a row and handed over by folder or by the names the caller
 // types. Linux keeps the exact rule; on Windows, where the file system
 // ignores case, names are taken as stored and ordered as the rule spells them.
-TEST(VerifyReport, NamesInAnyCase) {
-  struct Expected {
-    std::uint32_t result;
-    Records records;
-  };
-  const struct {
-    const char* name;
-    std::vector<const char*> stored;
-    std::vector<const char*> typed;  // empty: the folder
-    const char* lastScript;
-    Expected onLinux, onWindows;
-  } rows[] = {
-      {"as the rule spells them",
-       {"System_1.log", "System_2.log", "system.log"},
-       {},
-       "c S",
-       {QVE_REPORT_OK,
-        {{L"System_1.log", QVE_FILE_OK},
-         {L"System_2.log", QVE_FILE_OK},
-         {L"system.log", QVE_FILE_OK}}},
-       {QVE_REPORT_OK,
-        {{L"System_1.log", QVE_FILE_OK},
-         {L"System_2.log", QVE_FILE_OK},
-         {L"system.log", QVE_FILE_OK}}}},
-      {"upper case, as FAT keeps them",
-       {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
-       {},
-       "c S",
-       {QVE_REPORT_UNSIGNED, {}},
-       {QVE_REPORT_OK,
-        {{L"SYSTEM_1.LOG", QVE_FILE_OK},
-         {L"System_2.LOG", QVE_FILE_OK},
-         {L"SYSTEM.LOG", QVE_FILE_OK}}}},
-      {"a tampered SYSTEM.LOG",
-       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-       {},
-       "c S!",
-       {QVE_REPORT_OK, {{L"System_1.log", QVE_FILE_OK}, {L"System_2.log", QVE_FILE_OK}}},
-       {QVE_REPORT_SOME_INVALID,
-        {{L"System_1.log", QVE_FILE_OK},
-         {L"System_2.log", QVE_FILE_OK},
-         {L"SYSTEM.LOG", QVE_FILE_INVALID}}}},
-      {"named in another case",
-       {"System_1.log", "System_2.log", "system.log"},
-       {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
-       "c S",
-       {QVE_REPORT_UNSIGNED,
-        {{L"SYSTEM.LOG", QVE_FILE_UNSIGNED},
-         {L"SYSTEM_2.LOG", QVE_FILE_UNSIGNED},
-         {L"system_1.log", QVE_FILE_UNSIGNED}}},
-       {QVE_REPORT_OK,
-        {{L"System_1.log", QVE_FILE_OK},
-         {L"System_2.log", QVE_FILE_OK},
-         {L"system.log", QVE_FILE_OK}}}},
-      {"SYSTEM.LOG named as stored",
-       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-       {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-       "c S",
-       {QVE_REPORT_SOME_INVALID,
-        {{L"SYSTEM.LOG", QVE_FILE_OK},
-         {L"System_1.log", QVE_FILE_CHAIN_BREAK},
-         {L"System_2.log", QVE_FILE_OK}}},
-       {QVE_REPORT_OK,
-        {{L"System_1.log", QVE_FILE_OK},
-         {L"System_2.log", QVE_FILE_OK},
-         {L"SYSTEM.LOG", QVE_FILE_OK}}}},
-  };
-  for (const auto& row : rows) {
-    TempDir dir;
-    LogChain chain;
-    LogBuilder(chain).Script("a S").WriteTo(dir / row.stored[0]);
-    LogBuilder(chain).Script("b S").WriteTo(dir / row.stored[1]);
-    LogBuilder(chain).Script(row.lastScript).WriteTo(dir / row.stored[2]);
-    Report report(CreateVerificationReport());
-    if (row.typed.empty())
-      AddFileInFolderToVerificationReport(report.get(), WidePath(dir.path()).c_str());
-    for (const char* name : row.typed)
-      AddFileToVerificationReport(report.get(), WidePath(dir / name).c_str());
+struct NamesRow {
+  const char* name;
+  std::vector<const char*> stored;
+  std::vector<const char*> typed = {};  // empty: the folder
+  const char* lastScript = "c S";
+  std::uint32_t linuxResult;
+  const char* linuxRecords;
+  std::uint32_t windowsResult;
+  const char* windowsRecords;
+};
+void PrintTo(const NamesRow& row, std::ostream* os) { *os << row.name; }
+
+class NamesInAnyCase : public ::testing::TestWithParam<NamesRow> {};
+
+TEST_P(NamesInAnyCase, Verified) {
+  const NamesRow& row = GetParam();
+  TempDir dir;
+  LogChain chain;
+  LogBuilder(chain).Script("a S").WriteTo(dir / row.stored[0]);
+  LogBuilder(chain).Script("b S").WriteTo(dir / row.stored[1]);
+  LogBuilder(chain).Script(row.lastScript).WriteTo(dir / row.stored[2]);
+  Report report(CreateVerificationReport());
+  if (row.typed.empty())
+    AddFileInFolderToVerificationReport(report.get(), WidePath(dir.path()).c_str());
+  for (const char* name : row.typed)
+    AddFileToVerificationReport(report.get(), WidePath(dir / name).c_str());
 #ifdef _WIN32
-    const Expected& expected = row.onWindows;
+  EXPECT_EQ(VerifyReport(report.get(), true), row.windowsResult);
+  EXPECT_EQ(RecordsOf(report.get()), R(row.windowsRecords));
 #else
-    const Expected& expected = row.onLinux;
+  EXPECT_EQ(VerifyReport(report.get(), true), row.linuxResult);
+  EXPECT_EQ(RecordsOf(report.get()), R(row.linuxRecords));
 #endif
-    EXPECT_EQ(VerifyReport(report.get(), true), expected.result) << row.name;
-    EXPECT_EQ(RecordsOf(report.get()), expected.records) << row.name;
-  }
 }
+
+constexpr const char* kChainOk = "System_1.log:O System_2.log:O system.log:O";
+
+INSTANTIATE_TEST_SUITE_P(
+    VerifyReport, NamesInAnyCase,
+    ::testing::Values(NamesRow{.name = "AsTheRuleSpellsThem",
+                               .stored = {"System_1.log", "System_2.log", "system.log"},
+                               .linuxResult = QVE_REPORT_OK,
+                               .linuxRecords = kChainOk,
+                               .windowsResult = QVE_REPORT_OK,
+                               .windowsRecords = kChainOk},
+                      NamesRow{.name = "UpperCaseAsFatKeepsThem",
+                               .stored = {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
+                               .linuxResult = QVE_REPORT_UNSIGNED,
+                               .linuxRecords = "",
+                               .windowsResult = QVE_REPORT_OK,
+                               .windowsRecords = "SYSTEM_1.LOG:O System_2.LOG:O SYSTEM.LOG:O"},
+                      NamesRow{.name = "TamperedUpperCaseLog",
+                               .stored = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+                               .lastScript = "c S!",
+                               .linuxResult = QVE_REPORT_OK,
+                               .linuxRecords = "System_1.log:O System_2.log:O",
+                               .windowsResult = QVE_REPORT_SOME_INVALID,
+                               .windowsRecords = "System_1.log:O System_2.log:O SYSTEM.LOG:I"},
+                      NamesRow{.name = "NamedInAnotherCase",
+                               .stored = {"System_1.log", "System_2.log", "system.log"},
+                               .typed = {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
+                               .linuxResult = QVE_REPORT_UNSIGNED,
+                               .linuxRecords = "SYSTEM.LOG:U SYSTEM_2.LOG:U system_1.log:U",
+                               .windowsResult = QVE_REPORT_OK,
+                               .windowsRecords = kChainOk},
+                      NamesRow{.name = "UpperCaseLogNamedAsStored",
+                               .stored = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+                               .typed = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
+                               .linuxResult = QVE_REPORT_SOME_INVALID,
+                               .linuxRecords = "SYSTEM.LOG:O System_1.log:C System_2.log:O",
+                               .windowsResult = QVE_REPORT_OK,
+                               .windowsRecords = "System_1.log:O System_2.log:O SYSTEM.LOG:O"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 const std::string kAllOk = "1 2 S x S", kOkWithTail = "a S t1 t2 t3", kUnsigned = "1 2 3",
                   kEmpty = "", kNoSignatureOnly = "a E b", kInvalid = "a S! b S",
@@ -264,69 +252,101 @@ TEST(VerifyReport, GzipFilesAreReadAsTheirBytes) {
   EXPECT_NE(verify("System_1.log.gz").second, QVE_FILE_OK);
 }
 
-TEST(VerifyReport, FileVerdicts) {
-  const struct {
-    const char* name;
-    std::string script;
-    std::uint32_t verdict;
-  } rows[] = {
-      {"all blocks ok", kAllOk, QVE_FILE_OK},
-      {"unsigned tail", kOkWithTail, QVE_FILE_OK},
-      {"unsigned content", kUnsigned, QVE_FILE_UNSIGNED},
-      {"empty file", kEmpty, QVE_FILE_UNSIGNED},
-      {"only an empty signature", kNoSignatureOnly, QVE_FILE_UNSIGNED},
-      {"empty signature, then a good block", "a E S", QVE_FILE_OK},
-      {"invalid block", kInvalid, QVE_FILE_INVALID},
-      {"chain break in the first block only", kBreakFirst, QVE_FILE_CHAIN_BREAK},
-      {"chain break first, then invalid", "a S@ b S!", QVE_FILE_INVALID},
-      {"chain break later", kBreakLater, QVE_FILE_INVALID},
-  };
-  for (const auto& row : rows) {
-    TempDir dir;
-    Report report(CreateVerificationReport());
-    // A good file first, so that the file under test is not the lenient first.
-    AddChain(report.get(), dir, {kAllOk, row.script});
-    EXPECT_EQ(VerifyReport(report.get(), false),
-              row.verdict == QVE_FILE_INVALID || row.verdict == QVE_FILE_CHAIN_BREAK
-                  ? QVE_REPORT_SOME_INVALID
-                  : QVE_REPORT_OK)
-        << row.name;
-    EXPECT_EQ(RecordsOf(report.get()),
-              (row.verdict == QVE_FILE_OK ? Records{} : Records{{L"System_1.log", row.verdict}}))
-        << row.name;
-    EXPECT_EQ(VerifyReport(report.get(), true), VerifyReport(report.get(), false)) << row.name;
-    EXPECT_EQ(RecordsOf(report.get()),
-              (Records{{L"System_0.log", QVE_FILE_OK}, {L"System_1.log", row.verdict}}))
-        << row.name;
+struct VerdictRow {
+  const char* name;
+  std::string script;
+  std::uint32_t verdict;
+};
+void PrintTo(const VerdictRow& row, std::ostream* os) { *os << row.name; }
+
+class FileVerdicts : public ::testing::TestWithParam<VerdictRow> {};
+
+TEST_P(FileVerdicts, OfTheSecondFile) {
+  const VerdictRow& row = GetParam();
+  TempDir dir;
+  Report report(CreateVerificationReport());
+  // A good file first, so that the file under test is not the lenient first.
+  AddChain(report.get(), dir, {kAllOk, row.script});
+  const bool bad = row.verdict == QVE_FILE_INVALID || row.verdict == QVE_FILE_CHAIN_BREAK;
+  EXPECT_EQ(VerifyReport(report.get(), false), bad ? QVE_REPORT_SOME_INVALID : QVE_REPORT_OK);
+  EXPECT_EQ(RecordsOf(report.get()),
+            (row.verdict == QVE_FILE_OK ? Records{} : Records{{L"System_1.log", row.verdict}}));
+  EXPECT_EQ(VerifyReport(report.get(), true), VerifyReport(report.get(), false));
+  EXPECT_EQ(RecordsOf(report.get()),
+            (Records{{L"System_0.log", QVE_FILE_OK}, {L"System_1.log", row.verdict}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VerifyReport, FileVerdicts,
+    ::testing::Values(
+        VerdictRow{.name = "AllBlocksOk", .script = kAllOk, .verdict = QVE_FILE_OK},
+        VerdictRow{.name = "UnsignedTail", .script = kOkWithTail, .verdict = QVE_FILE_OK},
+        VerdictRow{.name = "UnsignedContent", .script = kUnsigned, .verdict = QVE_FILE_UNSIGNED},
+        VerdictRow{.name = "EmptyFile", .script = kEmpty, .verdict = QVE_FILE_UNSIGNED},
+        VerdictRow{.name = "OnlyAnEmptySignature",
+                   .script = kNoSignatureOnly,
+                   .verdict = QVE_FILE_UNSIGNED},
+        VerdictRow{.name = "EmptySignatureThenGood", .script = "a E S", .verdict = QVE_FILE_OK},
+        VerdictRow{.name = "InvalidBlock", .script = kInvalid, .verdict = QVE_FILE_INVALID},
+        VerdictRow{.name = "BreakInTheFirstBlockOnly",
+                   .script = kBreakFirst,
+                   .verdict = QVE_FILE_CHAIN_BREAK},
+        VerdictRow{.name = "BreakThenInvalid", .script = "a S@ b S!", .verdict = QVE_FILE_INVALID},
+        VerdictRow{.name = "BreakLater", .script = kBreakLater, .verdict = QVE_FILE_INVALID}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ResultRow {
+  const char* name;
+  std::vector<std::string> files;
+  std::uint32_t result, bad;
+};
+void PrintTo(const ResultRow& row, std::ostream* os) { *os << row.name; }
+
+class Results : public ::testing::TestWithParam<ResultRow> {};
+
+TEST_P(Results, AndCounts) {
+  const ResultRow& row = GetParam();
+  TempDir dir;
+  Report report(CreateVerificationReport());
+  AddChain(report.get(), dir, row.files);
+  for (const bool includeOk : {false, true}) {
+    EXPECT_EQ(VerifyReport(report.get(), includeOk), row.result);
+    EXPECT_EQ(TotalFilesInVerificationReport(report.get()), row.files.size());
+    EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), row.bad);
   }
 }
 
-TEST(VerifyReport, Results) {
-  const struct {
-    const char* name;
-    std::vector<std::string> files;
-    std::uint32_t result, bad;
-  } rows[] = {
-      {"no files", {}, QVE_REPORT_UNSIGNED, 0},
-      {"unsigned and ok", {kUnsigned, kAllOk}, QVE_REPORT_OK, 0},
-      {"only ok", {kAllOk, kOkWithTail}, QVE_REPORT_OK, 0},
-      {"only unsigned", {kUnsigned, kEmpty, kNoSignatureOnly}, QVE_REPORT_UNSIGNED, 0},
-      {"one invalid of three", {kAllOk, kInvalid, kUnsigned}, QVE_REPORT_SOME_INVALID, 1},
-      {"one chain break of two", {kAllOk, kBreakFirst}, QVE_REPORT_SOME_INVALID, 1},
-      {"every file bad", {kInvalid, kBreakFirst, kBreakLater}, QVE_REPORT_ALL_INVALID, 3},
-      {"one bad file alone", {kInvalid}, QVE_REPORT_ALL_INVALID, 1},
-  };
-  for (const auto& row : rows) {
-    TempDir dir;
-    Report report(CreateVerificationReport());
-    AddChain(report.get(), dir, row.files);
-    for (const bool includeOk : {false, true}) {
-      EXPECT_EQ(VerifyReport(report.get(), includeOk), row.result) << row.name;
-      EXPECT_EQ(TotalFilesInVerificationReport(report.get()), row.files.size()) << row.name;
-      EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), row.bad) << row.name;
-    }
-  }
-}
+INSTANTIATE_TEST_SUITE_P(
+    VerifyReport, Results,
+    ::testing::Values(
+        ResultRow{.name = "NoFiles", .files = {}, .result = QVE_REPORT_UNSIGNED, .bad = 0},
+        ResultRow{.name = "UnsignedAndOk",
+                  .files = {kUnsigned, kAllOk},
+                  .result = QVE_REPORT_OK,
+                  .bad = 0},
+        ResultRow{
+            .name = "OnlyOk", .files = {kAllOk, kOkWithTail}, .result = QVE_REPORT_OK, .bad = 0},
+        ResultRow{.name = "OnlyUnsigned",
+                  .files = {kUnsigned, kEmpty, kNoSignatureOnly},
+                  .result = QVE_REPORT_UNSIGNED,
+                  .bad = 0},
+        ResultRow{.name = "OneInvalidOfThree",
+                  .files = {kAllOk, kInvalid, kUnsigned},
+                  .result = QVE_REPORT_SOME_INVALID,
+                  .bad = 1},
+        ResultRow{.name = "OneBreakOfTwo",
+                  .files = {kAllOk, kBreakFirst},
+                  .result = QVE_REPORT_SOME_INVALID,
+                  .bad = 1},
+        ResultRow{.name = "EveryFileBad",
+                  .files = {kInvalid, kBreakFirst, kBreakLater},
+                  .result = QVE_REPORT_ALL_INVALID,
+                  .bad = 3},
+        ResultRow{.name = "OneBadFileAlone",
+                  .files = {kInvalid},
+                  .result = QVE_REPORT_ALL_INVALID,
+                  .bad = 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A run in steps, as the interface's run takes it.
 std::uint32_t VerifyWith(VerificationReport& report, bool includeOkFiles, VerifyObserver& observer,
@@ -353,8 +373,7 @@ TEST(VerifyReport, RunWithDetails) {
   for (const char* name : {"c.log", "b.log", "a.log"}) report.AddFile(WidePath(dir / name));
   DetailRecorder seen;
   EXPECT_EQ(VerifyWith(report, true, seen, RunOrder::AsListed), QVE_REPORT_OK);
-  EXPECT_EQ(RecordsOf(&report),
-            (Records{{L"c.log", QVE_FILE_OK}, {L"b.log", QVE_FILE_OK}, {L"a.log", QVE_FILE_OK}}));
+  EXPECT_EQ(RecordsOf(&report), R("c.log:O b.log:O a.log:O"));
   EXPECT_EQ(seen.seen.at(2).file.unsignedTail, (LineRange{3, 3}));
   EXPECT_EQ(VerifyWith(report, false, seen, RunOrder::ByName), QVE_REPORT_SOME_INVALID);
   const Records byName = RecordsOf(&report);
@@ -378,8 +397,7 @@ TEST(VerifyReport, Lifecycle) {
   add(report.get(), L"C:/logs/missing.log");
   add(report.get(), L"");
   EXPECT_EQ(VerifyReport(report.get(), false), QVE_REPORT_OK);
-  EXPECT_EQ(RecordsOf(report.get()),
-            (Records{{L"", QVE_FILE_UNSIGNED}, {L"missing.log", QVE_FILE_UNSIGNED}}));
+  EXPECT_EQ(RecordsOf(report.get()), R(":U missing.log:U"));
   const wchar_t* name = GetFileReportNameInVerificationReport(report.get(), 1);
   // Added files and folders wait for the next run; a folder that is no folder adds nothing.
   add(report.get(), WidePath(dir / "a.log"));  // the same block again: a break
@@ -390,10 +408,7 @@ TEST(VerifyReport, Lifecycle) {
   EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 3u);
   EXPECT_EQ(GetFileReportNameInVerificationReport(report.get(), 1), name);
   EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_SOME_INVALID);
-  EXPECT_EQ(RecordsOf(report.get()), (Records{{L"", QVE_FILE_UNSIGNED},
-                                              {L"a.log", QVE_FILE_OK},
-                                              {L"a.log", QVE_FILE_CHAIN_BREAK},
-                                              {L"missing.log", QVE_FILE_UNSIGNED}}));
+  EXPECT_EQ(RecordsOf(report.get()), R(":U a.log:O a.log:C missing.log:U"));
   EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), 1u);
   EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_SOME_INVALID);
   EXPECT_EQ(GetFileReportCountInVerificationReport(report.get()), 4u);

@@ -173,6 +173,22 @@ Records RecordsOf(QVE_VerificationReport* report) {
   return records;
 }
 
+int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call) {
+  if (threads == 1) return call();
+  qve_loan* lent = nullptr;
+  EXPECT_EQ(qve_loan_create(&lent), 0);
+  std::vector<std::thread> workers;
+  for (int i = 1; i < threads; ++i)
+    workers.emplace_back([lent] { EXPECT_EQ(qve_loan_work(lent), 0); });
+  loan = lent;
+  const int code = call();
+  loan = nullptr;
+  EXPECT_EQ(qve_loan_end(lent), 0);
+  for (std::thread& worker : workers) worker.join();
+  qve_loan_free(lent);
+  return code;
+}
+
 #ifndef _WIN32
 int AsNobody(const fs::path& dir, const std::function<int()>& body) {
   const passwd* nobody = getpwnam("nobody");

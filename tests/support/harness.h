@@ -97,6 +97,10 @@ using Report = std::unique_ptr<QVE_VerificationReport, ReportDeleter>;
 using Records = std::vector<std::pair<std::wstring, std::uint32_t>>;
 Records RecordsOf(QVE_VerificationReport* report);
 
+// Runs `call` on this thread alone (threads 1), or with a loan set into
+// `loan` meanwhile that threads - 1 more threads work for.
+int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call);
+
 #ifndef _WIN32
 // Runs `body` in a forked child as `nobody`, which owns `dir` meanwhile, and
 // returns the child's exit status: permission bits deny even when CI runs as

@@ -4,8 +4,6 @@
 // implementation can be held to the same files.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "format/container_format.h"
@@ -18,10 +16,8 @@ namespace {
 using namespace testing;
 
 std::string TextOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const Bytes bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::string Named(const char* name, std::uint32_t value) {

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The containers' half of the extension interface, through its C functions
-// alone: the result or error of each call, what it leaves in the folder,
-// what progress it tells and where a callback can stop it, the check, and
-// the diagnosis's facts.
+// The C interface alone: the result or error of each call, what it leaves in
+// the folder, its progress and its stopping; a container's diagnosis; the
+// containers found in a folder.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -23,8 +22,8 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/builders.h"
@@ -52,27 +51,8 @@ qve_check_options CheckOptions() {
   return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
-// The thread axis: each call runs on its thread alone (no loan) and with a
-// loan that a second thread works for. Both must give the same.
+// With 2 threads the digest goes to the lent one.
 constexpr int kThreadCounts[] = {1, 2};
-
-// Runs `call` with `loan` set for `threads`: none for 1, else a loan that
-// threads - 1 lent threads work for until the call is over.
-int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call) {
-  if (threads == 1) return call();
-  qve_loan* lent = nullptr;
-  EXPECT_EQ(qve_loan_create(&lent), 0);
-  std::vector<std::thread> workers;
-  for (int i = 1; i < threads; ++i)
-    workers.emplace_back([lent] { EXPECT_EQ(qve_loan_work(lent), 0); });
-  loan = lent;
-  const int code = call();
-  loan = nullptr;
-  EXPECT_EQ(qve_loan_end(lent), 0);
-  for (std::thread& worker : workers) worker.join();
-  qve_loan_free(lent);
-  return code;
-}
 
 // Every progress call, and the call (from 0) that stops the work.
 struct Calls {
@@ -86,112 +66,112 @@ struct Calls {
   }
 };
 
+const Container kSealed{.body = kBody};
+const Container kNoSeal{.body = kBody, .seal = std::nullopt};
+const Container kOtherKey{.body = kBody, .seal = Seal{.keyId = kKeyId10}};
+const Container kBadHeader{.version = 2, .body = kBody};
+const Container kNoKey{
+    .records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}, .body = kBody};
+// Many digest blocks, so that they pile up and pass between the threads.
+const Container kLarge{.body = Pattern(1500000, 5)};
+const Container kLargeOtherKey{.body = Pattern(1500000, 5), .seal = Seal{.keyId = kKeyId10}};
+// Plaintext that ends 100 bytes into a 128 KiB digest block, so that the
+// trailer reaches back into the block before, and one that ends with a block.
+const std::size_t kTrailer = Container{}.Plaintext().size();
+const Container kStraddling{.body = Pattern(8 * 131072 + 100 - kTrailer, 6)};
+const Container kWholeBlocks{.body = Pattern(8 * 131072 - kTrailer, 6)};
+
+void Keep(qve_decrypt_options& o) { o.keep_unverified = 1; }
+void Direct(qve_decrypt_options& o) { o.write_directly = 1; }
+void Older(qve_decrypt_options& o) { o.size = offsetof(qve_decrypt_options, loan); }
+
 // What OUTPUT holds afterwards: the Old bytes, the Body, the whole
-// Plaintext, Empty, or '-' nothing.
+// Plaintext or Empty.
 struct DecryptRow {
   const char* name;
   Container container;
   int code;
   char left;
-  int problem;
-  std::function<void(qve_decrypt_options&)> set = {};
-  const char* input = "in.qves";   // as given, in the folder
-  const char* output = "out.bin";  // as given, in the folder
+  int problem = QVE_PROBLEM_CONTAINER;
+  void (*set)(qve_decrypt_options&) = nullptr;
+  const char* input = "in.qves";
+  const char* output = "out.bin";
+  int threads = 1;  // 0: each count
 };
+void PrintTo(const DecryptRow& row, std::ostream* os) { *os << row.name; }
 
-TEST(Interface, DecryptTable) {
-  const Container sealed{.body = kBody};
-  const Container noSeal{.body = kBody, .seal = std::nullopt};
-  const Container otherKey{.body = kBody, .seal = Seal{.keyId = kKeyId10}};
-  const Container badHeader{.version = 2, .body = kBody};
-  const Container noKey{
-      .records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))},
-      .body = kBody};
-  // Many digest blocks, so that they pile up and pass between the threads.
-  const Container large{.body = Pattern(1500000, 5)};
-  const Container largeOtherKey{.body = Pattern(1500000, 5), .seal = Seal{.keyId = kKeyId10}};
-  const Container largeNoSeal{.body = Pattern(1500000, 5), .seal = std::nullopt};
-  // Plaintext that ends 100 bytes into a digest block of 128 KiB, so that
-  // the trailer reaches back into the block before, and one that ends with
-  // a block.
-  const std::size_t trailer = Container{}.Plaintext().size();
-  const Container straddling{.body = Pattern(8 * 131072 + 100 - trailer, 6)};
-  const Container wholeBlocks{.body = Pattern(8 * 131072 - trailer, 6)};
-  const auto keep = [](qve_decrypt_options& o) { o.keep_unverified = 1; };
-  const auto direct = [](qve_decrypt_options& o) { o.write_directly = 1; };
-  const auto older = [](qve_decrypt_options& o) { o.size = offsetof(qve_decrypt_options, loan); };
-  constexpr int Ok = QVE_DECRYPT_SUCCESS, NoSeal = QVE_DECRYPT_NO_SEAL;
-  constexpr int NONE = QVE_PROBLEM_NONE, CONTAINER = QVE_PROBLEM_CONTAINER;
-  const DecryptRow rows[] = {
-      // clang-format off
-      {"success", sealed, Ok, 'B', NONE},
-      {"success, a new file", sealed, Ok, 'O', NONE, {}, "in.qves", "new"},
-      {"no seal", noSeal, NoSeal, 'O', CONTAINER},
-      {"no seal, kept", noSeal, NoSeal, 'P', CONTAINER, keep},
-      {"another key", otherKey, QVE_DECRYPT_BAD_SIGNATURE, 'O', CONTAINER},
-      {"another key, kept", otherKey, QVE_DECRYPT_BAD_SIGNATURE, 'B', CONTAINER, keep},
-      {"header", badHeader, QVE_DECRYPT_HEADER_INVALID, 'O', CONTAINER},
-      {"header, kept", badHeader, QVE_DECRYPT_HEADER_INVALID, 'E', CONTAINER, keep},
-      {"no key", noKey, QVE_DECRYPT_SESSION_KEY_UNAVAILABLE, 'O', CONTAINER},
-      {"missing input", sealed, QVE_DECRYPT_INPUT_OPEN_FAILED, 'O', QVE_PROBLEM_INPUT, keep, "none"},
-      {"folder as input", sealed, QVE_DECRYPT_INPUT_OPEN_FAILED, 'O', QVE_PROBLEM_INPUT, {}, "."},
-      {"same file", sealed, QVE_ERROR_SAME_FILE, 'O', QVE_PROBLEM_SAME_FILE, {}, "in.qves", "in.qves"},
-      {"same file, directly", sealed, QVE_ERROR_SAME_FILE, 'O', QVE_PROBLEM_SAME_FILE, direct, "in.qves", "in.qves"},
-      {"a folder as output", sealed, QVE_ERROR_OUTPUT, 'O', QVE_PROBLEM_NOT_REGULAR, keep, "in.qves", "."},
-      {"no folder", sealed, QVE_ERROR_OUTPUT, 'O', QVE_PROBLEM_FOLDER, {}, "in.qves", "none/out"},
-      {"empty output name", sealed, QVE_ERROR_OUTPUT, 'O', QVE_PROBLEM_NAME, {}, "in.qves", ""},
-      {"directly", sealed, Ok, 'B', NONE, direct},
-      {"directly, header", badHeader, QVE_DECRYPT_HEADER_INVALID, 'E', CONTAINER, direct},
-      {"directly, no seal", noSeal, NoSeal, 'P', CONTAINER, direct},
-      {"options sized before the loan", sealed, Ok, 'B', NONE, older},
-      {"large", large, Ok, 'B', NONE},
-      {"large, another key, kept", largeOtherKey, QVE_DECRYPT_BAD_SIGNATURE, 'B', CONTAINER, keep},
-      {"large, no seal, kept", largeNoSeal, NoSeal, 'P', CONTAINER, keep},
-      {"the trailer across two blocks", straddling, Ok, 'B', NONE},
-      {"whole blocks", wholeBlocks, Ok, 'B', NONE},
-      // clang-format on
-  };
-  for (const int threads : kThreadCounts)
-    for (const DecryptRow& row : rows) {
-      TempDir dir;
-      WriteFile(dir / "in.qves", row.container.Build());
-      WriteFile(dir / "out.bin", kOld);
+class InterfaceDecrypt : public ::testing::TestWithParam<DecryptRow> {};
+
+TEST_P(InterfaceDecrypt, ResultAndFolder) {
+  const DecryptRow& row = GetParam();
+  for (const int threads : kThreadCounts) {
+    if (row.threads != 0 && row.threads != threads) continue;
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    TempDir dir;
+    WriteFile(dir / "in.qves", row.container.Build());
+    WriteFile(dir / "out.bin", kOld);
 #ifndef _WIN32
-      fs::permissions(dir / "out.bin", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / "out.bin", fs::perms::owner_read | fs::perms::owner_write);
 #endif
-      const std::set<std::string> before = Names(dir.path());
-      qve_decrypt_options options = DecryptOptions();
-      if (row.set) row.set(options);
-      const auto path = [&](const char* name) {
-        return std::string(name).empty() ? std::string() : (dir / name).string();
-      };
-      const int code = WithThreads(threads, options.loan, [&] {
-        return qve_decrypt(path(row.input).c_str(), path(row.output).c_str(), &options);
-      });
-      SCOPED_TRACE(std::to_string(threads) + " threads");
-      EXPECT_EQ(code, row.code) << row.name;
-      EXPECT_EQ(qve_last_problem(), row.problem) << row.name;
-      EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE)
-          << row.name;
-      std::set<std::string> after = before;
-      if (std::string(row.output) == "new" && code == QVE_DECRYPT_SUCCESS) after.insert("new");
-      EXPECT_EQ(Names(dir.path()), after) << row.name;  // no temporary file left
-      const Bytes left = row.left == 'B'   ? row.container.body
-                         : row.left == 'P' ? row.container.Plaintext()
-                         : row.left == 'E' ? Bytes{}
-                                           : kOld;
-      EXPECT_EQ(ReadFile(dir / "out.bin"), left) << row.name;
-      if (after.count("new")) {
-        EXPECT_EQ(ReadFile(dir / "new"), row.container.body) << row.name;
-      }
+    const std::set<std::string> before = Names(dir.path());
+    qve_decrypt_options options = DecryptOptions();
+    if (row.set) row.set(options);
+    const auto path = [&](const std::string& name) {
+      return name.empty() ? name : (dir / name).string();
+    };
+    const int code = WithThreads(threads, options.loan, [&] {
+      return qve_decrypt(path(row.input).c_str(), path(row.output).c_str(), &options);
+    });
+    EXPECT_EQ(code, row.code);
+    EXPECT_EQ(qve_last_problem(), row.problem);
+    EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE);
+    EXPECT_EQ(Names(dir.path()), before);  // no temporary file left
+    const Bytes left = row.left == 'B'   ? row.container.body
+                       : row.left == 'P' ? row.container.Plaintext()
+                       : row.left == 'E' ? Bytes{}
+                                         : kOld;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), left);
 #ifndef _WIN32
-      // A replaced file keeps its mode.
-      EXPECT_EQ(fs::status(dir / "out.bin").permissions(),
-                fs::perms::owner_read | fs::perms::owner_write)
-          << row.name;
+    // A replaced file keeps its mode.
+    EXPECT_EQ(fs::status(dir / "out.bin").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 #endif
-    }
+  }
 }
+
+constexpr int kOk = QVE_DECRYPT_SUCCESS, kNone = QVE_PROBLEM_NONE;
+// clang-format off
+const DecryptRow kDecryptRows[] = {
+    {.name = "Success", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone},
+    {.name = "NoSealKept", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'P', .set = Keep},
+    {.name = "AnotherKey", .container = kOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'O'},
+    {.name = "AnotherKeyKept", .container = kOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep},
+    {.name = "HeaderKept", .container = kBadHeader, .code = QVE_DECRYPT_HEADER_INVALID, .left = 'E', .set = Keep},
+    {.name = "NoKey", .container = kNoKey, .code = QVE_DECRYPT_SESSION_KEY_UNAVAILABLE, .left = 'O'},
+    {.name = "MissingInput", .container = kSealed, .code = QVE_DECRYPT_INPUT_OPEN_FAILED, .left = 'O',
+     .problem = QVE_PROBLEM_INPUT, .set = Keep, .input = "none"},
+    {.name = "SameFile", .container = kSealed, .code = QVE_ERROR_SAME_FILE, .left = 'O', .problem = QVE_PROBLEM_SAME_FILE,
+     .output = "in.qves"},
+    {.name = "SameFileDirectly", .container = kSealed, .code = QVE_ERROR_SAME_FILE, .left = 'O',
+     .problem = QVE_PROBLEM_SAME_FILE, .set = Direct, .output = "in.qves"},
+    {.name = "AFolderAsOutput", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_NOT_REGULAR,
+     .set = Keep, .output = "."},
+    {.name = "NoFolder", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_FOLDER,
+     .output = "none/out"},
+    {.name = "EmptyOutputName", .container = kSealed, .code = QVE_ERROR_OUTPUT, .left = 'O', .problem = QVE_PROBLEM_NAME,
+     .output = ""},
+    {.name = "Directly", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone, .set = Direct},
+    {.name = "DirectlyHeader", .container = kBadHeader, .code = QVE_DECRYPT_HEADER_INVALID, .left = 'E', .set = Direct},
+    {.name = "DirectlyNoSeal", .container = kNoSeal, .code = QVE_DECRYPT_NO_SEAL, .left = 'P', .set = Direct},
+    {.name = "OptionsSizedBeforeTheLoan", .container = kSealed, .code = kOk, .left = 'B', .problem = kNone, .set = Older},
+    {.name = "Large", .container = kLarge, .code = kOk, .left = 'B', .problem = kNone, .threads = 2},
+    {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = QVE_DECRYPT_BAD_SIGNATURE, .left = 'B', .set = Keep, .threads = 2},
+    {.name = "TheTrailerAcrossTwoBlocks", .container = kStraddling, .code = kOk, .left = 'B', .problem = kNone, .threads = 0},
+    {.name = "WholeBlocks", .container = kWholeBlocks, .code = kOk, .left = 'B', .problem = kNone, .threads = 2},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, InterfaceDecrypt, ::testing::ValuesIn(kDecryptRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
 // Inputs that would keep a reader waiting, and what is no regular file.
@@ -207,8 +187,7 @@ TEST(Interface, SpecialFiles) {
   EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
   EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
-  // Written directly too; a reader is there, so that a FIFO taken as the
-  // output would not keep the call waiting.
+  // Written directly too; a reader is there, so a mistake cannot hang.
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   options.write_directly = 1;
   EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
@@ -223,10 +202,9 @@ TEST(Interface, SpecialFiles) {
   EXPECT_EQ(diagnosis, nullptr);
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "in.qves"}));
 
-  // Taken as a stream, the FIFO is opened once: a reader that came and
-  // went would let a writer waiting to open in, to write to no reader (a
-  // broken pipe), and the decryption would wait for good for another. The
-  // moment is short: many rounds.
+  // Taken as a stream, the FIFO is opened once: opened twice, a writer could
+  // slip in between and leave the second open waiting for good. Many rounds,
+  // as the moment is short.
   const Bytes bytes = Container{.body = kBody}.Build();
   options.read_stream = 1;
   for (int round = 0; round < 50; ++round) {
@@ -257,9 +235,8 @@ std::atomic<int> umaskCalls{0};
 }  // namespace
 }  // namespace qve
 
-// Every umask call in the process, counted: the mask is the process's, so
-// a library that sets it, even to set it back, leaves a file another thread
-// of the host makes meanwhile unmasked.
+// The mask is the process's: setting it, even to set it back, leaves a file
+// another thread makes meanwhile unmasked.
 extern "C" mode_t umask(mode_t mask) {
   ++qve::umaskCalls;
   return static_cast<mode_t>(syscall(SYS_umask, mask));
@@ -280,14 +257,14 @@ TEST(Interface, NewOutputsTakeTheMaskAndLeaveItAlone) {
   EXPECT_EQ(umaskCalls, calls);
   umask(before);
   EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
+  EXPECT_EQ(ReadFile(out), kBody);
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "new"}));
 }
 #endif
 
-// Three 256 KiB blocks of container and of plaintext: each step is told at
-// its start, block by block and at its end (with a loan, the seal check at
-// its start and end only, as the plaintext is not read back), and a
-// callback that stops at any call leaves OUTPUT as it was and no file
-// behind.
+// Each step is told at its start, per 256 KiB block and at its end (with a
+// loan the plaintext is not read back: the seal check's start and end only);
+// a stop at any call leaves OUTPUT as it was and no file behind.
 TEST(Interface, ProgressAndStopping) {
   TempDir dir, scratch;
   const Container big{.body = Pattern(600000, 3)};
@@ -296,24 +273,18 @@ TEST(Interface, ProgressAndStopping) {
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
   const std::uint64_t size = container.size(), plain = big.body.size();
   using Call = std::tuple<int, std::uint64_t, std::uint64_t>;
-  const std::vector<Call> decrypting = {{QVE_STEP_DECRYPTING, 0, size},
-                                        {QVE_STEP_DECRYPTING, 262144, size},
-                                        {QVE_STEP_DECRYPTING, 524288, size},
-                                        {QVE_STEP_DECRYPTING, size, size},
-                                        {QVE_STEP_DECRYPTING, size, size}};
+  const auto steps = [](int step, std::uint64_t total, bool perBlock) {
+    std::vector<Call> told = {{step, 0, total}};
+    if (perBlock)
+      told.insert(told.end(), {{step, 262144, total}, {step, 524288, total}, {step, total, total}});
+    told.push_back({step, total, total});
+    return told;
+  };
   for (const int threads : kThreadCounts) {
     SCOPED_TRACE(std::to_string(threads) + " threads");
-    std::vector<Call> told = decrypting;
-    if (threads == 1) {
-      told.insert(told.end(), {{QVE_STEP_CHECKING_SEAL, 0, plain},
-                               {QVE_STEP_CHECKING_SEAL, 262144, plain},
-                               {QVE_STEP_CHECKING_SEAL, 524288, plain},
-                               {QVE_STEP_CHECKING_SEAL, plain, plain},
-                               {QVE_STEP_CHECKING_SEAL, plain, plain}});
-    } else {
-      told.insert(told.end(),
-                  {{QVE_STEP_CHECKING_SEAL, 0, plain}, {QVE_STEP_CHECKING_SEAL, plain, plain}});
-    }
+    std::vector<Call> told = steps(QVE_STEP_DECRYPTING, size, true);
+    const std::vector<Call> sealCheck = steps(QVE_STEP_CHECKING_SEAL, plain, threads == 1);
+    told.insert(told.end(), sealCheck.begin(), sealCheck.end());
     WriteFile(dir / "out.bin", kOld);
     Calls calls;
     qve_decrypt_options options = DecryptOptions();
@@ -361,24 +332,24 @@ TEST(Interface, ProgressAndStopping) {
 // file, and leaves no file anywhere.
 TEST(Interface, CheckAgreesWithTheDecryption) {
   TempDir dir, scratch;
-  const Container containers[] = {
-      {.body = kBody},
-      {.body = kBody, .seal = std::nullopt},
-      {.body = kBody, .seal = Seal{.signature = Pattern(256)}},
-      {.version = 2},
-      {.records = std::vector{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}},
-      {.body = Pattern(20000), .cutTo = 288 + 4096},
-      {.body = Pattern(1500000, 4)},
-      {.body = Pattern(1500000, 4), .seal = Seal{.signature = Pattern(256)}},
+  // With the most threads to run each on.
+  const std::pair<Container, int> rows[] = {
+      {kSealed, 1},
+      {kNoSeal, 1},
+      {kBadHeader, 1},
+      {kNoKey, 1},
+      {{.body = Pattern(20000), .cutTo = 288 + 4096}, 1},
+      {kLarge, 2},
+      {{.body = Pattern(1500000, 4), .seal = Seal{.signature = Pattern(256)}}, 2},
   };
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
   const std::string folder = scratch.path().string();
-  for (const Container& container : containers) {
+  for (const auto& [container, most] : rows) {
     WriteFile(dir / "in.qves", container.Build());
     qve_decrypt_options options = DecryptOptions();
     const int decrypted = qve_decrypt(in.c_str(), out.c_str(), &options);
     const std::string cause = qve_last_message();
-    for (const int threads : kThreadCounts) {
+    for (int threads = 1; threads <= most; ++threads) {
       qve_check_options check = CheckOptions();
       const auto checked = [&] {
         return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
@@ -400,97 +371,9 @@ TEST(Interface, CheckAgreesWithTheDecryption) {
   EXPECT_EQ(qve_last_problem_path(), missing);
 }
 
-// An error that a host leaves on its thread's OpenSSL queue, before the call
-// or from its progress callback, is cleared before each OpenSSL call of the
-// seal check on that thread, so it neither outlives the call nor stands for
-// the check's own failure. With a loan and no plaintext, only the binding
-// and the final check run on the calling thread; with no loan the plaintext
-// is read back and digested there.
-// A folder as check takes it: the containers by name (any case) or by their
-// first bytes, in order of their paths after every entry passed over or
-// taken with a doubt; each told by a wide path that opens it.
-TEST(Interface, FindContainers) {
-  TempDir dir;
-  const fs::path d = dir / "d";
-  fs::create_directories(d / "sub");
-  const Bytes container = Container{}.Build();
-#ifndef _WIN32
-  const char* const renamed = "renamed\xe9.bin";  // no UTF-8, as Linux names may be
-#else
-  const char* const renamed = "renamed.bin";
-#endif
-  // Name, bytes, what is told of it: a container, a warning or both.
-  const struct {
-    const char* name;
-    Bytes bytes;
-    bool container, warned;
-  } entries[] = {
-      {"b.qves", container, true, false},  {"sub/a.QVES", container, true, false},
-      {renamed, container, true, false},   {"notes.txt", BytesOf("QVE"), false, false},
-      {"empty.qves", Bytes(), true, true}, {"other.qves", BytesOf("PK\x03\x04"), true, true},
-  };
-  std::set<std::string> warned;
-  for (const auto& entry : entries) {
-    WriteFile(d / entry.name, entry.bytes);
-    if (entry.warned) warned.insert(entry.name);
-  }
-#ifndef _WIN32
-  fs::create_symlink("b.qves", d / "link.qves");
-  ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
-  warned.insert({"link.qves", "fifo.qves"});
-#endif
-  struct Told {
-    fs::path folder;
-    std::vector<std::pair<std::string, std::wstring>> containers = {};
-    std::set<std::string> warned = {};
-    int stopAt = -1;  // calls to take before stopping
-    bool warnedLate = false;
-  } told{d};
-  const qve_found_fn found = [](const char* path, const wchar_t* wide, const char* warning,
-                                void* context) {
-    Told& to = *static_cast<Told*>(context);
-    if (to.stopAt-- == 0) return 1;
-    const std::string name = fs::path(path).lexically_relative(to.folder).generic_string();
-    if (warning == nullptr && wide != nullptr) {
-      // The path given out names the same file as the wide one.
-      EXPECT_STREQ(qve_path_w(path), wide) << name;
-      to.containers.emplace_back(name, wide);
-    } else if (warning != nullptr && *warning != '\0' && wide == nullptr) {
-      to.warnedLate = to.warnedLate || !to.containers.empty();
-      to.warned.insert(name);
-    } else {
-      ADD_FAILURE() << name << " is told as neither";
-    }
-    return 0;
-  };
-  EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &told), 5);
-  std::vector<std::string> names;
-  for (const auto& [name, wide] : told.containers) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", renamed,
-                                             "sub/a.QVES"}));
-  EXPECT_EQ(told.warned, warned);
-  EXPECT_FALSE(told.warnedLate);
-  qve_check_options check = CheckOptions();
-  ASSERT_EQ(told.containers.size(), 5u);
-  EXPECT_EQ(qve_check_w(told.containers[3].second.c_str(), &check), QVE_DECRYPT_SUCCESS);
-  EXPECT_EQ(qve_path_w(nullptr), nullptr);
-  // The wide form tells the same; a folder that is not there is a warning.
-  Told wide{d};
-  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), found, &wide), 5);
-  EXPECT_EQ(wide.containers, told.containers);
-  Told missing{dir / "missing"};
-  EXPECT_EQ(qve_find_containers((dir / "missing").string().c_str(), found, &missing), 0);
-  EXPECT_EQ(missing.warned.size(), 1u);
-  // The callback stops it, at a warning or at a container.
-  for (const int stopAt : {0, int(warned.size())}) {
-    Told stopped{d};
-    stopped.stopAt = stopAt;
-    EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &stopped), QVE_ERROR_CANCELLED);
-  }
-  EXPECT_EQ(qve_find_containers(nullptr, found, &told), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), nullptr, &told), QVE_ERROR_MISUSE);
-}
-
+// An error a host leaves on its thread's OpenSSL queue, before the call or
+// from its callback, is cleared before the seal check's OpenSSL calls there,
+// so it neither outlives the call nor stands for the check's own failure.
 TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
   enum When { BeforeTheCall, AtTheSealCheck };
   struct Left {
@@ -517,9 +400,10 @@ TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
     int code;
   } rows[] = {
       // clang-format off
-      {"before, no plaintext, another key", otherKeyEmpty, BeforeTheCall, 0, QVE_DECRYPT_BAD_SIGNATURE},
-      {"at the check, no plaintext, signed", signedEmpty, AtTheSealCheck, 0, QVE_DECRYPT_SUCCESS},
-      {"at the check, digested here, another key", otherKey, AtTheSealCheck, 1, QVE_DECRYPT_BAD_SIGNATURE},
+      {.name = "before, no plaintext, another key", .container = otherKeyEmpty, .when = BeforeTheCall, .threads = 0, .code = QVE_DECRYPT_BAD_SIGNATURE},
+      {.name = "at the check, no plaintext, signed", .container = signedEmpty, .when = AtTheSealCheck, .threads = 0, .code = QVE_DECRYPT_SUCCESS},
+      {.name = "at the check, digested here, another key", .container = otherKey, .when = AtTheSealCheck, .threads = 1,
+       .code = QVE_DECRYPT_BAD_SIGNATURE},
       // clang-format on
   };
   TempDir dir;
@@ -599,10 +483,8 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
 
-// A path with no form here names no file: the path's error, not a file's,
-// and the run says why. On Linux a wide path with a lone surrogate, which no
-// Linux name holds; on Windows, where every wide text names a file, narrow
-// text that is not UTF-8 (a name in the code page).
+// A path with no form here (a lone surrogate on Linux, narrow text that is
+// not UTF-8 on Windows) names no file: the path's error, not a file's.
 TEST(Interface, PathsWithNoForm) {
   TempDir dir;
   WriteFile(dir / "in.qves", Container{}.Build());
@@ -677,33 +559,35 @@ TEST(Interface, DiagnosisSaysWhereTheHeaderStops) {
     const char* problem;
   } rows[] = {
       // clang-format off
-      {"one byte", BytesOf("Q"), {1, "magic", 0, 0, 0, 0, true, 1}, "magic cut short by the end of the file"},
-      {"magic", Container{.magic = "QVEX"}.Build(), {1, "magic", 0, 0, 0x51564558, 0x51564553},
-       "magic 51564558, expected 51564553"},
-      {"version cut", Container{.cutTo = 5}.Build(), {1, "version", 0, 4, 0, 0, true, 1},
-       "version cut short by the end of the file"},
-      {"version 256", Container{.version = 256}.Build(), {2, "version", 0, 4, 256, 1}, "version 256, expected 1"},
-      {"count cut", Container{.cutTo = 6}.Build(), {3, "recipient count", 0, 6, 0, 0, true},
-       "recipient count cut short by the end of the file"},
-      {"count 33", Container{.count = 33}.Build(), {4, "recipient count", 0, 6, 33, 32},
-       "recipient count 33, at most 32"},
-      {"lower-case tag", Container{.records = Records{{.tag = 'p'}}}.Build(), {5, "tag", 1, 7, 0x70, 0x50},
-       "tag of record 1 70, expected 50"},
-      {"key id length cut", Container{.cutTo = 9}.Build(), {6, "key identifier length", 1, 8, 0, 0, true, 1},
-       "key identifier length of record 1 cut short by the end of the file"},
-      {"key id length 16385", Container{.records = Records{{.keyIdLength = 16385}}, .cutTo = 10}.Build(),
-       {6, "key identifier length", 1, 8, 16385, 16384}, "key identifier length of record 1 16385, at most 16384"},
-      {"key id cut", Container{.records = Records{{.keyId = kKeyId10, .keyIdLength = 90}}, .cutTo = 50}.Build(),
-       {3, "key identifier", 1, 10, 90, 0, true, 40}, "key identifier of record 1: 90 bytes, 40 left"},
-      {"wrapped key length 4097",
-       Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}}, .cutTo = 16}.Build(),
-       {7, "wrapped key length", 1, 14, 4097, 4096}, "wrapped key length of record 1 4097, at most 4096"},
-      {"wrapped key cut", Container{.cutTo = 100}.Build(), {3, "wrapped key", 1, 16, 256, 0, true, 84},
-       "wrapped key of record 1: 256 bytes, 84 left"},
-      {"second record missing", Container{.count = 2, .cutTo = 272}.Build(), {3, "tag", 2, 272, 0, 0, true},
-       "tag of record 2 cut short by the end of the file"},
-      {"IV cut", Container{.cutTo = 280}.Build(), {1, "IV", 0, 272, 16, 0, true, 8}, "IV: 16 bytes, 8 left"},
-      {"complete", Container{}.Build(), {0, "", 0, 0, 0, 0}, ""},
+      {.name = "one byte", .file = BytesOf("Q"), .stop = {1, "magic", 0, 0, 0, 0, true, 1},
+       .problem = "magic cut short by the end of the file"},
+      {.name = "magic", .file = Container{.magic = "QVEX"}.Build(), .stop = {1, "magic", 0, 0, 0x51564558, 0x51564553},
+       .problem = "magic 51564558, expected 51564553"},
+      {.name = "version cut", .file = Container{.cutTo = 5}.Build(), .stop = {1, "version", 0, 4, 0, 0, true, 1},
+       .problem = "version cut short by the end of the file"},
+      {.name = "version 256", .file = Container{.version = 256}.Build(), .stop = {2, "version", 0, 4, 256, 1},
+       .problem = "version 256, expected 1"},
+      {.name = "count cut", .file = Container{.cutTo = 6}.Build(), .stop = {3, "recipient count", 0, 6, 0, 0, true},
+       .problem = "recipient count cut short by the end of the file"},
+      {.name = "count 33", .file = Container{.count = 33}.Build(), .stop = {4, "recipient count", 0, 6, 33, 32},
+       .problem = "recipient count 33, at most 32"},
+      {.name = "lower-case tag", .file = Container{.records = Records{{.tag = 'p'}}}.Build(), .stop = {5, "tag", 1, 7, 0x70, 0x50},
+       .problem = "tag of record 1 70, expected 50"},
+      {.name = "key id length cut", .file = Container{.cutTo = 9}.Build(), .stop = {6, "key identifier length", 1, 8, 0, 0, true, 1},
+       .problem = "key identifier length of record 1 cut short by the end of the file"},
+      {.name = "key id length 16385", .file = Container{.records = Records{{.keyIdLength = 16385}}, .cutTo = 10}.Build(), .stop = {6, "key identifier length", 1, 8, 16385, 16384},
+       .problem = "key identifier length of record 1 16385, at most 16384"},
+      {.name = "key id cut", .file = Container{.records = Records{{.keyId = kKeyId10, .keyIdLength = 90}}, .cutTo = 50}.Build(), .stop = {3, "key identifier", 1, 10, 90, 0, true, 40},
+       .problem = "key identifier of record 1: 90 bytes, 40 left"},
+      {.name = "wrapped key length 4097", .file = Container{.records = Records{{.keyId = kKeyId10, .wrappedKeyLength = 4097}}, .cutTo = 16}.Build(), .stop = {7, "wrapped key length", 1, 14, 4097, 4096},
+       .problem = "wrapped key length of record 1 4097, at most 4096"},
+      {.name = "wrapped key cut", .file = Container{.cutTo = 100}.Build(), .stop = {3, "wrapped key", 1, 16, 256, 0, true, 84},
+       .problem = "wrapped key of record 1: 256 bytes, 84 left"},
+      {.name = "second record missing", .file = Container{.count = 2, .cutTo = 272}.Build(), .stop = {3, "tag", 2, 272, 0, 0, true},
+       .problem = "tag of record 2 cut short by the end of the file"},
+      {.name = "IV cut", .file = Container{.cutTo = 280}.Build(), .stop = {1, "IV", 0, 272, 16, 0, true, 8},
+       .problem = "IV: 16 bytes, 8 left"},
+      {.name = "complete", .file = Container{}.Build(), .stop = {0, "", 0, 0, 0, 0}, .problem = ""},
       // clang-format on
   };
   for (const auto& row : rows) {
@@ -756,25 +640,37 @@ TEST(Interface, DiagnosisFollowsTheKeyAndTheSeal) {
     const char* cause;  // of it
   } rows[] = {
       // clang-format off
-      {"second record", {.records = {{WrappedFor(kKeyId11, KeyBlock(key)), good}}}, 1, 1, 1, 1, 1, S, ""},
-      {"no record for key 10", {.records = {{WrappedFor(kKeyId11, KeyBlock(key))}}}, -1, 0, 0, 0, 0, K,
-       "no recipient record names the built-in key 0a000000"},
-      {"does not unwrap", {.records = {{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}}, 0, 0, 0, 0, 0, K,
-       "record 1, the built-in key's, does not unwrap with it"},
-      {"CRC mismatch", {.records = {{WrappedFor(kKeyId10, Concat(key, Bytes{1, 2, 3, 4}))}}}, 0, 1, 0, 0, 0, K,
-       "record 1, the built-in key's, holds a key block whose CRC does not match"},
-      {"no seal", {.body = Pattern(100), .seal = std::nullopt}, 0, 1, 1, 1, 0, N,
-       "the plaintext ends in no seal trailer"},
-      {"bad signature", {.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}}, 0, 1, 1, 1, 1, B,
-       "the seal's signature does not match the plaintext"},
-      {"seal names key 10", {.seal = Seal{.keyId = kKeyId10}}, 0, 1, 1, 1, 1, B,
-       "the seal names key 0a000000, not the built-in verification key 0b000000"},
-      {"longer than the window", {.body = Pattern(20000)}, 0, 1, 1, 1, 1, S, ""},
-      {"cut at a block", {.body = Pattern(20000), .cutTo = 288 + 4096}, 0, 1, 1, 1, 0, N,
-       "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
-      {"cut after the IV", {.cutTo = 288}, 0, 1, 1, 1, 0, N,
-       "the container looks cut short: it ends right after its IV, with no payload"},
-      {"version 2", {.version = 2}, -1, 0, 0, 0, 0, H, "version 2 is not supported (this tool reads version 1)"},
+      {.name = "second record", .container = {.records = {{WrappedFor(kKeyId11, KeyBlock(key)), good}}},
+       .record = 1, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 1, .result = S, .cause = ""},
+      {.name = "no record for key 10", .container = {.records = {{WrappedFor(kKeyId11, KeyBlock(key))}}},
+       .record = -1, .unwraps = 0, .crcMatches = 0, .ready = 0, .found = 0, .result = K,
+       .cause = "no recipient record names the built-in key 0a000000"},
+      {.name = "does not unwrap", .container = {.records = {{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}},
+       .record = 0, .unwraps = 0, .crcMatches = 0, .ready = 0, .found = 0, .result = K,
+       .cause = "record 1, the built-in key's, does not unwrap with it"},
+      {.name = "CRC mismatch", .container = {.records = {{WrappedFor(kKeyId10, Concat(key, Bytes{1, 2, 3, 4}))}}},
+       .record = 0, .unwraps = 1, .crcMatches = 0, .ready = 0, .found = 0, .result = K,
+       .cause = "record 1, the built-in key's, holds a key block whose CRC does not match"},
+      {.name = "no seal", .container = {.body = Pattern(100), .seal = std::nullopt},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 0, .result = N,
+       .cause = "the plaintext ends in no seal trailer"},
+      {.name = "bad signature", .container = {.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 1, .result = B,
+       .cause = "the seal's signature does not match the plaintext"},
+      {.name = "seal names key 10", .container = {.seal = Seal{.keyId = kKeyId10}},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 1, .result = B,
+       .cause = "the seal names key 0a000000, not the built-in verification key 0b000000"},
+      {.name = "longer than the window", .container = {.body = Pattern(20000)},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 1, .result = S, .cause = ""},
+      {.name = "cut at a block", .container = {.body = Pattern(20000), .cutTo = 288 + 4096},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 0, .result = N,
+       .cause = "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
+      {.name = "cut after the IV", .container = {.cutTo = 288},
+       .record = 0, .unwraps = 1, .crcMatches = 1, .ready = 1, .found = 0, .result = N,
+       .cause = "the container looks cut short: it ends right after its IV, with no payload"},
+      {.name = "version 2", .container = {.version = 2},
+       .record = -1, .unwraps = 0, .crcMatches = 0, .ready = 0, .found = 0, .result = H,
+       .cause = "version 2 is not supported (this tool reads version 1)"},
       // clang-format on
   };
   for (const auto& row : rows) {
@@ -805,6 +701,79 @@ TEST(Interface, DiagnosisFollowsTheKeyAndTheSeal) {
     EXPECT_EQ(qve_diagnosis_seal_signature_length(d.get()), 256u) << row.name;
     EXPECT_EQ(qve_diagnosis_seal_length(d.get()), 276u) << row.name;
   }
+}
+
+// Every warning comes before the first container.
+TEST(Interface, FindContainers) {
+  TempDir dir;
+  const fs::path d = dir / "d";
+  fs::create_directories(d / "sub");
+  const Bytes container = Container{}.Build();
+#ifndef _WIN32
+  const char* const renamed = "renamed\xe9.bin";  // no UTF-8, as Linux names may be
+#else
+  const char* const renamed = "renamed.bin";
+#endif
+  for (const char* name : {"b.qves", "sub/a.QVES", renamed}) WriteFile(d / name, container);
+  WriteFile(d / "notes.txt", BytesOf("QVE"));
+  WriteFile(d / "empty.qves", Bytes());
+  WriteFile(d / "other.qves", BytesOf("PK\x03\x04"));
+  std::set<std::string> warned = {"empty.qves", "other.qves"};
+#ifndef _WIN32
+  fs::create_symlink("b.qves", d / "link.qves");
+  ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
+  warned.insert({"link.qves", "fifo.qves"});
+#endif
+  struct Told {
+    fs::path folder;
+    std::vector<std::pair<std::string, std::wstring>> containers = {};
+    std::set<std::string> warned = {};
+    int stopAt = -1;  // calls to take before stopping
+    bool warnedLate = false;
+  } told{d};
+  const qve_found_fn found = [](const char* path, const wchar_t* wide, const char* warning,
+                                void* context) {
+    Told& to = *static_cast<Told*>(context);
+    if (to.stopAt-- == 0) return 1;
+    const std::string name = fs::path(path).lexically_relative(to.folder).generic_string();
+    if (warning == nullptr && wide != nullptr) {
+      // The path given out names the same file as the wide one.
+      EXPECT_STREQ(qve_path_w(path), wide) << name;
+      to.containers.emplace_back(name, wide);
+    } else if (warning != nullptr && *warning != '\0' && wide == nullptr) {
+      to.warnedLate = to.warnedLate || !to.containers.empty();
+      to.warned.insert(name);
+    } else {
+      ADD_FAILURE() << name << " is told as neither";
+    }
+    return 0;
+  };
+  EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &told), 5);
+  std::vector<std::string> names;
+  for (const auto& [name, wide] : told.containers) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", renamed,
+                                             "sub/a.QVES"}));
+  EXPECT_EQ(told.warned, warned);
+  EXPECT_FALSE(told.warnedLate);
+  qve_check_options check{sizeof check, nullptr, nullptr, nullptr, nullptr, nullptr};
+  ASSERT_EQ(told.containers.size(), 5u);
+  EXPECT_EQ(qve_check_w(told.containers[3].second.c_str(), &check), QVE_DECRYPT_SUCCESS);
+  EXPECT_EQ(qve_path_w(nullptr), nullptr);
+  // The wide form tells the same; a folder that is not there is a warning.
+  Told wide{d};
+  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), found, &wide), 5);
+  EXPECT_EQ(wide.containers, told.containers);
+  Told missing{dir / "missing"};
+  EXPECT_EQ(qve_find_containers((dir / "missing").string().c_str(), found, &missing), 0);
+  EXPECT_EQ(missing.warned.size(), 1u);
+  // The callback stops it, at a warning or at a container.
+  for (const int stopAt : {0, int(warned.size())}) {
+    Told stopped{d};
+    stopped.stopAt = stopAt;
+    EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &stopped), QVE_ERROR_CANCELLED);
+  }
+  EXPECT_EQ(qve_find_containers(nullptr, found, &told), QVE_ERROR_MISUSE);
+  EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), nullptr, &told), QVE_ERROR_MISUSE);
 }
 
 }  // namespace

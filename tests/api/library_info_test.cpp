@@ -14,16 +14,13 @@
 namespace qve {
 namespace {
 
+// The names at each end of every range of codes, and past them.
 TEST(LibraryInfo, EveryCodeHasItsName) {
   const struct {
     int of, code;
     const char* name;
   } rows[] = {
       {QVE_RESULT_OF_RUN, QVE_STATUS_OK, "ReportOk"},
-      {QVE_RESULT_OF_RUN, QVE_STATUS_UNSIGNED, "ReportUnsigned"},
-      {QVE_RESULT_OF_RUN, QVE_STATUS_SOME_INVALID, "ReportSomeInvalid"},
-      {QVE_RESULT_OF_RUN, QVE_STATUS_ALL_INVALID, "ReportAllInvalid"},
-      {QVE_RESULT_OF_RUN, QVE_STATUS_CHECKPOINT_LOST, "CheckpointLost"},
       {QVE_RESULT_OF_RUN, QVE_STATUS_STRICT_FAILED, "StrictPolicyFailed"},
       {QVE_RESULT_OF_RUN, QVE_STATUS_INCOMPLETE, "Incomplete"},
       {QVE_RESULT_OF_RUN, 7, "Unknown"},
@@ -33,24 +30,29 @@ TEST(LibraryInfo, EveryCodeHasItsName) {
       {QVE_RESULT_OF_DECRYPTION, 14, "Unknown"},
       {0, 0, "Unknown"},
       {QVE_RESULT_OF_RUN, QVE_ERROR_MISUSE, "Misuse"},
-      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_NO_MEMORY, "NoMemory"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_CRYPTO, "CryptoFailed"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_INVALID_PATH, "InvalidPath"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_NOT_FOUND, "NotFound"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_UNREADABLE, "Unreadable"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_NO_LOG, "NoLog"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_WRONG_KIND, "WrongKind"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_RECORD_DAMAGED, "RecordDamaged"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_RECORD_VERSION, "RecordVersion"},
-      {QVE_RESULT_OF_RUN, QVE_ERROR_RECORD_OTHER_CHAIN, "RecordOtherChain"},
-      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_CANCELLED, "Cancelled"},
-      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_OUTPUT, "OutputFailed"},
-      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_SAME_FILE, "SameFile"},
-      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_SCRATCH, "ScratchFailed"},
+      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_WRONG_KIND, "WrongKind"},
       {QVE_RESULT_OF_RUN, -9, "Unknown"},
+      {QVE_RESULT_OF_RUN, QVE_ERROR_RECORD_DAMAGED, "RecordDamaged"},
+      {QVE_RESULT_OF_RUN, QVE_ERROR_RECORD_OTHER_CHAIN, "RecordOtherChain"},
+      {QVE_RESULT_OF_RUN, -13, "Unknown"},
+      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_CANCELLED, "Cancelled"},
+      {QVE_RESULT_OF_DECRYPTION, QVE_ERROR_SCRATCH, "ScratchFailed"},
+      {QVE_RESULT_OF_RUN, -24, "Unknown"},
   };
   for (const auto& row : rows)
     EXPECT_STREQ(qve_result_name(row.of, row.code), row.name) << row.of << " " << row.code;
+  const struct {
+    int of, first, last;
+  } kinds[] = {{QVE_RESULT_OF_RUN, 0, 6},
+               {QVE_RESULT_OF_EVENT, 1, 6},
+               {QVE_RESULT_OF_WARNING, 1, 13},
+               {QVE_RESULT_OF_STRICT, 1, 10},
+               {QVE_RESULT_OF_CHECKPOINT, 0, 3}};
+  for (const auto& kind : kinds) {
+    EXPECT_STREQ(qve_result_name(kind.of, kind.last + 1), "Unknown");
+    for (int code = kind.first; code <= kind.last; ++code)
+      EXPECT_STRNE(qve_result_name(kind.of, code), "Unknown") << kind.of << " " << code;
+  }
 }
 
 TEST(LibraryInfo, TheBuildAndItsKeys) {

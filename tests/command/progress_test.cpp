@@ -145,60 +145,69 @@ TEST(Progress, StepsAreDoneOnlyTogether) {
 // A run of decryptions as check counts it, each decryption as the library's
 // callback left it: both steps add up what every decryption has done, a
 // finished one its whole size, and a container counts its size as decrypted,
-// no more, once it is read past it, and whatever was told once its seal is
-// being checked.
-TEST(Progress, ARunCountsTheStepsOfEveryDecryption) {
-  using Told = std::tuple<int, std::uint64_t, std::uint64_t>;
-  constexpr int D = QVE_STEP_DECRYPTING, C = QVE_STEP_CHECKING_SEAL;
-  struct Decryption {
-    std::uint64_t size;
-    std::vector<Told> told = {};
-    bool finished = false;
-  };
-  const struct {
-    const char* name;
-    std::vector<Decryption> decryptions;
-    std::uint64_t decrypted, checked;  // of the sizes' sum
-  } rows[] = {
-      // clang-format off
-      {"none", {}, 0, 0},
-      {"started, nothing told", {{1000}}, 0, 0},
-      {"decrypting", {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, 400, 0},
-      {"read past its size", {{1000, {{D, 1500, 1000}}}}, 1000, 0},
-      {"checking its seal", {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, 1000, 300},
-      {"checking, its decryption's end untold", {{1000, {{D, 600, 1000}, {C, 0, 900}}}}, 1000, 0},
-      {"finished", {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, 700, 700},
-      {"finished with nothing told", {{700, {}, true}}, 700, 700},
-      {"several at once", {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
-                           {2000, {{D, 2000, 2000}, {C, 500, 1900}}},
-                           {4000},
-                           {8000, {{D, 100, 8000}}},
-                           {16000, {}, true}}, 19100, 17500},
-      // clang-format on
-  };
-  for (const auto& row : rows) {
-    DecryptionRun run;
-    std::vector<DecryptionRun::Running> running(row.decryptions.size());
-    std::uint64_t total = 0;
-    for (std::size_t i = 0; i < running.size(); ++i) {
-      const Decryption& decryption = row.decryptions[i];
-      running[i].size = decryption.size;
-      total += decryption.size;
-      run.Start(&running[i]);
-      for (const auto& [step, done, of] : decryption.told)
-        EXPECT_EQ(DecryptionCounts::Count(done, of, step, &running[i].counts), 0);
-      if (decryption.finished) run.Finish(&running[i]);
-    }
-    run.SetTotal(total);
-    const std::vector<ProgressStep> steps = run.Steps();
-    ASSERT_EQ(steps.size(), 2u) << row.name;
-    EXPECT_STREQ(steps[0].name, "decrypted") << row.name;
-    EXPECT_STREQ(steps[1].name, "seal checked") << row.name;
-    EXPECT_EQ(std::make_tuple(steps[0].done, steps[0].total, steps[1].done, steps[1].total),
-              std::make_tuple(row.decrypted, total, row.checked, total))
-        << row.name;
+// no more, once it is read past it, and whatever was reported once its seal
+// is being checked.
+using Reported = std::tuple<int, std::uint64_t, std::uint64_t>;
+constexpr int D = QVE_STEP_DECRYPTING, C = QVE_STEP_CHECKING_SEAL;
+struct Decryption {
+  std::uint64_t size;
+  std::vector<Reported> reported = {};
+  bool finished = false;
+};
+struct RunRow {
+  const char* name;
+  std::vector<Decryption> decryptions = {};
+  std::uint64_t decrypted = 0, checked = 0;  // of the sizes' sum
+};
+
+void PrintTo(const RunRow& row, std::ostream* os) { *os << row.name; }
+
+class ProgressRun : public ::testing::TestWithParam<RunRow> {};
+
+TEST_P(ProgressRun, CountsTheStepsOfEveryDecryption) {
+  const RunRow& row = GetParam();
+  DecryptionRun run;
+  std::vector<DecryptionRun::Running> running(row.decryptions.size());
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < running.size(); ++i) {
+    const Decryption& decryption = row.decryptions[i];
+    running[i].size = decryption.size;
+    total += decryption.size;
+    run.Start(&running[i]);
+    for (const auto& [step, done, of] : decryption.reported)
+      EXPECT_EQ(DecryptionCounts::Count(done, of, step, &running[i].counts), 0);
+    if (decryption.finished) run.Finish(&running[i]);
   }
+  run.SetTotal(total);
+  const std::vector<ProgressStep> steps = run.Steps();
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_STREQ(steps[0].name, "decrypted");
+  EXPECT_STREQ(steps[1].name, "seal checked");
+  EXPECT_EQ(std::make_tuple(steps[0].done, steps[0].total, steps[1].done, steps[1].total),
+            std::make_tuple(row.decrypted, total, row.checked, total));
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ProgressRun, ::testing::Values(
+    RunRow{.name = "None"},
+    RunRow{.name = "StartedNothingReported", .decryptions = {{1000}}},
+    RunRow{.name = "Decrypting", .decryptions = {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, .decrypted = 400},
+    RunRow{.name = "ReadPastItsSize", .decryptions = {{1000, {{D, 1500, 1000}}}}, .decrypted = 1000},
+    RunRow{.name = "CheckingItsSeal", .decryptions = {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, .decrypted = 1000,
+           .checked = 300},
+    RunRow{.name = "CheckingDecryptionEndUnreported", .decryptions = {{1000, {{D, 600, 1000}, {C, 0, 900}}}},
+           .decrypted = 1000},
+    RunRow{.name = "Finished", .decryptions = {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, .decrypted = 700,
+           .checked = 700},
+    RunRow{.name = "FinishedNothingReported", .decryptions = {{700, {}, true}}, .decrypted = 700, .checked = 700},
+    RunRow{.name = "SeveralAtOnce", .decryptions = {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
+                                                    {2000, {{D, 2000, 2000}, {C, 500, 1900}}},
+                                                    {4000},
+                                                    {8000, {{D, 100, 8000}}},
+                                                    {16000, {}, true}},
+           .decrypted = 19100, .checked = 17500}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
   TestClock clock;

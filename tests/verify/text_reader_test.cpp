@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: Apache-2.0
+// The text reader: lines over any buffer size, gzip content, damaged gzip
+// data, files that cannot be read and files that grow while read.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <fstream>
+
+#include "platform/file_status.h"
+#include "tests/support/builders.h"
+#include "tests/support/harness.h"
+#include "verify/text_reader.h"
+
+namespace qve {
+namespace {
+
+using namespace testing;
+using platform::ReadFault;
+
+// Lines joined from their pieces; a second reader from where the second line
+// starts must read the same lines on, joined by NextLine.
+std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize,
+                                   Compression compression = Compression::None) {
+  TextLineReader reader(path.string(), bufferSize, compression);
+  std::vector<std::string> lines(1);
+  std::uint64_t second = 0;
+  std::string_view piece;
+  bool lineEnds = false;
+  while (reader.NextPiece(&piece, &lineEnds)) {
+    EXPECT_LE(piece.size(), std::max<std::size_t>(bufferSize, 2));
+    EXPECT_EQ(reader.pieceHasNul(), piece.find('\0') != std::string_view::npos);
+    lines.back().append(piece);
+    if (lineEnds) lines.emplace_back();
+    if (lineEnds && lines.size() == 2) second = reader.offset();
+  }
+  lines.pop_back();
+  if (lines.size() > 1) {
+    TextLineReader again(reader, second);
+    std::vector<std::string> rest;
+    std::string_view line;
+    while (again.NextLine(&line)) rest.emplace_back(line);
+    EXPECT_EQ(rest, std::vector(lines.begin() + 1, lines.end()));
+  }
+  EXPECT_EQ(reader.fault(), ReadFault::None);
+  // What the content holds after a 0x1A is counted in the content.
+  if (compression == Compression::Gzip) {
+    TextLineReader plain((path.parent_path() / "plain").string(), bufferSize);
+    while (plain.NextPiece(&piece, &lineEnds)) {
+    }
+    EXPECT_EQ(reader.endOfTextOffset(), plain.endOfTextOffset());
+    EXPECT_EQ(reader.bytesAfterEndOfText(), plain.bytesAfterEndOfText());
+    EXPECT_EQ(reader.lastLineUnterminated(), plain.lastLineUnterminated());
+  }
+  return lines;
+}
+
+// Tiny buffers put every line end and CR LF pair across a refill.
+TEST(TextLineReader, LinesOverEveryBufferSize) {
+  const std::string longLine(10000, 'x');
+  const struct {
+    std::string bytes;
+    std::vector<std::string> lines;
+  } rows[] = {{"", {}},
+              {"a\nb\n", {"a", "b"}},
+              {"a\r\nb\r\n", {"a", "b"}},
+              {"a\r\nb\nc\r\n", {"a", "b", "c"}},
+              {"a\nb", {"a", "b"}},
+              {"\n\r\n\n", {"", "", ""}},
+              {"a\rb\n\r\n", {"a\rb", ""}},
+              {"a\r\r\n", {"a\r"}},
+              {"a\nb\r", {"a", "b\r"}},
+              {"a\nb\032c\nd\n", {"a", "b"}},
+              {"a\n\032b\n", {"a"}},
+              {"a\r\x1A\n", {"a\r"}},
+              {"\032a\n", {}},
+              {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+              {std::string("\0\nab\0c\r\nd\n\0", 11),
+               {std::string(1, '\0'), std::string("ab\0c", 4), "d", std::string(1, '\0')}},
+              {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
+              {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
+  TempDir dir;
+  for (const std::size_t size : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(5),
+                                 std::size_t(16), TextLineReader::kDefaultBufferSize}) {
+    for (const auto& row : rows) {
+      WriteFile(dir / "log", row.bytes);
+      EXPECT_EQ(ReadLines(dir / "log", size), row.lines) << size << ": " << row.bytes.substr(0, 20);
+      // The same text as gzip content, in one member and in two split anywhere.
+      const Bytes bytes = BytesOf(row.bytes);
+      WriteFile(dir / "plain", bytes);
+      WriteFile(dir / "log.gz", Gzip(bytes));
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
+      const std::size_t half = bytes.size() / 2;
+      WriteFile(dir / "log.gz",
+                Concat(Gzip(Head(bytes, half)), Gzip(std::span(bytes).subspan(half))));
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
+    }
+  }
+}
+
+// A second reader of gzip content from a line start that the first went
+// past, as a run makes one for a large block: it decompresses again from a
+// state saved on the way, the first reader having said how far back it may
+// go, and gives the same lines.
+TEST(TextLineReader, GzipContentReadAgainFromAnEarlierLine) {
+  std::string text;
+  for (int i = 0; i < 200; ++i)
+    text += "line " + std::to_string(i) + std::string(i % 37, 'x') + (i % 3 ? "\n" : "\r\n");
+  const Bytes bytes = BytesOf(text);
+  TempDir dir;
+  WriteFile(dir / "log.gz", Concat(Gzip(Head(bytes, 3000)), Gzip(std::span(bytes).subspan(3000))));
+  for (const std::size_t size : {std::size_t(1), std::size_t(3), std::size_t(16), std::size_t(200),
+                                 TextLineReader::kDefaultBufferSize}) {
+    TextLineReader reader((dir / "log.gz").string(), size, Compression::Gzip);
+    std::vector<std::uint64_t> starts = {0};
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.NextLine(&line)) {
+      lines.emplace_back(line);
+      starts.push_back(reader.offset());
+      // From the line before the last, and from the start now and then.
+      const std::size_t back = lines.size() < 2 ? 0 : lines.size() - 2;
+      reader.KeepFrom(starts[back]);
+      for (const std::size_t from : {back, std::size_t(0)}) {
+        if (from == 0 && lines.size() % 50 != 0) continue;
+        TextLineReader again(reader, starts[from]);
+        ASSERT_TRUE(again.NextLine(&line)) << size << ": " << from;
+        EXPECT_EQ(line, lines[from]) << size << ": " << from;
+        EXPECT_EQ(again.offset(), starts[from + 1]) << size << ": " << from;
+      }
+    }
+    EXPECT_EQ(lines.size(), 200u);
+    EXPECT_EQ(reader.fault(), ReadFault::None);
+  }
+}
+
+// Gzip data that cannot be read whole: the reader says why, and so does a
+// second reader that gets as far.
+TEST(TextLineReader, DamagedGzipContent) {
+  const Bytes text = BytesOf("first line\nsecond line\n" + std::string(3000, 'z') + "\nlast\n");
+  const Bytes gzip = Gzip(text);
+  const auto changed = [&](std::size_t at) {
+    Bytes bytes = gzip;
+    bytes.at(at) ^= 0x20;
+    return bytes;
+  };
+  using enum ReadFault;
+  const struct {
+    const char* name;
+    Bytes bytes;
+    ReadFault fault;
+  } rows[] = {
+      {.name = "empty", .bytes = {}, .fault = GzipCutShort},
+      {.name = "plain text", .bytes = text, .fault = GzipDamaged},
+      {.name = "the magic changed", .bytes = changed(1), .fault = GzipDamaged},
+      {.name = "a deflate byte changed", .bytes = changed(gzip.size() / 2), .fault = GzipDamaged},
+      {.name = "the CRC changed", .bytes = changed(gzip.size() - 8), .fault = GzipDamaged},
+      {.name = "the length changed", .bytes = changed(gzip.size() - 1), .fault = GzipDamaged},
+      {.name = "bytes after the member",
+       .bytes = Concat(gzip, BytesOf("tail\n")),
+       .fault = GzipDamaged},
+      {.name = "zeros after the member", .bytes = Concat(gzip, Bytes(4)), .fault = GzipDamaged},
+      {.name = "one byte after the member",
+       .bytes = Concat(gzip, Bytes{0x1F}),
+       .fault = GzipCutShort},
+      {.name = "a second member cut", .bytes = Concat(gzip, Head(gzip, 20)), .fault = GzipCutShort},
+  };
+  TempDir dir;
+  const auto read = [&](const Bytes& bytes) {
+    WriteFile(dir / "log.gz", bytes);
+    TextLineReader reader((dir / "log.gz").string(), 16, Compression::Gzip);
+    std::string_view line;
+    while (reader.NextLine(&line)) {
+    }
+    TextLineReader again(reader, 0);
+    while (again.NextLine(&line)) {
+    }
+    EXPECT_EQ(again.fault(), reader.fault());
+    return reader.fault();
+  };
+  for (const auto& row : rows) EXPECT_EQ(read(row.bytes), row.fault) << row.name;
+  // Cut anywhere, it ends inside the member.
+  for (std::size_t cut = 0; cut < gzip.size(); ++cut)
+    EXPECT_EQ(read(Head(gzip, cut)), ReadFault::GzipCutShort) << cut;
+}
+
+TEST(TextLineReader, WhatIsNoReadableFileGivesNoLinesAndAppendsAreSeen) {
+  TempDir dir;
+#ifdef _WIN32
+  const fs::path special = "NUL";  // stands for the kinds of file that are not on a disk
+#else
+  const fs::path special = dir / "fifo";
+  ASSERT_EQ(mkfifo(special.c_str(), 0600), 0);
+  WriteFile(dir / "locked", std::string("a\n"));
+  fs::permissions(dir / "locked", fs::perms::none);
+  EXPECT_EQ(AsNobody(dir.path(), [&] { return int(ReadLines(dir / "locked", 64).size()); }), 0);
+#endif
+  for (const auto& path : {dir / "absent.log", dir.path(), special}) {
+    TextLineReader reader(path.string());
+    std::string_view line;
+    EXPECT_FALSE(reader.isOpen()) << path;
+    EXPECT_FALSE(reader.NextLine(&line)) << path;
+  }
+  WriteFile(dir / "log", std::string("first\n"));
+  TextLineReader reader((dir / "log").string(), 4);
+  std::string_view line;
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "first");
+  std::ofstream(dir / "log", std::ios::binary | std::ios::app) << "second\n";
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "second");
+  EXPECT_FALSE(reader.NextLine(&line));
+}
+
+#ifdef _WIN32
+// A logger holds its file open for writing, lets others read and write, and
+// rotates it by renaming while it is read.
+TEST(TextLineReader, SharesTheFileWithItsWriter) {
+  TempDir dir;
+  const std::wstring path = (dir / "log").wstring();
+  HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(writer, "a\r\nb\n", 5, &written, nullptr));
+  EXPECT_EQ(ReadLines(dir / "log", 64), (std::vector<std::string>{"a", "b"}));
+  ::CloseHandle(writer);
+  TextLineReader reader((dir / "log").string());
+  ASSERT_TRUE(reader.isOpen());
+  writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+  std::error_code error;
+  fs::rename(dir / "log", dir / "log.1", error);
+  EXPECT_FALSE(error) << error.message();
+  std::string_view line;
+  ASSERT_TRUE(reader.NextLine(&line));
+  EXPECT_EQ(line, "a");
+  // A writer that shares nothing locks the log: no lines, and the commands
+  // hear why.
+  writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(TextLineReader((dir / "log").string()).isOpen());
+  EXPECT_EQ(platform::ReadError(path).value(), ERROR_SHARING_VIOLATION);
+  ::CloseHandle(writer);
+}
+#endif
+
+}  // namespace
+}  // namespace qve
