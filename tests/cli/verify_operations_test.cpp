@@ -278,14 +278,6 @@ std::vector<Scenario> Rows() {
          EXPECT_TRUE(chains[1].contains("error"));
          EXPECT_EQ(Text(dir / "cps/b.checkpoint"), "{");
        }},
-      {.name = "FleetTamperingOutranksErrors",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         Bytes log = testing::ReadFile(dir / "a/system.log");
-         log[0] = 'S';
-         testing::WriteFile(dir / "a/system.log", log);
-       },
-       .args = {"a", "c"}, .status = 2, .json = R"([{"exitStatus": 2}, {"exitStatus": 66}])"},
       {.name = "DeviceNamedNotUtf8",
        .setup = [](const fs::path& dir) {
          Device(dir / "a");
@@ -356,8 +348,6 @@ std::vector<Scenario> Rows() {
       {.name = "RecordTimeIsNoTime",
        .setup = RecordedAndEdited([](Json& record) { record["time"] = "yesterday"; }),
        .args = {"--checkpoint", "record", "a"}, .status = 65, .record = R"({"time": "yesterday"})"},
-      {.name = "RecordWithOwnMember", .setup = RecordedAndEdited([](Json& record) { record["note"] = "x"; }),
-       .args = {"--checkpoint", "record", "a"}, .status = 65},
       {.name = "RecordMode000",
        .setup = [](const fs::path& dir) {
          DeviceRecorded(dir);
@@ -519,8 +509,6 @@ std::vector<Scenario> Rows() {
        },
        .how = nobody},
       {.name = "SystemLogGoneForAMoment", .args = {"a"}, .how = Failing("open", "a/system.log", ENOENT, 2)},
-      {.name = "SystemLogGoneWithRecord", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
-       .status = 6, .how = Failing("open", "a/system.log", ENOENT, 1, 0)},
       {.name = "SystemLogMovedAwayWithRecord", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
        .status = 6, .json = R"([{"checkpoint": {"status": "held"}, "totalFiles": 2}])",
        .how = Before("open", "a/system.log", "mv a/system.log elsewhere")},
