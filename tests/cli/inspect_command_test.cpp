@@ -75,10 +75,6 @@ const Case kCases[] = {
      .args = {"--as", "container"},
      .fields = R"({"header": {"code": 1, "status": "MagicVersionOrIvUnreadable", "field": "magic", "offset": 0}})",
      .says = {Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")}},
-    {.name = "OneByteIsNoContainer", .file = [] { return testing::BytesOf("Q"); },
-     .fields = R"({"kind": "unknown", "size": 1, "lines": 1})", .exitCode = 65},
-    {.name = "WrappedKeyCutShort", .file = [] { return Container{.cutTo = 100}.Build(); },
-     .fields = R"({"header": {"code": 3, "status": "Truncated", "field": "wrapped key", "record": 1, "offset": 16}})"},
     {.name = "SecondRecordUsed",
      .file = [] {
        return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey())),
@@ -144,14 +140,6 @@ const Case kCases[] = {
      },
      .fields = R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})",
      .says = {"  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: BlockInvalid\n"}},
-    {.name = "LogLinkPastEnd",
-     .file = [] {
-       LogChain chain;
-       return LogBuilder(chain)
-           .SignatureLine(Base64({.link = Bytes(8, 1), .linkLength = 90}))
-           .bytes();
-     },
-     .fields = R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})"},
     {.name = "LogNulAndTail",
      .file = [] {
        LogChain chain;
