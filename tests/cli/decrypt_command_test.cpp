@@ -140,7 +140,6 @@ std::vector<Row> Rows() {
        .setup = lockInput, .how = nobody},
       {.name = "NamesNotUtf8", .args = {"c\xe9", "out.bin"}, .out = ok, .content = 'B', .added = {"c\xe9"}, .setup = notUtf8},
       {.name = "OutputNotUtf8", .args = {"c.qves", "o\xff"}, .out = ok, .added = {"o\xff"}},
-      {.name = "MissingNotUtf8", .args = {"n\xe9", "out.bin"}, .status = 2, .out = unopened, .err = "n\\xe9"},
       {.name = "SameNotUtf8", .args = {"c\xe9", "./c\xe9"}, .status = 64, .err = "./c\\xe9", .added = {"c\xe9"},
        .setup = notUtf8},
       {.name = "EmptyOutput", .args = {"c.qves", ""}, .status = 64, .err = said},

@@ -233,15 +233,6 @@ std::vector<Scenario> Rows() {
        .args = {"a"}, .json = R"([{"totalFiles": 3, "warnings": []}])",
        .how = Before("open", "a/system.log",
               "mv a/system.log a/System_2.log && cp next/system.log a/system.log")},
-      {.name = "SameByNameBreaksTheChain",
-       .setup = [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_2.log");
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/system.log");
-       },
-       .args = {"--order", "name", "a"}, .status = 2, .json = R"([{"order": "name", "badFiles": 2}])"},
       {.name = "LinksThatDoNotJoin",
        .setup = [](const fs::path& dir) {
          LogChain chain;
