@@ -174,8 +174,7 @@ const Case kCases[] = {
 std::string DumpDom(const std::filesystem::path& page) {
   rlimit cap{};
   if (getrlimit(RLIMIT_AS, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY) {
-    const Bytes written = testing::ReadFile(page);
-    std::string text(written.begin(), written.end());
+    std::string text = testing::ReadText(page);
     // A serialised DOM writes quotes in text as they are.
     text = std::regex_replace(text, std::regex("&quot;"), "\"");
     return std::regex_replace(text, std::regex("&#39;"), "'");

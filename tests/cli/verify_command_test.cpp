@@ -18,6 +18,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
+#include "tests/support/json_holds.h"
 
 namespace qve {
 namespace {
@@ -57,18 +58,13 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-std::string Text(const fs::path& path) {
-  const Bytes bytes = testing::ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 // "warning: PATH:" begins a line about PATH, and is no wording.
 std::string Warning(const std::string& path) { return "warning: " + path + ":"; }
 
 // `page` holds a page, or the old bytes, with `mode`, and no file is left beside it.
 Step Page(const char* page, bool written, mode_t mode = 0644) {
   return [=](const fs::path& dir) {
-    const std::string text = Text(dir / page);
+    const std::string text = testing::ReadText(dir / page);
     EXPECT_EQ(text.starts_with("<!DOCTYPE html>") && text.ends_with("</html>\n"), written);
     if (!written) {
       EXPECT_EQ(text, "old");
@@ -83,7 +79,7 @@ Step Page(const char* page, bool written, mode_t mode = 0644) {
 // `name` holds `text`.
 Step Holds(const char* name, std::vector<std::string> parts) {
   return [=](const fs::path& dir) {
-    const std::string text = Text(dir / name);
+    const std::string text = testing::ReadText(dir / name);
     for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part;
   };
 }
@@ -233,7 +229,7 @@ std::vector<Row> Rows() {
       {.name = "QuietHistoryGoneAndStale", .args = {"-q", "--stale-after", "30", "--checkpoint", "cp", "a"},
        .err = {Warning("cp"), Warning("cp")}, .setup = Checkpointed([](const fs::path& dir) {
          fs::remove(dir / "a/System_1.log");
-         nlohmann::json record = nlohmann::json::parse(Text(dir / "cp"));
+         nlohmann::json record = nlohmann::json::parse(testing::ReadText(dir / "cp"));
          record["grew"] = "2020-01-01T00:00:00Z";
          testing::WriteFile(dir / "cp", record.dump());
        }), .never = {"notice"}},
@@ -413,7 +409,7 @@ std::vector<Row> Rows() {
       {.name = "PageTwoReasonsOnOneLine", .args = {"--each", "--html", "p.html", "--checkpoint-dir", "d", "e"}, .status = 66,
        .out = {"e: "}, .err = {"d/e.checkpoint"},
        .setup = [](const fs::path& dir) { fs::create_directories(dir / "d"); fs::create_directories(dir / "e"); },
-       .after = [](const fs::path& dir) { EXPECT_EQ(Text(dir / "p.html").find("\\n"), std::string::npos); }},
+       .after = [](const fs::path& dir) { EXPECT_EQ(testing::ReadText(dir / "p.html").find("\\n"), std::string::npos); }},
       {.name = "PageWithoutName", .args = {"--html", "", "a"}, .status = 64, .err = {"--html"},
        .says = {say + "--html must not be empty\n"}},
       {.name = "PageToStandardOutput", .args = {"--html", "-", "a"}, .out = {"<!DOCTYPE html>", "</html>\n"}, .err = {tail, ok}},
@@ -469,11 +465,7 @@ TEST_P(VerifyCommand, Row) {
   if (!row.json.empty()) {
     // Text goes out as UTF-8, as the paths are; only controls are escaped.
     EXPECT_FALSE(std::regex_search(ran.out, std::regex(R"(\\u(?!00[01]))"))) << ran.out;
-    const auto printed = ParseJson(ran.out).flatten();
-    const auto expected = nlohmann::json::parse(row.json).flatten();
-    for (const auto& [pointer, value] : expected.items())
-      EXPECT_TRUE(printed.contains(pointer) && printed[pointer] == value) << pointer << "\n"
-                                                                          << ran.out;
+    testing::ExpectHolds(ParseJson(ran.out), row.json);
   } else {
     std::size_t at = 0;
     for (const std::string& part : row.out) {

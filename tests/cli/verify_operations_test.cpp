@@ -23,6 +23,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
+#include "tests/support/json_holds.h"
 
 namespace qve {
 namespace {
@@ -44,12 +45,7 @@ void Device(const fs::path& folder, int more = 0) {
   log.WriteTo(folder / "system.log");
 }
 
-std::string Text(const fs::path& path) {
-  const Bytes bytes = testing::ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-Json Record(const fs::path& path) { return Json::parse(Text(path)); }
+Json Record(const fs::path& path) { return Json::parse(testing::ReadText(path)); }
 
 void Write(const fs::path& path, const Json& json) { testing::WriteFile(path, json.dump(2)); }
 
@@ -173,14 +169,6 @@ struct Scenario {
   testing::Command how = {};
 };
 
-// Each value of `expected` is at its place in `actual`.
-void ExpectHolds(const Json& actual, const std::string& expected) {
-  const Json flat = actual.flatten();
-  const Json values = Json::parse(expected).flatten();
-  for (const auto& [pointer, value] : values.items())
-    EXPECT_TRUE(flat.contains(pointer) && flat[pointer] == value) << pointer << "\n" << actual;
-}
-
 void PrintTo(const Scenario& row, std::ostream* os) { *os << row.name; }
 
 const std::string kCli = QVE_CLI_FILE;
@@ -192,7 +180,7 @@ std::vector<Scenario> Rows() {
       {.name = "OverlappingCronRunWaits", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"written": true}}])",
        .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(Text(dir / "second"), "75\n") << "the second run did not find the lock held";
+         EXPECT_EQ(testing::ReadText(dir / "second"), "75\n") << "the second run did not find the lock held";
        },
        .how = BeforeRecord(kCli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
       {.name = "RecordReplacedWithoutLock", .setup = WithLonger, .args = {"--checkpoint", "record", "a"},
@@ -207,7 +195,7 @@ std::vector<Scenario> Rows() {
       {.name = "RecordOfLinesNotHeldIsLost", .setup = WithLonger, .args = {"--checkpoint", "record", "a"},
        .status = 4, .json = R"([{"exitStatus": 4, "resultCode": 4, "report": {"resultCode": 0}}])",
        .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(Text(dir / "record"), Text(dir / "longer.record")) << "the newer record is kept";
+         EXPECT_EQ(testing::ReadText(dir / "record"), testing::ReadText(dir / "longer.record")) << "the newer record is kept";
        },
        .how = BeforeRecord("cp longer.record record")},
       {.name = "NewestFirstRotation",
@@ -256,7 +244,7 @@ std::vector<Scenario> Rows() {
        .check = [](const std::vector<Json>& chains, const fs::path& dir) {
          ASSERT_EQ(chains.size(), 3u);
          EXPECT_TRUE(chains[1].contains("error"));
-         EXPECT_EQ(Text(dir / "cps/b.checkpoint"), "{");
+         EXPECT_EQ(testing::ReadText(dir / "cps/b.checkpoint"), "{");
        }},
       {.name = "DeviceNamedNotUtf8",
        .setup = [](const fs::path& dir) {
@@ -284,7 +272,7 @@ std::vector<Scenario> Rows() {
        },
        .args = {"--checkpoint-dir-read-only", "cps", "--metrics", "m.prom", "a", "c"}, .status = 66,
        .check = [](const std::vector<Json>&, const fs::path& dir) {
-         const std::string prom = Text(dir / "m.prom");
+         const std::string prom = testing::ReadText(dir / "m.prom");
          for (const char* line : {"qvehelper_verify_status{path=\"a\"} 0\n", "qvehelper_verify_status{path=\"c\"} 66\n",
                                   "qvehelper_verify_files{path=\"a\"} 2\n", "qvehelper_verify_bad_blocks{path=\"a\"} 0\n",
                                   "qvehelper_checkpoint_grew_timestamp_seconds{path=\"a\"} 1796609147\n"})
@@ -294,7 +282,7 @@ std::vector<Scenario> Rows() {
       {.name = "MetricsReplacingALog", .args = {"--metrics", "a/system.log", "a"}, .status = 64,
        .check = [](const std::vector<Json>& chains, const fs::path& dir) {
          EXPECT_TRUE(chains.empty());
-         EXPECT_EQ(Text(dir / "a/system.log").substr(0, 4), "sys ");
+         EXPECT_EQ(testing::ReadText(dir / "a/system.log").substr(0, 4), "sys ");
          EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a"}));
        }},
       {.name = "ReadOnlyRecordNoLock",
@@ -535,8 +523,8 @@ TEST_P(VerifyOperations, Scenario) {
   std::istringstream lines(ran.out);
   for (std::string line; std::getline(lines, line);) chains.push_back(Json::parse(line));
   for (const Json& chain : chains) EXPECT_TRUE(chain.contains("exitStatus"));
-  if (!row.json.empty()) ExpectHolds(Json(chains), row.json);
-  if (!row.record.empty()) ExpectHolds(Record(dir / "record"), row.record);
+  if (!row.json.empty()) testing::ExpectHolds(Json(chains), row.json);
+  if (!row.record.empty()) testing::ExpectHolds(Record(dir / "record"), row.record);
   if (row.check) row.check(chains, dir.path());
   chmod((dir / "a/sub").c_str(), 0755);
 }
