@@ -113,8 +113,6 @@ std::vector<Row> Rows() {
       // Help names each subcommand, its usage and its exit statuses, laid
       // out by the frame, words wrapped at 78 columns under their text.
       {.name = "Help", .program = cli, .args = {"help"}, .out = {"decrypt", "verify", "help"}, .says = {"Subcommands:"}},
-      {.name = "HelpHelp", .program = cli, .args = {"help", "help"}, .out = {"qvehelper help ", "64 "}},
-      {.name = "HelpInspect", .program = cli, .args = {"help", "inspect"}, .out = {"65 ", "66 "}},
       {.name = "HelpCheck", .program = cli, .args = {"help", "check"}, .out = {"\n  0 ", "\n  1-13 ", "\n  64 "},
        .says = {"Exit status:\n"
                 "  0    success: every container gives Success\n"
@@ -130,13 +128,11 @@ std::vector<Row> Rows() {
                 "  74   an output does not take the data (a full disk, a closed pipe): a\n"
                 "       scratch file, which stops the run and names its folder, or standard\n"
                 "       output\n"}},
-      {.name = "HelpDecrypt", .program = cli, .args = {"help", "decrypt"}, .out = {"qvehelper decrypt ", "64 ", "70 ", "73 ", "74 "}},
       {.name = "VerifyHelp", .program = cli, .args = {"verify", "--help"}, .out = {"qvehelper verify ", "64 ", "66 ", "70 ", "74 "}},
       {.name = "UsageError", .args = {"seal"}, .status = 64, .err = "qvehelper-dev seal ",
        .says = {"qvehelper-dev: INPUT is required\n", "usage: qvehelper-dev seal "}},
       {.name = "VersionToFullDisk", .program = cli, .args = {"--version"}, .status = 74, .err = said,
        .how = {.outputTo = "/dev/full"}, .says = {"qvehelper: cannot write standard output: no space left on device\n"}},
-      {.name = "HelpToClosedStream", .program = cli, .args = {"help"}, .status = 74, .err = said, .how = {.outputTo = "-"}},
       // A pipe whose reader has gone: a failed write, not death by SIGPIPE.
       {.name = "HelpToGoneReader", .program = cli, .args = {"help"}, .status = 74, .err = said, .how = {.outputTo = "|x"}},
       {.name = "VerifyToGoneReader", .program = cli, .args = {"verify", "plain.txt"}, .status = 74, .err = said,

@@ -17,6 +17,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
+#include "tests/support/json_holds.h"
 #include "tools/writer/signature_block_writer.h"
 
 namespace qve {
@@ -75,10 +76,6 @@ const Case kCases[] = {
      .args = {"--as", "container"},
      .fields = R"({"header": {"code": 1, "status": "MagicVersionOrIvUnreadable", "field": "magic", "offset": 0}})",
      .says = {Header("0", "magic 51564558, expected 51564553", "1, MagicVersionOrIvUnreadable")}},
-    {.name = "OneByteIsNoContainer", .file = [] { return testing::BytesOf("Q"); },
-     .fields = R"({"kind": "unknown", "size": 1, "lines": 1})", .exitCode = 65},
-    {.name = "WrappedKeyCutShort", .file = [] { return Container{.cutTo = 100}.Build(); },
-     .fields = R"({"header": {"code": 3, "status": "Truncated", "field": "wrapped key", "record": 1, "offset": 16}})"},
     {.name = "SecondRecordUsed",
      .file = [] {
        return Container{.records = Records{WrappedFor(kKeyId11, KeyBlock(SessionKey())),
@@ -144,14 +141,6 @@ const Case kCases[] = {
      },
      .fields = R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})",
      .says = {"  line 1: covers none, malformed at offset 10: text length 4096, at most 2048: BlockInvalid\n"}},
-    {.name = "LogLinkPastEnd",
-     .file = [] {
-       LogChain chain;
-       return LogBuilder(chain)
-           .SignatureLine(Base64({.link = Bytes(8, 1), .linkLength = 90}))
-           .bytes();
-     },
-     .fields = R"({"blocks": [{"line": 1, "covers": null, "verdict": "BlockInvalid"}]})"},
     {.name = "LogNulAndTail",
      .file = [] {
        LogChain chain;
@@ -232,14 +221,10 @@ TEST_P(InspectCommandTest, ReportsTheFault) {
     EXPECT_EQ(run.out, "");
     return;
   }
-  const auto report = nlohmann::json::parse(run.out).flatten();
-  const auto expected = nlohmann::json::parse(c.fields).flatten();
-  for (const auto& [pointer, value] : expected.items()) {
-    ASSERT_TRUE(report.contains(pointer)) << pointer << "\n" << run.out;
-    EXPECT_EQ(report[pointer], value) << pointer;
-  }
+  const auto report = nlohmann::json::parse(run.out);
+  testing::ExpectHolds(report, c.fields);
   if (c.given == "c\xe9") {
-    EXPECT_TRUE(report["/path"].get<std::string>().ends_with("/c\\xe9")) << report["/path"];
+    EXPECT_TRUE(report["path"].get<std::string>().ends_with("/c\\xe9")) << report["path"];
   }
   if (c.says.empty()) return;
   const auto text = Inspect(c, false);

@@ -46,8 +46,7 @@ TEST(VersionTest, HtmlFooterSaysTheSame) {
   const testing::CommandResult ran = testing::RunCommand(
       QVE_CLI_FILE, {"verify", "-q", "--html", dir / "page.html", dir / "system.log"});
   ASSERT_EQ(ran.exitCode, 1) << ran.err;
-  const Bytes bytes = testing::ReadFile(dir / "page.html");
-  const std::string page(bytes.begin(), bytes.end());
+  const std::string page = testing::ReadText(dir / "page.html");
   const std::size_t start = page.find("<footer>"), end = page.find("</footer>");
   ASSERT_NE(start, std::string::npos);
   ASSERT_NE(end, std::string::npos);

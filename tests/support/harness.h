@@ -39,6 +39,7 @@ class TempDir {
 void WriteFile(const fs::path& path, const Bytes& content);
 void WriteFile(const fs::path& path, const std::string& content);
 Bytes ReadFile(const fs::path& path);
+std::string ReadText(const fs::path& path);
 // A path as the library takes it: the platform's wide text for the name.
 std::wstring WidePath(const fs::path& path);
 
