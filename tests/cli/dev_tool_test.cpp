@@ -14,6 +14,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
 #include "tests/support/harness.h"
+#include "tests/support/json_holds.h"
 
 namespace qve {
 namespace {
@@ -173,14 +174,7 @@ TEST_P(DevToolAndFrame, Row) {
     EXPECT_EQ(decrypted.out, "first\nsecond\n");
   }
   EXPECT_EQ(ran.exitCode, row.status) << ran.out << ran.err;
-  std::size_t at = 0;
-  for (const std::string& part : row.out) {
-    at = ran.out.find(part, at);
-    EXPECT_NE(at, std::string::npos) << part << "\n" << ran.out;
-  }
-  if (row.out.empty()) {
-    EXPECT_EQ(ran.out, "");
-  }
+  testing::ExpectInOrder(ran.out, row.out);
   if (row.err.empty()) {
     EXPECT_EQ(ran.err, "");
   }

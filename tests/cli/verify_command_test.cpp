@@ -467,14 +467,7 @@ TEST_P(VerifyCommand, Row) {
     EXPECT_FALSE(std::regex_search(ran.out, std::regex(R"(\\u(?!00[01]))"))) << ran.out;
     testing::ExpectHolds(ParseJson(ran.out), row.json);
   } else {
-    std::size_t at = 0;
-    for (const std::string& part : row.out) {
-      at = ran.out.find(part, at);
-      EXPECT_NE(at, std::string::npos) << part << "\n" << ran.out;
-    }
-    if (row.out.empty()) {
-      EXPECT_EQ(ran.out, "");
-    }
+    testing::ExpectInOrder(ran.out, row.out);
   }
   std::size_t warnings = 0;
   for (const std::string& part : row.err) {

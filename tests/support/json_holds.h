@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace qve::testing {
 
@@ -15,6 +16,18 @@ inline void ExpectHolds(const nlohmann::json& actual, const std::string& expecte
   const nlohmann::json values = nlohmann::json::parse(expected).flatten();
   for (const auto& [pointer, value] : values.items())
     EXPECT_TRUE(flat.contains(pointer) && flat[pointer] == value) << pointer << "\n" << actual;
+}
+
+// `parts` stand in `text` in this order; none at all means `text` is empty.
+inline void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  std::size_t at = 0;
+  for (const std::string& part : parts) {
+    at = text.find(part, at);
+    EXPECT_NE(at, std::string::npos) << part << "\n" << text;
+  }
+  if (parts.empty()) {
+    EXPECT_EQ(text, "");
+  }
 }
 
 }  // namespace qve::testing
