@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -166,8 +165,9 @@ TEST_P(LiveWriter, ARunSeesOnlyGoodBlocksAndAnUnsignedTail) {
       const std::size_t piece = std::min<std::size_t>(1 + random() % 97, bytes.size() - at);
       out.write(reinterpret_cast<const char*>(bytes.data() + at), std::streamsize(piece)).flush();
       at += piece;
+      // Woken by each run's end rather than polling a clock.
       const int seen = runs;
-      while (runs < seen + 2) std::this_thread::sleep_for(std::chrono::microseconds(50));
+      for (int now = seen; now < seen + 2; now = runs) runs.wait(now);
     }
     writing = false;
   });
@@ -188,6 +188,7 @@ TEST_P(LiveWriter, ARunSeesOnlyGoodBlocksAndAnUnsignedTail) {
       mostBlocks = std::max(mostBlocks, results.back().blockCount);
     }
     ++runs;
+    runs.notify_all();
   };
   while (writing) check();
   writer.join();
