@@ -19,6 +19,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A progress line of `width` wiped: back to the start, blanks, back again.
+// Built in place: g++ 12 -O3 warns on "\r" + a temporary (-Wrestrict).
+std::string Wiped(std::size_t width) {
+  std::string line(width + 2, ' ');
+  line.front() = line.back() = '\r';
+  return line;
+}
+
 // Time stands still until the test moves it. Each move waits until the
 // watcher has done what the new time asks and waits again (or has stopped).
 class TestClock final : public ProgressClock {
@@ -108,12 +116,12 @@ TEST(Progress, LinesAsTimePasses) {
       return 7;
     });
     EXPECT_EQ(printed, 7);
-    EXPECT_EQ(sink.Take(), "\r" + std::string(31, ' ') + "\rbeside\n");
+    EXPECT_EQ(sink.Take(), Wiped(31) + "beside\n");
     done = 1 << 20;
     clock.Advance(250ms);
     EXPECT_EQ(sink.Take(), "\r1.0 MiB of 1.0 MiB, 455.1 KiB/s");
   }
-  EXPECT_EQ(sink.Take(), "\r" + std::string(31, ' ') + "\r") << "cleared at the end";
+  EXPECT_EQ(sink.Take(), Wiped(31)) << "cleared at the end";
 }
 
 // A decryption whose payload is done while its seal is still checked: the
@@ -217,7 +225,7 @@ TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
                       {0ms, 250ms, &clock, sink.file()});
     EXPECT_EQ(sink.Take(), "\r1 of 2 chains done");
   }
-  EXPECT_EQ(sink.Take(), "\r" + std::string(18, ' ') + "\r");
+  EXPECT_EQ(sink.Take(), Wiped(18));
   {
     // Not wanted: no watcher, nothing written, and Aside just prints.
     Progress progress(false, Progress::Unit::Chains, 2, [] { return 1; },
