@@ -66,6 +66,20 @@ public sealed class LibraryTests : IDisposable
         Assert.Equal(unreadable, result.Warnings.Any(warning => warning.Unverified));
     }
 
+    [Fact]
+    public void BlocksSayWhereTheyStandInTheChain()
+    {
+        VerificationResult result = Verification.Run(new[] { Path.Combine(Examples, "logs") });
+
+        foreach (VerifiedFile file in result.Files)
+        {
+            var signed = file.Blocks.Where(block => block.Verdict != BlockVerdict.BlockUnsigned).ToList();
+            Assert.NotEmpty(signed);
+            Assert.Equal(BlockChain.First, signed[0].Chain);
+            Assert.All(signed.Skip(1), block => Assert.Equal(BlockChain.Matches, block.Chain));
+        }
+    }
+
     [Theory]
     [InlineData(-1, DecryptResult.Success)]
     [InlineData(700, DecryptResult.BadSignature)]

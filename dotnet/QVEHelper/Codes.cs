@@ -109,6 +109,21 @@ namespace QVEHelper
         BlockUnexpected = 5,
     }
 
+    /// <summary>Where a block stands in its file's chain (QVE_LINK_*), as inspect shows it.</summary>
+    public enum BlockChain
+    {
+        /// <summary>The unsigned tail: no signature line.</summary>
+        UnsignedTail = 0,
+        /// <summary>The file's first signature line; its link points before the file.</summary>
+        First = 1,
+        /// <summary>Its link is the chain value before it.</summary>
+        Matches = 2,
+        /// <summary>Its link is not the chain value before it.</summary>
+        Differs = 3,
+        /// <summary>Its signature line does not parse, so it carries no link.</summary>
+        Unparsed = 4,
+    }
+
     /// <summary>The order a verification takes the files in.</summary>
     public enum VerificationOrder
     {

@@ -277,6 +277,8 @@ namespace QVEHelper
         [DllImport(Library, CallingConvention = Cdecl, ExactSpelling = true)]
         internal static extern int qve_run_block_parse(RunHandle run);
         [DllImport(Library, CallingConvention = Cdecl, ExactSpelling = true)]
+        internal static extern int qve_run_block_chain(RunHandle run);
+        [DllImport(Library, CallingConvention = Cdecl, ExactSpelling = true)]
         internal static extern IntPtr qve_run_block_stop(RunHandle run);
         [DllImport(Library, CallingConvention = Cdecl, ExactSpelling = true)]
         internal static extern IntPtr qve_run_block_link(RunHandle run, out UIntPtr length);

@@ -54,6 +54,8 @@ namespace QVEHelper
         public bool CoversNoLine { get; init; }
         /// <summary>How its signature line parses: 0 it does.</summary>
         public int Parse { get; init; }
+        /// <summary>Where it stands in its file's chain.</summary>
+        public BlockChain Chain { get; init; }
         /// <summary>Where parsing stopped, in words.</summary>
         public string Stop { get; init; } = "";
         /// <summary>The link it carries; null when none.</summary>
@@ -434,6 +436,7 @@ namespace QVEHelper
                 LinkMatched = Native.qve_run_block_link_matched(handle) == 1,
                 CoversNoLine = Native.qve_run_block_covers_no_line(handle) == 1,
                 Parse = Native.qve_run_block_parse(handle),
+                Chain = (BlockChain)Native.qve_run_block_chain(handle),
                 Stop = Native.Text(Native.qve_run_block_stop(handle)),
                 Link = Native.Bytes(Native.qve_run_block_link(handle, out UIntPtr length), length),
                 SignatureLength = Native.qve_run_block_signature_length(handle),
