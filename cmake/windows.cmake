@@ -25,6 +25,14 @@ endif()
 # Code linked to the static library finds the definitions in the same link,
 # not in the DLL, so it must not see the names as dllimport (export.h).
 target_compile_definitions(qvehelper_core INTERFACE QVEHELPER_STATIC)
+if(MINGW)
+  # The core is made of the DLL's objects, whose export directives would make
+  # every program linked to it (qvehelper.exe, the tests) export the
+  # library's names too: the archive keeps the code and drops them.
+  add_custom_command(TARGET qvehelper_core POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --remove-section .drectve $<TARGET_FILE:qvehelper_core>
+    VERBATIM)
+endif()
 
 # The commands carry an application manifest (UTF-8 code page, long paths),
 # which the executables add to their sources.
