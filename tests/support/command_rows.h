@@ -4,7 +4,10 @@
 #pragma once
 
 #include <filesystem>
+#include <iterator>
+#include <ostream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -34,6 +37,11 @@ inline int Shell(const std::filesystem::path& dir, const std::string& script) {
 
 }  // namespace qve::testing
 
-#define QVE_NAMED_ROWS(suite, rows)                                \
-  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows), \
+// Instantiates `suite` on `rows`, each test named and printed by its row's `name`.
+#define QVE_NAMED_ROWS(suite, rows)                                                   \
+  [[maybe_unused]] void PrintTo(const std::decay_t<decltype(*std::begin(rows))>& row, \
+                                std::ostream* os) {                                   \
+    *os << row.name;                                                                  \
+  }                                                                                   \
+  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows),                    \
                            [](const auto& info) { return std::string(info.param.name); })
