@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>

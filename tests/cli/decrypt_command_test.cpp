@@ -2,15 +2,12 @@
 // qvehelper decrypt as users run it, on one thread and on two: one row per
 // case, with its outcome, its exit status, what it leaves in the folder and,
 // where a row is the one that makes a message, its wording.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <tuple>

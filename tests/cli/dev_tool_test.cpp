@@ -3,10 +3,8 @@
 // per case, with its exit status, what it names, the folder afterwards and,
 // where a row is the one that makes a message, its wording.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>

@@ -5,7 +5,6 @@
 // waits for time.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,13 +12,11 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/verify_outcome.h"
-#include "platform/file_lock.h"
 #include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 #include "tests/support/json_holds.h"
