@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <future>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -27,50 +28,34 @@ std::string Wiped(std::size_t width) {
   return line;
 }
 
-// Time stands still until the test moves it. Each move waits until the
-// watcher has done what the new time asks and waits again (or has stopped).
-class TestClock final : public ProgressClock {
+// Each wait of the watcher jumps to the time it waits for and runs the
+// test's next step there, the watcher's lock let go as a real wait does;
+// after the last step it waits to be stopped.
+class StepClock final : public ProgressClock {
  public:
+  using Step = std::function<void(std::chrono::milliseconds)>;  // given the time now
+  explicit StepClock(std::vector<Step> steps) : steps_(std::move(steps)) {}
   TimePoint Now() override { return now_; }
-
   bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, TimePoint until,
                  const std::function<bool()>& stopped) override {
-    if (waits_ == 0) {
-      {
-        const std::lock_guard<std::mutex> first(firstWait_);
-        mutex_ = lock.mutex();
-        wake_ = &wake;
-      }
-      firstWaitSeen_.notify_all();
+    if (next_ == steps_.size()) {
+      ended_.set_value();
+      wake.wait(lock, stopped);
+      return true;
     }
-    until_ = until;
-    ++waits_;
-    waiting_.notify_all();
-    wake.wait(lock, [&] { return stopped() || now_ >= until; });
+    now_ = until;
+    lock.unlock();
+    steps_[next_++](std::chrono::duration_cast<std::chrono::milliseconds>(until - TimePoint{}));
+    lock.lock();
     return stopped();
   }
-
-  void Advance(std::chrono::milliseconds by) {
-    {
-      std::unique_lock<std::mutex> first(firstWait_);
-      firstWaitSeen_.wait(first, [&] { return mutex_ != nullptr; });
-    }
-    std::unique_lock<std::mutex> lock(*mutex_);
-    const int seen = waits_;
-    now_ += by;
-    wake_->notify_all();
-    if (now_ >= until_) waiting_.wait(lock, [&] { return waits_ > seen; });
-  }
+  void WaitForSteps() { ended_.get_future().wait(); }
 
  private:
   TimePoint now_{};
-  TimePoint until_{};
-  int waits_ = 0;
-  std::mutex* mutex_ = nullptr;
-  std::condition_variable* wake_ = nullptr;
-  std::condition_variable waiting_;
-  std::mutex firstWait_;
-  std::condition_variable firstWaitSeen_;
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  std::promise<void> ended_;
 };
 
 // What was written so far.
@@ -97,57 +82,54 @@ class Sink {
 };
 
 TEST(Progress, LinesAsTimePasses) {
-  TestClock clock;
   Sink sink;
   std::atomic<std::uint64_t> done{0};
-  {
-    Progress progress(true, Progress::Unit::Bytes, 1 << 20, [&] { return done.load(); },
-                      {1000ms, 250ms, &clock, sink.file()});
-    done = 1000;
-    clock.Advance(999ms);
-    EXPECT_EQ(sink.Take(), "") << "nothing before the delay";
-    clock.Advance(1ms);
-    EXPECT_EQ(sink.Take(), "\r1000 B of 1.0 MiB, 1000 B/s, 17:27 left");
-    done = 3 << 19;  // past the total, as a growing input may be
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(), "\r1.5 MiB of 1.0 MiB, 768.0 KiB/s" + std::string(8, ' '));
-    const int printed = progress.Aside([&] {
-      std::fputs("beside\n", sink.file());
-      return 7;
-    });
-    EXPECT_EQ(printed, 7);
-    EXPECT_EQ(sink.Take(), Wiped(31) + "beside\n");
-    done = 1 << 20;
-    clock.Advance(250ms);
-    EXPECT_EQ(sink.Take(), "\r1.0 MiB of 1.0 MiB, 455.1 KiB/s");
-  }
-  EXPECT_EQ(sink.Take(), Wiped(31)) << "cleared at the end";
+  StepClock clock({[&](auto now) {
+                     EXPECT_EQ(now, 1000ms);
+                     EXPECT_EQ(sink.Take(), "") << "nothing before the delay";
+                     done = 1000;
+                   },
+                   [&](auto now) {
+                     EXPECT_EQ(now, 1250ms);
+                     EXPECT_EQ(sink.Take(), "\r1000 B of 1.0 MiB, 1000 B/s, 17:27 left");
+                     done = 3 << 19;  // past the total, as a growing input may be
+                   },
+                   [&](auto) {
+                     EXPECT_EQ(sink.Take(),
+                               "\r1.5 MiB of 1.0 MiB, 1.2 MiB/s" + std::string(10, ' '));
+                     done = 1 << 20;
+                   }});
+  Progress progress(true, Progress::Unit::Bytes, 1 << 20, [&] { return done.load(); },
+                    {1000ms, 250ms, &clock, sink.file()});
+  clock.WaitForSteps();
+  EXPECT_EQ(sink.Take(), "\r1.0 MiB of 1.0 MiB, 682.7 KiB/s");
+  const int printed = progress.Aside([&] {
+    std::fputs("beside\n", sink.file());
+    return 7;
+  });
+  EXPECT_EQ(printed, 7);
+  EXPECT_EQ(sink.Take(), Wiped(31) + "beside\n");
 }
 
 // A decryption whose payload is done while its seal is still checked: the
 // line is not done until the last step is.
 TEST(Progress, StepsAreDoneOnlyTogether) {
-  TestClock clock;
   Sink sink;
   std::atomic<std::uint64_t> decrypted{1 << 20}, checked{0};
-  {
-    Progress progress(true,
-                      [&] {
-                        return std::vector<ProgressStep>{{"decrypted", decrypted, 1 << 20},
-                                                         {"seal checked", checked, 1 << 20}};
-                      },
-                      {0ms, 250ms, &clock, sink.file()});
-    EXPECT_EQ(sink.Take(), "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 0 B/s");
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(),
-              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 1.0 MiB/s, 0:01 left");
-    checked = 1 << 20;
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(),
-              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 1.0 MiB of 1.0 MiB, 1.0 MiB/s" +
-                  std::string(7, ' '));
-  }
-  sink.Take();
+  const std::string both = "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked ";
+  StepClock clock({[&](auto) { EXPECT_EQ(sink.Take(), both + "0 B of 1.0 MiB, 0 B/s"); },
+                   [&](auto) {
+                     EXPECT_EQ(sink.Take(), both + "0 B of 1.0 MiB, 4.0 MiB/s, 0:00 left");
+                     checked = 1 << 20;
+                   }});
+  Progress progress(true,
+                    [&] {
+                      return std::vector<ProgressStep>{{"decrypted", decrypted, 1 << 20},
+                                                       {"seal checked", checked, 1 << 20}};
+                    },
+                    {0ms, 250ms, &clock, sink.file()});
+  clock.WaitForSteps();
+  EXPECT_EQ(sink.Take(), both + "1.0 MiB of 1.0 MiB, 4.0 MiB/s" + std::string(7, ' '));
 }
 
 // A run of decryptions as check counts it, each decryption as the library's
@@ -218,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ProgressRun, ::testing::Values(
 // clang-format on
 
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
-  TestClock clock;
+  StepClock clock({});
   Sink sink;
   {
     Progress progress(true, Progress::Unit::Chains, 2, [] { return 1; },
