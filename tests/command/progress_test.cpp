@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QVEHelper.h"
+#include "tests/support/command_rows.h"
 
 namespace qve::command {
 namespace {
@@ -150,8 +151,6 @@ struct RunRow {
   std::uint64_t decrypted = 0, checked = 0;  // of the sizes' sum
 };
 
-void PrintTo(const RunRow& row, std::ostream* os) { *os << row.name; }
-
 class ProgressRun : public ::testing::TestWithParam<RunRow> {};
 
 TEST_P(ProgressRun, CountsTheStepsOfEveryDecryption) {
@@ -178,26 +177,27 @@ TEST_P(ProgressRun, CountsTheStepsOfEveryDecryption) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, ProgressRun, ::testing::Values(
-    RunRow{.name = "None"},
-    RunRow{.name = "StartedNothingReported", .decryptions = {{1000}}},
-    RunRow{.name = "Decrypting", .decryptions = {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, .decrypted = 400},
-    RunRow{.name = "ReadPastItsSize", .decryptions = {{1000, {{D, 1500, 1000}}}}, .decrypted = 1000},
-    RunRow{.name = "CheckingItsSeal", .decryptions = {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, .decrypted = 1000,
+const RunRow kRows[] = {
+    {.name = "None"},
+    {.name = "StartedNothingReported", .decryptions = {{1000}}},
+    {.name = "Decrypting", .decryptions = {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, .decrypted = 400},
+    {.name = "ReadPastItsSize", .decryptions = {{1000, {{D, 1500, 1000}}}}, .decrypted = 1000},
+    {.name = "CheckingItsSeal", .decryptions = {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, .decrypted = 1000,
            .checked = 300},
-    RunRow{.name = "CheckingDecryptionEndUnreported", .decryptions = {{1000, {{D, 600, 1000}, {C, 0, 900}}}},
+    {.name = "CheckingDecryptionEndUnreported", .decryptions = {{1000, {{D, 600, 1000}, {C, 0, 900}}}},
            .decrypted = 1000},
-    RunRow{.name = "Finished", .decryptions = {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, .decrypted = 700,
+    {.name = "Finished", .decryptions = {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, .decrypted = 700,
            .checked = 700},
-    RunRow{.name = "FinishedNothingReported", .decryptions = {{700, {}, true}}, .decrypted = 700, .checked = 700},
-    RunRow{.name = "SeveralAtOnce", .decryptions = {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
+    {.name = "FinishedNothingReported", .decryptions = {{700, {}, true}}, .decrypted = 700, .checked = 700},
+    {.name = "SeveralAtOnce", .decryptions = {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
                                                     {2000, {{D, 2000, 2000}, {C, 500, 1900}}},
                                                     {4000},
                                                     {8000, {{D, 100, 8000}}},
                                                     {16000, {}, true}},
-           .decrypted = 19100, .checked = 17500}),
-    [](const auto& info) { return std::string(info.param.name); });
+           .decrypted = 19100, .checked = 17500}};
 // clang-format on
+
+QVE_NAMED_ROWS(ProgressRun, kRows);
 
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
   StepClock clock({});
