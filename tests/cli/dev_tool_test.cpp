@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper-dev and the frame both programs share, as users run them: one row
-// per case, with its exit status, what it names, the folder afterwards and,
-// where a row is the one that makes a message, its wording.
+// qvehelper-dev and the frame both programs share: exit status, what it names
+// and the folder afterwards.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper inspect on containers and logs built byte by byte: each row is a
-// file, the arguments, the facts its JSON must hold and, where a row is the
-// one that makes a kind of line, how that line reads.
+// qvehelper inspect on containers and logs built byte by byte: the facts its
+// JSON holds and, where a row makes a kind of line, how that line reads.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

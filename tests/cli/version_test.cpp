@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper --version and the footer of its --html page say which build wrote
-// them: the version, the OpenSSL in use and the built-in keys, each named by
-// the SHA-256 that openssl itself gives for the public key of its PEM file.
+// qvehelper --version names the build: version, OpenSSL and the built-in keys
+// by the SHA-256 that openssl gives for each PEM file's public key.
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The progress line in process, on a clock the test moves: when it first
-// shows, what it says as time passes, and that it leaves a clean line; and
-// what a run of decryptions gives it to show.
+// The progress line on a clock the test moves, and what a run of decryptions
+// gives it to show.
 #include "command/progress.h"
 
 #include <gtest/gtest.h>
