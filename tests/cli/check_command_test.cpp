@@ -22,20 +22,18 @@ using testing::Container;
 
 // d/ holds five containers and a text file.
 void Containers(const fs::path& dir) {
-  const auto write = [&](const std::string& name, const Bytes& bytes) {
-    fs::create_directories((dir / "d" / name).parent_path());
+  fs::create_directories(dir / "d/sub");
+  const auto wrongKey =
+      testing::WrappedFor(testing::kKeyId11, testing::KeyBlock(Container{}.sessionKey));
+  for (const auto& [name, bytes] : std::vector<std::pair<const char*, Bytes>>{
+           {"good.qves", Container{.body = testing::Pattern(10000)}.Build()},
+           {"header.qves", Container{.version = 2}.Build()},
+           {"wrong-key.qves", Container{.records = std::vector{wrongKey}}.Build()},
+           {"sub/no-seal.qves", Container{.seal = std::nullopt}.Build()},
+           {"sub/bad-seal.qves",
+            Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build()},
+           {"notes.txt", testing::BytesOf("not a container\n")}})
     testing::WriteFile(dir / "d" / name, bytes);
-  };
-  const Bytes key = Container{}.sessionKey;
-  write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
-  write("header.qves", Container{.version = 2}.Build());
-  write("wrong-key.qves", Container{.records = std::vector{testing::WrappedFor(
-                                        testing::kKeyId11, testing::KeyBlock(key))}}
-                              .Build());
-  write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
-  write("sub/bad-seal.qves",
-        Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
-  write("notes.txt", testing::BytesOf("not a container\n"));
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -90,10 +90,8 @@ const Case kCases[] = {
     // clang-format on
 };
 
-// The DOM as Chromium builds it from the file. Chromium reserves hundreds of
-// GiB of address space at start and dies under a cap (ulimit -v, as a
-// mutation run sets); there the page as written is read instead, which holds
-// the same markup but proves less about how a browser parses it.
+// The DOM as Chromium builds it; under an address-space cap (a mutation run's),
+// where Chromium dies, the page as written, which proves less.
 std::string DumpDom(const std::filesystem::path& page) {
   rlimit cap{};
   if (getrlimit(RLIMIT_AS, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY) {

@@ -50,12 +50,6 @@ void Next(const fs::path& dir) {
       dir, {{"a/System_1.log", "o o S"}, {"a/system.log", "s s S"}, {"n/system.log", "w w S"}});
 }
 
-// The same device as `a` with two lines more signed.
-void Longer(const fs::path& dir) {
-  testing::WriteChain(dir,
-                      {{"longer/System_1.log", "o o S"}, {"longer/system.log", "s s S m m S"}});
-}
-
 // How many of `list` are about `path`.
 std::size_t About(const Json& list, const std::string& path) {
   return std::size_t(std::count_if(list.begin(), list.end(),
@@ -91,7 +85,6 @@ struct Scenario {
   std::string sh = {};                 // shell steps then, $Q the command
   std::vector<std::string> args = {};  // after verify --each --json
   int status = 0;
-  // The chains' objects, in argument order, and the folder afterwards.
   std::string json = {};    // values the chains' objects must hold, in argument order
   std::string record = {};  // values the record left must hold
   std::function<void(const std::vector<Json>&, const fs::path&)> check = {};
@@ -104,8 +97,10 @@ const std::string kCli = QVE_CLI_FILE;
 std::vector<Scenario> Rows() {
   const testing::Command nobody{.asNobody = true};
   const std::string rec = "$Q verify -q --checkpoint-init --checkpoint record a";
+  // Beside `a` the same device with two lines more signed, and its record.
   const std::string longer =
-      rec + " && $Q verify -q --checkpoint-init --checkpoint longer.record longer";
+      rec + " && mkdir longer && cp a/System_1.log longer && cat a/system.log n/system.log > " +
+      "longer/system.log && $Q verify -q --checkpoint-init --checkpoint longer.record longer";
   const auto edit = [&](const std::string& field, const std::string& value) {
     return rec + " && sed -i 's/\"" + field + "\": \"[^\"]*\"/\"" + field + "\": \"" + value +
            "\"/' record";
@@ -115,7 +110,7 @@ std::vector<Scenario> Rows() {
       {.name = "OverlappingCronRunWaits", .sh = rec, .args = {"--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"written": true}}])", .after = "grep -qx 75 second",
        .how = Before("rename", "record", kCli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
-      {.name = "RecordReplacedWithoutLock", .setup = Longer, .sh = longer, .args = {"--checkpoint", "record", "a"},
+      {.name = "RecordReplacedWithoutLock", .setup = Next, .sh = longer, .args = {"--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"status": "extended"}}])",
        .check = [](const std::vector<Json>& chains, const fs::path& dir) {
          const Json longer = Record(dir / "longer.record");
@@ -124,7 +119,7 @@ std::vector<Scenario> Rows() {
          EXPECT_EQ(Record(dir / "record").at("line"), longer.at("line"));
        },
        .how = Before("rename", "record", "cp longer/system.log a/system.log && cp longer.record record")},
-      {.name = "RecordOfLinesNotHeldIsLost", .setup = Longer, .sh = longer, .args = {"--checkpoint", "record", "a"},
+      {.name = "RecordOfLinesNotHeldIsLost", .setup = Next, .sh = longer, .args = {"--checkpoint", "record", "a"},
        .status = 4, .json = R"([{"exitStatus": 4, "resultCode": 4, "report": {"resultCode": 0}}])",
        .after = "cmp record longer.record", .how = Before("rename", "record", "cp longer.record record")},
       // Written as System_2.log, System_1.log, system.log.

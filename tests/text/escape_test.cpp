@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The one escaper of every command's output: each row is text from a file
-// and how it shows, as text and, where given, as HTML.
+// The one escaper of every command's output: text from a file as it shows.
 #include "text/escape.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +14,8 @@ namespace {
 
 struct Row {
   const char* name;
-  std::string bytes, text, html = {};
-  // Only so many bytes are given; the rest lie in memory right after them.
-  std::size_t given = std::string::npos;
+  std::string bytes, text, html = {};     // html: only where given
+  std::size_t given = std::string::npos;  // bytes given; the rest lie in memory right after them
 };
 
 class Escape : public ::testing::TestWithParam<Row> {};
