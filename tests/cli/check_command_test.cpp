@@ -1,21 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper check as users run it, on a folder of mixed containers: one row per case, with one
-// result per container, the largest as the exit status, a warning for every entry passed over, no
-// file left anywhere and, where a row is the one that makes a message, its wording.
+// qvehelper check on a folder of mixed containers: a result each, the largest
+// as the exit status, a warning per entry passed over, and no file left.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/builders.h"
-#include "tests/support/command_runner.h"
+#include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 
 namespace qve {
@@ -26,39 +22,18 @@ using testing::Container;
 
 // d/ holds five containers and a text file.
 void Containers(const fs::path& dir) {
-  const auto write = [&](const std::string& name, const Bytes& bytes) {
-    fs::create_directories((dir / "d" / name).parent_path());
+  fs::create_directories(dir / "d/sub");
+  const auto wrongKey =
+      testing::WrappedFor(testing::kKeyId11, testing::KeyBlock(Container{}.sessionKey));
+  for (const auto& [name, bytes] : std::vector<std::pair<const char*, Bytes>>{
+           {"good.qves", Container{.body = testing::Pattern(10000)}.Build()},
+           {"header.qves", Container{.version = 2}.Build()},
+           {"wrong-key.qves", Container{.records = std::vector{wrongKey}}.Build()},
+           {"sub/no-seal.qves", Container{.seal = std::nullopt}.Build()},
+           {"sub/bad-seal.qves",
+            Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build()},
+           {"notes.txt", testing::BytesOf("not a container\n")}})
     testing::WriteFile(dir / "d" / name, bytes);
-  };
-  const Bytes key = Container{}.sessionKey;
-  write("good.qves", Container{.body = testing::Pattern(10000)}.Build());
-  write("header.qves", Container{.version = 2}.Build());
-  write("wrong-key.qves", Container{.records = std::vector{testing::WrappedFor(
-                                        testing::kKeyId11, testing::KeyBlock(key))}}
-                              .Build());
-  write("sub/no-seal.qves", Container{.seal = std::nullopt}.Build());
-  write("sub/bad-seal.qves",
-        Container{.seal = testing::Seal{.signature = testing::Pattern(256)}}.Build());
-  write("notes.txt", testing::BytesOf("not a container\n"));
-}
-
-// Every kind of entry check passes over or warns about.
-void Oddities(const fs::path& dir) {
-  const fs::path d = dir / "d";
-  testing::WriteFile(d / "empty.qves", Bytes());
-  Bytes damaged = testing::ReadFile(d / "good.qves");
-  damaged[0] = 'X';
-  testing::WriteFile(d / "damaged.QVES", damaged);
-  testing::WriteFile(d / "renamed.bin", testing::ReadFile(d / "good.qves"));
-  testing::WriteFile(d / "ab", testing::BytesOf("shorter than the suffix\n"));
-  testing::WriteFile(d / ".qves", testing::BytesOf("the suffix alone\n"));
-  fs::create_symlink("good.qves", d / "link.qves");
-  ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
-  fs::copy_file(d / "good.qves", d / "caf\xe9.qves");
-  testing::WriteFile(d / "locked.txt", Bytes());
-  chmod((d / "locked.txt").c_str(), 0);
-  fs::create_directory(d / "locked");
-  chmod((d / "locked").c_str(), 0);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -74,13 +49,11 @@ struct Row {
   int status = 0;
   std::string out = "";               // the whole of it; JSON compared as values
   std::vector<std::string> err = {};  // a part of each line, in any order
-  std::function<void(const fs::path&)> setup = {};
+  std::string sh = {};                // shell steps first
   testing::Command how = {};
   bool notLines = false;               // `err` parts anywhere: a terminal's, or after a usage line
   std::vector<std::string> says = {};  // whole lines: only here is wording pinned
 };
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 // "warning: " marks a line that passes an entry over, and is no wording.
 const std::string kWarning = "warning: ";
@@ -88,21 +61,14 @@ const std::string kWarning = "warning: ";
 std::vector<Row> Rows() {
   const testing::Command nobody{.asNobody = true};
   const testing::Command terminal{.errorToTerminal = true};
-  const auto emptyFolder = [](const fs::path& dir) {
-    fs::create_directories(dir / "d/none/deeper");
-  };
-  const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "d/good.qves", dir / "d/\xe9"); };
-  const auto fifo = [](const fs::path& dir) {
-    ASSERT_EQ(mkfifo((dir / "d/fifo.qves").c_str(), 0644), 0);
-  };
-  // TMPDIR as a link that nobody planted in a sticky world-writable folder
-  // (the test runs as root).
-  const auto plantedScratch = [](const fs::path& dir) {
-    fs::create_directory(dir / "sticky");
-    chmod((dir / "sticky").c_str(), 01777);
-    fs::create_symlink("..", dir / "sticky/tmp");
-    ASSERT_EQ(lchown((dir / "sticky/tmp").c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
-  };
+  // Every kind of entry check passes over or warns about.
+  const std::string oddities =
+      "cd d && : > empty.qves && cp good.qves damaged.QVES && printf X | dd of=damaged.QVES "
+      "conv=notrunc status=none && "
+      "cp good.qves renamed.bin && echo short > ab && echo suffix > .qves && ln -s good.qves "
+      "link.qves && "
+      "mkfifo fifo.qves && cp good.qves caf\xe9.qves && : > locked.txt && chmod 0 locked.txt && "
+      "mkdir -m 0 locked";
   // Each container of d/ that does not give Success is named with why.
   const std::vector<std::string> why = {
       "d/header.qves:", "d/sub/bad-seal.qves:", "d/sub/no-seal.qves:", "d/wrong-key.qves:"};
@@ -123,7 +89,7 @@ std::vector<Row> Rows() {
        .out = "HeaderInvalid d/.qves\nSuccess d/caf\\xe9.qves\nHeaderInvalid d/damaged.QVES\nHeaderInvalid d/empty.qves\n"
               "Success d/good.qves\nHeaderInvalid d/header.qves\nSuccess d/renamed.bin\n"
               "BadSignature d/sub/bad-seal.qves\nNoSeal d/sub/no-seal.qves\nSessionKeyUnavailable d/wrong-key.qves\n",
-       .err = besides, .setup = Oddities, .how = nobody,
+       .err = besides, .sh = oddities, .how = nobody,
        .says = {"warning: d/.qves: does not start with \"QVES\"", "warning: d/empty.qves: the file is empty",
                 "warning: d/link.qves: skipped: links are not followed",
                 "warning: d/fifo.qves: skipped: a FIFO, not a regular file",
@@ -137,7 +103,7 @@ std::vector<Row> Rows() {
        .says = {say + "CONTAINER cannot be standard input (-); ./- names a file called -"}},
       {.name = "EmptyContainer", .args = {"d/good.qves", ""}, .status = 64, .err = {"", "usage: ", "see "},
        .says = {say + "CONTAINER must not be empty"}},
-      {.name = "FifoNamed", .args = {"d/good.qves", "d/fifo.qves"}, .status = 65, .err = {"d/fifo.qves"}, .setup = fifo,
+      {.name = "FifoNamed", .args = {"d/good.qves", "d/fifo.qves"}, .status = 65, .err = {"d/fifo.qves"}, .sh = "mkfifo d/fifo.qves",
        .how = {.hangGuardSeconds = 20}, .says = {say + "CONTAINER d/fifo.qves is a FIFO, not a regular file"}},
       {.name = "DeviceNamed", .args = {"/dev/null"}, .status = 65, .err = {"/dev/null"}},
       {.name = "ScratchPastSizeLimit", .args = {"-j", "1", "d/good.qves", "d/header.qves"}, .status = 74,
@@ -147,15 +113,14 @@ std::vector<Row> Rows() {
       {.name = "NoScratchFolder", .args = {"d/good.qves"}, .status = 73, .err = {"$TMP/none"},
        .how = {.environment = {"TMPDIR=$TMP/none"}}, .says = {say + "the scratch folder $TMP/none: no such file or directory"}},
       {.name = "ScratchThroughOthersLink", .args = {"d/good.qves"}, .status = 73, .err = {"sticky/tmp"},
-       .setup = plantedScratch, .how = {.environment = {"TMPDIR=sticky/tmp"}},
+       .sh = "mkdir -m 1777 sticky && ln -s .. sticky/tmp && chown -h nobody: sticky/tmp", .how = {.environment = {"TMPDIR=sticky/tmp"}},
        .says = {say + "the scratch folder sticky/tmp is a symbolic link, owned by neither this user nor the folder's owner, in a sticky world-writable folder; it is not followed (the rule of fs.protected_symlinks)"}},
       {.name = "ReaderGone", .args = {"d/good.qves"}, .status = 74, .err = {""}, .how = {.outputTo = "|x"},
        .says = {"qvehelper: cannot write standard output: broken pipe"}},
       {.name = "NoContainerAtAll", .args = {"d/none"}, .status = 66, .err = {kWarning + "d/none:", ""},
-       .setup = emptyFolder, .says = {"warning: d/none: no container below it", say + "no container found"}},
-      {.name = "AllSuccessful", .args = {"d/good.qves"}, .out = "Success d/good.qves\n"},
+       .sh = "mkdir -p d/none/deeper", .says = {"warning: d/none: no container below it", say + "no container found"}},
       {.name = "NamesNotUtf8", .args = {"d/\xe9", "d/n\xff"}, .status = 2, .out = "Success d/\\xe9\nInputOpenFailed d/n\\xff\n",
-       .err = {"d/n\\xff:"}, .setup = notUtf8},
+       .err = {"d/n\\xff:"}, .sh = "cp d/good.qves d/\xe9"},
       {.name = "Progress", .args = {"--progress-delay=0", "d/good.qves"}, .out = "Success d/good.qves\n", .err = {"\r"},
        .how = terminal, .notLines = true},
       {.name = "JsonNoProgress", .args = {"--progress-delay=0", "--json", "d/good.qves"},
@@ -181,7 +146,9 @@ testing::CommandResult RunRow(const Row& row, std::string* scratch) {
   testing::TempDir dir, temporary;
   chmod(temporary.path().c_str(), 0777);
   Containers(dir.path());
-  if (row.setup) row.setup(dir.path());
+  if (!row.sh.empty()) {
+    EXPECT_EQ(testing::Shell(dir.path(), row.sh), 0) << row.sh;
+  }
   const auto files = [&] {
     return std::count_if(fs::recursive_directory_iterator(dir.path()), {},
                          [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
@@ -235,8 +202,7 @@ TEST_P(CheckCommand, Row) {
   EXPECT_TRUE(lines.empty()) << ran.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CheckCommand, ::testing::ValuesIn(Rows()),
-                         [](const auto& info) { return info.param.name; });
+QVE_NAMED_ROWS(CheckCommand, Rows());
 
 }  // namespace
 }  // namespace qve

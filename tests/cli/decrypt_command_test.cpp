@@ -1,23 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper decrypt as users run it, on one thread and on two: one row per
-// case, with its outcome, its exit status, what it leaves in the folder and,
-// where a row is the one that makes a message, its wording.
-#include <fcntl.h>
+// qvehelper decrypt as users run it, on one thread and on two: its outcome,
+// exit status and what it leaves in the folder.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "tests/support/builders.h"
-#include "tests/support/command_runner.h"
+#include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 
 namespace qve {
@@ -28,15 +23,7 @@ using testing::Container;
 
 const Bytes kBody = testing::Pattern(50000, 2);
 const Bytes kOld = testing::Pattern(777, 9);
-const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves"};
-
-// Standard input as a pipe that gets c.qves, the command interrupted by
-// `signal` while it waits for the end.
-std::function<void(pid_t, int, const fs::path&)> Feed(int signal) {
-  return [signal](pid_t child, int to, const fs::path& dir) {
-    testing::FeedPipe(child, to, testing::ReadFile(dir / "c.qves"), signal);
-  };
-}
+const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves", "v2.qves"};
 
 struct Row {
   std::string name;
@@ -46,9 +33,9 @@ struct Row {
   std::string err = "";              // text it must hold ("\n": a line at all), or "": nothing
   char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended
   std::set<std::string> added = {};  // names beyond kBase left in the folder
-  std::function<void(const fs::path&)> setup = {};
+  std::string sh = "true";           // shell steps first
   testing::Command how = {};
-  std::function<void(pid_t, int, const fs::path&)> feed = {};
+  int signal = 0;  // when set, standard input a pipe fed c.qves, the command sent it meanwhile
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
   std::string says = "";       // its one message, word for word: only here is wording pinned
   bool twoThreads = false;     // also on two threads, which digest the plaintext as it is written
@@ -57,53 +44,14 @@ struct Row {
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 std::vector<Row> Rows() {
-  const auto fifo = [](const char* name) {
-    return [name](const fs::path& dir) { ASSERT_EQ(mkfifo((dir / name).c_str(), 0644), 0); };
-  };
-  const auto link = [](const char* target, const char* name) {
-    return [=](const fs::path& dir) { fs::create_symlink(target, dir / name); };
-  };
-  const auto hardLink = [](const fs::path& dir) {
-    fs::create_hard_link(dir / "c.qves", dir / "h");
-  };
-  const auto device = [](const fs::path& dir) {
-    ASSERT_EQ(mknod((dir / "d").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
-  };
-  const auto folder = [](const fs::path& dir) { fs::create_directory(dir / "s"); };
-  const auto notUtf8 = [](const fs::path& dir) { fs::copy(dir / "c.qves", dir / "c\xe9"); };
-  const auto lockInput = [](const fs::path& dir) { chmod((dir / "c.qves").c_str(), 0600); };
-  const auto lockFolder = [](const fs::path& dir) { chmod(dir.c_str(), 0755); };
-  // Another user's file, which nobody may write; in a sticky folder, one it
-  // may write but not replace.
-  const auto othersFile = [](mode_t mode, mode_t folder) {
-    return [=](const fs::path& dir) {
-      testing::WriteFile(dir / "ro", kOld);
-      chmod((dir / "ro").c_str(), mode);
-      chmod(dir.c_str(), folder);
-    };
-  };
-  // A container of another version.
-  const auto version2 = [](const fs::path& dir) {
-    testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
-  };
-  // A link in the sticky world-writable folder, as nobody would plant it
-  // (the test runs as root) or as root's own.
-  const auto stickyLink = [](const char* target, const char* name, bool byNobody) {
-    return [=](const fs::path& dir) {
-      chmod(dir.c_str(), 01777);
-      fs::create_symlink(target, dir / name);
-      if (byNobody) {
-        ASSERT_EQ(lchown((dir / name).c_str(), testing::NobodyUid(), testing::NobodyGid()), 0);
-      }
-    };
-  };
+  const std::string sticky = "chmod 1777 . && ln -s ", byNobody = " && chown -h nobody: ";
   const Bytes sealed = Container{.body = kBody}.Build();
   const std::string input(sealed.begin(), sealed.end());
   const testing::Command nobody{.asNobody = true};
   const std::string longName(250, 'n');
   const std::string ok = "Success (0)\n", noSeal = "NoSeal (1)\n", invalid = "HeaderInvalid (6)\n";
   const std::string unopened = "InputOpenFailed (2)\n", said = "\n";
-  const std::string sticky =
+  const std::string others =
       ", owned by neither this user nor the folder's owner, in a sticky world-writable folder; it "
       "is not followed (the rule of fs.protected_symlinks)";
   // clang-format off
@@ -120,8 +68,7 @@ std::vector<Row> Rows() {
        .out = "BadSignature (13)\n", .err = "0a000000", .content = 'B', .twoThreads = true},
       {.name = "Truncated", .args = {"trunc.qves", "out.bin"}, .status = 1, .out = noSeal, .err = said,
        .says = "the container looks cut short: its payload is not a whole number of 16-byte cipher blocks", .twoThreads = true},
-      {.name = "Version2", .args = {"v2.qves", "out.bin"}, .status = 6, .out = invalid, .err = said,
-       .added = {"v2.qves"}, .setup = version2, .says = "version 2 is not supported (this tool reads version 1)"},
+      {.name = "Version2", .args = {"v2.qves", "out.bin"}, .status = 6, .out = invalid, .err = said, .says = "version 2 is not supported (this tool reads version 1)"},
       {.name = "StandardInput", .args = {"-", "out.bin"}, .out = ok, .content = 'B', .how = {.input = input}, .twoThreads = true},
       {.name = "StandardInputToStandardOutput", .args = {"-", "-"}, .out = "body", .err = ok, .how = {.input = input}},
       {.name = "StandardInputFifoWriterGone", .args = {"-", "out.bin"}, .out = ok, .content = 'B',
@@ -130,49 +77,49 @@ std::vector<Row> Rows() {
       {.name = "PipeAsDevStdout", .args = {"c.qves", "/dev/stdout"}, .out = "body", .err = ok, .how = {.outputTo = "|"}},
       {.name = "MissingInput", .args = {"none", "out.bin"}, .status = 2, .out = unopened, .err = "none",
        .says = "none: no such file or directory"},
-      {.name = "FifoAsInput", .args = {"f", "out.bin"}, .status = 65, .err = said, .added = {"f"}, .setup = fifo("f"),
+      {.name = "FifoAsInput", .args = {"f", "out.bin"}, .status = 65, .err = said, .added = {"f"}, .sh = "mkfifo f",
        .how = {.hangGuardSeconds = 20},
        .says = "INPUT f is a FIFO, not a regular file; give - to read a stream from standard input"},
-      {.name = "DeviceAsInput", .args = {"d", "out.bin"}, .status = 65, .err = said, .added = {"d"}, .setup = device},
+      {.name = "DeviceAsInput", .args = {"d", "out.bin"}, .status = 65, .err = said, .added = {"d"}, .sh = "mknod -m 666 d c 1 7"},
       {.name = "EmptyInput", .args = {"", "out.bin"}, .status = 64, .err = said, .says = "INPUT and OUTPUT must not be empty"},
       {.name = "FolderInput", .args = {".", "out.bin"}, .status = 2, .out = unopened, .err = said},
       {.name = "UnreadableInput", .args = {"c.qves", "out.bin"}, .status = 2, .out = unopened, .err = "c.qves",
-       .setup = lockInput, .how = nobody},
-      {.name = "NamesNotUtf8", .args = {"c\xe9", "out.bin"}, .out = ok, .content = 'B', .added = {"c\xe9"}, .setup = notUtf8},
+       .sh = "chmod 600 c.qves", .how = nobody},
+      {.name = "NamesNotUtf8", .args = {"c\xe9", "out.bin"}, .out = ok, .content = 'B', .added = {"c\xe9"}, .sh = "cp c.qves c\xe9"},
       {.name = "OutputNotUtf8", .args = {"c.qves", "o\xff"}, .out = ok, .added = {"o\xff"}},
       {.name = "SameNotUtf8", .args = {"c\xe9", "./c\xe9"}, .status = 64, .err = "./c\\xe9", .added = {"c\xe9"},
-       .setup = notUtf8},
+       .sh = "cp c.qves c\xe9"},
       {.name = "EmptyOutput", .args = {"c.qves", ""}, .status = 64, .err = said},
       {.name = "SameFile", .args = {"c.qves", "./c.qves"}, .status = 64, .err = "./c.qves",
        .says = "OUTPUT ./c.qves is the same file as INPUT c.qves"},
       {.name = "SameFileKept", .args = {"--keep-unverified", "c.qves", "c.qves"}, .status = 64, .err = "c.qves"},
-      {.name = "SameByHardLink", .args = {"c.qves", "h"}, .status = 64, .err = "c.qves", .added = {"h"}, .setup = hardLink},
-      {.name = "FifoOutput", .args = {"c.qves", "f"}, .status = 73, .err = said, .added = {"f"}, .setup = fifo("f"),
+      {.name = "SameByHardLink", .args = {"c.qves", "h"}, .status = 64, .err = "c.qves", .added = {"h"}, .sh = "ln c.qves h"},
+      {.name = "FifoOutput", .args = {"c.qves", "f"}, .status = 73, .err = said, .added = {"f"}, .sh = "mkfifo f",
        .says = "OUTPUT f is a FIFO; only a regular file is replaced"},
       {.name = "DeviceOutput", .args = {"--keep-unverified", "c.qves", "d"}, .status = 73, .err = said, .added = {"d"},
-       .setup = device},
-      {.name = "FolderOutput", .args = {"c.qves", "s"}, .status = 73, .err = said, .added = {"s"}, .setup = folder,
+       .sh = "mknod -m 666 d c 1 7"},
+      {.name = "FolderOutput", .args = {"c.qves", "s"}, .status = 73, .err = said, .added = {"s"}, .sh = "mkdir s",
        .says = "OUTPUT s is a folder; only a regular file is replaced"},
       {.name = "NoFolder", .args = {"--keep-unverified", "c.qves", "no/x"}, .status = 73, .err = "no/x",
        .says = "the folder no of OUTPUT no/x does not exist"},
       {.name = "NotReplaceable", .args = {"c.qves", "ro"}, .status = 73, .err = "ro", .added = {"ro"},
-       .setup = othersFile(0644, 0777), .how = nobody, .kept = "ro",
+       .sh = "cp out.bin ro && chmod 644 ro && chmod 777 .", .how = nobody, .kept = "ro",
        .says = "OUTPUT ro cannot be replaced: permission denied"},
       {.name = "StickyFolder", .args = {"--keep-unverified", "c.qves", "ro"}, .status = 73, .err = "ro", .added = {"ro"},
-       .setup = othersFile(0666, 01777), .how = nobody, .kept = "ro"},
-      {.name = "FolderNotWritable", .args = {"c.qves", "new"}, .status = 73, .err = said, .setup = lockFolder,
+       .sh = "cp out.bin ro && chmod 666 ro && chmod 1777 .", .how = nobody, .kept = "ro"},
+      {.name = "FolderNotWritable", .args = {"c.qves", "new"}, .status = 73, .err = said, .sh = "chmod 755 .",
        .how = nobody, .says = "cannot create a file in .: permission denied"},
       {.name = "LinkFollowed", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
-       .setup = link("out.bin", "l")},
+       .sh = "ln -s out.bin l"},
       {.name = "OthersLinkInStickyFolder", .args = {"c.qves", "l"}, .status = 73, .err = said, .added = {"l"},
-       .setup = stickyLink("out.bin", "l", true), .says = "OUTPUT l is a symbolic link" + sticky},
+       .sh = sticky + "out.bin l" + byNobody + "l", .says = "OUTPUT l is a symbolic link" + others},
       {.name = "OthersFolderLinkInStickyFolder", .args = {"c.qves", "s/out.bin"}, .status = 73, .err = "s/out.bin",
-       .added = {"s"}, .setup = stickyLink(".", "s", true),
-       .says = "OUTPUT s/out.bin leads through s, a symbolic link" + sticky},
+       .added = {"s"}, .sh = sticky + ". s" + byNobody + "s",
+       .says = "OUTPUT s/out.bin leads through s, a symbolic link" + others},
       {.name = "OwnLinkInStickyFolder", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
-       .setup = stickyLink("out.bin", "l", true), .how = nobody},
+       .sh = sticky + "out.bin l" + byNobody + "l", .how = nobody},
       {.name = "FolderOwnersLinkInStickyFolder", .args = {"c.qves", "l"}, .out = ok, .content = 'B', .added = {"l"},
-       .setup = stickyLink("out.bin", "l", false), .how = nobody},
+       .sh = sticky + "out.bin l", .how = nobody},
       {.name = "ToStandardOutput", .args = {"c.qves", "-"}, .out = "body", .err = ok, .twoThreads = true},
       {.name = "NothingUnverified", .args = {"bad.qves", "-"}, .status = 13, .err = "BadSignature (13)\n"},
       {.name = "OutputIsStandardOutput", .args = {"c.qves", "out.bin"}, .err = ok, .content = 'A',
@@ -185,35 +132,41 @@ std::vector<Row> Rows() {
        .how = {.errorToTerminal = true}},
       {.name = "FileSizeLimit", .args = {"c.qves", "out.bin"}, .status = 5, .out = "OutputWriteFailed (5)\n", .err = said,
        .how = {.fileSizeLimit = 9000}, .says = "file too large", .twoThreads = true},
-      {.name = "Sigint", .args = {"-", "out.bin"}, .status = 130, .feed = Feed(SIGINT), .twoThreads = true},
-      {.name = "Sigkill", .args = {"-", "out.bin"}, .status = 137, .feed = Feed(SIGKILL)},
+      {.name = "Sigint", .args = {"-", "out.bin"}, .status = 130, .signal = SIGINT, .twoThreads = true},
+      {.name = "Sigkill", .args = {"-", "out.bin"}, .status = 137, .signal = SIGKILL},
   };
   // clang-format on
 }
 
-// Runs `row` with `jobs` threads in a folder of its own, checks what it
-// leaves there and returns what it printed.
-testing::CommandResult RunRow(const Row& row, const char* jobs) {
+class DecryptCommand : public ::testing::TestWithParam<std::tuple<Row, const char*>> {};
+
+// One thread reads the plaintext back, two digest it as it is written; both
+// must end alike.
+TEST_P(DecryptCommand, Row) {
+  umask(022);
+  const auto& [row, jobs] = GetParam();
   std::vector<std::string> args = {"-j", jobs};
   args.insert(args.end(), row.args.begin(), row.args.end());
   testing::TempDir dir;
-  chmod(dir.path().c_str(), 0777);
   testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
   testing::WriteFile(
       dir / "bad.qves",
       Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
-  Bytes cut = testing::ReadFile(dir / "c.qves");
-  cut.resize(cut.size() - 7);
-  testing::WriteFile(dir / "trunc.qves", cut);
+  testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   testing::WriteFile(dir / "out.bin", kOld);
-  chown((dir / "out.bin").c_str(), testing::NobodyUid(), testing::NobodyGid());
-  chmod((dir / "out.bin").c_str(), 0600);
-  if (row.setup) row.setup(dir.path());
+  EXPECT_EQ(testing::Shell(dir.path(),
+                           "chmod 777 . && head -c -7 c.qves > trunc.qves && chown nobody: out.bin "
+                           "&& chmod 600 out.bin && " +
+                               row.sh),
+            0);
   testing::Command command = testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
   if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
       command.outputTo[0] != '|')
     command.outputTo = dir / command.outputTo;
-  if (row.feed) command.feedInput = [&](pid_t child, int to) { row.feed(child, to, dir.path()); };
+  if (row.signal != 0)
+    command.feedInput = [&](pid_t child, int to) {
+      testing::FeedPipe(child, to, testing::ReadFile(dir / "c.qves"), row.signal);
+    };
   const testing::CommandResult ran = testing::Run(command);
   std::set<std::string> expected = kBase;
   expected.insert(row.added.begin(), row.added.end());
@@ -234,17 +187,6 @@ testing::CommandResult RunRow(const Row& row, const char* jobs) {
     EXPECT_EQ(status.st_mode & 0777, 0644u);
     EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody);
   }
-  return ran;
-}
-
-class DecryptCommand : public ::testing::TestWithParam<std::tuple<Row, const char*>> {};
-
-// One thread reads the plaintext back, two digest it as it is written; both
-// must end alike.
-TEST_P(DecryptCommand, Row) {
-  umask(022);
-  const auto& [row, jobs] = GetParam();
-  const testing::CommandResult ran = RunRow(row, jobs);
   EXPECT_EQ(ran.exitCode, row.status) << ran.out << ran.err;
   const std::string body(kBody.begin(), kBody.end());
   EXPECT_TRUE(ran.out == (row.out == "body" ? body : row.out));

@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-// qvehelper-dev and the frame both programs share, as users run them: one row
-// per case, with its exit status, what it names, the folder afterwards and,
-// where a row is the one that makes a message, its wording.
+// qvehelper-dev and the frame both programs share: exit status, what it names
+// and the folder afterwards.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "tests/support/builders.h"
-#include "tests/support/command_runner.h"
+#include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 #include "tests/support/json_holds.h"
 
@@ -32,21 +28,9 @@ struct Row {
   std::string err = "";               // a part it must hold ("\n": a line at all), or "": nothing
   std::set<std::string> added = {};
   testing::Command how = {};
-  std::function<void(const fs::path&)> setup = {};
+  std::string sh = "true";             // shell steps first
   std::vector<std::string> says = {};  // word for word: only here is wording pinned
 };
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
-
-// The program alone in the folder, as a build tree moved away without its
-// keys; or installed, with the keys in PREFIX/share.
-void Alone(const fs::path& dir) { fs::copy_file(QVE_DEV_CLI_FILE, dir / "qvehelper-dev"); }
-void Installed(const fs::path& dir) {
-  fs::create_directories(dir / "bin");
-  fs::copy_file(QVE_DEV_CLI_FILE, dir / "bin/qvehelper-dev");
-  fs::create_directories(dir / "share/qvehelper/keys");
-  fs::copy(fs::path(testing::DevKeyPath("x")).parent_path(), dir / "share/qvehelper/keys/dev");
-}
 
 std::vector<Row> Rows() {
   const std::string key = testing::DevKeyPath("decryption-public.pem");
@@ -90,7 +74,7 @@ std::vector<Row> Rows() {
       {.name = "MissingInput", .args = {"seal", "none", "out.bin"}, .status = 66, .err = "none",
        .says = {seal + "cannot open none: no such file or directory\n"}},
       {.name = "InputNamedNotUtf8", .args = {"seal", "p\xe9", "c.qves"}, .added = {"c.qves", "p\xe9"},
-       .setup = [](const fs::path& dir) { fs::copy_file(dir / "plain.txt", dir / "p\xe9"); }},
+       .sh = "cp plain.txt p\xe9"},
       {.name = "InputNobodyMayRead", .args = {"seal", "bad.txt", "new.qves"}, .status = 66, .err = "bad.txt",
        .how = {.asNobody = true}},
       {.name = "KeyAsStandardInput", .args = {"sign-log", "--key", "-", "plain.txt", "out.bin"}, .status = 64, .err = said,
@@ -101,10 +85,10 @@ std::vector<Row> Rows() {
        .how = {.input = "first\nsecond\n", .outputTo = "c.qves"}},
       {.name = "KeysBesideTheProgram", .args = {"seal", "plain.txt", "c.qves"}, .added = {"c.qves"}, .how = {.asNobody = true}},
       {.name = "NoKeysBesideTheProgram", .program = "./qvehelper-dev", .args = {"sign-log", "plain.txt", "s.log"},
-       .status = 66, .err = "/keys/dev", .added = {"qvehelper-dev"}, .setup = Alone,
+       .status = 66, .err = "/keys/dev", .added = {"qvehelper-dev"}, .sh = "cp " QVE_DEV_CLI_FILE " .",
        .says = {sign + "no development keys beside the program (looked in "}},
       {.name = "InstalledKeys", .program = "./bin/qvehelper-dev", .args = {"seal", "plain.txt", "c.qves"},
-       .added = {"bin", "share", "c.qves"}, .setup = Installed},
+       .added = {"bin", "share", "c.qves"}, .sh = "mkdir -p bin share/qvehelper/keys && cp " QVE_DEV_CLI_FILE " bin/ && cp -r $(dirname " + key + ") share/qvehelper/keys/dev"},
       {.name = "OutputPastSizeLimit", .args = {"sign-log", "plain.txt", "out.bin", "-n", "1"}, .status = 74,
        .err = "out.bin", .how = {.fileSizeLimit = 300}, .says = {sign + "cannot write output out.bin: file too large\n"}},
       {.name = "DeviceOutput", .args = {"seal", "plain.txt", "/dev/full"}, .status = 73, .err = "/dev/full",
@@ -115,20 +99,9 @@ std::vector<Row> Rows() {
       // out by the frame, words wrapped at 78 columns under their text.
       {.name = "Help", .program = cli, .args = {"help"}, .out = {"decrypt", "verify", "help"}, .says = {"Subcommands:"}},
       {.name = "HelpCheck", .program = cli, .args = {"help", "check"}, .out = {"\n  0 ", "\n  1-13 ", "\n  64 "},
-       .says = {"Exit status:\n"
-                "  0    success: every container gives Success\n"
+       .says = {"Exit status:\n  0    success: every container gives Success\n"
                 "  1-13 the largest result of any container (see 'decrypt'); a line on standard\n"
-                "       error says why each one that is not Success gives its result\n"
-                "  64   a usage error: a CONTAINER is empty or -\n"
-                "  65   an input of the wrong kind: a CONTAINER is a FIFO, socket or device\n"
-                "  66   an input is missing or cannot be read, said with the system's reason:\n"
-                "       no container was found\n"
-                "  70   a failure inside the work, said with its cause\n"
-                "  73   an output cannot be created or put in place: the scratch folder\n"
-                "       ($TMPDIR), named, takes no file\n"
-                "  74   an output does not take the data (a full disk, a closed pipe): a\n"
-                "       scratch file, which stops the run and names its folder, or standard\n"
-                "       output\n"}},
+                "       error says why each one that is not Success gives its result\n"}},
       {.name = "VerifyHelp", .program = cli, .args = {"verify", "--help"}, .out = {"qvehelper verify ", "64 ", "66 ", "70 ", "74 "}},
       {.name = "UsageError", .args = {"seal"}, .status = 64, .err = "qvehelper-dev seal ",
        .says = {"qvehelper-dev: INPUT is required\n", "usage: qvehelper-dev seal "}},
@@ -150,12 +123,13 @@ class DevToolAndFrame : public ::testing::TestWithParam<Row> {};
 TEST_P(DevToolAndFrame, Row) {
   const Row& row = GetParam();
   testing::TempDir dir;
-  testing::WriteFile(dir / "plain.txt", std::string("first\nsecond\n"));
-  testing::WriteFile(dir / "bad.txt", std::string("first\nsec\x1aond\n"));
-  testing::WriteFile(dir / "out.bin", std::string("old"));
-  chmod(dir.path().c_str(), 0777);
-  chmod((dir / "bad.txt").c_str(), 0600);
-  if (row.setup) row.setup(dir.path());
+  ASSERT_EQ(
+      testing::Shell(
+          dir.path(),
+          "printf 'first\\nsecond\\n' > plain.txt && printf 'first\\nsec\\032ond\\n' > bad.txt && "
+          "printf old > out.bin && chmod 777 . && chmod 600 bad.txt && " +
+              row.sh),
+      0);
   testing::Command command = row.how;
   command.program = row.program;
   command.args = row.args;
@@ -183,8 +157,7 @@ TEST_P(DevToolAndFrame, Row) {
     EXPECT_NE((ran.out + ran.err).find(text), std::string::npos) << text << "\n" << ran.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, DevToolAndFrame, ::testing::ValuesIn(Rows()),
-                         [](const auto& info) { return info.param.name; });
+QVE_NAMED_ROWS(DevToolAndFrame, Rows());
 
 }  // namespace
 }  // namespace qve

@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/builders.h"
-#include "tests/support/command_runner.h"
+#include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 
 namespace qve {
@@ -29,148 +28,70 @@ const std::string kHostileName = "System_<img src=x onerror=alert(1)>&amp;\"'\x0
 const std::string kScriptLine = "<script>alert(1)</script> & <b title=\"x\">bold</b>";
 const std::string kByteLine = "bad \xff\xfe bytes \x1b[31m red \xe2\x80\xae reversed";
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 struct Case {
   const char* name;
-  // Writes the logs into the folder; gives the paths to verify.
-  std::function<std::vector<std::string>(const TempDir&)> make;
+  Files logs = {};  // builder scripts of one chain, written into the run's folder
+  std::function<void(const std::filesystem::path&)> make = {};  // or logs built so
+  std::vector<std::string> args = {"."};                        // in that folder
   int exitCode = 0;
   std::string strip;               // cell kinds per file, files split by '|'
   std::vector<std::string> inDom;  // serialised DOM pieces that must be there
   bool asNobody = false;           // run as the unprivileged user (CI runs as root)
+  std::string sh = "true";         // shell steps in the folder first
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+std::string Examples(const char* name) { return std::string(QVE_EXAMPLES_DIR) + "/" + name; }
 
-std::vector<std::string> Folder(const TempDir& dir) { return {dir.path().string()}; }
-
-std::vector<std::string> Examples(const char* name) {
-  return {std::string(QVE_EXAMPLES_DIR) + "/" + name};
-}
-
-void BreakSignature(testing::Block& block) {
-  block.signOver = std::vector<std::string>{"other lines"};
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
 }
 
 const Case kCases[] = {
     // clang-format off
-    {.name = "BundledChain", .make = [](const TempDir&) { return Examples("logs"); },
-     .strip = "ok|ok|ok unsigned",
+    {.name = "BundledChain", .args = {Examples("logs")}, .strip = "ok|ok|ok unsigned",
      .inDom = {R"(<span class="verdict result good">ReportOk (0)</span>)", R"(<span class="cell k-ok" title="lines 1–10: 2 blocks BlockOk">✓<small>×2</small></span>)", R"(<td class="n">6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)"}},
-    {.name = "UnsignedTail",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder(chain).DataLines(2).Sign().DataLines(3, "tail ").WriteTo(dir / "system.log");
-       return Folder(dir);
-     },
-     .strip = "ok unsigned",
+    {.name = "UnsignedTail", .logs = {{"system.log", "l l S t t t"}}, .strip = "ok unsigned",
      .inDom = {R"(<td class="n">4–6</td><td><span class="cell k-unsigned">U</span> BlockUnsigned</td>)", R"(<div class="count"><strong>3</strong><span>unsigned lines</span></div>)", R"(<div class="count"><strong>1</strong><span>file verified</span></div>)", "lines 4-6 are not signed"}},
-    {.name = "NeverSigned",
-     .make = [](const TempDir& dir) {
-       testing::WriteFile(dir / "system.log", testing::BytesOf("one\ntwo\n"));
-       return Folder(dir);
-     },
-     .exitCode = 1, .strip = "unsigned", .inDom = {R"(<span class="verdict plain">FileUnsigned</span>)"}},
-    {.name = "ChainBreak",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "System_1.log");
-       LogBuilder(chain)
-           .Data("restarted")
-           .Sign([](testing::Block& b) { b.link = LogChain::EmptyDigest(); })
-           .DataLines(1)
-           .Sign()
-           .WriteTo(dir / "System_2.log");
-       return Folder(dir);
-     },
-     .exitCode = 2, .strip = "ok|break ok",
+    {.name = "NeverSigned", .logs = {{"system.log", "one two"}}, .exitCode = 1, .strip = "unsigned",
+     .inDom = {R"(<span class="verdict plain">FileUnsigned</span>)"}},
+    {.name = "ChainBreak", .logs = {{"System_1.log", "l l S"}, {"System_2.log", "restarted S0 l S"}}, .exitCode = 2,
+     .strip = "ok|break ok",
      .inDom = {R"(<span class="verdict broken">FileChainBreak</span>)", "<tr><th>1</th><td>restarted</td></tr>", R"(<p class="meaning">Signed, but not linked to the block before.</p>)"}},
-    {.name = "FileThatCannotBeRead",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_1.log");
-       LogBuilder(chain).DataLines(1, "secret ").Sign().WriteTo(dir / "System_2.log");
-       LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "System_3.log");
-       std::filesystem::permissions(dir / "System_2.log", std::filesystem::perms::none);
-       return Folder(dir);
-     },
+    {.name = "FileThatCannotBeRead", .logs = {{"System_1.log", "l S"}, {"System_2.log", "secret S"}, {"System_3.log", "l S"}},
      .exitCode = 6, .strip = "ok|none|break",
      .inDom = {R"(<td colspan="3" class="none">The file cannot be read.</td>)", "cannot be read (permission denied); FileUnsigned</li>", R"(<p class="note">The chain break follows from <code>)", "Signed, but not linked to the block before: the break follows from ", R"(<div class="count"><strong>0</strong><span>bad files</span></div>)"},
-     .asNobody = true},
-    {.name = "CheckpointInLinkOrder",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       for (const char* name : {"System_9.log", "System_10.log"})
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / name);
-       return std::vector<std::string>{"--order",
-                                       "links",
-                                       "--strict",
-                                       "--checkpoint-init",
-                                       "--checkpoint",
-                                       (dir / "cp").string(),
-                                       (dir / "System_9.log").string(),
-                                       (dir / "System_10.log").string()};
-     },
+     .asNobody = true, .sh = "chmod 0 System_2.log"},
+    {.name = "CheckpointInLinkOrder", .logs = {{"System_9.log", "l S"}, {"System_10.log", "l S"}},
+     .args = {"--order", "links", "--strict", "--checkpoint-init", "--checkpoint", "cp", "System_9.log", "System_10.log"},
      .strip = "ok|ok",
      .inDom = {"<h3>Chain, in verification order: by their links</h3>", R"(<span class="verdict good">Checkpoint new</span> System_10.log line 2 (id 0), written to )", R"x(<span class="cell k-ok checkpoint" title="lines 1–2: BlockOk; the checkpoint: System_10.log line 2 (id 0)">)x", "the strict policy is met."}},
     {.name = "MarkupAndInvalidBytes",
-     .make = [](const TempDir& dir) {
+     .make = [](const std::filesystem::path& dir) {
        LogChain chain;
-       LogBuilder(chain)
-           .Data(kScriptLine)
-           .Data(kByteLine)
-           .Sign(BreakSignature)
-           .WriteTo(dir / kHostileName);
-       return Folder(dir);
+       LogBuilder(chain).Data(kScriptLine).Data(kByteLine).Script("S!").WriteTo(dir / kHostileName);
      },
      .exitCode = 3, .strip = "invalid",
      .inDom = {"System_&lt;img src=x onerror=alert(1)&gt;&amp;amp;\"'<span " "class=\"esc\">\\x01</span>.log", "<tr><th>1</th><td>&lt;script&gt;alert(1)&lt;/script&gt; &amp; &lt;b " "title=\"x\"&gt;bold&lt;/b&gt;</td></tr>", "bad <span class=\"esc\">\\xff\\xfe</span> bytes <span class=\"esc\">\\x1b</span>[31m " "red <span class=\"esc\">\\u{202e}</span> reversed"}},
-    {.name = "LongBadBlock",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder(chain).DataLines(205).Sign(BreakSignature).WriteTo(dir / "system.log");
-       return Folder(dir);
-     },
+    {.name = "LongBadBlock", .logs = {{"system.log", Repeat("l ", 199) + "last more more more more more S!"}},
      .exitCode = 3, .strip = "invalid",
-     .inDom = {"<tr><th>200</th><td>line 200</td></tr>", "!<tr><th>201</th>", "Not shown: 5 more lines of this block, after the first 200."}},
-    {.name = "EveryBlockBad",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder log(chain);
-       for (int i = 0; i < 25; ++i) log.Script("line S#");
-       log.WriteTo(dir / "system.log");
-       return Folder(dir);
-     },
-     .exitCode = 3, .strip = "invalid",
+     .inDom = {"<tr><th>200</th><td>last</td></tr>", "!<tr><th>201</th>", "Not shown: 5 more lines of this block, after the first 200."}},
+    {.name = "EveryBlockBad", .logs = {{"system.log", Repeat("line S# ", 25)}}, .exitCode = 3, .strip = "invalid",
      .inDom = {R"(<a class="cell k-invalid" href="#c1-f1-b1" title="lines 1–50: 25 blocks BlockInvalid">)", R"(<div class="excerpt" id="c1-f1-b20">)", R"(!id="c1-f1-b21")", "Not shown: the lines of 5 more bad blocks. The page shows those of at most 20 bad " "blocks " "per file and 4 MiB of lines per chain."}},
-    {.name = "ManyRuns",
-     .make = [](const TempDir& dir) {
-       LogChain chain;
-       LogBuilder log(chain);
-       for (int i = 0; i < 101; ++i) log.Script(i < 100 ? "line S E" : "line S");
-       log.WriteTo(dir / "system.log");
-       return Folder(dir);
-     },
-     .strip =
-         [] {
-           std::string strip;
-           for (int i = 0; i < 100; ++i) strip += "ok nosig ";
-           return strip + "more";
-         }(),
+    {.name = "ManyRuns", .logs = {{"system.log", Repeat("line S E ", 100) + "line S"}},
+     .strip = Repeat("ok nosig ", 100) + "more",
      .inDom = {R"(<span class="cell k-more" title="lines 301–302: 1 more block not listed one by one">)"}},
-    {.name = "EachChain",
-     .make = [](const TempDir&) {
-       return std::vector<std::string>{"--each", Examples("logs")[0],
-                                       Examples("logs-tampered")[0]};
-     },
+    {.name = "EachChain", .args = {"--each", Examples("logs"), Examples("logs-tampered")},
      .exitCode = 2, .strip = "ok|ok|ok unsigned|ok|invalid ok|ok unsigned",
-     .inDom = {"<h2>Chain 1 of 2: " + Examples("logs")[0] + " <span class=\"verdict result good\">", "<h2>Chain 2 of 2: " + Examples("logs-tampered")[0] + " <span class=\"verdict result bad\">", "<div class=\"excerpt\" id=\"c2-f2-b1\">", R"(<span class="verdict bad">FileInvalid</span>)", R"(<a class="cell k-invalid" href="#c2-f2-b1" title="lines 1–4: BlockInvalid">I</a>)", "<tr><th>3</th><td>2024-03-02 08:10:44 INFO  auth: user guest logged in</td></tr>", "The signature does not vouch for these lines"}},
+     .inDom = {"<h2>Chain 1 of 2: " + Examples("logs") + " <span class=\"verdict result good\">", "<h2>Chain 2 of 2: " + Examples("logs-tampered") + " <span class=\"verdict result bad\">", "<div class=\"excerpt\" id=\"c2-f2-b1\">", R"(<span class="verdict bad">FileInvalid</span>)", R"(<a class="cell k-invalid" href="#c2-f2-b1" title="lines 1–4: BlockInvalid">I</a>)", "<tr><th>3</th><td>2024-03-02 08:10:44 INFO  auth: user guest logged in</td></tr>", "The signature does not vouch for these lines"}},
     // clang-format on
 };
 
-// The DOM as Chromium builds it from the file. Chromium reserves hundreds of
-// GiB of address space at start and dies under a cap (ulimit -v, as a
-// mutation run sets); there the page as written is read instead, which holds
-// the same markup but proves less about how a browser parses it.
+// The DOM as Chromium builds it; under an address-space cap (a mutation run's),
+// where Chromium dies, the page as written, which proves less.
 std::string DumpDom(const std::filesystem::path& page) {
   rlimit cap{};
   if (getrlimit(RLIMIT_AS, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY) {
@@ -246,13 +167,13 @@ class HtmlReportTest : public ::testing::TestWithParam<Case> {};
 TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
   const Case& c = GetParam();
   TempDir logs, out;
+  testing::WriteChain(logs.path(), c.logs);
+  if (c.make) c.make(logs.path());
+  ASSERT_EQ(testing::Shell(logs.path(), "chmod 777 . " + out.path().string() + " && " + c.sh), 0);
   std::vector<std::string> args = {"verify", "--html", (out / "report.html").string()};
-  for (const std::string& path : c.make(logs)) args.push_back(path);
-  for (const TempDir* dir : {&logs, &out}) {
-    std::filesystem::permissions(dir->path(), std::filesystem::perms::all);
-  }
-  const testing::CommandResult run =
-      testing::Run({.program = QVE_CLI_FILE, .args = args, .asNobody = c.asNobody});
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const testing::CommandResult run = testing::Run(
+      {.program = QVE_CLI_FILE, .args = args, .folder = logs.path(), .asNobody = c.asNobody});
   ASSERT_EQ(run.exitCode, c.exitCode) << run.err;
   // The command still prints what it prints without --html.
   EXPECT_NE(run.out.find(" file"), std::string::npos);
@@ -274,8 +195,7 @@ TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
   ExpectOnlyOwnMarkup(dom);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HtmlReportTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+QVE_NAMED_ROWS(HtmlReportTest, kCases);
 
 }  // namespace
 }  // namespace qve

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// verify as it runs in operations: cron runs that overlap, rotations, fleets
-// with one bad device, records kept read-only or missing. An overlap is forced
-// by a seam loaded into the command (tests/support/command_seam.c); nothing
-// waits for time.
+// verify in operations: overlapping cron runs, rotations, fleets, records kept
+// read-only or missing; a seam loaded into the command forces each overlap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,15 +10,12 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/verify_outcome.h"
-#include "platform/file_lock.h"
-#include "tests/support/builders.h"
-#include "tests/support/command_runner.h"
+#include "tests/support/command_rows.h"
 #include "tests/support/harness.h"
 #include "tests/support/json_holds.h"
 
@@ -33,100 +27,33 @@ using Json = nlohmann::json;
 using testing::LogBuilder;
 using testing::LogChain;
 
-// One device: System_1.log and system.log, one chain; `more` signed lines
-// more at the end of system.log.
-void Device(const fs::path& folder, int more = 0) {
-  fs::create_directories(folder);
-  LogChain chain;
-  LogBuilder(chain).DataLines(2, "one ").Sign().WriteTo(folder / "System_1.log");
-  LogBuilder log(chain);
-  log.DataLines(2, "sys ").Sign();
-  if (more > 0) log.DataLines(more, "more ").Sign();
-  log.WriteTo(folder / "system.log");
-}
+using Step = std::function<void(const fs::path&)>;
 
 Json Record(const fs::path& path) { return Json::parse(testing::ReadText(path)); }
 
-void Write(const fs::path& path, const Json& json) { testing::WriteFile(path, json.dump(2)); }
-
-// Runs verify in `dir`; 0 expected.
-void Verify(const fs::path& dir, std::vector<std::string> args) {
-  const auto ran = testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify", args, dir.string()));
-  ASSERT_EQ(ran.exitCode, 0) << ran.err;
+// Device `a` as gzip'd System_N.log numbered newest first, N from `files`
+// down to 1, and system.log.
+Step NewestFirst(int files) {
+  return [=](const fs::path& dir) {
+    fs::remove_all(dir / "a");
+    std::vector<std::pair<std::string, std::string>> logs;
+    for (int n = files; n >= 1; --n)
+      logs.push_back({"a/System_" + std::to_string(n) + ".log", "x S"});
+    logs.push_back({"a/system.log", "x S"});
+    testing::WriteChain(dir, logs);
+  };
 }
 
-// Device `a` as System_N.log.gz numbered newest first, N from `files` down
-// to 1, and system.log; `missing` is signed but not kept.
-void NewestFirst(const fs::path& dir, int files, int missing = 0) {
-  fs::create_directories(dir / "a");
-  LogChain chain;
-  for (int n = files; n >= 1; --n) {
-    const Bytes log = LogBuilder(chain).DataLines(1).Sign().bytes();
-    const std::string name = "a/System_" + std::to_string(n) + ".log.gz";
-    if (n != missing) testing::WriteFile(dir / name, testing::Gzip(log));
-  }
-  LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/system.log");
+// Device `a` again, and n/system.log that continues its chain.
+void Next(const fs::path& dir) {
+  testing::WriteChain(
+      dir, {{"a/System_1.log", "o o S"}, {"a/system.log", "s s S"}, {"n/system.log", "w w S"}});
 }
 
 // How many of `list` are about `path`.
 std::size_t About(const Json& list, const std::string& path) {
   return std::size_t(std::count_if(list.begin(), list.end(),
                                    [&](const Json& item) { return item.at("path") == path; }));
-}
-
-// A record of device `a` taken now.
-void Recorded(const fs::path& dir) {
-  Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "record", "a"});
-}
-
-// Device `a` and its record.
-void DeviceRecorded(const fs::path& dir) {
-  Device(dir / "a");
-  Recorded(dir);
-}
-
-// Device `a` of two files recorded, then rotated by `rotate` and given a
-// new system.log that continues the chain.
-void RotatedAfterRecord(const fs::path& dir, const std::function<void(const fs::path&)>& rotate) {
-  LogChain chain;
-  fs::create_directories(dir / "a");
-  LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
-  LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
-  Recorded(dir);
-  rotate(dir / "a");
-  LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
-}
-
-// Device `a` recorded, and beside it the same device with two lines more
-// signed, and its record.
-void WithLonger(const fs::path& dir) {
-  DeviceRecorded(dir);
-  Device(dir / "longer", 2);
-  Verify(dir, {"-q", "--checkpoint-init", "--checkpoint", "longer.record", "longer"});
-}
-
-// Device `a` recorded, and the record changed as a person might.
-std::function<void(const fs::path&)> RecordedAndEdited(std::function<void(Json&)> edit) {
-  return [=](const fs::path& dir) {
-    DeviceRecorded(dir);
-    Json record = Record(dir / "record");
-    edit(record);
-    Write(dir / "record", record);
-  };
-}
-
-// Device `a` recorded, then its oldest file removed: more history gone
-// than arrived.
-void OldestRemoved(const fs::path& dir) {
-  DeviceRecorded(dir);
-  fs::remove(dir / "a/System_1.log");
-}
-
-// The chain's object of one more run of verify --each --json in `dir`.
-Json Again(const fs::path& dir, std::vector<std::string> args) {
-  args.insert(args.begin(), {"--each", "--json"});
-  const auto ran = testing::Run(testing::InFolder({}, QVE_CLI_FILE, "verify", args, dir.string()));
-  return Json::parse(ran.out);
 }
 
 // Runs `shell` right before the command's first `call` ("open", "rename")
@@ -152,38 +79,38 @@ testing::Command Failing(const std::string& call, const std::string& target, int
   return how;
 }
 
-// Runs `shell` right before the command renames a file onto "record".
-testing::Command BeforeRecord(const std::string& shell) {
-  return Before("rename", "record", shell);
-}
-
 struct Scenario {
   const char* name;
-  std::function<void(const fs::path&)> setup = {};  // device `a` when none
-  std::vector<std::string> args = {};               // after verify --each --json
+  Step setup = {};                     // beside device `a`
+  std::string sh = {};                 // shell steps then, $Q the command
+  std::vector<std::string> args = {};  // after verify --each --json
   int status = 0;
-  // The chains' objects, in argument order, and the folder afterwards.
   std::string json = {};    // values the chains' objects must hold, in argument order
   std::string record = {};  // values the record left must hold
   std::function<void(const std::vector<Json>&, const fs::path&)> check = {};
+  std::string after = {};  // shell test of the files left
   testing::Command how = {};
 };
-
-void PrintTo(const Scenario& row, std::ostream* os) { *os << row.name; }
 
 const std::string kCli = QVE_CLI_FILE;
 
 std::vector<Scenario> Rows() {
   const testing::Command nobody{.asNobody = true};
+  const std::string rec = "$Q verify -q --checkpoint-init --checkpoint record a";
+  // Beside `a` the same device with two lines more signed, and its record.
+  const std::string longer =
+      rec + " && mkdir longer && cp a/System_1.log longer && cat a/system.log n/system.log > " +
+      "longer/system.log && $Q verify -q --checkpoint-init --checkpoint longer.record longer";
+  const auto edit = [&](const std::string& field, const std::string& value) {
+    return rec + " && sed -i 's/\"" + field + "\": \"[^\"]*\"/\"" + field + "\": \"" + value +
+           "\"/' record";
+  };
   // clang-format off
   return {
-      {.name = "OverlappingCronRunWaits", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
-       .json = R"([{"checkpoint": {"written": true}}])",
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(testing::ReadText(dir / "second"), "75\n") << "the second run did not find the lock held";
-       },
-       .how = BeforeRecord(kCli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
-      {.name = "RecordReplacedWithoutLock", .setup = WithLonger, .args = {"--checkpoint", "record", "a"},
+      {.name = "OverlappingCronRunWaits", .sh = rec, .args = {"--checkpoint", "record", "a"},
+       .json = R"([{"checkpoint": {"written": true}}])", .after = "grep -qx 75 second",
+       .how = Before("rename", "record", kCli + " verify -q --wait 0 --checkpoint record a; echo $? > second")},
+      {.name = "RecordReplacedWithoutLock", .setup = Next, .sh = longer, .args = {"--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"status": "extended"}}])",
        .check = [](const std::vector<Json>& chains, const fs::path& dir) {
          const Json longer = Record(dir / "longer.record");
@@ -191,85 +118,34 @@ std::vector<Scenario> Rows() {
          EXPECT_EQ(Record(dir / "record").at("chainValue"), longer.at("chainValue"));
          EXPECT_EQ(Record(dir / "record").at("line"), longer.at("line"));
        },
-       .how = BeforeRecord("cp longer/system.log a/system.log && cp longer.record record")},
-      {.name = "RecordOfLinesNotHeldIsLost", .setup = WithLonger, .args = {"--checkpoint", "record", "a"},
+       .how = Before("rename", "record", "cp longer/system.log a/system.log && cp longer.record record")},
+      {.name = "RecordOfLinesNotHeldIsLost", .setup = Next, .sh = longer, .args = {"--checkpoint", "record", "a"},
        .status = 4, .json = R"([{"exitStatus": 4, "resultCode": 4, "report": {"resultCode": 0}}])",
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(testing::ReadText(dir / "record"), testing::ReadText(dir / "longer.record")) << "the newer record is kept";
-       },
-       .how = BeforeRecord("cp longer.record record")},
-      {.name = "NewestFirstRotation",
-       .setup = [](const fs::path& dir) {
-         // Written as System_2.log, System_1.log, system.log.
-         RotatedAfterRecord(dir, [](const fs::path& a) {
-           fs::rename(a / "System_1.log", a / "System_2.log");
-           fs::rename(a / "system.log", a / "System_1.log");
-         });
-       },
+       .after = "cmp record longer.record", .how = Before("rename", "record", "cp longer.record record")},
+      // Written as System_2.log, System_1.log, system.log.
+      {.name = "NewestFirstRotation", .setup = Next,
+       .sh = rec + " && mv a/System_1.log a/System_2.log && mv a/system.log a/System_1.log && mv n/system.log a/",
        .args = {"--checkpoint", "record", "a"},
        .json = R"([{"order": "links", "badFiles": 0, "checkpoint": {"held": {"file": "System_1.log"}, "startsLater": false}}])",
        .record = R"({"file": "system.log", "line": 3})"},
-      {.name = "RotationWhileReading",
-       .setup = [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         fs::create_directories(dir / "next");
-         LogBuilder(chain).DataLines(2, "old ").Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(2, "mid ").Sign().WriteTo(dir / "a/system.log");
-         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "next/system.log");
-       },
-       .args = {"a"}, .json = R"([{"totalFiles": 3, "warnings": []}])",
-       .how = Before("open", "a/system.log",
-              "mv a/system.log a/System_2.log && cp next/system.log a/system.log")},
+      {.name = "RotationWhileReading", .setup = Next, .args = {"a"}, .json = R"([{"totalFiles": 3, "warnings": []}])",
+       .how = Before("open", "a/system.log", "mv a/system.log a/System_2.log && cp n/system.log a/system.log")},
       {.name = "LinksThatDoNotJoin",
-       .setup = [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_1.log");
-         chain.Reset();
-         LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "a/System_2.log");
-       },
-       .args = {"a"}, .status = 2,
+       .setup = [](const fs::path& dir) { testing::WriteChain(dir, {{"a/System_2.log", "x S"}}); },
+       .sh = "rm a/system.log", .args = {"a"}, .status = 2,
        .json = R"([{"order": "links, with seams", "files": [{"name": "System_2.log"}]}])"},
       {.name = "FleetDamagedRecordAndMissingDevice",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         Device(dir / "b");
-         fs::create_directory(dir / "cps");
-         Verify(dir, {"-q", "--each", "--checkpoint-init", "--checkpoint-dir", "cps", "a", "b"});
-         testing::WriteFile(dir / "cps/b.checkpoint", std::string("{"));
-       },
+       .sh = "cp -r a b && mkdir cps && $Q verify -q --each --checkpoint-init --checkpoint-dir cps a b && printf { > cps/b.checkpoint",
        .args = {"--checkpoint-dir", "cps", "a", "b", "c"}, .status = 66,
        .json = R"([{"exitStatus": 0, "checkpoint": {"written": true}}, {"exitStatus": 65, "path": "b"}, {"exitStatus": 66}])",
-       .check = [](const std::vector<Json>& chains, const fs::path& dir) {
-         ASSERT_EQ(chains.size(), 3u);
-         EXPECT_TRUE(chains[1].contains("error"));
-         EXPECT_EQ(testing::ReadText(dir / "cps/b.checkpoint"), "{");
-       }},
-      {.name = "DeviceNamedNotUtf8",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         Device(dir / "d\xe9v");
-         fs::create_directory(dir / "cps");
-         Bytes log = testing::ReadFile(dir / "a/system.log");
-         log[0] = 'S';
-         testing::WriteFile(dir / "a/system.log", log);
-       },
+       .check = [](const std::vector<Json>& chains, const fs::path&) { EXPECT_TRUE(chains.at(1).contains("error")); },
+       .after = "printf { | cmp - cps/b.checkpoint"},
+      {.name = "DeviceNamedNotUtf8", .sh = "cp -r a d\xe9v && sed -i 1s/s/S/ a/system.log && mkdir cps",
        .args = {"--checkpoint-init", "--checkpoint-dir", "cps", "a", "d\xe9v"}, .status = 2,
-       .json = R"([{"exitStatus": 2}, {"exitStatus": 0}])",
-       .check = [](const std::vector<Json>& chains, const fs::path& dir) {
-         EXPECT_EQ(chains.at(1).at("path"), "d\\xe9v");
-         EXPECT_TRUE(fs::exists(dir / "cps/d\xe9v.checkpoint"));
-       }},
+       .json = R"([{"exitStatus": 2}, {"exitStatus": 0, "path": "d\\xe9v"}])", .after = "[ -f cps/d\xe9v.checkpoint ]"},
       {.name = "FleetMetrics",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         fs::create_directory(dir / "cps");
-         Verify(dir, {"-q", "--each", "--checkpoint-init", "--checkpoint-dir", "cps", "a"});
-         Json record = Record(dir / "cps/a.checkpoint");
-         record["grew"] = "2026-12-07t03:05:47.5+01:00";
-         Write(dir / "cps/a.checkpoint", record);
-       },
+       .sh = "mkdir cps && $Q verify -q --each --checkpoint-init --checkpoint-dir cps a && "
+             R"(sed -i 's/"grew": "[^"]*"/"grew": "2026-12-07t03:05:47.5+01:00"/' cps/a.checkpoint)",
        .args = {"--checkpoint-dir-read-only", "cps", "--metrics", "m.prom", "a", "c"}, .status = 66,
        .check = [](const std::vector<Json>&, const fs::path& dir) {
          const std::string prom = testing::ReadText(dir / "m.prom");
@@ -280,131 +156,63 @@ std::vector<Scenario> Rows() {
          EXPECT_EQ(prom.find("files{path=\"c\"}"), std::string::npos) << prom;
        }},
       {.name = "MetricsReplacingALog", .args = {"--metrics", "a/system.log", "a"}, .status = 64,
-       .check = [](const std::vector<Json>& chains, const fs::path& dir) {
-         EXPECT_TRUE(chains.empty());
-         EXPECT_EQ(testing::ReadText(dir / "a/system.log").substr(0, 4), "sys ");
-         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a"}));
-       }},
-      {.name = "ReadOnlyRecordNoLock",
-       .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
-         fs::remove(dir / "record.lock");
-         chmod((dir / "record").c_str(), 0444);
-       },
+       .after = "[ $(ls) = a ] && ! grep -q qvehelper a/system.log"},
+      {.name = "ReadOnlyRecordNoLock", .sh = rec + " && rm record.lock && chmod 444 record",
        .args = {"--checkpoint-read-only", "record", "a"},
-       .json = R"([{"checkpoint": {"readOnly": true, "written": false}}])",
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_FALSE(fs::exists(dir / "record.lock"));
-       },
-       .how = nobody},
-      {.name = "MissingRecord", .args = {"--checkpoint", "record", "a"}, .status = 66,
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a"}));
-       }},
+       .json = R"([{"checkpoint": {"readOnly": true, "written": false}}])", .after = "[ ! -e record.lock ]", .how = nobody},
+      {.name = "MissingRecord", .args = {"--checkpoint", "record", "a"}, .status = 66, .after = "[ $(ls) = a ]"},
       {.name = "MissingReadOnlyRecord", .args = {"--checkpoint-read-only", "record", "a"}, .status = 66},
       {.name = "InitCreatesMissingRecord", .args = {"--checkpoint-init", "--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"status": "new"}}])", .record = R"({"line": 3})"},
       {.name = "RecordInUpperCaseHex",
-       .setup = RecordedAndEdited([](Json& record) {
-         for (const char* name : {"verificationKey", "chainValue", "start"}) {
-           std::string value = record[name];
-           for (char& c : value) c = char(std::toupper(c));
-           record[name] = value;
-         }
-       }),
+       .sh = rec + R"x( && sed -i -E 's/("(verificationKey|chainValue|start)": ")([^"]*)/\1\U\3/' record)x",
        .args = {"--checkpoint", "record", "a"}, .json = R"([{"checkpoint": {"status": "extended"}}])"},
-      {.name = "RecordTimeIsNoTime",
-       .setup = RecordedAndEdited([](Json& record) { record["time"] = "yesterday"; }),
-       .args = {"--checkpoint", "record", "a"}, .status = 65, .record = R"({"time": "yesterday"})"},
-      {.name = "RecordMode000",
-       .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
-         chown(dir.c_str(), testing::NobodyUid(), testing::NobodyGid());
-         chown((dir / "record.lock").c_str(), testing::NobodyUid(), testing::NobodyGid());
-         chmod((dir / "record").c_str(), 0);
-       },
+      {.name = "RecordTimeIsNoTime", .sh = edit("time", "yesterday"), .args = {"--checkpoint", "record", "a"},
+       .status = 65, .record = R"({"time": "yesterday"})"},
+      {.name = "RecordMode000", .sh = rec + " && chown nobody: . record.lock && chmod 0 record",
        .args = {"--checkpoint", "record", "a"}, .status = 66, .how = nobody},
-      {.name = "NewestLogInUnreadableFolder",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         fs::create_directory(dir / "a/sub");
-         fs::rename(dir / "a/system.log", dir / "a/sub/system.log");
-         chmod((dir / "a/sub").c_str(), 0);
-       },
+      {.name = "NewestLogInUnreadableFolder", .sh = "mkdir a/sub && mv a/system.log a/sub/ && chmod 0 a/sub",
        .args = {"--strict", "a"}, .status = 5,
        .json = R"([{"strict": [{"reason": "Unverified"}], "warnings": [{"unverified": true}]}])", .how = nobody},
-      {.name = "SystemLogAsLink",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         fs::rename(dir / "a/system.log", dir / "a/real");
-         fs::create_symlink("real", dir / "a/system.log");
-       },
-       .args = {"a"}, .status = 6,
+      {.name = "SystemLogAsLink", .sh = "mv a/system.log a/real && ln -s real a/system.log", .args = {"a"}, .status = 6,
        .json = R"([{"status": "Incomplete", "result": "Incomplete", "report": {"result": "ReportOk"}}])"},
-      {.name = "ReadOnlyRecordFolder",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         Device(dir / "b");
-         Bytes log = testing::ReadFile(dir / "b/system.log");
-         log[0] = 'S';
-         testing::WriteFile(dir / "b/system.log", log);
-         fs::create_directory(dir / "cps");
-       },
+      {.name = "ReadOnlyRecordFolder", .sh = "cp -r a b && sed -i 1s/s/S/ b/system.log && mkdir cps",
        .args = {"--checkpoint-init", "--checkpoint-dir", "cps", "a", "b"}, .status = 2,
        .json = R"([{"exitStatus": 0, "checkpoint": {"written": false, "status": "not created"}}, {"exitStatus": 2}])",
-       .check = [](const std::vector<Json>& chains, const fs::path& dir) {
+       .check = [](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_TRUE(chains.at(0).at("checkpoint").at("error").is_string());
-         EXPECT_TRUE(testing::NamesIn(dir / "cps").empty());
        },
-       .how = Failing("open-write", "*cps/", EROFS, 1, 0)},
-      {.name = "NoInodeForRecord", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
+       .after = "[ -z \"$(ls cps)\" ]", .how = Failing("open-write", "*cps/", EROFS, 1, 0)},
+      {.name = "NoInodeForRecord", .sh = rec, .args = {"--checkpoint", "record", "a"},
        .status = 73, .json = R"([{"exitStatus": 0, "checkpoint": {"status": "held"}}])",
        .record = R"({"line": 3})", .how = Failing("open-write", "*record", ENOSPC, 1, 0)},
       {.name = "KilledRunsTemporaryRemoved",
        .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
+         testing::Shell(dir, "$Q verify -q --checkpoint-init --checkpoint record a");
          testing::Run(testing::InFolder(Before("rename", "record", "kill -9 $PPID"), kCli, "verify",
                                         {"--checkpoint", "record", "a"}, dir.string()));
-         const std::set<std::string> names = testing::NamesIn(dir);
-         ASSERT_TRUE(std::ranges::any_of(names, [](const std::string& n) { return n.starts_with(".qve-"); }));
        },
-       .args = {"--checkpoint", "record", "a"},
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(testing::NamesIn(dir), (std::set<std::string>{"a", "record", "record.lock"}));
-       }},
-      {.name = "HistoryRemovedFailsStrict", .setup = OldestRemoved,
+       .sh = "ls -a | grep -q '^.qve-'", .args = {"--checkpoint", "record", "a"},
+       .after = "[ \"$(ls -A | tr '\\n' ' ')\" = 'a record record.lock ' ]"},
+      {.name = "HistoryRemovedFailsStrict", .sh = rec + " && rm a/System_1.log",
        .args = {"--strict", "--checkpoint", "record", "a"}, .status = 5,
        .json = R"([{"strict": [{"reason": "HistoryShrunk"}],
                     "checkpoint": {"historyLeft": {"files": 1, "lines": 3}, "written": false}}])",
        .record = R"({"oldestFile": "System_1.log"})"},
-      {.name = "HistoryRemovedWarnsUntilAccept", .setup = OldestRemoved, .args = {"--checkpoint", "record", "a"},
+      {.name = "HistoryRemovedWarnsUntilAccept", .sh = rec + " && rm a/System_1.log", .args = {"--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"historyShrunk": true, "written": true}}])",
        .record = R"({"version": 2, "oldestFile": "System_1.log", "files": 2})",
-       .check = [](const std::vector<Json>&, const fs::path& dir) {
-         EXPECT_EQ(Again(dir, {"--checkpoint", "record", "a"}).at("checkpoint").at("historyShrunk"), true);
-         const Json accepted = Again(dir, {"--accept", "--checkpoint", "record", "a"});
-         EXPECT_EQ(accepted.at("checkpoint").at("accepted"), true);
-         EXPECT_FALSE(accepted.at("checkpoint").at("givesUp").is_null());
-         EXPECT_EQ(Record(dir / "record").at("oldestFile"), "system.log");
-         EXPECT_EQ(Again(dir, {"--strict", "--checkpoint", "record", "a"}).at("exitStatus"), 0);
-       }},
-      {.name = "RotationTakingAsManyAsItAdds",
-       .setup = [](const fs::path& dir) {
-         RotatedAfterRecord(dir, [](const fs::path& a) {
-           fs::remove(a / "System_1.log");
-           fs::rename(a / "system.log", a / "System_2.log");
-         });
-       },
+       // Again until --accept, after which --strict passes.
+       .after = R"($Q verify --json --checkpoint record a | grep -q '"historyShrunk": true' &&
+                   $Q verify --json --accept --checkpoint record a | grep -q '"accepted": true' &&
+                   grep -q '"oldestFile": "system.log"' record && $Q verify -q --strict --checkpoint record a)"},
+      {.name = "RotationTakingAsManyAsItAdds", .setup = Next,
+       .sh = rec + " && rm a/System_1.log && mv a/system.log a/System_2.log && mv n/system.log a/",
        .args = {"--strict", "--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"historyLeft": {"files": 1, "lines": 3}, "historyShrunk": false}}])",
        .record = R"({"oldestFile": "System_2.log"})"},
-      {.name = "AcceptResetDevice",
-       .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
-         LogChain chain;
-         LogBuilder(chain).DataLines(2, "new ").Sign().WriteTo(dir / "a/system.log");
-         fs::remove(dir / "a/System_1.log");
-       },
+      // A new chain from the start, its first file in place of the newest.
+      {.name = "AcceptResetDevice", .sh = rec + " && mv a/System_1.log a/system.log",
        .args = {"--accept", "--checkpoint", "record", "a"}, .status = 4,
        .json = R"([{"checkpoint": {"written": true}}])",
        .check = [](const std::vector<Json>& chains, const fs::path& dir) {
@@ -415,91 +223,50 @@ std::vector<Scenario> Rows() {
       {.name = "AcceptWithReadOnlyRecord", .args = {"--accept", "--checkpoint-read-only", "record", "a"},
        .status = 64},
       {.name = "StaleAfterWithoutRecord", .args = {"--stale-after", "2", "a"}, .status = 64},
-      {.name = "StaleFailsStrict",
-       .setup = RecordedAndEdited([](Json& record) { record["grew"] = "2020-01-01T00:00:00Z"; }),
+      {.name = "StaleFailsStrict", .sh = edit("grew", "2020-01-01T00:00:00Z"),
        .args = {"--strict", "--stale-after", "30", "--checkpoint", "record", "a"}, .status = 5,
        .json = R"([{"strict": [{"reason": "Stale"}]}])", .record = R"({"grew": "2020-01-01T00:00:00Z"})"},
-      {.name = "StaleWarns",
-       .setup = RecordedAndEdited([](Json& record) { record["grew"] = "2020-01-01T00:00:00+02:00"; }),
+      {.name = "StaleWarns", .sh = edit("grew", "2020-01-01T00:00:00+02:00"),
        .args = {"--stale-after", "30", "--checkpoint", "record", "a"},
        .json = R"([{"checkpoint": {"stale": true}}])", .record = R"({"grew": "2020-01-01T00:00:00+02:00"})"},
       {.name = "Version1RecordRewritten",
-       .setup = RecordedAndEdited([](Json& record) {
-         for (const char* name : {"files", "lines", "oldestFile", "oldestLine", "oldestChainValue", "grew"})
-           record.erase(name);
-         record["version"] = 1;
-       }),
+       .sh = rec + R"x( && sed -i -E '/"(files|lines|oldest[A-Za-z]*|grew)"/d; s/("time": "[^"]*"),/\1/; s/"version": 2/"version": 1/' record)x",
        .args = {"--checkpoint", "record", "a"}, .record = R"({"version": 2, "files": 2, "lines": 6})"},
       {.name = "StrippedNewestFileFailsStrict",
        .setup = [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(2).Sign().DataLines(2).Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(3, "stripped ").WriteTo(dir / "a/system.log");
+         testing::WriteChain(dir, {{"a/System_1.log", "x x S x x S"}, {"a/system.log", "u u u"}});
        },
        .args = {"--strict", "a"}, .status = 5,
        .json = R"([{"longestSignedBlock": 2, "strict": [{"reason": "UnsignedTail"}]}])"},
-      {.name = "WithinMaxUnsignedPasses",
-       .setup = [](const fs::path& dir) {
-         LogChain chain;
-         fs::create_directories(dir / "a");
-         LogBuilder(chain).DataLines(2).Sign().WriteTo(dir / "a/System_1.log");
-         LogBuilder(chain).DataLines(3).WriteTo(dir / "a/system.log");
-       },
+      {.name = "WithinMaxUnsignedPasses", .sh = "printf 'u\\nu\\nu\\n' > a/system.log",
        .args = {"--strict", "--max-unsigned", "3", "a"}},
-      {.name = "UnreadableSystemLogWithRecord",
-       .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
-         for (const char* name : {"", "record", "record.lock"})
-           chown((dir / name).c_str(), testing::NobodyUid(), testing::NobodyGid());
-         chmod((dir / "a/system.log").c_str(), 0);
-       },
+      {.name = "UnreadableSystemLogWithRecord", .sh = rec + " && chown nobody: . record record.lock && chmod 0 a/system.log",
        .args = {"--checkpoint", "record", "a"}, .status = 6,
        .json = R"([{"checkpoint": {"status": "held", "written": false}}])", .how = nobody},
-      {.name = "UnreadableMiddleFile",
-       .setup = [](const fs::path& dir) {
-         NewestFirst(dir, 2);
-         chmod((dir / "a/System_1.log.gz").c_str(), 0);
-       },
-       .args = {"--details", "a"}, .status = 6, .json = R"([{"badFiles": 0}])",
-       .check = [](const std::vector<Json>& chains, const fs::path&) {
-         EXPECT_EQ(chains.at(0).at("details").at(2).at("path"), "a/system.log");
-         EXPECT_EQ(chains.at(0).at("details").at(2).at("breakFollows"), "a/System_1.log.gz");
-       },
+      {.name = "UnreadableMiddleFile", .setup = NewestFirst(2), .sh = "gzip a/System_* && chmod 0 a/System_1.log.gz",
+       .args = {"--details", "a"}, .status = 6,
+       .json = R"([{"badFiles": 0, "details": [{"blockCount": 1}, {"blockCount": 0}, {"path": "a/system.log", "breakFollows": "a/System_1.log.gz"}]}])",
        .how = nobody},
       {.name = "SystemLogGoneForAMoment", .args = {"a"}, .how = Failing("open", "a/system.log", ENOENT, 2)},
-      {.name = "SystemLogMovedAwayWithRecord", .setup = DeviceRecorded, .args = {"--checkpoint", "record", "a"},
+      {.name = "SystemLogMovedAwayWithRecord", .sh = rec, .args = {"--checkpoint", "record", "a"},
        .status = 6, .json = R"([{"checkpoint": {"status": "held"}, "totalFiles": 2}])",
        .how = Before("open", "a/system.log", "mv a/system.log elsewhere")},
-      {.name = "MiddleFileMovedAway", .setup = [](const fs::path& dir) { NewestFirst(dir, 2); }, .args = {"a"},
+      {.name = "MiddleFileMovedAway", .setup = NewestFirst(2), .sh = "gzip a/System_*", .args = {"a"},
        .status = 6, .json = R"([{"badFiles": 0}])",
        .how = Before("open", "a/System_1.log.gz",
               "mv a/System_1.log.gz elsewhere && cp a/system.log new && mv new a/system.log")},
-      {.name = "NewestFirstNumberingMissingFile", .setup = [](const fs::path& dir) { NewestFirst(dir, 6, 4); },
+      {.name = "NewestFirstNumberingMissingFile", .setup = NewestFirst(6), .sh = "rm a/System_4.log && gzip a/System_*",
        .args = {"a"}, .status = 2, .json = R"([{"files": [{"path": "a/System_3.log.gz"}]}])",
        .check = [](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_3.log.gz"), 1u);
          EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_6.log.gz"), 0u);
        }},
-      {.name = "PlainAndGzipCopy",
-       .setup = [](const fs::path& dir) {
-         Device(dir / "a");
-         testing::WriteFile(dir / "a/System_1.log.gz",
-                            testing::Gzip(testing::ReadFile(dir / "a/System_1.log")));
-       },
-       .args = {"a"}, .json = R"([{"totalFiles": 2}])",
+      {.name = "PlainAndGzipCopy", .sh = "gzip -k a/System_1.log", .args = {"a"}, .json = R"([{"totalFiles": 2}])",
        .check = [](const std::vector<Json>& chains, const fs::path&) {
          EXPECT_EQ(About(chains.at(0).at("warnings"), "a/System_1.log.gz"), 1u);
        }},
-      {.name = "FolderWithNoLog", .setup = [](const fs::path& dir) { fs::create_directory(dir / "a"); },
-       .args = {"a"}, .status = 66},
-      {.name = "FolderWithNoLogWithRecord",
-       .setup = [](const fs::path& dir) {
-         DeviceRecorded(dir);
-         fs::remove_all(dir / "a");
-         fs::create_directory(dir / "a");
-       },
-       .args = {"--checkpoint", "record", "a"}, .status = 4},
+      {.name = "FolderWithNoLog", .sh = "rm a/*", .args = {"a"}, .status = 66},
+      {.name = "FolderWithNoLogWithRecord", .sh = rec + " && rm a/*", .args = {"--checkpoint", "record", "a"}, .status = 4},
   };
   // clang-format on
 }
@@ -510,10 +277,10 @@ TEST_P(VerifyOperations, Scenario) {
   const Scenario& row = GetParam();
   testing::TempDir dir;
   chmod(dir.path().c_str(), 0755);
-  if (row.setup) {
-    row.setup(dir.path());
-  } else {
-    Device(dir / "a");
+  testing::WriteChain(dir.path(), {{"a/System_1.log", "o o S"}, {"a/system.log", "s s S"}});
+  if (row.setup) row.setup(dir.path());
+  if (!row.sh.empty()) {
+    ASSERT_EQ(testing::Shell(dir.path(), row.sh), 0) << row.sh;
   }
   std::vector<std::string> args = {"--each", "--json"};
   args.insert(args.end(), row.args.begin(), row.args.end());
@@ -526,11 +293,13 @@ TEST_P(VerifyOperations, Scenario) {
   if (!row.json.empty()) testing::ExpectHolds(Json(chains), row.json);
   if (!row.record.empty()) testing::ExpectHolds(Record(dir / "record"), row.record);
   if (row.check) row.check(chains, dir.path());
+  if (!row.after.empty()) {
+    EXPECT_EQ(testing::Shell(dir.path(), row.after), 0) << row.after;
+  }
   chmod((dir / "a/sub").c_str(), 0755);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, VerifyOperations, ::testing::ValuesIn(Rows()),
-                         [](const auto& info) { return std::string(info.param.name); });
+QVE_NAMED_ROWS(VerifyOperations, Rows());
 
 // Statuses of several chains: tampering and lost evidence before the
 // policy, the policy before what was not verified, all of them before an

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
-// The progress line in process, on a clock the test moves: when it first
-// shows, what it says as time passes, and that it leaves a clean line; and
-// what a run of decryptions gives it to show.
+// The progress line on a clock the test moves, and what a run of decryptions
+// gives it to show.
 #include "command/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
+#include <future>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "QVEHelper.h"
+#include "tests/support/command_rows.h"
 
 namespace qve::command {
 namespace {
@@ -27,50 +28,34 @@ std::string Wiped(std::size_t width) {
   return line;
 }
 
-// Time stands still until the test moves it. Each move waits until the
-// watcher has done what the new time asks and waits again (or has stopped).
-class TestClock final : public ProgressClock {
+// Each wait of the watcher jumps to the time it waits for and runs the
+// test's next step there, the watcher's lock let go as a real wait does;
+// after the last step it waits to be stopped.
+class StepClock final : public ProgressClock {
  public:
+  using Step = std::function<void(std::chrono::milliseconds)>;  // given the time now
+  explicit StepClock(std::vector<Step> steps) : steps_(std::move(steps)) {}
   TimePoint Now() override { return now_; }
-
   bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, TimePoint until,
                  const std::function<bool()>& stopped) override {
-    if (waits_ == 0) {
-      {
-        const std::lock_guard<std::mutex> first(firstWait_);
-        mutex_ = lock.mutex();
-        wake_ = &wake;
-      }
-      firstWaitSeen_.notify_all();
+    if (next_ == steps_.size()) {
+      ended_.set_value();
+      wake.wait(lock, stopped);
+      return true;
     }
-    until_ = until;
-    ++waits_;
-    waiting_.notify_all();
-    wake.wait(lock, [&] { return stopped() || now_ >= until; });
+    now_ = until;
+    lock.unlock();
+    steps_[next_++](std::chrono::duration_cast<std::chrono::milliseconds>(until - TimePoint{}));
+    lock.lock();
     return stopped();
   }
-
-  void Advance(std::chrono::milliseconds by) {
-    {
-      std::unique_lock<std::mutex> first(firstWait_);
-      firstWaitSeen_.wait(first, [&] { return mutex_ != nullptr; });
-    }
-    std::unique_lock<std::mutex> lock(*mutex_);
-    const int seen = waits_;
-    now_ += by;
-    wake_->notify_all();
-    if (now_ >= until_) waiting_.wait(lock, [&] { return waits_ > seen; });
-  }
+  void WaitForSteps() { ended_.get_future().wait(); }
 
  private:
   TimePoint now_{};
-  TimePoint until_{};
-  int waits_ = 0;
-  std::mutex* mutex_ = nullptr;
-  std::condition_variable* wake_ = nullptr;
-  std::condition_variable waiting_;
-  std::mutex firstWait_;
-  std::condition_variable firstWaitSeen_;
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  std::promise<void> ended_;
 };
 
 // What was written so far.
@@ -97,57 +82,54 @@ class Sink {
 };
 
 TEST(Progress, LinesAsTimePasses) {
-  TestClock clock;
   Sink sink;
   std::atomic<std::uint64_t> done{0};
-  {
-    Progress progress(true, Progress::Unit::Bytes, 1 << 20, [&] { return done.load(); },
-                      {1000ms, 250ms, &clock, sink.file()});
-    done = 1000;
-    clock.Advance(999ms);
-    EXPECT_EQ(sink.Take(), "") << "nothing before the delay";
-    clock.Advance(1ms);
-    EXPECT_EQ(sink.Take(), "\r1000 B of 1.0 MiB, 1000 B/s, 17:27 left");
-    done = 3 << 19;  // past the total, as a growing input may be
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(), "\r1.5 MiB of 1.0 MiB, 768.0 KiB/s" + std::string(8, ' '));
-    const int printed = progress.Aside([&] {
-      std::fputs("beside\n", sink.file());
-      return 7;
-    });
-    EXPECT_EQ(printed, 7);
-    EXPECT_EQ(sink.Take(), Wiped(31) + "beside\n");
-    done = 1 << 20;
-    clock.Advance(250ms);
-    EXPECT_EQ(sink.Take(), "\r1.0 MiB of 1.0 MiB, 455.1 KiB/s");
-  }
-  EXPECT_EQ(sink.Take(), Wiped(31)) << "cleared at the end";
+  StepClock clock({[&](auto now) {
+                     EXPECT_EQ(now, 1000ms);
+                     EXPECT_EQ(sink.Take(), "") << "nothing before the delay";
+                     done = 1000;
+                   },
+                   [&](auto now) {
+                     EXPECT_EQ(now, 1250ms);
+                     EXPECT_EQ(sink.Take(), "\r1000 B of 1.0 MiB, 1000 B/s, 17:27 left");
+                     done = 3 << 19;  // past the total, as a growing input may be
+                   },
+                   [&](auto) {
+                     EXPECT_EQ(sink.Take(),
+                               "\r1.5 MiB of 1.0 MiB, 1.2 MiB/s" + std::string(10, ' '));
+                     done = 1 << 20;
+                   }});
+  Progress progress(true, Progress::Unit::Bytes, 1 << 20, [&] { return done.load(); },
+                    {1000ms, 250ms, &clock, sink.file()});
+  clock.WaitForSteps();
+  EXPECT_EQ(sink.Take(), "\r1.0 MiB of 1.0 MiB, 682.7 KiB/s");
+  const int printed = progress.Aside([&] {
+    std::fputs("beside\n", sink.file());
+    return 7;
+  });
+  EXPECT_EQ(printed, 7);
+  EXPECT_EQ(sink.Take(), Wiped(31) + "beside\n");
 }
 
 // A decryption whose payload is done while its seal is still checked: the
 // line is not done until the last step is.
 TEST(Progress, StepsAreDoneOnlyTogether) {
-  TestClock clock;
   Sink sink;
   std::atomic<std::uint64_t> decrypted{1 << 20}, checked{0};
-  {
-    Progress progress(true,
-                      [&] {
-                        return std::vector<ProgressStep>{{"decrypted", decrypted, 1 << 20},
-                                                         {"seal checked", checked, 1 << 20}};
-                      },
-                      {0ms, 250ms, &clock, sink.file()});
-    EXPECT_EQ(sink.Take(), "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 0 B/s");
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(),
-              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 0 B of 1.0 MiB, 1.0 MiB/s, 0:01 left");
-    checked = 1 << 20;
-    clock.Advance(1000ms);
-    EXPECT_EQ(sink.Take(),
-              "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked 1.0 MiB of 1.0 MiB, 1.0 MiB/s" +
-                  std::string(7, ' '));
-  }
-  sink.Take();
+  const std::string both = "\rdecrypted 1.0 MiB of 1.0 MiB, seal checked ";
+  StepClock clock({[&](auto) { EXPECT_EQ(sink.Take(), both + "0 B of 1.0 MiB, 0 B/s"); },
+                   [&](auto) {
+                     EXPECT_EQ(sink.Take(), both + "0 B of 1.0 MiB, 4.0 MiB/s, 0:00 left");
+                     checked = 1 << 20;
+                   }});
+  Progress progress(true,
+                    [&] {
+                      return std::vector<ProgressStep>{{"decrypted", decrypted, 1 << 20},
+                                                       {"seal checked", checked, 1 << 20}};
+                    },
+                    {0ms, 250ms, &clock, sink.file()});
+  clock.WaitForSteps();
+  EXPECT_EQ(sink.Take(), both + "1.0 MiB of 1.0 MiB, 4.0 MiB/s" + std::string(7, ' '));
 }
 
 // A run of decryptions as check counts it, each decryption as the library's
@@ -167,8 +149,6 @@ struct RunRow {
   std::vector<Decryption> decryptions = {};
   std::uint64_t decrypted = 0, checked = 0;  // of the sizes' sum
 };
-
-void PrintTo(const RunRow& row, std::ostream* os) { *os << row.name; }
 
 class ProgressRun : public ::testing::TestWithParam<RunRow> {};
 
@@ -196,29 +176,30 @@ TEST_P(ProgressRun, CountsTheStepsOfEveryDecryption) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, ProgressRun, ::testing::Values(
-    RunRow{.name = "None"},
-    RunRow{.name = "StartedNothingReported", .decryptions = {{1000}}},
-    RunRow{.name = "Decrypting", .decryptions = {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, .decrypted = 400},
-    RunRow{.name = "ReadPastItsSize", .decryptions = {{1000, {{D, 1500, 1000}}}}, .decrypted = 1000},
-    RunRow{.name = "CheckingItsSeal", .decryptions = {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, .decrypted = 1000,
+const RunRow kRows[] = {
+    {.name = "None"},
+    {.name = "StartedNothingReported", .decryptions = {{1000}}},
+    {.name = "Decrypting", .decryptions = {{1000, {{D, 0, 1000}, {D, 400, 1000}}}}, .decrypted = 400},
+    {.name = "ReadPastItsSize", .decryptions = {{1000, {{D, 1500, 1000}}}}, .decrypted = 1000},
+    {.name = "CheckingItsSeal", .decryptions = {{1000, {{D, 1000, 1000}, {C, 300, 900}}}}, .decrypted = 1000,
            .checked = 300},
-    RunRow{.name = "CheckingDecryptionEndUnreported", .decryptions = {{1000, {{D, 600, 1000}, {C, 0, 900}}}},
+    {.name = "CheckingDecryptionEndUnreported", .decryptions = {{1000, {{D, 600, 1000}, {C, 0, 900}}}},
            .decrypted = 1000},
-    RunRow{.name = "Finished", .decryptions = {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, .decrypted = 700,
+    {.name = "Finished", .decryptions = {{700, {{D, 700, 700}, {C, 600, 600}}, true}}, .decrypted = 700,
            .checked = 700},
-    RunRow{.name = "FinishedNothingReported", .decryptions = {{700, {}, true}}, .decrypted = 700, .checked = 700},
-    RunRow{.name = "SeveralAtOnce", .decryptions = {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
+    {.name = "FinishedNothingReported", .decryptions = {{700, {}, true}}, .decrypted = 700, .checked = 700},
+    {.name = "SeveralAtOnce", .decryptions = {{1000, {{D, 1000, 1000}, {C, 900, 900}}, true},
                                                     {2000, {{D, 2000, 2000}, {C, 500, 1900}}},
                                                     {4000},
                                                     {8000, {{D, 100, 8000}}},
                                                     {16000, {}, true}},
-           .decrypted = 19100, .checked = 17500}),
-    [](const auto& info) { return std::string(info.param.name); });
+           .decrypted = 19100, .checked = 17500}};
 // clang-format on
 
+QVE_NAMED_ROWS(ProgressRun, kRows);
+
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
-  TestClock clock;
+  StepClock clock({});
   Sink sink;
   {
     Progress progress(true, Progress::Unit::Chains, 2, [] { return 1; },
