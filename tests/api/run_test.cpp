@@ -154,18 +154,17 @@ void Two(const fs::path& dir) {
   LogBuilder(chain).Script("3 4 S").WriteTo(dir / "system.log");
 }
 
-// Two files of one chain, System_1.log (gzip'd when so named) and
-// system.log; `extra` ends the second.
+// Two files of one chain, System_1.log and system.log; `extra` ends the
+// second.
 struct EventsRow {
   const char* name;
   std::string first, last;
   std::string events;
-  int status;
+  int status = QVE_STATUS_SOME_INVALID;
   int strict = 0;
   std::vector<int> warnings = {};
   std::string links = {};   // as Ran's, where given
   std::string chains = {};  // as Ran's, where given
-  std::string firstName = "System_1.log";
   std::function<void(LogBuilder&)> extra = {};
 };
 void PrintTo(const EventsRow& row, std::ostream* os) { *os << row.name; }
@@ -176,13 +175,7 @@ TEST_P(Events, InOrder) {
   const EventsRow& row = GetParam();
   testing::TempDir dir;
   LogChain chain;
-  LogBuilder first(chain);
-  first.Script(row.first);
-  if (row.firstName.ends_with(".gz")) {
-    testing::WriteFile(dir / row.firstName, testing::Gzip(first.bytes()));
-  } else {
-    first.WriteTo(dir / row.firstName);
-  }
+  LogBuilder(chain).Script(row.first).WriteTo(dir / "System_1.log");
   LogBuilder last(chain);
   last.Script(row.last);
   if (row.extra) row.extra(last);
@@ -190,71 +183,25 @@ TEST_P(Events, InOrder) {
   const Ran ran = RunOn(dir.path(), QVE_ORDER_LINKS, row.strict);
   EXPECT_EQ(ran.events, row.events);
   EXPECT_EQ(ran.status, row.status) << qve_result_name(QVE_RESULT_OF_RUN, ran.status);
-  EXPECT_EQ(ran.names, (std::vector<std::string>{row.firstName, "system.log"}));
+  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_1.log", "system.log"}));
   EXPECT_EQ(ran.warnings, row.warnings);
-  if (!row.links.empty()) {
-    EXPECT_EQ(ran.links, row.links);
-  }
-  if (!row.chains.empty()) {
-    EXPECT_EQ(ran.chains, row.chains);
-  }
+  EXPECT_TRUE(row.links.empty() || ran.links == row.links) << ran.links;
+  EXPECT_TRUE(row.chains.empty() || ran.chains == row.chains) << ran.chains;
 }
 
-INSTANTIATE_TEST_SUITE_P(Run, Events,
-                         ::testing::Values(EventsRow{.name = "GoodChain",
-                                                     .first = "1 2 S",
-                                                     .last = "3 4 S",
-                                                     .events = "S0ES0ED",
-                                                     .status = QVE_STATUS_OK,
-                                                     .links = "LL",
-                                                     .chains = "11"},
-                                           // The row logic of inspect: first, differs, matches, no
-                                           // parse, the unsigned tail.
-                                           EventsRow{.name = "WhereBlocksStandInTheChain",
-                                                     .first = "a S",
-                                                     .last = "b S c S@ d S e E f",
-                                                     .events = "S0ES04021WED",
-                                                     .status = QVE_STATUS_SOME_INVALID,
-                                                     .warnings = {QVE_WARNING_UNSIGNED_LINES},
-                                                     .links = "LLLL--",
-                                                     .chains = "113240"},
-                                           EventsRow{.name = "TamperedBlock",
-                                                     .first = "1 S",
-                                                     .last = "a S b S!",
-                                                     .events = "S0ES03ED",
-                                                     .status = QVE_STATUS_SOME_INVALID},
-                                           EventsRow{.name = "ChainBreak",
-                                                     .first = "1 S",
-                                                     .last = "a S b S@",
-                                                     .events = "S0ES04ED",
-                                                     .status = QVE_STATUS_SOME_INVALID},
-                                           EventsRow{.name = "UnsignedTailStrict",
-                                                     .first = "a S b",
-                                                     .last = "c S",
-                                                     .events = "S01WES0ED",
-                                                     .status = QVE_STATUS_STRICT_FAILED,
-                                                     .strict = 1,
-                                                     .warnings = {QVE_WARNING_UNSIGNED_LINES}},
-                                           EventsRow{.name = "GzipRotation",
-                                                     .first = "1 2 S",
-                                                     .last = "3 4 S",
-                                                     .events = "S0ES0ED",
-                                                     .status = QVE_STATUS_OK,
-                                                     .firstName = "System_1.log.gz"},
-                                           // A block that stops after its link field tells no link.
-                                           EventsRow{.name = "MalformedBlock",
-                                                     .first = "a S",
-                                                     .last = "b",
-                                                     .events = "S0ES3ED",
-                                                     .status = QVE_STATUS_SOME_INVALID,
-                                                     .links = "L-",
-                                                     .extra =
-                                                         [](LogBuilder& log) {
-                                                           log.Sign([](testing::Block& block) {
-                                                             block.signatureLength = 100000;
-                                                           });
-                                                         }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Run, Events, ::testing::Values(
+    EventsRow{.name = "GoodChain", .first = "1 2 S", .last = "3 4 S", .events = "S0ES0ED", .status = QVE_STATUS_OK, .links = "LL", .chains = "11"},
+    // The row logic of inspect: first, differs, matches, no parse, the unsigned tail.
+    EventsRow{.name = "WhereBlocksStandInTheChain", .first = "a S", .last = "b S c S@ d S e E f", .events = "S0ES04021WED",
+              .warnings = {QVE_WARNING_UNSIGNED_LINES}, .links = "LLLL--", .chains = "113240"},
+    EventsRow{.name = "UnsignedTailStrict", .first = "a S b", .last = "c S", .events = "S01WES0ED", .status = QVE_STATUS_STRICT_FAILED,
+              .strict = 1, .warnings = {QVE_WARNING_UNSIGNED_LINES}},
+    // A block that stops after its link field tells no link.
+    EventsRow{.name = "MalformedBlock", .first = "a S", .last = "b", .events = "S0ES3ED", .links = "L-",
+              .extra = [](LogBuilder& log) { log.Sign([](testing::Block& block) { block.signatureLength = 100000; }); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Written System_2, System_1, system.log: the links give that order, the
 // names another, with breaks and warnings that the links say otherwise.
@@ -342,47 +289,31 @@ TEST(Run, RecordsThatCannotBeUsed) {
     const size_t from = record.find("\"time\": \"") + 9, to = record.find('"', from);
     return std::string(record).replace(from, to - from, time);
   };
-  const struct {
-    std::string bytes;
-    int code;
-  } rows[] = {
-      {.bytes = "", .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = record.substr(0, record.size() / 2), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = replaced("\"version\": 2", "\"version\": 3"), .code = QVE_ERROR_RECORD_VERSION},
-      {.bytes = replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
-       .code = QVE_ERROR_RECORD_OTHER_CHAIN},
-      {.bytes = replaced("\"line\": ", "\"line\": \"x\", \"lines\": "),
-       .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2024-02-29t23:59:60.5z"), .code = 0},
-      {.bytes = atTime("2026-12-07T07:20:00.25+01:30"), .code = 0},
-      {.bytes = atTime("2026-12-07T07:20:00-00:00"), .code = 0},
-      {.bytes = atTime("yesterday"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07 07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026/12/07T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07.20.00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2025-02-29T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2100-02-29T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-13-07T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-04-31T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T24:00:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:60:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:61Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00.Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00+0130"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00+24:00"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00Z "), .code = QVE_ERROR_RECORD_DAMAGED},
+  constexpr int kDamaged = QVE_ERROR_RECORD_DAMAGED;
+  std::vector<std::pair<std::string, int>> rows = {
+      {"", kDamaged},
+      {record.substr(0, record.size() / 2), kDamaged},
+      {replaced("\"version\": 2", "\"version\": 3"), QVE_ERROR_RECORD_VERSION},
+      {replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
+       QVE_ERROR_RECORD_OTHER_CHAIN},
+      {replaced("\"line\": ", "\"line\": \"x\", \"lines\": "), kDamaged},
   };
-  for (const auto& row : rows) {
+  for (const char* time :
+       {"2024-02-29t23:59:60.5z", "2026-12-07T07:20:00.25+01:30", "2026-12-07T07:20:00-00:00"})
+    rows.emplace_back(atTime(time), 0);
+  // clang-format off
+  for (const char* time : {"yesterday", "2026-12-07 07:20:00Z", "2026/12/07T07:20:00Z", "2026-12-07T07.20.00Z",
+                           "2025-02-29T07:20:00Z", "2100-02-29T07:20:00Z", "2026-13-07T07:20:00Z", "2026-04-31T07:20:00Z",
+                           "2026-12-07T24:00:00Z", "2026-12-07T07:60:00Z", "2026-12-07T07:20:61Z", "2026-12-07T07:20:00.Z",
+                           "2026-12-07T07:20:00", "2026-12-07T07:20:00+0130", "2026-12-07T07:20:00+24:00", "2026-12-07T07:20:00Z "})
+    rows.emplace_back(atTime(time), kDamaged);
+  // clang-format on
+  for (const auto& [bytes, code] : rows) {
     qve_run* run = Create();
-    EXPECT_EQ(qve_run_set_record(run, row.bytes.data(), row.bytes.size(), 0), row.code)
-        << row.bytes;
-    EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
-    EXPECT_EQ(*qve_run_refusal(run) != '\0', row.code != 0) << "a refusal says why";
+    EXPECT_EQ(qve_run_set_record(run, bytes.data(), bytes.size(), 0), code) << bytes;
+    EXPECT_EQ(*qve_run_refusal(run) != '\0', code != 0) << "a refusal says why";
     // ... through the one error channel too.
-    if (row.code != 0) {
-      EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
-    }
+    EXPECT_STREQ(code ? qve_last_problem_reason() : "", code ? qve_run_refusal(run) : "");
     qve_run_free(run);
   }
 }
