@@ -133,6 +133,18 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
 #ifndef _WIN32
     EXPECT_EQ(fs::status(dir / "out.bin").permissions(), kMode);  // a replaced file keeps its mode
 #endif
+    if (row.problem != QVE_PROBLEM_CONTAINER && row.problem != QVE_PROBLEM_NONE) continue;
+    // The check gives what the decryption gives, in memory or with a scratch file.
+    const std::string cause = qve_last_message(), in = path("in.qves"),
+                      scratch = dir.path().string();
+    for (const char* folder : {static_cast<const char*>(nullptr), scratch.c_str()}) {
+      qve_check_options check = CheckOptions();
+      check.scratch_folder = folder;
+      EXPECT_EQ(WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); }),
+                row.code);
+      EXPECT_EQ(qve_last_message(), cause);
+      EXPECT_EQ(Names(dir.path()), before);
+    }
   }
 }
 
@@ -157,6 +169,7 @@ const DecryptRow kDecryptRows[] = {
     {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = kBadSignature, .problem = kContainer, .keep = 1, .threads = 2},
     {.name = "TheTrailerAcrossTwoBlocks", .container = kStraddling, .threads = 0},
     {.name = "WholeBlocks", .container = kWholeBlocks, .threads = 2},
+    {.name = "CutAtABlock", .container = {.body = Pattern(20000), .cutTo = 4384}, .code = QVE_DECRYPT_NO_SEAL, .left = 'O', .problem = kContainer},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, InterfaceDecrypt, ::testing::ValuesIn(kDecryptRows),
@@ -313,40 +326,6 @@ TEST(Interface, ProgressAndStopping) {
       EXPECT_TRUE(fs::is_empty(scratch.path()));
     }
   }
-}
-
-// The check gives what the decryption gives, in memory or with a scratch
-// file, and leaves no file anywhere.
-TEST(Interface, CheckAgreesWithTheDecryption) {
-  TempDir dir, scratch;
-  // With the most threads to run each on.
-  const std::pair<Container, int> rows[] = {
-      {kSealed, 1},
-      {kNoSeal, 1},
-      {kBadHeader, 1},
-      {{.body = Pattern(20000), .cutTo = 4384}, 1},
-      {{.body = Pattern(1500000, 4), .seal = Seal{.signature = Pattern(256)}}, 2}};
-  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
-  const std::string folder = scratch.path().string();
-  for (const auto& [container, most] : rows) {
-    WriteFile(dir / "in.qves", container.Build());
-    qve_decrypt_options options = DecryptOptions();
-    const int decrypted = qve_decrypt(in.c_str(), out.c_str(), &options);
-    const std::string cause = qve_last_message();
-    for (int threads = 1; threads <= most; ++threads) {
-      qve_check_options check = CheckOptions();
-      const auto checked = [&] {
-        return WithThreads(threads, check.loan, [&] { return qve_check(in.c_str(), &check); });
-      };
-      EXPECT_EQ(checked(), decrypted) << threads;
-      EXPECT_EQ(qve_last_message(), cause);
-      check.scratch_folder = folder.c_str();
-      EXPECT_EQ(checked(), decrypted) << threads;
-      EXPECT_EQ(qve_last_message(), cause);
-    }
-  }
-  EXPECT_TRUE(fs::is_empty(scratch.path()));
-  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"}));
   qve_check_options check = CheckOptions();
   const std::string missing = (scratch / "none").string();
   check.scratch_folder = missing.c_str();
@@ -451,9 +430,8 @@ TEST(Interface, Misuse) {
   EXPECT_EQ(qve_diagnosis_iv(nullptr, &length), nullptr);
   EXPECT_EQ(length, 0u);
   qve_diagnosis_free(nullptr);
-  EXPECT_EQ(qve_starts_container(nullptr, 4), 0);
+  EXPECT_EQ(qve_starts_container(nullptr, 4) + qve_starts_container("QVE", 3), 0);
   EXPECT_EQ(qve_starts_container("QVES", 4), 1);
-  EXPECT_EQ(qve_starts_container("QVE", 3), 0);
 }
 
 // A path with no form here (a lone surrogate on Linux, narrow text that is
@@ -649,13 +627,12 @@ TEST(Interface, FindContainers) {
   TempDir dir;
   const fs::path d = dir / "d";
   fs::create_directories(d / "sub");
-  const Bytes container = Container{}.Build();
 #ifndef _WIN32
   const char* const renamed = "renamed\xe9.bin";  // no UTF-8, as Linux names may be
 #else
   const char* const renamed = "renamed.bin";
 #endif
-  for (const char* name : {"b.qves", "sub/a.QVES", renamed}) WriteFile(d / name, container);
+  for (const char* name : {"b.qves", "sub/a.QVES", renamed}) WriteFile(d / name, kSealed.Build());
   WriteFile(d / "notes.txt", BytesOf("QVE"));
   WriteFile(d / "empty.qves", Bytes());
   WriteFile(d / "other.qves", BytesOf("PK\x03\x04"));
@@ -665,21 +642,20 @@ TEST(Interface, FindContainers) {
   ASSERT_EQ(mkfifo((d / "fifo.qves").c_str(), 0644), 0);
   warned.insert({"link.qves", "fifo.qves"});
 #endif
-  struct Told {
+  struct Found {
     fs::path folder;
+    int stopAt = -1;  // calls to take before stopping
     std::vector<std::pair<std::string, std::wstring>> containers = {};
     std::set<std::string> warned = {};
-    int stopAt = -1;  // calls to take before stopping
     bool warnedLate = false;
-  } told{d};
+  };
   const qve_found_fn found = [](const char* path, const wchar_t* wide, const char* warning,
                                 void* context) {
-    Told& to = *static_cast<Told*>(context);
+    Found& to = *static_cast<Found*>(context);
     if (to.stopAt-- == 0) return 1;
     const std::string name = fs::path(path).lexically_relative(to.folder).generic_string();
     if (warning == nullptr && wide != nullptr) {
-      // The path given out names the same file as the wide one.
-      EXPECT_STREQ(qve_path_w(path), wide) << name;
+      EXPECT_STREQ(qve_path_w(path), wide) << name;  // the same file as the wide path
       to.containers.emplace_back(name, wide);
     } else if (warning != nullptr && *warning != '\0' && wide == nullptr) {
       to.warnedLate = to.warnedLate || !to.containers.empty();
@@ -689,28 +665,24 @@ TEST(Interface, FindContainers) {
     }
     return 0;
   };
+  Found told{d}, wide{d}, missing{dir / "missing"};
   EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &told), 5);
   std::vector<std::string> names;
-  for (const auto& [name, wide] : told.containers) names.push_back(name);
+  for (const auto& [name, path] : told.containers) names.push_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"b.qves", "empty.qves", "other.qves", renamed,
                                              "sub/a.QVES"}));
   EXPECT_EQ(told.warned, warned);
   EXPECT_FALSE(told.warnedLate);
-  qve_check_options check{sizeof check, nullptr, nullptr, nullptr, nullptr, nullptr};
-  ASSERT_EQ(told.containers.size(), 5u);
-  EXPECT_EQ(qve_check_w(told.containers[3].second.c_str(), &check), QVE_DECRYPT_SUCCESS);
+  qve_check_options check = CheckOptions();
+  EXPECT_EQ(qve_check_w(told.containers.at(3).second.c_str(), &check), QVE_DECRYPT_SUCCESS);
   EXPECT_EQ(qve_path_w(nullptr), nullptr);
-  // The wide form tells the same; a folder that is not there is a warning.
-  Told wide{d};
   EXPECT_EQ(qve_find_containers_w(WidePath(d).c_str(), found, &wide), 5);
   EXPECT_EQ(wide.containers, told.containers);
-  Told missing{dir / "missing"};
   EXPECT_EQ(qve_find_containers((dir / "missing").string().c_str(), found, &missing), 0);
   EXPECT_EQ(missing.warned.size(), 1u);
   // The callback stops it, at a warning or at a container.
   for (const int stopAt : {0, int(warned.size())}) {
-    Told stopped{d};
-    stopped.stopAt = stopAt;
+    Found stopped{d, stopAt};
     EXPECT_EQ(qve_find_containers(d.string().c_str(), found, &stopped), QVE_ERROR_CANCELLED);
   }
   EXPECT_EQ(qve_find_containers(nullptr, found, &told), QVE_ERROR_MISUSE);
