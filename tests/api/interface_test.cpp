@@ -44,12 +44,12 @@ std::set<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-qve_decrypt_options DecryptOptions() {
-  return {sizeof(qve_decrypt_options), nullptr, nullptr, 0, 0, 0, nullptr};
-}
-qve_check_options CheckOptions() {
-  return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr};
-}
+// clang-format off
+qve_decrypt_options DecryptOptions() { return {sizeof(qve_decrypt_options), nullptr, nullptr, 0, 0, 0, nullptr}; }
+qve_check_options CheckOptions() { return {sizeof(qve_check_options), nullptr, nullptr, nullptr, nullptr, nullptr}; }
+// clang-format on
+// A call's result and the problem it leaves, read after it.
+std::tuple<int, int> Failed(int code) { return {code, qve_last_problem()}; }
 
 // With 2 threads the digest goes to the lent one.
 constexpr int kThreadCounts[] = {1, 2};
@@ -117,11 +117,9 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
     const auto path = [&](const std::string& name) {
       return name.empty() ? name : (dir / name).string();
     };
+    const std::string in = path(row.input), out = path(row.output);
     EXPECT_EQ(WithThreads(threads, options.loan,
-                          [&] {
-                            return qve_decrypt(path(row.input).c_str(), path(row.output).c_str(),
-                                               &options);
-                          }),
+                          [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
               row.code);
     EXPECT_EQ(qve_last_problem(), row.problem);
     EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE);
@@ -135,8 +133,7 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
 #endif
     if (row.problem != QVE_PROBLEM_CONTAINER && row.problem != QVE_PROBLEM_NONE) continue;
     // The check gives what the decryption gives, in memory or with a scratch file.
-    const std::string cause = qve_last_message(), in = path("in.qves"),
-                      scratch = dir.path().string();
+    const std::string cause = qve_last_message(), scratch = dir.path().string();
     for (const char* folder : {static_cast<const char*>(nullptr), scratch.c_str()}) {
       qve_check_options check = CheckOptions();
       check.scratch_folder = folder;
@@ -185,16 +182,15 @@ TEST(Interface, SpecialFiles) {
   qve_decrypt_options options = DecryptOptions();
   const std::string in = (dir / "in.qves").string(), fifo = (dir / "fifo").string();
   const std::string out = (dir / "out").string();
-  EXPECT_EQ(qve_decrypt(fifo.c_str(), out.c_str(), &options), QVE_ERROR_WRONG_KIND);
-  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_INPUT);
+  const auto notRegular = std::tuple(QVE_ERROR_OUTPUT, QVE_PROBLEM_NOT_REGULAR);
+  EXPECT_EQ(Failed(qve_decrypt(fifo.c_str(), out.c_str(), &options)),
+            std::tuple(QVE_ERROR_WRONG_KIND, QVE_PROBLEM_INPUT));
   EXPECT_STREQ(qve_last_problem_reason(), "a FIFO");
-  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
-  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  EXPECT_EQ(Failed(qve_decrypt(in.c_str(), fifo.c_str(), &options)), notRegular);
   // Written directly too; a reader is there, so a mistake cannot hang.
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   options.write_directly = 1;
-  EXPECT_EQ(qve_decrypt(in.c_str(), fifo.c_str(), &options), QVE_ERROR_OUTPUT);
-  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_NOT_REGULAR);
+  EXPECT_EQ(Failed(qve_decrypt(in.c_str(), fifo.c_str(), &options)), notRegular);
   options.write_directly = 0;
   close(reader);
   qve_check_options check = CheckOptions();
@@ -301,8 +297,7 @@ TEST(Interface, ProgressAndStopping) {
       calls = {{}, stop};
       // Stopped is no result: what was decrypted is not kept either way.
       options.keep_unverified = int(stop % 2);
-      EXPECT_EQ(decrypt(), QVE_ERROR_CANCELLED) << stop;
-      EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_CANCELLED);
+      EXPECT_EQ(Failed(decrypt()), std::tuple(QVE_ERROR_CANCELLED, QVE_PROBLEM_CANCELLED)) << stop;
       EXPECT_EQ(calls.seen.size(), stop + 1) << "no call after the one that stopped";
       EXPECT_EQ(ReadFile(dir / "out.bin"), kOld) << stop;
       EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"in.qves", "out.bin"})) << stop;
@@ -329,8 +324,8 @@ TEST(Interface, ProgressAndStopping) {
   qve_check_options check = CheckOptions();
   const std::string missing = (scratch / "none").string();
   check.scratch_folder = missing.c_str();
-  EXPECT_EQ(qve_check(in.c_str(), &check), QVE_ERROR_SCRATCH);
-  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_TEMPORARY);
+  EXPECT_EQ(Failed(qve_check(in.c_str(), &check)),
+            std::tuple(QVE_ERROR_SCRATCH, QVE_PROBLEM_TEMPORARY));
   EXPECT_EQ(qve_last_problem_path(), missing);
 }
 
@@ -356,13 +351,11 @@ TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
     int threads;  // 0: each count
     int code;
   } rows[] = {
-      {.container = {.seal = Seal{.keyId = kKeyId10}},
-       .atTheCheck = false,
-       .threads = 0,
-       .code = QVE_DECRYPT_BAD_SIGNATURE},
+      // clang-format off
+      {.container = {.seal = Seal{.keyId = kKeyId10}}, .atTheCheck = false, .threads = 0, .code = QVE_DECRYPT_BAD_SIGNATURE},
       {.container = {}, .atTheCheck = true, .threads = 0, .code = QVE_DECRYPT_SUCCESS},
-      // Digested on this thread.
-      {.container = kOtherKey, .atTheCheck = true, .threads = 1, .code = QVE_DECRYPT_BAD_SIGNATURE},
+      {.container = kOtherKey, .atTheCheck = true, .threads = 1, .code = QVE_DECRYPT_BAD_SIGNATURE},  // digested here
+      // clang-format on
   };
   TempDir dir;
   const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
@@ -403,21 +396,17 @@ TEST(Interface, Misuse) {
   qve_diagnose_options larger[2] = {diagnose, diagnose};
   larger[0].size = sizeof larger;
   const std::function<int()> calls[] = {
-      [&] { return qve_decrypt(nullptr, out.c_str(), &decrypt); },
-      [&] { return qve_decrypt(in.c_str(), nullptr, &decrypt); },
-      [&] { return qve_decrypt(in.c_str(), out.c_str(), nullptr); },
-      [&] { return qve_decrypt_w(nullptr, L"out", &decrypt); },
-      [&] { return qve_decrypt(in.c_str(), out.c_str(), &older); },
-      [&] { return qve_check(nullptr, &check); },
-      [&] { return qve_loan_create(nullptr); },
-      [&] { return qve_loan_work(nullptr); },
-      [&] { return qve_loan_end(nullptr); },
-      [&] { return qve_check(in.c_str(), nullptr); },
-      [&] { return qve_check(in.c_str(), &both); },
+      // clang-format off
+      [&] { return qve_decrypt(nullptr, out.c_str(), &decrypt); }, [&] { return qve_decrypt(in.c_str(), nullptr, &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), out.c_str(), nullptr); }, [&] { return qve_decrypt_w(nullptr, L"out", &decrypt); },
+      [&] { return qve_decrypt(in.c_str(), out.c_str(), &older); }, [&] { return qve_check(nullptr, &check); },
+      [&] { return qve_loan_create(nullptr); }, [&] { return qve_loan_work(nullptr); }, [&] { return qve_loan_end(nullptr); },
+      [&] { return qve_check(in.c_str(), nullptr); }, [&] { return qve_check(in.c_str(), &both); },
       [&] { return qve_diagnose_container(nullptr, &diagnose, &diagnosis); },
       [&] { return qve_diagnose_container(in.c_str(), nullptr, &diagnosis); },
       [&] { return qve_diagnose_container(in.c_str(), &diagnose, nullptr); },
       [&] { return qve_diagnose_container(in.c_str(), larger, &diagnosis); },
+      // clang-format on
   };
   for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), QVE_ERROR_MISUSE) << i;
   EXPECT_EQ(diagnosis, nullptr);
@@ -446,29 +435,23 @@ TEST(Interface, PathsWithNoForm) {
   const qve_run_options runOptions = QVE_RUN_OPTIONS_INIT;
   qve_run* run = nullptr;
   ASSERT_EQ(qve_run_create(&runOptions, &run), 0);
+  // clang-format off
 #ifdef _WIN32
   const std::string in = (dir / "in.qves").string(), none = dir.path().string() + "/caf\xe9";
   scratch.scratch_folder = none.c_str();
   const std::function<int()> calls[] = {
-      [&] { return qve_decrypt(none.c_str(), (in + ".out").c_str(), &decrypt); },
-      [&] { return qve_decrypt(in.c_str(), none.c_str(), &decrypt); },
-      [&] { return qve_check(none.c_str(), &check); },
-      [&] { return qve_check(in.c_str(), &scratch); },
-      [&] { return qve_diagnose_container(none.c_str(), &diagnose, &diagnosis); },
-      [&] { return qve_run_add(run, none.c_str()); },
-  };
+      [&] { return qve_decrypt(none.c_str(), (in + ".out").c_str(), &decrypt); }, [&] { return qve_decrypt(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check(none.c_str(), &check); }, [&] { return qve_check(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container(none.c_str(), &diagnose, &diagnosis); }, [&] { return qve_run_add(run, none.c_str()); }};
 #else
   const std::wstring in = WidePath(dir / "in.qves"), none = WidePath(dir.path()) + L"/\xD800";
   scratch.scratch_folder_w = none.c_str();
   const std::function<int()> calls[] = {
-      [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); },
-      [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
-      [&] { return qve_check_w(none.c_str(), &check); },
-      [&] { return qve_check_w(in.c_str(), &scratch); },
-      [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); },
-      [&] { return qve_run_add_w(run, none.c_str()); },
-  };
+      [&] { return qve_decrypt_w(none.c_str(), (in + L".out").c_str(), &decrypt); }, [&] { return qve_decrypt_w(in.c_str(), none.c_str(), &decrypt); },
+      [&] { return qve_check_w(none.c_str(), &check); }, [&] { return qve_check_w(in.c_str(), &scratch); },
+      [&] { return qve_diagnose_container_w(none.c_str(), &diagnose, &diagnosis); }, [&] { return qve_run_add_w(run, none.c_str()); }};
 #endif
+  // clang-format on
   for (std::size_t i = 0; i < std::size(calls); ++i) {
     EXPECT_EQ(calls[i](), QVE_ERROR_INVALID_PATH) << i;
     EXPECT_STRNE(qve_last_message(), "") << i;
@@ -571,24 +554,16 @@ TEST(Interface, DiagnosisFollowsTheKeyAndTheSeal) {
   } rows[] = {
       // clang-format off
       {.container = {.records = {{WrappedFor(kKeyId11, KeyBlock(key)), good}}}, .record = 1},
-      {.container = {.records = {{WrappedFor(kKeyId11, KeyBlock(key))}}}, .record = -1, .key = 0, .found = 0, .result = K,
-       .cause = "no recipient record names the built-in key 0a000000"},
-      {.container = {.records = {{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}}, .key = 0, .found = 0, .result = K,
-       .cause = "record 1, the built-in key's, does not unwrap with it"},
-      {.container = {.records = {{WrappedFor(kKeyId10, Concat(key, Bytes{1, 2, 3, 4}))}}}, .key = 1, .found = 0, .result = K,
-       .cause = "record 1, the built-in key's, holds a key block whose CRC does not match"},
+      {.container = {.records = {{WrappedFor(kKeyId11, KeyBlock(key))}}}, .record = -1, .key = 0, .found = 0, .result = K, .cause = "no recipient record names the built-in key 0a000000"},
+      {.container = {.records = {{{.keyId = kKeyId10, .wrappedKey = Pattern(256)}}}}, .key = 0, .found = 0, .result = K, .cause = "record 1, the built-in key's, does not unwrap with it"},
+      {.container = {.records = {{WrappedFor(kKeyId10, Concat(key, Bytes{1, 2, 3, 4}))}}}, .key = 1, .found = 0, .result = K, .cause = "record 1, the built-in key's, holds a key block whose CRC does not match"},
       {.container = {.body = Pattern(100), .seal = std::nullopt}, .found = 0, .result = N, .cause = "the plaintext ends in no seal trailer"},
-      {.container = {.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}}, .result = B,
-       .cause = "the seal's signature does not match the plaintext"},
-      {.container = {.seal = Seal{.keyId = kKeyId10}}, .result = B,
-       .cause = "the seal names key 0a000000, not the built-in verification key 0b000000"},
+      {.container = {.body = Pattern(100), .seal = Seal{.signature = Pattern(256)}}, .result = B, .cause = "the seal's signature does not match the plaintext"},
+      {.container = {.seal = Seal{.keyId = kKeyId10}}, .result = B, .cause = "the seal names key 0a000000, not the built-in verification key 0b000000"},
       {.container = {.body = Pattern(20000)}},  // longer than the window
-      {.container = {.body = Pattern(20000), .cutTo = 288 + 4096}, .found = 0, .result = N,
-       .cause = "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
-      {.container = {.cutTo = 288}, .found = 0, .result = N,
-       .cause = "the container looks cut short: it ends right after its IV, with no payload"},
-      {.container = {.version = 2}, .record = -1, .key = 0, .found = 0, .result = H,
-       .cause = "version 2 is not supported (this tool reads version 1)"},
+      {.container = {.body = Pattern(20000), .cutTo = 288 + 4096}, .found = 0, .result = N, .cause = "the container looks cut short or damaged: the padding of its last cipher block is invalid"},
+      {.container = {.cutTo = 288}, .found = 0, .result = N, .cause = "the container looks cut short: it ends right after its IV, with no payload"},
+      {.container = {.version = 2}, .record = -1, .key = 0, .found = 0, .result = H, .cause = "version 2 is not supported (this tool reads version 1)"},
       // clang-format on
   };
   for (const auto& row : rows) {
