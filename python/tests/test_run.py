@@ -36,19 +36,13 @@ def tamper(path):
     path.write_bytes(path.read_bytes().replace(b"three", b"THREE"))
 
 
-@pytest.mark.parametrize("change, status, result, verdicts", [
-    (None, 0, "ReportOk", ["FileOk", "FileOk"]),
-    (tamper, 2, "ReportSomeInvalid", ["FileOk", "FileInvalid"]),
-], ids=["intact", "tampered"])
-def test_a_chain_is_verified(chain, change, status, result, verdicts):
-    if change:
-        change(chain / "system.log")
+def test_a_chain_is_verified(chain):
     run = qvehelper.verify(chain)
-    assert (run.exit_status, run.result, run.status) == (status, result, result)
-    names = ["System_1.log", "system.log"]
-    assert [(f.name, f.verdict) for f in run.files] == list(zip(names, verdicts))
-    assert [(b.first_line, b.last_line) for b in run.files[0].blocks] == [(1, 3)]
-    assert run.files[1].blocks[0].verdict == ("BlockOk" if not change else "BlockInvalid")
+    assert (run.exit_status, run.result, run.status) == (0, "ReportOk", "ReportOk")
+    assert [(f.name, f.verdict) for f in run.files] == [("System_1.log", "FileOk"),
+                                                        ("system.log", "FileOk")]
+    assert [(b.first_line, b.last_line, b.verdict) for b in run.files[0].blocks] == [
+        (1, 3, "BlockOk")]
 
 
 def test_the_stream_comes_in_order_and_blocks_can_be_left_out(chain):

@@ -80,6 +80,25 @@ const Container kWholeBlocks{.body = Pattern(8 * 131072 - kTrailer, 6)};
 
 constexpr auto kMode = fs::perms::owner_read | fs::perms::owner_write;
 
+// An error a host leaves on its thread's OpenSSL queue, before the call or
+// from its callback, is cleared before the seal check's OpenSSL calls there,
+// so it neither outlives the call nor stands for the check's own failure.
+enum HostError { kNoHostError, kBeforeTheCall, kAtTheSealCheck };
+struct Left {
+  HostError when;
+  bool placed = false;
+  // Once: with no plaintext the check's end is told with 0 done too.
+  static int Place(std::uint64_t done, std::uint64_t, int step, void* context) {
+    auto& left = *static_cast<Left*>(context);
+    if (left.when == kAtTheSealCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 &&
+        !left.placed) {
+      ERR_raise(ERR_LIB_USER, 1);
+      left.placed = true;
+    }
+    return 0;
+  }
+};
+
 // What OUTPUT holds afterwards: the Old bytes, the Body, the whole
 // Plaintext or Empty.
 struct DecryptRow {
@@ -93,6 +112,7 @@ struct DecryptRow {
   const char* input = "in.qves";
   const char* output = "out.bin";
   int threads = 1;  // 0: each count
+  HostError hostError = kNoHostError;
 };
 void PrintTo(const DecryptRow& row, std::ostream* os) { *os << row.name; }
 
@@ -114,6 +134,11 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
     options.keep_unverified = row.keep;
     options.write_directly = row.direct;
     if (row.older) options.size = offsetof(qve_decrypt_options, loan);
+    Left left{row.hostError};
+    options.progress = Left::Place;
+    options.context = &left;
+    ERR_clear_error();
+    if (row.hostError == kBeforeTheCall) ERR_raise(ERR_LIB_USER, 1);
     const auto path = [&](const std::string& name) {
       return name.empty() ? name : (dir / name).string();
     };
@@ -123,6 +148,8 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
               row.code);
     EXPECT_EQ(qve_last_problem(), row.problem);
     EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE);
+    EXPECT_EQ(left.placed, row.hostError == kAtTheSealCheck);
+    EXPECT_TRUE(row.hostError == kNoHostError || ERR_peek_error() == 0);
     EXPECT_EQ(Names(dir.path()), before);  // no temporary file left
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left == 'B'   ? row.container.body
                                          : row.left == 'P' ? row.container.Plaintext()
@@ -166,6 +193,9 @@ const DecryptRow kDecryptRows[] = {
     {.name = "LargeAnotherKeyKept", .container = kLargeOtherKey, .code = kBadSignature, .problem = kContainer, .keep = 1, .threads = 2},
     {.name = "TheTrailerAcrossTwoBlocks", .container = kStraddling, .threads = 0},
     {.name = "WholeBlocks", .container = kWholeBlocks, .threads = 2},
+    {.name = "HostErrorBeforeTheCall", .container = {.seal = Seal{.keyId = kKeyId10}}, .code = kBadSignature, .left = 'O', .problem = kContainer, .threads = 0, .hostError = kBeforeTheCall},
+    {.name = "HostErrorAtTheCheckNoPlaintext", .container = {}, .threads = 0, .hostError = kAtTheSealCheck},
+    {.name = "HostErrorAtTheCheckDigestedHere", .container = kOtherKey, .code = kBadSignature, .left = 'O', .problem = kContainer, .hostError = kAtTheSealCheck},
     {.name = "CutAtABlock", .container = {.body = Pattern(20000), .cutTo = 4384}, .code = QVE_DECRYPT_NO_SEAL, .left = 'O', .problem = kContainer},
 };
 // clang-format on
@@ -327,56 +357,6 @@ TEST(Interface, ProgressAndStopping) {
   EXPECT_EQ(Failed(qve_check(in.c_str(), &check)),
             std::tuple(QVE_ERROR_SCRATCH, QVE_PROBLEM_TEMPORARY));
   EXPECT_EQ(qve_last_problem_path(), missing);
-}
-
-// An error a host leaves on its thread's OpenSSL queue, before the call or
-// from its callback, is cleared before the seal check's OpenSSL calls there,
-// so it neither outlives the call nor stands for the check's own failure.
-TEST(Interface, HostErrorsOnTheQueueDoNotOutliveTheSealCheck) {
-  // Placed at the seal check's start, once: with no plaintext its end is told with 0 done too.
-  struct Left {
-    bool atTheCheck, placed = false;
-    static int Place(std::uint64_t done, std::uint64_t, int step, void* context) {
-      auto& left = *static_cast<Left*>(context);
-      if (left.atTheCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 && !left.placed) {
-        ERR_raise(ERR_LIB_USER, 1);
-        left.placed = true;
-      }
-      return 0;
-    }
-  };
-  const struct {
-    Container container;
-    bool atTheCheck;
-    int threads;  // 0: each count
-    int code;
-  } rows[] = {
-      // clang-format off
-      {.container = {.seal = Seal{.keyId = kKeyId10}}, .atTheCheck = false, .threads = 0, .code = QVE_DECRYPT_BAD_SIGNATURE},
-      {.container = {}, .atTheCheck = true, .threads = 0, .code = QVE_DECRYPT_SUCCESS},
-      {.container = kOtherKey, .atTheCheck = true, .threads = 1, .code = QVE_DECRYPT_BAD_SIGNATURE},  // digested here
-      // clang-format on
-  };
-  TempDir dir;
-  const std::string in = (dir / "in.qves").string(), out = (dir / "out.bin").string();
-  for (const auto& row : rows)
-    for (const int threads : kThreadCounts) {
-      if (row.threads != 0 && row.threads != threads) continue;
-      SCOPED_TRACE(std::to_string(row.code) + ", " + std::to_string(threads) + " threads");
-      WriteFile(dir / "in.qves", row.container.Build());
-      Left left{row.atTheCheck};
-      qve_decrypt_options options = DecryptOptions();
-      options.progress = Left::Place;
-      options.context = &left;
-      ERR_clear_error();
-      if (!row.atTheCheck) ERR_raise(ERR_LIB_USER, 1);
-      EXPECT_EQ(WithThreads(threads, options.loan,
-                            [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
-                row.code);
-      EXPECT_EQ(left.placed, row.atTheCheck);
-      EXPECT_EQ(ERR_peek_error(), 0u);
-      ERR_clear_error();
-    }
 }
 
 TEST(Interface, Misuse) {
