@@ -1,12 +1,25 @@
 # SPDX-License-Identifier: Apache-2.0
 """The package against the built library: what the build is, and the names
 of its codes."""
+import hashlib
+import os
 import pickle
+import subprocess
 
 import pytest
 
 import qvehelper
 from qvehelper import _native
+
+
+KEYS = os.environ.get("QVE_DEV_KEY_DIR", os.path.join(os.path.dirname(__file__), "../../keys/dev"))
+
+
+def public_der(pem, private):
+    """The DER SubjectPublicKeyInfo of a PEM key, as openssl gives it."""
+    command = ["openssl", "pkey", "-in", pem, "-outform", "DER"]
+    command += ["-pubout"] if private else ["-pubin"]
+    return subprocess.run(command, check=True, capture_output=True).stdout
 
 
 def test_the_package_is_the_library_s_version():
@@ -20,12 +33,14 @@ def test_the_package_is_the_library_s_version():
         _native.prototype("qve_run_work_wait_of_no_version", None, [])
 
 
-# The fingerprints themselves are the C interface's tests'.
-@pytest.mark.parametrize("key, number", [("decryption", 10), ("verification", 11)])
-def test_the_built_in_keys(key, number):
+@pytest.mark.parametrize("key, number, pem, private", [
+    ("decryption", 10, "decryption-private.pem", True),
+    ("verification", 11, "verification-public.pem", False),
+], ids=["decryption", "verification"])
+def test_the_built_in_keys(key, number, pem, private):
     identifier, fingerprint = qvehelper.key_identity(key)
     assert identifier == number.to_bytes(4, "little")
-    assert (type(fingerprint), len(fingerprint)) == (bytes, 32)
+    assert fingerprint == hashlib.sha256(public_der(os.path.join(KEYS, pem), private)).digest()
     assert qvehelper.development_keys()
     with pytest.raises(ValueError):
         qvehelper.key_identity("signing")

