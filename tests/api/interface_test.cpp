@@ -498,22 +498,10 @@ TEST(Interface, DiagnosisSaysWhereTheHeaderStops) {
     EXPECT_STREQ(qve_diagnosis_header_problem(d.get()), row.problem);
     EXPECT_EQ(qve_diagnosis_size(d.get()), row.file.size());
   }
-  const Diagnosis whole = Diagnose(Container{.body = Pattern(100)}.Build());
-  EXPECT_EQ(qve_diagnosis_version(whole.get()), 1);
-  EXPECT_EQ(qve_diagnosis_recipient_count(whole.get()), 1);
-  ASSERT_EQ(qve_diagnosis_record_count(whole.get()), 1u);
-  EXPECT_EQ(qve_diagnosis_record_offset(whole.get(), 0), 7u);
+  // What the Python tests' facts of a whole container do not reach.
+  const Diagnosis whole = Diagnose(Container{}.Build());
   EXPECT_EQ(qve_diagnosis_record_tag(whole.get(), 0), 'P');
-  std::size_t length = 0;
-  const std::uint8_t* id = qve_diagnosis_record_key_id(whole.get(), 0, &length);
-  EXPECT_EQ(Bytes(id, id + length), kKeyId10);
   EXPECT_EQ(qve_diagnosis_record_wrapped_key_length(whole.get(), 0), 256u);
-  const std::uint8_t* iv = qve_diagnosis_iv(whole.get(), &length);
-  EXPECT_EQ(Bytes(iv, iv + length), Container{}.iv);
-  EXPECT_EQ(qve_diagnosis_payload_length(whole.get()), 384u);  // 100 + 276, padded to whole blocks
-  EXPECT_EQ(qve_diagnosis_block_size(whole.get()), 16u);
-  EXPECT_EQ(qve_diagnosis_whole_blocks(whole.get()), 1);
-  EXPECT_EQ(qve_diagnosis_last_block_padding(whole.get()), 1);
   EXPECT_EQ(qve_diagnosis_whole_blocks(Diagnose(Head(Container{}.Build(), 300)).get()), 0);
 }
 

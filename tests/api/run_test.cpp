@@ -87,11 +87,9 @@ Ran Drain(qve_run* run) {
     ran.opened.push_back(qve_run_file_opened(run, i));
     size_t linkLength = 0, valueLength = 0;
     const uint8_t* link = qve_run_file_first_link(run, i, &linkLength);
-    const uint8_t* value =
-        i > 0 ? qve_run_file_last_chain_value(run, i - 1, &valueLength) : nullptr;
-    if (link != nullptr && value != nullptr &&
-        std::string(link, link + linkLength) == std::string(value, value + valueLength))
-      ++ran.joins;
+    const uint8_t* value = i ? qve_run_file_last_chain_value(run, i - 1, &valueLength) : nullptr;
+    ran.joins +=
+        link && value && Bytes(link, link + linkLength) == Bytes(value, value + valueLength);
   }
   for (const int point : {QVE_POINT_RECORDED, QVE_POINT_HELD, QVE_POINT_NOW}) {
     ran.points.push_back(qve_run_point_known(run, point) == 0
@@ -354,17 +352,13 @@ TEST(Run, Misuse) {
   // An accessor misused gives no code, but says why all the same: one row
   // per family of accessors.
   const std::function<void()> misused[] = {
+      // clang-format off
       [run] { qve_run_event_reading(run); },  // the current event is DONE
-      [run] { qve_run_block_id(run); },
-      [run] { qve_run_warning_text(run); },
-      [run] { qve_run_file_blocks(run, 2); },
-      [run] { qve_run_input_path(run, 2); },
-      [run] { qve_run_strict_path(run, 0); },
-      [run] { qve_run_point_file(run, 7); },
-      [] { qve_run_longest_block(nullptr); },
-      [] { qve_run_refusal(nullptr); },  // a text, not a code
-      [] { qve_diagnosis_size(nullptr); },
-      [] { qve_diagnosis_record_tag(nullptr, 0); },
+      [run] { qve_run_block_id(run); }, [run] { qve_run_warning_text(run); }, [run] { qve_run_file_blocks(run, 2); },
+      [run] { qve_run_input_path(run, 2); }, [run] { qve_run_strict_path(run, 0); }, [run] { qve_run_point_file(run, 7); },
+      [] { qve_run_longest_block(nullptr); }, [] { qve_run_refusal(nullptr); },  // a text, not a code
+      [] { qve_diagnosis_size(nullptr); }, [] { qve_diagnosis_record_tag(nullptr, 0); },
+      // clang-format on
   };
   for (std::size_t row = 0; row < std::size(misused); ++row) {
     qve_loan_work(nullptr);
