@@ -54,14 +54,27 @@ std::tuple<int, int> Failed(int code) { return {code, qve_last_problem()}; }
 // With 2 threads the digest goes to the lent one.
 constexpr int kThreadCounts[] = {1, 2};
 
+// An error a host leaves on its thread's OpenSSL queue, before the call or
+// from its callback, is cleared before the seal check's OpenSSL calls there,
+// so it neither outlives the call nor stands for the check's own failure.
+enum HostError { kNoHostError, kBeforeTheCall, kAtTheSealCheck };
+
 // Every progress call, and the call (from 0) that stops the work.
 struct Calls {
   std::vector<std::tuple<int, std::uint64_t, std::uint64_t>> seen;
   std::size_t stopAt = std::size_t(-1);
+  HostError hostError = kNoHostError;
+  bool placed = false;
 
   static int Record(std::uint64_t done, std::uint64_t total, int step, void* context) {
     auto& calls = *static_cast<Calls*>(context);
     calls.seen.emplace_back(step, done, total);
+    // Once: with no plaintext the check's end is told with 0 done too.
+    if (calls.hostError == kAtTheSealCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 &&
+        !calls.placed) {
+      ERR_raise(ERR_LIB_USER, 1);
+      calls.placed = true;
+    }
     return calls.seen.size() - 1 == calls.stopAt ? 1 : 0;
   }
 };
@@ -79,25 +92,6 @@ const Container kStraddling{.body = Pattern(8 * 131072 + 100 - kTrailer, 6)};
 const Container kWholeBlocks{.body = Pattern(8 * 131072 - kTrailer, 6)};
 
 constexpr auto kMode = fs::perms::owner_read | fs::perms::owner_write;
-
-// An error a host leaves on its thread's OpenSSL queue, before the call or
-// from its callback, is cleared before the seal check's OpenSSL calls there,
-// so it neither outlives the call nor stands for the check's own failure.
-enum HostError { kNoHostError, kBeforeTheCall, kAtTheSealCheck };
-struct Left {
-  HostError when;
-  bool placed = false;
-  // Once: with no plaintext the check's end is told with 0 done too.
-  static int Place(std::uint64_t done, std::uint64_t, int step, void* context) {
-    auto& left = *static_cast<Left*>(context);
-    if (left.when == kAtTheSealCheck && step == QVE_STEP_CHECKING_SEAL && done == 0 &&
-        !left.placed) {
-      ERR_raise(ERR_LIB_USER, 1);
-      left.placed = true;
-    }
-    return 0;
-  }
-};
 
 // What OUTPUT holds afterwards: the Old bytes, the Body, the whole
 // Plaintext or Empty.
@@ -134,9 +128,9 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
     options.keep_unverified = row.keep;
     options.write_directly = row.direct;
     if (row.older) options.size = offsetof(qve_decrypt_options, loan);
-    Left left{row.hostError};
-    options.progress = Left::Place;
-    options.context = &left;
+    Calls calls{.seen = {}, .hostError = row.hostError};
+    options.progress = Calls::Record;
+    options.context = &calls;
     ERR_clear_error();
     if (row.hostError == kBeforeTheCall) ERR_raise(ERR_LIB_USER, 1);
     const auto path = [&](const std::string& name) {
@@ -148,7 +142,7 @@ TEST_P(InterfaceDecrypt, ResultAndFolder) {
               row.code);
     EXPECT_EQ(qve_last_problem(), row.problem);
     EXPECT_EQ(std::string(qve_last_message()).empty(), row.problem == QVE_PROBLEM_NONE);
-    EXPECT_EQ(left.placed, row.hostError == kAtTheSealCheck);
+    EXPECT_EQ(calls.placed, row.hostError == kAtTheSealCheck);
     EXPECT_TRUE(row.hostError == kNoHostError || ERR_peek_error() == 0);
     EXPECT_EQ(Names(dir.path()), before);  // no temporary file left
     EXPECT_EQ(ReadFile(dir / "out.bin"), row.left == 'B'   ? row.container.body
