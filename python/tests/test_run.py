@@ -36,19 +36,13 @@ def tamper(path):
     path.write_bytes(path.read_bytes().replace(b"three", b"THREE"))
 
 
-@pytest.mark.parametrize("change, status, result, verdicts", [
-    (None, 0, "ReportOk", ["FileOk", "FileOk"]),
-    (tamper, 2, "ReportSomeInvalid", ["FileOk", "FileInvalid"]),
-], ids=["intact", "tampered"])
-def test_a_chain_is_verified(chain, change, status, result, verdicts):
-    if change:
-        change(chain / "system.log")
+def test_a_chain_is_verified(chain):
     run = qvehelper.verify(chain)
-    assert (run.exit_status, run.result, run.status) == (status, result, result)
-    names = ["System_1.log", "system.log"]
-    assert [(f.name, f.verdict) for f in run.files] == list(zip(names, verdicts))
-    assert [(b.first_line, b.last_line) for b in run.files[0].blocks] == [(1, 3)]
-    assert run.files[1].blocks[0].verdict == ("BlockOk" if not change else "BlockInvalid")
+    assert (run.exit_status, run.result, run.status) == (0, "ReportOk", "ReportOk")
+    assert [(f.name, f.verdict) for f in run.files] == [("System_1.log", "FileOk"),
+                                                        ("system.log", "FileOk")]
+    assert [(b.first_line, b.last_line, b.verdict) for b in run.files[0].blocks] == [
+        (1, 3, "BlockOk")]
 
 
 def test_the_stream_comes_in_order_and_blocks_can_be_left_out(chain):
@@ -58,16 +52,13 @@ def test_the_stream_comes_in_order_and_blocks_can_be_left_out(chain):
     assert all(not f.blocks for f in qvehelper.verify(chain, blocks=False).files)
 
 
-def unlink(*names):
-    return lambda folder: [(folder / name).unlink() for name in names]
+def unlink(folder):
+    (folder / "system.log").unlink()
 
 
-@pytest.mark.parametrize("change, status, outcome", [
-    (None, 0, "extended"),
-    # A rolled-back chain: its newest file removed, or every log of the folder.
-    (unlink("system.log"), 4, "lost"),
-    (unlink("system.log", "System_1.log"), 4, "lost"),
-], ids=["extended", "newest removed", "all removed"])
+# A rolled-back chain: its newest file removed.
+@pytest.mark.parametrize("change, status, outcome", [(None, 0, "extended"), (unlink, 4, "lost")],
+                         ids=["extended", "newest removed"])
 def test_a_run_held_to_its_record(chain, change, status, outcome):
     first = qvehelper.verify(chain, init=True)
     assert first.checkpoint_outcome.status == "new" and b"qvehelper checkpoint" in first.checkpoint
@@ -101,16 +92,12 @@ def verify_or_error(path):
         return error
 
 
-def test_a_pool_of_processes_loses_no_device(chain, tmp_path_factory):
-    devices = [chain] * 5 + [chain / "gone"]
+def test_a_pool_of_processes_loses_no_device(chain):
     with ProcessPoolExecutor(2) as pool:
-        runs = [pool.submit(qvehelper.verify, device) for device in devices]
-        kept = list(pool.map(verify_or_error, devices))
-    assert [run.result() == kept[i] for i, run in enumerate(runs[:5])] == [True] * 5
-    with pytest.raises(FileNotFoundError) as raised:
-        runs[5].result()
-    assert (raised.value.code, raised.value.path) == (-5, str(chain / "gone"))
-    assert kept[5].path == raised.value.path
+        kept = list(pool.map(verify_or_error, [chain] * 3 + [chain / "gone"]))
+    assert kept[:3] == [qvehelper.verify(chain)] * 3
+    assert isinstance(kept[3], FileNotFoundError)
+    assert (kept[3].code, kept[3].path) == (-5, str(chain / "gone"))
 
 
 @pytest.mark.skipif(not COMMAND, reason="QVE_CLI names no command")

@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "api/calls.h"
@@ -86,11 +87,9 @@ Ran Drain(qve_run* run) {
     ran.opened.push_back(qve_run_file_opened(run, i));
     size_t linkLength = 0, valueLength = 0;
     const uint8_t* link = qve_run_file_first_link(run, i, &linkLength);
-    const uint8_t* value =
-        i > 0 ? qve_run_file_last_chain_value(run, i - 1, &valueLength) : nullptr;
-    if (link != nullptr && value != nullptr &&
-        std::string(link, link + linkLength) == std::string(value, value + valueLength))
-      ++ran.joins;
+    const uint8_t* value = i ? qve_run_file_last_chain_value(run, i - 1, &valueLength) : nullptr;
+    ran.joins +=
+        link && value && Bytes(link, link + linkLength) == Bytes(value, value + valueLength);
   }
   for (const int point : {QVE_POINT_RECORDED, QVE_POINT_HELD, QVE_POINT_NOW}) {
     ran.points.push_back(qve_run_point_known(run, point) == 0
@@ -154,18 +153,17 @@ void Two(const fs::path& dir) {
   LogBuilder(chain).Script("3 4 S").WriteTo(dir / "system.log");
 }
 
-// Two files of one chain, System_1.log (gzip'd when so named) and
-// system.log; `extra` ends the second.
+// Two files of one chain, System_1.log and system.log; `extra` ends the
+// second.
 struct EventsRow {
   const char* name;
   std::string first, last;
   std::string events;
-  int status;
+  int status = QVE_STATUS_SOME_INVALID;
   int strict = 0;
   std::vector<int> warnings = {};
   std::string links = {};   // as Ran's, where given
   std::string chains = {};  // as Ran's, where given
-  std::string firstName = "System_1.log";
   std::function<void(LogBuilder&)> extra = {};
 };
 void PrintTo(const EventsRow& row, std::ostream* os) { *os << row.name; }
@@ -176,13 +174,7 @@ TEST_P(Events, InOrder) {
   const EventsRow& row = GetParam();
   testing::TempDir dir;
   LogChain chain;
-  LogBuilder first(chain);
-  first.Script(row.first);
-  if (row.firstName.ends_with(".gz")) {
-    testing::WriteFile(dir / row.firstName, testing::Gzip(first.bytes()));
-  } else {
-    first.WriteTo(dir / row.firstName);
-  }
+  LogBuilder(chain).Script(row.first).WriteTo(dir / "System_1.log");
   LogBuilder last(chain);
   last.Script(row.last);
   if (row.extra) row.extra(last);
@@ -190,120 +182,69 @@ TEST_P(Events, InOrder) {
   const Ran ran = RunOn(dir.path(), QVE_ORDER_LINKS, row.strict);
   EXPECT_EQ(ran.events, row.events);
   EXPECT_EQ(ran.status, row.status) << qve_result_name(QVE_RESULT_OF_RUN, ran.status);
-  EXPECT_EQ(ran.names, (std::vector<std::string>{row.firstName, "system.log"}));
+  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_1.log", "system.log"}));
   EXPECT_EQ(ran.warnings, row.warnings);
-  if (!row.links.empty()) {
-    EXPECT_EQ(ran.links, row.links);
-  }
-  if (!row.chains.empty()) {
-    EXPECT_EQ(ran.chains, row.chains);
-  }
+  EXPECT_TRUE(row.links.empty() || ran.links == row.links) << ran.links;
+  EXPECT_TRUE(row.chains.empty() || ran.chains == row.chains) << ran.chains;
 }
 
-INSTANTIATE_TEST_SUITE_P(Run, Events,
-                         ::testing::Values(EventsRow{.name = "GoodChain",
-                                                     .first = "1 2 S",
-                                                     .last = "3 4 S",
-                                                     .events = "S0ES0ED",
-                                                     .status = QVE_STATUS_OK,
-                                                     .links = "LL",
-                                                     .chains = "11"},
-                                           // The row logic of inspect: first, differs, matches, no
-                                           // parse, the unsigned tail.
-                                           EventsRow{.name = "WhereBlocksStandInTheChain",
-                                                     .first = "a S",
-                                                     .last = "b S c S@ d S e E f",
-                                                     .events = "S0ES04021WED",
-                                                     .status = QVE_STATUS_SOME_INVALID,
-                                                     .warnings = {QVE_WARNING_UNSIGNED_LINES},
-                                                     .links = "LLLL--",
-                                                     .chains = "113240"},
-                                           EventsRow{.name = "TamperedBlock",
-                                                     .first = "1 S",
-                                                     .last = "a S b S!",
-                                                     .events = "S0ES03ED",
-                                                     .status = QVE_STATUS_SOME_INVALID},
-                                           EventsRow{.name = "ChainBreak",
-                                                     .first = "1 S",
-                                                     .last = "a S b S@",
-                                                     .events = "S0ES04ED",
-                                                     .status = QVE_STATUS_SOME_INVALID},
-                                           EventsRow{.name = "UnsignedTailStrict",
-                                                     .first = "a S b",
-                                                     .last = "c S",
-                                                     .events = "S01WES0ED",
-                                                     .status = QVE_STATUS_STRICT_FAILED,
-                                                     .strict = 1,
-                                                     .warnings = {QVE_WARNING_UNSIGNED_LINES}},
-                                           EventsRow{.name = "GzipRotation",
-                                                     .first = "1 2 S",
-                                                     .last = "3 4 S",
-                                                     .events = "S0ES0ED",
-                                                     .status = QVE_STATUS_OK,
-                                                     .firstName = "System_1.log.gz"},
-                                           // A block that stops after its link field tells no link.
-                                           EventsRow{.name = "MalformedBlock",
-                                                     .first = "a S",
-                                                     .last = "b",
-                                                     .events = "S0ES3ED",
-                                                     .status = QVE_STATUS_SOME_INVALID,
-                                                     .links = "L-",
-                                                     .extra =
-                                                         [](LogBuilder& log) {
-                                                           log.Sign([](testing::Block& block) {
-                                                             block.signatureLength = 100000;
-                                                           });
-                                                         }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Run, Events, ::testing::Values(
+    EventsRow{.name = "GoodChain", .first = "1 2 S", .last = "3 4 S", .events = "S0ES0ED", .status = QVE_STATUS_OK, .links = "LL", .chains = "11"},
+    // The row logic of inspect: first, differs, matches, no parse, the unsigned tail.
+    EventsRow{.name = "WhereBlocksStandInTheChain", .first = "a S", .last = "b S c S@ d S e E f", .events = "S0ES04021WED",
+              .warnings = {QVE_WARNING_UNSIGNED_LINES}, .links = "LLLL--", .chains = "113240"},
+    EventsRow{.name = "UnsignedTailStrict", .first = "a S b", .last = "c S", .events = "S01WES0ED", .status = QVE_STATUS_STRICT_FAILED,
+              .strict = 1, .warnings = {QVE_WARNING_UNSIGNED_LINES}},
+    // A block that stops after its link field tells no link.
+    EventsRow{.name = "MalformedBlock", .first = "a S", .last = "b", .events = "S0ES3ED", .links = "L-",
+              .extra = [](LogBuilder& log) { log.Sign([](testing::Block& block) { block.signatureLength = 100000; }); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+using Names = std::vector<std::string>;
 
 // Written System_2, System_1, system.log: the links give that order, the
-// names another, with breaks and warnings that the links say otherwise.
+// names another, with breaks (each file links to another than the one
+// before) and warnings that the links say otherwise.
 TEST(Run, LinkOrderAgainstNameOrder) {
   testing::TempDir dir;
   LogChain chain;
   for (const char* name : {"System_2.log", "System_1.log", "system.log"})
     LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / name);
-  const Ran links = RunOn(dir.path(), QVE_ORDER_LINKS);
-  EXPECT_EQ(links.status, QVE_STATUS_OK);
-  EXPECT_EQ(links.order, QVE_ORDER_LINKS);
-  EXPECT_EQ(links.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
-  EXPECT_EQ(links.linkMismatches, 0);
-  EXPECT_EQ(links.joins, 2);
-  const Ran names = RunOn(dir.path(), QVE_ORDER_NAME);
-  EXPECT_EQ(names.status, QVE_STATUS_SOME_INVALID);
-  EXPECT_EQ(names.order, QVE_ORDER_NAME);
-  EXPECT_EQ(names.names, (std::vector<std::string>{"System_1.log", "System_2.log", "system.log"}));
-  EXPECT_EQ(names.linkMismatches, 3) << "each file links to another than the one before";
-  EXPECT_EQ(names.joins, 0);
-  EXPECT_EQ(names.warnings, (std::vector<int>{QVE_WARNING_LINKS, QVE_WARNING_LINKS}))
-      << "System_1.log continues no file before it; link order has fewer breaks";
+  const Ran links = RunOn(dir.path(), QVE_ORDER_LINKS), names = RunOn(dir.path(), QVE_ORDER_NAME);
+  EXPECT_EQ(std::tie(links.status, links.order, links.linkMismatches, links.joins, links.names),
+            std::tuple(QVE_STATUS_OK, QVE_ORDER_LINKS, 0, 2,
+                       Names{"System_2.log", "System_1.log", "system.log"}));
+  EXPECT_EQ(std::tie(names.status, names.order, names.linkMismatches, names.joins, names.names),
+            std::tuple(QVE_STATUS_SOME_INVALID, QVE_ORDER_NAME, 3, 0,
+                       Names{"System_1.log", "System_2.log", "system.log"}));
+  EXPECT_EQ(names.warnings, (std::vector<int>{QVE_WARNING_LINKS, QVE_WARNING_LINKS}));
 }
 
 // A record made by a run that passes; a later run without the newest file
-// has cut the recorded block away.
+// has cut the recorded block away, and records nothing.
 TEST(Run, CheckpointRoundTrip) {
   testing::TempDir dir;
   Two(dir.path());
   const Ran first = RunOn(dir.path(), QVE_ORDER_LINKS, 0, [](qve_run* run) {
     EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), 0);
   });
-  EXPECT_EQ(first.checkpoint, QVE_CHECKPOINT_NEW);
-  EXPECT_EQ(first.points, (std::vector<std::string>{"-", "-", "system.log:3@1"}));
+  EXPECT_EQ(std::tie(first.checkpoint, first.points),
+            std::tuple(QVE_CHECKPOINT_NEW, Names{"-", "-", "system.log:3@1"}));
   ASSERT_FALSE(first.record.empty());
   const auto against = [&](qve_run* run) {
     EXPECT_EQ(qve_run_set_record(run, first.record.data(), first.record.size(), 0), 0);
   };
   const Ran again = RunOn(dir.path(), QVE_ORDER_LINKS, 0, against);
-  EXPECT_EQ(again.status, QVE_STATUS_OK);
-  EXPECT_EQ(again.checkpoint, QVE_CHECKPOINT_EXTENDED);
-  EXPECT_EQ(again.record.empty(), false);
-  EXPECT_EQ(again.points,
-            (std::vector<std::string>{"system.log:3@0", "system.log:3@1", "system.log:3@1"}));
+  EXPECT_EQ(std::tie(again.status, again.checkpoint, again.points),
+            std::tuple(QVE_STATUS_OK, QVE_CHECKPOINT_EXTENDED,
+                       Names{"system.log:3@0", "system.log:3@1", "system.log:3@1"}));
+  EXPECT_FALSE(again.record.empty());
   fs::remove(dir / "system.log");
   const Ran cut = RunOn(dir.path(), QVE_ORDER_LINKS, 0, against);
-  EXPECT_EQ(cut.status, QVE_STATUS_CHECKPOINT_LOST);
-  EXPECT_EQ(cut.checkpoint, QVE_CHECKPOINT_LOST);
-  EXPECT_TRUE(cut.record.empty()) << "a run that lost the block records nothing";
+  EXPECT_EQ(std::tie(cut.status, cut.checkpoint, cut.record),
+            std::tuple(QVE_STATUS_CHECKPOINT_LOST, QVE_CHECKPOINT_LOST, std::string()));
 }
 
 // A file gone between the run's walk and its reading is warned about as
@@ -319,11 +260,9 @@ TEST(Run, AFileThatVanishesStaysInTheRun) {
   fs::remove(dir / "system.log");
   const Ran ran = Drain(run);
   qve_run_free(run);
-  EXPECT_EQ(ran.events, "S0ESWED");
-  EXPECT_EQ(ran.warnings, std::vector<int>{QVE_WARNING_UNREADABLE});
-  EXPECT_EQ(ran.status, QVE_STATUS_INCOMPLETE);
-  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_1.log", "system.log"}));
-  EXPECT_EQ(ran.opened, (std::vector<int>{1, 0}));
+  EXPECT_EQ(std::tie(ran.events, ran.warnings, ran.status, ran.names, ran.opened),
+            std::tuple("S0ESWED", std::vector<int>{QVE_WARNING_UNREADABLE}, QVE_STATUS_INCOMPLETE,
+                       Names{"System_1.log", "system.log"}, std::vector<int>{1, 0}));
 }
 
 TEST(Run, RecordsThatCannotBeUsed) {
@@ -342,47 +281,31 @@ TEST(Run, RecordsThatCannotBeUsed) {
     const size_t from = record.find("\"time\": \"") + 9, to = record.find('"', from);
     return std::string(record).replace(from, to - from, time);
   };
-  const struct {
-    std::string bytes;
-    int code;
-  } rows[] = {
-      {.bytes = "", .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = record.substr(0, record.size() / 2), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = replaced("\"version\": 2", "\"version\": 3"), .code = QVE_ERROR_RECORD_VERSION},
-      {.bytes = replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
-       .code = QVE_ERROR_RECORD_OTHER_CHAIN},
-      {.bytes = replaced("\"line\": ", "\"line\": \"x\", \"lines\": "),
-       .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2024-02-29t23:59:60.5z"), .code = 0},
-      {.bytes = atTime("2026-12-07T07:20:00.25+01:30"), .code = 0},
-      {.bytes = atTime("2026-12-07T07:20:00-00:00"), .code = 0},
-      {.bytes = atTime("yesterday"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07 07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026/12/07T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07.20.00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2025-02-29T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2100-02-29T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-13-07T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-04-31T07:20:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T24:00:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:60:00Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:61Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00.Z"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00+0130"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00+24:00"), .code = QVE_ERROR_RECORD_DAMAGED},
-      {.bytes = atTime("2026-12-07T07:20:00Z "), .code = QVE_ERROR_RECORD_DAMAGED},
+  constexpr int kDamaged = QVE_ERROR_RECORD_DAMAGED;
+  std::vector<std::pair<std::string, int>> rows = {
+      {"", kDamaged},
+      {record.substr(0, record.size() / 2), kDamaged},
+      {replaced("\"version\": 2", "\"version\": 3"), QVE_ERROR_RECORD_VERSION},
+      {replaced("\"verificationKey\": \"", "\"verificationKey\": \"00"),
+       QVE_ERROR_RECORD_OTHER_CHAIN},
+      {replaced("\"line\": ", "\"line\": \"x\", \"lines\": "), kDamaged},
   };
-  for (const auto& row : rows) {
+  for (const char* time :
+       {"2024-02-29t23:59:60.5z", "2026-12-07T07:20:00.25+01:30", "2026-12-07T07:20:00-00:00"})
+    rows.emplace_back(atTime(time), 0);
+  // clang-format off
+  for (const char* time : {"yesterday", "2026-12-07 07:20:00Z", "2026/12/07T07:20:00Z", "2026-12-07T07.20.00Z",
+                           "2025-02-29T07:20:00Z", "2100-02-29T07:20:00Z", "2026-13-07T07:20:00Z", "2026-04-31T07:20:00Z",
+                           "2026-12-07T24:00:00Z", "2026-12-07T07:60:00Z", "2026-12-07T07:20:61Z", "2026-12-07T07:20:00.Z",
+                           "2026-12-07T07:20:00", "2026-12-07T07:20:00+0130", "2026-12-07T07:20:00+24:00", "2026-12-07T07:20:00Z "})
+    rows.emplace_back(atTime(time), kDamaged);
+  // clang-format on
+  for (const auto& [bytes, code] : rows) {
     qve_run* run = Create();
-    EXPECT_EQ(qve_run_set_record(run, row.bytes.data(), row.bytes.size(), 0), row.code)
-        << row.bytes;
-    EXPECT_STRNE(qve_result_name(QVE_RESULT_OF_RUN, row.code), "Unknown");
-    EXPECT_EQ(*qve_run_refusal(run) != '\0', row.code != 0) << "a refusal says why";
+    EXPECT_EQ(qve_run_set_record(run, bytes.data(), bytes.size(), 0), code) << bytes;
+    EXPECT_EQ(*qve_run_refusal(run) != '\0', code != 0) << "a refusal says why";
     // ... through the one error channel too.
-    if (row.code != 0) {
-      EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
-    }
+    EXPECT_STREQ(code ? qve_last_problem_reason() : "", code ? qve_run_refusal(run) : "");
     qve_run_free(run);
   }
 }
@@ -406,18 +329,18 @@ TEST(Run, Misuse) {
   options.size = offsetof(qve_run_options, once);
   EXPECT_EQ(qve_run_create(&options, &run), QVE_ERROR_MISUSE);
   EXPECT_NE(*qve_last_message(), '\0') << "a size of no version is said";
-  options.size = sizeof options;
-  EXPECT_EQ(qve_run_add(nullptr, dir.path().string().c_str()), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_run_next(nullptr), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_run_work(nullptr), QVE_ERROR_MISUSE);
-  EXPECT_EQ(qve_run_status(nullptr), QVE_ERROR_MISUSE);
+  constexpr int M = QVE_ERROR_MISUSE;
+  EXPECT_EQ(
+      std::tuple(qve_run_add(nullptr, "."), qve_run_next(nullptr), qve_run_work(nullptr),
+                 qve_run_status(nullptr), qve_run_work_wait(nullptr), qve_run_stop_work(nullptr)),
+      std::tuple(M, M, M, M, M, M));
   EXPECT_EQ(qve_run_record(nullptr, nullptr), nullptr);
   EXPECT_EQ(qve_run_file_name(nullptr, 0), nullptr);
   run = Create();
   EXPECT_EQ(qve_run_add(run, nullptr), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_add(run, (dir / "missing").string().c_str()), QVE_ERROR_NOT_FOUND);
-  EXPECT_EQ(qve_last_problem(), QVE_PROBLEM_INPUT);
-  EXPECT_EQ(qve_last_problem_path(), (dir / "missing").string());
+  EXPECT_EQ(std::tuple(qve_last_problem(), std::string(qve_last_problem_path())),
+            std::tuple(QVE_PROBLEM_INPUT, (dir / "missing").string()));
   EXPECT_STREQ(qve_last_problem_reason(), qve_run_refusal(run));
   EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), 0);
   EXPECT_EQ(qve_run_status(run), QVE_ERROR_MISUSE) << "not done yet";
@@ -425,22 +348,17 @@ TEST(Run, Misuse) {
   EXPECT_EQ(qve_run_add(run, dir.path().string().c_str()), QVE_ERROR_MISUSE) << "started";
   EXPECT_EQ(qve_run_set_record(run, nullptr, 0, QVE_RECORD_INIT), QVE_ERROR_MISUSE);
   EXPECT_EQ(qve_run_block_verdict(run), QVE_ERROR_MISUSE) << "no block now";
-  const Ran rest = Drain(run);
-  EXPECT_EQ(rest.status, QVE_STATUS_OK);
+  EXPECT_EQ(Drain(run).status, QVE_STATUS_OK);
   // An accessor misused gives no code, but says why all the same: one row
   // per family of accessors.
   const std::function<void()> misused[] = {
+      // clang-format off
       [run] { qve_run_event_reading(run); },  // the current event is DONE
-      [run] { qve_run_block_id(run); },
-      [run] { qve_run_warning_text(run); },
-      [run] { qve_run_file_blocks(run, 2); },
-      [run] { qve_run_input_path(run, 2); },
-      [run] { qve_run_strict_path(run, 0); },
-      [run] { qve_run_point_file(run, 7); },
-      [] { qve_run_longest_block(nullptr); },
-      [] { qve_run_refusal(nullptr); },  // a text, not a code
-      [] { qve_diagnosis_size(nullptr); },
-      [] { qve_diagnosis_record_tag(nullptr, 0); },
+      [run] { qve_run_block_id(run); }, [run] { qve_run_warning_text(run); }, [run] { qve_run_file_blocks(run, 2); },
+      [run] { qve_run_input_path(run, 2); }, [run] { qve_run_strict_path(run, 0); }, [run] { qve_run_point_file(run, 7); },
+      [] { qve_run_longest_block(nullptr); }, [] { qve_run_refusal(nullptr); },  // a text, not a code
+      [] { qve_diagnosis_size(nullptr); }, [] { qve_diagnosis_record_tag(nullptr, 0); },
+      // clang-format on
   };
   for (std::size_t row = 0; row < std::size(misused); ++row) {
     qve_loan_work(nullptr);
@@ -450,7 +368,6 @@ TEST(Run, Misuse) {
     EXPECT_NE(*qve_last_message(), '\0') << row;
   }
   EXPECT_EQ(qve_run_work_wait(run), 0) << "over: at once";
-  EXPECT_EQ(qve_run_work_wait(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);
   qve_run_free(nullptr);
   // A run ended early: stopping the work lets its lent threads go.
@@ -459,7 +376,6 @@ TEST(Run, Misuse) {
   std::thread lent([run] { EXPECT_EQ(qve_run_work_wait(run), 0); });
   EXPECT_EQ(qve_run_stop_work(run), 0);
   lent.join();
-  EXPECT_EQ(qve_run_stop_work(nullptr), QVE_ERROR_MISUSE);
   qve_run_free(run);
 }
 
@@ -478,11 +394,9 @@ TEST(Run, ARotationRestartsTheRun) {
   LogBuilder(chain).DataLines(1).Sign().WriteTo(dir / "system.log");
   const Ran ran = Drain(run);
   qve_run_free(run);
-  const size_t restart = ran.events.find('R');
-  ASSERT_NE(restart, std::string::npos) << ran.events;
-  EXPECT_EQ(ran.events.substr(restart), "RS0ES0ES0ED");
-  EXPECT_EQ(ran.status, QVE_STATUS_OK);
-  EXPECT_EQ(ran.names, (std::vector<std::string>{"System_2.log", "System_1.log", "system.log"}));
+  EXPECT_EQ(std::tie(ran.status, ran.names),
+            std::tuple(QVE_STATUS_OK, Names{"System_2.log", "System_1.log", "system.log"}));
+  EXPECT_TRUE(ran.events.ends_with("RS0ES0ES0ED")) << ran.events;
 }
 
 }  // namespace
