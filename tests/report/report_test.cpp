@@ -36,19 +36,13 @@ std::vector<std::wstring> Listed(QVE_VerificationReport* report) {
 TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
   TempDir dir;
   const fs::path day = dir / "day1";
-  const char* const names[] = {"system.log",          "System_1.log",       "System_abc.log",
-                               "System_.log",         "system_1.log",       "System_1.LOG",
-                               "SYSTEM.LOG",          "xSystem_1.log",      "System_1.txt",
-                               "system.log.1",        "System_1.log ",      "system.lo",
-                               "System_a.log.log",    "System_2.log.gz",    "system.log.gz",
-                               "System_\xc3\xa9.log", "System_\xff\xfe.log"};
-  const char* const paths[] = {
-      "sub/System_22.log",     "system.log.d/system.log", "folder/system.log/System_5.log",
-      "a\\b/system.log",       "locked/System_7.log",     "real/System_1.log",
-      "sub\xc0\xaf/system.log"};
-  std::vector<const char*> all(std::begin(names), std::end(names));
-  all.insert(all.end(), std::begin(paths), std::end(paths));
-  for (const char* name : all) {
+  // clang-format off
+  for (const char* name : {"system.log", "System_1.log", "System_abc.log", "System_.log", "system_1.log",
+       "System_1.LOG", "SYSTEM.LOG", "xSystem_1.log", "System_1.txt", "system.log.1", "System_1.log ",
+       "system.lo", "System_a.log.log", "System_2.log.gz", "system.log.gz", "System_\xc3\xa9.log",
+       "System_\xff\xfe.log", "sub/System_22.log", "system.log.d/system.log", "folder/system.log/System_5.log",
+       "a\\b/system.log", "locked/System_7.log", "real/System_1.log", "sub\xc0\xaf/system.log"}) {
+    // clang-format on
     fs::create_directories((day / name).parent_path());
     WriteFile(day / name, std::string("line\n"));
   }
@@ -61,12 +55,12 @@ TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
   ASSERT_EQ(mkfifo((day / "System_8.log").c_str(), 0600), 0);
   fs::permissions(day / "locked", fs::perms::none);
   const std::wstring root = WidePath(day);
-  const auto expected = std::vector<std::wstring>{
-      root + L"/System_1.log",      root + L"/System_a.log.log",
-      root + L"/System_abc.log",    root + L"/System_\u00e9.log",
-      root + L"/a\\b/system.log",   root + L"/folder/system.log/System_5.log",
-      root + L"/real/System_1.log", root + L"/sub/System_22.log",
-      root + L"/system.log",        root + L"/system.log.d/system.log"};
+  std::vector<std::wstring> expected;
+  for (const wchar_t* name :
+       {L"System_1.log", L"System_a.log.log", L"System_abc.log", L"System_\u00e9.log",
+        L"a\\b/system.log", L"folder/system.log/System_5.log", L"real/System_1.log",
+        L"sub/System_22.log", L"system.log", L"system.log.d/system.log"})
+    expected.push_back(root + L"/" + name);
   EXPECT_EQ(0, AsNobody(dir.path(), [&] {
               Report report(CreateVerificationReport());
               AddFileInFolderToVerificationReport(report.get(), root.c_str());
@@ -143,15 +137,16 @@ Records R(std::string_view text) {
 // the names of a row and handed over by folder or by the names the caller
 // types. Linux keeps the exact rule; on Windows, where the file system
 // ignores case, names are taken as stored and ordered as the rule spells them.
+struct Outcome {
+  std::uint32_t result;
+  const char* records;
+};
 struct NamesRow {
   const char* name;
   std::vector<const char*> stored;
   std::vector<const char*> typed = {};  // empty: the folder
   const char* lastScript = "c S";
-  std::uint32_t linuxResult;
-  const char* linuxRecords;
-  std::uint32_t windowsResult;
-  const char* windowsRecords;
+  Outcome onLinux, onWindows;
 };
 void PrintTo(const NamesRow& row, std::ostream* os) { *os << row.name; }
 
@@ -170,52 +165,36 @@ TEST_P(NamesInAnyCase, Verified) {
   for (const char* name : row.typed)
     AddFileToVerificationReport(report.get(), WidePath(dir / name).c_str());
 #ifdef _WIN32
-  EXPECT_EQ(VerifyReport(report.get(), true), row.windowsResult);
-  EXPECT_EQ(RecordsOf(report.get()), R(row.windowsRecords));
+  const Outcome& expected = row.onWindows;
 #else
-  EXPECT_EQ(VerifyReport(report.get(), true), row.linuxResult);
-  EXPECT_EQ(RecordsOf(report.get()), R(row.linuxRecords));
+  const Outcome& expected = row.onLinux;
 #endif
+  EXPECT_EQ(VerifyReport(report.get(), true), expected.result);
+  EXPECT_EQ(RecordsOf(report.get()), R(expected.records));
 }
 
 constexpr const char* kChainOk = "System_1.log:O System_2.log:O system.log:O";
+const std::vector<const char*> kRule = {"System_1.log", "System_2.log", "system.log"},
+                               kUpperLog = {"System_1.log", "System_2.log", "SYSTEM.LOG"};
 
-INSTANTIATE_TEST_SUITE_P(
-    VerifyReport, NamesInAnyCase,
-    ::testing::Values(NamesRow{.name = "AsTheRuleSpellsThem",
-                               .stored = {"System_1.log", "System_2.log", "system.log"},
-                               .linuxResult = QVE_REPORT_OK,
-                               .linuxRecords = kChainOk,
-                               .windowsResult = QVE_REPORT_OK,
-                               .windowsRecords = kChainOk},
-                      NamesRow{.name = "UpperCaseAsFatKeepsThem",
-                               .stored = {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
-                               .linuxResult = QVE_REPORT_UNSIGNED,
-                               .linuxRecords = "",
-                               .windowsResult = QVE_REPORT_OK,
-                               .windowsRecords = "SYSTEM_1.LOG:O System_2.LOG:O SYSTEM.LOG:O"},
-                      NamesRow{.name = "TamperedUpperCaseLog",
-                               .stored = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-                               .lastScript = "c S!",
-                               .linuxResult = QVE_REPORT_OK,
-                               .linuxRecords = "System_1.log:O System_2.log:O",
-                               .windowsResult = QVE_REPORT_SOME_INVALID,
-                               .windowsRecords = "System_1.log:O System_2.log:O SYSTEM.LOG:I"},
-                      NamesRow{.name = "NamedInAnotherCase",
-                               .stored = {"System_1.log", "System_2.log", "system.log"},
-                               .typed = {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
-                               .linuxResult = QVE_REPORT_UNSIGNED,
-                               .linuxRecords = "SYSTEM.LOG:U SYSTEM_2.LOG:U system_1.log:U",
-                               .windowsResult = QVE_REPORT_OK,
-                               .windowsRecords = kChainOk},
-                      NamesRow{.name = "UpperCaseLogNamedAsStored",
-                               .stored = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-                               .typed = {"System_1.log", "System_2.log", "SYSTEM.LOG"},
-                               .linuxResult = QVE_REPORT_SOME_INVALID,
-                               .linuxRecords = "SYSTEM.LOG:O System_1.log:C System_2.log:O",
-                               .windowsResult = QVE_REPORT_OK,
-                               .windowsRecords = "System_1.log:O System_2.log:O SYSTEM.LOG:O"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VerifyReport, NamesInAnyCase, ::testing::Values(
+    NamesRow{.name = "AsTheRuleSpellsThem", .stored = kRule, .onLinux = {QVE_REPORT_OK, kChainOk},
+             .onWindows = {QVE_REPORT_OK, kChainOk}},
+    NamesRow{.name = "UpperCaseAsFatKeepsThem", .stored = {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
+             .onLinux = {QVE_REPORT_UNSIGNED, ""},
+             .onWindows = {QVE_REPORT_OK, "SYSTEM_1.LOG:O System_2.LOG:O SYSTEM.LOG:O"}},
+    NamesRow{.name = "TamperedUpperCaseLog", .stored = kUpperLog, .lastScript = "c S!",
+             .onLinux = {QVE_REPORT_OK, "System_1.log:O System_2.log:O"},
+             .onWindows = {QVE_REPORT_SOME_INVALID, "System_1.log:O System_2.log:O SYSTEM.LOG:I"}},
+    NamesRow{.name = "NamedInAnotherCase", .stored = kRule, .typed = {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
+             .onLinux = {QVE_REPORT_UNSIGNED, "SYSTEM.LOG:U SYSTEM_2.LOG:U system_1.log:U"},
+             .onWindows = {QVE_REPORT_OK, kChainOk}},
+    NamesRow{.name = "UpperCaseLogNamedAsStored", .stored = kUpperLog, .typed = kUpperLog,
+             .onLinux = {QVE_REPORT_SOME_INVALID, "SYSTEM.LOG:O System_1.log:C System_2.log:O"},
+             .onWindows = {QVE_REPORT_OK, "System_1.log:O System_2.log:O SYSTEM.LOG:O"}}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 const std::string kAllOk = "1 2 S x S", kOkWithTail = "a S t1 t2 t3", kUnsigned = "1 2 3",
                   kEmpty = "", kNoSignatureOnly = "a E b", kInvalid = "a S! b S",
@@ -278,27 +257,25 @@ TEST_P(FileVerdicts, OfTheSecondFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     VerifyReport, FileVerdicts,
+    // clang-format off
     ::testing::Values(
         VerdictRow{.name = "AllBlocksOk", .script = kAllOk, .verdict = QVE_FILE_OK},
         VerdictRow{.name = "UnsignedTail", .script = kOkWithTail, .verdict = QVE_FILE_OK},
         VerdictRow{.name = "UnsignedContent", .script = kUnsigned, .verdict = QVE_FILE_UNSIGNED},
         VerdictRow{.name = "EmptyFile", .script = kEmpty, .verdict = QVE_FILE_UNSIGNED},
-        VerdictRow{.name = "OnlyAnEmptySignature",
-                   .script = kNoSignatureOnly,
-                   .verdict = QVE_FILE_UNSIGNED},
+        VerdictRow{.name = "OnlyAnEmptySignature", .script = kNoSignatureOnly, .verdict = QVE_FILE_UNSIGNED},
         VerdictRow{.name = "EmptySignatureThenGood", .script = "a E S", .verdict = QVE_FILE_OK},
         VerdictRow{.name = "InvalidBlock", .script = kInvalid, .verdict = QVE_FILE_INVALID},
-        VerdictRow{.name = "BreakInTheFirstBlockOnly",
-                   .script = kBreakFirst,
-                   .verdict = QVE_FILE_CHAIN_BREAK},
+        VerdictRow{.name = "BreakInTheFirstBlockOnly", .script = kBreakFirst, .verdict = QVE_FILE_CHAIN_BREAK},
         VerdictRow{.name = "BreakThenInvalid", .script = "a S@ b S!", .verdict = QVE_FILE_INVALID},
         VerdictRow{.name = "BreakLater", .script = kBreakLater, .verdict = QVE_FILE_INVALID}),
+    // clang-format on
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ResultRow {
   const char* name;
   std::vector<std::string> files;
-  std::uint32_t result, bad;
+  std::uint32_t result, bad = 0;
 };
 void PrintTo(const ResultRow& row, std::ostream* os) { *os << row.name; }
 
@@ -318,34 +295,17 @@ TEST_P(Results, AndCounts) {
 
 INSTANTIATE_TEST_SUITE_P(
     VerifyReport, Results,
+    // clang-format off
     ::testing::Values(
-        ResultRow{.name = "NoFiles", .files = {}, .result = QVE_REPORT_UNSIGNED, .bad = 0},
-        ResultRow{.name = "UnsignedAndOk",
-                  .files = {kUnsigned, kAllOk},
-                  .result = QVE_REPORT_OK,
-                  .bad = 0},
-        ResultRow{
-            .name = "OnlyOk", .files = {kAllOk, kOkWithTail}, .result = QVE_REPORT_OK, .bad = 0},
-        ResultRow{.name = "OnlyUnsigned",
-                  .files = {kUnsigned, kEmpty, kNoSignatureOnly},
-                  .result = QVE_REPORT_UNSIGNED,
-                  .bad = 0},
-        ResultRow{.name = "OneInvalidOfThree",
-                  .files = {kAllOk, kInvalid, kUnsigned},
-                  .result = QVE_REPORT_SOME_INVALID,
-                  .bad = 1},
-        ResultRow{.name = "OneBreakOfTwo",
-                  .files = {kAllOk, kBreakFirst},
-                  .result = QVE_REPORT_SOME_INVALID,
-                  .bad = 1},
-        ResultRow{.name = "EveryFileBad",
-                  .files = {kInvalid, kBreakFirst, kBreakLater},
-                  .result = QVE_REPORT_ALL_INVALID,
-                  .bad = 3},
-        ResultRow{.name = "OneBadFileAlone",
-                  .files = {kInvalid},
-                  .result = QVE_REPORT_ALL_INVALID,
-                  .bad = 1}),
+        ResultRow{.name = "NoFiles", .files = {}, .result = QVE_REPORT_UNSIGNED},
+        ResultRow{.name = "UnsignedAndOk", .files = {kUnsigned, kAllOk}, .result = QVE_REPORT_OK},
+        ResultRow{.name = "OnlyOk", .files = {kAllOk, kOkWithTail}, .result = QVE_REPORT_OK},
+        ResultRow{.name = "OnlyUnsigned", .files = {kUnsigned, kEmpty, kNoSignatureOnly}, .result = QVE_REPORT_UNSIGNED},
+        ResultRow{.name = "OneInvalidOfThree", .files = {kAllOk, kInvalid, kUnsigned}, .result = QVE_REPORT_SOME_INVALID, .bad = 1},
+        ResultRow{.name = "OneBreakOfTwo", .files = {kAllOk, kBreakFirst}, .result = QVE_REPORT_SOME_INVALID, .bad = 1},
+        ResultRow{.name = "EveryFileBad", .files = {kInvalid, kBreakFirst, kBreakLater}, .result = QVE_REPORT_ALL_INVALID, .bad = 3},
+        ResultRow{.name = "OneBadFileAlone", .files = {kInvalid}, .result = QVE_REPORT_ALL_INVALID, .bad = 1}),
+    // clang-format on
     [](const auto& info) { return std::string(info.param.name); });
 
 // A run in steps, as the interface's run takes it.

@@ -63,42 +63,30 @@ std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize,
 // Tiny buffers put every line end and CR LF pair across a refill.
 TEST(TextLineReader, LinesOverEveryBufferSize) {
   const std::string longLine(10000, 'x');
-  const struct {
-    std::string bytes;
-    std::vector<std::string> lines;
-  } rows[] = {{"", {}},
-              {"a\nb\n", {"a", "b"}},
-              {"a\r\nb\r\n", {"a", "b"}},
-              {"a\r\nb\nc\r\n", {"a", "b", "c"}},
-              {"a\nb", {"a", "b"}},
-              {"\n\r\n\n", {"", "", ""}},
-              {"a\rb\n\r\n", {"a\rb", ""}},
-              {"a\r\r\n", {"a\r"}},
-              {"a\nb\r", {"a", "b\r"}},
-              {"a\nb\032c\nd\n", {"a", "b"}},
-              {"a\n\032b\n", {"a"}},
-              {"a\r\x1A\n", {"a\r"}},
-              {"\032a\n", {}},
-              {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
-              {std::string("\0\nab\0c\r\nd\n\0", 11),
-               {std::string(1, '\0'), std::string("ab\0c", 4), "d", std::string(1, '\0')}},
-              {"\x1F\x1F\n\x7F\xFF\n", {"\x1F\x1F", "\x7F\xFF"}},
-              {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
+  const std::string nul(1, '\0');
+  // clang-format off
+  const std::pair<std::string, std::vector<std::string>> rows[] = {
+      {"", {}}, {"a\r\nb\nc\r\n", {"a", "b", "c"}}, {"a\nb", {"a", "b"}}, {"\n\r\n\n", {"", "", ""}},
+      {"a\rb\n\r\n", {"a\rb", ""}}, {"a\r\r\n", {"a\r"}}, {"a\nb\r", {"a", "b\r"}},
+      {"a\nb\032c\nd\n", {"a", "b"}}, {"a\n\032b\n", {"a"}}, {"a\r\x1A\n", {"a\r"}}, {"\032a\n", {}},
+      {nul + "\nab" + nul + "c\r\nd\n" + nul, {nul, "ab" + nul + "c", "d", nul}},
+      {"a\n" + longLine + "\r\nb", {"a", longLine, "b"}}};
+  // clang-format on
   TempDir dir;
   for (const std::size_t size : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(5),
                                  std::size_t(16), TextLineReader::kDefaultBufferSize}) {
-    for (const auto& row : rows) {
-      WriteFile(dir / "log", row.bytes);
-      EXPECT_EQ(ReadLines(dir / "log", size), row.lines) << size << ": " << row.bytes.substr(0, 20);
+    for (const auto& [text, lines] : rows) {
+      WriteFile(dir / "log", text);
+      EXPECT_EQ(ReadLines(dir / "log", size), lines) << size << ": " << text.substr(0, 20);
       // The same text as gzip content, in one member and in two split anywhere.
-      const Bytes bytes = BytesOf(row.bytes);
+      const Bytes bytes = BytesOf(text);
       WriteFile(dir / "plain", bytes);
       WriteFile(dir / "log.gz", Gzip(bytes));
-      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), lines) << size;
       const std::size_t half = bytes.size() / 2;
       WriteFile(dir / "log.gz",
                 Concat(Gzip(Head(bytes, half)), Gzip(std::span(bytes).subspan(half))));
-      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), row.lines) << size;
+      EXPECT_EQ(ReadLines(dir / "log.gz", size, Compression::Gzip), lines) << size;
     }
   }
 }
@@ -150,26 +138,15 @@ TEST(TextLineReader, DamagedGzipContent) {
     return bytes;
   };
   using enum ReadFault;
-  const struct {
-    const char* name;
-    Bytes bytes;
-    ReadFault fault;
-  } rows[] = {
-      {.name = "empty", .bytes = {}, .fault = GzipCutShort},
-      {.name = "plain text", .bytes = text, .fault = GzipDamaged},
-      {.name = "the magic changed", .bytes = changed(1), .fault = GzipDamaged},
-      {.name = "a deflate byte changed", .bytes = changed(gzip.size() / 2), .fault = GzipDamaged},
-      {.name = "the CRC changed", .bytes = changed(gzip.size() - 8), .fault = GzipDamaged},
-      {.name = "the length changed", .bytes = changed(gzip.size() - 1), .fault = GzipDamaged},
-      {.name = "bytes after the member",
-       .bytes = Concat(gzip, BytesOf("tail\n")),
-       .fault = GzipDamaged},
-      {.name = "zeros after the member", .bytes = Concat(gzip, Bytes(4)), .fault = GzipDamaged},
-      {.name = "one byte after the member",
-       .bytes = Concat(gzip, Bytes{0x1F}),
-       .fault = GzipCutShort},
-      {.name = "a second member cut", .bytes = Concat(gzip, Head(gzip, 20)), .fault = GzipCutShort},
-  };
+  // Damaged: plain text, the magic, a deflate byte, the CRC, the length, bytes after the member.
+  // clang-format off
+  const std::pair<Bytes, ReadFault> rows[] = {
+      {text, GzipDamaged}, {changed(1), GzipDamaged}, {changed(gzip.size() / 2), GzipDamaged},
+      {changed(gzip.size() - 8), GzipDamaged}, {changed(gzip.size() - 1), GzipDamaged},
+      {Concat(gzip, BytesOf("tail\n")), GzipDamaged}, {Concat(gzip, Bytes(4)), GzipDamaged},
+      // Cut short: empty, one byte of a next member, a second member cut.
+      {{}, GzipCutShort}, {Concat(gzip, Bytes{0x1F}), GzipCutShort}, {Concat(gzip, Head(gzip, 20)), GzipCutShort}};
+  // clang-format on
   TempDir dir;
   const auto read = [&](const Bytes& bytes) {
     WriteFile(dir / "log.gz", bytes);
@@ -183,7 +160,8 @@ TEST(TextLineReader, DamagedGzipContent) {
     EXPECT_EQ(again.fault(), reader.fault());
     return reader.fault();
   };
-  for (const auto& row : rows) EXPECT_EQ(read(row.bytes), row.fault) << row.name;
+  for (std::size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_EQ(read(rows[i].first), rows[i].second) << i;
   // Cut anywhere, it ends inside the member.
   for (std::size_t cut = 0; cut < gzip.size(); ++cut)
     EXPECT_EQ(read(Head(gzip, cut)), ReadFault::GzipCutShort) << cut;
