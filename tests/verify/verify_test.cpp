@@ -3,7 +3,6 @@
 // and the writer's signed logs read back by the library.
 #include <gtest/gtest.h>
 
-
 #include "format/signature_block.h"
 #include "platform/paths.h"
 #include "tests/support/builders.h"
