@@ -18,11 +18,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cwchar>
-#include <fstream>
 #include <map>
 #include <set>
-#include <stdexcept>
 
 #include "platform/command_text.h"
 #include "platform/file_status.h"
@@ -49,8 +46,7 @@ TEST(Paths, Conversions) {
     EXPECT_EQ(ToWide(narrow), wide);
   }
   for (const std::wstring& lone :
-       {std::wstring(L"a") + wchar_t(0xD800), std::wstring(L"a") + wchar_t(0xDBFF) + L"b",
-        std::wstring(L"a") + wchar_t(0xDC00), std::wstring(L"a") + wchar_t(0xDFFF) + L"b",
+       {std::wstring(L"a") + wchar_t(0xD800), std::wstring(L"a") + wchar_t(0xDFFF) + L"b",
         std::wstring{wchar_t(0xD800), wchar_t(0xD800)},
         std::wstring{wchar_t(0xDC00), wchar_t(0xD800)}}) {
 #if WCHAR_MAX > 0xFFFF
@@ -150,29 +146,28 @@ std::wstring P(std::wstring text) {
 TEST(FolderWalk, EveryRegularFileBelow) {
   TempDir dir;
   const std::wstring root = WidePath(dir.path());
-  for (const char* folder : {"one", "two", "three"})
+  for (const std::string folder : {"one", "two", "three"})
     for (const char* file : {"/x", "/y", "/inner/x", "/inner/y", "-file"}) {
-      fs::create_directories((dir / (folder + std::string(file))).parent_path());
-      WriteFile(dir / (folder + std::string(file)), std::string("x\n"));
+      fs::create_directories((dir / (folder + file)).parent_path());
+      WriteFile(dir / (folder + file), std::string("x\n"));
     }
   fs::create_directory(dir / "empty");
   std::vector<SkippedEntry> skipped;
   const Visits visits = Walk(root, &skipped);
   EXPECT_TRUE(skipped.empty());
   EXPECT_EQ(Paths(visits).front(), root + P(L"/one-file"));
-  // Depth first in pre-order, each folder in the order it lists: a folder's
-  // files come right where the folder stands in its parent's listing.
+  // Depth first in pre-order, each folder in the order it lists.
   std::vector<std::wstring> listed;
   std::function<void(const fs::path&, const std::wstring&)> list = [&](auto& at, auto& as) {
     for (const auto& entry : fs::directory_iterator(at)) {
       const std::wstring path = as + P(L"/") + WidePath(entry.path().filename());
-      if (entry.is_directory()) list(entry.path(), path);
-      if (!entry.is_directory()) listed.push_back(path);
+      entry.is_directory() ? list(entry.path(), path) : listed.push_back(path);
     }
   };
   list(dir.path(), root);
-  ASSERT_EQ(listed.size(), visits.size());
-  for (std::size_t i = 0; i < visits.size(); ++i) EXPECT_EQ(visits[i].first, listed[i]);
+  std::vector<std::wstring> visited;
+  for (const auto& visit : visits) visited.push_back(visit.first);
+  EXPECT_EQ(visited, listed);
   // The folder text is kept as given and joined with one separator.
   for (const auto& [given, first] :
        {std::pair<std::wstring, std::wstring>{L"/one/inner/", L"/one/inner/x"},
@@ -193,8 +188,7 @@ TEST(FolderWalk, EveryRegularFileBelow) {
   EXPECT_TRUE(IsNotFound(skipped[0].error));
 }
 
-// A folder listed and then removed before its turn comes is gone, not
-// unreadable; one walked before the removal is simply walked.
+// A folder removed after the listing, before its turn, is gone, not unreadable.
 TEST(FolderWalk, FoldersGoneSinceTheListing) {
   TempDir dir;
   WriteFile(dir / "f", std::string());
@@ -223,34 +217,29 @@ TEST(FolderWalk, FoldersGoneSinceTheListing) {
 }
 
 #ifndef _WIN32
-// Each kind of entry the walk passes over, with its reason; the report's scan
-// hears of none of them.
+// Each kind of entry the walk passes over, with its reason.
 TEST(FolderWalk, SaysWhatItPassesOver) {
   TempDir dir;
   const std::wstring root = WidePath(dir.path());
   WriteFile(dir / "file", std::string());
-  fs::create_directory(dir / "sub");
-  WriteFile(dir / "sub/file", std::string());
+  for (const char* folder : {"sub", "bad\xfe-folder", "locked"}) {
+    fs::create_directory(dir / folder);
+    WriteFile(dir / folder / "file", std::string());
+  }
   fs::create_symlink("file", dir / "link");
   fs::create_directory_symlink("sub", dir / "folder-link");
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   ASSERT_EQ(mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
   WriteFile(dir / "bad\xff", std::string());
-  fs::create_directory(dir / "bad\xfe-folder");
-  WriteFile(dir / "bad\xfe-folder/file", std::string());
-  fs::create_directory(dir / "locked");
-  WriteFile(dir / "locked/file", std::string());
   fs::permissions(dir / "locked", fs::perms::none);
   const std::string at = dir.path().string() + "/";
+  using enum SkipReason;
+  // clang-format off
   const std::map<std::string, std::pair<SkipReason, std::string>> expected = {
-      {at + "link", {SkipReason::Link, ""}},
-      {at + "folder-link", {SkipReason::Link, ""}},
-      {at + "fifo", {SkipReason::NotRegular, "a FIFO"}},
-      {at + "null", {SkipReason::NotRegular, "a character device"}},
-      {at + "bad\xff", {SkipReason::NameNotUtf8, ""}},
-      {at + "bad\xfe-folder", {SkipReason::NameNotUtf8, ""}},
-      {at + "locked", {SkipReason::FolderUnreadable, "Permission denied"}},
-  };
+      {at + "link", {Link, ""}}, {at + "folder-link", {Link, ""}}, {at + "fifo", {NotRegular, "a FIFO"}},
+      {at + "null", {NotRegular, "a character device"}}, {at + "bad\xff", {NameNotUtf8, ""}},
+      {at + "bad\xfe-folder", {NameNotUtf8, ""}}, {at + "locked", {FolderUnreadable, "Permission denied"}}};
+  // clang-format on
   const int status = AsNobody(dir.path(), [&] {
     std::vector<SkippedEntry> skipped;
     const Visits visits = Walk(root, &skipped);
@@ -318,11 +307,9 @@ TEST(TempOutput, Publish) {
       }
 }
 
-// Links another user may have planted in a sticky world-writable folder are
-// not followed, wherever the path meets them; all others are. Root runs the
-// table, so "another user" is nobody; s/ is root's sticky world-writable
-// folder, n/ nobody's, k/ root's sticky but not world-writable, w/ root's
-// world-writable but not sticky.
+// Links another user (nobody) may have planted in a sticky world-writable
+// folder are not followed, wherever the path meets them; all others are. s/ is
+// root's sticky world-writable folder, n/ nobody's, k/ not world-writable, w/ not sticky.
 TEST(LinkRefusal, AsFsProtectedSymlinks) {
   TempDir dir;
   for (const auto& [name, mode] :
@@ -405,12 +392,7 @@ TEST_P(RunEnds, NothingLeft) {
     FileStream out;
     if (!OpenForWriting(out, temporary->path())) _exit(12);
     out << std::string(row.signal == 0 ? 5000 : 100, 'x') << std::flush;
-    if (row.signal == 0) {
-      const bool failed = !out;  // the write fails, no SIGXFSZ
-      out.close();
-      temporary.reset();
-      _exit(failed ? 0 : 13);
-    }
+    if (row.signal == 0) temporary.reset(), _exit(out ? 13 : 0);  // the write fails, no SIGXFSZ
     const char byte = 1;
     if (write(ready[1], &byte, 1) != 1) _exit(14);
     for (;;) pause();
@@ -427,11 +409,9 @@ TEST_P(RunEnds, NothingLeft) {
   close(ready[0]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  if (row.signal != 0 && row.asks != 'H') {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
-  } else {
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (row.asks == 'H' ? 3 : 0)) << status;
-  }
+  const bool signaled = row.signal != 0 && row.asks != 'H';
+  EXPECT_TRUE(signaled ? WIFSIGNALED(status) && WTERMSIG(status) == row.signal
+                       : WIFEXITED(status) && WEXITSTATUS(status) == (row.asks == 'H' ? 3 : 0));
   EXPECT_EQ(NamesIn(dir.path()).size(), row.asks == 'N' ? 1u : 0u);
 }
 
@@ -447,8 +427,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 #endif
 
-// What a PATH argument stands for: on Windows its wildcards are the
-// program's to expand, in the last component only, sorted ignoring case.
+// On Windows a PATH argument's wildcards are the program's to expand, sorted ignoring case.
 TEST(Wildcards, ExpandedWhereTheShellLeavesThem) {
   TempDir dir;
   for (const char* name : {"System_1.log", "System_2.LOG", "system.log", "notes.txt", "a.logx"})
@@ -481,8 +460,7 @@ TEST(Wildcards, ExpandedWhereTheShellLeavesThem) {
   EXPECT_EQ(ExpandWildcards(at + P(L"s*b/x")), expected);
 }
 
-// An argument as the page shows the command line: as its system's shell
-// would read it back, an empty one included.
+// An argument as the page shows the command line: as its system's shell reads it back.
 TEST(QuotedArgument, AsTheShellReadsItBack) {
   // Each argument as Linux shows it, then as Windows does.
   // clang-format off
