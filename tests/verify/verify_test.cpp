@@ -3,7 +3,6 @@
 // and the writer's signed logs read back by the library.
 #include <gtest/gtest.h>
 
-#include "format/signature_block.h"
 #include "platform/paths.h"
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
@@ -20,6 +19,11 @@ using namespace testing;
 using Blocks = std::vector<BlockResult>;
 using Make = std::function<void(LogBuilder&)>;
 constexpr auto U = BlockUnsigned, N = BlockNoSignature, I = BlockInvalid, C = BlockChainBreak;
+
+std::uint32_t BadIn(const Blocks& blocks) {
+  return std::uint32_t(
+      std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.verdict > N; }));
+}
 
 // '|' stands for the 0x1F marker and '~' for NUL.
 std::string M(std::string s) {
@@ -74,9 +78,7 @@ void ExpectOneFile(const std::vector<OneFileRow>& rows) {
     EXPECT_EQ(result.fileName, L"a.log");
     EXPECT_EQ(result.blocks, row.blocks);
     EXPECT_TRUE(row.count < 0 || result.blockCount == std::uint32_t(row.count));
-    const auto bad =
-        std::count_if(row.blocks.begin(), row.blocks.end(), [](auto& b) { return b.verdict > N; });
-    EXPECT_EQ(result.badBlockCount, std::uint32_t(bad));
+    EXPECT_EQ(result.badBlockCount, BadIn(row.blocks));
   }
 }
 
@@ -125,9 +127,7 @@ TEST(VerifyFiles, LineRules) {
 }
 
 // One file run alone: what the run hands over for each block, and the bytes
-// the line rules ignore. Each also holds the chain together: a block is
-// checked against what the block before it left, and leaves the digest of
-// the block bytes on its own signature line.
+// the line rules ignore; each block leaves the digest of its signature line's payload.
 struct Expected {
   BlockVerdict verdict;
   LineRange lines;
@@ -188,9 +188,8 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
         EXPECT_EQ(got.id, want.id);
         EXPECT_EQ(got.text, want.text);
         EXPECT_EQ(got.signatureLength, 256u);
-        if (b > 0 && (got.verdict == BlockOk || got.verdict == C)) {
-          EXPECT_EQ(got.link == got.expectedLink, got.verdict == BlockOk);
-        }
+        const bool linked = b > 0 && (got.verdict == BlockOk || got.verdict == C);
+        EXPECT_TRUE(!linked || (got.link == got.expectedLink) == (got.verdict == BlockOk));
       }
       if (!lastChainValue && want.parse == Parsed) firstLink = got.link;
       lastChainValue = chainValue;
@@ -199,15 +198,12 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
     EXPECT_EQ(file.lastChainValue, lastChainValue);
     EXPECT_EQ(file.afterNul, row.nul);
     const std::size_t stop = bytes.find('\x1A');
-    if (row.endLine == 0) {
-      EXPECT_FALSE(file.endOfInput);
-    } else {
-      EXPECT_EQ(file.endOfInput, (EndOfInput{row.endLine, stop, bytes.size() - stop - 1}));
-    }
+    const EndOfInput end{row.endLine, stop, bytes.size() - stop - 1};
+    EXPECT_EQ(file.endOfInput, row.endLine == 0 ? std::nullopt : std::optional(end));
     EXPECT_TRUE(file.opened && file.identity && !file.readError);
     EXPECT_EQ(file.counts.blockCount, row.blocks.size());
     EXPECT_EQ(file.byteOrderMark, row.mark);
-    // Told however the first bytes come in pieces.
+    // However the first bytes come in pieces.
     EXPECT_EQ(
         VerifyInOrder({WidePath(path)}, {.limits = {.readBuffer = 2}}).at(0).file.byteOrderMark,
         row.mark);
@@ -269,26 +265,8 @@ TEST(VerifyInOrder, Excerpts) {
   EXPECT_TRUE(VerifyInOrder({WidePath(dir / "a.log")}).at(0).blocks.at(0).excerpt.empty());
 }
 
-// A run takes the files in the order given, and each file says what it
-// continues: a chain written as b.log, a.log holds in that order, while the
-// name order breaks it where b.log starts.
-TEST(VerifyInOrder, TakesTheGivenOrder) {
-  TempDir dir;
-  LogChain chain;
-  LogBuilder(chain).Script("1 S 2 S").WriteTo(dir / "b.log");
-  LogBuilder(chain).Script("3 S").WriteTo(dir / "a.log");
-  const std::wstring a = WidePath(dir / "a.log"), b = WidePath(dir / "b.log");
-  const auto linked = VerifyInOrder({b, a});
-  EXPECT_EQ(linked.at(1).file.firstLink, linked.at(0).file.lastChainValue);
-  EXPECT_EQ(linked.at(1).file.chainBefore, linked.at(0).file.lastChainValue);
-  EXPECT_EQ(linked.at(1).file.counts.badBlockCount, 0u);
-  EXPECT_EQ(Verify({b, a}).at(1).blocks, (Blocks{{C, 1, 2}}));
-}
-
-// The file is cut or rewritten after its lines were read and before its
-// block is read again. Only a second reading that does not end where the
-// signature line starts counts as a change, and reading the file again from
-// its start then gives what a fresh run gives.
+// The file rewritten before its block is read again: a change only where that reading does
+// not end at the signature line; read again from its start, it gives what a fresh run gives.
 TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
   LogChain chain;
   const Bytes signed_ = LogBuilder(chain).Data("line one").Data("line two").Sign().bytes();
@@ -331,9 +309,8 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
   }
 }
 
-// Each row writes its files as one chain in the order listed (the script
-// "/" makes a folder), verifies the paths `given` and expects each result in
-// name order.
+// Files written as one chain in the order listed ("/" makes a folder), the paths `given`
+// verified, each result in name order.
 TEST(VerifyFiles, Chains) {
   const struct {
     std::vector<std::pair<std::string, std::string>> files;
@@ -374,45 +351,35 @@ TEST(VerifyFiles, Chains) {
       const auto& [name, blocks] = row.expected[i];
       EXPECT_EQ(results[i].fileName, name) << row.given[0];
       EXPECT_EQ(results[i].blocks, blocks) << row.given[0];
-      const auto bad =
-          std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.verdict > N; });
-      EXPECT_EQ(results[i].badBlockCount, std::uint32_t(bad)) << row.given[0];
+      EXPECT_EQ(results[i].badBlockCount, BadIn(blocks)) << row.given[0];
     }
   }
 }
 
-// Each row is a chain of three files whose oldest two are also gzip'd, the
-// middle one in two members. Read as their content they give what the plain
-// files give, block for block with the details, whether large blocks are
-// held or read again. Damaged, the middle file gives what a file that cannot
-// be read gives, and the run says why.
+// Chains of three files, the oldest two also gzip'd, the middle one in two members: read as
+// their content they give what the plain files give, whether large blocks are held or read
+// again. Damaged, the middle file gives what a file that cannot be read gives, and says why.
 TEST(VerifyInOrder, GzipContent) {
-  const std::vector<std::string> rows[] = {
-      {"1 2 S x S", "1 2 3 S", "y S tail"},
-      {"a S! b S", "c S# d", "S@ e S"},
-      {"ab~cd S", "a +b\032c\n S d", "x S"},
-      {"", "crlf a S", "b S"},
-  };
+  const std::vector<std::string> rows[] = {{"1 2 S x S", "1 2 3 S", "y S tail"},
+                                           {"a S! b S", "c S# d", "S@ e S"},
+                                           {"ab~cd S", "a +b\032c\n S d", "x S"},
+                                           {"", "crlf a S", "b S"}};
   const char* names[] = {"System_1.log", "System_2.log", "system.log"};
   const RunOptions held = {.excerptLines = 2, .excerptLineBytes = 4};
   const RunOptions runs[] = {held, {.limits = kReadAgain}, {.limits = {.heldBlockBytes = 5}}};
   for (const auto& scripts : rows) {
     TempDir dir;
-    fs::create_directories(dir / "plain");
-    fs::create_directories(dir / "gz");
+    for (const char* folder : {"plain", "gz"}) fs::create_directories(dir / folder);
     LogChain chain;
     std::vector<std::wstring> plain, gzip;
     for (int i = 0; i < 3; ++i) {
       LogBuilder log(chain);
-      log.Script(scripts[i]);
-      log.WriteTo(dir / "plain" / names[i]);
-      const Bytes& bytes = log.bytes();
+      log.Script(scripts[i]).WriteTo(dir / "plain" / names[i]);
+      const Bytes& b = log.bytes();
       const std::string name = names[i] + std::string(i < 2 ? ".gz" : "");
-      WriteFile(dir / "gz" / name, i == 0 ? Gzip(bytes)
-                                   : i == 1
-                                       ? Concat(Gzip(Head(bytes, bytes.size() / 2)),
-                                                Gzip(std::span(bytes).subspan(bytes.size() / 2)))
-                                       : bytes);
+      const Bytes twoMembers =
+          Concat(Gzip(Head(b, b.size() / 2)), Gzip(std::span(b).subspan(b.size() / 2)));
+      WriteFile(dir / "gz" / name, i == 0 ? Gzip(b) : i == 1 ? twoMembers : b);
       plain.push_back(WidePath(dir / "plain" / names[i]));
       gzip.push_back(WidePath(dir / "gz" / name));
     }
@@ -458,9 +425,8 @@ TEST(VerifyInOrder, GzipContent) {
 }
 
 #ifndef _WIN32
-// The dev tool's signed logs read back by the library: a signature line every
-// n lines and after the last, id and text in every block, a second file
-// chained to the first. The tool runs through a POSIX shell.
+// The dev tool's signed logs read back: a signature line every n lines and after the last,
+// id and text in every block, a second file chained to the first.
 TEST(SignLog, RoundTrip) {
   TempDir dir;
   WriteFile(dir / "in1.txt", std::string("a\nb\r\nc\n\nd\re"));
@@ -478,14 +444,8 @@ TEST(SignLog, RoundTrip) {
   EXPECT_EQ(results.at(0).blockCount, 3u);
   EXPECT_EQ(results.at(1).blockCount, 1u);
   for (const auto& result : results) EXPECT_EQ(result.blocks, Blocks{});
-  const Bytes log = ReadFile(one);
-  const std::string text(log.begin(), log.end());
-  SignatureBlock block;
-  const std::size_t at = text.rfind('\x1F', text.size() - 3) + 1;
-  ASSERT_EQ(ParseSignatureBlock(Decode64(text.substr(at, text.size() - at - 2)), block),
-            BlockParseResult::Parsed);
-  EXPECT_EQ(block.id, 7u);
-  EXPECT_EQ(block.text, "t");
+  for (const BlockDetail& block : VerifyInOrder({WidePath(one)}).at(0).blocks)
+    EXPECT_TRUE(block.id == 7 && block.text == "t");
   EXPECT_EQ(run({"--key", key, (dir / "absent.txt").string(), two}), 66);
   EXPECT_EQ(run({"--key", key, (dir / "in3.txt").string(), two}), 65);
   // Line ends stay as they were; a last CR stays in its line, not in a CR LF.
