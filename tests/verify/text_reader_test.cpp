@@ -23,8 +23,7 @@ namespace {
 using namespace testing;
 using platform::ReadFault;
 
-// Lines joined from their pieces; a second reader from where the second line
-// starts must read the same lines on, joined by NextLine.
+// Lines joined from their pieces; a second reader from the second line reads the same on.
 std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize,
                                    Compression compression = Compression::None) {
   TextLineReader reader(path.string(), bufferSize, compression);
@@ -51,8 +50,7 @@ std::vector<std::string> ReadLines(const fs::path& path, std::size_t bufferSize,
   // What the content holds after a 0x1A is counted in the content.
   if (compression == Compression::Gzip) {
     TextLineReader plain((path.parent_path() / "plain").string(), bufferSize);
-    while (plain.NextPiece(&piece, &lineEnds)) {
-    }
+    while (plain.NextPiece(&piece, &lineEnds)) continue;
     EXPECT_EQ(reader.endOfTextOffset(), plain.endOfTextOffset());
     EXPECT_EQ(reader.bytesAfterEndOfText(), plain.bytesAfterEndOfText());
     EXPECT_EQ(reader.lastLineUnterminated(), plain.lastLineUnterminated());
@@ -91,10 +89,8 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
   }
 }
 
-// A second reader of gzip content from a line start that the first went
-// past, as a run makes one for a large block: it decompresses again from a
-// state saved on the way, the first reader having said how far back it may
-// go, and gives the same lines.
+// A second reader of gzip content from a line start the first went past, as for a large
+// block: it decompresses again from a state saved as far back as the first was told to keep.
 TEST(TextLineReader, GzipContentReadAgainFromAnEarlierLine) {
   std::string text;
   for (int i = 0; i < 200; ++i)
@@ -127,8 +123,7 @@ TEST(TextLineReader, GzipContentReadAgainFromAnEarlierLine) {
   }
 }
 
-// Gzip data that cannot be read whole: the reader says why, and so does a
-// second reader that gets as far.
+// Gzip data that cannot be read whole: the reader says why, and so does a second one.
 TEST(TextLineReader, DamagedGzipContent) {
   const Bytes text = BytesOf("first line\nsecond line\n" + std::string(3000, 'z') + "\nlast\n");
   const Bytes gzip = Gzip(text);
@@ -152,11 +147,9 @@ TEST(TextLineReader, DamagedGzipContent) {
     WriteFile(dir / "log.gz", bytes);
     TextLineReader reader((dir / "log.gz").string(), 16, Compression::Gzip);
     std::string_view line;
-    while (reader.NextLine(&line)) {
-    }
+    while (reader.NextLine(&line)) continue;
     TextLineReader again(reader, 0);
-    while (again.NextLine(&line)) {
-    }
+    while (again.NextLine(&line)) continue;
     EXPECT_EQ(again.fault(), reader.fault());
     return reader.fault();
   };
