@@ -64,9 +64,6 @@ TEST(Paths, Conversions) {
   EXPECT_FALSE(ToWide("\xed\xa0\x80"));
   EXPECT_FALSE(ToNarrow(std::wstring(L"a") + wchar_t(0x110000)));
   EXPECT_FALSE(ToNarrow(std::wstring(1, wchar_t(0x7FFFFFFF))));
-  // A name given in bytes that are not UTF-8 still opens by those bytes.
-  for (const std::string bytes : {"\x80", "\xff", "caf\xe9", "a\xc3", "\xed\xa0\x80"})
-    EXPECT_EQ(ToNarrow(ArgumentPath(bytes)), bytes);
 #endif
 }
 
@@ -163,11 +160,6 @@ TEST(FolderWalk, EveryRegularFileBelow) {
   // The folder text is kept as given and joined with one separator.
   for (const std::wstring given : {L"/one/inner/", L"//one//inner//"})
     EXPECT_EQ(Paths(Walk(root + P(given))).front(), root + P(given + L"x"));
-  const fs::path before = fs::current_path();
-  fs::current_path(dir.path());
-  EXPECT_EQ(Paths(Walk(P(L"one/inner"))),
-            (std::vector<std::wstring>{P(L"one/inner/x"), P(L"one/inner/y")}));
-  fs::current_path(before);
   for (const std::wstring& none :
        {root + P(L"/absent"), root + P(L"/one-file"), std::wstring(), root + wchar_t(0xD800)})
     EXPECT_TRUE(Walk(none).empty());
@@ -295,9 +287,8 @@ TEST(TempOutput, Publish) {
       }
 }
 
-// Links another user (nobody) may have planted in a sticky world-writable
-// folder are not followed, wherever the path meets them; all others are. s/ is
-// root's sticky world-writable folder, n/ nobody's, k/ not world-writable, w/ not sticky.
+// Links another user (nobody) planted in a sticky world-writable folder are not followed, wherever
+// met; others are. s/ is root's such folder, n/ nobody's, k/ not world-writable, w/ not sticky.
 TEST(LinkRefusal, AsFsProtectedSymlinks) {
   TempDir dir;
   for (const auto& [name, mode] :

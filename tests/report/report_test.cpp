@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The verification report through its exported functions, and the shared
-// library loaded the way a host loads it.
+// The verification report through its exported functions, and as a host loads the library.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -61,13 +60,11 @@ TEST(FolderScan, ListsRegularSystemLogsBelowAndNothingElse) {
               AddFileInFolderToVerificationReport(report.get(), root.c_str());
               return Listed(report.get()) == expected ? 0 : 1;
             }));
-  // With or without a trailing separator, and a link to a folder: each file once per scan.
+  // A link to a folder given is followed, and each scan lists its files.
   Report report(CreateVerificationReport());
-  for (const std::wstring& folder : {root + L"/sub/", root + L"/sub", root + L"/linked"})
+  for (const std::wstring& folder : {root + L"/linked", root + L"/linked/"})
     AddFileInFolderToVerificationReport(report.get(), folder.c_str());
-  EXPECT_EQ(Listed(report.get()),
-            (std::vector<std::wstring>{root + L"/linked/System_1.log", root + L"/sub/System_22.log",
-                                       root + L"/sub/System_22.log"}));
+  EXPECT_EQ(Listed(report.get()), (std::vector<std::wstring>(2, root + L"/linked/System_1.log")));
 }
 #endif
 
@@ -351,7 +348,7 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   LogChain chain;
   LogBuilder(chain).Script("1 2 3 S").WriteTo(dir / "System_1.log");
   LogBuilder(chain).Script("a S!").WriteTo(dir / "system.log");
-  const std::wstring folder = WidePath(dir.path());
+  const std::wstring folder = WidePath(dir.path()), out = folder + L"/out";
   QVE_VerificationReport* report = CALL(CreateVerificationReport);
   // Null pointers and indexes past the count do nothing, or give 0 or NULL, never a good value.
   EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, 0), nullptr);
@@ -368,8 +365,7 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, nullptr, 0), nullptr);
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, nullptr, 0), QVE_NO_RESULT);
   EXPECT_EQ(CALL(DecryptQveFile, nullptr, nullptr), QVE_DECRYPT_INPUT_OPEN_FAILED);
-  EXPECT_EQ(CALL(DecryptQveFile, nullptr, (folder + L"/out").c_str()),
-            QVE_DECRYPT_INPUT_OPEN_FAILED);
+  EXPECT_EQ(CALL(DecryptQveFile, nullptr, out.c_str()), QVE_DECRYPT_INPUT_OPEN_FAILED);
   EXPECT_EQ(CALL(DecryptQveFile, (folder + L"/System_1.log").c_str(), nullptr),
             QVE_DECRYPT_OUTPUT_OPEN_FAILED);
   CALL(AddFileInFolderToVerificationReport, report, folder.c_str());

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Signed logs: how a line is read, the blocks of one file, a chain of files,
-// and the writer's signed logs read back by the library.
+// Signed logs: lines, the blocks of a file, chains of files, the writer's logs read back.
 #include <gtest/gtest.h>
 
 #include "platform/paths.h"
@@ -229,15 +228,13 @@ TEST(VerifyInOrder, Details) {
   // clang-format on
   TempDir dir;
   const SeenFile missing = VerifyInOrder({WidePath(dir / "missing.log")}).at(0);
-  EXPECT_FALSE(missing.file.opened || missing.file.identity);
-  EXPECT_TRUE(missing.blocks.empty());
+  EXPECT_FALSE(missing.file.opened || missing.file.identity || !missing.blocks.empty());
   EXPECT_EQ(missing.file.readError, std::errc::no_such_file_or_directory);
   EXPECT_EQ(VerifyInOrder({WidePath(dir.path())}).at(0).file.readError, std::errc::is_a_directory);
 }
 
-// The first covered lines of each block, as a page shows them: at most so
-// many, each up to its NUL and cut at so many bytes, never inside a
-// character.
+// The first covered lines of each block, as a page shows them: at most so many, each up to
+// its NUL and cut at so many bytes, never inside a character.
 TEST(VerifyInOrder, Excerpts) {
   TempDir dir;
   LogChain chain;
@@ -298,16 +295,13 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
 TEST(VerifyFiles, Chains) {
   const struct {
     std::vector<std::pair<std::string, std::string>> files;
-    std::vector<std::string> given;
+    std::vector<std::string> given = {"a.log", "b.log"};
     std::vector<std::pair<std::wstring, Blocks>> expected;
   } rows[] = {
       // clang-format off
-      {.files = {{"a.log", "a"}, {"b.log", "b S@"}}, .given = {"a.log", "b.log"},
-       .expected = {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
-      {.files = {{"a.log", "a S b E"}, {"b.log", "c S"}}, .given = {"a.log", "b.log"},
-       .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {}}}},
-      {.files = {{"a.log", "a S b ||"}, {"b.log", "c S"}}, .given = {"a.log", "b.log"},
-       .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {{C, 1, 2}}}}},
+      {.files = {{"a.log", "a"}, {"b.log", "b S@"}}, .expected = {{L"a.log", {{U, 1, 1}}}, {L"b.log", {{C, 1, 2}}}}},
+      {.files = {{"a.log", "a S b E"}, {"b.log", "c S"}}, .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {}}}},
+      {.files = {{"a.log", "a S b ||"}, {"b.log", "c S"}}, .expected = {{L"a.log", {{N, 3, 4}}}, {L"b.log", {{C, 1, 2}}}}},
       // Missing and unopenable files leave the chain alone.
       {.files = {{"a.log", "a S"}, {"c.log", "/"}, {"d.log", "d S"}}, .given = {"d.log", "c.log", "b.log", "a.log"},
        .expected = {{L"a.log", {}}, {L"b.log", {}}, {L"c.log", {}}, {L"d.log", {}}}},
