@@ -3,7 +3,6 @@
 // the output file holds afterwards.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "decrypt/block_buffers.h"
@@ -23,21 +22,13 @@ const Bytes kPreviousOutput = BytesOf("an earlier output");
 enum class Left { Nothing, Body, WholePlaintext };
 
 const Bytes kBody = Pattern(30000, 1);
-const Bytes kKeyBlock = KeyBlock(Container{}.sessionKey);
-
-Bytes Flipped(Bytes bytes) {
-  bytes[15000] ^= 1;
-  return bytes;
-}
 
 struct ContainerRow {
   const char* name;
   Container container;
-  DecryptResult result;
-  Left left;
+  DecryptResult result = kOk;
+  Left left = Left::Body;
 };
-void PrintTo(const ContainerRow& row, std::ostream* os) { *os << row.name; }
-
 class DecryptContainer : public ::testing::TestWithParam<ContainerRow> {};
 
 // Both entry points on each row; the output held an earlier file before.
@@ -59,25 +50,18 @@ TEST_P(DecryptContainer, ResultAndOutput) {
 
 // clang-format off
 const ContainerRow kContainerRows[] = {
-    {.name = "Success", .container = {.body = kBody}, .result = kOk, .left = Left::Body},
-    {.name = "EmptyBody", .container = {}, .result = kOk, .left = Left::Body},
+    {.name = "Success", .container = {.body = kBody}},
+    {.name = "EmptyBody", .container = {}},
     // The plaintext read back ends with a whole chunk: the last read gives nothing.
-    {.name = "BodyOf4096", .container = {.body = Pattern(4096)}, .result = kOk, .left = Left::Body},
-    {.name = "HeaderInvalid", .container = {.magic = "QVEZ", .body = kBody}, .result = QVE_Helper::HeaderInvalid, .left = Left::Nothing},
-    {.name = "NoKey", .container = {.records = {{WrappedFor(kKeyId11, kKeyBlock)}}, .body = kBody},
+    {.name = "BodyOf4096", .container = {.body = Pattern(4096)}},
+    {.name = "NoKey", .container = {.records = {{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}}, .body = kBody},
      .result = QVE_Helper::SessionKeyUnavailable, .left = Left::Nothing},
     {.name = "NoSeal", .container = {.body = kBody, .seal = std::nullopt}, .result = QVE_Helper::NoSeal, .left = Left::WholePlaintext},
-    {.name = "TrailerLongerThanTheWindow", .container = {.body = kBody, .seal = Seal{.gap = Pattern(8000)}},
-     .result = QVE_Helper::NoSeal, .left = Left::WholePlaintext},
-    {.name = "OneByteChanged", .container = {.body = kBody, .seal = Seal{.signedData = Flipped(kBody)}}, .result = kBad, .left = Left::Body},
-    {.name = "KeyIdOfTheDecryptionKey", .container = {.body = kBody, .seal = Seal{.keyId = kKeyId10}}, .result = kBad, .left = Left::Body},
-    {.name = "SignedOverTheTrailerToo",
-     .container = {.body = kBody, .seal = Seal{.signedData = Concat(kBody, Seal{.signature = Pattern(256, 3)}.Build())}},
-     .result = kBad, .left = Left::Body},
+    {.name = "OneByteChanged", .container = {.body = kBody, .seal = Seal{.signedData = Concat(Head(kBody, 29999), {{std::uint8_t(kBody.back() ^ 1)}})}}, .result = kBad},
+    {.name = "KeyIdOfTheDecryptionKey", .container = {.body = kBody, .seal = Seal{.keyId = kKeyId10}}, .result = kBad},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Rows, DecryptContainer, ::testing::ValuesIn(kContainerRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+QVE_ROWS(DecryptContainer, kContainerRows);
 
 #ifdef _WIN32
 const fs::path kNullDevice = "NUL";
@@ -102,8 +86,6 @@ TEST(Decrypt, PathTable) {
       {"missing input", WidePath(dir / "missing.qves"), WidePath(out), QVE_Helper::InputOpenFailed},
       {"folder as input", WidePath(dir / "folder"), WidePath(out), QVE_Helper::InputOpenFailed},
       {"folder as output", WidePath(in), WidePath(dir / "folder"), QVE_Helper::OutputOpenFailed},
-      {"output in a missing folder", WidePath(in), WidePath(dir / "none" / "out.bin"),
-       QVE_Helper::OutputOpenFailed},
       {"input not Unicode", notUnicode, WidePath(out), QVE_Helper::InputOpenFailed},
 #ifndef _WIN32
       // On Windows the name is made: every text names a file there.
@@ -148,28 +130,16 @@ TEST(Decrypt, AContainerNamedTwiceIsLeftAlone) {
   const fs::path in = dir / "in.qves";
   WriteFile(in, container);
   const std::wstring input = WidePath(in), folder = WidePath(dir.path());
-  fs::create_directory(dir / "sub");
 #ifdef _WIN32
-  std::wstring slashes = input;
-  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
-  const std::pair<const char*, std::wstring> rows[] = {
-      {"as given", input},
-      {"another case", folder + L"\\IN.Qves"},
-      {".\\", folder + L"\\.\\in.qves"},
-      {"..\\", folder + L"\\sub\\..\\in.qves"},
-      {"/ for \\", slashes},
-      {"a trailing dot", input + L"."},
-  };
+  fs::create_directory(dir / "sub");
+  const std::pair<const char*, std::wstring> rows[] = {{"another case", folder + L"\\IN.Qves"},
+                                                       {"..\\", folder + L"\\sub\\..\\in.qves"},
+                                                       {"a trailing dot", input + L"."}};
 #else
   fs::create_hard_link(in, dir / "hard");
   fs::create_symlink("in.qves", dir / "soft");
-  const std::pair<const char*, std::wstring> rows[] = {
-      {"as given", input},
-      {"./", folder + L"/./in.qves"},
-      {"../", folder + L"/sub/../in.qves"},
-      {"a hard link", WidePath(dir / "hard")},
-      {"a symbolic link", WidePath(dir / "soft")},
-  };
+  const std::pair<const char*, std::wstring> rows[] = {{"a hard link", WidePath(dir / "hard")},
+                                                       {"a symbolic link", WidePath(dir / "soft")}};
 #endif
   for (const auto& [name, output] : rows) {
     EXPECT_EQ(QVE_Helper::Decrypt(input, output), QVE_Helper::OutputOpenFailed) << name;

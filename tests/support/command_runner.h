@@ -31,13 +31,12 @@ struct Command {
   std::string outputTo = {};  // a file standard output goes to; captured when empty,
                               // closed when "-", captured through a pipe when "|", a pipe
                               // whose reader has gone when "|x"
-  std::vector<std::string> environment = {};     // NAME=value, added to the test's own
-  bool errorToTerminal = false;                  // standard error on a pseudo-terminal
-  bool errorClosed = false;                      // standard error closed
-  bool asNobody = false;                         // drop to the unprivileged user before exec
-  unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
-  unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
-  std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
+  std::vector<std::string> environment = {};  // NAME=value, added to the test's own
+  bool errorToTerminal = false;               // standard error on a pseudo-terminal
+  bool errorClosed = false;                   // standard error closed
+  bool asNobody = false;                      // drop to the unprivileged user before exec
+  unsigned openFileLimit = 0;                 // RLIMIT_NOFILE when not 0
+  unsigned fileSizeLimit = 0;                 // RLIMIT_FSIZE when not 0
   // When set, standard input is a pipe instead, whose write end this gets in
   // the parent before the wait; the runner closes it afterwards.
   std::function<void(pid_t, int)> feedInput = {};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QVEHelper.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,11 @@
 #include "format/bytes.h"
 #include "verify/details.h"
 #include "verify/verify_files.h"
+
+// The rows of a TEST_P suite, each test named after its row's `name`.
+#define QVE_ROWS(suite, rows)                                      \
+  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows), \
+                           [](const auto& info) { return std::string(info.param.name); })
 
 namespace qve::testing {
 

@@ -15,11 +15,6 @@ namespace {
 
 using namespace testing;
 
-std::string TextOf(const fs::path& path) {
-  const Bytes bytes = ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 std::string Named(const char* name, std::uint32_t value) {
   return std::string(name) + " " + std::to_string(value) + "\n";
 }
@@ -34,7 +29,7 @@ TEST(Vectors, EachGivesTheResultItsSidecarNames) {
     fs::path sidecar = entry.path();
     const auto result = Decrypt(entry.path(), dir / "out");
     EXPECT_EQ(Named(DecryptResultName(result), static_cast<std::uint32_t>(result)),
-              TextOf(sidecar.replace_extension(".expected")))
+              ReadText(sidecar.replace_extension(".expected")))
         << entry.path().filename();
   }
   // expected: the report result, then each file's name and verdict in run order.
@@ -50,7 +45,7 @@ TEST(Vectors, EachGivesTheResultItsSidecarNames) {
                 Named(FileVerdictName(file.verdict), file.verdict);
     }
     QVE_Helper::IVerificationReport::Delete(report);
-    EXPECT_EQ(actual, TextOf(entry.path() / "expected")) << entry.path().filename();
+    EXPECT_EQ(actual, ReadText(entry.path() / "expected")) << entry.path().filename();
   }
   EXPECT_GE(containers, 20u);
   EXPECT_GE(logSets, 9u);
