@@ -56,12 +56,10 @@ def workspace(top):
     shutil.copytree(os.path.join(source, "examples"), os.path.join(work, "examples"))
     os.mkdir(os.path.join(work, "eleven"))
     for i in range(1, 12):  # System_1.log ... System_11.log, signed in that order
-        with open(os.path.join(work, "in.txt"), "w") as text:
-            text.write(f"line {i}\n")
         chain = ["--chain-from", f"eleven/System_{i - 1}.log"] if i > 1 else []
-        subprocess.run(["qvehelper-dev", "sign-log", "-n", "1", *chain, "in.txt",
-                        f"eleven/System_{i}.log"], cwd=work, check=True)
-    os.remove(os.path.join(work, "in.txt"))
+        subprocess.run(["qvehelper-dev", "sign-log", "-n", "1", *chain, "-",
+                        f"eleven/System_{i}.log"], cwd=work, check=True, input=f"line {i}\n",
+                       text=True)
     return work
 
 
@@ -94,13 +92,9 @@ def program(top, kind, body):
 
 
 def check(top, kind, words, body):
-    if "fragment" in words:
+    if "fragment" in words or kind not in ("console", "python", "c"):
         return None
-    if kind == "console":
-        return console(top, body)
-    if kind in ("python", "c"):
-        return program(top, kind, body)
-    return None
+    return console(top, body) if kind == "console" else program(top, kind, body)
 
 
 with tempfile.TemporaryDirectory() as top:

@@ -35,7 +35,7 @@ static void Check(bool holds, const char* what) {
   Say(holds ? "ok    " : "FAILED ");
   Say(what);
   Say("\r\n");
-  if (!holds) ++failures;
+  failures += !holds;
 }
 
 static bool Same(const wchar_t* a, const wchar_t* b) {
@@ -56,9 +56,6 @@ static void Run(void) {
         "a container named in Cyrillic decrypts to a name in CJK and emoji");
 
   QVE_VerificationReport* report = CreateVerificationReport();
-  Check(GetFileReportNameInVerificationReport(report, 0) == NULL &&
-            GetFileReportVerditInVerificationReport(report, 0) == QVE_NO_RESULT,
-        "before any run there is no record 0");
   AddFileInFolderToVerificationReport(report, L"\u65e5\u5fd7");
   Check(VerifyReport(report, true) == QVE_REPORT_OK &&
             GetFileReportCountInVerificationReport(report) == 3 &&
@@ -66,9 +63,6 @@ static void Run(void) {
             Record(report, 1, L"System_2.LOG", QVE_FILE_OK) &&
             Record(report, 2, L"SYSTEM.LOG", QVE_FILE_OK),
         "a chain named in upper case, in a CJK folder beside a Cyrillic one, verifies in order");
-  Check(GetFileReportNameInVerificationReport(report, 3) == NULL &&
-            GetFileReportVerditInVerificationReport(report, 3) == QVE_NO_RESULT,
-        "an index equal to the count gives NULL and QVE_NO_RESULT");
 
   ClearVerificationReport(report);
   AddFileInFolderToVerificationReport(report, L"\U0001F600");
@@ -79,22 +73,7 @@ static void Run(void) {
             Record(report, 0, L"SYSTEM.LOG", QVE_FILE_INVALID),
         "a tampered SYSTEM.LOG in an emoji folder is verified, not passed over");
 
-  AddFileToVerificationReport(report, NULL);
-  AddFileInFolderToVerificationReport(report, NULL);
-  AddFileToVerificationReport(NULL, container);
-  AddFileInFolderToVerificationReport(NULL, L".");
-  ClearVerificationReport(NULL);
-  Check(VerifyReport(NULL, true) == QVE_NO_RESULT && TotalFilesInVerificationReport(NULL) == 0 &&
-            NumberOfBadFilesInVerificationReport(NULL) == 0 &&
-            GetFileReportCountInVerificationReport(NULL) == 0 &&
-            GetFileReportNameInVerificationReport(NULL, 0) == NULL &&
-            GetFileReportVerditInVerificationReport(NULL, 0) == QVE_NO_RESULT,
-        "a null report or path ends nothing");
-  Check(DecryptQveFile(NULL, L"x.txt") == QVE_DECRYPT_INPUT_OPEN_FAILED &&
-            DecryptQveFile(container, NULL) == QVE_DECRYPT_OUTPUT_OPEN_FAILED,
-        "a null path is a file that does not open");
   DeleteVerificationReport(report);
-  DeleteVerificationReport(NULL);
 }
 
 /* A run over `folder` to its end: its status, or the error. Constant data

@@ -24,25 +24,23 @@ struct CommandResult {
 struct Command {
   std::string program = {};
   std::vector<std::string> args = {};
-  std::string folder = {};    // where it runs; the test's own when empty
-  std::string input = {};     // its standard input
-  bool inputInFifo = false;   // `input` held in a FIFO whose writer has gone, as a
-                              // producer leaves it, instead of in a file
-  std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-", captured through a pipe when "|", a pipe
-                              // whose reader has gone when "|x"
+  std::string folder = {};   // where it runs; the test's own when empty
+  std::string input = {};    // its standard input
+  bool inputInFifo = false;  // `input` in a FIFO whose writer has gone, as a producer leaves it
+  // A file standard output goes to; captured when empty, closed when "-",
+  // captured through a pipe when "|", a pipe whose reader has gone when "|x".
+  std::string outputTo = {};
   std::vector<std::string> environment = {};  // NAME=value, added to the test's own
   bool errorToTerminal = false;               // standard error on a pseudo-terminal
-  bool errorClosed = false;                   // standard error closed
-  bool asNobody = false;                      // drop to the unprivileged user before exec
-  unsigned openFileLimit = 0;                 // RLIMIT_NOFILE when not 0
-  unsigned fileSizeLimit = 0;                 // RLIMIT_FSIZE when not 0
-  // When set, standard input is a pipe instead, whose write end this gets in
-  // the parent before the wait; the runner closes it afterwards.
+  bool errorClosed = false;
+  bool asNobody = false;       // drop to the unprivileged user before exec
+  unsigned openFileLimit = 0;  // RLIMIT_NOFILE when not 0
+  unsigned fileSizeLimit = 0;  // RLIMIT_FSIZE when not 0
+  // Standard input is a pipe instead, whose write end this gets in the parent
+  // before the wait; the runner closes it afterwards.
   std::function<void(pid_t, int)> feedInput = {};
-  // Not a timing but a guard: a command that waits for good (on a FIFO, say)
-  // is ended by SIGALRM after this many seconds, so a test fails instead of
-  // hanging. 0: none.
+  // A guard, not a timing: a command that waits for good is ended by SIGALRM
+  // after this many seconds, so a test fails instead of hanging. 0: none.
   unsigned hangGuardSeconds = 0;
 };
 

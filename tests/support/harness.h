@@ -51,8 +51,7 @@ std::wstring WidePath(const fs::path& path);
 
 QVE_Helper::DecryptResult Decrypt(const fs::path& input, const fs::path& output);
 
-// A container decrypted in memory: the result, all that was written and the
-// seal found at its end.
+// A container decrypted in memory: the result, the output, the seal found.
 struct Decrypted {
   QVE_Helper::DecryptResult result;
   Bytes output;
@@ -60,7 +59,6 @@ struct Decrypted {
 };
 Decrypted DecryptBytes(const Bytes& container);
 
-// Base64 text decoded up to its first stop.
 Bytes Decode64(std::string_view text);
 
 // Files verified as one run, through the library's file verifier.
@@ -76,7 +74,6 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths);
 struct SeenFile {
   FileDetail file;
   std::vector<BlockDetail> blocks;
-
   bool operator==(const SeenFile&) const = default;
 };
 class DetailRecorder : public VerifyObserver {
@@ -116,10 +113,3 @@ int AsNobody(const fs::path& dir, const std::function<int()>& body);
 #endif
 
 }  // namespace qve::testing
-
-namespace qve {
-void PrintTo(const BlockResult& b, std::ostream* os);
-namespace testing {
-void PrintTo(const SeenFile& seen, std::ostream* os);
-}
-}  // namespace qve
