@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// A container decrypted in memory: header, session key, payload chunks and the
-// seal window, each row judged by what DecryptStream returns and writes.
+// A container decrypted in memory: header, session key, payload and seal.
 #include <gtest/gtest.h>
 
 #include "decrypt/block_buffers.h"
@@ -19,9 +18,7 @@ constexpr auto S = QVE_Helper::Success;
 constexpr auto H = QVE_Helper::HeaderInvalid;
 constexpr auto K = QVE_Helper::SessionKeyUnavailable;
 
-// The header's stops are the diagnosis's (tests/api); here what the
-// decryption makes of them. kTwo ends right after its IV, at 43, and neither
-// record is for key 10.
+// kTwo ends right after its IV, at 43, and neither record is for key 10.
 const Bytes kTwo = Container{
     .records = {{{.keyId = {1, 2, 3, 4}, .wrappedKey = {5, 6, 7}},
                  {.keyId = {8}, .wrappedKey = {9, 10}}}},
@@ -96,9 +93,7 @@ const KeyRow kKeyRows[] = {
 // clang-format on
 QVE_ROWS(DecryptStreamSessionKey, kKeyRows);
 
-// The plaintext's last 8192 bytes are searched for a trailer ending exactly
-// at its end. Each row is a whole plaintext, sealed by no one; a bare
-// trailer is 30 bytes (key id 4, signature 10).
+// The seal is searched for in the last 8192 bytes; a bare trailer is 30.
 const Bytes kSig = Pattern(10, 9);
 Bytes Trailer(Seal s) {
   if (!s.signature) s.signature = kSig;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Failures a sound key, digest and file system do not produce. This executable
-// defines the calls that fail, so the library's calls land here first; each
-// forwards to the real one unless a row has armed it.
+// Failures a sound key, digest and file system do not produce: the calls are
+// defined here, failing when armed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

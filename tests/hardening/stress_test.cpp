@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Load that a single call does not show: a 64 MiB line, eight threads at
-// once, and a log verified while it is being written.
+// Load: a 64 MiB line, eight threads, a log verified while being written.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Tamper sweeps over a small container and a chain of three signed logs: no
-// change may pass as untouched but those the format cannot see.
+// Tamper sweeps: no change passes as untouched but those the format cannot see.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -17,9 +16,8 @@ using namespace testing;
 
 constexpr std::size_t kBlock = 16;
 
-// Flips each bit of [begin, end) alone; a Success must leave exactly `body`.
-// Returns how many flips were accepted, and how many of those in the last
-// cipher block.
+// Flips accepted among those of each bit of [begin, end), and how many of
+// them in the last cipher block; a Success must leave exactly `body`.
 std::pair<std::size_t, std::size_t> Sweep(const Bytes& container, const Bytes& body,
                                           std::size_t begin, std::size_t end) {
   TempDir dir;
@@ -38,11 +36,8 @@ std::pair<std::size_t, std::size_t> Sweep(const Bytes& container, const Bytes& b
   return {accepted, inLastBlock};
 }
 
-// The dev-key trailer is 276 bytes; with a 12-byte body the plaintext fills
-// whole blocks, so the last cipher block is pure padding. A flip there garbles
-// only that block: its padding check fails, it is dropped, and the rest is
-// the sealed data. That is the limit; a garbled block that happens to end in
-// valid padding adds bytes behind the seal and is refused.
+// A 12-byte body and the 276-byte trailer fill whole blocks: a flip in the
+// last, pure padding, garbles only it, and it is dropped. Nothing else passes.
 TEST(ContainerSweep, NoFlippedBitDecryptsToOtherData) {
   const Container whole{.body = Pattern(12, 5)};
   ASSERT_EQ(whole.Plaintext().size() % kBlock, 0u);

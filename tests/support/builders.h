@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Test inputs built field by field with the writer's encoders. A field left
-// at its default gives what the library accepts; an optional length, when
-// set, disagrees with the bytes it counts.
+// Inputs built field by field: defaults give what the library accepts.
 #pragma once
 
 #include <openssl/evp.h>

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Runs a built program in a forked child, as a user would: with a given
-// standard input, environment, folder, open-file limit and user, and keeps
-// what it printed.
+// Runs a built program in a forked child, as a user would, and keeps what it printed.
 #pragma once
 
 #include <sys/types.h>
@@ -51,10 +49,8 @@ Command InFolder(Command how, const std::string& program, const std::string& sub
                  std::vector<std::string> args, const std::string& folder);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
 
-// Writes `whole` but its last 1000 bytes into the pipe `to`, returning once
-// `child` has read nearly all of that, so its work is under way; then sends
-// `signal` to it while it waits for the rest, or with no signal writes the
-// rest.
+// Writes `whole` into the pipe `to`; with a signal, all but its last 1000
+// bytes and then the signal, while the child waits for the rest.
 void FeedPipe(pid_t child, int to, const std::vector<std::uint8_t>& whole, int signal);
 
 // The names in a folder.

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the suites share to run the library: temporary folders, files, wide
-// paths, one call of each entry point, and a child that drops to `nobody`.
+// What the suites share to run the library.
 #pragma once
 
 #include <QVEHelper.h>
@@ -106,9 +105,7 @@ Records RecordsOf(QVE_VerificationReport* report);
 int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call);
 
 #ifndef _WIN32
-// Runs `body` in a forked child as `nobody`, which owns `dir` meanwhile, and
-// returns the child's exit status: permission bits deny even when CI runs as
-// root.
+// `body`'s exit status in a child run as `nobody`, who owns `dir` meanwhile.
 int AsNobody(const fs::path& dir, const std::function<int()>& body);
 #endif
 

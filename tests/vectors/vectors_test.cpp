@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The named vectors under tests/vectors, each file or log set with the result
-// its sidecar names, through the exported interface alone, so that another
-// implementation can be held to the same files.
+// Each named vector gives the result its sidecar names, through the interface alone.
 #include <gtest/gtest.h>
 
 #include <string>
