@@ -88,15 +88,5 @@ const BlockRow kBlockRows[] = {
 // clang-format on
 QVE_ROWS(ParseSignatureBlockRows, kBlockRows);
 
-TEST(ParseSignatureBlock, ReadsEachField) {
-  SignatureBlock block;
-  ASSERT_EQ(ParseSignatureBlock(kFull, block), R::Parsed);
-  EXPECT_EQ(block.version, 2u);
-  EXPECT_EQ(block.id, 7u);
-  EXPECT_EQ(block.text, "abc");
-  EXPECT_EQ(block.link, (Bytes{1, 2, 3, 4}));
-  EXPECT_EQ(block.signature, (Bytes{9, 9, 9, 9, 9}));
-}
-
 }  // namespace
 }  // namespace qve

@@ -93,26 +93,23 @@ TEST(Stress, EightThreadsDecryptAndVerifyTheirOwnFiles) {
     std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
       const fs::path own = dir / ("thread" + std::to_string(t));
-      fs::create_directories(own / "good");
-      fs::create_directories(own / "tampered");
       const Bytes body = Pattern(5000 + 37 * std::size_t(t), std::uint8_t(t));
       Bytes container = Container{.body = body}.Build();
-      WriteFile(own / "in.qves", container);
-      container[container.size() / 2] ^= 0x40;
-      WriteFile(own / "tampered.qves", container);
       LogChain chain;
       LogBuilder first(chain), second(chain);
       first.DataLines(3 + t, "thread line ").Sign();
-      second.Data("more").Sign().Data("tail");
-      first.WriteTo(own / "good/System_1.log");
-      second.WriteTo(own / "good/system.log");
-      Bytes changed = first.bytes();
-      changed[0] ^= 1;
-      WriteFile(own / "tampered/System_1.log", changed);
-      second.WriteTo(own / "tampered/system.log");
+      second.Script("more S tail");
+      for (const char* folder : {"good", "tampered"}) {
+        fs::create_directories(own / folder);
+        WriteFile(own / (folder + std::string(".qves")), container);
+        first.WriteTo(own / folder / "System_1.log");
+        second.WriteTo(own / folder / "system.log");
+        container[container.size() / 2] ^= 0x40;
+      }
+      WriteFile(own / "tampered/System_1.log", Concat({'x'}, first.bytes()));
       threads.emplace_back([own, body, &count = right[t]] {
         for (int round = 0; round < kRounds; ++round) {
-          count += Decrypt(own / "in.qves", own / "out.bin") == QVE_Helper::Success &&
+          count += Decrypt(own / "good.qves", own / "out.bin") == QVE_Helper::Success &&
                    ReadFile(own / "out.bin") == body;
           count += Decrypt(own / "tampered.qves", own / "out.bin") != QVE_Helper::Success;
           count += VerdictsOf({own / "good/System_1.log", own / "good/system.log"}) ==

@@ -24,10 +24,9 @@ TEST(Vectors, EachGivesTheResultItsSidecarNames) {
   for (const auto& entry : fs::directory_iterator(root / "containers")) {
     if (entry.path().extension() != ".qves") continue;
     ++containers;
-    fs::path sidecar = entry.path();
     const auto result = Decrypt(entry.path(), dir / "out");
     EXPECT_EQ(Named(DecryptResultName(result), static_cast<std::uint32_t>(result)),
-              ReadText(sidecar.replace_extension(".expected")))
+              ReadText(fs::path(entry.path()).replace_extension(".expected")))
         << entry.path().filename();
   }
   // expected: the report result, then each file's name and verdict in run order.
