@@ -62,12 +62,6 @@ const ContainerRow kContainerRows[] = {
 // clang-format on
 QVE_ROWS(DecryptContainer, kContainerRows);
 
-#ifdef _WIN32
-const fs::path kNullDevice = "NUL";
-#else
-const fs::path kNullDevice = "/dev/null";
-#endif
-
 // Inputs and outputs that are not the regular files they should be.
 TEST(Decrypt, PathTable) {
   TempDir dir;
@@ -86,12 +80,12 @@ TEST(Decrypt, PathTable) {
       {"folder as input", WidePath(dir / "folder"), WidePath(out), QVE_Helper::InputOpenFailed},
       {"folder as output", WidePath(in), WidePath(dir / "folder"), QVE_Helper::OutputOpenFailed},
       {"input not Unicode", notUnicode, WidePath(out), QVE_Helper::InputOpenFailed},
-#ifndef _WIN32
+#ifdef _WIN32
+      {"output with no size", WidePath(in), L"NUL", QVE_Helper::OutputSizeFailed},
+#else
       // On Windows the name is made: every text names a file there.
       {"output not Unicode", WidePath(in), notUnicode, QVE_Helper::OutputOpenFailed},
-#endif
-      {"output with no size", WidePath(in), WidePath(kNullDevice), QVE_Helper::OutputSizeFailed},
-#ifndef _WIN32
+      {"output with no size", WidePath(in), L"/dev/null", QVE_Helper::OutputSizeFailed},
       // Refused while decrypting once the buffer spills, else at the end.
       {"device that refuses writes", WidePath(in), L"/dev/full", QVE_Helper::OutputWriteFailed},
       {"device that refuses writes, big", WidePath(dir / "big.qves"), L"/dev/full",
