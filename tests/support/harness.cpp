@@ -101,6 +101,26 @@ std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
   return verifier.results;
 }
 
+namespace {
+// The details of a run whose blocks are checked on `threads` threads lent to it.
+std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
+                                        unsigned threads = 3) {
+  platform::WorkerPool pool;
+  std::vector<std::thread> lent;
+  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&pool] { pool.Work(); });
+  std::vector<SeenFile> seen;
+  {
+    BlockWindow window(&pool);
+    options.window = &window;
+    seen = VerifyInOrder(paths, options);
+  }
+  pool.Shutdown();
+  for (std::thread& thread : lent) thread.join();
+  return seen;
+}
+
+}  // namespace
+
 std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   const auto results = VerifyRun(paths);
   EXPECT_EQ(VerifyRun(paths, kReadAgain), results) << "read again from the file";
@@ -115,22 +135,6 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   EXPECT_EQ(VerifyInOrderLent(sorted, again, 1), details) << "lent threads, blocks read again";
   EXPECT_EQ(VerifyInOrderLent(sorted, held, 0), details) << "a pool no thread works for";
   return results;
-}
-
-std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
-                                        unsigned threads) {
-  platform::WorkerPool pool;
-  std::vector<std::thread> lent;
-  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&pool] { pool.Work(); });
-  std::vector<SeenFile> seen;
-  {
-    BlockWindow window(&pool);
-    options.window = &window;
-    seen = VerifyInOrder(paths, options);
-  }
-  pool.Shutdown();
-  for (std::thread& thread : lent) thread.join();
-  return seen;
 }
 
 std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,

@@ -88,9 +88,6 @@ class DetailRecorder : public VerifyObserver {
 // The details of a run in the order given.
 std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,
                                     const RunOptions& options = {});
-// The same, its blocks checked on `threads` threads lent to the run.
-std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths,
-                                        RunOptions options = {}, unsigned threads = 3);
 
 struct ReportDeleter {
   void operator()(QVE_VerificationReport* r) const { DeleteVerificationReport(r); }
