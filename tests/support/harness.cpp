@@ -9,13 +9,10 @@
 
 #include <fstream>
 #include <iterator>
-#include <ostream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "decrypt/decrypt_stream.h"
 #include "format/base64.h"
