@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The exported entry points on real files: the result of every path and what
-// the output file holds afterwards.
+// The contract's entry points on real files: the result and what the output holds.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "decrypt/block_buffers.h"
@@ -23,21 +21,13 @@ const Bytes kPreviousOutput = BytesOf("an earlier output");
 enum class Left { Nothing, Body, WholePlaintext };
 
 const Bytes kBody = Pattern(30000, 1);
-const Bytes kKeyBlock = KeyBlock(Container{}.sessionKey);
-
-Bytes Flipped(Bytes bytes) {
-  bytes[15000] ^= 1;
-  return bytes;
-}
 
 struct ContainerRow {
   const char* name;
   Container container;
-  DecryptResult result;
-  Left left;
+  DecryptResult result = kOk;
+  Left left = Left::Body;
 };
-void PrintTo(const ContainerRow& row, std::ostream* os) { *os << row.name; }
-
 class DecryptContainer : public ::testing::TestWithParam<ContainerRow> {};
 
 // Both entry points on each row; the output held an earlier file before.
@@ -59,31 +49,18 @@ TEST_P(DecryptContainer, ResultAndOutput) {
 
 // clang-format off
 const ContainerRow kContainerRows[] = {
-    {.name = "Success", .container = {.body = kBody}, .result = kOk, .left = Left::Body},
-    {.name = "EmptyBody", .container = {}, .result = kOk, .left = Left::Body},
+    {.name = "Success", .container = {.body = kBody}},
+    {.name = "EmptyBody", .container = {}},
     // The plaintext read back ends with a whole chunk: the last read gives nothing.
-    {.name = "BodyOf4096", .container = {.body = Pattern(4096)}, .result = kOk, .left = Left::Body},
-    {.name = "HeaderInvalid", .container = {.magic = "QVEZ", .body = kBody}, .result = QVE_Helper::HeaderInvalid, .left = Left::Nothing},
-    {.name = "NoKey", .container = {.records = {{WrappedFor(kKeyId11, kKeyBlock)}}, .body = kBody},
+    {.name = "BodyOf4096", .container = {.body = Pattern(4096)}},
+    {.name = "NoKey", .container = {.records = {{WrappedFor(kKeyId11, KeyBlock(Container{}.sessionKey))}}, .body = kBody},
      .result = QVE_Helper::SessionKeyUnavailable, .left = Left::Nothing},
     {.name = "NoSeal", .container = {.body = kBody, .seal = std::nullopt}, .result = QVE_Helper::NoSeal, .left = Left::WholePlaintext},
-    {.name = "TrailerLongerThanTheWindow", .container = {.body = kBody, .seal = Seal{.gap = Pattern(8000)}},
-     .result = QVE_Helper::NoSeal, .left = Left::WholePlaintext},
-    {.name = "OneByteChanged", .container = {.body = kBody, .seal = Seal{.signedData = Flipped(kBody)}}, .result = kBad, .left = Left::Body},
-    {.name = "KeyIdOfTheDecryptionKey", .container = {.body = kBody, .seal = Seal{.keyId = kKeyId10}}, .result = kBad, .left = Left::Body},
-    {.name = "SignedOverTheTrailerToo",
-     .container = {.body = kBody, .seal = Seal{.signedData = Concat(kBody, Seal{.signature = Pattern(256, 3)}.Build())}},
-     .result = kBad, .left = Left::Body},
+    {.name = "OneByteChanged", .container = {.body = kBody, .seal = Seal{.signedData = Concat(Head(kBody, 29999), {{std::uint8_t(kBody.back() ^ 1)}})}}, .result = kBad},
+    {.name = "KeyIdOfTheDecryptionKey", .container = {.body = kBody, .seal = Seal{.keyId = kKeyId10}}, .result = kBad},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Rows, DecryptContainer, ::testing::ValuesIn(kContainerRows),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-#ifdef _WIN32
-const fs::path kNullDevice = "NUL";
-#else
-const fs::path kNullDevice = "/dev/null";
-#endif
+QVE_ROWS(DecryptContainer, kContainerRows);
 
 // Inputs and outputs that are not the regular files they should be.
 TEST(Decrypt, PathTable) {
@@ -102,15 +79,13 @@ TEST(Decrypt, PathTable) {
       {"missing input", WidePath(dir / "missing.qves"), WidePath(out), QVE_Helper::InputOpenFailed},
       {"folder as input", WidePath(dir / "folder"), WidePath(out), QVE_Helper::InputOpenFailed},
       {"folder as output", WidePath(in), WidePath(dir / "folder"), QVE_Helper::OutputOpenFailed},
-      {"output in a missing folder", WidePath(in), WidePath(dir / "none" / "out.bin"),
-       QVE_Helper::OutputOpenFailed},
       {"input not Unicode", notUnicode, WidePath(out), QVE_Helper::InputOpenFailed},
-#ifndef _WIN32
+#ifdef _WIN32
+      {"output with no size", WidePath(in), L"NUL", QVE_Helper::OutputSizeFailed},
+#else
       // On Windows the name is made: every text names a file there.
       {"output not Unicode", WidePath(in), notUnicode, QVE_Helper::OutputOpenFailed},
-#endif
-      {"output with no size", WidePath(in), WidePath(kNullDevice), QVE_Helper::OutputSizeFailed},
-#ifndef _WIN32
+      {"output with no size", WidePath(in), L"/dev/null", QVE_Helper::OutputSizeFailed},
       // Refused while decrypting once the buffer spills, else at the end.
       {"device that refuses writes", WidePath(in), L"/dev/full", QVE_Helper::OutputWriteFailed},
       {"device that refuses writes, big", WidePath(dir / "big.qves"), L"/dev/full",
@@ -130,46 +105,25 @@ TEST(Decrypt, PathTable) {
   EXPECT_EQ(Decrypt(in, out), QVE_Helper::Success);
   EXPECT_EQ(fs::status(out).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 #endif
-  // Wide names reach the file system as they are, whatever the code page.
-  const fs::path folder = dir.path() / fs::path(u8"\u65e5\u672c \u0436");
-  fs::create_directory(folder);
-  fs::copy_file(in, folder / fs::path(u8"\u00e9\u20ac.qves"));
-  EXPECT_EQ(Decrypt(folder / fs::path(u8"\u00e9\u20ac.qves"), folder / fs::path(u8"\u03a9")),
-            QVE_Helper::Success);
-  EXPECT_EQ(ReadFile(folder / fs::path(u8"\u03a9")), body);
 }
 
-// The output of a call that names its container twice would be the
-// container, destroyed when the output is created: the call refuses. Each
-// row names in.qves another way.
+// An output that is the container itself would destroy it: refused.
 TEST(Decrypt, AContainerNamedTwiceIsLeftAlone) {
   TempDir dir;
   const Bytes container = Container{.body = Pattern(20000, 5)}.Build();
   const fs::path in = dir / "in.qves";
   WriteFile(in, container);
   const std::wstring input = WidePath(in), folder = WidePath(dir.path());
-  fs::create_directory(dir / "sub");
 #ifdef _WIN32
-  std::wstring slashes = input;
-  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
-  const std::pair<const char*, std::wstring> rows[] = {
-      {"as given", input},
-      {"another case", folder + L"\\IN.Qves"},
-      {".\\", folder + L"\\.\\in.qves"},
-      {"..\\", folder + L"\\sub\\..\\in.qves"},
-      {"/ for \\", slashes},
-      {"a trailing dot", input + L"."},
-  };
+  fs::create_directory(dir / "sub");
+  const std::pair<const char*, std::wstring> rows[] = {{"another case", folder + L"\\IN.Qves"},
+                                                       {"..\\", folder + L"\\sub\\..\\in.qves"},
+                                                       {"a trailing dot", input + L"."}};
 #else
   fs::create_hard_link(in, dir / "hard");
   fs::create_symlink("in.qves", dir / "soft");
-  const std::pair<const char*, std::wstring> rows[] = {
-      {"as given", input},
-      {"./", folder + L"/./in.qves"},
-      {"../", folder + L"/sub/../in.qves"},
-      {"a hard link", WidePath(dir / "hard")},
-      {"a symbolic link", WidePath(dir / "soft")},
-  };
+  const std::pair<const char*, std::wstring> rows[] = {{"a hard link", WidePath(dir / "hard")},
+                                                       {"a symbolic link", WidePath(dir / "soft")}};
 #endif
   for (const auto& [name, output] : rows) {
     EXPECT_EQ(QVE_Helper::Decrypt(input, output), QVE_Helper::OutputOpenFailed) << name;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Failures a sound key, digest and file system do not produce. This executable
-// defines the calls that fail, so the library's calls land here first; each
-// forwards to the real one unless a row has armed it.
+// Failures a sound key, digest and file system do not produce: the calls are
+// defined here, failing when armed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -39,23 +38,15 @@ extern "C" int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* data, size_t count)
   return next(ctx, data, count);
 }
 
-extern "C" __attribute__((visibility("default"))) int truncate(const char* path, off_t length) {
-  if (failTruncate) {
-    errno = EPERM;
-    return -1;
+// The C++ runtime may truncate by either call.
+#define REFUSED_WHEN_ARMED(name, type)                                                  \
+  extern "C" __attribute__((visibility("default"))) int name(type file, off_t length) { \
+    if (failTruncate) return errno = EPERM, -1;                                         \
+    static const auto next = Next<int (*)(type, off_t)>(#name);                         \
+    return next(file, length);                                                          \
   }
-  static const auto next = Next<int (*)(const char*, off_t)>("truncate");
-  return next(path, length);
-}
-
-extern "C" __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
-  if (failTruncate) {
-    errno = EPERM;
-    return -1;
-  }
-  static const auto next = Next<int (*)(int, off_t)>("ftruncate");
-  return next(fd, length);
-}
+REFUSED_WHEN_ARMED(truncate, const char*)
+REFUSED_WHEN_ARMED(ftruncate, int)
 
 namespace qve {
 namespace {
@@ -66,33 +57,28 @@ using namespace testing;
 TEST(DecryptFault, LibcryptoAndFileSystemFailures) {
   const Container c{.body = Pattern(10000, 8)};
   const struct {
-    const char* name;
     bool* seam;
     QVE_Helper::DecryptResult expected;
     Bytes left;
-  } rows[] = {
-      // clang-format off
-      {.name = "unarmed", .seam = nullptr, .expected = QVE_Helper::Success, .left = c.body},
-      {.name = "verification cannot start", .seam = &failVerifyInit, .expected = QVE_Helper::VerifyInitFailed, .left = c.body},
-      {.name = "digest update fails", .seam = &failDigestUpdate, .expected = QVE_Helper::VerifyUpdateFailed, .left = c.body},
-      {.name = "truncation refused", .seam = &failTruncate, .expected = QVE_Helper::OutputTruncateFailed, .left = c.Plaintext()},
-      // clang-format on
-  };
+  } rows[] = {{nullptr, QVE_Helper::Success, c.body},
+              {&failVerifyInit, QVE_Helper::VerifyInitFailed, c.body},
+              {&failDigestUpdate, QVE_Helper::VerifyUpdateFailed, c.body},
+              {&failTruncate, QVE_Helper::OutputTruncateFailed, c.Plaintext()}};
   TempDir dir;
   WriteFile(dir / "in.qves", c.Build());
   // The C interface keeps what it wrote, alone and with a lent thread.
   const std::string in = (dir / "in.qves").string(), out = (dir / "kept.bin").string();
   for (const auto& row : rows) {
     if (row.seam) *row.seam = true;
-    EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), row.expected) << row.name;
-    EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.name;
+    EXPECT_EQ(Decrypt(dir / "in.qves", dir / "out.bin"), row.expected);
+    EXPECT_EQ(ReadFile(dir / "out.bin"), row.left) << row.expected;
     for (const int threads : {1, 2}) {
       qve_decrypt_options options{sizeof options, nullptr, nullptr, 1, 0, 0, nullptr};
       EXPECT_EQ(WithThreads(threads, options.loan,
                             [&] { return qve_decrypt(in.c_str(), out.c_str(), &options); }),
                 row.expected)
-          << row.name << threads;
-      EXPECT_EQ(ReadFile(dir / "kept.bin"), row.left) << row.name << threads;
+          << threads;
+      EXPECT_EQ(ReadFile(dir / "kept.bin"), row.left) << row.expected << threads;
     }
     if (row.seam) *row.seam = false;
   }

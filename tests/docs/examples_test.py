@@ -1,16 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
-"""The documents' examples, run as they stand there.
-
-A console block's commands run in a fresh copy of the bundled samples and
-must print the lines shown under them; a python block runs over the built
-library and a c block is built against it, and both must exit 0. A block
-whose fence says "fragment" (```c fragment) is an excerpt and is not run;
-other kinds (sh, cmake, ini, bat) are recipes for other machines.
+"""The documents' examples, run as they stand there: a console block in a fresh copy of
+the samples must print the lines shown under its commands; a python block (over the built
+library) and a c block (built against it) must exit 0. A "fragment" block (```c fragment)
+and other kinds (sh, cmake, ini, bat) are not run.
 
   examples_test.py SOURCE_DIR BUILD_DIR DOCUMENT...
 """
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -23,18 +21,10 @@ machine = re.compile(r"^OpenSSL \d.*$", re.M)
 
 def blocks(path):
     """(kind, words after the kind, first line number, lines) per fenced block."""
-    lines, found, fence = open(path, encoding="utf-8").read().split("\n"), [], None
-    for number, line in enumerate(lines, 1):
-        stripped = line.strip()
-        if fence is None and stripped.startswith("```"):
-            words = stripped[3:].split()
-            fence, start, body = (words or [""]), number, []
-        elif fence is not None and stripped == "```":
-            found.append((fence[0], fence[1:], start, body))
-            fence = None
-        elif fence is not None:
-            body.append(line)
-    return found
+    text = open(path, encoding="utf-8").read()
+    for m in re.finditer(r"^[ \t]*```(.*)\n((?:.*\n)*?)[ \t]*```[ \t]*$", text, re.M):
+        words = m.group(1).split() or [""]
+        yield words[0], words[1:], text.count("\n", 0, m.start()) + 1, m.group(2).split("\n")[:-1]
 
 
 def commands(body):
@@ -56,12 +46,10 @@ def workspace(top):
     shutil.copytree(os.path.join(source, "examples"), os.path.join(work, "examples"))
     os.mkdir(os.path.join(work, "eleven"))
     for i in range(1, 12):  # System_1.log ... System_11.log, signed in that order
-        with open(os.path.join(work, "in.txt"), "w") as text:
-            text.write(f"line {i}\n")
         chain = ["--chain-from", f"eleven/System_{i - 1}.log"] if i > 1 else []
-        subprocess.run(["qvehelper-dev", "sign-log", "-n", "1", *chain, "in.txt",
-                        f"eleven/System_{i}.log"], cwd=work, check=True)
-    os.remove(os.path.join(work, "in.txt"))
+        subprocess.run(["qvehelper-dev", "sign-log", "-n", "1", *chain, "-",
+                        f"eleven/System_{i}.log"], cwd=work, check=True, input=f"line {i}\n",
+                       text=True)
     return work
 
 
@@ -77,30 +65,19 @@ def console(top, body):
 
 
 def program(top, kind, body):
-    work, text = workspace(top), "\n".join(body) + "\n"
-    if kind == "python":
-        run = subprocess.run(["/usr/bin/python3", "-"], input=text, cwd=work, text=True,
-                             capture_output=True)
-    else:
-        with open(os.path.join(work, "host.c"), "w") as c:
-            c.write(text)
-        run = subprocess.run(
-            ["cc", "-std=c11", "-Wall", "-Wextra", "-Werror", "-I", os.path.join(source, "include"),
-             "host.c", "-L", build, "-lqvehelper", f"-Wl,-rpath,{build}", "-o", "host"],
-            cwd=work, capture_output=True, text=True)
-        if run.returncode == 0:
-            run = subprocess.run(["./host"], cwd=work, capture_output=True, text=True)
+    compile_and_run = (f"cc -std=c11 -Wall -Wextra -Werror -I {shlex.quote(source)}/include -x c - "
+                       f"-L {shlex.quote(build)} -lqvehelper -Wl,-rpath,{shlex.quote(build)} -o host"
+                       " && ./host")
+    run = subprocess.run(["/usr/bin/python3", "-"] if kind == "python" else
+                         ["bash", "-c", compile_and_run], input="\n".join(body) + "\n",
+                         cwd=workspace(top), text=True, capture_output=True)
     return [] if run.returncode == 0 else [f"exit {run.returncode}\n{run.stdout}{run.stderr}"]
 
 
 def check(top, kind, words, body):
-    if "fragment" in words:
+    if "fragment" in words or kind not in ("console", "python", "c"):
         return None
-    if kind == "console":
-        return console(top, body)
-    if kind in ("python", "c"):
-        return program(top, kind, body)
-    return None
+    return console(top, body) if kind == "console" else program(top, kind, body)
 
 
 with tempfile.TemporaryDirectory() as top:

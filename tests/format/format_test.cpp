@@ -16,18 +16,11 @@ using namespace testing;
 
 TEST(Base64, DecodesUpToTheFirstStop) {
   const std::pair<std::string, Bytes> rows[] = {
-      {"", {}},
-      {"QQ==", {0x41}},
-      {"QUI=", {0x41, 0x42}},
-      {"QUJDRA", {0x41, 0x42, 0x43, 0x44}},
       {"Q", {}},
       {"QR==", {0x41}},  // stray low bits dropped
       {"QQ==QUJD", {0x41}},
-      {"QUJD\nRA==", {0x41, 0x42, 0x43}},
       {"QUJDRA RA==", {0x41, 0x42, 0x43, 0x44}},  // a partial group is kept
-      {"QUJ_D", {0x41, 0x42}},
-      {std::string("QUJD\0QUJD", 9), {0x41, 0x42, 0x43}},
-      {"+/+/", {0xFB, 0xFF, 0xBF}}};
+      {"QUJ_D", {0x41, 0x42}}};
   for (const auto& [text, bytes] : rows) EXPECT_EQ(Decode64(text), bytes) << text;
   // Against the writer's own encoder: every padding and every character.
   Bytes all(256);
@@ -54,7 +47,6 @@ struct BlockRow {
   R result;
   std::optional<BlockStop> stop = {};  // where inspect says it stopped
 };
-void PrintTo(const BlockRow& row, std::ostream* os) { *os << row.name; }
 
 class ParseSignatureBlockRows : public ::testing::TestWithParam<BlockRow> {};
 
@@ -72,10 +64,8 @@ const BlockRow kBlockRows[] = {
     {.name = "Empty", .bytes = {}, .result = R::Empty, .stop = {{R::Empty, F::None, 0, 0, 0, true, 0}}},
     {.name = "OneByte", .bytes = {'Q'}, .result = R::OneByte, .stop = {{R::OneByte, F::Magic, 0, 0, 0, true, 1}}},
     {.name = "WrongMagic", .bytes = BytesOf("QW"), .result = R::BadMagic, .stop = {{R::BadMagic, F::Magic, 0, 0x5157, 0x5156}}},
-    {.name = "LowerCaseMagic", .bytes = BytesOf("qv"), .result = R::BadMagic},
     {.name = "VersionCut", .bytes = Head(kFull, 5), .result = R::VersionTruncated,
      .stop = {{R::VersionTruncated, F::Version, 2, 0, 0, true, 3}}},
-    {.name = "Version1", .bytes = Block{.version = 1}.Build(), .result = R::VersionUnsupported},
     {.name = "Version3", .bytes = Block{.version = 3}.Build(), .result = R::VersionUnsupported,
      .stop = {{R::VersionUnsupported, F::Version, 2, 3, 2}}},
     {.name = "IdCut", .bytes = Head(kFull, 9), .result = R::IdTruncated},
@@ -83,7 +73,6 @@ const BlockRow kBlockRows[] = {
     {.name = "Text2049", .bytes = Block{.textLength = 2049}.Build(), .result = R::TextInvalid,
      .stop = {{R::TextInvalid, F::TextLength, 10, 2049, 2048}}},
     {.name = "Text2048", .bytes = Block{.text = std::string(2048, 't')}.Build(), .result = R::Parsed},
-    {.name = "TextPastTheEnd", .bytes = Block{.textLength = 2048}.Build(), .result = R::TextInvalid},
     {.name = "LinkLengthCut", .bytes = Head(kFull, 20), .result = R::LinkLengthTruncated},
     {.name = "LinkCut", .bytes = Head(kFull, 24), .result = R::LinkInvalid, .stop = {{R::LinkInvalid, F::Link, 21, 4, 0, true, 3}}},
     {.name = "Link131073", .bytes = Block{.link = Bytes(131073, 1)}.Build(), .result = R::LinkInvalid},
@@ -94,22 +83,10 @@ const BlockRow kBlockRows[] = {
     {.name = "Signature131073", .bytes = Block{.signature = Bytes(131073, 1)}.Build(), .result = R::SignatureInvalid},
     {.name = "Signature131072", .bytes = Block{.signature = Bytes(131072, 1)}.Build(), .result = R::Parsed},
     {.name = "Complete", .bytes = kFull, .result = R::Parsed, .stop = {{R::Parsed, F::None, 0, 0, 0}}},
-    {.name = "AllFieldsEmpty", .bytes = Block{}.Build(), .result = R::Parsed},
     {.name = "TrailingBytesIgnored", .bytes = Block{.trailing = {1, 2, 3}}.Build(), .result = R::Parsed},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Rows, ParseSignatureBlockRows, ::testing::ValuesIn(kBlockRows),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ParseSignatureBlock, ReadsEachField) {
-  SignatureBlock block;
-  ASSERT_EQ(ParseSignatureBlock(kFull, block), R::Parsed);
-  EXPECT_EQ(block.version, 2u);
-  EXPECT_EQ(block.id, 7u);
-  EXPECT_EQ(block.text, "abc");
-  EXPECT_EQ(block.link, (Bytes{1, 2, 3, 4}));
-  EXPECT_EQ(block.signature, (Bytes{9, 9, 9, 9, 9}));
-}
+QVE_ROWS(ParseSignatureBlockRows, kBlockRows);
 
 }  // namespace
 }  // namespace qve

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-/* A host in Microsoft's ABI, as clang or MSVC builds one, with no C runtime
- * at all: its own entry point, the three Windows calls it makes declared
- * here, and QVEHelper.h on freestanding headers alone. It has no manifest,
- * so its code page is the system's. Run in a folder that holds the sample
- * container as "данные.qves" and two copies of the sample chain named in
- * upper case, the second one's SYSTEM.LOG tampered with: "日志" (with an
- * empty subfolder "журнал") and "😀". Prints a line per check; exits 0 when
- * all hold. Also holds the newest log of "日志" open without sharing, as a
- * program that locks its log would, and gives paths a .NET string can hold:
- * an unpaired surrogate, and narrow text in the code page rather than UTF-8. */
+/* A host in Microsoft's ABI with no C runtime and no manifest (so the system's
+ * code page), as scripts/test-windows builds it: run beside the sample as
+ * "данные.qves" and the sample chain named in upper case in "日志" and, its
+ * SYSTEM.LOG tampered with, in "😀". Prints a line per check; exits 0 when all
+ * hold. */
 #include <QVEHelper.h>
 
 __declspec(dllimport) void* GetStdHandle(unsigned long which);
@@ -35,7 +30,7 @@ static void Check(bool holds, const char* what) {
   Say(holds ? "ok    " : "FAILED ");
   Say(what);
   Say("\r\n");
-  if (!holds) ++failures;
+  failures += !holds;
 }
 
 static bool Same(const wchar_t* a, const wchar_t* b) {
@@ -50,15 +45,26 @@ static bool Record(QVE_VerificationReport* report, uint32_t index, const wchar_t
          GetFileReportVerditInVerificationReport(report, index) == verdict;
 }
 
-static void Run(void) {
+/* A run over `folder` to its end: its status, or the error. Constant data
+ * is static, so that nothing calls a memcpy there is none of. */
+static const qve_run_options kOptions = QVE_RUN_OPTIONS_INIT;
+static int RunStatus(const wchar_t* folder) {
+  qve_run* run = NULL;
+  if (qve_run_create(&kOptions, &run) != 0) return -100;
+  int event = qve_run_add_w(run, folder);
+  while (event >= 0 && event != QVE_EVENT_DONE) event = qve_run_next(run);
+  const int status = event < 0 ? event : qve_run_status(run);
+  qve_run_free(run);
+  return status;
+}
+
+void Start(void) {
+  out = GetStdHandle((unsigned long)-11); /* STD_OUTPUT_HANDLE */
   const wchar_t* container = L"\u0434\u0430\u043d\u043d\u044b\u0435.qves";
   Check(DecryptQveFile(container, L"\u5831\u544a\U0001F4C4.txt") == QVE_DECRYPT_SUCCESS,
         "a container named in Cyrillic decrypts to a name in CJK and emoji");
 
   QVE_VerificationReport* report = CreateVerificationReport();
-  Check(GetFileReportNameInVerificationReport(report, 0) == NULL &&
-            GetFileReportVerditInVerificationReport(report, 0) == QVE_NO_RESULT,
-        "before any run there is no record 0");
   AddFileInFolderToVerificationReport(report, L"\u65e5\u5fd7");
   Check(VerifyReport(report, true) == QVE_REPORT_OK &&
             GetFileReportCountInVerificationReport(report) == 3 &&
@@ -66,9 +72,6 @@ static void Run(void) {
             Record(report, 1, L"System_2.LOG", QVE_FILE_OK) &&
             Record(report, 2, L"SYSTEM.LOG", QVE_FILE_OK),
         "a chain named in upper case, in a CJK folder beside a Cyrillic one, verifies in order");
-  Check(GetFileReportNameInVerificationReport(report, 3) == NULL &&
-            GetFileReportVerditInVerificationReport(report, 3) == QVE_NO_RESULT,
-        "an index equal to the count gives NULL and QVE_NO_RESULT");
 
   ClearVerificationReport(report);
   AddFileInFolderToVerificationReport(report, L"\U0001F600");
@@ -79,38 +82,8 @@ static void Run(void) {
             Record(report, 0, L"SYSTEM.LOG", QVE_FILE_INVALID),
         "a tampered SYSTEM.LOG in an emoji folder is verified, not passed over");
 
-  AddFileToVerificationReport(report, NULL);
-  AddFileInFolderToVerificationReport(report, NULL);
-  AddFileToVerificationReport(NULL, container);
-  AddFileInFolderToVerificationReport(NULL, L".");
-  ClearVerificationReport(NULL);
-  Check(VerifyReport(NULL, true) == QVE_NO_RESULT && TotalFilesInVerificationReport(NULL) == 0 &&
-            NumberOfBadFilesInVerificationReport(NULL) == 0 &&
-            GetFileReportCountInVerificationReport(NULL) == 0 &&
-            GetFileReportNameInVerificationReport(NULL, 0) == NULL &&
-            GetFileReportVerditInVerificationReport(NULL, 0) == QVE_NO_RESULT,
-        "a null report or path ends nothing");
-  Check(DecryptQveFile(NULL, L"x.txt") == QVE_DECRYPT_INPUT_OPEN_FAILED &&
-            DecryptQveFile(container, NULL) == QVE_DECRYPT_OUTPUT_OPEN_FAILED,
-        "a null path is a file that does not open");
   DeleteVerificationReport(report);
-  DeleteVerificationReport(NULL);
-}
 
-/* A run over `folder` to its end: its status, or the error. Constant data
- * is static, so that nothing calls a memcpy there is none of. */
-static int RunStatus(const wchar_t* folder) {
-  static const qve_run_options options = QVE_RUN_OPTIONS_INIT;
-  qve_run* run = NULL;
-  if (qve_run_create(&options, &run) != 0) return -100;
-  int event = qve_run_add_w(run, folder);
-  while (event >= 0 && event != QVE_EVENT_DONE) event = qve_run_next(run);
-  const int status = event < 0 ? event : qve_run_status(run);
-  qve_run_free(run);
-  return status;
-}
-
-static void Hosts(void) {
   /* GENERIC_READ, no sharing, OPEN_EXISTING */
   void* held = CreateFileW(L"\u65e5\u5fd7\\SYSTEM.LOG", 0x80000000ul, 0, NULL, 3, 0, NULL);
   Check(held != (void*)-1 && RunStatus(L"\u65e5\u5fd7") == QVE_STATUS_INCOMPLETE,
@@ -121,7 +94,7 @@ static void Hosts(void) {
   /* The name a .NET string may hold: its own file, opened by that very name. */
   static const wchar_t lone[] = {L'x', 0xD800, L'.', L'l', L'o', L'g', 0};
   const bool made = CopyFileW(L"\u65e5\u5fd7\\SYSTEM_1.LOG", lone, 0) != 0;
-  QVE_VerificationReport* report = CreateVerificationReport();
+  report = CreateVerificationReport();
   AddFileToVerificationReport(report, lone);
   const uint32_t result = VerifyReport(report, true);
   Check(GetFileReportCountInVerificationReport(report) == 1 &&
@@ -129,20 +102,13 @@ static void Hosts(void) {
             result == (made ? QVE_REPORT_OK : QVE_REPORT_UNSIGNED),
         "a path with an unpaired surrogate gets a verdict through the C functions");
   DeleteVerificationReport(report);
-  static const qve_run_options options = QVE_RUN_OPTIONS_INIT;
   qve_run* run = NULL;
-  Check(qve_run_create(&options, &run) == 0 &&
+  Check(qve_run_create(&kOptions, &run) == 0 &&
             qve_run_add_w(run, lone) == (made ? 0 : QVE_ERROR_NOT_FOUND),
         "qve_run_add_w takes a path with an unpaired surrogate");
   /* "café" in code page 1252: not UTF-8, and said so. */
   Check(qve_run_add(run, "caf\xe9") == QVE_ERROR_INVALID_PATH && qve_run_refusal(run)[0] != 0,
         "narrow text that is not UTF-8 is refused with a reason");
   qve_run_free(run);
-}
-
-void Start(void) {
-  out = GetStdHandle((unsigned long)-11); /* STD_OUTPUT_HANDLE */
-  Run();
-  Hosts();
   ExitProcess(failures == 0 ? 0 : 1);
 }

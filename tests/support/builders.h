@@ -1,9 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Test inputs built field by field with the writer's encoders. Each aggregate
-// mirrors a format's fields; a field left at its default gives what the
-// library accepts, an optional length disagrees with the bytes it counts.
-// The aggregates only add what a test wants done for it: the signing, the
-// wrapping of the session key, the encryption of the payload.
+// Inputs built field by field: defaults give what the library accepts.
 #pragma once
 
 #include <openssl/evp.h>
@@ -28,17 +24,14 @@ namespace qve::testing {
 using qve::BytesOf;
 Bytes Concat(Bytes a, std::span<const std::uint8_t> b);
 Bytes Head(const Bytes& bytes, std::size_t n);
-// Deterministic filler: byte i is (i * 131 + seed) mod 251. Neighbouring
-// bytes differ by 131 or -120, so "Seal" never shows up in it by chance.
+// Byte i is (i * 131 + seed) mod 251: "Seal" never shows up in it by chance.
 Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
 
-// `content` as one gzip member, as gzip writes it; several members made
-// so and put one after the other read as the content of all, in order.
+// `content` as one gzip member, as gzip writes it.
 Bytes Gzip(std::span<const std::uint8_t> content);
 
 // The committed development key set, as the writer side holds it.
 std::string DevKeyPath(const std::string& fileName);  // e.g. "decryption-public.pem"
-EVP_PKEY* DevDecryptionPublicKey();
 EVP_PKEY* DevDecryptionPrivateKey();
 EVP_PKEY* DevVerificationPrivateKey();
 EVP_PKEY* DevVerificationPublicKey();

@@ -10,13 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "tests/support/harness.h"
 
@@ -28,31 +25,18 @@ void FeedPipe(pid_t child, int to, const std::vector<std::uint8_t>& whole, int s
   // With the pipe this small, a write returns only once the command has
   // read all but this much of it.
   fcntl(to, F_SETPIPE_SZ, 4096);
-  const std::size_t first = whole.size() - std::min<std::size_t>(whole.size(), 1000);
-  const auto feed = [&](std::size_t from, std::size_t end) {
-    while (from < end) {
-      const ssize_t put = write(to, whole.data() + from, end - from);
-      if (put <= 0) {
-        ADD_FAILURE() << "cannot feed the pipe: " << errno;
-        return;
-      }
-      from += std::size_t(put);
-    }
-  };
-  feed(0, first);
+  const std::size_t end =
+      signal != 0 ? whole.size() - std::min<std::size_t>(whole.size(), 1000) : whole.size();
+  std::size_t from = 0;
+  for (ssize_t put = 0; from < end && put >= 0; from += std::size_t(put))
+    put = write(to, whole.data() + from, end - from);
+  EXPECT_EQ(from, end) << "cannot feed the pipe: " << errno;
   if (signal != 0) kill(child, signal);
-  if (signal == 0) feed(first, whole.size());
 }
 
-unsigned NobodyUid() {
-  const passwd* user = getpwnam("nobody");
-  return user != nullptr ? user->pw_uid : 65534;
-}
-
-unsigned NobodyGid() {
-  const passwd* user = getpwnam("nobody");
-  return user != nullptr ? user->pw_gid : 65534;
-}
+static const passwd* Nobody() { return getpwnam("nobody"); }
+unsigned NobodyUid() { return Nobody() != nullptr ? Nobody()->pw_uid : 65534; }
+unsigned NobodyGid() { return Nobody() != nullptr ? Nobody()->pw_gid : 65534; }
 
 CommandResult Run(const Command& command) {
   TempDir capture;
@@ -76,10 +60,7 @@ CommandResult Run(const Command& command) {
   const bool piped = command.outputTo == "|" || readerGone;
   int pipeEnds[2] = {-1, -1};
   if (piped && pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
-  if (readerGone) {
-    close(pipeEnds[0]);
-    pipeEnds[0] = -1;
-  }
+  if (readerGone) close(std::exchange(pipeEnds[0], -1));
   const int out =
       piped ? pipeEnds[1]
             : open((command.outputTo.empty() || command.outputTo == "-" ? (capture / "out").string()
@@ -116,12 +97,11 @@ CommandResult Run(const Command& command) {
     if (command.outputTo == "-") close(1);
     if (command.errorClosed) close(2);
     if (!command.folder.empty() && chdir(command.folder.c_str()) != 0) _exit(125);
-    if (command.openFileLimit != 0) {
-      const rlimit limit{command.openFileLimit, command.openFileLimit};
-      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(125);
+    for (const auto& [resource, value] : {std::pair{RLIMIT_NOFILE, command.openFileLimit},
+                                          std::pair{RLIMIT_FSIZE, command.fileSizeLimit}}) {
+      const rlimit limit{value, value};
+      if (value != 0 && setrlimit(resource, &limit) != 0) _exit(125);
     }
-    const rlimit size{command.fileSizeLimit, command.fileSizeLimit};
-    if (command.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(125);
     if (command.asNobody &&
         (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
       _exit(125);
@@ -133,36 +113,31 @@ CommandResult Run(const Command& command) {
   close(out);
   close(err);
   if (terminalSide >= 0) close(terminalSide);
+  const auto readAll = [](int fd) {
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; fd >= 0 && (got = read(fd, chunk, sizeof chunk)) > 0;)
+      text.append(chunk, std::size_t(got));
+    return text;
+  };
   // Drained meanwhile, so that a full pipe never holds the command up.
   std::string fromPipe;
-  std::thread drain([&] {
-    char chunk[4096];
-    for (ssize_t got; pipeEnds[0] >= 0 && (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
-      fromPipe.append(chunk, std::size_t(got));
-  });
+  std::thread drain([&] { fromPipe = readAll(pipeEnds[0]); });
   if (command.feedInput) {
     close(inputPipe[0]);
     command.feedInput(child, inputPipe[1]);
     close(inputPipe[1]);
   }
-  if (command.whileRunning) command.whileRunning(child);
-  std::string onTerminal;
-  char chunk[4096];
   // Ends with EIO once the command and its children have closed their side.
-  for (ssize_t got; terminal >= 0 && (got = read(terminal, chunk, sizeof chunk)) > 0;)
-    onTerminal.append(chunk, std::size_t(got));
+  const std::string onTerminal = readAll(terminal);
   if (terminal >= 0) close(terminal);
   int status = 0;
   waitpid(child, &status, 0);
   drain.join();
   if (pipeEnds[0] >= 0) close(pipeEnds[0]);
-  CommandResult result;
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  const Bytes printed = ReadFile(capture / "out");
-  const Bytes errors = ReadFile(capture / "err");
-  result.out = piped ? fromPipe : std::string(printed.begin(), printed.end());
-  result.err = command.errorToTerminal ? onTerminal : std::string(errors.begin(), errors.end());
-  return result;
+  return {.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          .out = piped ? fromPipe : ReadText(capture / "out"),
+          .err = command.errorToTerminal ? onTerminal : ReadText(capture / "err")};
 }
 
 std::set<std::string> NamesIn(const std::filesystem::path& folder) {

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Runs a built program in a forked child, as a user would: with a given
-// standard input, environment, folder, open-file limit and user, and keeps
-// what it printed.
+// Runs a built program in a forked child, as a user would, and keeps what it printed.
 #pragma once
 
 #include <sys/types.h>
@@ -24,26 +22,23 @@ struct CommandResult {
 struct Command {
   std::string program = {};
   std::vector<std::string> args = {};
-  std::string folder = {};    // where it runs; the test's own when empty
-  std::string input = {};     // its standard input
-  bool inputInFifo = false;   // `input` held in a FIFO whose writer has gone, as a
-                              // producer leaves it, instead of in a file
-  std::string outputTo = {};  // a file standard output goes to; captured when empty,
-                              // closed when "-", captured through a pipe when "|", a pipe
-                              // whose reader has gone when "|x"
-  std::vector<std::string> environment = {};     // NAME=value, added to the test's own
-  bool errorToTerminal = false;                  // standard error on a pseudo-terminal
-  bool errorClosed = false;                      // standard error closed
-  bool asNobody = false;                         // drop to the unprivileged user before exec
-  unsigned openFileLimit = 0;                    // RLIMIT_NOFILE when not 0
-  unsigned fileSizeLimit = 0;                    // RLIMIT_FSIZE when not 0
-  std::function<void(pid_t)> whileRunning = {};  // called in the parent before the wait
-  // When set, standard input is a pipe instead, whose write end this gets in
-  // the parent before the wait; the runner closes it afterwards.
+  std::string folder = {};   // where it runs; the test's own when empty
+  std::string input = {};    // its standard input
+  bool inputInFifo = false;  // `input` in a FIFO whose writer has gone, as a producer leaves it
+  // A file standard output goes to; captured when empty, closed when "-",
+  // captured through a pipe when "|", a pipe whose reader has gone when "|x".
+  std::string outputTo = {};
+  std::vector<std::string> environment = {};  // NAME=value, added to the test's own
+  bool errorToTerminal = false;               // standard error on a pseudo-terminal
+  bool errorClosed = false;
+  bool asNobody = false;       // drop to the unprivileged user before exec
+  unsigned openFileLimit = 0;  // RLIMIT_NOFILE when not 0
+  unsigned fileSizeLimit = 0;  // RLIMIT_FSIZE when not 0
+  // Standard input is a pipe instead, whose write end this gets in the parent
+  // before the wait; the runner closes it afterwards.
   std::function<void(pid_t, int)> feedInput = {};
-  // Not a timing but a guard: a command that waits for good (on a FIFO, say)
-  // is ended by SIGALRM after this many seconds, so a test fails instead of
-  // hanging. 0: none.
+  // A guard, not a timing: a command that waits for good is ended by SIGALRM
+  // after this many seconds, so a test fails instead of hanging. 0: none.
   unsigned hangGuardSeconds = 0;
 };
 
@@ -54,10 +49,8 @@ Command InFolder(Command how, const std::string& program, const std::string& sub
                  std::vector<std::string> args, const std::string& folder);
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
 
-// Writes `whole` but its last 1000 bytes into the pipe `to`, returning once
-// `child` has read nearly all of that, so its work is under way; then sends
-// `signal` to it while it waits for the rest, or with no signal writes the
-// rest.
+// Writes `whole` into the pipe `to`; with a signal, all but its last 1000
+// bytes and then the signal, while the child waits for the rest.
 void FeedPipe(pid_t child, int to, const std::vector<std::uint8_t>& whole, int signal);
 
 // The names in a folder.

@@ -1,18 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// A seam for the command tests, loaded into a command with LD_PRELOAD. It
-// acts on the command's calls of one kind, $QVE_SEAM_ON:
-//   "open"       open() of a name,
-//   "open-write" open() that may create or write (a read-only file system
-//                refuses these and nothing else),
-//   "rename"     rename(), renameat2() or linkat() onto a name,
-// on a name that ends in $QVE_SEAM_TARGET (that contains it, when the
-// target starts with '*'). Right before the first such call it runs
-// $QVE_SEAM_COMMAND with the shell, as another run or another writer would
-// act just then. With $QVE_SEAM_ERRNO (a number) the calls from the
-// $QVE_SEAM_NTH (1 by default) on fail with that error instead,
-// $QVE_SEAM_TIMES of them (1 by default; 0: all), as a full disk, a
-// read-only folder or a file gone for a moment would make them fail. The
-// command holds nothing that knows of it, and what it starts inherits none.
+// LD_PRELOADed into a command. For calls of kind $QVE_SEAM_ON ("open",
+// "open-write": an open that may create or write, "rename": rename,
+// renameat2 or linkat onto the name) on a name ending in $QVE_SEAM_TARGET
+// (containing it, after a leading '*'): runs $QVE_SEAM_COMMAND by the shell
+// right before the first, as another writer would act just then; with
+// $QVE_SEAM_ERRNO, fails $QVE_SEAM_TIMES calls (default 1, 0: all) from the
+// $QVE_SEAM_NTH (default 1) with it. What the command starts inherits none.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -22,18 +15,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Taken from the environment at the first matching call, and then removed
-// from it. Nothing is allocated before: a sanitizer's runtime opens files
-// while it starts, and must not meet its own malloc in here.
+// Read at the first matching call and then unset. Nothing is allocated
+// before: a sanitizer's runtime opens files while it starts.
 static struct {
   int taken;
-  const char* on;
-  const char* target;
-  const char* command;
+  const char *on, *target, *command;
   int error;
-  long nth;
-  long times;
-  long calls;  // matching calls so far
+  long nth, times, calls;
 } seam;
 
 static long Number(const char* name, long otherwise) {
@@ -44,8 +32,8 @@ static long Number(const char* name, long otherwise) {
 static int Matches(const char* target, const char* path) {
   if (target == NULL || path == NULL) return 0;
   if (target[0] == '*') return strstr(path, target + 1) != NULL;
-  const size_t length = strlen(path);
-  return length >= strlen(target) && strcmp(path + length - strlen(target), target) == 0;
+  const size_t length = strlen(path), suffix = strlen(target);
+  return length >= suffix && strcmp(path + length - suffix, target) == 0;
 }
 
 // Whether the call of kind `call` on `path` is to fail, with errno set.
@@ -55,21 +43,17 @@ static int Before(const char* call, const char* path) {
     const char* target = getenv("QVE_SEAM_TARGET");
     if (on == NULL || strcmp(on, call) != 0 || !Matches(target, path)) return 0;
     if (!__atomic_exchange_n(&seam.taken, 1, __ATOMIC_SEQ_CST)) {
-      // The environment's own strings stay where they are once unset.
+      // The environment's strings stay where they are once unset.
       seam.on = on;
       seam.target = target;
       seam.command = getenv("QVE_SEAM_COMMAND");
       seam.error = (int)Number("QVE_SEAM_ERRNO", 0);
       seam.nth = Number("QVE_SEAM_NTH", 1);
       seam.times = Number("QVE_SEAM_TIMES", 1);
-      // Never in what the command starts.
-      unsetenv("QVE_SEAM_ON");
-      unsetenv("QVE_SEAM_TARGET");
-      unsetenv("QVE_SEAM_COMMAND");
-      unsetenv("QVE_SEAM_ERRNO");
-      unsetenv("QVE_SEAM_NTH");
-      unsetenv("QVE_SEAM_TIMES");
-      unsetenv("LD_PRELOAD");
+      static const char* const names[] = {"QVE_SEAM_ON",    "QVE_SEAM_TARGET", "QVE_SEAM_COMMAND",
+                                          "QVE_SEAM_ERRNO", "QVE_SEAM_NTH",    "QVE_SEAM_TIMES",
+                                          "LD_PRELOAD"};
+      for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) unsetenv(names[i]);
     }
   }
   if (seam.on == NULL || strcmp(seam.on, call) != 0 || !Matches(seam.target, path)) return 0;
@@ -83,60 +67,43 @@ static int Before(const char* call, const char* path) {
   return 1;
 }
 
-// The next definition of `name`, called through a pointer copied with memcpy:
+// The next definition of the function being defined, copied with memcpy:
 // ISO C has no cast from an object pointer to a function pointer.
-static void* Next(const char* name) { return dlsym(RTLD_NEXT, name); }
-
+#define NEXT(name)                        \
+  __typeof__(&name) next = NULL;          \
+  void* symbol = dlsym(RTLD_NEXT, #name); \
+  memcpy(&next, &symbol, sizeof next)
 #define SEAM_EXPORT __attribute__((visibility("default")))
 
 SEAM_EXPORT int rename(const char* from, const char* to) {
   if (Before("rename", to)) return -1;
-  void* symbol = Next("rename");
-  int (*next)(const char*, const char*) = NULL;
-  memcpy(&next, &symbol, sizeof next);
+  NEXT(rename);
   return next(from, to);
 }
 
-SEAM_EXPORT int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
-                          unsigned flags) {
+SEAM_EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned f) {
   if (Before("rename", to)) return -1;
-  void* symbol = Next("renameat2");
-  int (*next)(int, const char*, int, const char*, unsigned) = NULL;
-  memcpy(&next, &symbol, sizeof next);
-  return next(fromFolder, from, toFolder, to, flags);
+  NEXT(renameat2);
+  return next(fromDir, from, toDir, to, f);
 }
 
-SEAM_EXPORT int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+SEAM_EXPORT int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
   if (Before("rename", to)) return -1;
-  void* symbol = Next("linkat");
-  int (*next)(int, const char*, int, const char*, int) = NULL;
-  memcpy(&next, &symbol, sizeof next);
-  return next(fromFolder, from, toFolder, to, flags);
+  NEXT(linkat);
+  return next(fromDir, from, toDir, to, flags);
 }
 
 // open() and its 64-bit name, which glibc may bind a call to.
-static int Open(const char* name, const char* path, int flags, va_list rest) {
-  const int writes = (flags & (O_CREAT | O_TMPFILE | O_WRONLY | O_RDWR | O_TRUNC)) != 0;
-  if (Before("open", path) || (writes && Before("open-write", path))) return -1;
-  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, mode_t) : 0;
-  void* symbol = Next(name);
-  int (*next)(const char*, int, ...) = NULL;
-  memcpy(&next, &symbol, sizeof next);
-  return next(path, flags, mode);
-}
-
-SEAM_EXPORT int open(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const int fd = Open("open", path, flags, rest);
-  va_end(rest);
-  return fd;
-}
-
-SEAM_EXPORT int open64(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const int fd = Open("open64", path, flags, rest);
-  va_end(rest);
-  return fd;
-}
+#define OPEN(name)                                                                         \
+  SEAM_EXPORT int name(const char* path, int flags, ...) {                                 \
+    const int writes = (flags & (O_CREAT | O_TMPFILE | O_WRONLY | O_RDWR | O_TRUNC)) != 0; \
+    if (Before("open", path) || (writes && Before("open-write", path))) return -1;         \
+    va_list rest;                                                                          \
+    va_start(rest, flags);                                                                 \
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, mode_t) : 0;   \
+    va_end(rest);                                                                          \
+    NEXT(name);                                                                            \
+    return next(path, flags, mode);                                                        \
+  }
+OPEN(open)
+OPEN(open64)

@@ -9,13 +9,10 @@
 
 #include <fstream>
 #include <iterator>
-#include <ostream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "decrypt/decrypt_stream.h"
 #include "format/base64.h"
@@ -23,44 +20,14 @@
 #include "platform/worker_pool.h"
 #include "verify/block_window.h"
 
-namespace qve {
-void PrintTo(const BlockResult& b, std::ostream* os) {
-  *os << "{" << b.verdict << ", " << b.firstLine << "-" << b.lastLine << "}";
-}
-}  // namespace qve
-
 namespace qve::testing {
 
-void PrintTo(const SeenFile& seen, std::ostream* os) {
-  const FileDetail& f = seen.file;
-  *os << "\n  reading " << f.reading << (f.opened ? " opened" : "") << ", " << f.lines << " lines, "
-      << f.signatureLines << " signature lines, counts " << f.counts.blockCount << "/"
-      << f.counts.badBlockCount << "/" << f.counts.okBlockCount << ", NUL " << f.afterNul.lines
-      << "/" << f.afterNul.bytes << ", 0x1A " << (f.endOfInput ? f.endOfInput->bytesAfter : 0)
-      << (f.changedWhileRead ? ", changed" : "") << ", fault " << static_cast<int>(f.fault);
-  for (const BlockDetail& b : seen.blocks) {
-    *os << "\n    " << b.verdict << " " << b.lines.first << "-" << b.lines.last << " at "
-        << b.offset << " parse " << static_cast<int>(b.parse) << " stop at " << b.stop.offset
-        << " excerpt";
-    for (const CoveredLine& line : b.excerpt)
-      *os << " " << line.number << ":" << line.shown << "/" << line.coveredBytes
-          << (line.nul ? "~" : "");
-  }
-}
-
 TempDir::TempDir() {
-  // create_directory reports whether it made the folder, so a name another
+  // create_directory says whether it made the folder, so a name another
   // process took is skipped; mkdtemp is not there on Windows.
-  const auto base = fs::temp_directory_path();
   std::mt19937_64 random(std::random_device{}());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = base / ("qve-test-" + std::to_string(random()));
-    if (fs::create_directory(candidate)) {
-      path_ = candidate;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot make a temporary folder in " + base.string());
+  do path_ = fs::temp_directory_path() / ("qve-test-" + std::to_string(random()));
+  while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -83,7 +50,7 @@ void WriteFile(const fs::path& path, const Bytes& content) {
 }
 
 void WriteFile(const fs::path& path, const std::string& content) {
-  WriteFile(path, Bytes(content.begin(), content.end()));
+  WriteFile(path, BytesOf(content));
 }
 
 Bytes ReadFile(const fs::path& path) {
@@ -131,6 +98,26 @@ std::vector<FileCheckResult> VerifyRun(std::vector<std::wstring> paths,
   return verifier.results;
 }
 
+namespace {
+// The details of a run whose blocks are checked on `threads` threads lent to it.
+std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
+                                        unsigned threads = 3) {
+  platform::WorkerPool pool;
+  std::vector<std::thread> lent;
+  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&pool] { pool.Work(); });
+  std::vector<SeenFile> seen;
+  {
+    BlockWindow window(&pool);
+    options.window = &window;
+    seen = VerifyInOrder(paths, options);
+  }
+  pool.Shutdown();
+  for (std::thread& thread : lent) thread.join();
+  return seen;
+}
+
+}  // namespace
+
 std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   const auto results = VerifyRun(paths);
   EXPECT_EQ(VerifyRun(paths, kReadAgain), results) << "read again from the file";
@@ -145,22 +132,6 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths) {
   EXPECT_EQ(VerifyInOrderLent(sorted, again, 1), details) << "lent threads, blocks read again";
   EXPECT_EQ(VerifyInOrderLent(sorted, held, 0), details) << "a pool no thread works for";
   return results;
-}
-
-std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths, RunOptions options,
-                                        unsigned threads) {
-  platform::WorkerPool pool;
-  std::vector<std::thread> lent;
-  for (unsigned i = 0; i < threads; ++i) lent.emplace_back([&pool] { pool.Work(); });
-  std::vector<SeenFile> seen;
-  {
-    BlockWindow window(&pool);
-    options.window = &window;
-    seen = VerifyInOrder(paths, options);
-  }
-  pool.Shutdown();
-  for (std::thread& thread : lent) thread.join();
-  return seen;
 }
 
 std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the suites share to run the library: temporary folders, files, wide
-// paths, one call of each entry point, and a child that drops to `nobody`.
+// What the suites share to run the library.
 #pragma once
 
 #include <QVEHelper.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
@@ -16,6 +16,11 @@
 #include "format/bytes.h"
 #include "verify/details.h"
 #include "verify/verify_files.h"
+
+// The rows of a TEST_P suite, each test named after its row's `name`.
+#define QVE_ROWS(suite, rows)                                      \
+  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows), \
+                           [](const auto& info) { return std::string(info.param.name); })
 
 namespace qve::testing {
 
@@ -45,8 +50,7 @@ std::wstring WidePath(const fs::path& path);
 
 QVE_Helper::DecryptResult Decrypt(const fs::path& input, const fs::path& output);
 
-// A container decrypted in memory: the result, all that was written and the
-// seal found at its end.
+// A container decrypted in memory: the result, the output, the seal found.
 struct Decrypted {
   QVE_Helper::DecryptResult result;
   Bytes output;
@@ -54,7 +58,6 @@ struct Decrypted {
 };
 Decrypted DecryptBytes(const Bytes& container);
 
-// Base64 text decoded up to its first stop.
 Bytes Decode64(std::string_view text);
 
 // Files verified as one run, through the library's file verifier.
@@ -70,7 +73,6 @@ std::vector<FileCheckResult> Verify(const std::vector<std::wstring>& paths);
 struct SeenFile {
   FileDetail file;
   std::vector<BlockDetail> blocks;
-
   bool operator==(const SeenFile&) const = default;
 };
 class DetailRecorder : public VerifyObserver {
@@ -86,9 +88,6 @@ class DetailRecorder : public VerifyObserver {
 // The details of a run in the order given.
 std::vector<SeenFile> VerifyInOrder(const std::vector<std::wstring>& paths,
                                     const RunOptions& options = {});
-// The same, its blocks checked on `threads` threads lent to the run.
-std::vector<SeenFile> VerifyInOrderLent(const std::vector<std::wstring>& paths,
-                                        RunOptions options = {}, unsigned threads = 3);
 
 struct ReportDeleter {
   void operator()(QVE_VerificationReport* r) const { DeleteVerificationReport(r); }
@@ -103,17 +102,8 @@ Records RecordsOf(QVE_VerificationReport* report);
 int WithThreads(int threads, qve_loan*& loan, const std::function<int()>& call);
 
 #ifndef _WIN32
-// Runs `body` in a forked child as `nobody`, which owns `dir` meanwhile, and
-// returns the child's exit status: permission bits deny even when CI runs as
-// root.
+// `body`'s exit status in a child run as `nobody`, who owns `dir` meanwhile.
 int AsNobody(const fs::path& dir, const std::function<int()>& body);
 #endif
 
 }  // namespace qve::testing
-
-namespace qve {
-void PrintTo(const BlockResult& b, std::ostream* os);
-namespace testing {
-void PrintTo(const SeenFile& seen, std::ostream* os);
-}
-}  // namespace qve

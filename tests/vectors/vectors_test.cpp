@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The named vectors under tests/vectors, each file or log set with the result
-// its sidecar names, through the exported interface alone, so that another
-// implementation can be held to the same files.
+// Each named vector gives the result its sidecar names, through the interface alone.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,11 +13,6 @@ namespace {
 
 using namespace testing;
 
-std::string TextOf(const fs::path& path) {
-  const Bytes bytes = ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 std::string Named(const char* name, std::uint32_t value) {
   return std::string(name) + " " + std::to_string(value) + "\n";
 }
@@ -31,10 +24,9 @@ TEST(Vectors, EachGivesTheResultItsSidecarNames) {
   for (const auto& entry : fs::directory_iterator(root / "containers")) {
     if (entry.path().extension() != ".qves") continue;
     ++containers;
-    fs::path sidecar = entry.path();
     const auto result = Decrypt(entry.path(), dir / "out");
     EXPECT_EQ(Named(DecryptResultName(result), static_cast<std::uint32_t>(result)),
-              TextOf(sidecar.replace_extension(".expected")))
+              ReadText(fs::path(entry.path()).replace_extension(".expected")))
         << entry.path().filename();
   }
   // expected: the report result, then each file's name and verdict in run order.
@@ -50,7 +42,7 @@ TEST(Vectors, EachGivesTheResultItsSidecarNames) {
                 Named(FileVerdictName(file.verdict), file.verdict);
     }
     QVE_Helper::IVerificationReport::Delete(report);
-    EXPECT_EQ(actual, TextOf(entry.path() / "expected")) << entry.path().filename();
+    EXPECT_EQ(actual, ReadText(entry.path() / "expected")) << entry.path().filename();
   }
   EXPECT_GE(containers, 20u);
   EXPECT_GE(logSets, 9u);
