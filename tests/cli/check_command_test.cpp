@@ -202,7 +202,7 @@ TEST_P(CheckCommand, Row) {
   EXPECT_TRUE(lines.empty()) << ran.err;
 }
 
-QVE_NAMED_ROWS(CheckCommand, Rows());
+QVE_ROWS(CheckCommand, Rows());
 
 }  // namespace
 }  // namespace qve

@@ -157,7 +157,7 @@ TEST_P(DevToolAndFrame, Row) {
     EXPECT_NE((ran.out + ran.err).find(text), std::string::npos) << text << "\n" << ran.err;
 }
 
-QVE_NAMED_ROWS(DevToolAndFrame, Rows());
+QVE_ROWS(DevToolAndFrame, Rows());
 
 }  // namespace
 }  // namespace qve

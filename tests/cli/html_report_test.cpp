@@ -195,7 +195,7 @@ TEST_P(HtmlReportTest, PageShowsTheChainAndOnlyItsOwnMarkup) {
   ExpectOnlyOwnMarkup(dom);
 }
 
-QVE_NAMED_ROWS(HtmlReportTest, kCases);
+QVE_ROWS(HtmlReportTest, kCases);
 
 }  // namespace
 }  // namespace qve

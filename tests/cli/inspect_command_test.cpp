@@ -189,7 +189,7 @@ TEST_P(InspectCommandTest, ReportsTheFault) {
     EXPECT_NE(text.out.find(part), std::string::npos) << part << text.out;
 }
 
-QVE_NAMED_ROWS(InspectCommandTest, kCases);
+QVE_ROWS(InspectCommandTest, kCases);
 
 TEST(InspectCommandJsonTest, OneObjectPerFile) {
   testing::TempDir dir;

@@ -336,7 +336,7 @@ TEST_P(VerifyCommand, Row) {
     EXPECT_NE((ran.out + ran.err).find(text), std::string::npos) << text << ran.out << ran.err;
 }
 
-QVE_NAMED_ROWS(VerifyCommand, Rows());
+QVE_ROWS(VerifyCommand, Rows());
 
 }  // namespace
 }  // namespace qve

@@ -299,7 +299,7 @@ TEST_P(VerifyOperations, Scenario) {
   chmod((dir / "a/sub").c_str(), 0755);
 }
 
-QVE_NAMED_ROWS(VerifyOperations, Rows());
+QVE_ROWS(VerifyOperations, Rows());
 
 // Statuses of several chains: tampering and lost evidence before the
 // policy, the policy before what was not verified, all of them before an

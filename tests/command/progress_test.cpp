@@ -196,7 +196,7 @@ const RunRow kRows[] = {
            .decrypted = 19100, .checked = 17500}};
 // clang-format on
 
-QVE_NAMED_ROWS(ProgressRun, kRows);
+QVE_ROWS(ProgressRun, kRows);
 
 TEST(Progress, ChainsAtOnceWithNoDelayAndNothingUnwanted) {
   StepClock clock({});

@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the command tests share: logs of one chain written from scripts, shell
-// steps in a test's folder, and table rows named by their `name`.
+// steps in a test's folder.
 #pragma once
 
 #include <filesystem>
-#include <iterator>
-#include <ostream>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "tests/support/builders.h"
 #include "tests/support/command_runner.h"
+#include "tests/support/harness.h"
 
 namespace qve::testing {
 
@@ -36,12 +34,3 @@ inline int Shell(const std::filesystem::path& dir, const std::string& script) {
 }
 
 }  // namespace qve::testing
-
-// Instantiates `suite` on `rows`, each test named and printed by its row's `name`.
-#define QVE_NAMED_ROWS(suite, rows)                                                   \
-  [[maybe_unused]] void PrintTo(const std::decay_t<decltype(*std::begin(rows))>& row, \
-                                std::ostream* os) {                                   \
-    *os << row.name;                                                                  \
-  }                                                                                   \
-  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows),                    \
-                           [](const auto& info) { return std::string(info.param.name); })

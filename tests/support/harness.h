@@ -7,9 +7,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "decrypt/seal_trailer.h"
@@ -17,9 +20,13 @@
 #include "verify/details.h"
 #include "verify/verify_files.h"
 
-// The rows of a TEST_P suite, each test named after its row's `name`.
-#define QVE_ROWS(suite, rows)                                      \
-  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows), \
+// The rows of a TEST_P suite, each test named and printed by its row's `name`.
+#define QVE_ROWS(suite, rows)                                                         \
+  [[maybe_unused]] void PrintTo(const std::decay_t<decltype(*std::begin(rows))>& row, \
+                                std::ostream* os) {                                   \
+    *os << row.name;                                                                  \
+  }                                                                                   \
+  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows),                    \
                            [](const auto& info) { return std::string(info.param.name); })
 
 namespace qve::testing {

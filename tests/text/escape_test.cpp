@@ -52,7 +52,7 @@ const Row kRows[] = {
         .html = "&lt;b title=&quot;x&quot;&gt;&amp;&#39;"}};
 // clang-format on
 
-QVE_NAMED_ROWS(Escape, kRows);
+QVE_ROWS(Escape, kRows);
 
 }  // namespace
 }  // namespace qve
