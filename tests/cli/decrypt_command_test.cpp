@@ -147,11 +147,8 @@ TEST_P(DecryptCommand, Row) {
   WriteFile(dir / "bad.qves", Container{.body = kBody, .seal = Seal{.keyId = kKeyId10}}.Build());
   WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
   WriteFile(dir / "out.bin", kOld);
-  EXPECT_EQ(Shell(dir.path(),
-                  "chmod 777 . && head -c -7 c.qves > trunc.qves && chown nobody: out.bin "
-                  "&& chmod 600 out.bin && " +
-                      row.sh),
-            0);
+  const std::string setup = "chmod 777 . && head -c -7 c.qves > trunc.qves && chmod 600 out.bin";
+  EXPECT_EQ(Shell(dir.path(), setup + " && chown nobody: out.bin && " + row.sh), 0);
   Command command = InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
   if (command.outputTo == "out.bin") command.outputTo = dir / "out.bin";
   if (row.signal != 0)

@@ -124,10 +124,7 @@ Records R(std::string_view text) {
 
 // A chain of three stored under a row's names, handed over by folder or by the names typed.
 // Linux keeps the exact rule; Windows takes names as stored, ordered as the rule spells them.
-struct Outcome {
-  std::uint32_t result;
-  const char* records;
-};
+using Outcome = std::pair<std::uint32_t, const char*>;  // the result and the records
 struct NamesRow {
   const char* name;
   std::vector<const char*> stored;
@@ -154,8 +151,8 @@ TEST_P(NamesInAnyCase, Verified) {
 #else
   const Outcome& expected = row.onLinux;
 #endif
-  EXPECT_EQ(VerifyReport(report.get(), true), expected.result);
-  EXPECT_EQ(RecordsOf(report.get()), R(expected.records));
+  EXPECT_EQ(VerifyReport(report.get(), true), expected.first);
+  EXPECT_EQ(RecordsOf(report.get()), R(expected.second));
 }
 
 const std::vector<const char*> kRule = {"System_1.log", "System_2.log", "system.log"},
@@ -177,17 +174,6 @@ const NamesRow kNames[] = {
 QVE_ROWS(NamesInAnyCase, kNames);
 
 const std::string kAllOk = "1 2 S x S", kUnsigned = "1 2 3", kInvalid = "a S! b S";
-
-// Writes System_0.log, System_1.log, ... as one chain and adds them.
-void AddChain(QVE_VerificationReport* report, const TempDir& dir,
-              const std::vector<std::string>& files) {
-  LogChain chain;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const fs::path path = dir / ("System_" + std::to_string(i) + ".log");
-    LogBuilder(chain).Script(files[i]).WriteTo(path);
-    AddFileToVerificationReport(report, WidePath(path).c_str());
-  }
-}
 
 // A file named like a compressed rotation is read as the bytes it holds, as any other file.
 TEST(VerifyReport, GzipFilesAreReadAsTheirBytes) {
@@ -219,9 +205,12 @@ TEST_P(Results, VerdictsAndCounts) {
   const ResultRow& row = GetParam();
   TempDir dir;
   Report report(CreateVerificationReport());
-  AddChain(report.get(), dir, row.files);
+  LogChain chain;
   std::string all, notOk;
-  for (std::size_t i = 0; i < row.verdicts.size(); ++i) {
+  for (std::size_t i = 0; i < row.files.size(); ++i) {
+    const fs::path path = dir / ("System_" + std::to_string(i) + ".log");
+    LogBuilder(chain).Script(row.files[i]).WriteTo(path);
+    AddFileToVerificationReport(report.get(), WidePath(path).c_str());
     const std::string record = "System_" + std::to_string(i) + ".log:" + row.verdicts[i] + " ";
     all += record;
     notOk += row.verdicts[i] == 'O' ? "" : record;
@@ -294,7 +283,6 @@ TEST(VerifyReport, Lifecycle) {
   ClearVerificationReport(report.get());
   EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_UNSIGNED);
   EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 0u);
-  // The class interface is the same report.
   QVE_Helper::IVerificationReport* object = QVE_Helper::IVerificationReport::Create();
   object->AddFile(L"absent/system.log");
   EXPECT_EQ(object->Verify(true), QVE_Helper::ReportUnsigned);

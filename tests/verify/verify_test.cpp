@@ -248,7 +248,6 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
   const auto with = [&](std::size_t at, std::size_t cut, std::string_view put) {
     return Concat(Concat(Head(signed_, at), BytesOf(put)), std::span(signed_).subspan(at + cut));
   };
-  // The same bytes again, a byte changed, cut, a line made longer, emptied.
   // clang-format off
   const std::pair<Bytes, bool> rows[] = {
       {signed_, false}, {with(5, 1, "O"), false}, {Head(signed_, 5), true}, {with(8, 0, "!"), true}, {{}, true}};
@@ -339,7 +338,6 @@ TEST(VerifyInOrder, GzipContent) {
       plain.push_back(WidePath(dir / "plain" / names[i]));
       gzip.push_back(WidePath(dir / "gz" / name));
     }
-    // The gzip'd run as the plain run would show it.
     const auto asPlain = [&](std::vector<SeenFile> seen) {
       for (std::size_t i = 0; i < seen.size(); ++i) {
         FileDetail& file = seen[i].file;
