@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tests/support/command_rows.h"
@@ -19,10 +18,10 @@ namespace qve {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Container;
+using namespace testing;
 
-const Bytes kBody = testing::Pattern(50000, 2);
-const Bytes kOld = testing::Pattern(777, 9);
+const Bytes kBody = Pattern(50000, 2);
+const Bytes kOld = Pattern(777, 9);
 const std::set<std::string> kBase = {"bad.qves", "c.qves", "out.bin", "trunc.qves", "v2.qves"};
 
 struct Row {
@@ -34,20 +33,19 @@ struct Row {
   char content = 'O';                // out.bin afterwards: Old, Body, old+body Appended
   std::set<std::string> added = {};  // names beyond kBase left in the folder
   std::string sh = "true";           // shell steps first
-  testing::Command how = {};
+  Command how = {};
   int signal = 0;  // when set, standard input a pipe fed c.qves, the command sent it meanwhile
   const char* kept = nullptr;  // a file besides out.bin that must still hold the old bytes
   std::string says = "";       // its one message, word for word: only here is wording pinned
   bool twoThreads = false;     // also on two threads, which digest the plaintext as it is written
+  const char* jobs = "1";
 };
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 std::vector<Row> Rows() {
   const std::string sticky = "chmod 1777 . && ln -s ", byNobody = " && chown -h nobody: ";
   const Bytes sealed = Container{.body = kBody}.Build();
   const std::string input(sealed.begin(), sealed.end());
-  const testing::Command nobody{.asNobody = true};
+  const Command nobody{.asNobody = true};
   const std::string longName(250, 'n');
   const std::string ok = "Success (0)\n", noSeal = "NoSeal (1)\n", invalid = "HeaderInvalid (6)\n";
   const std::string unopened = "InputOpenFailed (2)\n", said = "\n";
@@ -57,7 +55,6 @@ std::vector<Row> Rows() {
   // clang-format off
   return {
       {.name = "SuccessReplaces", .args = {"c.qves", "out.bin"}, .out = ok, .content = 'B', .twoThreads = true},
-      {.name = "SuccessCreates", .args = {"c.qves", "new"}, .out = ok, .added = {"new"}},
       {.name = "AsNobody", .args = {"c.qves", "new"}, .out = ok, .added = {"new"}, .how = nobody},
       {.name = "LongName", .args = {"c.qves", longName}, .out = ok, .added = {longName}},
       {.name = "NameTooLong", .args = {"c.qves", std::string(256, 'n')}, .status = 73, .err = said,
@@ -138,63 +135,49 @@ std::vector<Row> Rows() {
   // clang-format on
 }
 
-class DecryptCommand : public ::testing::TestWithParam<std::tuple<Row, const char*>> {};
+class DecryptCommand : public ::testing::TestWithParam<Row> {};
 
-// One thread reads the plaintext back, two digest it as it is written; both
-// must end alike.
 TEST_P(DecryptCommand, Row) {
   umask(022);
-  const auto& [row, jobs] = GetParam();
-  std::vector<std::string> args = {"-j", jobs};
+  const Row& row = GetParam();
+  std::vector<std::string> args = {"-j", row.jobs};
   args.insert(args.end(), row.args.begin(), row.args.end());
-  testing::TempDir dir;
-  testing::WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
-  testing::WriteFile(
-      dir / "bad.qves",
-      Container{.body = kBody, .seal = testing::Seal{.keyId = testing::kKeyId10}}.Build());
-  testing::WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
-  testing::WriteFile(dir / "out.bin", kOld);
-  EXPECT_EQ(testing::Shell(dir.path(),
-                           "chmod 777 . && head -c -7 c.qves > trunc.qves && chown nobody: out.bin "
-                           "&& chmod 600 out.bin && " +
-                               row.sh),
-            0);
-  testing::Command command = testing::InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
-  if (!command.outputTo.empty() && command.outputTo[0] != '/' && command.outputTo != "-" &&
-      command.outputTo[0] != '|')
-    command.outputTo = dir / command.outputTo;
+  TempDir dir;
+  WriteFile(dir / "c.qves", Container{.body = kBody}.Build());
+  WriteFile(dir / "bad.qves", Container{.body = kBody, .seal = Seal{.keyId = kKeyId10}}.Build());
+  WriteFile(dir / "v2.qves", Container{.version = 2}.Build());
+  WriteFile(dir / "out.bin", kOld);
+  const std::string setup = "chmod 777 . && head -c -7 c.qves > trunc.qves && chmod 600 out.bin";
+  EXPECT_EQ(Shell(dir.path(), setup + " && chown nobody: out.bin && " + row.sh), 0);
+  Command command = InFolder(row.how, QVE_CLI_FILE, "decrypt", args, dir.path());
+  if (command.outputTo == "out.bin") command.outputTo = dir / "out.bin";
   if (row.signal != 0)
     command.feedInput = [&](pid_t child, int to) {
-      testing::FeedPipe(child, to, testing::ReadFile(dir / "c.qves"), row.signal);
+      FeedPipe(child, to, ReadFile(dir / "c.qves"), row.signal);
     };
-  const testing::CommandResult ran = testing::Run(command);
+  const CommandResult ran = testing::Run(command);
   std::set<std::string> expected = kBase;
   expected.insert(row.added.begin(), row.added.end());
-  EXPECT_EQ(testing::NamesIn(dir.path()), expected);
-  Bytes appended = kOld;
-  appended.insert(appended.end(), kBody.begin(), kBody.end());
-  const Bytes content = row.content == 'B' ? kBody : row.content == 'A' ? appended : kOld;
-  EXPECT_TRUE(testing::ReadFile(dir / "out.bin") == content);
-  if (row.kept != nullptr) {
-    EXPECT_TRUE(testing::ReadFile(dir / row.kept) == kOld);
-  }
+  EXPECT_EQ(NamesIn(dir.path()), expected);
+  const Bytes content = row.content == 'B'   ? kBody
+                        : row.content == 'A' ? Concat(kOld, kBody)
+                                             : kOld;
+  EXPECT_TRUE(ReadFile(dir / "out.bin") == content);
+  EXPECT_TRUE(row.kept == nullptr || ReadFile(dir / row.kept) == kOld);
   // A replaced file keeps its owner and mode; a new one gets the umask'd mode.
   struct stat status {};
   EXPECT_EQ(stat((dir / "out.bin").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
-  EXPECT_EQ(status.st_uid, testing::NobodyUid());
+  EXPECT_EQ(status.st_uid, NobodyUid());
   if (expected.count("new") && stat((dir / "new").c_str(), &status) == 0) {
     EXPECT_EQ(status.st_mode & 0777, 0644u);
-    EXPECT_TRUE(testing::ReadFile(dir / "new") == kBody);
+    EXPECT_TRUE(ReadFile(dir / "new") == kBody);
   }
   EXPECT_EQ(ran.exitCode, row.status) << ran.out << ran.err;
   const std::string body(kBody.begin(), kBody.end());
   EXPECT_TRUE(ran.out == (row.out == "body" ? body : row.out));
-  if (row.err.empty()) {
-    EXPECT_EQ(ran.err, "");
-  } else {
-    EXPECT_NE(ran.err.find(row.err), std::string::npos) << ran.err;
-  }
+  EXPECT_TRUE(row.err.empty() ? ran.err.empty() : ran.err.find(row.err) != std::string::npos)
+      << ran.err;
   if (row.says.empty()) return;
   // A usage error's reason stands between its usage line and where the help is.
   std::string err = ran.err;
@@ -206,19 +189,15 @@ TEST_P(DecryptCommand, Row) {
   EXPECT_EQ(err, "qvehelper decrypt: " + row.says + "\n");
 }
 
-std::vector<std::tuple<Row, const char*>> OnThreads() {
-  std::vector<std::tuple<Row, const char*>> rows;
+std::vector<Row> OnThreads() {
+  std::vector<Row> rows;
   for (const Row& row : Rows()) {
-    rows.emplace_back(row, "1");
-    if (row.twoThreads) rows.emplace_back(row, "2");
+    rows.push_back(row), rows.back().name += "_j1";
+    if (row.twoThreads) rows.push_back(row), rows.back().name += "_j2", rows.back().jobs = "2";
   }
   return rows;
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, DecryptCommand, ::testing::ValuesIn(OnThreads()),
-                         [](const auto& info) {
-                           return std::get<0>(info.param).name + "_j" + std::get<1>(info.param);
-                         });
+QVE_ROWS(DecryptCommand, OnThreads());
 
 }  // namespace
 }  // namespace qve

@@ -337,7 +337,6 @@ struct EndRow {
   // 'R' asks for the removal, 'N' does not (a host), 'H' has a handler of its own, exiting 3.
   char asks = 'R';
 };
-void PrintTo(const EndRow& row, std::ostream* os) { *os << row.name; }
 
 class RunEnds : public ::testing::TestWithParam<EndRow> {};
 
@@ -376,16 +375,14 @@ TEST_P(RunEnds, NothingLeft) {
   EXPECT_EQ(NamesIn(dir.path()).size(), row.asks == 'N' ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TempOutput, RunEnds,
-    ::testing::Values(
-        EndRow{.name = "SIGTERM", .signal = SIGTERM}, EndRow{.name = "SIGPIPE", .signal = SIGPIPE},
-        EndRow{.name = "SIGPIPE_ignored", .signal = SIGTERM, .ignored = SIGPIPE},
-        EndRow{.name = "NotAsked", .signal = SIGTERM, .asks = 'N'},
-        EndRow{.name = "AHandlerBefore", .signal = SIGTERM, .asks = 'H'},
-        EndRow{.name = "SizeLimit", .signal = 0},
-        EndRow{.name = "Unnamed_SIGKILL", .naming = TempNaming::Unnamed, .signal = SIGKILL}),
-    [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+const EndRow kEnds[] = {
+    {.name = "SIGTERM", .signal = SIGTERM}, {.name = "SIGPIPE", .signal = SIGPIPE},
+    {.name = "SIGPIPE_ignored", .signal = SIGTERM, .ignored = SIGPIPE}, {.name = "NotAsked", .signal = SIGTERM, .asks = 'N'},
+    {.name = "AHandlerBefore", .signal = SIGTERM, .asks = 'H'}, {.name = "SizeLimit", .signal = 0},
+    {.name = "Unnamed_SIGKILL", .naming = TempNaming::Unnamed, .signal = SIGKILL}};
+// clang-format on
+QVE_ROWS(RunEnds, kEnds);
 #endif
 
 // On Windows a PATH argument's wildcards are the program's to expand, sorted ignoring case.

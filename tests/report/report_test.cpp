@@ -124,10 +124,7 @@ Records R(std::string_view text) {
 
 // A chain of three stored under a row's names, handed over by folder or by the names typed.
 // Linux keeps the exact rule; Windows takes names as stored, ordered as the rule spells them.
-struct Outcome {
-  std::uint32_t result;
-  const char* records;
-};
+using Outcome = std::pair<std::uint32_t, const char*>;  // the result and the records
 struct NamesRow {
   const char* name;
   std::vector<const char*> stored;
@@ -135,7 +132,6 @@ struct NamesRow {
   const char* lastScript = "c S";
   Outcome onLinux, onWindows;
 };
-void PrintTo(const NamesRow& row, std::ostream* os) { *os << row.name; }
 
 class NamesInAnyCase : public ::testing::TestWithParam<NamesRow> {};
 
@@ -155,43 +151,29 @@ TEST_P(NamesInAnyCase, Verified) {
 #else
   const Outcome& expected = row.onLinux;
 #endif
-  EXPECT_EQ(VerifyReport(report.get(), true), expected.result);
-  EXPECT_EQ(RecordsOf(report.get()), R(expected.records));
+  EXPECT_EQ(VerifyReport(report.get(), true), expected.first);
+  EXPECT_EQ(RecordsOf(report.get()), R(expected.second));
 }
 
-constexpr const char* kChainOk = "System_1.log:O System_2.log:O system.log:O";
 const std::vector<const char*> kRule = {"System_1.log", "System_2.log", "system.log"},
                                kUpperLog = {"System_1.log", "System_2.log", "SYSTEM.LOG"};
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(VerifyReport, NamesInAnyCase, ::testing::Values(
-    NamesRow{.name = "UpperCaseAsFatKeepsThem", .stored = {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"},
-             .onLinux = {QVE_REPORT_UNSIGNED, ""},
-             .onWindows = {QVE_REPORT_OK, "SYSTEM_1.LOG:O System_2.LOG:O SYSTEM.LOG:O"}},
-    NamesRow{.name = "TamperedUpperCaseLog", .stored = kUpperLog, .lastScript = "c S!",
-             .onLinux = {QVE_REPORT_OK, "System_1.log:O System_2.log:O"},
-             .onWindows = {QVE_REPORT_SOME_INVALID, "System_1.log:O System_2.log:O SYSTEM.LOG:I"}},
-    NamesRow{.name = "NamedInAnotherCase", .stored = kRule, .typed = {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
-             .onLinux = {QVE_REPORT_UNSIGNED, "SYSTEM.LOG:U SYSTEM_2.LOG:U system_1.log:U"},
-             .onWindows = {QVE_REPORT_OK, kChainOk}},
-    NamesRow{.name = "UpperCaseLogNamedAsStored", .stored = kUpperLog, .typed = kUpperLog,
-             .onLinux = {QVE_REPORT_SOME_INVALID, "SYSTEM.LOG:O System_1.log:C System_2.log:O"},
-             .onWindows = {QVE_REPORT_OK, "System_1.log:O System_2.log:O SYSTEM.LOG:O"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+const NamesRow kNames[] = {
+    {.name = "UpperCaseAsFatKeepsThem", .stored = {"SYSTEM_1.LOG", "System_2.LOG", "SYSTEM.LOG"}, .onLinux = {QVE_REPORT_UNSIGNED, ""},
+     .onWindows = {QVE_REPORT_OK, "SYSTEM_1.LOG:O System_2.LOG:O SYSTEM.LOG:O"}},
+    {.name = "TamperedUpperCaseLog", .stored = kUpperLog, .lastScript = "c S!", .onLinux = {QVE_REPORT_OK, "System_1.log:O System_2.log:O"},
+     .onWindows = {QVE_REPORT_SOME_INVALID, "System_1.log:O System_2.log:O SYSTEM.LOG:I"}},
+    {.name = "NamedInAnotherCase", .stored = kRule, .typed = {"system_1.log", "SYSTEM_2.LOG", "SYSTEM.LOG"},
+     .onLinux = {QVE_REPORT_UNSIGNED, "SYSTEM.LOG:U SYSTEM_2.LOG:U system_1.log:U"},
+     .onWindows = {QVE_REPORT_OK, "System_1.log:O System_2.log:O system.log:O"}},
+    {.name = "UpperCaseLogNamedAsStored", .stored = kUpperLog, .typed = kUpperLog,
+     .onLinux = {QVE_REPORT_SOME_INVALID, "SYSTEM.LOG:O System_1.log:C System_2.log:O"},
+     .onWindows = {QVE_REPORT_OK, "System_1.log:O System_2.log:O SYSTEM.LOG:O"}}};
 // clang-format on
+QVE_ROWS(NamesInAnyCase, kNames);
 
 const std::string kAllOk = "1 2 S x S", kUnsigned = "1 2 3", kInvalid = "a S! b S";
-
-// Writes System_0.log, System_1.log, ... as one chain and adds them.
-void AddChain(QVE_VerificationReport* report, const TempDir& dir,
-              const std::vector<std::string>& files) {
-  LogChain chain;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const fs::path path = dir / ("System_" + std::to_string(i) + ".log");
-    LogBuilder(chain).Script(files[i]).WriteTo(path);
-    AddFileToVerificationReport(report, WidePath(path).c_str());
-  }
-}
 
 // A file named like a compressed rotation is read as the bytes it holds, as any other file.
 TEST(VerifyReport, GzipFilesAreReadAsTheirBytes) {
@@ -216,7 +198,6 @@ struct ResultRow {
   std::uint32_t result;
   std::string verdicts;
 };
-void PrintTo(const ResultRow& row, std::ostream* os) { *os << row.name; }
 
 class Results : public ::testing::TestWithParam<ResultRow> {};
 
@@ -224,9 +205,12 @@ TEST_P(Results, VerdictsAndCounts) {
   const ResultRow& row = GetParam();
   TempDir dir;
   Report report(CreateVerificationReport());
-  AddChain(report.get(), dir, row.files);
+  LogChain chain;
   std::string all, notOk;
-  for (std::size_t i = 0; i < row.verdicts.size(); ++i) {
+  for (std::size_t i = 0; i < row.files.size(); ++i) {
+    const fs::path path = dir / ("System_" + std::to_string(i) + ".log");
+    LogBuilder(chain).Script(row.files[i]).WriteTo(path);
+    AddFileToVerificationReport(report.get(), WidePath(path).c_str());
     const std::string record = "System_" + std::to_string(i) + ".log:" + row.verdicts[i] + " ";
     all += record;
     notOk += row.verdicts[i] == 'O' ? "" : record;
@@ -236,25 +220,21 @@ TEST_P(Results, VerdictsAndCounts) {
     EXPECT_EQ(RecordsOf(report.get()), R(includeOk ? all : notOk));
     EXPECT_EQ(TotalFilesInVerificationReport(report.get()), row.files.size());
     EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()),
-              std::uint32_t(std::count_if(all.begin(), all.end(),
-                                          [](char c) { return c == 'C' || c == 'I'; })));
+              std::ranges::count(row.verdicts, 'C') + std::ranges::count(row.verdicts, 'I'));
   }
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(VerifyReport, Results, ::testing::Values(
-    ResultRow{.name = "NoFiles", .files = {}, .result = QVE_REPORT_UNSIGNED, .verdicts = ""},
-    ResultRow{.name = "UnsignedAndOk", .files = {kUnsigned, kAllOk}, .result = QVE_REPORT_OK, .verdicts = "UO"},
-    ResultRow{.name = "OnlyUnsigned", .files = {kUnsigned, "", "a E b"}, .result = QVE_REPORT_UNSIGNED, .verdicts = "UUU"},
-    ResultRow{.name = "EmptySignatureThenGood", .files = {kAllOk, "a E S"}, .result = QVE_REPORT_OK, .verdicts = "OO"},
-    ResultRow{.name = "OneInvalidOfThree", .files = {kAllOk, kInvalid, kUnsigned}, .result = QVE_REPORT_SOME_INVALID,
-              .verdicts = "OIU"},
-    ResultRow{.name = "BreakThenInvalid", .files = {kAllOk, "a S@ b S!"}, .result = QVE_REPORT_SOME_INVALID,
-              .verdicts = "OI"},
-    ResultRow{.name = "EveryFileBad", .files = {kInvalid, "a S@ b S", "a S b S@"}, .result = QVE_REPORT_ALL_INVALID,
-              .verdicts = "ICI"}),
-    [](const auto& info) { return std::string(info.param.name); });
+const ResultRow kResults[] = {
+    {.name = "NoFiles", .files = {}, .result = QVE_REPORT_UNSIGNED, .verdicts = ""},
+    {.name = "UnsignedAndOk", .files = {kUnsigned, kAllOk}, .result = QVE_REPORT_OK, .verdicts = "UO"},
+    {.name = "OnlyUnsigned", .files = {kUnsigned, "", "a E b"}, .result = QVE_REPORT_UNSIGNED, .verdicts = "UUU"},
+    {.name = "EmptySignatureThenGood", .files = {kAllOk, "a E S"}, .result = QVE_REPORT_OK, .verdicts = "OO"},
+    {.name = "OneInvalidOfThree", .files = {kAllOk, kInvalid, kUnsigned}, .result = QVE_REPORT_SOME_INVALID, .verdicts = "OIU"},
+    {.name = "BreakThenInvalid", .files = {kAllOk, "a S@ b S!"}, .result = QVE_REPORT_SOME_INVALID, .verdicts = "OI"},
+    {.name = "EveryFileBad", .files = {kInvalid, "a S@ b S", "a S b S@"}, .result = QVE_REPORT_ALL_INVALID, .verdicts = "ICI"}};
 // clang-format on
+QVE_ROWS(Results, kResults);
 
 // What a caller sees between the calls: records, counters and names.
 TEST(VerifyReport, Lifecycle) {
@@ -296,14 +276,13 @@ TEST(VerifyReport, Lifecycle) {
   } catch (const std::invalid_argument& e) {
     EXPECT_STREQ(e.what(), "invalid wchar_t filename argument");
   }
-  EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 0u);
-  EXPECT_EQ(NumberOfBadFilesInVerificationReport(report.get()), 0u);
-  EXPECT_EQ(RecordsOf(report.get()), Records{});
+  EXPECT_EQ(std::tuple(TotalFilesInVerificationReport(report.get()), RecordsOf(report.get()),
+                       NumberOfBadFilesInVerificationReport(report.get())),
+            std::tuple(0u, Records{}, 0u));
 #endif
   ClearVerificationReport(report.get());
   EXPECT_EQ(VerifyReport(report.get(), true), QVE_REPORT_UNSIGNED);
   EXPECT_EQ(TotalFilesInVerificationReport(report.get()), 0u);
-  // The class interface is the same report.
   QVE_Helper::IVerificationReport* object = QVE_Helper::IVerificationReport::Create();
   object->AddFile(L"absent/system.log");
   EXPECT_EQ(object->Verify(true), QVE_Helper::ReportUnsigned);
@@ -376,10 +355,9 @@ TEST(ExportedFunctions, VerifyAFolderThroughTheSharedLibrary) {
   ASSERT_EQ(CALL(GetFileReportCountInVerificationReport, report), 2u);
   EXPECT_STREQ(CALL(GetFileReportNameInVerificationReport, report, 1), L"system.log");
   EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, 1), QVE_FILE_INVALID);
-  for (const std::uint32_t past : {2u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(CALL(GetFileReportNameInVerificationReport, report, past), nullptr);
-    EXPECT_EQ(CALL(GetFileReportVerditInVerificationReport, report, past), QVE_NO_RESULT);
-  }
+  for (const std::uint32_t past : {2u, 0xFFFFFFFFu})
+    EXPECT_TRUE(!CALL(GetFileReportNameInVerificationReport, report, past) &&
+                CALL(GetFileReportVerditInVerificationReport, report, past) == QVE_NO_RESULT);
   CALL(ClearVerificationReport, report);
   EXPECT_EQ(CALL(TotalFilesInVerificationReport, report), 0u);
   CALL(DeleteVerificationReport, report);

@@ -49,9 +49,8 @@ TEST(ClassifyLine, SignatureLinesAndDataLines) {
   for (const auto& row : rows) {
     const std::string marked = M(row.line);  // the line's views point into it
     const LogLine line = ClassifyLine(marked);
-    EXPECT_EQ(line.isSignature, row.signature) << row.line;
-    EXPECT_EQ(line.text, M(row.text ? row.text : row.line)) << row.line;
-    EXPECT_EQ(line.payload, M(row.payload)) << row.line;
+    EXPECT_EQ(std::tuple(line.isSignature, std::string(line.text), std::string(line.payload)),
+              std::tuple(row.signature, M(row.text ? row.text : row.line), M(row.payload)));
   }
 }
 
@@ -79,17 +78,11 @@ void ExpectOneFile(const std::vector<OneFileRow>& rows) {
     WriteLog(row.script, row.extra, dir / "a.log");
     SCOPED_TRACE(row.script);
     const FileCheckResult result = Verify({WidePath(dir / "a.log")}).at(0);
-    EXPECT_EQ(result.fileName, L"a.log");
-    EXPECT_EQ(result.blocks, row.blocks);
+    EXPECT_EQ(std::tie(result.fileName, result.blocks, result.badBlockCount),
+              std::tuple(L"a.log", row.blocks, BadIn(row.blocks)));
     EXPECT_TRUE(row.count < 0 || result.blockCount == std::uint32_t(row.count));
-    EXPECT_EQ(result.badBlockCount, BadIn(row.blocks));
   }
 }
-
-// Signs the pending lines linked to the digest of the payload "UVYC".
-const Make kLinkToUVYC = [](LogBuilder& log) {
-  log.Sign([](Block& b) { b.link = writer::Sha256(Bytes{'Q', 'V', 2}); });
-};
 
 TEST(VerifyFiles, BlockVerdicts) {
   // clang-format off
@@ -110,7 +103,9 @@ TEST(VerifyFiles, BlockVerdicts) {
       // Only the first signature line is lenient.
       {.script = "a S@ b S@", .blocks = {{C, 3, 4}}, .count = 2},
       {.script = "a |UVYCAAAA-AAAAAA|", .blocks = {{I, 1, 2}}},  // decoding stops at '-'
-      {.script = "a |UVYC| b", .blocks = {{I, 1, 2}}, .count = 2, .extra = kLinkToUVYC},
+      // Linked to the digest of the payload "UVYC".
+      {.script = "a |UVYC| b", .blocks = {{I, 1, 2}}, .count = 2,
+       .extra = [](auto& l) { l.Sign([](Block& b) { b.link = writer::Sha256(Bytes{'Q', 'V', 2}); }); }},
       // What a signature must cover to verify.
       {.script = "crlf a b S"}, {.script = "a\rb \rc S"}, {.script = "x\r S"},
       {.script = "a crlf S lf c", .blocks = {{U, 3, 3}}}, {.script = "a S +tail", .blocks = {{U, 3, 3}}},
@@ -181,9 +176,8 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
       if (!lastChainValue && want.parse == Parsed) firstLink = got.link;
       lastChainValue = chainValue;
     }
-    EXPECT_EQ(file.firstLink, firstLink);
-    EXPECT_EQ(file.lastChainValue, lastChainValue);
-    EXPECT_EQ(file.afterNul, row.nul);
+    EXPECT_EQ(std::tie(file.firstLink, file.lastChainValue, file.afterNul),
+              std::tie(firstLink, lastChainValue, row.nul));
     const std::size_t stop = bytes.find('\x1A');
     const EndOfInput end{row.endLine, stop, bytes.size() - stop - 1};
     EXPECT_EQ(file.endOfInput, row.endLine == 0 ? std::nullopt : std::optional(end));
@@ -199,10 +193,6 @@ void ExpectDetails(const std::vector<DetailsRow>& rows) {
 
 TEST(VerifyInOrder, Details) {
   using enum BlockParseResult;
-  const auto bad = [](auto& l) {
-    l.SignatureLine(writer::EncodeBase64(Block{.textLength = 4096}.Build()));
-  };
-  const auto idText = [](auto& l) { l.Data("x").Sign([](Block& b) { b.id = 7, b.text = "t"; }); };
   // clang-format off
   ExpectDetails({
       {.script = "a b S c S d", .blocks = {{BlockOk, {1, 3}}, {BlockOk, {4, 5}}, {U, {6, 6}, false, Empty}}},
@@ -210,8 +200,8 @@ TEST(VerifyInOrder, Details) {
       {.script = "a || b", .blocks = {{N, {1, 2}, false, Empty}, {U, {3, 3}, false, Empty}}},
       {.script = "a |QUJD|", .blocks = {{I, {1, 2}, false, BadMagic}}},
       {.script = "a S# b S@", .blocks = {{I, {1, 2}}, {C, {3, 4}}}}, {.script = "a S@", .blocks = {{BlockOk, {1, 2}}}},
-      {.blocks = {{I, {1, 1}, true, TextInvalid}}, .extra = bad},
-      {.blocks = {{BlockOk, {1, 2}, false, Parsed, 7, "t"}}, .extra = idText},
+      {.blocks = {{I, {1, 1}, true, TextInvalid}}, .extra = [](auto& l) { l.SignatureLine(writer::EncodeBase64(Block{.textLength = 4096}.Build())); }},
+      {.blocks = {{BlockOk, {1, 2}, false, Parsed, 7, "t"}}, .extra = [](auto& l) { l.Data("x").Sign([](Block& b) { b.id = 7, b.text = "t"; }); }},
       {.script = "ab~cd x~yz~ S a~", .blocks = {{BlockOk, {1, 3}}, {U, {4, 4}, false, Empty}}, .nul = {1, 2, 5}},
       {.script = "a +b\032c\n S d", .blocks = {{U, {1, 2}, false, Empty}}, .endLine = 2},
       {.script = "a S +\032", .blocks = {{BlockOk, {1, 2}}}},
@@ -258,7 +248,6 @@ TEST(VerifyFiles, FileChangedBeforeTheSecondReading) {
   const auto with = [&](std::size_t at, std::size_t cut, std::string_view put) {
     return Concat(Concat(Head(signed_, at), BytesOf(put)), std::span(signed_).subspan(at + cut));
   };
-  // The same bytes again, a byte changed, cut, a line made longer, emptied.
   // clang-format off
   const std::pair<Bytes, bool> rows[] = {
       {signed_, false}, {with(5, 1, "O"), false}, {Head(signed_, 5), true}, {with(8, 0, "!"), true}, {{}, true}};
@@ -319,13 +308,11 @@ TEST(VerifyFiles, Chains) {
     std::vector<std::wstring> paths;
     for (const auto& name : row.given) paths.push_back(WidePath(dir / name));
     const auto results = Verify(paths);
-    ASSERT_EQ(results.size(), row.expected.size()) << row.given[0];
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      const auto& [name, blocks] = row.expected[i];
-      EXPECT_EQ(results[i].fileName, name) << row.given[0];
-      EXPECT_EQ(results[i].blocks, blocks) << row.given[0];
-      EXPECT_EQ(results[i].badBlockCount, BadIn(blocks)) << row.given[0];
-    }
+    std::vector<std::tuple<std::wstring, Blocks, std::uint32_t>> got, expected;
+    for (const auto& r : results) got.emplace_back(r.fileName, r.blocks, r.badBlockCount);
+    for (const auto& [name, blocks] : row.expected)
+      expected.emplace_back(name, blocks, BadIn(blocks));
+    EXPECT_EQ(got, expected) << row.given[0];
   }
 }
 
@@ -351,7 +338,6 @@ TEST(VerifyInOrder, GzipContent) {
       plain.push_back(WidePath(dir / "plain" / names[i]));
       gzip.push_back(WidePath(dir / "gz" / name));
     }
-    // The gzip'd run as the plain run would show it.
     const auto asPlain = [&](std::vector<SeenFile> seen) {
       for (std::size_t i = 0; i < seen.size(); ++i) {
         FileDetail& file = seen[i].file;
@@ -388,8 +374,7 @@ TEST(SignLog, RoundTrip) {
   EXPECT_EQ(run({"--key", key, "-n", "2", "--id", "7", "--text", "t", in, one}), 0);
   EXPECT_EQ(run({"--key", key, "--chain-from", one, (dir / "in2.txt").string(), two}), 0);
   const auto results = Verify({WidePath(two), WidePath(one)});
-  EXPECT_EQ(results.at(0).blockCount, 3u);
-  EXPECT_EQ(results.at(1).blockCount, 1u);
+  EXPECT_EQ(std::pair(results.at(0).blockCount, results.at(1).blockCount), std::pair(3u, 1u));
   for (const auto& result : results) EXPECT_EQ(result.blocks, Blocks{});
   for (const BlockDetail& block : VerifyInOrder({WidePath(one)}).at(0).blocks)
     EXPECT_TRUE(block.id == 7 && block.text == "t");
