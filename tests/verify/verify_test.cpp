@@ -376,7 +376,8 @@ TEST(SignLog, RoundTrip) {
   const auto results = Verify({WidePath(two), WidePath(one)});
   EXPECT_EQ(std::pair(results.at(0).blockCount, results.at(1).blockCount), std::pair(3u, 1u));
   for (const auto& result : results) EXPECT_EQ(result.blocks, Blocks{});
-  for (const BlockDetail& block : VerifyInOrder({WidePath(one)}).at(0).blocks)
+  const auto detailed = VerifyInOrder({WidePath(one)});
+  for (const BlockDetail& block : detailed.at(0).blocks)
     EXPECT_TRUE(block.id == 7 && block.text == "t");
   EXPECT_EQ(run({"--key", key, (dir / "in3.txt").string(), two}), 65);
   // Line ends stay as they were; a last CR stays in its line, not in a CR LF.
